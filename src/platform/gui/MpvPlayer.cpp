@@ -224,12 +224,22 @@ void MpvPlayer::timeChanged(double time)
 {
     if (!std::isfinite(time) || m_inFlight || !m_jumps.empty() || m_atEnd)
         return;
-    if (!m_playing && std::abs(time - m_shownTime) < 1e-6)
-        return; // the value of a landed jump, delivered late
-    m_shownTime = time;
-    m_time = clampTime(time);
-    if (!m_playing)
-        emit tick(m_time); // a frame step landed
+    if (m_playing) {
+        m_shownTime = time;
+        m_time = clampTime(time);
+        return;
+    }
+    // While paused only a frame step moves the picture. A change event may carry a value mpv cached
+    // during an earlier jump, or the sound's clock near the end; ask for the time as it is now.
+    if (m_forwardSteps == 0)
+        return;
+    const double now = doubleProperty("time-pos", m_shownTime);
+    if (!std::isfinite(now) || std::abs(now - m_shownTime) < 1e-6)
+        return;
+    --m_forwardSteps;
+    m_shownTime = now;
+    m_time = clampTime(now);
+    emit tick(m_time);
 }
 
 void MpvPlayer::reachEnd()
@@ -264,6 +274,7 @@ void MpvPlayer::runJumps()
                 aim = std::max(0.0, jump.target - 1.0 / m_facts.frameRate + mpvSeekTolerance + 1e-6);
             const QByteArray where = QByteArray::number(aim, 'f', 6);
             command({"seek", where.constData(), "absolute+exact"});
+            m_forwardSteps = 0;
             m_inFlight = jump;
             m_watchdog.start();
             return;
@@ -274,12 +285,14 @@ void MpvPlayer::runJumps()
             // mpv adds up frame steps and pauses after the last one.
             for (int i = 0; i < jump.frames; ++i)
                 command({"frame-step"});
+            m_forwardSteps += jump.frames;
             break;
         case JumpKind::stepBack:
             if (!m_facts.hasVideo)
                 break;
             // mpv ignores a back step while another is running, so they go one at a time.
             command({"frame-back-step"});
+            m_forwardSteps = 0;
             m_inFlight = jump;
             m_watchdog.start();
             return;
@@ -339,6 +352,7 @@ void MpvPlayer::play(double rate)
         return;
     setRate(rate);
     m_playing = true;
+    m_forwardSteps = 0;
     if (m_ready && !m_inFlight && m_jumps.empty() && (m_atEnd || flagProperty("eof-reached"))) {
         // Nothing is left to play: the end comes again at once.
         QTimer::singleShot(0, this, [this, generation = m_generation] {
@@ -367,8 +381,17 @@ void MpvPlayer::pause()
     const bool was = m_playing;
     m_playing = false;
     m_ticker.stop();
-    if (was)
-        emit tick(m_time);
+    if (!was)
+        return;
+    if (m_ready && !m_inFlight && m_jumps.empty() && !m_atEnd) {
+        // Where the picture stopped, not where the last change event said it was.
+        const double now = doubleProperty("time-pos", m_shownTime);
+        if (std::isfinite(now)) {
+            m_shownTime = now;
+            m_time = clampTime(now);
+        }
+    }
+    emit tick(m_time);
 }
 
 void MpvPlayer::setVolume(double volume)
@@ -475,6 +498,7 @@ void MpvPlayer::resetFileState()
     m_atEnd = false;
     m_time = 0;
     m_shownTime = -1;
+    m_forwardSteps = 0;
     m_jumps.clear();
     m_inFlight.reset();
     m_ticker.stop();

@@ -98,6 +98,7 @@ private:
     bool m_atEnd = false; // playback ran to the end and nothing moved since
     double m_time = 0;
     double m_shownTime = -1; // mpv's time of the frame on screen, to tell a step from a repeated value
+    int m_forwardSteps = 0;  // frame steps asked of mpv whose new frame was not seen yet
     std::deque<Jump> m_jumps;
     std::optional<Jump> m_inFlight; // the seek or back step mpv is doing now
     QTimer m_ticker;
