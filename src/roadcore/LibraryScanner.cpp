@@ -7,13 +7,18 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <set>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,6 +26,73 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// The category named by the first piece of a name between "_" and "-" separators.
+std::optional<ClipCategory> tokenCategory(QStringView stem)
+{
+    const auto separator = [](QChar c) { return c == u'_' || c == u'-'; };
+    qsizetype start = 0;
+    while (start < stem.size() && separator(stem[start]))
+        ++start;
+    qsizetype end = start;
+    while (end < stem.size() && !separator(stem[end]))
+        ++end;
+    const QStringView token = stem.mid(start, end - start);
+    if (token.isEmpty())
+        return std::nullopt;
+    struct TokenRow {
+        ClipCategory category;
+        std::array<QStringView, 4> tokens;
+    };
+    static constexpr TokenRow rows[] = {
+        {ClipCategory::continuous, {u"REC", u"CONT", u"NORMAL", u"DRIVE"}},
+        {ClipCategory::event, {u"EVT", u"EVENT", u"INF", u"SOS"}},
+        {ClipCategory::manual, {u"MAN", u"MANUAL"}},
+        {ClipCategory::motion, {u"MOT", u"MOTION"}},
+        {ClipCategory::parking, {u"PARK", u"PAR", u"PRK", u"PARKING"}},
+        {ClipCategory::timelapse, {u"TL", u"TIMELAPSE", u"TLP"}},
+    };
+    // Full upper-casing maps a few letters outside ASCII onto these tokens (the dotless i gives "I").
+    QString upper(token.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < token.size(); ++i) {
+        const char16_t c = token[i].unicode();
+        if (c >= 0x80) {
+            upper = token.toString().toUpper();
+            break;
+        }
+        upper[i] = QChar(c >= u'a' && c <= u'z' ? char16_t(c - 32) : c);
+    }
+    for (const TokenRow &row : rows)
+        for (QStringView candidate : row.tokens)
+            if (!candidate.isEmpty() && upper == candidate)
+                return row.category;
+    return std::nullopt;
+}
+
+// The category named by the deepest folder that names one.
+ClipCategory folderCategory(const QStringList &folders)
+{
+    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
+        const QString folder = it->toLower();
+        if (folder.contains(u"timelapse"))
+            return ClipCategory::timelapse;
+        if (folder.startsWith(u"cont") || folder == u"normal" || folder == u"drive")
+            return ClipCategory::continuous;
+        if (folder.startsWith(u"evt") || folder.startsWith(u"event") || folder.contains(u"safety"))
+            return ClipCategory::event;
+        if (folder.startsWith(u"manual"))
+            return ClipCategory::manual;
+        if (folder.startsWith(u"motion"))
+            return ClipCategory::motion;
+        if (folder.startsWith(u"park"))
+            return ClipCategory::parking;
+    }
+    return ClipCategory::other;
+}
+
+} // namespace
 
 namespace LibraryScanner {
 
@@ -47,6 +119,41 @@ const QRegularExpression &datePattern()
     static const QRegularExpression pattern = compiledPattern(
         R"((20[0-9]{2})[_\-]?([0-9]{2})[_\-]?([0-9]{2})[_\-T]?([0-9]{2})[_\-:]?([0-9]{2})[_\-:]?([0-9]{2}))");
     return pattern;
+}
+
+// The user's time zone, read once per scan: each local-time conversion through the C library would look
+// at the zone file again.
+QTimeZone localZone()
+{
+    return QTimeZone::systemTimeZone();
+}
+
+std::optional<QDateTime> dateInZone(QStringView name, const QTimeZone &zone)
+{
+    const QRegularExpressionMatch match = datePattern().match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    std::array<int, 6> v{};
+    for (int i = 0; i < 6; ++i)
+        v[size_t(i)] = match.capturedView(i + 1).toInt();
+    const QDate date(v[0], v[1], v[2]); // always the Gregorian calendar
+    const QTime time(v[3], v[4], v[5]);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    if (!zone.isValid()) { // a zone Qt cannot read: the C library's reading of it
+        const QDateTime local(date, time, Qt::LocalTime);
+        if (local.isValid())
+            return local.toUTC();
+    }
+    const QDateTime local(date, time, zone);
+    if (local.isValid())
+        return local.toUTC();
+    // The clocks skipped this time when daylight-saving time began: read it with the offset in force just
+    // before the change, so it lands as far after the change as it was after the last valid time.
+    const qint64 wall = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+    const QDateTime before = QDateTime::fromSecsSinceEpoch(wall - 15 * 3600, Qt::UTC);
+    const int offset = zone.isValid() ? zone.offsetFromUtc(before) : before.toLocalTime().offsetFromUtc();
+    return QDateTime::fromSecsSinceEpoch(wall - offset, Qt::UTC);
 }
 
 char asciiLower(char c)
@@ -117,12 +224,10 @@ std::optional<QDateTime> dateFromMs(std::optional<qint64> ms)
 }
 
 // A file name as text, or nothing when it is not valid UTF-8: such a path could never be opened again.
-std::optional<QString> decodeName(const char *name, size_t length)
+std::optional<QString> decodeName(const std::string &name)
 {
-    bool ascii = true;
-    for (size_t i = 0; i < length && ascii; ++i)
-        ascii = static_cast<unsigned char>(name[i]) < 0x80;
-    const QByteArrayView bytes(name, qsizetype(length));
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x80; });
+    const QByteArrayView bytes(name.data(), qsizetype(name.size()));
     if (ascii)
         return QString::fromLatin1(bytes);
     QString text = QFile::decodeName(bytes.toByteArray());
@@ -136,60 +241,72 @@ QString joinPath(const QString &folder, const QString &name)
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// A video file found by the listing. Its size and date are read afterwards, unless the listing already had
+// to look at the file (a link, a file given directly).
+struct Listed {
+    QString path;
+    std::string native; // the path as the file system spells it
+    std::optional<FileMeta> meta;
+};
+
 // Recursive, depth-first listing of the video files under a folder. Each folder is read whole and closed
 // before its subfolders are entered, so deep trees hold no descriptors open; entries are taken in code-point
 // order so that a scan is repeatable whatever order the file system lists them in.
 class VideoFileWalker {
 public:
-    explicit VideoFileWalker(QList<VideoFile> &out) : m_out(out) {}
+    explicit VideoFileWalker(std::vector<Listed> &out) : m_out(out) {}
 
     void walk(const QString &root)
     {
-        struct Frame {
-            QString path;
-            std::vector<Item> items;
-            size_t next = 0;
-        };
         std::vector<Frame> stack;
         // Each given folder is listed whole, even inside another given one, as if it were given alone.
         m_seen.clear();
-        Frame first{root, {}, 0};
-        if (!read(root, first.items, true))
+        Frame first{root, QFile::encodeName(root).toStdString(), {}, 0};
+        if (!read(first, true))
             return;
         stack.push_back(std::move(first));
         while (!stack.empty()) {
             Frame &top = stack.back();
-            if (top.next == top.items.size()) {
+            if (top.next == top.entries.size()) {
                 stack.pop_back();
                 continue;
             }
-            Item &item = top.items[top.next++];
-            QString path = joinPath(top.path, item.name);
-            if (!item.folder) {
-                m_out.append(VideoFile{std::move(path), item.size, dateFromMs(item.createdMs)});
+            Entry &entry = top.entries[top.next++];
+            const std::optional<QString> name = decodeName(entry.name);
+            if (!name)
+                continue;
+            QString path = joinPath(top.path, *name);
+            std::string native =
+                top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
+            if (!entry.folder) {
+                m_out.push_back(Listed{std::move(path), std::move(native), entry.meta});
                 continue;
             }
-            Frame child{std::move(path), {}, 0};
-            if (read(child.path, child.items, false))
+            Frame child{std::move(path), std::move(native), {}, 0};
+            if (read(child, false))
                 stack.push_back(std::move(child));
         }
     }
 
 private:
-    struct Item {
-        QString name;
+    struct Entry {
+        std::string name; // as the file system gave it
         bool folder = false;
-        qint64 size = 0;
-        std::optional<qint64> createdMs;
+        std::optional<FileMeta> meta;
+    };
+    struct Frame {
+        QString path;
+        std::string native;
+        std::vector<Entry> entries;
+        size_t next = 0;
     };
 
     // Unreadable folders, and folders already seen (a bind mount inside itself), give nothing.
-    bool read(const QString &path, std::vector<Item> &items, bool isRoot)
+    bool read(Frame &frame, bool isRoot)
     {
-        const QByteArray native = QFile::encodeName(path);
         // Below the root, symbolic links to folders are not followed: a card with a link loop must not hang.
         const int fd =
-            ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
+            ::open(frame.native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
         if (fd < 0)
             return false;
         struct stat st {};
@@ -202,13 +319,14 @@ private:
             ::close(fd);
             return false;
         }
-        while (const dirent *entry = ::readdir(dir)) {
-            const char *name = entry->d_name;
+        std::vector<Entry> &entries = frame.entries;
+        while (const dirent *item = ::readdir(dir)) {
+            const char *name = item->d_name;
             // Hidden items, "." and "..", and the "._" companions that other systems leave on cards.
             if (name[0] == '.')
                 continue;
             const size_t length = strlen(name);
-            unsigned char type = entry->d_type;
+            unsigned char type = item->d_type;
             if (type == DT_UNKNOWN) {
                 struct stat s {};
                 if (::fstatat(fd, name, &s, AT_SYMLINK_NOFOLLOW) != 0)
@@ -216,30 +334,79 @@ private:
                 type = IFTODT(s.st_mode);
             }
             if (type == DT_DIR) {
-                if (std::optional<QString> text = decodeName(name, length))
-                    items.push_back(Item{std::move(*text), true, 0, std::nullopt});
+                entries.push_back(Entry{std::string(name, length), true, std::nullopt});
                 continue;
             }
             // A folder named like a video is not a file; neither are devices, pipes and sockets.
             if ((type != DT_REG && type != DT_LNK) || !hasVideoExtension(name, length))
                 continue;
-            const FileMeta meta = statAt(fd, name, true);
-            if (meta.readable && !meta.regular)
-                continue;
-            // A link to nothing is no file; a file that vanished since the listing keeps size 0.
-            if (!meta.readable && type == DT_LNK)
-                continue;
-            if (std::optional<QString> text = decodeName(name, length))
-                items.push_back(Item{std::move(*text), false, meta.size, meta.createdMs});
+            std::optional<FileMeta> meta;
+            if (type == DT_LNK) {
+                // Only a link to a regular file counts as one; a link to nothing, a folder or itself does
+                // not.
+                meta = statAt(fd, name, true);
+                if (!meta->readable || !meta->regular)
+                    continue;
+            }
+            entries.push_back(Entry{std::string(name, length), false, meta});
         }
         ::closedir(dir);
-        std::sort(items.begin(), items.end(),
-                  [](const Item &a, const Item &b) { return StringOrder::less(a.name, b.name); });
+        // Byte order of UTF-8 names is code-point order.
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry &a, const Entry &b) { return a.name < b.name; });
         return true;
     }
 
-    QList<VideoFile> &m_out;
+    std::vector<Listed> &m_out;
     std::set<std::pair<dev_t, ino_t>> m_seen;
+};
+
+// Reads the sizes and dates of listed files on a few threads. Each is a system call of its own, and on a
+// large card they cost more than the listing itself; the grouping by name runs meanwhile.
+class MetadataReader {
+public:
+    explicit MetadataReader(const std::vector<Listed> &files) : m_files(files), m_metas(files.size())
+    {
+        const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
+        const size_t workers = std::min({hardware, size_t(4), files.size() / (4 * chunk)});
+        for (size_t i = 0; i < workers; ++i) {
+            try {
+                m_helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                break; // no thread to spare: the caller's thread does the rest in `wait`
+            }
+        }
+    }
+    ~MetadataReader() { wait(); }
+    MetadataReader(const MetadataReader &) = delete;
+    MetadataReader &operator=(const MetadataReader &) = delete;
+
+    // All metadata, the calling thread helping with what is left.
+    const std::vector<FileMeta> &wait()
+    {
+        work();
+        for (std::thread &helper : m_helpers)
+            helper.join();
+        m_helpers.clear();
+        return m_metas;
+    }
+
+private:
+    static constexpr size_t chunk = 128;
+
+    void work()
+    {
+        const size_t count = m_files.size();
+        for (size_t begin; (begin = m_next.fetch_add(chunk)) < count;)
+            for (size_t i = begin; i < std::min(count, begin + chunk); ++i)
+                m_metas[i] =
+                    m_files[i].meta ? *m_files[i].meta : statAt(AT_FDCWD, m_files[i].native.c_str(), true);
+    }
+
+    const std::vector<Listed> &m_files;
+    std::vector<FileMeta> m_metas; // each slot written by one thread only
+    std::atomic<size_t> m_next{0};
+    std::vector<std::thread> m_helpers;
 };
 
 bool isChannelFolder(QStringView name)
@@ -254,7 +421,7 @@ bool isChannelFolder(QStringView name)
 // category guess.
 struct FolderFacts {
     QString groupingFolder;
-    QStringList folders;
+    ClipCategory category = ClipCategory::other; // for names without a category token
 };
 
 FolderFacts folderFacts(QStringView folder)
@@ -270,9 +437,123 @@ FolderFacts folderFacts(QStringView folder)
         components.append(QStringLiteral("/"));
     for (QStringView part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts))
         components.append(part.toString());
-    facts.folders = components.mid(std::max<qsizetype>(0, components.size() - 3));
+    facts.category = folderCategory(components.mid(std::max<qsizetype>(0, components.size() - 3)));
     return facts;
 }
+
+// Groups files into recordings by their names alone, in the order added; the sizes and file dates are only
+// needed at the end, so they can be read meanwhile.
+class Grouping {
+public:
+    explicit Grouping(qsizetype expected) : m_zone(localZone())
+    {
+        m_drafts.reserve(size_t(expected));
+        m_byId.reserve(expected);
+    }
+
+    void add(const QString &file)
+    {
+        const qsizetype index = m_added++;
+        const QStringView path(file);
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QStringView folder = slash >= 0 ? path.left(slash) : QStringView();
+        const QStringView name = path.mid(slash + 1);
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QStringView stem = dot >= 0 ? name.left(dot) : name;
+
+        // Files come folder by folder, so the folder's facts are worked out once per folder.
+        if (!m_haveFacts || folder != m_lastFolder) {
+            m_facts = folderFacts(folder);
+            m_lastFolder = folder.toString();
+            m_haveFacts = true;
+        }
+
+        const ChannelSplit parts = split(stem);
+        const QString key = m_facts.groupingFolder + QLatin1Char('/') + parts.base;
+        auto found = m_byId.constFind(key);
+        if (found == m_byId.constEnd()) {
+            Draft draft;
+            draft.clip.id = key;
+            draft.clip.name = parts.base;
+            const std::optional<ClipCategory> named = tokenCategory(parts.base);
+            draft.clip.category = named ? *named : m_facts.category;
+            draft.clip.date = dateInZone(parts.base, m_zone);
+            if (!draft.clip.date)
+                draft.dateFile = index;
+            found = m_byId.insert(key, qsizetype(m_drafts.size()));
+            m_drafts.push_back(std::move(draft));
+        }
+        Draft &draft = m_drafts[size_t(*found)];
+        if (draft.clip.files.emplace(parts.channel, file).second) {
+            draft.sized[draft.sizedCount++] = index;
+            return;
+        }
+
+        // A second file of one base and channel (the same recording in two formats, or one file given
+        // twice) becomes a recording of its own, dated and categorised like the recording at its key.
+        Draft extra;
+        extra.clip.id = key + QLatin1Char('#') + name.toString();
+        extra.clip.name = stem.toString();
+        extra.clip.category = draft.clip.category;
+        extra.clip.date = draft.clip.date;
+        extra.dateFile = draft.dateFile;
+        extra.clip.files.emplace(Channel::front, file);
+        extra.sized[extra.sizedCount++] = index;
+        if (auto existing = m_byId.constFind(extra.clip.id); existing != m_byId.constEnd()) {
+            m_drafts[size_t(*existing)] = std::move(extra);
+        } else {
+            m_byId.insert(extra.clip.id, qsizetype(m_drafts.size()));
+            m_drafts.push_back(std::move(extra));
+        }
+    }
+
+    // Adds sizes and file dates (by the index of each file in the order added) and sorts newest first.
+    template <class SizeOf, class DateOf> QList<DashClip> finish(SizeOf sizeOf, DateOf dateOf)
+    {
+        struct SortKey {
+            qint64 date;
+            size_t index;
+        };
+        std::vector<SortKey> order;
+        order.reserve(m_drafts.size());
+        for (size_t i = 0; i < m_drafts.size(); ++i) {
+            Draft &draft = m_drafts[i];
+            for (int k = 0; k < draft.sizedCount; ++k)
+                draft.clip.byteSize += sizeOf(draft.sized[size_t(k)]);
+            if (!draft.clip.date && draft.dateFile >= 0)
+                draft.clip.date = dateOf(draft.dateFile);
+            // An undated recording counts as the distant past.
+            order.push_back({draft.clip.date ? draft.clip.date->toMSecsSinceEpoch() : LLONG_MIN, i});
+        }
+        // Newest first; equal dates by name, descending.
+        std::stable_sort(order.begin(), order.end(), [this](const SortKey &a, const SortKey &b) {
+            if (a.date != b.date)
+                return a.date > b.date;
+            return StringOrder::compare(m_drafts[a.index].clip.name, m_drafts[b.index].clip.name) > 0;
+        });
+        QList<DashClip> sorted;
+        sorted.reserve(qsizetype(order.size()));
+        for (const SortKey &key : order)
+            sorted.append(std::move(m_drafts[key.index].clip));
+        return sorted;
+    }
+
+private:
+    struct Draft {
+        DashClip clip;
+        std::array<qsizetype, 3> sized{}; // the files whose sizes add up to the recording's
+        int sizedCount = 0;
+        qsizetype dateFile = -1; // when the name has no date: the file whose date the recording takes
+    };
+
+    const QTimeZone m_zone;
+    std::vector<Draft> m_drafts;
+    QHash<QString, qsizetype> m_byId;
+    qsizetype m_added = 0;
+    QString m_lastFolder;
+    FolderFacts m_facts;
+    bool m_haveFacts = false;
+};
 
 } // namespace
 
@@ -298,21 +579,29 @@ VideoFile videoFile(const QString &path)
 
 QList<DashClip> scan(const QStringList &paths)
 {
-    QList<VideoFile> files;
+    std::vector<Listed> files;
     VideoFileWalker walker(files);
     for (const QString &given : paths) {
         if (given.isEmpty())
             continue;
         const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
+        std::string native = QFile::encodeName(path).toStdString();
         struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        if (::stat(native.c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
             walker.walk(path);
         else if (hasVideoExtension(path)) // given directly: kept on its extension alone
-            files.append(videoFile(path));
+            files.push_back(Listed{path, std::move(native), std::nullopt});
     }
-    return group(files);
+
+    MetadataReader reader(files);
+    Grouping grouping(qsizetype(files.size()));
+    for (const Listed &file : files)
+        grouping.add(file.path);
+    const std::vector<FileMeta> &metas = reader.wait();
+    return grouping.finish([&metas](qsizetype i) { return metas[size_t(i)].size; },
+                           [&metas](qsizetype i) { return dateFromMs(metas[size_t(i)].createdMs); });
 }
 
 QList<DashClip> group(const QStringList &paths)
@@ -326,85 +615,11 @@ QList<DashClip> group(const QStringList &paths)
 
 QList<DashClip> group(const QList<VideoFile> &files)
 {
-    QList<DashClip> clips;
-    clips.reserve(files.size());
-    QHash<QString, qsizetype> byId;
-    byId.reserve(files.size());
-
-    QString lastFolder;
-    FolderFacts facts;
-    bool haveFacts = false;
-    for (const VideoFile &file : files) {
-        const QStringView path(file.path);
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        const QStringView folder = slash >= 0 ? path.left(slash) : QStringView();
-        const QStringView name = path.mid(slash + 1);
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        const QStringView stem = dot >= 0 ? name.left(dot) : name;
-
-        // Files come folder by folder, so the folder's facts are worked out once per folder.
-        if (!haveFacts || folder != lastFolder) {
-            facts = folderFacts(folder);
-            lastFolder = folder.toString();
-            haveFacts = true;
-        }
-
-        ChannelSplit parts = split(stem);
-        const QString key = facts.groupingFolder + QLatin1Char('/') + parts.base;
-        auto found = byId.constFind(key);
-        if (found == byId.constEnd()) {
-            DashClip clip;
-            clip.id = key;
-            clip.name = parts.base;
-            clip.category = inferClipCategory(parts.base, facts.folders);
-            clip.date = dateFromName(parts.base);
-            if (!clip.date)
-                clip.date = file.created;
-            found = byId.insert(key, clips.size());
-            clips.append(std::move(clip));
-        }
-        DashClip &clip = clips[*found];
-        if (clip.files.emplace(parts.channel, file.path).second) {
-            clip.byteSize += file.size;
-            continue;
-        }
-
-        // A second file of one base and channel (the same recording in two formats, or one file given
-        // twice) becomes a recording of its own.
-        DashClip extra;
-        extra.id = key + QLatin1Char('#') + name.toString();
-        extra.name = stem.toString();
-        extra.category = clip.category;
-        extra.date = clip.date;
-        extra.files.emplace(Channel::front, file.path);
-        extra.byteSize = file.size;
-        if (auto existing = byId.constFind(extra.id); existing != byId.constEnd()) {
-            clips[*existing] = std::move(extra);
-        } else {
-            byId.insert(extra.id, clips.size());
-            clips.append(std::move(extra));
-        }
-    }
-
-    // Newest first; undated recordings last; equal dates by name, descending. Keys are worked out once.
-    struct SortKey {
-        qint64 date;
-        qsizetype index;
-    };
-    std::vector<SortKey> order;
-    order.reserve(size_t(clips.size()));
-    for (qsizetype i = 0; i < clips.size(); ++i)
-        order.push_back({clips[i].date ? clips[i].date->toMSecsSinceEpoch() : LLONG_MIN, i});
-    std::stable_sort(order.begin(), order.end(), [&clips](const SortKey &a, const SortKey &b) {
-        if (a.date != b.date)
-            return a.date > b.date;
-        return StringOrder::compare(clips[a.index].name, clips[b.index].name) > 0;
-    });
-    QList<DashClip> sorted;
-    sorted.reserve(clips.size());
-    for (const SortKey &key : order)
-        sorted.append(std::move(clips[key.index]));
-    return sorted;
+    Grouping grouping(files.size());
+    for (const VideoFile &file : files)
+        grouping.add(file.path);
+    return grouping.finish([&files](qsizetype i) { return files[i].size; },
+                           [&files](qsizetype i) { return files[i].created; });
 }
 
 ChannelSplit split(QStringView stem)
@@ -424,73 +639,14 @@ ChannelSplit split(QStringView stem)
 
 std::optional<QDateTime> dateFromName(QStringView name)
 {
-    const QRegularExpressionMatch match = datePattern().match(name);
-    if (!match.hasMatch())
-        return std::nullopt;
-    std::array<int, 6> v{};
-    for (int i = 0; i < 6; ++i)
-        v[size_t(i)] = match.capturedView(i + 1).toInt();
-    const QDate date(v[0], v[1], v[2]); // always the Gregorian calendar
-    const QTime time(v[3], v[4], v[5]);
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    const QDateTime local(date, time, Qt::LocalTime);
-    if (local.isValid())
-        return local.toUTC();
-    // The clocks skipped this time when daylight-saving time began: read it with the offset in force just
-    // before the change, so it lands as far after the change as it was after the last valid time.
-    const qint64 wall = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
-    const int before = QDateTime::fromSecsSinceEpoch(wall - 15 * 3600, Qt::LocalTime).offsetFromUtc();
-    return QDateTime::fromSecsSinceEpoch(wall - before, Qt::UTC);
+    return dateInZone(name, localZone());
 }
 
 } // namespace LibraryScanner
 
 ClipCategory inferClipCategory(QStringView stem, const QStringList &folders)
 {
-    // The first piece of the name between "_" and "-" separators.
-    const auto separator = [](QChar c) { return c == u'_' || c == u'-'; };
-    qsizetype start = 0;
-    while (start < stem.size() && separator(stem[start]))
-        ++start;
-    qsizetype end = start;
-    while (end < stem.size() && !separator(stem[end]))
-        ++end;
-    const QStringView token = stem.mid(start, end - start);
-    if (!token.isEmpty()) {
-        struct TokenRow {
-            ClipCategory category;
-            std::array<QStringView, 4> tokens;
-        };
-        static constexpr TokenRow rows[] = {
-            {ClipCategory::continuous, {u"REC", u"CONT", u"NORMAL", u"DRIVE"}},
-            {ClipCategory::event, {u"EVT", u"EVENT", u"INF", u"SOS"}},
-            {ClipCategory::manual, {u"MAN", u"MANUAL"}},
-            {ClipCategory::motion, {u"MOT", u"MOTION"}},
-            {ClipCategory::parking, {u"PARK", u"PAR", u"PRK", u"PARKING"}},
-            {ClipCategory::timelapse, {u"TL", u"TIMELAPSE", u"TLP"}},
-        };
-        const QString upper = token.toString().toUpper();
-        for (const TokenRow &row : rows)
-            for (QStringView candidate : row.tokens)
-                if (!candidate.isEmpty() && upper == candidate)
-                    return row.category;
-    }
-
-    for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
-        const QString folder = it->toLower();
-        if (folder.contains(u"timelapse"))
-            return ClipCategory::timelapse;
-        if (folder.startsWith(u"cont") || folder == u"normal" || folder == u"drive")
-            return ClipCategory::continuous;
-        if (folder.startsWith(u"evt") || folder.startsWith(u"event") || folder.contains(u"safety"))
-            return ClipCategory::event;
-        if (folder.startsWith(u"manual"))
-            return ClipCategory::manual;
-        if (folder.startsWith(u"motion"))
-            return ClipCategory::motion;
-        if (folder.startsWith(u"park"))
-            return ClipCategory::parking;
-    }
-    return ClipCategory::other;
+    if (const std::optional<ClipCategory> named = tokenCategory(stem))
+        return *named;
+    return folderCategory(folders);
 }

@@ -373,6 +373,38 @@ TEST(LibraryScanner, GroupsGivenFilesAndSortsStably)
     EXPECT_EQ(gone[0].category, ClipCategory::continuous);
 }
 
+// Enough files that their sizes and dates are read on several threads.
+TEST(LibraryScanner, ReadsEverySizeOfALargeCard)
+{
+    ScopedEnv tz("TZ", "UTC0");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int recordings = 600;
+    const QDateTime start = utc("2024-01-01T00:00:00Z");
+    const auto stemOf = [&start](int i) {
+        return "REC_" + start.addSecs(60 * i).toString("yyyyMMdd_HHmmss");
+    };
+    for (int i = 0; i < recordings; ++i) {
+        const QString stem = stemOf(i);
+        makeFile(dir.path() + "/cont_rec/F/" + stem + "_F.mp4", i % 5);
+        makeFile(dir.path() + "/cont_rec/R/" + stem + "_R.mp4", i % 3);
+    }
+    makeFile(dir.path() + "/cont_rec/F/undated_F.mp4", 9);
+    const QList<DashClip> clips = LibraryScanner::scan({dir.path()});
+    ASSERT_EQ(clips.size(), recordings + 1);
+    // Dated by the file system: today, newer than every name.
+    EXPECT_EQ(clips.first().name, "undated");
+    EXPECT_EQ(clips.first().byteSize, 9);
+    EXPECT_EQ(clips.first().date, fileDate(dir.path() + "/cont_rec/F/undated_F.mp4"));
+    for (int i = 0; i < recordings; ++i) {
+        const DashClip &clip = clips[recordings - i];
+        if (clip.name != stemOf(i) || clip.byteSize != i % 5 + i % 3 || clip.files.size() != 2) {
+            ADD_FAILURE() << "recording " << i << ": " << clip.name.toStdString() << " " << clip.byteSize;
+            break;
+        }
+    }
+}
+
 TEST(LibraryScanner, PassesOverHostileTrees)
 {
     QTemporaryDir dir;
