@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -14,7 +15,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <system_error>
@@ -254,7 +260,8 @@ struct Listed {
 // order so that a scan is repeatable whatever order the file system lists them in.
 class VideoFileWalker {
 public:
-    explicit VideoFileWalker(std::vector<Listed> &out) : m_out(out) {}
+    using Sink = std::function<void(Listed &&)>;
+    explicit VideoFileWalker(Sink sink) : m_sink(std::move(sink)) {}
 
     void walk(const QString &root)
     {
@@ -279,7 +286,7 @@ public:
             std::string native =
                 top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             if (!entry.folder) {
-                m_out.push_back(Listed{std::move(path), std::move(native), entry.meta});
+                m_sink(Listed{std::move(path), std::move(native), entry.meta});
                 continue;
             }
             Frame child{std::move(path), std::move(native), {}, 0};
@@ -357,56 +364,105 @@ private:
         return true;
     }
 
-    std::vector<Listed> &m_out;
+    Sink m_sink;
     std::set<std::pair<dev_t, ino_t>> m_seen;
 };
 
-// Reads the sizes and dates of listed files on a few threads. Each is a system call of its own, and on a
-// large card they cost more than the listing itself; the grouping by name runs meanwhile.
-class MetadataReader {
+// Hands work from one thread to another, in order.
+template <class T> class WorkQueue {
 public:
-    explicit MetadataReader(const std::vector<Listed> &files) : m_files(files), m_metas(files.size())
+    void push(T item)
     {
-        const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-        const size_t workers = std::min({hardware, size_t(4), files.size() / (4 * chunk)});
-        for (size_t i = 0; i < workers; ++i) {
-            try {
-                m_helpers.emplace_back([this] { work(); });
-            } catch (const std::system_error &) {
-                break; // no thread to spare: the caller's thread does the rest in `wait`
-            }
+        {
+            std::lock_guard lock(m_mutex);
+            m_items.push_back(std::move(item));
         }
+        m_ready.notify_one();
     }
-    ~MetadataReader() { wait(); }
-    MetadataReader(const MetadataReader &) = delete;
-    MetadataReader &operator=(const MetadataReader &) = delete;
-
-    // All metadata, the calling thread helping with what is left.
-    const std::vector<FileMeta> &wait()
+    void close()
     {
-        work();
-        for (std::thread &helper : m_helpers)
-            helper.join();
-        m_helpers.clear();
-        return m_metas;
+        {
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
+        }
+        m_ready.notify_all();
+    }
+    // The next item; nothing once the queue is closed and empty.
+    std::optional<T> pop()
+    {
+        std::unique_lock lock(m_mutex);
+        m_ready.wait(lock, [this] { return !m_items.empty() || m_closed; });
+        if (m_items.empty())
+            return std::nullopt;
+        T item = std::move(m_items.front());
+        m_items.pop_front();
+        return item;
     }
 
 private:
-    static constexpr size_t chunk = 128;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<T> m_items;
+    bool m_closed = false;
+};
 
-    void work()
+// A run of listed files, in listing order, with their sizes and dates once read.
+struct Batch {
+    std::vector<Listed> files;
+    std::vector<FileMeta> metas;
+};
+
+void readMetadata(Batch &batch)
+{
+    batch.metas.resize(batch.files.size());
+    for (size_t i = 0; i < batch.files.size(); ++i) {
+        const Listed &file = batch.files[i];
+        batch.metas[i] = file.meta ? *file.meta : statAt(AT_FDCWD, file.native.c_str(), true);
+    }
+}
+
+// Lists the given files and folders in order, handing each video file to `sink`.
+void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink)
+{
+    VideoFileWalker walker(sink);
+    for (const QString &given : paths) {
+        if (given.isEmpty())
+            continue;
+        const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
+        std::string native = QFile::encodeName(path).toStdString();
+        struct stat st {};
+        if (::stat(native.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            walker.walk(path);
+        else if (LibraryScanner::hasVideoExtension(path)) // given directly: kept on its extension alone
+            sink(Listed{path, std::move(native), std::nullopt});
+    }
+}
+
+// Threads that are always joined, even when the scan is left early.
+class ThreadGroup {
+public:
+    ~ThreadGroup() { join(); }
+    // False when no thread could be started: the caller then does the work itself.
+    bool start(std::function<void()> work)
     {
-        const size_t count = m_files.size();
-        for (size_t begin; (begin = m_next.fetch_add(chunk)) < count;)
-            for (size_t i = begin; i < std::min(count, begin + chunk); ++i)
-                m_metas[i] =
-                    m_files[i].meta ? *m_files[i].meta : statAt(AT_FDCWD, m_files[i].native.c_str(), true);
+        try {
+            m_threads.emplace_back(std::move(work));
+            return true;
+        } catch (const std::system_error &) {
+            return false;
+        }
+    }
+    void join()
+    {
+        for (std::thread &thread : m_threads)
+            thread.join();
+        m_threads.clear();
     }
 
-    const std::vector<Listed> &m_files;
-    std::vector<FileMeta> m_metas; // each slot written by one thread only
-    std::atomic<size_t> m_next{0};
-    std::vector<std::thread> m_helpers;
+private:
+    std::vector<std::thread> m_threads;
 };
 
 bool isChannelFolder(QStringView name)
@@ -577,31 +633,58 @@ VideoFile videoFile(const QString &path)
     return VideoFile{path, meta.size, dateFromMs(meta.createdMs)};
 }
 
+// Three stages run at once: the listing on one thread, the grouping by name on the caller's, and the reading
+// of sizes and dates (one system call per file, dearer than the listing itself) on a few more.
 QList<DashClip> scan(const QStringList &paths)
 {
-    std::vector<Listed> files;
-    VideoFileWalker walker(files);
-    for (const QString &given : paths) {
-        if (given.isEmpty())
-            continue;
-        const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
-        std::string native = QFile::encodeName(path).toStdString();
-        struct stat st {};
-        if (::stat(native.c_str(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode))
-            walker.walk(path);
-        else if (hasVideoExtension(path)) // given directly: kept on its extension alone
-            files.push_back(Listed{path, std::move(native), std::nullopt});
+    constexpr size_t batchSize = 256;
+    WorkQueue<std::unique_ptr<Batch>> listed;
+    WorkQueue<Batch *> unread;
+    const auto list = [&paths, &listed] {
+        auto batch = std::make_unique<Batch>();
+        listVideoFiles(paths, [&](Listed &&file) {
+            batch->files.push_back(std::move(file));
+            if (batch->files.size() == batchSize) {
+                listed.push(std::move(batch));
+                batch = std::make_unique<Batch>();
+            }
+        });
+        if (!batch->files.empty())
+            listed.push(std::move(batch));
+        listed.close();
+    };
+    const auto read = [&unread] {
+        while (const std::optional<Batch *> batch = unread.pop())
+            readMetadata(**batch);
+    };
+
+    std::vector<std::unique_ptr<Batch>> batches;
+    Grouping grouping(0);
+    {
+        ThreadGroup threads;
+        // Closed on every way out, so that no reader waits for ever.
+        const auto closeUnread = qScopeGuard([&unread] { unread.close(); });
+        if (!threads.start(list))
+            list();
+        const unsigned readers = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
+        for (unsigned i = 0; i < readers && threads.start(read); ++i) {
+        }
+        while (std::optional<std::unique_ptr<Batch>> batch = listed.pop()) {
+            for (const Listed &file : (*batch)->files)
+                grouping.add(file.path);
+            unread.push(batch->get());
+            batches.push_back(std::move(*batch));
+        }
+        unread.close();
+        read(); // whatever the readers have not taken yet
     }
 
-    MetadataReader reader(files);
-    Grouping grouping(qsizetype(files.size()));
-    for (const Listed &file : files)
-        grouping.add(file.path);
-    const std::vector<FileMeta> &metas = reader.wait();
-    return grouping.finish([&metas](qsizetype i) { return metas[size_t(i)].size; },
-                           [&metas](qsizetype i) { return dateFromMs(metas[size_t(i)].createdMs); });
+    std::vector<const FileMeta *> metas;
+    for (const std::unique_ptr<Batch> &batch : batches)
+        for (const FileMeta &meta : batch->metas)
+            metas.push_back(&meta);
+    return grouping.finish([&metas](qsizetype i) { return metas[size_t(i)]->size; },
+                           [&metas](qsizetype i) { return dateFromMs(metas[size_t(i)]->createdMs); });
 }
 
 QList<DashClip> group(const QStringList &paths)
