@@ -128,10 +128,15 @@ const QRegularExpression &datePattern()
 }
 
 // The user's time zone, read once per scan: each local-time conversion through the C library would look
-// at the zone file again.
+// at the zone file again. Each thread of a scan keeps its own copy.
 QTimeZone localZone()
 {
     return QTimeZone::systemTimeZone();
+}
+
+QTimeZone zoneCopy(const QByteArray &id)
+{
+    return id.isEmpty() ? QTimeZone() : QTimeZone(id);
 }
 
 std::optional<QDateTime> dateInZone(QStringView name, const QTimeZone &zone)
@@ -182,7 +187,6 @@ bool hasVideoExtension(const char *name, size_t length)
 struct FileMeta {
     bool readable = false;
     bool regular = false;
-    bool directory = false;
     qint64 size = 0;
     std::optional<qint64> createdMs;
 };
@@ -201,7 +205,6 @@ FileMeta statAt(int dirFd, const char *name, bool follow)
     if (::statx(dirFd, name, flags, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) == 0) {
         meta.readable = true;
         meta.regular = S_ISREG(sx.stx_mode);
-        meta.directory = S_ISDIR(sx.stx_mode);
         meta.size = meta.regular ? qint64(sx.stx_size) : 0;
         if ((sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0))
             meta.createdMs = toMs(sx.stx_btime);
@@ -216,7 +219,6 @@ FileMeta statAt(int dirFd, const char *name, bool follow)
         return meta;
     meta.readable = true;
     meta.regular = S_ISREG(st.st_mode);
-    meta.directory = S_ISDIR(st.st_mode);
     meta.size = meta.regular ? qint64(st.st_size) : 0;
     meta.createdMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
     return meta;
@@ -406,18 +408,44 @@ private:
     bool m_closed = false;
 };
 
-// A run of listed files, in listing order, with their sizes and dates once read.
+// What a file's name says: its base name and channel, and the date and category its base name gives.
+struct NameFacts {
+    ChannelSplit parts;
+    std::optional<QDateTime> date;
+    std::optional<ClipCategory> category;
+};
+
+QStringView stemOf(QStringView path)
+{
+    const QStringView name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot >= 0 ? name.left(dot) : name;
+}
+
+NameFacts nameFacts(QStringView path, const QTimeZone &zone)
+{
+    NameFacts facts{split(stemOf(path)), std::nullopt, std::nullopt};
+    facts.date = dateInZone(facts.parts.base, zone);
+    facts.category = tokenCategory(facts.parts.base);
+    return facts;
+}
+
+// A run of listed files, in listing order, with their sizes, dates and name facts once read.
 struct Batch {
     std::vector<Listed> files;
     std::vector<FileMeta> metas;
+    std::vector<NameFacts> names;
+    bool ready = false; // guarded by the scan's lock
 };
 
-void readMetadata(Batch &batch)
+void readBatch(Batch &batch, const QTimeZone &zone)
 {
     batch.metas.resize(batch.files.size());
+    batch.names.reserve(batch.files.size());
     for (size_t i = 0; i < batch.files.size(); ++i) {
         const Listed &file = batch.files[i];
         batch.metas[i] = file.meta ? *file.meta : statAt(AT_FDCWD, file.native.c_str(), true);
+        batch.names.push_back(nameFacts(file.path, zone));
     }
 }
 
@@ -501,13 +529,13 @@ FolderFacts folderFacts(QStringView folder)
 // needed at the end, so they can be read meanwhile.
 class Grouping {
 public:
-    explicit Grouping(qsizetype expected) : m_zone(localZone())
+    explicit Grouping(qsizetype expected)
     {
         m_drafts.reserve(size_t(expected));
         m_byId.reserve(expected);
     }
 
-    void add(const QString &file)
+    void add(const QString &file, const NameFacts &named)
     {
         const qsizetype index = m_added++;
         const QStringView path(file);
@@ -524,16 +552,15 @@ public:
             m_haveFacts = true;
         }
 
-        const ChannelSplit parts = split(stem);
+        const ChannelSplit &parts = named.parts;
         const QString key = m_facts.groupingFolder + QLatin1Char('/') + parts.base;
         auto found = m_byId.constFind(key);
         if (found == m_byId.constEnd()) {
             Draft draft;
             draft.clip.id = key;
             draft.clip.name = parts.base;
-            const std::optional<ClipCategory> named = tokenCategory(parts.base);
-            draft.clip.category = named ? *named : m_facts.category;
-            draft.clip.date = dateInZone(parts.base, m_zone);
+            draft.clip.category = named.category ? *named.category : m_facts.category;
+            draft.clip.date = named.date;
             if (!draft.clip.date)
                 draft.dateFile = index;
             found = m_byId.insert(key, qsizetype(m_drafts.size()));
@@ -602,7 +629,6 @@ private:
         qsizetype dateFile = -1; // when the name has no date: the file whose date the recording takes
     };
 
-    const QTimeZone m_zone;
     std::vector<Draft> m_drafts;
     QHash<QString, qsizetype> m_byId;
     qsizetype m_added = 0;
@@ -633,50 +659,83 @@ VideoFile videoFile(const QString &path)
     return VideoFile{path, meta.size, dateFromMs(meta.createdMs)};
 }
 
-// Three stages run at once: the listing on one thread, the grouping by name on the caller's, and the reading
-// of sizes and dates (one system call per file, dearer than the listing itself) on a few more.
+// Three stages run at once: the listing on one thread; reading each file's size and dates (one system call
+// per file, dearer than the listing itself) and what its name says, on a few more; and the grouping, in
+// listing order, on the caller's thread.
 QList<DashClip> scan(const QStringList &paths)
 {
     constexpr size_t batchSize = 256;
-    WorkQueue<std::unique_ptr<Batch>> listed;
+    const QByteArray zoneId = localZone().id();
+    std::mutex lock;
+    std::condition_variable readied;
+    std::vector<std::unique_ptr<Batch>> batches; // in listing order, guarded by the lock
+    bool listingDone = false;                    // guarded by the lock
     WorkQueue<Batch *> unread;
-    const auto list = [&paths, &listed] {
+
+    const auto list = [&] {
         auto batch = std::make_unique<Batch>();
+        const auto handOver = [&] {
+            Batch *raw = batch.get();
+            {
+                std::lock_guard guard(lock);
+                batches.push_back(std::move(batch));
+            }
+            unread.push(raw);
+            batch = std::make_unique<Batch>();
+        };
         listVideoFiles(paths, [&](Listed &&file) {
             batch->files.push_back(std::move(file));
-            if (batch->files.size() == batchSize) {
-                listed.push(std::move(batch));
-                batch = std::make_unique<Batch>();
-            }
+            if (batch->files.size() == batchSize)
+                handOver();
         });
         if (!batch->files.empty())
-            listed.push(std::move(batch));
-        listed.close();
+            handOver();
+        unread.close();
+        {
+            std::lock_guard guard(lock);
+            listingDone = true;
+        }
+        readied.notify_all();
     };
-    const auto read = [&unread] {
-        while (const std::optional<Batch *> batch = unread.pop())
-            readMetadata(**batch);
+    const auto read = [&] {
+        const QTimeZone zone = zoneCopy(zoneId);
+        while (const std::optional<Batch *> batch = unread.pop()) {
+            readBatch(**batch, zone);
+            {
+                std::lock_guard guard(lock);
+                (*batch)->ready = true;
+            }
+            readied.notify_all();
+        }
     };
 
-    std::vector<std::unique_ptr<Batch>> batches;
     Grouping grouping(0);
     {
         ThreadGroup threads;
         // Closed on every way out, so that no reader waits for ever.
         const auto closeUnread = qScopeGuard([&unread] { unread.close(); });
-        if (!threads.start(list))
-            list();
         const unsigned readers = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
-        for (unsigned i = 0; i < readers && threads.start(read); ++i) {
+        unsigned started = 0;
+        while (started < readers && threads.start(read))
+            ++started;
+        if (started == 0 || !threads.start(list)) {
+            // No threads to spare: one stage after the other on this thread.
+            list();
+            read();
         }
-        while (std::optional<std::unique_ptr<Batch>> batch = listed.pop()) {
-            for (const Listed &file : (*batch)->files)
-                grouping.add(file.path);
-            unread.push(batch->get());
-            batches.push_back(std::move(*batch));
+        for (size_t next = 0;; ++next) {
+            Batch *batch = nullptr;
+            {
+                std::unique_lock guard(lock);
+                readied.wait(guard,
+                             [&] { return next < batches.size() ? batches[next]->ready : listingDone; });
+                if (next == batches.size())
+                    break;
+                batch = batches[next].get();
+            }
+            for (size_t i = 0; i < batch->files.size(); ++i)
+                grouping.add(batch->files[i].path, batch->names[i]);
         }
-        unread.close();
-        read(); // whatever the readers have not taken yet
     }
 
     std::vector<const FileMeta *> metas;
@@ -698,9 +757,10 @@ QList<DashClip> group(const QStringList &paths)
 
 QList<DashClip> group(const QList<VideoFile> &files)
 {
+    const QTimeZone zone = localZone();
     Grouping grouping(files.size());
     for (const VideoFile &file : files)
-        grouping.add(file.path);
+        grouping.add(file.path, nameFacts(file.path, zone));
     return grouping.finish([&files](qsizetype i) { return files[i].size; },
                            [&files](qsizetype i) { return files[i].created; });
 }

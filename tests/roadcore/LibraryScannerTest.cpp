@@ -317,6 +317,17 @@ TEST_F(CardTree, KeepsFilesGivenDirectlyAndSkipsWhatIsMissing)
     ASSERT_EQ(relative.size(), 1);
     EXPECT_EQ(relative[0].id, card + "/cont_rec/REC_20230101_120000");
 
+    // The scan reads names in the user's zone too, including a time the clocks skipped.
+    {
+        ScopedEnv cet("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+        makeFile(dir.path() + "/spring/REC_20230326_023000_F.mp4", 1);
+        makeFile(dir.path() + "/spring/REC_20230701_120000_F.mp4", 1);
+        const QList<DashClip> spring = LibraryScanner::scan({dir.path() + "/spring"});
+        ASSERT_EQ(spring.size(), 2);
+        EXPECT_EQ(spring[0].date, utc("2023-07-01T10:00:00Z"));
+        EXPECT_EQ(spring[1].date, utc("2023-03-26T01:30:00Z"));
+    }
+
     EXPECT_TRUE(LibraryScanner::scan({}).isEmpty());
     EXPECT_TRUE(LibraryScanner::scan({card + "/SETTING"}).isEmpty());
 }
