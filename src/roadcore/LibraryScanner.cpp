@@ -127,6 +127,72 @@ const QRegularExpression &datePattern()
     return pattern;
 }
 
+// Reads wall-clock times in one time zone. A card's recordings mostly fall between the same two clock
+// changes, so the offset of the last stretch between changes is kept; times near a change take the full way.
+class LocalClock {
+public:
+    explicit LocalClock(QTimeZone zone) : m_zone(std::move(zone)) {}
+
+    // The instant shown as this date and time. A time the clocks skipped when daylight-saving time began
+    // is read with the offset in force just before the change, so it lands as far after the change as it
+    // was after the last valid time.
+    QDateTime toUtc(QDate date, QTime time)
+    {
+        const qint64 wallMs = (date.toJulianDay() - unixEpochDay) * msPerDay + time.msecsSinceStartOfDay();
+        const qint64 guess = wallMs - qint64(m_offset) * 1000;
+        // Far from both changes no other instant can show the same time.
+        if (m_known && guess - m_from >= margin && m_to - guess > margin)
+            return QDateTime::fromMSecsSinceEpoch(guess, Qt::UTC);
+        const QDateTime instant = convert(date, time, wallMs);
+        remember(instant);
+        return instant;
+    }
+
+private:
+    static constexpr qint64 unixEpochDay = 2440588; // Julian day of 1970-01-01
+    static constexpr qint64 msPerDay = 86400000;
+    static constexpr qint64 margin = 2 * msPerDay;
+
+    QDateTime convert(QDate date, QTime time, qint64 wallMs) const
+    {
+        if (!m_zone.isValid()) { // a zone Qt cannot read: the C library's reading of it
+            const QDateTime local(date, time, Qt::LocalTime);
+            if (local.isValid())
+                return local.toUTC();
+        } else if (const QDateTime local(date, time, m_zone); local.isValid()) {
+            return local.toUTC();
+        }
+        const QDateTime before = QDateTime::fromMSecsSinceEpoch(wallMs - 15 * 3600 * 1000, Qt::UTC);
+        const int offset =
+            m_zone.isValid() ? m_zone.offsetFromUtc(before) : before.toLocalTime().offsetFromUtc();
+        return QDateTime::fromMSecsSinceEpoch(wallMs - qint64(offset) * 1000, Qt::UTC);
+    }
+
+    void remember(const QDateTime &instant)
+    {
+        m_known = false;
+        if (!m_zone.isValid() || !instant.isValid())
+            return;
+        if (!m_zone.hasTransitions()) {
+            m_from = LLONG_MIN / 2;
+            m_to = LLONG_MAX / 2;
+        } else {
+            const QTimeZone::OffsetData previous = m_zone.previousTransition(instant);
+            const QTimeZone::OffsetData next = m_zone.nextTransition(instant);
+            m_from = previous.atUtc.isValid() ? previous.atUtc.toMSecsSinceEpoch() : LLONG_MIN / 2;
+            m_to = next.atUtc.isValid() ? next.atUtc.toMSecsSinceEpoch() : LLONG_MAX / 2;
+        }
+        m_offset = m_zone.offsetFromUtc(instant);
+        m_known = true;
+    }
+
+    QTimeZone m_zone;
+    bool m_known = false;
+    qint64 m_from = 0; // the stretch between clock changes in which m_offset holds, in UTC milliseconds
+    qint64 m_to = 0;
+    int m_offset = 0;
+};
+
 // The user's time zone, read once per scan: each local-time conversion through the C library would look
 // at the zone file again. Each thread of a scan keeps its own copy.
 QTimeZone localZone()
@@ -139,7 +205,7 @@ QTimeZone zoneCopy(const QByteArray &id)
     return id.isEmpty() ? QTimeZone() : QTimeZone(id);
 }
 
-std::optional<QDateTime> dateInZone(QStringView name, const QTimeZone &zone)
+std::optional<QDateTime> dateInZone(QStringView name, LocalClock &clock)
 {
     const QRegularExpressionMatch match = datePattern().match(name);
     if (!match.hasMatch())
@@ -151,20 +217,7 @@ std::optional<QDateTime> dateInZone(QStringView name, const QTimeZone &zone)
     const QTime time(v[3], v[4], v[5]);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    if (!zone.isValid()) { // a zone Qt cannot read: the C library's reading of it
-        const QDateTime local(date, time, Qt::LocalTime);
-        if (local.isValid())
-            return local.toUTC();
-    }
-    const QDateTime local(date, time, zone);
-    if (local.isValid())
-        return local.toUTC();
-    // The clocks skipped this time when daylight-saving time began: read it with the offset in force just
-    // before the change, so it lands as far after the change as it was after the last valid time.
-    const qint64 wall = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
-    const QDateTime before = QDateTime::fromSecsSinceEpoch(wall - 15 * 3600, Qt::UTC);
-    const int offset = zone.isValid() ? zone.offsetFromUtc(before) : before.toLocalTime().offsetFromUtc();
-    return QDateTime::fromSecsSinceEpoch(wall - offset, Qt::UTC);
+    return clock.toUtc(date, time);
 }
 
 char asciiLower(char c)
@@ -422,10 +475,10 @@ QStringView stemOf(QStringView path)
     return dot >= 0 ? name.left(dot) : name;
 }
 
-NameFacts nameFacts(QStringView path, const QTimeZone &zone)
+NameFacts nameFacts(QStringView path, LocalClock &clock)
 {
     NameFacts facts{split(stemOf(path)), std::nullopt, std::nullopt};
-    facts.date = dateInZone(facts.parts.base, zone);
+    facts.date = dateInZone(facts.parts.base, clock);
     facts.category = tokenCategory(facts.parts.base);
     return facts;
 }
@@ -438,14 +491,14 @@ struct Batch {
     bool ready = false; // guarded by the scan's lock
 };
 
-void readBatch(Batch &batch, const QTimeZone &zone)
+void readBatch(Batch &batch, LocalClock &clock)
 {
     batch.metas.resize(batch.files.size());
     batch.names.reserve(batch.files.size());
     for (size_t i = 0; i < batch.files.size(); ++i) {
         const Listed &file = batch.files[i];
         batch.metas[i] = file.meta ? *file.meta : statAt(AT_FDCWD, file.native.c_str(), true);
-        batch.names.push_back(nameFacts(file.path, zone));
+        batch.names.push_back(nameFacts(file.path, clock));
     }
 }
 
@@ -698,9 +751,9 @@ QList<DashClip> scan(const QStringList &paths)
         readied.notify_all();
     };
     const auto read = [&] {
-        const QTimeZone zone = zoneCopy(zoneId);
+        LocalClock clock(zoneCopy(zoneId));
         while (const std::optional<Batch *> batch = unread.pop()) {
-            readBatch(**batch, zone);
+            readBatch(**batch, clock);
             {
                 std::lock_guard guard(lock);
                 (*batch)->ready = true;
@@ -757,10 +810,10 @@ QList<DashClip> group(const QStringList &paths)
 
 QList<DashClip> group(const QList<VideoFile> &files)
 {
-    const QTimeZone zone = localZone();
+    LocalClock clock(localZone());
     Grouping grouping(files.size());
     for (const VideoFile &file : files)
-        grouping.add(file.path, nameFacts(file.path, zone));
+        grouping.add(file.path, nameFacts(file.path, clock));
     return grouping.finish([&files](qsizetype i) { return files[i].size; },
                            [&files](qsizetype i) { return files[i].created; });
 }
@@ -782,7 +835,8 @@ ChannelSplit split(QStringView stem)
 
 std::optional<QDateTime> dateFromName(QStringView name)
 {
-    return dateInZone(name, localZone());
+    LocalClock clock(localZone());
+    return dateInZone(name, clock);
 }
 
 } // namespace LibraryScanner

@@ -116,6 +116,35 @@ TEST(LibraryScanner, ReadsDatesFromNamesAsLocalGregorianTime)
     EXPECT_TRUE(*twice == utc("2023-10-29T00:30:00Z") || *twice == utc("2023-10-29T01:30:00Z"));
 }
 
+// Grouping many names reads them through one clock that remembers the last stretch between clock changes;
+// every name must still read as it does alone, across the changes in spring and autumn and in either order.
+TEST(LibraryScanner, ReadsRunsOfNamesLikeSingleNames)
+{
+    for (const char *tz : {"CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0", "Europe/Berlin",
+                           "Australia/Lord_Howe", "UTC0"}) {
+        ScopedEnv zone("TZ", tz);
+        QList<LibraryScanner::VideoFile> files;
+        for (const QDate day : {QDate(2023, 3, 10), QDate(2023, 3, 24), QDate(2023, 10, 27),
+                                QDate(2023, 4, 1), QDate(2023, 11, 3), QDate(2023, 3, 31)}) {
+            QDateTime wall(day, QTime(0, 0), Qt::UTC); // only its digits matter
+            for (int step = 0; step < 3 * 24 * 60 / 37; ++step, wall = wall.addSecs(37 * 60))
+                files.append({"/c/REC_" + wall.toString("yyyyMMdd_HHmmss") + "_F.mp4", 1, std::nullopt});
+        }
+        // Times that occur twice, each read just after a time from the stretch after the change.
+        for (const char *stamp : {"20231110_120000", "20231029_021500", "20231110_120000", "20231105_013000",
+                                  "20230410_120000", "20230402_014500"})
+            files.append({QString("/c/REC_%1_F.mp4").arg(stamp), 1, std::nullopt});
+        int checked = 0;
+        for (const DashClip &clip : LibraryScanner::group(files)) {
+            const std::optional<QDateTime> alone = LibraryScanner::dateFromName(clip.name);
+            ASSERT_TRUE(alone.has_value()) << tz << " " << clip.name.toStdString();
+            ASSERT_EQ(clip.date, alone) << tz << " " << clip.name.toStdString();
+            ++checked;
+        }
+        EXPECT_EQ(checked, files.size());
+    }
+}
+
 TEST(LibraryScanner, GuessesCategoriesFromTokensThenDeepestFolder)
 {
     const struct {
