@@ -210,9 +210,11 @@ std::optional<QDateTime> dateInZone(QStringView name, LocalClock &clock)
     const QRegularExpressionMatch match = datePattern().match(name);
     if (!match.hasMatch())
         return std::nullopt;
+    // The pattern takes ASCII digits only.
     std::array<int, 6> v{};
     for (int i = 0; i < 6; ++i)
-        v[size_t(i)] = match.capturedView(i + 1).toInt();
+        for (qsizetype at = match.capturedStart(i + 1); at < match.capturedEnd(i + 1); ++at)
+            v[size_t(i)] = v[size_t(i)] * 10 + (name[at].unicode() - u'0');
     const QDate date(v[0], v[1], v[2]); // always the Gregorian calendar
     const QTime time(v[3], v[4], v[5]);
     if (!date.isValid() || !time.isValid())
@@ -302,28 +304,65 @@ QString joinPath(const QString &folder, const QString &name)
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// An open folder, shared by the listed files in it until their metadata is read. Few are kept open at once.
+class FolderHandle {
+public:
+    static constexpr int limit = 64;
+
+    static std::shared_ptr<const FolderHandle> keep(int fd, std::atomic<int> &open)
+    {
+        if (open.load() >= limit)
+            return nullptr;
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0)
+            return nullptr;
+        return std::shared_ptr<const FolderHandle>(new FolderHandle(copy, open));
+    }
+    ~FolderHandle()
+    {
+        ::close(m_fd);
+        --m_open;
+    }
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    FolderHandle(int fd, std::atomic<int> &open) : m_fd(fd), m_open(open) { ++m_open; }
+    int m_fd;
+    std::atomic<int> &m_open;
+};
+
 // A video file found by the listing. Its size and date are read afterwards, unless the listing already had
 // to look at the file (a link, a file given directly).
 struct Listed {
     QString path;
     std::string native; // the path as the file system spells it
     std::optional<FileMeta> meta;
+    // The file's folder, still open, and where the file's name begins in `native`: looking a name up in an
+    // open folder is cheaper than walking the whole path again.
+    std::shared_ptr<const FolderHandle> folder;
+    size_t nameStart = 0;
 };
 
-// Recursive, depth-first listing of the video files under a folder. Each folder is read whole and closed
-// before its subfolders are entered, so deep trees hold no descriptors open; entries are taken in code-point
-// order so that a scan is repeatable whatever order the file system lists them in.
+// Recursive, depth-first listing of the video files under a folder. Each folder is read whole before its
+// subfolders are entered, and only folders with video files stay open (a few, for reading their metadata);
+// entries are taken in code-point order so that a scan is repeatable whatever order the file system lists
+// them in.
 class VideoFileWalker {
 public:
     using Sink = std::function<void(Listed &&)>;
-    explicit VideoFileWalker(Sink sink) : m_sink(std::move(sink)) {}
+    VideoFileWalker(Sink sink, std::atomic<int> &openFolders)
+        : m_sink(std::move(sink)), m_openFolders(openFolders)
+    {
+    }
 
     void walk(const QString &root)
     {
         std::vector<Frame> stack;
         // Each given folder is listed whole, even inside another given one, as if it were given alone.
         m_seen.clear();
-        Frame first{root, QFile::encodeName(root).toStdString(), {}, 0};
+        Frame first{root, QFile::encodeName(root).toStdString(), {}, 0, nullptr};
         if (!read(first, true))
             return;
         stack.push_back(std::move(first));
@@ -341,10 +380,11 @@ public:
             std::string native =
                 top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             if (!entry.folder) {
-                m_sink(Listed{std::move(path), std::move(native), entry.meta});
+                const size_t nameStart = native.size() - entry.name.size();
+                m_sink(Listed{std::move(path), std::move(native), entry.meta, top.handle, nameStart});
                 continue;
             }
-            Frame child{std::move(path), std::move(native), {}, 0};
+            Frame child{std::move(path), std::move(native), {}, 0, nullptr};
             if (read(child, false))
                 stack.push_back(std::move(child));
         }
@@ -361,6 +401,7 @@ private:
         std::string native;
         std::vector<Entry> entries;
         size_t next = 0;
+        std::shared_ptr<const FolderHandle> handle; // while it has files whose metadata is still to read
     };
 
     // Unreadable folders, and folders already seen (a bind mount inside itself), give nothing.
@@ -382,6 +423,7 @@ private:
             return false;
         }
         std::vector<Entry> &entries = frame.entries;
+        bool hasFiles = false;
         while (const dirent *item = ::readdir(dir)) {
             const char *name = item->d_name;
             // Hidden items, "." and "..", and the "._" companions that other systems leave on cards.
@@ -411,7 +453,10 @@ private:
                     continue;
             }
             entries.push_back(Entry{std::string(name, length), false, meta});
+            hasFiles = true;
         }
+        if (hasFiles)
+            frame.handle = FolderHandle::keep(fd, m_openFolders);
         ::closedir(dir);
         // Byte order of UTF-8 names is code-point order.
         std::sort(entries.begin(), entries.end(),
@@ -420,6 +465,7 @@ private:
     }
 
     Sink m_sink;
+    std::atomic<int> &m_openFolders;
     std::set<std::pair<dev_t, ino_t>> m_seen;
 };
 
@@ -496,16 +542,23 @@ void readBatch(Batch &batch, LocalClock &clock)
     batch.metas.resize(batch.files.size());
     batch.names.reserve(batch.files.size());
     for (size_t i = 0; i < batch.files.size(); ++i) {
-        const Listed &file = batch.files[i];
-        batch.metas[i] = file.meta ? *file.meta : statAt(AT_FDCWD, file.native.c_str(), true);
+        Listed &file = batch.files[i];
+        if (file.meta)
+            batch.metas[i] = *file.meta;
+        else if (file.folder)
+            batch.metas[i] = statAt(file.folder->fd(), file.native.c_str() + file.nameStart, true);
+        else
+            batch.metas[i] = statAt(AT_FDCWD, file.native.c_str(), true);
+        file.folder.reset();
         batch.names.push_back(nameFacts(file.path, clock));
     }
 }
 
 // Lists the given files and folders in order, handing each video file to `sink`.
-void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink)
+void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink,
+                    std::atomic<int> &openFolders)
 {
-    VideoFileWalker walker(sink);
+    VideoFileWalker walker(sink, openFolders);
     for (const QString &given : paths) {
         if (given.isEmpty())
             continue;
@@ -517,7 +570,7 @@ void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink)
         if (S_ISDIR(st.st_mode))
             walker.walk(path);
         else if (LibraryScanner::hasVideoExtension(path)) // given directly: kept on its extension alone
-            sink(Listed{path, std::move(native), std::nullopt});
+            sink(Listed{path, std::move(native), std::nullopt, nullptr, 0});
     }
 }
 
@@ -718,6 +771,7 @@ VideoFile videoFile(const QString &path)
 QList<DashClip> scan(const QStringList &paths)
 {
     constexpr size_t batchSize = 256;
+    std::atomic<int> openFolders{0}; // outlives every batch and the folders they hold open
     const QByteArray zoneId = localZone().id();
     std::mutex lock;
     std::condition_variable readied;
@@ -736,11 +790,14 @@ QList<DashClip> scan(const QStringList &paths)
             unread.push(raw);
             batch = std::make_unique<Batch>();
         };
-        listVideoFiles(paths, [&](Listed &&file) {
-            batch->files.push_back(std::move(file));
-            if (batch->files.size() == batchSize)
-                handOver();
-        });
+        listVideoFiles(
+            paths,
+            [&](Listed &&file) {
+                batch->files.push_back(std::move(file));
+                if (batch->files.size() == batchSize)
+                    handOver();
+            },
+            openFolders);
         if (!batch->files.empty())
             handOver();
         unread.close();
