@@ -177,7 +177,8 @@ private:
             m_from = LLONG_MIN / 2;
             m_to = LLONG_MAX / 2;
         } else {
-            const QTimeZone::OffsetData previous = m_zone.previousTransition(instant);
+            // A change at this very instant starts the stretch.
+            const QTimeZone::OffsetData previous = m_zone.previousTransition(instant.addMSecs(1));
             const QTimeZone::OffsetData next = m_zone.nextTransition(instant);
             m_from = previous.atUtc.isValid() ? previous.atUtc.toMSecsSinceEpoch() : LLONG_MIN / 2;
             m_to = next.atUtc.isValid() ? next.atUtc.toMSecsSinceEpoch() : LLONG_MAX / 2;
@@ -251,13 +252,13 @@ qint64 toMs(const struct statx_timestamp &t)
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// Size, type and creation date (many Linux file systems keep none: then the modification date).
-FileMeta statAt(int dirFd, const char *name, bool follow)
+// Size, type and creation date (many Linux file systems keep none: then the modification date), following
+// links.
+FileMeta statAt(int dirFd, const char *name)
 {
     FileMeta meta;
     struct statx sx {};
-    const int flags = follow ? 0 : AT_SYMLINK_NOFOLLOW;
-    if (::statx(dirFd, name, flags, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) == 0) {
+    if (::statx(dirFd, name, 0, STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) == 0) {
         meta.readable = true;
         meta.regular = S_ISREG(sx.stx_mode);
         meta.size = meta.regular ? qint64(sx.stx_size) : 0;
@@ -270,7 +271,7 @@ FileMeta statAt(int dirFd, const char *name, bool follow)
     if (errno != ENOSYS)
         return meta;
     struct stat st {};
-    if (::fstatat(dirFd, name, &st, flags) != 0)
+    if (::fstatat(dirFd, name, &st, 0) != 0)
         return meta;
     meta.readable = true;
     meta.regular = S_ISREG(st.st_mode);
@@ -362,7 +363,7 @@ public:
         std::vector<Frame> stack;
         // Each given folder is listed whole, even inside another given one, as if it were given alone.
         m_seen.clear();
-        Frame first{root, QFile::encodeName(root).toStdString(), {}, 0, nullptr};
+        Frame first{root, QFile::encodeName(root).toStdString(), {}, 0, 0, nullptr};
         if (!read(first, true))
             return;
         stack.push_back(std::move(first));
@@ -373,6 +374,10 @@ public:
                 continue;
             }
             Entry &entry = top.entries[top.next++];
+            // After its last file the folder stays open only for the listed files that still need it.
+            std::shared_ptr<const FolderHandle> handle;
+            if (!entry.folder)
+                handle = --top.filesLeft == 0 ? std::move(top.handle) : top.handle;
             const std::optional<QString> name = decodeName(entry.name);
             if (!name)
                 continue;
@@ -381,10 +386,10 @@ public:
                 top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             if (!entry.folder) {
                 const size_t nameStart = native.size() - entry.name.size();
-                m_sink(Listed{std::move(path), std::move(native), entry.meta, top.handle, nameStart});
+                m_sink(Listed{std::move(path), std::move(native), entry.meta, std::move(handle), nameStart});
                 continue;
             }
-            Frame child{std::move(path), std::move(native), {}, 0, nullptr};
+            Frame child{std::move(path), std::move(native), {}, 0, 0, nullptr};
             if (read(child, false))
                 stack.push_back(std::move(child));
         }
@@ -401,7 +406,8 @@ private:
         std::string native;
         std::vector<Entry> entries;
         size_t next = 0;
-        std::shared_ptr<const FolderHandle> handle; // while it has files whose metadata is still to read
+        size_t filesLeft = 0;
+        std::shared_ptr<const FolderHandle> handle;
     };
 
     // Unreadable folders, and folders already seen (a bind mount inside itself), give nothing.
@@ -423,7 +429,6 @@ private:
             return false;
         }
         std::vector<Entry> &entries = frame.entries;
-        bool hasFiles = false;
         while (const dirent *item = ::readdir(dir)) {
             const char *name = item->d_name;
             // Hidden items, "." and "..", and the "._" companions that other systems leave on cards.
@@ -448,14 +453,14 @@ private:
             if (type == DT_LNK) {
                 // Only a link to a regular file counts as one; a link to nothing, a folder or itself does
                 // not.
-                meta = statAt(fd, name, true);
+                meta = statAt(fd, name);
                 if (!meta->readable || !meta->regular)
                     continue;
             }
             entries.push_back(Entry{std::string(name, length), false, meta});
-            hasFiles = true;
+            ++frame.filesLeft;
         }
-        if (hasFiles)
+        if (frame.filesLeft > 0)
             frame.handle = FolderHandle::keep(fd, m_openFolders);
         ::closedir(dir);
         // Byte order of UTF-8 names is code-point order.
@@ -546,9 +551,9 @@ void readBatch(Batch &batch, LocalClock &clock)
         if (file.meta)
             batch.metas[i] = *file.meta;
         else if (file.folder)
-            batch.metas[i] = statAt(file.folder->fd(), file.native.c_str() + file.nameStart, true);
+            batch.metas[i] = statAt(file.folder->fd(), file.native.c_str() + file.nameStart);
         else
-            batch.metas[i] = statAt(AT_FDCWD, file.native.c_str(), true);
+            batch.metas[i] = statAt(AT_FDCWD, file.native.c_str());
         file.folder.reset();
         batch.names.push_back(nameFacts(file.path, clock));
     }
@@ -761,7 +766,7 @@ bool hasVideoExtension(QStringView path)
 
 VideoFile videoFile(const QString &path)
 {
-    const FileMeta meta = statAt(AT_FDCWD, QFile::encodeName(path).constData(), true);
+    const FileMeta meta = statAt(AT_FDCWD, QFile::encodeName(path).constData());
     return VideoFile{path, meta.size, dateFromMs(meta.createdMs)};
 }
 

@@ -430,7 +430,12 @@ TEST(LibraryScanner, ReadsEverySizeOfALargeCard)
         makeFile(dir.path() + "/cont_rec/R/" + stem + "_R.mp4", i % 3);
     }
     makeFile(dir.path() + "/cont_rec/F/undated_F.mp4", 9);
+    const auto openFiles = [] {
+        return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size();
+    };
+    const qsizetype openBefore = openFiles();
     const QList<DashClip> clips = LibraryScanner::scan({dir.path()});
+    EXPECT_EQ(openFiles(), openBefore); // every folder closed again
     ASSERT_EQ(clips.size(), recordings + 1);
     // Dated by the file system: today, newer than every name.
     EXPECT_EQ(clips.first().name, "undated");
