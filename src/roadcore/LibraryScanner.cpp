@@ -287,22 +287,26 @@ std::optional<QDateTime> dateFromMs(std::optional<qint64> ms)
     return QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC);
 }
 
-// A file name as text, or nothing when it is not valid UTF-8: such a path could never be opened again.
-std::optional<QString> decodeName(const std::string &name)
+// The path of a name in a folder, or nothing when the name is not valid UTF-8: such a path could never be
+// opened again.
+std::optional<QString> childPath(const QString &folder, const std::string &name)
 {
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x80; });
-    const QByteArrayView bytes(name.data(), qsizetype(name.size()));
-    if (ascii)
-        return QString::fromLatin1(bytes);
-    QString text = QFile::decodeName(bytes.toByteArray());
+    QString path;
+    path.reserve(folder.size() + 1 + qsizetype(name.size()));
+    path.append(folder);
+    if (!folder.endsWith(QLatin1Char('/')))
+        path.append(QLatin1Char('/'));
+    if (ascii) {
+        path.append(QLatin1StringView(name.data(), qsizetype(name.size())));
+        return path;
+    }
+    const QByteArray bytes(name.data(), qsizetype(name.size()));
+    const QString text = QFile::decodeName(bytes);
     if (QFile::encodeName(text) != bytes)
         return std::nullopt;
-    return text;
-}
-
-QString joinPath(const QString &folder, const QString &name)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+    path.append(text);
+    return path;
 }
 
 // An open folder, shared by the listed files in it until their metadata is read. Few are kept open at once.
@@ -378,18 +382,17 @@ public:
             std::shared_ptr<const FolderHandle> handle;
             if (!entry.folder)
                 handle = --top.filesLeft == 0 ? std::move(top.handle) : top.handle;
-            const std::optional<QString> name = decodeName(entry.name);
-            if (!name)
+            std::optional<QString> path = childPath(top.path, entry.name);
+            if (!path)
                 continue;
-            QString path = joinPath(top.path, *name);
             std::string native =
                 top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             if (!entry.folder) {
                 const size_t nameStart = native.size() - entry.name.size();
-                m_sink(Listed{std::move(path), std::move(native), entry.meta, std::move(handle), nameStart});
+                m_sink(Listed{std::move(*path), std::move(native), entry.meta, std::move(handle), nameStart});
                 continue;
             }
-            Frame child{std::move(path), std::move(native), {}, 0, 0, nullptr};
+            Frame child{std::move(*path), std::move(native), {}, 0, 0, nullptr};
             if (read(child, false))
                 stack.push_back(std::move(child));
         }
@@ -785,7 +788,12 @@ QList<DashClip> scan(const QStringList &paths)
     WorkQueue<Batch *> unread;
 
     const auto list = [&] {
-        auto batch = std::make_unique<Batch>();
+        const auto fresh = [] {
+            auto batch = std::make_unique<Batch>();
+            batch->files.reserve(batchSize);
+            return batch;
+        };
+        auto batch = fresh();
         const auto handOver = [&] {
             Batch *raw = batch.get();
             {
@@ -793,7 +801,7 @@ QList<DashClip> scan(const QStringList &paths)
                 batches.push_back(std::move(batch));
             }
             unread.push(raw);
-            batch = std::make_unique<Batch>();
+            batch = fresh();
         };
         listVideoFiles(
             paths,
