@@ -40,6 +40,8 @@ const QSet<QString> &videoExtensions();
 bool hasVideoExtension(QStringView path);
 
 // The recordings in the given files and folders, newest first. Never fails: what cannot be read is skipped.
+// Hidden items, names that are not UTF-8 and links to folders are passed over inside folders. Runs a few
+// threads of its own while it lasts; callers run it off the GUI thread.
 QList<DashClip> scan(const QStringList &paths);
 
 // Groups video files, in the given order, into recordings and sorts them newest first.

@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-inline void PrintTo(const QDateTime &date, std::ostream *os)
+static void PrintTo(const QDateTime &date, std::ostream *os)
 {
     *os << date.toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
