@@ -109,20 +109,22 @@ QRegularExpression compiledPattern(const char *text)
     QRegularExpression pattern(QString::fromLatin1(text));
     if (!pattern.isValid())
         qFatal("LibraryScanner: invalid pattern %s", text);
-    // Compile now, under the one-time initialisation, so concurrent scans only read it.
     pattern.optimize();
     return pattern;
 }
 
+// Each thread compiles the patterns once, on first use: threads that share one pattern take turns at it,
+// which would undo reading names on several threads.
 const QRegularExpression &channelPattern()
 {
-    static const QRegularExpression pattern = compiledPattern(R"(^(.*?)[_\-]([FRIfri])( [0-9]+)?$)");
+    static const thread_local QRegularExpression pattern =
+        compiledPattern(R"(^(.*?)[_\-]([FRIfri])( [0-9]+)?$)");
     return pattern;
 }
 
 const QRegularExpression &datePattern()
 {
-    static const QRegularExpression pattern = compiledPattern(
+    static const thread_local QRegularExpression pattern = compiledPattern(
         R"((20[0-9]{2})[_\-]?([0-9]{2})[_\-]?([0-9]{2})[_\-T]?([0-9]{2})[_\-:]?([0-9]{2})[_\-:]?([0-9]{2}))");
     return pattern;
 }
