@@ -196,15 +196,24 @@ private:
     int m_offset = 0;
 };
 
+// Qt's zone lookups share process-wide caches; concurrent scans take turns at them.
+std::mutex &zoneLookup()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 // The user's time zone, read once per scan: each local-time conversion through the C library would look
 // at the zone file again. Each thread of a scan keeps its own copy.
 QTimeZone localZone()
 {
+    const std::lock_guard guard(zoneLookup());
     return QTimeZone::systemTimeZone();
 }
 
 QTimeZone zoneCopy(const QByteArray &id)
 {
+    const std::lock_guard guard(zoneLookup());
     return id.isEmpty() ? QTimeZone() : QTimeZone(id);
 }
 
