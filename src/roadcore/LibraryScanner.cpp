@@ -320,45 +320,48 @@ std::optional<QString> childPath(const QString &folder, const std::string &name)
     return path;
 }
 
-// An open folder, shared by the listed files in it until their metadata is read. Few are kept open at once.
-class FolderHandle {
+// The folder of listed files, shared by them until their metadata is read. A few such folders are kept open:
+// looking a name up in an open folder is cheaper than walking the whole path again.
+class ListedFolder {
 public:
-    static constexpr int limit = 64;
+    static constexpr int openLimit = 64;
 
-    static std::shared_ptr<const FolderHandle> keep(int fd, std::atomic<int> &open)
+    ListedFolder(std::string native, int fd, std::atomic<int> &open)
+        : m_native(std::move(native)), m_open(open)
     {
-        if (open.load() >= limit)
-            return nullptr;
-        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0)
-            return nullptr;
-        return std::shared_ptr<const FolderHandle>(new FolderHandle(copy, open));
+        if (m_open.load() < openLimit && (m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0)) >= 0)
+            ++m_open;
     }
-    ~FolderHandle()
+    ~ListedFolder()
     {
-        ::close(m_fd);
-        --m_open;
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            --m_open;
+        }
     }
-    FolderHandle(const FolderHandle &) = delete;
-    FolderHandle &operator=(const FolderHandle &) = delete;
-    int fd() const { return m_fd; }
+    ListedFolder(const ListedFolder &) = delete;
+    ListedFolder &operator=(const ListedFolder &) = delete;
+
+    FileMeta metadata(const std::string &name) const
+    {
+        if (m_fd >= 0)
+            return statAt(m_fd, name.c_str());
+        return statAt(AT_FDCWD, (m_native.back() == '/' ? m_native + name : m_native + '/' + name).c_str());
+    }
 
 private:
-    FolderHandle(int fd, std::atomic<int> &open) : m_fd(fd), m_open(open) { ++m_open; }
-    int m_fd;
+    std::string m_native; // as the file system spells it
+    int m_fd = -1;
     std::atomic<int> &m_open;
 };
 
-// A video file found by the listing. Its size and date are read afterwards, unless the listing already had
-// to look at the file (a link, a file given directly).
+// A video file found by the listing. Its size and date are read afterwards, from its folder, unless the
+// listing already had to look at the file (a link, a file given directly).
 struct Listed {
     QString path;
-    std::string native; // the path as the file system spells it
     std::optional<FileMeta> meta;
-    // The file's folder, still open, and where the file's name begins in `native`: looking a name up in an
-    // open folder is cheaper than walking the whole path again.
-    std::shared_ptr<const FolderHandle> folder;
-    size_t nameStart = 0;
+    std::shared_ptr<const ListedFolder> folder;
+    std::string name; // as the file system spells it
 };
 
 // Recursive, depth-first listing of the video files under a folder. Each folder is read whole before its
@@ -390,19 +393,18 @@ public:
             }
             Entry &entry = top.entries[top.next++];
             // After its last file the folder stays open only for the listed files that still need it.
-            std::shared_ptr<const FolderHandle> handle;
+            std::shared_ptr<const ListedFolder> handle;
             if (!entry.folder)
                 handle = --top.filesLeft == 0 ? std::move(top.handle) : top.handle;
             std::optional<QString> path = childPath(top.path, entry.name);
             if (!path)
                 continue;
-            std::string native =
-                top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             if (!entry.folder) {
-                const size_t nameStart = native.size() - entry.name.size();
-                m_sink(Listed{std::move(*path), std::move(native), entry.meta, std::move(handle), nameStart});
+                m_sink(Listed{std::move(*path), entry.meta, std::move(handle), std::move(entry.name)});
                 continue;
             }
+            std::string native =
+                top.native.back() == '/' ? top.native + entry.name : top.native + '/' + entry.name;
             Frame child{std::move(*path), std::move(native), {}, 0, 0, nullptr};
             if (read(child, false))
                 stack.push_back(std::move(child));
@@ -421,7 +423,7 @@ private:
         std::vector<Entry> entries;
         size_t next = 0;
         size_t filesLeft = 0;
-        std::shared_ptr<const FolderHandle> handle;
+        std::shared_ptr<const ListedFolder> handle;
     };
 
     // Unreadable folders, and folders already seen (a bind mount inside itself), give nothing.
@@ -475,7 +477,7 @@ private:
             ++frame.filesLeft;
         }
         if (frame.filesLeft > 0)
-            frame.handle = FolderHandle::keep(fd, m_openFolders);
+            frame.handle = std::make_shared<const ListedFolder>(frame.native, fd, m_openFolders);
         ::closedir(dir);
         // Byte order of UTF-8 names is code-point order.
         std::sort(entries.begin(), entries.end(),
@@ -562,12 +564,7 @@ void readBatch(Batch &batch, LocalClock &clock)
     batch.names.reserve(batch.files.size());
     for (size_t i = 0; i < batch.files.size(); ++i) {
         Listed &file = batch.files[i];
-        if (file.meta)
-            batch.metas[i] = *file.meta;
-        else if (file.folder)
-            batch.metas[i] = statAt(file.folder->fd(), file.native.c_str() + file.nameStart);
-        else
-            batch.metas[i] = statAt(AT_FDCWD, file.native.c_str());
+        batch.metas[i] = file.meta ? *file.meta : file.folder->metadata(file.name);
         file.folder.reset();
         batch.names.push_back(nameFacts(file.path, clock));
     }
@@ -582,14 +579,14 @@ void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink,
         if (given.isEmpty())
             continue;
         const QString path = QDir::cleanPath(QFileInfo(given).absoluteFilePath());
-        std::string native = QFile::encodeName(path).toStdString();
+        const QByteArray native = QFile::encodeName(path);
         struct stat st {};
-        if (::stat(native.c_str(), &st) != 0)
+        if (::stat(native.constData(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
             walker.walk(path);
         else if (LibraryScanner::hasVideoExtension(path)) // given directly: kept on its extension alone
-            sink(Listed{path, std::move(native), std::nullopt, nullptr, 0});
+            sink(Listed{path, statAt(AT_FDCWD, native.constData()), nullptr, {}});
     }
 }
 
