@@ -141,7 +141,7 @@ void MediaCache::save()
 
 bool MediaCache::isInsideRoot(const QString &path) const
 {
-    return Paths::isInside(path, m_root);
+    return Paths::isInside(QDir::cleanPath(path), m_root);
 }
 
 QByteArray MediaCache::makeBookmark(const QString &path)
@@ -297,13 +297,13 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     }
     const auto inScope = [&](const QString &path) {
         switch (scope.kind) {
-        case Scope::Kind::all:
-            return true;
         case Scope::Kind::paths:
             return scope.paths.contains(path);
         case Scope::Kind::under:
             return std::any_of(prefixes.begin(), prefixes.end(),
                                [&](const QString &prefix) { return path.startsWith(prefix); });
+        case Scope::Kind::all:
+            break;
         }
         return false;
     };
@@ -311,10 +311,12 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     for (auto &[key, entry] : m_entries) {
         if (excluding.contains(key))
             continue;
-        const bool taken = std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
-            const CatalogEntry::File &record = item.second;
-            return inScope(record.originalPath) || (record.importedPath && inScope(*record.importedPath));
-        });
+        const bool taken =
+            scope.kind == Scope::Kind::all ||
+            std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
+                const CatalogEntry::File &record = item.second;
+                return inScope(record.originalPath) || (record.importedPath && inScope(*record.importedPath));
+            });
         if (taken)
             listed.append(resolve(entry));
     }
