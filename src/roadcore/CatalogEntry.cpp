@@ -49,7 +49,11 @@ std::optional<QString> requiredString(const QJsonObject &object, QLatin1String n
     const QJsonValue value = object.value(name);
     if (!value.isString())
         return std::nullopt;
-    return value.toString();
+    QString text = value.toString();
+    // An escaped lone surrogate is no text: it could not be written back as UTF-8.
+    if (!text.isValidUtf16())
+        return std::nullopt;
+    return text;
 }
 
 // An optional member: absent and null give an empty optional; another type is a fault.
@@ -58,7 +62,7 @@ bool optionalString(const QJsonObject &object, QLatin1String name, std::optional
     const QJsonValue value = object.value(name);
     if (value.isUndefined() || value.isNull())
         return true;
-    if (!value.isString())
+    if (!value.isString() || !value.toString().isValidUtf16())
         return false;
     out = value.toString();
     return true;
@@ -196,7 +200,7 @@ std::optional<CatalogEntry> CatalogEntry::fromJson(const QJsonValue &value)
     const QJsonObject filesObject = files.toObject();
     for (auto it = filesObject.begin(); it != filesObject.end(); ++it) {
         auto file = File::fromJson(it.value());
-        if (!file)
+        if (!file || !it.key().isValidUtf16())
             return std::nullopt;
         entry.files.emplace(it.key(), std::move(*file));
     }

@@ -145,6 +145,9 @@ TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
             R"({"key":"b","name":"b","category":"crash","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
         withBad(
             R"({"key":null,"name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"\ud800","name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(entry(R"("files":{"\udfff":{"originalPath":"/b","size":1}})")),
         withBad(R"({"key":5,"name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
         withBad(
             R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01T00:00:00.5Z","files":{}})"),
