@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -16,8 +17,85 @@ QString dateText(const QDateTime &date)
     utc = qBound(earliest, utc, latest);
     const QDate d = utc.date();
     const QTime t = utc.time();
-    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", d.year(), d.month(), d.day(), t.hour(),
-                             t.minute(), t.second());
+    char16_t text[20];
+    const auto put = [&](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char16_t(u'0' + value % 10);
+    };
+    put(0, d.year(), 4);
+    put(5, d.month(), 2);
+    put(8, d.day(), 2);
+    put(11, t.hour(), 2);
+    put(14, t.minute(), 2);
+    put(17, t.second(), 2);
+    text[4] = text[7] = u'-';
+    text[10] = u'T';
+    text[13] = text[16] = u':';
+    text[19] = u'Z';
+    return QString(reinterpret_cast<const QChar *>(text), 20);
+}
+
+// JSON text of a string: UTF-8 with quotes, backslashes and control characters escaped.
+void appendString(QByteArray &out, QStringView text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    const QByteArray utf8 = text.toUtf8();
+    out.append('"');
+    qsizetype plain = 0; // start of the run of bytes that need no escape
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(utf8.constData() + plain, i - plain);
+        plain = i + 1;
+        const char *shortForm = nullptr;
+        switch (c) {
+        case '"':
+            shortForm = "\\\"";
+            break;
+        case '\\':
+            shortForm = "\\\\";
+            break;
+        case '\b':
+            shortForm = "\\b";
+            break;
+        case '\f':
+            shortForm = "\\f";
+            break;
+        case '\n':
+            shortForm = "\\n";
+            break;
+        case '\r':
+            shortForm = "\\r";
+            break;
+        case '\t':
+            shortForm = "\\t";
+            break;
+        }
+        if (shortForm) {
+            out.append(shortForm);
+        } else {
+            const char escaped[] = {'\\', 'u', '0', '0', hex[(c >> 4) & 0xf], hex[c & 0xf]};
+            out.append(escaped, 6);
+        }
+    }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
+    out.append('"');
+}
+
+void appendName(QByteArray &out, const char *name)
+{
+    out.append('"');
+    out.append(name);
+    out.append("\":");
+}
+
+// A member and the comma after it; the writer drops the last comma of an object.
+void appendMember(QByteArray &out, const char *name, QStringView value)
+{
+    appendName(out, name);
+    appendString(out, value);
+    out.append(',');
 }
 
 std::optional<QDateTime> parseDate(const QString &text)
@@ -115,22 +193,29 @@ std::optional<QString> CatalogEntry::File::usableStoredPath() const
     return storedPath;
 }
 
-QJsonObject CatalogEntry::File::toJson() const
+void CatalogEntry::File::writeJson(QByteArray &out) const
 {
-    QJsonObject object;
-    object.insert(QLatin1String("originalPath"), originalPath);
-    if (importedPath)
-        object.insert(QLatin1String("importedPath"), *importedPath);
-    if (bookmark)
-        object.insert(QLatin1String("bookmark"), QString::fromLatin1(bookmark->toBase64()));
-    object.insert(QLatin1String("size"), size);
-    if (modified && modified->isValid())
-        object.insert(QLatin1String("modified"), dateText(*modified));
+    // Members in name order, as every object of the file.
+    out.append('{');
+    if (bookmark) {
+        // Base64 needs no escape.
+        appendName(out, "bookmark");
+        out.append('"').append(bookmark->toBase64()).append("\",");
+    }
     if (fingerprint)
-        object.insert(QLatin1String("fingerprint"), *fingerprint);
+        appendMember(out, "fingerprint", *fingerprint);
+    if (importedPath)
+        appendMember(out, "importedPath", *importedPath);
+    if (modified && modified->isValid())
+        appendMember(out, "modified", dateText(*modified));
+    appendMember(out, "originalPath", originalPath);
+    appendName(out, "size");
+    out.append(QByteArray::number(size));
+    out.append(',');
     if (storedPath)
-        object.insert(QLatin1String("storedPath"), *storedPath);
-    return object;
+        appendMember(out, "storedPath", *storedPath);
+    out.chop(1);
+    out.append('}');
 }
 
 std::optional<CatalogEntry::File> CatalogEntry::File::fromJson(const QJsonValue &value)
@@ -160,20 +245,28 @@ std::optional<CatalogEntry::File> CatalogEntry::File::fromJson(const QJsonValue 
     return file;
 }
 
-QJsonObject CatalogEntry::toJson() const
+void CatalogEntry::writeJson(QByteArray &out) const
 {
-    QJsonObject object;
-    object.insert(QLatin1String("key"), key);
-    object.insert(QLatin1String("name"), name);
-    object.insert(QLatin1String("category"), rawValue(category));
+    out.append('{');
+    appendMember(out, "category", rawValue(category));
     if (date && date->isValid())
-        object.insert(QLatin1String("date"), dateText(*date));
-    QJsonObject filesObject;
-    for (const auto &[letter, file] : files)
-        filesObject.insert(letter, file.toJson());
-    object.insert(QLatin1String("files"), filesObject);
-    object.insert(QLatin1String("importedAt"), dateText(importedAt));
-    return object;
+        appendMember(out, "date", dateText(*date));
+    appendName(out, "files");
+    out.append('{');
+    for (const auto &[letter, file] : files) {
+        appendString(out, letter);
+        out.append(':');
+        file.writeJson(out);
+        out.append(',');
+    }
+    if (!files.empty())
+        out.chop(1);
+    out.append("},");
+    appendMember(out, "importedAt", dateText(importedAt));
+    appendMember(out, "key", key);
+    appendMember(out, "name", name);
+    out.chop(1);
+    out.append('}');
 }
 
 std::optional<CatalogEntry> CatalogEntry::fromJson(const QJsonValue &value)
@@ -209,10 +302,17 @@ std::optional<CatalogEntry> CatalogEntry::fromJson(const QJsonValue &value)
 
 QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
 {
-    QJsonArray array;
-    for (const auto &item : catalog)
-        array.append(item.second.toJson());
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    QByteArray out;
+    out.reserve(qsizetype(catalog.size()) * 1024);
+    out.append('[');
+    for (const auto &item : catalog) {
+        item.second.writeJson(out);
+        out.append(',');
+    }
+    if (!catalog.empty())
+        out.chop(1);
+    out.append(']');
+    return out;
 }
 
 std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json)

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 
@@ -32,7 +31,8 @@ struct CatalogEntry {
         // file. The text is kept as read either way.
         std::optional<QString> usableStoredPath() const;
 
-        QJsonObject toJson() const;
+        // Appends the file object to JSON text.
+        void writeJson(QByteArray &out) const;
         static std::optional<File> fromJson(const QJsonValue &value);
 
         friend bool operator==(const File &, const File &) = default;
@@ -45,7 +45,8 @@ struct CatalogEntry {
     std::map<QString, File> files; // by channel letter; other member names are carried along
     QDateTime importedAt;
 
-    QJsonObject toJson() const;
+    // Appends the entry object, compact, members in name order, optional members left out.
+    void writeJson(QByteArray &out) const;
     static std::optional<CatalogEntry> fromJson(const QJsonValue &value);
 
     friend bool operator==(const CatalogEntry &, const CatalogEntry &) = default;

@@ -85,7 +85,7 @@ TEST(CatalogEntry, RoundTripsEveryField)
     const CatalogEntry entry = fullEntry();
     CatalogEntry unicode = entry;
     unicode.key = "Fahrt \u00fc \U0001F697#5";
-    unicode.name = "Fahrt \"quoted\" \\ slash/\n";
+    unicode.name = "Fahrt \"quoted\" \\ slash/\n\t\b\f\r\x01\x1f\x7f";
     const auto catalog = catalogOf({entry, unicode});
     const auto read = CatalogEntry::readCatalog(CatalogEntry::writeCatalog(catalog));
     ASSERT_TRUE(read);

@@ -97,9 +97,14 @@ protected:
     std::shared_ptr<std::optional<QList<MountEntry>>> table =
         std::make_shared<std::optional<QList<MountEntry>>>();
 
+    std::shared_ptr<int> mountReads = std::make_shared<int>(0);
+
     std::unique_ptr<MediaCache> open()
     {
-        auto source = [table = table] { return table->value_or(MountTable::current()); };
+        auto source = [table = table, reads = mountReads] {
+            ++*reads;
+            return table->value_or(MountTable::current());
+        };
         return std::make_unique<MediaCache>(root, source);
     }
     void mountCardAt(const QString &mountPoint)
@@ -209,7 +214,10 @@ TEST_F(MediaCacheTest, ACardTakenAwayResolvesToCopiesAndBackToOriginals)
     EXPECT_EQ(listed[0].storage(), S::missing);
 
     ASSERT_TRUE(QDir().rename(tmp.filePath("CARD away"), card));
+    // Files in place cost one size read each: no bookmark is followed, no mount table read.
+    *mountReads = 0;
     listed = cache->clips(MediaCache::Scope::all());
+    EXPECT_EQ(*mountReads, 0);
     EXPECT_EQ(listed[0].channelStates, states({{Channel::front, S::original}, {Channel::rear, S::original}}));
     EXPECT_EQ(listed[0].files, clip.files);
 }
