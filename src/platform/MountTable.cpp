@@ -90,7 +90,8 @@ QList<MountEntry> current()
     QHash<quint64, QString> uuidByDevice;
     QHash<QString, QString> uuidBySource;
     const QDir byUuid(QStringLiteral("/dev/disk/by-uuid"));
-    for (const QString &uuid : byUuid.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+    for (const QString &uuid :
+         byUuid.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
         const QString link = byUuid.filePath(uuid);
         struct stat st {};
         if (::stat(QFile::encodeName(link).constData(), &st) == 0 && S_ISBLK(st.st_mode))

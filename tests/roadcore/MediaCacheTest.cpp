@@ -484,6 +484,10 @@ TEST(MediaCacheShared, IsOneInstanceInTheDataFolder)
     EXPECT_EQ(cache.root(), StandardFolders::mediaCacheRoot());
     EXPECT_TRUE(cache.root().endsWith("/Roadloom/Media Cache"));
     EXPECT_TRUE(QFileInfo(cache.root() + "/Files").isDir());
+    // Its worker thread may still exist when the program ends.
+    auto listed = cache.clipsAsync(MediaCache::Scope::all());
+    listed.waitForFinished();
+    EXPECT_TRUE(listed.result().isEmpty());
 }
 
 } // namespace
