@@ -180,7 +180,10 @@ std::optional<Contents> decode(const QByteArray &bookmark)
         !text(relativeKey, c.relativePath, true) || !integer(deviceKey, c.device) ||
         !integer(inodeKey, c.inode) || !integer(sizeKey, c.size))
         return std::nullopt;
-    if (!c.mountPoint.startsWith(QLatin1Char('/')) || !c.mountRoot.startsWith(QLatin1Char('/')))
+    // A bookmark only ever names a place inside its volume.
+    if (!c.mountPoint.startsWith(QLatin1Char('/')) || !c.mountRoot.startsWith(QLatin1Char('/')) ||
+        c.relativePath.startsWith(QLatin1Char('/')) || Paths::hasComponent(c.relativePath, u"..") ||
+        Paths::hasComponent(c.mountRoot, u".."))
         return std::nullopt;
     return c;
 }

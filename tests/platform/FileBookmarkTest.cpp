@@ -217,6 +217,12 @@ TEST(FileBookmark, ForeignBytesDecodeToNothing)
     };
     for (const QByteArray &c : cases)
         EXPECT_EQ(FileBookmark::decode(c), std::nullopt) << c.toHex().toStdString();
+    for (const QString relative : {"../../etc/passwd", "/etc/passwd", "DCIM/../../x"}) {
+        FileBookmark::Contents escaping = good;
+        escaping.relativePath = relative;
+        EXPECT_EQ(FileBookmark::decode(FileBookmark::encode(escaping)), std::nullopt)
+            << relative.toStdString();
+    }
     EXPECT_EQ(FileBookmark::resolve("nonsense", {}), std::nullopt);
 }
 
