@@ -115,9 +115,9 @@ private:
     QStringList storedPaths(const QString &fingerprint) const;
     // Whether a record names this relative path as its stored copy.
     bool isReferenced(const QString &storedPath) const;
+    class PartialCopy;
     // Moves a finished copy from its temporary file into place under the job's name, or a distinct one when
     // another copy holds that name, and records it. Nothing when the job's record is gone.
-    class PartialCopy;
     Result<void> install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial);
     void commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
     // Deletes the regular files under "Files" that no record names, except copies in progress.

@@ -69,18 +69,6 @@ TEST(FileCopy, CopiesWholeFilesWithinAndAcrossFileSystems)
         }
 }
 
-TEST(FileCopy, StopsBetweenBlocks)
-{
-    QTemporaryDir disk;
-    writeFile(disk.filePath("source"), bytes(20 << 20, 1));
-    const UniqueFd in = openForReading(disk.filePath("source")), out = create(disk.filePath("target"));
-    int asked = 0;
-    const FileCopy::Outcome outcome = FileCopy::copy(in.get(), out.get(), [&] { return ++asked < 2; });
-    EXPECT_TRUE(outcome.stopped);
-    EXPECT_LT(outcome.bytes, 20 << 20);
-    EXPECT_EQ(FileCopy::copy(in.get(), out.get(), [] { return false; }).bytes, 0);
-}
-
 TEST(FileCopy, ComparesEveryByte)
 {
     QTemporaryDir disk;
