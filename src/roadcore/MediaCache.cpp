@@ -754,6 +754,29 @@ void MediaCache::remove(const QString &key, bool forget)
     save();
 }
 
+void MediaCache::removeReplaceableCopies(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    beginOperation();
+    if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
+        for (auto &[letter, record] : entry->second.files) {
+            if (!record.storedPath)
+                continue;
+            if (matches(record.originalPath, record)) {
+                record.storedPath.reset();
+                continue;
+            }
+            CatalogEntry::File followed = record;
+            if (resolveBookmark(followed)) {
+                record = std::move(followed);
+                record.storedPath.reset();
+            }
+        }
+    }
+    deleteUnreferenced();
+    save();
+}
+
 void MediaCache::deleteUnreferenced()
 {
     QSet<QString> referenced;

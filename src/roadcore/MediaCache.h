@@ -78,6 +78,10 @@ public:
     void clear(bool keepingUnavailable);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
     void remove(const QString &key, bool forget);
+    // Drops the recording's copies of those channels whose file is reachable now, at its recorded place or
+    // found again where it moved; a copy that has become the only one left stays. Deletes what is
+    // unreferenced.
+    void removeReplaceableCopies(const QString &key);
     // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
     bool isPending(const QString &key);
 

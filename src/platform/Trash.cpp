@@ -1,0 +1,51 @@
+#include "platform/Trash.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace {
+
+class SystemTrash final : public Trash {
+public:
+    Result<void> moveToTrash(const QStringList &paths) override
+    {
+        for (const QString &path : paths) {
+            QFile file(path);
+            if (!file.moveToTrash())
+                return Failure{failureText(path)};
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+Trash &Trash::system()
+{
+    static SystemTrash instance;
+    return instance;
+}
+
+QString Trash::failureText(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString start = QStringLiteral("“%1” couldn't be moved to the Trash").arg(info.fileName());
+    if (!info.exists() && !info.isSymLink())
+        return start + QStringLiteral(" because it no longer exists.");
+    // Moving a file changes its folder: that is where a card or a share refuses.
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    if (::access(folder.constData(), W_OK) != 0) {
+        if (errno == EROFS)
+            return start + QStringLiteral(" because its volume is read-only.");
+        if (errno == EACCES || errno == EPERM)
+            return start + QStringLiteral(" because you don't have permission to change its folder.");
+        return start + QStringLiteral(": ") + QString::fromStdString(std::system_category().message(errno)) +
+               QLatin1Char('.');
+    }
+    return start + QStringLiteral(" because its volume has no Trash that can take it.");
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "roadcore/CacheJob.h"
+#include "roadcore/CachePolicy.h"
+#include "roadcore/MediaCacheTypes.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class MediaCache;
+
+// What the cache coordinator asks of the media cache. Every call may block on the disk: the coordinator
+// makes them off the GUI thread. The application passes the shared media cache; tests pass a script.
+class CacheBackend {
+public:
+    virtual ~CacheBackend() = default;
+
+    // The cache's root folder, whose volume receives the copies.
+    virtual QString root() const = 0;
+    virtual QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize,
+                                        const QSet<QString> &alsoInclude) = 0;
+    // Makes one copy; ends early, leaving nothing behind, once `*stop` turns true.
+    virtual Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop) = 0;
+    virtual MediaCacheUsage usage() = 0;
+    // Drops the recording's copies whose originals are reachable; keeps those that are the only one left.
+    virtual void removeReplaceableCopies(const QString &key) = 0;
+
+    // Forwards to a media cache that outlives the result.
+    static std::unique_ptr<CacheBackend> over(MediaCache &cache);
+};

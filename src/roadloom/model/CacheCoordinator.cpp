@@ -1,0 +1,256 @@
+#include "roadloom/model/CacheCoordinator.h"
+
+#include "platform/BackgroundThread.h"
+#include "platform/Defaults.h"
+#include "platform/FreeSpace.h"
+#include "roadcore/CachePolicy.h"
+#include "roadcore/MediaCache.h"
+#include "roadloom/model/CacheBackend.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+CacheCoordinator::CacheCoordinator(QObject *parent) : CacheCoordinator(Services{}, parent) {}
+
+CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
+    : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
+      m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
+{
+    if (!m_cache) {
+        m_ownCache = CacheBackend::over(MediaCache::shared());
+        m_cache = m_ownCache.get();
+    }
+    if (!m_freeSpace)
+        m_freeSpace = &FreeSpace::system();
+    if (!m_defaults)
+        m_defaults = &Defaults::standard();
+    m_callPool.setMaxThreadCount(1);
+    m_copyPool.setMaxThreadCount(1);
+
+    connect(m_defaults, &Defaults::changed, this, [this](const QString &key) {
+        if (key == CachePolicies::defaultsKey)
+            start();
+    });
+    // Quitting must not wait for a long copy: it is cut off and copied again at the next launch.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { m_stop = true; });
+
+    refreshUsage();
+}
+
+CacheCoordinator::~CacheCoordinator()
+{
+    m_stop = true;
+    m_copyPool.waitForDone();
+    m_callPool.waitForDone();
+}
+
+double CacheCoordinator::progress() const
+{
+    if (m_totalBytes < 1)
+        return 0;
+    return double(m_completedBytes) / double(m_totalBytes);
+}
+
+template <class T>
+void CacheCoordinator::call(std::function<T(CacheBackend &)> work, std::function<void(T)> done)
+{
+    CacheBackend *cache = m_cache;
+    m_callPool.start([this, cache, work = std::move(work), done = std::move(done)] {
+        T result = work(*cache);
+        // Dropped with the coordinator when it is gone by then.
+        QMetaObject::invokeMethod(
+            this, [done, result] { done(result); }, Qt::QueuedConnection);
+    });
+}
+
+void CacheCoordinator::start()
+{
+    if (m_isRunning) {
+        m_replanRequested = true;
+        return;
+    }
+    // Running from this moment, so that another start before the plan arrives joins this run.
+    setIsRunning(true);
+    setLastError(std::nullopt);
+    m_replanRequested = false;
+    plan();
+}
+
+void CacheCoordinator::cacheNow(const DashClip &clip)
+{
+    m_forcedKeys.insert(clip.catalogKey());
+    start();
+}
+
+void CacheCoordinator::setIsPaused(bool paused)
+{
+    const bool wasPaused = m_isPaused;
+    if (wasPaused != paused) {
+        m_isPaused = paused;
+        emit isPausedChanged(paused);
+    }
+    if (wasPaused && !paused)
+        start();
+}
+
+void CacheCoordinator::plan()
+{
+    const CachePolicy policy =
+        cachePolicyFromRaw(m_defaults->string(CachePolicies::defaultsKey)).value_or(CachePolicy::all);
+    const std::optional<QString> priority = m_playingKey ? m_playingKey() : std::nullopt;
+    const QSet<QString> forced = m_forcedKeys;
+    call<QList<CacheJob>>([policy, priority, forced](
+                              CacheBackend &cache) { return cache.pendingJobs(policy, priority, forced); },
+                          [this](const QList<CacheJob> &jobs) { planned(jobs); });
+}
+
+void CacheCoordinator::planned(const QList<CacheJob> &jobs)
+{
+    m_jobs = jobs;
+    m_nextJob = 0;
+    qint64 plannedBytes = 0;
+    for (const CacheJob &job : jobs)
+        plannedBytes += job.size;
+    setCounters(m_completedFiles, m_completedFiles + int(jobs.size()), m_completedBytes,
+                m_completedBytes + plannedBytes);
+    nextJob();
+}
+
+void CacheCoordinator::nextJob()
+{
+    if (m_nextJob >= m_jobs.size() || m_isPaused || m_replanRequested || m_stop) {
+        afterJobs();
+        return;
+    }
+    const CacheJob job = m_jobs.at(m_nextJob++);
+    const std::optional<qint64> available = m_freeSpace->bytesAvailable(m_cache->root());
+    if (available && job.size + freeSpaceReserve >= *available) {
+        setLastError(QStringLiteral("Not enough free disk space to cache %1.").arg(job.name));
+        setIsPaused(true);
+        afterJobs();
+        return;
+    }
+    setCurrentName(job.name);
+    CacheBackend *cache = m_cache;
+    const std::atomic<bool> *stop = &m_stop;
+    m_copyPool.start([this, cache, stop, job] {
+        BackgroundThread::lowerCurrentPriority();
+        const Result<void> result = cache->perform(job, stop);
+        QMetaObject::invokeMethod(
+            this, [this, job, result] { copied(job, result); }, Qt::QueuedConnection);
+    });
+}
+
+void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
+{
+    if (!result) {
+        setLastError(job.name + QStringLiteral(": ") + result.error());
+        nextJob();
+        return;
+    }
+    emit channelCached(job.key, job.channel);
+    setCounters(m_completedFiles + 1, m_totalFiles, m_completedBytes + job.size, m_totalBytes, true);
+    if (m_completedFiles % 5 == 0)
+        fetchUsage([this] { nextJob(); });
+    else
+        nextJob();
+}
+
+void CacheCoordinator::afterJobs()
+{
+    if (m_replanRequested && !m_isPaused && !m_stop) {
+        m_replanRequested = false;
+        plan();
+        return;
+    }
+    fetchUsage([this] { finishRun(); });
+}
+
+void CacheCoordinator::finishRun()
+{
+    m_jobs.clear();
+    m_nextJob = 0;
+    setIsRunning(false);
+    setCurrentName(std::nullopt);
+    setCounters(0, 0, 0, 0);
+}
+
+void CacheCoordinator::removeCopy(const DashClip &clip)
+{
+    const QString key = clip.catalogKey();
+    m_forcedKeys.remove(key);
+    call<bool>(
+        [key](CacheBackend &cache) {
+            cache.removeReplaceableCopies(key);
+            return true;
+        },
+        [this, key](bool) {
+            emit copiesRemoved(key);
+            refreshUsage();
+        });
+}
+
+void CacheCoordinator::refreshUsage()
+{
+    fetchUsage({});
+}
+
+void CacheCoordinator::fetchUsage(std::function<void()> then)
+{
+    call<MediaCacheUsage>([](CacheBackend &cache) { return cache.usage(); },
+                          [this, then](const MediaCacheUsage &usage) {
+                              m_usage = usage;
+                              emit usageChanged();
+                              if (then)
+                                  then();
+                          });
+}
+
+void CacheCoordinator::setIsRunning(bool running)
+{
+    if (m_isRunning == running)
+        return;
+    m_isRunning = running;
+    emit isRunningChanged(running);
+}
+
+void CacheCoordinator::setCounters(int completedFiles, int totalFiles, qint64 completedBytes,
+                                   qint64 totalBytes, bool notifyAlways)
+{
+    const double oldProgress = progress();
+    const bool filesDone = notifyAlways || completedFiles != m_completedFiles;
+    const bool filesTotal = totalFiles != m_totalFiles;
+    const bool bytesDone = notifyAlways || completedBytes != m_completedBytes;
+    const bool bytesTotal = totalBytes != m_totalBytes;
+    m_completedFiles = completedFiles;
+    m_totalFiles = totalFiles;
+    m_completedBytes = completedBytes;
+    m_totalBytes = totalBytes;
+    if (filesDone)
+        emit completedFilesChanged(completedFiles);
+    if (filesTotal)
+        emit totalFilesChanged(totalFiles);
+    if (bytesDone)
+        emit completedBytesChanged(completedBytes);
+    if (bytesTotal)
+        emit totalBytesChanged(totalBytes);
+    if (progress() != oldProgress)
+        emit progressChanged(progress());
+}
+
+void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
+{
+    if (m_currentName == name)
+        return;
+    m_currentName = name;
+    emit currentNameChanged();
+}
+
+void CacheCoordinator::setLastError(const std::optional<QString> &error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = error;
+    emit lastErrorChanged();
+}

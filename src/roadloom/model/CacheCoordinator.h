@@ -1,0 +1,144 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "roadcore/CacheJob.h"
+#include "roadcore/Channel.h"
+#include "roadcore/DashClip.h"
+#include "roadcore/MediaCacheTypes.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CacheBackend;
+class Defaults;
+class FreeSpace;
+
+// Copies imported recordings into the media cache in the background, one file at a time, the recording
+// that is playing first, so that they keep playing once the card is out. Publishes the progress of the run,
+// the last error and the cache's usage for the status line and the settings. Lives on the GUI thread; the
+// copies run on a thread of their own at low priority, the other cache calls on another.
+class CacheCoordinator : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(bool isPaused READ isPaused WRITE setIsPaused NOTIFY isPausedChanged)
+    Q_PROPERTY(int completedFiles READ completedFiles NOTIFY completedFilesChanged)
+    Q_PROPERTY(int totalFiles READ totalFiles NOTIFY totalFilesChanged)
+    Q_PROPERTY(qint64 completedBytes READ completedBytes NOTIFY completedBytesChanged)
+    Q_PROPERTY(qint64 totalBytes READ totalBytes NOTIFY totalBytesChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(std::optional<QString> currentName READ currentName NOTIFY currentNameChanged)
+    Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(std::optional<MediaCacheUsage> usage READ usage NOTIFY usageChanged)
+
+public:
+    // Bytes that must stay free on the cache's volume beside each copy.
+    static constexpr qint64 freeSpaceReserve = 2'000'000'000;
+
+    // What the coordinator works with. Each empty member means the application's own: the shared media
+    // cache, the system's free space, the user's defaults, nothing playing.
+    struct Services {
+        CacheBackend *cache = nullptr;        // not owned; must outlive the coordinator
+        const FreeSpace *freeSpace = nullptr; // not owned
+        Defaults *defaults = nullptr;         // not owned
+        // The catalog key of the recording loaded in the player, copied first.
+        std::function<std::optional<QString>()> playingKey;
+    };
+
+    explicit CacheCoordinator(QObject *parent = nullptr);
+    explicit CacheCoordinator(Services services, QObject *parent = nullptr);
+    // Stops a copy in progress at once: its partial file goes, the catalog stays as it was.
+    ~CacheCoordinator() override;
+
+    bool isRunning() const { return m_isRunning; }
+    bool isPaused() const { return m_isPaused; }
+    int completedFiles() const { return m_completedFiles; }
+    int totalFiles() const { return m_totalFiles; }
+    qint64 completedBytes() const { return m_completedBytes; }
+    qint64 totalBytes() const { return m_totalBytes; }
+    // Share of the run's bytes copied: 0 while nothing is planned.
+    double progress() const;
+    std::optional<QString> currentName() const { return m_currentName; }
+    std::optional<QString> lastError() const { return m_lastError; }
+    std::optional<MediaCacheUsage> usage() const { return m_usage; }
+
+    // Pausing takes effect before the next file; resuming starts a run, or a new plan when one is active.
+    void setIsPaused(bool paused);
+
+    // Starts a caching run, or asks the active one to plan again before its next file.
+    void start();
+    // Copies the recording whatever the policy says, from the next plan on.
+    void cacheNow(const DashClip &clip);
+    // Drops the recording's copies whose originals are reachable at this moment and gives it back to the
+    // policy. A run in progress goes on.
+    void removeCopy(const DashClip &clip);
+    void refreshUsage();
+
+signals:
+    void isRunningChanged(bool isRunning);
+    void isPausedChanged(bool isPaused);
+    void completedFilesChanged(int files);
+    void totalFilesChanged(int files);
+    void completedBytesChanged(qint64 bytes);
+    void totalBytesChanged(qint64 bytes);
+    void progressChanged(double progress);
+    void currentNameChanged();
+    void lastErrorChanged();
+    void usageChanged();
+    // A channel of a recording got its stored copy: the library marks it.
+    void channelCached(const QString &key, Channel channel);
+    // Copies of a recording were removed: the library reads its storage states again.
+    void copiesRemoved(const QString &key);
+
+private:
+    void plan();
+    void planned(const QList<CacheJob> &jobs);
+    void nextJob();
+    void copied(const CacheJob &job, const Result<void> &result);
+    void afterJobs();
+    void finishRun();
+    void fetchUsage(std::function<void()> then);
+
+    // Runs `work` with the cache on the call thread, then `done` with its result on the GUI thread.
+    template <class T> void call(std::function<T(CacheBackend &)> work, std::function<void(T)> done);
+
+    void setIsRunning(bool running);
+    void setCounters(int completedFiles, int totalFiles, qint64 completedBytes, qint64 totalBytes,
+                     bool notifyAlways = false);
+    void setCurrentName(const std::optional<QString> &name);
+    void setLastError(const std::optional<QString> &error);
+
+    std::unique_ptr<CacheBackend> m_ownCache;
+    CacheBackend *m_cache = nullptr;
+    const FreeSpace *m_freeSpace = nullptr;
+    Defaults *m_defaults = nullptr;
+    std::function<std::optional<QString>()> m_playingKey;
+
+    bool m_isRunning = false;
+    bool m_isPaused = false;
+    int m_completedFiles = 0;
+    int m_totalFiles = 0;
+    qint64 m_completedBytes = 0;
+    qint64 m_totalBytes = 0;
+    std::optional<QString> m_currentName;
+    std::optional<QString> m_lastError;
+    std::optional<MediaCacheUsage> m_usage;
+    bool m_replanRequested = false;
+    QSet<QString> m_forcedKeys;
+
+    QList<CacheJob> m_jobs;
+    qsizetype m_nextJob = 0;
+
+    std::atomic<bool> m_stop{false};
+    // Plans, usage and removals, one after the other, so the GUI thread never waits on the disk.
+    QThreadPool m_callPool;
+    // The one copy in flight.
+    QThreadPool m_copyPool;
+};

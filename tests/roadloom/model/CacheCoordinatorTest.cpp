@@ -1,0 +1,287 @@
+#include "roadloom/model/CacheCoordinator.h"
+
+#include "ScriptedCache.h"
+
+#include "fixtures/TestSupport.h"
+#include "platform/Defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+
+CacheJob job(const QString &name, qint64 size = 100, Channel channel = Channel::front)
+{
+    return {QStringLiteral("key-") + name, channel, QStringLiteral("/card/") + name, size, name};
+}
+
+QList<CacheJob> jobs(int count)
+{
+    QList<CacheJob> list;
+    for (int i = 1; i <= count; ++i)
+        list.append(job(QStringLiteral("F%1.MP4").arg(i, 2, 10, QLatin1Char('0'))));
+    return list;
+}
+
+DashClip clipWithKey(const QString &name)
+{
+    DashClip clip;
+    clip.id = name;
+    clip.name = name;
+    return clip;
+}
+
+class CacheCoordinatorTest : public testing::Test {
+protected:
+    QTemporaryDir tmp;
+    Defaults defaults{tmp.filePath("defaults.ini")};
+    ScriptedCache cache;
+    ScriptedFreeSpace freeSpace;
+    std::optional<QString> playing;
+
+    std::unique_ptr<CacheCoordinator> make()
+    {
+        auto coordinator = std::make_unique<CacheCoordinator>(
+            CacheCoordinator::Services{&cache, &freeSpace, &defaults, [this] { return playing; }});
+        // The usage fetched at creation arrives first.
+        EXPECT_TRUE(TestSupport::waitFor([&] { return coordinator->usage().has_value(); }));
+        return coordinator;
+    }
+
+    static bool waitIdle(CacheCoordinator &coordinator)
+    {
+        return TestSupport::waitFor([&] { return !coordinator.isRunning(); }, 10000);
+    }
+
+    QStringList copies() const { return cache.log().filter(QStringLiteral("copy ")); }
+};
+
+TEST_F(CacheCoordinatorTest, FreeSpaceGuardPausesWhenSizeAndReserveReachTheFreeSpace)
+{
+    const struct {
+        std::optional<qint64> available;
+        bool copied;
+    } cases[] = {
+        {100 + CacheCoordinator::freeSpaceReserve, false},
+        {100 + CacheCoordinator::freeSpaceReserve - 1, false},
+        {100 + CacheCoordinator::freeSpaceReserve + 1, true},
+        {std::nullopt, true}, // unreadable: no guard
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.available ? *c.available : -1);
+        ScriptedCache fresh;
+        fresh.pending = {job("A.MP4", 100)};
+        freeSpace.available = c.available;
+        CacheCoordinator coordinator({&fresh, &freeSpace, &defaults, {}});
+        coordinator.start();
+        EXPECT_TRUE(coordinator.isRunning());
+        ASSERT_TRUE(waitIdle(coordinator));
+        EXPECT_EQ(fresh.log().contains("copy A.MP4"), c.copied);
+        EXPECT_EQ(coordinator.isPaused(), !c.copied);
+        EXPECT_EQ(coordinator.lastError(),
+                  c.copied ? std::nullopt
+                           : std::optional<QString>("Not enough free disk space to cache A.MP4."));
+        EXPECT_EQ(coordinator.totalFiles(), 0);
+    }
+}
+
+TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
+{
+    cache.pending = {job("A.MP4", 10), job("B.MP4", 20), job("C.MP4", 40)};
+    cache.failures["B.MP4"] = "The file “B.MP4” couldn't be opened: No such file or directory.";
+    auto coordinator = make();
+    QSignalSpy done(coordinator.get(), &CacheCoordinator::completedFilesChanged);
+    QSignalSpy bytes(coordinator.get(), &CacheCoordinator::completedBytesChanged);
+    QSignalSpy cached(coordinator.get(), &CacheCoordinator::channelCached);
+    QSignalSpy progress(coordinator.get(), &CacheCoordinator::progressChanged);
+    coordinator->start();
+    ASSERT_TRUE(waitIdle(*coordinator));
+
+    EXPECT_EQ(copies(), QStringList({"copy A.MP4", "copy B.MP4", "copy C.MP4"}));
+    EXPECT_EQ(coordinator->lastError(),
+              "B.MP4: The file “B.MP4” couldn't be opened: No such file or directory.");
+    ASSERT_EQ(cached.size(), 2);
+    EXPECT_EQ(cached.at(0).at(0).toString(), "key-A.MP4");
+    EXPECT_EQ(cached.at(1).at(0).toString(), "key-C.MP4");
+    QList<int> files;
+    for (const auto &args : done)
+        files.append(args.at(0).toInt());
+    EXPECT_EQ(files, QList<int>({1, 2, 0}));
+    QList<qint64> copied;
+    for (const auto &args : bytes)
+        copied.append(args.at(0).toLongLong());
+    EXPECT_EQ(copied, QList<qint64>({10, 50, 0}));
+    ASSERT_GE(progress.size(), 2);
+    EXPECT_DOUBLE_EQ(progress.at(0).at(0).toDouble(), 10.0 / 70.0);
+    EXPECT_DOUBLE_EQ(progress.at(1).at(0).toDouble(), 50.0 / 70.0);
+    EXPECT_EQ(coordinator->progress(), 0.0);
+    EXPECT_EQ(coordinator->currentName(), std::nullopt);
+    // A new run clears the last error.
+    coordinator->start();
+    EXPECT_EQ(coordinator->lastError(), std::nullopt);
+    ASSERT_TRUE(waitIdle(*coordinator));
+}
+
+TEST_F(CacheCoordinatorTest, UsageIsFetchedAfterEveryFifthCopyAndAtTheEnd)
+{
+    cache.pending = jobs(12);
+    auto coordinator = make();
+    QSignalSpy usage(coordinator.get(), &CacheCoordinator::usageChanged);
+    coordinator->start();
+    ASSERT_TRUE(waitIdle(*coordinator));
+
+    QStringList expected{"usage", "plan"};
+    for (int i = 1; i <= 12; ++i) {
+        expected.append(QStringLiteral("copy F%1.MP4").arg(i, 2, 10, QLatin1Char('0')));
+        if (i % 5 == 0)
+            expected.append("usage");
+    }
+    expected.append("usage");
+    EXPECT_EQ(cache.log(), expected);
+    EXPECT_EQ(usage.size(), 3);
+    EXPECT_EQ(cache.mostInFlight(), 1);
+}
+
+TEST_F(CacheCoordinatorTest, EmptyPlanEndsAtOnceAfterOneUsageRefresh)
+{
+    auto coordinator = make();
+    QSignalSpy running(coordinator.get(), &CacheCoordinator::isRunningChanged);
+    coordinator->start();
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(cache.log(), QStringList({"usage", "plan", "usage"}));
+    EXPECT_EQ(running.size(), 2);
+    EXPECT_EQ(coordinator->totalBytes(), 0);
+    EXPECT_EQ(coordinator->progress(), 0.0);
+}
+
+TEST_F(CacheCoordinatorTest, PauseDuringACopyFinishesItThenEndsTheRun)
+{
+    cache.pending = jobs(3);
+    cache.holdCopies = true;
+    auto coordinator = make();
+    QSignalSpy cached(coordinator.get(), &CacheCoordinator::channelCached);
+    coordinator->start();
+    ASSERT_TRUE(cache.waitForCopy());
+    EXPECT_EQ(coordinator->currentName(), "F01.MP4");
+    coordinator->setIsPaused(true);
+    cache.release();
+    ASSERT_TRUE(waitIdle(*coordinator));
+
+    EXPECT_EQ(copies(), QStringList({"copy F01.MP4"}));
+    EXPECT_EQ(cached.size(), 1);
+    EXPECT_TRUE(coordinator->isPaused());
+    EXPECT_EQ(coordinator->completedFiles(), 0);
+    EXPECT_EQ(coordinator->totalFiles(), 0);
+    EXPECT_EQ(coordinator->currentName(), std::nullopt);
+
+    // Resuming starts a new run over what is left.
+    cache.holdCopies = false;
+    coordinator->setIsPaused(false);
+    EXPECT_TRUE(coordinator->isRunning());
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(copies(), QStringList({"copy F01.MP4", "copy F02.MP4", "copy F03.MP4"}));
+}
+
+TEST_F(CacheCoordinatorTest, CacheNowDuringARunPlansAgainAfterTheCurrentFile)
+{
+    cache.pending = jobs(3);
+    cache.holdCopies = true;
+    const CacheJob forced = job("X.MP4", 500);
+    cache.plan = [&](const ScriptedCache::PlanCall &call) {
+        QList<CacheJob> plan;
+        if (call.alsoInclude.contains(clipWithKey("X").catalogKey()))
+            plan.append(forced);
+        return plan + cache.pending;
+    };
+    auto coordinator = make();
+    QSignalSpy totals(coordinator.get(), &CacheCoordinator::totalFilesChanged);
+    coordinator->start();
+    ASSERT_TRUE(cache.waitForCopy());
+    coordinator->cacheNow(clipWithKey("X"));
+    cache.release(10);
+    ASSERT_TRUE(waitIdle(*coordinator));
+
+    ASSERT_EQ(cache.plans().size(), 2);
+    EXPECT_EQ(cache.plans().at(1).alsoInclude, QSet<QString>{clipWithKey("X").catalogKey()});
+    EXPECT_EQ(copies(), QStringList({"copy F01.MP4", "copy X.MP4", "copy F02.MP4", "copy F03.MP4"}));
+    QList<int> seen;
+    for (const auto &args : totals)
+        seen.append(args.at(0).toInt());
+    // Three planned; then one done plus the two left and the forced one; then the end.
+    EXPECT_EQ(seen, QList<int>({3, 4, 0}));
+}
+
+TEST_F(CacheCoordinatorTest, StartsInOneTurnMakeOneRunAndEachFileIsCopiedOnce)
+{
+    cache.pending = jobs(4);
+    auto coordinator = make();
+    QSignalSpy running(coordinator.get(), &CacheCoordinator::isRunningChanged);
+    coordinator->start();
+    coordinator->start();
+    coordinator->cacheNow(clipWithKey("Y"));
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(running.size(), 2); // on once, off once
+    EXPECT_EQ(copies(), QStringList({"copy F01.MP4", "copy F02.MP4", "copy F03.MP4", "copy F04.MP4"}));
+    EXPECT_EQ(cache.mostInFlight(), 1);
+}
+
+TEST_F(CacheCoordinatorTest, PlanAsksForThePolicyThePlayingRecordingAndTheForcedOnes)
+{
+    playing = "playing-key";
+    auto coordinator = make();
+    const struct {
+        const char *policy;
+        CachePolicy expected;
+    } cases[] = {{"important", CachePolicy::important},
+                 {"off", CachePolicy::off},
+                 {"all", CachePolicy::all},
+                 {"nonsense", CachePolicy::all}};
+    for (const auto &c : cases) {
+        // Changing the policy starts a run by itself.
+        defaults.setValue(CachePolicies::defaultsKey, QString::fromLatin1(c.policy));
+        ASSERT_TRUE(
+            TestSupport::waitFor([&] { return !cache.plans().isEmpty() && !coordinator->isRunning(); }));
+        EXPECT_EQ(cache.plans().last().policy, c.expected) << c.policy;
+        EXPECT_EQ(cache.plans().last().prioritize, "playing-key");
+    }
+    const qsizetype plansBefore = cache.plans().size();
+    defaults.setValue("speedUnit", "mph");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(cache.plans().size(), plansBefore);
+
+    // A removed copy takes the recording out of the forced ones.
+    const DashClip forced = clipWithKey("Z");
+    coordinator->cacheNow(forced);
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(cache.plans().last().alsoInclude, QSet<QString>{forced.catalogKey()});
+    QSignalSpy removed(coordinator.get(), &CacheCoordinator::copiesRemoved);
+    QSignalSpy usage(coordinator.get(), &CacheCoordinator::usageChanged);
+    coordinator->removeCopy(forced);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 1; }));
+    EXPECT_EQ(removed.size(), 1);
+    EXPECT_EQ(cache.log().mid(cache.log().size() - 2),
+              QStringList({"remove " + forced.catalogKey(), "usage"}));
+    coordinator->start();
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_TRUE(cache.plans().last().alsoInclude.isEmpty());
+}
+
+TEST_F(CacheCoordinatorTest, DestroyingTheCoordinatorStopsTheCopyInFlight)
+{
+    cache.pending = jobs(2);
+    cache.copyUntilStopped = true;
+    auto coordinator = make();
+    coordinator->start();
+    ASSERT_TRUE(cache.waitForCopy());
+    QElapsedTimer timer;
+    timer.start();
+    coordinator.reset();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_TRUE(cache.sawStop());
+    EXPECT_EQ(copies(), QStringList({"copy F01.MP4"}));
+}
+
+} // namespace
