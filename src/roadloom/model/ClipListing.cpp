@@ -3,6 +3,8 @@
 #include "platform/NameOrder.h"
 #include "platform/StringOrder.h"
 
+#include <QCollatorSortKey>
+
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -20,14 +22,15 @@ qint64 dateKey(const DashClip &clip)
 // Sorts by (date, name) through a decorated copy: QDateTime comparisons are too slow for long lists.
 void sortByDateAndName(QList<DashClip> &clips, bool descending)
 {
+    const QList<DashClip> &view = clips;
     std::vector<std::pair<qint64, qsizetype>> order;
-    order.reserve(size_t(clips.size()));
-    for (qsizetype i = 0; i < clips.size(); ++i)
-        order.emplace_back(dateKey(clips[i]), i);
+    order.reserve(size_t(view.size()));
+    for (qsizetype i = 0; i < view.size(); ++i)
+        order.emplace_back(dateKey(view[i]), i);
     std::stable_sort(order.begin(), order.end(), [&](const auto &a, const auto &b) {
         if (a.first != b.first)
             return descending ? a.first > b.first : a.first < b.first;
-        const int byName = StringOrder::compare(clips[a.second].name, clips[b.second].name);
+        const int byName = StringOrder::compare(view[a.second].name, view[b.second].name);
         return descending ? byName > 0 : byName < 0;
     });
     QList<DashClip> sorted;
@@ -37,16 +40,41 @@ void sortByDateAndName(QList<DashClip> &clips, bool descending)
     clips = std::move(sorted);
 }
 
-} // namespace
-
-NameKeys nameKeys(const QList<DashClip> &clips)
+std::vector<qsizetype> nameOrder(const QList<DashClip> &clips)
 {
+    // Collation keys compare without asking the collator again: one key per name, not one per comparison.
     const QCollator collator = NameOrder::collator();
-    NameKeys keys;
+    std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(clips.size()));
     for (const DashClip &clip : clips)
         keys.push_back(collator.sortKey(clip.name));
-    return keys;
+    std::vector<qsizetype> order(size_t(clips.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    return order;
+}
+
+std::vector<qsizetype> sizeOrder(const QList<DashClip> &clips)
+{
+    std::vector<qsizetype> order(size_t(clips.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](qsizetype a, qsizetype b) { return clips[a].byteSize > clips[b].byteSize; });
+    return order;
+}
+
+} // namespace
+
+Index index(const QList<DashClip> &clips)
+{
+    Index result;
+    result.byName = nameOrder(clips);
+    result.bySize = sizeOrder(clips);
+    result.foldedNames.reserve(clips.size());
+    for (const DashClip &clip : clips)
+        result.foldedNames.append(clip.name.toCaseFolded());
+    return result;
 }
 
 QString trimmedSearch(const QString &searchText)
@@ -61,50 +89,55 @@ QString trimmedSearch(const QString &searchText)
 }
 
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
-                           const QString &searchText, ClipSort sort, const NameKeys *keys)
+                           const QString &searchText, ClipSort sort, const Index *index)
 {
+    if (index && index->foldedNames.size() != clips.size())
+        index = nullptr;
     const QString search = trimmedSearch(searchText);
-    QList<qsizetype> result;
-    result.reserve(clips.size());
-    for (qsizetype i = 0; i < clips.size(); ++i) {
+    const QString foldedSearch = search.toCaseFolded();
+    const auto passes = [&](qsizetype i) {
         const DashClip &clip = clips[i];
         if (category && clip.category != *category)
-            continue;
-        if (!search.isEmpty() && !clip.name.contains(search, Qt::CaseInsensitive))
-            continue;
-        result.append(i);
-    }
+            return false;
+        if (search.isEmpty())
+            return true;
+        return index ? index->foldedNames[i].contains(foldedSearch)
+                     : clip.name.contains(search, Qt::CaseInsensitive);
+    };
 
-    switch (sort) {
-    case ClipSort::newest:
-        break;
-    case ClipSort::oldest:
-        std::reverse(result.begin(), result.end());
-        break;
-    case ClipSort::name:
-        if (keys && qsizetype(keys->size()) == clips.size()) {
-            std::stable_sort(result.begin(), result.end(),
-                             [keys](qsizetype a, qsizetype b) { return (*keys)[a].compare((*keys)[b]) < 0; });
-        } else {
-            const QCollator collator = NameOrder::collator();
-            std::stable_sort(result.begin(), result.end(), [&](qsizetype a, qsizetype b) {
-                return collator.compare(clips[a].name, clips[b].name) < 0;
-            });
-        }
-        break;
-    case ClipSort::size:
-        std::stable_sort(result.begin(), result.end(),
-                         [&](qsizetype a, qsizetype b) { return clips[a].byteSize > clips[b].byteSize; });
-        break;
+    // Test in list order (memory order), then walk the chosen order: random access would miss the cache.
+    std::vector<char> keep(size_t(clips.size()));
+    for (qsizetype i = 0; i < clips.size(); ++i)
+        keep[size_t(i)] = passes(i);
+
+    std::vector<qsizetype> made;
+    const std::vector<qsizetype> *order = nullptr;
+    if (sort == ClipSort::name)
+        order = index ? &index->byName : &(made = nameOrder(clips));
+    else if (sort == ClipSort::size)
+        order = index ? &index->bySize : &(made = sizeOrder(clips));
+
+    QList<qsizetype> result;
+    result.reserve(clips.size());
+    if (order) {
+        for (qsizetype i : *order)
+            if (keep[size_t(i)])
+                result.append(i);
+    } else {
+        for (qsizetype i = 0; i < clips.size(); ++i)
+            if (keep[size_t(i)])
+                result.append(i);
+        if (sort == ClipSort::oldest)
+            std::reverse(result.begin(), result.end());
     }
     return result;
 }
 
 QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategory> category,
-                         const QString &searchText, ClipSort sort, const NameKeys *keys)
+                         const QString &searchText, ClipSort sort, const Index *index)
 {
     QList<DashClip> result;
-    const QList<qsizetype> order = positions(clips, category, searchText, sort, keys);
+    const QList<qsizetype> order = positions(clips, category, searchText, sort, index);
     result.reserve(order.size());
     for (qsizetype i : order)
         result.append(clips[i]);

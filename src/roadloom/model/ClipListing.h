@@ -4,7 +4,6 @@
 #include "roadcore/DashClip.h"
 #include "roadloom/model/ClipSort.h"
 
-#include <QCollatorSortKey>
 #include <QList>
 #include <QString>
 
@@ -14,20 +13,25 @@
 // The clip list of a source: filtering, ordering and counting over a list of recordings, without state.
 namespace ClipListing {
 
-// Collation keys of the recordings' names, one per recording in list order; comparing them is the name
-// order without asking the collator again, which keeps sorting a long list by name within a frame.
-using NameKeys = std::vector<QCollatorSortKey>;
-NameKeys nameKeys(const QList<DashClip> &clips);
+// What filtering and ordering a long list needs, prepared once per list (off the GUI thread where the list
+// is made there): each order as positions over the whole list, and the names case-folded for the search.
+// A keystroke then walks one order and keeps what passes, in linear time.
+struct Index {
+    std::vector<qsizetype> byName; // stable: equal names keep their list order
+    std::vector<qsizetype> bySize; // largest first, stable
+    QStringList foldedNames;
+};
+Index index(const QList<DashClip> &clips);
 
 // The search text with spaces and tabs removed at both ends (line breaks stay).
 QString trimmedSearch(const QString &searchText);
 
 // Positions in `clips` of the recordings that pass the category and the search, in the chosen order.
-// `keys`, when given, must belong to `clips`; without them the name order asks a collator.
+// `index`, when given, must be made from `clips`; without it every call sorts and folds anew.
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
-                           const QString &searchText, ClipSort sort, const NameKeys *keys = nullptr);
+                           const QString &searchText, ClipSort sort, const Index *index = nullptr);
 QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategory> category,
-                         const QString &searchText, ClipSort sort, const NameKeys *keys = nullptr);
+                         const QString &searchText, ClipSort sort, const Index *index = nullptr);
 
 // Recordings of that category; with none, all of them. Filters and search do not apply.
 int count(const QList<DashClip> &clips, std::optional<ClipCategory> category);

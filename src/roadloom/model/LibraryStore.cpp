@@ -247,7 +247,7 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         result.clips.append(std::move(extra));
         ClipListing::sortNewestFirst(result.clips);
     }
-    result.keys = ClipListing::nameKeys(result.clips);
+    result.index = ClipListing::index(result.clips);
     return result;
 }
 
@@ -258,7 +258,7 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     setIsScanning(false);
     if (m_selectedSourceID != sourceID)
         return; // another source was selected meanwhile
-    setClips(std::move(result.clips), std::move(result.keys));
+    setClips(std::move(result.clips), std::move(result.index));
 
     // A recording still listed stays selected, even when the filter hides it now.
     const bool listed =
@@ -274,17 +274,16 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
 
 // Clip list
 
-const ClipListing::NameKeys *LibraryStore::nameKeys() const
+const ClipListing::Index &LibraryStore::listingIndex() const
 {
-    if (!m_nameKeys)
-        m_nameKeys = ClipListing::nameKeys(m_clips);
-    return &*m_nameKeys;
+    if (!m_listingIndex)
+        m_listingIndex = ClipListing::index(m_clips);
+    return *m_listingIndex;
 }
 
 QList<qsizetype> LibraryStore::filteredPositions() const
 {
-    return ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort,
-                                  m_sort == ClipSort::name ? nameKeys() : nullptr);
+    return ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort, &listingIndex());
 }
 
 QList<DashClip> LibraryStore::filteredClips() const
@@ -379,20 +378,20 @@ void LibraryStore::setImported(const std::optional<LibrarySource> &imported)
     emit sourcesChanged();
 }
 
-void LibraryStore::setClips(QList<DashClip> clips, std::optional<ClipListing::NameKeys> keys)
+void LibraryStore::setClips(QList<DashClip> clips, std::optional<ClipListing::Index> index)
 {
     if (m_clips == clips)
         return;
-    // Keys stay valid while the names stay (a change of storage state keeps them).
-    if (!keys && m_nameKeys && clips.size() == m_clips.size()) {
-        bool sameNames = true;
-        for (qsizetype i = 0; sameNames && i < clips.size(); ++i)
-            sameNames = clips[i].name == m_clips[i].name;
-        if (sameNames)
-            keys = std::move(m_nameKeys);
+    // The index stays valid while names and sizes stay (a change of storage state keeps them).
+    if (!index && m_listingIndex && clips.size() == m_clips.size()) {
+        bool same = true;
+        for (qsizetype i = 0; same && i < clips.size(); ++i)
+            same = clips.at(i).name == m_clips.at(i).name && clips.at(i).byteSize == m_clips.at(i).byteSize;
+        if (same)
+            index = std::move(m_listingIndex);
     }
     m_clips = std::move(clips);
-    m_nameKeys = std::move(keys);
+    m_listingIndex = std::move(index);
     emit clipsChanged();
 }
 

@@ -124,7 +124,7 @@ signals:
 private:
     struct RescanResult {
         QList<DashClip> clips;
-        ClipListing::NameKeys keys;
+        ClipListing::Index index;
     };
     static RescanResult rescanWork(const LibrarySource &source, LibraryCatalog *catalog,
                                    const ScanFunction &scan);
@@ -139,11 +139,11 @@ private:
     void setFolders(const QList<LibrarySource> &folders);
     void setDevices(const QList<LibrarySource> &devices);
     void setImported(const std::optional<LibrarySource> &imported);
-    // `keys`, when given, are the collation keys of `clips`' names.
-    void setClips(QList<DashClip> clips, std::optional<ClipListing::NameKeys> keys = std::nullopt);
+    // `index`, when given, was made from `clips`.
+    void setClips(QList<DashClip> clips, std::optional<ClipListing::Index> index = std::nullopt);
     void setIsScanning(bool scanning);
     void bumpAvailabilityRevision();
-    const ClipListing::NameKeys *nameKeys() const;
+    const ClipListing::Index &listingIndex() const;
 
     VolumeProvider *m_volumes = nullptr;
     Defaults *m_defaults = nullptr;
@@ -166,6 +166,6 @@ private:
 
     // Rescans overlap; only the newest one publishes and ends the scanning state.
     quint64 m_rescanGeneration = 0;
-    mutable std::optional<ClipListing::NameKeys> m_nameKeys;
+    mutable std::optional<ClipListing::Index> m_listingIndex;
     QThreadPool m_scanPool;
 };

@@ -36,14 +36,14 @@ QStringList names(const QList<DashClip> &clips)
     return result;
 }
 
-// Both paths of the name order (precomputed keys and a collator per call) must agree.
+// Both paths (a prepared index and sorting anew) must agree.
 QStringList listed(const QList<DashClip> &clips, ClipSort sort, const QString &search = {},
                    std::optional<ClipCategory> category = std::nullopt)
 {
-    const ClipListing::NameKeys keys = ClipListing::nameKeys(clips);
-    const QList<DashClip> withKeys = ClipListing::filtered(clips, category, search, sort, &keys);
-    EXPECT_EQ(names(withKeys), names(ClipListing::filtered(clips, category, search, sort)));
-    return names(withKeys);
+    const ClipListing::Index index = ClipListing::index(clips);
+    const QList<DashClip> withIndex = ClipListing::filtered(clips, category, search, sort, &index);
+    EXPECT_EQ(names(withIndex), names(ClipListing::filtered(clips, category, search, sort)));
+    return names(withIndex);
 }
 
 TEST(ClipListing, OrdersSameDatedRecordingsByEachSort)
