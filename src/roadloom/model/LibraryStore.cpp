@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/SystemVolumes.h"
+#include "roadcore/LibraryScanner.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
 #include "roadloom/model/LibraryCatalog.h"
@@ -42,7 +43,7 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
     if (!m_defaults)
         m_defaults = &Defaults::standard();
     if (!m_scan)
-        m_scan = [](const QStringList &) { return QList<DashClip>(); };
+        m_scan = &LibraryScanner::scan;
 
     loadFolders();
     refreshDevices();
