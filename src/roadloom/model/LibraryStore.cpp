@@ -3,9 +3,9 @@
 #include "platform/Defaults.h"
 #include "platform/SystemVolumes.h"
 #include "roadcore/LibraryScanner.h"
+#include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
-#include "roadloom/model/LibraryCatalog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,13 +35,15 @@ QString lastComponent(const QString &path)
 LibraryStore::LibraryStore(QObject *parent) : LibraryStore(Services(), parent) {}
 
 LibraryStore::LibraryStore(Services services, QObject *parent)
-    : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults),
-      m_catalog(services.catalog), m_scan(std::move(services.scan))
+    : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults), m_cache(services.cache),
+      m_scan(std::move(services.scan))
 {
     if (!m_volumes)
         m_volumes = new SystemVolumes(this);
     if (!m_defaults)
         m_defaults = &Defaults::standard();
+    if (!m_cache)
+        m_cache = &MediaCache::shared();
     if (!m_scan)
         m_scan = &LibraryScanner::scan;
 
@@ -212,40 +214,32 @@ QFuture<void> LibraryStore::rescan()
     const quint64 generation = ++m_rescanGeneration;
     const QString sourceID = source->id();
     QPointer<LibraryStore> self(this);
-    return QtConcurrent::run(&m_scanPool, &LibraryStore::rescanWork, *source, m_catalog, m_scan)
+    return QtConcurrent::run(&m_scanPool, &LibraryStore::rescanWork, *source, m_cache, m_scan)
         .then(this, [self, generation, sourceID](RescanResult result) {
             if (self)
                 self->finishRescan(generation, sourceID, std::move(result));
         });
 }
 
-LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source, LibraryCatalog *catalog,
+LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source, MediaCache *cache,
                                                     const ScanFunction &scan)
 {
     RescanResult result;
     if (source.kind == LibrarySource::Kind::catalog) {
         // The catalog lists newest first already.
-        if (catalog)
-            result.clips = catalog->clips(MediaCacheScope::all(), {});
+        result.clips = cache->clips(MediaCacheScope::all(), {});
     } else {
-        QList<DashClip> registered = scan(source.urls);
-        if (catalog)
-            registered = catalog->registerClips(registered);
+        result.clips = cache->registerClips(scan(source.urls));
         // Recordings imported earlier from the same place whose files the scan no longer finds.
-        QList<DashClip> extra;
-        if (catalog) {
-            QSet<QString> found;
-            found.reserve(registered.size());
-            for (const DashClip &clip : std::as_const(registered))
-                found.insert(clip.catalogKey());
-            const MediaCacheScope scope =
-                source.kind == LibrarySource::Kind::files
-                    ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
-                    : MediaCacheScope::under(source.urls);
-            extra = catalog->clips(scope, found);
-        }
-        result.clips = std::move(registered);
-        result.clips.append(std::move(extra));
+        QSet<QString> found;
+        found.reserve(result.clips.size());
+        for (const DashClip &clip : std::as_const(result.clips))
+            found.insert(clip.catalogKey());
+        const MediaCacheScope scope =
+            source.kind == LibrarySource::Kind::files
+                ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
+                : MediaCacheScope::under(source.urls);
+        result.clips.append(cache->clips(scope, found));
         ClipListing::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);

@@ -18,12 +18,13 @@
 
 class CachePlanner;
 class Defaults;
-class LibraryCatalog;
+class MediaCache;
 class VolumeProvider;
 
 // The library as the sidebar and the clip list show it: the sources (All Media, camera cards, saved
 // folders, opened files), the recordings of the selected source, the filters of the clip list and the
-// selection. Lives on the GUI thread; scans and catalog work run on the store's own threads.
+// selection. Lives on the GUI thread; scans and catalog work run on the store's own threads, so the GUI
+// thread never waits on a disk.
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -51,7 +52,7 @@ public:
     struct Services {
         VolumeProvider *volumes = nullptr; // not owned
         Defaults *defaults = nullptr;      // not owned
-        LibraryCatalog *catalog = nullptr; // not owned; must outlive the store
+        MediaCache *cache = nullptr;       // not owned; must outlive the store
         ScanFunction scan;
     };
 
@@ -126,8 +127,7 @@ private:
         QList<DashClip> clips;
         ClipListing::Index index;
     };
-    static RescanResult rescanWork(const LibrarySource &source, LibraryCatalog *catalog,
-                                   const ScanFunction &scan);
+    static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan);
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
     std::optional<LibrarySource> selectedSource() const;
@@ -147,7 +147,7 @@ private:
 
     VolumeProvider *m_volumes = nullptr;
     Defaults *m_defaults = nullptr;
-    LibraryCatalog *m_catalog = nullptr;
+    MediaCache *m_cache = nullptr;
     ScanFunction m_scan;
     CachePlanner *m_planner = nullptr;
 

@@ -1,6 +1,7 @@
 #include "LibraryTestSupport.h"
 
 #include "platform/Defaults.h"
+#include "roadcore/MediaCache.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -42,7 +43,7 @@ protected:
     QTemporaryDir dir;
     Defaults defaults{dir.filePath("settings.ini")};
     FakeVolumes volumes;
-    ScriptedCatalog catalog;
+    MediaCache cache{dir.filePath("Media Cache")};
     ScriptedScan scan;
     PlannerSpy planner;
     std::unique_ptr<LibraryStore> store; // last: ends before what it uses
@@ -63,7 +64,7 @@ protected:
     LibraryStore &make()
     {
         store = std::make_unique<LibraryStore>(
-            LibraryStore::Services{&volumes, &defaults, &catalog, scan.function()});
+            LibraryStore::Services{&volumes, &defaults, &cache, scan.function()});
         store->setCachePlanner(&planner);
         return *store;
     }
@@ -203,12 +204,11 @@ TEST_F(LibraryStoreTest, RescanMergesCatalogedRecordingsNewestFirstAndRepairsThe
     const QString trip = folder("Trip");
     scan.byRoot[trip] = {recording("B", trip + "/B_F.mp4", 5), recording("A", trip + "/A_F.mp4", 5),
                          recording("old", trip + "/old_F.mp4", 1, ClipCategory::event)};
-    catalog.registerClips({recording("gone", trip + "/gone_F.mp4", 3)});
-    catalog.registerClips({recording("elsewhere", dir.filePath("Tripod/x_F.mp4"), 4)});
+    cache.registerClips({recording("gone", trip + "/gone_F.mp4", 3)});
+    cache.registerClips({recording("elsewhere", dir.filePath("Tripod/x_F.mp4"), 4)});
     defaults.setValue("libraryFolders", QStringList{trip});
     make();
     settle();
-    EXPECT_EQ(catalog.lastScope, MediaCacheScope::under({trip}));
     EXPECT_EQ(names(store->clips()), (QStringList{"B", "A", "gone", "old"}));
     EXPECT_EQ(store->clips()[2].id, "catalog:gone#1003");
     EXPECT_EQ(store->selectedClipID(), trip + "/B_F.mp4");
@@ -281,7 +281,7 @@ TEST_F(LibraryStoreTest, AResultForASourceNoLongerSelectedIsDropped)
 {
     const QString trip = folder("Trip");
     scan.byRoot[trip] = {recording("A", trip + "/A_F.mp4", 5)};
-    catalog.registerClips({recording("cataloged", dir.filePath("x/c_F.mp4"), 1)});
+    cache.registerClips({recording("cataloged", dir.filePath("x/c_F.mp4"), 1)});
     make(); // All Media: nothing saved, no card
     settle();
     ASSERT_EQ(names(store->clips()), (QStringList{"cataloged"}));
