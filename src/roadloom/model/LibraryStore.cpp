@@ -215,9 +215,11 @@ QFuture<void> LibraryStore::rescan()
     const QString sourceID = source->id();
     QPointer<LibraryStore> self(this);
     return QtConcurrent::run(&m_scanPool, &LibraryStore::rescanWork, *source, m_cache, m_scan)
-        .then(this, [self, generation, sourceID](RescanResult result) {
+        .then(this, [self, generation, sourceID](QFuture<RescanResult> done) {
+            // Taken, not copied: a copy would share the list with the future and make the first change
+            // of `clips` copy every recording.
             if (self)
-                self->finishRescan(generation, sourceID, std::move(result));
+                self->finishRescan(generation, sourceID, done.takeResult());
         });
 }
 
@@ -261,7 +263,8 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
                                         [this](const DashClip &c) { return c.id == *m_selectedClipID; });
     if (!listed) {
         const QList<qsizetype> shown = filteredPositions();
-        setSelectedClipID(shown.isEmpty() ? std::nullopt : std::optional<QString>(m_clips[shown.first()].id));
+        setSelectedClipID(shown.isEmpty() ? std::nullopt
+                                          : std::optional<QString>(m_clips.at(shown.first()).id));
     }
     if (m_planner)
         m_planner->start();
