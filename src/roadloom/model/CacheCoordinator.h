@@ -5,6 +5,7 @@
 #include "roadcore/Channel.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
+#include "roadloom/model/CachePlanner.h"
 
 #include <QList>
 #include <QObject>
@@ -25,7 +26,7 @@ class FreeSpace;
 // that is playing first, so that they keep playing once the card is out. Publishes the progress of the run,
 // the last error and the cache's usage for the status line and the settings. Lives on the GUI thread; the
 // copies run on a thread of their own at low priority, the other cache calls on another.
-class CacheCoordinator : public QObject {
+class CacheCoordinator : public QObject, public CachePlanner {
     Q_OBJECT
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isPaused READ isPaused WRITE setIsPaused NOTIFY isPausedChanged)
@@ -73,7 +74,7 @@ public:
     void setIsPaused(bool paused);
 
     // Starts a caching run, or asks the active one to plan again before its next file.
-    void start();
+    void start() override;
     // Copies the recording whatever the policy says, from the next plan on.
     void cacheNow(const DashClip &clip);
     // Drops the recording's copies whose originals are reachable at this moment and gives it back to the

@@ -1,7 +1,9 @@
 #include "roadloom/model/LibraryStore.h"
 
 #include "platform/Defaults.h"
+#include "platform/StringOrder.h"
 #include "platform/SystemVolumes.h"
+#include "platform/Trash.h"
 #include "roadcore/LibraryScanner.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
@@ -24,6 +26,12 @@ QString normalised(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+QString withoutExtension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? fileName : fileName.left(dot);
+}
+
 QString lastComponent(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
@@ -36,8 +44,10 @@ LibraryStore::LibraryStore(QObject *parent) : LibraryStore(Services(), parent) {
 
 LibraryStore::LibraryStore(Services services, QObject *parent)
     : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults), m_cache(services.cache),
-      m_scan(std::move(services.scan))
+      m_scan(std::move(services.scan)), m_trash(services.trash)
 {
+    if (!m_trash)
+        m_trash = &Trash::system();
     if (!m_volumes)
         m_volumes = new SystemVolumes(this);
     if (!m_defaults)
@@ -270,6 +280,191 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
         m_planner->start();
 }
 
+// Opening, Trash and cache state
+
+void LibraryStore::open(const QStringList &paths)
+{
+    QStringList given;
+    for (const QString &path : paths)
+        given.append(normalised(path));
+    QStringList newVideos;
+    for (const QString &path : std::as_const(given)) {
+        const QFileInfo info(path);
+        if (!info.exists())
+            continue;
+        if (info.isDir()) {
+            addFolder(path);
+            continue;
+        }
+        const QString extension = info.suffix().toLower();
+        if (extension == QLatin1String("cfg")) {
+            emit configFileOpened(path);
+            continue;
+        }
+        if (!LibraryScanner::videoExtensions().contains(extension) || newVideos.contains(path))
+            continue;
+        newVideos.append(path);
+        for (const QString &sibling : channelSiblings(path))
+            if (!newVideos.contains(sibling) && !given.contains(sibling))
+                newVideos.append(sibling);
+    }
+    if (newVideos.isEmpty())
+        return;
+
+    QStringList urls = m_imported ? m_imported->urls : QStringList();
+    for (const QString &video : std::as_const(newVideos))
+        if (!urls.contains(video))
+            urls.append(video);
+    const LibrarySource imported{LibrarySource::Kind::files, QStringLiteral("Imported Files"), urls};
+    setImported(imported);
+    const QString base =
+        LibraryScanner::split(withoutExtension(QFileInfo(newVideos.first()).fileName())).base;
+    setSelectedSourceID(imported.id());
+
+    // After the rescan the selection setter may have queued, so that this one publishes last.
+    QPointer<LibraryStore> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, base] {
+            self->rescan().then(self.data(), [self, base] {
+                if (!self)
+                    return;
+                for (const DashClip &clip : std::as_const(self->m_clips)) {
+                    if (clip.name == base) {
+                        self->setSelectedClipID(clip.id);
+                        return;
+                    }
+                }
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+QStringList LibraryStore::channelSiblings(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString file = QDir::cleanPath(info.absoluteFilePath());
+    const QString base = LibraryScanner::split(withoutExtension(info.fileName())).base;
+    const QDir folder(info.absolutePath());
+    QStringList siblings;
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    for (const QString &name : names) {
+        const QString candidate = QDir::cleanPath(folder.absoluteFilePath(name));
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (candidate == file || dot < 0 ||
+            !LibraryScanner::videoExtensions().contains(name.mid(dot + 1).toLower()))
+            continue;
+        if (LibraryScanner::split(name.left(dot)).base == base)
+            siblings.append(candidate);
+    }
+    return siblings;
+}
+
+QFuture<void> LibraryStore::trash(const DashClip &clip)
+{
+    QStringList paths;
+    for (Channel channel : allChannels) {
+        const auto state = clip.channelStates.find(channel);
+        if (state != clip.channelStates.end() &&
+            (state->second == StorageState::cached || state->second == StorageState::missing))
+            continue;
+        const auto file = clip.files.find(channel);
+        // A stored copy goes with the catalog entry, never to the Trash.
+        if (file != clip.files.end() &&
+            !(file->second + QLatin1Char('/')).startsWith(m_cache->root() + QLatin1Char('/')))
+            paths.append(file->second);
+    }
+    Trash *trash = m_trash;
+    MediaCache *cache = m_cache;
+    const QString key = clip.catalogKey();
+    QPointer<LibraryStore> self(this);
+    return QtConcurrent::run(&m_scanPool,
+                             [trash, cache, paths, key]() -> Result<void> {
+                                 if (!paths.isEmpty())
+                                     if (Result<void> moved = trash->moveToTrash(paths); !moved)
+                                         return moved;
+                                 cache->remove(key, true);
+                                 return {};
+                             })
+        .then(this, [self, clip](const Result<void> &moved) {
+            if (!self)
+                return;
+            if (!moved)
+                self->setLastError(moved.error());
+            else
+                self->finishTrash(clip);
+        });
+}
+
+void LibraryStore::finishTrash(const DashClip &clip)
+{
+    // Oldest first, the order of stepping to the previous or next recording.
+    QList<DashClip> order = filteredClips();
+    std::stable_sort(order.begin(), order.end(), [](const DashClip &a, const DashClip &b) {
+        if (a.date != b.date)
+            return a.date < b.date; // none is the most distant past
+        return StringOrder::compare(a.name, b.name) < 0;
+    });
+    std::optional<QString> next;
+    const auto at =
+        std::find_if(order.cbegin(), order.cend(), [&](const DashClip &c) { return c.id == clip.id; });
+    if (at != order.cend() && at + 1 != order.cend())
+        next = (at + 1)->id;
+    else if (at != order.cend() && at != order.cbegin())
+        next = (at - 1)->id;
+
+    QList<DashClip> clips = m_clips;
+    clips.removeIf([&](const DashClip &c) { return c.id == clip.id; });
+    setClips(std::move(clips));
+    if (m_selectedClipID == clip.id)
+        setSelectedClipID(next);
+}
+
+void LibraryStore::markCached(const QString &key, Channel channel)
+{
+    QList<DashClip> clips = m_clips;
+    bool changed = false;
+    for (DashClip &clip : clips) {
+        if (clip.catalogKey() == key && !clip.cachedChannels.count(channel)) {
+            clip.cachedChannels.insert(channel);
+            changed = true;
+        }
+    }
+    if (changed)
+        setClips(std::move(clips));
+}
+
+QFuture<void> LibraryStore::refreshCacheState()
+{
+    if (m_clips.isEmpty())
+        return QtFuture::makeReadyFuture();
+    MediaCache *cache = m_cache;
+    QPointer<LibraryStore> self(this);
+    return QtConcurrent::run(&m_scanPool,
+                             [cache, listed = m_clips] {
+                                 QList<DashClip> resolved;
+                                 resolved.reserve(listed.size());
+                                 for (const DashClip &clip : listed)
+                                     resolved.append(cache->resolveForPlayback(clip));
+                                 return resolved;
+                             })
+        .then(this, [self](const QList<DashClip> &resolved) {
+            if (!self)
+                return;
+            // The list may have changed meanwhile: only a recording still at its place is updated.
+            QList<DashClip> clips = self->m_clips;
+            for (qsizetype i = 0; i < resolved.size() && i < clips.size(); ++i) {
+                if (clips.at(i).id != resolved.at(i).id)
+                    continue;
+                DashClip &clip = clips[i];
+                clip.cachedChannels = resolved.at(i).cachedChannels;
+                clip.channelStates = resolved.at(i).channelStates;
+                clip.files = resolved.at(i).files;
+            }
+            self->setClips(std::move(clips));
+        });
+}
+
 // Clip list
 
 const ClipListing::Index &LibraryStore::listingIndex() const
@@ -391,6 +586,14 @@ void LibraryStore::setClips(QList<DashClip> clips, std::optional<ClipListing::In
     m_clips = std::move(clips);
     m_listingIndex = std::move(index);
     emit clipsChanged();
+}
+
+void LibraryStore::setLastError(const std::optional<QString> &error)
+{
+    if (m_lastError == error)
+        return;
+    m_lastError = error;
+    emit lastErrorChanged();
 }
 
 void LibraryStore::setIsScanning(bool scanning)

@@ -19,6 +19,7 @@
 class CachePlanner;
 class Defaults;
 class MediaCache;
+class Trash;
 class VolumeProvider;
 
 // The library as the sidebar and the clip list show it: the sources (All Media, camera cards, saved
@@ -54,6 +55,7 @@ public:
         Defaults *defaults = nullptr;      // not owned
         MediaCache *cache = nullptr;       // not owned; must outlive the store
         ScanFunction scan;
+        Trash *trash = nullptr; // not owned
     };
 
     explicit LibraryStore(QObject *parent = nullptr);
@@ -95,6 +97,21 @@ public:
     // Removes a folder or the opened files; All Media and cards stay.
     void remove(const LibrarySource &source);
 
+    // Opens dropped or chosen items: a folder becomes a source; a video file joins the opened files with the
+    // other channel files of its recording, and its recording is selected after the rescan; a camera
+    // configuration file is handed on through `configFileOpened`. Missing items and other files are skipped.
+    void open(const QStringList &paths);
+    // The other video files of the same recording in the file's folder, in listing order.
+    static QStringList channelSiblings(const QString &path);
+    // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
+    // cache and selects its neighbour. A refused move sets `lastError` and changes nothing else. The future
+    // finishes once that is done.
+    QFuture<void> trash(const DashClip &clip);
+    // A channel of the recording with that catalog key now has a stored copy.
+    void markCached(const QString &key, Channel channel);
+    // Reads the storage state of every listed recording again from the media cache.
+    QFuture<void> refreshCacheState();
+
     // Rebuilds `clips` for the selected source. The returned future finishes once this rescan's result was
     // published or dropped (a newer rescan or another selection owns the list then).
     QFuture<void> rescan();
@@ -121,6 +138,8 @@ signals:
     void searchTextChanged(const QString &text);
     void sortChanged(ClipSort sort);
     void lastErrorChanged();
+    // A camera configuration file was opened: the device settings load it and ask for their window.
+    void configFileOpened(const QString &path);
 
 private:
     struct RescanResult {
@@ -142,6 +161,8 @@ private:
     // `index`, when given, was made from `clips`.
     void setClips(QList<DashClip> clips, std::optional<ClipListing::Index> index = std::nullopt);
     void setIsScanning(bool scanning);
+    void setLastError(const std::optional<QString> &error);
+    void finishTrash(const DashClip &clip);
     void bumpAvailabilityRevision();
     const ClipListing::Index &listingIndex() const;
 
@@ -149,6 +170,7 @@ private:
     Defaults *m_defaults = nullptr;
     MediaCache *m_cache = nullptr;
     ScanFunction m_scan;
+    Trash *m_trash = nullptr;
     CachePlanner *m_planner = nullptr;
 
     QList<LibrarySource> m_folders;
