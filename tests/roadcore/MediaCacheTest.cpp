@@ -491,3 +491,34 @@ TEST(MediaCacheShared, IsOneInstanceInTheDataFolder)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MediaCacheTest, RemovingReplaceableCopiesKeepsTheOnlyCopyLeft)
+{
+    mountCardAt(card);
+    auto cache = open();
+    const DashClip clip = recording(card + "/DCIM", "20240501_083000",
+                                    {{Channel::front, 300}, {Channel::rear, 200}, {Channel::interior, 100}});
+    cache->registerClips({clip});
+    for (const CacheJob &job : cache->pendingJobs(CachePolicy::all))
+        ASSERT_TRUE(cache->perform(job).ok());
+    ASSERT_EQ(cache->resolveForPlayback(clip).cachedChannels,
+              (std::set<Channel>{Channel::front, Channel::rear, Channel::interior}));
+
+    // Since the list was drawn: the rear file was renamed, the interior file is gone.
+    ASSERT_TRUE(QFile::rename(clip.files.at(Channel::rear), card + "/DCIM/renamed.mp4"));
+    ASSERT_TRUE(QFile::remove(clip.files.at(Channel::interior)));
+    cache->removeReplaceableCopies(clip.catalogKey());
+
+    const DashClip after = cache->resolveForPlayback(clip);
+    EXPECT_EQ(after.cachedChannels, std::set<Channel>{Channel::interior});
+    EXPECT_EQ(
+        after.channelStates,
+        states({{Channel::front, S::original}, {Channel::rear, S::original}, {Channel::interior, S::cached}}));
+    EXPECT_EQ(cache->usage(), (MediaCache::Usage{100, 1, 1}));
+    // The rear record follows its file, so the next plan copies nothing twice.
+    EXPECT_EQ(catalogAt(root).at(clip.catalogKey()).files.at("R").originalPath, card + "/DCIM/renamed.mp4");
+}
+
+} // namespace

@@ -109,7 +109,8 @@ public:
     QFuture<void> trash(const DashClip &clip);
     // A channel of the recording with that catalog key now has a stored copy.
     void markCached(const QString &key, Channel channel);
-    // Reads the storage state of every listed recording again from the media cache.
+    // Reads the storage state of every listed recording again from the media cache. Like `trash`, the
+    // future finishes on the GUI thread's event loop: never block that thread waiting for it.
     QFuture<void> refreshCacheState();
 
     // Rebuilds `clips` for the selected source. The returned future finishes once this rescan's result was
