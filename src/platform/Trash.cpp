@@ -1,7 +1,9 @@
 #include "platform/Trash.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <system_error>
@@ -14,10 +16,26 @@ class SystemTrash final : public Trash {
 public:
     Result<void> moveToTrash(const QStringList &paths) override
     {
+        // Qt moves files into "files" under the working folder when the user's Trash folder is missing:
+        // make it first, and take back any file that lands anywhere but in a Trash.
+        const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (!home.isEmpty()) {
+            for (const char *part : {"/Trash/files", "/Trash/info"}) {
+                const QString folder = home + QLatin1String(part);
+                if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+                    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            }
+        }
         for (const QString &path : paths) {
-            QFile file(path);
-            if (!file.moveToTrash())
+            QString inTrash;
+            if (!QFile::moveToTrash(path, &inTrash))
                 return Failure{failureText(path)};
+            if (!QFileInfo(inTrash).isAbsolute()) {
+                QFile::rename(inTrash, path);
+                return Failure{QStringLiteral("“%1” couldn't be moved to the Trash because the Trash folder "
+                                              "couldn't be made.")
+                                   .arg(QFileInfo(path).fileName())};
+            }
         }
         return {};
     }
