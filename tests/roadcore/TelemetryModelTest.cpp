@@ -16,7 +16,10 @@ GPSFix fix(double time, double lat, double lon, double knots = 0)
     return f;
 }
 
-QDateTime utc(const char *iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
+QDateTime utc(const char *iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
+}
 
 TEST(Telemetry, LastIndexFindsTheLastElementAtOrBefore)
 {
@@ -76,8 +79,8 @@ TEST(Telemetry, GpsInterpolatesBetweenFixesAndHoldsAfterTheLast)
     EXPECT_EQ(mid.satellites, 7);
     EXPECT_EQ(mid.timestamp, utc("2024-05-01T12:00:01.000Z"));
 
-    EXPECT_EQ(*t.gpsAt(5), a);    // before the first fix: the first, unchanged
-    EXPECT_EQ(*t.gpsAt(100), b);  // after the last: its own time, not t
+    EXPECT_EQ(*t.gpsAt(5), a);   // before the first fix: the first, unchanged
+    EXPECT_EQ(*t.gpsAt(100), b); // after the last: its own time, not t
     EXPECT_EQ(*t.gpsAt(12), b);
 
     // A next fix at the same time is not interpolated towards.
@@ -92,9 +95,7 @@ TEST(Telemetry, GpsInterpolatesTheShortWayAcrossTheAntimeridian)
     } cases[] = {
         {179.0, -179.0, 180.0},  // eastwards across the meridian
         {-179.0, 179.0, -180.0}, // westwards
-        {179.5, -179.0, -179.75},
-        {-179.5, 179.0, 179.75},
-        {10.0, 20.0, 15.0},
+        {179.5, -179.0, -179.75}, {-179.5, 179.0, 179.75}, {10.0, 20.0, 15.0},
     };
     // Angular distance, so that +180 and -180 count as the same meridian.
     const auto apart = [](double a, double b) {
@@ -183,8 +184,8 @@ TEST(Telemetry, VehicleAllZeroAndModeDescriptions)
         QStringList fields;
         bool allZero;
     } cases[] = {
-        {{"0", "", "0.00"}, true}, {{}, true},           {{"-0", "000", "0.0"}, true},
-        {{"0", "1"}, false},       {{"0", "x"}, false},  {{" "}, false},
+        {{"0", "", "0.00"}, true}, {{}, true},          {{"-0", "000", "0.0"}, true},
+        {{"0", "1"}, false},       {{"0", "x"}, false}, {{" "}, false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(VehicleSample({0, c.fields}).isAllZero(), c.allZero) << c.fields.join('|').toStdString();
@@ -192,9 +193,15 @@ TEST(Telemetry, VehicleAllZeroAndModeDescriptions)
     GPSFix f;
     EXPECT_FALSE(f.modeDescription());
     const std::pair<const char *, const char *> modes[] = {
-        {"A", "Autonomous"}, {"D", "Differential (SBAS/DGPS)"}, {"E", "Estimated (dead reckoning)"},
-        {"F", "RTK float"},  {"R", "RTK fixed"},                {"M", "Manual"},
-        {"S", "Simulated"},  {"N", "No fix"},                   {"a", "a"},
+        {"A", "Autonomous"},
+        {"D", "Differential (SBAS/DGPS)"},
+        {"E", "Estimated (dead reckoning)"},
+        {"F", "RTK float"},
+        {"R", "RTK fixed"},
+        {"M", "Manual"},
+        {"S", "Simulated"},
+        {"N", "No fix"},
+        {"a", "a"},
         {"XY", "XY"},
     };
     for (const auto &[mode, text] : modes) {

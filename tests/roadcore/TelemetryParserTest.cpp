@@ -8,10 +8,12 @@ namespace TP = TelemetryParser;
 
 namespace {
 
-QDateTime utc(const char *iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
+QDateTime utc(const char *iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
+}
 
-template <typename T>
-T as(const std::optional<TP::Sentence> &s)
+template <typename T> T as(const std::optional<TP::Sentence> &s)
 {
     EXPECT_TRUE(s.has_value());
     EXPECT_TRUE(s && std::holds_alternative<T>(*s)) << (s ? s->index() : 99);
@@ -33,7 +35,8 @@ QString rmc(const char *time, const char *date, double lat = 48.1)
 
 TEST(TelemetryParser, RecognisesTheSixKinds)
 {
-    const TP::Rmc fix = as<TP::Rmc>(TP::parse(u"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A"));
+    const TP::Rmc fix =
+        as<TP::Rmc>(TP::parse(u"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A"));
     EXPECT_DOUBLE_EQ(fix.lat, 48 + 7.038 / 60);
     EXPECT_DOUBLE_EQ(fix.lon, 11 + 31.0 / 60);
     EXPECT_DOUBLE_EQ(fix.knots, 22.4);
@@ -41,7 +44,8 @@ TEST(TelemetryParser, RecognisesTheSixKinds)
     EXPECT_EQ(fix.timestamp, utc("2094-03-23T12:35:19.000Z"));
     EXPECT_EQ(fix.mode, std::nullopt); // only 11 fields
 
-    const TP::Rmc southWest = as<TP::Rmc>(TP::parse(u"$GNRMC,010203.50,A,3352.128,S,15112.558,W,0.5,,010124,,,D*00"));
+    const TP::Rmc southWest =
+        as<TP::Rmc>(TP::parse(u"$GNRMC,010203.50,A,3352.128,S,15112.558,W,0.5,,010124,,,D*00"));
     EXPECT_DOUBLE_EQ(southWest.lat, -(33 + 52.128 / 60));
     EXPECT_DOUBLE_EQ(southWest.lon, -(151 + 12.558 / 60));
     EXPECT_EQ(southWest.course, std::nullopt);
@@ -49,7 +53,8 @@ TEST(TelemetryParser, RecognisesTheSixKinds)
     EXPECT_EQ(southWest.timestamp, utc("2024-01-01T01:02:03.500Z"));
 
     EXPECT_EQ(as<TP::Sensor>(TP::parse(u"gsensori,2,512,256,-128,0")), (TP::Sensor{1.0, -0.5, 0, 2.0, 256}));
-    EXPECT_EQ(as<TP::Sensor>(TP::parse(u"gsensor,128,-64,32")), (TP::Sensor{1.0, -0.5, 0.25, std::nullopt, 128}));
+    EXPECT_EQ(as<TP::Sensor>(TP::parse(u"gsensor,128,-64,32")),
+              (TP::Sensor{1.0, -0.5, 0.25, std::nullopt, 128}));
     EXPECT_EQ(as<TP::Gga>(TP::parse(u"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47")),
               (TP::Gga{1, 8, 0.9, 545.4}));
     EXPECT_EQ(as<TP::Gga>(TP::parse(u"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,")),
@@ -74,12 +79,12 @@ TEST(TelemetryParser, TheFirstKeyFoundDecidesAndItsRuleMayReject)
         {u"gsensori,1e-300,1e300,1e300,0,0", -1}, // the scale overflows
         {u"gsensor,1,2", -1},
         {u"gsensor,1,2,z", -1},
-        {u"gsensor,1,2, 3", 0},            // fields are trimmed
-        {u"gsensor,1,2,3x", -1},           // only whole decimal text is a number
+        {u"gsensor,1,2, 3", 0},  // fields are trimmed
+        {u"gsensor,1,2,3x", -1}, // only whole decimal text is a number
         {u"gsensor,1,2,nan", -1},
         {u"gsensor,1,2,inf", -1},
         {u"gsensor,0x10,2,3", -1},
-        {u"gsensor,1,2,3,$GPRMC,1", 0},   // gsensor before RMC
+        {u"gsensor,1,2,3,$GPRMC,1", 0}, // gsensor before RMC
         {u"$GPRMC,123519,V,4807.038,N,01131.000,E,1,2,230394", 5},
         {u"$GPRMC,123519,A,0000.000,N,00000.000,E,1,2,230394", 5},
         {u"$GPRMC,123519,A,4807.038,N,01131.000,E", 5},
@@ -88,7 +93,8 @@ TEST(TelemetryParser, TheFirstKeyFoundDecidesAndItsRuleMayReject)
         {u"$GPRMC,123519,A,4807.038,N,18100.000,E,1", 5},
         {u"$GPRMC,123519,A,4807.038,N,0113x,E,1", 5},
         {u"$GPRMC,123519,A,4807.038,N,01131.000,E,,", 1}, // a missing speed is 0 knots
-        {u"$gprmc,123519,A,4807.038,N,01131.000,E,1", 4}, // keys are case-sensitive; a well-formed other sentence
+        {u"$gprmc,123519,A,4807.038,N,01131.000,E,1",
+         4}, // keys are case-sensitive; a well-formed other sentence
         {u"$GxRMC,123519,A,4807.038,N,01131.000,E,1", 4},
         {u"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9", -1},
         {u"$GPGGA,123519,4807.038,N,01131.000,E,x,y,z,w", 2},
@@ -117,14 +123,16 @@ TEST(TelemetryParser, TheFirstKeyFoundDecidesAndItsRuleMayReject)
 
 TEST(TelemetryParser, CleansMarkupAndSplitsRecords)
 {
-    const QString text = "{\\an7}<font color=\"#fff\">gsensor,128,0,0</font>;$GPGGA,1,2,N,3,E,1,08,0.9,5.0\r\n";
+    const QString text =
+        "{\\an7}<font color=\"#fff\">gsensor,128,0,0</font>;$GPGGA,1,2,N,3,E,1,08,0.9,5.0\r\n";
     EXPECT_EQ(TP::clean(text), "gsensor,128,0,0;$GPGGA,1,2,N,3,E,1,08,0.9,5.0");
     const auto list = TP::sentences(text);
     ASSERT_EQ(list.size(), 2);
     EXPECT_TRUE(std::holds_alternative<TP::Sensor>(list[0]));
     EXPECT_TRUE(std::holds_alternative<TP::Gga>(list[1]));
 
-    EXPECT_EQ(TP::clean(QString::fromUtf16(u"\uFEFF\u2028 a<b \t{x}\u0001")), "a<b \t{x}"); // no closing ">": kept
+    EXPECT_EQ(TP::clean(QString::fromUtf16(u"\uFEFF\u2028 a<b \t{x}\u0001")),
+              "a<b \t{x}"); // no closing ">": kept
     EXPECT_EQ(TP::clean("{\\unterminated a}b"), "b");
     EXPECT_EQ(TP::clean("x{\\y"), "x{\\y");
     const QString separators = QString("GPTXT,1;GPTXT,2\nGPTXT,3") + QChar(0x2029) + "GPTXT,4" + QChar(0) +
@@ -215,18 +223,21 @@ TEST(TelemetryParser, TimesSpreadEvenlyWithoutAClock)
     // A duration that is not finite is no duration; times that are not finite are no times.
     EXPECT_EQ(TP::resolveTimes(items, qInf()), unit);
     EXPECT_EQ(TP::resolveTimes(items, qQNaN()), unit);
-    EXPECT_EQ(TP::resolveTimes({{0, qQNaN(), std::nullopt}, {3, 1.0, std::nullopt}}, 8), (QList<double>{0, 1}));
+    EXPECT_EQ(TP::resolveTimes({{0, qQNaN(), std::nullopt}, {3, 1.0, std::nullopt}}, 8),
+              (QList<double>{0, 1}));
     EXPECT_EQ(TP::resolveTimes({{3, -qInf(), std::nullopt}}, 8), (QList<double>{6}));
 
     EXPECT_EQ(TP::resolveTimes({{0, std::nullopt, std::nullopt}}, 60), QList<double>{0});
     EXPECT_EQ(TP::resolveTimes({{2, std::nullopt, std::nullopt}}, 60), QList<double>{40});
     EXPECT_TRUE(TP::resolveTimes({}, 60).isEmpty());
     // A single anchor is not a clock.
-    EXPECT_EQ(TP::resolveTimes({{0, std::nullopt, utc("2024-05-01T12:00:00Z")}, {1, std::nullopt, std::nullopt}},
-                               std::nullopt),
-              (QList<double>{0, 1}));
+    EXPECT_EQ(
+        TP::resolveTimes({{0, std::nullopt, utc("2024-05-01T12:00:00Z")}, {1, std::nullopt, std::nullopt}},
+                         std::nullopt),
+        (QList<double>{0, 1}));
 
-    const Telemetry t = TP::build({record(0, "gsensor,1,1,1", qQNaN()), record(1, "gsensor,2,2,2")}, qInf(), "x");
+    const Telemetry t =
+        TP::build({record(0, "gsensor,1,1,1", qQNaN()), record(1, "gsensor,2,2,2")}, qInf(), "x");
     ASSERT_EQ(t.sensor.size(), 2);
     EXPECT_EQ(t.sensor[0].time, 0);
     EXPECT_EQ(t.sensor[1].time, 1);
@@ -240,7 +251,7 @@ TEST(TelemetryParser, GgaJoinsAndCounts)
             record(0, rmc("120000", "010524"), 0.0),
             // Joins the fix of its own record even though the previous fix is closer in time.
             record(1, rmc("120010", "010524", 48.2) + ";" + gga.arg(1).arg(7).arg(500), 10.0),
-            record(2, gga.arg(2).arg(9).arg(""), 11.0), // 1.0 s after the last fix: joined, empty altitude
+            record(2, gga.arg(2).arg(9).arg(""), 11.0),   // 1.0 s after the last fix: joined, empty altitude
             record(3, gga.arg(4).arg(12).arg(700), 12.5), // 1.5 s away: only counted
             record(4, "$GPRMC,120013,V,,,,,,,010524,,,N;$GPGSA,A,3;$GPGSV,1;$GPGSA,A,2;CAR,1,2", 13.0),
             record(5, "gsensori,2,512,256,0,0;gsensor,128,0,0", 14.0),
@@ -254,8 +265,8 @@ TEST(TelemetryParser, GgaJoinsAndCounts)
     EXPECT_EQ(t.gps[1].altitude, std::nullopt);
     EXPECT_EQ(t.gps[1].mode, "A");
     EXPECT_EQ(t.gpsNoFixCount, 1);
-    const QMap<QString, qint64> counts{{"RMC", 3}, {"GGA", 3},   {"GPGSA", 2},   {"GPGSV", 1},
-                                       {"CAR", 1}, {"G-sensor", 2}};
+    const QMap<QString, qint64> counts{{"RMC", 3},   {"GGA", 3}, {"GPGSA", 2},
+                                       {"GPGSV", 1}, {"CAR", 1}, {"G-sensor", 2}};
     EXPECT_EQ(t.sentenceCounts, counts);
     EXPECT_EQ(t.sensorRangeG, 2);
     EXPECT_EQ(t.sensorCountsPerG, 128);
