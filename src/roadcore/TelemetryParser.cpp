@@ -32,6 +32,22 @@ bool isSeparator(QChar c)
     return u == u';' || (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029 || u == 0;
 }
 
+// Calls f with each non-empty piece between separators.
+template <typename F> void forEachPiece(QStringView cleaned, F &&f)
+{
+    qsizetype start = 0;
+    const qsizetype n = cleaned.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (isSeparator(cleaned[i])) {
+            if (i > start)
+                f(cleaned.sliced(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (n > start)
+        f(cleaned.sliced(start, n - start));
+}
+
 QStringView trimSpacesAndTabs(QStringView s)
 {
     qsizetype begin = 0, end = s.size();
@@ -43,7 +59,7 @@ QStringView trimSpacesAndTabs(QStringView s)
 }
 
 // The comma-separated fields of a sentence body, up to its checksum or any left-over markup.
-QList<QStringView> fields(QStringView body)
+Fields fields(QStringView body)
 {
     for (qsizetype i = 0; i < body.size(); ++i) {
         if (body[i] == u'*' || body[i] == u'<') {
@@ -51,8 +67,7 @@ QList<QStringView> fields(QStringView body)
             break;
         }
     }
-    QList<QStringView> result;
-    result.reserve(16);
+    Fields result;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= body.size(); ++i) {
         if (i == body.size() || body[i] == u',') {
@@ -63,7 +78,7 @@ QList<QStringView> fields(QStringView body)
     return result;
 }
 
-QStringList owned(const QList<QStringView> &views)
+QStringList owned(const Fields &views)
 {
     QStringList list;
     list.reserve(views.size());
@@ -81,27 +96,55 @@ std::optional<qint64> whole(QStringView text)
     return Numbers::parseInt(text);
 }
 
-// The end of the first "G<upper-case letter><tail>" in the sentence, or -1.
-qsizetype findTalkerKey(QStringView s, QStringView tail)
+// Where the text after the first match of each key begins, or -1. Every key ends in a comma, so one walk
+// over the commas finds them all.
+struct Keys {
+    qsizetype sensorWithRange = -1, sensor = -1, rmc = -1, gga = -1, car = -1;
+};
+
+bool endsWith(QStringView s, qsizetype end, QLatin1StringView key)
 {
-    qsizetype from = 2;
-    while (true) {
-        const qsizetype at = s.indexOf(tail, from);
-        if (at < 0)
-            return -1;
-        if (s[at - 2] == u'G' && s[at - 1] >= u'A' && s[at - 1] <= u'Z')
-            return at + tail.size();
-        from = at + 1;
+    if (end < key.size())
+        return false;
+    for (qsizetype i = 0; i < key.size(); ++i)
+        if (s[end - key.size() + i] != QLatin1Char(key[i]))
+            return false;
+    return true;
+}
+
+// "G", an upper-case letter and the sentence name, such as GPRMC or GNGGA.
+bool endsWithTalker(QStringView s, qsizetype end, QLatin1StringView name)
+{
+    return end >= name.size() + 2 && endsWith(s, end, name) && s[end - name.size() - 2] == u'G' &&
+           s[end - name.size() - 1] >= u'A' && s[end - name.size() - 1] <= u'Z';
+}
+
+Keys findKeys(QStringView s)
+{
+    Keys keys;
+    const auto note = [](qsizetype &slot, qsizetype at) {
+        if (slot < 0)
+            slot = at;
+    };
+    for (qsizetype comma = s.indexOf(u','); comma >= 0; comma = s.indexOf(u',', comma + 1)) {
+        const qsizetype after = comma + 1;
+        if (endsWith(s, comma, QLatin1StringView("gsensori"))) {
+            keys.sensorWithRange = after;
+            return keys; // decides whatever else the sentence holds
+        }
+        if (endsWith(s, comma, QLatin1StringView("gsensor")))
+            note(keys.sensor, after);
+        else if (endsWithTalker(s, comma, QLatin1StringView("RMC")))
+            note(keys.rmc, after);
+        else if (endsWithTalker(s, comma, QLatin1StringView("GGA")))
+            note(keys.gga, after);
+        else if (endsWith(s, comma, QLatin1StringView("CAR")))
+            note(keys.car, after);
     }
+    return keys;
 }
 
-qsizetype findLiteral(QStringView s, QStringView key)
-{
-    const qsizetype at = s.indexOf(key);
-    return at < 0 ? -1 : at + key.size();
-}
-
-std::optional<Sentence> parseSensorWithRange(const QList<QStringView> &f)
+std::optional<Sentence> parseSensorWithRange(const Fields &f)
 {
     if (f.size() < 5)
         return std::nullopt;
@@ -118,7 +161,7 @@ std::optional<Sentence> parseSensorWithRange(const QList<QStringView> &f)
     return s;
 }
 
-std::optional<Sentence> parseSensor(const QList<QStringView> &f)
+std::optional<Sentence> parseSensor(const Fields &f)
 {
     if (f.size() < 3)
         return std::nullopt;
@@ -128,7 +171,7 @@ std::optional<Sentence> parseSensor(const QList<QStringView> &f)
     return Sensor{*a * 0.0078125, *b * 0.0078125, *c * 0.0078125, std::nullopt, 128};
 }
 
-std::optional<Sentence> parseGGA(const QList<QStringView> &f)
+std::optional<Sentence> parseGGA(const Fields &f)
 {
     if (f.size() < 9)
         return std::nullopt;
@@ -181,13 +224,55 @@ std::optional<QDateTime> utcDate(qint64 year, qint64 month, qint64 day, qint64 h
     return addingSeconds(midnight, seconds);
 }
 
+using Anchor = std::pair<double, double>;
+
+// Piecewise linear over the anchors, using the first pair that holds x. Anchors in ascending order (as
+// records arrive) are searched by bisection, so that a long recording stays linear in its records.
+double interpolateFrom(double x, const QList<Anchor> &anchors, bool ascending)
+{
+    qsizetype a = -1;
+    if (ascending) {
+        const auto j = std::lower_bound(anchors.begin(), anchors.end(), x,
+                                        [](const Anchor &anchor, double v) { return anchor.first < v; }) -
+                       anchors.begin();
+        if (j < anchors.size() && anchors[j].first >= x && x >= anchors.first().first)
+            a = std::max<qsizetype>(j - 1, 0);
+    } else {
+        for (qsizetype i = 0; i + 1 < anchors.size(); ++i) {
+            if (anchors[i].first <= x && x <= anchors[i + 1].first) {
+                a = i;
+                break;
+            }
+        }
+    }
+    Anchor p0, p1;
+    if (a >= 0) {
+        p0 = anchors[a];
+        p1 = anchors[a + 1];
+    } else if (x < anchors.first().first) {
+        p0 = anchors[0];
+        p1 = anchors[1];
+    } else if (x > anchors.last().first) {
+        p0 = anchors[anchors.size() - 2];
+        p1 = anchors.last();
+    } else {
+        p0 = anchors.first();
+        p1 = anchors.last();
+    }
+    if (p1.first == p0.first)
+        return p0.second;
+    return p0.second + (p1.second - p0.second) * (x - p0.first) / (p1.first - p0.first);
+}
+
 } // namespace
 
 QString clean(const QString &text)
 {
     QString stripped;
     const QString *source = &text;
-    if (text.contains(u'<') || text.contains(u"{\\")) {
+    const bool hasMarkup =
+        std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'{'; });
+    if (hasMarkup) {
         stripped.reserve(text.size());
         const qsizetype n = text.size();
         qsizetype i = 0;
@@ -243,14 +328,7 @@ QString clean(const QString &text)
 QList<QStringView> split(QStringView cleaned)
 {
     QList<QStringView> pieces;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= cleaned.size(); ++i) {
-        if (i == cleaned.size() || isSeparator(cleaned[i])) {
-            if (i > start)
-                pieces.append(cleaned.sliced(start, i - start));
-            start = i + 1;
-        }
-    }
+    forEachPiece(cleaned, [&](QStringView piece) { pieces.append(piece); });
     return pieces;
 }
 
@@ -258,31 +336,33 @@ QList<Sentence> sentences(const QString &text)
 {
     const QString cleaned = clean(text);
     QList<Sentence> result;
-    for (QStringView piece : split(cleaned))
+    forEachPiece(cleaned, [&](QStringView piece) {
         if (auto sentence = parse(piece))
             result.append(std::move(*sentence));
+    });
     return result;
 }
 
 std::optional<Sentence> parse(QStringView sentence)
 {
-    if (const qsizetype end = findLiteral(sentence, u"gsensori,"); end >= 0)
-        return parseSensorWithRange(fields(sentence.sliced(end)));
-    if (const qsizetype end = findLiteral(sentence, u"gsensor,"); end >= 0)
-        return parseSensor(fields(sentence.sliced(end)));
-    if (const qsizetype end = findTalkerKey(sentence, u"RMC,"); end >= 0) {
-        if (auto fix = parseRMC(fields(sentence.sliced(end))))
+    const Keys keys = findKeys(sentence);
+    if (keys.sensorWithRange >= 0)
+        return parseSensorWithRange(fields(sentence.sliced(keys.sensorWithRange)));
+    if (keys.sensor >= 0)
+        return parseSensor(fields(sentence.sliced(keys.sensor)));
+    if (keys.rmc >= 0) {
+        if (auto fix = parseRMC(fields(sentence.sliced(keys.rmc))))
             return std::move(*fix);
         return RmcNoFix{};
     }
-    if (const qsizetype end = findTalkerKey(sentence, u"GGA,"); end >= 0)
-        return parseGGA(fields(sentence.sliced(end)));
-    if (const qsizetype end = findLiteral(sentence, u"CAR,"); end >= 0)
-        return Vehicle{owned(fields(sentence.sliced(end)))};
+    if (keys.gga >= 0)
+        return parseGGA(fields(sentence.sliced(keys.gga)));
+    if (keys.car >= 0)
+        return Vehicle{owned(fields(sentence.sliced(keys.car)))};
     return parseOther(sentence);
 }
 
-std::optional<Rmc> parseRMC(const QList<QStringView> &f)
+std::optional<Rmc> parseRMC(const Fields &f)
 {
     if (f.size() < 7 || f[1] != u"A")
         return std::nullopt;
@@ -333,8 +413,6 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
     const auto given = [](const TimeItem &item) -> std::optional<double> {
         return item.time && std::isfinite(*item.time) ? item.time : std::nullopt;
     };
-    if (duration && !std::isfinite(*duration))
-        duration.reset();
 
     QList<double> times;
     times.reserve(items.size());
@@ -356,15 +434,21 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
         anchors.append({double(item.index), double(base->msecsTo(*item.utc)) / 1000});
     }
     if (anchors.size() >= 2) {
-        for (const TimeItem &item : items)
-            times.append(given(item).value_or(std::max(0.0, interpolate(double(item.index), anchors))));
+        const bool ascending =
+            std::is_sorted(anchors.begin(), anchors.end(),
+                           [](const Anchor &a, const Anchor &b) { return a.first < b.first; });
+        for (const TimeItem &item : items) {
+            const auto time = given(item);
+            times.append(time ? *time
+                              : std::max(0.0, interpolateFrom(double(item.index), anchors, ascending)));
+        }
     } else {
         qint64 maxIndex = items.first().index;
         for (const TimeItem &item : items)
             maxIndex = std::max(maxIndex, item.index);
         double step = 1.0;
-        if (duration)
-            step = double(maxIndex) + 1 > 1 ? *duration / (double(maxIndex) + 1) : *duration;
+        if (const double length = duration.value_or(qQNaN()); std::isfinite(length))
+            step = double(maxIndex) + 1 > 1 ? length / (double(maxIndex) + 1) : length;
         for (const TimeItem &item : items)
             times.append(given(item).value_or(double(item.index) * step));
     }
@@ -377,122 +461,109 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
 
 double interpolate(double x, const QList<std::pair<double, double>> &anchors)
 {
-    qsizetype a = -1;
-    for (qsizetype i = 0; i + 1 < anchors.size(); ++i) {
-        if (anchors[i].first <= x && x <= anchors[i + 1].first) {
-            a = i;
-            break;
-        }
-    }
-    std::pair<double, double> p0, p1;
-    if (x < anchors.first().first) {
-        p0 = anchors[0];
-        p1 = anchors[1];
-    } else if (x > anchors.last().first) {
-        p0 = anchors[anchors.size() - 2];
-        p1 = anchors.last();
-    } else if (a >= 0) {
-        p0 = anchors[a];
-        p1 = anchors[a + 1];
-    } else {
-        p0 = anchors.first();
-        p1 = anchors.last();
-    }
-    if (p1.first == p0.first)
-        return p0.second;
-    return p0.second + (p1.second - p0.second) * (x - p0.first) / (p1.first - p0.first);
+    return interpolateFrom(x, anchors, false);
 }
 
 Telemetry build(const QList<RawRecord> &records, std::optional<double> duration, const QString &source)
 {
-    struct Kept {
-        qint64 index;
-        std::optional<double> time;
-        QString text;
-        qsizetype first, count;
-    };
-    QList<Kept> kept;
-    QList<Sentence> all;
-    for (const RawRecord &record : records) {
-        QString cleaned = clean(record.text);
-        const qsizetype first = all.size();
-        for (QStringView piece : split(cleaned))
-            if (auto sentence = parse(piece))
-                all.append(std::move(*sentence));
-        if (all.size() > first)
-            kept.append({record.index, record.time, std::move(cleaned), first, all.size() - first});
-    }
-
+    // One pass appends every sample with the number of its record in place of its time; the times are
+    // known only once every record has been read, and are filled in afterwards.
     Telemetry telemetry;
     telemetry.source = source;
-    if (kept.isEmpty())
-        return telemetry;
-
     QList<TimeItem> items;
-    items.reserve(kept.size());
-    for (const Kept &k : kept) {
-        TimeItem item{k.index, k.time, std::nullopt};
-        for (qsizetype i = k.first; i < k.first + k.count; ++i) {
-            if (const auto *rmc = std::get_if<Rmc>(&all[i]); rmc && rmc->timestamp) {
-                item.utc = rmc->timestamp;
-                break;
-            }
-        }
-        items.append(item);
-    }
-    const QList<double> times = resolveTimes(items, duration);
+    items.reserve(records.size());
+    telemetry.records.reserve(records.size());
+
+    // A GGA sentence in a record without its own fix joins the last fix only if that fix is at most a
+    // second away, which is known once the times are.
+    struct PendingJoin {
+        qsizetype record;
+        qsizetype fix;
+        Gga values;
+    };
+    QList<PendingJoin> pending;
+    const auto join = [](GPSFix &fix, const Gga &gga) {
+        fix.fixQuality = gga.quality;
+        fix.satellites = gga.satellites;
+        fix.hdop = gga.hdop;
+        fix.altitude = gga.altitude;
+    };
 
     qint64 sensorCount = 0, rmcCount = 0, ggaCount = 0, carCount = 0;
     QHash<QString, qint64> otherCounts;
-    telemetry.records.reserve(kept.size());
-    for (qsizetype r = 0; r < kept.size(); ++r) {
-        const Kept &k = kept[r];
-        const double t = times[r];
-        telemetry.records.append({t, k.text});
+    for (const RawRecord &record : records) {
+        const QString cleaned = clean(record.text);
+        const double r = double(items.size()); // this record's number among the kept ones
+        bool recognised = false;
         qsizetype recordFix = -1;
-        for (qsizetype i = k.first; i < k.first + k.count; ++i) {
-            const Sentence &sentence = all[i];
-            if (const auto *s = std::get_if<Sensor>(&sentence)) {
+        std::optional<QDateTime> utc;
+        forEachPiece(cleaned, [&](QStringView piece) {
+            std::optional<Sentence> sentence = parse(piece);
+            if (!sentence)
+                return;
+            recognised = true;
+            if (const auto *s = std::get_if<Sensor>(&*sentence)) {
                 ++sensorCount;
-                telemetry.sensor.append({t, s->x, s->y, s->z});
+                telemetry.sensor.append({r, s->x, s->y, s->z});
                 if (s->rangeG)
                     telemetry.sensorRangeG = s->rangeG;
                 telemetry.sensorCountsPerG = s->countsPerG;
-            } else if (const auto *rmc = std::get_if<Rmc>(&sentence)) {
+            } else if (auto *rmc = std::get_if<Rmc>(&*sentence)) {
                 ++rmcCount;
+                if (!utc && rmc->timestamp)
+                    utc = rmc->timestamp;
                 GPSFix fix;
-                fix.time = t;
+                fix.time = r;
                 fix.latitude = rmc->lat;
                 fix.longitude = rmc->lon;
                 fix.speedKnots = rmc->knots;
                 fix.course = rmc->course;
-                fix.timestamp = rmc->timestamp;
-                fix.mode = rmc->mode;
+                fix.timestamp = std::move(rmc->timestamp);
+                fix.mode = std::move(rmc->mode);
                 telemetry.gps.append(std::move(fix));
                 recordFix = telemetry.gps.size() - 1;
-            } else if (const auto *gga = std::get_if<Gga>(&sentence)) {
+            } else if (const auto *gga = std::get_if<Gga>(&*sentence)) {
                 ++ggaCount;
-                qsizetype target = recordFix;
-                if (target < 0 && !telemetry.gps.isEmpty() && std::abs(telemetry.gps.last().time - t) <= 1.0)
-                    target = telemetry.gps.size() - 1;
-                if (target >= 0) {
-                    GPSFix &fix = telemetry.gps[target];
-                    fix.fixQuality = gga->quality;
-                    fix.satellites = gga->satellites;
-                    fix.hdop = gga->hdop;
-                    fix.altitude = gga->altitude;
-                }
-            } else if (const auto *vehicle = std::get_if<Vehicle>(&sentence)) {
+                if (recordFix >= 0)
+                    join(telemetry.gps[recordFix], *gga);
+                else if (!telemetry.gps.isEmpty())
+                    pending.append({qsizetype(r), telemetry.gps.size() - 1, *gga});
+            } else if (auto *vehicle = std::get_if<Vehicle>(&*sentence)) {
                 ++carCount;
-                telemetry.vehicle.append({t, vehicle->fields});
-            } else if (const auto *other = std::get_if<Other>(&sentence)) {
+                telemetry.vehicle.append({r, std::move(vehicle->fields)});
+            } else if (auto *other = std::get_if<Other>(&*sentence)) {
                 ++otherCounts[other->type];
-                telemetry.other.append({t, other->type, other->fields});
+                telemetry.other.append({r, std::move(other->type), std::move(other->fields)});
             } else {
                 ++rmcCount;
                 ++telemetry.gpsNoFixCount;
             }
-        }
+        });
+        if (!recognised)
+            continue;
+        items.append({record.index, record.time, std::move(utc)});
+        telemetry.records.append({r, cleaned});
+    }
+    if (items.isEmpty())
+        return telemetry;
+
+    const QList<double> times = resolveTimes(items, duration);
+    const auto timeOf = [&](double r) { return times[qsizetype(r)]; };
+    for (SensorSample &s : telemetry.sensor)
+        s.time = timeOf(s.time);
+    for (GPSFix &f : telemetry.gps)
+        f.time = timeOf(f.time);
+    for (VehicleSample &v : telemetry.vehicle)
+        v.time = timeOf(v.time);
+    for (OtherSentence &o : telemetry.other)
+        o.time = timeOf(o.time);
+    for (TelemetryRecord &record : telemetry.records)
+        record.time = timeOf(record.time);
+    // A fix is joined by its own record's GGA sentences first; later records only ever join it afterwards.
+    for (const PendingJoin &p : pending) {
+        GPSFix &fix = telemetry.gps[p.fix];
+        if (std::abs(fix.time - times[p.record]) <= 1.0)
+            join(fix, p.values);
     }
 
     for (auto it = otherCounts.cbegin(); it != otherCounts.cend(); ++it)

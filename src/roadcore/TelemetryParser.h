@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <QVarLengthArray>
 
 #include <optional>
 #include <utility>
@@ -58,6 +59,9 @@ struct RmcNoFix {
 
 using Sentence = std::variant<Sensor, Rmc, Gga, Vehicle, Other, RmcNoFix>;
 
+// The fields of one sentence body, as views into its text.
+using Fields = QVarLengthArray<QStringView, 24>;
+
 // The record text without subtitle markup, trimmed.
 QString clean(const QString &text);
 // The pieces of cleaned text between separators (";", line breaks, NUL), empty ones dropped.
@@ -66,7 +70,7 @@ QList<QStringView> split(QStringView cleaned);
 QList<Sentence> sentences(const QString &text);
 std::optional<Sentence> parse(QStringView sentence);
 // The fix of the fields after an RMC key; absent when there is no usable fix.
-std::optional<Rmc> parseRMC(const QList<QStringView> &fields);
+std::optional<Rmc> parseRMC(const Fields &fields);
 // The UTC instant of an NMEA time hhmmss(.sss) and date ddmmyy.
 std::optional<QDateTime> nmeaDate(QStringView time, QStringView date);
 
