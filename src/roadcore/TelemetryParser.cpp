@@ -14,6 +14,8 @@ namespace {
 
 bool isTrimmed(char32_t c)
 {
+    if (c < 0x80)
+        return c <= 0x20 || c == 0x7F; // controls and the space
     switch (QChar::category(c)) {
     case QChar::Separator_Space:
     case QChar::Separator_Line:
@@ -28,8 +30,10 @@ bool isTrimmed(char32_t c)
 
 bool isSeparator(QChar c)
 {
+    // NUL, LF, VT, FF, CR and ";" among the first 64 code points.
+    constexpr quint64 ascii = 1ull | 1ull << 0x0A | 1ull << 0x0B | 1ull << 0x0C | 1ull << 0x0D | 1ull << u';';
     const char16_t u = c.unicode();
-    return u == u';' || (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029 || u == 0;
+    return u < 64 ? (ascii >> u) & 1 : u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
 // Calls f with each non-empty piece between separators.
@@ -61,20 +65,20 @@ QStringView trimSpacesAndTabs(QStringView s)
 // The comma-separated fields of a sentence body, up to its checksum or any left-over markup.
 Fields fields(QStringView body)
 {
-    for (qsizetype i = 0; i < body.size(); ++i) {
-        if (body[i] == u'*' || body[i] == u'<') {
-            body.truncate(i);
-            break;
-        }
-    }
     Fields result;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= body.size(); ++i) {
-        if (i == body.size() || body[i] == u',') {
+    const QChar *text = body.data();
+    const qsizetype n = body.size();
+    qsizetype start = 0, i = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u',') {
             result.append(trimSpacesAndTabs(body.sliced(start, i - start)));
             start = i + 1;
+        } else if (c == u'*' || c == u'<') {
+            break; // the checksum, or markup left over
         }
     }
+    result.append(trimSpacesAndTabs(body.sliced(start, i - start)));
     return result;
 }
 
@@ -126,20 +130,40 @@ Keys findKeys(QStringView s)
         if (slot < 0)
             slot = at;
     };
-    for (qsizetype comma = s.indexOf(u','); comma >= 0; comma = s.indexOf(u',', comma + 1)) {
+    const qsizetype n = s.size();
+    for (qsizetype comma = 0; comma < n; ++comma) {
+        if (s[comma] != u',')
+            continue;
+        if (comma == 0)
+            continue;
         const qsizetype after = comma + 1;
-        if (endsWith(s, comma, QLatin1StringView("gsensori"))) {
-            keys.sensorWithRange = after;
-            return keys; // decides whatever else the sentence holds
+        // The last letter of a key tells which one it can be.
+        switch (s[comma - 1].unicode()) {
+        case u'i':
+            if (endsWith(s, comma, QLatin1StringView("gsensori"))) {
+                keys.sensorWithRange = after;
+                return keys; // decides whatever else the sentence holds
+            }
+            break;
+        case u'r':
+            if (endsWith(s, comma, QLatin1StringView("gsensor")))
+                note(keys.sensor, after);
+            break;
+        case u'C':
+            if (endsWithTalker(s, comma, QLatin1StringView("RMC")))
+                note(keys.rmc, after);
+            break;
+        case u'A':
+            if (endsWithTalker(s, comma, QLatin1StringView("GGA")))
+                note(keys.gga, after);
+            break;
+        case u'R':
+            if (endsWith(s, comma, QLatin1StringView("CAR")))
+                note(keys.car, after);
+            break;
+        default:
+            break;
         }
-        if (endsWith(s, comma, QLatin1StringView("gsensor")))
-            note(keys.sensor, after);
-        else if (endsWithTalker(s, comma, QLatin1StringView("RMC")))
-            note(keys.rmc, after);
-        else if (endsWithTalker(s, comma, QLatin1StringView("GGA")))
-            note(keys.gga, after);
-        else if (endsWith(s, comma, QLatin1StringView("CAR")))
-            note(keys.car, after);
     }
     return keys;
 }
@@ -473,6 +497,7 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
     QList<TimeItem> items;
     items.reserve(records.size());
     telemetry.records.reserve(records.size());
+    telemetry.sensor.reserve(records.size()); // cameras write about one G-sensor line a record
 
     // A GGA sentence in a record without its own fix joins the last fix only if that fix is at most a
     // second away, which is known once the times are.
