@@ -209,6 +209,29 @@ TEST(TelemetryParser, TimesFollowTheReceiverClock)
     EXPECT_DOUBLE_EQ(TP::interpolate(5, {{5, 1}, {5, 9}}), 1);
 }
 
+TEST(TelemetryParser, InterpolationUsesTheFirstPairThatHoldsTheIndex)
+{
+    // Out of order: 5 lies before the first anchor, but the second pair holds it.
+    EXPECT_DOUBLE_EQ(TP::interpolate(5, {{10, 0}, {0, 5}, {20, 1}}), 4);
+    EXPECT_DOUBLE_EQ(TP::interpolate(25, {{10, 0}, {0, 5}, {20, 1}}), 5 + (1 - 5) * 25.0 / 20);
+
+    // A long recording's anchors arrive in order and are searched by bisection: same answers.
+    QList<TP::TimeItem> items;
+    QList<std::pair<double, double>> anchors;
+    const QDateTime base = utc("2024-05-01T12:00:00.000Z");
+    for (int i = 0; i < 3000; ++i) {
+        const bool anchor = i % 7 == 3 || i == 1500 || i == 1501;
+        const double seconds = i / 7 + (i % 3) * 0.25;
+        items.append(
+            {i, std::nullopt, anchor ? std::optional(base.addMSecs(qint64(seconds * 1000))) : std::nullopt});
+        if (anchor)
+            anchors.append({double(i), seconds}); // the first anchor is at 0 s
+    }
+    const QList<double> times = TP::resolveTimes(items, std::nullopt);
+    for (int i = 0; i < items.size(); ++i)
+        ASSERT_DOUBLE_EQ(times[i], std::max(0.0, TP::interpolate(i, anchors))) << i;
+}
+
 TEST(TelemetryParser, TimesSpreadEvenlyWithoutAClock)
 {
     QList<TP::TimeItem> items;
@@ -274,6 +297,15 @@ TEST(TelemetryParser, GgaJoinsAndCounts)
     EXPECT_EQ(t.other[1].type, "GPGSV");
     EXPECT_EQ(t.vehicle[0].fields, (QStringList{"1", "2"}));
     EXPECT_EQ(t.records.size(), 6);
+
+    // A later record's GGA sentence overwrites what the fix's own record joined.
+    const Telemetry later =
+        TP::build({record(0, rmc("120000", "010524") + ";" + gga.arg(1).arg(5).arg(1), 0.0),
+                   record(1, gga.arg(2).arg(7).arg(2), 0.5)},
+                  std::nullopt, "raw scan");
+    ASSERT_EQ(later.gps.size(), 1);
+    EXPECT_EQ(later.gps[0].satellites, 7);
+    EXPECT_EQ(later.gps[0].fixQuality, 2);
 
     // A GGA sentence before any fix is only counted.
     const Telemetry lone = TP::build({record(0, gga.arg(1).arg(5).arg(1))}, std::nullopt, "raw scan");
