@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace TelemetryParser {
 
@@ -300,20 +299,24 @@ QString clean(const QString &text)
         stripped.reserve(text.size());
         const qsizetype n = text.size();
         qsizetype i = 0;
+        // Once a closing character is missing it stays missing: no search runs twice over the rest.
+        bool noTagEnd = false, noBlockEnd = false;
         while (i < n) {
             const QChar c = text[i];
-            if (c == u'<') {
+            if (c == u'<' && !noTagEnd) {
                 const qsizetype close = text.indexOf(u'>', i + 1);
                 if (close >= 0) {
                     i = close + 1;
                     continue;
                 }
-            } else if (c == u'{' && i + 1 < n && text[i + 1] == u'\\') {
+                noTagEnd = true;
+            } else if (c == u'{' && !noBlockEnd && i + 1 < n && text[i + 1] == u'\\') {
                 const qsizetype close = text.indexOf(u'}', i + 2);
                 if (close >= 0) {
                     i = close + 1;
                     continue;
                 }
+                noBlockEnd = true;
             }
             stripped.append(c);
             ++i;
@@ -347,13 +350,6 @@ QString clean(const QString &text)
     if (begin == 0 && end == s.size())
         return s;
     return s.sliced(begin, end - begin);
-}
-
-QList<QStringView> split(QStringView cleaned)
-{
-    QList<QStringView> pieces;
-    forEachPiece(cleaned, [&](QStringView piece) { pieces.append(piece); });
-    return pieces;
 }
 
 QList<Sentence> sentences(const QString &text)

@@ -64,9 +64,8 @@ using Fields = QVarLengthArray<QStringView, 24>;
 
 // The record text without subtitle markup, trimmed.
 QString clean(const QString &text);
-// The pieces of cleaned text between separators (";", line breaks, NUL), empty ones dropped.
-QList<QStringView> split(QStringView cleaned);
-// All recognised sentences of one record's text, in text order.
+// All recognised sentences of one record's text, in text order: the cleaned text is cut at ";", line
+// breaks and NUL, and each piece is parsed.
 QList<Sentence> sentences(const QString &text);
 std::optional<Sentence> parse(QStringView sentence);
 // The fix of the fields after an RMC key; absent when there is no usable fix.

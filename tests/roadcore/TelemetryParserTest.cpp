@@ -135,6 +135,9 @@ TEST(TelemetryParser, CleansMarkupAndSplitsRecords)
               "a<b \t{x}"); // no closing ">": kept
     EXPECT_EQ(TP::clean("{\\unterminated a}b"), "b");
     EXPECT_EQ(TP::clean("x{\\y"), "x{\\y");
+    // Unclosed markup in a long record costs one walk, not one per opening character.
+    const QString unclosed = QString(200000, u'<') + QString("{\\").repeated(100000) + "gsensor,1,2,3";
+    EXPECT_EQ(TP::clean(unclosed), unclosed);
     const QString separators = QString("GPTXT,1;GPTXT,2\nGPTXT,3") + QChar(0x2029) + "GPTXT,4" + QChar(0) +
                                "GPTXT,5" + QChar(0x85) + "GPTXT,6\r\n\r\n;;GPTXT,7";
     EXPECT_EQ(TP::sentences(separators).size(), 7);
