@@ -8,8 +8,8 @@ namespace Numbers {
 QString fixed(double value, int decimals)
 {
     char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
-                                      decimals < 0 ? 0 : decimals);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals < 0 ? 0 : decimals);
     if (result.ec != std::errc())
         return QString();
     return QString::fromLatin1(buffer, result.ptr - buffer);
