@@ -44,8 +44,8 @@ QByteArray nmeaAngle(double degrees, int degreeDigits)
     return format("%0*d%07.4f", degreeDigits, whole, (a - whole) * 60);
 }
 
-// Every 100 ms a record; with `perSecond`, one record holds a whole second (as a text-track sample does),
-// otherwise each line is a record (as in a trailer or a raw scan).
+// With `perSecond`, one record holds a whole second (as a text-track sample does); otherwise a record holds
+// 100 ms: a G-sensor line, and every tenth one also the RMC and GGA sentences.
 QList<RawRecord> drive(qint64 sentences, bool perSecond, qint64 &bytes)
 {
     QList<RawRecord> records;
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
         std::printf(
             "%s: %lld sentences in %lld records, %.1f MB: %.3f s processor time (wall %.3f s) = %.1f MB/s, "
             "%.0f sentences/s\n",
-            perSecond ? "one record a second" : "one record a line", sentences, qint64(records.size()),
+            perSecond ? "a record a second" : "a record every 100 ms", sentences, qint64(records.size()),
             bytes / 1e6, m.seconds, m.wall, bytes / 1e6 / m.seconds, sentences / m.seconds);
         if (!perSecond)
             lines = records;
