@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/log.h>
@@ -59,8 +60,15 @@ MediaStream::Type typeOf(AVMediaType type)
 
 double rotationOf(const AVStream *stream)
 {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
+    const AVPacketSideData *data = av_packet_side_data_get(
+        stream->codecpar->coded_side_data, stream->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    const uint8_t *matrix = data ? data->data : nullptr;
+    const size_t size = data ? data->size : 0;
+#else
     size_t size = 0;
     const uint8_t *matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+#endif
     if (!matrix || size < 9 * sizeof(int32_t))
         return 0;
     // The matrix turns counter-clockwise; the picture is shown turned the other way.
