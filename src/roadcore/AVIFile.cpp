@@ -76,32 +76,34 @@ void AVIFile::walk(ByteSource &source, qint64 from, qint64 to, int depth)
         const QByteArray header = source.read(offset, 8);
         if (header.size() < 8)
             return;
-        const QString id = fourCC(header, 0);
+        // Compared as bytes: ASCII identifiers decode to themselves, so this is the comparison of the
+        // decoded texts without decoding every chunk header of a long movie list.
+        const QByteArrayView id = QByteArrayView(header).first(4);
         const qint64 size = uint32LE(header, 4);
         const qint64 body = offset + 8;
         const qint64 end = body + size; // sizes are 32-bit, offsets 64-bit: no overflow
-        const bool isList = id == QLatin1String("LIST");
+        const bool isList = id == "LIST";
         if (end > dataSize && !isList)
             return;
 
         if (isList) {
             if (depth < maximumListDepth)
                 walk(source, body + 4, std::min(to, end), depth + 1);
-        } else if (id == QLatin1String("avih") && size >= 20) {
+        } else if (id == "avih" && size >= 20) {
             const QByteArray main = source.read(body, 20);
             const uint32_t microseconds = uint32LE(main, 0);
             const uint32_t frames = uint32LE(main, 16);
             if (microseconds > 0 && frames != 0)
                 duration = double(microseconds) * double(frames) / 1'000'000.0;
-        } else if (id == QLatin1String("strh") && size >= 8) {
+        } else if (id == "strh" && size >= 8) {
             const QByteArray streamHeader = source.read(body, 8);
             const QString type = fourCC(streamHeader, 0);
             if (type == QLatin1String("vids"))
                 ++videoStreamCount;
             streams.append(Stream{kindName(type), fourCC(streamHeader, 4), {}});
-        } else if (id == QLatin1String("strf") && !streams.isEmpty()) {
+        } else if (id == "strf" && !streams.isEmpty()) {
             describeLastStream(source.read(body, std::min<qint64>(size, 20)));
-        } else if (id.endsWith(QLatin1String("tx")) && size > 0) {
+        } else if (id.endsWith("tx") && size > 0) {
             const QByteArray text = source.read(body, size);
             textRecords.append(RawRecord{int(textRecords.size()), std::nullopt, Utf8::decode(text)});
         }

@@ -200,6 +200,9 @@ TEST(AVIFile, damagedStructure)
          "RIFF" + le32(4 + quint32(text.size())) + "AVI " + text + chunk("01tx", "G"),
          {"A"}},
         {"riff size below twelve", "RIFF" + le32(3) + "AVI " + text, {}},
+        {"any identifier ending in tx",
+         riff(chunk("\xff\xfftx", "H") + chunk("01tX", "no") + chunk("tx01", "no")),
+         {"H"}},
         {"header cut short", riff(text) + "01t", {"A"}},
         {"largest size field", riff(text + "01tx" + le32(0xFFFFFFFF) + "xyz"), {"A"}},
     };
