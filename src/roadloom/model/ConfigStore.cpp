@@ -31,7 +31,8 @@ Result<void> makeFolder(const QString &path)
     std::error_code error;
     const std::filesystem::path folder(QFile::encodeName(path).toStdString());
     std::filesystem::create_directories(folder, error);
-    if (!error && !std::filesystem::is_directory(folder))
+    std::error_code ignored;
+    if (!error && !std::filesystem::is_directory(folder, ignored))
         error = std::make_error_code(std::errc::not_a_directory);
     if (error) {
         return Failure{QStringLiteral("Couldn’t create the folder “%1”: %2")
@@ -100,8 +101,17 @@ void ConfigStore::open(const QString &path)
         return;
     }
     setUrl(path);
-    setFile(*read);
-    setSaved(*read);
+    // Both documents change together, so observers never see the half-open state as dirty.
+    const bool fileDiffers = m_file != *read;
+    const bool savedDiffers = m_saved != *read;
+    changingDirty([&] {
+        m_file = *read;
+        m_saved = *read;
+    });
+    if (fileDiffers)
+        emit fileChanged();
+    if (savedDiffers)
+        emit savedChanged();
     setMessage(QString());
 }
 

@@ -53,8 +53,12 @@ protected:
 TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
 {
     QSignalSpy urls(&store, &ConfigStore::urlChanged);
+    QSignalSpy dirty(&store, &ConfigStore::isDirtyChanged);
+    QSignalSpy saved(&store, &ConfigStore::savedChanged);
     store.setMessage(u"old"_qs);
     store.open(card);
+    EXPECT_EQ(dirty.count(), 0);
+    EXPECT_EQ(saved.count(), 1);
     EXPECT_EQ(store.url(), card);
     ASSERT_TRUE(store.file());
     EXPECT_EQ(store.file()->text().toUtf8(),
