@@ -6,7 +6,7 @@
 
 // One piece of embedded text as a reader found it, before parsing.
 struct RawRecord {
-    int index = 0;              // running number within its source, in source order
+    qint64 index = 0;           // running number within its source, in source order
     std::optional<double> time; // seconds from the recording's start, when the source gives it
     QString text;
 
