@@ -233,7 +233,8 @@ Telemetry read(const QString &path)
         if (avi)
             duration = finite(avi->duration);
     } else {
-        Result<MediaFile> movie = MediaFile::open(path);
+        Result<MediaFile> movie =
+            MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
         if (movie) {
             const QList<RawRecord> records = trackRecords(*movie);
             if (!records.isEmpty()) {
@@ -251,7 +252,8 @@ Telemetry read(const QString &path)
 
 Result<QList<RawRecord>> textTrackRecords(const QString &path)
 {
-    Result<MediaFile> movie = MediaFile::open(path);
+    Result<MediaFile> movie =
+        MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
     if (!movie)
         return movie.failure();
     return trackRecords(*movie);
