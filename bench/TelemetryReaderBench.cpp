@@ -28,8 +28,10 @@ bool run(const QString &program, const QStringList &arguments)
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program),
+                     process.readAllStandardError().constData());
         return false;
     }
     return true;
@@ -52,9 +54,10 @@ bool makeRecording(const QString &dir, const QString &movie)
     QTextStream out(&file);
     for (int i = 0; i < minutes * 60 * recordsPerSecond; ++i) {
         const int s = i / recordsPerSecond;
-        out << i + 1 << "\n" << srtTime(i) << " --> " << srtTime(i + 1) << "\n"
-            << QString::asprintf("$GPRMC,%02d%02d%02d.%d0,A,4807.%03d,N,01131.%03d,E,22.4,84.4,010125,,,A*6A", 12,
-                                 s / 60, s % 60, i % 10, i % 1000, (i * 7) % 1000)
+        out << i + 1 << "\n"
+            << srtTime(i) << " --> " << srtTime(i + 1) << "\n"
+            << QString::asprintf("$GPRMC,%02d%02d%02d.%d0,A,4807.%03d,N,01131.%03d,E,22.4,84.4,010125,,,A*6A",
+                                 12, s / 60, s % 60, i % 10, i % 1000, (i * 7) % 1000)
             << "\n"
             << QString::asprintf("gsensor,%d,%d,%d", i % 50, -(i % 30), 128) << "\n\n";
     }
@@ -62,12 +65,12 @@ bool makeRecording(const QString &dir, const QString &movie)
     const QString segment = dir + "/segment.mp4";
     const QString ff = "ffmpeg";
     const QStringList quiet{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
-    return run(ff, quiet + QStringList{"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=10", "-c:v",
-                                       "libx264", "-preset", "ultrafast", "-b:v", "4800k", "-maxrate", "4800k",
-                                       "-bufsize", "4800k", segment}) &&
-           run(ff, quiet + QStringList{"-stream_loop", "-1", "-i", segment, "-i", srt, "-map", "0:v", "-map", "1",
-                                       "-t", QString::number(minutes * 60), "-c:v", "copy", "-c:s", "mov_text",
-                                       movie});
+    return run(ff, quiet + QStringList{"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=10",
+                                       "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "4800k", "-maxrate",
+                                       "4800k", "-bufsize", "4800k", segment}) &&
+           run(ff, quiet + QStringList{"-stream_loop", "-1", "-i", segment, "-i", srt, "-map", "0:v", "-map",
+                                       "1", "-t", QString::number(minutes * 60), "-c:v", "copy", "-c:s",
+                                       "mov_text", movie});
 }
 
 qint64 bytesReadSoFar()
@@ -82,8 +85,7 @@ qint64 bytesReadSoFar()
     return -1;
 }
 
-template <class F>
-double bestSeconds(int repeats, F &&work)
+template <class F> double bestSeconds(int repeats, F &&work)
 {
     double best = 1e300;
     for (int i = 0; i < repeats; ++i) {
@@ -123,7 +125,8 @@ int main(int argc, char **argv)
                 ours, qlonglong(telemetry.records.size()), qlonglong(telemetry.gps.size()),
                 qPrintable(telemetry.source), readBytes / 1048576.0, 100.0 * readBytes / size);
     const double exiftool = bestSeconds(1, [&] { run("exiftool", {"-ee", movie}); });
-    std::printf("exiftool -ee: %.3f s -> ours is %.1f times faster (target >= 20)\n", exiftool, exiftool / ours);
+    std::printf("exiftool -ee: %.3f s -> ours is %.1f times faster (target >= 20)\n", exiftool,
+                exiftool / ours);
 
     // The raw scan, with the page cache warm.
     run("sh", {"-c", "cat \"$0\" > /dev/null", movie});

@@ -45,7 +45,8 @@ QByteArray binaryNoise(qsizetype size, quint32 seed)
     return bytes;
 }
 
-QString copyWith(const QTemporaryDir &dir, const QString &source, const QString &name, const QByteArray &appended)
+QString copyWith(const QTemporaryDir &dir, const QString &source, const QString &name,
+                 const QByteArray &appended)
 {
     const QString path = dir.filePath(name);
     TestSupport::writeFile(path, TestSupport::readFile(source) + appended);
@@ -68,7 +69,8 @@ QByteArray withTextChunks(QByteArray avi, const QList<QByteArray> &bodies)
             chunks += '\0';
     }
     const auto grow = [&](qsizetype at, qsizetype by) {
-        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(avi.constData() + at) + quint32(by), avi.data() + at);
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(avi.constData() + at) + quint32(by),
+                                 avi.data() + at);
     };
     grow(4, chunks.size());
     grow(list + 4, chunks.size());
@@ -94,9 +96,15 @@ TEST(TelemetryReaderBytes, CutsTextSamplesByTheirLengthPrefix)
         {QByteArray("\0\3abcdef", 8), "abc"},
         {QByteArray("\0\6abcdef", 8), "abcdef"},
         {QByteArray("\0\0abc", 5), "abc"},
-        {QByteArray("\0\x09" "abc", 5), "abc"},
+        {QByteArray("\0\x09"
+                    "abc",
+                    5),
+         "abc"},
         {QByteArray("\1\0abc", 5), "abc"},
-        {QByteArray("\0\3a\xff" "b", 5), QString("a") + QChar(0xFFFD) + "b"},
+        {QByteArray("\0\3a\xff"
+                    "b",
+                    5),
+         QString("a") + QChar(0xFFFD) + "b"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(TelemetryReader::sampleText(c.sample), c.text) << c.sample.toHex().toStdString();
@@ -113,7 +121,8 @@ TEST(TelemetryReaderBytes, TakesTheLinesAfterTheLastTrailerMarker)
         {"videoETKLP1", std::nullopt},
         {"videoETKLP1\r\n\n\r\x0b\x0c", std::nullopt},
         {"ETKLP1a", QStringList{"a"}},
-        {"junkETKLP1\nfirst\r\nsecond\rthird\x0b\x0c fourth ", QStringList{"first", "second", "third", " fourth "}},
+        {"junkETKLP1\nfirst\r\nsecond\rthird\x0b\x0c fourth ",
+         QStringList{"first", "second", "third", " fourth "}},
         {"ETKLP1\nold\nETKLP1\nnew\n", QStringList{"new"}},
         {"ETKLP1x\xc2\x85y\xe2\x80\xa8z\xe2\x80\xa9w", QStringList{"x", "y", "z", "w"}},
         {"ETKLP1bad\xff", QStringList{QString("bad") + QChar(0xFFFD)}},
@@ -167,7 +176,8 @@ TEST(TelemetryReaderBytes, ScanCutsRecordsAroundEveryPatternInAnyPieceSize)
     EXPECT_FALSE(TelemetryReader::tailRecords("/no/such/file"));
 }
 
-// Sentences across the seams of the reader's pieces, in a file of several pieces, found where grep finds them.
+// Sentences across the seams of the reader's pieces, in a file of several pieces, found where grep finds
+// them.
 TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)
 {
     QTemporaryDir dir;
@@ -175,8 +185,9 @@ TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)
     QStringList expected;
     for (int i = 0; i < 40; ++i) {
         bytes += binaryNoise(9000 + 37 * i, quint32(i));
-        const QByteArray line = (i % 3 == 0) ? "gsensor," + QByteArray::number(i) + ",2,3"
-                                             : QByteArray(rmc).replace("120000", QByteArray::number(100000 + i));
+        const QByteArray line = (i % 3 == 0)
+                                    ? "gsensor," + QByteArray::number(i) + ",2,3"
+                                    : QByteArray(rmc).replace("120000", QByteArray::number(100000 + i));
         bytes += '\0' + line + '\0';
         expected << QString::fromLatin1(line.mid(line.indexOf(i % 3 == 0 ? "gsensor" : "RMC,")));
     }
@@ -187,7 +198,8 @@ TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)
     for (int i = 0; i < 40; ++i)
         EXPECT_TRUE(records[i].text.endsWith(expected[i])) << records[i].text.toStdString();
     if (TestSupport::haveProgram("grep")) {
-        const TestSupport::ProcessResult grep = TestSupport::run("env", {"LC_ALL=C", "grep", "-a", "-o", "-E", "(RMC,|gsensor)[ -:<-~]*", path});
+        const TestSupport::ProcessResult grep =
+            TestSupport::run("env", {"LC_ALL=C", "grep", "-a", "-o", "-E", "(RMC,|gsensor)[ -:<-~]*", path});
         const QStringList found = QString::fromLatin1(grep.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_EQ(found.size(), records.size());
         for (int i = 0; i < found.size(); ++i)
@@ -272,7 +284,8 @@ TEST(TelemetryReader, TakesAVITextChunksBeforeTrailerAndScan)
     const QByteArray trailer = "ETKLP1\n" + rmc + "\n";
 
     const QString chunks = dir.filePath("chunks_F.avi");
-    TestSupport::writeFile(chunks, withTextChunks(plain, {rmc + "\n" + gga, "gsensor,1,2,3;CAR,1,2"}) + trailer);
+    TestSupport::writeFile(chunks,
+                           withTextChunks(plain, {rmc + "\n" + gga, "gsensor,1,2,3;CAR,1,2"}) + trailer);
     const Telemetry fromChunks = TelemetryReader::read(chunks);
     EXPECT_EQ(fromChunks.source, "AVI text chunks");
     EXPECT_EQ(fromChunks.gps.size(), 1);
@@ -302,8 +315,10 @@ TEST(TelemetryReader, TakesTheFirstChannelWithData)
         QString source;
         bool hasData;
     } cases[] = {
-        {{{Channel::front, empty}, {Channel::rear, rear}, {Channel::interior, interior}}, Channel::rear,
-         "LP1 trailer", true},
+        {{{Channel::front, empty}, {Channel::rear, rear}, {Channel::interior, interior}},
+         Channel::rear,
+         "LP1 trailer",
+         true},
         {{{Channel::front, interior}, {Channel::rear, rear}}, Channel::front, "MP4 text track", true},
         {{{Channel::interior, interior}, {Channel::front, empty}}, Channel::interior, "MP4 text track", true},
         {{{Channel::rear, empty}, {Channel::interior, empty}}, Channel::rear, "raw scan", false},
@@ -344,8 +359,9 @@ QList<ToolSample> exiftoolTexts(const QString &path)
 
 QList<ToolSample> ffprobePackets(const QString &path, int stream)
 {
-    const TestSupport::ProcessResult run = TestSupport::run(
-        "ffprobe", {"-v", "error", "-select_streams", QString::number(stream), "-show_packets", "-show_data", path});
+    const TestSupport::ProcessResult run =
+        TestSupport::run("ffprobe", {"-v", "error", "-select_streams", QString::number(stream),
+                                     "-show_packets", "-show_data", path});
     QList<ToolSample> samples;
     QByteArray data;
     std::optional<double> time;
@@ -414,8 +430,8 @@ TEST(TelemetryReaderCrossCheck, AVITextChunksAgreeWithExiftool)
                                                 {rmc + "\n" + gga, "gsensor,1,2,3", "CAR,0,0,55,1"}));
     // The inserted chunks leave the movie whole for other readers.
     const TestSupport::ProcessResult count =
-        TestSupport::run("ffprobe", {"-v", "error", "-count_packets", "-show_entries", "stream=nb_read_packets",
-                                     "-of", "csv=p=0", path});
+        TestSupport::run("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
+                                     "stream=nb_read_packets", "-of", "csv=p=0", path});
     EXPECT_EQ(QString::fromLatin1(count.out).trimmed(), "20");
 
     const std::optional<AVIFile> avi = AVIFile::read(path);
