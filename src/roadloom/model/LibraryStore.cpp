@@ -8,6 +8,7 @@
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
+#include "roadloom/model/ConfigStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -44,7 +45,7 @@ LibraryStore::LibraryStore(QObject *parent) : LibraryStore(Services(), parent) {
 
 LibraryStore::LibraryStore(Services services, QObject *parent)
     : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults), m_cache(services.cache),
-      m_scan(std::move(services.scan)), m_trash(services.trash)
+      m_scan(std::move(services.scan)), m_trash(services.trash), m_config(services.config)
 {
     if (!m_trash)
         m_trash = &Trash::system();
@@ -298,7 +299,9 @@ void LibraryStore::open(const QStringList &paths)
         }
         const QString extension = info.suffix().toLower();
         if (extension == QLatin1String("cfg")) {
-            emit configFileOpened(path);
+            if (m_config)
+                m_config->open(path);
+            emit configWindowRequested();
             continue;
         }
         if (!LibraryScanner::videoExtensions().contains(extension) || newVideos.contains(path))

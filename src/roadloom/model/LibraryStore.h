@@ -17,6 +17,7 @@
 #include <optional>
 
 class CachePlanner;
+class ConfigStore;
 class Defaults;
 class MediaCache;
 class Trash;
@@ -55,7 +56,8 @@ public:
         Defaults *defaults = nullptr;      // not owned
         MediaCache *cache = nullptr;       // not owned; must outlive the store
         ScanFunction scan;
-        Trash *trash = nullptr; // not owned
+        Trash *trash = nullptr;        // not owned
+        ConfigStore *config = nullptr; // not owned; none: configuration files only raise the request
     };
 
     explicit LibraryStore(QObject *parent = nullptr);
@@ -99,7 +101,8 @@ public:
 
     // Opens dropped or chosen items: a folder becomes a source; a video file joins the opened files with the
     // other channel files of its recording, and its recording is selected after the rescan; a camera
-    // configuration file is handed on through `configFileOpened`. Missing items and other files are skipped.
+    // configuration file is loaded into the configuration store and the device settings are asked for.
+    // Missing items and other files are skipped.
     void open(const QStringList &paths);
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
@@ -139,8 +142,9 @@ signals:
     void searchTextChanged(const QString &text);
     void sortChanged(ClipSort sort);
     void lastErrorChanged();
-    // A camera configuration file was opened: the device settings load it and ask for their window.
-    void configFileOpened(const QString &path);
+    // A camera configuration file was opened (or failed to open, with the store's message saying why): the
+    // device-settings window should show.
+    void configWindowRequested();
 
 private:
     struct RescanResult {
@@ -172,6 +176,7 @@ private:
     MediaCache *m_cache = nullptr;
     ScanFunction m_scan;
     Trash *m_trash = nullptr;
+    ConfigStore *m_config = nullptr;
     CachePlanner *m_planner = nullptr;
 
     QList<LibrarySource> m_folders;
