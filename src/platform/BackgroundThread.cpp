@@ -1,5 +1,7 @@
 #include "platform/BackgroundThread.h"
 
+#include <cerrno>
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,7 +12,12 @@ void lowerCurrentPriority()
 {
     // On Linux a nice value and an I/O priority belong to each thread, named by its id.
     const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    ::setpriority(PRIO_PROCESS, tid, 10);
+    constexpr int backgroundNice = 10;
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, tid);
+    // Never raise it: a process started at a lower priority keeps it.
+    if (errno == 0 && now < backgroundNice)
+        ::setpriority(PRIO_PROCESS, tid, backgroundNice);
     constexpr int ioprioClassShift = 13;
     constexpr int bestEffortClass = 2;
     constexpr int lowestBestEffortLevel = 7;

@@ -142,7 +142,12 @@ TEST_F(CacheCoordinatorTest, UsageIsFetchedAfterEveryFifthCopyAndAtTheEnd)
     expected.append("usage");
     EXPECT_EQ(cache.log(), expected);
     EXPECT_EQ(usage.size(), 3);
+    // One at a time, on a thread of their own that yields to the rest of the program.
     EXPECT_EQ(cache.mostInFlight(), 1);
+    EXPECT_EQ(cache.copyThreads().size(), 1);
+    EXPECT_FALSE(cache.copyThreads().contains(QThread::currentThread()));
+    ASSERT_EQ(cache.copyNiceness().size(), 1);
+    EXPECT_GE(*cache.copyNiceness().begin(), 10);
 }
 
 TEST_F(CacheCoordinatorTest, EmptyPlanEndsAtOnceAfterOneUsageRefresh)

@@ -13,6 +13,10 @@
 #include <functional>
 #include <map>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 // A media cache played from a script: the plan is what is still pending (or what `plan` answers), copies
 // succeed unless a failure is scripted for their name, and each call is written to a log in order.
 class ScriptedCache : public CacheBackend {
@@ -48,6 +52,8 @@ public:
         {
             QMutexLocker lock(&m_mutex);
             m_log.append(QStringLiteral("copy ") + job.name);
+            m_copyThreads.insert(QThread::currentThread());
+            m_copyNiceness.insert(::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))));
             ++m_inFlight;
             m_mostInFlight = std::max(m_mostInFlight, m_inFlight);
         }
@@ -107,6 +113,17 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_mostInFlight;
     }
+    // The threads the copies ran on, and their nice values.
+    QSet<QThread *> copyThreads() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_copyThreads;
+    }
+    QSet<int> copyNiceness() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_copyNiceness;
+    }
     bool sawStop() const
     {
         QMutexLocker lock(&m_mutex);
@@ -120,6 +137,8 @@ private:
     int m_inFlight = 0;
     int m_mostInFlight = 0;
     bool m_sawStop = false;
+    QSet<QThread *> m_copyThreads;
+    QSet<int> m_copyNiceness;
     QSemaphore m_started;
     QSemaphore m_release;
 };
