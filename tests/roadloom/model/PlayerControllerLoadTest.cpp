@@ -425,6 +425,26 @@ TEST_F(PlayerControllerLoad, ASupersededLoadLeavesNoTrace)
         EXPECT_EQ(controller->duration(), 10.0);
         controller->load(std::nullopt, false);
     }
+
+    // The older telemetry arrives while the newer load still waits for its own.
+    script->clearGates();
+    auto older = script->gate("telemetry " + fa);
+    auto newer = script->gate("telemetry " + fb);
+    const qsizetype reached = script->calls().filter("telemetry " + fa).size();
+    controller->load(recording("A", {{Channel::front, fa}}), false);
+    ASSERT_TRUE(waitFor([&] { return script->calls().filter("telemetry " + fa).size() > reached; }));
+    ASSERT_TRUE(loadUntilPlaced(recording("B", {{Channel::front, fb}})));
+    front.fireReady(videoFacts(10));
+    const int before = script->finished();
+    older->open();
+    ASSERT_TRUE(waitFor([&] { return script->finished() > before; }));
+    drain();
+    EXPECT_TRUE(controller->isLoadingTelemetry());
+    EXPECT_TRUE(controller->telemetry().source.isEmpty());
+    EXPECT_TRUE(controller->mediaInfo().empty());
+    newer->open();
+    ASSERT_TRUE(waitFor([&] { return !controller->mediaInfo().empty(); }));
+    EXPECT_EQ(controller->telemetry().source, fb);
 }
 
 // A newer load that stops early lowers the flags an older load raised and will never lower.
