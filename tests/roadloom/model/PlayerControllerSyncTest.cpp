@@ -129,7 +129,7 @@ TEST(PlayerControllerSync, TheFollowerKeepsUpWithTheMaster)
     playing = false;
     controller.togglePlay();
     EXPECT_FALSE(follower->isPlaying());
-    EXPECT_GT(playingTicks, 40);
+    EXPECT_GT(playingTicks, 30);
 
     seekAndCompare(1.9);
     seekAndCompare(3.3);
