@@ -1,0 +1,265 @@
+#include "platform/FileBookmark.h"
+
+#include "platform/Paths.h"
+
+#include <QCborMap>
+#include <QCborValue>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace FileBookmark {
+
+namespace {
+
+const QByteArray magic("RLB\x01", 4);
+// A folder this large is not a camera folder any more; stop looking for a renamed file.
+constexpr int maxEntriesSearched = 100000;
+
+enum Key : int {
+    uuidKey = 1,
+    deviceKey,
+    sourceKey,
+    mountPointKey,
+    mountRootKey,
+    relativeKey,
+    inodeKey,
+    sizeKey
+};
+
+QString join(const QString &folder, const QString &relative)
+{
+    if (relative.isEmpty())
+        return folder;
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + relative;
+    return folder + QLatin1Char('/') + relative;
+}
+
+// `path` relative to `folder` (which contains it), without a leading "/".
+QString relativeTo(const QString &path, const QString &folder)
+{
+    QStringView rest = QStringView(path).sliced(qMin(folder.size(), path.size()));
+    while (rest.startsWith(QLatin1Char('/')))
+        rest = rest.sliced(1);
+    return rest.toString();
+}
+
+std::optional<struct stat> statOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return st;
+}
+
+bool isFile(const std::optional<struct stat> &st)
+{
+    return st && S_ISREG(st->st_mode);
+}
+
+bool sameFile(const struct stat &st, const Contents &c)
+{
+    return S_ISREG(st.st_mode) && quint64(st.st_ino) == c.inode && qint64(st.st_size) == c.size;
+}
+
+struct Candidate {
+    QString path;
+    bool strongIdentity = false;
+};
+
+// Where the bookmarked file would be on each mount of its volume that is mounted now.
+QList<Candidate> candidates(const Contents &c, const QList<MountEntry> &mounts)
+{
+    const QString inVolume = join(c.mountRoot, c.relativePath);
+    QList<Candidate> found;
+    for (const MountEntry &mount : mounts) {
+        // An automount point would mount the volume on the first look.
+        if (mount.fsType == QLatin1String("autofs"))
+            continue;
+        const bool strong = !c.uuid.isEmpty();
+        if (strong ? mount.uuid != c.uuid : (mount.device != c.device || mount.source != c.source))
+            continue;
+        if (!Paths::isInside(inVolume, mount.root))
+            continue;
+        const Candidate candidate{join(mount.mountPoint, relativeTo(inVolume, mount.root)), strong};
+        if (std::any_of(found.begin(), found.end(),
+                        [&](const Candidate &f) { return f.path == candidate.path; }))
+            continue;
+        // The place it was made for first.
+        if (candidate.path == c.path())
+            found.prepend(candidate);
+        else
+            found.append(candidate);
+    }
+    return found;
+}
+
+// A file renamed within its folder keeps its inode and size.
+std::optional<QString> findRenamed(const QString &folder, const Contents &c)
+{
+    const QByteArray encodedFolder = QFile::encodeName(folder);
+    DIR *dir = ::opendir(encodedFolder.constData());
+    if (!dir)
+        return std::nullopt;
+    std::optional<QString> found;
+    int seen = 0;
+    while (const dirent *item = ::readdir(dir)) {
+        if (++seen > maxEntriesSearched)
+            break;
+        const QByteArray name(item->d_name);
+        if (name == "." || name == "..")
+            continue;
+        if (item->d_ino != 0 && quint64(item->d_ino) != c.inode)
+            continue;
+        const QString path = join(folder, QFile::decodeName(name));
+        if (const auto st = statOf(path); st && sameFile(*st, c)) {
+            found = path;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+} // namespace
+
+QString Contents::path() const
+{
+    return join(mountPoint, relativePath);
+}
+
+QByteArray encode(const Contents &c)
+{
+    QCborMap map;
+    if (!c.uuid.isEmpty())
+        map.insert(uuidKey, c.uuid);
+    map.insert(deviceKey, qint64(c.device));
+    map.insert(sourceKey, c.source);
+    map.insert(mountPointKey, c.mountPoint);
+    if (c.mountRoot != QLatin1String("/"))
+        map.insert(mountRootKey, c.mountRoot);
+    map.insert(relativeKey, c.relativePath);
+    map.insert(inodeKey, qint64(c.inode));
+    map.insert(sizeKey, c.size);
+    return magic + map.toCborValue().toCbor();
+}
+
+std::optional<Contents> decode(const QByteArray &bookmark)
+{
+    if (!bookmark.startsWith(magic))
+        return std::nullopt;
+    QCborParserError error;
+    const QCborValue value = QCborValue::fromCbor(bookmark.sliced(magic.size()), &error);
+    if (error.error != QCborError::NoError || !value.isMap())
+        return std::nullopt;
+    const QCborMap map = value.toMap();
+    const auto text = [&](int key, QString &out, bool required) {
+        const QCborValue v = map.value(key);
+        if (v.isUndefined())
+            return !required;
+        if (!v.isString())
+            return false;
+        out = v.toString();
+        return true;
+    };
+    const auto integer = [&](int key, auto &out) {
+        const QCborValue v = map.value(key);
+        if (!v.isInteger())
+            return false;
+        out = decltype(+out)(v.toInteger());
+        return true;
+    };
+    Contents c;
+    if (!text(uuidKey, c.uuid, false) || !text(sourceKey, c.source, true) ||
+        !text(mountPointKey, c.mountPoint, true) || !text(mountRootKey, c.mountRoot, false) ||
+        !text(relativeKey, c.relativePath, true) || !integer(deviceKey, c.device) ||
+        !integer(inodeKey, c.inode) || !integer(sizeKey, c.size))
+        return std::nullopt;
+    // A bookmark only ever names a place inside its volume.
+    if (!c.mountPoint.startsWith(QLatin1Char('/')) || !c.mountRoot.startsWith(QLatin1Char('/')) ||
+        c.relativePath.startsWith(QLatin1Char('/')) || Paths::hasComponent(c.relativePath, u"..") ||
+        Paths::hasComponent(c.mountRoot, u".."))
+        return std::nullopt;
+    return c;
+}
+
+QByteArray create(const QString &path)
+{
+    return create(path, MountTable::current());
+}
+
+QByteArray create(const QString &path, const QList<MountEntry> &mounts)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return {};
+    const auto st = statOf(path);
+    if (!isFile(st))
+        return {};
+    QString clean = QDir::cleanPath(path);
+    const MountEntry *mount = MountTable::containing(mounts, clean, quint64(st->st_dev));
+    if (mount && mount->device != quint64(st->st_dev)) {
+        // A symbolic link on the way leads onto another volume: name the file by its real path.
+        const QString real = QFileInfo(clean).canonicalFilePath();
+        if (const MountEntry *realMount = MountTable::containing(mounts, real, quint64(st->st_dev));
+            realMount && realMount->device == quint64(st->st_dev)) {
+            clean = real;
+            mount = realMount;
+        }
+    }
+    if (!mount)
+        return {};
+    Contents c;
+    c.uuid = mount->uuid;
+    c.device = mount->device;
+    c.source = mount->source;
+    c.mountPoint = mount->mountPoint;
+    c.mountRoot = mount->root;
+    c.relativePath = relativeTo(clean, mount->mountPoint);
+    c.inode = quint64(st->st_ino);
+    c.size = qint64(st->st_size);
+    return encode(c);
+}
+
+std::optional<Resolved> resolve(const QByteArray &bookmark)
+{
+    return resolve(bookmark, MountTable::current());
+}
+
+std::optional<Resolved> resolve(const QByteArray &bookmark, const QList<MountEntry> &mounts)
+{
+    const auto c = decode(bookmark);
+    if (!c)
+        return std::nullopt;
+    const QString madeFor = c->path();
+    const QList<Candidate> places = candidates(*c, mounts);
+    for (const Candidate &place : places) {
+        const auto st = statOf(place.path);
+        if (!isFile(st) || isInTrash(place.path))
+            continue;
+        // Without a UUID another volume may sit at the new place: there only the same file will do.
+        if (place.strongIdentity || place.path == madeFor || sameFile(*st, *c))
+            return Resolved{place.path, place.path != madeFor};
+    }
+    for (const Candidate &place : places) {
+        const auto renamed = findRenamed(QFileInfo(place.path).path(), *c);
+        if (renamed && !isInTrash(*renamed))
+            return Resolved{*renamed, *renamed != madeFor};
+    }
+    return std::nullopt;
+}
+
+bool isInTrash(const QString &path)
+{
+    for (QStringView component : QStringView(path).split(QLatin1Char('/')))
+        if (component == QLatin1String(".Trash") || component.startsWith(QLatin1String(".Trash-")))
+            return true;
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return !dataHome.isEmpty() && Paths::isInside(path, dataHome + QLatin1String("/Trash"));
+}
+
+} // namespace FileBookmark

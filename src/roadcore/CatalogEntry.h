@@ -1,0 +1,65 @@
+#pragma once
+
+#include "roadcore/ClipCategory.h"
+
+#include "platform/StringOrder.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QJsonValue>
+#include <QString>
+
+#include <map>
+#include <optional>
+
+// One recording the media cache has registered, with where each channel file was last seen, how to find it
+// again and where its stored copy lies. Private to the media cache.
+struct CatalogEntry {
+    // One channel file of the recording.
+    struct File {
+        QString originalPath;                // where the file was last seen
+        std::optional<QString> importedPath; // where it was first registered; never changed
+        std::optional<QByteArray> bookmark;  // finds the file after a move or rename
+        qint64 size = 0;                     // the test of whether a file found on disk is this one
+        std::optional<QDateTime> modified;   // for information only
+        std::optional<QString> fingerprint;  // of the content, once a copy was made or reused
+        std::optional<QString> storedPath;   // of the stored copy, relative to the cache root
+
+        // The stored path when the cache may use it: below "Files/", relative, without "..". The catalog
+        // is a file the user can edit; anything else must not make the program play or reuse an arbitrary
+        // file. The text is kept as read either way.
+        std::optional<QString> usableStoredPath() const;
+
+        // Appends the file object to JSON text.
+        void writeJson(QByteArray &out) const;
+        static std::optional<File> fromJson(const QJsonValue &value);
+
+        friend bool operator==(const File &, const File &) = default;
+    };
+
+    QString key; // name, "#", total byte size
+    QString name;
+    ClipCategory category = ClipCategory::other;
+    std::optional<QDateTime> date;
+    std::map<QString, File> files; // by channel letter; other member names are carried along
+    QDateTime importedAt;
+
+    // Appends the entry object, compact, members in name order, optional members left out.
+    void writeJson(QByteArray &out) const;
+    static std::optional<CatalogEntry> fromJson(const QJsonValue &value);
+
+    friend bool operator==(const CatalogEntry &, const CatalogEntry &) = default;
+
+    // Catalog keys in the order of the catalog file: code points, which is byte order for ASCII keys.
+    struct KeyOrder {
+        bool operator()(const QString &a, const QString &b) const { return StringOrder::less(a, b); }
+    };
+    using Catalog = std::map<QString, CatalogEntry, KeyOrder>;
+
+    // The contents of "catalog.json": one compact JSON array of the entries in key order.
+    static QByteArray writeCatalog(const Catalog &catalog);
+    // All or nothing: any fault anywhere makes the whole text unreadable. Of entries sharing a key the
+    // first is kept.
+    static std::optional<Catalog> readCatalog(QByteArrayView json);
+};

@@ -1,0 +1,226 @@
+#include "roadcore/CatalogEntry.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+
+namespace {
+
+QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+}
+
+CatalogEntry fullEntry()
+{
+    CatalogEntry entry;
+    entry.key = "20240501_083000#300";
+    entry.name = "20240501_083000";
+    entry.category = ClipCategory::event;
+    entry.date = utc(2024, 5, 1, 8, 30, 0);
+    entry.importedAt = utc(2024, 5, 2, 9, 0, 1);
+    CatalogEntry::File front;
+    front.originalPath = "/media/me/CARD/evt_rec/20240501_083000_F.mp4";
+    front.importedPath = front.originalPath;
+    front.bookmark = QByteArray("\x00\x01\xff bookmark", 12);
+    front.size = 200;
+    front.modified = utc(2024, 5, 1, 8, 31, 0);
+    front.fingerprint = "0123456789abcdef0123456789abcdef";
+    front.storedPath = "Files/01/0123456789abcdef0123456789abcdef/20240501_083000_F.mp4";
+    entry.files["F"] = front;
+    CatalogEntry::File rear;
+    rear.originalPath = "/media/me/CARD/evt_rec/20240501_083000_R.mp4";
+    rear.size = 100;
+    entry.files["R"] = rear;
+    entry.files["X"] = rear; // not a channel: carried along
+    return entry;
+}
+
+CatalogEntry::Catalog catalogOf(std::initializer_list<CatalogEntry> entries)
+{
+    CatalogEntry::Catalog catalog;
+    for (const CatalogEntry &e : entries)
+        catalog.emplace(e.key, e);
+    return catalog;
+}
+
+TEST(CatalogEntry, WritesCompactSortedTextWithOptionalMembersLeftOut)
+{
+    CatalogEntry minimal;
+    minimal.key = "B#1";
+    minimal.name = "B";
+    minimal.category = ClipCategory::continuous;
+    minimal.importedAt = utc(2024, 1, 2, 3, 4, 5, 678); // milliseconds are dropped
+    CatalogEntry::File file;
+    file.originalPath = "/c/B_F.mp4";
+    file.size = 1;
+    file.modified = utc(2024, 1, 1, 0, 0, 0, 999);
+    minimal.files["F"] = file;
+    CatalogEntry other = minimal;
+    other.key = "A#1";
+    other.files.clear();
+
+    const QByteArray text = CatalogEntry::writeCatalog(catalogOf({minimal, other}));
+    EXPECT_EQ(
+        text,
+        R"([{"category":"continuous","files":{},"importedAt":"2024-01-02T03:04:05Z","key":"A#1","name":"B"},)"
+        R"({"category":"continuous","files":{"F":{"modified":"2024-01-01T00:00:00Z","originalPath":"/c/B_F.mp4",)"
+        R"("size":1}},"importedAt":"2024-01-02T03:04:05Z","key":"B#1","name":"B"}])");
+
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 2u);
+    const CatalogEntry &back = read->at("B#1");
+    EXPECT_EQ(back.importedAt, utc(2024, 1, 2, 3, 4, 5));
+    EXPECT_FALSE(back.date);
+    const CatalogEntry::File &f = back.files.at("F");
+    EXPECT_FALSE(f.importedPath || f.bookmark || f.fingerprint || f.storedPath);
+    EXPECT_EQ(CatalogEntry::writeCatalog(*read), text);
+}
+
+TEST(CatalogEntry, RoundTripsEveryField)
+{
+    const CatalogEntry entry = fullEntry();
+    CatalogEntry unicode = entry;
+    unicode.key = "Fahrt \u00fc \U0001F697#5";
+    unicode.name = "Fahrt \"quoted\" \\ slash/\n\t\b\f\r\x01\x1f\x7f";
+    const auto catalog = catalogOf({entry, unicode});
+    const auto read = CatalogEntry::readCatalog(CatalogEntry::writeCatalog(catalog));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, catalog);
+    // Keys stand in code point order, which is the byte order of their UTF-8: U+FFFD before U+1F697.
+    CatalogEntry replacement = entry;
+    replacement.key = "Fahrt \u00fc \uFFFD#5";
+    const QByteArray text = CatalogEntry::writeCatalog(catalogOf({entry, unicode, replacement}));
+    EXPECT_LT(text.indexOf(entry.key.toUtf8()), text.indexOf(replacement.key.toUtf8()));
+    EXPECT_LT(text.indexOf(replacement.key.toUtf8()), text.indexOf(unicode.key.toUtf8()));
+}
+
+TEST(CatalogEntry, ReadsNullsEscapedSlashesAndOffsetsNothing)
+{
+    const QByteArray text =
+        R"([{"key":"k","name":"n","category":"manual","date":null,"importedAt":"2024-01-01T00:00:00Z",)"
+        R"("extra":[1,2],"files":{"F":{"originalPath":"\/c\/x.mp4","size":5.0,"importedPath":null,)"
+        R"("bookmark":null,"modified":null,"fingerprint":null,"storedPath":null}}}])";
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    const CatalogEntry &e = read->at("k");
+    EXPECT_EQ(e.category, ClipCategory::manual);
+    EXPECT_EQ(e.files.at("F").originalPath, "/c/x.mp4");
+    EXPECT_EQ(e.files.at("F").size, 5);
+    EXPECT_EQ(CatalogEntry::readCatalog("[]")->size(), 0u);
+}
+
+TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
+{
+    const QByteArray good =
+        R"({"key":"a#1","name":"a","category":"event","importedAt":"2024-01-01T00:00:00Z",)"
+        R"("files":{"F":{"originalPath":"/a","size":1}}})";
+    const auto withBad = [&](const QByteArray &entry) { return "[" + good + "," + entry + "]"; };
+    const auto entry = [](const QByteArray &members) {
+        return R"({"key":"b#1","name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z",)" +
+               members + "}";
+    };
+    const auto file = [&](const QByteArray &members) { return entry(R"("files":{"F":{)" + members + "}}"); };
+    const QByteArray cases[] = {
+        "",
+        "not json",
+        "{}",
+        "[" + good + "] trailing",
+        "[" + good + ",]",
+        withBad("5"),
+        withBad(
+            R"({"name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"), // no key
+        withBad(
+            R"({"key":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"), // no name
+        withBad(R"({"key":"b","name":"b","importedAt":"2024-01-01T00:00:00Z","files":{}})"), // no category
+        withBad(R"({"key":"b","name":"b","category":"event","files":{}})"),                  // no importedAt
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z"})"), // no files
+        withBad(
+            R"({"key":"b","name":"b","category":"Event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"crash","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":null,"name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"\ud800","name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(entry(R"("files":{"\udfff":{"originalPath":"/b","size":1}})")),
+        withBad(R"({"key":5,"name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01T00:00:00.5Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01T00:00:00+01:00","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-13-01T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-02-30T00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01 00:00:00Z","files":{}})"),
+        withBad(
+            R"({"key":"b","name":"b","category":"event","importedAt":"2024-01-01T00:00:00Z","files":[]})"),
+        withBad(entry(R"("date":"yesterday","files":{})")),
+        withBad(entry(R"("date":5,"files":{})")),
+        withBad(entry(R"("files":{"F":5})")),
+        withBad(file(R"("size":1)")),            // no originalPath
+        withBad(file(R"("originalPath":"/b")")), // no size
+        withBad(file(R"("originalPath":"/b","size":"1")")),
+        withBad(file(R"("originalPath":"/b","size":1.5)")),
+        withBad(file(R"("originalPath":"/b","size":1e30)")),
+        withBad(file(R"("originalPath":5,"size":1)")),
+        withBad(file(R"("originalPath":"/b","size":1,"bookmark":"not base64!")")),
+        withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUJD\u00e9")")),
+        withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUI")")), // no padding
+        withBad(file(R"("originalPath":"/b","size":1,"bookmark":5)")),
+        withBad(file(R"("originalPath":"/b","size":1,"modified":"2024-01-01")")),
+        withBad(file(R"("originalPath":"/b","size":1,"storedPath":["Files/x"])")),
+        withBad(file(R"("originalPath":"/b","size":1,"fingerprint":false)")),
+        withBad(file(R"("originalPath":"/b","size":1,"importedPath":{})")),
+    };
+    ASSERT_TRUE(CatalogEntry::readCatalog("[" + good + "]"));
+    ASSERT_TRUE(
+        CatalogEntry::readCatalog(withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUI=")"))));
+    for (const QByteArray &c : cases)
+        EXPECT_EQ(CatalogEntry::readCatalog(c), std::nullopt) << c.toStdString();
+}
+
+TEST(CatalogEntry, KeepsTheFirstOfDuplicateKeys)
+{
+    const QByteArray text =
+        R"([{"key":"k","name":"first","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}},)"
+        R"({"key":"k","name":"second","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}}])";
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 1u);
+    EXPECT_EQ(read->at("k").name, "first");
+}
+
+TEST(CatalogEntry, UsesOnlyStoredPathsBelowFiles)
+{
+    struct Case {
+        std::optional<QString> stored;
+        bool usable;
+    } cases[] = {
+        {"Files/ab/abcd/x.mp4", true},
+        {"Files/ab/a..b/x.mp4", true},
+        {std::nullopt, false},
+        {"", false},
+        {"Files/", false},
+        {"/etc/passwd", false},
+        {"/root/Files/x", false},
+        {"Files/../../../etc/passwd", false},
+        {"Files/ab/..", false},
+        {"Other/x.mp4", false},
+        {"files/x.mp4", false},
+        {"./Files/x.mp4", false},
+    };
+    for (const Case &c : cases) {
+        CatalogEntry::File file;
+        file.storedPath = c.stored;
+        EXPECT_EQ(file.usableStoredPath().has_value(), c.usable) << c.stored.value_or("(none)").toStdString();
+    }
+}
+
+} // namespace
