@@ -2,8 +2,7 @@
 
 #include "platform/gui/ImagePrinter.h"
 
-#include <QPointer>
-#include <QWidget>
+class QWidget;
 
 // Prints through the print dialog, over the given window when there is one.
 class DialogImagePrinter final : public ImagePrinter {
@@ -13,5 +12,5 @@ public:
     bool print(const QImage &image, const QString &jobTitle) override;
 
 private:
-    QPointer<QWidget> m_parent;
+    QWidget *m_parent; // not owned; must outlive the object
 };

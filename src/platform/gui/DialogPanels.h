@@ -2,8 +2,7 @@
 
 #include "platform/Panels.h"
 
-#include <QPointer>
-#include <QWidget>
+class QWidget;
 
 // The panels as Qt file dialogs, application-modal, over the given window when there is one.
 class DialogPanels final : public Panels {
@@ -15,5 +14,5 @@ public:
     QStringList openFiles(const QStringList &mimeTypes) override;
 
 private:
-    QPointer<QWidget> m_parent;
+    QWidget *m_parent; // not owned; must outlive the object
 };

@@ -2,8 +2,7 @@
 
 #include "platform/Alerts.h"
 
-#include <QPointer>
-#include <QWidget>
+class QWidget;
 
 // Alerts as Qt message boxes, application-modal, over the given window when there is one.
 class MessageAlerts final : public Alerts {
@@ -13,5 +12,5 @@ public:
     int run(const Alert &alert) override;
 
 private:
-    QPointer<QWidget> m_parent;
+    QWidget *m_parent; // not owned; must outlive the object
 };
