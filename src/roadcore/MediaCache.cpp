@@ -1,19 +1,30 @@
 #include "roadcore/MediaCache.h"
 
 #include "platform/FileBookmark.h"
+#include "platform/FileCopy.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/StandardFolders.h"
 #include "platform/StringOrder.h"
+#include "platform/UniqueFd.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
+#include <QUuid>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,7 +61,171 @@ bool listedBefore(const DashClip &a, const DashClip &b)
     return StringOrder::compare(a.name, b.name) > 0;
 }
 
+constexpr qint64 sampleSize = 65536;
+
+QString fileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString systemText(int error)
+{
+    return QString::fromStdString(std::system_category().message(error));
+}
+
+Failure incompleteCopy(const QString &name)
+{
+    return Failure{QStringLiteral("Copy of %1 is incomplete.").arg(name)};
+}
+
+Failure unreadable(const QString &path, const char *what, int error)
+{
+    return Failure{QStringLiteral("The file “%1” couldn't be %2: %3.")
+                       .arg(fileNameOf(path), QLatin1String(what), systemText(error))};
+}
+
+Failure unwritable(const QString &name, int error)
+{
+    return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error))};
+}
+
+// One component: a stored copy stays inside its fingerprint's folder.
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// "name.mp4", "name 2.mp4", "name 3.mp4", ...
+QString distinctName(const QString &name, int n)
+{
+    if (n == 1)
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = QLatin1Char(' ') + QString::number(n);
+    return dot > 0 ? name.left(dot) + suffix + name.mid(dot) : name + suffix;
+}
+
+// The stored path as a key: "Files/ab//x" and "Files/ab/x" name the same file.
+QString storedPathKey(const QString &storedPath)
+{
+    return QDir::cleanPath(storedPath);
+}
+
+FileCopy::Comparison compareFiles(const QString &a, const QString &b, const std::function<bool()> &proceed)
+{
+    const UniqueFd first(::open(QFile::encodeName(a).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd second(::open(QFile::encodeName(b).constData(), O_RDONLY | O_CLOEXEC));
+    if (!first || !second)
+        return FileCopy::Comparison::failed;
+    return FileCopy::compare(first.get(), second.get(), proceed);
+}
+
+// Copies the job's source into the new file `target`. Ends early, as incomplete, when `stopped` says so or
+// when the source no longer is the file of the job's size at its path (it grew, shrank, vanished or was
+// replaced): the copy would not be the recording.
+Result<void> copyJob(const CacheJob &job, const QString &target, const std::function<bool()> &stopped)
+{
+    const QByteArray source = QFile::encodeName(job.source);
+    const UniqueFd from(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat opened {};
+    if (!from || ::fstat(from.get(), &opened) != 0)
+        return unreadable(job.source, "opened", errno);
+    const auto sourceUnchanged = [&] {
+        struct stat now {};
+        return ::stat(source.constData(), &now) == 0 && now.st_dev == opened.st_dev &&
+               now.st_ino == opened.st_ino && now.st_size == job.size;
+    };
+    if (!sourceUnchanged())
+        return incompleteCopy(job.name);
+    const UniqueFd to(
+        ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!to)
+        return unwritable(job.name, errno);
+    const FileCopy::Outcome outcome =
+        FileCopy::copy(from.get(), to.get(), [&] { return !stopped() && sourceUnchanged(); });
+    if (outcome.stopped)
+        return incompleteCopy(job.name);
+    if (outcome.error)
+        return unwritable(job.name, outcome.error);
+    // On disk before the catalog names it.
+    if (::fdatasync(to.get()) != 0)
+        return unwritable(job.name, errno);
+    struct stat written {};
+    if (::fstat(to.get(), &written) != 0 || written.st_size != job.size || outcome.bytes != job.size ||
+        !sourceUnchanged())
+        return incompleteCopy(job.name);
+    return {};
+}
+
+// Calls `visit` with each regular file below the open folder, by its folder, its name and its path relative
+// to the cache root. Symbolic links are never followed: a link is no regular file and no folder here.
+void forEachRegularFile(int folder, const QString &relative, int depth,
+                        const std::function<void(int, const char *, const QString &)> &visit)
+{
+    constexpr int deepest = 32; // stored copies lie three folders down
+    if (depth > deepest)
+        return;
+    const int listed = ::dup(folder);
+    DIR *dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0)
+            ::close(listed);
+        return;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent *item = ::readdir(dir)) {
+        const QByteArray name(item->d_name);
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : names) {
+        struct stat st {};
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const QString path = relative + QLatin1Char('/') + QFile::decodeName(name);
+        if (S_ISDIR(st.st_mode)) {
+            const UniqueFd child(
+                ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (child)
+                forEachRegularFile(child.get(), path, depth + 1, visit);
+        } else if (S_ISREG(st.st_mode)) {
+            visit(folder, name.constData(), path);
+        }
+    }
+}
+
 } // namespace
+
+// The temporary file of a copy in progress: known to the cache while it may exist, so that pruning spares
+// it; removed unless it was moved into place.
+class MediaCache::PartialCopy {
+public:
+    PartialCopy(MediaCache &cache, QString relative) : m_cache(cache), m_relative(std::move(relative))
+    {
+        std::lock_guard lock(m_cache.m_partialsMutex);
+        m_cache.m_partials.insert(m_relative);
+    }
+    ~PartialCopy()
+    {
+        if (!m_installed)
+            ::unlink(QFile::encodeName(path()).constData());
+        std::lock_guard lock(m_cache.m_partialsMutex);
+        m_cache.m_partials.remove(m_relative);
+    }
+    PartialCopy(const PartialCopy &) = delete;
+    PartialCopy &operator=(const PartialCopy &) = delete;
+
+    const QString &relative() const { return m_relative; }
+    QString path() const { return m_cache.m_root + QLatin1Char('/') + m_relative; }
+    void setInstalled() { m_installed = true; }
+
+private:
+    MediaCache &m_cache;
+    const QString m_relative;
+    bool m_installed = false;
+};
 
 MediaCache &MediaCache::shared()
 {
@@ -353,4 +528,293 @@ QFuture<QList<DashClip>> MediaCache::clipsAsync(Scope scope, QSet<QString> exclu
 QFuture<DashClip> MediaCache::resolveForPlaybackAsync(DashClip clip)
 {
     return runAsync<DashClip>([this, clip = std::move(clip)] { return resolveForPlayback(clip); });
+}
+
+QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize,
+                                        const QSet<QString> &alsoInclude)
+{
+    if (policy == CachePolicy::off && alsoInclude.isEmpty())
+        return {};
+    QMutexLocker lock(&m_mutex);
+    std::vector<const CatalogEntry *> taken;
+    for (const auto &[key, entry] : m_entries) {
+        const bool important =
+            entry.category == ClipCategory::event || entry.category == ClipCategory::manual;
+        if (policy == CachePolicy::all || (policy == CachePolicy::important && important) ||
+            alsoInclude.contains(key))
+            taken.push_back(&entry);
+    }
+    const auto first = [&](const CatalogEntry *a, const CatalogEntry *b) {
+        const bool aFirst = prioritize && a->key == *prioritize, bFirst = prioritize && b->key == *prioritize;
+        if (aFirst != bFirst)
+            return aFirst;
+        if (a->date != b->date && (!a->date || !b->date))
+            return a->date.has_value();
+        return a->date && *a->date > *b->date;
+    };
+    std::stable_sort(taken.begin(), taken.end(), first);
+
+    QList<CacheJob> jobs;
+    for (const CatalogEntry *entry : taken) {
+        for (Channel channel : allChannels) {
+            const auto it = entry->files.find(rawValue(channel));
+            if (it == entry->files.end())
+                continue;
+            const CatalogEntry::File &record = it->second;
+            if (existingStoredCopy(record))
+                continue;
+            // Only a file at its recorded place with its recorded size: a moved one after its resolution.
+            const auto size = regularFileSize(record.originalPath);
+            if (!size || *size != record.size)
+                continue;
+            jobs.append({entry->key, channel, record.originalPath, *size, fileNameOf(record.originalPath)});
+        }
+    }
+    return jobs;
+}
+
+Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
+{
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return unreadable(path, "opened", errno);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint64 bigEndian = qToBigEndian(size);
+    hash.addData(QByteArrayView(reinterpret_cast<const char *>(&bigEndian), sizeof bigEndian));
+    QByteArray sample(sampleSize, Qt::Uninitialized);
+    const auto feed = [&](qint64 offset) {
+        const qint64 n = FileCopy::readAt(fd.get(), sample.data(), sampleSize, offset);
+        if (n < 0)
+            return false;
+        hash.addData(QByteArrayView(sample.constData(), n));
+        return true;
+    };
+    if (!feed(0) || (size > sampleSize && !feed(size - sampleSize)))
+        return unreadable(path, "read", errno);
+    return QString::fromLatin1(hash.result().first(16).toHex());
+}
+
+QStringList MediaCache::storedPaths(const QString &fingerprint) const
+{
+    QStringList paths;
+    QSet<QString> seen;
+    for (const auto &[key, entry] : m_entries)
+        for (const auto &[letter, record] : entry.files) {
+            if (record.fingerprint != fingerprint)
+                continue;
+            const auto relative = record.usableStoredPath();
+            if (relative && !seen.contains(storedPathKey(*relative)) && existingStoredCopy(record)) {
+                seen.insert(storedPathKey(*relative));
+                paths.append(*relative);
+            }
+        }
+    return paths;
+}
+
+bool MediaCache::isReferenced(const QString &storedPath) const
+{
+    const QString wanted = storedPathKey(storedPath);
+    for (const auto &[key, entry] : m_entries)
+        for (const auto &[letter, record] : entry.files)
+            if (const auto relative = record.usableStoredPath();
+                relative && storedPathKey(*relative) == wanted)
+                return true;
+    return false;
+}
+
+void MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
+{
+    if (const auto entry = m_entries.find(job.key); entry != m_entries.end()) {
+        if (const auto record = entry->second.files.find(rawValue(job.channel));
+            record != entry->second.files.end()) {
+            record->second.fingerprint = fingerprint;
+            record->second.storedPath = storedPath;
+        }
+    }
+    save();
+}
+
+Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial)
+{
+    const auto entry = m_entries.find(job.key);
+    if (entry == m_entries.end() || !entry->second.files.count(rawValue(job.channel))) {
+        save(); // forgotten meanwhile: the copy goes with the temporary file
+        return {};
+    }
+    const QString folder = partial.relative().section(QLatin1Char('/'), 0, -2);
+    constexpr int mostNames = 1000;
+    for (int n = 1; n <= mostNames; ++n) {
+        const QString relative = folder + QLatin1Char('/') + distinctName(job.name, n);
+        const QByteArray target = QFile::encodeName(m_root + QLatin1Char('/') + relative);
+        // Another recording's copy of equal fingerprint but other bytes keeps its name; a file no record
+        // names is a leftover and is replaced.
+        struct stat st {};
+        if (::lstat(target.constData(), &st) == 0 && (S_ISDIR(st.st_mode) || isReferenced(relative)))
+            continue;
+        if (::rename(QFile::encodeName(partial.path()).constData(), target.constData()) != 0)
+            return unwritable(job.name, errno);
+        partial.setInstalled();
+        commit(job, fingerprint, relative);
+        return {};
+    }
+    return unwritable(job.name, EEXIST);
+}
+
+Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *stop)
+{
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    if (!isPlainFileName(job.name))
+        return incompleteCopy(job.name);
+    const Result<QString> fingerprinted = fingerprint(job.source, job.size);
+    if (!fingerprinted)
+        return fingerprinted.failure();
+    const QString &print = *fingerprinted;
+
+    QStringList equalPrints;
+    {
+        QMutexLocker lock(&m_mutex);
+        equalPrints = storedPaths(print);
+    }
+    // The fingerprint samples only part of the file: a stored copy stands for the source only when all its
+    // bytes are the source's.
+    for (const QString &candidate : equalPrints) {
+        const QString path = m_root + QLatin1Char('/') + candidate;
+        const auto same = compareFiles(job.source, path, [&] { return !stopped(); });
+        if (same == FileCopy::Comparison::stopped)
+            return incompleteCopy(job.name);
+        if (same != FileCopy::Comparison::equal)
+            continue;
+        QMutexLocker lock(&m_mutex);
+        if (regularFileSize(path)) { // not cleared away meanwhile
+            commit(job, print, candidate);
+            return {};
+        }
+    }
+
+    if (stopped())
+        return incompleteCopy(job.name);
+    const QString folder = QLatin1String("Files/") + print.left(2) + QLatin1Char('/') + print;
+    if (!QDir().mkpath(m_root + QLatin1Char('/') + folder))
+        return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created.").arg(job.name)};
+    PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
+                                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)
+        return copied;
+    QMutexLocker lock(&m_mutex);
+    return install(job, print, partial);
+}
+
+MediaCache::Usage MediaCache::usage()
+{
+    QMutexLocker lock(&m_mutex);
+    Usage usage;
+    QSet<QString> seen;
+    for (const auto &[key, entry] : m_entries)
+        for (const auto &[letter, record] : entry.files) {
+            const auto relative = record.usableStoredPath();
+            if (!relative || seen.contains(storedPathKey(*relative)) || !existingStoredCopy(record))
+                continue;
+            seen.insert(storedPathKey(*relative));
+            usage.cachedBytes += record.size;
+        }
+    usage.cachedFiles = int(seen.size());
+    usage.recordings = int(m_entries.size());
+    return usage;
+}
+
+void MediaCache::clear(bool keepingUnavailable)
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto &[key, entry] : m_entries)
+        for (auto &[letter, record] : entry.files)
+            if (record.storedPath && (!keepingUnavailable || matches(record.originalPath, record)))
+                record.storedPath.reset();
+    if (!keepingUnavailable)
+        std::erase_if(m_entries, [](const auto &item) {
+            const auto &files = item.second.files;
+            return std::none_of(files.begin(), files.end(), [](const auto &file) {
+                return matches(file.second.originalPath, file.second);
+            });
+        });
+    deleteUnreferenced();
+    save();
+}
+
+void MediaCache::remove(const QString &key, bool forget)
+{
+    QMutexLocker lock(&m_mutex);
+    if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
+        if (forget)
+            m_entries.erase(entry);
+        else
+            for (auto &[letter, record] : entry->second.files)
+                record.storedPath.reset();
+    }
+    deleteUnreferenced();
+    save();
+}
+
+void MediaCache::deleteUnreferenced()
+{
+    QSet<QString> referenced;
+    for (const auto &[key, entry] : m_entries)
+        for (const auto &[letter, record] : entry.files)
+            if (const auto relative = record.usableStoredPath())
+                referenced.insert(storedPathKey(*relative));
+    // Only what is proven to lie in our own "Files": opened without following a link, walked by descriptor.
+    const UniqueFd root(::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root)
+        return;
+    const UniqueFd files(::openat(root.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!files)
+        return;
+    forEachRegularFile(files.get(), QStringLiteral("Files"), 0,
+                       [&](int folder, const char *name, const QString &relative) {
+                           if (referenced.contains(relative))
+                               return;
+                           std::lock_guard lock(m_partialsMutex);
+                           if (!m_partials.contains(relative))
+                               ::unlinkat(folder, name, 0);
+                       });
+}
+
+bool MediaCache::isPending(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto entry = m_entries.find(key);
+    if (entry == m_entries.end())
+        return false;
+    for (const auto &[letter, record] : entry->second.files)
+        if (channelFromRaw(letter) && !record.usableStoredPath())
+            return true;
+    return false;
+}
+
+QFuture<QList<CacheJob>> MediaCache::pendingJobsAsync(CachePolicy policy, std::optional<QString> prioritize,
+                                                      QSet<QString> alsoInclude)
+{
+    return runAsync<QList<CacheJob>>(
+        [this, policy, prioritize = std::move(prioritize), alsoInclude = std::move(alsoInclude)] {
+            return pendingJobs(policy, prioritize, alsoInclude);
+        });
+}
+
+QFuture<MediaCache::Usage> MediaCache::usageAsync()
+{
+    return runAsync<Usage>([this] { return usage(); });
+}
+
+QFuture<void> MediaCache::clearAsync(bool keepingUnavailable)
+{
+    return runAsync<void>([this, keepingUnavailable] { clear(keepingUnavailable); });
+}
+
+QFuture<void> MediaCache::removeAsync(QString key, bool forget)
+{
+    return runAsync<void>([this, key = std::move(key), forget] { remove(key, forget); });
+}
+
+QFuture<bool> MediaCache::isPendingAsync(QString key)
+{
+    return runAsync<bool>([this, key = std::move(key)] { return isPending(key); });
 }

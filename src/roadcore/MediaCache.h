@@ -1,10 +1,13 @@
 #pragma once
 
+#include "roadcore/CacheJob.h"
+#include "roadcore/CachePolicy.h"
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
 #include "platform/MountTable.h"
+#include "platform/Result.h"
 
 #include <QFuture>
 #include <QList>
@@ -14,15 +17,19 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <type_traits>
 
 // The process-wide keeper of every recording the library has imported: the catalog "catalog.json" and the
 // stored copies under "Files", both in the root folder. Each public operation holds one lock for its whole
 // run, so callers on any thread see the catalog before or after a whole operation. The asynchronous face
 // runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on disk.
+// Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only briefly.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -50,9 +57,40 @@ public:
     // when its key is not catalogued.
     DashClip resolveForPlayback(const DashClip &clip);
 
+    // The channel files still without a stored copy whose original is in place with its catalogued size:
+    // recordings the policy takes or `alsoInclude` forces, the `prioritize` one first, then newest first.
+    QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize = std::nullopt,
+                                const QSet<QString> &alsoInclude = {});
+    // Makes or reuses the stored copy of the job's file and records it. Synchronous and safe on any thread:
+    // the fingerprint, the comparison and the copy run without the lock, which is taken only to look for an
+    // equal copy and to record the result. Run it on a background thread of its own, never through the
+    // asynchronous face, whose thread it would hold up. When `*stop` turns true, or the source changes or
+    // vanishes, the copy ends early with the incomplete-copy failure and leaves no file behind.
+    Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop = nullptr);
+    // 32 lower-case hexadecimal digits: SHA-256 over `size` (8 bytes, big-endian), the first 64 KiB and,
+    // for a larger size, the 64 KiB that end at `size`.
+    static Result<QString> fingerprint(const QString &path, qint64 size);
+
+    // The distinct stored copies on disk, each counted once, and the recordings in the catalog.
+    Usage usage();
+    // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
+    // keeping, also forgets the recordings none of whose originals is in place. Deletes what is unreferenced.
+    void clear(bool keepingUnavailable);
+    // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
+    void remove(const QString &key, bool forget);
+    // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
+    bool isPending(const QString &key);
+
     QFuture<QList<DashClip>> registerClipsAsync(QList<DashClip> clips);
     QFuture<QList<DashClip>> clipsAsync(Scope scope, QSet<QString> excluding = {});
     QFuture<DashClip> resolveForPlaybackAsync(DashClip clip);
+    QFuture<QList<CacheJob>> pendingJobsAsync(CachePolicy policy,
+                                              std::optional<QString> prioritize = std::nullopt,
+                                              QSet<QString> alsoInclude = {});
+    QFuture<Usage> usageAsync();
+    QFuture<void> clearAsync(bool keepingUnavailable);
+    QFuture<void> removeAsync(QString key, bool forget);
+    QFuture<bool> isPendingAsync(QString key);
 
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
@@ -73,6 +111,17 @@ private:
     // The same, only when the file exists.
     std::optional<QString> existingStoredCopy(const CatalogEntry::File &record) const;
     bool isInsideRoot(const QString &path) const;
+    // Relative paths of the existing stored copies with this fingerprint.
+    QStringList storedPaths(const QString &fingerprint) const;
+    // Whether a record names this relative path as its stored copy.
+    bool isReferenced(const QString &storedPath) const;
+    class PartialCopy;
+    // Moves a finished copy from its temporary file into place under the job's name, or a distinct one when
+    // another copy holds that name, and records it. Nothing when the job's record is gone.
+    Result<void> install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial);
+    void commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
+    // Deletes the regular files under "Files" that no record names, except copies in progress.
+    void deleteUnreferenced();
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
     const QList<MountEntry> &mounts();
@@ -89,6 +138,10 @@ private:
     CatalogEntry::Catalog m_entries;
     bool m_catalogUnreadable = false;
     std::optional<QList<MountEntry>> m_mounts;
+    // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never
+    // waits for the catalog's; taken after m_mutex where both are held.
+    std::mutex m_partialsMutex;
+    QSet<QString> m_partials;
     // Declared last: destroyed first, so queued work finishes while the rest still exists.
     QThreadPool m_pool;
 };
@@ -99,7 +152,10 @@ template <class T, class Work> QFuture<T> MediaCache::runAsync(Work work)
     QFuture<T> future = promise->future();
     promise->start();
     m_pool.start([promise, work = std::move(work)]() mutable {
-        promise->addResult(work());
+        if constexpr (std::is_void_v<T>)
+            work();
+        else
+            promise->addResult(work());
         promise->finish();
     });
     return future;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "roadcore/ClipCategory.h"
+#include "roadcore/DashClip.h"
+#include "roadloom/model/ClipSort.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// The clip list of a source: filtering, ordering and counting over a list of recordings, without state.
+namespace ClipListing {
+
+// What filtering and ordering a long list needs, prepared once per list (off the GUI thread where the list
+// is made there): each order as positions over the whole list, and the names case-folded for the search.
+// A keystroke then walks one order and keeps what passes, in linear time.
+struct Index {
+    std::vector<qsizetype> byName; // stable: equal names keep their list order
+    std::vector<qsizetype> bySize; // largest first, stable
+    QStringList foldedNames;
+};
+Index index(const QList<DashClip> &clips);
+
+// The search text with spaces and tabs removed at both ends (line breaks stay).
+QString trimmedSearch(const QString &searchText);
+
+// Positions in `clips` of the recordings that pass the category and the search, in the chosen order.
+// `index`, when given, must be made from `clips`; without it every call sorts and folds anew.
+QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
+                           const QString &searchText, ClipSort sort, const Index *index = nullptr);
+QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategory> category,
+                         const QString &searchText, ClipSort sort, const Index *index = nullptr);
+
+// Recordings of that category; with none, all of them. Filters and search do not apply.
+int count(const QList<DashClip> &clips, std::optional<ClipCategory> category);
+// The categories present in `clips`, in declaration order.
+QList<ClipCategory> presentCategories(const QList<DashClip> &clips);
+
+// The store's order: newest first, undated last, equal dates by name descending in the standard string
+// order. Stable.
+void sortNewestFirst(QList<DashClip> &clips);
+// The order for stepping to the previous or next recording: oldest first, undated first, equal dates by
+// name ascending in the standard string order. Stable.
+void sortNeighborOrder(QList<DashClip> &clips);
+
+} // namespace ClipListing

@@ -1,0 +1,129 @@
+#include "roadloom/model/ClipListing.h"
+
+#include "platform/NameOrder.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QTimeZone>
+
+namespace {
+
+DashClip clip(const QString &name, std::optional<QDateTime> date = std::nullopt,
+              ClipCategory category = ClipCategory::continuous, qint64 size = 0)
+{
+    DashClip c;
+    c.id = "id:" + name;
+    c.name = name;
+    c.date = date;
+    c.category = category;
+    c.byteSize = size;
+    return c;
+}
+
+QDateTime at(int minute)
+{
+    return QDateTime(QDate(2024, 5, 1), QTime(10, minute), Qt::UTC);
+}
+
+QStringList names(const QList<DashClip> &clips)
+{
+    QStringList result;
+    for (const DashClip &c : clips)
+        result.append(c.name);
+    return result;
+}
+
+// Both paths (a prepared index and sorting anew) must agree.
+QStringList listed(const QList<DashClip> &clips, ClipSort sort, const QString &search = {},
+                   std::optional<ClipCategory> category = std::nullopt)
+{
+    const ClipListing::Index index = ClipListing::index(clips);
+    const QList<DashClip> withIndex = ClipListing::filtered(clips, category, search, sort, &index);
+    EXPECT_EQ(names(withIndex), names(ClipListing::filtered(clips, category, search, sort)));
+    return names(withIndex);
+}
+
+TEST(ClipListing, OrdersSameDatedRecordingsByEachSort)
+{
+    QList<DashClip> clips{clip("A", at(5)), clip("B", at(5))};
+    ClipListing::sortNewestFirst(clips);
+    EXPECT_EQ(names(clips), (QStringList{"B", "A"}));
+    EXPECT_EQ(listed(clips, ClipSort::newest), (QStringList{"B", "A"}));
+    EXPECT_EQ(listed(clips, ClipSort::name), (QStringList{"A", "B"}));
+    EXPECT_EQ(listed(clips, ClipSort::oldest), (QStringList{"A", "B"}));
+}
+
+TEST(ClipListing, StoreOrderIsNewestFirstWithUndatedLastAndNamesByCodePoint)
+{
+    QList<DashClip> clips{clip("undated"),  clip("b", at(1)),   clip("a", at(1)), clip("new", at(9)),
+                          clip("Z", at(1)), clip(u8"é", at(1)), clip("undated2")};
+    ClipListing::sortNewestFirst(clips);
+    EXPECT_EQ(names(clips), (QStringList{"new", u8"é", "b", "a", "Z", "undated2", "undated"}));
+    ClipListing::sortNeighborOrder(clips);
+    EXPECT_EQ(names(clips), (QStringList{"undated", "undated2", "Z", "a", "b", u8"é", "new"}));
+    EXPECT_EQ(listed(clips, ClipSort::oldest),
+              (QStringList{"new", u8"é", "b", "a", "Z", "undated2", "undated"}));
+}
+
+TEST(ClipListing, NameOrderReadsNumbersByValueAndIgnoresCaseEvenWithoutALocale)
+{
+    const QList<DashClip> clips{clip("clip10"), clip("Clip3"), clip("clip2"), clip("CLIP2"), clip("apple")};
+    const QStringList expected{"apple", "clip2", "CLIP2", "Clip3", "clip10"};
+    EXPECT_EQ(listed(clips, ClipSort::name), expected);
+
+    const QLocale saved;
+    QLocale::setDefault(QLocale::c());
+    EXPECT_LT(NameOrder::collator().compare(u"clip2", u"clip10"), 0);
+    EXPECT_EQ(NameOrder::collator().compare(u"Clip", u"clip"), 0);
+    EXPECT_EQ(listed(clips, ClipSort::name), expected);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(listed(clips, ClipSort::name), expected);
+    QLocale::setDefault(saved);
+}
+
+TEST(ClipListing, SearchTrimsSpacesAndTabsAndMatchesNamesInAnyCase)
+{
+    const QList<DashClip> clips{clip("REC_front_1"), clip("FRONT"), clip("rear"), clip("Fr ont")};
+    const struct {
+        QString search;
+        QStringList names;
+    } cases[] = {
+        {"  front ", {"REC_front_1", "FRONT"}},
+        {"\tFront\t", {"REC_front_1", "FRONT"}},
+        {"   ", {"REC_front_1", "FRONT", "rear", "Fr ont"}},
+        {"", {"REC_front_1", "FRONT", "rear", "Fr ont"}},
+        {"r o", {"Fr ont"}},
+        {"front\n", {}}, // line breaks are part of the text
+        {"zzz", {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(listed(clips, ClipSort::newest, c.search), c.names) << c.search.toStdString();
+}
+
+TEST(ClipListing, SizeSortIsLargestFirstAndStable)
+{
+    const QList<DashClip> clips{clip("a", {}, ClipCategory::event, 5), clip("b", {}, ClipCategory::event, 9),
+                                clip("c", {}, ClipCategory::event, 5), clip("d", {}, ClipCategory::event, 9)};
+    EXPECT_EQ(listed(clips, ClipSort::size), (QStringList{"b", "d", "a", "c"}));
+}
+
+TEST(ClipListing, CountsIgnoreFiltersAndCategoriesComeInDeclarationOrder)
+{
+    const QList<DashClip> clips{clip("p", {}, ClipCategory::parking), clip("e1", {}, ClipCategory::event),
+                                clip("c", {}, ClipCategory::continuous), clip("e2", {}, ClipCategory::event)};
+    EXPECT_EQ(ClipListing::count(clips, std::nullopt), 4);
+    EXPECT_EQ(ClipListing::count(clips, ClipCategory::event), 2);
+    EXPECT_EQ(ClipListing::count(clips, ClipCategory::manual), 0);
+    EXPECT_EQ(ClipListing::presentCategories(clips),
+              (QList<ClipCategory>{ClipCategory::continuous, ClipCategory::event, ClipCategory::parking}));
+    EXPECT_TRUE(ClipListing::presentCategories({}).isEmpty());
+
+    EXPECT_EQ(listed(clips, ClipSort::name, "E", ClipCategory::event), (QStringList{"e1", "e2"}));
+    EXPECT_EQ(listed(clips, ClipSort::oldest, "", ClipCategory::event), (QStringList{"e2", "e1"}));
+    EXPECT_EQ(listed(clips, ClipSort::newest, "p", ClipCategory::event), QStringList());
+}
+
+} // namespace

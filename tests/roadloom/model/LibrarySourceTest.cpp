@@ -1,0 +1,85 @@
+#include "roadloom/model/LibrarySource.h"
+#include "roadloom/model/ClipSort.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSet>
+#include <QTemporaryDir>
+
+namespace {
+
+using Kind = LibrarySource::Kind;
+
+TEST(LibrarySource, IdJoinsKindAndPlainPaths)
+{
+    EXPECT_EQ(LibrarySource::allMedia().id(), "catalog:");
+    EXPECT_EQ(LibrarySource::allMedia().name, "All Media");
+
+    const struct {
+        LibrarySource source;
+        QString id;
+    } cases[] = {
+        {{Kind::device, "CARD", {"/media/me/CARD"}}, "device:/media/me/CARD"},
+        {{Kind::folder, "CARD", {"/media/me/CARD"}}, "folder:/media/me/CARD"},
+        {{Kind::files, "Imported Files", {"/a/X_F.MP4", "/a/X_R.MP4"}}, "files:/a/X_F.MP4|/a/X_R.MP4"},
+        {{Kind::folder, "Fahrt 50%", {"/home/ü/Fahrt 50%"}}, "folder:/home/ü/Fahrt 50%"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.source.id(), c.id);
+}
+
+TEST(LibrarySource, EqualityAndHashFollowKindNameAndPathOrder)
+{
+    const LibrarySource ab{Kind::files, "Imported Files", {"/a", "/b"}};
+    const LibrarySource ba{Kind::files, "Imported Files", {"/b", "/a"}};
+    const LibrarySource renamed{Kind::files, "Other", {"/a", "/b"}};
+    EXPECT_NE(ab, ba);
+    EXPECT_NE(ab.id(), ba.id());
+    EXPECT_EQ(ab.id(), renamed.id());
+    EXPECT_NE(ab, renamed);
+    EXPECT_EQ(ab, (LibrarySource{Kind::files, "Imported Files", {"/a", "/b"}}));
+    EXPECT_EQ(QSet<LibrarySource>({ab, ba, renamed, ab}).size(), 3);
+}
+
+TEST(LibrarySource, OnlyAFolderWhosePathIsGoneIsOffline)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("Trip");
+    const LibrarySource source{Kind::folder, "Trip", {folder}};
+    EXPECT_TRUE(source.isOffline());
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EXPECT_FALSE(source.isOffline());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    EXPECT_TRUE(source.isOffline());
+
+    TestSupport::writeFile(folder, "a file counts as something there");
+    EXPECT_FALSE(source.isOffline());
+
+    const QString gone = dir.filePath("gone");
+    EXPECT_FALSE((LibrarySource{Kind::device, "C", {gone}}).isOffline());
+    EXPECT_FALSE((LibrarySource{Kind::files, "F", {gone}}).isOffline());
+    EXPECT_FALSE((LibrarySource{Kind::folder, "F", {}}).isOffline());
+    EXPECT_FALSE(LibrarySource::allMedia().isOffline());
+}
+
+TEST(LibrarySource, RawValuesRoundTripAndOthersGiveNothing)
+{
+    for (Kind kind : allLibrarySourceKinds)
+        EXPECT_EQ(librarySourceKindFromRaw(rawValue(kind)), kind);
+    EXPECT_EQ(rawValue(Kind::catalog), "catalog");
+    EXPECT_FALSE(librarySourceKindFromRaw(u"Folder"));
+    EXPECT_FALSE(librarySourceKindFromRaw(u""));
+
+    const QStringList raws{"newest", "oldest", "name", "size"};
+    for (size_t i = 0; i < allClipSorts.size(); ++i) {
+        EXPECT_EQ(rawValue(allClipSorts[i]), raws[qsizetype(i)]);
+        EXPECT_EQ(clipSortFromRaw(raws[qsizetype(i)]), allClipSorts[i]);
+    }
+    EXPECT_FALSE(clipSortFromRaw(u"Newest"));
+    EXPECT_FALSE(clipSortFromRaw(u"date"));
+}
+
+} // namespace

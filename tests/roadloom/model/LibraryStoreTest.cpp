@@ -1,0 +1,349 @@
+#include "LibraryTestSupport.h"
+
+#include "platform/Defaults.h"
+#include "roadcore/MediaCache.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace {
+
+using Kind = LibrarySource::Kind;
+
+DashClip recording(const QString &name, const QString &file, int minute,
+                   ClipCategory category = ClipCategory::continuous)
+{
+    DashClip c;
+    c.id = file;
+    c.name = name;
+    c.category = category;
+    c.date = QDateTime(QDate(2024, 5, 1), QTime(10, minute), Qt::UTC);
+    c.files = {{Channel::front, file}};
+    c.byteSize = 1000 + minute;
+    return c;
+}
+
+QStringList names(const QList<DashClip> &clips)
+{
+    QStringList result;
+    for (const DashClip &c : clips)
+        result.append(c.name);
+    return result;
+}
+
+class LibraryStoreTest : public testing::Test {
+protected:
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath("settings.ini")};
+    FakeVolumes volumes;
+    MediaCache cache{dir.filePath("Media Cache")};
+    ScriptedScan scan;
+    PlannerSpy planner;
+    std::unique_ptr<LibraryStore> store; // last: ends before what it uses
+
+    QString folder(const QString &name, const QStringList &topLevel = {})
+    {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(QDir().mkpath(path));
+        for (const QString &entry : topLevel)
+            EXPECT_TRUE(QDir().mkpath(path + "/" + entry));
+        return path;
+    }
+    MountedVolume card(const QString &name, const QString &label = {})
+    {
+        return {folder(name, {"DCIM"}), label, false};
+    }
+
+    LibraryStore &make()
+    {
+        store = std::make_unique<LibraryStore>(
+            LibraryStore::Services{&volumes, &defaults, &cache, scan.function()});
+        store->setCachePlanner(&planner);
+        return *store;
+    }
+    // Runs the queued rescan, if any, to its end.
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !store->isScanning(); }));
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        scan.release.release(100); // a failed test must not leave a scan waiting
+        store.reset();
+    }
+};
+
+TEST_F(LibraryStoreTest, StartUpPrefersACardThenAnExistingFolderThenAllMedia)
+{
+    const QString missing = dir.filePath("A"), existing = folder("B");
+    defaults.setValue("libraryFolders", QStringList{missing, existing});
+    volumes.volumes = {{folder("root", {"DCIM"}), "", true},
+                       {folder("stick", {"Music"}), "STICK", false},
+                       card("card1", "CARD"),
+                       card("card2")};
+    make();
+    EXPECT_EQ(store->selectedSourceID(), "device:" + dir.filePath("card1"));
+    EXPECT_EQ(store->devices(), (QList<LibrarySource>{{Kind::device, "CARD", {dir.filePath("card1")}},
+                                                      {Kind::device, "card2", {dir.filePath("card2")}}}));
+    ASSERT_EQ(store->folders().size(), 2);
+    EXPECT_TRUE(store->folders()[0].isOffline());
+    EXPECT_EQ(store->sources().size(), 5);
+    EXPECT_EQ(store->sources().first(), LibrarySource::allMedia());
+    settle();
+    EXPECT_EQ(planner.starts, 1);
+
+    volumes.volumes.clear();
+    make();
+    EXPECT_EQ(store->selectedSourceID(), "folder:" + existing);
+
+    QDir(existing).removeRecursively();
+    make();
+    EXPECT_EQ(store->selectedSourceID(), "catalog:");
+    EXPECT_EQ(store->folders().size(), 2); // missing folders stay listed
+}
+
+TEST_F(LibraryStoreTest, MountingSelectsTheNewCardAndLosingTheSelectedOneSelectsAllMedia)
+{
+    const QString trip = folder("Trip");
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    EXPECT_EQ(store->selectedSourceID(), "folder:" + trip);
+
+    const MountedVolume x = card("X"), y = card("Y");
+    volumes.change({y, x});
+    EXPECT_EQ(store->selectedSourceID(), "device:" + y.rootPath); // first in volume order
+    settle();
+    EXPECT_EQ(planner.starts, 2);
+
+    volumes.change({y, x}); // nothing new, nothing lost
+    store->setSelectedSourceID("device:" + x.rootPath);
+    settle();
+    volumes.change({x}); // another card went away
+    EXPECT_EQ(store->selectedSourceID(), "device:" + x.rootPath);
+
+    const int revision = store->availabilityRevision();
+    volumes.change({});
+    EXPECT_EQ(store->selectedSourceID(), "catalog:");
+    settle();
+    EXPECT_EQ(store->availabilityRevision(), revision + 1);
+
+    store->setSelectedSourceID("folder:/not/listed");
+    volumes.change({}); // an unlisted selection stays
+    EXPECT_EQ(store->selectedSourceID(), "folder:/not/listed");
+}
+
+TEST_F(LibraryStoreTest, WritingTheSameSourceStartsNoRescan)
+{
+    make();
+    settle();
+    const int revision = store->availabilityRevision();
+    const int scans = planner.starts;
+    QSignalSpy spy(store.get(), &LibraryStore::selectedSourceIDChanged);
+    store->setSelectedSourceID("catalog:");
+    settle();
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(store->availabilityRevision(), revision);
+    EXPECT_EQ(planner.starts, scans);
+
+    store->rescan(); // the explicit command rescans the same source
+    settle();
+    EXPECT_EQ(planner.starts, scans + 1);
+}
+
+TEST_F(LibraryStoreTest, AddingAndRemovingFoldersPersistsAndSelects)
+{
+    const MountedVolume x = card("X");
+    volumes.volumes = {x};
+    make();
+    const QString trip = folder("Trip, June"), other = folder("Other");
+
+    store->addFolder(x.rootPath + "/"); // a card's root selects the card
+    EXPECT_TRUE(store->folders().isEmpty());
+    EXPECT_EQ(store->selectedSourceID(), "device:" + x.rootPath);
+
+    store->addFolder(trip);
+    store->addFolder(other);
+    store->addFolder(trip + "/."); // already listed: only selected
+    EXPECT_EQ(store->folders(),
+              (QList<LibrarySource>{{Kind::folder, "Trip, June", {trip}}, {Kind::folder, "Other", {other}}}));
+    EXPECT_EQ(store->selectedSourceID(), "folder:" + trip);
+    EXPECT_EQ(Defaults(dir.filePath("settings.ini")).stringList("libraryFolders"),
+              (QStringList{trip, other}));
+
+    const QList<LibrarySource> before = store->sources();
+    store->remove(LibrarySource::allMedia());
+    store->remove(store->devices().first());
+    EXPECT_EQ(store->sources(), before);
+    EXPECT_EQ(store->selectedSourceID(), "folder:" + trip);
+
+    store->remove(store->folders()[1]); // not selected: the selection stays
+    EXPECT_EQ(store->selectedSourceID(), "folder:" + trip);
+    store->remove(store->folders()[0]);
+    EXPECT_EQ(store->selectedSourceID(), "catalog:");
+    EXPECT_TRUE(store->folders().isEmpty());
+    EXPECT_TRUE(Defaults(dir.filePath("settings.ini")).stringList("libraryFolders").isEmpty());
+
+    // A single saved folder with a comma reads back as one folder.
+    store->addFolder(trip);
+    make();
+    EXPECT_EQ(store->folders(), (QList<LibrarySource>{{Kind::folder, "Trip, June", {trip}}}));
+}
+
+TEST_F(LibraryStoreTest, RescanMergesCatalogedRecordingsNewestFirstAndRepairsTheSelection)
+{
+    const QString trip = folder("Trip");
+    scan.byRoot[trip] = {recording("B", trip + "/B_F.mp4", 5), recording("A", trip + "/A_F.mp4", 5),
+                         recording("old", trip + "/old_F.mp4", 1, ClipCategory::event)};
+    cache.registerClips({recording("gone", trip + "/gone_F.mp4", 3)});
+    cache.registerClips({recording("elsewhere", dir.filePath("Tripod/x_F.mp4"), 4)});
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    EXPECT_EQ(names(store->clips()), (QStringList{"B", "A", "gone", "old"}));
+    EXPECT_EQ(store->clips()[2].id, "catalog:gone#1003");
+    EXPECT_EQ(store->selectedClipID(), trip + "/B_F.mp4");
+
+    // A recording still listed stays selected even when the filter hides it.
+    store->setSelectedClipID(trip + "/A_F.mp4");
+    store->setCategoryFilter(ClipCategory::event);
+    store->rescan();
+    settle();
+    EXPECT_EQ(store->selectedClipID(), trip + "/A_F.mp4");
+
+    // Gone from the list: the first recording the list shows.
+    store->setSelectedClipID("vanished");
+    store->rescan();
+    settle();
+    EXPECT_EQ(store->selectedClipID(), trip + "/old_F.mp4");
+
+    store->setSearchText("nothing matches");
+    store->setSelectedClipID("vanished");
+    store->rescan();
+    settle();
+    EXPECT_EQ(store->selectedClipID(), std::nullopt);
+}
+
+TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
+{
+    const QString trip = folder("Trip");
+    scan.byRoot[trip] = {recording("clip10", trip + "/1", 1, ClipCategory::parking),
+                         recording("clip2", trip + "/2", 2, ClipCategory::event),
+                         recording("Front cam", trip + "/3", 3), recording("rear", trip + "/4", 4)};
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    store->setSearchText("  front ");
+    store->setCategoryFilter(ClipCategory::continuous);
+    EXPECT_EQ(names(store->filteredClips()), (QStringList{"Front cam"}));
+    EXPECT_EQ(store->count(std::nullopt), 4);
+    EXPECT_EQ(store->count(ClipCategory::event), 1);
+    EXPECT_EQ(store->presentCategories(),
+              (QList<ClipCategory>{ClipCategory::continuous, ClipCategory::event, ClipCategory::parking}));
+
+    store->setSearchText("  ");
+    store->setCategoryFilter(std::nullopt);
+    store->setSort(ClipSort::name);
+    EXPECT_EQ(names(store->filteredClips()), (QStringList{"clip2", "clip10", "Front cam", "rear"}));
+    store->setSort(ClipSort::size);
+    EXPECT_EQ(names(store->filteredClips()), (QStringList{"rear", "Front cam", "clip2", "clip10"}));
+    store->setSort(ClipSort::oldest);
+    EXPECT_EQ(names(store->filteredClips()), (QStringList{"clip10", "clip2", "Front cam", "rear"}));
+}
+
+TEST_F(LibraryStoreTest, WithoutASelectedSourceTheListEmptiesAndNothingScans)
+{
+    const QString trip = folder("Trip");
+    scan.byRoot[trip] = {recording("A", trip + "/A_F.mp4", 5)};
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    ASSERT_EQ(store->clips().size(), 1);
+    const int revision = store->availabilityRevision();
+    QSignalSpy scanning(store.get(), &LibraryStore::isScanningChanged);
+    store->setSelectedSourceID(std::nullopt);
+    settle();
+    EXPECT_TRUE(store->clips().isEmpty());
+    EXPECT_EQ(scanning.count(), 0);
+    EXPECT_EQ(store->availabilityRevision(), revision);
+}
+
+TEST_F(LibraryStoreTest, AResultForASourceNoLongerSelectedIsDropped)
+{
+    const QString trip = folder("Trip");
+    scan.byRoot[trip] = {recording("A", trip + "/A_F.mp4", 5)};
+    cache.registerClips({recording("cataloged", dir.filePath("x/c_F.mp4"), 1)});
+    make(); // All Media: nothing saved, no card
+    settle();
+    ASSERT_EQ(names(store->clips()), (QStringList{"cataloged"}));
+
+    scan.holdCall = 1;
+    store->addFolder(trip);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return bool(scan.holding); }));
+    store->setSelectedSourceID("catalog:");
+    settle();
+    const int starts = planner.starts;
+    scan.release.release();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return scan.finished == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(names(store->clips()), (QStringList{"cataloged"}));
+    EXPECT_FALSE(store->isScanning());
+    EXPECT_EQ(planner.starts, starts);
+}
+
+// Two rescans of one source overlap; whichever order they finish in, the newer one's list stands and the
+// scanning state ends with it.
+TEST_F(LibraryStoreTest, OnlyTheNewestOfOverlappingRescansPublishes)
+{
+    const QString trip = folder("Trip");
+    defaults.setValue("libraryFolders", QStringList{trip});
+    scan.byRoot[trip] = {recording("first", trip + "/1", 1)};
+    make();
+    settle();
+
+    // The older one finishes last.
+    scan.holdCall = 2;
+    scan.byRoot[trip] = {recording("older", trip + "/1", 1)};
+    QFuture<void> older = store->rescan();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return bool(scan.holding); }));
+    scan.byRoot[trip] = {recording("newer", trip + "/2", 2)};
+    store->rescan();
+    // The catalog adds what earlier scans of the place found.
+    const QStringList newer{"newer", "first"};
+    ASSERT_TRUE(TestSupport::waitFor([&] { return names(store->clips()) == newer; }));
+    EXPECT_FALSE(store->isScanning());
+    scan.release.release();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return older.isFinished(); }));
+    EXPECT_EQ(names(store->clips()), newer);
+    EXPECT_FALSE(store->isScanning());
+
+    // The newer one finishes last: the older one's end neither publishes nor ends the scanning state.
+    scan.holding = false;
+    scan.holdCall = 5;
+    scan.byRoot[trip] = {recording("older", trip + "/1", 1)};
+    older = store->rescan();
+    while (scan.finished < 4) // without running the event loop: its result waits to be delivered
+        QThread::msleep(1);
+    scan.byRoot[trip] = {recording("newest", trip + "/3", 3)};
+    store->rescan();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return bool(scan.holding); }));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return older.isFinished(); }));
+    EXPECT_EQ(names(store->clips()), newer);
+    EXPECT_TRUE(store->isScanning());
+    scan.release.release();
+    settle();
+    // A dropped result was still registered in the catalog.
+    EXPECT_EQ(names(store->clips()), (QStringList{"newest", "newer", "older", "first"}));
+}
+
+} // namespace

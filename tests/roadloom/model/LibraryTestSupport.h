@@ -1,0 +1,55 @@
+#pragma once
+
+// Stand-ins for what the library store touches outside itself: mounted volumes, the cache planner and a
+// scripted scanner.
+#include "platform/VolumeProvider.h"
+#include "roadloom/model/CachePlanner.h"
+#include "roadloom/model/LibraryStore.h"
+
+#include <QHash>
+#include <QSemaphore>
+
+#include <atomic>
+
+class FakeVolumes : public VolumeProvider {
+public:
+    QList<MountedVolume> volumes;
+    QList<MountedVolume> mountedVolumes() const override { return volumes; }
+    void change(QList<MountedVolume> now)
+    {
+        volumes = std::move(now);
+        emit volumesChanged();
+    }
+};
+
+struct PlannerSpy : CachePlanner {
+    int starts = 0;
+    void start() override { ++starts; }
+};
+
+// Answers each scanned path list from a script; a call can be held until the test releases it.
+class ScriptedScan {
+public:
+    QHash<QString, QList<DashClip>> byRoot;
+    std::atomic<int> calls = 0;
+    std::atomic<int> finished = 0;
+    std::atomic<int> holdCall = -1; // the call number (from 1) to hold, after reading the script
+    std::atomic<bool> holding = false;
+    QSemaphore release;
+
+    LibraryStore::ScanFunction function()
+    {
+        return [this](const QStringList &paths) {
+            const int call = ++calls;
+            QList<DashClip> result;
+            for (const QString &path : paths)
+                result.append(byRoot.value(path));
+            if (call == holdCall) {
+                holding = true;
+                release.acquire();
+            }
+            ++finished;
+            return result;
+        };
+    }
+};
