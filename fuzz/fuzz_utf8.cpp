@@ -1,4 +1,5 @@
-// UTF-8 repair of card text: never crashes, and valid UTF-8 decodes to exactly what Qt's strict decoder reads.
+// UTF-8 repair of card text: never crashes, and valid UTF-8 decodes to exactly what Qt's strict decoder
+// reads.
 #include "platform/Utf8.h"
 
 #include <QString>
