@@ -4,9 +4,9 @@
 
 #include <optional>
 
-// One piece of embedded text as a reader found it, before parsing.
+// One piece of embedded text as a reader found it: the input of the telemetry parser.
 struct RawRecord {
-    int index = 0;              // running number within its source, in source order
+    qint64 index = 0;           // running number within its source, in source order
     std::optional<double> time; // seconds from the recording's start, when the source gives it
     QString text;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "roadcore/RawRecord.h"
+
 #include "roadcore/Channel.h"
 
 #include <QDateTime>
@@ -13,12 +15,6 @@
 #include <cmath>
 #include <optional>
 
-// One piece of embedded text as a reader found it: the input of the telemetry parser.
-struct RawRecord {
-    qint64 index = 0;           // running number in its source
-    std::optional<double> time; // seconds from the recording start, when the source gives it
-    QString text;
-};
 
 struct SensorSample {
     double time = 0; // seconds from the recording's start

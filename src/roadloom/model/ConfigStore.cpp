@@ -1,0 +1,203 @@
+#include "roadloom/model/ConfigStore.h"
+
+#include "platform/StandardFolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+// Replaces the file in one rename, so a card pulled or full in the middle leaves the old file whole.
+Result<void> writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile out(path);
+    out.setDirectWriteFallback(false);
+    const QString name = QFileInfo(path).fileName();
+    if (!out.open(QIODevice::WriteOnly))
+        return Failure{QStringLiteral("Couldn’t save “%1”: %2").arg(name, out.errorString())};
+    if (out.write(bytes) != bytes.size() || !out.commit())
+        return Failure{QStringLiteral("Couldn’t save “%1”: %2").arg(name, out.errorString())};
+    return {};
+}
+
+Result<void> makeFolder(const QString &path)
+{
+    std::error_code error;
+    const std::filesystem::path folder(QFile::encodeName(path).toStdString());
+    std::filesystem::create_directories(folder, error);
+    std::error_code ignored;
+    if (!error && !std::filesystem::is_directory(folder, ignored))
+        error = std::make_error_code(std::errc::not_a_directory);
+    if (error) {
+        return Failure{QStringLiteral("Couldn’t create the folder “%1”: %2")
+                           .arg(path, QString::fromStdString(error.message()))};
+    }
+    return {};
+}
+
+} // namespace
+
+ConfigStore::ConfigStore(QObject *parent)
+    : QObject(parent), m_clock([] { return QDateTime::currentDateTimeUtc(); })
+{
+}
+
+template <class Change> void ConfigStore::changingDirty(Change change)
+{
+    const bool wasDirty = isDirty();
+    change();
+    if (isDirty() != wasDirty)
+        emit isDirtyChanged(!wasDirty);
+}
+
+void ConfigStore::setUrl(const QString &url)
+{
+    if (m_url == url)
+        return;
+    m_url = url;
+    emit urlChanged(m_url);
+}
+
+void ConfigStore::setFile(const std::optional<ConfigFile> &file)
+{
+    if (m_file == file)
+        return;
+    changingDirty([&] { m_file = file; });
+    emit fileChanged();
+}
+
+void ConfigStore::setSaved(const std::optional<ConfigFile> &saved)
+{
+    if (m_saved == saved)
+        return;
+    changingDirty([&] { m_saved = saved; });
+    emit savedChanged();
+}
+
+void ConfigStore::setMessage(const QString &message)
+{
+    if (m_message == message)
+        return;
+    m_message = message;
+    emit messageChanged(m_message);
+}
+
+bool ConfigStore::isDirty() const
+{
+    return m_file != m_saved;
+}
+
+void ConfigStore::open(const QString &path)
+{
+    Result<ConfigFile> read = ConfigFile::read(path);
+    if (!read) {
+        setMessage(read.error());
+        return;
+    }
+    setUrl(path);
+    // Both documents change together, so observers never see the half-open state as dirty.
+    const bool fileDiffers = m_file != *read;
+    const bool savedDiffers = m_saved != *read;
+    changingDirty([&] {
+        m_file = *read;
+        m_saved = *read;
+    });
+    if (fileDiffers)
+        emit fileChanged();
+    if (savedDiffers)
+        emit savedChanged();
+    setMessage(QString());
+}
+
+QString ConfigStore::value(const ConfigFile::Entry &entry) const
+{
+    if (m_file) {
+        if (std::optional<QString> current = m_file->value(entry.section, entry.key))
+            return *current;
+    }
+    return entry.value;
+}
+
+void ConfigStore::setValue(const ConfigFile::Entry &entry, const QString &text)
+{
+    if (!m_file)
+        return;
+    // An edit in place is always announced, even when the text was already there.
+    changingDirty([&] { m_file->set(entry.section, entry.key, text); });
+    emit fileChanged();
+}
+
+Result<void> ConfigStore::save()
+{
+    if (m_url.isEmpty() || !m_file)
+        return {};
+    const QString folder = StandardFolders::configBackups();
+    if (Result<void> made = makeFolder(folder); !made)
+        return made;
+    // A failed backup (the file is gone, a backup from the same second exists, no space) does not stop
+    // the save.
+    QFile::copy(m_url, QDir(folder).filePath(backupFileName(m_url, m_clock())));
+    if (Result<void> written = writeAtomically(m_url, m_file->text().toUtf8()); !written)
+        return written;
+    setSaved(m_file);
+    return {};
+}
+
+Result<int> ConfigStore::importProfile(const QString &path)
+{
+    if (!m_file)
+        return 0;
+    Result<ConfigFile> other = ConfigFile::read(path);
+    if (!other)
+        return other.failure();
+    ConfigFile merged = *m_file;
+    const int changed = merged.merge(*other);
+    setFile(merged);
+    return changed;
+}
+
+Result<void> ConfigStore::exportProfile(const QString &path)
+{
+    if (!m_file)
+        return {};
+    return writeAtomically(path, m_file->text().toUtf8());
+}
+
+void ConfigStore::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+}
+
+QString ConfigStore::backupFileName(const QString &path, const QDateTime &time)
+{
+    QString stamp = time.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+    stamp.replace(QLatin1Char(':'), QLatin1Char('-'));
+    return volumeName(path) + QLatin1Char('-') + stamp + QLatin1Char('-') + QFileInfo(path).fileName();
+}
+
+QString ConfigStore::volumeName(const QString &path)
+{
+    // Where desktop sessions and administrators mount removable cards; the card's folder must hold the file.
+    static const QRegularExpression mounted(QStringLiteral("^/(?:(?:run/)?media/[^/]+|mnt)/([^/]+)/."));
+    const QRegularExpressionMatch match = mounted.match(QDir::cleanPath(path));
+    return match.hasMatch() ? match.captured(1) : QStringLiteral("local");
+}
+
+QString ConfigStore::importMessage(int changed, const QString &fileName)
+{
+    if (changed == 0)
+        return QStringLiteral("No differing settings found in %1.").arg(fileName);
+    return QStringLiteral("Applied %1 setting(s) from %2. Review, then Save to Card.")
+        .arg(QString::number(changed), fileName);
+}
+
+QString ConfigStore::savedMessage()
+{
+    return QStringLiteral("Settings saved. Insert the card into the dashcam to apply them.");
+}

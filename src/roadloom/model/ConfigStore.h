@@ -1,0 +1,88 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "roadcore/ConfigFile.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The one open camera configuration document: the file being edited, the same document as last opened or
+// saved (to tell unsaved changes), and a message for the editor's alert. Lives on the GUI thread; its file
+// operations are synchronous since configuration files are small.
+class ConfigStore : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString url READ url WRITE setUrl NOTIFY urlChanged)
+    Q_PROPERTY(std::optional<ConfigFile> file READ file WRITE setFile NOTIFY fileChanged)
+    Q_PROPERTY(std::optional<ConfigFile> saved READ saved WRITE setSaved NOTIFY savedChanged)
+    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(bool isDirty READ isDirty NOTIFY isDirtyChanged)
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit ConfigStore(QObject *parent = nullptr);
+
+    // The file being edited; empty when no document is open.
+    QString url() const { return m_url; }
+    void setUrl(const QString &url);
+    // The document with the user's edits.
+    const std::optional<ConfigFile> &file() const { return m_file; }
+    void setFile(const std::optional<ConfigFile> &file);
+    // The document as last opened or saved.
+    const std::optional<ConfigFile> &saved() const { return m_saved; }
+    void setSaved(const std::optional<ConfigFile> &saved);
+    // Text for the editor's alert; empty when there is nothing to say.
+    QString message() const { return m_message; }
+    void setMessage(const QString &message);
+
+    bool isDirty() const;
+
+    // Loads a file; a failure goes to `message` and leaves an open document as it was.
+    void open(const QString &path);
+
+    // The two halves of an entry's value binding. Reading answers the open document's value for the entry's
+    // section and key, else the entry's own value; writing sets it in the open document (dropped when none).
+    QString value(const ConfigFile::Entry &entry) const;
+    void setValue(const ConfigFile::Entry &entry, const QString &text);
+
+    // Copies the card's current file to the backup folder, then replaces it with the edited text. Does
+    // nothing without an open document. A backup folder that cannot be created stops before any write.
+    Result<void> save();
+    // Takes over the values of another file for keys both have; returns how many changed.
+    Result<int> importProfile(const QString &path);
+    // Writes the edited text to another file; the card and the backups are not involved.
+    Result<void> exportProfile(const QString &path);
+
+    // The time stamp of backup names comes from here (the current time unless replaced).
+    void setClock(Clock clock);
+    // "CARD-2024-03-01T10-20-30Z-blackbox.cfg": the card holding the file (else "local"), the UTC time with
+    // "-" for ":", and the file's name.
+    static QString backupFileName(const QString &path, const QDateTime &time);
+    // The folder under a removable-media mount root that holds the file, else "local".
+    static QString volumeName(const QString &path);
+
+    // What the editor reports after an import, and after a successful save.
+    static QString importMessage(int changed, const QString &fileName);
+    static QString savedMessage();
+
+signals:
+    void urlChanged(const QString &url);
+    void fileChanged();
+    void savedChanged();
+    void messageChanged(const QString &message);
+    void isDirtyChanged(bool isDirty);
+
+private:
+    // Runs a change of the documents and reports a change of `isDirty`.
+    template <class Change> void changingDirty(Change change);
+
+    QString m_url;
+    std::optional<ConfigFile> m_file;
+    std::optional<ConfigFile> m_saved;
+    QString m_message;
+    Clock m_clock;
+};
