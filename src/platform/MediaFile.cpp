@@ -124,7 +124,7 @@ void MediaFile::PacketDeleter::operator()(AVPacket *packet) const
     av_packet_free(&packet);
 }
 
-Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer)
+Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer, Reading reading)
 {
     silenceLibraryLog();
     if (!QFileInfo(path).isFile())
@@ -139,6 +139,9 @@ Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer)
     // Demuxers that read only the one file; playlists and concatenation lists are not among them.
     av_dict_set(&options, "format_whitelist", "mov,avi,matroska,mpegts,flv,asf,mpeg", 0);
     av_dict_set(&options, "enable_drefs", "0", 0);
+    // Each refill of the read buffer would otherwise fetch a whole buffer for a sample of a few bytes.
+    if (reading == Reading::sparse)
+        av_dict_set(&options, "blocksize", "4096", 0);
 
     AVFormatContext *raw = nullptr;
     const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(path);

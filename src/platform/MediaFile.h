@@ -56,7 +56,13 @@ public:
         quickTime,
     };
 
-    static Result<MediaFile> open(const QString &path, Demuxer demuxer = Demuxer::byExtension);
+    enum class Reading {
+        sequential, // the demuxer's usual large reads
+        sparse,     // small reads: for a few small samples far apart, such as a text track beside the video
+    };
+
+    static Result<MediaFile> open(const QString &path, Demuxer demuxer = Demuxer::byExtension,
+                                  Reading reading = Reading::sequential);
 
     MediaFile(MediaFile &&other) noexcept;
     MediaFile &operator=(MediaFile &&other) noexcept;

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "roadcore/RawRecord.h"
-
 #include "roadcore/Channel.h"
+#include "roadcore/RawRecord.h"
 
 #include <QDateTime>
 #include <QList>
@@ -14,7 +13,6 @@
 #include <array>
 #include <cmath>
 #include <optional>
-
 
 struct SensorSample {
     double time = 0; // seconds from the recording's start

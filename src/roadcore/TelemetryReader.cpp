@@ -1,0 +1,372 @@
+#include "roadcore/TelemetryReader.h"
+
+#include "roadcore/AVIFile.h"
+#include "roadcore/TelemetryParser.h"
+
+#include "platform/MediaFile.h"
+#include "platform/Utf8.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace TelemetryReader {
+
+namespace {
+
+const QString trackSource = QStringLiteral("MP4 text track");
+const QString aviSource = QStringLiteral("AVI text chunks");
+const QString trailerSource = QStringLiteral("LP1 trailer");
+const QString scanSource = QStringLiteral("raw scan");
+
+constexpr QByteArrayView trailerMarker("ETKLP1");
+constexpr std::array<QByteArrayView, 2> scanPatterns{QByteArrayView("RMC,"), QByteArrayView("gsensor")};
+constexpr qint64 scanLead = 3; // bytes kept before each match
+constexpr qint64 scanChunk = 1024 * 1024;
+
+std::optional<double> finite(std::optional<double> value)
+{
+    if (value && !std::isfinite(*value))
+        return std::nullopt;
+    return value;
+}
+
+// Streams whose samples a camera may fill with its text. Timecode and hint tracks are data streams to
+// libavformat but never carry it.
+bool mayCarryText(const MediaStream &stream)
+{
+    if (stream.type == MediaStream::Type::subtitle)
+        return true;
+    return stream.type == MediaStream::Type::data && stream.codecTag != QLatin1String("tmcd") &&
+           stream.codecTag != QLatin1String("rtp ");
+}
+
+bool hasSentences(const QList<RawRecord> &records)
+{
+    return std::any_of(records.begin(), records.end(), [](const RawRecord &record) {
+        return !TelemetryParser::sentences(record.text).isEmpty();
+    });
+}
+
+// One pass over the file collects every candidate track's samples; the video and audio are skipped.
+QList<RawRecord> trackRecords(MediaFile &file)
+{
+    QList<int> chosen;
+    for (const MediaStream &stream : file.streams()) {
+        if (mayCarryText(stream))
+            chosen.append(stream.index);
+    }
+    if (chosen.isEmpty())
+        return {};
+    file.selectStreams(chosen);
+    QHash<int, QList<RawRecord>> byStream;
+    while (std::optional<MediaPacket> packet = file.readPacket()) {
+        if (packet->data.isEmpty())
+            continue;
+        QList<RawRecord> &records = byStream[packet->stream];
+        records.append(RawRecord{int(records.size()), finite(packet->time), sampleText(packet->data)});
+    }
+    for (int index : chosen) {
+        const QList<RawRecord> records = byStream.value(index);
+        if (hasSentences(records))
+            return records;
+    }
+    return {};
+}
+
+bool matchesAt(const char *data, qint64 size, qint64 at, QByteArrayView pattern)
+{
+    return at + pattern.size() <= size && std::memcmp(data + at, pattern.data(), size_t(pattern.size())) == 0;
+}
+
+// Candidates for a pattern start: the first and the last byte of "RMC," or of "gsensor" agree. Checking two
+// bytes 32 or 16 positions at a time leaves few candidates in video data, and those few are compared in full.
+static_assert(scanPatterns[0].size() == 4 && scanPatterns[1].size() == 7);
+constexpr qint64 candidateReach = 6; // the farthest byte the test looks at, after the candidate
+
+qint64 nextCandidatePlain(const char *data, qint64 size, qint64 from, qint64 limit)
+{
+    for (qint64 i = from; i < limit; ++i) {
+        if ((data[i] == 'R' && i + 3 < size && data[i + 3] == ',') ||
+            (data[i] == 'g' && i + 6 < size && data[i + 6] == 'r'))
+            return i;
+    }
+    return limit;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) qint64 nextCandidateAVX2(const char *data, qint64 size, qint64 from,
+                                                         qint64 limit)
+{
+    const __m256i rmcFirst = _mm256_set1_epi8('R'), rmcLast = _mm256_set1_epi8(',');
+    const __m256i gsFirst = _mm256_set1_epi8('g'), gsLast = _mm256_set1_epi8('r');
+    qint64 i = from;
+    for (; i < limit && i + 64 + candidateReach <= size; i += 64) {
+        const char *p = data + i;
+        const __m256i head0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        const __m256i head1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        const __m256i comma0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 3));
+        const __m256i comma1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 35));
+        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 6));
+        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 38));
+        const __m256i hits0 = _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(head0, rmcFirst), _mm256_cmpeq_epi8(comma0, rmcLast)),
+            _mm256_and_si256(_mm256_cmpeq_epi8(head0, gsFirst), _mm256_cmpeq_epi8(r0, gsLast)));
+        const __m256i hits1 = _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(head1, rmcFirst), _mm256_cmpeq_epi8(comma1, rmcLast)),
+            _mm256_and_si256(_mm256_cmpeq_epi8(head1, gsFirst), _mm256_cmpeq_epi8(r1, gsLast)));
+        const quint64 mask = quint64(unsigned(_mm256_movemask_epi8(hits0))) |
+                             (quint64(unsigned(_mm256_movemask_epi8(hits1))) << 32);
+        if (mask)
+            return std::min(i + std::countr_zero(mask), limit);
+    }
+    return nextCandidatePlain(data, size, i, limit);
+}
+#endif
+
+#if defined(__SSE2__)
+qint64 nextCandidateSSE2(const char *data, qint64 size, qint64 from, qint64 limit)
+{
+    const __m128i rmcFirst = _mm_set1_epi8('R'), rmcLast = _mm_set1_epi8(',');
+    const __m128i gsFirst = _mm_set1_epi8('g'), gsLast = _mm_set1_epi8('r');
+    qint64 i = from;
+    for (; i < limit && i + 16 + candidateReach <= size; i += 16) {
+        const char *p = data + i;
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i comma = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 3));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 6));
+        const __m128i hits =
+            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(head, rmcFirst), _mm_cmpeq_epi8(comma, rmcLast)),
+                         _mm_and_si128(_mm_cmpeq_epi8(head, gsFirst), _mm_cmpeq_epi8(r, gsLast)));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(hits)))
+            return std::min<qint64>(i + std::countr_zero(mask), limit);
+    }
+    return nextCandidatePlain(data, size, i, limit);
+}
+#endif
+
+using CandidateFinder = qint64 (*)(const char *, qint64, qint64, qint64);
+
+CandidateFinder candidateFinder()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return nextCandidateAVX2;
+#endif
+#if defined(__SSE2__)
+    return nextCandidateSSE2;
+#else
+    return nextCandidatePlain;
+#endif
+}
+
+// Calls found(position, pattern) for every start of a scan pattern in [from, limit), in position order.
+template <class Found>
+void forEachMatch(const char *data, qint64 size, qint64 from, qint64 limit, Found &&found)
+{
+    static const CandidateFinder next = candidateFinder();
+    for (qint64 at = next(data, size, from, limit); at < limit; at = next(data, size, at + 1, limit)) {
+        for (int p = 0; p < int(scanPatterns.size()); ++p) {
+            if (matchesAt(data, size, at, scanPatterns[size_t(p)]))
+                found(at, p);
+        }
+    }
+}
+
+bool endsScanRecord(char byte)
+{
+    return byte < 0x20 || byte > 0x7E || byte == ';';
+}
+
+struct ScanHit {
+    qint64 start = 0;
+    int pattern = 0;
+    QString text;
+};
+
+bool isLineSeparator(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+} // namespace
+
+Telemetry read(const std::map<Channel, QString> &files)
+{
+    std::optional<Telemetry> held;
+    for (Channel channel : allChannels) {
+        const auto file = files.find(channel);
+        if (file == files.end())
+            continue;
+        Telemetry telemetry = read(file->second);
+        telemetry.sourceChannel = channel;
+        if (!telemetry.isEmpty())
+            return telemetry;
+        if (!held)
+            held = std::move(telemetry);
+    }
+    return held ? *held : Telemetry::empty();
+}
+
+Telemetry read(const QString &path)
+{
+    std::optional<double> duration;
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("avi")) {
+        const std::optional<AVIFile> avi = AVIFile::read(path);
+        if (avi && !avi->textRecords.isEmpty())
+            return TelemetryParser::build(avi->textRecords, finite(avi->duration), aviSource);
+        if (avi)
+            duration = finite(avi->duration);
+    } else {
+        Result<MediaFile> movie =
+            MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
+        if (movie) {
+            const QList<RawRecord> records = trackRecords(*movie);
+            if (!records.isEmpty()) {
+                Telemetry telemetry = TelemetryParser::build(records, std::nullopt, trackSource);
+                if (!telemetry.isEmpty())
+                    return telemetry;
+            }
+            duration = finite(movie->duration());
+        }
+    }
+    if (std::optional<QList<RawRecord>> trailer = tailRecords(path))
+        return TelemetryParser::build(*trailer, duration, trailerSource);
+    return TelemetryParser::build(scanRecords(path), duration, scanSource);
+}
+
+Result<QList<RawRecord>> textTrackRecords(const QString &path)
+{
+    Result<MediaFile> movie =
+        MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
+    if (!movie)
+        return movie.failure();
+    return trackRecords(*movie);
+}
+
+QString sampleText(QByteArrayView sample)
+{
+    if (sample.size() < 2)
+        return QString();
+    const qsizetype length = (qsizetype(quint8(sample[0])) << 8) | quint8(sample[1]);
+    const QByteArrayView body = sample.sliced(2);
+    if (length >= 1 && length <= body.size())
+        return Utf8::decode(body.first(length));
+    return Utf8::decode(body);
+}
+
+std::optional<QList<RawRecord>> tailRecords(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return std::nullopt;
+    const qint64 size = std::max<qint64>(file.size(), 0);
+    const qint64 window = std::min(size, trailerWindow);
+    file.seek(size - window);
+    const QByteArray bytes = file.read(window);
+    if (bytes.isEmpty())
+        return std::nullopt;
+    return trailerRecords(bytes);
+}
+
+std::optional<QList<RawRecord>> trailerRecords(QByteArrayView window)
+{
+    const qsizetype marker = window.lastIndexOf(trailerMarker);
+    if (marker < 0)
+        return std::nullopt;
+    const QString text = Utf8::decode(window.sliced(marker + trailerMarker.size()));
+    QList<RawRecord> records;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isLineSeparator(text[i]))
+            continue;
+        if (i > lineStart)
+            records.append(RawRecord{int(records.size()), std::nullopt, text.mid(lineStart, i - lineStart)});
+        lineStart = i + 1;
+    }
+    if (records.isEmpty())
+        return std::nullopt;
+    return records;
+}
+
+QList<RawRecord> scanRecords(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return scanRecords(file, scanChunk);
+}
+
+QList<RawRecord> scanRecords(QIODevice &device, qint64 chunkBytes)
+{
+    // A match is cut out once the bytes up to its longest possible record are in the buffer; the bytes after
+    // the last point searched, and the few before it, stay for the next piece.
+    constexpr qint64 reach = scanRecordLimit + 8;
+    chunkBytes = std::max<qint64>(chunkBytes, 1);
+    const qint64 capacity = chunkBytes + reach + scanLead;
+    const std::unique_ptr<char[]> buffer(new char[size_t(capacity)]); // no need to clear it
+    qint64 size = 0;                                                  // bytes held
+    qint64 bufferStart = 0;                                           // file offset of buffer[0]
+    std::array<qint64, scanPatterns.size()> next{};
+    std::vector<ScanHit> hits;
+    bool atEnd = false;
+    while (!atEnd) {
+        const qint64 got = device.read(buffer.get() + size, capacity - size);
+        if (got < 0)
+            return {};
+        size += got;
+        atEnd = got == 0;
+        const qint64 bufferEnd = bufferStart + size;
+        const qint64 frontier = atEnd ? bufferEnd : bufferEnd - reach;
+        if (frontier <= bufferStart)
+            continue;
+        const char *data = buffer.get();
+        std::array<qint64, scanPatterns.size()> from{};
+        for (size_t p = 0; p < scanPatterns.size(); ++p)
+            from[p] = std::max(next[p], bufferStart) - bufferStart;
+        forEachMatch(data, size, std::min(from[0], from[1]), frontier - bufferStart,
+                     [&](qint64 match, int p) {
+                         // Each pattern's search goes on after the end of its previous record.
+                         if (match < from[size_t(p)])
+                             return;
+                         const qint64 start = std::max<qint64>(match - scanLead, 0);
+                         qint64 end = match + scanPatterns[size_t(p)].size();
+                         while (end < size && end - start < scanRecordLimit && !endsScanRecord(data[end]))
+                             ++end;
+                         hits.push_back({start + bufferStart, p,
+                                         Utf8::decode(QByteArrayView(data + start, end - start))});
+                         from[size_t(p)] = end;
+                     });
+        for (size_t p = 0; p < scanPatterns.size(); ++p)
+            next[p] = std::max(from[p] + bufferStart, frontier);
+        const qint64 keepFrom = std::max(frontier - scanLead, bufferStart) - bufferStart;
+        std::memmove(buffer.get(), buffer.get() + keepFrom, size_t(size - keepFrom));
+        size -= keepFrom;
+        bufferStart += keepFrom;
+    }
+    std::stable_sort(hits.begin(), hits.end(), [](const ScanHit &a, const ScanHit &b) {
+        return a.start != b.start ? a.start < b.start : a.pattern < b.pattern;
+    });
+    QList<RawRecord> records;
+    records.reserve(qsizetype(hits.size()));
+    for (ScanHit &hit : hits)
+        records.append(RawRecord{int(records.size()), std::nullopt, std::move(hit.text)});
+    return records;
+}
+
+} // namespace TelemetryReader
