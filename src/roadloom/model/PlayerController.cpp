@@ -1,0 +1,584 @@
+#include "roadloom/model/PlayerController.h"
+
+#include "platform/gui/MpvPlayer.h"
+
+#include <QFutureWatcher>
+#include <qtconcurrenttask.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <concepts>
+
+const QString PlayerController::noFilesMessage =
+    QStringLiteral("The original files of this recording were moved or deleted, and no cached copy exists.");
+const QString PlayerController::noPlayableFileMessage = QStringLiteral("The file doesn’t exist.");
+const QString PlayerController::noFrameMessage =
+    QStringLiteral("The file couldn’t be opened because there is no such file.");
+
+namespace {
+
+// Queue order inside the controller's pool: the video the user waits for before the telemetry.
+constexpr int sourcesPriority = 2;
+constexpr int telemetryPriority = 1;
+// Media facts are shown last and only in the inspector; their reads yield the processor to the rest.
+constexpr int utilityNiceness = 10;
+
+void lowerThisThreadPriority()
+{
+    // Linux keeps a niceness per thread; a pool thread only ever runs inspections, so it may stay lowered.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), utilityNiceness);
+}
+
+// Values without an equality count as changed unless both are known to be the empty value.
+template <class T> bool sameValue(const T &a, const T &b, bool bothEmpty)
+{
+    if constexpr (std::equality_comparable<T>)
+        return a == b;
+    else
+        return bothEmpty;
+}
+
+} // namespace
+
+PlayerFactory PlayerController::standardPlayers()
+{
+    return [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
+        MpvPlayerOptions options;
+        options.audio = role == PlayerRole::master;
+        return std::make_unique<MpvPlayer>(options);
+    };
+}
+
+PlayerController::PlayerController(const PlayerFactory &players, PlayerServices services, QObject *parent)
+    : QObject(parent), m_services(std::move(services)), m_front(players(PlayerRole::master)),
+      m_rear(players(PlayerRole::follower))
+{
+    // Superseded loads are never cancelled, so a few may still be converting beside the current one.
+    m_pool.setMaxThreadCount(6);
+    m_utilityPool.setMaxThreadCount(2);
+    m_rear->setMuted(true);
+    connect(m_front.get(), &VideoPlayer::tick, this, &PlayerController::tick);
+    connect(m_front.get(), &VideoPlayer::ended, this, &PlayerController::didFinish);
+    connect(m_front.get(), &VideoPlayer::ready, this, &PlayerController::masterReady);
+    connect(m_front.get(), &VideoPlayer::failed, this, &PlayerController::masterFailed);
+}
+
+PlayerController::~PlayerController()
+{
+    // The players go first so that none of their signals reaches a half-destroyed controller.
+    disconnect(m_front.get(), nullptr, this, nullptr);
+    m_front.reset();
+    m_rear.reset();
+}
+
+template <class T, class Handler> void PlayerController::whenDone(QFuture<T> future, Handler handler)
+{
+    // The watcher belongs to the controller: once the controller is gone, the result goes nowhere.
+    auto *watcher = new QFutureWatcher<T>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, handler = std::move(handler)]() mutable {
+        watcher->deleteLater();
+        handler(watcher->future().result());
+    });
+    watcher->setFuture(std::move(future));
+}
+
+// Loading
+
+void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
+{
+    const quint64 load = ++m_loadID;
+    m_pending = {};
+    m_front->pause();
+    m_rear->pause();
+    setIsPlaying(false);
+    m_front->clear();
+    m_rear->clear();
+
+    setClip(clip);
+    setSources({});
+    setHasRear(false);
+    setTelemetry(Telemetry::empty(), true);
+    setMediaInfo({});
+    setLoadError(std::nullopt);
+    setCurrentTime(0);
+    setDuration(0);
+    setZoom(1);
+
+    if (!clip) {
+        // An older load may have raised these and stops at its next step without lowering them.
+        setIsLoading(false);
+        setIsLoadingTelemetry(false);
+        return;
+    }
+    auto resolve = QtConcurrent::task([resolve = m_services.resolve, clip = *clip] { return resolve(clip); })
+                       .onThreadPool(m_pool)
+                       .withPriority(sourcesPriority)
+                       .spawn();
+    whenDone(resolve, [this, load, autoplay](const DashClip &resolvedClip) {
+        if (load == m_loadID)
+            resolved(load, resolvedClip, autoplay);
+    });
+}
+
+void PlayerController::resolved(quint64 load, const DashClip &clip, bool autoplay)
+{
+    setClip(clip);
+    if (clip.files.empty()) {
+        setLoadError(noFilesMessage);
+        setIsLoading(false);
+        setIsLoadingTelemetry(false);
+        return;
+    }
+    setIsLoading(true);
+    setIsLoadingTelemetry(true);
+
+    const ChannelFiles files = clip.files;
+    auto telemetry = QtConcurrent::task([read = m_services.readTelemetry, files] { return read(files); })
+                         .onThreadPool(m_pool)
+                         .withPriority(telemetryPriority)
+                         .spawn();
+    whenDone(telemetry, [this, load](const Telemetry &value) {
+        if (load != m_loadID)
+            return;
+        m_pending.telemetry = value;
+        applyArrivals();
+    });
+    auto media = QtConcurrent::task([inspect = m_services.inspect, files] {
+                     lowerThisThreadPriority();
+                     ChannelMediaInfo info;
+                     for (const auto &[channel, path] : files)
+                         info[channel] = inspect(path);
+                     return info;
+                 })
+                     .onThreadPool(m_utilityPool)
+                     .spawn();
+    whenDone(media, [this, load](const ChannelMediaInfo &value) {
+        if (load != m_loadID)
+            return;
+        m_pending.mediaInfo = value;
+        applyArrivals();
+    });
+    auto sources =
+        QtConcurrent::task([services = m_services, clip] { return playableSources(clip, services); })
+            .onThreadPool(m_pool)
+            .withPriority(sourcesPriority)
+            .spawn();
+    whenDone(sources, [this, load, autoplay](const Result<ChannelFiles> &value) {
+        if (load != m_loadID)
+            return;
+        placeSources(value, autoplay);
+    });
+}
+
+Result<ChannelFiles> PlayerController::playableSources(const DashClip &clip, const PlayerServices &services)
+{
+    if (!clip.isAVI())
+        return clip.files;
+    ChannelFiles result;
+    if (const auto front = clip.files.find(Channel::front); front != clip.files.end()) {
+        const int count = services.videoStreamCount(front->second).value_or(1);
+        const Result<QStringList> movies = services.convert(front->second, count);
+        if (!movies)
+            return movies.failure();
+        // Some cameras record two cameras into one file, one video stream each.
+        if (!movies->isEmpty())
+            result[Channel::front] = movies->at(0);
+        if (movies->size() > 1)
+            result[Channel::rear] = movies->at(1);
+    }
+    for (const Channel channel : {Channel::rear, Channel::interior}) {
+        const auto file = clip.files.find(channel);
+        if (result.count(channel) || file == clip.files.end())
+            continue;
+        const Result<QStringList> movies = services.convert(file->second, 1);
+        if (!movies)
+            return movies.failure();
+        if (!movies->isEmpty())
+            result[channel] = movies->at(0);
+    }
+    return result;
+}
+
+void PlayerController::placeSources(const Result<ChannelFiles> &sources, bool autoplay)
+{
+    if (!sources) {
+        videoFailed(sources.error());
+        return;
+    }
+    setSources(*sources);
+    QStringList playable;
+    for (const Channel channel : allChannels) {
+        if (const auto it = sources->find(channel); it != sources->end())
+            playable.append(it->second);
+    }
+    if (playable.isEmpty()) {
+        videoFailed(noPlayableFileMessage);
+        return;
+    }
+    m_pending.awaitingMaster = true;
+    m_pending.autoplay = autoplay;
+    m_front->load(playable.at(0));
+    // A third file (interior beside front and rear) is only inspected and read for telemetry.
+    if (playable.size() > 1) {
+        m_rear->load(playable.at(1));
+        setHasRear(true);
+    }
+    m_front->setVolume(m_volume);
+    m_front->setMuted(m_isMuted);
+}
+
+void PlayerController::masterReady(const VideoFacts &facts)
+{
+    if (!m_pending.awaitingMaster)
+        return;
+    m_pending.awaitingMaster = false;
+    setDuration(facts.duration);
+    // A file without a picture keeps the previous shape and rate.
+    if (facts.hasVideo) {
+        const double aspect = facts.aspectRatio();
+        if (aspect > 0)
+            setAspectRatio(aspect);
+        if (facts.frameRate > 0)
+            setFrameRate(facts.frameRate);
+    }
+    setIsLoading(false);
+    if (m_pending.autoplay)
+        play();
+    m_pending.videoSettled = true;
+    applyArrivals();
+}
+
+void PlayerController::masterFailed(const QString &message)
+{
+    if (!m_pending.awaitingMaster)
+        return;
+    m_pending.awaitingMaster = false;
+    videoFailed(message);
+}
+
+void PlayerController::videoFailed(const QString &message)
+{
+    // Whatever was placed already (sources, items, the second channel) stays.
+    setLoadError(message);
+    setIsLoading(false);
+    m_pending.videoSettled = true;
+    applyArrivals();
+}
+
+void PlayerController::applyArrivals()
+{
+    // The video first, then the telemetry, then the media facts, whatever order they arrive in.
+    if (!m_pending.videoSettled)
+        return;
+    if (!m_pending.telemetryApplied && m_pending.telemetry) {
+        m_pending.telemetryApplied = true;
+        setTelemetry(*m_pending.telemetry, false);
+        m_pending.telemetry.reset();
+        setIsLoadingTelemetry(false);
+    }
+    if (m_pending.telemetryApplied && m_pending.mediaInfo) {
+        setMediaInfo(*m_pending.mediaInfo);
+        m_pending.mediaInfo.reset();
+    }
+}
+
+// Transport
+
+void PlayerController::play()
+{
+    if (!m_front->hasFile())
+        return;
+    if (m_duration > 0 && m_currentTime >= m_duration - endMargin)
+        seek(0);
+    if (m_hasRear)
+        m_rear->seek(m_front->currentTime());
+    m_front->play(m_rate);
+    if (m_hasRear)
+        m_rear->play(m_rate);
+    setIsPlaying(true);
+}
+
+void PlayerController::togglePlay()
+{
+    if (!m_isPlaying) {
+        play();
+        return;
+    }
+    m_front->pause();
+    m_rear->pause();
+    setIsPlaying(false);
+}
+
+void PlayerController::seek(double seconds)
+{
+    const double wanted = std::isnan(seconds) ? 0.0 : seconds;
+    const double clamped = std::min(std::max(wanted, 0.0), std::max(m_duration, 0.0));
+    setCurrentTime(clamped);
+    const double target = std::round(clamped * seekTimescale) / seekTimescale;
+    m_front->seek(target);
+    if (m_hasRear)
+        m_rear->seek(target);
+}
+
+void PlayerController::step(int frames)
+{
+    m_front->pause();
+    m_rear->pause();
+    setIsPlaying(false);
+    m_front->step(frames);
+    if (m_hasRear)
+        m_rear->step(frames);
+}
+
+void PlayerController::tick(double time)
+{
+    if (!std::isfinite(time))
+        return;
+    setCurrentTime(time);
+    if (!m_hasRear || !m_isPlaying)
+        return;
+    if (std::abs(m_rear->currentTime() - time) > driftThreshold)
+        m_rear->seek(m_front->currentTime());
+}
+
+void PlayerController::didFinish()
+{
+    setIsPlaying(false);
+    // The follower may run a little longer than the master; it stops with it.
+    m_rear->pause();
+    if (onFinished)
+        onFinished();
+}
+
+void PlayerController::setRate(double rate)
+{
+    if (m_rate == rate)
+        return;
+    m_rate = rate;
+    if (m_isPlaying) {
+        m_front->setRate(rate);
+        if (m_hasRear)
+            m_rear->setRate(rate);
+    }
+    emit rateChanged(rate);
+}
+
+void PlayerController::setVolume(double volume)
+{
+    // Applied on every assignment: a load places a new file with the player's defaults.
+    m_front->setVolume(volume);
+    if (m_volume == volume)
+        return;
+    m_volume = volume;
+    emit volumeChanged(volume);
+}
+
+void PlayerController::setMuted(bool muted)
+{
+    m_front->setMuted(muted);
+    if (m_isMuted == muted)
+        return;
+    m_isMuted = muted;
+    emit isMutedChanged(muted);
+}
+
+// View state and frames
+
+void PlayerController::zoomIn()
+{
+    setZoom(std::min(m_zoom * zoomStep, maximumZoom));
+}
+
+void PlayerController::zoomOut()
+{
+    setZoom(std::max(m_zoom / zoomStep, minimumZoom));
+}
+
+void PlayerController::resetView()
+{
+    setZoom(1);
+    setRotation(0);
+    setMirrored(false);
+}
+
+Result<QImage> PlayerController::frameImage(VideoPlayer &player) const
+{
+    if (!player.hasFile())
+        return Failure{noFrameMessage};
+    return player.frameImage();
+}
+
+void PlayerController::setZoom(double zoom)
+{
+    if (m_zoom != zoom) {
+        m_zoom = zoom;
+        emit zoomChanged(zoom);
+    }
+    if (zoom <= 1)
+        setPan(QSizeF(0, 0));
+}
+
+void PlayerController::setPan(const QSizeF &pan)
+{
+    if (m_pan == pan)
+        return;
+    m_pan = pan;
+    emit panChanged(pan);
+}
+
+void PlayerController::setSwapped(bool swapped)
+{
+    if (m_swapped == swapped)
+        return;
+    m_swapped = swapped;
+    emit swappedChanged(swapped);
+}
+
+void PlayerController::setShowPiP(bool show)
+{
+    if (m_showPiP == show)
+        return;
+    m_showPiP = show;
+    emit showPiPChanged(show);
+}
+
+void PlayerController::setRotation(double degrees)
+{
+    if (m_rotation == degrees)
+        return;
+    m_rotation = degrees;
+    emit rotationChanged(degrees);
+}
+
+void PlayerController::setMirrored(bool mirrored)
+{
+    if (m_mirrored == mirrored)
+        return;
+    m_mirrored = mirrored;
+    emit mirroredChanged(mirrored);
+}
+
+// Published state
+
+void PlayerController::setCurrentTime(double seconds)
+{
+    if (m_currentTime == seconds)
+        return;
+    m_currentTime = seconds;
+    emit currentTimeChanged(seconds);
+}
+
+void PlayerController::setClip(const std::optional<DashClip> &clip)
+{
+    if (m_clip == clip)
+        return;
+    m_clip = clip;
+    emit clipChanged(m_clip);
+    updateHasMedia();
+}
+
+void PlayerController::setSources(const ChannelFiles &sources)
+{
+    if (m_sources == sources)
+        return;
+    m_sources = sources;
+    emit sourcesChanged(m_sources);
+}
+
+void PlayerController::setHasRear(bool hasRear)
+{
+    if (m_hasRear == hasRear)
+        return;
+    m_hasRear = hasRear;
+    emit hasRearChanged(hasRear);
+}
+
+void PlayerController::setTelemetry(const Telemetry &telemetry, bool blank)
+{
+    const bool same = sameValue(telemetry, m_telemetry, blank && m_telemetryBlank);
+    m_telemetry = telemetry;
+    m_telemetryBlank = blank;
+    if (!same)
+        emit telemetryChanged(m_telemetry);
+}
+
+void PlayerController::setMediaInfo(const ChannelMediaInfo &mediaInfo)
+{
+    const bool same = std::equal(mediaInfo.begin(), mediaInfo.end(), m_mediaInfo.begin(), m_mediaInfo.end(),
+                                 [](const auto &a, const auto &b) {
+                                     return a.first == b.first && sameValue(a.second, b.second, false);
+                                 });
+    m_mediaInfo = mediaInfo;
+    if (!same)
+        emit mediaInfoChanged(m_mediaInfo);
+}
+
+void PlayerController::setIsLoading(bool loading)
+{
+    if (m_isLoading == loading)
+        return;
+    m_isLoading = loading;
+    emit isLoadingChanged(loading);
+    updateHasMedia();
+}
+
+void PlayerController::setIsLoadingTelemetry(bool loading)
+{
+    if (m_isLoadingTelemetry == loading)
+        return;
+    m_isLoadingTelemetry = loading;
+    emit isLoadingTelemetryChanged(loading);
+}
+
+void PlayerController::setLoadError(const std::optional<QString> &error)
+{
+    if (m_loadError == error)
+        return;
+    m_loadError = error;
+    emit loadErrorChanged(m_loadError);
+    updateHasMedia();
+}
+
+void PlayerController::setDuration(double duration)
+{
+    if (m_duration == duration)
+        return;
+    m_duration = duration;
+    emit durationChanged(duration);
+}
+
+void PlayerController::setIsPlaying(bool playing)
+{
+    if (m_isPlaying == playing)
+        return;
+    m_isPlaying = playing;
+    emit isPlayingChanged(playing);
+}
+
+void PlayerController::setFrameRate(double frameRate)
+{
+    if (m_frameRate == frameRate)
+        return;
+    m_frameRate = frameRate;
+    emit frameRateChanged(frameRate);
+}
+
+void PlayerController::setAspectRatio(double aspectRatio)
+{
+    if (m_aspectRatio == aspectRatio)
+        return;
+    m_aspectRatio = aspectRatio;
+    emit aspectRatioChanged(aspectRatio);
+}
+
+void PlayerController::updateHasMedia()
+{
+    const bool has = hasMedia();
+    if (m_hasMedia == has)
+        return;
+    m_hasMedia = has;
+    emit hasMediaChanged(has);
+}
