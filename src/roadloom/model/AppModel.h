@@ -1,0 +1,178 @@
+#pragma once
+
+#include "platform/Alerts.h"
+#include "platform/Result.h"
+#include "roadcore/Channel.h"
+#include "roadcore/DashClip.h"
+#include "roadcore/Telemetry.h"
+#include "roadcore/TelemetryExporter.h"
+#include "roadloom/model/LibraryStore.h"
+#include "roadloom/model/PlayerController.h"
+#include "roadloom/model/Toast.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QImage>
+#include <QKeyEvent>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QThreadPool>
+#include <QWindow>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ConfigStore;
+class Defaults;
+class ImagePrinter;
+class Panels;
+
+// The root of the application state: owns the stores (library, player, configuration document), carries
+// the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
+// the device configuration, handles the playback keys, and runs the user's actions on a frame and on a
+// recording. Lives on the GUI thread.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(
+        bool showExportSheet READ showExportSheet WRITE setShowExportSheet NOTIFY showExportSheetChanged)
+    Q_PROPERTY(bool showInspector READ showInspector WRITE setShowInspector NOTIFY showInspectorChanged)
+    Q_PROPERTY(bool theaterMode READ theaterMode WRITE setTheaterMode NOTIFY theaterModeChanged)
+    Q_PROPERTY(std::optional<Toast> toast READ toast NOTIFY toastChanged)
+    Q_PROPERTY(bool requestConfigWindow READ requestConfigWindow WRITE setRequestConfigWindow NOTIFY
+                   requestConfigWindowChanged)
+
+public:
+    // What the model works with. Each empty member means the application's own: the system's volumes,
+    // the user's defaults, the media cache, the mpv players, the file dialogs, message boxes and the print
+    // dialog.
+    struct Services {
+        LibraryStore::Services library;
+        PlayerFactory players;
+        std::optional<PlayerServices> playerServices; // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;                 // not owned
+        Panels *panels = nullptr;                     // not owned
+        Alerts *alerts = nullptr;                     // not owned
+        ImagePrinter *printer = nullptr;              // not owned
+        // Moves a confirmed recording to the Trash (or forgets it) and refreshes the cache usage.
+        // Seam: the library store's and the cache coordinator's part of it is not built yet; until it is,
+        // an empty function does nothing.
+        std::function<void(const DashClip &clip)> trash;
+        std::chrono::milliseconds toastDuration{4000};
+    };
+
+    static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
+
+    // The application's model, created on first use and kept for the whole run.
+    static AppModel &shared();
+
+    explicit AppModel(QObject *parent = nullptr);
+    explicit AppModel(Services services, QObject *parent = nullptr);
+    ~AppModel() override;
+
+    LibraryStore &library() const { return *m_library; }
+    PlayerController &player() const { return *m_player; }
+    ConfigStore &config() const { return *m_config; }
+    Defaults &defaults() const { return *m_defaults; }
+
+    bool showExportSheet() const { return m_showExportSheet; }
+    bool showInspector() const { return m_showInspector; }
+    bool theaterMode() const { return m_theaterMode; }
+    const std::optional<Toast> &toast() const { return m_toast; }
+    bool requestConfigWindow() const { return m_requestConfigWindow; }
+    // Whether the next recording loaded into the player starts playing; not observed.
+    bool autoplayNextLoad() const { return m_autoplayNextLoad; }
+
+    void setShowExportSheet(bool show);
+    void setShowInspector(bool show);
+    void setTheaterMode(bool on);
+    void setRequestConfigWindow(bool request);
+    void setAutoplayNextLoad(bool autoplay) { m_autoplayNextLoad = autoplay; }
+
+    // The user's speed unit: "mph" stored gives mph, anything else km/h.
+    SpeedUnit speedUnit() const;
+
+    // Shows a message for the toast duration; a newer message replaces it at once.
+    void show(const QString &message, const QString &systemImage, const std::optional<QString> &reveal = {});
+    // Selects the recording `offset` places away in the neighbour order of the listed recordings (oldest
+    // first, whatever the list's sort). Without an autoplay value, the next load plays if the player plays
+    // now. Nothing happens at either end or when the selection is not listed.
+    void goToClip(int offset, std::optional<bool> autoplay = {});
+    // Opens the selected source's configuration file unless a document is open, and asks for the window.
+    void openDeviceSettings();
+
+    // The listed recordings in neighbour order: by date (undated first), then name, stable.
+    static QList<DashClip> neighbourOrder(QList<DashClip> clips);
+
+    // The playback keys act only while this window is the active one; none registered: never.
+    void setMainWindow(QWindow *window) { m_mainWindow = window; }
+    QWindow *mainWindow() const { return m_mainWindow; }
+
+    // Frame actions: each reports its result as a toast.
+    void snapshot(std::optional<Channel> channel = {});
+    void copyFrame();
+    void printFrame();
+    static Result<QByteArray> pngData(const QImage &image);
+    // "NAME_F_2500.png"; a "/" in the name becomes "-", so the file stays in its folder.
+    static QString snapshotFileName(const QString &clipName, Channel channel, double seconds);
+    // The folder snapshots go to: the "snapshotFolder" default, else the home folder.
+    QString snapshotFolder() const;
+
+    // Recording actions. The returned futures end when the action has shown its result.
+    QFuture<void> saveOriginals(const std::optional<DashClip> &clip = {});
+    QFuture<void> exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip = {});
+    void trash(const DashClip &clip);
+    // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
+    static QString uniqueURL(const QString &path);
+    // The confirmation asked before a recording goes to the Trash, worded by its storage.
+    static Alert trashAlert(const DashClip &clip);
+    // The MIME type the save panel offers for an export format.
+    static QString mimeType(TelemetryFormat format);
+
+signals:
+    void showExportSheetChanged(bool show);
+    void showInspectorChanged(bool show);
+    void theaterModeChanged(bool on);
+    void toastChanged(const std::optional<Toast> &toast);
+    void requestConfigWindowChanged(bool request);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setToast(const std::optional<Toast> &toast);
+    void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
+    // The player of the main stage: the second one when swapped and loaded, else the front one.
+    VideoPlayer &mainStagePlayer() const;
+    bool handleKey(QObject *receiver, QKeyEvent *event);
+    void writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip);
+
+    Services m_services;
+    Defaults *m_defaults = nullptr;
+    Panels *m_panels = nullptr;
+    Alerts *m_alerts = nullptr;
+    ImagePrinter *m_printer = nullptr;
+    std::unique_ptr<Panels> m_ownPanels;
+    std::unique_ptr<Alerts> m_ownAlerts;
+    std::unique_ptr<ImagePrinter> m_ownPrinter;
+    PlayerServices m_playerServices;
+
+    // Children, created in this order and deleted in reverse.
+    LibraryStore *m_library = nullptr;
+    PlayerController *m_player = nullptr;
+    ConfigStore *m_config = nullptr;
+    // Seam: the cache coordinator is created here, after the configuration store, once it is built.
+
+    bool m_showExportSheet = false;
+    bool m_showInspector = false;
+    bool m_theaterMode = false;
+    std::optional<Toast> m_toast;
+    bool m_requestConfigWindow = false;
+    bool m_autoplayNextLoad = false;
+    QPointer<QWindow> m_mainWindow;
+
+    // Copies of Save Original Files and telemetry reading; one copy at a time.
+    QThreadPool m_pool;
+};

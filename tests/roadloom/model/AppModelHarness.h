@@ -1,0 +1,167 @@
+#pragma once
+
+// An application model on scripted surroundings: scripted volumes and scanner for the library store with a
+// media cache in a temporary folder, two scripted players with scripted loading services, scripted panels
+// and alerts, a printer that writes a PDF, and its own user defaults. The library lists one folder whose
+// recordings the test gives.
+#include "LibraryTestSupport.h"
+
+#include "fixtures/FakeAlerts.h"
+#include "fixtures/FakePanels.h"
+#include "fixtures/FakeVideoPlayer.h"
+#include "fixtures/PdfImagePrinter.h"
+#include "fixtures/TestSupport.h"
+#include "platform/Defaults.h"
+#include "roadcore/MediaCache.h"
+#include "roadloom/model/AppModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+
+namespace AppHarness {
+
+inline DashClip recording(const QString &name, std::optional<QDateTime> date, const ChannelFiles &files = {})
+{
+    DashClip clip;
+    clip.id = QStringLiteral("/card/") + name;
+    clip.name = name;
+    clip.date = date;
+    clip.files =
+        files.empty() ? ChannelFiles{{Channel::front, QStringLiteral("/card/") + name + "_F.mp4"}} : files;
+    clip.byteSize = 1000;
+    return clip;
+}
+
+inline QDateTime at(int minute, int second = 0)
+{
+    return QDateTime(QDate(2024, 5, 1), QTime(10, minute, second), Qt::UTC);
+}
+
+inline VideoFacts facts(double duration = 60)
+{
+    VideoFacts f;
+    f.duration = duration;
+    f.hasVideo = true;
+    f.size = QSize(64, 36);
+    f.frameRate = 30;
+    return f;
+}
+
+// What the loading services answer: recordings as the media cache resolves them, telemetry by the first
+// file, and the calls made (from the controller's and the model's threads).
+struct Services {
+    std::map<QString, DashClip> resolved;   // by name; absent: unchanged
+    std::map<QString, Telemetry> telemetry; // by the first file; absent: empty
+    QStringList calls() const
+    {
+        QMutexLocker lock(&mutex);
+        return log;
+    }
+
+    PlayerServices make(const std::shared_ptr<Services> &self) const
+    {
+        PlayerServices s;
+        s.resolve = [self](const DashClip &clip) {
+            self->record(QStringLiteral("resolve ") + clip.name);
+            auto it = self->resolved.find(clip.name);
+            return it == self->resolved.end() ? clip : it->second;
+        };
+        s.videoStreamCount = [](const QString &) -> std::optional<int> { return std::nullopt; };
+        s.convert = [](const QString &, int) -> Result<QStringList> { return Failure{QStringLiteral("no")}; };
+        s.readTelemetry = [self](const ChannelFiles &files) {
+            const QString first = files.empty() ? QString() : files.begin()->second;
+            self->record(QStringLiteral("telemetry ") + first);
+            auto it = self->telemetry.find(first);
+            return it == self->telemetry.end() ? Telemetry() : it->second;
+        };
+        s.inspect = [](const QString &) { return MediaInfo(); };
+        return s;
+    }
+
+    void record(const QString &call)
+    {
+        QMutexLocker lock(&mutex);
+        log.append(call);
+    }
+    mutable QMutex mutex;
+    QStringList log;
+};
+
+class ModelTest : public testing::Test {
+protected:
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath("settings.ini")};
+    FakeVolumes volumes;
+    MediaCache cache{dir.filePath("Media Cache")};
+    ScriptedScan scan;
+    FakePanels panels;
+    FakeAlerts alerts;
+    PdfImagePrinter printer{dir.filePath("printed.pdf")};
+    std::shared_ptr<Services> services = std::make_shared<Services>();
+    QList<DashClip> trashed;
+    std::optional<DashClip> clipAtTrash; // the player's recording when the trash was asked
+    std::unique_ptr<AppModel> model;     // last: ends before what it uses
+
+    QString card() const { return dir.filePath("card"); }
+
+    // A model whose library lists these recordings (the card folder is the selected source).
+    AppModel &make(const QList<DashClip> &clips,
+                   std::chrono::milliseconds toastDuration = std::chrono::seconds(4))
+    {
+        EXPECT_TRUE(QDir().mkpath(card()));
+        defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
+        scan.byRoot[card()] = clips;
+        AppModel::Services s;
+        s.library = {&volumes, &defaults, &cache, scan.function()};
+        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
+        s.playerServices = services->make(services);
+        s.defaults = &defaults;
+        s.panels = &panels;
+        s.alerts = &alerts;
+        s.printer = &printer;
+        s.trash = [this](const DashClip &clip) {
+            trashed.append(clip);
+            clipAtTrash = model->player().clip();
+        };
+        s.toastDuration = toastDuration;
+        model = std::make_unique<AppModel>(std::move(s));
+        settle();
+        return *model;
+    }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !model->library().isScanning(); }));
+        QCoreApplication::processEvents();
+    }
+    FakeVideoPlayer &front() const { return static_cast<FakeVideoPlayer &>(model->player().front()); }
+    FakeVideoPlayer &rear() const { return static_cast<FakeVideoPlayer &>(model->player().rear()); }
+
+    // Loads a listed recording into the player until its video is ready.
+    void load(const DashClip &clip)
+    {
+        model->player().load(clip, false);
+        ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile() || model->player().loadError(); }));
+        front().fireReady(facts());
+        if (model->player().hasRear())
+            rear().fireReady(facts());
+        ASSERT_TRUE(TestSupport::waitFor(
+            [&] { return model->player().hasMedia() && !model->player().isLoadingTelemetry(); }));
+    }
+    void TearDown() override
+    {
+        scan.release.release(100);
+        model.reset();
+    }
+};
+
+} // namespace AppHarness

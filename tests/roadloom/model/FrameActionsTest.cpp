@@ -1,0 +1,190 @@
+#include "AppModelHarness.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include "platform/StandardFolders.h"
+#include <QRegularExpression>
+
+using namespace AppHarness;
+using TestSupport::waitFor;
+
+namespace {
+
+QImage frame(QColor color, QSize size = {64, 36})
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+class FrameActions : public ModelTest {
+protected:
+    const QString F = "/card/X_F.mp4", R = "/card/X_R.mp4", I = "/card/X_I.mp4";
+    QString snapshots() const { return dir.filePath("Snapshots"); }
+
+    void SetUp() override
+    {
+        make({});
+        defaults.setValue("snapshotFolder", snapshots());
+    }
+    void loadWith(const ChannelFiles &files, const QString &name = "X")
+    {
+        load(recording(name, at(1), files));
+        front().frameResult = frame(Qt::red);
+        rear().frameResult = frame(Qt::blue);
+    }
+    QString toastText() const { return model->toast() ? model->toast()->message : QString(); }
+};
+
+TEST_F(FrameActions, SnapshotIsNamedByRecordingChannelAndMillisecondAndDecodesToTheFrame)
+{
+    struct Case {
+        ChannelFiles files;
+        bool swapped;
+        std::optional<Channel> channel;
+        double time;
+        const char *file;
+        QRgb color;
+    };
+    const Case cases[] = {
+        {{{Channel::front, F}}, false, {}, 2.5, "X_F_2500.png", qRgb(255, 0, 0)},
+        {{{Channel::front, F}}, false, {}, 1.25, "X_F_1250.png", qRgb(255, 0, 0)},
+        {{{Channel::front, F}}, false, {}, 0, "X_F_0.png", qRgb(255, 0, 0)},
+        {{{Channel::front, F}}, false, {}, 0.0005, "X_F_1.png", qRgb(255, 0, 0)}, // halves away from zero
+        {{{Channel::front, F}}, true, {}, 3, "X_F_3000.png", qRgb(255, 0, 0)}, // swapped, no second channel
+        {{{Channel::front, F}, {Channel::rear, R}}, true, {}, 3, "X_R_3000.png", qRgb(0, 0, 255)},
+        {{{Channel::front, F}, {Channel::interior, I}}, true, {}, 3, "X_R_3000.png", qRgb(0, 0, 255)},
+        {{{Channel::front, F}, {Channel::interior, I}},
+         false,
+         Channel::interior,
+         3,
+         "X_I_3000.png",
+         qRgb(0, 0, 255)},
+        {{{Channel::front, F}, {Channel::rear, R}}, true, Channel::front, 3, "X_F_3000.png", qRgb(255, 0, 0)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        loadWith(c.files);
+        model->player().setSwapped(c.swapped);
+        model->player().setCurrentTime(c.time);
+        model->snapshot(c.channel);
+        const QString path = snapshots() + "/" + c.file;
+        EXPECT_EQ(toastText(), "Snapshot saved");
+        EXPECT_EQ(model->toast()->systemImage, "camera.fill");
+        EXPECT_EQ(model->toast()->revealURL, path);
+        QImageReader reader(path);
+        EXPECT_EQ(reader.format(), "png");
+        const QImage written = reader.read();
+        ASSERT_FALSE(written.isNull());
+        EXPECT_EQ(written.size(), QSize(64, 36));
+        EXPECT_EQ(written.pixel(10, 10), c.color);
+        QFile::remove(path);
+    }
+}
+
+TEST_F(FrameActions, SnapshotOverwritesAndStaysInsideItsFolder)
+{
+    loadWith({{Channel::front, F}}, "../20250101_120000_F");
+    model->player().setCurrentTime(1);
+    model->snapshot();
+    const QString expected = snapshots() + "/..-20250101_120000_F_F_1000.png";
+    EXPECT_TRUE(QFileInfo::exists(expected));
+    EXPECT_EQ(model->toast()->revealURL, expected);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.png"}, QDir::Files | QDir::Hidden).isEmpty())
+        << "nothing outside the snapshot folder";
+
+    // The same millisecond again: the newer frame replaces the file.
+    front().frameResult = frame(Qt::green);
+    model->snapshot();
+    EXPECT_EQ(QImage(expected).pixel(1, 1), qRgb(0, 255, 0));
+    EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(FrameActions, SnapshotFolderFallsBackToHomeAndFailuresBecomeToasts)
+{
+    loadWith({{Channel::front, F}});
+    defaults.setValue("snapshotFolder", QStringList{"not", "a", "string"});
+    EXPECT_EQ(model->snapshotFolder(), QDir::homePath());
+    defaults.remove("snapshotFolder");
+    EXPECT_EQ(model->snapshotFolder(), StandardFolders::snapshots());
+
+    TestSupport::writeFile(dir.filePath("file"), "x");
+    defaults.setValue("snapshotFolder", dir.filePath("file/sub"));
+    model->snapshot();
+    EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
+
+    defaults.setValue("snapshotFolder", snapshots());
+    front().frameResult = Failure{"The frame could not be read."};
+    model->snapshot();
+    EXPECT_EQ(toastText(), "The frame could not be read.");
+    EXPECT_FALSE(QFileInfo::exists(snapshots()));
+
+    model->player().load(std::nullopt, false);
+    model->show("before", "x");
+    model->snapshot();
+    EXPECT_EQ(toastText(), "before") << "nothing loaded: silent";
+}
+
+TEST_F(FrameActions, CopyFramePutsTheMainStageImageOnTheClipboard)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    loadWith({{Channel::front, F}, {Channel::rear, R}});
+    model->copyFrame();
+    EXPECT_EQ(toastText(), "Frame copied");
+    EXPECT_EQ(model->toast()->systemImage, "doc.on.clipboard.fill");
+    EXPECT_FALSE(model->toast()->revealURL);
+    EXPECT_EQ(clipboard->image().size(), QSize(64, 36));
+    EXPECT_EQ(clipboard->image().pixel(1, 1), qRgb(255, 0, 0));
+
+    model->player().setSwapped(true);
+    model->copyFrame();
+    EXPECT_EQ(clipboard->image().pixel(1, 1), qRgb(0, 0, 255));
+
+    // A failed grab leaves the clipboard alone.
+    rear().frameResult = Failure{"No frame."};
+    model->copyFrame();
+    EXPECT_EQ(toastText(), "No frame.");
+    EXPECT_EQ(clipboard->image().pixel(1, 1), qRgb(0, 0, 255));
+
+    model->player().load(std::nullopt, false);
+    model->copyFrame();
+    EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol) << "the player's own error when unloaded";
+}
+
+int pdfPages(const QString &path)
+{
+    const QString pdf = QString::fromLatin1(TestSupport::readFile(path));
+    int count = 0;
+    for (auto it = QRegularExpression(R"(/Type\s*/Page[^s])").globalMatch(pdf); it.hasNext(); it.next())
+        ++count;
+    return count;
+}
+
+TEST_F(FrameActions, PrintFramePrintsOnePageNamedByTheRecording)
+{
+    loadWith({{Channel::front, F}, {Channel::rear, R}});
+    model->printFrame();
+    ASSERT_EQ(printer.titles, QStringList{"X"});
+    EXPECT_EQ(pdfPages(dir.filePath("printed.pdf")), 1);
+    EXPECT_EQ(printer.images[0].width(), 1520);
+    const int withRear = printer.images[0].height();
+
+    // A rear frame that cannot be grabbed only leaves the rear image out.
+    rear().frameResult = Failure{"No frame."};
+    model->printFrame();
+    ASSERT_EQ(printer.images.size(), 2);
+    EXPECT_LT(printer.images[1].height(), withRear);
+
+    front().frameResult = Failure{"No front frame."};
+    model->printFrame();
+    EXPECT_EQ(printer.images.size(), 2);
+    EXPECT_EQ(toastText(), "No front frame.");
+
+    model->player().load(std::nullopt, false);
+    model->printFrame();
+    EXPECT_EQ(printer.images.size(), 2);
+}
+
+} // namespace
