@@ -9,6 +9,9 @@
 #include "platform/gui/ImagePrinter.h"
 #include "platform/gui/MessageAlerts.h"
 #include "roadcore/ConfigSchema.h"
+#include "roadcore/MediaCache.h"
+#include "roadloom/model/CacheBackend.h"
+#include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/model/PrintReport.h"
 
@@ -93,7 +96,28 @@ AppModel::AppModel(Services services, QObject *parent)
         new PlayerController(m_services.players ? m_services.players : PlayerController::standardPlayers(),
                              m_playerServices, this);
     m_config = new ConfigStore(this);
-    // Seam: the cache coordinator comes here once it is built; it only refreshes its usage figures.
+    m_library->setConfigStore(m_config);
+    connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+
+    CacheBackend *backend = m_services.cacheBackend;
+    if (!backend) {
+        m_ownCacheBackend =
+            CacheBackend::over(m_services.library.cache ? *m_services.library.cache : MediaCache::shared());
+        backend = m_ownCacheBackend.get();
+    }
+    CacheCoordinator::Services cacheServices;
+    cacheServices.cache = backend;
+    cacheServices.freeSpace = m_services.freeSpace;
+    cacheServices.defaults = m_defaults;
+    cacheServices.playingKey = [player = QPointer<PlayerController>(m_player)]() -> std::optional<QString> {
+        if (!player || !player->clip())
+            return std::nullopt;
+        return player->clip()->catalogKey();
+    };
+    m_cache = new CacheCoordinator(std::move(cacheServices), this);
+    m_library->setCachePlanner(m_cache);
+    connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
+    connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -113,6 +137,9 @@ AppModel::~AppModel()
         app->removeEventFilter(this);
     m_pool.waitForDone();
     m_player->onFinished = nullptr;
+    m_library->setCachePlanner(nullptr);
+    m_library->setConfigStore(nullptr);
+    delete m_cache;
     delete m_config;
     delete m_player;
     delete m_library;
@@ -520,5 +547,10 @@ void AppModel::trash(const DashClip &clip)
     if (loaded && loaded->id == clip.id)
         m_player->load(std::nullopt, false);
     if (m_services.trash)
-        m_services.trash(clip);
+        return m_services.trash(clip);
+    // The library's future ends on this thread's loop; the usage follows once the files are gone.
+    m_library->trash(clip).then(this, [cache = QPointer<CacheCoordinator>(m_cache)] {
+        if (cache)
+            cache->refreshUsage();
+    });
 }

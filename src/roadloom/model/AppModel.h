@@ -25,8 +25,11 @@
 #include <memory>
 #include <optional>
 
+class CacheBackend;
+class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FreeSpace;
 class ImagePrinter;
 class Panels;
 
@@ -56,9 +59,11 @@ public:
         Panels *panels = nullptr;                     // not owned
         Alerts *alerts = nullptr;                     // not owned
         ImagePrinter *printer = nullptr;              // not owned
-        // Moves a confirmed recording to the Trash (or forgets it) and refreshes the cache usage.
-        // Seam: the library store's and the cache coordinator's part of it is not built yet; until it is,
-        // an empty function does nothing.
+        // The cache coordinator's media cache (none: the library's) and free space (none: the system's).
+        CacheBackend *cacheBackend = nullptr; // not owned
+        const FreeSpace *freeSpace = nullptr; // not owned
+        // Replaces what a confirmed Move to Trash does; empty: the library moves the recording's files to
+        // the Trash (or forgets it), then the cache usage is read again.
         std::function<void(const DashClip &clip)> trash;
         std::chrono::milliseconds toastDuration{4000};
     };
@@ -75,6 +80,7 @@ public:
     LibraryStore &library() const { return *m_library; }
     PlayerController &player() const { return *m_player; }
     ConfigStore &config() const { return *m_config; }
+    CacheCoordinator &cache() const { return *m_cache; }
     Defaults &defaults() const { return *m_defaults; }
 
     bool showExportSheet() const { return m_showExportSheet; }
@@ -163,7 +169,8 @@ private:
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;
-    // Seam: the cache coordinator is created here, after the configuration store, once it is built.
+    std::unique_ptr<CacheBackend> m_ownCacheBackend; // outlives the coordinator
+    CacheCoordinator *m_cache = nullptr;
 
     bool m_showExportSheet = false;
     bool m_showInspector = false;

@@ -88,6 +88,8 @@ public:
 
     // Told to plan after every rescan that published; none until the cache coordinator exists.
     void setCachePlanner(CachePlanner *planner) { m_planner = planner; }
+    // Where opened configuration files go, when the store was made before that store.
+    void setConfigStore(ConfigStore *config) { m_config = config; }
 
     // Rebuilds the cards from the mounted volumes; changes no selection.
     void refreshDevices();

@@ -5,6 +5,7 @@
 // and alerts, a printer that writes a PDF, and its own user defaults. The library lists one folder whose
 // recordings the test gives.
 #include "LibraryTestSupport.h"
+#include "ScriptedCache.h"
 
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
@@ -109,7 +110,11 @@ protected:
     std::shared_ptr<Services> services = std::make_shared<Services>();
     QList<DashClip> trashed;
     std::optional<DashClip> clipAtTrash; // the player's recording when the trash was asked
-    std::unique_ptr<AppModel> model;     // last: ends before what it uses
+    ScriptedCache cacheBackend;          // the coordinator's cache: nothing pending
+    ScriptedFreeSpace freeSpace;
+    // Changes the services just before the model is made.
+    std::function<void(AppModel::Services &)> adjust;
+    std::unique_ptr<AppModel> model; // last: ends before what it uses
 
     QString card() const { return dir.filePath("card"); }
 
@@ -133,6 +138,11 @@ protected:
             clipAtTrash = model->player().clip();
         };
         s.toastDuration = toastDuration;
+        s.cacheBackend = &cacheBackend;
+        freeSpace.available = qint64(1) << 40;
+        s.freeSpace = &freeSpace;
+        if (adjust)
+            adjust(s);
         model = std::make_unique<AppModel>(std::move(s));
         settle();
         return *model;
