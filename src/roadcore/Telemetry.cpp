@@ -224,7 +224,11 @@ std::optional<GPSFix> Telemetry::gpsAt(double t) const
     const double dt = next.time - fix.time;
     if (!(dt > 0))
         return fix;
-    const double f = std::clamp((t - fix.time) / dt, 0.0, 1.0);
+    double f = (t - fix.time) / dt;
+    // Two finite times far apart can span more than a double holds; halved, the span always fits.
+    if (!std::isfinite(dt))
+        f = (t / 2 - fix.time / 2) / (next.time / 2 - fix.time / 2);
+    f = std::clamp(f, 0.0, 1.0);
     GPSFix result = fix;
     result.time = t;
     result.latitude = lerp(fix.latitude, next.latitude, f);

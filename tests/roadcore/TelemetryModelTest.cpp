@@ -112,6 +112,28 @@ TEST(Telemetry, GpsInterpolatesTheShortWayAcrossTheAntimeridian)
     }
 }
 
+// Times from a broken clock can lie so far apart that their difference overflows; the position between
+// them must still be a real place, not NaN.
+TEST(Telemetry, GpsInterpolatesAcrossASpanTooWideForADouble)
+{
+    const struct {
+        double from, to, at, fraction;
+    } cases[] = {
+        {-1.5e308, 1.5e308, 0.0, 0.5},
+        {-1.5e308, 1.5e308, 1.5e308, 1.0},
+        {-1e308, 1.75e308, 1e308, 2.0 / 2.75},
+        {-1.75e308, 1.75e308, -1.75e308, 0.0},
+    };
+    for (const auto &c : cases) {
+        Telemetry t;
+        t.gps = {fix(c.from, 10, 170, 0), fix(c.to, 20, 178, 8)};
+        const GPSFix mid = *t.gpsAt(c.at);
+        EXPECT_NEAR(mid.latitude, 10 + 10 * c.fraction, 1e-9) << c.from << " .. " << c.to << " at " << c.at;
+        EXPECT_NEAR(mid.longitude, 170 + 8 * c.fraction, 1e-9) << c.at;
+        EXPECT_NEAR(mid.speedKnots, 8 * c.fraction, 1e-9) << c.at;
+    }
+}
+
 TEST(Telemetry, DerivedValues)
 {
     Telemetry t;
