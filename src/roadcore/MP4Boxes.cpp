@@ -1,6 +1,7 @@
 #include "roadcore/MP4Boxes.h"
 
 #include "platform/ByteSource.h"
+#include "platform/TextTrim.h"
 #include "platform/Utf8.h"
 #include "roadcore/ByteFields.h"
 
@@ -18,17 +19,6 @@ namespace {
 constexpr qint64 secondsFrom1904To1970 = 2'082'844'800;
 // Beyond this a creation time is damage; QDateTime could not hold it in milliseconds anyway.
 constexpr qint64 latestCreationSecond = qint64(1) << 45;
-
-QString trimmedOfSpacesAndTabs(const QString &text)
-{
-    qsizetype begin = 0, end = text.size();
-    auto blank = [&](qsizetype i) { return text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t'); };
-    while (begin < end && blank(begin))
-        ++begin;
-    while (end > begin && blank(end - 1))
-        --end;
-    return text.sliced(begin, end - begin);
-}
 
 bool isBlankOrControl(QChar c)
 {

@@ -2,6 +2,7 @@
 
 #include "platform/FileSize.h"
 #include "platform/Numbers.h"
+#include "platform/TextTrim.h"
 #include "roadcore/AVIFile.h"
 #include "roadcore/MP4Boxes.h"
 
@@ -12,17 +13,6 @@
 namespace MediaInspector {
 
 namespace {
-
-QString trimmedOfSpacesAndTabs(const QString &text)
-{
-    qsizetype begin = 0, end = text.size();
-    auto blank = [&](qsizetype i) { return text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t'); };
-    while (begin < end && blank(begin))
-        ++begin;
-    while (end > begin && blank(end - 1))
-        --end;
-    return text.sliced(begin, end - begin);
-}
 
 QString channelText(qint64 channels)
 {
