@@ -11,6 +11,7 @@ PACKAGES=(
     xvfb xauth fonts-dejavu-core locales
     libimage-exiftool-perl gpsbabel libxml2-utils
     clang libclang-rt-14-dev
+    bootstrap-icons desktop-file-utils dbus
 )
 
 SUDO=()
