@@ -1,21 +1,12 @@
 #include "platform/gui/DialogPanels.h"
 
-#include <QApplication>
+#include "platform/gui/DialogParent.h"
+
 #include <QFileDialog>
-
-namespace {
-
-// Without a window of its own, a panel belongs to the window the user works in.
-QWidget *owner(QWidget *parent)
-{
-    return parent ? parent : QApplication::activeWindow();
-}
-
-} // namespace
 
 std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QString &prompt)
 {
-    QFileDialog dialog(owner(m_parent), title);
+    QFileDialog dialog(dialogParent(m_parent), title);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -27,7 +18,7 @@ std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QS
 
 std::optional<QString> DialogPanels::save(const QString &name, const QString &mimeType)
 {
-    QFileDialog dialog(owner(m_parent));
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setMimeTypeFilters({mimeType});
@@ -39,7 +30,7 @@ std::optional<QString> DialogPanels::save(const QString &name, const QString &mi
 
 QStringList DialogPanels::openFiles(const QStringList &mimeTypes)
 {
-    QFileDialog dialog(owner(m_parent));
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setMimeTypeFilters(mimeTypes);

@@ -1,14 +1,14 @@
 #include "platform/gui/MessageAlerts.h"
 
+#include "platform/gui/DialogParent.h"
+
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
 int MessageAlerts::run(const Alert &alert)
 {
-    // Without a window of its own, the alert belongs to the window the user works in.
-    QMessageBox box(m_parent ? m_parent : QApplication::activeWindow());
+    QMessageBox box(dialogParent(m_parent));
     switch (alert.style) {
     case Alert::Style::informational:
         box.setIcon(QMessageBox::Information);

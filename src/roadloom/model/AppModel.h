@@ -33,6 +33,7 @@ class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
+class Preferences;
 
 // The root of the application state: owns the stores (library, player, configuration document), carries
 // the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
@@ -84,6 +85,8 @@ public:
     ConfigStore &config() const { return *m_config; }
     CacheCoordinator &cache() const { return *m_cache; }
     Defaults &defaults() const { return *m_defaults; }
+    // The stored preferences, typed, over the model's defaults.
+    Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
     Alerts &alerts() const { return *m_alerts; }
     FileRevealer &revealer() const { return *m_revealer; }
@@ -174,6 +177,7 @@ private:
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
+    Preferences *m_preferences = nullptr;
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;
