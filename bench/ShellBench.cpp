@@ -106,7 +106,12 @@ int startup(int argc, char **argv, const QString &folder)
     QApplication qapp(argc, argv);
     GuiStallProbe probe(50);
     probe.start();
+    const bool trace = qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE");
+    if (trace)
+        std::fprintf(stderr, "app %lld\n", static_cast<long long>(now()));
     Application application(folder);
+    if (trace)
+        std::fprintf(stderr, "model %lld\n", static_cast<long long>(now()));
     LibraryStore &library = application.model->library();
     // The main window as RoadloomApp makes it, watched for its first paint from the start.
     std::unique_ptr<FirstPaint> paint;
@@ -116,6 +121,8 @@ int startup(int argc, char **argv, const QString &folder)
         return main;
     });
     application.app->openWindow(RoadloomApp::mainID);
+    if (trace)
+        std::fprintf(stderr, "window %lld\n", static_cast<long long>(now()));
     qint64 listed = 0;
     QTimer poll;
     poll.setInterval(5);
@@ -130,6 +137,10 @@ int startup(int argc, char **argv, const QString &folder)
     QTimer::singleShot(60'000, &qapp, &QCoreApplication::quit);
     qapp.exec();
     probe.stop();
+    if (trace)
+        for (const auto &[at, gap] : probe.where())
+            std::fprintf(stderr, "stall %lld ending %lld\n", static_cast<long long>(gap),
+                         static_cast<long long>(at));
     std::printf("%lld %lld %lld %d\n", static_cast<long long>(paint ? paint->at : 0),
                 static_cast<long long>(listed), static_cast<long long>(probe.longestGap()), probe.stalls());
     return 0;
@@ -233,6 +244,12 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Roadloom"));
     if (argc >= 3 && qstrcmp(argv[1], "--startup") == 0)
         return startup(argc, argv, QString::fromLocal8Bit(argv[2]));
+    if (argc >= 3 && qstrcmp(argv[1], "--prepare") == 0) {
+        QCoreApplication qapp(argc, argv);
+        MediaCache(QDir(QString::fromLocal8Bit(argv[2])).filePath(QStringLiteral("Media Cache")))
+            .registerClips(makeClips(recordings));
+        return 0;
+    }
     if (argc >= 4 && qstrcmp(argv[1], "--client") == 0)
         return client(argc, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     return measure(argc, argv);
