@@ -2,6 +2,7 @@
 // about 16 ms), and a whole rescan of a large card (scan, register in the catalog, merge, publish).
 #include "platform/Defaults.h"
 #include "platform/VolumeProvider.h"
+#include "roadcore/ClipOrder.h"
 #include "roadcore/LibraryScanner.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
@@ -41,7 +42,7 @@ QList<DashClip> makeClips(int count)
                       {Channel::rear, clip.id.chopped(6) + QStringLiteral("_R.MP4")}};
         clips.append(clip);
     }
-    ClipListing::sortNewestFirst(clips);
+    ClipOrder::sortNewestFirst(clips);
     return clips;
 }
 
@@ -117,7 +118,7 @@ void BM_SortNewestFirst(benchmark::State &state)
     QList<DashClip> clips = hundredThousand();
     for (auto _ : state) {
         QList<DashClip> copy = clips;
-        ClipListing::sortNewestFirst(copy);
+        ClipOrder::sortNewestFirst(copy);
         benchmark::DoNotOptimize(copy.data());
     }
 }

@@ -10,20 +10,11 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-CacheCoordinator::CacheCoordinator(QObject *parent) : CacheCoordinator(Services{}, parent) {}
-
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
       m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
 {
-    if (!m_cache) {
-        m_ownCache = CacheBackend::over(MediaCache::shared());
-        m_cache = m_ownCache.get();
-    }
-    if (!m_freeSpace)
-        m_freeSpace = &FreeSpace::system();
-    if (!m_defaults)
-        m_defaults = &Defaults::standard();
+    Q_ASSERT(m_cache && m_freeSpace && m_defaults);
     m_callPool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
 

@@ -4,7 +4,9 @@
 #include "roadcore/DashClip.h"
 #include "roadloom/model/ClipSort.h"
 
+#include <QHash>
 #include <QList>
+#include <QMultiHash>
 #include <QString>
 
 #include <optional>
@@ -17,14 +19,17 @@ namespace ClipListing {
 // is made there): each order as positions over the whole list, and the names case-folded for the search.
 // A keystroke then walks one order and keeps what passes, in linear time.
 struct Index {
-    std::vector<qsizetype> byName; // stable: equal names keep their list order
-    std::vector<qsizetype> bySize; // largest first, stable
+    std::vector<qsizetype> byName;       // stable: equal names keep their list order
+    std::vector<qsizetype> bySize;       // largest first, stable
+    std::vector<qsizetype> neighbor;     // the neighbor order (oldest first)
+    std::vector<qsizetype> neighborRank; // by position: its place in `neighbor`
     QStringList foldedNames;
+    QHash<QString, qsizetype> byID;       // the first recording with each id
+    QMultiHash<QString, qsizetype> byKey; // by catalog key
 };
 Index index(const QList<DashClip> &clips);
-
-// The search text with spaces and tabs removed at both ends (line breaks stay).
-QString trimmedSearch(const QString &searchText);
+// Takes the recording at `position` out of an index of its list.
+void remove(Index &index, qsizetype position);
 
 // Positions in `clips` of the recordings that pass the category and the search, in the chosen order.
 // `index`, when given, must be made from `clips`; without it every call sorts and folds anew.
@@ -37,12 +42,5 @@ QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategor
 int count(const QList<DashClip> &clips, std::optional<ClipCategory> category);
 // The categories present in `clips`, in declaration order.
 QList<ClipCategory> presentCategories(const QList<DashClip> &clips);
-
-// The store's order: newest first, undated last, equal dates by name descending in the standard string
-// order. Stable.
-void sortNewestFirst(QList<DashClip> &clips);
-// The order for stepping to the previous or next recording: oldest first, undated first, equal dates by
-// name ascending in the standard string order. Stable.
-void sortNeighborOrder(QList<DashClip> &clips);
 
 } // namespace ClipListing

@@ -1,7 +1,5 @@
 #include "roadloom/model/PlayerController.h"
 
-#include "platform/gui/MpvPlayer.h"
-
 #include <QFutureWatcher>
 #include <qtconcurrenttask.h>
 
@@ -42,15 +40,6 @@ template <class T> bool sameValue(const T &a, const T &b, bool bothEmpty)
 }
 
 } // namespace
-
-PlayerFactory PlayerController::standardPlayers()
-{
-    return [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
-        MpvPlayerOptions options;
-        options.audio = role == PlayerRole::master;
-        return std::make_unique<MpvPlayer>(options);
-    };
-}
 
 PlayerController::PlayerController(const PlayerFactory &players, PlayerServices services, QObject *parent)
     : QObject(parent), m_services(std::move(services)), m_front(players(PlayerRole::master)),
