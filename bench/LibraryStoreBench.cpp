@@ -1,6 +1,7 @@
 // The library store's costs: filtering and sorting a long clip list per keystroke (must fit one frame,
 // about 16 ms), and a whole rescan of a large card (scan, register in the catalog, merge, publish).
 #include "platform/Defaults.h"
+#include "platform/Trash.h"
 #include "platform/VolumeProvider.h"
 #include "roadcore/ClipOrder.h"
 #include "roadcore/LibraryScanner.h"
@@ -185,8 +186,8 @@ void BM_RescanCard(benchmark::State &state)
             fresh = std::make_unique<MediaCache>(work.filePath(QString::number(++round)));
         CountingPlanner planner;
         state.ResumeTiming();
-        LibraryStore store(
-            LibraryStore::Services{&volumes, &defaults, known ? &knownCache : fresh.get(), {}});
+        LibraryStore store(LibraryStore::Services{&volumes, &defaults, known ? &knownCache : fresh.get(),
+                                                  &LibraryScanner::scan, &Trash::system()});
         store.setCachePlanner(&planner);
         // The GUI thread's share: the time spent handling events (merging results, publishing).
         while (planner.starts == 0) {

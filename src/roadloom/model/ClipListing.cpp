@@ -51,17 +51,29 @@ Index index(const QList<DashClip> &clips)
     result.foldedNames.reserve(clips.size());
     result.byID.reserve(clips.size());
     result.byKey.reserve(clips.size());
+    result.positionOfSerial.resize(size_t(clips.size()));
+    result.serialAt.resize(size_t(clips.size()));
     for (qsizetype i = 0; i < clips.size(); ++i) {
         const DashClip &clip = clips[i];
         result.foldedNames.append(clip.name.toCaseFolded());
-        if (!result.byID.contains(clip.id))
-            result.byID.insert(clip.id, i);
+        result.byID.insert(clip.id, i);
         result.byKey.insert(clip.catalogKey(), i);
+        result.positionOfSerial[size_t(i)] = i;
+        result.serialAt[size_t(i)] = i;
     }
     return result;
 }
 
-void remove(Index &index, qsizetype position)
+QList<qsizetype> Index::positionsOf(const QMultiHash<QString, qsizetype> &hash, const QString &name) const
+{
+    QList<qsizetype> result;
+    for (auto it = hash.constFind(name); it != hash.cend() && it.key() == name; ++it)
+        result.append(positionOfSerial[size_t(it.value())]);
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+void remove(Index &index, qsizetype position, const DashClip &clip)
 {
     const auto dropFrom = [position](std::vector<qsizetype> &order) {
         std::erase(order, position);
@@ -78,19 +90,14 @@ void remove(Index &index, qsizetype position)
     for (qsizetype &r : index.neighborRank)
         r -= r > rank;
     index.foldedNames.removeAt(position);
-    const auto dropFromHash = [position](auto &hash) {
-        for (auto it = hash.begin(); it != hash.end();) {
-            if (it.value() == position) {
-                it = hash.erase(it);
-                continue;
-            }
-            if (it.value() > position)
-                --it.value();
-            ++it;
-        }
-    };
-    dropFromHash(index.byID);
-    dropFromHash(index.byKey);
+
+    const qsizetype serial = index.serialAt[size_t(position)];
+    index.byID.remove(clip.id, serial);
+    index.byKey.remove(clip.catalogKey(), serial);
+    index.serialAt.erase(index.serialAt.begin() + position);
+    index.positionOfSerial[size_t(serial)] = -1;
+    for (qsizetype &p : index.positionOfSerial)
+        p -= p > position;
 }
 
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,

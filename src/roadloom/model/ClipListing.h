@@ -24,12 +24,23 @@ struct Index {
     std::vector<qsizetype> neighbor;     // the neighbor order (oldest first)
     std::vector<qsizetype> neighborRank; // by position: its place in `neighbor`
     QStringList foldedNames;
-    QHash<QString, qsizetype> byID;       // the first recording with each id
-    QMultiHash<QString, qsizetype> byKey; // by catalog key
+    // Identifiers and catalog keys lead to a serial number given at indexing, and the serial to the
+    // recording's position now: a removal then rewrites plain numbers, not the hashes.
+    QMultiHash<QString, qsizetype> byID;
+    QMultiHash<QString, qsizetype> byKey;
+    std::vector<qsizetype> positionOfSerial; // -1 once removed
+    std::vector<qsizetype> serialAt;         // by position
+
+    // The positions of the recordings with that id or catalog key, ascending.
+    QList<qsizetype> positionsOfID(const QString &id) const { return positionsOf(byID, id); }
+    QList<qsizetype> positionsOfKey(const QString &key) const { return positionsOf(byKey, key); }
+
+private:
+    QList<qsizetype> positionsOf(const QMultiHash<QString, qsizetype> &hash, const QString &name) const;
 };
 Index index(const QList<DashClip> &clips);
 // Takes the recording at `position` out of an index of its list.
-void remove(Index &index, qsizetype position);
+void remove(Index &index, qsizetype position, const DashClip &clip);
 
 // Positions in `clips` of the recordings that pass the category and the search, in the chosen order.
 // `index`, when given, must be made from `clips`; without it every call sorts and folds anew.

@@ -391,10 +391,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
 void LibraryStore::finishTrash(const DashClip &clip)
 {
     const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
-    QList<qsizetype> gone;
-    for (qsizetype i = 0; i < m_clips.size(); ++i)
-        if (m_clips.at(i).id == clip.id)
-            gone.append(i);
+    const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
     if (!gone.isEmpty()) {
         emit clipsAboutToBeRemoved(gone);
         for (qsizetype k = gone.size() - 1; k >= 0; --k)
@@ -407,8 +404,8 @@ void LibraryStore::finishTrash(const DashClip &clip)
 
 void LibraryStore::removeClip(qsizetype position)
 {
+    ClipListing::remove(m_index, position, m_clips.at(position));
     m_clips.removeAt(position);
-    ClipListing::remove(m_index, position);
     const qsizetype row = m_filteredRow[size_t(position)];
     if (row >= 0)
         m_filtered.removeAt(row);
@@ -422,16 +419,10 @@ void LibraryStore::removeClip(qsizetype position)
 
 void LibraryStore::markCached(const QString &key, Channel channel)
 {
-    QList<qsizetype> changed;
-    for (auto it = m_index.byKey.constFind(key); it != m_index.byKey.cend() && it.key() == key; ++it) {
-        DashClip &clip = m_clips[it.value()];
-        if (clip.cachedChannels.insert(channel).second)
-            changed.append(it.value());
-    }
-    if (changed.isEmpty())
-        return;
-    std::sort(changed.begin(), changed.end());
-    emit clipsUpdated(changed);
+    QList<qsizetype> changed = m_index.positionsOfKey(key);
+    changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
+    if (!changed.isEmpty())
+        emit clipsUpdated(changed);
 }
 
 QFuture<void> LibraryStore::refreshCacheState()
@@ -490,7 +481,8 @@ qsizetype LibraryStore::filteredRow(qsizetype index) const
 
 qsizetype LibraryStore::indexOf(const QString &id) const
 {
-    return m_index.byID.value(id, -1);
+    const QList<qsizetype> positions = m_index.positionsOfID(id);
+    return positions.isEmpty() ? -1 : positions.first();
 }
 
 std::optional<QString> LibraryStore::neighbor(const QString &id, int offset) const
