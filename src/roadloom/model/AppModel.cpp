@@ -1,4 +1,5 @@
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/Observed.h"
 
 #include "platform/Defaults.h"
 #include "platform/Panels.h"
@@ -127,42 +128,27 @@ AppModel::~AppModel()
 
 void AppModel::setShowExportSheet(bool show)
 {
-    if (m_showExportSheet == show)
-        return;
-    m_showExportSheet = show;
-    emit showExportSheetChanged(show);
+    setObserved(this, m_showExportSheet, show, &AppModel::showExportSheetChanged);
 }
 
 void AppModel::setShowInspector(bool show)
 {
-    if (m_showInspector == show)
-        return;
-    m_showInspector = show;
-    emit showInspectorChanged(show);
+    setObserved(this, m_showInspector, show, &AppModel::showInspectorChanged);
 }
 
 void AppModel::setTheaterMode(bool on)
 {
-    if (m_theaterMode == on)
-        return;
-    m_theaterMode = on;
-    emit theaterModeChanged(on);
+    setObserved(this, m_theaterMode, on, &AppModel::theaterModeChanged);
 }
 
 void AppModel::setRequestConfigWindow(bool request)
 {
-    if (m_requestConfigWindow == request)
-        return;
-    m_requestConfigWindow = request;
-    emit requestConfigWindowChanged(request);
+    setObserved(this, m_requestConfigWindow, request, &AppModel::requestConfigWindowChanged);
 }
 
 void AppModel::setToast(const std::optional<Toast> &toast)
 {
-    if (m_toast == toast)
-        return;
-    m_toast = toast;
-    emit toastChanged(m_toast);
+    setObserved(this, m_toast, toast, &AppModel::toastChanged);
 }
 
 SpeedUnit AppModel::speedUnit() const

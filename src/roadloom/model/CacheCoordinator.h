@@ -88,9 +88,9 @@ signals:
     void completedBytesChanged(qint64 bytes);
     void totalBytesChanged(qint64 bytes);
     void progressChanged(double progress);
-    void currentNameChanged();
-    void lastErrorChanged();
-    void usageChanged();
+    void currentNameChanged(const std::optional<QString> &name);
+    void lastErrorChanged(const std::optional<QString> &error);
+    void usageChanged(const std::optional<MediaCacheUsage> &usage);
     // A channel of a recording got its stored copy: the library marks it.
     void channelCached(const QString &key, Channel channel);
     // Copies of a recording were removed: the library reads its storage states again.
