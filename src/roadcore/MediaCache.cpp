@@ -1,5 +1,7 @@
 #include "roadcore/MediaCache.h"
 
+#include "platform/LogCategories.h"
+
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSize.h"
@@ -293,15 +295,20 @@ void MediaCache::save()
         m_catalogUnreadable = false;
     }
     QDir().mkpath(m_root);
+    // A failed write keeps the previous catalog; the next change writes again.
     QSaveFile file(catalogPath());
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         return;
+    }
     const QByteArray bytes = CatalogEntry::writeCatalog(m_entries);
     if (file.write(bytes) != bytes.size()) {
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         file.cancelWriting();
         return;
     }
-    file.commit();
+    if (!file.commit())
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const

@@ -7,7 +7,7 @@
 #include "roadcore/CachePolicy.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CacheBackend.h"
-#include "roadloom/model/LogCategories.h"
+#include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
 #include <QCoreApplication>

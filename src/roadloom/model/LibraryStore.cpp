@@ -10,7 +10,7 @@
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
 #include "roadloom/model/ConfigStore.h"
-#include "roadloom/model/LogCategories.h"
+#include "platform/LogCategories.h"
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
 

@@ -123,7 +123,7 @@ public:
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
     // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
-    // cache and selects its neighbour. A refused move sets `lastError` and changes nothing else. The future
+    // cache and selects its neighbor. A refused move sets `lastError` and changes nothing else. The future
     // finishes once that is done.
     QFuture<void> trash(const DashClip &clip);
     // A channel of the recording with that catalog key now has a stored copy.

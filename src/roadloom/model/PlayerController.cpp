@@ -2,7 +2,7 @@
 #include "roadloom/model/Observed.h"
 
 #include "platform/BackgroundThread.h"
-#include "roadloom/model/LogCategories.h"
+#include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "roadcore/TelemetryExporter.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheCoordinator.h"
-#include "roadloom/model/LogCategories.h"
+#include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
 #include <QDir>
