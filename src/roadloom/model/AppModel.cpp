@@ -9,6 +9,7 @@
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/model/FrameActions.h"
 #include "roadloom/model/PlaybackKeys.h"
+#include "roadloom/model/Preferences.h"
 #include "roadloom/model/RecordingActions.h"
 
 #include <QGuiApplication>
@@ -44,6 +45,11 @@ AppModel::AppModel(Services services, QObject *parent)
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
 
+    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
+                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
+                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
+    m_preferences = new Preferences(*m_defaults, this);
+
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
@@ -64,10 +70,6 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library->setCachePlanner(m_cache);
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
-
-    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
-                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
-                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
 
     m_player->onFinished = [model = QPointer<AppModel>(this)] {
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
@@ -91,6 +93,7 @@ AppModel::~AppModel()
     delete m_config;
     delete m_player;
     delete m_library;
+    delete m_preferences;
 }
 
 void AppModel::setShowExportSheet(bool show)
