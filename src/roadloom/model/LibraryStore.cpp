@@ -1,6 +1,7 @@
 #include "roadloom/model/LibraryStore.h"
 
 #include "platform/Defaults.h"
+#include "platform/LogCategories.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "platform/VolumeProvider.h"
@@ -10,7 +11,6 @@
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
 #include "roadloom/model/ConfigStore.h"
-#include "platform/LogCategories.h"
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
 
@@ -392,11 +392,10 @@ void LibraryStore::finishTrash(const DashClip &clip)
 {
     const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
     const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
-    if (!gone.isEmpty()) {
-        emit clipsAboutToBeRemoved(gone);
-        for (qsizetype k = gone.size() - 1; k >= 0; --k)
-            removeClip(gone.at(k));
-        emit clipsRemoved(gone);
+    for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
+        emit clipAboutToBeRemoved(*position);
+        removeClip(*position);
+        emit clipRemoved(*position);
     }
     if (m_selectedClipID == clip.id)
         setSelectedClipID(next);

@@ -30,18 +30,19 @@ class VolumeProvider;
 // selection. Lives on the GUI thread; scans, catalog work and disk checks run on the store's own threads, so
 // the GUI thread never waits on a disk.
 //
-// For a list model over the store:
-// - `clipsChanged(clips)`: a new list (a rescan or another source). Reset.
-// - `clipsUpdated(indices)`: those recordings of `clips` changed in place (cache or storage state; never
-//   name, date, size or category, so the filtered order stays). Emit dataChanged for their rows.
-// - `clipsAboutToBeRemoved(indices)` then `clipsRemoved(indices)`: those recordings (positions in `clips`
-//   before the removal, ascending) leave the list (a Trash). Between the two the store changes `clips` and
-//   the filtered positions; call beginRemoveRows on the first and endRemoveRows on the second.
-// - `filteredPositionsChanged(positions)`: the shown list changed as a whole (new clips, category, search or
-//   sort). Reset. Not emitted for updates and removals: the two signals above cover those.
-// Rows of the shown list are `filteredPositions()`; `filteredRow(index)` maps a recording's position in
-// `clips` to its row (or -1 when filtered out), `indexOf(id)` an identifier to its position. All are O(1).
-// - A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
+// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
+// - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
+//   another source, also announced as `clipsChanged(clips)`), or another category, search or sort.
+//   Reset the model.
+// - `clipsUpdated(indices)`: those recordings (positions in `clips`, ascending) changed in place: cache or
+//   storage state, never name, date, size or category, so the rows stay where they are. Emit dataChanged
+//   for each `filteredRow(index)` that is not -1.
+// - `clipAboutToBeRemoved(index)` then `clipRemoved(index)`: one recording leaves the list (a Trash), one
+//   pair per recording, the highest position first. On the first, `filteredRow(index)` is still its row:
+//   call beginRemoveRows for it when it is not -1; on the second, endRemoveRows. The shown rows change only
+//   in between, and `filteredPositionsChanged` is not emitted for it.
+// `filteredRow(index)` (-1 when filtered out) and `indexOf(id)` (-1 when not listed) are O(1).
+// A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -163,8 +164,8 @@ signals:
     // A new list; see the comment above the class for the finer changes.
     void clipsChanged(const QList<DashClip> &clips);
     void clipsUpdated(const QList<qsizetype> &indices);
-    void clipsAboutToBeRemoved(const QList<qsizetype> &indices);
-    void clipsRemoved(const QList<qsizetype> &indices);
+    void clipAboutToBeRemoved(qsizetype index);
+    void clipRemoved(qsizetype index);
     void filteredPositionsChanged(const QList<qsizetype> &positions);
     void isScanningChanged(bool isScanning);
     void availabilityRevisionChanged(int revision);
