@@ -1,4 +1,4 @@
-#include "platform/gui/FileRevealer.h"
+#include "platform/gui/DesktopFileRevealer.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
