@@ -87,4 +87,4 @@ TEST(FileRevealer, WithoutAFileManagerTheParentFolderOpens)
 
 } // namespace
 
-#include "FileRevealerTest.moc"
+#include "DesktopFileRevealerTest.moc"
