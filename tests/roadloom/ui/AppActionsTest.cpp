@@ -37,12 +37,17 @@ protected:
         QApplication::setActiveWindow(window);
         actions = window->findChild<AppActions *>();
         ASSERT_NE(actions, nullptr);
+        // The recording the library selects at start has gone to the player.
+        ASSERT_TRUE(waitFor([&] { return !model->library().selectedClipID() || model->player().clip(); }));
     }
     // Selects the recording; the window loads it and the fake players hold it at the stage asked for.
     void reach(Stage stage, const std::optional<DashClip> &which = {})
     {
-        if (stage == Stage::nothing)
+        if (stage == Stage::nothing) {
+            model->library().setSelectedClipID(std::nullopt);
+            ASSERT_TRUE(waitFor([&] { return !model->player().clip(); }));
             return;
+        }
         const DashClip clip = which.value_or(stage == Stage::twoCameras ? both : b);
         model->library().setSelectedClipID(clip.id);
         ASSERT_TRUE(waitFor([&] {
