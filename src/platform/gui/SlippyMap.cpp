@@ -146,6 +146,7 @@ void SlippyMap::setAutomatic(bool animated)
     else {
         stopAnimation();
         applyFrame(*frame);
+        emit cameraChangeEnded(false);
     }
 }
 
@@ -163,6 +164,7 @@ void SlippyMap::setCamera(const Camera &camera, int durationMs, QEasingCurve cur
     else {
         stopAnimation();
         applyFrame(target);
+        emit cameraChangeEnded(false);
     }
 }
 

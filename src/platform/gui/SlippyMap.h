@@ -57,6 +57,9 @@ public:
     const QList<MapLayer> &layers() const { return m_layers; }
     void setRoute(const QList<GeoPoint> &route);
     void setMarkers(const QList<Marker> &markers);
+    const QList<Marker> &markers() const { return m_markers; }
+    const std::optional<Vehicle> &vehicle() const { return m_vehicle; }
+    const QList<GeoPoint> &route() const { return m_route; }
     void setVehicle(const std::optional<Vehicle> &vehicle);
     // The colour outside the rounded corners (the surface the map sits on); invalid: square corners.
     void setCornerColor(const QColor &color, double radius);
@@ -83,7 +86,7 @@ public:
 
 signals:
     // A move of the camera came to rest: after a drag, a pause of the wheel, the stepper, a double-click
-    // (all by the user) or an animation.
+    // (all by the user), an animation, or a jump of the camera or the framing put by the program.
     void cameraChangeEnded(bool byUser);
 
 protected:
