@@ -364,8 +364,11 @@ void SlippyMap::paintEvent(QPaintEvent *event)
     paintTiles(painter, area);
     painter.setRenderHint(QPainter::Antialiasing);
     paintRoute(painter);
+    // Balloons first, then every title, so no balloon hides another marker's title.
     for (const Marker &marker : std::as_const(m_markers))
-        paintMarker(painter, marker);
+        paintMarker(painter, marker, false);
+    for (const Marker &marker : std::as_const(m_markers))
+        paintMarker(painter, marker, true);
     paintVehicle(painter);
     paintScale(painter);
     paintStepper(painter);
@@ -510,9 +513,11 @@ void SlippyMap::rebuildRouteLayer()
         painter.drawLines(lines);
 }
 
-void SlippyMap::paintMarker(QPainter &painter, const Marker &marker) const
+void SlippyMap::paintMarker(QPainter &painter, const Marker &marker, bool title) const
 {
     const QPointF at = pointFor(marker.at);
+    if (title)
+        return paintMarkerTitle(painter, marker, at);
     const QPointF head = at - QPointF(0, markerRadius + 6);
     QPainterPath balloon;
     balloon.addEllipse(head, markerRadius, markerRadius);
@@ -529,6 +534,11 @@ void SlippyMap::paintMarker(QPainter &painter, const Marker &marker) const
         const QRectF glyph(head - QPointF(7, 7), QSizeF(14, 14));
         marker.glyph.paint(&painter, glyph.toAlignedRect());
     }
+    painter.setBrush(Qt::NoBrush);
+}
+
+void SlippyMap::paintMarkerTitle(QPainter &painter, const Marker &marker, const QPointF &at) const
+{
     if (!marker.title.isEmpty()) {
         QFont font = painter.font();
         font.setPixelSize(11);
@@ -663,7 +673,8 @@ void SlippyMap::paintAttribution(QPainter &painter) const
     font.setPixelSize(9);
     painter.setFont(font);
     const QFontMetrics metrics(font);
-    const QString text = metrics.elidedText(parts.join(QStringLiteral(" · ")), Qt::ElideLeft, width() / 2);
+    const QString text =
+        metrics.elidedText(parts.join(QStringLiteral(" · ")), Qt::ElideLeft, std::max(40, width() - 90));
     const QRect box(width() - metrics.horizontalAdvance(text) - 10, height() - metrics.height() - 4,
                     metrics.horizontalAdvance(text) + 8, metrics.height() + 2);
     painter.setPen(Qt::NoPen);

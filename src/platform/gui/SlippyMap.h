@@ -125,7 +125,8 @@ private:
     void paintTiles(QPainter &painter, const QRect &area);
     void paintRoute(QPainter &painter);
     void rebuildRouteLayer();
-    void paintMarker(QPainter &painter, const Marker &marker) const;
+    void paintMarker(QPainter &painter, const Marker &marker, bool title) const;
+    void paintMarkerTitle(QPainter &painter, const Marker &marker, const QPointF &at) const;
     void paintVehicle(QPainter &painter) const;
     void paintScale(QPainter &painter) const;
     void paintStepper(QPainter &painter) const;
