@@ -25,6 +25,48 @@ double clampZoom(double zoom)
                       SlippyMap::maximumZoom);
 }
 
+// Text with a light halo around its glyphs, readable on any tile; drawn from the glyph cache.
+void haloText(QPainter &painter, const QPointF &baseline, const QString &text, const QColor &color)
+{
+    painter.setPen(QColor(255, 255, 255, 200));
+    for (const QPointF offset : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1),
+                                 QPointF(-1, -1), QPointF(1, 1), QPointF(-1, 1), QPointF(1, -1)})
+        painter.drawText(baseline + offset, text);
+    painter.setPen(color);
+    painter.drawText(baseline, text);
+}
+
+// Douglas–Peucker: marks the points of [first, last] needed to stay within the tolerance of the line.
+void simplify(const QList<QPointF> &points, qsizetype first, qsizetype last, double tolerance,
+              std::vector<char> &keep)
+{
+    std::vector<std::pair<qsizetype, qsizetype>> pending{{first, last}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        if (to <= from + 1)
+            continue;
+        const QPointF a = points[from], d = points[to] - a;
+        const double length = std::hypot(d.x(), d.y());
+        double worst = -1;
+        qsizetype index = -1;
+        for (qsizetype i = from + 1; i < to; ++i) {
+            const QPointF p = points[i] - a;
+            const double distance =
+                length > 0 ? std::abs(d.x() * p.y() - d.y() * p.x()) / length : std::hypot(p.x(), p.y());
+            if (distance > worst) {
+                worst = distance;
+                index = i;
+            }
+        }
+        if (worst <= tolerance)
+            continue;
+        keep[size_t(index)] = 1;
+        pending.push_back({from, index});
+        pending.push_back({index, to});
+    }
+}
+
 bool finite(const GeoPoint &point)
 {
     return std::isfinite(point.latitude) && std::isfinite(point.longitude);
@@ -374,11 +416,18 @@ void SlippyMap::paintEvent(QPaintEvent *event)
     paintStepper(painter);
     paintAttribution(painter);
     if (m_cornerColor.isValid() && m_cornerRadius > 0) {
-        QPainterPath outside;
-        outside.setFillRule(Qt::OddEvenFill);
-        outside.addRect(rect());
-        outside.addRoundedRect(QRectF(rect()), m_cornerRadius, m_cornerRadius);
-        painter.fillPath(outside, m_cornerColor);
+        // Only the four corner squares: a mask over the whole map would cost a pass over every pixel.
+        const double r = m_cornerRadius;
+        QPainterPath rounded;
+        rounded.addRoundedRect(QRectF(rect()), r, r);
+        for (const QRectF corner : {QRectF(0, 0, r, r), QRectF(width() - r, 0, r, r),
+                                    QRectF(0, height() - r, r, r), QRectF(width() - r, height() - r, r, r)}) {
+            if (!area.intersects(corner.toAlignedRect()))
+                continue;
+            QPainterPath square;
+            square.addRect(corner);
+            painter.fillPath(square.subtracted(rounded), m_cornerColor);
+        }
     }
 }
 
@@ -489,21 +538,47 @@ void SlippyMap::rebuildRouteLayer()
     m_routeLayerZoom = m_zoom;
     m_routeLayerValid = true;
 
-    // Points closer than a pixel to the last kept one add nothing; segments outside the layer are skipped.
+    // The route in layer pixels, points closer than a pixel to the last kept one dropped; each run of it that
+    // crosses the layer is then simplified to stay within a pixel of the fixes, and the rest skipped.
     const QRectF bounds = QRectF(QPointF(0, 0), QSizeF(size)).adjusted(-4, -4, 4, 4);
-    QList<QLineF> lines;
-    lines.reserve(std::min<qsizetype>(m_routeProjected.size(), 8192));
-    QPointF last = m_routeProjected.first() * world - m_routeLayerOrigin;
+    QList<QPointF> points;
+    points.reserve(std::min<qsizetype>(m_routeProjected.size(), 16384));
+    points.append(m_routeProjected.first() * world - m_routeLayerOrigin);
     for (qsizetype i = 1; i < m_routeProjected.size(); ++i) {
         const QPointF p = m_routeProjected[i] * world - m_routeLayerOrigin;
-        const bool isLast = i == m_routeProjected.size() - 1;
-        if (!isLast && std::abs(p.x() - last.x()) < 1 && std::abs(p.y() - last.y()) < 1)
+        const QPointF &last = points.last();
+        if (std::abs(p.x() - last.x()) < 1 && std::abs(p.y() - last.y()) < 1 &&
+            i + 1 < m_routeProjected.size())
             continue;
-        const QRectF box = QRectF(last, p).normalized();
-        if (box.intersects(bounds) || bounds.contains(p))
-            lines.append(QLineF(last, p));
-        last = p;
+        points.append(p);
     }
+    QList<QLineF> lines;
+    std::vector<char> keep(size_t(points.size()), 0);
+    qsizetype runStart = -1;
+    const auto flushRun = [&](qsizetype runEnd) {
+        if (runStart < 0)
+            return;
+        keep[size_t(runStart)] = keep[size_t(runEnd)] = 1;
+        simplify(points, runStart, runEnd, 1.0, keep);
+        qsizetype from = runStart;
+        for (qsizetype i = runStart + 1; i <= runEnd; ++i)
+            if (keep[size_t(i)]) {
+                lines.append(QLineF(points[from], points[i]));
+                from = i;
+            }
+        runStart = -1;
+    };
+    for (qsizetype i = 1; i < points.size(); ++i) {
+        const bool visible =
+            QRectF(points[i - 1], points[i]).normalized().adjusted(-0.5, -0.5, 0.5, 0.5).intersects(bounds) ||
+            bounds.contains(points[i]);
+        if (visible && runStart < 0)
+            runStart = i - 1;
+        if (!visible)
+            flushRun(i - 1);
+    }
+    flushRun(points.size() - 1);
+    const QPointF last = points.last();
     QPainter painter(&m_routeLayer);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(routeColor, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -539,23 +614,16 @@ void SlippyMap::paintMarker(QPainter &painter, const Marker &marker, bool title)
 
 void SlippyMap::paintMarkerTitle(QPainter &painter, const Marker &marker, const QPointF &at) const
 {
-    if (!marker.title.isEmpty()) {
-        QFont font = painter.font();
-        font.setPixelSize(11);
-        font.setWeight(QFont::DemiBold);
-        painter.setFont(font);
-        const QFontMetricsF metrics(font);
-        const QRectF box(at.x() - metrics.horizontalAdvance(marker.title) / 2, at.y() + 2,
-                         metrics.horizontalAdvance(marker.title), metrics.height());
-        // A light halo keeps the title readable on any tile.
-        QPainterPath text;
-        text.addText(box.left(), box.top() + metrics.ascent(), font, marker.title);
-        painter.setPen(QPen(QColor(255, 255, 255, 220), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(text);
-        painter.fillPath(text, QColor(0x22, 0x22, 0x22));
-    }
-    painter.setBrush(Qt::NoBrush);
+    if (marker.title.isEmpty())
+        return;
+    QFont font = painter.font();
+    font.setPixelSize(11);
+    font.setWeight(QFont::DemiBold);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double width = metrics.horizontalAdvance(marker.title);
+    haloText(painter, QPointF(at.x() - width / 2, at.y() + 2 + metrics.ascent()), marker.title,
+             QColor(0x22, 0x22, 0x22));
 }
 
 QRect SlippyMap::vehicleRect() const
@@ -637,11 +705,7 @@ void SlippyMap::paintScale(QPainter &painter) const
     painter.drawLine(QPointF(left, base), QPointF(left + pixels, base));
     painter.drawLine(QPointF(left, base - 4), QPointF(left, base));
     painter.drawLine(QPointF(left + pixels, base - 4), QPointF(left + pixels, base));
-    QPainterPath halo;
-    halo.addText(label.left(), label.top() + metrics.ascent(), font, text);
-    painter.setPen(QPen(QColor(255, 255, 255, 200), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPath(halo);
-    painter.fillPath(halo, QColor(0x33, 0x33, 0x33));
+    haloText(painter, QPointF(label.left(), label.top() + metrics.ascent()), text, QColor(0x33, 0x33, 0x33));
 }
 
 void SlippyMap::paintStepper(QPainter &painter) const

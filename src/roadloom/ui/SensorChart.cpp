@@ -170,7 +170,7 @@ QString SensorChart::timeLabel(double seconds)
 }
 
 QList<QLineF> SensorChart::linesFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
-                                    const std::function<QPointF(double t, double v)> &map)
+                                    const Mapping &map)
 {
     QList<QLineF> lines;
     const qsizetype n = samples.size();
@@ -310,10 +310,8 @@ void SensorChart::rebuild()
     // The lines, clipped to the plot; each axis in one call of short segments.
     painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
     painter.setRenderHint(QPainter::Antialiasing);
-    const auto map = [this, &plot](double t, double v) {
-        return QPointF(plot.left() + t / axisLength() * plot.width(),
-                       plot.bottom() - (v - m_low) / (m_high - m_low) * plot.height());
-    };
+    const double yScale = -plot.height() / (m_high - m_low);
+    const Mapping map{plot.left(), plot.width() / axisLength(), plot.bottom() - m_low * yScale, yScale};
     const struct {
         double (*axis)(const SensorSample &);
         QColor color;

@@ -7,8 +7,6 @@
 #include <QList>
 #include <QWidget>
 
-#include <functional>
-
 // The three G-sensor axes against time, with a playhead. The lines, grid and labels are drawn once into an
 // image when the samples, the duration or the size change; a playhead tick copies the image and draws one
 // line. Pressing or dragging anywhere asks to seek to the time under the pointer, not limited to the axis.
@@ -48,8 +46,13 @@ public:
     // One axis of the samples as line segments: in each pixel column with samples its span from the
     // lowest to the highest, joined to the next column; gaps wider than two pixels follow a monotone cubic
     // through the samples, flattened to segments of at most two pixels.
+    struct Mapping {
+        double x0 = 0, xScale = 1; // pixels = x0 + seconds × xScale
+        double y0 = 0, yScale = 1; // pixels = y0 + g × yScale
+        QPointF operator()(double t, double v) const { return {x0 + t * xScale, y0 + v * yScale}; }
+    };
     static QList<QLineF> linesFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
-                                  const std::function<QPointF(double t, double v)> &map);
+                                  const Mapping &map);
 
 signals:
     void seekRequested(double seconds);

@@ -115,7 +115,7 @@ TEST(SensorChartScale, TimeStepsLabelsAndValueSteps)
 
 TEST(SensorChartLines, DenseColumnsKeepEveryExtremeAndSparseCurvesStayWithinTheirNeighbours)
 {
-    const auto identity = [](double t, double v) { return QPointF(t, v); };
+    const SensorChart::Mapping identity;
     const auto x = [](const SensorSample &s) { return s.x; };
 
     // 100 samples a pixel with one spike: the spike's column reaches it.
