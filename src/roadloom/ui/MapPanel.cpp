@@ -21,9 +21,10 @@ namespace {
 QString attributionFor(const QString &urlTemplate)
 {
     const QString host = QUrl(urlTemplate).host();
-    if (host.endsWith(QLatin1String("openstreetmap.org")))
+    const QString domain = QLatin1Char('.') + host.toLower();
+    if (domain.endsWith(QLatin1String(".openstreetmap.org")))
         return QStringLiteral("© OpenStreetMap contributors");
-    if (host.endsWith(QLatin1String("arcgisonline.com")))
+    if (domain.endsWith(QLatin1String(".arcgisonline.com")))
         return QStringLiteral("Tiles © Esri");
     return host;
 }
