@@ -79,8 +79,10 @@ void Card::paintEvent(QPaintEvent *)
 void Card::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange) {
         applyColors();
+        paletteChanged();
+    }
 }
 
 void Card::applyColors()

@@ -32,6 +32,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // The palette changed (light to dark): colours worked out from it are due again.
+    virtual void paletteChanged() {}
 
 private:
     void applyColors();

@@ -116,6 +116,14 @@ QList<MapLayer> MapPanel::layers(MapStyleChoice style, const QString &street, co
     return result;
 }
 
+void MapPanel::paletteChanged()
+{
+    if (!m_placeholder)
+        return; // still being built
+    m_map->setCornerColor(palette().color(QPalette::Window), 8);
+    telemetryChanged(); // marker tints
+}
+
 bool MapPanel::showsMap() const
 {
     return m_stack->currentWidget() == m_map;

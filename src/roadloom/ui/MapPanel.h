@@ -41,6 +41,9 @@ public:
     QToolButton *followButton() const { return m_followButton; }
     QComboBox *styleMenu() const { return m_styleMenu; }
 
+protected:
+    void paletteChanged() override;
+
 private:
     void telemetryChanged();
     void clipChanged();
@@ -52,11 +55,11 @@ private:
     void applyStyle();
 
     AppModel &m_model;
-    QStackedWidget *m_stack;
-    SlippyMap *m_map;
-    ContentUnavailableWidget *m_placeholder;
-    QToolButton *m_followButton;
-    QComboBox *m_styleMenu;
+    QStackedWidget *m_stack = nullptr;
+    SlippyMap *m_map = nullptr;
+    ContentUnavailableWidget *m_placeholder = nullptr;
+    QToolButton *m_followButton = nullptr;
+    QComboBox *m_styleMenu = nullptr;
 
     bool m_follow = true;
     bool m_followMoving = false; // the camera's last move was to the vehicle

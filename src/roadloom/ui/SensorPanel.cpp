@@ -17,6 +17,11 @@ namespace {
 class Dot : public QWidget {
 public:
     Dot(const QColor &color, QWidget *parent) : QWidget(parent), m_color(color) { setFixedSize(6, 6); }
+    void setColor(const QColor &color)
+    {
+        m_color = color;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -41,18 +46,15 @@ SensorPanel::SensorPanel(AppModel &model, QWidget *parent)
     auto *row = new QHBoxLayout(m_readout);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    const QColor colors[] = {Palette::red(palette()), Palette::green(palette()), Palette::blue(palette())};
     const QString names[] = {QStringLiteral("X"), QStringLiteral("Y"), QStringLiteral("Z")};
     for (int i = 0; i < 3; ++i) {
         auto *entry = new QHBoxLayout;
         entry->setSpacing(2);
-        entry->addWidget(new Dot(colors[i], m_readout), 0, Qt::AlignVCenter);
-        auto *name = new QLabel(names[i], m_readout);
-        name->setFont(TextStyles::caption());
-        QPalette secondary = name->palette();
-        secondary.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
-        name->setPalette(secondary);
-        entry->addWidget(name);
+        m_dots[i] = new Dot(QColor(), m_readout);
+        entry->addWidget(m_dots[i], 0, Qt::AlignVCenter);
+        m_names[i] = new QLabel(names[i], m_readout);
+        m_names[i]->setFont(TextStyles::caption());
+        entry->addWidget(m_names[i]);
         m_values[i] = new QLabel(m_readout);
         m_values[i]->setFont(TextStyles::caption());
         // Room for "-10.00" keeps the header still while values change.
@@ -70,6 +72,7 @@ SensorPanel::SensorPanel(AppModel &model, QWidget *parent)
     m_stack->addWidget(m_placeholder);
     setContent(m_stack);
     setMinimumWidth(minimumWidth);
+    paletteChanged();
 
     PlayerController *player = &model.player();
     connect(player, &PlayerController::telemetryChanged, this, [this] { telemetryChanged(); });
@@ -78,6 +81,19 @@ SensorPanel::SensorPanel(AppModel &model, QWidget *parent)
     connect(player, &PlayerController::currentTimeChanged, this, [this](double t) { tick(t); });
     connect(m_chart, &SensorChart::seekRequested, player, [player](double t) { player->seek(t); });
     telemetryChanged();
+}
+
+void SensorPanel::paletteChanged()
+{
+    if (!m_dots[2])
+        return; // still being built
+    const QColor colors[] = {Palette::red(palette()), Palette::green(palette()), Palette::blue(palette())};
+    for (int i = 0; i < 3; ++i) {
+        static_cast<Dot *>(m_dots[i])->setColor(colors[i]);
+        QPalette secondary = m_names[i]->palette();
+        secondary.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
+        m_names[i]->setPalette(secondary);
+    }
 }
 
 bool SensorPanel::showsChart() const

@@ -23,6 +23,9 @@ public:
     // The header's values, "+0.03" style, empty when there is no sample.
     QStringList readout() const;
 
+protected:
+    void paletteChanged() override;
+
 private:
     void telemetryChanged();
     void durationChanged();
@@ -34,4 +37,6 @@ private:
     ContentUnavailableWidget *m_placeholder;
     QWidget *m_readout;
     QLabel *m_values[3];
+    QLabel *m_names[3] = {};
+    QWidget *m_dots[3] = {};
 };

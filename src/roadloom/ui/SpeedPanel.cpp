@@ -57,9 +57,7 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
                                std::pair{QStringLiteral("Distance"), &m_distance}}) {
         auto *name = new QLabel(text, body);
         name->setFont(TextStyles::caption());
-        QPalette secondary = name->palette();
-        secondary.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
-        name->setPalette(secondary);
+        m_names.append(name);
         *value = valueLabel(body);
         grid->addWidget(name, row, 0, Qt::AlignLeft);
         grid->addWidget(*value, row, 1);
@@ -70,6 +68,7 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     column->addStretch(1);
     setContent(body);
     setFixedWidth(fixedWidth);
+    paletteChanged();
 
     Preferences *prefs = &model.preferences();
     PlayerController *player = &model.player();
@@ -79,6 +78,15 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     connect(player, &PlayerController::telemetryChanged, this, [this] { telemetryChanged(); });
     connect(player, &PlayerController::currentTimeChanged, this, [this](double t) { tick(t); });
     telemetryChanged();
+}
+
+void SpeedPanel::paletteChanged()
+{
+    for (QLabel *name : std::as_const(m_names)) {
+        QPalette secondary = name->palette();
+        secondary.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
+        name->setPalette(secondary);
+    }
 }
 
 QString SpeedPanel::compass(double heading)

@@ -34,6 +34,9 @@ public:
     QString topSpeed() const;
     QString distanceText() const;
 
+protected:
+    void paletteChanged() override;
+
 private:
     void telemetryChanged();
     void unitChanged();
@@ -45,6 +48,7 @@ private:
     QLabel *m_heading;
     QLabel *m_topSpeed;
     QLabel *m_distance;
+    QList<QLabel *> m_names;
     // Worked out once a recording, not per tick.
     std::optional<double> m_topKnots;
     double m_distanceMetres = 0;

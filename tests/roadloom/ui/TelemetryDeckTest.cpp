@@ -118,6 +118,13 @@ TEST_F(DeckTest, CardsKeepTheirWidthsAndUpperCaseCaptions)
     const QPoint corner = speedPanel().geometry().topLeft();
     EXPECT_NE(image.pixel(corner), image.pixel(corner + QPoint(12, 12)));
     EXPECT_EQ(image.pixel(corner), image.pixel(corner - QPoint(3, 3)));
+
+    // A darker palette reaches the map's rounded corners, which take the card's colour.
+    QPalette dark = deck->palette();
+    dark.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2c));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    deck->setPalette(dark);
+    EXPECT_EQ(mapPanel().map()->grab().toImage().pixel(0, 0), qRgb(0x2a, 0x2a, 0x2c));
 }
 
 TEST_F(DeckTest, SpeedPanelWithoutFixesShowsDashesAndNoArc)
