@@ -119,6 +119,7 @@ void SensorPanel::telemetryChanged()
         m_chart->setSamples({});
         m_placeholder->setTitle(m_model.player().isLoadingTelemetry() ? QStringLiteral("Reading sensor…")
                                                                       : QStringLiteral("No G-Sensor Data"));
+        m_placeholder->setDescription(QString()); // also fits the page to the new title
         m_stack->setCurrentWidget(m_placeholder);
     }
     tick(m_model.player().currentTime());

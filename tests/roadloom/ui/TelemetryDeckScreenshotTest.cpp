@@ -116,4 +116,30 @@ TEST_F(TelemetryDeckScreenshot, DrivePlayedToTheMiddle)
     EXPECT_GT(Screenshot::count(settled, plot, hue(200, 225)), 200);
 }
 
+TEST_F(TelemetryDeckScreenshot, RecordingWithoutDataInTheDark)
+{
+    ROADLOOM_REQUIRE_SCREENSHOTS();
+    Screenshot::prepare(Screenshot::Appearance::dark);
+    const DashClip clip = recording(QStringLiteral("parked"), at(1));
+    make({clip});
+    load(clip);
+
+    TelemetryDeck deck(*model);
+    const QImage image =
+        Screenshot::capture(&deck, QSize(770, 260), QStringLiteral("telemetry-deck-empty-dark"));
+    Screenshot::prepare(Screenshot::Appearance::light);
+    ASSERT_FALSE(image.isNull());
+    const QPalette palette = Screenshot::palette(Screenshot::Appearance::dark);
+
+    // Each placeholder's title in the text colour inside its card; the dial's dashes, no arc.
+    const QColor text = palette.color(QPalette::WindowText);
+    for (QWidget *card : {static_cast<QWidget *>(deck.mapPanel()), static_cast<QWidget *>(deck.speedPanel()),
+                          static_cast<QWidget *>(deck.sensorPanel())})
+        EXPECT_GT(Screenshot::count(image, card->geometry().adjusted(0, 40, 0, 0), text, 40), 40);
+    SpeedDial *dial = deck.speedPanel()->dial();
+    const QRect dialArea(dial->mapTo(&deck, QPoint(0, 0)), dial->size());
+    EXPECT_EQ(Screenshot::count(image, dialArea, [](const QColor &c) { return c.hsvSaturation() > 100; }), 0);
+    EXPECT_EQ(dial->numberText(), QStringLiteral("--"));
+}
+
 } // namespace
