@@ -59,7 +59,6 @@ public:
     void setMarkers(const QList<Marker> &markers);
     const QList<Marker> &markers() const { return m_markers; }
     const std::optional<Vehicle> &vehicle() const { return m_vehicle; }
-    const QList<GeoPoint> &route() const { return m_route; }
     void setVehicle(const std::optional<Vehicle> &vehicle);
     // The colour outside the rounded corners (the surface the map sits on); invalid: square corners.
     void setCornerColor(const QColor &color, double radius);

@@ -282,15 +282,24 @@ TEST_F(DeckTest, SensorChartDrawsEverySpikeSeeksAndShowsSignedValues)
 TEST_F(DeckTest, MapShowsStyleAndMarkersFromTheModel)
 {
     makeDeck();
-    // mapStyle both ways, and an unknown stored value reads standard.
+    // mapStyle both ways, and an unknown stored value reads standard. Without a satellite source the
+    // satellite styles draw the street map; with one they draw it, hybrid with its labels over it.
     QComboBox &menu = *mapPanel().styleMenu();
     menu.activated(1);
     EXPECT_EQ(defaults.string(QStringLiteral("mapStyle")), QStringLiteral("hybrid"));
-    EXPECT_EQ(map().layers().size(), 2);
+    ASSERT_EQ(map().layers().size(), 1);
+    EXPECT_EQ(map().layers().first().urlTemplate, Preferences::defaultMapTileURL);
+    const QString satellite = QStringLiteral("https://sat.example/{z}/{y}/{x}.jpg");
+    const QString labels = QStringLiteral("https://labels.example/{z}/{y}/{x}.png");
+    defaults.setValue(QStringLiteral("mapSatelliteTileURL"), satellite);
+    defaults.setValue(QStringLiteral("mapLabelsTileURL"), labels);
+    ASSERT_EQ(map().layers().size(), 2);
+    EXPECT_EQ(map().layers()[0].urlTemplate, satellite);
+    EXPECT_EQ(map().layers()[1].urlTemplate, labels);
     defaults.setValue(QStringLiteral("mapStyle"), QStringLiteral("satellite"));
     EXPECT_EQ(menu.currentText(), QStringLiteral("Satellite"));
-    EXPECT_EQ(map().layers().size(), 1);
-    EXPECT_EQ(map().layers().first().urlTemplate, Preferences::defaultMapSatelliteTileURL);
+    ASSERT_EQ(map().layers().size(), 1);
+    EXPECT_EQ(map().layers().first().urlTemplate, satellite);
     defaults.setValue(QStringLiteral("mapStyle"), QStringLiteral("terrain"));
     EXPECT_EQ(menu.currentText(), QStringLiteral("Standard"));
 
