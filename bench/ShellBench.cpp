@@ -87,7 +87,7 @@ struct Application {
         services.library.cache = &cache;
         services.library.defaults = &defaults;
         services.defaults = &defaults;
-        services.cacheBackend = cacheBackend.get();
+        services.cacheBackend = backend.get();
         model = std::make_unique<AppModel>(std::move(services));
         app = std::make_unique<RoadloomApp>(*model);
     }
@@ -96,10 +96,10 @@ struct Application {
         app.reset();
         model.reset();
     }
+    AppServices real;
     Defaults defaults;
     MediaCache cache;
-    AppServices real;
-    std::unique_ptr<CacheBackend> cacheBackend = CacheBackend::over(cache);
+    std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
     std::unique_ptr<AppModel> model;
     std::unique_ptr<RoadloomApp> app;
 };

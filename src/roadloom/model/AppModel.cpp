@@ -2,7 +2,6 @@
 #include "roadloom/model/Observed.h"
 
 #include "platform/Defaults.h"
-#include "platform/FileRevealer.h"
 #include "platform/Panels.h"
 #include "platform/StandardFolders.h"
 #include "roadcore/ConfigSchema.h"
@@ -20,12 +19,7 @@
 
 namespace {
 AppModel *sharedModel = nullptr;
-
-class NoRevealer final : public FileRevealer {
-public:
-    void reveal(const QString &) override {}
-};
-} // namespace
+}
 
 AppModel &AppModel::createShared(Services services)
 {
@@ -44,17 +38,12 @@ AppModel &AppModel::shared()
 AppModel::AppModel(Services services, QObject *parent)
     : QObject(parent), m_services(std::move(services)), m_defaults(m_services.defaults),
       m_panels(m_services.panels), m_alerts(m_services.alerts), m_printer(m_services.printer),
-      m_playerServices(m_services.playerServices)
+      m_revealer(m_services.revealer), m_playerServices(m_services.playerServices)
 {
-    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.players &&
+    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_revealer && m_services.players &&
              m_services.cacheBackend && m_services.freeSpace);
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
-    m_revealer = m_services.revealer;
-    if (!m_revealer) {
-        m_ownRevealer = std::make_unique<NoRevealer>();
-        m_revealer = m_ownRevealer.get();
-    }
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -242,8 +231,6 @@ void AppModel::trashRefused(const QString &clipID, const QString &reason)
     // The player let go of the recording before the move; it is still listed and selected, so show it again.
     if (m_player->clip() || m_library->selectedClipID() != clipID)
         return;
-    const QList<DashClip> clips = m_library->clips();
-    for (const DashClip &clip : clips)
-        if (clip.id == clipID)
-            return m_player->load(clip, false);
+    if (const qsizetype at = m_library->indexOf(clipID); at >= 0)
+        m_player->load(m_library->clips().at(at), false);
 }

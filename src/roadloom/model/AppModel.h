@@ -58,7 +58,7 @@ public:
         Panels *panels = nullptr;         // not owned
         Alerts *alerts = nullptr;         // not owned
         ImagePrinter *printer = nullptr;  // not owned
-        FileRevealer *revealer = nullptr; // not owned; none: revealing does nothing
+        FileRevealer *revealer = nullptr; // not owned
         // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -153,7 +153,6 @@ private:
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
     FileRevealer *m_revealer = nullptr;
-    std::unique_ptr<FileRevealer> m_ownRevealer;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.

@@ -5,8 +5,8 @@
 #include <memory>
 
 class CacheBackend;
-class DesktopFileRevealer;
 class DialogImagePrinter;
+class DesktopFileRevealer;
 class DialogPanels;
 class MessageAlerts;
 class SystemVolumes;

@@ -1,4 +1,4 @@
-#include "platform/gui/DesktopFileRevealer.h"
+#include "platform/gui/FileRevealer.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -87,4 +87,4 @@ TEST(FileRevealer, WithoutAFileManagerTheParentFolderOpens)
 
 } // namespace
 
-#include "DesktopFileRevealerTest.moc"
+#include "FileRevealerTest.moc"

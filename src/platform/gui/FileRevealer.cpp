@@ -1,4 +1,4 @@
-#include "platform/gui/DesktopFileRevealer.h"
+#include "platform/gui/FileRevealer.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

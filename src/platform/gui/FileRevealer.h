@@ -1,11 +1,18 @@
 #pragma once
 
-#include "platform/FileRevealer.h"
-
 #include <QDBusConnection>
+#include <QString>
 #include <QUrl>
 
 #include <functional>
+
+// Shows a file selected in the user's file manager. Returns at once; the application asks the desktop,
+// tests record the request.
+class FileRevealer {
+public:
+    virtual ~FileRevealer() = default;
+    virtual void reveal(const QString &path) = 0;
+};
 
 // Asks the desktop's file manager over D-Bus (org.freedesktop.FileManager1.ShowItems) without waiting for
 // it; when no file manager answers, or there is no session bus, the file's folder opens instead.
