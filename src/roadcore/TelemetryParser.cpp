@@ -198,7 +198,7 @@ std::optional<Sentence> parseGGA(const Fields &f)
 {
     if (f.size() < 9)
         return std::nullopt;
-    return Gga{whole(f[5]), whole(f[6]), number(f[7]), number(f[8])};
+    return Gga{whole(f[5]), whole(f[6]), number(f[7]), number(f[8]), timeOfDay(f[0])};
 }
 
 bool isNameCharacter(char32_t c)
@@ -406,11 +406,24 @@ std::optional<Rmc> parseRMC(const Fields &f)
     rmc.knots = number(f[6]).value_or(0);
     if (f.size() >= 8)
         rmc.course = number(f[7]);
+    rmc.timeOfDay = timeOfDay(f[0]);
     if (f.size() >= 9)
         rmc.timestamp = nmeaDate(f[0], f[8]);
     if (f.size() >= 12 && !f[11].isEmpty())
         rmc.mode = f[11].toString();
     return rmc;
+}
+
+std::optional<qint64> timeOfDay(QStringView time)
+{
+    if (time.size() < 6)
+        return std::nullopt;
+    const auto hour = whole(time.sliced(0, 2)), minute = whole(time.sliced(2, 2));
+    const auto seconds = number(time.sliced(4));
+    if (!hour || !minute || !seconds || !std::isfinite(*seconds) || *hour < 0 || *hour > 23 || *minute < 0 ||
+        *minute > 59 || *seconds < 0 || *seconds >= 61)
+        return std::nullopt;
+    return *hour * 3'600'000 + *minute * 60'000 + std::llround(*seconds * 1000);
 }
 
 std::optional<QDateTime> nmeaDate(QStringView time, QStringView date)
@@ -503,6 +516,12 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
         Gga values;
     };
     QList<PendingJoin> pending;
+    // Where both sentences state the receiver's time of day, a GGA sentence belongs to the fix of the same
+    // second, wherever the record boundaries fall: receivers that send the GGA before its RMC would
+    // otherwise give each fix the next second's altitude. A GGA sentence ahead of its RMC waits for it.
+    QHash<qint64, qsizetype> fixAtTime;
+    QHash<qint64, QList<Gga>> waiting;
+    std::optional<qint64> lastFixTime;
     const auto join = [](GPSFix &fix, const Gga &gga) {
         fix.fixQuality = gga.quality;
         fix.satellites = gga.satellites;
@@ -517,6 +536,7 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
         const double r = double(items.size()); // this record's number among the kept ones
         bool recognised = false;
         qsizetype recordFix = -1;
+        std::optional<qint64> recordFixTime;
         std::optional<QDateTime> utc;
         forEachPiece(cleaned, [&](QStringView piece) {
             std::optional<Sentence> sentence = parse(piece);
@@ -543,8 +563,32 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
                 fix.mode = std::move(rmc->mode);
                 telemetry.gps.append(std::move(fix));
                 recordFix = telemetry.gps.size() - 1;
+                recordFixTime = lastFixTime = rmc->timeOfDay;
+                if (rmc->timeOfDay) {
+                    fixAtTime.insert(*rmc->timeOfDay, recordFix);
+                    if (const auto early = waiting.constFind(*rmc->timeOfDay); early != waiting.cend()) {
+                        for (const Gga &gga : *early)
+                            join(telemetry.gps[recordFix], gga);
+                        waiting.erase(early);
+                    }
+                }
             } else if (const auto *gga = std::get_if<Gga>(&*sentence)) {
                 ++ggaCount;
+                if (const std::optional<qint64> at = gga->timeOfDay) {
+                    if (recordFix >= 0 && recordFixTime == at) {
+                        join(telemetry.gps[recordFix], *gga);
+                        return;
+                    }
+                    if (const auto same = fixAtTime.constFind(*at); same != fixAtTime.cend()) {
+                        join(telemetry.gps[*same], *gga);
+                        return;
+                    }
+                    // Only a fix without a time of its own is joined by the record rule below.
+                    if (telemetry.gps.isEmpty() || (recordFix >= 0 ? recordFixTime : lastFixTime)) {
+                        waiting[*at].append(*gga);
+                        return;
+                    }
+                }
                 if (recordFix >= 0)
                     join(telemetry.gps[recordFix], *gga);
                 else if (!telemetry.gps.isEmpty())

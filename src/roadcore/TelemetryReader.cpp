@@ -4,6 +4,7 @@
 #include "roadcore/TelemetryParser.h"
 
 #include "platform/MediaFile.h"
+#include "platform/RegularFile.h"
 #include "platform/Utf8.h"
 
 #include <QFile>
@@ -272,13 +273,13 @@ QString sampleText(QByteArrayView sample)
 
 std::optional<QList<RawRecord>> tailRecords(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Result<std::unique_ptr<QFile>> file = RegularFile::openFile(path);
+    if (!file)
         return std::nullopt;
-    const qint64 size = std::max<qint64>(file.size(), 0);
+    const qint64 size = std::max<qint64>((*file)->size(), 0);
     const qint64 window = std::min(size, trailerWindow);
-    file.seek(size - window);
-    const QByteArray bytes = file.read(window);
+    (*file)->seek(size - window);
+    const QByteArray bytes = (*file)->read(window);
     if (bytes.isEmpty())
         return std::nullopt;
     return trailerRecords(bytes);
@@ -306,10 +307,10 @@ std::optional<QList<RawRecord>> trailerRecords(QByteArrayView window)
 
 QList<RawRecord> scanRecords(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Result<std::unique_ptr<QFile>> file = RegularFile::openFile(path);
+    if (!file)
         return {};
-    return scanRecords(file, scanChunk);
+    return scanRecords(**file, scanChunk);
 }
 
 QList<RawRecord> scanRecords(QIODevice &device, qint64 chunkBytes)
