@@ -89,7 +89,8 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
 // Piecewise linear over the anchors (index, seconds), extended past both ends. Needs two anchors.
 double interpolate(double x, const QList<std::pair<double, double>> &anchors);
 
-// The telemetry of one file's records; `duration` is the file's length in seconds when known.
-Telemetry build(const QList<RawRecord> &records, std::optional<double> duration, const QString &source);
+// The telemetry of one file's records; `duration` is the file's length in seconds when known. Records handed
+// over (moved in) lend their texts to the result instead of being copied.
+Telemetry build(QList<RawRecord> records, std::optional<double> duration, const QString &source);
 
 } // namespace TelemetryParser

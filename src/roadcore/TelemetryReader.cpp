@@ -228,18 +228,18 @@ Telemetry read(const QString &path)
 {
     std::optional<double> duration;
     if (QFileInfo(path).suffix().toLower() == QLatin1String("avi")) {
-        const std::optional<AVIFile> avi = AVIFile::read(path);
+        std::optional<AVIFile> avi = AVIFile::read(path);
         if (avi && !avi->textRecords.isEmpty())
-            return TelemetryParser::build(avi->textRecords, finite(avi->duration), aviSource);
+            return TelemetryParser::build(std::move(avi->textRecords), finite(avi->duration), aviSource);
         if (avi)
             duration = finite(avi->duration);
     } else {
         Result<MediaFile> movie =
             MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
         if (movie) {
-            const QList<RawRecord> records = trackRecords(*movie);
+            QList<RawRecord> records = trackRecords(*movie);
             if (!records.isEmpty()) {
-                Telemetry telemetry = TelemetryParser::build(records, std::nullopt, trackSource);
+                Telemetry telemetry = TelemetryParser::build(std::move(records), std::nullopt, trackSource);
                 if (!telemetry.isEmpty())
                     return telemetry;
             }
@@ -247,7 +247,7 @@ Telemetry read(const QString &path)
         }
     }
     if (std::optional<QList<RawRecord>> trailer = tailRecords(path))
-        return TelemetryParser::build(*trailer, duration, trailerSource);
+        return TelemetryParser::build(std::move(*trailer), duration, trailerSource);
     return TelemetryParser::build(scanRecords(path), duration, scanSource);
 }
 
