@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -38,28 +40,28 @@ void closeModalWindows()
     }
 }
 
-// Acts on the modal dialog once it is shown, as the user would. When no such dialog shows up in time, or the
-// act leaves a dialog open (it did not take the answer, or a message popped up over it), the test fails and
-// the dialogs are closed, so that the call under test returns.
-template <class Dialog> void whenShown(std::function<void(Dialog *)> act)
+// Acts on the modal dialog once it is shown, as the user would, while the returned timer lives. When no such
+// dialog shows up in time, or the act leaves it open (it did not take the answer, or a message popped up over
+// it), the test fails and the dialogs are closed, so that the call under test returns.
+template <class Dialog> [[nodiscard]] std::unique_ptr<QTimer> whenShown(std::function<void(Dialog *)> act)
 {
-    auto *timer = new QTimer;
+    auto timer = std::make_unique<QTimer>();
     timer->setInterval(10);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    auto acted = std::make_shared<bool>(false);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, clock, acted] {
+    // The dialog acted on; it goes away with the call that showed it.
+    auto acted = std::make_shared<std::optional<QPointer<QWidget>>>();
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [timer = timer.get(), act, clock, acted] {
         QWidget *modal = QApplication::activeModalWidget();
         if (!*acted) {
             if (auto *dialog = qobject_cast<Dialog *>(modal)) {
-                *acted = true;
+                *acted = QPointer<QWidget>(dialog);
                 clock->restart();
                 act(dialog);
                 return;
             }
-        } else if (!modal) {
+        } else if (!**acted || !(**acted)->isVisible()) {
             timer->stop();
-            timer->deleteLater();
             return;
         }
         if (clock->elapsed() < dialogDeadlineMs)
@@ -68,10 +70,10 @@ template <class Dialog> void whenShown(std::function<void(Dialog *)> act)
                       << (modal ? modal->metaObject()->className() : "nothing") << " \""
                       << (modal ? modal->windowTitle().toStdString() : std::string()) << "\"";
         timer->stop();
-        timer->deleteLater();
         closeModalWindows();
     });
     timer->start();
+    return timer;
 }
 
 // Types the answer into the file name field and presses Open or Save. QFileDialog::selectFile() leaves the
@@ -89,11 +91,11 @@ void answer(QFileDialog *dialog, const QString &folder, const QString &text)
 TEST(DialogPanels, CancelledPanelsAnswerNothing)
 {
     DialogPanels panels;
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelFolder = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_EQ(panels.chooseFolder("Open Dashcam Folder or SD Card", "Open"), std::nullopt);
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelSave = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_EQ(panels.save("clip.gpx", "text/plain"), std::nullopt);
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelOpen = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_TRUE(panels.openFiles({"video/mp4"}).isEmpty());
 }
 
@@ -106,7 +108,7 @@ TEST(DialogPanels, ChosenAnswersComeBackAsPaths)
     DialogPanels panels;
 
     QString title, prompt;
-    whenShown<QFileDialog>([&](QFileDialog *d) {
+    const auto chooseCard = whenShown<QFileDialog>([&](QFileDialog *d) {
         title = d->windowTitle();
         prompt = d->labelText(QFileDialog::Accept);
         EXPECT_EQ(d->fileMode(), QFileDialog::Directory);
@@ -117,7 +119,7 @@ TEST(DialogPanels, ChosenAnswersComeBackAsPaths)
     EXPECT_EQ(prompt, "Save Here");
 
     QString proposed;
-    whenShown<QFileDialog>([&](QFileDialog *d) {
+    const auto saveRoute = whenShown<QFileDialog>([&](QFileDialog *d) {
         EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
         proposed = d->selectedFiles().value(0);
         answer(d, dir.path(), "route.gpx");
@@ -125,7 +127,8 @@ TEST(DialogPanels, ChosenAnswersComeBackAsPaths)
     EXPECT_EQ(panels.save("clip.gpx", "application/gpx+xml"), dir.filePath("route.gpx"));
     EXPECT_TRUE(proposed.endsWith("/clip.gpx")) << proposed.toStdString();
 
-    whenShown<QFileDialog>([&](QFileDialog *d) { answer(d, dir.path(), "\"a.mp4\" \"b.mp4\""); });
+    const auto openTwo =
+        whenShown<QFileDialog>([&](QFileDialog *d) { answer(d, dir.path(), "\"a.mp4\" \"b.mp4\""); });
     EXPECT_EQ(panels.openFiles({"video/mp4"}), (QStringList{dir.filePath("a.mp4"), dir.filePath("b.mp4")}));
 }
 
@@ -143,7 +146,7 @@ TEST(MessageAlerts, AnswersThePositionOfTheChosenButton)
     for (const auto &c : cases) {
         MessageAlerts alerts;
         QString text, informative;
-        whenShown<QMessageBox>([&](QMessageBox *box) {
+        const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
             text = box->text();
             informative = box->informativeText();
             EXPECT_EQ(box->icon(), QMessageBox::Warning);
