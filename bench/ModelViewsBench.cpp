@@ -49,6 +49,7 @@ public:
     Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
     MediaCacheUsage usage() override { return {}; }
     void removeReplaceableCopies(const QString &) override {}
+    void clear(bool) override {}
 };
 
 class PlentyOfSpace : public FreeSpace {

@@ -14,6 +14,8 @@ public:
 
     // A folder the user chose (files cannot be chosen); new folders can be made in the panel.
     virtual std::optional<QString> chooseFolder(const QString &title, const QString &prompt) = 0;
+    // A file the user chose, of any kind.
+    virtual std::optional<QString> chooseFile(const QString &title, const QString &prompt) = 0;
     // Where to write a file of that type, proposing the name.
     virtual std::optional<QString> save(const QString &name, const QString &mimeType) = 0;
     // The files of those types the user chose, in the panel's order.

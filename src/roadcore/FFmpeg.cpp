@@ -134,6 +134,12 @@ QStringList candidates()
     const QString chosen = Defaults::standard().string(pathDefaultsKey);
     if (!chosen.isEmpty())
         paths << chosen;
+    return paths + standardPlaces();
+}
+
+QStringList standardPlaces()
+{
+    QStringList paths;
     if (QCoreApplication::instance()) {
         const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
         if (QFileInfo::exists(beside))
@@ -146,6 +152,17 @@ QStringList candidates()
 std::optional<QString> executable()
 {
     for (const QString &path : candidates()) {
+        if (isExecutableFile(path))
+            return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> executable(const QString &chosen, const QStringList &places)
+{
+    if (!chosen.isEmpty() && isExecutableFile(chosen))
+        return chosen;
+    for (const QString &path : places) {
         if (isExecutableFile(path))
             return path;
     }

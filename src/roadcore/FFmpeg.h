@@ -36,6 +36,10 @@ struct Failure {
 QStringList candidates();
 // The first candidate that is an executable file; looked up afresh each time so a new choice counts at once.
 std::optional<QString> executable();
+// The places searched after a chosen path: a copy beside the application, then the system's.
+QStringList standardPlaces();
+// The chosen path when it is an executable file, else the first of `places` that is one.
+std::optional<QString> executable(const QString &chosen, const QStringList &places);
 // The folder of converted movies, created (if it can be) on every call.
 QString cacheDirectory();
 

@@ -16,6 +16,17 @@ std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QS
     return dialog.selectedFiles().constFirst();
 }
 
+std::optional<QString> DialogPanels::chooseFile(const QString &title, const QString &prompt)
+{
+    QFileDialog dialog(dialogParent(m_parent), title);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, prompt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
 std::optional<QString> DialogPanels::save(const QString &name, const QString &mimeType)
 {
     QFileDialog dialog(dialogParent(m_parent));

@@ -10,6 +10,7 @@ public:
     explicit DialogPanels(QWidget *parent = nullptr) : m_parent(parent) {}
 
     std::optional<QString> chooseFolder(const QString &title, const QString &prompt) override;
+    std::optional<QString> chooseFile(const QString &title, const QString &prompt) override;
     std::optional<QString> save(const QString &name, const QString &mimeType) override;
     QStringList openFiles(const QStringList &mimeTypes) override;
 

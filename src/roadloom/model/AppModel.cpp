@@ -13,6 +13,7 @@
 #include "roadloom/model/RecordingActions.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QTimer>
 
 // Model
@@ -203,6 +204,19 @@ void AppModel::printFrame()
 QString AppModel::snapshotFolder() const
 {
     return m_frameActions->snapshotFolder();
+}
+
+QFuture<void> AppModel::clearMediaCache(bool keepingUnavailable)
+{
+    // Each step runs on the GUI thread, after the one before it has ended; none once the model is gone.
+    QPointer<AppModel> alive(this);
+    return m_cache->clear(keepingUnavailable)
+        .then([alive] { return alive ? alive->m_library->refreshCacheState() : QtFuture::makeReadyFuture(); })
+        .unwrap()
+        .then([alive] {
+            if (alive)
+                alive->m_cache->refreshUsage();
+        });
 }
 
 QFuture<void> AppModel::saveOriginals(const std::optional<DashClip> &clip)

@@ -133,6 +133,11 @@ public:
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
 
+    // Clears the media cache off the GUI thread (see CacheBackend::clear), then has the library read the
+    // storage states again, then the usage figures, strictly in that order. The future ends once the usage
+    // is asked for.
+    QFuture<void> clearMediaCache(bool keepingUnavailable);
+
     // A failure the user must see, as a toast with the warning symbol.
     void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
 

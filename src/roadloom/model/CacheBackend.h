@@ -30,6 +30,9 @@ public:
     virtual MediaCacheUsage usage() = 0;
     // Drops the recording's copies whose originals are reachable; keeps those that are the only one left.
     virtual void removeReplaceableCopies(const QString &key) = 0;
+    // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
+    // also forgets the recordings none of whose originals is in place.
+    virtual void clear(bool keepingUnavailable) = 0;
 
     // Forwards to a media cache that outlives the result.
     static std::unique_ptr<CacheBackend> over(MediaCache &cache);

@@ -178,6 +178,17 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
         });
 }
 
+QString CacheCoordinator::root() const
+{
+    return m_cache->root();
+}
+
+QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
+{
+    return OffThread::run(
+        m_callPool, this, [cache = m_cache, keepingUnavailable] { cache->clear(keepingUnavailable); }, [] {});
+}
+
 void CacheCoordinator::refreshUsage()
 {
     fetchUsage({});

@@ -7,6 +7,7 @@
 #include "roadcore/MediaCacheTypes.h"
 #include "roadloom/model/CachePlanner.h"
 
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -79,6 +80,11 @@ public:
     // policy. A run in progress goes on.
     void removeCopy(const DashClip &clip);
     void refreshUsage();
+    // The media cache's root folder.
+    QString root() const;
+    // Clears the cache (see CacheBackend::clear) after the cache calls already asked for; the future ends
+    // on the GUI thread once the clear is done.
+    QFuture<void> clear(bool keepingUnavailable);
 
 signals:
     void isRunningChanged(bool isRunning);

@@ -3,6 +3,7 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/ui/AppActions.h"
 #include "roadloom/ui/MainWindow.h"
+#include "roadloom/ui/PreferencesWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -43,7 +44,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
     });
     registerWindow(deviceSettingsID,
                    emptyWindow(QStringLiteral("Device Settings"), QSize(560, 480), QSize(640, 720)));
-    registerWindow(settingsID, emptyWindow(QStringLiteral("Settings"), QSize(), QSize(520, 420)));
+    registerWindow(settingsID, [](RoadloomApp &app) { return new PreferencesWindow(app.model()); });
 }
 
 RoadloomApp::~RoadloomApp()

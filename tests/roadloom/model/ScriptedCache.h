@@ -91,6 +91,12 @@ public:
         m_log.append(QStringLiteral("remove ") + key);
     }
 
+    void clear(bool keepingUnavailable) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_log.append(keepingUnavailable ? QStringLiteral("clear keeping") : QStringLiteral("clear all"));
+    }
+
     // Runs the event loop until a copy has begun.
     bool waitForCopy(int timeoutMs = 5000)
     {
