@@ -115,9 +115,9 @@ void MediaCacheSettings::policyChosen(int index)
     Preferences &prefs = m_model.preferences();
     if (policy == prefs.cachePolicy())
         return;
+    // The coordinator starts a run (or re-plans the active one) when the stored policy changes, so this
+    // write is the whole of it: a second start would plan twice. Nothing is deleted when the policy narrows.
     prefs.setCachePolicy(policy);
-    // Nothing is deleted when the policy narrows: the next plan simply picks under the new one.
-    m_model.cache().start();
 }
 
 void MediaCacheSettings::usageChanged(const std::optional<MediaCacheUsage> &usage)
