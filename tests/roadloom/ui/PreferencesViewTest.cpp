@@ -284,16 +284,16 @@ TEST_F(PreferencesViewTest, StoredShowsTheIndicatorUntilTheFiguresCome)
 
 TEST_F(PreferencesViewTest, ClearingRunsClearThenRefreshThenUsage)
 {
-    // A listed recording whose storage state the refresh corrects, so the library announces it.
-    DashClip clip = recording(QStringLiteral("a"), at(1));
-    make({clip});
+    // A listed recording whose file comes and goes before each clearing, so that each refresh of the
+    // storage states changes it and the library announces it.
+    const QString file = card() + QStringLiteral("/a_F.mp4");
+    TestSupport::writeFile(file, "movie");
+    make({recording(QStringLiteral("a"), at(1), {{Channel::front, file}})});
     quiet(cacheBackend);
     MediaCacheSettings section(*model);
-    QStringList events;
-    QObject::connect(&model->library(), &LibraryStore::clipsChanged, &section, [&] {
-        events.append(QStringLiteral("clipsChanged after ") + cacheBackend.log().join(','));
-    });
-
+    QStringList refreshed; // the cache's last call when the library announced the new states
+    QObject::connect(&model->library(), &LibraryStore::clipsUpdated, &section,
+                     [&] { refreshed.append(cacheBackend.log().constLast()); });
     struct Case {
         const char *what;
         QPushButton *button;
@@ -312,6 +312,10 @@ TEST_F(PreferencesViewTest, ClearingRunsClearThenRefreshThenUsage)
         alerts.answer = c.answer;
         const qsizetype logged = cacheBackend.log().size();
         QSignalSpy usage(&model->cache(), &CacheCoordinator::usageChanged);
+        if (QFile::exists(file))
+            QFile::remove(file);
+        else
+            TestSupport::writeFile(file, "movie");
         c.button->click();
         EXPECT_TRUE(section.removeAvailableButton()->isEnabled() && section.clearButton()->isEnabled());
         if (c.clear) {
@@ -336,12 +340,8 @@ TEST_F(PreferencesViewTest, ClearingRunsClearThenRefreshThenUsage)
             EXPECT_TRUE(alerts.shown.isEmpty());
         }
     }
-    // Each library refresh came after its clear and before its usage fetch.
-    for (const QString &event : std::as_const(events)) {
-        EXPECT_TRUE(event.endsWith(QStringLiteral("clear keeping")) ||
-                    event.endsWith(QStringLiteral("clear all")))
-            << event.toStdString();
-    }
+    // Each refresh came after its clear and before its usage figures.
+    EXPECT_EQ(refreshed, (QStringList{QStringLiteral("clear keeping"), QStringLiteral("clear all")}));
 }
 
 TEST_F(PreferencesViewTest, ShowRevealsTheCacheFolder)
@@ -410,6 +410,7 @@ TEST_F(PreferencesViewTest, ClearingARealCacheAfterTheCardIsGone)
     alerts.answer = 0;
     section.clearButton()->click();
     ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 2; }));
+    EXPECT_NE(cache.resolveForPlayback(listed).storage(), StorageState::cached);
     EXPECT_EQ(model->cache().usage()->cachedFiles, 0);
     EXPECT_EQ(model->cache().usage()->recordings, 0);
     model->library().setSelectedSourceID(LibrarySource::allMedia().id());
