@@ -140,6 +140,7 @@ FormSection *PreferencesView::aviSection()
 
     m_ffmpeg = new QLineEdit(prefs->ffmpegPath());
     m_ffmpeg->setPlaceholderText(QStringLiteral("Auto-detect"));
+    m_ffmpeg->setMinimumWidth(220);
     m_ffmpegChoose = new QPushButton(QStringLiteral("Choose…"));
     section->addRow(QStringLiteral("ffmpeg"), row({m_ffmpeg, m_ffmpegChoose}, m_ffmpeg));
     connect(m_ffmpeg, &QLineEdit::textEdited, prefs,
@@ -203,6 +204,7 @@ void PreferencesView::addTileRow(FormSection *section, const QString &label, con
     TileRow tile;
     tile.field = new QLineEdit;
     tile.field->setPlaceholderText(placeholder);
+    tile.field->setMinimumWidth(320); // room for a whole address
     tile.warning = new QLabel(invalidTileText);
     tile.warning->setFont(TextStyles::caption());
     tile.warning->setWordWrap(true);
@@ -241,7 +243,11 @@ void PreferencesView::refreshFFmpegStatus()
     m_ffmpegFound = found.has_value();
     m_statusSymbol->setSymbol(m_ffmpegFound ? QStringLiteral("checkmark.circle.fill")
                                             : QStringLiteral("xmark.octagon.fill"));
-    m_statusText->setText(found ? *found : QStringLiteral("Not found — sudo apt install ffmpeg"));
+    const QString missing = QStringLiteral("Not found — sudo apt install ffmpeg");
+    m_statusText->setText(found ? *found : missing);
+    // A path gives way at its head; the advice is always read whole.
+    m_statusText->setElideMode(found ? Qt::ElideLeft : Qt::ElideNone);
+    m_statusText->setMinimumWidth(found ? 0 : m_statusText->fontMetrics().horizontalAdvance(missing) + 2);
     applyColors();
 }
 
