@@ -57,6 +57,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_config = new ConfigStore(this);
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+    connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
 
     CacheCoordinator::Services cacheServices;
     cacheServices.cache = m_services.cacheBackend;
@@ -223,4 +224,15 @@ void AppModel::trash(const DashClip &clip)
 QString AppModel::uniqueURL(const QString &path)
 {
     return RecordingActions::uniqueURL(path);
+}
+
+void AppModel::trashRefused(const QString &clipID, const QString &reason)
+{
+    showError(reason);
+    // The player let go of the recording before the move; it is still listed and selected, so show it again.
+    if (m_player->clip() || m_library->selectedClipID() != clipID)
+        return;
+    for (const DashClip &clip : m_library->clips())
+        if (clip.id == clipID)
+            return m_player->load(clip, false);
 }

@@ -27,6 +27,7 @@ class RecordingActions;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
@@ -57,6 +58,7 @@ public:
         Panels *panels = nullptr;        // not owned
         Alerts *alerts = nullptr;        // not owned
         ImagePrinter *printer = nullptr; // not owned
+        FileRevealer *revealer = nullptr; // not owned
         // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -84,6 +86,11 @@ public:
     // The stored preferences, typed, over the model's defaults.
     Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
+    FileRevealer &revealer() const
+    {
+        Q_ASSERT(m_services.revealer);
+        return *m_services.revealer;
+    }
     Alerts &alerts() const { return *m_alerts; }
 
     bool showExportSheet() const { return m_showExportSheet; }
@@ -142,6 +149,7 @@ signals:
 
 private:
     void setToast(const std::optional<Toast> &toast);
+    void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
     Defaults *m_defaults = nullptr;

@@ -2,7 +2,7 @@
 
 // An application model on scripted surroundings: scripted volumes and scanner for the library store with a
 // media cache in a temporary folder, two scripted players with scripted loading services, scripted panels
-// and alerts, a printer that writes a PDF, and its own user defaults. The library lists one folder whose
+// and alerts, a printer that writes a PDF, a file revealer that records, and its own user defaults. The library lists one folder whose
 // recordings the test gives.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
@@ -14,6 +14,7 @@
 #include "fixtures/PdfImagePrinter.h"
 #include "fixtures/TestSupport.h"
 #include "platform/Defaults.h"
+#include "platform/gui/FileRevealer.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
 
@@ -98,6 +99,12 @@ struct Services {
     QStringList log;
 };
 
+// Records the files it was asked to show.
+struct RecordingRevealer final : FileRevealer {
+    QStringList revealed;
+    void reveal(const QString &path) override { revealed.append(path); }
+};
+
 class ModelTest : public testing::Test {
 protected:
     QTemporaryDir dir;
@@ -108,6 +115,7 @@ protected:
     FakePanels panels;
     FakeAlerts alerts;
     PdfImagePrinter printer{dir.filePath("printed.pdf")};
+    RecordingRevealer revealer;
     std::shared_ptr<Services> services = std::make_shared<Services>();
     QList<DashClip> trashed;
     std::optional<DashClip> clipAtTrash; // the player's recording when the trash was asked
@@ -134,6 +142,7 @@ protected:
         s.panels = &panels;
         s.alerts = &alerts;
         s.printer = &printer;
+        s.revealer = &revealer;
         s.trash = [this](const DashClip &clip) {
             trashed.append(clip);
             clipAtTrash = model->player().clip();
