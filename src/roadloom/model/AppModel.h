@@ -53,11 +53,11 @@ public:
     struct Services {
         LibraryStore::Services library;
         PlayerFactory players;
-        PlayerServices playerServices;   // also reads telemetry for Export Telemetry
-        Defaults *defaults = nullptr;    // not owned
-        Panels *panels = nullptr;        // not owned
-        Alerts *alerts = nullptr;        // not owned
-        ImagePrinter *printer = nullptr; // not owned
+        PlayerServices playerServices;    // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;     // not owned
+        Panels *panels = nullptr;         // not owned
+        Alerts *alerts = nullptr;         // not owned
+        ImagePrinter *printer = nullptr;  // not owned
         FileRevealer *revealer = nullptr; // not owned
         // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned

@@ -13,8 +13,8 @@ class SystemVolumes;
 
 // The program's real surroundings, built once at start-up and handed to the application model: the user's
 // defaults, the system's volumes, Trash and free space, the shared media cache, the file dialogs, message
-// boxes, print dialog and file manager, the mpv players and the loading services over the media cache, ffmpeg and the
-// telemetry reader. Must outlive the model.
+// boxes, print dialog and file manager, the mpv players and the loading services over the media cache, ffmpeg
+// and the telemetry reader. Must outlive the model.
 class AppServices {
 public:
     AppServices();

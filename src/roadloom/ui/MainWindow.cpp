@@ -5,19 +5,18 @@
 #include "platform/gui/VideoSurface.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipListView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/SidebarView.h"
+#include "roadloom/ui/ToastView.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
-#include <QListView>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QSplitter>
-#include <QStringListModel>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -35,17 +34,6 @@ QWidget *column(const QString &name, const MainWindow::ColumnWidths &widths)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     return widget;
-}
-
-QListView *plainList(QWidget *column)
-{
-    auto *list = new QListView(column);
-    list->setUniformItemSizes(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setFrameShape(QFrame::NoFrame);
-    list->setModel(new QStringListModel(list));
-    column->layout()->addWidget(list);
-    return list;
 }
 
 } // namespace
@@ -85,7 +73,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_columns->setSizes({sidebarWidths.ideal, clipListWidths.ideal, defaultSize.width()});
     setCentralWidget(m_columns);
 
-    buildPlaceholders();
+    buildColumns();
     buildVideoSurfaces();
 
     m_inspector->setVisible(model.showInspector());
@@ -108,6 +96,8 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     connect(m_dropTarget, &WindowDropTarget::pathsDropped, this,
             [this](const QStringList &paths) { m_model.library().open(paths); });
 
+    m_toast = new ToastView(model, this);
+
     m_reactions = new MainWindowReactions(model, this);
     connect(m_reactions, &MainWindowReactions::deviceSettingsRequested, this,
             &MainWindow::deviceSettingsRequested);
@@ -115,68 +105,10 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 
 MainWindow::~MainWindow() = default;
 
-// Until the sidebar and the clip list have their own views, plain lists of names stand in for them.
-void MainWindow::buildPlaceholders()
+void MainWindow::buildColumns()
 {
-    LibraryStore &library = m_model.library();
-
-    QListView *sources = plainList(m_sidebar);
-    sources->setObjectName(QStringLiteral("sourceList"));
-    auto showSources = [sources, &library] {
-        const QSignalBlocker block(sources->selectionModel());
-        QStringList names;
-        int selected = -1;
-        const QList<LibrarySource> all = library.sources();
-        for (const LibrarySource &source : all) {
-            if (source.id() == library.selectedSourceID())
-                selected = int(names.size());
-            names.append(source.name);
-        }
-        static_cast<QStringListModel *>(sources->model())->setStringList(names);
-        if (selected >= 0)
-            sources->setCurrentIndex(sources->model()->index(selected, 0));
-    };
-    showSources();
-    connect(&library, &LibraryStore::sourcesChanged, sources, showSources);
-    connect(&library, &LibraryStore::selectedSourceIDChanged, sources, showSources);
-    connect(sources->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library](const QModelIndex &index) {
-                const QList<LibrarySource> all = library.sources();
-                if (index.isValid() && index.row() < all.size())
-                    library.setSelectedSourceID(all.at(index.row()).id());
-            });
-
-    QListView *clips = plainList(m_clipList);
-    clips->setObjectName(QStringLiteral("clipList"));
-    auto positions = std::make_shared<QList<qsizetype>>();
-    auto showClips = [clips, positions, &library] {
-        const QSignalBlocker block(clips->selectionModel());
-        *positions = library.filteredPositions();
-        const QList<DashClip> all = library.clips();
-        QStringList names;
-        names.reserve(positions->size());
-        int selected = -1;
-        for (qsizetype position : std::as_const(*positions)) {
-            if (all.at(position).id == library.selectedClipID())
-                selected = int(names.size());
-            names.append(all.at(position).name);
-        }
-        static_cast<QStringListModel *>(clips->model())->setStringList(names);
-        if (selected >= 0)
-            clips->setCurrentIndex(clips->model()->index(selected, 0));
-    };
-    showClips();
-    connect(&library, &LibraryStore::clipsChanged, clips, showClips);
-    connect(&library, &LibraryStore::selectedClipIDChanged, clips, showClips);
-    connect(&library, &LibraryStore::searchTextChanged, clips, showClips);
-    connect(&library, &LibraryStore::categoryFilterChanged, clips, showClips);
-    connect(&library, &LibraryStore::sortChanged, clips, showClips);
-    connect(clips->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library, positions](const QModelIndex &index) {
-                const QList<DashClip> all = library.clips();
-                if (index.isValid() && index.row() < positions->size())
-                    library.setSelectedClipID(all.at(positions->at(index.row())).id);
-            });
+    m_sidebar->layout()->addWidget(new SidebarView(m_model, m_sidebar));
+    m_clipList->layout()->addWidget(new ClipListView(m_model, m_clipList));
 
     auto *inspectorPlaceholder = new QWidget(m_inspector);
     m_inspector->layout()->addWidget(inspectorPlaceholder);

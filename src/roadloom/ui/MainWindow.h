@@ -9,6 +9,7 @@ class DropOverlay;
 class MainWindowReactions;
 class QSplitter;
 class QVariantAnimation;
+class ToastView;
 class VideoSurface;
 class WindowDropTarget;
 
@@ -39,6 +40,7 @@ public:
     QSplitter *columns() const { return m_columns; }
     QSplitter *detailSplit() const { return m_detailSplit; }
     DropOverlay *dropOverlay() const { return m_overlay; }
+    ToastView *toastView() const { return m_toast; }
     WindowDropTarget *dropTarget() const { return m_dropTarget; }
     bool isAnimatingTheater() const;
 
@@ -54,7 +56,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void buildPlaceholders();
+    void buildColumns();
     void buildVideoSurfaces();
     void followInspector(bool show);
     void inspectorHandleMoved();
@@ -72,6 +74,7 @@ private:
     QWidget *m_detail = nullptr;
     QWidget *m_inspector = nullptr;
     DropOverlay *m_overlay = nullptr;
+    ToastView *m_toast = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
     MainWindowReactions *m_reactions = nullptr;
     QVariantAnimation *m_theaterAnimation = nullptr;

@@ -2,8 +2,8 @@
 
 // An application model on scripted surroundings: scripted volumes and scanner for the library store with a
 // media cache in a temporary folder, two scripted players with scripted loading services, scripted panels
-// and alerts, a printer that writes a PDF, a file revealer that records, and its own user defaults. The library lists one folder whose
-// recordings the test gives.
+// and alerts, a printer that writes a PDF, a file revealer that records, and its own user defaults. The
+// library lists one folder whose recordings the test gives.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
 #include "platform/Trash.h"
@@ -101,8 +101,9 @@ struct Services {
 
 // Records the files it was asked to show.
 struct RecordingRevealer final : FileRevealer {
-    QStringList revealed;
-    void reveal(const QString &path) override { revealed.append(path); }
+    QList<QStringList> revealed; // one entry a request
+    void reveal(const QString &path) override { revealed.append({path}); }
+    void revealAll(const QStringList &paths) override { revealed.append(paths); }
 };
 
 class ModelTest : public testing::Test {
