@@ -104,10 +104,8 @@ ClipListView::ClipListView(AppModel &model, QWidget *parent) : QWidget(parent), 
     });
     connect(&library, &LibraryStore::sortChanged, this, [this](ClipSort sort) {
         for (QAction *action : m_sortGroup->actions())
-            if (ClipSort(action->data().toInt()) == sort) {
-                const QSignalBlocker block(action);
-                action->setChecked(true);
-            }
+            if (ClipSort(action->data().toInt()) == sort)
+                action->setChecked(true); // toggles the group, never triggers
     });
     connect(&library, &LibraryStore::selectedClipIDChanged, this, [this] { showSelection(true); });
     connect(m_clips, &QAbstractItemModel::modelReset, this, [this] { showSelection(false); });
