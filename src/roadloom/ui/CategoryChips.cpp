@@ -143,6 +143,8 @@ void CategoryChips::showFilter()
     for (CategoryChip *chip : chips()) {
         chip->setChecked(chip->category() == m_library.categoryFilter());
         chip->update();
+        if (chip->isChecked())
+            ensureWidgetVisible(chip, 12, 0);
     }
 }
 

@@ -85,10 +85,6 @@ ToastView::ToastView(AppModel &model, QWidget *window) : QWidget(window), m_mode
     row->addWidget(m_message, 1);
     row->addWidget(m_reveal);
 
-    m_opacity = new QGraphicsOpacityEffect(this);
-    m_opacity->setOpacity(1);
-    setGraphicsEffect(m_opacity);
-
     // The reveal leaves the toast: its own timer ends it.
     connect(m_reveal, &QPushButton::clicked, this, [this] {
         if (m_toast && m_toast->revealURL)
@@ -115,8 +111,11 @@ void ToastView::follow(const std::optional<Toast> &toast)
 {
     if (toast && m_toast && toast->id == m_toast->id)
         return;
-    if (m_toast && isVisible())
-        toast ? slideOutCopy() : slideOut();
+    if (m_animation)
+        m_animation->stop(); // a banner still sliding in now leaves from where it is
+    if (m_toast && (isVisible() || m_arriving))
+        slide(false);
+    hide();
     m_toast = toast;
     if (!toast)
         return;
@@ -127,68 +126,74 @@ void ToastView::follow(const std::optional<Toast> &toast)
     QPalette link = m_reveal->palette();
     link.setColor(QPalette::ButtonText, Palette::accent(palette()));
     m_reveal->setPalette(link);
-    slideIn();
+    slide(true);
 }
 
-// The old banner leaves as a picture of itself, so the new one can come in at the same time.
-void ToastView::slideOutCopy()
+// A picture of the banner moves and fades (one effect a widget: the banner's own shadow stays as drawn);
+// the banner itself shows once it rests.
+void ToastView::slide(bool in)
 {
-    auto *copy = new QLabel(parentWidget());
+    QWidget *window = parentWidget();
+    if (in) {
+        if (QLayout *layout = this->layout())
+            layout->activate();
+        adjustSize();
+    }
+    const QPoint from =
+        in ? QPoint(restingPosition().x(), window->height()) : (m_arriving ? m_arriving->pos() : pos());
+    const QPoint to = in ? restingPosition() : QPoint(from.x(), window->height());
+    const qreal opacity = m_arriving && !in ? m_arrivingOpacity : (in ? 0.0 : 1.0);
+
+    auto *copy = new QLabel(window);
+    copy->setObjectName(QStringLiteral("toastCopy"));
     copy->setAttribute(Qt::WA_TransparentForMouseEvents);
     copy->setAttribute(Qt::WA_TranslucentBackground);
     copy->setPixmap(grab());
-    copy->setGeometry(geometry());
+    copy->setGeometry(QRect(from, size()));
     auto *fade = new QGraphicsOpacityEffect(copy);
-    fade->setOpacity(m_opacity->opacity());
+    fade->setOpacity(opacity);
     copy->setGraphicsEffect(fade);
+    if (m_arriving && !in)
+        m_arriving->deleteLater();
+    m_arriving = nullptr;
     copy->show();
     copy->raise();
+
     auto *group = new QParallelAnimationGroup(copy);
-    group->addAnimation(
-        animate(copy, "pos", copy->pos(), QPoint(copy->x(), parentWidget()->height()), group));
-    group->addAnimation(animate(fade, "opacity", fade->opacity(), 0.0, group));
-    connect(group, &QAbstractAnimation::finished, copy, &QObject::deleteLater);
+    QPropertyAnimation *move = animate(copy, "pos", from, to, group);
+    group->addAnimation(move);
+    group->addAnimation(animate(fade, "opacity", opacity, in ? 1.0 : 0.0, group));
+    if (in) {
+        m_arriving = copy;
+        m_slide = move;
+        m_animation = group;
+        connect(fade, &QGraphicsOpacityEffect::opacityChanged, this,
+                [this](qreal value) { m_arrivingOpacity = value; });
+        connect(group, &QAbstractAnimation::finished, this, [this, copy] {
+            copy->deleteLater();
+            if (m_arriving == copy)
+                m_arriving = nullptr;
+            show();
+            raise();
+            place();
+        });
+    } else {
+        connect(group, &QAbstractAnimation::finished, copy, &QObject::deleteLater);
+    }
     group->start();
-}
-
-void ToastView::slideIn()
-{
-    if (m_animation)
-        m_animation->stop();
-    adjustSize();
-    const QPoint rest = restingPosition();
-    const QPoint below(rest.x(), parentWidget()->height());
-    move(below);
-    m_opacity->setOpacity(0);
-    show();
-    raise();
-    auto *group = new QParallelAnimationGroup(this);
-    group->addAnimation(animate(this, "pos", below, rest, group));
-    group->addAnimation(animate(m_opacity, "opacity", 0.0, 1.0, group));
-    m_animation = group;
-    group->start(QAbstractAnimation::DeleteWhenStopped);
-}
-
-void ToastView::slideOut()
-{
-    if (m_animation)
-        m_animation->stop();
-    auto *group = new QParallelAnimationGroup(this);
-    group->addAnimation(animate(this, "pos", pos(), QPoint(x(), parentWidget()->height()), group));
-    group->addAnimation(animate(m_opacity, "opacity", m_opacity->opacity(), 0.0, group));
-    connect(group, &QAbstractAnimation::finished, this, [this] {
-        if (!m_toast)
-            hide();
-    });
-    m_animation = group;
-    group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void ToastView::place()
 {
-    if (!isVisible() || isAnimating())
+    if (!m_toast)
         return;
     adjustSize();
+    if (isAnimating()) {
+        // Sliding in: aim at where the banner rests in the window as it is now.
+        if (m_slide)
+            m_slide->setEndValue(restingPosition());
+        return;
+    }
     move(restingPosition());
 }
 

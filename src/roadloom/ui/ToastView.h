@@ -11,6 +11,7 @@ class AppModel;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QParallelAnimationGroup;
+class QPropertyAnimation;
 class QPushButton;
 class SymbolLabel;
 
@@ -26,7 +27,8 @@ public:
 
     ToastView(AppModel &model, QWidget *window);
 
-    // The toast on show (or sliding in); none once cleared.
+    // The toast on show (or sliding in); none once cleared. While a banner slides, a picture of it moves
+    // and the banner itself is hidden.
     const std::optional<Toast> &toast() const { return m_toast; }
     QLabel *messageLabel() const { return m_message; }
     QPushButton *revealButton() const { return m_reveal; }
@@ -39,9 +41,7 @@ protected:
 
 private:
     void follow(const std::optional<Toast> &toast);
-    void slideOutCopy();
-    void slideIn();
-    void slideOut();
+    void slide(bool in);
     void place();
 
     AppModel &m_model;
@@ -49,7 +49,9 @@ private:
     SymbolLabel *m_symbol = nullptr;
     QLabel *m_message = nullptr;
     QPushButton *m_reveal = nullptr;
-    QGraphicsOpacityEffect *m_opacity = nullptr;
+    QPointer<QLabel> m_arriving; // the picture sliding in
+    qreal m_arrivingOpacity = 0;
     QPointer<QParallelAnimationGroup> m_animation;
+    QPointer<QPropertyAnimation> m_slide; // the slide in, while it runs
     std::optional<Toast> m_toast;
 };
