@@ -108,7 +108,7 @@ ClipListView::ClipListView(AppModel &model, QWidget *parent) : QWidget(parent), 
                 action->setChecked(true); // toggles the group, never triggers
     });
     connect(&library, &LibraryStore::selectedClipIDChanged, this, [this] { showSelection(true); });
-    connect(m_clips, &QAbstractItemModel::modelReset, this, [this] { showSelection(false); });
+    connect(m_clips, &QAbstractItemModel::modelReset, this, [this] { showSelection(true); });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ClipListView::userSelected);
 
@@ -196,6 +196,7 @@ void ClipListView::buildPages()
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setUniformItemSizes(true);
     m_list->setMouseTracking(true);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     listLayout->addWidget(m_list);

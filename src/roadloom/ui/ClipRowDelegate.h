@@ -6,13 +6,14 @@
 struct DashClip;
 
 // Paints the rows of the clip list: a day header, or a recording with its category tile, time, storage
-// badge, channel letters and a line of category, size and AVI mark. Every row of a kind has the same
-// height, so laying out a long list measures no text.
+// badge, channel letters and a line of category, size and AVI mark. Every row has the same height (a header
+// draws its title in its lower part, leaving space above a new day), so the list lays out as uniform items
+// and never asks a row for its size.
 class ClipRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    static constexpr int headerHeight = 30;
     static constexpr int rowHeight = 46;
+    static constexpr int headerHeight = rowHeight;
     static constexpr int tileExtent = 30;
     static constexpr int badgeExtent = 14;
 

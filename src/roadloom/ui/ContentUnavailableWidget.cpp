@@ -25,7 +25,8 @@ void fitSize(QLabel *label)
     for (const QString &line : label->text().split(QLatin1Char('\n')))
         widest = std::max(widest, metrics.horizontalAdvance(line));
     const int width = std::clamp(widest + 2, 1, textWidth);
-    label->setFixedSize(width, label->heightForWidth(width));
+    // An empty label has no height for any width (-1).
+    label->setFixedSize(width, std::max(0, label->heightForWidth(width)));
 }
 
 } // namespace
