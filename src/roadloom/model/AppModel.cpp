@@ -10,7 +10,6 @@
 #include "roadloom/model/FrameActions.h"
 #include "roadloom/model/PlaybackKeys.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/model/PrintReport.h"
 #include "roadloom/model/RecordingActions.h"
 
 #include <QGuiApplication>
