@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
@@ -26,6 +28,8 @@ public:
     // The longest gap between two turns, in milliseconds, and the gaps over the limit.
     qint64 longestGap() const { return m_longest; }
     int stalls() const { return m_stalls; }
+    // Each stall: when it ended (milliseconds since the epoch) and how long it was.
+    QList<std::pair<qint64, qint64>> where() const { return m_where; }
 
 private:
     void tick()
@@ -34,8 +38,10 @@ private:
         const qint64 gap = now - m_last;
         m_last = now;
         m_longest = std::max(m_longest, gap);
-        if (gap > m_limit)
+        if (gap > m_limit) {
             ++m_stalls;
+            m_where.append({QDateTime::currentMSecsSinceEpoch(), gap});
+        }
     }
 
     qint64 m_limit;
@@ -44,4 +50,5 @@ private:
     qint64 m_last = 0;
     qint64 m_longest = 0;
     int m_stalls = 0;
+    QList<std::pair<qint64, qint64>> m_where;
 };

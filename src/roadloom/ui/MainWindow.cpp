@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -74,7 +75,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     setCentralWidget(m_columns);
 
     buildColumns();
-    buildVideoSurfaces();
+    buildStage();
 
     m_inspector->setVisible(model.showInspector());
     m_detailSplit->setSizes({defaultSize.width(), inspectorWidths.ideal});
@@ -97,8 +98,25 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
             [this](const QStringList &paths) { m_model.library().open(paths); });
 
     m_toast = new ToastView(model, this);
+}
 
-    m_reactions = new MainWindowReactions(model, this);
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    // The video surfaces set up their OpenGL drawing, which takes long on some displays: once the window
+    // has shown itself. Loading waits for them, since a player draws only into a surface attached first.
+    if (!m_reactions && !m_setupPending) {
+        m_setupPending = true;
+        QTimer::singleShot(0, this, &MainWindow::finishSetup);
+    }
+}
+
+void MainWindow::finishSetup()
+{
+    if (m_reactions)
+        return;
+    buildVideoSurfaces();
+    m_reactions = new MainWindowReactions(m_model, this);
     connect(m_reactions, &MainWindowReactions::deviceSettingsRequested, this,
             &MainWindow::deviceSettingsRequested);
 }
@@ -114,28 +132,36 @@ void MainWindow::buildColumns()
     m_inspector->layout()->addWidget(inspectorPlaceholder);
 }
 
+void MainWindow::buildStage()
+{
+    m_stage = new QWidget(m_detail);
+    m_stage->setObjectName(QStringLiteral("videoStage"));
+    m_stage->setAutoFillBackground(true);
+    QPalette black = m_stage->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_stage->setPalette(black);
+    auto *layout = new QHBoxLayout(m_stage);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(m_stage, 1);
+}
+
 // Until the detail area has its stage, each mpv player draws into a surface of its own.
 void MainWindow::buildVideoSurfaces()
 {
-    auto *stage = new QWidget(m_detail);
-    stage->setObjectName(QStringLiteral("videoStage"));
-    stage->setAutoFillBackground(true);
-    QPalette black = stage->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    stage->setPalette(black);
-    auto *layout = new QHBoxLayout(stage);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(stage, 1);
-
+    auto *layout = static_cast<QHBoxLayout *>(m_stage->layout());
     PlayerController &player = m_model.player();
     for (VideoPlayer *each : {&player.front(), &player.rear()}) {
         auto *mpv = qobject_cast<MpvPlayer *>(each);
         if (!mpv)
             continue;
-        auto *surface = new VideoSurface(stage);
+        auto *surface = new VideoSurface(m_stage);
         surface->setPlayer(mpv);
         layout->addWidget(surface, 1);
+        // Shown at once, so that its drawing is attached to the player before any file loads; the rear one
+        // keeps its attachment while hidden.
+        if (m_stage->isVisible())
+            surface->show();
         m_surfaces.append(surface);
     }
     if (m_surfaces.size() == 2) {
