@@ -22,6 +22,9 @@
 #include <QStringListModel>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 
 constexpr int recordingCount = 100'000;
@@ -97,8 +100,16 @@ struct Fixture {
         QDir().mkpath(folder);
         defaults.setValue(QStringLiteral("libraryFolders"), QStringList{folder});
         const QList<DashClip> clips = makeClips();
-        library = std::make_unique<LibraryStore>(LibraryStore::Services{
-            &volumes, &defaults, &cache, [clips](const QStringList &) { return clips; }, &trash});
+        // Each scan finds one recording grown, so every rescan publishes a new list.
+        auto scans = std::make_shared<std::atomic<int>>(0);
+        library = std::make_unique<LibraryStore>(LibraryStore::Services{&volumes, &defaults, &cache,
+                                                                        [clips, scans](const QStringList &) {
+                                                                            QList<DashClip> found = clips;
+                                                                            found.first().byteSize +=
+                                                                                ++*scans;
+                                                                            return found;
+                                                                        },
+                                                                        &trash});
         // The clock starts when the store announces the new list, before the clip list hears of it.
         QObject::connect(library.get(), &LibraryStore::clipsChanged, [this] {
             sinceNewList.start();

@@ -106,7 +106,7 @@ CategoryChips::CategoryChips(LibraryStore &library, QWidget *parent) : QScrollAr
 
     rebuild();
     connect(&library, &LibraryStore::clipsChanged, this, &CategoryChips::rebuild);
-    connect(&library, &LibraryStore::clipsRemoved, this, &CategoryChips::rebuild);
+    connect(&library, &LibraryStore::clipRemoved, this, &CategoryChips::rebuild);
     connect(&library, &LibraryStore::categoryFilterChanged, this, &CategoryChips::showFilter);
 }
 

@@ -22,9 +22,10 @@ ClipListModel::ClipListModel(LibraryStore &library, QObject *parent)
     });
     connect(&library, &LibraryStore::clipsUpdated, this, &ClipListModel::update);
     // A removal can empty a day: the sections are made again.
-    connect(&library, &LibraryStore::clipsAboutToBeRemoved, this, [this] { beginReset(); });
-    connect(&library, &LibraryStore::clipsRemoved, this, [this](const QList<qsizetype> &positions) {
-        removeDays(positions);
+    connect(&library, &LibraryStore::clipAboutToBeRemoved, this, [this] { beginReset(); });
+    connect(&library, &LibraryStore::clipRemoved, this, [this](qsizetype position) {
+        if (position >= 0 && size_t(position) < m_days.size())
+            m_days.erase(m_days.begin() + position);
         rebuild();
     });
 }
@@ -65,13 +66,6 @@ void ClipListModel::recomputeDays()
         const qint64 day = localMs >= 0 ? localMs / msPerDay : (localMs - msPerDay + 1) / msPerDay;
         m_days[size_t(i)] = qint32(day + unixEpochJulianDay);
     }
-}
-
-void ClipListModel::removeDays(const QList<qsizetype> &positions)
-{
-    for (qsizetype k = positions.size() - 1; k >= 0; --k)
-        if (positions[k] >= 0 && size_t(positions[k]) < m_days.size())
-            m_days.erase(m_days.begin() + positions[k]);
 }
 
 // Runs of the same day, in the list's order: under Name and Size a day can head several runs.

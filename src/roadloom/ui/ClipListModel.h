@@ -51,7 +51,6 @@ private:
     void beginReset();
     void rebuild();
     void update(const QList<qsizetype> &positions);
-    void removeDays(const QList<qsizetype> &positions);
 
     LibraryStore &m_library;
     // Per row: the recording's position (>= 0) or -(header number + 1).

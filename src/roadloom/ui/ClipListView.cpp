@@ -91,7 +91,7 @@ ClipListView::ClipListView(AppModel &model, QWidget *parent) : QWidget(parent), 
         updateHeader();
         updatePage();
     });
-    connect(&library, &LibraryStore::clipsRemoved, this, [this] {
+    connect(&library, &LibraryStore::clipRemoved, this, [this] {
         updateHeader();
         updatePage();
     });
@@ -221,9 +221,12 @@ void ClipListView::buildPages()
     m_noVideos = new ContentUnavailableWidget(QStringLiteral("film.stack"), QStringLiteral("No Videos"),
                                               QStringLiteral("No MP4, MOV or AVI recordings found here."));
     m_stack->addWidget(m_listPage);
-    m_stack->addWidget(m_noRecordings);
-    m_stack->addWidget(m_noResults);
-    m_stack->addWidget(m_noVideos);
+    // The pages' texts are wider than the column may be made: they never hold the column open.
+    for (QWidget *page : {static_cast<QWidget *>(m_noRecordings), static_cast<QWidget *>(m_noResults),
+                          static_cast<QWidget *>(m_noVideos)}) {
+        page->setMinimumSize(1, 1);
+        m_stack->addWidget(page);
+    }
 }
 
 ContentUnavailableWidget *ClipListView::pageWidget(Page page) const
