@@ -229,6 +229,15 @@ void BM_StoreFilterOnly(benchmark::State &state)
 }
 BENCHMARK(BM_StoreFilterOnly)->Iterations(60)->Unit(benchmark::kMillisecond);
 
+// The list model's own part: the runs rebuilt over the shown positions.
+void BM_ModelRebuildOnly(benchmark::State &state)
+{
+    Fixture &f = shared();
+    for (auto _ : state)
+        emit f.library->filteredPositionsChanged(f.library->filteredPositions());
+}
+BENCHMARK(BM_ModelRebuildOnly)->Iterations(30)->Unit(benchmark::kMillisecond);
+
 void BM_LayoutOnly(benchmark::State &state)
 {
     Fixture &f = shared();
