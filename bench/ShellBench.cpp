@@ -11,6 +11,7 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/CacheBackend.h"
 #include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/RoadloomApp.h"
@@ -86,6 +87,7 @@ struct Application {
         services.library.cache = &cache;
         services.library.defaults = &defaults;
         services.defaults = &defaults;
+        services.cacheBackend = backend.get();
         model = std::make_unique<AppModel>(std::move(services));
         app = std::make_unique<RoadloomApp>(*model);
     }
@@ -97,6 +99,7 @@ struct Application {
     AppServices real;
     Defaults defaults;
     MediaCache cache;
+    std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
     std::unique_ptr<AppModel> model;
     std::unique_ptr<RoadloomApp> app;
 };

@@ -167,7 +167,7 @@ int main(int argc, char **argv)
     const Telemetry telemetry = hourOfDriving();
     const QString tiles = writeTiles(home.filePath(QStringLiteral("tiles")), telemetry);
 
-    AppServices real; // the desktop's dialogs, cache and volumes; scripted players below
+    AppServices real;
     AppModel::Services services = real.modelServices();
     services.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
     PlayerServices player;

@@ -86,12 +86,8 @@ public:
     // The stored preferences, typed, over the model's defaults.
     Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
-    FileRevealer &revealer() const
-    {
-        Q_ASSERT(m_services.revealer);
-        return *m_services.revealer;
-    }
     Alerts &alerts() const { return *m_alerts; }
+    FileRevealer &revealer() const { return *m_revealer; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -156,6 +152,7 @@ private:
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
+    FileRevealer *m_revealer = nullptr;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.

@@ -325,7 +325,7 @@ void LibraryStore::open(const QStringList &paths)
     QMetaObject::invokeMethod(
         this,
         [this, base] {
-            rescan().then(this, [self = QPointer<LibraryStore>(this), base] {
+            rescan().then([self = QPointer<LibraryStore>(this), base] {
                 if (!self)
                     return;
                 for (const DashClip &clip : std::as_const(self->m_clips)) {

@@ -6,8 +6,8 @@
 
 class CacheBackend;
 class DialogImagePrinter;
+class DesktopFileRevealer;
 class DialogPanels;
-class FileRevealer;
 class MessageAlerts;
 class SystemVolumes;
 
@@ -35,5 +35,5 @@ private:
     std::unique_ptr<DialogPanels> m_panels;
     std::unique_ptr<MessageAlerts> m_alerts;
     std::unique_ptr<DialogImagePrinter> m_printer;
-    std::unique_ptr<FileRevealer> m_revealer;
+    std::unique_ptr<DesktopFileRevealer> m_revealer;
 };

@@ -10,11 +10,11 @@
 
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
+#include "fixtures/FakeRevealer.h"
 #include "fixtures/FakeVideoPlayer.h"
 #include "fixtures/PdfImagePrinter.h"
 #include "fixtures/TestSupport.h"
 #include "platform/Defaults.h"
-#include "platform/gui/FileRevealer.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
 
@@ -99,12 +99,6 @@ struct Services {
     QStringList log;
 };
 
-// Records the files it was asked to show.
-struct RecordingRevealer final : FileRevealer {
-    QList<QStringList> revealed; // one entry a request
-    void reveal(const QString &path) override { revealed.append({path}); }
-    void revealAll(const QStringList &paths) override { revealed.append(paths); }
-};
 
 class ModelTest : public testing::Test {
 protected:
@@ -115,8 +109,8 @@ protected:
     ScriptedScan scan;
     FakePanels panels;
     FakeAlerts alerts;
+    FakeRevealer revealer;
     PdfImagePrinter printer{dir.filePath("printed.pdf")};
-    RecordingRevealer revealer;
     std::shared_ptr<Services> services = std::make_shared<Services>();
     QList<DashClip> trashed;
     std::optional<DashClip> clipAtTrash; // the player's recording when the trash was asked

@@ -260,7 +260,7 @@ TEST_F(ClipListViewTest, ContextMenuOffersWhatTheStorageAllows)
 
     std::unique_ptr<QMenu> menu = view->clipMenu(clip);
     menu->actions().at(0)->trigger();
-    EXPECT_EQ(revealer.revealed, QList<QStringList>{clip.allURLs()}) << "all files together";
+    EXPECT_EQ(revealer.revealedTogether, QList<QStringList>{clip.allURLs()}) << "all files together";
     QStringList formats;
     for (QAction *action : menu->actions().at(3)->menu()->actions())
         formats.append(action->text());

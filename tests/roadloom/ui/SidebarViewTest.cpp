@@ -171,7 +171,7 @@ TEST_F(SidebarViewTest, FolderMenuRevealsTheFolderAndRemovingTheSelectedFolderSe
         texts.append(action->text());
     EXPECT_EQ(texts, (QStringList{"Show in File Manager", "Remove from Sidebar"}));
     menuAction(*menu, "Show in File Manager")->trigger();
-    EXPECT_EQ(revealer.revealed, QList<QStringList>{{card()}});
+    EXPECT_EQ(revealer.revealed, QStringList{card()});
 
     QSignalSpy changes(&model->library(), &LibraryStore::selectedSourceIDChanged);
     menuAction(*menu, "Remove from Sidebar")->trigger();
@@ -367,7 +367,7 @@ TEST_F(ToastViewTest, ASecondToastReplacesTheFirstAndItsRevealGoesToTheRevealer)
     ASSERT_TRUE(waitFor([&] { return leavingCopies().isEmpty() && toast->isVisible(); }));
 
     QTest::mouseClick(toast->revealButton(), Qt::LeftButton);
-    EXPECT_EQ(revealer.revealed, QList<QStringList>{{file}});
+    EXPECT_EQ(revealer.revealed, QStringList{file});
     ASSERT_TRUE(model->toast().has_value());
     EXPECT_EQ(model->toast()->message, "Snapshot saved") << "the reveal leaves the toast";
     EXPECT_TRUE(toast->isVisible());
