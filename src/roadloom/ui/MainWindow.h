@@ -9,6 +9,7 @@ class DropOverlay;
 class MainWindowReactions;
 class QSplitter;
 class QVariantAnimation;
+class ToastView;
 class VideoSurface;
 class WindowDropTarget;
 
@@ -39,6 +40,7 @@ public:
     QSplitter *columns() const { return m_columns; }
     QSplitter *detailSplit() const { return m_detailSplit; }
     DropOverlay *dropOverlay() const { return m_overlay; }
+    ToastView *toastView() const { return m_toast; }
     WindowDropTarget *dropTarget() const { return m_dropTarget; }
     bool isAnimatingTheater() const;
 
@@ -55,7 +57,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void buildPlaceholders();
+    void buildColumns();
     void buildStage();
     void buildVideoSurfaces();
     // What waits for the first paint: the video surfaces and the reactions that load recordings.
@@ -75,6 +77,7 @@ private:
     QWidget *m_detail = nullptr;
     QWidget *m_inspector = nullptr;
     DropOverlay *m_overlay = nullptr;
+    ToastView *m_toast = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
     QWidget *m_stage = nullptr;
     MainWindowReactions *m_reactions = nullptr;
