@@ -53,6 +53,7 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
         runJumps();
     });
 
+    m_drawsThroughRenderer = options.videoOutput == "libmpv";
     // mpv refuses to start under a locale that writes numbers with a decimal comma.
     std::setlocale(LC_NUMERIC, "C");
     m_mpv = mpv_create();
@@ -317,6 +318,16 @@ void MpvPlayer::load(const QString &path)
         failLater(QStringLiteral("The video player could not be started."));
         return;
     }
+    if (m_drawsThroughRenderer && !m_renderAttached) {
+        m_loadHeld = true;
+        return;
+    }
+    startLoad();
+}
+
+void MpvPlayer::startLoad()
+{
+    m_loadHeld = false;
     setFlag("pause", true);
     const QByteArray file = QFile::encodeName(m_path);
     const char *arguments[] = {"loadfile", file.constData(), "replace", nullptr};
@@ -335,8 +346,16 @@ void MpvPlayer::clear()
     ++m_generation;
     resetFileState();
     m_path.clear();
+    m_loadHeld = false;
     if (m_mpv)
         command({"stop"});
+}
+
+void MpvPlayer::setRenderAttached(bool attached)
+{
+    m_renderAttached = attached;
+    if (attached && m_loadHeld && m_mpv && hasFile())
+        startLoad();
 }
 
 std::optional<VideoFacts> MpvPlayer::facts() const
