@@ -101,6 +101,8 @@ void MpvRenderer::detach()
 {
     if (!m_render)
         return;
+    if (m_player && m_player->hasFile())
+        qCWarning(rendererLog) << "a render context went away while a file was loaded; mpv ends that file";
     {
         const HostCurrent current(m_host);
         // Returns once no update callback runs any more.

@@ -84,6 +84,19 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : Q
         m_pictures[i].renderer = new MpvRenderer(this);
         m_pictures[i].renderer->setPlayer(players[i]);
         connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, qOverload<>(&QWidget::update));
+        if (!players[i])
+            continue;
+        // mpv hands a frame nobody drew within 200 ms on as the current one without saying so; draw the
+        // current frame again once the file is ready and whenever a jump lands while paused.
+        const auto redraw = [this, i] {
+            m_pictures[i].stale = true;
+            update();
+        };
+        connect(players[i], &VideoPlayer::ready, this, redraw);
+        connect(players[i], &VideoPlayer::tick, this, [redraw, player = players[i]] {
+            if (!player->isPlaying())
+                redraw();
+        });
     }
     connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
         // mpv expects a swap report after every frame of a context that reports at all.
@@ -258,25 +271,30 @@ void StageCanvas::paintGL()
     gl->glDisable(GL_STENCIL_TEST);
     gl->glDisable(GL_CULL_FACE);
     gl->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    gl->glClearColor(0, 0, 0, 1);
-    gl->glClear(GL_COLOR_BUFFER_BIT);
+    gl->glDisable(GL_BLEND);
+    const Picture &main = m_pictures[size_t(mainIndex)];
+    // Unzoomed, unturned and unmirrored, the main picture covers the stage pixel for pixel (bars included):
+    // no clearing, no filtering.
+    const bool exact = layout.main.isIdentity() && main.target && main.target->size() == pixels;
+    if (!exact || !m_program || !m_program->isLinked()) {
+        gl->glClearColor(0, 0, 0, 1);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
 
     if (m_program && m_program->isLinked()) {
         m_program->bind();
         m_program->setUniformValue("viewport", QVector2D(float(pixels.width()), float(pixels.height())));
         m_program->setUniformValue("picture", 0);
         gl->glActiveTexture(GL_TEXTURE0);
-        gl->glEnable(GL_BLEND);
-        // Premultiplied colour; the window's alpha stays opaque.
-        gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
-
         const QRectF stage(QPointF(0, 0), QSizeF(size()));
-        const Picture &main = m_pictures[size_t(mainIndex)];
         if (main.target) {
             drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
                       layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
-                     main.target->texture(), 0, {});
+                     main.target->texture(), 0, {}, exact);
         }
+        gl->glEnable(GL_BLEND);
+        // Premultiplied colour; the window's alpha stays opaque.
+        gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
         if (layout.inset) {
             const QRectF inset = *layout.inset;
             const double spread = 2 * StageGeometry::insetCornerRadius;
@@ -299,7 +317,7 @@ void StageCanvas::paintGL()
 }
 
 void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode,
-                           const QRectF &box)
+                           const QRectF &box, bool exact)
 {
     const qreal ratio = devicePixelRatioF();
     // Triangle strip: top left, top right, bottom left, bottom right.
@@ -328,6 +346,11 @@ void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned textu
     m_program->setUniformValue("line", float(ratio));
     m_program->setUniformValue("blur", float(StageGeometry::insetCornerRadius * ratio));
     gl->glBindTexture(GL_TEXTURE_2D, texture);
+    if (texture) {
+        const GLint filter = exact ? GL_NEAREST : GL_LINEAR;
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    }
     gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     m_program->disableAttributeArray(0);
     m_program->disableAttributeArray(1);

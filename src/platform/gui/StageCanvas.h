@@ -61,7 +61,8 @@ private:
     void releaseGL();
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
-    void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box);
+    void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
+                  bool exact = false);
     void drawLabel(QPainter &painter, const QRectF &inset, const QString &text);
 
     StageView m_view;

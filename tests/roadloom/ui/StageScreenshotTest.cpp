@@ -63,13 +63,15 @@ protected:
     void loadTrip()
     {
         model->player().load(trip, false);
-        ASSERT_TRUE(TestSupport::waitFor([&] { return model->player().hasMedia(); }, waitMs))
+        ASSERT_TRUE(TestSupport::waitFor([&] { return videoReady(); }, waitMs))
             << model->player().loadError().value_or(QStringLiteral("still loading")).toStdString();
         StagePixels::keepGlDriversLoaded();
         model->player().seek(1.0);
         settle();
     }
     void settle() { QTest::qWait(300); }
+    // The recording's video is ready (hasMedia alone holds already while the recording is resolved).
+    bool videoReady() const { return model->player().hasMedia() && model->player().duration() > 0; }
     // The window as the screen shows it, in stage coordinates (saved for review).
     QImage grabStage(const QString &name)
     {
@@ -240,7 +242,7 @@ TEST_F(StageScreenshot, ASelectionMadeBeforeTheWindowShowsItsPicture)
     // The load reaches the players before any GL context exists.
     model->player().load(trip, false);
     showWindow();
-    ASSERT_TRUE(TestSupport::waitFor([&] { return model->player().hasMedia(); }, waitMs));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return videoReady(); }, waitMs));
     StagePixels::keepGlDriversLoaded();
     model->player().seek(1.0);
     settle();
