@@ -6,6 +6,7 @@
 #include "platform/StringOrder.h"
 #include "platform/gui/DialogImagePrinter.h"
 #include "platform/gui/DialogPanels.h"
+#include "platform/gui/FileRevealer.h"
 #include "platform/gui/ImagePrinter.h"
 #include "platform/gui/MessageAlerts.h"
 #include "roadcore/ConfigSchema.h"
@@ -90,6 +91,11 @@ AppModel::AppModel(Services services, QObject *parent)
         m_ownPrinter = std::make_unique<DialogImagePrinter>();
         m_printer = m_ownPrinter.get();
     }
+    m_revealer = m_services.revealer;
+    if (!m_revealer) {
+        m_ownRevealer = std::make_unique<DesktopFileRevealer>();
+        m_revealer = m_ownRevealer.get();
+    }
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -104,6 +110,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_config = new ConfigStore(this);
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+    connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
 
     CacheBackend *backend = m_services.cacheBackend;
     if (!backend) {
@@ -556,4 +563,16 @@ void AppModel::trash(const DashClip &clip)
         if (cache)
             cache->refreshUsage();
     });
+}
+
+void AppModel::trashRefused(const QString &clipID, const QString &reason)
+{
+    showError(reason);
+    // The player let go of the recording before the move; it is still listed and selected, so show it again.
+    if (m_player->clip() || m_library->selectedClipID() != clipID)
+        return;
+    const QList<DashClip> clips = m_library->clips();
+    for (const DashClip &clip : clips)
+        if (clip.id == clipID)
+            return m_player->load(clip, false);
 }

@@ -29,6 +29,7 @@ class CacheBackend;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
@@ -60,6 +61,7 @@ public:
         Panels *panels = nullptr;                     // not owned
         Alerts *alerts = nullptr;                     // not owned
         ImagePrinter *printer = nullptr;              // not owned
+        FileRevealer *revealer = nullptr;             // not owned
         // The cache coordinator's media cache (none: the library's) and free space (none: the system's).
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -87,6 +89,7 @@ public:
     Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
     Alerts &alerts() const { return *m_alerts; }
+    FileRevealer &revealer() const { return *m_revealer; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -159,15 +162,18 @@ private:
     VideoPlayer &mainStagePlayer() const;
     bool handleKey(QObject *receiver, QKeyEvent *event);
     void writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip);
+    void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
     Defaults *m_defaults = nullptr;
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
+    FileRevealer *m_revealer = nullptr;
     std::unique_ptr<Panels> m_ownPanels;
     std::unique_ptr<Alerts> m_ownAlerts;
     std::unique_ptr<ImagePrinter> m_ownPrinter;
+    std::unique_ptr<FileRevealer> m_ownRevealer;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.

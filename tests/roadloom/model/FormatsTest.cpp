@@ -95,6 +95,13 @@ TEST(FormatsTest, MissingAndOddValuesReadAsTheDashOrZero)
     EXPECT_EQ(Formats::time(QDateTime(), english), "\u2014");
     EXPECT_EQ(Formats::dateTime(QDateTime(), english), "\u2014");
     EXPECT_EQ(Formats::byteCount(-5, english), "0 bytes");
+    // Sizes just under a unit read in the next unit once rounded, never as a thousand of the smaller one.
+    const QList<std::pair<qint64, QString>> sizes = {
+        {999, "999 bytes"},    {1000, "1 kB"},          {999'499, "999 kB"},           {999'999, "1.0 MB"},
+        {1'234'567, "1.2 MB"}, {999'960'000, "1.0 GB"}, {1'500'000'000'000, "1.5 TB"},
+    };
+    for (const auto &[bytes, text] : sizes)
+        EXPECT_EQ(Formats::byteCount(bytes, english), text) << bytes;
     EXPECT_EQ(Formats::joined({"1.2 GB", "", "14 files"}), "1.2 GB \u00B7 14 files");
     EXPECT_EQ(Formats::joined({}), "");
 }
