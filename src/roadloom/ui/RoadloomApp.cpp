@@ -37,6 +37,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
         auto *window = new MainWindow(app.model());
         connect(window, &MainWindow::deviceSettingsRequested, &app,
                 [&app] { app.openWindow(deviceSettingsID); });
+        connect(window, &MainWindow::settingsRequested, &app, [&app] { app.openWindow(settingsID); });
         return window;
     });
     registerWindow(deviceSettingsID,
