@@ -61,7 +61,7 @@ public:
     static const QString noPlayableFileMessage;
     static const QString noFrameMessage;
 
-    // The application's players: libmpv, drawing through a VideoSurface, the follower without sound.
+    // The application's players: libmpv, drawing through the stage canvas, the follower without sound.
     static PlayerFactory standardPlayers();
 
     explicit PlayerController(const PlayerFactory &players = standardPlayers(),

@@ -7,6 +7,8 @@
 #include "fixtures/StagePixels.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
+#include "roadloom/ui/MainWindow.h"
+#include "roadloom/ui/RoadloomApp.h"
 #include "roadloom/ui/VideoStage.h"
 
 #include <QScreen>
@@ -43,6 +45,8 @@ protected:
         if (model)
             model->player().load(std::nullopt, false);
         window.reset();
+        app.reset();
+        QGuiApplication::setQuitOnLastWindowClosed(true);
         ModelTest::TearDown();
     }
 
@@ -57,7 +61,20 @@ protected:
         QObject::connect(model.get(), &AppModel::showInspectorChanged, inspector, &QWidget::setVisible);
         window->resize(Screenshot::small);
         window->show();
+        top = window.get();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    // The application's main window at 1440 x 900, its player column built after its first paint.
+    void showMainWindow()
+    {
+        app = std::make_unique<RoadloomApp>(*model);
+        auto *main = qobject_cast<MainWindow *>(app->openWindow(RoadloomApp::mainID));
+        ASSERT_NE(main, nullptr);
+        main->resize(Screenshot::large);
+        top = main;
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
+        ASSERT_TRUE(TestSupport::waitFor([&] { return main->detailView() != nullptr; }));
+        detail = main->detailView();
     }
     // Loads the recording and waits until both players show their frame at 1 s.
     void loadTrip()
@@ -76,9 +93,9 @@ protected:
     QImage grabStage(const QString &name)
     {
         QCoreApplication::processEvents();
-        const QImage shot = window->screen()->grabWindow(window->winId()).toImage();
+        const QImage shot = top->screen()->grabWindow(top->winId()).toImage();
         shot.save(Screenshot::folder() + QStringLiteral("/stage-") + name + QStringLiteral(".png"));
-        const QPoint origin = stage()->mapTo(window.get(), QPoint(0, 0));
+        const QPoint origin = stage()->mapTo(top, QPoint(0, 0));
         return shot.copy(QRect(origin, stage()->size()));
     }
     VideoStage *stage() const { return detail->stage(); }
@@ -122,7 +139,9 @@ protected:
     }
 
     DashClip trip;
+    std::unique_ptr<RoadloomApp> app;
     std::unique_ptr<QSplitter> window;
+    QWidget *top = nullptr; // the window grabbed
     DetailView *detail = nullptr;
     QWidget *inspector = nullptr;
 };
@@ -199,42 +218,48 @@ TEST_F(StageScreenshot, SwapsMirrorsTurnsAndZooms)
                                                 {{791, 63}, "magenta"}});
 }
 
-TEST_F(StageScreenshot, ThePictureAndPlaybackSurviveTheaterModeAndTheInspector)
+TEST_F(StageScreenshot, InTheMainWindowThePictureAndPlaybackSurviveTheaterModeAndTheInspector)
 {
-    showWindow();
-    loadTrip();
-    player().seek(0);
-    settle();
-    player().play();
-    const auto playing = [&](double after) {
-        return TestSupport::waitFor([&] { return player().currentTime() > after; }, 3000);
-    };
+    showMainWindow();
+    auto *main = static_cast<MainWindow *>(top);
+    model->library().setSelectedClipID(trip.id);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return videoReady(); }, waitMs))
+        << model->player().loadError().value_or(QStringLiteral("still loading")).toStdString();
+    StagePixels::keepGlDriversLoaded();
+    EXPECT_EQ(main->windowTitle(), "Trip");
     const auto quartersShown = [&](const QString &name) {
         const auto q = quarters();
         expectColours(name, {{q[0], "red"}, {q[2], "blue"}, {q[3], "yellow"}});
     };
+    quartersShown(QStringLiteral("main-window"));
+    player().play();
+    const auto playing = [&](double after) {
+        return TestSupport::waitFor([&] { return player().currentTime() > after; }, 3000);
+    };
     ASSERT_TRUE(playing(0.2));
 
     model->setTheaterMode(true);
-    settle();
-    EXPECT_EQ(stage()->height(), 640);
-    quartersShown(QStringLiteral("theater"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !main->isAnimatingTheater(); }));
+    EXPECT_EQ(stage()->height(), 900);
+    quartersShown(QStringLiteral("main-window-theater"));
     double now = player().currentTime();
-    EXPECT_TRUE(playing(now + 0.1));
-
-    model->setShowInspector(true);
-    settle();
-    EXPECT_LT(stage()->width(), 1000 - 270);
-    quartersShown(QStringLiteral("inspector"));
-    now = player().currentTime();
     EXPECT_TRUE(playing(now + 0.1) || !player().isPlaying());
-    EXPECT_FALSE(player().loadError());
 
     model->setTheaterMode(false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !main->isAnimatingTheater(); }));
+    const int before = stage()->width();
+    model->setShowInspector(true);
+    settle();
+    EXPECT_LT(stage()->width(), before - 200);
+    quartersShown(QStringLiteral("main-window-inspector"));
+    EXPECT_FALSE(player().loadError());
+
+    // Back to the plain layout: the picture is still drawn.
     model->setShowInspector(false);
     player().seek(1.0);
     settle();
-    quartersShown(QStringLiteral("back"));
+    quartersShown(QStringLiteral("main-window-back"));
+    EXPECT_FALSE(player().loadError());
 }
 
 TEST_F(StageScreenshot, ASelectionMadeBeforeTheWindowShowsItsPicture)
