@@ -6,13 +6,11 @@
 #include <QEasingCurve>
 #include <QOpenGLBuffer>
 #include <QOpenGLContext>
-#include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>

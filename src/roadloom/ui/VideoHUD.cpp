@@ -9,7 +9,6 @@
 
 #include <QEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>

@@ -38,7 +38,6 @@ double clampZoom(double zoom)
 VideoStage::VideoStage(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(false);
     PlayerController &player = model.player();
 
     // The canvas is made once with the stage and never moves to another window (a new window would mean a
