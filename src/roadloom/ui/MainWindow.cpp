@@ -5,6 +5,7 @@
 #include "roadloom/model/MainWindowReactions.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/TelemetryDeck.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAbstractListModel>
@@ -250,6 +251,7 @@ void MainWindow::buildStage()
 void MainWindow::buildDetailView()
 {
     m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
 }
