@@ -75,8 +75,15 @@ void MpvRenderer::attach()
         return;
     // A widget moved to another window gets a new GL context; the render context belongs to the old one.
     disconnect(m_contextGone);
-    m_contextGone =
-        connect(gl, &QOpenGLContext::aboutToBeDestroyed, this, &MpvRenderer::detach, Qt::DirectConnection);
+    m_contextGone = connect(
+        gl, &QOpenGLContext::aboutToBeDestroyed, this,
+        [this] {
+            if (m_render && m_player && m_player->hasFile())
+                qCWarning(rendererLog)
+                    << "the video's GL context went away while a file was loaded; mpv ends it";
+            detach();
+        },
+        Qt::DirectConnection);
     const HostCurrent current(m_host);
     mpv_opengl_init_params glParameters{&procAddress, nullptr};
     // Without advanced control mpv never waits for this thread, so drawing cannot stall playback.
@@ -101,8 +108,6 @@ void MpvRenderer::detach()
 {
     if (!m_render)
         return;
-    if (m_player && m_player->hasFile())
-        qCWarning(rendererLog) << "a render context went away while a file was loaded; mpv ends that file";
     {
         const HostCurrent current(m_host);
         // Returns once no update callback runs any more.
