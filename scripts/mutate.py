@@ -63,7 +63,8 @@ SLIPS = [
      "return Resolved{place.path, place.path == madeFor};"),
     ("platform/FileBookmark.cpp", "qint64(st.st_size) == c.size;", "true;"),
     # library store: rescan and selection
-    ("roadloom/model/LibraryStore.cpp", "if (generation != m_rescanGeneration)", "if (false)"),
+    ("roadloom/model/LibraryStore.cpp", "if (generation != m_rescanGeneration)",
+     "if (generation > m_rescanGeneration)"),
     ("roadloom/model/LibraryStore.cpp", "indexOf(*m_selectedClipID) < 0", "indexOf(*m_selectedClipID) < -1"),
     ("roadloom/model/LibraryStore.cpp", "if (result.fingerprint != m_fingerprint)",
      "if (result.fingerprint == m_fingerprint)"),
