@@ -96,6 +96,7 @@ AppModel::AppModel(Services services, QObject *parent)
         new PlayerController(m_services.players ? m_services.players : PlayerController::standardPlayers(),
                              m_playerServices, this);
     m_config = new ConfigStore(this);
+    m_config->setDiscardGuard([this] { return m_alerts->run(ConfigStore::discardAlert()) == 0; });
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
 

@@ -100,6 +100,8 @@ void ConfigStore::open(const QString &path)
         setMessage(read.error());
         return;
     }
+    if (isDirty() && m_file && m_discardGuard && !m_discardGuard())
+        return;
     setUrl(path);
     // Both documents change together, so observers never see the half-open state as dirty.
     const bool fileDiffers = m_file != *read;
@@ -113,6 +115,16 @@ void ConfigStore::open(const QString &path)
     if (savedDiffers)
         emit savedChanged();
     setMessage(QString());
+}
+
+Alert ConfigStore::discardAlert()
+{
+    Alert alert;
+    alert.style = Alert::Style::warning;
+    alert.messageText = QStringLiteral("The camera settings have unsaved changes.");
+    alert.buttons = {QStringLiteral("Discard Changes"), QStringLiteral("Cancel")};
+    alert.defaultButton = 1;
+    return alert;
 }
 
 QString ConfigStore::value(const ConfigFile::Entry &entry) const
