@@ -1,5 +1,7 @@
 #include "platform/gui/DialogPanels.h"
 
+#include "platform/gui/DialogParent.h"
+
 #include <QFileDialog>
 #include <QMimeDatabase>
 #include <QRegularExpression>
@@ -35,7 +37,7 @@ QString DialogPanels::nameFilter(const QString &type)
 
 std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QString &prompt)
 {
-    QFileDialog dialog(m_parent, title);
+    QFileDialog dialog(dialogParent(m_parent), title);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -47,7 +49,7 @@ std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QS
 
 std::optional<QString> DialogPanels::save(const QString &name, const QString &type)
 {
-    QFileDialog dialog(m_parent);
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (const QStringList filters = nameFilters({type}); !filters.isEmpty())
@@ -61,7 +63,7 @@ std::optional<QString> DialogPanels::save(const QString &name, const QString &ty
 
 QStringList DialogPanels::openFiles(const QStringList &types)
 {
-    QFileDialog dialog(m_parent);
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     if (const QStringList filters = nameFilters(types); !filters.isEmpty())

@@ -13,6 +13,7 @@
 #include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/model/Preferences.h"
 #include "roadloom/model/PrintReport.h"
 
 #include <QBuffer>
@@ -90,6 +91,11 @@ AppModel::AppModel(Services services, QObject *parent)
         m_printer = m_ownPrinter.get();
     }
 
+    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
+                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
+                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
+    m_preferences = new Preferences(*m_defaults, this);
+
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
     m_player =
@@ -120,10 +126,6 @@ AppModel::AppModel(Services services, QObject *parent)
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
 
-    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
-                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
-                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
-
     m_player->onFinished = [model = QPointer<AppModel>(this)] {
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
             model->goToClip(1, true);
@@ -144,6 +146,7 @@ AppModel::~AppModel()
     delete m_config;
     delete m_player;
     delete m_library;
+    delete m_preferences;
 }
 
 void AppModel::setShowExportSheet(bool show)

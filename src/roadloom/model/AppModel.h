@@ -32,6 +32,7 @@ class Defaults;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
+class Preferences;
 
 // The root of the application state: owns the stores (library, player, configuration document), carries
 // the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
@@ -82,6 +83,10 @@ public:
     ConfigStore &config() const { return *m_config; }
     CacheCoordinator &cache() const { return *m_cache; }
     Defaults &defaults() const { return *m_defaults; }
+    // The stored preferences, typed, over the model's defaults.
+    Preferences &preferences() const { return *m_preferences; }
+    Panels &panels() const { return *m_panels; }
+    Alerts &alerts() const { return *m_alerts; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -166,6 +171,7 @@ private:
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
+    Preferences *m_preferences = nullptr;
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;
