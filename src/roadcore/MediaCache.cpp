@@ -5,8 +5,8 @@
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/StandardFolders.h"
-#include "platform/StringOrder.h"
 #include "platform/UniqueFd.h"
+#include "roadcore/ClipOrder.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -51,16 +51,6 @@ QDateTime nowInWholeSeconds()
 }
 
 // Newest first; undated recordings last; on equal dates the later name first.
-bool listedBefore(const DashClip &a, const DashClip &b)
-{
-    if (a.date != b.date) {
-        if (!a.date || !b.date)
-            return a.date.has_value();
-        return *a.date > *b.date;
-    }
-    return StringOrder::compare(a.name, b.name) > 0;
-}
-
 constexpr qint64 sampleSize = 65536;
 
 QString fileNameOf(const QString &path)
@@ -496,7 +486,7 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
             listed.append(resolve(entry));
     }
     save();
-    std::sort(listed.begin(), listed.end(), listedBefore);
+    ClipOrder::sortNewestFirst(listed);
     return listed;
 }
 

@@ -1,16 +1,11 @@
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/Observed.h"
 
 #include "platform/Defaults.h"
 #include "platform/Panels.h"
 #include "platform/StandardFolders.h"
-#include "platform/StringOrder.h"
-#include "platform/gui/DialogImagePrinter.h"
-#include "platform/gui/DialogPanels.h"
 #include "platform/gui/ImagePrinter.h"
-#include "platform/gui/MessageAlerts.h"
 #include "roadcore/ConfigSchema.h"
-#include "roadcore/MediaCache.h"
-#include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/model/Preferences.h"
@@ -50,46 +45,40 @@ bool isTextObject(QObject *object)
         return false;
     QInputMethodQueryEvent query(Qt::ImEnabled);
     QCoreApplication::sendEvent(object, &query);
-    if (query.value(Qt::ImEnabled).toBool())
-        return true;
-    return object->inherits("QLineEdit") || object->inherits("QTextEdit") ||
-           object->inherits("QPlainTextEdit") || object->inherits("QAbstractSpinBox");
+    return query.value(Qt::ImEnabled).toBool();
 }
 
 } // namespace
 
 // Model
 
-AppModel &AppModel::shared()
-{
-    static AppModel *instance = new AppModel();
-    return *instance;
+namespace {
+AppModel *sharedModel = nullptr;
 }
 
-AppModel::AppModel(QObject *parent) : AppModel(Services(), parent) {}
+AppModel &AppModel::createShared(Services services)
+{
+    Q_ASSERT(!sharedModel);
+    // Kept for the whole run: views and queued work may still reach it while the application quits.
+    sharedModel = new AppModel(std::move(services));
+    return *sharedModel;
+}
+
+AppModel &AppModel::shared()
+{
+    Q_ASSERT(sharedModel);
+    return *sharedModel;
+}
 
 AppModel::AppModel(Services services, QObject *parent)
-    : QObject(parent), m_services(std::move(services)),
-      m_playerServices(m_services.playerServices.value_or(PlayerServices::standard()))
+    : QObject(parent), m_services(std::move(services)), m_defaults(m_services.defaults),
+      m_panels(m_services.panels), m_alerts(m_services.alerts), m_printer(m_services.printer),
+      m_playerServices(m_services.playerServices)
 {
-    m_defaults = m_services.defaults ? m_services.defaults : &Defaults::standard();
+    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.players &&
+             m_services.cacheBackend && m_services.freeSpace);
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
-    m_panels = m_services.panels;
-    if (!m_panels) {
-        m_ownPanels = std::make_unique<DialogPanels>();
-        m_panels = m_ownPanels.get();
-    }
-    m_alerts = m_services.alerts;
-    if (!m_alerts) {
-        m_ownAlerts = std::make_unique<MessageAlerts>();
-        m_alerts = m_ownAlerts.get();
-    }
-    m_printer = m_services.printer;
-    if (!m_printer) {
-        m_ownPrinter = std::make_unique<DialogImagePrinter>();
-        m_printer = m_ownPrinter.get();
-    }
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -98,22 +87,14 @@ AppModel::AppModel(Services services, QObject *parent)
 
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
-    m_player =
-        new PlayerController(m_services.players ? m_services.players : PlayerController::standardPlayers(),
-                             m_playerServices, this);
+    m_player = new PlayerController(m_services.players, m_playerServices, this);
     m_config = new ConfigStore(this);
     m_config->setDiscardGuard([this] { return m_alerts->run(ConfigStore::discardAlert()) == 0; });
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
 
-    CacheBackend *backend = m_services.cacheBackend;
-    if (!backend) {
-        m_ownCacheBackend =
-            CacheBackend::over(m_services.library.cache ? *m_services.library.cache : MediaCache::shared());
-        backend = m_ownCacheBackend.get();
-    }
     CacheCoordinator::Services cacheServices;
-    cacheServices.cache = backend;
+    cacheServices.cache = m_services.cacheBackend;
     cacheServices.freeSpace = m_services.freeSpace;
     cacheServices.defaults = m_defaults;
     cacheServices.playingKey = [player = QPointer<PlayerController>(m_player)]() -> std::optional<QString> {
@@ -151,42 +132,27 @@ AppModel::~AppModel()
 
 void AppModel::setShowExportSheet(bool show)
 {
-    if (m_showExportSheet == show)
-        return;
-    m_showExportSheet = show;
-    emit showExportSheetChanged(show);
+    setObserved(this, m_showExportSheet, show, &AppModel::showExportSheetChanged);
 }
 
 void AppModel::setShowInspector(bool show)
 {
-    if (m_showInspector == show)
-        return;
-    m_showInspector = show;
-    emit showInspectorChanged(show);
+    setObserved(this, m_showInspector, show, &AppModel::showInspectorChanged);
 }
 
 void AppModel::setTheaterMode(bool on)
 {
-    if (m_theaterMode == on)
-        return;
-    m_theaterMode = on;
-    emit theaterModeChanged(on);
+    setObserved(this, m_theaterMode, on, &AppModel::theaterModeChanged);
 }
 
 void AppModel::setRequestConfigWindow(bool request)
 {
-    if (m_requestConfigWindow == request)
-        return;
-    m_requestConfigWindow = request;
-    emit requestConfigWindowChanged(request);
+    setObserved(this, m_requestConfigWindow, request, &AppModel::requestConfigWindowChanged);
 }
 
 void AppModel::setToast(const std::optional<Toast> &toast)
 {
-    if (m_toast == toast)
-        return;
-    m_toast = toast;
-    emit toastChanged(m_toast);
+    setObserved(this, m_toast, toast, &AppModel::toastChanged);
 }
 
 SpeedUnit AppModel::speedUnit() const
@@ -212,39 +178,16 @@ void AppModel::show(const QString &message, const QString &systemImage, const st
 
 // Previous and next recording
 
-QList<DashClip> AppModel::neighbourOrder(QList<DashClip> clips)
-{
-    std::stable_sort(clips.begin(), clips.end(), [](const DashClip &a, const DashClip &b) {
-        // An undated recording counts as the distant past.
-        if (a.date.has_value() != b.date.has_value())
-            return !a.date.has_value();
-        if (a.date && *a.date != *b.date)
-            return *a.date < *b.date;
-        return StringOrder::less(a.name, b.name);
-    });
-    return clips;
-}
-
 void AppModel::goToClip(int offset, std::optional<bool> autoplay)
 {
     const std::optional<QString> selected = m_library->selectedClipID();
     if (!selected)
         return;
-    const QList<DashClip> clips = m_library->clips();
-    const bool listed =
-        std::any_of(clips.begin(), clips.end(), [&](const DashClip &c) { return c.id == *selected; });
-    if (!listed)
-        return;
-    const QList<DashClip> order = neighbourOrder(m_library->filteredClips());
-    const auto it =
-        std::find_if(order.begin(), order.end(), [&](const DashClip &c) { return c.id == *selected; });
-    if (it == order.end())
-        return;
-    const qsizetype target = (it - order.begin()) + offset;
-    if (target < 0 || target >= order.size())
+    const std::optional<QString> target = m_library->neighbor(*selected, offset);
+    if (!target)
         return;
     m_autoplayNextLoad = autoplay.value_or(m_player->isPlaying());
-    m_library->setSelectedClipID(order[target].id);
+    m_library->setSelectedClipID(*target);
 }
 
 void AppModel::openDeviceSettings()

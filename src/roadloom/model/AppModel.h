@@ -49,18 +49,17 @@ class AppModel : public QObject {
                    requestConfigWindowChanged)
 
 public:
-    // What the model works with. Each empty member means the application's own: the system's volumes,
-    // the user's defaults, the media cache, the mpv players, the file dialogs, message boxes and the print
-    // dialog.
+    // What the model works with, all required: the application passes the real ones (built once at start),
+    // tests their fakes. The library's defaults may be left empty: then it uses `defaults`.
     struct Services {
         LibraryStore::Services library;
         PlayerFactory players;
-        std::optional<PlayerServices> playerServices; // also reads telemetry for Export Telemetry
-        Defaults *defaults = nullptr;                 // not owned
-        Panels *panels = nullptr;                     // not owned
-        Alerts *alerts = nullptr;                     // not owned
-        ImagePrinter *printer = nullptr;              // not owned
-        // The cache coordinator's media cache (none: the library's) and free space (none: the system's).
+        PlayerServices playerServices;   // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;    // not owned
+        Panels *panels = nullptr;        // not owned
+        Alerts *alerts = nullptr;        // not owned
+        ImagePrinter *printer = nullptr; // not owned
+        // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
         // Replaces what a confirmed Move to Trash does; empty: the library moves the recording's files to
@@ -71,10 +70,11 @@ public:
 
     static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
 
-    // The application's model, created on first use and kept for the whole run.
+    // The application's model, made once at start-up from the real services and kept for the whole run.
+    static AppModel &createShared(Services services);
+    // That model; only after `createShared`.
     static AppModel &shared();
 
-    explicit AppModel(QObject *parent = nullptr);
     explicit AppModel(Services services, QObject *parent = nullptr);
     ~AppModel() override;
 
@@ -107,15 +107,12 @@ public:
 
     // Shows a message for the toast duration; a newer message replaces it at once.
     void show(const QString &message, const QString &systemImage, const std::optional<QString> &reveal = {});
-    // Selects the recording `offset` places away in the neighbour order of the listed recordings (oldest
+    // Selects the recording `offset` places away in the neighbor order of the listed recordings (oldest
     // first, whatever the list's sort). Without an autoplay value, the next load plays if the player plays
     // now. Nothing happens at either end or when the selection is not listed.
     void goToClip(int offset, std::optional<bool> autoplay = {});
     // Opens the selected source's configuration file unless a document is open, and asks for the window.
     void openDeviceSettings();
-
-    // The listed recordings in neighbour order: by date (undated first), then name, stable.
-    static QList<DashClip> neighbourOrder(QList<DashClip> clips);
 
     // The playback keys act only while this window is the active one; none registered: never.
     void setMainWindow(QWindow *window) { m_mainWindow = window; }
@@ -165,9 +162,6 @@ private:
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
-    std::unique_ptr<Panels> m_ownPanels;
-    std::unique_ptr<Alerts> m_ownAlerts;
-    std::unique_ptr<ImagePrinter> m_ownPrinter;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
@@ -175,7 +169,6 @@ private:
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;
-    std::unique_ptr<CacheBackend> m_ownCacheBackend; // outlives the coordinator
     CacheCoordinator *m_cache = nullptr;
 
     bool m_showExportSheet = false;

@@ -1,4 +1,5 @@
 #include "roadloom/model/CacheCoordinator.h"
+#include "roadloom/model/Observed.h"
 
 #include "platform/BackgroundThread.h"
 #include "platform/Defaults.h"
@@ -10,20 +11,11 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-CacheCoordinator::CacheCoordinator(QObject *parent) : CacheCoordinator(Services{}, parent) {}
-
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
       m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
 {
-    if (!m_cache) {
-        m_ownCache = CacheBackend::over(MediaCache::shared());
-        m_cache = m_ownCache.get();
-    }
-    if (!m_freeSpace)
-        m_freeSpace = &FreeSpace::system();
-    if (!m_defaults)
-        m_defaults = &Defaults::standard();
+    Q_ASSERT(m_cache && m_freeSpace && m_defaults);
     m_callPool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
 
@@ -86,10 +78,7 @@ void CacheCoordinator::cacheNow(const DashClip &clip)
 void CacheCoordinator::setIsPaused(bool paused)
 {
     const bool wasPaused = m_isPaused;
-    if (wasPaused != paused) {
-        m_isPaused = paused;
-        emit isPausedChanged(paused);
-    }
+    setObserved(this, m_isPaused, paused, &CacheCoordinator::isPausedChanged);
     if (wasPaused && !paused)
         start();
 }
@@ -200,8 +189,9 @@ void CacheCoordinator::fetchUsage(std::function<void()> then)
 {
     call<MediaCacheUsage>([](CacheBackend &cache) { return cache.usage(); },
                           [this, then](const MediaCacheUsage &usage) {
+                              // Announced even when equal: a refresh is an answer the views wait for.
                               m_usage = usage;
-                              emit usageChanged();
+                              emit usageChanged(m_usage);
                               if (then)
                                   then();
                           });
@@ -209,10 +199,7 @@ void CacheCoordinator::fetchUsage(std::function<void()> then)
 
 void CacheCoordinator::setIsRunning(bool running)
 {
-    if (m_isRunning == running)
-        return;
-    m_isRunning = running;
-    emit isRunningChanged(running);
+    setObserved(this, m_isRunning, running, &CacheCoordinator::isRunningChanged);
 }
 
 void CacheCoordinator::setCounters(int completedFiles, int totalFiles, qint64 completedBytes,
@@ -241,16 +228,10 @@ void CacheCoordinator::setCounters(int completedFiles, int totalFiles, qint64 co
 
 void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
 {
-    if (m_currentName == name)
-        return;
-    m_currentName = name;
-    emit currentNameChanged();
+    setObserved(this, m_currentName, name, &CacheCoordinator::currentNameChanged);
 }
 
 void CacheCoordinator::setLastError(const std::optional<QString> &error)
 {
-    if (m_lastError == error)
-        return;
-    m_lastError = error;
-    emit lastErrorChanged();
+    setObserved(this, m_lastError, error, &CacheCoordinator::lastErrorChanged);
 }
