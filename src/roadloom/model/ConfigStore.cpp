@@ -95,7 +95,7 @@ void ConfigStore::open(const QString &path)
         setMessage(read.error());
         return;
     }
-    if (isDirty() && m_file && m_discardGuard && !m_discardGuard())
+    if (!mayDiscardEdits())
         return;
     setUrl(path);
     // Both documents change together, so observers never see the half-open state as dirty.
@@ -110,6 +110,11 @@ void ConfigStore::open(const QString &path)
     if (savedDiffers)
         emit savedChanged(m_saved);
     setMessage(QString());
+}
+
+bool ConfigStore::mayDiscardEdits() const
+{
+    return !isDirty() || !m_file || !m_discardGuard || m_discardGuard();
 }
 
 Alert ConfigStore::discardAlert()

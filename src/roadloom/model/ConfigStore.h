@@ -48,6 +48,9 @@ public:
     // replaced only when the discard guard (if any) agrees.
     void open(const QString &path);
     void setDiscardGuard(DiscardGuard guard) { m_discardGuard = std::move(guard); }
+    // True without unsaved edits, else what the discard guard answers (true when there is none). Quitting
+    // asks this too.
+    bool mayDiscardEdits() const;
     // The question asked before unsaved edits are lost: "Discard Changes" (0) or "Cancel" (1, the default).
     static Alert discardAlert();
 
