@@ -18,6 +18,8 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -84,6 +86,7 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
     m_raw->setFrameShape(QFrame::NoFrame);
     m_raw->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_raw->setObjectName(QStringLiteral("raw"));
+    m_raw->document()->setDocumentMargin(12);
     m_editor->addWidget(m_form);
     m_editor->addWidget(m_raw);
     m_pages->addWidget(m_editor);
@@ -321,16 +324,26 @@ void DeviceSettingsWindow::rebuildForm()
     column->setSpacing(18);
 
     auto *fileSection = new FormSection(QString(), content);
-    auto *path = new QLineEdit(m_config.url(), fileSection);
+    auto *fileRow = new QWidget(fileSection);
+    auto *fileLine = new QHBoxLayout(fileRow);
+    fileLine->setContentsMargins(0, 0, 0, 0);
+    fileLine->setSpacing(12);
+    auto *fileLabel = new QLabel(QStringLiteral("File"), fileRow);
+    fileLine->addWidget(fileLabel);
+    // Selectable, and scrolled to its end so the file's own name shows when the path is long.
+    auto *path = new QLineEdit(m_config.url(), fileRow);
     path->setReadOnly(true);
     path->setFrame(false);
-    path->setCursorPosition(0);
+    path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    path->setCursorPosition(int(m_config.url().size()));
     path->setToolTip(m_config.url());
     path->setObjectName(QStringLiteral("path"));
     QPalette clear = path->palette();
     clear.setColor(QPalette::Base, Qt::transparent);
     path->setPalette(clear);
-    fileSection->addRow(QStringLiteral("File"), path);
+    fileLabel->setBuddy(path);
+    fileLine->addWidget(path, 1);
+    fileSection->addRow(fileRow);
     fileSection->setFooter(footerText());
     column->addWidget(fileSection);
 

@@ -57,4 +57,29 @@ TEST_F(ConfigDiscardTest, OpeningAnotherFileAsksBeforeUnsavedEditsAreLost)
     EXPECT_TRUE(config.message().contains("missing.cfg"));
 }
 
+// Quitting asks the same question while the document has unsaved edits.
+TEST_F(ConfigDiscardTest, QuittingWithUnsavedEditsAsksFirst)
+{
+    make({});
+    const QString path = card() + "/SETTING/blackbox.cfg";
+    TestSupport::writeFile(path, "[Rec]\nrec_quality=1\n");
+    ConfigStore &config = model->config();
+    EXPECT_TRUE(config.mayDiscardEdits()); // nothing open
+    config.open(path);
+    EXPECT_TRUE(config.mayDiscardEdits()); // clean
+    EXPECT_TRUE(alerts.shown.isEmpty());
+
+    config.setValue({"Rec", "rec_quality", "1", 1}, "2");
+    alerts.answer = 1; // Cancel
+    EXPECT_FALSE(config.mayDiscardEdits());
+    alerts.answer = -1; // closed otherwise
+    EXPECT_FALSE(config.mayDiscardEdits());
+    alerts.answer = 0; // Discard Changes
+    EXPECT_TRUE(config.mayDiscardEdits());
+    ASSERT_EQ(alerts.shown.size(), 3);
+    EXPECT_EQ(alerts.shown[0], ConfigStore::discardAlert());
+    EXPECT_TRUE(config.isDirty()) << "asking changes nothing";
+    EXPECT_EQ(TestSupport::readFile(path), "[Rec]\nrec_quality=1\n");
+}
+
 } // namespace

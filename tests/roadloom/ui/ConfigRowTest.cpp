@@ -114,8 +114,11 @@ TEST_F(ConfigRowTest, ASliderOnAValueOutsideItsRangeStandsAtABoundWithoutWriting
         bool atUpper;
         const char *afterMove; // one step back from that bound (or up from the lower)
     };
-    const Case cases[] = {{"", false, "11100"}, {"fast", false, "11100"}, {"99999", true, "24900"},
-                          {"-3", false, "11100"}, {"1e400", false, "11100"}};
+    const Case cases[] = {{"", false, "11100"},
+                          {"fast", false, "11100"},
+                          {"99999", true, "24900"},
+                          {"-3", false, "11100"},
+                          {"1e400", false, "11100"}};
     for (const Case &c : cases) {
         auto r = row("Setting", "power_off_vlt", c.start);
         auto *slider = qobject_cast<QSlider *>(r->control());
