@@ -7,6 +7,7 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/ConfigGroup.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/ui/ConfigGroupRows.h"
 #include "roadloom/ui/ConfigRow.h"
 #include "roadloom/ui/ContentUnavailableWidget.h"
 #include "roadloom/ui/FormSection.h"
@@ -350,15 +351,16 @@ void DeviceSettingsWindow::rebuildForm()
     // Every entry gets its row once; the filter only hides rows and the groups it empties, since filtering
     // never moves an entry to another group or changes the order of groups.
     for (const ConfigGroup &group : grouped(file->entries(), QString())) {
-        Section section{new FormSection(group.title, content), {}};
+        auto *form = new FormSection(group.title, content);
+        auto *rows = new ConfigGroupRows(form);
         for (const ConfigFile::Entry &entry : group.entries) {
-            auto *row = new ConfigRow(m_config, entry, section.form);
-            section.form->addRow(row);
-            section.rows.append(row);
+            auto *row = new ConfigRow(m_config, entry, rows);
+            rows->addRow(row);
             m_rows.append(row);
         }
-        column->addWidget(section.form);
-        m_sections.append(section);
+        form->addRow(rows);
+        column->addWidget(form);
+        m_sections.append(Section{form, rows});
     }
     column->addStretch(1);
     applyFilter();
@@ -382,14 +384,7 @@ void DeviceSettingsWindow::applyFilter()
         for (const ConfigFile::Entry &entry : group.entries)
             shown.insert(entry.lineIndex);
     for (const Section &section : std::as_const(m_sections)) {
-        bool any = false;
-        for (int i = 0; i < section.rows.size(); ++i) {
-            const bool visible = shown.contains(section.rows[i]->entry().lineIndex);
-            // The section hides the row's own line, the row's parent.
-            if (section.rows[i]->parentWidget()->isHidden() == visible)
-                section.form->setRowVisible(i, visible);
-            any = any || visible;
-        }
+        const bool any = section.rows->showOnly(shown);
         if (section.form->isHidden() == any)
             section.form->setVisible(any);
     }

@@ -10,6 +10,7 @@
 #include <optional>
 
 class AppModel;
+class ConfigGroupRows;
 class ConfigRow;
 class ConfigStore;
 class ContentUnavailableWidget;
@@ -101,7 +102,7 @@ private:
     bool m_rawStale = true;
     struct Section {
         FormSection *form = nullptr;
-        QList<ConfigRow *> rows;
+        ConfigGroupRows *rows = nullptr;
     };
     QList<ConfigRow *> m_rows;
     QList<Section> m_sections;
