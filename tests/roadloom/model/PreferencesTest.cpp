@@ -71,8 +71,8 @@ TEST_F(PreferencesTest, ReadsDefaultsOfAnEmptyStore)
     EXPECT_TRUE(prefs.libraryFolders().isEmpty());
     EXPECT_EQ(prefs.deckHeight(), 260);
     EXPECT_EQ(prefs.mapTileURL(), "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
-    EXPECT_FALSE(prefs.mapSatelliteTileURL().isEmpty());
-    EXPECT_FALSE(prefs.mapLabelsTileURL().isEmpty());
+    EXPECT_TRUE(prefs.mapSatelliteTileURL().isEmpty());
+    EXPECT_TRUE(prefs.mapLabelsTileURL().isEmpty());
 }
 
 // A write of one key, however it is spelled, announces that key's typed value and nothing else; a write
