@@ -94,10 +94,7 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
 
     buildToolBar();
 
-    connect(&m_config, &ConfigStore::urlChanged, this, [this] {
-        updateTitle();
-        documentChanged(); // the form names the file
-    });
+    connect(&m_config, &ConfigStore::urlChanged, this, [this] { urlChanged(); });
     connect(&m_config, &ConfigStore::fileChanged, this, [this] { documentChanged(); });
     connect(&m_config, &ConfigStore::isDirtyChanged, this, [this] { updateDirty(); });
     connect(&m_config, &ConfigStore::messageChanged, this, [this](const QString &message) {
@@ -297,7 +294,7 @@ void DeviceSettingsWindow::documentChanged()
     if (m_showRaw)
         updateRaw();
     const QList<ConfigFile::Entry> shape = shapeOf(file);
-    if (shape != m_shape || m_builtUrl != m_config.url() || (file && !m_form->widget()))
+    if (shape != m_shape || (file && !m_form->widget()))
         rebuildForm();
     else
         refreshRows();
@@ -308,7 +305,6 @@ void DeviceSettingsWindow::rebuildForm()
 {
     const std::optional<ConfigFile> &file = m_config.file();
     m_shape = shapeOf(file);
-    m_builtUrl = m_config.url();
     m_rows.clear();
     m_sections.clear();
     m_filtered.reset();
@@ -331,14 +327,14 @@ void DeviceSettingsWindow::rebuildForm()
     fileLine->setSpacing(12);
     auto *fileLabel = new QLabel(QStringLiteral("File"), fileRow);
     fileLine->addWidget(fileLabel);
-    // Selectable, and scrolled to its end so the file's own name shows when the path is long.
-    auto *path = new QLineEdit(m_config.url(), fileRow);
+    // Selectable, unlike a label that shortens itself.
+    auto *path = new QLineEdit(fileRow);
     path->setReadOnly(true);
     path->setFrame(false);
     path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    path->setCursorPosition(int(m_config.url().size()));
-    path->setToolTip(m_config.url());
     path->setObjectName(QStringLiteral("path"));
+    m_path = path;
+    showPath();
     QPalette clear = path->palette();
     clear.setColor(QPalette::Base, Qt::transparent);
     path->setPalette(clear);
@@ -366,8 +362,8 @@ void DeviceSettingsWindow::rebuildForm()
     applyFilter();
 
     const int scrolled = m_form->verticalScrollBar()->value();
-    const bool sameFile = m_form->widget() && m_form->widget()->property("url").toString() == m_builtUrl;
-    content->setProperty("url", m_builtUrl);
+    const bool sameFile = m_form->widget() && m_formUrl == m_config.url();
+    m_formUrl = m_config.url();
     delete m_form->takeWidget();
     m_form->setWidget(content);
     if (sameFile)
@@ -388,6 +384,29 @@ void DeviceSettingsWindow::applyFilter()
         if (section.form->isHidden() == any)
             section.form->setVisible(any);
     }
+}
+
+void DeviceSettingsWindow::urlChanged()
+{
+    updateTitle();
+    // Another file of the same entries keeps its rows; it starts at the top.
+    if (!m_config.url().isEmpty() && m_formUrl != m_config.url() && m_form->widget()) {
+        m_formUrl = m_config.url();
+        m_form->verticalScrollBar()->setValue(0);
+    }
+    showPath();
+    updatePage();
+}
+
+void DeviceSettingsWindow::showPath()
+{
+    if (!m_path)
+        return;
+    const QString url = m_config.url();
+    m_path->setText(url);
+    // Scrolled to its end, so the file's own name shows when the path is long.
+    m_path->setCursorPosition(int(url.size()));
+    m_path->setToolTip(url);
 }
 
 void DeviceSettingsWindow::refreshRows()

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -74,6 +75,8 @@ private:
     void buildPicker();
     void rebuildPicker();
     void documentChanged();
+    void urlChanged();
+    void showPath();
     void rebuildForm();
     void applyFilter();
     void refreshRows();
@@ -108,7 +111,8 @@ private:
     QList<Section> m_sections;
     QList<ConfigFile::Entry> m_shape;  // the entries the form was built for, without their values
     std::optional<QString> m_filtered; // the filter the rows are shown for
-    QString m_builtUrl;
+    QString m_formUrl;                 // the file the form was last shown for
+    QPointer<QLineEdit> m_path;
     int m_formBuilds = 0;
 
     QToolBar *m_toolBar = nullptr;

@@ -193,6 +193,35 @@ TEST_F(DeviceSettingsWindowTest, TheFormGroupsFiltersAndFollowsTheFile)
     EXPECT_EQ(model->config().value(row("mic_in")->entry()), "1");
 }
 
+TEST_F(DeviceSettingsWindowTest, AnotherFileOfTheSameEntriesKeepsTheRows)
+{
+    volumes.volumes = {mount("A", cardBytes),
+                       mount("B", QByteArray(cardBytes).replace("mic_in=1", "mic_in=0"))};
+    make({});
+    open();
+    openCard("A");
+    const QList<ConfigRow *> rows = window->rows();
+    auto *mic = qobject_cast<QAbstractButton *>(row("mic_in")->control());
+    ASSERT_TRUE(mic);
+    EXPECT_TRUE(mic->isChecked());
+
+    // Opened from outside, as a drop does: the same rows show the other file's values and path.
+    const QString other = dir.filePath("media/B/SETTING/blackbox.cfg");
+    model->library().open({other});
+    EXPECT_EQ(model->config().url(), other);
+    EXPECT_EQ(window->rows(), rows);
+    EXPECT_EQ(window->formBuilds(), 1);
+    EXPECT_FALSE(mic->isChecked());
+    EXPECT_EQ(window->findChild<QLineEdit *>("path")->text(), other);
+
+    // Other entries: a new form.
+    writeFile(dir.filePath("small.cfg"), "[Audio]\nmic_in=1\n");
+    model->library().open({dir.filePath("small.cfg")});
+    EXPECT_EQ(window->formBuilds(), 2);
+    EXPECT_EQ(window->rows().size(), 1);
+    EXPECT_EQ(window->windowTitle(), "Device Settings — small.cfg");
+}
+
 TEST_F(DeviceSettingsWindowTest, EditsRefreshRowsInPlaceAndKeepTheFocus)
 {
     volumes.volumes = {mount("NO NAME", cardBytes)};
