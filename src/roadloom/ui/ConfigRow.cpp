@@ -89,6 +89,11 @@ ConfigRow::ConfigRow(ConfigStore &store, const ConfigFile::Entry &entry, QWidget
     }
     control()->setAccessibleName(m_title);
     setFocusProxy(control());
+    if (m_choice || m_slider) {
+        // Scrolling the form over a list or a slider must not change a setting.
+        control()->setFocusPolicy(Qt::StrongFocus);
+        control()->installEventFilter(this);
+    }
     measure();
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     if (hasHeightForWidth()) {
@@ -309,6 +314,15 @@ void ConfigRow::paintEvent(QPaintEvent *)
                          std::max(40, notes.width() - keyWidth - notesSpacing), notes.height());
         painter.drawText(help, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_help);
     }
+}
+
+bool ConfigRow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel && watched == control() && !control()->hasFocus()) {
+        event->ignore(); // goes on to the scroll area
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConfigRow::mousePressEvent(QMouseEvent *event)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -127,6 +129,30 @@ TEST_F(ConfigRowTest, ASliderOnAValueOutsideItsRangeStandsAtABoundWithoutWriting
         EXPECT_FALSE(store.isDirty()) << c.start;
         QTest::keyClick(slider, c.atUpper ? Qt::Key_Left : Qt::Key_Right);
         EXPECT_EQ(value(), c.afterMove) << c.start;
+    }
+}
+
+// Scrolling the form over a control changes nothing; a focused control takes the wheel.
+TEST_F(ConfigRowTest, TheWheelMovesOnlyAFocusedControl)
+{
+    for (const char *key : {"power_off_vlt", "rec_quality"}) {
+        auto r = row("Setting", key, key == QString("rec_quality") ? "1" : "12000");
+        QWidget *control = r->control();
+        const QString before = value();
+        auto wheel = [&] {
+            const QPointF at(control->width() / 2.0, control->height() / 2.0);
+            QWheelEvent event(at, control->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(control, &event);
+        };
+        control->clearFocus();
+        wheel();
+        EXPECT_EQ(value(), before) << key;
+        r->activateWindow();
+        control->setFocus();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return control->hasFocus(); })) << key;
+        wheel();
+        EXPECT_NE(value(), before) << key;
     }
 }
 
