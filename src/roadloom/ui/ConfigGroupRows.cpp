@@ -26,7 +26,7 @@ void ConfigGroupRows::addRow(ConfigRow *row)
 {
     row->setParent(this);
     m_rows.append(row);
-    m_cachedWidth = -1;
+    m_heights.clear();
     updateGeometry(); // placed when the group gets its size
 }
 
@@ -53,16 +53,17 @@ int ConfigGroupRows::rowHeight(const ConfigRow *row, int width)
 
 int ConfigGroupRows::heightForWidth(int width) const
 {
-    if (width == m_cachedWidth)
-        return m_cachedHeight;
+    if (const auto known = m_heights.constFind(width); known != m_heights.cend())
+        return *known;
     int height = 0, shown = 0;
     for (const ConfigRow *row : m_rows) {
         if (row->isHidden())
             continue;
         height += rowHeight(row, width) + (shown++ ? gap : 0);
     }
-    m_cachedWidth = width;
-    m_cachedHeight = height;
+    if (m_heights.size() > 8)
+        m_heights.clear();
+    m_heights.insert(width, height);
     return height;
 }
 
@@ -86,7 +87,7 @@ QSize ConfigGroupRows::minimumSizeHint() const
 
 void ConfigGroupRows::changed()
 {
-    m_cachedWidth = -1;
+    m_heights.clear();
     updateGeometry();
     place();
     update();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QWidget>
@@ -36,6 +37,6 @@ private:
     void changed();
 
     QList<ConfigRow *> m_rows;
-    mutable int m_cachedWidth = -1;
-    mutable int m_cachedHeight = 0;
+    // Heights by width: a layout pass asks for a few widths in turn.
+    mutable QHash<int, int> m_heights;
 };

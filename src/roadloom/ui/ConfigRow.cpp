@@ -60,7 +60,6 @@ ConfigRow::ConfigRow(ConfigStore &store, const ConfigFile::Entry &entry, QWidget
     switch (m_kind.type) {
     case ConfigSchema::Kind::Type::choice:
         m_choice = new QComboBox(this);
-        m_choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         fillChoices(text);
         connect(m_choice, &QComboBox::activated, this,
                 [this](int index) { write(m_choice->itemData(index).toString()); });
@@ -150,8 +149,11 @@ void ConfigRow::fillChoices(const QString &text)
         m_choice->removeItem(m_choice->count() - 1);
     }
     m_custom = custom;
-    if (m_custom)
+    if (m_custom) {
+        // Sized to the custom text too; asked only here, since it builds the list's popup at once.
+        m_choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         m_choice->addItem(customLabel(*m_custom), *m_custom);
+    }
     m_choice->setCurrentIndex(m_choice->findData(text));
 }
 
