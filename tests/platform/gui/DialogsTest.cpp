@@ -103,16 +103,19 @@ TEST(DialogPanels, OffersNameFiltersBesideMimeTypes)
     EXPECT_EQ(panels.openFiles({camera, "no/such-type"}), QStringList{dir.filePath("blackbox.cfg")});
     EXPECT_EQ(filters, QStringList{camera});
 
-    // A name typed without an extension gets the filter's.
+    // A name typed without an extension gets the filter's. (In a folder without the proposed name: were the
+    // proposal taken, the panel would ask about replacing it and the test would wait for ever.)
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Exports"));
+    const QString exports = dir.filePath("Exports");
     QString suffix;
     whenShown<QFileDialog>([&](QFileDialog *d) {
         filters = d->nameFilters();
         suffix = d->defaultSuffix();
-        d->setDirectory(dir.path());
+        d->setDirectory(exports);
         d->selectFile("profile");
         static_cast<QDialog *>(d)->accept();
     });
-    EXPECT_EQ(panels.save("blackbox.cfg", camera), dir.filePath("profile.cfg"));
+    EXPECT_EQ(panels.save("blackbox.cfg", camera), exports + "/profile.cfg");
     EXPECT_EQ(filters, QStringList{camera});
     EXPECT_EQ(suffix, "cfg");
 }
