@@ -4,51 +4,16 @@
 #include "platform/Defaults.h"
 #include "platform/Panels.h"
 #include "platform/StandardFolders.h"
-#include "platform/gui/ImagePrinter.h"
 #include "roadcore/ConfigSchema.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/model/FrameActions.h"
+#include "roadloom/model/PlaybackKeys.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/model/PrintReport.h"
+#include "roadloom/model/RecordingActions.h"
 
-#include <QBuffer>
-#include <QClipboard>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QInputMethodQueryEvent>
-#include <QMimeDatabase>
-#include <QSaveFile>
 #include <QTimer>
-#include <QtConcurrent>
-
-#include <algorithm>
-#include <cmath>
-
-namespace {
-
-QString fileName(const QString &path)
-{
-    return QFileInfo(path).fileName();
-}
-
-QFuture<void> finished()
-{
-    return QtFuture::makeReadyFuture();
-}
-
-// A text field, text view or spin box has the keyboard: typed keys belong to it.
-bool isTextObject(QObject *object)
-{
-    if (!object)
-        return false;
-    QInputMethodQueryEvent query(Qt::ImEnabled);
-    QCoreApplication::sendEvent(object, &query);
-    return query.value(Qt::ImEnabled).toBool();
-}
-
-} // namespace
 
 // Model
 
@@ -73,9 +38,9 @@ AppModel &AppModel::shared()
 AppModel::AppModel(Services services, QObject *parent)
     : QObject(parent), m_services(std::move(services)), m_defaults(m_services.defaults),
       m_panels(m_services.panels), m_alerts(m_services.alerts), m_printer(m_services.printer),
-      m_playerServices(m_services.playerServices)
+      m_revealer(m_services.revealer), m_playerServices(m_services.playerServices)
 {
-    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.players &&
+    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_revealer && m_services.players &&
              m_services.cacheBackend && m_services.freeSpace);
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
@@ -92,6 +57,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_config->setDiscardGuard([this] { return m_alerts->run(ConfigStore::discardAlert()) == 0; });
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+    connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
 
     CacheCoordinator::Services cacheServices;
     cacheServices.cache = m_services.cacheBackend;
@@ -111,15 +77,17 @@ AppModel::AppModel(Services services, QObject *parent)
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
             model->goToClip(1, true);
     };
-    if (QCoreApplication *app = QCoreApplication::instance())
-        app->installEventFilter(this);
+    m_keys = std::make_unique<PlaybackKeys>(*m_player);
+    m_frameActions = std::make_unique<FrameActions>(*this, *m_printer);
+    m_recordingActions =
+        std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices, m_services.trash);
 }
 
 AppModel::~AppModel()
 {
-    if (QCoreApplication *app = QCoreApplication::instance())
-        app->removeEventFilter(this);
-    m_pool.waitForDone();
+    m_keys.reset();
+    m_recordingActions.reset(); // waits for its copies
+    m_frameActions.reset();
     m_player->onFinished = nullptr;
     m_library->setCachePlanner(nullptr);
     m_library->setConfigStore(nullptr);
@@ -206,298 +174,64 @@ void AppModel::openDeviceSettings()
     setRequestConfigWindow(true);
 }
 
-// Keys
+// Keys, frame and recording actions
 
-bool AppModel::eventFilter(QObject *watched, QEvent *event)
+void AppModel::setMainWindow(QWindow *window)
 {
-    if (event->type() == QEvent::KeyPress)
-        return handleKey(watched, static_cast<QKeyEvent *>(event));
-    return QObject::eventFilter(watched, event);
+    m_keys->setMainWindow(window);
 }
 
-bool AppModel::handleKey(QObject *receiver, QKeyEvent *event)
+QWindow *AppModel::mainWindow() const
 {
-    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    // The main window's title follows the loaded recording, so the window itself is what counts.
-    if (!m_mainWindow || QGuiApplication::focusWindow() != m_mainWindow)
-        return false;
-    // Act once, where the key reaches the focused object: not on its way through the window, and not
-    // in a popup menu that took the keyboard.
-    QObject *focus = QGuiApplication::focusObject();
-    if (receiver != focus || isTextObject(focus))
-        return false;
-    if (!m_player->hasMedia())
-        return false;
-    const bool shift = event->modifiers() & Qt::ShiftModifier;
-    switch (event->key()) {
-    case Qt::Key_Right:
-        m_player->seek(m_player->currentTime() + (shift ? 1 : 5));
-        return true;
-    case Qt::Key_Left:
-        m_player->seek(m_player->currentTime() - (shift ? 1 : 5));
-        return true;
-    case Qt::Key_Space:
-        m_player->togglePlay();
-        return true;
-    default:
-        break;
-    }
-    if (event->key() == Qt::Key_Comma || event->text() == QLatin1String(",")) {
-        m_player->step(-1);
-        return true;
-    }
-    if (event->key() == Qt::Key_Period || event->text() == QLatin1String(".")) {
-        m_player->step(1);
-        return true;
-    }
-    return false;
-}
-
-// Frame actions
-
-VideoPlayer &AppModel::mainStagePlayer() const
-{
-    return m_player->swapped() && m_player->hasRear() ? m_player->rear() : m_player->front();
-}
-
-Result<QByteArray> AppModel::pngData(const QImage &image)
-{
-    QByteArray data;
-    QBuffer buffer(&data);
-    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
-        return Failure{QStringLiteral("The file couldn\u2019t be saved.")};
-    return data;
-}
-
-QString AppModel::snapshotFileName(const QString &clipName, Channel channel, double seconds)
-{
-    QString name = clipName;
-    name.replace(QLatin1Char('/'), QLatin1Char('-'));
-    const double millis = std::isfinite(seconds) ? std::round(seconds * 1000) : 0.0;
-    return name + QLatin1Char('_') + rawValue(channel) + QLatin1Char('_') +
-           QString::number(static_cast<qint64>(millis)) + QStringLiteral(".png");
-}
-
-QString AppModel::snapshotFolder() const
-{
-    const QVariant stored = m_defaults->value(QStringLiteral("snapshotFolder"));
-    const QString path = stored.typeId() == QMetaType::QString ? stored.toString() : QString();
-    return path.isEmpty() ? QDir::homePath() : path;
+    return m_keys->mainWindow();
 }
 
 void AppModel::snapshot(std::optional<Channel> channel)
 {
-    const std::optional<DashClip> clip = m_player->clip();
-    if (!clip)
-        return;
-    Channel shown = Channel::front;
-    VideoPlayer *player = &m_player->front();
-    if (channel) {
-        shown = *channel;
-        player = shown == Channel::front ? &m_player->front() : &m_player->rear();
-    } else if (m_player->swapped() && m_player->hasRear()) {
-        shown = Channel::rear;
-        player = &m_player->rear();
-    }
-    const Result<QImage> image = m_player->frameImage(*player);
-    if (!image)
-        return showError(image.error());
-
-    const QString folder = snapshotFolder();
-    if (!QDir().mkpath(folder))
-        return showError(QStringLiteral("The folder \u201C%1\u201D couldn\u2019t be created.").arg(folder));
-    const QString path = QDir(folder).filePath(snapshotFileName(clip->name, shown, m_player->currentTime()));
-    const Result<QByteArray> data = pngData(*image);
-    if (!data)
-        return showError(data.error());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(*data) != data->size()) {
-        return showError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
-                             .arg(fileName(path), file.errorString()));
-    }
-    file.close();
-    show(QStringLiteral("Snapshot saved"), QStringLiteral("camera.fill"), path);
+    m_frameActions->snapshot(channel);
 }
 
 void AppModel::copyFrame()
 {
-    const Result<QImage> image = m_player->frameImage(mainStagePlayer());
-    if (!image)
-        return showError(image.error());
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setImage(*image);
-    show(QStringLiteral("Frame copied"), QStringLiteral("doc.on.clipboard.fill"));
+    m_frameActions->copyFrame();
 }
 
 void AppModel::printFrame()
 {
-    const std::optional<DashClip> clip = m_player->clip();
-    if (!clip)
-        return;
-    const Result<QImage> front = m_player->frameImage(m_player->front());
-    if (!front)
-        return showError(front.error());
-    std::optional<QImage> rear;
-    if (m_player->hasRear())
-        if (Result<QImage> image = m_player->frameImage(m_player->rear()))
-            rear = *image;
-    const double t = m_player->currentTime();
-    const Telemetry &telemetry = m_player->telemetry();
-    const PrintReport report{*clip, t, *front, rear, telemetry.gpsAt(t), telemetry.sensorAt(t), speedUnit()};
-    const QImage page = report.render(2.0);
-    if (page.isNull())
-        return;
-    m_printer->print(page, clip->name);
+    m_frameActions->printFrame();
 }
 
-// Recording actions
-
-QString AppModel::uniqueURL(const QString &path)
+QString AppModel::snapshotFolder() const
 {
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return path;
-    const QFileInfo info(path);
-    const QString folder = info.path();
-    const QString base = info.completeBaseName();
-    const QString ext = info.suffix();
-    for (qint64 n = 2;; ++n) {
-        QString name = base + QLatin1Char(' ') + QString::number(n);
-        if (!ext.isEmpty())
-            name += QLatin1Char('.') + ext;
-        const QString candidate = QDir(folder).filePath(name);
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
-            return candidate;
-    }
+    return m_frameActions->snapshotFolder();
 }
 
 QFuture<void> AppModel::saveOriginals(const std::optional<DashClip> &clip)
 {
-    const std::optional<DashClip> recording = clip ? clip : m_player->clip();
-    if (!recording)
-        return finished();
-    const std::optional<QString> folder =
-        m_panels->chooseFolder(QStringLiteral("Save ") + recording->name, QStringLiteral("Save Here"));
-    if (!folder)
-        return finished();
-
-    struct Outcome {
-        std::optional<QString> lastSaved;
-        std::optional<QString> error;
-    };
-    const QStringList urls = recording->allURLs();
-    return QtConcurrent::run(
-               &m_pool,
-               [urls, folder = *folder] {
-                   Outcome outcome;
-                   for (const QString &url : urls) {
-                       const QString destination = uniqueURL(QDir(folder).filePath(fileName(url)));
-                       QFile source(url);
-                       if (!source.copy(destination)) {
-                           outcome.error =
-                               QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to "
-                                              "\u201C%2\u201D: %3")
-                                   .arg(fileName(url), QFileInfo(folder).fileName(), source.errorString());
-                           return outcome;
-                       }
-                       outcome.lastSaved = destination;
-                   }
-                   return outcome;
-               })
-        .then(this, [this, count = urls.size()](const Outcome &outcome) {
-            if (outcome.error)
-                return showError(*outcome.error);
-            show(QStringLiteral("Saved %1 file(s)").arg(count), QStringLiteral("square.and.arrow.down.fill"),
-                 outcome.lastSaved);
-        });
-}
-
-QString AppModel::mimeType(TelemetryFormat format)
-{
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(QStringLiteral("export.") + rawValue(format),
-                                                           QMimeDatabase::MatchExtension);
-    if (!type.isValid() || type.isDefault())
-        return QStringLiteral("text/plain");
-    return type.name();
+    return m_recordingActions->saveOriginals(clip);
 }
 
 QFuture<void> AppModel::exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip)
 {
-    const std::optional<DashClip> recording = clip ? clip : m_player->clip();
-    if (!recording)
-        return finished();
-    const std::optional<DashClip> &loaded = m_player->clip();
-    if (loaded && loaded->id == recording->id && !m_player->isLoadingTelemetry()) {
-        writeExport(m_player->telemetry(), format, *recording);
-        return finished();
-    }
-    // Not the loaded recording, or its telemetry is still being read: read it again from the files the
-    // media cache finds now (moved or only cached files included).
-    return QtConcurrent::run(
-               &m_pool,
-               [services = m_playerServices, recording = *recording] {
-                   const DashClip resolved = services.resolve ? services.resolve(recording) : recording;
-                   return services.readTelemetry ? services.readTelemetry(resolved.files) : Telemetry();
-               })
-        .then(this, [this, format, recording = *recording](const Telemetry &telemetry) {
-            writeExport(telemetry, format, recording);
-        });
-}
-
-void AppModel::writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip)
-{
-    if (telemetry.isEmpty())
-        return show(QStringLiteral("No GPS or G-sensor data in this clip"), QStringLiteral("location.slash"));
-    const std::optional<QString> destination =
-        m_panels->save(clip.name + QLatin1Char('.') + rawValue(format), mimeType(format));
-    if (!destination)
-        return;
-    const QByteArray text =
-        TelemetryExporter::exportText(telemetry, format, clip.name, clip.date, speedUnit()).toUtf8();
-    QSaveFile file(*destination);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        return showError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
-                             .arg(fileName(*destination), file.errorString()));
-    }
-    show(QStringLiteral("Exported ") + title(format), QStringLiteral("map.fill"), *destination);
-}
-
-Alert AppModel::trashAlert(const DashClip &clip)
-{
-    Alert alert;
-    alert.style = Alert::Style::warning;
-    const StorageState storage = clip.storage();
-    if (storage == StorageState::cached || storage == StorageState::missing) {
-        alert.messageText =
-            QStringLiteral("Remove \u201C") + clip.name + QStringLiteral("\u201D from the library?");
-        alert.informativeText =
-            QStringLiteral("The original files are no longer available. Its cached copy will "
-                           "be deleted and it can't be played again.");
-        alert.buttons = {QStringLiteral("Remove"), QStringLiteral("Cancel")};
-    } else {
-        alert.messageText =
-            QStringLiteral("Move \u201C") + clip.name + QStringLiteral("\u201D to the Trash?");
-        alert.informativeText = QStringLiteral(
-            "The recording's camera files will be moved to the Trash and its cached copy deleted.");
-        alert.buttons = {QStringLiteral("Move to Trash"), QStringLiteral("Cancel")};
-    }
-    return alert;
+    return m_recordingActions->exportTelemetry(format, clip);
 }
 
 void AppModel::trash(const DashClip &clip)
 {
-    if (m_alerts->run(trashAlert(clip)) != 0)
+    m_recordingActions->trash(clip);
+}
+
+QString AppModel::uniqueURL(const QString &path)
+{
+    return RecordingActions::uniqueURL(path);
+}
+
+void AppModel::trashRefused(const QString &clipID, const QString &reason)
+{
+    showError(reason);
+    // The player let go of the recording before the move; it is still listed and selected, so show it again.
+    if (m_player->clip() || m_library->selectedClipID() != clipID)
         return;
-    // Unload first, so the player lets go of the files before they move.
-    const std::optional<DashClip> &loaded = m_player->clip();
-    if (loaded && loaded->id == clip.id)
-        m_player->load(std::nullopt, false);
-    if (m_services.trash)
-        return m_services.trash(clip);
-    // The library's future ends on this thread's loop; the usage follows once the files are gone.
-    m_library->trash(clip).then(this, [cache = QPointer<CacheCoordinator>(m_cache)] {
-        if (cache)
-            cache->refreshUsage();
-    });
+    if (const qsizetype at = m_library->indexOf(clipID); at >= 0)
+        m_player->load(m_library->clips().at(at), false);
 }

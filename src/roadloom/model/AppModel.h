@@ -10,14 +10,9 @@
 #include "roadloom/model/PlayerController.h"
 #include "roadloom/model/Toast.h"
 
-#include <QByteArray>
 #include <QFuture>
-#include <QImage>
-#include <QKeyEvent>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QThreadPool>
 #include <QWindow>
 
 #include <chrono>
@@ -26,18 +21,22 @@
 #include <optional>
 
 class CacheBackend;
+class FrameActions;
+class PlaybackKeys;
+class RecordingActions;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
 class Preferences;
 
 // The root of the application state: owns the stores (library, player, configuration document), carries
-// the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
-// the device configuration, handles the playback keys, and runs the user's actions on a frame and on a
-// recording. Lives on the GUI thread.
+// the window-level flags the views bind to, shows toasts, moves to the previous or next recording and opens
+// the device configuration. The playback keys and the actions on a frame and on a recording live in types
+// of their own, reached through the model's operations. Lives on the GUI thread.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -54,11 +53,12 @@ public:
     struct Services {
         LibraryStore::Services library;
         PlayerFactory players;
-        PlayerServices playerServices;   // also reads telemetry for Export Telemetry
-        Defaults *defaults = nullptr;    // not owned
-        Panels *panels = nullptr;        // not owned
-        Alerts *alerts = nullptr;        // not owned
-        ImagePrinter *printer = nullptr; // not owned
+        PlayerServices playerServices;    // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;     // not owned
+        Panels *panels = nullptr;         // not owned
+        Alerts *alerts = nullptr;         // not owned
+        ImagePrinter *printer = nullptr;  // not owned
+        FileRevealer *revealer = nullptr; // not owned
         // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -87,6 +87,7 @@ public:
     Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
     Alerts &alerts() const { return *m_alerts; }
+    FileRevealer &revealer() const { return *m_revealer; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -115,29 +116,25 @@ public:
     void openDeviceSettings();
 
     // The playback keys act only while this window is the active one; none registered: never.
-    void setMainWindow(QWindow *window) { m_mainWindow = window; }
-    QWindow *mainWindow() const { return m_mainWindow; }
+    void setMainWindow(QWindow *window);
+    QWindow *mainWindow() const;
 
-    // Frame actions: each reports its result as a toast.
+    // Frame actions (FrameActions): each reports its result as a toast.
     void snapshot(std::optional<Channel> channel = {});
     void copyFrame();
     void printFrame();
-    static Result<QByteArray> pngData(const QImage &image);
-    // "NAME_F_2500.png"; a "/" in the name becomes "-", so the file stays in its folder.
-    static QString snapshotFileName(const QString &clipName, Channel channel, double seconds);
     // The folder snapshots go to: the "snapshotFolder" default, else the home folder.
     QString snapshotFolder() const;
 
-    // Recording actions. The returned futures end when the action has shown its result.
+    // Recording actions (RecordingActions). The returned futures end when the action has shown its result.
     QFuture<void> saveOriginals(const std::optional<DashClip> &clip = {});
     QFuture<void> exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip = {});
     void trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
-    // The confirmation asked before a recording goes to the Trash, worded by its storage.
-    static Alert trashAlert(const DashClip &clip);
-    // The MIME type the save panel offers for an export format.
-    static QString mimeType(TelemetryFormat format);
+
+    // A failure the user must see, as a toast with the warning symbol.
+    void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
 
 signals:
     void showExportSheetChanged(bool show);
@@ -146,22 +143,16 @@ signals:
     void toastChanged(const std::optional<Toast> &toast);
     void requestConfigWindowChanged(bool request);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void setToast(const std::optional<Toast> &toast);
-    void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
-    // The player of the main stage: the second one when swapped and loaded, else the front one.
-    VideoPlayer &mainStagePlayer() const;
-    bool handleKey(QObject *receiver, QKeyEvent *event);
-    void writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip);
+    void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
     Defaults *m_defaults = nullptr;
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
+    FileRevealer *m_revealer = nullptr;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
@@ -177,8 +168,8 @@ private:
     std::optional<Toast> m_toast;
     bool m_requestConfigWindow = false;
     bool m_autoplayNextLoad = false;
-    QPointer<QWindow> m_mainWindow;
 
-    // Copies of Save Original Files and telemetry reading; one copy at a time.
-    QThreadPool m_pool;
+    std::unique_ptr<PlaybackKeys> m_keys;
+    std::unique_ptr<FrameActions> m_frameActions;
+    std::unique_ptr<RecordingActions> m_recordingActions;
 };

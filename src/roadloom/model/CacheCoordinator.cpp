@@ -4,9 +4,11 @@
 #include "platform/BackgroundThread.h"
 #include "platform/Defaults.h"
 #include "platform/FreeSpace.h"
+#include "platform/LogCategories.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CacheBackend.h"
+#include "roadloom/model/OffThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -47,13 +49,9 @@ double CacheCoordinator::progress() const
 template <class T>
 void CacheCoordinator::call(std::function<T(CacheBackend &)> work, std::function<void(T)> done)
 {
-    CacheBackend *cache = m_cache;
-    m_callPool.start([this, cache, work = std::move(work), done = std::move(done)] {
-        T result = work(*cache);
-        // Dropped with the coordinator when it is gone by then.
-        QMetaObject::invokeMethod(
-            this, [done, result] { done(result); }, Qt::QueuedConnection);
-    });
+    OffThread::run(
+        m_callPool, this, [cache = m_cache, work = std::move(work)] { return work(*cache); },
+        std::move(done));
 }
 
 void CacheCoordinator::start()
@@ -121,19 +119,19 @@ void CacheCoordinator::nextJob()
         return;
     }
     setCurrentName(job.name);
-    CacheBackend *cache = m_cache;
-    const std::atomic<bool> *stop = &m_stop;
-    m_copyPool.start([this, cache, stop, job] {
-        BackgroundThread::lowerCurrentPriority();
-        const Result<void> result = cache->perform(job, stop);
-        QMetaObject::invokeMethod(
-            this, [this, job, result] { copied(job, result); }, Qt::QueuedConnection);
-    });
+    OffThread::run(
+        m_copyPool, this,
+        [cache = m_cache, stop = &m_stop, job] {
+            BackgroundThread::lowerCurrentPriority();
+            return cache->perform(job, stop);
+        },
+        [this, job](const Result<void> &result) { copied(job, result); });
 }
 
 void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
 {
     if (!result) {
+        qCWarning(logCache) << "Copy into the media cache failed:" << job.name << result.error();
         setLastError(job.name + QStringLiteral(": ") + result.error());
         nextJob();
         return;

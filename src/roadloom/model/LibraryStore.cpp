@@ -1,6 +1,7 @@
 #include "roadloom/model/LibraryStore.h"
 
 #include "platform/Defaults.h"
+#include "platform/LogCategories.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 #include "platform/VolumeProvider.h"
@@ -10,7 +11,6 @@
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
 #include "roadloom/model/ConfigStore.h"
-#include "roadloom/model/LogCategories.h"
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
 
@@ -254,6 +254,7 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         ClipOrder::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);
+    result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
     return result;
 }
 
@@ -264,7 +265,9 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     setIsScanning(false);
     if (m_selectedSourceID != sourceID)
         return; // another source was selected meanwhile
-    setClips(std::move(result.clips), std::move(result.index));
+    // The same list again keeps the views' rows, current item and scroll position.
+    if (result.fingerprint != m_fingerprint)
+        setClips(std::move(result.clips), std::move(result.index), result.fingerprint);
 
     // A recording still listed stays selected, even when the filter hides it now.
     if (!m_selectedClipID || indexOf(*m_selectedClipID) < 0) {
@@ -322,7 +325,7 @@ void LibraryStore::open(const QStringList &paths)
     QMetaObject::invokeMethod(
         this,
         [this, base] {
-            rescan().then(this, [self = QPointer<LibraryStore>(this), base] {
+            rescan().then([self = QPointer<LibraryStore>(this), base] {
                 if (!self)
                     return;
                 for (const DashClip &clip : std::as_const(self->m_clips)) {
@@ -382,6 +385,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             if (!moved) {
                 qCWarning(logLibrary) << "Move to Trash failed:" << moved.error();
                 setLastError(moved.error());
+                emit trashRefused(clip.id, moved.error());
             } else {
                 finishTrash(clip);
             }
@@ -392,11 +396,10 @@ void LibraryStore::finishTrash(const DashClip &clip)
 {
     const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
     const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
-    if (!gone.isEmpty()) {
-        emit clipsAboutToBeRemoved(gone);
-        for (qsizetype k = gone.size() - 1; k >= 0; --k)
-            removeClip(gone.at(k));
-        emit clipsRemoved(gone);
+    for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
+        emit clipAboutToBeRemoved(*position);
+        removeClip(*position);
+        emit clipRemoved(*position);
     }
     if (m_selectedClipID == clip.id)
         setSelectedClipID(next);
@@ -404,6 +407,7 @@ void LibraryStore::finishTrash(const DashClip &clip)
 
 void LibraryStore::removeClip(qsizetype position)
 {
+    m_fingerprint.reset();
     ClipListing::remove(m_index, position, m_clips.at(position));
     m_clips.removeAt(position);
     const qsizetype row = m_filteredRow[size_t(position)];
@@ -421,8 +425,10 @@ void LibraryStore::markCached(const QString &key, Channel channel)
 {
     QList<qsizetype> changed = m_index.positionsOfKey(key);
     changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
-    if (!changed.isEmpty())
-        emit clipsUpdated(changed);
+    if (changed.isEmpty())
+        return;
+    m_fingerprint.reset();
+    emit clipsUpdated(changed);
 }
 
 QFuture<void> LibraryStore::refreshCacheState()
@@ -456,8 +462,10 @@ QFuture<void> LibraryStore::refreshCacheState()
                 clip.files = now.files;
                 changed.append(i);
             }
-            if (!changed.isEmpty())
-                emit clipsUpdated(changed);
+            if (changed.isEmpty())
+                return;
+            m_fingerprint.reset();
+            emit clipsUpdated(changed);
         });
 }
 
@@ -617,11 +625,12 @@ void LibraryStore::announceSources()
     emit sourcesChanged(sources());
 }
 
-void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index)
+void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
+                            std::optional<size_t> fingerprint)
 {
-    // A new list is announced even when equal: comparing would walk every recording on the GUI thread.
     m_clips = std::move(clips);
     m_index = std::move(index);
+    m_fingerprint = fingerprint;
     emit clipsChanged(m_clips);
     refilter();
 }

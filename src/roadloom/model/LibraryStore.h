@@ -30,18 +30,20 @@ class VolumeProvider;
 // selection. Lives on the GUI thread; scans, catalog work and disk checks run on the store's own threads, so
 // the GUI thread never waits on a disk.
 //
-// For a list model over the store:
-// - `clipsChanged(clips)`: a new list (a rescan or another source). Reset.
-// - `clipsUpdated(indices)`: those recordings of `clips` changed in place (cache or storage state; never
-//   name, date, size or category, so the filtered order stays). Emit dataChanged for their rows.
-// - `clipsAboutToBeRemoved(indices)` then `clipsRemoved(indices)`: those recordings (positions in `clips`
-//   before the removal, ascending) leave the list (a Trash). Between the two the store changes `clips` and
-//   the filtered positions; call beginRemoveRows on the first and endRemoveRows on the second.
-// - `filteredPositionsChanged(positions)`: the shown list changed as a whole (new clips, category, search or
-//   sort). Reset. Not emitted for updates and removals: the two signals above cover those.
-// Rows of the shown list are `filteredPositions()`; `filteredRow(index)` maps a recording's position in
-// `clips` to its row (or -1 when filtered out), `indexOf(id)` an identifier to its position. All are O(1).
-// - A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
+// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
+// - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
+//   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
+//   another category, search or sort.
+//   Reset the model.
+// - `clipsUpdated(indices)`: those recordings (positions in `clips`, ascending) changed in place: cache or
+//   storage state, never name, date, size or category, so the rows stay where they are. Emit dataChanged
+//   for each `filteredRow(index)` that is not -1.
+// - `clipAboutToBeRemoved(index)` then `clipRemoved(index)`: one recording leaves the list (a Trash), one
+//   pair per recording, the highest position first. On the first, `filteredRow(index)` is still its row:
+//   call beginRemoveRows for it when it is not -1; on the second, endRemoveRows. The shown rows change only
+//   in between, and `filteredPositionsChanged` is not emitted for it.
+// `filteredRow(index)` (-1 when filtered out) and `indexOf(id)` (-1 when not listed) are O(1).
+// A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -123,7 +125,7 @@ public:
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
     // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
-    // cache and selects its neighbour. A refused move sets `lastError` and changes nothing else. The future
+    // cache and selects its neighbor. A refused move sets `lastError` and changes nothing else. The future
     // finishes once that is done.
     QFuture<void> trash(const DashClip &clip);
     // A channel of the recording with that catalog key now has a stored copy.
@@ -163,8 +165,8 @@ signals:
     // A new list; see the comment above the class for the finer changes.
     void clipsChanged(const QList<DashClip> &clips);
     void clipsUpdated(const QList<qsizetype> &indices);
-    void clipsAboutToBeRemoved(const QList<qsizetype> &indices);
-    void clipsRemoved(const QList<qsizetype> &indices);
+    void clipAboutToBeRemoved(qsizetype index);
+    void clipRemoved(qsizetype index);
     void filteredPositionsChanged(const QList<qsizetype> &positions);
     void isScanningChanged(bool isScanning);
     void availabilityRevisionChanged(int revision);
@@ -177,11 +179,14 @@ signals:
     // A camera configuration file was opened (or failed to open, with the store's message saying why): the
     // device-settings window should show.
     void configWindowRequested();
+    // A move to the Trash was refused; the recording stays listed and selected.
+    void trashRefused(const QString &clipID, const QString &reason);
 
 private:
     struct RescanResult {
         QList<DashClip> clips;
         ClipListing::Index index;
+        size_t fingerprint = 0; // of `clips`, order included
     };
     static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan);
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
@@ -197,7 +202,7 @@ private:
     void setImported(const std::optional<LibrarySource> &imported);
     void announceSources();
     // A new list; `index` was made from `clips`.
-    void setClips(QList<DashClip> clips, ClipListing::Index index);
+    void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {});
     void removeClip(qsizetype position);
     void refilter();
     void setIsScanning(bool scanning);
@@ -221,6 +226,8 @@ private:
     std::optional<LibrarySource> m_imported;
     QList<DashClip> m_clips;
     ClipListing::Index m_index; // of m_clips
+    // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
+    std::optional<size_t> m_fingerprint;
     QList<qsizetype> m_filtered;
     std::vector<qsizetype> m_filteredRow; // by position in m_clips
     QSet<QString> m_offlineFolders;       // paths

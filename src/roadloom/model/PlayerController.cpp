@@ -1,11 +1,9 @@
 #include "roadloom/model/PlayerController.h"
 #include "roadloom/model/Observed.h"
 
-#include <QFutureWatcher>
-#include <qtconcurrenttask.h>
-
-#include <sys/resource.h>
-#include <unistd.h>
+#include "platform/BackgroundThread.h"
+#include "platform/LogCategories.h"
+#include "roadloom/model/OffThread.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,15 +20,6 @@ namespace {
 // Queue order inside the controller's pool: the video the user waits for before the telemetry.
 constexpr int sourcesPriority = 2;
 constexpr int telemetryPriority = 1;
-// Media facts are shown last and only in the inspector; their reads yield the processor to the rest.
-constexpr int utilityNiceness = 10;
-
-void lowerThisThreadPriority()
-{
-    // Linux keeps a niceness per thread; a pool thread only ever runs inspections, so it may stay lowered.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), utilityNiceness);
-}
-
 // Values without an equality count as changed unless both are known to be the empty value.
 template <class T> bool sameValue(const T &a, const T &b, bool bothEmpty)
 {
@@ -64,17 +53,6 @@ PlayerController::~PlayerController()
     m_rear.reset();
 }
 
-template <class T, class Handler> void PlayerController::whenDone(QFuture<T> future, Handler handler)
-{
-    // The watcher belongs to the controller: once the controller is gone, the result goes nowhere.
-    auto *watcher = new QFutureWatcher<T>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, handler = std::move(handler)]() mutable {
-        watcher->deleteLater();
-        handler(watcher->future().result());
-    });
-    watcher->setFuture(std::move(future));
-}
-
 // Loading
 
 void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
@@ -103,14 +81,13 @@ void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
         setIsLoadingTelemetry(false);
         return;
     }
-    auto resolve = QtConcurrent::task([resolve = m_services.resolve, clip = *clip] { return resolve(clip); })
-                       .onThreadPool(m_pool)
-                       .withPriority(sourcesPriority)
-                       .spawn();
-    whenDone(resolve, [this, load, autoplay](const DashClip &resolvedClip) {
-        if (load == m_loadID)
-            resolved(load, resolvedClip, autoplay);
-    });
+    OffThread::run(
+        m_pool, this, [resolve = m_services.resolve, clip = *clip] { return resolve(clip); },
+        [this, load, autoplay](const DashClip &resolvedClip) {
+            if (load == m_loadID)
+                resolved(load, resolvedClip, autoplay);
+        },
+        sourcesPriority);
 }
 
 void PlayerController::resolved(quint64 load, const DashClip &clip, bool autoplay)
@@ -126,41 +103,40 @@ void PlayerController::resolved(quint64 load, const DashClip &clip, bool autopla
     setIsLoadingTelemetry(true);
 
     const ChannelFiles files = clip.files;
-    auto telemetry = QtConcurrent::task([read = m_services.readTelemetry, files] { return read(files); })
-                         .onThreadPool(m_pool)
-                         .withPriority(telemetryPriority)
-                         .spawn();
-    whenDone(telemetry, [this, load](const Telemetry &value) {
-        if (load != m_loadID)
-            return;
-        m_pending.telemetry = value;
-        applyArrivals();
-    });
-    auto media = QtConcurrent::task([inspect = m_services.inspect, files] {
-                     lowerThisThreadPriority();
-                     ChannelMediaInfo info;
-                     for (const auto &[channel, path] : files)
-                         info[channel] = inspect(path);
-                     return info;
-                 })
-                     .onThreadPool(m_utilityPool)
-                     .spawn();
-    whenDone(media, [this, load](const ChannelMediaInfo &value) {
-        if (load != m_loadID)
-            return;
-        m_pending.mediaInfo = value;
-        applyArrivals();
-    });
-    auto sources =
-        QtConcurrent::task([services = m_services, clip] { return playableSources(clip, services); })
-            .onThreadPool(m_pool)
-            .withPriority(sourcesPriority)
-            .spawn();
-    whenDone(sources, [this, load, autoplay](const Result<ChannelFiles> &value) {
-        if (load != m_loadID)
-            return;
-        placeSources(value, autoplay);
-    });
+    OffThread::run(
+        m_pool, this, [read = m_services.readTelemetry, files] { return read(files); },
+        [this, load](const Telemetry &value) {
+            if (load != m_loadID)
+                return;
+            m_pending.telemetry = value;
+            applyArrivals();
+        },
+        telemetryPriority);
+    OffThread::run(
+        m_utilityPool, this,
+        [inspect = m_services.inspect, files] {
+            // Media facts are shown last and only in the inspector; their reads yield to the rest. A pool
+            // thread here only ever runs inspections, so it may stay lowered.
+            BackgroundThread::lowerCurrentPriority();
+            ChannelMediaInfo info;
+            for (const auto &[channel, path] : files)
+                info[channel] = inspect(path);
+            return info;
+        },
+        [this, load](const ChannelMediaInfo &value) {
+            if (load != m_loadID)
+                return;
+            m_pending.mediaInfo = value;
+            applyArrivals();
+        });
+    OffThread::run(
+        m_pool, this, [services = m_services, clip] { return playableSources(clip, services); },
+        [this, load, autoplay](const Result<ChannelFiles> &value) {
+            if (load != m_loadID)
+                return;
+            placeSources(value, autoplay);
+        },
+        sourcesPriority);
 }
 
 Result<ChannelFiles> PlayerController::playableSources(const DashClip &clip, const PlayerServices &services)

@@ -172,8 +172,6 @@ private:
     void tick(double time);
     void didFinish();
 
-    template <class T, class Handler> void whenDone(QFuture<T> future, Handler handler);
-
     void setClip(const std::optional<DashClip> &clip);
     void setSources(const ChannelFiles &sources);
     void setHasRear(bool hasRear);

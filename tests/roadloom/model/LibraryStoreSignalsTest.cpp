@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
+#include <QAbstractListModel>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSignalSpy>
@@ -44,6 +46,54 @@ QStringList names(const LibraryStore &store)
         result.append(store.clips().at(i).name);
     return result;
 }
+
+// A list model written from the store's header comment alone: what the clip list will do.
+class ShownClips : public QAbstractListModel {
+public:
+    explicit ShownClips(LibraryStore &store) : m_store(store)
+    {
+        connect(&store, &LibraryStore::filteredPositionsChanged, this, [this] {
+            beginResetModel();
+            endResetModel();
+        });
+        connect(&store, &LibraryStore::clipsUpdated, this, [this](const QList<qsizetype> &indices) {
+            for (qsizetype index : indices)
+                if (const qsizetype row = m_store.filteredRow(index); row >= 0)
+                    emit dataChanged(this->index(int(row)), this->index(int(row)));
+        });
+        connect(&store, &LibraryStore::clipAboutToBeRemoved, this, [this](qsizetype index) {
+            m_removing = m_store.filteredRow(index) >= 0;
+            if (m_removing)
+                beginRemoveRows({}, int(m_store.filteredRow(index)), int(m_store.filteredRow(index)));
+        });
+        connect(&store, &LibraryStore::clipRemoved, this, [this] {
+            if (m_removing)
+                endRemoveRows();
+        });
+    }
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(m_store.filteredPositions().size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || index.row() >= rowCount())
+            return {};
+        const DashClip &clip = m_store.clips().at(m_store.filteredPositions().at(index.row()));
+        return clip.name + (clip.cachedChannels.empty() ? QString() : QStringLiteral(" (cached)"));
+    }
+    QStringList shown() const
+    {
+        QStringList result;
+        for (int row = 0; row < rowCount(); ++row)
+            result.append(data(index(row), Qt::DisplayRole).toString());
+        return result;
+    }
+
+private:
+    LibraryStore &m_store;
+    bool m_removing = false;
+};
 
 class LibraryStoreSignalsTest : public testing::Test {
 protected:
@@ -98,10 +148,15 @@ TEST_F(LibraryStoreSignalsTest, ACachedChannelIsOneRowAndATrashIsItsRemovedIndex
 {
     make(tripClips);
     store->setSort(ClipSort::size);
+    ShownClips list(*store);
+    QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy listResets(&list, &QAbstractItemModel::modelReset);
+    QSignalSpy rowsChanged(&list, &QAbstractItemModel::dataChanged);
+    QSignalSpy rowsRemoved(&list, &QAbstractItemModel::rowsRemoved);
     QSignalSpy resets(store.get(), &LibraryStore::clipsChanged);
     QSignalSpy filtered(store.get(), &LibraryStore::filteredPositionsChanged);
     QSignalSpy updated(store.get(), &LibraryStore::clipsUpdated);
-    QSignalSpy removed(store.get(), &LibraryStore::clipsRemoved);
+    QSignalSpy removed(store.get(), &LibraryStore::clipRemoved);
 
     store->markCached(store->clips().at(2).catalogKey(), Channel::rear);
     store->markCached(store->clips().at(2).catalogKey(), Channel::rear); // already cached: nothing
@@ -109,31 +164,78 @@ TEST_F(LibraryStoreSignalsTest, ACachedChannelIsOneRowAndATrashIsItsRemovedIndex
     ASSERT_EQ(updated.size(), 1);
     EXPECT_EQ(updated.at(0).at(0).value<QList<qsizetype>>(), QList<qsizetype>{2});
     EXPECT_EQ(store->clips().at(2).cachedChannels, std::set<Channel>{Channel::rear});
+    ASSERT_EQ(rowsChanged.size(), 1);
+    EXPECT_EQ(rowsChanged.at(0).at(0).toModelIndex().row(), 5) << "REC_1003 is the smallest";
 
     // Before the removal the row is still there to be taken out of a list model; after it, gone.
     qsizetype countBefore = -1, rowBefore = -2;
-    QObject::connect(store.get(), &LibraryStore::clipsAboutToBeRemoved, store.get(),
-                     [&](const QList<qsizetype> &rows) {
-                         countBefore = store->clips().size();
-                         rowBefore = store->filteredRow(rows.first());
-                     });
+    QObject::connect(store.get(), &LibraryStore::clipAboutToBeRemoved, store.get(), [&](qsizetype index) {
+        countBefore = store->clips().size();
+        rowBefore = store->filteredRow(index);
+    });
     store->setSelectedClipID(store->clips().at(3).id);
     QFuture<void> done = store->trash(store->clips().at(3));
     ASSERT_TRUE(TestSupport::waitFor([&] { return done.isFinished(); }));
     ASSERT_EQ(removed.size(), 1);
-    EXPECT_EQ(removed.at(0).at(0).value<QList<qsizetype>>(), QList<qsizetype>{3});
+    EXPECT_EQ(removed.at(0).at(0).value<qsizetype>(), 3);
     EXPECT_EQ(countBefore, 6);
     EXPECT_EQ(rowBefore, 1) << "EVT_1002 is the second largest";
     EXPECT_EQ(store->clips().size(), 5);
     EXPECT_EQ(names(*store), (QStringList{"REC_1004", "EVT_1005", "REC_1001", "REC_undated", "REC_1003"}));
     EXPECT_EQ(resets.size(), 0);
     EXPECT_EQ(filtered.size(), 0);
+    EXPECT_EQ(listResets.size(), 0);
+    ASSERT_EQ(rowsRemoved.size(), 1);
+    EXPECT_EQ(rowsRemoved.at(0).at(1).toInt(), 1);
+    EXPECT_EQ(list.shown(),
+              (QStringList{"REC_1004", "EVT_1005", "REC_1001", "REC_undated", "REC_1003 (cached)"}));
     EXPECT_EQ(store->selectedClipID(), store->clips().at(2).id) << "the next newer: REC_1003";
     expectConsistent();
 
     // A marked row after the removal is found at its new place.
     store->markCached(store->clips().at(4).catalogKey(), Channel::front);
     EXPECT_EQ(updated.last().at(0).value<QList<qsizetype>>(), QList<qsizetype>{4});
+}
+
+TEST_F(LibraryStoreSignalsTest, ARescanResetsTheListOnlyWhenItsResultDiffers)
+{
+    make(tripClips);
+    QSignalSpy resets(store.get(), &LibraryStore::clipsChanged);
+    QSignalSpy filtered(store.get(), &LibraryStore::filteredPositionsChanged);
+    const auto rescan = [&] {
+        QFuture<void> done = store->rescan();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return done.isFinished(); }));
+    };
+    const struct {
+        const char *what;
+        std::function<void()> before;
+        int resets;
+    } steps[] = {
+        {"the same list", [] {}, 0},
+        {"a row changed in place since",
+         [&] { store->markCached(tripClips.at(0).catalogKey(), Channel::rear); }, 1},
+        {"the same list again", [] {}, 0},
+        {"a new recording",
+         [&] { scan.byRoot[trip()].prepend(recording("EVT_1006", 6, ClipCategory::event, 1)); }, 1},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.what);
+        resets.clear();
+        filtered.clear();
+        step.before();
+        rescan();
+        EXPECT_EQ(resets.size(), step.resets);
+        EXPECT_EQ(filtered.size(), step.resets);
+        // The list is what the scan found, without the mark the catalog does not know.
+        QStringList listed, scanned;
+        for (const DashClip &clip : store->clips()) {
+            listed.append(clip.name);
+            EXPECT_TRUE(clip.cachedChannels.empty()) << clip.name.toStdString();
+        }
+        for (const DashClip &clip : scan.byRoot[trip()])
+            scanned.append(clip.name);
+        EXPECT_EQ(listed, scanned);
+    }
 }
 
 TEST_F(LibraryStoreSignalsTest, FilteredRowsFollowCategorySearchAndSortWithOneSignalEach)

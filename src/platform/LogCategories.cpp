@@ -1,4 +1,4 @@
-#include "roadloom/model/LogCategories.h"
+#include "platform/LogCategories.h"
 
 Q_LOGGING_CATEGORY(logCache, "roadloom.cache")
 Q_LOGGING_CATEGORY(logPlayer, "roadloom.player")
