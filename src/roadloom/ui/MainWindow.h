@@ -9,11 +9,12 @@ class DropOverlay;
 class MainWindowReactions;
 class QSplitter;
 class QVariantAnimation;
+class ToastView;
 class VideoSurface;
 class WindowDropTarget;
 
 // The main window: three columns side by side (sources, recordings, the player with the inspector beside
-// it), a drop target over the whole window, theater mode and full screen. Loads the selected recording
+// it), a drop target over the whole window and theater mode. Loads the selected recording
 // and opens the device settings when the model asks.
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -39,6 +40,7 @@ public:
     QSplitter *columns() const { return m_columns; }
     QSplitter *detailSplit() const { return m_detailSplit; }
     DropOverlay *dropOverlay() const { return m_overlay; }
+    ToastView *toastView() const { return m_toast; }
     WindowDropTarget *dropTarget() const { return m_dropTarget; }
     bool isAnimatingTheater() const;
 
@@ -55,7 +57,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void buildPlaceholders();
+    void buildColumns();
     void buildStage();
     void buildVideoSurfaces();
     // What waits for the first paint: the video surfaces and the reactions that load recordings.
@@ -65,7 +67,6 @@ private:
     void followTheaterMode(bool on);
     void animateSideColumns(int sidebarTo, int listTo, bool hideAtEnd);
     void setSideMinimums(bool enforced);
-    void toggleFullScreen();
     void saveGeometryNow();
 
     AppModel &m_model;
@@ -76,6 +77,7 @@ private:
     QWidget *m_detail = nullptr;
     QWidget *m_inspector = nullptr;
     DropOverlay *m_overlay = nullptr;
+    ToastView *m_toast = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
     QWidget *m_stage = nullptr;
     MainWindowReactions *m_reactions = nullptr;

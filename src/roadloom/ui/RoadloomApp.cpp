@@ -2,6 +2,7 @@
 
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/ui/AppActions.h"
 #include "roadloom/ui/DeviceSettingsWindow.h"
 #include "roadloom/ui/MainWindow.h"
 
@@ -37,6 +38,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
 
     registerWindow(mainID, [](RoadloomApp &app) {
         auto *window = new MainWindow(app.model());
+        new AppActions(app, *window); // the window's menu bar and toolbar
         connect(window, &MainWindow::deviceSettingsRequested, &app,
                 [&app] { app.openWindow(deviceSettingsID); });
         return window;
