@@ -51,6 +51,9 @@ protected:
         window = std::make_unique<DeviceSettingsWindow>(*model);
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // Its shortcuts (Ctrl+S) work while it is the active window.
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
         return *window;
     }
     // Opens the card's file from the picker.
