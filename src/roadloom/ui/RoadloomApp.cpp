@@ -41,6 +41,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
         new AppActions(app, *window); // the window's menu bar and toolbar
         connect(window, &MainWindow::deviceSettingsRequested, &app,
                 [&app] { app.openWindow(deviceSettingsID); });
+        connect(window, &MainWindow::settingsRequested, &app, [&app] { app.openWindow(settingsID); });
         return window;
     });
     registerWindow(deviceSettingsID, [](RoadloomApp &app) { return new DeviceSettingsWindow(app.model()); });
