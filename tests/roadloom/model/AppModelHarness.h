@@ -6,6 +6,7 @@
 // recordings the test gives.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
+#include "platform/Trash.h"
 
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
@@ -126,7 +127,7 @@ protected:
         defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
         scan.byRoot[card()] = clips;
         AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, scan.function()};
+        s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
         s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
         s.playerServices = services->make(services);
         s.defaults = &defaults;

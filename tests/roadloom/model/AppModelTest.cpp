@@ -1,4 +1,5 @@
 #include "AppModelHarness.h"
+#include "platform/Trash.h"
 
 #include "platform/StandardFolders.h"
 #include "roadloom/model/ConfigStore.h"
@@ -18,7 +19,9 @@ TEST_F(AppModelTest, CreatesTheStoresInOrderAndRegistersDefaultsWithoutWritingTh
     EXPECT_TRUE(QDir().mkpath(card()));
     defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
     AppModel::Services s;
-    s.library = {&volumes, &defaults, &cache, scan.function()};
+    s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
+    s.cacheBackend = &cacheBackend;
+    s.freeSpace = &freeSpace;
     s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
     s.playerServices = services->make(services);
     s.defaults = &defaults;
