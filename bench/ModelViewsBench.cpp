@@ -3,6 +3,7 @@
 // a channel cached (no copy of the list: within 5 µs a mark).
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
+#include "fixtures/FakeRevealer.h"
 #include "fixtures/FakeVideoPlayer.h"
 #include "fixtures/PdfImagePrinter.h"
 #include "platform/Defaults.h"
@@ -85,6 +86,7 @@ struct Model {
     AcceptingTrash trash;
     FakePanels panels;
     FakeAlerts alerts;
+    FakeRevealer revealer;
     PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
     IdleCache cacheBackend;
     PlentyOfSpace freeSpace;
@@ -103,6 +105,7 @@ struct Model {
         s.panels = &panels;
         s.alerts = &alerts;
         s.printer = &printer;
+        s.revealer = &revealer;
         s.cacheBackend = &cacheBackend;
         s.freeSpace = &freeSpace;
         model = std::make_unique<AppModel>(std::move(s));

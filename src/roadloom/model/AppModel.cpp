@@ -40,10 +40,11 @@ AppModel::AppModel(Services services, QObject *parent)
       m_panels(m_services.panels), m_alerts(m_services.alerts), m_printer(m_services.printer),
       m_playerServices(m_services.playerServices)
 {
-    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.players &&
+    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.revealer && m_services.players &&
              m_services.cacheBackend && m_services.freeSpace);
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
+    m_revealer = m_services.revealer;
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -56,6 +57,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_config = new ConfigStore(this);
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+    connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
 
     CacheCoordinator::Services cacheServices;
     cacheServices.cache = m_services.cacheBackend;
@@ -222,4 +224,16 @@ void AppModel::trash(const DashClip &clip)
 QString AppModel::uniqueURL(const QString &path)
 {
     return RecordingActions::uniqueURL(path);
+}
+
+void AppModel::trashRefused(const QString &clipID, const QString &reason)
+{
+    showError(reason);
+    // The player let go of the recording before the move; it is still listed and selected, so show it again.
+    if (m_player->clip() || m_library->selectedClipID() != clipID)
+        return;
+    const QList<DashClip> clips = m_library->clips();
+    for (const DashClip &clip : clips)
+        if (clip.id == clipID)
+            return m_player->load(clip, false);
 }

@@ -27,6 +27,7 @@ class RecordingActions;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
@@ -52,11 +53,12 @@ public:
     struct Services {
         LibraryStore::Services library;
         PlayerFactory players;
-        PlayerServices playerServices;   // also reads telemetry for Export Telemetry
-        Defaults *defaults = nullptr;    // not owned
-        Panels *panels = nullptr;        // not owned
-        Alerts *alerts = nullptr;        // not owned
-        ImagePrinter *printer = nullptr; // not owned
+        PlayerServices playerServices;    // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;     // not owned
+        Panels *panels = nullptr;         // not owned
+        Alerts *alerts = nullptr;         // not owned
+        ImagePrinter *printer = nullptr;  // not owned
+        FileRevealer *revealer = nullptr; // not owned
         // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -85,6 +87,7 @@ public:
     Preferences &preferences() const { return *m_preferences; }
     Panels &panels() const { return *m_panels; }
     Alerts &alerts() const { return *m_alerts; }
+    FileRevealer &revealer() const { return *m_revealer; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -142,12 +145,14 @@ signals:
 
 private:
     void setToast(const std::optional<Toast> &toast);
+    void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
     Defaults *m_defaults = nullptr;
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
+    FileRevealer *m_revealer = nullptr;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.

@@ -382,6 +382,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             if (!moved) {
                 qCWarning(logLibrary) << "Move to Trash failed:" << moved.error();
                 setLastError(moved.error());
+                emit trashRefused(clip.id, moved.error());
             } else {
                 finishTrash(clip);
             }

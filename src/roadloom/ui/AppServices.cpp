@@ -6,6 +6,7 @@
 #include "platform/Trash.h"
 #include "platform/gui/DialogImagePrinter.h"
 #include "platform/gui/DialogPanels.h"
+#include "platform/gui/FileRevealer.h"
 #include "platform/gui/MessageAlerts.h"
 #include "platform/gui/MpvPlayer.h"
 #include "roadcore/AVIFile.h"
@@ -19,7 +20,7 @@
 AppServices::AppServices()
     : m_volumes(std::make_unique<SystemVolumes>()), m_cacheBackend(CacheBackend::over(MediaCache::shared())),
       m_panels(std::make_unique<DialogPanels>()), m_alerts(std::make_unique<MessageAlerts>()),
-      m_printer(std::make_unique<DialogImagePrinter>())
+      m_printer(std::make_unique<DialogImagePrinter>()), m_revealer(std::make_unique<DesktopFileRevealer>())
 {
 }
 
@@ -39,6 +40,7 @@ AppModel::Services AppServices::modelServices()
     services.panels = m_panels.get();
     services.alerts = m_alerts.get();
     services.printer = m_printer.get();
+    services.revealer = m_revealer.get();
     services.cacheBackend = m_cacheBackend.get();
     services.freeSpace = &FreeSpace::system();
     return services;

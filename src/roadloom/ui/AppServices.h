@@ -7,6 +7,7 @@
 class CacheBackend;
 class DialogImagePrinter;
 class DialogPanels;
+class FileRevealer;
 class MessageAlerts;
 class SystemVolumes;
 
@@ -34,4 +35,5 @@ private:
     std::unique_ptr<DialogPanels> m_panels;
     std::unique_ptr<MessageAlerts> m_alerts;
     std::unique_ptr<DialogImagePrinter> m_printer;
+    std::unique_ptr<FileRevealer> m_revealer;
 };

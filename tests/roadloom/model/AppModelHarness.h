@@ -10,6 +10,7 @@
 
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
+#include "fixtures/FakeRevealer.h"
 #include "fixtures/FakeVideoPlayer.h"
 #include "fixtures/PdfImagePrinter.h"
 #include "fixtures/TestSupport.h"
@@ -107,6 +108,7 @@ protected:
     ScriptedScan scan;
     FakePanels panels;
     FakeAlerts alerts;
+    FakeRevealer revealer;
     PdfImagePrinter printer{dir.filePath("printed.pdf")};
     std::shared_ptr<Services> services = std::make_shared<Services>();
     QList<DashClip> trashed;
@@ -134,6 +136,7 @@ protected:
         s.panels = &panels;
         s.alerts = &alerts;
         s.printer = &printer;
+        s.revealer = &revealer;
         s.trash = [this](const DashClip &clip) {
             trashed.append(clip);
             clipAtTrash = model->player().clip();

@@ -28,6 +28,7 @@ TEST_F(AppModelTest, CreatesTheStoresInOrderAndRegistersDefaultsWithoutWritingTh
     s.panels = &panels;
     s.alerts = &alerts;
     s.printer = &printer;
+    s.revealer = &revealer;
     model = std::make_unique<AppModel>(std::move(s));
     EXPECT_EQ(scan.calls, 0) << "the first rescan waits until the model is made";
 
