@@ -5,6 +5,7 @@
 #include "platform/gui/VideoSurface.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipInspector.h"
 #include "roadloom/ui/DropOverlay.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
@@ -233,8 +234,7 @@ void MainWindow::buildPlaceholders()
                     library.setSelectedClipID(names->clip(index.row()).id);
             });
 
-    auto *inspectorPlaceholder = new QWidget(m_inspector);
-    m_inspector->layout()->addWidget(inspectorPlaceholder);
+    m_inspector->layout()->addWidget(new ClipInspector(m_model, m_inspector));
 }
 
 void MainWindow::buildStage()
