@@ -408,11 +408,13 @@ FormSection *gps(const Telemetry &telemetry, const DashClip &clip, SpeedUnit uni
         section->addRow(QStringLiteral("GPS time"),
                         value(Formats::shortDateTime(*fixes.first().timestamp) + QStringLiteral(" \u2013 ") +
                               Formats::time(*fixes.last().timestamp)));
-    if (const std::optional<double> offset = telemetry.cameraClockOffset(clip.date)) {
+    // The telemetry tells how far GPS time runs ahead of the camera's clock; the row tells the reverse.
+    if (const std::optional<double> gpsAhead = telemetry.cameraClockOffset(clip.date)) {
+        const double offset = -*gpsAhead;
         const QPalette palette = section->palette();
         WrapLabel *text =
-            value(clockOffsetText(*offset), TextStyles::body(),
-                  std::abs(*offset) > 120 ? Palette::orange(palette) : Palette::secondaryText(palette));
+            value(clockOffsetText(offset), TextStyles::body(),
+                  std::abs(offset) > 120 ? Palette::orange(palette) : Palette::secondaryText(palette));
         text->setObjectName(QStringLiteral("cameraClock"));
         const int row = section->addRow(QStringLiteral("Camera clock"), text);
         section->rowWidget(row)->parentWidget()->setToolTip(clockHelp);

@@ -27,6 +27,7 @@ public:
     bool isSelectable() const { return m_selectable; }
     // Without a colour: the palette's text colour.
     void setColor(const QColor &color);
+    QColor color() const { return m_color; }
     // The text as drawn at the current width (shortened when over the line limit).
     QString displayedText() const;
     QString selectedText() const;
