@@ -311,7 +311,9 @@ FormSection *embeddedData(const PlayerController &player, const std::function<vo
     auto *stack = new QVBoxLayout(current);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(3);
-    QLabel *when = plain(QString(), TextStyles::caption(), Palette::secondaryText(section->palette()));
+    auto *when = new WrapLabel;
+    when->setFont(TextStyles::caption());
+    when->setColor(Palette::secondaryText(section->palette()));
     auto *record = new WrapLabel;
     record->setFont(monospace(TextStyles::caption()));
     record->setWrapMode(QTextOption::WrapAnywhere);
@@ -323,8 +325,7 @@ FormSection *embeddedData(const PlayerController &player, const std::function<vo
         const std::optional<TelemetryRecord> at = player.telemetry().recordAt(time);
         const QString heading =
             QStringLiteral("At playhead (") + timeString(at ? at->time : 0) + QLatin1Char(')');
-        if (when->text() != heading)
-            when->setText(heading);
+        when->setText(heading);
         record->setText(at ? at->text : Formats::absent);
     };
     follow(player.currentTime());

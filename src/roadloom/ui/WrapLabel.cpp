@@ -34,6 +34,22 @@ void WrapLabel::setText(const QString &text)
         return;
     m_text = text;
     m_anchor = m_position = -1;
+    m_cachedWidth = -1;
+    // A text that keeps the height it has at its width changes nothing around it: the live rows set their
+    // text on every tick, and asking the column to lay itself out again each time would cost the most.
+    const int width = contentsRect().width();
+    if (isVisible() && width > 0) {
+        const int before = height() - contentsMargins().top() - contentsMargins().bottom();
+        const Shaped shaped = shape(width);
+        const bool fitsAsBefore =
+            shaped.height == before &&
+            (m_maximumLines > 0 || shaped.lines > 1 || fontMetrics().horizontalAdvance(m_text) < width);
+        if (fitsAsBefore) {
+            m_shown = shaped.text;
+            update();
+            return;
+        }
+    }
     relayout();
 }
 
@@ -130,10 +146,14 @@ int WrapLabel::lineCount() const
 
 int WrapLabel::heightForWidth(int width) const
 {
+    if (width == m_cachedWidth)
+        return m_cachedHeight;
     const QMargins margins = contentsMargins();
     const int inner = width - margins.left() - margins.right();
     const int height = m_text.isEmpty() ? fontMetrics().height() : shape(inner).height;
-    return height + margins.top() + margins.bottom();
+    m_cachedWidth = width;
+    m_cachedHeight = height + margins.top() + margins.bottom();
+    return m_cachedHeight;
 }
 
 QSize WrapLabel::sizeHint() const
@@ -156,6 +176,7 @@ QSize WrapLabel::minimumSizeHint() const
 
 void WrapLabel::relayout()
 {
+    m_cachedWidth = -1;
     const QString before = m_shown;
     m_shown = shape(contentsRect().width()).text;
     if (m_shown != before)

@@ -70,4 +70,5 @@ private:
     QColor m_color;
     QString m_shown; // at the current width
     int m_anchor = -1, m_position = -1;
+    mutable int m_cachedWidth = -1, m_cachedHeight = 0; // the last height for width
 };
