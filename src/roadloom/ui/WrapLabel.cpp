@@ -46,6 +46,7 @@ void WrapLabel::setText(const QString &text)
             (m_maximumLines > 0 || shaped.lines > 1 || fontMetrics().horizontalAdvance(m_text) < width);
         if (fitsAsBefore) {
             m_shown = shaped.text;
+            m_shownWidth = width;
             update();
             return;
         }
@@ -87,6 +88,21 @@ void WrapLabel::setColor(const QColor &color)
 
 QString WrapLabel::displayedText() const
 {
+    return shownText();
+}
+
+const QString &WrapLabel::shownText() const
+{
+    // Also for a hidden label, which is told of no resize.
+    const int width = contentsRect().width();
+    if (width != m_shownWidth) {
+        const QString shown = shape(width).text;
+        if (shown != m_shown) {
+            m_shown = shown;
+            m_anchor = m_position = -1;
+        }
+        m_shownWidth = width;
+    }
     return m_shown;
 }
 
@@ -95,7 +111,7 @@ QString WrapLabel::selectedText() const
     if (m_anchor < 0 || m_anchor == m_position)
         return QString();
     const int from = std::min(m_anchor, m_position), to = std::max(m_anchor, m_position);
-    return m_shown.mid(from, to - from);
+    return shownText().mid(from, to - from);
 }
 
 int WrapLabel::linesOf(const QString &text, int width, int *height) const
@@ -141,7 +157,7 @@ WrapLabel::Shaped WrapLabel::shape(int width) const
 
 int WrapLabel::lineCount() const
 {
-    return linesOf(m_shown, contentsRect().width(), nullptr);
+    return linesOf(shownText(), contentsRect().width(), nullptr);
 }
 
 int WrapLabel::heightForWidth(int width) const
@@ -177,10 +193,7 @@ QSize WrapLabel::minimumSizeHint() const
 void WrapLabel::relayout()
 {
     m_cachedWidth = -1;
-    const QString before = m_shown;
-    m_shown = shape(contentsRect().width()).text;
-    if (m_shown != before)
-        m_anchor = m_position = -1;
+    m_shownWidth = -1;
     updateGeometry();
     update();
 }
@@ -188,11 +201,6 @@ void WrapLabel::relayout()
 void WrapLabel::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    const QString shown = shape(contentsRect().width()).text;
-    if (shown != m_shown) {
-        m_shown = shown;
-        m_anchor = m_position = -1;
-    }
 }
 
 void WrapLabel::changeEvent(QEvent *event)
@@ -206,7 +214,7 @@ void WrapLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QRect area = contentsRect();
-    QTextLayout layout(m_shown, font());
+    QTextLayout layout(shownText(), font());
     QTextOption option(m_alignment);
     option.setWrapMode(m_wrapMode);
     layout.setTextOption(option);
@@ -235,7 +243,7 @@ bool WrapLabel::event(QEvent *event)
 {
     if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
         auto *help = static_cast<QHelpEvent *>(event);
-        if (m_shown != m_text)
+        if (shownText() != m_text)
             QToolTip::showText(help->globalPos(), m_text, this);
         else
             QToolTip::hideText();
@@ -247,13 +255,13 @@ bool WrapLabel::event(QEvent *event)
 int WrapLabel::cursorAt(const QPoint &point) const
 {
     const QRect area = contentsRect();
-    QTextLayout layout(m_shown, font());
+    QTextLayout layout(shownText(), font());
     QTextOption option(m_alignment);
     option.setWrapMode(m_wrapMode);
     layout.setTextOption(option);
     layout.beginLayout();
     qreal y = 0;
-    int found = int(m_shown.size());
+    int found = int(shownText().size());
     bool done = false;
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(area.width());
@@ -292,7 +300,7 @@ void WrapLabel::mouseDoubleClickEvent(QMouseEvent *event)
         return QWidget::mouseDoubleClickEvent(event);
     // The whole text: a record or a position is copied as one.
     m_anchor = 0;
-    m_position = int(m_shown.size());
+    m_position = int(shownText().size());
     update();
 }
 
@@ -304,7 +312,7 @@ void WrapLabel::keyPressEvent(QKeyEvent *event)
     }
     if (m_selectable && event == QKeySequence::SelectAll) {
         m_anchor = 0;
-        m_position = int(m_shown.size());
+        m_position = int(shownText().size());
         update();
         return event->accept();
     }
@@ -320,7 +328,7 @@ void WrapLabel::contextMenuEvent(QContextMenuEvent *event)
     copyAction->setEnabled(!selectedText().isEmpty());
     menu.addAction(tr("Select All"), this, [this] {
         m_anchor = 0;
-        m_position = int(m_shown.size());
+        m_position = int(shownText().size());
         update();
     });
     menu.exec(event->globalPos());

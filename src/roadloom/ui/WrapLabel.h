@@ -68,7 +68,10 @@ private:
     int m_maximumLines = 0;
     bool m_selectable = false;
     QColor m_color;
-    QString m_shown; // at the current width
-    int m_anchor = -1, m_position = -1;
+    const QString &shownText() const;
+
+    mutable QString m_shown; // at m_shownWidth
+    mutable int m_shownWidth = -1;
+    mutable int m_anchor = -1, m_position = -1;
     mutable int m_cachedWidth = -1, m_cachedHeight = 0; // the last height for width
 };
