@@ -14,6 +14,7 @@ void DataLogModel::setRecords(const QList<TelemetryRecord> &records)
 {
     beginResetModel();
     m_records = records;
+    m_folded.clear();
     const QString filter = std::exchange(m_filter, QString());
     m_shown.resize(size_t(m_records.size()));
     std::iota(m_shown.begin(), m_shown.end(), 0);

@@ -32,7 +32,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    void keepMatching();
+
     QList<TelemetryRecord> m_records;
+    QStringList m_folded;     // the records' texts case-folded, once filtered
     std::vector<int> m_shown; // record indices, ascending
     QString m_filter;
     QFont m_monospace;
