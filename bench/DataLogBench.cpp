@@ -19,7 +19,6 @@
 #include "roadloom/model/CacheBackend.h"
 #include "roadloom/ui/ClipInspector.h"
 #include "roadloom/ui/DataLogSheet.h"
-#include "roadloom/ui/DataLogModel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -256,21 +255,6 @@ int main(int argc, char **argv)
         model.model->player().setCurrentTime(i / 30.0 * 7);
         repaint();
         tick.add(timer);
-    }
-    {
-        DataLogModel alone;
-        alone.setRecords(model.model->player().telemetry().records);
-        Figures f;
-        const QString typed = QStringLiteral("a,5231.4");
-        for (int r = 0; r < 10; ++r)
-            for (int i = 1; i <= typed.size() * 2; ++i) {
-                const int length = i <= typed.size() ? i : typed.size() * 2 - i;
-                Timer timer;
-                timer.start();
-                alone.setFilter(typed.left(length));
-                f.add(timer);
-            }
-        out << "PROBE filter alone: " << f.text(16) << "\n";
     }
     out << "Data log, 100,000 records:\n";
     out << "  open to first paint: " << opening.text(100) << "\n";

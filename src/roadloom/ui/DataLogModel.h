@@ -32,11 +32,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    void showAll();
     void keepMatching();
 
     QList<TelemetryRecord> m_records;
-    QStringList m_folded;     // the records' texts case-folded, once filtered
-    std::vector<int> m_shown; // record indices, ascending
+    QStringList m_folded;         // the records' texts case-folded, once searched
+    std::vector<char> m_isFolded; // by record
+    std::vector<int> m_shown;     // record indices, ascending
     QString m_filter;
     QFont m_monospace;
 };
