@@ -84,11 +84,10 @@ struct Application {
           cache(QDir(folder).filePath(QStringLiteral("Media Cache")))
     {
         AppModel::Services services = real.modelServices();
-        backend = CacheBackend::over(cache);
-        services.cacheBackend = backend.get();
         services.library.cache = &cache;
         services.library.defaults = &defaults;
         services.defaults = &defaults;
+        services.cacheBackend = backend.get();
         model = std::make_unique<AppModel>(std::move(services));
         app = std::make_unique<RoadloomApp>(*model);
     }
@@ -97,10 +96,10 @@ struct Application {
         app.reset();
         model.reset();
     }
+    AppServices real;
     Defaults defaults;
     MediaCache cache;
-    AppServices real;
-    std::unique_ptr<CacheBackend> backend;
+    std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
     std::unique_ptr<AppModel> model;
     std::unique_ptr<RoadloomApp> app;
 };

@@ -38,13 +38,12 @@ AppModel &AppModel::shared()
 AppModel::AppModel(Services services, QObject *parent)
     : QObject(parent), m_services(std::move(services)), m_defaults(m_services.defaults),
       m_panels(m_services.panels), m_alerts(m_services.alerts), m_printer(m_services.printer),
-      m_playerServices(m_services.playerServices)
+      m_revealer(m_services.revealer), m_playerServices(m_services.playerServices)
 {
-    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_services.revealer && m_services.players &&
+    Q_ASSERT(m_defaults && m_panels && m_alerts && m_printer && m_revealer && m_services.players &&
              m_services.cacheBackend && m_services.freeSpace);
     if (!m_services.library.defaults)
         m_services.library.defaults = m_defaults;
-    m_revealer = m_services.revealer;
 
     m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
                                   {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
@@ -252,8 +251,6 @@ void AppModel::trashRefused(const QString &clipID, const QString &reason)
     // The player let go of the recording before the move; it is still listed and selected, so show it again.
     if (m_player->clip() || m_library->selectedClipID() != clipID)
         return;
-    const QList<DashClip> clips = m_library->clips();
-    for (const DashClip &clip : clips)
-        if (clip.id == clipID)
-            return m_player->load(clip, false);
+    if (const qsizetype at = m_library->indexOf(clipID); at >= 0)
+        m_player->load(m_library->clips().at(at), false);
 }

@@ -4,10 +4,10 @@
 #include "platform/BackgroundThread.h"
 #include "platform/Defaults.h"
 #include "platform/FreeSpace.h"
+#include "platform/LogCategories.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CacheBackend.h"
-#include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
 #include <QCoreApplication>

@@ -254,6 +254,7 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         ClipOrder::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);
+    result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
     return result;
 }
 
@@ -264,7 +265,9 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     setIsScanning(false);
     if (m_selectedSourceID != sourceID)
         return; // another source was selected meanwhile
-    setClips(std::move(result.clips), std::move(result.index));
+    // The same list again keeps the views' rows, current item and scroll position.
+    if (result.fingerprint != m_fingerprint)
+        setClips(std::move(result.clips), std::move(result.index), result.fingerprint);
 
     // A recording still listed stays selected, even when the filter hides it now.
     if (!m_selectedClipID || indexOf(*m_selectedClipID) < 0) {
@@ -322,7 +325,7 @@ void LibraryStore::open(const QStringList &paths)
     QMetaObject::invokeMethod(
         this,
         [this, base] {
-            rescan().then(this, [self = QPointer<LibraryStore>(this), base] {
+            rescan().then([self = QPointer<LibraryStore>(this), base] {
                 if (!self)
                     return;
                 for (const DashClip &clip : std::as_const(self->m_clips)) {
@@ -404,6 +407,7 @@ void LibraryStore::finishTrash(const DashClip &clip)
 
 void LibraryStore::removeClip(qsizetype position)
 {
+    m_fingerprint.reset();
     ClipListing::remove(m_index, position, m_clips.at(position));
     m_clips.removeAt(position);
     const qsizetype row = m_filteredRow[size_t(position)];
@@ -421,8 +425,10 @@ void LibraryStore::markCached(const QString &key, Channel channel)
 {
     QList<qsizetype> changed = m_index.positionsOfKey(key);
     changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
-    if (!changed.isEmpty())
-        emit clipsUpdated(changed);
+    if (changed.isEmpty())
+        return;
+    m_fingerprint.reset();
+    emit clipsUpdated(changed);
 }
 
 QFuture<void> LibraryStore::refreshCacheState()
@@ -456,8 +462,10 @@ QFuture<void> LibraryStore::refreshCacheState()
                 clip.files = now.files;
                 changed.append(i);
             }
-            if (!changed.isEmpty())
-                emit clipsUpdated(changed);
+            if (changed.isEmpty())
+                return;
+            m_fingerprint.reset();
+            emit clipsUpdated(changed);
         });
 }
 
@@ -617,11 +625,12 @@ void LibraryStore::announceSources()
     emit sourcesChanged(sources());
 }
 
-void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index)
+void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
+                            std::optional<size_t> fingerprint)
 {
-    // A new list is announced even when equal: comparing would walk every recording on the GUI thread.
     m_clips = std::move(clips);
     m_index = std::move(index);
+    m_fingerprint = fingerprint;
     emit clipsChanged(m_clips);
     refilter();
 }

@@ -32,7 +32,8 @@ class VolumeProvider;
 //
 // For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
 // - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
-//   another source, also announced as `clipsChanged(clips)`), or another category, search or sort.
+//   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
+//   another category, search or sort.
 //   Reset the model.
 // - `clipsUpdated(indices)`: those recordings (positions in `clips`, ascending) changed in place: cache or
 //   storage state, never name, date, size or category, so the rows stay where they are. Emit dataChanged
@@ -185,6 +186,7 @@ private:
     struct RescanResult {
         QList<DashClip> clips;
         ClipListing::Index index;
+        size_t fingerprint = 0; // of `clips`, order included
     };
     static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan);
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
@@ -200,7 +202,7 @@ private:
     void setImported(const std::optional<LibrarySource> &imported);
     void announceSources();
     // A new list; `index` was made from `clips`.
-    void setClips(QList<DashClip> clips, ClipListing::Index index);
+    void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {});
     void removeClip(qsizetype position);
     void refilter();
     void setIsScanning(bool scanning);
@@ -224,6 +226,8 @@ private:
     std::optional<LibrarySource> m_imported;
     QList<DashClip> m_clips;
     ClipListing::Index m_index; // of m_clips
+    // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
+    std::optional<size_t> m_fingerprint;
     QList<qsizetype> m_filtered;
     std::vector<qsizetype> m_filteredRow; // by position in m_clips
     QSet<QString> m_offlineFolders;       // paths

@@ -1,10 +1,10 @@
 #include "roadloom/model/RecordingActions.h"
 
+#include "platform/LogCategories.h"
 #include "platform/Panels.h"
 #include "roadcore/TelemetryExporter.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheCoordinator.h"
-#include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
 #include <QDir>
@@ -185,9 +185,8 @@ void RecordingActions::trash(const DashClip &clip)
     if (m_trash)
         return m_trash(clip);
     // The library's future ends on this thread's loop; the usage follows once the files are gone.
-    m_model.library().trash(clip).then(&m_model.cache(),
-                                       [cache = QPointer<CacheCoordinator>(&m_model.cache())] {
-                                           if (cache)
-                                               cache->refreshUsage();
-                                       });
+    m_model.library().trash(clip).then([cache = QPointer<CacheCoordinator>(&m_model.cache())] {
+        if (cache)
+            cache->refreshUsage();
+    });
 }

@@ -6,15 +6,15 @@
 
 class CacheBackend;
 class DialogImagePrinter;
+class DesktopFileRevealer;
 class DialogPanels;
-class FileRevealer;
 class MessageAlerts;
 class SystemVolumes;
 
 // The program's real surroundings, built once at start-up and handed to the application model: the user's
 // defaults, the system's volumes, Trash and free space, the shared media cache, the file dialogs, message
-// boxes and print dialog, the mpv players and the loading services over the media cache, ffmpeg and the
-// telemetry reader. Must outlive the model.
+// boxes, print dialog and file manager, the mpv players and the loading services over the media cache, ffmpeg
+// and the telemetry reader. Must outlive the model.
 class AppServices {
 public:
     AppServices();
@@ -35,5 +35,5 @@ private:
     std::unique_ptr<DialogPanels> m_panels;
     std::unique_ptr<MessageAlerts> m_alerts;
     std::unique_ptr<DialogImagePrinter> m_printer;
-    std::unique_ptr<FileRevealer> m_revealer;
+    std::unique_ptr<DesktopFileRevealer> m_revealer;
 };

@@ -197,6 +197,47 @@ TEST_F(LibraryStoreSignalsTest, ACachedChannelIsOneRowAndATrashIsItsRemovedIndex
     EXPECT_EQ(updated.last().at(0).value<QList<qsizetype>>(), QList<qsizetype>{4});
 }
 
+TEST_F(LibraryStoreSignalsTest, ARescanResetsTheListOnlyWhenItsResultDiffers)
+{
+    make(tripClips);
+    QSignalSpy resets(store.get(), &LibraryStore::clipsChanged);
+    QSignalSpy filtered(store.get(), &LibraryStore::filteredPositionsChanged);
+    const auto rescan = [&] {
+        QFuture<void> done = store->rescan();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return done.isFinished(); }));
+    };
+    const struct {
+        const char *what;
+        std::function<void()> before;
+        int resets;
+    } steps[] = {
+        {"the same list", [] {}, 0},
+        {"a row changed in place since",
+         [&] { store->markCached(tripClips.at(0).catalogKey(), Channel::rear); }, 1},
+        {"the same list again", [] {}, 0},
+        {"a new recording",
+         [&] { scan.byRoot[trip()].prepend(recording("EVT_1006", 6, ClipCategory::event, 1)); }, 1},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.what);
+        resets.clear();
+        filtered.clear();
+        step.before();
+        rescan();
+        EXPECT_EQ(resets.size(), step.resets);
+        EXPECT_EQ(filtered.size(), step.resets);
+        // The list is what the scan found, without the mark the catalog does not know.
+        QStringList listed, scanned;
+        for (const DashClip &clip : store->clips()) {
+            listed.append(clip.name);
+            EXPECT_TRUE(clip.cachedChannels.empty()) << clip.name.toStdString();
+        }
+        for (const DashClip &clip : scan.byRoot[trip()])
+            scanned.append(clip.name);
+        EXPECT_EQ(listed, scanned);
+    }
+}
+
 TEST_F(LibraryStoreSignalsTest, FilteredRowsFollowCategorySearchAndSortWithOneSignalEach)
 {
     make(tripClips);
