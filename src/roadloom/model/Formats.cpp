@@ -98,6 +98,14 @@ QString Formats::dateTime(const QDateTime &moment, const QLocale &locale)
     return abbreviatedDate(local.date(), locale) + QStringLiteral(", ") + time(local.time(), locale);
 }
 
+QString Formats::clock(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    const QDateTime local = moment.toLocalTime();
+    return abbreviatedDate(local.date(), locale) + QLatin1Char(' ') + time(local.time(), locale);
+}
+
 QString Formats::shortDateTime(const QDateTime &moment, const QLocale &locale)
 {
     if (!moment.isValid())

@@ -43,4 +43,8 @@ QString shortDateTime(const QDateTime &moment, const QLocale &locale = QLocale()
 // second.
 QString clockOffset(double seconds);
 
+// The clock of the video's heads-up display: the abbreviated date and the time, local, without a comma
+// between them ("May 1, 2024 10:00:00 AM"); "—" when invalid.
+QString clock(const QDateTime &moment, const QLocale &locale = QLocale());
+
 } // namespace Formats
