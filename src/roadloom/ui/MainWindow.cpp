@@ -3,6 +3,7 @@
 #include "platform/Defaults.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipInspector.h"
 #include "roadloom/ui/ClipListView.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
@@ -122,8 +123,7 @@ void MainWindow::buildColumns()
     m_sidebar->layout()->addWidget(new SidebarView(m_model, m_sidebar));
     m_clipList->layout()->addWidget(new ClipListView(m_model, m_clipList));
 
-    auto *inspectorPlaceholder = new QWidget(m_inspector);
-    m_inspector->layout()->addWidget(inspectorPlaceholder);
+    m_inspector->layout()->addWidget(new ClipInspector(m_model, m_inspector));
 }
 
 void MainWindow::buildStage()
