@@ -127,14 +127,17 @@ AppModel::AppModel(Services services, QObject *parent)
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
             model->goToClip(1, true);
     };
-    if (QCoreApplication *app = QCoreApplication::instance())
+    if (QCoreApplication *app = QCoreApplication::instance()) {
         app->installEventFilter(this);
+        connect(app, &QCoreApplication::aboutToQuit, this, &AppModel::cancelExports);
+    }
 }
 
 AppModel::~AppModel()
 {
     if (QCoreApplication *app = QCoreApplication::instance())
         app->removeEventFilter(this);
+    cancelExports();
     m_pool.waitForDone();
     m_player->onFinished = nullptr;
     m_library->setCachePlanner(nullptr);
