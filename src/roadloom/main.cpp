@@ -1,12 +1,33 @@
+#include "platform/gui/SingleInstance.h"
+#include "roadloom/model/AppModel.h"
+#include "roadloom/ui/MainWindow.h"
+#include "roadloom/ui/RoadloomApp.h"
+
 #include <QApplication>
-#include <QTextStream>
+#include <QTimer>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Roadloom"));
     QApplication::setApplicationName(QStringLiteral("Roadloom"));
-    // The windows are not built yet; say so rather than show an empty shell.
-    QTextStream(stderr) << "Roadloom: the application windows are not available in this build yet.\n";
-    return 1;
+    QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
+
+    // Files and folders given to a later launch go to the running instance, which shows them.
+    const QStringList paths = SingleInstance::absolutePaths(QApplication::arguments().mid(1));
+    SingleInstance instance;
+    if (instance.handOver(paths))
+        return 0;
+    instance.listen();
+
+    AppModel &model = AppModel::shared();
+    RoadloomApp roadloom(model);
+    QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&instance, &SingleInstance::pathsReceived, &roadloom, &RoadloomApp::openPaths);
+    roadloom.openWindow(RoadloomApp::mainID);
+    // The launch's own paths open once the window shows.
+    if (!paths.isEmpty())
+        QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
+    return app.exec();
 }

@@ -1,5 +1,7 @@
 #include "platform/gui/DialogImagePrinter.h"
 
+#include "platform/gui/DialogParent.h"
+
 #include <QPrintDialog>
 #include <QPrinter>
 
@@ -7,7 +9,7 @@ bool DialogImagePrinter::print(const QImage &image, const QString &jobTitle)
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(jobTitle);
-    QPrintDialog dialog(&printer, m_parent);
+    QPrintDialog dialog(&printer, dialogParent(m_parent));
     dialog.setWindowTitle(jobTitle);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -1,10 +1,12 @@
 #include "platform/gui/DialogPanels.h"
 
+#include "platform/gui/DialogParent.h"
+
 #include <QFileDialog>
 
 std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QString &prompt)
 {
-    QFileDialog dialog(m_parent, title);
+    QFileDialog dialog(dialogParent(m_parent), title);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -16,7 +18,7 @@ std::optional<QString> DialogPanels::chooseFolder(const QString &title, const QS
 
 std::optional<QString> DialogPanels::save(const QString &name, const QString &mimeType)
 {
-    QFileDialog dialog(m_parent);
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setMimeTypeFilters({mimeType});
@@ -28,7 +30,7 @@ std::optional<QString> DialogPanels::save(const QString &name, const QString &mi
 
 QStringList DialogPanels::openFiles(const QStringList &mimeTypes)
 {
-    QFileDialog dialog(m_parent);
+    QFileDialog dialog(dialogParent(m_parent));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setMimeTypeFilters(mimeTypes);

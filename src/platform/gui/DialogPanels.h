@@ -4,7 +4,7 @@
 
 class QWidget;
 
-// The panels as Qt file dialogs, application-modal, over the given window when there is one.
+// The panels as Qt file dialogs, application-modal, over the given window, else the active one.
 class DialogPanels final : public Panels {
 public:
     explicit DialogPanels(QWidget *parent = nullptr) : m_parent(parent) {}

@@ -1,12 +1,14 @@
 #include "platform/gui/MessageAlerts.h"
 
+#include "platform/gui/DialogParent.h"
+
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
 
 int MessageAlerts::run(const Alert &alert)
 {
-    QMessageBox box(m_parent);
+    QMessageBox box(dialogParent(m_parent));
     switch (alert.style) {
     case Alert::Style::informational:
         box.setIcon(QMessageBox::Information);

@@ -4,7 +4,7 @@
 
 class QWidget;
 
-// Alerts as Qt message boxes, application-modal, over the given window when there is one.
+// Alerts as Qt message boxes, application-modal, over the given window, else the active one.
 class MessageAlerts final : public Alerts {
 public:
     explicit MessageAlerts(QWidget *parent = nullptr) : m_parent(parent) {}

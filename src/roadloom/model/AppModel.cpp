@@ -6,6 +6,7 @@
 #include "platform/StringOrder.h"
 #include "platform/gui/DialogImagePrinter.h"
 #include "platform/gui/DialogPanels.h"
+#include "platform/gui/FileRevealer.h"
 #include "platform/gui/ImagePrinter.h"
 #include "platform/gui/MessageAlerts.h"
 #include "roadcore/ConfigSchema.h"
@@ -13,6 +14,7 @@
 #include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/model/Preferences.h"
 #include "roadloom/model/PrintReport.h"
 
 #include <QBuffer>
@@ -89,6 +91,16 @@ AppModel::AppModel(Services services, QObject *parent)
         m_ownPrinter = std::make_unique<DialogImagePrinter>();
         m_printer = m_ownPrinter.get();
     }
+    m_revealer = m_services.revealer;
+    if (!m_revealer) {
+        m_ownRevealer = std::make_unique<DesktopFileRevealer>();
+        m_revealer = m_ownRevealer.get();
+    }
+
+    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
+                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
+                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
+    m_preferences = new Preferences(*m_defaults, this);
 
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
@@ -98,6 +110,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_config = new ConfigStore(this);
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
+    connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
 
     CacheBackend *backend = m_services.cacheBackend;
     if (!backend) {
@@ -118,10 +131,6 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library->setCachePlanner(m_cache);
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
-
-    m_defaults->registerDefaults({{QStringLiteral("autoPlayNext"), true},
-                                  {QStringLiteral("speedUnit"), QStringLiteral("kmh")},
-                                  {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
 
     m_player->onFinished = [model = QPointer<AppModel>(this)] {
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
@@ -146,6 +155,7 @@ AppModel::~AppModel()
     delete m_config;
     delete m_player;
     delete m_library;
+    delete m_preferences;
 }
 
 void AppModel::setShowExportSheet(bool show)
@@ -556,4 +566,15 @@ void AppModel::trash(const DashClip &clip)
         if (cache)
             cache->refreshUsage();
     });
+}
+
+void AppModel::trashRefused(const QString &clipID, const QString &reason)
+{
+    showError(reason);
+    // The player let go of the recording before the move; it is still listed and selected, so show it again.
+    if (m_player->clip() || m_library->selectedClipID() != clipID)
+        return;
+    for (const DashClip &clip : m_library->clips())
+        if (clip.id == clipID)
+            return m_player->load(clip, false);
 }

@@ -30,9 +30,11 @@ class CacheBackend;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
+class FileRevealer;
 class FreeSpace;
 class ImagePrinter;
 class Panels;
+class Preferences;
 
 // The root of the application state: owns the stores (library, player, configuration document), carries
 // the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
@@ -60,6 +62,7 @@ public:
         Panels *panels = nullptr;                     // not owned
         Alerts *alerts = nullptr;                     // not owned
         ImagePrinter *printer = nullptr;              // not owned
+        FileRevealer *revealer = nullptr;             // not owned
         // The cache coordinator's media cache (none: the library's) and free space (none: the system's).
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -85,6 +88,11 @@ public:
     ConfigStore &config() const { return *m_config; }
     CacheCoordinator &cache() const { return *m_cache; }
     Defaults &defaults() const { return *m_defaults; }
+    // The stored preferences, typed, over the model's defaults.
+    Preferences &preferences() const { return *m_preferences; }
+    Panels &panels() const { return *m_panels; }
+    Alerts &alerts() const { return *m_alerts; }
+    FileRevealer &revealer() const { return *m_revealer; }
 
     bool showExportSheet() const { return m_showExportSheet; }
     bool showInspector() const { return m_showInspector; }
@@ -163,18 +171,22 @@ private:
     VideoPlayer &mainStagePlayer() const;
     bool handleKey(QObject *receiver, QKeyEvent *event);
     void writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip);
+    void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
     Defaults *m_defaults = nullptr;
     Panels *m_panels = nullptr;
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
+    FileRevealer *m_revealer = nullptr;
     std::unique_ptr<Panels> m_ownPanels;
     std::unique_ptr<Alerts> m_ownAlerts;
     std::unique_ptr<ImagePrinter> m_ownPrinter;
+    std::unique_ptr<FileRevealer> m_ownRevealer;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
+    Preferences *m_preferences = nullptr;
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;

@@ -392,9 +392,10 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
         .then(this, [self, clip](const Result<void> &moved) {
             if (!self)
                 return;
-            if (!moved)
+            if (!moved) {
                 self->setLastError(moved.error());
-            else
+                emit self->trashRefused(clip.id, moved.error());
+            } else
                 self->finishTrash(clip);
         });
 }

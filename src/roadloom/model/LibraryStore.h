@@ -147,6 +147,8 @@ signals:
     // A camera configuration file was opened (or failed to open, with the store's message saying why): the
     // device-settings window should show.
     void configWindowRequested();
+    // A move to the Trash was refused; the recording stays listed and selected.
+    void trashRefused(const QString &clipID, const QString &reason);
 
 private:
     struct RescanResult {

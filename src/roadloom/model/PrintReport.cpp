@@ -1,27 +1,17 @@
 #include "roadloom/model/PrintReport.h"
 
+#include "roadloom/model/Formats.h"
 #include "roadloom/model/TimeText.h"
 
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-const QString absent = QStringLiteral("\u2014");
-
-// The locale's long time without the zone name: hours, minutes and seconds.
-QString timeText(const QTime &time, const QLocale &locale)
-{
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression(QStringLiteral("\\s*\\(?t+\\)?")));
-    return locale.toString(time, format.trimmed());
-}
 
 QFont font(double pixels, QFont::Weight weight = QFont::Normal)
 {
@@ -55,13 +45,13 @@ std::optional<QDateTime> PrintReport::recorded() const
 
 QList<PrintReport::Row> PrintReport::rows(const QLocale &locale) const
 {
-    auto orAbsent = [](const std::optional<QString> &text) { return text.value_or(absent); };
+    auto orAbsent = [](const std::optional<QString> &text) { return text.value_or(Formats::absent); };
 
     std::optional<QString> recordedText;
     if (const auto moment = recorded()) {
         const QDateTime local = moment->toLocalTime();
-        recordedText = locale.toString(local.date(), QLocale::LongFormat) + QStringLiteral(", ") +
-                       timeText(local.time(), locale);
+        recordedText = Formats::dayTitle(local.date(), locale) + QStringLiteral(", ") +
+                       Formats::time(local.time(), locale);
     }
     std::optional<QString> position, speed, heading, sensor;
     if (fix) {
@@ -91,8 +81,8 @@ QString PrintReport::footer(const QDateTime &printedAt, const QLocale &locale)
 {
     const QDateTime local = printedAt.toLocalTime();
     return QStringLiteral("Printed ") + locale.toString(local.date(), QLocale::ShortFormat) +
-           QLatin1Char(' ') + locale.toString(local.time(), QLocale::ShortFormat) +
-           QStringLiteral(" \u00B7 Roadloom");
+           QLatin1Char(' ') + locale.toString(local.time(), QLocale::ShortFormat) + Formats::separator +
+           QStringLiteral("Roadloom");
 }
 
 QImage PrintReport::render(double scale, const QDateTime &printedAt, const QLocale &locale) const

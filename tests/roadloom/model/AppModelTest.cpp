@@ -31,7 +31,8 @@ TEST_F(AppModelTest, CreatesTheStoresInOrderAndRegistersDefaultsWithoutWritingTh
     QStringList order;
     for (QObject *child : model->children())
         order.append(QString::fromLatin1(child->metaObject()->className()));
-    EXPECT_EQ(order, (QStringList{"LibraryStore", "PlayerController", "ConfigStore", "CacheCoordinator"}));
+    EXPECT_EQ(order, (QStringList{"Preferences", "LibraryStore", "PlayerController", "ConfigStore",
+                                  "CacheCoordinator"}));
 
     EXPECT_TRUE(defaults.boolean("autoPlayNext"));
     EXPECT_EQ(defaults.string("speedUnit"), "kmh");

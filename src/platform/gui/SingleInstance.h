@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// Keeps one running instance per user: a later launch hands the paths it was given to the running one
+// over a user-only local socket and exits. A message is a 32-bit big-endian length and a QDataStream of a
+// QStringList of absolute paths, at most 1 MiB; anything else is dropped.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 maxMessageSize = 1 << 20;
+
+    // The socket of the user's instance, in the runtime folder.
+    static QString defaultSocketPath();
+
+    explicit SingleInstance(const QString &socketPath = defaultSocketPath(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // Gives the paths to the running instance; true once it has taken them, false when none runs.
+    bool handOver(const QStringList &paths, int timeoutMs = 3000) const;
+    // Becomes the running instance; a socket left by a dead instance is taken over. False when another
+    // instance answers on the socket or it cannot be made.
+    bool listen();
+    bool isListening() const { return m_server.isListening(); }
+
+    // Command-line arguments as absolute paths (a "file:" URL becomes its path).
+    static QStringList absolutePaths(const QStringList &arguments);
+    // The message for the paths, and the paths of a whole message (none when it is malformed).
+    static QByteArray encode(const QStringList &paths);
+    static std::optional<QStringList> decode(const QByteArray &message);
+
+signals:
+    // Another launch handed these paths over, in its order.
+    void pathsReceived(const QStringList &paths);
+
+private:
+    void accept();
+
+    QString m_path;
+    QLocalServer m_server;
+};

@@ -1,0 +1,89 @@
+#include "roadloom/model/Formats.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+// Removes the fields matched by `pattern` from a date or time format and the separators they leave behind.
+QString withoutFields(QString format, const QRegularExpression &pattern)
+{
+    format.remove(pattern);
+    static const QRegularExpression edges(QStringLiteral("^[\\s,]+|[\\s,]+$"));
+    return format.remove(edges);
+}
+
+} // namespace
+
+QString Formats::joined(const QStringList &parts)
+{
+    QStringList kept;
+    for (const QString &part : parts) {
+        if (!part.isEmpty())
+            kept.append(part);
+    }
+    return kept.join(separator);
+}
+
+QString Formats::byteCount(qint64 bytes, const QLocale &locale)
+{
+    bytes = std::max<qint64>(bytes, 0);
+    // Whole kilobytes, one decimal from a megabyte on.
+    const int precision = bytes >= 1000 * 1000 ? 1 : 0;
+    return locale.formattedDataSize(bytes, precision, QLocale::DataSizeSIFormat);
+}
+
+QString Formats::count(qint64 value, const QLocale &locale)
+{
+    return locale.toString(value);
+}
+
+QString Formats::dayTitle(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    return dayTitle(moment.toLocalTime().date(), locale);
+}
+
+QString Formats::dayTitle(const QDate &day, const QLocale &locale)
+{
+    if (!day.isValid())
+        return absent;
+    return locale.toString(day, QLocale::LongFormat);
+}
+
+QString Formats::abbreviatedDate(const QDate &day, const QLocale &locale)
+{
+    if (!day.isValid())
+        return absent;
+    // The long form without its weekday, its month name abbreviated.
+    static const QRegularExpression weekday(QStringLiteral("d{4}[\\s,.]*"));
+    static const QRegularExpression fullMonth(QStringLiteral("M{4}"));
+    QString format = withoutFields(locale.dateFormat(QLocale::LongFormat), weekday);
+    format.replace(fullMonth, QStringLiteral("MMM"));
+    return locale.toString(day, format);
+}
+
+QString Formats::time(const QTime &time, const QLocale &locale)
+{
+    if (!time.isValid())
+        return absent;
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?"));
+    return locale.toString(time, withoutFields(locale.timeFormat(QLocale::LongFormat), zone));
+}
+
+QString Formats::time(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    return time(moment.toLocalTime().time(), locale);
+}
+
+QString Formats::dateTime(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    const QDateTime local = moment.toLocalTime();
+    return abbreviatedDate(local.date(), locale) + QStringLiteral(", ") + time(local.time(), locale);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+// How the views (and the printed report) write numbers, sizes, days and times. Dates of the model are UTC;
+// every text here shows the moment in the local time zone.
+namespace Formats {
+
+// A missing single value.
+inline const QString absent = QStringLiteral("\u2014");
+// Between several values on one line.
+inline const QString separator = QStringLiteral(" \u00B7 ");
+
+// The parts joined by the separator, empty parts left out.
+QString joined(const QStringList &parts);
+
+// A file size in SI units ("532 bytes", "12 kB", "1.2 GB"); a negative size reads as 0.
+QString byteCount(qint64 bytes, const QLocale &locale = QLocale());
+// A count with the locale's digit grouping ("12,345", "12.345").
+QString count(qint64 value, const QLocale &locale = QLocale());
+
+// The local day of a moment, in the locale's long form ("Wednesday, May 1, 2024").
+QString dayTitle(const QDateTime &moment, const QLocale &locale = QLocale());
+QString dayTitle(const QDate &day, const QLocale &locale = QLocale());
+// The day with an abbreviated month and no weekday ("May 1, 2024", "1. Mai 2024").
+QString abbreviatedDate(const QDate &day, const QLocale &locale = QLocale());
+// Hours, minutes and seconds in the locale's style, without the zone ("3:04:05 PM", "15:04:05").
+QString time(const QTime &time, const QLocale &locale = QLocale());
+// The local time of a moment.
+QString time(const QDateTime &moment, const QLocale &locale = QLocale());
+// The local moment as an abbreviated date and its time ("May 1, 2024, 3:04:05 PM"); "—" when invalid.
+QString dateTime(const QDateTime &moment, const QLocale &locale = QLocale());
+
+} // namespace Formats

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+
+class AppModel;
+class DropOverlay;
+class MainWindowReactions;
+class QSplitter;
+class QVariantAnimation;
+class VideoSurface;
+class WindowDropTarget;
+
+// The main window: three columns side by side (sources, recordings, the player with the inspector beside
+// it), a drop target over the whole window, theater mode and full screen. Loads the selected recording
+// and opens the device settings when the model asks.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    struct ColumnWidths {
+        int minimum, ideal, maximum;
+    };
+    static constexpr ColumnWidths sidebarWidths{190, 220, 300};
+    static constexpr ColumnWidths clipListWidths{270, 310, 440};
+    static constexpr ColumnWidths inspectorWidths{250, 290, 380};
+    static constexpr QSize minimumContentSize{1000, 640};
+    static constexpr QSize defaultSize{1440, 900};
+    static constexpr int theaterDuration = 250; // milliseconds
+
+    explicit MainWindow(AppModel &model, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The columns later views fill; each has a vertical box layout.
+    QWidget *sidebarColumn() const { return m_sidebar; }
+    QWidget *clipListColumn() const { return m_clipList; }
+    QWidget *detailColumn() const { return m_detail; }
+    QWidget *inspectorColumn() const { return m_inspector; }
+    QSplitter *columns() const { return m_columns; }
+    QSplitter *detailSplit() const { return m_detailSplit; }
+    DropOverlay *dropOverlay() const { return m_overlay; }
+    WindowDropTarget *dropTarget() const { return m_dropTarget; }
+    bool isAnimatingTheater() const;
+
+    // The window's first size: the default, or less on a smaller screen.
+    static QSize firstSize(const QSize &available);
+    // Shows the window at the size of its last run, else at its first size, centred.
+    void showRestored();
+
+signals:
+    void deviceSettingsRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildPlaceholders();
+    void buildVideoSurfaces();
+    void followInspector(bool show);
+    void inspectorHandleMoved();
+    void followTheaterMode(bool on);
+    void animateSideColumns(int sidebarTo, int listTo, bool hideAtEnd);
+    void setSideMinimums(bool enforced);
+    void toggleFullScreen();
+    void saveGeometryNow();
+
+    AppModel &m_model;
+    QSplitter *m_columns = nullptr;
+    QSplitter *m_detailSplit = nullptr;
+    QWidget *m_sidebar = nullptr;
+    QWidget *m_clipList = nullptr;
+    QWidget *m_detail = nullptr;
+    QWidget *m_inspector = nullptr;
+    DropOverlay *m_overlay = nullptr;
+    WindowDropTarget *m_dropTarget = nullptr;
+    MainWindowReactions *m_reactions = nullptr;
+    QVariantAnimation *m_theaterAnimation = nullptr;
+    QList<VideoSurface *> m_surfaces;
+    // The side columns' widths when theater mode came on; 0: collapsed by hand.
+    int m_sidebarWidth = sidebarWidths.ideal;
+    int m_clipListWidth = clipListWidths.ideal;
+    int m_inspectorWidth = inspectorWidths.ideal;
+};

@@ -1,0 +1,156 @@
+#include "roadloom/ui/RoadloomApp.h"
+
+#include "roadloom/model/AppModel.h"
+#include "roadloom/ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+
+const QString RoadloomApp::mainID = QStringLiteral("main");
+const QString RoadloomApp::deviceSettingsID = QStringLiteral("device-settings");
+const QString RoadloomApp::settingsID = QStringLiteral("settings");
+
+namespace {
+
+// A window its own issue has not filled yet: the title and the sizes only.
+RoadloomApp::WindowFactory emptyWindow(const QString &title, QSize minimum, QSize size)
+{
+    return [title, minimum, size](RoadloomApp &) {
+        auto *window = new QWidget(nullptr, Qt::Window);
+        window->setWindowTitle(title);
+        if (minimum.isValid())
+            window->setMinimumSize(minimum);
+        if (size.isValid())
+            window->resize(size);
+        return window;
+    };
+}
+
+} // namespace
+
+RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_model(model)
+{
+    // The last window closing quits through the guards, not behind their back.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    registerWindow(mainID, [](RoadloomApp &app) {
+        auto *window = new MainWindow(app.model());
+        connect(window, &MainWindow::deviceSettingsRequested, &app,
+                [&app] { app.openWindow(deviceSettingsID); });
+        return window;
+    });
+    registerWindow(deviceSettingsID,
+                   emptyWindow(QStringLiteral("Device Settings"), QSize(560, 480), QSize(640, 720)));
+    registerWindow(settingsID, emptyWindow(QStringLiteral("Settings"), QSize(), QSize(520, 420)));
+}
+
+RoadloomApp::~RoadloomApp()
+{
+    for (const QPointer<QWidget> &window : std::as_const(m_windows))
+        delete window.data();
+}
+
+void RoadloomApp::registerWindow(const QString &id, WindowFactory factory)
+{
+    m_factories.insert(id, std::move(factory));
+}
+
+QWidget *RoadloomApp::window(const QString &id) const
+{
+    return m_windows.value(id).data();
+}
+
+MainWindow *RoadloomApp::mainWindow() const
+{
+    return qobject_cast<MainWindow *>(window(mainID));
+}
+
+QWidget *RoadloomApp::openWindow(const QString &id)
+{
+    QWidget *made = window(id);
+    if (!made) {
+        const auto factory = m_factories.constFind(id);
+        if (factory == m_factories.cend() || !*factory)
+            return nullptr;
+        made = (*factory)(*this);
+        if (!made)
+            return nullptr;
+        made->installEventFilter(this);
+        m_windows.insert(id, made);
+        if (auto *main = qobject_cast<MainWindow *>(made)) {
+            main->showRestored();
+            if (QWindow *handle = main->windowHandle())
+                m_model.setMainWindow(handle);
+            return made;
+        }
+    }
+    if (made->isMinimized())
+        made->showNormal();
+    made->show();
+    made->raise();
+    made->activateWindow();
+    return made;
+}
+
+void RoadloomApp::addQuitGuard(QuitGuard guard)
+{
+    m_guards.append(std::move(guard));
+}
+
+bool RoadloomApp::requestQuit()
+{
+    if (m_quitting)
+        return true;
+    for (const QuitGuard &guard : std::as_const(m_guards))
+        if (guard && !guard())
+            return false;
+    m_quitting = true;
+    emit quitting();
+    for (const QPointer<QWidget> &window : std::as_const(m_windows))
+        if (window)
+            window->close();
+    return true;
+}
+
+void RoadloomApp::openPaths(const QStringList &paths)
+{
+    openWindow(mainID);
+    if (!paths.isEmpty())
+        m_model.library().open(paths);
+}
+
+bool RoadloomApp::anotherWindowOpen(QObject *closing) const
+{
+    for (const QPointer<QWidget> &window : std::as_const(m_windows))
+        if (window && window != closing && window->isVisible())
+            return true;
+    return false;
+}
+
+bool RoadloomApp::windowClosing(QObject *window)
+{
+    if (m_quitting)
+        return true;
+    // The last window: closing it is quitting, which the guards may refuse.
+    if (!anotherWindowOpen(window))
+        return requestQuit();
+    // Nobody watches the video once the main window is gone.
+    if (window == this->window(mainID) && m_model.player().isPlaying())
+        m_model.player().togglePlay();
+    return true;
+}
+
+bool RoadloomApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::Close || !watched->isWidgetType())
+        return QObject::eventFilter(watched, event);
+    for (const QPointer<QWidget> &window : std::as_const(m_windows)) {
+        if (window != watched)
+            continue;
+        if (windowClosing(watched))
+            break;
+        event->ignore();
+        return true; // the window stays open
+    }
+    return QObject::eventFilter(watched, event);
+}

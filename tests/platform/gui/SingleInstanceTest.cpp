@@ -1,0 +1,160 @@
+#include "platform/gui/SingleInstance.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+#include <QtEndian>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using TestSupport::waitFor;
+
+namespace {
+
+QByteArray framed(const QByteArray &body)
+{
+    QByteArray message(4, '\0');
+    qToBigEndian<quint32>(quint32(body.size()), message.data());
+    return message + body;
+}
+
+QByteArray streamed(const QStringList &list)
+{
+    QByteArray body;
+    QDataStream stream(&body, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_6_0);
+    stream << list;
+    return body;
+}
+
+class SingleInstanceTest : public testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString socket() const { return dir.filePath(QStringLiteral("instance.socket")); }
+
+    // Hands over from another thread while this one serves, as a second process would.
+    bool handOverFromAnotherThread(const QStringList &paths)
+    {
+        QFuture<bool> done = QtConcurrent::run([path = socket(), paths] {
+            SingleInstance later(path);
+            return later.handOver(paths);
+        });
+        EXPECT_TRUE(waitFor([&] { return done.isFinished(); }));
+        return done.isFinished() && done.result();
+    }
+};
+
+TEST_F(SingleInstanceTest, MessagesCarryTheirPathsAndMalformedOnesReadAsNothing)
+{
+    const QStringList paths = {QStringLiteral("/media/card"), QStringLiteral("/home/u/Fahrt 1/ü_F.mp4"),
+                               QString()};
+    EXPECT_EQ(SingleInstance::decode(SingleInstance::encode(paths)), paths);
+    EXPECT_EQ(SingleInstance::decode(SingleInstance::encode({})), QStringList());
+
+    QByteArray hugeCount = streamed({QStringLiteral("a")});
+    qToBigEndian<quint32>(0x7fffffff, hugeCount.data());
+    const QByteArray good = SingleInstance::encode(paths);
+    const std::vector<std::pair<const char *, QByteArray>> malformed = {
+        {"empty", QByteArray()},
+        {"header only", framed(QByteArray())},
+        {"length beyond the data", good.left(good.size() - 1)},
+        {"trailing bytes", good + "x"},
+        {"count without strings", framed(hugeCount)},
+        {"not a string list", framed(QByteArray("\x00\x00\x00\x01\xff\xff\xff\xf0", 8))},
+        {"over 1 MiB", framed(streamed({QString(600 * 1024, QLatin1Char('a'))}))},
+    };
+    for (const auto &[name, message] : malformed)
+        EXPECT_EQ(SingleInstance::decode(message), std::nullopt) << name;
+}
+
+TEST_F(SingleInstanceTest, ArgumentsBecomeAbsolutePaths)
+{
+    const QString cwd = QDir::currentPath();
+    EXPECT_EQ(SingleInstance::absolutePaths({QStringLiteral("card/DCIM"), QStringLiteral("/a/../b/c.mp4"),
+                                             QStringLiteral("file:///x/y%20z.mp4"), QString(),
+                                             QStringLiteral("file://host.invalid/x")}),
+              (QStringList{cwd + QStringLiteral("/card/DCIM"), QStringLiteral("/b/c.mp4"),
+                           QStringLiteral("/x/y z.mp4")}));
+}
+
+TEST_F(SingleInstanceTest, ALaterLaunchHandsItsPathsToTheRunningOne)
+{
+    SingleInstance first(socket());
+    EXPECT_FALSE(first.handOver({QStringLiteral("/nobody/listens")}, 200));
+    ASSERT_TRUE(first.listen());
+    QSignalSpy received(&first, &SingleInstance::pathsReceived);
+
+    const QStringList paths = {QStringLiteral("/media/card"), QStringLiteral("/tmp/REC_F.mp4")};
+    EXPECT_TRUE(handOverFromAnotherThread(paths));
+    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    EXPECT_EQ(received.at(0).at(0).toStringList(), paths);
+
+    // A second instance does not take the socket of a live one.
+    SingleInstance second(socket());
+    EXPECT_FALSE(second.listen());
+    EXPECT_TRUE(handOverFromAnotherThread({}));
+    ASSERT_TRUE(waitFor([&] { return received.count() == 2; }));
+    EXPECT_TRUE(received.at(1).at(0).toStringList().isEmpty());
+    EXPECT_TRUE(QFile::permissions(socket()) & QFile::ReadOwner);
+    EXPECT_FALSE(QFile::permissions(socket()) & (QFile::ReadOther | QFile::WriteOther));
+}
+
+TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)
+{
+    // A socket file that nobody listens on any more, as a crashed instance leaves it.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socket());
+    ASSERT_LT(size_t(path.size()), sizeof(address.sun_path));
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(socket()));
+
+    SingleInstance revived(socket());
+    EXPECT_FALSE(revived.handOver({QStringLiteral("/x")}, 200));
+    ASSERT_TRUE(revived.listen());
+    QSignalSpy received(&revived, &SingleInstance::pathsReceived);
+    EXPECT_TRUE(handOverFromAnotherThread({QStringLiteral("/x")}));
+    EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
+}
+
+TEST_F(SingleInstanceTest, MalformedAndOversizedMessagesAreDropped)
+{
+    SingleInstance first(socket());
+    ASSERT_TRUE(first.listen());
+    QSignalSpy received(&first, &SingleInstance::pathsReceived);
+
+    const std::vector<std::pair<const char *, QByteArray>> bad = {
+        {"oversized", framed(QByteArray()).replace(0, 4, QByteArray("\x7f\xff\xff\xff", 4))},
+        {"garbage", framed(QByteArray("\x00\x00\x00\x02zz", 6))},
+    };
+    for (const auto &[name, message] : bad) {
+        SCOPED_TRACE(name);
+        QLocalSocket sender;
+        sender.connectToServer(socket());
+        ASSERT_TRUE(sender.waitForConnected(2000));
+        sender.write(message);
+        sender.flush();
+        // The instance hangs up without an answer.
+        EXPECT_TRUE(waitFor([&] { return sender.state() == QLocalSocket::UnconnectedState; }));
+        EXPECT_EQ(sender.bytesAvailable(), 0);
+    }
+    EXPECT_EQ(received.count(), 0);
+    EXPECT_TRUE(handOverFromAnotherThread({QStringLiteral("/after")}));
+    EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
+}
+
+} // namespace

@@ -1,0 +1,214 @@
+#include "ShellHarness.h"
+
+#include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/WindowDropTarget.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QSplitterHandle>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace AppHarness;
+using namespace ShellHarness;
+using TestSupport::waitFor;
+
+namespace {
+
+class MainWindowTest : public ShellTest {
+protected:
+    // A text field deep in a column: it would take dropped text for itself.
+    QLineEdit *innerField(MainWindow &window)
+    {
+        auto *field = new QLineEdit(window.clipListColumn());
+        window.clipListColumn()->layout()->addWidget(field);
+        field->show();
+        QCoreApplication::processEvents();
+        return field;
+    }
+    QString touch(const QString &name)
+    {
+        const QString path = dir.filePath(QStringLiteral("drop/") + name);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return path;
+    }
+    static bool send(QWidget *target, QEvent &event)
+    {
+        QCoreApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    }
+    QList<int> sideWidths(MainWindow &window) const
+    {
+        const QList<int> sizes = window.columns()->sizes();
+        return {window.sidebarColumn()->isVisible() ? sizes.value(0) : 0,
+                window.clipListColumn()->isVisible() ? sizes.value(1) : 0};
+    }
+};
+
+TEST_F(MainWindowTest, ColumnsStartAtTheirIdealWidthsWithinTheirLimits)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    const QList<int> sizes = window.columns()->sizes();
+    EXPECT_EQ(sizes.value(0), MainWindow::sidebarWidths.ideal);
+    EXPECT_EQ(sizes.value(1), MainWindow::clipListWidths.ideal);
+    const std::vector<std::pair<QWidget *, MainWindow::ColumnWidths>> limits = {
+        {window.sidebarColumn(), MainWindow::sidebarWidths},
+        {window.clipListColumn(), MainWindow::clipListWidths},
+        {window.inspectorColumn(), MainWindow::inspectorWidths},
+    };
+    for (const auto &[column, widths] : limits) {
+        SCOPED_TRACE(column->objectName().toStdString());
+        EXPECT_EQ(column->minimumWidth(), widths.minimum);
+        EXPECT_EQ(column->maximumWidth(), widths.maximum);
+    }
+    EXPECT_FALSE(window.inspectorColumn()->isVisible());
+}
+
+TEST_F(MainWindowTest, ThreeDroppedFilesReachOneOpenInDragOrderPastATextField)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    QLineEdit *field = innerField(window);
+    // Names whose order differs from any sorted order.
+    const QStringList paths = {touch("REC_2024_05_01_10_02_00_F.mp4"), touch("REC_2024_05_01_10_00_00_F.mp4"),
+                               touch("REC_2024_05_01_10_01_00_F.mp4")};
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    QSignalSpy dropped(window.dropTarget(), &WindowDropTarget::pathsDropped);
+
+    const QPoint inside = field->rect().center();
+    QDragEnterEvent enter(inside, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(send(field, enter));
+    EXPECT_TRUE(window.dropOverlay()->isVisible());
+    QDragMoveEvent move(inside, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(send(field, move));
+    EXPECT_TRUE(window.dropOverlay()->isVisible());
+    QDropEvent drop(inside, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_TRUE(send(field, drop));
+
+    EXPECT_FALSE(window.dropOverlay()->isVisible());
+    EXPECT_TRUE(field->text().isEmpty()); // the field never saw the drop
+    ASSERT_EQ(dropped.count(), 1);
+    EXPECT_EQ(dropped.at(0).at(0).toStringList(), paths);
+    ASSERT_TRUE(waitFor([&] { return model->library().imported().has_value(); }));
+    EXPECT_EQ(model->library().imported()->urls, paths);
+}
+
+TEST_F(MainWindowTest, ADragWithoutLocalFilesIsRefused)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    QLineEdit *field = innerField(window);
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("http://example.invalid/clip.mp4"))});
+    QMimeData text;
+    text.setText(QStringLiteral("/not/a/url"));
+    QSignalSpy dropped(window.dropTarget(), &WindowDropTarget::pathsDropped);
+    for (QMimeData *data : {&web, &text}) {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        EXPECT_FALSE(send(field, enter));
+        EXPECT_FALSE(window.dropOverlay()->isVisible());
+        QDropEvent drop(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        EXPECT_FALSE(send(field, drop));
+    }
+    EXPECT_EQ(dropped.count(), 0);
+    EXPECT_TRUE(field->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, LeavingTheWindowHidesTheOverlayButMovingBetweenWidgetsDoesNot)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    QLineEdit *field = innerField(window);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(touch("A_F.mp4"))});
+
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    send(field, enter);
+    QDragLeaveEvent leaveField;
+    send(field, leaveField);
+    QDragEnterEvent enterColumn(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    send(window.sidebarColumn(), enterColumn);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.dropOverlay()->isVisible());
+
+    QDragLeaveEvent leaveWindow;
+    send(window.sidebarColumn(), leaveWindow);
+    EXPECT_TRUE(waitFor([&] { return !window.dropOverlay()->isVisible(); }));
+}
+
+TEST_F(MainWindowTest, TheaterModeHidesTheSideColumnsAndRestoresTheirWidths)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    QSplitter *columns = window.columns();
+    columns->setSizes({260, 330, 800});
+    const QList<int> before = sideWidths(window);
+
+    model->setTheaterMode(true);
+    EXPECT_TRUE(window.isAnimatingTheater());
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    EXPECT_FALSE(window.sidebarColumn()->isVisible());
+    EXPECT_FALSE(window.clipListColumn()->isVisible());
+
+    model->setTheaterMode(false);
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    EXPECT_EQ(sideWidths(window), before);
+
+    // A sidebar collapsed by hand comes back at its ideal width.
+    columns->setSizes({0, 330, 1060});
+    ASSERT_EQ(sideWidths(window).value(0), 0);
+    model->setTheaterMode(true);
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    model->setTheaterMode(false);
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    EXPECT_EQ(sideWidths(window), (QList<int>{MainWindow::sidebarWidths.ideal, 330}));
+    EXPECT_EQ(window.sidebarColumn()->minimumWidth(), MainWindow::sidebarWidths.minimum);
+}
+
+TEST_F(MainWindowTest, TheInspectorFollowsTheModelAndDraggingItClosedWritesFalse)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    model->setShowInspector(true);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(window.inspectorColumn()->isVisible());
+    const int width = window.detailSplit()->sizes().value(1);
+    EXPECT_GE(width, MainWindow::inspectorWidths.minimum);
+    EXPECT_LE(width, MainWindow::inspectorWidths.maximum);
+
+    QSplitterHandle *handle = window.detailSplit()->handle(1);
+    const QPoint grip(handle->width() / 2, handle->height() / 2);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(width + 50, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(width + 50, 0));
+    EXPECT_FALSE(model->showInspector());
+    EXPECT_FALSE(window.inspectorColumn()->isVisible());
+
+    model->setShowInspector(true);
+    EXPECT_TRUE(window.inspectorColumn()->isVisible());
+    EXPECT_GE(window.detailSplit()->sizes().value(1), MainWindow::inspectorWidths.minimum);
+}
+
+TEST_F(MainWindowTest, TheSelectedRecordingLoadsIntoThePlayer)
+{
+    const DashClip older = recording("REC_A", at(1));
+    const DashClip newer = recording("REC_B", at(2));
+    makeApp({older, newer});
+    openMain();
+    model->library().setSelectedClipID(older.id);
+    ASSERT_TRUE(waitFor([&] { return model->player().clip() && model->player().clip()->id == older.id; }));
+}
+
+} // namespace

@@ -1,0 +1,142 @@
+#include "ShellHarness.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace AppHarness;
+using namespace ShellHarness;
+using TestSupport::waitFor;
+
+namespace {
+
+using RoadloomAppTest = ShellTest;
+
+TEST_F(RoadloomAppTest, EachIdMakesOneWindowWithItsTitle)
+{
+    makeApp();
+    const std::vector<std::pair<QString, QString>> windows = {
+        {RoadloomApp::mainID, QStringLiteral("Roadloom")},
+        {RoadloomApp::deviceSettingsID, QStringLiteral("Device Settings")},
+        {RoadloomApp::settingsID, QStringLiteral("Settings")},
+    };
+    QSet<QWidget *> made;
+    for (const auto &[id, title] : windows) {
+        SCOPED_TRACE(id.toStdString());
+        QWidget *first = app->openWindow(id);
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->windowTitle(), title);
+        EXPECT_TRUE(first->isVisible());
+        first->close();
+        EXPECT_EQ(app->openWindow(id), first); // reopened, not made again
+        EXPECT_TRUE(first->isVisible());
+        made.insert(first);
+    }
+    EXPECT_EQ(made.size(), 3);
+    EXPECT_EQ(app->openWindow(QStringLiteral("nonsense")), nullptr);
+    EXPECT_EQ(model->mainWindow(), app->window(RoadloomApp::mainID)->windowHandle());
+}
+
+TEST_F(RoadloomAppTest, WindowsKeepTheirMinimumSizes)
+{
+    makeApp();
+    const std::vector<std::pair<QString, QSize>> minimums = {
+        {RoadloomApp::mainID, QSize(1000, 640)},
+        {RoadloomApp::deviceSettingsID, QSize(560, 480)},
+    };
+    for (const auto &[id, minimum] : minimums) {
+        SCOPED_TRACE(id.toStdString());
+        QWidget *window = app->openWindow(id);
+        window->resize(300, 200);
+        EXPECT_EQ(window->size(), minimum);
+        EXPECT_EQ(window->minimumSize(), minimum);
+    }
+}
+
+TEST_F(RoadloomAppTest, TheFirstSizeFitsTheScreen)
+{
+    const std::vector<std::pair<QSize, QSize>> cases = {
+        {QSize(1920, 1080), QSize(1440, 900)},
+        {QSize(1280, 760), QSize(1280, 760)},
+        {QSize(1440, 600), QSize(1440, 640)}, // never below the minimum
+        {QSize(), QSize(1440, 900)},
+    };
+    for (const auto &[screen, expected] : cases)
+        EXPECT_EQ(MainWindow::firstSize(screen), expected) << screen.width() << "x" << screen.height();
+}
+
+TEST_F(RoadloomAppTest, AGeometryIsRestoredOnTheNextRun)
+{
+    makeApp();
+    MainWindow &first = openMain();
+    first.resize(1200, 700);
+    first.close();
+    app.reset();
+
+    app = std::make_unique<RoadloomApp>(*model);
+    MainWindow &second = openMain();
+    EXPECT_EQ(second.size(), QSize(1200, 700));
+}
+
+TEST_F(RoadloomAppTest, ARaisedConfigRequestOpensTheOneDeviceSettingsWindow)
+{
+    makeApp();
+    openMain();
+    model->setRequestConfigWindow(true);
+    ASSERT_TRUE(waitFor([&] { return app->window(RoadloomApp::deviceSettingsID) != nullptr; }));
+    QWidget *window = app->window(RoadloomApp::deviceSettingsID);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(model->requestConfigWindow());
+
+    window->close();
+    model->openDeviceSettings();
+    ASSERT_TRUE(waitFor([&] { return window->isVisible(); }));
+    EXPECT_EQ(app->window(RoadloomApp::deviceSettingsID), window);
+    EXPECT_FALSE(model->requestConfigWindow());
+}
+
+TEST_F(RoadloomAppTest, ClosingTheMainWindowBesideAnotherPausesAndKeepsRunning)
+{
+    const DashClip clip = recording("REC_A", at(1));
+    makeApp({clip});
+    MainWindow &main = openMain();
+    app->openWindow(RoadloomApp::deviceSettingsID);
+    load(clip);
+    model->player().togglePlay();
+    ASSERT_TRUE(model->player().isPlaying());
+
+    QSignalSpy quitting(app.get(), &RoadloomApp::quitting);
+    EXPECT_TRUE(main.close());
+    EXPECT_FALSE(model->player().isPlaying());
+    EXPECT_EQ(quitting.count(), 0);
+
+    // A launch without files brings the closed main window back.
+    app->openPaths({});
+    EXPECT_TRUE(main.isVisible());
+}
+
+TEST_F(RoadloomAppTest, QuittingAsksTheGuardsFirst)
+{
+    makeApp();
+    MainWindow &main = openMain();
+    bool allow = false;
+    int asked = 0;
+    app->addQuitGuard([&] {
+        ++asked;
+        return allow;
+    });
+    QSignalSpy quitting(app.get(), &RoadloomApp::quitting);
+
+    // The last window closing is a quit the guard refuses: the window stays.
+    EXPECT_FALSE(main.close());
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_FALSE(app->requestQuit());
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(quitting.count(), 0);
+
+    allow = true;
+    EXPECT_TRUE(main.close());
+    EXPECT_EQ(quitting.count(), 1);
+    EXPECT_FALSE(main.isVisible());
+}
+
+} // namespace

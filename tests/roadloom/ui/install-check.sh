@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix: the executable, the desktop entry (which must validate
+# and name the installed executable) and the icon are there.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+entry=$prefix/share/applications/roadloom.desktop
+failed=0
+for file in "$prefix/bin/roadloom" "$entry" "$prefix/share/icons/hicolor/scalable/apps/roadloom.svg"; do
+    [ -f "$file" ] || { echo "missing: $file"; failed=1; }
+done
+[ -x "$prefix/bin/roadloom" ] || { echo "not executable: $prefix/bin/roadloom"; failed=1; }
+desktop-file-validate "$entry" || failed=1
+grep -qx "Exec=$prefix/bin/roadloom %F" "$entry" || { echo "Exec does not name the installed executable"; grep Exec "$entry"; failed=1; }
+grep -qx "Icon=roadloom" "$entry" || failed=1
+if [ $failed -ne 0 ]; then echo "0 passed, 1 failed"; exit 1; fi
+echo "1 passed, 0 failed"
