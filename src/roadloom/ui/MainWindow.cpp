@@ -6,6 +6,7 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/ExportClipSheet.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAction>
@@ -54,6 +55,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 {
     setWindowTitle(QStringLiteral("Roadloom"));
     setMinimumSize(minimumContentSize);
+    ExportClipSheet::follow(m_model, this);
 
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setObjectName(QStringLiteral("columns"));

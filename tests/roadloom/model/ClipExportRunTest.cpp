@@ -1,10 +1,10 @@
 #include "AppModelHarness.h"
+#include "ScriptedExporter.h"
 
 #include "fixtures/FFprobe.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QSemaphore>
 
 #include <chrono>
 #include <thread>
@@ -13,50 +13,6 @@ using namespace AppHarness;
 using TestSupport::waitFor;
 
 namespace {
-
-// Writes "movie of SOURCE" at the destination; gated runs report half their movie, then wait for a release
-// (or a cancel, which fails like the real exporter and leaves the partial file to the job).
-struct ScriptedExporter {
-    QMutex mutex;
-    QStringList calls; // "SOURCE -> DESTINATION FILE NAME"
-    QList<ExportPreset> presets;
-    QSet<QString> failing; // sources that fail
-    bool gated = false;
-    QSemaphore gate;
-
-    QStringList callLog()
-    {
-        QMutexLocker lock(&mutex);
-        return calls;
-    }
-
-    MovieExporter make()
-    {
-        return [this](const QString &source, double, double, const ExportPreset &preset,
-                      const QString &destination, std::atomic<double> *progress,
-                      const std::atomic<bool> *cancel) -> Result<void> {
-            {
-                QMutexLocker lock(&mutex);
-                calls.append(source + " -> " + QFileInfo(destination).fileName());
-                presets.append(preset);
-            }
-            TestSupport::writeFile(destination, "movie of " + source.toUtf8());
-            progress->store(0.5);
-            if (gated) {
-                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (!gate.tryAcquire(1, 10)) {
-                    if (cancel->load() || std::chrono::steady_clock::now() > deadline)
-                        return Failure{QStringLiteral("The export was cancelled.")};
-                }
-            }
-            if (failing.contains(source))
-                return Failure{QStringLiteral("\u201C%1\u201D couldn\u2019t be exported: boom")
-                                   .arg(QFileInfo(source).fileName())};
-            progress->store(1.0);
-            return {};
-        };
-    }
-};
 
 Telemetry track(double latitude)
 {
