@@ -11,6 +11,9 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 using TestSupport::ffprobe;
@@ -254,6 +257,42 @@ TEST_F(ClipExporterTest, FailuresAndCancelLeaveNoFile)
         EXPECT_EQ(result.error(), c.message);
         EXPECT_FALSE(QFileInfo::exists(path));
     }
+}
+
+TEST_F(ClipExporterTest, DamagedSourcesFailWithTheirNameAndACancelMidwayLeavesNoFile)
+{
+    const QByteArray whole = TestSupport::readFile(media("export_aac.mp4"));
+    TestSupport::writeFile(out("half.mp4"), whole.left(whole.size() / 2));
+    TestSupport::writeFile(out("text.mp4"), "not a movie at all");
+    for (const char *name : {"half.mp4", "text.mp4"}) {
+        SCOPED_TRACE(name);
+        const QString path = out("damaged.mov");
+        const Result<void> result =
+            ClipExporter::exportMovie(out(name), 0.5, 2, ExportPreset::passthrough(), path);
+        ASSERT_FALSE(result);
+        EXPECT_TRUE(
+            result.error().startsWith(QStringLiteral("\u201C%1\u201D couldn\u2019t be exported: ").arg(name)))
+            << result.error().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
+
+    // The flag is read between packets: raised once the export is under way, the partial movie goes.
+    std::atomic<double> progress{0};
+    std::atomic<bool> cancel{false};
+    std::thread watcher([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (progress.load() < 0.2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cancel = true;
+    });
+    const QString path = out("cancelled.mov");
+    const Result<void> result = ClipExporter::exportMovie(media("export_aac.mp4"), 0, 4,
+                                                          ExportPreset::encode("libx264", std::nullopt, 23),
+                                                          path, &progress, &cancel);
+    watcher.join();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), ClipExporter::cancelledMessage);
+    EXPECT_FALSE(QFileInfo::exists(path));
 }
 
 } // namespace
