@@ -331,4 +331,18 @@ TEST_F(ExportClipSheetTest, TheMainWindowPresentsASheetPerRequestAndClosingClear
     EXPECT_FALSE(model->showExportSheet());
 }
 
+TEST_F(ExportClipSheetTest, QuittingStopsARunningExportAndLeavesNoIncompleteMovie)
+{
+    makeApp({twoCameras()});
+    open(twoCameras(), 60, 0);
+    exporter.gated = true;
+    QTest::mouseClick(sheet->exportButton(), Qt::LeftButton);
+    const QDir out(dir.filePath("out"));
+    const auto files = [&] { return out.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot); };
+    ASSERT_TRUE(waitFor([&] { return files().size() == 2; })); // the reservation and the partial movie
+    EXPECT_TRUE(app->requestQuit());
+    EXPECT_EQ(files(), QStringList());
+    EXPECT_TRUE(alerts.shown.isEmpty()); // nothing asked
+}
+
 } // namespace
