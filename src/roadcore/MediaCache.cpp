@@ -238,8 +238,8 @@ MediaCache::MediaCache(QString root, MountSource mounts)
 {
     m_pool.setMaxThreadCount(1);
     QDir().mkpath(m_root + QLatin1String("/Files"));
-    QMutexLocker lock(&m_mutex);
-    load();
+    // The catalog is read by the first operation, on whichever thread runs it: a large one takes seconds,
+    // and creating the cache must not hold the window back.
 }
 
 MediaCache::~MediaCache()
@@ -262,6 +262,14 @@ const QList<MountEntry> &MediaCache::mounts()
     if (!m_mounts)
         m_mounts = m_mountSource ? m_mountSource() : QList<MountEntry>{};
     return *m_mounts;
+}
+
+void MediaCache::ensureLoaded()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    load();
 }
 
 void MediaCache::load()
@@ -413,6 +421,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry)
 QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     beginOperation();
     QList<DashClip> registered;
     registered.reserve(clips.size());
@@ -461,6 +470,7 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
 QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &excluding)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     beginOperation();
     QStringList prefixes;
     for (const QString &folder : scope.folders) {
@@ -503,6 +513,7 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
 DashClip MediaCache::resolveForPlayback(const DashClip &clip)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     beginOperation();
     const auto it = m_entries.find(clip.catalogKey());
     if (it == m_entries.end())
@@ -536,6 +547,7 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
     if (policy == CachePolicy::off && alsoInclude.isEmpty())
         return {};
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     std::vector<const CatalogEntry *> taken;
     for (const auto &[key, entry] : m_entries) {
         const bool important =
@@ -673,6 +685,7 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     QStringList equalPrints;
     {
         QMutexLocker lock(&m_mutex);
+        ensureLoaded();
         equalPrints = storedPaths(print);
     }
     // The fingerprint samples only part of the file: a stored copy stands for the source only when all its
@@ -685,6 +698,7 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         if (same != FileCopy::Comparison::equal)
             continue;
         QMutexLocker lock(&m_mutex);
+        ensureLoaded();
         if (regularFileSize(path)) { // not cleared away meanwhile
             commit(job, print, candidate);
             return {};
@@ -701,12 +715,14 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)
         return copied;
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     return install(job, print, partial);
 }
 
 MediaCache::Usage MediaCache::usage()
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     Usage usage;
     QSet<QString> seen;
     for (const auto &[key, entry] : m_entries)
@@ -725,6 +741,7 @@ MediaCache::Usage MediaCache::usage()
 void MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     for (auto &[key, entry] : m_entries)
         for (auto &[letter, record] : entry.files)
             if (record.storedPath && (!keepingUnavailable || matches(record.originalPath, record)))
@@ -743,6 +760,7 @@ void MediaCache::clear(bool keepingUnavailable)
 void MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         if (forget)
             m_entries.erase(entry);
@@ -757,6 +775,7 @@ void MediaCache::remove(const QString &key, bool forget)
 void MediaCache::removeReplaceableCopies(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     beginOperation();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         for (auto &[letter, record] : entry->second.files) {
@@ -804,6 +823,7 @@ void MediaCache::deleteUnreferenced()
 bool MediaCache::isPending(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
+    ensureLoaded();
     const auto entry = m_entries.find(key);
     if (entry == m_entries.end())
         return false;

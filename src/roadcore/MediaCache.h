@@ -101,6 +101,8 @@ public:
 
 private:
     // Everything below expects m_mutex to be held by the caller.
+    // Reads the catalog once, before the first operation uses it.
+    void ensureLoaded();
     void load();
     void save();
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
@@ -141,6 +143,7 @@ private:
     QMutex m_mutex;
     CatalogEntry::Catalog m_entries;
     bool m_catalogUnreadable = false;
+    bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never
     // waits for the catalog's; taken after m_mutex where both are held.

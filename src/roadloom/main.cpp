@@ -8,17 +8,21 @@
 
 int main(int argc, char **argv)
 {
+    // Files and folders given to a later launch go to the running instance, which shows them. Asked before
+    // the application connects to the display, so that handing over stays quick.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList paths = SingleInstance::absolutePaths(arguments);
+    SingleInstance instance;
+    if (instance.handOver(paths))
+        return 0;
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Roadloom"));
     QApplication::setApplicationName(QStringLiteral("Roadloom"));
     QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
-
-    // Files and folders given to a later launch go to the running instance, which shows them.
-    const QStringList paths = SingleInstance::absolutePaths(QApplication::arguments().mid(1));
-    SingleInstance instance;
-    if (instance.handOver(paths))
-        return 0;
     instance.listen();
 
     AppModel &model = AppModel::shared();

@@ -574,7 +574,8 @@ void AppModel::trashRefused(const QString &clipID, const QString &reason)
     // The player let go of the recording before the move; it is still listed and selected, so show it again.
     if (m_player->clip() || m_library->selectedClipID() != clipID)
         return;
-    for (const DashClip &clip : m_library->clips())
+    const QList<DashClip> clips = m_library->clips();
+    for (const DashClip &clip : clips)
         if (clip.id == clipID)
             return m_player->load(clip, false);
 }

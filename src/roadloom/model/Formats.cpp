@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -30,8 +31,17 @@ QString Formats::byteCount(qint64 bytes, const QLocale &locale)
 {
     bytes = std::max<qint64>(bytes, 0);
     // Whole kilobytes, one decimal from a megabyte on.
-    const int precision = bytes >= 1000 * 1000 ? 1 : 0;
-    return locale.formattedDataSize(bytes, precision, QLocale::DataSizeSIFormat);
+    auto precisionOf = [](qint64 size) { return size >= 1000 * 1000 ? 1 : 0; };
+    // A size that rounds up to a thousand of its unit reads as one of the next ("1.0 MB", not "1000 kB").
+    qint64 unit = 1;
+    while (unit <= bytes / 1000 && unit < qint64(1e15))
+        unit *= 1000;
+    if (unit > 1) {
+        const double step = precisionOf(bytes) ? 0.1 : 1.0;
+        if (std::round(double(bytes) / double(unit) / step) * step >= 1000)
+            bytes = unit * 1000;
+    }
+    return locale.formattedDataSize(bytes, precisionOf(bytes), QLocale::DataSizeSIFormat);
 }
 
 QString Formats::count(qint64 value, const QLocale &locale)

@@ -37,7 +37,9 @@ void MainWindowReactions::load()
     m_model.setAutoplayNextLoad(false);
     std::optional<DashClip> clip;
     if (selected) {
-        for (const DashClip &candidate : library.clips())
+        // Read through a const list: iterating the returned copy as it is would copy every recording.
+        const QList<DashClip> clips = library.clips();
+        for (const DashClip &candidate : clips)
             if (candidate.id == *selected) {
                 clip = candidate;
                 break;

@@ -50,11 +50,9 @@ public:
     // Tile sources used while their key is unset or empty; {z}, {x} and {y} stand for the tile.
     static inline const QString defaultMapTileURL =
         QStringLiteral("https://tile.openstreetmap.org/{z}/{x}/{y}.png");
-    static inline const QString defaultMapSatelliteTileURL = QStringLiteral(
-        "https://server.arcgisonline.com/ArcGIS/rest/services/World_Imagery/MapServer/tile/{z}/{y}/{x}");
-    static inline const QString defaultMapLabelsTileURL =
-        QStringLiteral("https://server.arcgisonline.com/ArcGIS/rest/services/Reference/"
-                       "World_Boundaries_and_Places/MapServer/tile/{z}/{y}/{x}");
+    // No satellite or label source is built in: without one, Satellite and Hybrid draw the street map.
+    static inline const QString defaultMapSatelliteTileURL;
+    static inline const QString defaultMapLabelsTileURL;
 
     // Lives on the thread that creates it (the GUI thread); `defaults` must outlive it.
     explicit Preferences(Defaults &defaults, QObject *parent = nullptr);

@@ -10,9 +10,23 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int textWidth = 340;
+
+// A wrapped label as wide as its text up to the text width and as high as its lines (a wrapped label left to
+// the layout is cut to its first line or word).
+void fitSize(QLabel *label)
+{
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString &line : label->text().split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int width = std::clamp(widest + 2, 1, textWidth);
+    label->setFixedSize(width, label->heightForWidth(width));
+}
 
 } // namespace
 
@@ -33,16 +47,16 @@ ContentUnavailableWidget::ContentUnavailableWidget(const QString &symbol, const 
     m_title->setFont(TextStyles::title3());
     m_title->setAlignment(Qt::AlignHCenter);
     m_title->setWordWrap(true);
-    m_title->setMaximumWidth(textWidth);
     m_title->setTextFormat(Qt::PlainText);
 
     m_description = new QLabel(description, this);
     m_description->setFont(TextStyles::callout());
     m_description->setAlignment(Qt::AlignHCenter);
     m_description->setWordWrap(true);
-    m_description->setMaximumWidth(textWidth);
     m_description->setTextFormat(Qt::PlainText);
     m_description->setVisible(!description.isEmpty());
+    fitSize(m_title);
+    fitSize(m_description);
 
     m_buttonRow = new QWidget(this);
     m_buttons = new QHBoxLayout(m_buttonRow);
@@ -68,6 +82,10 @@ void ContentUnavailableWidget::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
+    if (event->type() == QEvent::FontChange) {
+        fitSize(m_title);
+        fitSize(m_description);
+    }
 }
 
 void ContentUnavailableWidget::applyColors()
@@ -125,7 +143,10 @@ QString ContentUnavailableWidget::description() const
 void ContentUnavailableWidget::setDescription(const QString &description)
 {
     m_description->setText(description);
+    fitSize(m_description);
     m_description->setVisible(!description.isEmpty());
+    fitSize(m_title);
+    fitSize(m_description);
 }
 
 QPushButton *ContentUnavailableWidget::addButton(const QString &text)

@@ -1,5 +1,7 @@
 #include "roadloom/ui/DropOverlay.h"
 
+#include "roadloom/ui/Palette.h"
+
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -29,7 +31,7 @@ void DropOverlay::paintEvent(QPaintEvent *)
     // The stroke lies inside the frame's edge: move the path in by half the line width.
     const qreal half = lineWidth / 2;
     const QRectF frame = QRectF(rect()).adjusted(inset + half, inset + half, -inset - half, -inset - half);
-    QPen pen(palette().color(QPalette::Highlight), lineWidth, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+    QPen pen(Palette::accent(palette()), lineWidth, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
     pen.setMiterLimit(10);
     // Dash lengths are in line widths.
     pen.setDashPattern({dash / lineWidth, gap / lineWidth});

@@ -9,6 +9,7 @@
 #include "roadloom/ui/ExportClipSheet.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
+#include <QAbstractListModel>
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -19,6 +20,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStringListModel>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -38,13 +40,53 @@ QWidget *column(const QString &name, const MainWindow::ColumnWidths &widths)
     return widget;
 }
 
+// The names of the listed recordings, read from the store's list when a row is drawn.
+class ClipNames : public QAbstractListModel {
+public:
+    explicit ClipNames(LibraryStore &library, QObject *parent)
+        : QAbstractListModel(parent), m_library(library)
+    {
+    }
+    void reload()
+    {
+        beginResetModel();
+        m_clips = m_library.clips();
+        m_positions = m_library.filteredPositions();
+        endResetModel();
+    }
+    int rowCount(const QModelIndex &parent) const override
+    {
+        return parent.isValid() ? 0 : int(m_positions.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_positions.size())
+            return {};
+        return m_clips.at(m_positions.at(index.row())).name;
+    }
+    const DashClip &clip(int row) const { return m_clips.at(m_positions.at(row)); }
+    int row(const std::optional<QString> &id) const
+    {
+        if (!id)
+            return -1;
+        for (qsizetype row = 0; row < m_positions.size(); ++row)
+            if (m_clips.at(m_positions.at(row)).id == *id)
+                return int(row);
+        return -1;
+    }
+
+private:
+    LibraryStore &m_library;
+    QList<DashClip> m_clips;
+    QList<qsizetype> m_positions;
+};
+
 QListView *plainList(QWidget *column)
 {
     auto *list = new QListView(column);
     list->setUniformItemSizes(true);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setFrameShape(QFrame::NoFrame);
-    list->setModel(new QStringListModel(list));
     column->layout()->addWidget(list);
     return list;
 }
@@ -88,7 +130,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     setCentralWidget(m_columns);
 
     buildPlaceholders();
-    buildVideoSurfaces();
+    buildStage();
 
     m_inspector->setVisible(model.showInspector());
     m_detailSplit->setSizes({defaultSize.width(), inspectorWidths.ideal});
@@ -109,8 +151,25 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_dropTarget = new WindowDropTarget(this, m_overlay, this);
     connect(m_dropTarget, &WindowDropTarget::pathsDropped, this,
             [this](const QStringList &paths) { m_model.library().open(paths); });
+}
 
-    m_reactions = new MainWindowReactions(model, this);
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    // The video surfaces set up their OpenGL drawing, which takes long on some displays: once the window
+    // has shown itself. Loading waits for them, since a player draws only into a surface attached first.
+    if (!m_reactions && !m_setupPending) {
+        m_setupPending = true;
+        QTimer::singleShot(0, this, &MainWindow::finishSetup);
+    }
+}
+
+void MainWindow::finishSetup()
+{
+    if (m_reactions)
+        return;
+    buildVideoSurfaces();
+    m_reactions = new MainWindowReactions(m_model, this);
     connect(m_reactions, &MainWindowReactions::deviceSettingsRequested, this,
             &MainWindow::deviceSettingsRequested);
 }
@@ -124,6 +183,7 @@ void MainWindow::buildPlaceholders()
 
     QListView *sources = plainList(m_sidebar);
     sources->setObjectName(QStringLiteral("sourceList"));
+    sources->setModel(new QStringListModel(sources));
     auto showSources = [sources, &library] {
         const QSignalBlocker block(sources->selectionModel());
         QStringList names;
@@ -150,62 +210,65 @@ void MainWindow::buildPlaceholders()
 
     QListView *clips = plainList(m_clipList);
     clips->setObjectName(QStringLiteral("clipList"));
-    auto positions = std::make_shared<QList<qsizetype>>();
-    auto showClips = [clips, positions, &library] {
+    auto *names = new ClipNames(library, clips);
+    clips->setModel(names);
+    auto showClips = [clips, names, &library] {
         const QSignalBlocker block(clips->selectionModel());
-        *positions = library.filteredPositions();
-        const QList<DashClip> all = library.clips();
-        QStringList names;
-        names.reserve(positions->size());
-        int selected = -1;
-        for (qsizetype position : std::as_const(*positions)) {
-            if (all.at(position).id == library.selectedClipID())
-                selected = int(names.size());
-            names.append(all.at(position).name);
-        }
-        static_cast<QStringListModel *>(clips->model())->setStringList(names);
-        if (selected >= 0)
-            clips->setCurrentIndex(clips->model()->index(selected, 0));
+        names->reload();
+        if (const int row = names->row(library.selectedClipID()); row >= 0)
+            clips->setCurrentIndex(names->index(row, 0));
+    };
+    auto showSelection = [clips, names, &library] {
+        const QSignalBlocker block(clips->selectionModel());
+        const int row = names->row(library.selectedClipID());
+        clips->setCurrentIndex(row >= 0 ? names->index(row, 0) : QModelIndex());
     };
     showClips();
     connect(&library, &LibraryStore::clipsChanged, clips, showClips);
-    connect(&library, &LibraryStore::selectedClipIDChanged, clips, showClips);
+    connect(&library, &LibraryStore::selectedClipIDChanged, clips, showSelection);
     connect(&library, &LibraryStore::searchTextChanged, clips, showClips);
     connect(&library, &LibraryStore::categoryFilterChanged, clips, showClips);
     connect(&library, &LibraryStore::sortChanged, clips, showClips);
     connect(clips->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library, positions](const QModelIndex &index) {
-                const QList<DashClip> all = library.clips();
-                if (index.isValid() && index.row() < positions->size())
-                    library.setSelectedClipID(all.at(positions->at(index.row())).id);
+            [&library, names](const QModelIndex &index) {
+                if (index.isValid() && index.row() < names->rowCount({}))
+                    library.setSelectedClipID(names->clip(index.row()).id);
             });
 
     auto *inspectorPlaceholder = new QWidget(m_inspector);
     m_inspector->layout()->addWidget(inspectorPlaceholder);
 }
 
+void MainWindow::buildStage()
+{
+    m_stage = new QWidget(m_detail);
+    m_stage->setObjectName(QStringLiteral("videoStage"));
+    m_stage->setAutoFillBackground(true);
+    QPalette black = m_stage->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_stage->setPalette(black);
+    auto *layout = new QHBoxLayout(m_stage);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(m_stage, 1);
+}
+
 // Until the detail area has its stage, each mpv player draws into a surface of its own.
 void MainWindow::buildVideoSurfaces()
 {
-    auto *stage = new QWidget(m_detail);
-    stage->setObjectName(QStringLiteral("videoStage"));
-    stage->setAutoFillBackground(true);
-    QPalette black = stage->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    stage->setPalette(black);
-    auto *layout = new QHBoxLayout(stage);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(stage, 1);
-
+    auto *layout = static_cast<QHBoxLayout *>(m_stage->layout());
     PlayerController &player = m_model.player();
     for (VideoPlayer *each : {&player.front(), &player.rear()}) {
         auto *mpv = qobject_cast<MpvPlayer *>(each);
         if (!mpv)
             continue;
-        auto *surface = new VideoSurface(stage);
+        auto *surface = new VideoSurface(m_stage);
         surface->setPlayer(mpv);
         layout->addWidget(surface, 1);
+        // Shown at once, so that its drawing is attached to the player before any file loads; the rear one
+        // keeps its attachment while hidden.
+        if (m_stage->isVisible())
+            surface->show();
         m_surfaces.append(surface);
     }
     if (m_surfaces.size() == 2) {

@@ -52,10 +52,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void buildPlaceholders();
+    void buildStage();
     void buildVideoSurfaces();
+    // What waits for the first paint: the video surfaces and the reactions that load recordings.
+    void finishSetup();
     void followInspector(bool show);
     void inspectorHandleMoved();
     void followTheaterMode(bool on);
@@ -73,7 +77,9 @@ private:
     QWidget *m_inspector = nullptr;
     DropOverlay *m_overlay = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
+    QWidget *m_stage = nullptr;
     MainWindowReactions *m_reactions = nullptr;
+    bool m_setupPending = false;
     QVariantAnimation *m_theaterAnimation = nullptr;
     QList<VideoSurface *> m_surfaces;
     // The side columns' widths when theater mode came on; 0: collapsed by hand.

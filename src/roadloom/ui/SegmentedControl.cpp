@@ -4,6 +4,7 @@
 #include "roadloom/ui/Symbols.h"
 #include "roadloom/ui/TextStyles.h"
 
+#include <QFocusEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -198,6 +199,19 @@ bool SegmentedControl::event(QEvent *event)
     return QWidget::event(event);
 }
 
+void SegmentedControl::focusInEvent(QFocusEvent *event)
+{
+    // The ring marks focus that came from the keyboard, not a window becoming active.
+    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QWidget::focusInEvent(event);
+}
+
+void SegmentedControl::focusOutEvent(QFocusEvent *event)
+{
+    m_keyboardFocus = false;
+    QWidget::focusOutEvent(event);
+}
+
 void SegmentedControl::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
@@ -271,7 +285,7 @@ void SegmentedControl::paintEvent(QPaintEvent *)
         }
     }
 
-    if (hasFocus()) {
+    if (hasFocus() && m_keyboardFocus) {
         QPen focus(Palette::accent(pal), 2);
         painter.setPen(focus);
         painter.setBrush(Qt::NoBrush);

@@ -49,6 +49,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     struct Segment {
@@ -66,4 +68,5 @@ private:
     int m_current = -1;
     int m_pressed = -1;
     Size m_size = Size::regular;
+    bool m_keyboardFocus = false;
 };

@@ -1,6 +1,7 @@
 #include "ShellHarness.h"
 
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/Palette.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QDragEnterEvent>
@@ -209,6 +210,64 @@ TEST_F(MainWindowTest, TheSelectedRecordingLoadsIntoThePlayer)
     openMain();
     model->library().setSelectedClipID(older.id);
     ASSERT_TRUE(waitFor([&] { return model->player().clip() && model->player().clip()->id == older.id; }));
+}
+
+TEST_F(MainWindowTest, TheDropFrameIsDashedSixPixelsInsideTheWindowEdge)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    window.resize(1000, 640);
+    DropOverlay *overlay = window.dropOverlay();
+    overlay->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(overlay->size(), window.size());
+    const QImage image = overlay->grab().toImage();
+    const QColor accent = Palette::accent(overlay->palette());
+    auto isAccent = [&](int x, int y) {
+        const QColor c = image.pixelColor(x, y);
+        return c.alpha() > 200 && std::abs(c.red() - accent.red()) < 40 &&
+               std::abs(c.green() - accent.green()) < 40 && std::abs(c.blue() - accent.blue()) < 40;
+    };
+    // Along each straight edge: dashes of 10 with gaps of 6 on the line 6 to 9 pixels in; nothing outside
+    // it, nothing further in.
+    struct Edge {
+        const char *name;
+        std::function<QPoint(int along, int depth)> at;
+        int length;
+    };
+    const int w = image.width(), h = image.height();
+    const std::vector<Edge> edges = {
+        {"left", [&](int a, int d) { return QPoint(d, a); }, h},
+        {"right", [&](int a, int d) { return QPoint(w - 1 - d, a); }, h},
+        {"top", [&](int a, int d) { return QPoint(a, d); }, w},
+        {"bottom", [&](int a, int d) { return QPoint(a, h - 1 - d); }, w},
+    };
+    for (const Edge &edge : edges) {
+        SCOPED_TRACE(edge.name);
+        int on = 0, total = 0, outside = 0, inside = 0;
+        for (int a = 40; a < edge.length - 40; ++a) {
+            ++total;
+            on += isAccent(edge.at(a, 7).x(), edge.at(a, 7).y());
+            outside += isAccent(edge.at(a, 4).x(), edge.at(a, 4).y());
+            inside += isAccent(edge.at(a, 11).x(), edge.at(a, 11).y());
+        }
+        EXPECT_NEAR(double(on) / total, 10.0 / 16, 0.08);
+        EXPECT_EQ(outside, 0);
+        EXPECT_EQ(inside, 0);
+    }
+    // The frame lets the mouse through to the window.
+    EXPECT_TRUE(overlay->testAttribute(Qt::WA_TransparentForMouseEvents));
+}
+
+TEST_F(MainWindowTest, F11TogglesFullScreen)
+{
+    makeApp();
+    MainWindow &window = openMain();
+    QApplication::setActiveWindow(&window);
+    QTest::keyClick(&window, Qt::Key_F11);
+    EXPECT_TRUE(window.windowState() & Qt::WindowFullScreen);
+    QTest::keyClick(&window, Qt::Key_F11);
+    EXPECT_FALSE(window.windowState() & Qt::WindowFullScreen);
 }
 
 } // namespace

@@ -1,5 +1,10 @@
 #include "ShellHarness.h"
 
+#include "platform/gui/SingleInstance.h"
+
+#include <QFile>
+#include <QtConcurrent>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -137,6 +142,36 @@ TEST_F(RoadloomAppTest, QuittingAsksTheGuardsFirst)
     EXPECT_TRUE(main.close());
     EXPECT_EQ(quitting.count(), 1);
     EXPECT_FALSE(main.isVisible());
+}
+
+TEST_F(RoadloomAppTest, PathsHandedOverOpenTogetherAndBringTheMainWindowBack)
+{
+    makeApp();
+    MainWindow &main = openMain();
+    app->openWindow(RoadloomApp::settingsID);
+    main.close();
+    SingleInstance running(dir.filePath("instance.socket"));
+    ASSERT_TRUE(running.listen());
+    QObject::connect(&running, &SingleInstance::pathsReceived, app.get(), &RoadloomApp::openPaths);
+
+    const QString folder = dir.filePath("Trip 1");
+    const QString video = dir.filePath("loose/REC_2024_05_01_10_00_00_F.mp4");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(video).path()));
+    QFile(video).open(QIODevice::WriteOnly);
+    QFuture<bool> handed = QtConcurrent::run([path = dir.filePath("instance.socket"), folder, video] {
+        return SingleInstance(path).handOver({folder, video});
+    });
+    ASSERT_TRUE(waitFor([&] { return handed.isFinished(); }));
+    EXPECT_TRUE(handed.result());
+    ASSERT_TRUE(waitFor([&] { return model->library().imported().has_value(); }));
+    EXPECT_TRUE(main.isVisible());
+    const QList<LibrarySource> folders = model->library().folders();
+    EXPECT_TRUE(std::any_of(folders.begin(), folders.end(),
+                            [&](const LibrarySource &s) { return s.urls == QStringList{folder}; }));
+    EXPECT_EQ(model->library().imported()->urls, QStringList{video});
+    // The opened file's source is selected last, as after a drop of both.
+    EXPECT_EQ(model->library().selectedSourceID(), model->library().imported()->id());
 }
 
 } // namespace
