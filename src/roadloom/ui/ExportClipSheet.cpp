@@ -151,12 +151,14 @@ void ExportClipSheet::buildForm()
     m_peak->setCursor(Qt::PointingHandCursor);
     m_peak->setFont(TextStyles::callout());
     {
+        // A link: the accent colour, and a faint but legible grey when there is no peak to go to.
         QPalette p = m_peak->palette();
-        p.setColor(QPalette::ButtonText, Palette::accent(palette()));
+        p.setColor(QPalette::Active, QPalette::ButtonText, Palette::accent(palette()));
+        p.setColor(QPalette::Inactive, QPalette::ButtonText, Palette::accent(palette()));
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::tertiaryText(palette()));
         m_peak->setPalette(p);
         m_peak->setStyleSheet(
-            QStringLiteral("QPushButton { border: none; padding: 0 10px; text-align: left; }"
-                           "QPushButton:disabled { color: palette(mid); }"));
+            QStringLiteral("QPushButton { border: none; padding: 0 10px; text-align: left; }"));
     }
     // The footer of the range, close under its panel.
     form->addSpacing(-12);
@@ -254,6 +256,8 @@ void ExportClipSheet::showEvent(QShowEvent *event)
     if (!m_shown) {
         m_shown = true;
         setInitialRange();
+        // Polished for the screen, the rows are smaller than the first estimate: fit the height to them.
+        adjustSize();
     }
 }
 

@@ -107,6 +107,7 @@ TEST_F(ExportClipSheetTest, OpensAroundThePlayheadOrWithTheWholeRecording)
         EXPECT_EQ(s.startSlider()->maximum(), int(c.duration * 1000));
         EXPECT_EQ(s.startSlider()->value(), int(std::lround(s.start() * 1000)));
         EXPECT_EQ(s.width(), ExportClipSheet::sheetWidth);
+        EXPECT_EQ(s.height(), s.sizeHint().height()); // no gap under the content
         EXPECT_TRUE(s.exportButton()->isDefault());
         EXPECT_EQ(s.exportButton()->text(), "Export\u2026");
     }
