@@ -121,6 +121,7 @@ struct Lane {
     Codec encoder;
     // Video: the frame shown at the start, held until a later frame shows it was the last one at or before.
     Frame held;
+    Frame picture; // the scaled picture handed to the encoder
     std::unique_ptr<SwsContext, ScaleFree> scaler;
     // Audio: resampled samples waiting to fill the encoder's frames.
     std::unique_ptr<SwrContext, ResampleFree> resampler;
@@ -591,18 +592,24 @@ private:
                                                SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!lane.scaler)
             return Stop{QStringLiteral("A picture can't be scaled.")};
-        Frame picture(av_frame_alloc());
-        if (!picture)
-            return Stop{QStringLiteral("Out of memory.")};
-        picture->format = e->pix_fmt;
-        picture->width = e->width;
-        picture->height = e->height;
-        if (av_frame_get_buffer(picture.get(), 0) < 0)
+        // One picture for the whole movie: written again once the encoder has let go of it.
+        if (!lane.picture) {
+            lane.picture.reset(av_frame_alloc());
+            if (!lane.picture)
+                return Stop{QStringLiteral("Out of memory.")};
+            lane.picture->format = e->pix_fmt;
+            lane.picture->width = e->width;
+            lane.picture->height = e->height;
+            if (av_frame_get_buffer(lane.picture.get(), 0) < 0)
+                return Stop{QStringLiteral("Out of memory.")};
+        }
+        AVFrame *picture = lane.picture.get();
+        if (av_frame_make_writable(picture) < 0)
             return Stop{QStringLiteral("Out of memory.")};
         sws_scale(lane.scaler.get(), source->data, source->linesize, 0, source->height, picture->data,
                   picture->linesize);
         picture->pts = pts;
-        return encode(lane, picture.get());
+        return encode(lane, picture);
     }
 
     // Encodes the frames shown from the start to the end, the first one being the frame on screen at the
