@@ -263,11 +263,22 @@ TEST_F(ExportClipSheetTest, ARunShowsItsProgressThenItsFailureAndTheNextChoiceCl
     panels.folderAnswer = dir.filePath("out");
     exporter.failing.clear();
     exporter.gated = false;
+    // The picker lists every quality under its label; the run gets the one chosen.
+    QStringList labels;
+    for (int i = 0; i < s.qualityPicker()->count(); ++i)
+        labels.append(s.qualityPicker()->itemText(i));
+    EXPECT_EQ(labels,
+              (QStringList{"Original (no re-encode)", "HEVC \u00B7 Highest quality", "HEVC \u00B7 1080p",
+                           "H.264 \u00B7 1080p (most compatible)", "H.264 \u00B7 720p (small)"}));
+    s.qualityPicker()->setFocus();
+    QTest::keyClick(s.qualityPicker(), Qt::Key_End);
+    exporter.presets.clear();
     QTest::keyClick(&s, Qt::Key_Return);
     EXPECT_FALSE(s.error());
     EXPECT_FALSE(s.errorLabel()->isVisibleTo(&s));
     ASSERT_TRUE(waitFor([&] { return !s.isVisible(); }, 10000));
     EXPECT_EQ(model->toast()->message, "Exported 2 video(s)");
+    EXPECT_EQ(exporter.presets.value(0), preset(ExportQuality::h264720));
 }
 
 TEST_F(ExportClipSheetTest, EscapeLeavesTheRunGoingAndALaterFailureBecomesAToast)
