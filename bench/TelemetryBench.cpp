@@ -1,6 +1,8 @@
 // Parsing and assembling the telemetry of one long recording: 1 million sentences, as a camera writes them
 // (every 100 ms a G-sensor line, every second an RMC and a GGA sentence), against gpsbabel decoding the same
-// sentences. Target: at least 100 MB/s on one core, and at least 5 times gpsbabel's speed.
+// sentences. Targets: at least 100 MB/s on one core for both record shapes, at least 5 times gpsbabel's
+// speed, and a peak of at most 4 times the input's size in memory while parsing.
+// Usage: bench_TelemetryBench [SENTENCES]
 #include "roadcore/TelemetryParser.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+
+#include <malloc.h>
 
 namespace {
 
@@ -84,18 +88,23 @@ QList<RawRecord> drive(qint64 sentences, bool perSecond, qint64 &bytes)
 } // namespace
 
 struct Measure {
-    double seconds = 0; // processor time of the best of three runs
+    double seconds = 0; // processor time of the best of seven runs
     double wall = 0;
 };
 
 Measure measure(const QList<RawRecord> &records, double duration)
 {
     Measure best{1e9, 1e9};
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 7; ++run) {
+        // The reader hands its records over: each run gets texts of its own.
+        QList<RawRecord> own;
+        own.reserve(records.size());
+        for (const RawRecord &r : records)
+            own.append({r.index, r.time, QString(r.text.constData(), r.text.size())});
         QElapsedTimer timer;
         timer.start();
         const double before = threadSeconds();
-        const Telemetry t = TelemetryParser::build(records, duration, "MP4 text track");
+        const Telemetry t = TelemetryParser::build(std::move(own), duration, "MP4 text track");
         best.seconds = std::min(best.seconds, threadSeconds() - before);
         best.wall = std::min(best.wall, timer.nsecsElapsed() / 1e9);
         if (t.gps.isEmpty())
@@ -104,9 +113,46 @@ Measure measure(const QList<RawRecord> &records, double duration)
     return best;
 }
 
+namespace {
+
+// Kilobytes of a field of /proc/self/status ("VmRSS", "VmHWM").
+qint64 statusKilobytes(const char *field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(QByteArray(field) + ':'))
+            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Run in a child process of its own so that nothing of the other measurements is in its peak: the records
+// are made, the peak is reset, and they are handed to the parser as the reader hands them over.
+int measureMemory(qint64 sentences, bool perSecond)
+{
+    qint64 bytes = 0;
+    QList<RawRecord> records = drive(sentences, perSecond, bytes);
+    malloc_trim(0);
+    QFile reset("/proc/self/clear_refs");
+    if (!reset.open(QIODevice::WriteOnly) || reset.write("5") != 1)
+        return 1;
+    reset.close();
+    const qint64 held = statusKilobytes("VmRSS");
+    const Telemetry t = TelemetryParser::build(std::move(records), sentences / 12.0, "MP4 text track");
+    const qint64 peak = statusKilobytes("VmHWM");
+    std::printf("%lld %lld %lld %lld\n", bytes, held, peak, qint64(t.gps.size()));
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--memory")
+        return measureMemory(QByteArray(argv[2]).toLongLong(), QByteArray(argv[3]) == "second");
     const qint64 sentences = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
     qint64 bytes = 0;
     double slowest = 0;
@@ -120,6 +166,22 @@ int main(int argc, char **argv)
             "%.0f sentences/s\n",
             perSecond ? "a record a second" : "a record every 100 ms", sentences, qint64(records.size()),
             bytes / 1e6, m.seconds, m.wall, bytes / 1e6 / m.seconds, sentences / m.seconds);
+
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--memory", QString::number(sentences), perSecond ? "second" : "tenth"});
+        child.waitForFinished(-1);
+        const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+        if (f.size() == 4) {
+            const double input = f[0].toDouble(), held = f[1].toDouble() * 1024,
+                         peak = f[2].toDouble() * 1024;
+            std::printf("  memory: peak %.1f MiB while parsing, %.1f MiB of it the records handed over; "
+                        "%.1f MiB = %.2f times the input's %.1f MB added by the parser (target <= 4)\n",
+                        peak / 1048576, held / 1048576, (peak - held) / 1048576, (peak - held) / input,
+                        input / 1e6);
+        } else {
+            std::printf("  memory: not measured (%s)\n", child.readAllStandardError().constData());
+        }
         if (!perSecond)
             lines = records;
     }
@@ -136,15 +198,18 @@ int main(int argc, char **argv)
     for (const RawRecord &r : lines)
         file.write(r.text.toLatin1());
     file.close();
-    // The child's processor time, as the shell's time builtin reports it.
+    // The child's processor time and peak memory, as GNU time reports them.
     QProcess process;
-    process.start("bash", {"-c", "TIMEFORMAT=%U+%S; time \"$0\" -i nmea -f \"$1\" -o gpx -F /dev/null",
-                           gpsbabel, file.fileName()});
+    process.start("/usr/bin/time", {"-f", "%U %S %M", gpsbabel, "-i", "nmea", "-f", file.fileName(), "-o",
+                                    "gpx", "-F", "/dev/null"});
     process.waitForFinished(-1);
-    const QStringList parts = QString::fromLatin1(process.readAllStandardError()).trimmed().split('+');
-    const double theirs = parts.size() == 2 ? parts[0].toDouble() + parts[1].toDouble() : qQNaN();
-    std::printf("gpsbabel -i nmea -f FILE -o gpx -F /dev/null: %.3f s processor time = %.1f MB/s (exit %d)\n",
-                theirs, bytes / 1e6 / theirs, process.exitCode());
+    const QList<QByteArray> lastLine = process.readAllStandardError().trimmed().split('\n').last().split(' ');
+    const double theirs = lastLine.size() == 3 ? lastLine[0].toDouble() + lastLine[1].toDouble() : qQNaN();
+    const double theirPeak = lastLine.size() == 3 ? lastLine[2].toDouble() / 1024 : qQNaN();
+    std::printf(
+        "gpsbabel -i nmea -f FILE -o gpx -F /dev/null: %.3f s processor time = %.1f MB/s, peak %.1f MiB "
+        "(exit %d)\n",
+        theirs, bytes / 1e6 / theirs, theirPeak, process.exitCode());
     std::printf("ratio: ours (slower shape) %.1f times faster\n", theirs / slowest);
     return 0;
 }

@@ -1,7 +1,8 @@
 #include "platform/ByteSource.h"
 
+#include "platform/RegularFile.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -13,11 +14,11 @@ constexpr qint64 blockSize = 4096;
 
 std::unique_ptr<ByteSource> ByteSource::openFile(const QString &path)
 {
-    auto file = std::make_unique<QFile>(path);
-    if (!QFileInfo(path).isFile() || !file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Result<std::unique_ptr<QFile>> file = RegularFile::openFile(path);
+    if (!file)
         return nullptr;
-    const qint64 size = file->size();
-    return std::unique_ptr<ByteSource>(new ByteSource(std::move(file), std::max<qint64>(size, 0)));
+    const qint64 size = (*file)->size();
+    return std::unique_ptr<ByteSource>(new ByteSource(std::move(*file), std::max<qint64>(size, 0)));
 }
 
 ByteSource::ByteSource(QByteArray bytes) : m_memory(std::move(bytes)), m_size(m_memory.size()) {}

@@ -1,6 +1,7 @@
 #include "platform/MediaFile.h"
 
-#include <QFile>
+#include "platform/RegularFile.h"
+
 #include <QFileInfo>
 
 extern "C" {
@@ -103,6 +104,11 @@ MediaStream describe(const AVStream *stream)
     info.bitRate = std::max<int64_t>(codec->bit_rate, 0);
     info.sampleRate = std::max(codec->sample_rate, 0);
     info.channels = std::max(codec->ch_layout.nb_channels, 0);
+    // The headers state no rate for uncompressed audio: its rate is fixed by its sample format.
+    if (info.bitRate == 0 && info.type == MediaStream::Type::audio) {
+        if (const int bits = av_get_exact_bits_per_sample(codec->codec_id); bits > 0)
+            info.bitRate = qint64(info.sampleRate) * bits * info.channels;
+    }
     info.frameCount = std::max<int64_t>(stream->nb_frames, 0);
     info.encoder = tag(stream->metadata, "encoder");
     info.language = tag(stream->metadata, "language");
@@ -127,8 +133,11 @@ void MediaFile::PacketDeleter::operator()(AVPacket *packet) const
 Result<MediaFile::Context> MediaFile::openContext(const QString &path, Demuxer demuxer, Reading reading)
 {
     silenceLibraryLog();
-    if (!QFileInfo(path).isFile())
-        return Failure{QStringLiteral("Not a file: %1").arg(path)};
+    // The demuxer opens the descriptor we already hold, known to be a regular file: a named pipe put in the
+    // file's place can make neither open wait.
+    const Result<UniqueFd> held = RegularFile::open(path);
+    if (!held)
+        return held.failure();
 
     const AVInputFormat *format = nullptr;
     if (demuxer == Demuxer::quickTime || isQuickTimeExtension(path))
@@ -144,7 +153,7 @@ Result<MediaFile::Context> MediaFile::openContext(const QString &path, Demuxer d
         av_dict_set(&options, "blocksize", "4096", 0);
 
     AVFormatContext *raw = nullptr;
-    const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(path);
+    const QByteArray url = QByteArrayLiteral("file:/proc/self/fd/") + QByteArray::number(held->get());
     const int status = avformat_open_input(&raw, url.constData(), format, &options);
     av_dict_free(&options);
     if (status < 0)

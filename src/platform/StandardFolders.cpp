@@ -15,12 +15,29 @@ QString under(QStandardPaths::StandardLocation location, const QString &relative
 }
 } // namespace
 
-QString mediaCacheRoot() { return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom/Media Cache")); }
+QString mediaCacheRoot()
+{
+    return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom/Media Cache"));
+}
 
-QString configBackups() { return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom/Config Backups")); }
+QString configBackups()
+{
+    return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom/Config Backups"));
+}
 
-QString converted() { return under(QStandardPaths::GenericCacheLocation, QStringLiteral("Roadloom/Converted")); }
+QString converted()
+{
+    return under(QStandardPaths::GenericCacheLocation, QStringLiteral("Roadloom/Converted"));
+}
 
-QString snapshots() { return under(QStandardPaths::PicturesLocation, QStringLiteral("Roadloom")); }
+QString mapTiles()
+{
+    return under(QStandardPaths::GenericCacheLocation, QStringLiteral("Roadloom/Map Tiles"));
+}
+
+QString snapshots()
+{
+    return under(QStandardPaths::PicturesLocation, QStringLiteral("Roadloom"));
+}
 
 } // namespace StandardFolders

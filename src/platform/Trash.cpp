@@ -32,6 +32,13 @@ public:
                 return Failure{failureText(path)};
             if (!QFileInfo(inTrash).isAbsolute()) {
                 QFile::rename(inTrash, path);
+                // Also what Qt made beside it: the record of the deletion and, when empty, its folders.
+                const QFileInfo misplaced(inTrash);
+                const QString folder = misplaced.dir().path();
+                QFile::remove(QFileInfo(folder).dir().filePath(
+                    QStringLiteral("info/%1.trashinfo").arg(misplaced.fileName())));
+                QDir().rmdir(folder);
+                QDir().rmdir(QFileInfo(folder).dir().filePath(QStringLiteral("info")));
                 return Failure{QStringLiteral("“%1” couldn't be moved to the Trash because the Trash folder "
                                               "couldn't be made.")
                                    .arg(QFileInfo(path).fileName())};

@@ -22,6 +22,8 @@ public:
 
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
+    // Hands the descriptor to a new owner.
+    int release() { return std::exchange(m_fd, -1); }
     void reset(int fd = -1)
     {
         if (m_fd >= 0)

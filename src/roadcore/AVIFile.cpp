@@ -103,7 +103,7 @@ void AVIFile::walk(ByteSource &source, qint64 from, qint64 to, int depth)
             streams.append(Stream{kindName(type), fourCC(streamHeader, 4), {}});
         } else if (id == "strf" && !streams.isEmpty()) {
             describeLastStream(source.read(body, std::min<qint64>(size, 20)));
-        } else if (id.endsWith("tx") && size > 0) {
+        } else if (id.endsWith("tx") && size > 0 && size <= maximumTextChunk) {
             const QByteArray text = source.read(body, size);
             textRecords.append(RawRecord{int(textRecords.size()), std::nullopt, Utf8::decode(text)});
         }

@@ -28,6 +28,9 @@ struct AVIFile {
 
     // Nesting deeper than this is damage, not structure; such lists are skipped.
     static constexpr int maximumListDepth = 32;
+    // A camera writes a few hundred bytes a chunk; a larger text chunk is not telemetry and is skipped
+    // unread, so a damaged size field cannot make us hold gigabytes.
+    static constexpr qint64 maximumTextChunk = 4 * 1024 * 1024;
 
     // Nothing when the file cannot be read or is not a RIFF AVI file.
     static std::optional<AVIFile> read(const QString &path);

@@ -1,5 +1,6 @@
 #include "roadcore/ConfigFile.h"
 
+#include "platform/RegularFile.h"
 #include "platform/Utf8.h"
 
 #include <QFile>
@@ -74,10 +75,10 @@ ConfigFile::ConfigFile(const QString &text)
 
 Result<ConfigFile> ConfigFile::read(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Failure{
-            QStringLiteral("Couldn’t open “%1”: %2").arg(QFileInfo(path).fileName(), file.errorString())};
+    Result<std::unique_ptr<QFile>> opened = RegularFile::openFile(path);
+    if (!opened)
+        return opened.failure();
+    QFile &file = **opened;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Failure{

@@ -1,6 +1,7 @@
 #include "roadcore/FFmpeg.h"
 
 #include "platform/Defaults.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
 #include "platform/Utf8.h"
 
@@ -176,6 +177,9 @@ Result<QStringList> playableStreams(const QString &aviPath, int streamCount,
 {
     if (!program)
         return ::Failure(Failure::missing());
+    // ffmpeg would wait for good on a named pipe given as its input.
+    if (RegularFile::openDescriptor(aviPath).special)
+        return ::Failure{RegularFile::notRegularText(aviPath)};
     const QString folder = cacheDirectory();
     const int count = std::clamp(streamCount, 1, 3);
     QStringList outputs;

@@ -4,6 +4,7 @@
 #include "platform/FileCopy.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
 #include "platform/StringOrder.h"
 #include "platform/UniqueFd.h"
@@ -114,11 +115,11 @@ QString storedPathKey(const QString &storedPath)
 
 FileCopy::Comparison compareFiles(const QString &a, const QString &b, const std::function<bool()> &proceed)
 {
-    const UniqueFd first(::open(QFile::encodeName(a).constData(), O_RDONLY | O_CLOEXEC));
-    const UniqueFd second(::open(QFile::encodeName(b).constData(), O_RDONLY | O_CLOEXEC));
-    if (!first || !second)
+    const RegularFile::Opening first = RegularFile::openDescriptor(a);
+    const RegularFile::Opening second = RegularFile::openDescriptor(b);
+    if (!first.fd || !second.fd)
         return FileCopy::Comparison::failed;
-    return FileCopy::compare(first.get(), second.get(), proceed);
+    return FileCopy::compare(first.fd.get(), second.fd.get(), proceed);
 }
 
 // Copies the job's source into the new file `target`. Ends early, as incomplete, when `stopped` says so or
@@ -127,10 +128,13 @@ FileCopy::Comparison compareFiles(const QString &a, const QString &b, const std:
 Result<void> copyJob(const CacheJob &job, const QString &target, const std::function<bool()> &stopped)
 {
     const QByteArray source = QFile::encodeName(job.source);
-    const UniqueFd from(::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    const RegularFile::Opening held = RegularFile::openDescriptor(job.source);
+    if (held.special)
+        return Failure{RegularFile::notRegularText(job.source)};
+    const UniqueFd &from = held.fd;
     struct stat opened {};
     if (!from || ::fstat(from.get(), &opened) != 0)
-        return unreadable(job.source, "opened", errno);
+        return unreadable(job.source, "opened", from ? errno : held.error);
     const auto sourceUnchanged = [&] {
         struct stat now {};
         return ::stat(source.constData(), &now) == 0 && now.st_dev == opened.st_dev &&
@@ -587,9 +591,12 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
 
 Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
 {
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return unreadable(path, "opened", errno);
+    const RegularFile::Opening held = RegularFile::openDescriptor(path);
+    if (held.special)
+        return Failure{RegularFile::notRegularText(path)};
+    if (!held.fd)
+        return unreadable(path, "opened", held.error);
+    const UniqueFd &fd = held.fd;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     const qint64 bigEndian = qToBigEndian(size);
     hash.addData(QByteArrayView(reinterpret_cast<const char *>(&bigEndian), sizeof bigEndian));

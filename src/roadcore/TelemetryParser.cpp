@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 namespace TelemetryParser {
 
@@ -198,7 +200,7 @@ std::optional<Sentence> parseGGA(const Fields &f)
 {
     if (f.size() < 9)
         return std::nullopt;
-    return Gga{whole(f[5]), whole(f[6]), number(f[7]), number(f[8])};
+    return Gga{whole(f[5]), whole(f[6]), number(f[7]), number(f[8]), timeOfDay(f[0])};
 }
 
 bool isNameCharacter(char32_t c)
@@ -287,15 +289,62 @@ double interpolateFrom(double x, const QList<Anchor> &anchors, bool ascending)
     return p0.second + (p1.second - p0.second) * (x - p0.first) / (p1.first - p0.first);
 }
 
+// Where the text is left after trimming: from the first to the last character that is not a space, a
+// separator, a control or a format character.
+std::pair<qsizetype, qsizetype> trimmedRange(const QString &s)
+{
+    qsizetype begin = 0, end = s.size();
+    while (begin < end) {
+        if (s[begin].isHighSurrogate() && begin + 1 < end && s[begin + 1].isLowSurrogate()) {
+            if (!isTrimmed(QChar::surrogateToUcs4(s[begin], s[begin + 1])))
+                break;
+            begin += 2;
+        } else {
+            if (!isTrimmed(s[begin].unicode()))
+                break;
+            ++begin;
+        }
+    }
+    while (end > begin) {
+        if (s[end - 1].isLowSurrogate() && end - 2 >= begin && s[end - 2].isHighSurrogate()) {
+            if (!isTrimmed(QChar::surrogateToUcs4(s[end - 2], s[end - 1])))
+                break;
+            end -= 2;
+        } else {
+            if (!isTrimmed(s[end - 1].unicode()))
+                break;
+            --end;
+        }
+    }
+    return {begin, end};
+}
+
+bool hasMarkup(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'{'; });
+}
+
+// clean() of a text that is ours to change: without markup the record's own characters are kept, trimmed
+// in place, so the records of a long recording are not copied once more.
+QString cleaned(QString &&text)
+{
+    if (hasMarkup(text))
+        return clean(text);
+    const auto [begin, end] = trimmedRange(text);
+    if (begin == 0 && end == text.size())
+        return std::move(text);
+    text.truncate(end);
+    text.remove(0, begin);
+    return std::move(text);
+}
+
 } // namespace
 
 QString clean(const QString &text)
 {
     QString stripped;
     const QString *source = &text;
-    const bool hasMarkup =
-        std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'{'; });
-    if (hasMarkup) {
+    if (hasMarkup(text)) {
         stripped.reserve(text.size());
         const qsizetype n = text.size();
         qsizetype i = 0;
@@ -323,33 +372,10 @@ QString clean(const QString &text)
         }
         source = &stripped;
     }
-    const QString &s = *source;
-    qsizetype begin = 0, end = s.size();
-    while (begin < end) {
-        if (s[begin].isHighSurrogate() && begin + 1 < end && s[begin + 1].isLowSurrogate()) {
-            if (!isTrimmed(QChar::surrogateToUcs4(s[begin], s[begin + 1])))
-                break;
-            begin += 2;
-        } else {
-            if (!isTrimmed(s[begin].unicode()))
-                break;
-            ++begin;
-        }
-    }
-    while (end > begin) {
-        if (s[end - 1].isLowSurrogate() && end - 2 >= begin && s[end - 2].isHighSurrogate()) {
-            if (!isTrimmed(QChar::surrogateToUcs4(s[end - 2], s[end - 1])))
-                break;
-            end -= 2;
-        } else {
-            if (!isTrimmed(s[end - 1].unicode()))
-                break;
-            --end;
-        }
-    }
-    if (begin == 0 && end == s.size())
-        return s;
-    return s.sliced(begin, end - begin);
+    const auto [begin, end] = trimmedRange(*source);
+    if (begin == 0 && end == source->size())
+        return *source;
+    return source->sliced(begin, end - begin);
 }
 
 QList<Sentence> sentences(const QString &text)
@@ -406,11 +432,24 @@ std::optional<Rmc> parseRMC(const Fields &f)
     rmc.knots = number(f[6]).value_or(0);
     if (f.size() >= 8)
         rmc.course = number(f[7]);
+    rmc.timeOfDay = timeOfDay(f[0]);
     if (f.size() >= 9)
         rmc.timestamp = nmeaDate(f[0], f[8]);
     if (f.size() >= 12 && !f[11].isEmpty())
         rmc.mode = f[11].toString();
     return rmc;
+}
+
+std::optional<qint64> timeOfDay(QStringView time)
+{
+    if (time.size() < 6)
+        return std::nullopt;
+    const auto hour = whole(time.sliced(0, 2)), minute = whole(time.sliced(2, 2));
+    const auto seconds = number(time.sliced(4));
+    if (!hour || !minute || !seconds || !std::isfinite(*seconds) || *hour < 0 || *hour > 23 || *minute < 0 ||
+        *minute > 59 || *seconds < 0 || *seconds >= 61)
+        return std::nullopt;
+    return *hour * 3'600'000 + *minute * 60'000 + std::llround(*seconds * 1000);
 }
 
 std::optional<QDateTime> nmeaDate(QStringView time, QStringView date)
@@ -427,50 +466,58 @@ std::optional<QDateTime> nmeaDate(QStringView time, QStringView date)
                    *seconds - std::floor(*seconds));
 }
 
-QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> duration)
+namespace {
+
+// A time item as long recordings keep it: no time is NaN, no receiver time is noUtc.
+struct Stamp {
+    qint64 index = 0;
+    double time = 0;
+    qint64 utc = 0; // milliseconds since 1970
+};
+constexpr qint64 noUtc = std::numeric_limits<qint64>::min();
+
+QList<double> resolveStamps(const std::vector<Stamp> &items, std::optional<double> duration)
 {
     // A time that is not finite carries no information and would break the ordering of samples.
-    const auto given = [](const TimeItem &item) -> std::optional<double> {
-        return item.time && std::isfinite(*item.time) ? item.time : std::nullopt;
-    };
+    const auto given = [](const Stamp &item) { return std::isfinite(item.time); };
 
     QList<double> times;
-    times.reserve(items.size());
-    if (items.isEmpty())
+    times.reserve(qsizetype(items.size()));
+    if (items.empty())
         return times;
-    if (std::all_of(items.begin(), items.end(), [&](const TimeItem &i) { return given(i).has_value(); })) {
-        for (const TimeItem &item : items)
-            times.append(*given(item));
+    if (std::all_of(items.begin(), items.end(), given)) {
+        for (const Stamp &item : items)
+            times.append(item.time);
         return times;
     }
 
-    QList<std::pair<double, double>> anchors;
-    std::optional<QDateTime> base;
-    for (const TimeItem &item : items) {
-        if (!item.utc)
+    QList<Anchor> anchors;
+    qint64 base = noUtc;
+    for (const Stamp &item : items) {
+        if (item.utc == noUtc)
             continue;
-        if (!base)
+        if (base == noUtc)
             base = item.utc;
-        anchors.append({double(item.index), double(base->msecsTo(*item.utc)) / 1000});
+        anchors.append({double(item.index), double(item.utc - base) / 1000});
     }
     if (anchors.size() >= 2) {
         const bool ascending =
             std::is_sorted(anchors.begin(), anchors.end(),
                            [](const Anchor &a, const Anchor &b) { return a.first < b.first; });
-        for (const TimeItem &item : items) {
-            const auto time = given(item);
-            times.append(time ? *time
-                              : std::max(0.0, interpolateFrom(double(item.index), anchors, ascending)));
+        for (const Stamp &item : items) {
+            times.append(given(item)
+                             ? item.time
+                             : std::max(0.0, interpolateFrom(double(item.index), anchors, ascending)));
         }
     } else {
-        qint64 maxIndex = items.first().index;
-        for (const TimeItem &item : items)
+        qint64 maxIndex = items.front().index;
+        for (const Stamp &item : items)
             maxIndex = std::max(maxIndex, item.index);
         double step = 1.0;
         if (const double length = duration.value_or(qQNaN()); std::isfinite(length))
             step = double(maxIndex) + 1 > 1 ? length / (double(maxIndex) + 1) : length;
-        for (const TimeItem &item : items)
-            times.append(given(item).value_or(double(item.index) * step));
+        for (const Stamp &item : items)
+            times.append(given(item) ? item.time : double(item.index) * step);
     }
     // Only hostile indices overflow; such a record goes to the start.
     for (double &t : times)
@@ -479,19 +526,31 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
     return times;
 }
 
+} // namespace
+
+QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> duration)
+{
+    std::vector<Stamp> stamps;
+    stamps.reserve(size_t(items.size()));
+    for (const TimeItem &item : items)
+        stamps.push_back(
+            {item.index, item.time.value_or(qQNaN()), item.utc ? item.utc->toMSecsSinceEpoch() : noUtc});
+    return resolveStamps(stamps, duration);
+}
+
 double interpolate(double x, const QList<std::pair<double, double>> &anchors)
 {
     return interpolateFrom(x, anchors, false);
 }
 
-Telemetry build(const QList<RawRecord> &records, std::optional<double> duration, const QString &source)
+Telemetry build(QList<RawRecord> records, std::optional<double> duration, const QString &source)
 {
     // One pass appends every sample with the number of its record in place of its time; the times are
     // known only once every record has been read, and are filled in afterwards.
     Telemetry telemetry;
     telemetry.source = source;
-    QList<TimeItem> items;
-    items.reserve(records.size());
+    std::vector<Stamp> items;
+    items.reserve(size_t(records.size()));
     telemetry.records.reserve(records.size());
     telemetry.sensor.reserve(records.size()); // cameras write about one G-sensor line a record
 
@@ -503,6 +562,13 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
         Gga values;
     };
     QList<PendingJoin> pending;
+    // Where both sentences state the receiver's time of day, a GGA sentence belongs to the fix of the same
+    // second, wherever the record boundaries fall: receivers that send the GGA before its RMC would
+    // otherwise give each fix the next second's altitude. A GGA sentence ahead of its RMC waits for it; only
+    // the latest few wait, since a receiver sends the two sentences of a second together.
+    constexpr qsizetype mostWaiting = 8;
+    QList<std::pair<qint64, Gga>> waiting;
+    std::optional<qint64> lastFixTime;
     const auto join = [](GPSFix &fix, const Gga &gga) {
         fix.fixQuality = gga.quality;
         fix.satellites = gga.satellites;
@@ -512,13 +578,14 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
 
     qint64 sensorCount = 0, rmcCount = 0, ggaCount = 0, carCount = 0;
     QHash<QString, qint64> otherCounts;
-    for (const RawRecord &record : records) {
-        const QString cleaned = clean(record.text);
+    for (RawRecord &record : records) {
+        QString text = cleaned(std::move(record.text));
         const double r = double(items.size()); // this record's number among the kept ones
         bool recognised = false;
         qsizetype recordFix = -1;
-        std::optional<QDateTime> utc;
-        forEachPiece(cleaned, [&](QStringView piece) {
+        std::optional<qint64> recordFixTime;
+        qint64 utc = noUtc;
+        forEachPiece(text, [&](QStringView piece) {
             std::optional<Sentence> sentence = parse(piece);
             if (!sentence)
                 return;
@@ -531,8 +598,8 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
                 telemetry.sensorCountsPerG = s->countsPerG;
             } else if (auto *rmc = std::get_if<Rmc>(&*sentence)) {
                 ++rmcCount;
-                if (!utc && rmc->timestamp)
-                    utc = rmc->timestamp;
+                if (utc == noUtc && rmc->timestamp)
+                    utc = rmc->timestamp->toMSecsSinceEpoch();
                 GPSFix fix;
                 fix.time = r;
                 fix.latitude = rmc->lat;
@@ -543,8 +610,33 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
                 fix.mode = std::move(rmc->mode);
                 telemetry.gps.append(std::move(fix));
                 recordFix = telemetry.gps.size() - 1;
+                recordFixTime = lastFixTime = rmc->timeOfDay;
+                if (rmc->timeOfDay && !waiting.isEmpty()) {
+                    for (const auto &[at, gga] : std::as_const(waiting)) {
+                        if (at == *rmc->timeOfDay)
+                            join(telemetry.gps[recordFix], gga);
+                    }
+                    waiting.removeIf([&](const auto &early) { return early.first == *rmc->timeOfDay; });
+                }
             } else if (const auto *gga = std::get_if<Gga>(&*sentence)) {
                 ++ggaCount;
+                if (const std::optional<qint64> at = gga->timeOfDay) {
+                    if (recordFix >= 0 && recordFixTime == at) {
+                        join(telemetry.gps[recordFix], *gga);
+                        return;
+                    }
+                    if (!telemetry.gps.isEmpty() && lastFixTime == at) {
+                        join(telemetry.gps.last(), *gga);
+                        return;
+                    }
+                    // Only a fix without a time of its own is joined by the record rule below.
+                    if (telemetry.gps.isEmpty() || (recordFix >= 0 ? recordFixTime : lastFixTime)) {
+                        if (waiting.size() == mostWaiting)
+                            waiting.removeFirst();
+                        waiting.append({*at, *gga});
+                        return;
+                    }
+                }
                 if (recordFix >= 0)
                     join(telemetry.gps[recordFix], *gga);
                 else if (!telemetry.gps.isEmpty())
@@ -562,13 +654,13 @@ Telemetry build(const QList<RawRecord> &records, std::optional<double> duration,
         });
         if (!recognised)
             continue;
-        items.append({record.index, record.time, std::move(utc)});
-        telemetry.records.append({r, cleaned});
+        items.push_back({record.index, record.time.value_or(qQNaN()), utc});
+        telemetry.records.append({r, std::move(text)});
     }
-    if (items.isEmpty())
+    if (items.empty())
         return telemetry;
 
-    const QList<double> times = resolveTimes(items, duration);
+    const QList<double> times = resolveStamps(items, duration);
     const auto timeOf = [&](double r) { return times[qsizetype(r)]; };
     for (SensorSample &s : telemetry.sensor)
         s.time = timeOf(s.time);

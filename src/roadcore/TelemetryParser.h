@@ -30,6 +30,7 @@ struct Rmc {
     std::optional<double> course;
     std::optional<QDateTime> timestamp;
     std::optional<QString> mode;
+    std::optional<qint64> timeOfDay; // milliseconds after midnight UTC, as the sentence states it
     friend bool operator==(const Rmc &, const Rmc &) = default;
 };
 
@@ -38,6 +39,7 @@ struct Gga {
     std::optional<qint64> satellites;
     std::optional<double> hdop;
     std::optional<double> altitude;
+    std::optional<qint64> timeOfDay; // milliseconds after midnight UTC
     friend bool operator==(const Gga &, const Gga &) = default;
 };
 
@@ -70,6 +72,8 @@ QList<Sentence> sentences(const QString &text);
 std::optional<Sentence> parse(QStringView sentence);
 // The fix of the fields after an RMC key; absent when there is no usable fix.
 std::optional<Rmc> parseRMC(const Fields &fields);
+// Milliseconds after midnight of an NMEA time hhmmss(.sss).
+std::optional<qint64> timeOfDay(QStringView time);
 // The UTC instant of an NMEA time hhmmss(.sss) and date ddmmyy.
 std::optional<QDateTime> nmeaDate(QStringView time, QStringView date);
 
@@ -85,7 +89,8 @@ QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> d
 // Piecewise linear over the anchors (index, seconds), extended past both ends. Needs two anchors.
 double interpolate(double x, const QList<std::pair<double, double>> &anchors);
 
-// The telemetry of one file's records; `duration` is the file's length in seconds when known.
-Telemetry build(const QList<RawRecord> &records, std::optional<double> duration, const QString &source);
+// The telemetry of one file's records; `duration` is the file's length in seconds when known. Records handed
+// over (moved in) lend their texts to the result instead of being copied.
+Telemetry build(QList<RawRecord> records, std::optional<double> duration, const QString &source);
 
 } // namespace TelemetryParser

@@ -4,6 +4,7 @@
 #include "roadcore/TelemetryParser.h"
 
 #include "platform/MediaFile.h"
+#include "platform/RegularFile.h"
 #include "platform/Utf8.h"
 
 #include <QFile>
@@ -93,16 +94,18 @@ bool matchesAt(const char *data, qint64 size, qint64 at, QByteArrayView pattern)
     return at + pattern.size() <= size && std::memcmp(data + at, pattern.data(), size_t(pattern.size())) == 0;
 }
 
-// Candidates for a pattern start: the first and the last byte of "RMC," or of "gsensor" agree. Checking two
-// bytes 32 or 16 positions at a time leaves few candidates in video data, and those few are compared in full.
+// Candidates for a pattern start: its first and fourth bytes agree ("R" and "," of "RMC,", "g" and "n" of
+// "gsensor"). Checking two bytes 32 or 16 positions at a time, from two loads for both patterns, leaves few
+// candidates in video data, and those few are compared in full.
 static_assert(scanPatterns[0].size() == 4 && scanPatterns[1].size() == 7);
-constexpr qint64 candidateReach = 6; // the farthest byte the test looks at, after the candidate
+static_assert(scanPatterns[0][3] == ',' && scanPatterns[1][3] == 'n');
+constexpr qint64 candidateReach = 3; // the farthest byte the test looks at, after the candidate
 
 qint64 nextCandidatePlain(const char *data, qint64 size, qint64 from, qint64 limit)
 {
     for (qint64 i = from; i < limit; ++i) {
-        if ((data[i] == 'R' && i + 3 < size && data[i + 3] == ',') ||
-            (data[i] == 'g' && i + 6 < size && data[i + 6] == 'r'))
+        if (i + 3 < size &&
+            ((data[i] == 'R' && data[i + 3] == ',') || (data[i] == 'g' && data[i + 3] == 'n')))
             return i;
     }
     return limit;
@@ -112,23 +115,21 @@ qint64 nextCandidatePlain(const char *data, qint64 size, qint64 from, qint64 lim
 __attribute__((target("avx2"))) qint64 nextCandidateAVX2(const char *data, qint64 size, qint64 from,
                                                          qint64 limit)
 {
-    const __m256i rmcFirst = _mm256_set1_epi8('R'), rmcLast = _mm256_set1_epi8(',');
-    const __m256i gsFirst = _mm256_set1_epi8('g'), gsLast = _mm256_set1_epi8('r');
+    const __m256i rmcFirst = _mm256_set1_epi8('R'), rmcFourth = _mm256_set1_epi8(',');
+    const __m256i gsFirst = _mm256_set1_epi8('g'), gsFourth = _mm256_set1_epi8('n');
     qint64 i = from;
     for (; i < limit && i + 64 + candidateReach <= size; i += 64) {
         const char *p = data + i;
         const __m256i head0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
         const __m256i head1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
-        const __m256i comma0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 3));
-        const __m256i comma1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 35));
-        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 6));
-        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 38));
+        const __m256i fourth0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 3));
+        const __m256i fourth1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 35));
         const __m256i hits0 = _mm256_or_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(head0, rmcFirst), _mm256_cmpeq_epi8(comma0, rmcLast)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(head0, gsFirst), _mm256_cmpeq_epi8(r0, gsLast)));
+            _mm256_and_si256(_mm256_cmpeq_epi8(head0, rmcFirst), _mm256_cmpeq_epi8(fourth0, rmcFourth)),
+            _mm256_and_si256(_mm256_cmpeq_epi8(head0, gsFirst), _mm256_cmpeq_epi8(fourth0, gsFourth)));
         const __m256i hits1 = _mm256_or_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(head1, rmcFirst), _mm256_cmpeq_epi8(comma1, rmcLast)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(head1, gsFirst), _mm256_cmpeq_epi8(r1, gsLast)));
+            _mm256_and_si256(_mm256_cmpeq_epi8(head1, rmcFirst), _mm256_cmpeq_epi8(fourth1, rmcFourth)),
+            _mm256_and_si256(_mm256_cmpeq_epi8(head1, gsFirst), _mm256_cmpeq_epi8(fourth1, gsFourth)));
         const quint64 mask = quint64(unsigned(_mm256_movemask_epi8(hits0))) |
                              (quint64(unsigned(_mm256_movemask_epi8(hits1))) << 32);
         if (mask)
@@ -141,17 +142,16 @@ __attribute__((target("avx2"))) qint64 nextCandidateAVX2(const char *data, qint6
 #if defined(__SSE2__)
 qint64 nextCandidateSSE2(const char *data, qint64 size, qint64 from, qint64 limit)
 {
-    const __m128i rmcFirst = _mm_set1_epi8('R'), rmcLast = _mm_set1_epi8(',');
-    const __m128i gsFirst = _mm_set1_epi8('g'), gsLast = _mm_set1_epi8('r');
+    const __m128i rmcFirst = _mm_set1_epi8('R'), rmcFourth = _mm_set1_epi8(',');
+    const __m128i gsFirst = _mm_set1_epi8('g'), gsFourth = _mm_set1_epi8('n');
     qint64 i = from;
     for (; i < limit && i + 16 + candidateReach <= size; i += 16) {
         const char *p = data + i;
         const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i comma = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 3));
-        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 6));
+        const __m128i fourth = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 3));
         const __m128i hits =
-            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(head, rmcFirst), _mm_cmpeq_epi8(comma, rmcLast)),
-                         _mm_and_si128(_mm_cmpeq_epi8(head, gsFirst), _mm_cmpeq_epi8(r, gsLast)));
+            _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(head, rmcFirst), _mm_cmpeq_epi8(fourth, rmcFourth)),
+                         _mm_and_si128(_mm_cmpeq_epi8(head, gsFirst), _mm_cmpeq_epi8(fourth, gsFourth)));
         if (const unsigned mask = unsigned(_mm_movemask_epi8(hits)))
             return std::min<qint64>(i + std::countr_zero(mask), limit);
     }
@@ -227,18 +227,18 @@ Telemetry read(const QString &path)
 {
     std::optional<double> duration;
     if (QFileInfo(path).suffix().toLower() == QLatin1String("avi")) {
-        const std::optional<AVIFile> avi = AVIFile::read(path);
+        std::optional<AVIFile> avi = AVIFile::read(path);
         if (avi && !avi->textRecords.isEmpty())
-            return TelemetryParser::build(avi->textRecords, finite(avi->duration), aviSource);
+            return TelemetryParser::build(std::move(avi->textRecords), finite(avi->duration), aviSource);
         if (avi)
             duration = finite(avi->duration);
     } else {
         Result<MediaFile> movie =
             MediaFile::open(path, MediaFile::Demuxer::byExtension, MediaFile::Reading::sparse);
         if (movie) {
-            const QList<RawRecord> records = trackRecords(*movie);
+            QList<RawRecord> records = trackRecords(*movie);
             if (!records.isEmpty()) {
-                Telemetry telemetry = TelemetryParser::build(records, std::nullopt, trackSource);
+                Telemetry telemetry = TelemetryParser::build(std::move(records), std::nullopt, trackSource);
                 if (!telemetry.isEmpty())
                     return telemetry;
             }
@@ -246,7 +246,7 @@ Telemetry read(const QString &path)
         }
     }
     if (std::optional<QList<RawRecord>> trailer = tailRecords(path))
-        return TelemetryParser::build(*trailer, duration, trailerSource);
+        return TelemetryParser::build(std::move(*trailer), duration, trailerSource);
     return TelemetryParser::build(scanRecords(path), duration, scanSource);
 }
 
@@ -272,13 +272,13 @@ QString sampleText(QByteArrayView sample)
 
 std::optional<QList<RawRecord>> tailRecords(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Result<std::unique_ptr<QFile>> file = RegularFile::openFile(path);
+    if (!file)
         return std::nullopt;
-    const qint64 size = std::max<qint64>(file.size(), 0);
+    const qint64 size = std::max<qint64>((*file)->size(), 0);
     const qint64 window = std::min(size, trailerWindow);
-    file.seek(size - window);
-    const QByteArray bytes = file.read(window);
+    (*file)->seek(size - window);
+    const QByteArray bytes = (*file)->read(window);
     if (bytes.isEmpty())
         return std::nullopt;
     return trailerRecords(bytes);
@@ -306,57 +306,61 @@ std::optional<QList<RawRecord>> trailerRecords(QByteArrayView window)
 
 QList<RawRecord> scanRecords(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    Result<std::unique_ptr<QFile>> file = RegularFile::openFile(path);
+    if (!file)
         return {};
-    return scanRecords(file, scanChunk);
+    return scanRecords(**file, scanChunk);
 }
 
 QList<RawRecord> scanRecords(QIODevice &device, qint64 chunkBytes)
 {
-    // A match is cut out once the bytes up to its longest possible record are in the buffer; the bytes after
-    // the last point searched, and the few before it, stay for the next piece.
+    // A match is cut out once the bytes up to its longest possible record are in hand; the bytes after the
+    // last point searched, and the few before it, are carried into the next piece, in front of which each
+    // read leaves room for them.
     constexpr qint64 reach = scanRecordLimit + 8;
+    constexpr qint64 carryCapacity = reach + scanLead;
     chunkBytes = std::max<qint64>(chunkBytes, 1);
-    const qint64 capacity = chunkBytes + reach + scanLead;
-    const std::unique_ptr<char[]> buffer(new char[size_t(capacity)]); // no need to clear it
-    qint64 size = 0;                                                  // bytes held
-    qint64 bufferStart = 0;                                           // file offset of buffer[0]
+    const std::unique_ptr<char[]> buffer(new char[size_t(carryCapacity + chunkBytes)]); // no need to clear it
+    char *const piece = buffer.get() + carryCapacity;
+    std::array<char, size_t(carryCapacity)> carried{};
+    qint64 carriedSize = 0;
+    qint64 bufferStart = 0; // file offset of the first byte held
     std::array<qint64, scanPatterns.size()> next{};
     std::vector<ScanHit> hits;
-    bool atEnd = false;
-    while (!atEnd) {
-        const qint64 got = device.read(buffer.get() + size, capacity - size);
+    for (bool atEnd = false; !atEnd;) {
+        const qint64 got = device.read(piece, chunkBytes);
         if (got < 0)
             return {};
-        size += got;
         atEnd = got == 0;
+        char *data = piece - carriedSize;
+        std::memcpy(data, carried.data(), size_t(carriedSize));
+        const qint64 size = carriedSize + got;
         const qint64 bufferEnd = bufferStart + size;
         const qint64 frontier = atEnd ? bufferEnd : bufferEnd - reach;
-        if (frontier <= bufferStart)
-            continue;
-        const char *data = buffer.get();
-        std::array<qint64, scanPatterns.size()> from{};
-        for (size_t p = 0; p < scanPatterns.size(); ++p)
-            from[p] = std::max(next[p], bufferStart) - bufferStart;
-        forEachMatch(data, size, std::min(from[0], from[1]), frontier - bufferStart,
-                     [&](qint64 match, int p) {
-                         // Each pattern's search goes on after the end of its previous record.
-                         if (match < from[size_t(p)])
-                             return;
-                         const qint64 start = std::max<qint64>(match - scanLead, 0);
-                         qint64 end = match + scanPatterns[size_t(p)].size();
-                         while (end < size && end - start < scanRecordLimit && !endsScanRecord(data[end]))
-                             ++end;
-                         hits.push_back({start + bufferStart, p,
-                                         Utf8::decode(QByteArrayView(data + start, end - start))});
-                         from[size_t(p)] = end;
-                     });
-        for (size_t p = 0; p < scanPatterns.size(); ++p)
-            next[p] = std::max(from[p] + bufferStart, frontier);
-        const qint64 keepFrom = std::max(frontier - scanLead, bufferStart) - bufferStart;
-        std::memmove(buffer.get(), buffer.get() + keepFrom, size_t(size - keepFrom));
-        size -= keepFrom;
+        qint64 keepFrom = 0;
+        if (frontier > bufferStart) {
+            std::array<qint64, scanPatterns.size()> from{};
+            for (size_t p = 0; p < scanPatterns.size(); ++p)
+                from[p] = std::max(next[p], bufferStart) - bufferStart;
+            forEachMatch(data, size, std::min(from[0], from[1]), frontier - bufferStart,
+                         [&](qint64 match, int p) {
+                             // Each pattern's search goes on after the end of its previous record.
+                             if (match < from[size_t(p)])
+                                 return;
+                             const qint64 start = std::max<qint64>(match - scanLead, 0);
+                             qint64 end = match + scanPatterns[size_t(p)].size();
+                             while (end < size && end - start < scanRecordLimit && !endsScanRecord(data[end]))
+                                 ++end;
+                             hits.push_back({start + bufferStart, p,
+                                             Utf8::decode(QByteArrayView(data + start, end - start))});
+                             from[size_t(p)] = end;
+                         });
+            for (size_t p = 0; p < scanPatterns.size(); ++p)
+                next[p] = std::max(from[p] + bufferStart, frontier);
+            keepFrom = std::max(frontier - scanLead, bufferStart) - bufferStart;
+        }
+        carriedSize = size - keepFrom;
+        std::memcpy(carried.data(), data + keepFrom, size_t(carriedSize));
         bufferStart += keepFrom;
     }
     std::stable_sort(hits.begin(), hits.end(), [](const ScanHit &a, const ScanHit &b) {

@@ -1,6 +1,8 @@
 #include "platform/Defaults.h"
 #include "platform/StandardFolders.h"
 
+#include "fixtures/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -49,8 +51,11 @@ TEST(Defaults, IsSafeFromManyThreads)
                 (void)defaults.value(QStringLiteral("k%1").arg((t + 1) % 4));
             }
         });
-    for (auto &thread : threads)
-        thread.join();
+    {
+        const TestSupport::Deadline deadline(60000, "joining the writers");
+        for (auto &thread : threads)
+            thread.join();
+    }
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(defaults.value(QStringLiteral("k%1").arg(t)).toInt(), 199);
 }

@@ -137,3 +137,23 @@ TEST(MediaFile, refusesWhatIsNotASingleLocalMediaFile)
     EXPECT_FALSE(MediaFile::open(dir.filePath(QStringLiteral("missing.mp4"))).ok());
     EXPECT_FALSE(MediaFile::open(dir.path()).ok());
 }
+
+// The headers of uncompressed audio state no data rate: it follows from the sample format, as ffprobe's is.
+TEST(MediaFile, uncompressedAudioHasTheRateOfItsSampleFormat)
+{
+    for (const QString name : {"pcm_mono.mov", "pcm_stereo.mov"}) {
+        SCOPED_TRACE(name.toStdString());
+        const Result<MediaFile> file = MediaFile::open(media(name));
+        ASSERT_TRUE(file);
+        const QJsonArray probed = TestSupport::ffprobe(media(name))[QStringLiteral("streams")].toArray();
+        ASSERT_EQ(file->streams().size(), probed.size());
+        for (const MediaStream &stream : file->streams()) {
+            if (stream.type != MediaStream::Type::audio)
+                continue;
+            const qint64 theirs =
+                probed[stream.index].toObject()[QStringLiteral("bit_rate")].toString().toLongLong();
+            EXPECT_GT(theirs, 0);
+            EXPECT_EQ(stream.bitRate, theirs);
+        }
+    }
+}

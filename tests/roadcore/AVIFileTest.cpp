@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <sys/resource.h>
+
 namespace {
 
 QByteArray le32(quint32 value)
@@ -304,3 +306,41 @@ TEST(AVIFile, agreesWithFFprobe)
     EXPECT_TRUE(read->textRecords[0].text.startsWith(QStringLiteral("$GPRMC,081836")));
     EXPECT_EQ(read->textRecords[1], (RawRecord{1, std::nullopt, QStringLiteral("gsensor:1,2,3")}));
 }
+
+namespace {
+
+// A text chunk whose size field claims about 4 GiB, in a sparse file of that size: it is no telemetry and is
+// skipped unread, and the chunks after it still count.
+TEST(AVIFile, hugeTextChunksAreSkippedUnread)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.avi");
+    const quint32 claimed = 0xFFFF'FF00u;
+    // The RIFF and "movi" sizes reach past the end of the file, as in a recording cut off by the camera.
+    const QByteArray head = "RIFF" + le32(0xFFFF'FFF8u) + "AVI " + list("hdrl", avih(40000, 25)) + "LIST" +
+                            le32(0xFFFF'FFF0u) + "movi" + chunk("00tx", "gsensor,1,2,3") + "01tx" +
+                            le32(claimed);
+    const QByteArray tail = chunk("02tx", "gsensor,4,5,6");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(head);
+        ASSERT_TRUE(file.resize(head.size() + qint64(claimed)));
+        file.seek(head.size() + qint64(claimed));
+        file.write(tail);
+    }
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const std::optional<AVIFile> avi = AVIFile::read(path);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    ASSERT_TRUE(avi);
+    ASSERT_EQ(avi->textRecords.size(), 2);
+    EXPECT_EQ(avi->textRecords[0].text, "gsensor,1,2,3");
+    EXPECT_EQ(avi->textRecords[1].text, "gsensor,4,5,6");
+    EXPECT_EQ(avi->textRecords[1].index, 1);
+    // The peak of the whole program only grows if the read held much more than a chunk header.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kB";
+}
+
+} // namespace

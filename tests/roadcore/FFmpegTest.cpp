@@ -267,8 +267,11 @@ TEST_F(FFmpegTest, TwoConversionsOfOneFileAtOnceRunFFmpegOnce)
     std::optional<Result<QStringList>> first, second;
     std::thread a([&] { first = FFmpeg::playableStreams(avi, 2); });
     std::thread b([&] { second = FFmpeg::playableStreams(avi, 2); });
-    a.join();
-    b.join();
+    {
+        const TestSupport::Deadline deadline(120000, "joining two conversions");
+        a.join();
+        b.join();
+    }
     ASSERT_TRUE(*first);
     ASSERT_TRUE(*second);
     EXPECT_EQ(first->value(), second->value());

@@ -368,8 +368,11 @@ TEST_F(CardTree, ConcurrentScansAgree)
     std::vector<std::thread> threads;
     for (auto &result : results)
         threads.emplace_back([&result, this] { result = LibraryScanner::scan({card}); });
-    for (auto &thread : threads)
-        thread.join();
+    {
+        const TestSupport::Deadline deadline(120000, "joining the scans");
+        for (auto &thread : threads)
+            thread.join();
+    }
     for (const auto &result : results)
         EXPECT_EQ(result, reference);
 }

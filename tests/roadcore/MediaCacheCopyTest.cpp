@@ -236,6 +236,7 @@ protected:
     ~MediaCacheLongCopyTest() override
     {
         stop = true;
+        const TestSupport::Deadline deadline(60000, "joining a stopped copy");
         if (worker.joinable())
             worker.join();
     }

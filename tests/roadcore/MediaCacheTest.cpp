@@ -469,8 +469,11 @@ TEST_F(MediaCacheTest, ManyThreadsSeeWholeOperations)
                 cache->clipsAsync(MediaCache::Scope::all());
             }
         });
-    for (auto &worker : workers)
-        worker.join();
+    {
+        const TestSupport::Deadline deadline(120000, "joining the cache's callers");
+        for (auto &worker : workers)
+            worker.join();
+    }
     EXPECT_EQ(faults, 0);
     const auto all = cache->clips(MediaCache::Scope::all());
     EXPECT_EQ(all.size(), threads * perThread + 1);
@@ -486,7 +489,7 @@ TEST(MediaCacheShared, IsOneInstanceInTheDataFolder)
     EXPECT_TRUE(QFileInfo(cache.root() + "/Files").isDir());
     // Its worker thread may still exist when the program ends.
     auto listed = cache.clipsAsync(MediaCache::Scope::all());
-    listed.waitForFinished();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return listed.isFinished(); }, 30000));
     EXPECT_TRUE(listed.result().isEmpty());
 }
 
@@ -513,9 +516,9 @@ TEST_F(MediaCacheTest, RemovingReplaceableCopiesKeepsTheOnlyCopyLeft)
 
     const DashClip after = cache->resolveForPlayback(clip);
     EXPECT_EQ(after.cachedChannels, std::set<Channel>{Channel::interior});
-    EXPECT_EQ(
-        after.channelStates,
-        states({{Channel::front, S::original}, {Channel::rear, S::original}, {Channel::interior, S::cached}}));
+    EXPECT_EQ(after.channelStates, states({{Channel::front, S::original},
+                                           {Channel::rear, S::original},
+                                           {Channel::interior, S::cached}}));
     EXPECT_EQ(cache->usage(), (MediaCache::Usage{100, 1, 1}));
     // The rear record follows its file, so the next plan copies nothing twice.
     EXPECT_EQ(catalogAt(root).at(clip.catalogKey()).files.at("R").originalPath, card + "/DCIM/renamed.mp4");

@@ -225,3 +225,29 @@ TEST(MediaInspector, unreadableFilesGiveContainerAndSizeOnly)
     EXPECT_EQ(missing.container, QStringLiteral("MPEG-4 / QuickTime"));
     EXPECT_EQ(missing.fileSize, 0);
 }
+
+// Uncompressed audio states no data rate in its headers; it is the product of its sample format, as ffprobe
+// computes it.
+TEST(MediaInspector, uncompressedAudioShowsItsDataRate)
+{
+    struct Case {
+        const char *name;
+        QStringList details;
+    } cases[] = {
+        {"pcm_mono.mov", {"44.1 kHz", "Mono", "706 kbps"}},
+        {"pcm_stereo.mov", {"48.0 kHz", "2 channels", "2.3 Mbps"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const MediaInfo info = MediaInspector::inspect(media(QLatin1String(c.name)));
+        const QJsonArray streams = TestSupport::ffprobe(media(QLatin1String(c.name)))["streams"].toArray();
+        ASSERT_EQ(info.tracks.size(), streams.size());
+        for (qsizetype i = 0; i < info.tracks.size(); ++i) {
+            const QJsonObject stream = streams[i].toObject();
+            if (stream["codec_type"].toString() != "audio")
+                continue;
+            EXPECT_EQ(info.tracks[i].details, c.details);
+            EXPECT_EQ(info.tracks[i].details.last(), rateText(stream["bit_rate"].toString().toLongLong()));
+        }
+    }
+}

@@ -1,6 +1,10 @@
 #include "roadcore/TelemetryParser.h"
 
+#include "fixtures/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -56,9 +60,9 @@ TEST(TelemetryParser, RecognisesTheSixKinds)
     EXPECT_EQ(as<TP::Sensor>(TP::parse(u"gsensor,128,-64,32")),
               (TP::Sensor{1.0, -0.5, 0.25, std::nullopt, 128}));
     EXPECT_EQ(as<TP::Gga>(TP::parse(u"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47")),
-              (TP::Gga{1, 8, 0.9, 545.4}));
+              (TP::Gga{1, 8, 0.9, 545.4, (12 * 3600 + 35 * 60 + 19) * 1000}));
     EXPECT_EQ(as<TP::Gga>(TP::parse(u"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,")),
-              (TP::Gga{1, 8, 0.9, std::nullopt}));
+              (TP::Gga{1, 8, 0.9, std::nullopt, (12 * 3600 + 35 * 60 + 19) * 1000}));
     EXPECT_EQ(as<TP::Vehicle>(TP::parse(u"$CAR, 12 ,,abc,0*7F")), (TP::Vehicle{{"12", "", "abc", "0"}}));
     EXPECT_EQ(as<TP::Other>(TP::parse(u"$GPGSA,A,3,04,05*1D")), (TP::Other{"GPGSA", {"A", "3", "04", "05"}}));
     EXPECT_EQ(as<TP::Other>(TP::parse(u" \t$$ab_9,  x\t, ,y<b>")), (TP::Other{"ab_9", {"x", "", "y"}}));
@@ -271,7 +275,8 @@ TEST(TelemetryParser, TimesSpreadEvenlyWithoutAClock)
 
 TEST(TelemetryParser, GgaJoinsAndCounts)
 {
-    const QString gga = "$GPGGA,120000,4807.038,N,01131.000,E,%1,%2,0.9,%3,M,,M,,";
+    // Without a time of day the GGA sentence joins by record.
+    const QString gga = "$GPGGA,,4807.038,N,01131.000,E,%1,%2,0.9,%3,M,,M,,";
     const Telemetry t = TP::build(
         {
             record(0, rmc("120000", "010524"), 0.0),
@@ -321,6 +326,116 @@ TEST(TelemetryParser, GgaJoinsAndCounts)
     ASSERT_EQ(two.gps.size(), 2);
     EXPECT_FALSE(two.gps[0].satellites);
     EXPECT_EQ(two.gps[1].satellites, 5);
+}
+
+QString nmea(const QString &body)
+{
+    quint8 sum = 0;
+    for (QChar c : body)
+        sum ^= quint8(c.unicode());
+    return "$" + body + QString::asprintf("*%02X", sum);
+}
+
+QString timedGga(int second, double altitude)
+{
+    return nmea(QString::asprintf("GPGGA,1200%02d.00,4807.038,N,01131.%03d,E,1,%02d,0.9,%.1f,M,46.9,M,,",
+                                  second, second, 5 + second, altitude));
+}
+
+QString timedRmc(int second)
+{
+    return nmea(QString::asprintf("GPRMC,1200%02d.00,A,4807.038,N,01131.%03d,E,10.0,90.0,010524,,,A", second,
+                                  second));
+}
+
+QList<std::optional<double>> altitudes(const Telemetry &t)
+{
+    QList<std::optional<double>> list;
+    for (const GPSFix &fix : t.gps)
+        list.append(fix.altitude);
+    return list;
+}
+
+// Where both sentences state the time of day, a GGA sentence joins the fix of the same second, wherever it
+// stands among the records.
+TEST(TelemetryParser, GgaJoinsTheFixOfItsSecond)
+{
+    const QList<std::optional<double>> tenTwentyThirty{10.0, 20.0, 30.0};
+    struct Case {
+        const char *what;
+        QList<QStringList> records; // sentences of each record
+        QList<std::optional<double>> expected;
+    };
+    const Case cases[] = {
+        {"GGA before RMC in each record",
+         {{timedGga(0, 10), timedRmc(0)}, {timedGga(1, 20), timedRmc(1)}, {timedGga(2, 30), timedRmc(2)}},
+         tenTwentyThirty},
+        {"RMC before GGA in each record",
+         {{timedRmc(0), timedGga(0, 10)}, {timedRmc(1), timedGga(1, 20)}, {timedRmc(2), timedGga(2, 30)}},
+         tenTwentyThirty},
+        {"GGA in the record after its RMC",
+         {{timedRmc(0)}, {timedGga(0, 10), timedRmc(1)}, {timedGga(1, 20), timedRmc(2)}, {timedGga(2, 30)}},
+         tenTwentyThirty},
+        {"one GGA a record, RMC in the next",
+         {{timedGga(0, 10)},
+          {timedRmc(0)},
+          {timedGga(1, 20)},
+          {timedRmc(1)},
+          {timedGga(2, 30)},
+          {timedRmc(2)}},
+         tenTwentyThirty},
+        {"a GGA of a second without a fix joins nothing",
+         {{timedRmc(0), timedGga(0, 10)}, {timedGga(1, 20)}, {timedRmc(2)}},
+         {10.0, std::nullopt}},
+        {"a fix without a time takes its record's GGA",
+         {{nmea("GPRMC,,A,4807.038,N,01131.000,E,10.0,90.0,010524,,,A"), timedGga(5, 50)}},
+         {50.0}},
+    };
+    for (const Case &c : cases) {
+        QList<RawRecord> records;
+        for (const QStringList &sentences : c.records)
+            records.append(record(records.size(), sentences.join("\r\n")));
+        const Telemetry t = TP::build(records, std::nullopt, "raw scan");
+        EXPECT_EQ(altitudes(t), c.expected) << c.what;
+    }
+}
+
+// gpsbabel, reading the same GGA-first stream, gives every fix the altitude of its own second.
+TEST(TelemetryParser, GgaFirstAltitudesAgreeWithGpsbabel)
+{
+    if (!TestSupport::haveProgram("gpsbabel"))
+        GTEST_SKIP() << "gpsbabel is not installed";
+    QString stream;
+    QList<RawRecord> records;
+    for (int s = 0; s < 20; ++s) {
+        const QString text = timedGga(s, 100 + 7.5 * s) + "\r\n" + timedRmc(s) + "\r\n";
+        records.append(record(s, text));
+        stream += text;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("drive.nmea");
+    TestSupport::writeFile(path, stream.toLatin1());
+    const TestSupport::ProcessResult theirs =
+        TestSupport::run("gpsbabel", {"-t", "-i", "nmea", "-f", path, "-o", "unicsv,utc=0", "-F", "-"});
+    ASSERT_TRUE(theirs.ok()) << theirs.err.toStdString();
+    // No,Latitude,Longitude,Altitude,...,Date,Time
+    QMap<QString, double> byTime;
+    const QList<QByteArray> lines = theirs.out.trimmed().split('\n');
+    const QList<QByteArray> header = lines.value(0).trimmed().split(',');
+    const qsizetype altitude = header.indexOf("Altitude"), time = header.indexOf("Time");
+    ASSERT_GE(altitude, 0);
+    ASSERT_GE(time, 0);
+    for (const QByteArray &line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        byTime.insert(QString::fromLatin1(fields.value(time)), fields.value(altitude).toDouble());
+    }
+    const Telemetry ours = TP::build(records, std::nullopt, "raw scan");
+    ASSERT_EQ(ours.gps.size(), byTime.size());
+    for (const GPSFix &fix : ours.gps) {
+        const QString key = fix.timestamp->toUTC().toString("HH:mm:ss");
+        ASSERT_TRUE(byTime.contains(key)) << key.toStdString();
+        EXPECT_DOUBLE_EQ(*fix.altitude, byTime.value(key)) << key.toStdString();
+    }
 }
 
 TEST(TelemetryParser, RecordsWithoutSentencesContributeNothing)

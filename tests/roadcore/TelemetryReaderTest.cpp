@@ -207,6 +207,30 @@ TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)
     }
 }
 
+// Sentences at the seams of the 1 MiB pieces in which a file is read: the pattern itself cut in two, the
+// bytes before it in the previous piece, the rest of the record in the next. Each is found whole.
+TEST(TelemetryReaderBytes, SentencesAcrossThePiecesOfAFileAreFoundWhole)
+{
+    constexpr qint64 piece = 1024 * 1024;
+    // Where the pattern starts, from a seam.
+    const qint64 shifts[] = {-150, -100, -7, -6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4};
+    const qint64 seams = qint64(std::size(shifts));
+    QByteArray bytes = binaryNoise((seams + 1) * piece, 7);
+    QStringList expected;
+    for (qint64 k = 0; k < seams; ++k) {
+        QByteArray line = k % 2 ? "ab:gsensor," + QByteArray::number(k) : "$GPRMC," + QByteArray::number(k);
+        while (line.size() < 150)
+            line += ",0";
+        const qint64 match = (k + 1) * piece + shifts[k];
+        bytes.replace(match - 3, line.size() + 1, line + ';');
+        expected << QString::fromLatin1(line);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("seams.bin");
+    TestSupport::writeFile(path, bytes);
+    EXPECT_EQ(texts(TelemetryReader::scanRecords(path)), expected);
+}
+
 TEST(TelemetryReaderBytes, SearchesOnlyTheLastFourMebibytesForTheTrailer)
 {
     QTemporaryDir dir;

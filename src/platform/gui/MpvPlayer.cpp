@@ -1,5 +1,7 @@
 #include "platform/gui/MpvPlayer.h"
 
+#include "platform/RegularFile.h"
+
 #include <mpv/client.h>
 
 #include <QFile>
@@ -315,6 +317,11 @@ void MpvPlayer::load(const QString &path)
     m_path = QFileInfo(path).absoluteFilePath();
     if (!m_mpv) {
         failLater(QStringLiteral("The video player could not be started."));
+        return;
+    }
+    // mpv would wait for good on a named pipe, and its shutdown would wait with it.
+    if (!RegularFile::isRegular(m_path) && QFileInfo::exists(m_path)) {
+        failLater(RegularFile::notRegularText(m_path));
         return;
     }
     setFlag("pause", true);

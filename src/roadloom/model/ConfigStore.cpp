@@ -1,12 +1,13 @@
 #include "roadloom/model/ConfigStore.h"
 
+#include "platform/AtomicFile.h"
+#include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <filesystem>
 #include <system_error>
@@ -16,14 +17,7 @@ namespace {
 // Replaces the file in one rename, so a card pulled or full in the middle leaves the old file whole.
 Result<void> writeAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile out(path);
-    out.setDirectWriteFallback(false);
-    const QString name = QFileInfo(path).fileName();
-    if (!out.open(QIODevice::WriteOnly))
-        return Failure{QStringLiteral("Couldn’t save “%1”: %2").arg(name, out.errorString())};
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return Failure{QStringLiteral("Couldn’t save “%1”: %2").arg(name, out.errorString())};
-    return {};
+    return AtomicFile::write(path, bytes);
 }
 
 Result<void> makeFolder(const QString &path)
@@ -142,7 +136,8 @@ Result<void> ConfigStore::save()
         return made;
     // A failed backup (the file is gone, a backup from the same second exists, no space) does not stop
     // the save.
-    QFile::copy(m_url, QDir(folder).filePath(backupFileName(m_url, m_clock())));
+    if (RegularFile::isRegular(m_url))
+        QFile::copy(m_url, QDir(folder).filePath(backupFileName(m_url, m_clock())));
     if (Result<void> written = writeAtomically(m_url, m_file->text().toUtf8()); !written)
         return written;
     setSaved(m_file);

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -15,17 +16,22 @@
 namespace {
 
 constexpr int textWidth = 340;
+constexpr int margin = 20;
 
 // A wrapped label as wide as its text up to the text width and as high as its lines (a wrapped label left to
 // the layout is cut to its first line or word).
-void fitSize(QLabel *label)
+void fitSize(QLabel *label, int limit)
 {
     const QFontMetrics metrics(label->font());
     int widest = 0;
     for (const QString &line : label->text().split(QLatin1Char('\n')))
         widest = std::max(widest, metrics.horizontalAdvance(line));
-    const int width = std::clamp(widest + 2, 1, textWidth);
-    label->setFixedSize(width, label->heightForWidth(width));
+    const int width = std::clamp(widest + 2, 1, limit);
+    // Measured here rather than by QLabel::heightForWidth, which can answer for the label's previous width.
+    const QRect lines = metrics.boundingRect(QRect(0, 0, width, 1 << 20),
+                                             int(Qt::AlignHCenter | Qt::TextWordWrap), label->text());
+    const QMargins margins = label->contentsMargins();
+    label->setFixedSize(width, lines.height() + margins.top() + margins.bottom());
 }
 
 } // namespace
@@ -55,8 +61,7 @@ ContentUnavailableWidget::ContentUnavailableWidget(const QString &symbol, const 
     m_description->setWordWrap(true);
     m_description->setTextFormat(Qt::PlainText);
     m_description->setVisible(!description.isEmpty());
-    fitSize(m_title);
-    fitSize(m_description);
+    fitTexts();
 
     m_buttonRow = new QWidget(this);
     m_buttons = new QHBoxLayout(m_buttonRow);
@@ -64,7 +69,9 @@ ContentUnavailableWidget::ContentUnavailableWidget(const QString &symbol, const 
     m_buttonRow->hide();
 
     auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
+    column->setContentsMargins(margin, margin, margin, margin);
+    // The texts follow the page's width (resizeEvent), so the page never asks for the width of its text.
+    column->setSizeConstraint(QLayout::SetNoConstraint);
     column->setSpacing(6);
     column->addStretch(1);
     column->addWidget(m_symbol, 0, Qt::AlignHCenter);
@@ -82,10 +89,29 @@ void ContentUnavailableWidget::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
-    if (event->type() == QEvent::FontChange) {
-        fitSize(m_title);
-        fitSize(m_description);
-    }
+    if (event->type() == QEvent::FontChange)
+        fitTexts();
+}
+
+void ContentUnavailableWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitTexts();
+}
+
+QSize ContentUnavailableWidget::minimumSizeHint() const
+{
+    return QSize(2 * margin, 2 * margin);
+}
+
+void ContentUnavailableWidget::fitTexts()
+{
+    // Before the first layout the page has no width of its own yet: take the full text width.
+    const int limit = testAttribute(Qt::WA_Resized) || isVisible()
+                          ? std::clamp(width() - 2 * margin, 60, textWidth)
+                          : textWidth;
+    fitSize(m_title, limit);
+    fitSize(m_description, limit);
 }
 
 void ContentUnavailableWidget::applyColors()
@@ -133,6 +159,7 @@ QString ContentUnavailableWidget::title() const
 void ContentUnavailableWidget::setTitle(const QString &title)
 {
     m_title->setText(title);
+    fitTexts();
 }
 
 QString ContentUnavailableWidget::description() const
@@ -143,10 +170,8 @@ QString ContentUnavailableWidget::description() const
 void ContentUnavailableWidget::setDescription(const QString &description)
 {
     m_description->setText(description);
-    fitSize(m_description);
     m_description->setVisible(!description.isEmpty());
-    fitSize(m_title);
-    fitSize(m_description);
+    fitTexts();
 }
 
 QPushButton *ContentUnavailableWidget::addButton(const QString &text)

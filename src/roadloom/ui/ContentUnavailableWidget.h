@@ -33,11 +33,15 @@ public:
     QPushButton *addButton(const QString &text);
     void clearButtons();
 
+    QSize minimumSizeHint() const override;
+
 protected:
     void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void applyColors();
+    void fitTexts();
 
     SymbolLabel *m_symbol;
     QLabel *m_title;

@@ -8,40 +8,94 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace {
 
-// Acts on the modal dialog once it is shown, as the user would.
-template <class Dialog> void whenShown(std::function<void(Dialog *)> act)
+constexpr qint64 dialogDeadlineMs = 15000;
+
+// Closes every modal window, the topmost first.
+void closeModalWindows()
 {
-    auto *timer = new QTimer;
+    for (int i = 0; i < 10; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+}
+
+// Acts on the modal dialog once it is shown, as the user would, while the returned timer lives. When no such
+// dialog shows up in time, or the act leaves it open (it did not take the answer, or a message popped up over
+// it), the test fails and the dialogs are closed, so that the call under test returns.
+template <class Dialog> [[nodiscard]] std::unique_ptr<QTimer> whenShown(std::function<void(Dialog *)> act)
+{
+    auto timer = std::make_unique<QTimer>();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
-        if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    // The dialog acted on; it goes away with the call that showed it.
+    auto acted = std::make_shared<std::optional<QPointer<QWidget>>>();
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [timer = timer.get(), act, clock, acted] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!*acted) {
+            if (auto *dialog = qobject_cast<Dialog *>(modal)) {
+                *acted = QPointer<QWidget>(dialog);
+                clock->restart();
+                act(dialog);
+                return;
+            }
+        } else if (!**acted || !(**acted)->isVisible()) {
             timer->stop();
-            timer->deleteLater();
-            act(dialog);
+            return;
         }
+        if (clock->elapsed() < dialogDeadlineMs)
+            return;
+        ADD_FAILURE() << (*acted ? "the dialog is still open: " : "no dialog was shown; open: ")
+                      << (modal ? modal->metaObject()->className() : "nothing") << " \""
+                      << (modal ? modal->windowTitle().toStdString() : std::string()) << "\"";
+        timer->stop();
+        closeModalWindows();
     });
     timer->start();
+    return timer;
+}
+
+// Types the answer into the file name field and presses Open or Save. QFileDialog::selectFile() leaves the
+// field alone while it has the keyboard focus, which it gets only once the window is activated: selecting
+// there would depend on how fast the window manager is.
+void answer(QFileDialog *dialog, const QString &folder, const QString &text)
+{
+    dialog->setDirectory(folder);
+    auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setText(text);
+    static_cast<QDialog *>(dialog)->accept();
 }
 
 TEST(DialogPanels, CancelledPanelsAnswerNothing)
 {
     DialogPanels panels;
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelFolder = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_EQ(panels.chooseFolder("Open Dashcam Folder or SD Card", "Open"), std::nullopt);
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelSave = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_EQ(panels.save("clip.gpx", "text/plain"), std::nullopt);
-    whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
+    const auto cancelOpen = whenShown<QFileDialog>([](QFileDialog *d) { d->reject(); });
     EXPECT_TRUE(panels.openFiles({"video/mp4"}).isEmpty());
 }
 
@@ -54,34 +108,27 @@ TEST(DialogPanels, ChosenAnswersComeBackAsPaths)
     DialogPanels panels;
 
     QString title, prompt;
-    whenShown<QFileDialog>([&](QFileDialog *d) {
+    const auto chooseCard = whenShown<QFileDialog>([&](QFileDialog *d) {
         title = d->windowTitle();
         prompt = d->labelText(QFileDialog::Accept);
         EXPECT_EQ(d->fileMode(), QFileDialog::Directory);
-        d->setDirectory(dir.path());
-        d->selectFile(dir.filePath("Card"));
-        static_cast<QDialog *>(d)->accept();
+        answer(d, dir.path(), dir.filePath("Card"));
     });
     EXPECT_EQ(panels.chooseFolder("Save clip", "Save Here"), dir.filePath("Card"));
     EXPECT_EQ(title, "Save clip");
     EXPECT_EQ(prompt, "Save Here");
 
     QString proposed;
-    whenShown<QFileDialog>([&](QFileDialog *d) {
+    const auto saveRoute = whenShown<QFileDialog>([&](QFileDialog *d) {
         EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
         proposed = d->selectedFiles().value(0);
-        d->setDirectory(dir.path());
-        d->selectFile("route.gpx");
-        static_cast<QDialog *>(d)->accept();
+        answer(d, dir.path(), "route.gpx");
     });
     EXPECT_EQ(panels.save("clip.gpx", "application/gpx+xml"), dir.filePath("route.gpx"));
     EXPECT_TRUE(proposed.endsWith("/clip.gpx")) << proposed.toStdString();
 
-    whenShown<QFileDialog>([&](QFileDialog *d) {
-        d->setDirectory(dir.path());
-        d->selectFile("\"a.mp4\" \"b.mp4\"");
-        static_cast<QDialog *>(d)->accept();
-    });
+    const auto openTwo =
+        whenShown<QFileDialog>([&](QFileDialog *d) { answer(d, dir.path(), "\"a.mp4\" \"b.mp4\""); });
     EXPECT_EQ(panels.openFiles({"video/mp4"}), (QStringList{dir.filePath("a.mp4"), dir.filePath("b.mp4")}));
 }
 
@@ -99,7 +146,7 @@ TEST(MessageAlerts, AnswersThePositionOfTheChosenButton)
     for (const auto &c : cases) {
         MessageAlerts alerts;
         QString text, informative;
-        whenShown<QMessageBox>([&](QMessageBox *box) {
+        const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
             text = box->text();
             informative = box->informativeText();
             EXPECT_EQ(box->icon(), QMessageBox::Warning);

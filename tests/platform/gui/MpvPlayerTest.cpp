@@ -135,6 +135,7 @@ TEST(MpvPlayer, FailsWithTheFileNameForMissingOrUnplayableFiles)
         byte = char(generator.bounded(256));
     TestSupport::writeFile(dir.filePath("noise.mp4"), noise);
     TestSupport::writeFile(dir.filePath("empty.mp4"), {});
+    TestSupport::makeFifo(dir.filePath("pipe_R.mp4"));
 
     const struct {
         QString path;
@@ -143,7 +144,10 @@ TEST(MpvPlayer, FailsWithTheFileNameForMissingOrUnplayableFiles)
         {dir.filePath("absent.mp4"), QStringLiteral("The file “absent.mp4” does not exist.")},
         {dir.filePath("noise.mp4"), QStringLiteral("The file “noise.mp4” could not be played: ")},
         {dir.filePath("empty.mp4"), QStringLiteral("The file “empty.mp4” could not be played: ")},
+        // mpv would wait for a writer, and its shutdown with it.
+        {dir.filePath("pipe_R.mp4"), QStringLiteral("“pipe_R.mp4” is not a regular file.")},
     };
+    const TestSupport::Deadline deadline(120000, "the player waits on a named pipe");
     auto player = headlessPlayer();
     Heard heard(*player);
     for (const auto &c : cases) {

@@ -146,6 +146,16 @@ TEST(ContentUnavailableTest, SearchPageAndButtons)
     QLabel *title = page.findChildren<QLabel *>().first();
     EXPECT_GE(title->width(), title->fontMetrics().horizontalAdvance(title->text()));
 
+    // In a narrow card the texts wrap within the page instead of running past its edges.
+    page.resize(240, 220);
+    QCoreApplication::processEvents();
+
+    for (QLabel *label : page.findChildren<QLabel *>()) {
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        EXPECT_LE(label->width(), 200);
+    }
+
     // Texts are shown as written, never as markup.
     page.setTitle(QStringLiteral("<b>card</b>"));
     for (QLabel *label : page.findChildren<QLabel *>())
