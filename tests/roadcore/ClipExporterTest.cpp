@@ -244,8 +244,8 @@ TEST_F(ClipExporterTest, FailuresAndCancelLeaveNoFile)
          "This export format isn't available for this video."},
         {"cancelled", source, ExportPreset::passthrough(), true, "The export was cancelled."},
         {"missing source", dir.filePath("gone.mp4"), ExportPreset::passthrough(), false,
-         QStringLiteral("\u201Cgone.mp4\u201D couldn\u2019t be exported: Not a file: ") +
-             dir.filePath("gone.mp4")},
+         // then the reader's own reason
+         QStringLiteral("\u201Cgone.mp4\u201D couldn\u2019t be exported: ")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,7 +254,10 @@ TEST_F(ClipExporterTest, FailuresAndCancelLeaveNoFile)
         const Result<void> result =
             ClipExporter::exportMovie(c.source, 1, 3, c.preset, path, nullptr, &cancel);
         ASSERT_FALSE(result);
-        EXPECT_EQ(result.error(), c.message);
+        if (c.message.endsWith(": "))
+            EXPECT_TRUE(result.error().startsWith(c.message)) << result.error().toStdString();
+        else
+            EXPECT_EQ(result.error(), c.message);
         EXPECT_FALSE(QFileInfo::exists(path));
     }
 }
