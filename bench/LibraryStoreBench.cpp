@@ -1,7 +1,9 @@
 // The library store's costs: filtering and sorting a long clip list per keystroke (must fit one frame,
 // about 16 ms), and a whole rescan of a large card (scan, register in the catalog, merge, publish).
 #include "platform/Defaults.h"
+#include "platform/Trash.h"
 #include "platform/VolumeProvider.h"
+#include "roadcore/ClipOrder.h"
 #include "roadcore/LibraryScanner.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
@@ -41,7 +43,7 @@ QList<DashClip> makeClips(int count)
                       {Channel::rear, clip.id.chopped(6) + QStringLiteral("_R.MP4")}};
         clips.append(clip);
     }
-    ClipListing::sortNewestFirst(clips);
+    ClipOrder::sortNewestFirst(clips);
     return clips;
 }
 
@@ -117,7 +119,7 @@ void BM_SortNewestFirst(benchmark::State &state)
     QList<DashClip> clips = hundredThousand();
     for (auto _ : state) {
         QList<DashClip> copy = clips;
-        ClipListing::sortNewestFirst(copy);
+        ClipOrder::sortNewestFirst(copy);
         benchmark::DoNotOptimize(copy.data());
     }
 }
@@ -184,8 +186,8 @@ void BM_RescanCard(benchmark::State &state)
             fresh = std::make_unique<MediaCache>(work.filePath(QString::number(++round)));
         CountingPlanner planner;
         state.ResumeTiming();
-        LibraryStore store(
-            LibraryStore::Services{&volumes, &defaults, known ? &knownCache : fresh.get(), {}});
+        LibraryStore store(LibraryStore::Services{&volumes, &defaults, known ? &knownCache : fresh.get(),
+                                                  &LibraryScanner::scan, &Trash::system()});
         store.setCachePlanner(&planner);
         // The GUI thread's share: the time spent handling events (merging results, publishing).
         while (planner.starts == 0) {

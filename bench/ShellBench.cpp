@@ -11,6 +11,8 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/CacheBackend.h"
+#include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/RoadloomApp.h"
 
@@ -81,10 +83,11 @@ struct Application {
         : defaults(QDir(folder).filePath(QStringLiteral("settings.ini"))),
           cache(QDir(folder).filePath(QStringLiteral("Media Cache")))
     {
-        AppModel::Services services;
+        AppModel::Services services = real.modelServices();
         services.library.cache = &cache;
         services.library.defaults = &defaults;
         services.defaults = &defaults;
+        services.cacheBackend = backend.get();
         model = std::make_unique<AppModel>(std::move(services));
         app = std::make_unique<RoadloomApp>(*model);
     }
@@ -93,8 +96,10 @@ struct Application {
         app.reset();
         model.reset();
     }
+    AppServices real;
     Defaults defaults;
     MediaCache cache;
+    std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
     std::unique_ptr<AppModel> model;
     std::unique_ptr<RoadloomApp> app;
 };

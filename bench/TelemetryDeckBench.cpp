@@ -6,6 +6,7 @@
 
 #include "platform/gui/SlippyMap.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/MapPanel.h"
 #include "roadloom/ui/SensorChart.h"
 #include "roadloom/ui/SensorPanel.h"
@@ -166,7 +167,8 @@ int main(int argc, char **argv)
     const Telemetry telemetry = hourOfDriving();
     const QString tiles = writeTiles(home.filePath(QStringLiteral("tiles")), telemetry);
 
-    AppModel::Services services;
+    AppServices real;
+    AppModel::Services services = real.modelServices();
     services.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
     PlayerServices player;
     player.resolve = [](const DashClip &clip) { return clip; };

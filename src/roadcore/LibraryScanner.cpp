@@ -1,6 +1,6 @@
 #include "roadcore/LibraryScanner.h"
 
-#include "platform/StringOrder.h"
+#include "roadcore/ClipOrder.h"
 
 #include <QDir>
 #include <QFile>
@@ -715,32 +715,17 @@ public:
     // Adds sizes and file dates (by the index of each file in the order added) and sorts newest first.
     template <class SizeOf, class DateOf> QList<DashClip> finish(SizeOf sizeOf, DateOf dateOf)
     {
-        struct SortKey {
-            qint64 date;
-            size_t index;
-        };
-        std::vector<SortKey> order;
-        order.reserve(m_drafts.size());
-        for (size_t i = 0; i < m_drafts.size(); ++i) {
-            Draft &draft = m_drafts[i];
+        QList<DashClip> clips;
+        clips.reserve(qsizetype(m_drafts.size()));
+        for (Draft &draft : m_drafts) {
             for (int k = 0; k < draft.sizedCount; ++k)
                 draft.clip.byteSize += sizeOf(draft.sized[size_t(k)]);
             if (!draft.clip.date && draft.dateFile >= 0)
                 draft.clip.date = dateOf(draft.dateFile);
-            // An undated recording counts as the distant past.
-            order.push_back({draft.clip.date ? draft.clip.date->toMSecsSinceEpoch() : LLONG_MIN, i});
+            clips.append(std::move(draft.clip));
         }
-        // Newest first; equal dates by name, descending.
-        std::stable_sort(order.begin(), order.end(), [this](const SortKey &a, const SortKey &b) {
-            if (a.date != b.date)
-                return a.date > b.date;
-            return StringOrder::compare(m_drafts[a.index].clip.name, m_drafts[b.index].clip.name) > 0;
-        });
-        QList<DashClip> sorted;
-        sorted.reserve(qsizetype(order.size()));
-        for (const SortKey &key : order)
-            sorted.append(std::move(m_drafts[key.index].clip));
-        return sorted;
+        ClipOrder::sortNewestFirst(clips);
+        return clips;
     }
 
 private:

@@ -1,13 +1,15 @@
 #include "roadcore/MediaCache.h"
 
+#include "platform/LogCategories.h"
+
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
-#include "platform/StringOrder.h"
 #include "platform/UniqueFd.h"
+#include "roadcore/ClipOrder.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -52,16 +54,6 @@ QDateTime nowInWholeSeconds()
 }
 
 // Newest first; undated recordings last; on equal dates the later name first.
-bool listedBefore(const DashClip &a, const DashClip &b)
-{
-    if (a.date != b.date) {
-        if (!a.date || !b.date)
-            return a.date.has_value();
-        return *a.date > *b.date;
-    }
-    return StringOrder::compare(a.name, b.name) > 0;
-}
-
 constexpr qint64 sampleSize = 65536;
 
 QString fileNameOf(const QString &path)
@@ -315,15 +307,20 @@ void MediaCache::save()
         m_catalogUnreadable = false;
     }
     QDir().mkpath(m_root);
+    // A failed write keeps the previous catalog; the next change writes again.
     QSaveFile file(catalogPath());
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         return;
+    }
     const QByteArray bytes = CatalogEntry::writeCatalog(m_entries);
     if (file.write(bytes) != bytes.size()) {
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         file.cancelWriting();
         return;
     }
-    file.commit();
+    if (!file.commit())
+        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const
@@ -510,7 +507,7 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
             listed.append(resolve(entry));
     }
     save();
-    std::sort(listed.begin(), listed.end(), listedBefore);
+    ClipOrder::sortNewestFirst(listed);
     return listed;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/RoadloomApp.h"
 
@@ -25,7 +26,8 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
     instance.listen();
 
-    AppModel &model = AppModel::shared();
+    AppServices services;
+    AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
     QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QObject::connect(&instance, &SingleInstance::pathsReceived, &roadloom, &RoadloomApp::openPaths);

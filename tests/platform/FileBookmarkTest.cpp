@@ -102,7 +102,7 @@ TEST(FileBookmark, FindsTheFileInPlaceRenamedAndOnAVolumeMountedElsewhere)
 
     EXPECT_EQ(FileBookmark::resolve(bookmark, table), (FileBookmark::Resolved{file, false}));
 
-    // Renamed within its folder: found by inode and size, never mistaken for its same-sized neighbour.
+    // Renamed within its folder: found by inode and size, never mistaken for its same-sized neighbor.
     const QString renamed = mount + "/DCIM/kept.mp4";
     ASSERT_TRUE(QFile::rename(file, renamed));
     EXPECT_EQ(FileBookmark::resolve(bookmark, table), (FileBookmark::Resolved{renamed, true}));

@@ -1,5 +1,6 @@
 #include "platform/gui/MpvPlayer.h"
 
+#include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
 
 #include <mpv/client.h>
@@ -78,13 +79,20 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
         {"gpu-hwdec-interop", "no"},
         {"vo", options.videoOutput},
     };
+    const auto setOption = [this](const char *name, const char *value) {
+        // A refused option leaves mpv's default in place; playback goes on.
+        if (const int status = mpv_set_option_string(m_mpv, name, value); status < 0)
+            qCWarning(logPlayer) << "mpv refused the option" << name << "=" << value << ":"
+                                 << mpv_error_string(status);
+    };
     for (const auto &[name, value] : settings)
-        mpv_set_option_string(m_mpv, name, value.constData());
+        setOption(name, value.constData());
     if (!options.audioOutput.isEmpty())
-        mpv_set_option_string(m_mpv, "ao", options.audioOutput.constData());
+        setOption("ao", options.audioOutput.constData());
     if (!options.audio)
-        mpv_set_option_string(m_mpv, "aid", "no");
-    if (mpv_initialize(m_mpv) < 0) {
+        setOption("aid", "no");
+    if (const int status = mpv_initialize(m_mpv); status < 0) {
+        qCWarning(logPlayer) << "mpv could not start:" << mpv_error_string(status);
         mpv_terminate_destroy(m_mpv);
         m_mpv = nullptr;
         return;
@@ -542,18 +550,24 @@ void MpvPlayer::command(std::initializer_list<const char *> arguments)
 {
     std::vector<const char *> list(arguments);
     list.push_back(nullptr);
-    mpv_command(m_mpv, list.data());
+    if (const int status = mpv_command(m_mpv, list.data()); status < 0)
+        qCDebug(logPlayer) << "mpv refused the command" << *arguments.begin() << ":"
+                           << mpv_error_string(status);
 }
 
 void MpvPlayer::setFlag(const char *name, bool value)
 {
     int flag = value ? 1 : 0;
-    mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
+    if (const int status = mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag); status < 0)
+        qCWarning(logPlayer) << "mpv refused the property" << name << "=" << value << ":"
+                             << mpv_error_string(status);
 }
 
 void MpvPlayer::setDouble(const char *name, double value)
 {
-    mpv_set_property(m_mpv, name, MPV_FORMAT_DOUBLE, &value);
+    if (const int status = mpv_set_property(m_mpv, name, MPV_FORMAT_DOUBLE, &value); status < 0)
+        qCWarning(logPlayer) << "mpv refused the property" << name << "=" << value << ":"
+                             << mpv_error_string(status);
 }
 
 double MpvPlayer::doubleProperty(const char *name, double fallback) const

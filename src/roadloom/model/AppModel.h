@@ -11,14 +11,9 @@
 #include "roadloom/model/PlayerController.h"
 #include "roadloom/model/Toast.h"
 
-#include <QByteArray>
 #include <QFuture>
-#include <QImage>
-#include <QKeyEvent>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QThreadPool>
 #include <QWindow>
 
 #include <chrono>
@@ -27,6 +22,9 @@
 #include <optional>
 
 class CacheBackend;
+class FrameActions;
+class PlaybackKeys;
+class RecordingActions;
 class CacheCoordinator;
 class ConfigStore;
 class Defaults;
@@ -37,9 +35,9 @@ class Panels;
 class Preferences;
 
 // The root of the application state: owns the stores (library, player, configuration document), carries
-// the window-level flags the views bind to, shows toasts, moves to the previous or next recording, opens
-// the device configuration, handles the playback keys, and runs the user's actions on a frame and on a
-// recording. Lives on the GUI thread.
+// the window-level flags the views bind to, shows toasts, moves to the previous or next recording and opens
+// the device configuration. The playback keys and the actions on a frame and on a recording live in types
+// of their own, reached through the model's operations. Lives on the GUI thread.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
@@ -51,19 +49,18 @@ class AppModel : public QObject {
                    requestConfigWindowChanged)
 
 public:
-    // What the model works with. Each empty member means the application's own: the system's volumes,
-    // the user's defaults, the media cache, the mpv players, the file dialogs, message boxes and the print
-    // dialog.
+    // What the model works with, all required: the application passes the real ones (built once at start),
+    // tests their fakes. The library's defaults may be left empty: then it uses `defaults`.
     struct Services {
         LibraryStore::Services library;
         PlayerFactory players;
-        std::optional<PlayerServices> playerServices; // also reads telemetry for Export Telemetry
-        Defaults *defaults = nullptr;                 // not owned
-        Panels *panels = nullptr;                     // not owned
-        Alerts *alerts = nullptr;                     // not owned
-        ImagePrinter *printer = nullptr;              // not owned
-        FileRevealer *revealer = nullptr;             // not owned
-        // The cache coordinator's media cache (none: the library's) and free space (none: the system's).
+        PlayerServices playerServices;    // also reads telemetry for Export Telemetry
+        Defaults *defaults = nullptr;     // not owned
+        Panels *panels = nullptr;         // not owned
+        Alerts *alerts = nullptr;         // not owned
+        ImagePrinter *printer = nullptr;  // not owned
+        FileRevealer *revealer = nullptr; // not owned
+        // The cache coordinator's media cache and the free space of its volume.
         CacheBackend *cacheBackend = nullptr; // not owned
         const FreeSpace *freeSpace = nullptr; // not owned
         // Replaces what a confirmed Move to Trash does; empty: the library moves the recording's files to
@@ -76,10 +73,11 @@ public:
 
     static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
 
-    // The application's model, created on first use and kept for the whole run.
+    // The application's model, made once at start-up from the real services and kept for the whole run.
+    static AppModel &createShared(Services services);
+    // That model; only after `createShared`.
     static AppModel &shared();
 
-    explicit AppModel(QObject *parent = nullptr);
     explicit AppModel(Services services, QObject *parent = nullptr);
     ~AppModel() override;
 
@@ -113,31 +111,25 @@ public:
 
     // Shows a message for the toast duration; a newer message replaces it at once.
     void show(const QString &message, const QString &systemImage, const std::optional<QString> &reveal = {});
-    // Selects the recording `offset` places away in the neighbour order of the listed recordings (oldest
+    // Selects the recording `offset` places away in the neighbor order of the listed recordings (oldest
     // first, whatever the list's sort). Without an autoplay value, the next load plays if the player plays
     // now. Nothing happens at either end or when the selection is not listed.
     void goToClip(int offset, std::optional<bool> autoplay = {});
     // Opens the selected source's configuration file unless a document is open, and asks for the window.
     void openDeviceSettings();
 
-    // The listed recordings in neighbour order: by date (undated first), then name, stable.
-    static QList<DashClip> neighbourOrder(QList<DashClip> clips);
-
     // The playback keys act only while this window is the active one; none registered: never.
-    void setMainWindow(QWindow *window) { m_mainWindow = window; }
-    QWindow *mainWindow() const { return m_mainWindow; }
+    void setMainWindow(QWindow *window);
+    QWindow *mainWindow() const;
 
-    // Frame actions: each reports its result as a toast.
+    // Frame actions (FrameActions): each reports its result as a toast.
     void snapshot(std::optional<Channel> channel = {});
     void copyFrame();
     void printFrame();
-    static Result<QByteArray> pngData(const QImage &image);
-    // "NAME_F_2500.png"; a "/" in the name becomes "-", so the file stays in its folder.
-    static QString snapshotFileName(const QString &clipName, Channel channel, double seconds);
     // The folder snapshots go to: the "snapshotFolder" default, else the home folder.
     QString snapshotFolder() const;
 
-    // Recording actions. The returned futures end when the action has shown its result.
+    // Recording actions (RecordingActions). The returned futures end when the action has shown its result.
     QFuture<void> saveOriginals(const std::optional<DashClip> &clip = {});
     QFuture<void> exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip = {});
     void trash(const DashClip &clip);
@@ -149,10 +141,9 @@ public:
     ClipExportJob *exportClip(const ClipExportRequest &request);
     // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction.
     void cancelExports();
-    // The confirmation asked before a recording goes to the Trash, worded by its storage.
-    static Alert trashAlert(const DashClip &clip);
-    // The MIME type the save panel offers for an export format.
-    static QString mimeType(TelemetryFormat format);
+
+    // A failure the user must see, as a toast with the warning symbol.
+    void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
 
 signals:
     void showExportSheetChanged(bool show);
@@ -161,16 +152,8 @@ signals:
     void toastChanged(const std::optional<Toast> &toast);
     void requestConfigWindowChanged(bool request);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void setToast(const std::optional<Toast> &toast);
-    void showError(const QString &message) { show(message, QString::fromLatin1(errorSymbol)); }
-    // The player of the main stage: the second one when swapped and loaded, else the front one.
-    VideoPlayer &mainStagePlayer() const;
-    bool handleKey(QObject *receiver, QKeyEvent *event);
-    void writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip);
     void trashRefused(const QString &clipID, const QString &reason);
 
     Services m_services;
@@ -179,10 +162,6 @@ private:
     Alerts *m_alerts = nullptr;
     ImagePrinter *m_printer = nullptr;
     FileRevealer *m_revealer = nullptr;
-    std::unique_ptr<Panels> m_ownPanels;
-    std::unique_ptr<Alerts> m_ownAlerts;
-    std::unique_ptr<ImagePrinter> m_ownPrinter;
-    std::unique_ptr<FileRevealer> m_ownRevealer;
     PlayerServices m_playerServices;
 
     // Children, created in this order and deleted in reverse.
@@ -190,7 +169,6 @@ private:
     LibraryStore *m_library = nullptr;
     PlayerController *m_player = nullptr;
     ConfigStore *m_config = nullptr;
-    std::unique_ptr<CacheBackend> m_ownCacheBackend; // outlives the coordinator
     CacheCoordinator *m_cache = nullptr;
 
     bool m_showExportSheet = false;
@@ -199,8 +177,8 @@ private:
     std::optional<Toast> m_toast;
     bool m_requestConfigWindow = false;
     bool m_autoplayNextLoad = false;
-    QPointer<QWindow> m_mainWindow;
 
-    // Copies of Save Original Files and telemetry reading; one copy at a time.
-    QThreadPool m_pool;
+    std::unique_ptr<PlaybackKeys> m_keys;
+    std::unique_ptr<FrameActions> m_frameActions;
+    std::unique_ptr<RecordingActions> m_recordingActions;
 };

@@ -1,29 +1,23 @@
 #include "roadloom/model/CacheCoordinator.h"
+#include "roadloom/model/Observed.h"
 
 #include "platform/BackgroundThread.h"
 #include "platform/Defaults.h"
 #include "platform/FreeSpace.h"
+#include "platform/LogCategories.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CacheBackend.h"
+#include "roadloom/model/OffThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
-
-CacheCoordinator::CacheCoordinator(QObject *parent) : CacheCoordinator(Services{}, parent) {}
 
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
       m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
 {
-    if (!m_cache) {
-        m_ownCache = CacheBackend::over(MediaCache::shared());
-        m_cache = m_ownCache.get();
-    }
-    if (!m_freeSpace)
-        m_freeSpace = &FreeSpace::system();
-    if (!m_defaults)
-        m_defaults = &Defaults::standard();
+    Q_ASSERT(m_cache && m_freeSpace && m_defaults);
     m_callPool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
 
@@ -55,13 +49,9 @@ double CacheCoordinator::progress() const
 template <class T>
 void CacheCoordinator::call(std::function<T(CacheBackend &)> work, std::function<void(T)> done)
 {
-    CacheBackend *cache = m_cache;
-    m_callPool.start([this, cache, work = std::move(work), done = std::move(done)] {
-        T result = work(*cache);
-        // Dropped with the coordinator when it is gone by then.
-        QMetaObject::invokeMethod(
-            this, [done, result] { done(result); }, Qt::QueuedConnection);
-    });
+    OffThread::run(
+        m_callPool, this, [cache = m_cache, work = std::move(work)] { return work(*cache); },
+        std::move(done));
 }
 
 void CacheCoordinator::start()
@@ -86,10 +76,7 @@ void CacheCoordinator::cacheNow(const DashClip &clip)
 void CacheCoordinator::setIsPaused(bool paused)
 {
     const bool wasPaused = m_isPaused;
-    if (wasPaused != paused) {
-        m_isPaused = paused;
-        emit isPausedChanged(paused);
-    }
+    setObserved(this, m_isPaused, paused, &CacheCoordinator::isPausedChanged);
     if (wasPaused && !paused)
         start();
 }
@@ -132,19 +119,19 @@ void CacheCoordinator::nextJob()
         return;
     }
     setCurrentName(job.name);
-    CacheBackend *cache = m_cache;
-    const std::atomic<bool> *stop = &m_stop;
-    m_copyPool.start([this, cache, stop, job] {
-        BackgroundThread::lowerCurrentPriority();
-        const Result<void> result = cache->perform(job, stop);
-        QMetaObject::invokeMethod(
-            this, [this, job, result] { copied(job, result); }, Qt::QueuedConnection);
-    });
+    OffThread::run(
+        m_copyPool, this,
+        [cache = m_cache, stop = &m_stop, job] {
+            BackgroundThread::lowerCurrentPriority();
+            return cache->perform(job, stop);
+        },
+        [this, job](const Result<void> &result) { copied(job, result); });
 }
 
 void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
 {
     if (!result) {
+        qCWarning(logCache) << "Copy into the media cache failed:" << job.name << result.error();
         setLastError(job.name + QStringLiteral(": ") + result.error());
         nextJob();
         return;
@@ -200,8 +187,9 @@ void CacheCoordinator::fetchUsage(std::function<void()> then)
 {
     call<MediaCacheUsage>([](CacheBackend &cache) { return cache.usage(); },
                           [this, then](const MediaCacheUsage &usage) {
+                              // Announced even when equal: a refresh is an answer the views wait for.
                               m_usage = usage;
-                              emit usageChanged();
+                              emit usageChanged(m_usage);
                               if (then)
                                   then();
                           });
@@ -209,10 +197,7 @@ void CacheCoordinator::fetchUsage(std::function<void()> then)
 
 void CacheCoordinator::setIsRunning(bool running)
 {
-    if (m_isRunning == running)
-        return;
-    m_isRunning = running;
-    emit isRunningChanged(running);
+    setObserved(this, m_isRunning, running, &CacheCoordinator::isRunningChanged);
 }
 
 void CacheCoordinator::setCounters(int completedFiles, int totalFiles, qint64 completedBytes,
@@ -241,16 +226,10 @@ void CacheCoordinator::setCounters(int completedFiles, int totalFiles, qint64 co
 
 void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
 {
-    if (m_currentName == name)
-        return;
-    m_currentName = name;
-    emit currentNameChanged();
+    setObserved(this, m_currentName, name, &CacheCoordinator::currentNameChanged);
 }
 
 void CacheCoordinator::setLastError(const std::optional<QString> &error)
 {
-    if (m_lastError == error)
-        return;
-    m_lastError = error;
-    emit lastErrorChanged();
+    setObserved(this, m_lastError, error, &CacheCoordinator::lastErrorChanged);
 }

@@ -43,8 +43,7 @@ public:
     // Bytes that must stay free on the cache's volume beside each copy.
     static constexpr qint64 freeSpaceReserve = 2'000'000'000;
 
-    // What the coordinator works with. Each empty member means the application's own: the shared media
-    // cache, the system's free space, the user's defaults, nothing playing.
+    // What the coordinator works with; all but `playingKey` (none: nothing playing) are required.
     struct Services {
         CacheBackend *cache = nullptr;        // not owned; must outlive the coordinator
         const FreeSpace *freeSpace = nullptr; // not owned
@@ -53,7 +52,6 @@ public:
         std::function<std::optional<QString>()> playingKey;
     };
 
-    explicit CacheCoordinator(QObject *parent = nullptr);
     explicit CacheCoordinator(Services services, QObject *parent = nullptr);
     // Stops a copy in progress at once: its partial file goes, the catalog stays as it was.
     ~CacheCoordinator() override;
@@ -90,9 +88,9 @@ signals:
     void completedBytesChanged(qint64 bytes);
     void totalBytesChanged(qint64 bytes);
     void progressChanged(double progress);
-    void currentNameChanged();
-    void lastErrorChanged();
-    void usageChanged();
+    void currentNameChanged(const std::optional<QString> &name);
+    void lastErrorChanged(const std::optional<QString> &error);
+    void usageChanged(const std::optional<MediaCacheUsage> &usage);
     // A channel of a recording got its stored copy: the library marks it.
     void channelCached(const QString &key, Channel channel);
     // Copies of a recording were removed: the library reads its storage states again.
@@ -116,7 +114,6 @@ private:
     void setCurrentName(const std::optional<QString> &name);
     void setLastError(const std::optional<QString> &error);
 
-    std::unique_ptr<CacheBackend> m_ownCache;
     CacheBackend *m_cache = nullptr;
     const FreeSpace *m_freeSpace = nullptr;
     Defaults *m_defaults = nullptr;

@@ -1,44 +1,17 @@
 #include "roadloom/model/ClipListing.h"
 
 #include "platform/NameOrder.h"
-#include "platform/StringOrder.h"
+#include "platform/TextTrim.h"
+#include "roadcore/ClipOrder.h"
 
 #include <QCollatorSortKey>
 
 #include <algorithm>
-#include <limits>
 #include <numeric>
 
 namespace ClipListing {
 
 namespace {
-
-// A recording without a date counts as the distant past.
-qint64 dateKey(const DashClip &clip)
-{
-    return clip.date ? clip.date->toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
-}
-
-// Sorts by (date, name) through a decorated copy: QDateTime comparisons are too slow for long lists.
-void sortByDateAndName(QList<DashClip> &clips, bool descending)
-{
-    const QList<DashClip> &view = clips;
-    std::vector<std::pair<qint64, qsizetype>> order;
-    order.reserve(size_t(view.size()));
-    for (qsizetype i = 0; i < view.size(); ++i)
-        order.emplace_back(dateKey(view[i]), i);
-    std::stable_sort(order.begin(), order.end(), [&](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return descending ? a.first > b.first : a.first < b.first;
-        const int byName = StringOrder::compare(view[a.second].name, view[b.second].name);
-        return descending ? byName > 0 : byName < 0;
-    });
-    QList<DashClip> sorted;
-    sorted.reserve(clips.size());
-    for (const auto &entry : order)
-        sorted.append(std::move(clips[entry.second]));
-    clips = std::move(sorted);
-}
 
 std::vector<qsizetype> nameOrder(const QList<DashClip> &clips)
 {
@@ -71,21 +44,60 @@ Index index(const QList<DashClip> &clips)
     Index result;
     result.byName = nameOrder(clips);
     result.bySize = sizeOrder(clips);
+    result.neighbor = ClipOrder::positions(clips, false);
+    result.neighborRank.resize(result.neighbor.size());
+    for (size_t rank = 0; rank < result.neighbor.size(); ++rank)
+        result.neighborRank[size_t(result.neighbor[rank])] = qsizetype(rank);
     result.foldedNames.reserve(clips.size());
-    for (const DashClip &clip : clips)
+    result.byID.reserve(clips.size());
+    result.byKey.reserve(clips.size());
+    result.positionOfSerial.resize(size_t(clips.size()));
+    result.serialAt.resize(size_t(clips.size()));
+    for (qsizetype i = 0; i < clips.size(); ++i) {
+        const DashClip &clip = clips[i];
         result.foldedNames.append(clip.name.toCaseFolded());
+        result.byID.insert(clip.id, i);
+        result.byKey.insert(clip.catalogKey(), i);
+        result.positionOfSerial[size_t(i)] = i;
+        result.serialAt[size_t(i)] = i;
+    }
     return result;
 }
 
-QString trimmedSearch(const QString &searchText)
+QList<qsizetype> Index::positionsOf(const QMultiHash<QString, qsizetype> &hash, const QString &name) const
 {
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype begin = 0, end = searchText.size();
-    while (begin < end && blank(searchText[begin]))
-        ++begin;
-    while (end > begin && blank(searchText[end - 1]))
-        --end;
-    return searchText.mid(begin, end - begin);
+    QList<qsizetype> result;
+    for (auto it = hash.constFind(name); it != hash.cend() && it.key() == name; ++it)
+        result.append(positionOfSerial[size_t(it.value())]);
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+void remove(Index &index, qsizetype position, const DashClip &clip)
+{
+    const auto dropFrom = [position](std::vector<qsizetype> &order) {
+        std::erase(order, position);
+        for (qsizetype &i : order)
+            i -= i > position;
+    };
+    dropFrom(index.byName);
+    dropFrom(index.bySize);
+    const qsizetype rank = index.neighborRank[size_t(position)];
+    index.neighbor.erase(index.neighbor.begin() + rank);
+    for (qsizetype &i : index.neighbor)
+        i -= i > position;
+    index.neighborRank.erase(index.neighborRank.begin() + position);
+    for (qsizetype &r : index.neighborRank)
+        r -= r > rank;
+    index.foldedNames.removeAt(position);
+
+    const qsizetype serial = index.serialAt[size_t(position)];
+    index.byID.remove(clip.id, serial);
+    index.byKey.remove(clip.catalogKey(), serial);
+    index.serialAt.erase(index.serialAt.begin() + position);
+    index.positionOfSerial[size_t(serial)] = -1;
+    for (qsizetype &p : index.positionOfSerial)
+        p -= p > position;
 }
 
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
@@ -93,7 +105,7 @@ QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCateg
 {
     if (index && index->foldedNames.size() != clips.size())
         index = nullptr;
-    const QString search = trimmedSearch(searchText);
+    const QString search = trimmedOfSpacesAndTabs(searchText);
     const QString foldedSearch = search.toCaseFolded();
     const auto passes = [&](qsizetype i) {
         const DashClip &clip = clips[i];
@@ -162,16 +174,6 @@ QList<ClipCategory> presentCategories(const QList<DashClip> &clips)
         if (present[size_t(category)])
             result.append(category);
     return result;
-}
-
-void sortNewestFirst(QList<DashClip> &clips)
-{
-    sortByDateAndName(clips, true);
-}
-
-void sortNeighborOrder(QList<DashClip> &clips)
-{
-    sortByDateAndName(clips, false);
 }
 
 } // namespace ClipListing

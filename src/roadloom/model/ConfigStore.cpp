@@ -1,4 +1,5 @@
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/model/Observed.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/RegularFile.h"
@@ -52,10 +53,7 @@ template <class Change> void ConfigStore::changingDirty(Change change)
 
 void ConfigStore::setUrl(const QString &url)
 {
-    if (m_url == url)
-        return;
-    m_url = url;
-    emit urlChanged(m_url);
+    setObserved(this, m_url, url, &ConfigStore::urlChanged);
 }
 
 void ConfigStore::setFile(const std::optional<ConfigFile> &file)
@@ -63,7 +61,7 @@ void ConfigStore::setFile(const std::optional<ConfigFile> &file)
     if (m_file == file)
         return;
     changingDirty([&] { m_file = file; });
-    emit fileChanged();
+    emit fileChanged(m_file);
 }
 
 void ConfigStore::setSaved(const std::optional<ConfigFile> &saved)
@@ -71,15 +69,12 @@ void ConfigStore::setSaved(const std::optional<ConfigFile> &saved)
     if (m_saved == saved)
         return;
     changingDirty([&] { m_saved = saved; });
-    emit savedChanged();
+    emit savedChanged(m_saved);
 }
 
 void ConfigStore::setMessage(const QString &message)
 {
-    if (m_message == message)
-        return;
-    m_message = message;
-    emit messageChanged(m_message);
+    setObserved(this, m_message, message, &ConfigStore::messageChanged);
 }
 
 bool ConfigStore::isDirty() const
@@ -103,9 +98,9 @@ void ConfigStore::open(const QString &path)
         m_saved = *read;
     });
     if (fileDiffers)
-        emit fileChanged();
+        emit fileChanged(m_file);
     if (savedDiffers)
-        emit savedChanged();
+        emit savedChanged(m_saved);
     setMessage(QString());
 }
 
@@ -124,7 +119,7 @@ void ConfigStore::setValue(const ConfigFile::Entry &entry, const QString &text)
         return;
     // An edit in place is always announced, even when the text was already there.
     changingDirty([&] { m_file->set(entry.section, entry.key, text); });
-    emit fileChanged();
+    emit fileChanged(m_file);
 }
 
 Result<void> ConfigStore::save()

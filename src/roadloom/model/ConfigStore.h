@@ -71,8 +71,8 @@ public:
 
 signals:
     void urlChanged(const QString &url);
-    void fileChanged();
-    void savedChanged();
+    void fileChanged(const std::optional<ConfigFile> &file);
+    void savedChanged(const std::optional<ConfigFile> &saved);
     void messageChanged(const QString &message);
     void isDirtyChanged(bool isDirty);
 

@@ -1,14 +1,18 @@
 #include "roadloom/model/LibraryStore.h"
 
 #include "platform/Defaults.h"
-#include "platform/StringOrder.h"
-#include "platform/SystemVolumes.h"
+#include "platform/LogCategories.h"
+#include "platform/Paths.h"
 #include "platform/Trash.h"
+#include "platform/VolumeProvider.h"
+#include "roadcore/ClipOrder.h"
 #include "roadcore/LibraryScanner.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/CameraCard.h"
 #include "roadloom/model/ConfigStore.h"
+#include "roadloom/model/Observed.h"
+#include "roadloom/model/OffThread.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,24 +45,18 @@ QString lastComponent(const QString &path)
 
 } // namespace
 
-LibraryStore::LibraryStore(QObject *parent) : LibraryStore(Services(), parent) {}
-
 LibraryStore::LibraryStore(Services services, QObject *parent)
     : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults), m_cache(services.cache),
       m_scan(std::move(services.scan)), m_trash(services.trash), m_config(services.config)
 {
-    if (!m_trash)
-        m_trash = &Trash::system();
-    if (!m_volumes)
-        m_volumes = new SystemVolumes(this);
-    if (!m_defaults)
-        m_defaults = &Defaults::standard();
-    if (!m_cache)
-        m_cache = &MediaCache::shared();
-    if (!m_scan)
-        m_scan = &LibraryScanner::scan;
+    Q_ASSERT(m_volumes && m_defaults && m_cache && m_scan && m_trash);
+    m_checkPool.setMaxThreadCount(1);
 
     loadFolders();
+    // Once, before any view shows: which saved folders are there decides the first source.
+    for (const LibrarySource &folder : std::as_const(m_folders))
+        if (folder.isOffline())
+            m_offlineFolders.insert(folder.urls.first());
     refreshDevices();
     connect(m_volumes, &VolumeProvider::volumesChanged, this, &LibraryStore::volumesChanged);
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -74,6 +72,7 @@ LibraryStore::~LibraryStore()
 {
     // Scans hold the catalog; let them end before it can go away. Their results are dropped with the store.
     m_scanPool.waitForDone();
+    m_checkPool.waitForDone();
 }
 
 // Sources
@@ -131,7 +130,7 @@ void LibraryStore::chooseFirstSource()
     if (!m_devices.isEmpty())
         first = m_devices.first();
     for (qsizetype i = 0; !first && i < m_folders.size(); ++i)
-        if (!m_folders[i].isOffline())
+        if (!isOffline(m_folders[i]))
             first = m_folders[i];
     setSelectedSourceID((first ? *first : LibrarySource::allMedia()).id());
 }
@@ -162,6 +161,7 @@ void LibraryStore::volumesChanged()
         knownCards.insert(card.id());
 
     refreshDevices();
+    checkAvailability();
 
     for (const LibrarySource &card : std::as_const(m_devices)) {
         if (!knownCards.contains(card.id())) {
@@ -216,7 +216,7 @@ QFuture<void> LibraryStore::rescan()
 {
     const std::optional<LibrarySource> source = selectedSource();
     if (!source) {
-        setClips({});
+        setClips({}, {});
         return QtFuture::makeReadyFuture();
     }
     bumpAvailabilityRevision();
@@ -224,13 +224,11 @@ QFuture<void> LibraryStore::rescan()
 
     const quint64 generation = ++m_rescanGeneration;
     const QString sourceID = source->id();
-    QPointer<LibraryStore> self(this);
-    return QtConcurrent::run(&m_scanPool, &LibraryStore::rescanWork, *source, m_cache, m_scan)
-        .then(this, [self, generation, sourceID](QFuture<RescanResult> done) {
-            // Taken, not copied: a copy would share the list with the future and make the first change
-            // of `clips` copy every recording.
-            if (self)
-                self->finishRescan(generation, sourceID, done.takeResult());
+    return OffThread::run(
+        m_scanPool, this,
+        [source = *source, cache = m_cache, scan = m_scan] { return rescanWork(source, cache, scan); },
+        [this, generation, sourceID](RescanResult result) {
+            finishRescan(generation, sourceID, std::move(result));
         });
 }
 
@@ -253,9 +251,10 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
                 ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
                 : MediaCacheScope::under(source.urls);
         result.clips.append(cache->clips(scope, found));
-        ClipListing::sortNewestFirst(result.clips);
+        ClipOrder::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);
+    result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
     return result;
 }
 
@@ -266,16 +265,14 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     setIsScanning(false);
     if (m_selectedSourceID != sourceID)
         return; // another source was selected meanwhile
-    setClips(std::move(result.clips), std::move(result.index));
+    // The same list again keeps the views' rows, current item and scroll position.
+    if (result.fingerprint != m_fingerprint)
+        setClips(std::move(result.clips), std::move(result.index), result.fingerprint);
 
     // A recording still listed stays selected, even when the filter hides it now.
-    const bool listed =
-        m_selectedClipID && std::any_of(m_clips.cbegin(), m_clips.cend(),
-                                        [this](const DashClip &c) { return c.id == *m_selectedClipID; });
-    if (!listed) {
-        const QList<qsizetype> shown = filteredPositions();
-        setSelectedClipID(shown.isEmpty() ? std::nullopt
-                                          : std::optional<QString>(m_clips.at(shown.first()).id));
+    if (!m_selectedClipID || indexOf(*m_selectedClipID) < 0) {
+        setSelectedClipID(m_filtered.isEmpty() ? std::nullopt
+                                               : std::optional<QString>(m_clips.at(m_filtered.first()).id));
     }
     if (m_planner)
         m_planner->start();
@@ -325,11 +322,10 @@ void LibraryStore::open(const QStringList &paths)
     setSelectedSourceID(imported.id());
 
     // After the rescan the selection setter may have queued, so that this one publishes last.
-    QPointer<LibraryStore> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self, base] {
-            self->rescan().then(self.data(), [self, base] {
+        [this, base] {
+            rescan().then([self = QPointer<LibraryStore>(this), base] {
                 if (!self)
                     return;
                 for (const DashClip &clip : std::as_const(self->m_clips)) {
@@ -373,122 +369,191 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             continue;
         const auto file = clip.files.find(channel);
         // A stored copy goes with the catalog entry, never to the Trash.
-        if (file != clip.files.end() &&
-            !(file->second + QLatin1Char('/')).startsWith(m_cache->root() + QLatin1Char('/')))
+        if (file != clip.files.end() && !Paths::isInside(file->second, m_cache->root()))
             paths.append(file->second);
     }
-    Trash *trash = m_trash;
-    MediaCache *cache = m_cache;
-    const QString key = clip.catalogKey();
-    QPointer<LibraryStore> self(this);
-    return QtConcurrent::run(&m_scanPool,
-                             [trash, cache, paths, key]() -> Result<void> {
-                                 if (!paths.isEmpty())
-                                     if (Result<void> moved = trash->moveToTrash(paths); !moved)
-                                         return moved;
-                                 cache->remove(key, true);
-                                 return {};
-                             })
-        .then(this, [self, clip](const Result<void> &moved) {
-            if (!self)
-                return;
+    return OffThread::run(
+        m_scanPool, this,
+        [trash = m_trash, cache = m_cache, paths, key = clip.catalogKey()]() -> Result<void> {
+            if (!paths.isEmpty())
+                if (Result<void> moved = trash->moveToTrash(paths); !moved)
+                    return moved;
+            cache->remove(key, true);
+            return {};
+        },
+        [this, clip](const Result<void> &moved) {
             if (!moved) {
-                self->setLastError(moved.error());
-                emit self->trashRefused(clip.id, moved.error());
-            } else
-                self->finishTrash(clip);
+                qCWarning(logLibrary) << "Move to Trash failed:" << moved.error();
+                setLastError(moved.error());
+                emit trashRefused(clip.id, moved.error());
+            } else {
+                finishTrash(clip);
+            }
         });
 }
 
 void LibraryStore::finishTrash(const DashClip &clip)
 {
-    // Oldest first, the order of stepping to the previous or next recording.
-    QList<DashClip> order = filteredClips();
-    std::stable_sort(order.begin(), order.end(), [](const DashClip &a, const DashClip &b) {
-        if (a.date != b.date)
-            return a.date < b.date; // none is the most distant past
-        return StringOrder::compare(a.name, b.name) < 0;
-    });
-    std::optional<QString> next;
-    const auto at =
-        std::find_if(order.cbegin(), order.cend(), [&](const DashClip &c) { return c.id == clip.id; });
-    if (at != order.cend() && at + 1 != order.cend())
-        next = (at + 1)->id;
-    else if (at != order.cend() && at != order.cbegin())
-        next = (at - 1)->id;
-
-    QList<DashClip> clips = m_clips;
-    clips.removeIf([&](const DashClip &c) { return c.id == clip.id; });
-    setClips(std::move(clips));
+    const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
+    const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
+    for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
+        emit clipAboutToBeRemoved(*position);
+        removeClip(*position);
+        emit clipRemoved(*position);
+    }
     if (m_selectedClipID == clip.id)
         setSelectedClipID(next);
 }
 
+void LibraryStore::removeClip(qsizetype position)
+{
+    m_fingerprint.reset();
+    ClipListing::remove(m_index, position, m_clips.at(position));
+    m_clips.removeAt(position);
+    const qsizetype row = m_filteredRow[size_t(position)];
+    if (row >= 0)
+        m_filtered.removeAt(row);
+    for (qsizetype &i : m_filtered)
+        i -= i > position;
+    m_filteredRow.erase(m_filteredRow.begin() + position);
+    if (row >= 0)
+        for (qsizetype &r : m_filteredRow)
+            r -= r > row;
+}
+
 void LibraryStore::markCached(const QString &key, Channel channel)
 {
-    QList<DashClip> clips = m_clips;
-    bool changed = false;
-    for (DashClip &clip : clips) {
-        if (clip.catalogKey() == key && !clip.cachedChannels.count(channel)) {
-            clip.cachedChannels.insert(channel);
-            changed = true;
-        }
-    }
-    if (changed)
-        setClips(std::move(clips));
+    QList<qsizetype> changed = m_index.positionsOfKey(key);
+    changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
+    if (changed.isEmpty())
+        return;
+    m_fingerprint.reset();
+    emit clipsUpdated(changed);
 }
 
 QFuture<void> LibraryStore::refreshCacheState()
 {
     if (m_clips.isEmpty())
         return QtFuture::makeReadyFuture();
-    MediaCache *cache = m_cache;
-    QPointer<LibraryStore> self(this);
-    return QtConcurrent::run(&m_scanPool,
-                             [cache, listed = m_clips] {
-                                 QList<DashClip> resolved;
-                                 resolved.reserve(listed.size());
-                                 for (const DashClip &clip : listed)
-                                     resolved.append(cache->resolveForPlayback(clip));
-                                 return resolved;
-                             })
-        .then(this, [self](const QList<DashClip> &resolved) {
-            if (!self)
-                return;
+    return OffThread::run(
+        m_scanPool, this,
+        [cache = m_cache, listed = m_clips]() mutable {
+            // Let go of the store's list at once, so that a change on the GUI thread meanwhile copies
+            // nothing.
+            QList<DashClip> own = std::exchange(listed, {});
+            own.detach();
+            for (DashClip &clip : own)
+                clip = cache->resolveForPlayback(clip);
+            return own;
+        },
+        [this](const QList<DashClip> &resolved) {
             // The list may have changed meanwhile: only a recording still at its place is updated.
-            QList<DashClip> clips = self->m_clips;
-            for (qsizetype i = 0; i < resolved.size() && i < clips.size(); ++i) {
-                if (clips.at(i).id != resolved.at(i).id)
+            QList<qsizetype> changed;
+            for (qsizetype i = 0; i < resolved.size() && i < m_clips.size(); ++i) {
+                const DashClip &now = resolved.at(i);
+                DashClip &clip = m_clips[i];
+                if (clip.id != now.id)
                     continue;
-                DashClip &clip = clips[i];
-                clip.cachedChannels = resolved.at(i).cachedChannels;
-                clip.channelStates = resolved.at(i).channelStates;
-                clip.files = resolved.at(i).files;
+                if (clip.cachedChannels == now.cachedChannels && clip.channelStates == now.channelStates &&
+                    clip.files == now.files)
+                    continue;
+                clip.cachedChannels = now.cachedChannels;
+                clip.channelStates = now.channelStates;
+                clip.files = now.files;
+                changed.append(i);
             }
-            self->setClips(std::move(clips));
+            if (changed.isEmpty())
+                return;
+            m_fingerprint.reset();
+            emit clipsUpdated(changed);
         });
 }
 
 // Clip list
 
-const ClipListing::Index &LibraryStore::listingIndex() const
+void LibraryStore::refilter()
 {
-    if (!m_listingIndex)
-        m_listingIndex = ClipListing::index(m_clips);
-    return *m_listingIndex;
+    QList<qsizetype> positions =
+        ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort, &m_index);
+    m_filteredRow.assign(size_t(m_clips.size()), -1);
+    for (qsizetype row = 0; row < positions.size(); ++row)
+        m_filteredRow[size_t(positions[row])] = row;
+    m_filtered = std::move(positions);
+    emit filteredPositionsChanged(m_filtered);
 }
 
-QList<qsizetype> LibraryStore::filteredPositions() const
+qsizetype LibraryStore::filteredRow(qsizetype index) const
 {
-    return ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort, &listingIndex());
+    return index >= 0 && size_t(index) < m_filteredRow.size() ? m_filteredRow[size_t(index)] : -1;
+}
+
+qsizetype LibraryStore::indexOf(const QString &id) const
+{
+    const QList<qsizetype> positions = m_index.positionsOfID(id);
+    return positions.isEmpty() ? -1 : positions.first();
+}
+
+std::optional<QString> LibraryStore::neighbor(const QString &id, int offset) const
+{
+    const qsizetype position = indexOf(id);
+    if (position < 0 || filteredRow(position) < 0)
+        return std::nullopt;
+    // Walk the whole list's neighbor order, counting only the shown recordings.
+    const qsizetype step = offset < 0 ? -1 : 1;
+    qsizetype rank = m_index.neighborRank[size_t(position)];
+    for (int left = std::abs(offset); left > 0;) {
+        rank += step;
+        if (rank < 0 || size_t(rank) >= m_index.neighbor.size())
+            return std::nullopt;
+        if (m_filteredRow[size_t(m_index.neighbor[size_t(rank)])] >= 0)
+            --left;
+    }
+    return m_clips.at(m_index.neighbor[size_t(rank)]).id;
+}
+
+bool LibraryStore::isOffline(const LibrarySource &source) const
+{
+    return source.kind == LibrarySource::Kind::folder && !source.urls.isEmpty() &&
+           m_offlineFolders.contains(source.urls.first());
+}
+
+void LibraryStore::checkAvailability()
+{
+    QStringList folders;
+    for (const LibrarySource &folder : std::as_const(m_folders))
+        if (!folder.urls.isEmpty())
+            folders.append(folder.urls.first());
+    const quint64 generation = ++m_availabilityGeneration;
+    OffThread::run(
+        m_checkPool, this,
+        [folders] {
+            QSet<QString> offline;
+            for (const QString &path : folders)
+                if (LibrarySource{LibrarySource::Kind::folder, {}, {path}}.isOffline())
+                    offline.insert(path);
+            return offline;
+        },
+        [this, generation](QSet<QString> offline) {
+            if (generation != m_availabilityGeneration || offline == m_offlineFolders)
+                return; // a newer check answers, or nothing changed
+            m_offlineFolders = std::move(offline);
+            ++m_availabilityRevision;
+            emit availabilityRevisionChanged(m_availabilityRevision);
+        });
+}
+
+void LibraryStore::bumpAvailabilityRevision()
+{
+    ++m_availabilityRevision;
+    emit availabilityRevisionChanged(m_availabilityRevision);
+    checkAvailability();
 }
 
 QList<DashClip> LibraryStore::filteredClips() const
 {
     QList<DashClip> result;
-    const QList<qsizetype> shown = filteredPositions();
-    result.reserve(shown.size());
-    for (qsizetype i : shown)
+    result.reserve(m_filtered.size());
+    for (qsizetype i : m_filtered)
         result.append(m_clips[i]);
     return result;
 }
@@ -507,10 +572,8 @@ QList<ClipCategory> LibraryStore::presentCategories() const
 
 void LibraryStore::setSelectedSourceID(const std::optional<QString> &id)
 {
-    if (m_selectedSourceID == id)
+    if (!setObserved(this, m_selectedSourceID, id, &LibraryStore::selectedSourceIDChanged))
         return;
-    m_selectedSourceID = id;
-    emit selectedSourceIDChanged();
     // Never scan inside the setter: the caller may be in the middle of changing other state.
     QMetaObject::invokeMethod(
         this, [this] { rescan(); }, Qt::QueuedConnection);
@@ -518,98 +581,66 @@ void LibraryStore::setSelectedSourceID(const std::optional<QString> &id)
 
 void LibraryStore::setSelectedClipID(const std::optional<QString> &id)
 {
-    if (m_selectedClipID == id)
-        return;
-    m_selectedClipID = id;
-    emit selectedClipIDChanged();
+    setObserved(this, m_selectedClipID, id, &LibraryStore::selectedClipIDChanged);
 }
 
 void LibraryStore::setCategoryFilter(std::optional<ClipCategory> category)
 {
-    if (m_categoryFilter == category)
-        return;
-    m_categoryFilter = category;
-    emit categoryFilterChanged();
+    if (setObserved(this, m_categoryFilter, category, &LibraryStore::categoryFilterChanged))
+        refilter();
 }
 
 void LibraryStore::setSearchText(const QString &text)
 {
-    if (m_searchText == text)
-        return;
-    m_searchText = text;
-    emit searchTextChanged(text);
+    if (setObserved(this, m_searchText, text, &LibraryStore::searchTextChanged))
+        refilter();
 }
 
 void LibraryStore::setSort(ClipSort sort)
 {
-    if (m_sort == sort)
-        return;
-    m_sort = sort;
-    emit sortChanged(sort);
+    if (setObserved(this, m_sort, sort, &LibraryStore::sortChanged))
+        refilter();
 }
 
 void LibraryStore::setFolders(const QList<LibrarySource> &folders)
 {
-    if (m_folders == folders)
-        return;
-    m_folders = folders;
-    emit foldersChanged();
-    emit sourcesChanged();
+    if (setObserved(this, m_folders, folders, &LibraryStore::foldersChanged))
+        announceSources();
 }
 
 void LibraryStore::setDevices(const QList<LibrarySource> &devices)
 {
-    if (m_devices == devices)
-        return;
-    m_devices = devices;
-    emit devicesChanged();
-    emit sourcesChanged();
+    if (setObserved(this, m_devices, devices, &LibraryStore::devicesChanged))
+        announceSources();
 }
 
 void LibraryStore::setImported(const std::optional<LibrarySource> &imported)
 {
-    if (m_imported == imported)
-        return;
-    m_imported = imported;
-    emit importedChanged();
-    emit sourcesChanged();
+    if (setObserved(this, m_imported, imported, &LibraryStore::importedChanged))
+        announceSources();
 }
 
-void LibraryStore::setClips(QList<DashClip> clips, std::optional<ClipListing::Index> index)
+void LibraryStore::announceSources()
 {
-    if (m_clips == clips)
-        return;
-    // The index stays valid while names and sizes stay (a change of storage state keeps them).
-    if (!index && m_listingIndex && clips.size() == m_clips.size()) {
-        bool same = true;
-        for (qsizetype i = 0; same && i < clips.size(); ++i)
-            same = clips.at(i).name == m_clips.at(i).name && clips.at(i).byteSize == m_clips.at(i).byteSize;
-        if (same)
-            index = std::move(m_listingIndex);
-    }
+    emit sourcesChanged(sources());
+}
+
+void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
+                            std::optional<size_t> fingerprint)
+{
     m_clips = std::move(clips);
-    m_listingIndex = std::move(index);
-    emit clipsChanged();
+    m_index = std::move(index);
+    m_fingerprint = fingerprint;
+    emit clipsChanged(m_clips);
+    refilter();
 }
 
 void LibraryStore::setLastError(const std::optional<QString> &error)
 {
-    if (m_lastError == error)
-        return;
-    m_lastError = error;
-    emit lastErrorChanged();
+    setObserved(this, m_lastError, error, &LibraryStore::lastErrorChanged);
 }
 
 void LibraryStore::setIsScanning(bool scanning)
 {
-    if (m_isScanning == scanning)
-        return;
-    m_isScanning = scanning;
-    emit isScanningChanged(scanning);
-}
-
-void LibraryStore::bumpAvailabilityRevision()
-{
-    ++m_availabilityRevision;
-    emit availabilityRevisionChanged(m_availabilityRevision);
+    setObserved(this, m_isScanning, scanning, &LibraryStore::isScanningChanged);
 }

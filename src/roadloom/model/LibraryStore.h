@@ -9,12 +9,14 @@
 #include <QFuture>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class CachePlanner;
 class ConfigStore;
@@ -25,8 +27,23 @@ class VolumeProvider;
 
 // The library as the sidebar and the clip list show it: the sources (All Media, camera cards, saved
 // folders, opened files), the recordings of the selected source, the filters of the clip list and the
-// selection. Lives on the GUI thread; scans and catalog work run on the store's own threads, so the GUI
-// thread never waits on a disk.
+// selection. Lives on the GUI thread; scans, catalog work and disk checks run on the store's own threads, so
+// the GUI thread never waits on a disk.
+//
+// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
+// - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
+//   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
+//   another category, search or sort.
+//   Reset the model.
+// - `clipsUpdated(indices)`: those recordings (positions in `clips`, ascending) changed in place: cache or
+//   storage state, never name, date, size or category, so the rows stay where they are. Emit dataChanged
+//   for each `filteredRow(index)` that is not -1.
+// - `clipAboutToBeRemoved(index)` then `clipRemoved(index)`: one recording leaves the list (a Trash), one
+//   pair per recording, the highest position first. On the first, `filteredRow(index)` is still its row:
+//   call beginRemoveRows for it when it is not -1; on the second, endRemoveRows. The shown rows change only
+//   in between, and `filteredPositionsChanged` is not emitted for it.
+// `filteredRow(index)` (-1 when filtered out) and `indexOf(id)` (-1 when not listed) are O(1).
+// A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -34,6 +51,7 @@ class LibraryStore : public QObject {
     Q_PROPERTY(std::optional<LibrarySource> imported READ imported NOTIFY importedChanged)
     Q_PROPERTY(QList<LibrarySource> sources READ sources NOTIFY sourcesChanged)
     Q_PROPERTY(QList<DashClip> clips READ clips NOTIFY clipsChanged)
+    Q_PROPERTY(QList<qsizetype> filteredPositions READ filteredPositions NOTIFY filteredPositionsChanged)
     Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
     Q_PROPERTY(int availabilityRevision READ availabilityRevision NOTIFY availabilityRevisionChanged)
     Q_PROPERTY(std::optional<QString> selectedSourceID READ selectedSourceID WRITE setSelectedSourceID NOTIFY
@@ -49,8 +67,7 @@ class LibraryStore : public QObject {
 public:
     using ScanFunction = std::function<QList<DashClip>(const QStringList &paths)>;
 
-    // What the store works with. Each empty member means the application's own: the system's volumes,
-    // the user's defaults, the shared media cache, the library scanner.
+    // What the store works with; all but `config` are required.
     struct Services {
         VolumeProvider *volumes = nullptr; // not owned
         Defaults *defaults = nullptr;      // not owned
@@ -60,7 +77,6 @@ public:
         ConfigStore *config = nullptr; // not owned; none: configuration files only raise the request
     };
 
-    explicit LibraryStore(QObject *parent = nullptr);
     explicit LibraryStore(Services services, QObject *parent = nullptr);
     ~LibraryStore() override;
 
@@ -69,7 +85,7 @@ public:
     std::optional<LibrarySource> imported() const { return m_imported; }
     // All Media, then the cards, the folders and the opened files.
     QList<LibrarySource> sources() const;
-    QList<DashClip> clips() const { return m_clips; }
+    const QList<DashClip> &clips() const { return m_clips; }
     bool isScanning() const { return m_isScanning; }
     int availabilityRevision() const { return m_availabilityRevision; }
     std::optional<QString> selectedSourceID() const { return m_selectedSourceID; }
@@ -109,7 +125,7 @@ public:
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
     // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
-    // cache and selects its neighbour. A refused move sets `lastError` and changes nothing else. The future
+    // cache and selects its neighbor. A refused move sets `lastError` and changes nothing else. The future
     // finishes once that is done.
     QFuture<void> trash(const DashClip &clip);
     // A channel of the recording with that catalog key now has a stored copy.
@@ -122,28 +138,44 @@ public:
     // published or dropped (a newer rescan or another selection owns the list then).
     QFuture<void> rescan();
 
-    // `clips` after the category filter and the search, in the chosen order. Computed on every call.
+    // `clips` after the category filter and the search, in the chosen order (a copy of each recording).
     QList<DashClip> filteredClips() const;
-    // The same as positions in `clips`: what a list view needs without copying recordings.
-    QList<qsizetype> filteredPositions() const;
+    // The same as positions in `clips`: what a list view needs without copying recordings. Kept up to date.
+    const QList<qsizetype> &filteredPositions() const { return m_filtered; }
+    // The row of `clips[index]` in the filtered positions; -1 when filtered out or not a position.
+    qsizetype filteredRow(qsizetype index) const;
+    // The position in `clips` of the recording with that id; -1 when not listed.
+    qsizetype indexOf(const QString &id) const;
+    // The recording `offset` places from the listed one with that id in the neighbor order of the filtered
+    // recordings (oldest first, whatever the list's sort); none past either end or when it is not shown.
+    std::optional<QString> neighbor(const QString &id, int offset) const;
+    // Whether the source is a folder whose path was gone at the last check (at start, at each rescan, volume
+    // change and activation of the application). Never touches the disk; a changed answer bumps
+    // `availabilityRevision`.
+    bool isOffline(const LibrarySource &source) const;
     // Recordings of that category in `clips` (all with none); filters and search do not apply.
     int count(std::optional<ClipCategory> category) const;
     QList<ClipCategory> presentCategories() const;
 
 signals:
-    void foldersChanged();
-    void devicesChanged();
-    void importedChanged();
-    void sourcesChanged();
-    void clipsChanged();
+    void foldersChanged(const QList<LibrarySource> &folders);
+    void devicesChanged(const QList<LibrarySource> &devices);
+    void importedChanged(const std::optional<LibrarySource> &imported);
+    void sourcesChanged(const QList<LibrarySource> &sources);
+    // A new list; see the comment above the class for the finer changes.
+    void clipsChanged(const QList<DashClip> &clips);
+    void clipsUpdated(const QList<qsizetype> &indices);
+    void clipAboutToBeRemoved(qsizetype index);
+    void clipRemoved(qsizetype index);
+    void filteredPositionsChanged(const QList<qsizetype> &positions);
     void isScanningChanged(bool isScanning);
     void availabilityRevisionChanged(int revision);
-    void selectedSourceIDChanged();
-    void selectedClipIDChanged();
-    void categoryFilterChanged();
+    void selectedSourceIDChanged(const std::optional<QString> &id);
+    void selectedClipIDChanged(const std::optional<QString> &id);
+    void categoryFilterChanged(std::optional<ClipCategory> category);
     void searchTextChanged(const QString &text);
     void sortChanged(ClipSort sort);
-    void lastErrorChanged();
+    void lastErrorChanged(const std::optional<QString> &error);
     // A camera configuration file was opened (or failed to open, with the store's message saying why): the
     // device-settings window should show.
     void configWindowRequested();
@@ -154,6 +186,7 @@ private:
     struct RescanResult {
         QList<DashClip> clips;
         ClipListing::Index index;
+        size_t fingerprint = 0; // of `clips`, order included
     };
     static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan);
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
@@ -167,13 +200,18 @@ private:
     void setFolders(const QList<LibrarySource> &folders);
     void setDevices(const QList<LibrarySource> &devices);
     void setImported(const std::optional<LibrarySource> &imported);
-    // `index`, when given, was made from `clips`.
-    void setClips(QList<DashClip> clips, std::optional<ClipListing::Index> index = std::nullopt);
+    void announceSources();
+    // A new list; `index` was made from `clips`.
+    void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {});
+    void removeClip(qsizetype position);
+    void refilter();
     void setIsScanning(bool scanning);
     void setLastError(const std::optional<QString> &error);
     void finishTrash(const DashClip &clip);
+    // Checks off the GUI thread which folders are gone; a changed answer is stored and bumps the revision.
+    void checkAvailability();
+    // Views check again now; the stored offline state follows.
     void bumpAvailabilityRevision();
-    const ClipListing::Index &listingIndex() const;
 
     VolumeProvider *m_volumes = nullptr;
     Defaults *m_defaults = nullptr;
@@ -187,6 +225,12 @@ private:
     QList<LibrarySource> m_devices;
     std::optional<LibrarySource> m_imported;
     QList<DashClip> m_clips;
+    ClipListing::Index m_index; // of m_clips
+    // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
+    std::optional<size_t> m_fingerprint;
+    QList<qsizetype> m_filtered;
+    std::vector<qsizetype> m_filteredRow; // by position in m_clips
+    QSet<QString> m_offlineFolders;       // paths
     bool m_isScanning = false;
     int m_availabilityRevision = 0;
     std::optional<QString> m_selectedSourceID;
@@ -198,6 +242,7 @@ private:
 
     // Rescans overlap; only the newest one publishes and ends the scanning state.
     quint64 m_rescanGeneration = 0;
-    mutable std::optional<ClipListing::Index> m_listingIndex;
+    quint64 m_availabilityGeneration = 0;
     QThreadPool m_scanPool;
+    QThreadPool m_checkPool; // disk checks never queue behind a long scan
 };

@@ -1,12 +1,9 @@
 #include "roadloom/model/PlayerController.h"
+#include "roadloom/model/Observed.h"
 
-#include "platform/gui/MpvPlayer.h"
-
-#include <QFutureWatcher>
-#include <qtconcurrenttask.h>
-
-#include <sys/resource.h>
-#include <unistd.h>
+#include "platform/BackgroundThread.h"
+#include "platform/LogCategories.h"
+#include "roadloom/model/OffThread.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,15 +20,6 @@ namespace {
 // Queue order inside the controller's pool: the video the user waits for before the telemetry.
 constexpr int sourcesPriority = 2;
 constexpr int telemetryPriority = 1;
-// Media facts are shown last and only in the inspector; their reads yield the processor to the rest.
-constexpr int utilityNiceness = 10;
-
-void lowerThisThreadPriority()
-{
-    // Linux keeps a niceness per thread; a pool thread only ever runs inspections, so it may stay lowered.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), utilityNiceness);
-}
-
 // Values without an equality count as changed unless both are known to be the empty value.
 template <class T> bool sameValue(const T &a, const T &b, bool bothEmpty)
 {
@@ -42,15 +30,6 @@ template <class T> bool sameValue(const T &a, const T &b, bool bothEmpty)
 }
 
 } // namespace
-
-PlayerFactory PlayerController::standardPlayers()
-{
-    return [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
-        MpvPlayerOptions options;
-        options.audio = role == PlayerRole::master;
-        return std::make_unique<MpvPlayer>(options);
-    };
-}
 
 PlayerController::PlayerController(const PlayerFactory &players, PlayerServices services, QObject *parent)
     : QObject(parent), m_services(std::move(services)), m_front(players(PlayerRole::master)),
@@ -72,17 +51,6 @@ PlayerController::~PlayerController()
     disconnect(m_front.get(), nullptr, this, nullptr);
     m_front.reset();
     m_rear.reset();
-}
-
-template <class T, class Handler> void PlayerController::whenDone(QFuture<T> future, Handler handler)
-{
-    // The watcher belongs to the controller: once the controller is gone, the result goes nowhere.
-    auto *watcher = new QFutureWatcher<T>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, handler = std::move(handler)]() mutable {
-        watcher->deleteLater();
-        handler(watcher->future().result());
-    });
-    watcher->setFuture(std::move(future));
 }
 
 // Loading
@@ -113,14 +81,13 @@ void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
         setIsLoadingTelemetry(false);
         return;
     }
-    auto resolve = QtConcurrent::task([resolve = m_services.resolve, clip = *clip] { return resolve(clip); })
-                       .onThreadPool(m_pool)
-                       .withPriority(sourcesPriority)
-                       .spawn();
-    whenDone(resolve, [this, load, autoplay](const DashClip &resolvedClip) {
-        if (load == m_loadID)
-            resolved(load, resolvedClip, autoplay);
-    });
+    OffThread::run(
+        m_pool, this, [resolve = m_services.resolve, clip = *clip] { return resolve(clip); },
+        [this, load, autoplay](const DashClip &resolvedClip) {
+            if (load == m_loadID)
+                resolved(load, resolvedClip, autoplay);
+        },
+        sourcesPriority);
 }
 
 void PlayerController::resolved(quint64 load, const DashClip &clip, bool autoplay)
@@ -136,41 +103,40 @@ void PlayerController::resolved(quint64 load, const DashClip &clip, bool autopla
     setIsLoadingTelemetry(true);
 
     const ChannelFiles files = clip.files;
-    auto telemetry = QtConcurrent::task([read = m_services.readTelemetry, files] { return read(files); })
-                         .onThreadPool(m_pool)
-                         .withPriority(telemetryPriority)
-                         .spawn();
-    whenDone(telemetry, [this, load](const Telemetry &value) {
-        if (load != m_loadID)
-            return;
-        m_pending.telemetry = value;
-        applyArrivals();
-    });
-    auto media = QtConcurrent::task([inspect = m_services.inspect, files] {
-                     lowerThisThreadPriority();
-                     ChannelMediaInfo info;
-                     for (const auto &[channel, path] : files)
-                         info[channel] = inspect(path);
-                     return info;
-                 })
-                     .onThreadPool(m_utilityPool)
-                     .spawn();
-    whenDone(media, [this, load](const ChannelMediaInfo &value) {
-        if (load != m_loadID)
-            return;
-        m_pending.mediaInfo = value;
-        applyArrivals();
-    });
-    auto sources =
-        QtConcurrent::task([services = m_services, clip] { return playableSources(clip, services); })
-            .onThreadPool(m_pool)
-            .withPriority(sourcesPriority)
-            .spawn();
-    whenDone(sources, [this, load, autoplay](const Result<ChannelFiles> &value) {
-        if (load != m_loadID)
-            return;
-        placeSources(value, autoplay);
-    });
+    OffThread::run(
+        m_pool, this, [read = m_services.readTelemetry, files] { return read(files); },
+        [this, load](const Telemetry &value) {
+            if (load != m_loadID)
+                return;
+            m_pending.telemetry = value;
+            applyArrivals();
+        },
+        telemetryPriority);
+    OffThread::run(
+        m_utilityPool, this,
+        [inspect = m_services.inspect, files] {
+            // Media facts are shown last and only in the inspector; their reads yield to the rest. A pool
+            // thread here only ever runs inspections, so it may stay lowered.
+            BackgroundThread::lowerCurrentPriority();
+            ChannelMediaInfo info;
+            for (const auto &[channel, path] : files)
+                info[channel] = inspect(path);
+            return info;
+        },
+        [this, load](const ChannelMediaInfo &value) {
+            if (load != m_loadID)
+                return;
+            m_pending.mediaInfo = value;
+            applyArrivals();
+        });
+    OffThread::run(
+        m_pool, this, [services = m_services, clip] { return playableSources(clip, services); },
+        [this, load, autoplay](const Result<ChannelFiles> &value) {
+            if (load != m_loadID)
+                return;
+            placeSources(value, autoplay);
+        },
+        sourcesPriority);
 }
 
 Result<ChannelFiles> PlayerController::playableSources(const DashClip &clip, const PlayerServices &services)
@@ -355,34 +321,24 @@ void PlayerController::didFinish()
 
 void PlayerController::setRate(double rate)
 {
-    if (m_rate == rate)
+    if (!setObserved(this, m_rate, rate, &PlayerController::rateChanged) || !m_isPlaying)
         return;
-    m_rate = rate;
-    if (m_isPlaying) {
-        m_front->setRate(rate);
-        if (m_hasRear)
-            m_rear->setRate(rate);
-    }
-    emit rateChanged(rate);
+    m_front->setRate(rate);
+    if (m_hasRear)
+        m_rear->setRate(rate);
 }
 
 void PlayerController::setVolume(double volume)
 {
     // Applied on every assignment: a load places a new file with the player's defaults.
     m_front->setVolume(volume);
-    if (m_volume == volume)
-        return;
-    m_volume = volume;
-    emit volumeChanged(volume);
+    setObserved(this, m_volume, volume, &PlayerController::volumeChanged);
 }
 
 void PlayerController::setMuted(bool muted)
 {
     m_front->setMuted(muted);
-    if (m_isMuted == muted)
-        return;
-    m_isMuted = muted;
-    emit isMutedChanged(muted);
+    setObserved(this, m_isMuted, muted, &PlayerController::isMutedChanged);
 }
 
 // View state and frames
@@ -413,87 +369,58 @@ Result<QImage> PlayerController::frameImage(VideoPlayer &player) const
 
 void PlayerController::setZoom(double zoom)
 {
-    if (m_zoom != zoom) {
-        m_zoom = zoom;
-        emit zoomChanged(zoom);
-    }
+    setObserved(this, m_zoom, zoom, &PlayerController::zoomChanged);
     if (zoom <= 1)
         setPan(QSizeF(0, 0));
 }
 
 void PlayerController::setPan(const QSizeF &pan)
 {
-    if (m_pan == pan)
-        return;
-    m_pan = pan;
-    emit panChanged(pan);
+    setObserved(this, m_pan, pan, &PlayerController::panChanged);
 }
 
 void PlayerController::setSwapped(bool swapped)
 {
-    if (m_swapped == swapped)
-        return;
-    m_swapped = swapped;
-    emit swappedChanged(swapped);
+    setObserved(this, m_swapped, swapped, &PlayerController::swappedChanged);
 }
 
 void PlayerController::setShowPiP(bool show)
 {
-    if (m_showPiP == show)
-        return;
-    m_showPiP = show;
-    emit showPiPChanged(show);
+    setObserved(this, m_showPiP, show, &PlayerController::showPiPChanged);
 }
 
 void PlayerController::setRotation(double degrees)
 {
-    if (m_rotation == degrees)
-        return;
-    m_rotation = degrees;
-    emit rotationChanged(degrees);
+    setObserved(this, m_rotation, degrees, &PlayerController::rotationChanged);
 }
 
 void PlayerController::setMirrored(bool mirrored)
 {
-    if (m_mirrored == mirrored)
-        return;
-    m_mirrored = mirrored;
-    emit mirroredChanged(mirrored);
+    setObserved(this, m_mirrored, mirrored, &PlayerController::mirroredChanged);
 }
 
 // Published state
 
 void PlayerController::setCurrentTime(double seconds)
 {
-    if (m_currentTime == seconds)
-        return;
-    m_currentTime = seconds;
-    emit currentTimeChanged(seconds);
+    setObserved(this, m_currentTime, seconds, &PlayerController::currentTimeChanged);
 }
 
 void PlayerController::setClip(const std::optional<DashClip> &clip)
 {
-    if (m_clip == clip)
+    if (!setObserved(this, m_clip, clip, &PlayerController::clipChanged))
         return;
-    m_clip = clip;
-    emit clipChanged(m_clip);
     updateHasMedia();
 }
 
 void PlayerController::setSources(const ChannelFiles &sources)
 {
-    if (m_sources == sources)
-        return;
-    m_sources = sources;
-    emit sourcesChanged(m_sources);
+    setObserved(this, m_sources, sources, &PlayerController::sourcesChanged);
 }
 
 void PlayerController::setHasRear(bool hasRear)
 {
-    if (m_hasRear == hasRear)
-        return;
-    m_hasRear = hasRear;
-    emit hasRearChanged(hasRear);
+    setObserved(this, m_hasRear, hasRear, &PlayerController::hasRearChanged);
 }
 
 void PlayerController::setTelemetry(const Telemetry &telemetry, bool blank)
@@ -518,67 +445,45 @@ void PlayerController::setMediaInfo(const ChannelMediaInfo &mediaInfo)
 
 void PlayerController::setIsLoading(bool loading)
 {
-    if (m_isLoading == loading)
+    if (!setObserved(this, m_isLoading, loading, &PlayerController::isLoadingChanged))
         return;
-    m_isLoading = loading;
-    emit isLoadingChanged(loading);
     updateHasMedia();
 }
 
 void PlayerController::setIsLoadingTelemetry(bool loading)
 {
-    if (m_isLoadingTelemetry == loading)
-        return;
-    m_isLoadingTelemetry = loading;
-    emit isLoadingTelemetryChanged(loading);
+    setObserved(this, m_isLoadingTelemetry, loading, &PlayerController::isLoadingTelemetryChanged);
 }
 
 void PlayerController::setLoadError(const std::optional<QString> &error)
 {
-    if (m_loadError == error)
+    if (!setObserved(this, m_loadError, error, &PlayerController::loadErrorChanged))
         return;
-    m_loadError = error;
-    emit loadErrorChanged(m_loadError);
     updateHasMedia();
 }
 
 void PlayerController::setDuration(double duration)
 {
-    if (m_duration == duration)
-        return;
-    m_duration = duration;
-    emit durationChanged(duration);
+    setObserved(this, m_duration, duration, &PlayerController::durationChanged);
 }
 
 void PlayerController::setIsPlaying(bool playing)
 {
-    if (m_isPlaying == playing)
-        return;
-    m_isPlaying = playing;
-    emit isPlayingChanged(playing);
+    setObserved(this, m_isPlaying, playing, &PlayerController::isPlayingChanged);
 }
 
 void PlayerController::setFrameRate(double frameRate)
 {
-    if (m_frameRate == frameRate)
-        return;
-    m_frameRate = frameRate;
-    emit frameRateChanged(frameRate);
+    setObserved(this, m_frameRate, frameRate, &PlayerController::frameRateChanged);
 }
 
 void PlayerController::setAspectRatio(double aspectRatio)
 {
-    if (m_aspectRatio == aspectRatio)
-        return;
-    m_aspectRatio = aspectRatio;
-    emit aspectRatioChanged(aspectRatio);
+    setObserved(this, m_aspectRatio, aspectRatio, &PlayerController::aspectRatioChanged);
 }
 
 void PlayerController::updateHasMedia()
 {
     const bool has = hasMedia();
-    if (m_hasMedia == has)
-        return;
-    m_hasMedia = has;
-    emit hasMediaChanged(has);
+    setObserved(this, m_hasMedia, has, &PlayerController::hasMediaChanged);
 }

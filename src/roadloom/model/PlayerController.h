@@ -61,11 +61,7 @@ public:
     static const QString noPlayableFileMessage;
     static const QString noFrameMessage;
 
-    // The application's players: libmpv, drawing through a VideoSurface, the follower without sound.
-    static PlayerFactory standardPlayers();
-
-    explicit PlayerController(const PlayerFactory &players = standardPlayers(),
-                              PlayerServices services = PlayerServices::standard(),
+    explicit PlayerController(const PlayerFactory &players, PlayerServices services,
                               QObject *parent = nullptr);
     ~PlayerController() override;
 
@@ -175,8 +171,6 @@ private:
     void applyArrivals();
     void tick(double time);
     void didFinish();
-
-    template <class T, class Handler> void whenDone(QFuture<T> future, Handler handler);
 
     void setClip(const std::optional<DashClip> &clip);
     void setSources(const ChannelFiles &sources);

@@ -17,7 +17,7 @@ using ChannelFiles = std::map<Channel, QString>;
 using ChannelMediaInfo = std::map<Channel, MediaInfo>;
 
 // What the player controller asks of the rest of the program while it loads a recording. Every member
-// blocks and is called off the GUI thread; the application uses `standard()`, tests pass their own.
+// blocks and is called off the GUI thread; the application passes the real ones, tests their own.
 struct PlayerServices {
     // The recording as the media cache knows it now (moved or cached files in place).
     std::function<DashClip(const DashClip &clip)> resolve;
@@ -27,6 +27,4 @@ struct PlayerServices {
     std::function<Result<QStringList>(const QString &aviPath, int streamCount)> convert;
     std::function<Telemetry(const ChannelFiles &files)> readTelemetry;
     std::function<MediaInfo(const QString &path)> inspect;
-
-    static PlayerServices standard();
 };

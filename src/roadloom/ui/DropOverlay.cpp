@@ -24,6 +24,13 @@ bool DropOverlay::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void DropOverlay::showEvent(QShowEvent *event)
+{
+    // Over everything the window holds, also the menu bar and toolbar added after it.
+    raise();
+    QWidget::showEvent(event);
+}
+
 void DropOverlay::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

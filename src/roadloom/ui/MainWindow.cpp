@@ -10,7 +10,6 @@
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAbstractListModel>
-#include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -141,11 +140,6 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_theaterAnimation->setDuration(theaterDuration);
     m_theaterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(&model, &AppModel::theaterModeChanged, this, &MainWindow::followTheaterMode);
-
-    auto *fullScreen = new QAction(this);
-    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
-    connect(fullScreen, &QAction::triggered, this, &MainWindow::toggleFullScreen);
-    addAction(fullScreen);
 
     m_overlay = new DropOverlay(this);
     m_dropTarget = new WindowDropTarget(this, m_overlay, this);
@@ -360,14 +354,6 @@ void MainWindow::followTheaterMode(bool on)
     const QList<int> sizes = m_columns->sizes();
     m_columns->setSizes({0, 0, sizes.value(0) + sizes.value(1) + sizes.value(2)});
     animateSideColumns(sidebar, list, false);
-}
-
-void MainWindow::toggleFullScreen()
-{
-    if (isFullScreen())
-        showNormal();
-    else
-        showFullScreen();
 }
 
 QSize MainWindow::firstSize(const QSize &available)

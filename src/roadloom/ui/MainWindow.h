@@ -13,7 +13,7 @@ class VideoSurface;
 class WindowDropTarget;
 
 // The main window: three columns side by side (sources, recordings, the player with the inspector beside
-// it), a drop target over the whole window, theater mode and full screen. Loads the selected recording
+// it), a drop target over the whole window and theater mode. Loads the selected recording
 // and opens the device settings when the model asks.
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -65,7 +65,6 @@ private:
     void followTheaterMode(bool on);
     void animateSideColumns(int sidebarTo, int listTo, bool hideAtEnd);
     void setSideMinimums(bool enforced);
-    void toggleFullScreen();
     void saveGeometryNow();
 
     AppModel &m_model;

@@ -1,6 +1,7 @@
 #include "roadloom/ui/RoadloomApp.h"
 
 #include "roadloom/model/AppModel.h"
+#include "roadloom/ui/AppActions.h"
 #include "roadloom/ui/MainWindow.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
 
     registerWindow(mainID, [](RoadloomApp &app) {
         auto *window = new MainWindow(app.model());
+        new AppActions(app, *window); // the window's menu bar and toolbar
         connect(window, &MainWindow::deviceSettingsRequested, &app,
                 [&app] { app.openWindow(deviceSettingsID); });
         return window;

@@ -6,9 +6,11 @@
 // recordings the test gives.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
+#include "platform/Trash.h"
 
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
+#include "fixtures/FakeRevealer.h"
 #include "fixtures/FakeVideoPlayer.h"
 #include "fixtures/PdfImagePrinter.h"
 #include "fixtures/TestSupport.h"
@@ -106,6 +108,7 @@ protected:
     ScriptedScan scan;
     FakePanels panels;
     FakeAlerts alerts;
+    FakeRevealer revealer;
     PdfImagePrinter printer{dir.filePath("printed.pdf")};
     std::shared_ptr<Services> services = std::make_shared<Services>();
     QList<DashClip> trashed;
@@ -126,13 +129,14 @@ protected:
         defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
         scan.byRoot[card()] = clips;
         AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, scan.function()};
+        s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
         s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
         s.playerServices = services->make(services);
         s.defaults = &defaults;
         s.panels = &panels;
         s.alerts = &alerts;
         s.printer = &printer;
+        s.revealer = &revealer;
         s.trash = [this](const DashClip &clip) {
             trashed.append(clip);
             clipAtTrash = model->player().clip();

@@ -1,4 +1,5 @@
 #include "AppModelHarness.h"
+#include "platform/Trash.h"
 
 #include "platform/StandardFolders.h"
 #include "roadloom/model/ConfigStore.h"
@@ -18,13 +19,16 @@ TEST_F(AppModelTest, CreatesTheStoresInOrderAndRegistersDefaultsWithoutWritingTh
     EXPECT_TRUE(QDir().mkpath(card()));
     defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
     AppModel::Services s;
-    s.library = {&volumes, &defaults, &cache, scan.function()};
+    s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
+    s.cacheBackend = &cacheBackend;
+    s.freeSpace = &freeSpace;
     s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
     s.playerServices = services->make(services);
     s.defaults = &defaults;
     s.panels = &panels;
     s.alerts = &alerts;
     s.printer = &printer;
+    s.revealer = &revealer;
     model = std::make_unique<AppModel>(std::move(s));
     EXPECT_EQ(scan.calls, 0) << "the first rescan waits until the model is made";
 

@@ -2,6 +2,8 @@
 // coordinator copying on its own thread; then the card is taken away.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
+#include "platform/Trash.h"
+#include "roadcore/LibraryScanner.h"
 
 #include "platform/Defaults.h"
 #include "roadcore/MediaCache.h"
@@ -51,7 +53,7 @@ TEST(CacheEndToEnd, ACopiedCardPlaysFromTheCacheOnceItIsGone)
     // No mounted volumes: no bookmark can find the card once it is renamed.
     MediaCache cache(dir.filePath("Media Cache"), [] { return QList<MountEntry>{}; });
     const std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
-    LibraryStore store({&volumes, &defaults, &cache, {}, nullptr});
+    LibraryStore store({&volumes, &defaults, &cache, &LibraryScanner::scan, &Trash::system()});
     std::optional<QString> playing;
     CacheCoordinator coordinator({backend.get(), &freeSpace, &defaults, [&] { return playing; }});
     store.setCachePlanner(&coordinator);

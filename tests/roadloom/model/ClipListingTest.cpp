@@ -1,4 +1,5 @@
 #include "roadloom/model/ClipListing.h"
+#include "roadcore/ClipOrder.h"
 
 #include "platform/NameOrder.h"
 
@@ -49,7 +50,7 @@ QStringList listed(const QList<DashClip> &clips, ClipSort sort, const QString &s
 TEST(ClipListing, OrdersSameDatedRecordingsByEachSort)
 {
     QList<DashClip> clips{clip("A", at(5)), clip("B", at(5))};
-    ClipListing::sortNewestFirst(clips);
+    ClipOrder::sortNewestFirst(clips);
     EXPECT_EQ(names(clips), (QStringList{"B", "A"}));
     EXPECT_EQ(listed(clips, ClipSort::newest), (QStringList{"B", "A"}));
     EXPECT_EQ(listed(clips, ClipSort::name), (QStringList{"A", "B"}));
@@ -60,12 +61,15 @@ TEST(ClipListing, StoreOrderIsNewestFirstWithUndatedLastAndNamesByCodePoint)
 {
     QList<DashClip> clips{clip("undated"),  clip("b", at(1)),   clip("a", at(1)), clip("new", at(9)),
                           clip("Z", at(1)), clip(u8"é", at(1)), clip("undated2")};
-    ClipListing::sortNewestFirst(clips);
+    ClipOrder::sortNewestFirst(clips);
     EXPECT_EQ(names(clips), (QStringList{"new", u8"é", "b", "a", "Z", "undated2", "undated"}));
-    ClipListing::sortNeighborOrder(clips);
-    EXPECT_EQ(names(clips), (QStringList{"undated", "undated2", "Z", "a", "b", u8"é", "new"}));
+    QStringList neighbors;
+    for (qsizetype i : ClipOrder::positions(clips, false))
+        neighbors.append(clips[i].name);
+    EXPECT_EQ(neighbors, (QStringList{"undated", "undated2", "Z", "a", "b", u8"é", "new"}));
+    // Oldest first is the store's order reversed, ties included.
     EXPECT_EQ(listed(clips, ClipSort::oldest),
-              (QStringList{"new", u8"é", "b", "a", "Z", "undated2", "undated"}));
+              (QStringList{"undated", "undated2", "Z", "a", "b", u8"é", "new"}));
 }
 
 TEST(ClipListing, NameOrderReadsNumbersByValueAndIgnoresCaseEvenWithoutALocale)

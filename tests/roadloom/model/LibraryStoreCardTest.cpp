@@ -1,6 +1,8 @@
 // The library store with the real scanner and a real media cache on a temporary root: card trees built
 // on disk, volumes injected.
 #include "LibraryTestSupport.h"
+#include "platform/Trash.h"
+#include "roadcore/LibraryScanner.h"
 
 #include "platform/Defaults.h"
 #include "roadcore/MediaCache.h"
@@ -43,7 +45,8 @@ protected:
     }
     LibraryStore &make()
     {
-        store = std::make_unique<LibraryStore>(LibraryStore::Services{&volumes, &defaults, &cache, {}});
+        store = std::make_unique<LibraryStore>(
+            LibraryStore::Services{&volumes, &defaults, &cache, &LibraryScanner::scan, &Trash::system()});
         store->setCachePlanner(&planner);
         return *store;
     }

@@ -1,4 +1,5 @@
 #include "LibraryTestSupport.h"
+#include "platform/Trash.h"
 
 #include "platform/Defaults.h"
 #include "roadcore/MediaCache.h"
@@ -64,7 +65,7 @@ protected:
     LibraryStore &make()
     {
         store = std::make_unique<LibraryStore>(
-            LibraryStore::Services{&volumes, &defaults, &cache, scan.function()});
+            LibraryStore::Services{&volumes, &defaults, &cache, scan.function(), &Trash::system()});
         store->setCachePlanner(&planner);
         return *store;
     }

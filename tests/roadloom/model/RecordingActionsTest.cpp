@@ -1,3 +1,4 @@
+#include "roadloom/model/RecordingActions.h"
 #include "AppModelHarness.h"
 
 #include "roadcore/TelemetryExporter.h"
@@ -133,7 +134,7 @@ TEST_F(RecordingActions, ExportTelemetryWritesEachFormatWhereThePanelSays)
         panels.calls.clear();
         finish(model->exportTelemetry(format));
         EXPECT_EQ(panels.calls,
-                  QStringList{"save E." + rawValue(format) + " | " + AppModel::mimeType(format)});
+                  QStringList{"save E." + rawValue(format) + " | " + ::RecordingActions::mimeType(format)});
         EXPECT_EQ(
             TestSupport::readFile(path),
             TelemetryExporter::exportText(someTelemetry(), format, "E", clip.date, SpeedUnit::mph).toUtf8());
@@ -142,9 +143,9 @@ TEST_F(RecordingActions, ExportTelemetryWritesEachFormatWhereThePanelSays)
         EXPECT_EQ(model->toast()->revealURL, path);
     }
     // Types the system does not know are offered as plain text.
-    EXPECT_EQ(AppModel::mimeType(TelemetryFormat::txt), "text/plain");
+    EXPECT_EQ(::RecordingActions::mimeType(TelemetryFormat::txt), "text/plain");
     for (TelemetryFormat format : allTelemetryFormats)
-        EXPECT_FALSE(AppModel::mimeType(format).isEmpty());
+        EXPECT_FALSE(::RecordingActions::mimeType(format).isEmpty());
     EXPECT_EQ(services->calls().filter("telemetry").size(), 1) << "the loaded recording's telemetry is used";
 }
 
@@ -224,7 +225,7 @@ TEST_F(RecordingActions, TrashAsksWithWordsForTheStorageThenUnloadsBeforeTrashin
     for (const auto &c : cases) {
         DashClip clip = recording("T", at(1));
         clip.channelStates = c.states;
-        const Alert alert = AppModel::trashAlert(clip);
+        const Alert alert = ::RecordingActions::trashAlert(clip);
         EXPECT_EQ(alert.style, Alert::Style::warning);
         EXPECT_EQ(alert.messageText, c.remove ? removeTitle : moveTitle);
         EXPECT_EQ(alert.informativeText, c.remove ? removeText : moveText);

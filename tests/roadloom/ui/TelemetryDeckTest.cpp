@@ -214,8 +214,8 @@ TEST_F(DeckTest, PlaceholdersWhileReadingAndWithoutData)
 {
     QSemaphore gate;
     adjust = [&](AppModel::Services &s) {
-        auto read = s.playerServices->readTelemetry;
-        s.playerServices->readTelemetry = [read, &gate](const ChannelFiles &files) {
+        auto read = s.playerServices.readTelemetry;
+        s.playerServices.readTelemetry = [read, &gate](const ChannelFiles &files) {
             gate.acquire();
             return read(files);
         };

@@ -1,0 +1,126 @@
+#include "roadloom/model/FrameActions.h"
+
+#include "platform/Defaults.h"
+#include "platform/gui/ImagePrinter.h"
+#include "roadloom/model/AppModel.h"
+#include "roadloom/model/PrintReport.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <cmath>
+
+namespace {
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+} // namespace
+
+FrameActions::FrameActions(AppModel &model, ImagePrinter &printer) : m_model(model), m_printer(printer) {}
+
+VideoPlayer &FrameActions::mainStagePlayer() const
+{
+    return m_model.player().swapped() && m_model.player().hasRear() ? m_model.player().rear()
+                                                                    : m_model.player().front();
+}
+
+Result<QByteArray> FrameActions::pngData(const QImage &image)
+{
+    QByteArray data;
+    QBuffer buffer(&data);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return Failure{QStringLiteral("The file couldn\u2019t be saved.")};
+    return data;
+}
+
+QString FrameActions::snapshotFileName(const QString &clipName, Channel channel, double seconds)
+{
+    QString name = clipName;
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    const double millis = std::isfinite(seconds) ? std::round(seconds * 1000) : 0.0;
+    return name + QLatin1Char('_') + rawValue(channel) + QLatin1Char('_') +
+           QString::number(static_cast<qint64>(millis)) + QStringLiteral(".png");
+}
+
+QString FrameActions::snapshotFolder() const
+{
+    const QVariant stored = m_model.defaults().value(QStringLiteral("snapshotFolder"));
+    const QString path = stored.typeId() == QMetaType::QString ? stored.toString() : QString();
+    return path.isEmpty() ? QDir::homePath() : path;
+}
+
+void FrameActions::snapshot(std::optional<Channel> channel)
+{
+    const std::optional<DashClip> clip = m_model.player().clip();
+    if (!clip)
+        return;
+    Channel shown = Channel::front;
+    VideoPlayer *player = &m_model.player().front();
+    if (channel) {
+        shown = *channel;
+        player = shown == Channel::front ? &m_model.player().front() : &m_model.player().rear();
+    } else if (m_model.player().swapped() && m_model.player().hasRear()) {
+        shown = Channel::rear;
+        player = &m_model.player().rear();
+    }
+    const Result<QImage> image = m_model.player().frameImage(*player);
+    if (!image)
+        return m_model.showError(image.error());
+
+    const QString folder = snapshotFolder();
+    if (!QDir().mkpath(folder))
+        return m_model.showError(
+            QStringLiteral("The folder \u201C%1\u201D couldn\u2019t be created.").arg(folder));
+    const QString path =
+        QDir(folder).filePath(snapshotFileName(clip->name, shown, m_model.player().currentTime()));
+    const Result<QByteArray> data = pngData(*image);
+    if (!data)
+        return m_model.showError(data.error());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(*data) != data->size()) {
+        return m_model.showError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
+                                     .arg(fileName(path), file.errorString()));
+    }
+    file.close();
+    m_model.show(QStringLiteral("Snapshot saved"), QStringLiteral("camera.fill"), path);
+}
+
+void FrameActions::copyFrame()
+{
+    const Result<QImage> image = m_model.player().frameImage(mainStagePlayer());
+    if (!image)
+        return m_model.showError(image.error());
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setImage(*image);
+    m_model.show(QStringLiteral("Frame copied"), QStringLiteral("doc.on.clipboard.fill"));
+}
+
+void FrameActions::printFrame()
+{
+    const std::optional<DashClip> clip = m_model.player().clip();
+    if (!clip)
+        return;
+    const Result<QImage> front = m_model.player().frameImage(m_model.player().front());
+    if (!front)
+        return m_model.showError(front.error());
+    std::optional<QImage> rear;
+    if (m_model.player().hasRear())
+        if (Result<QImage> image = m_model.player().frameImage(m_model.player().rear()))
+            rear = *image;
+    const double t = m_model.player().currentTime();
+    const Telemetry &telemetry = m_model.player().telemetry();
+    const PrintReport report{
+        *clip, t, *front, rear, telemetry.gpsAt(t), telemetry.sensorAt(t), m_model.speedUnit()};
+    const QImage page = report.render(2.0);
+    if (page.isNull())
+        return;
+    m_printer.print(page, clip->name);
+}
