@@ -101,10 +101,13 @@ AppModel::AppModel(Services services, QObject *parent)
     m_frameActions = std::make_unique<FrameActions>(*this, *m_printer);
     m_recordingActions =
         std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices, m_services.trash);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &AppModel::cancelExports);
 }
 
 AppModel::~AppModel()
 {
+    cancelExports();
     m_keys.reset();
     m_recordingActions.reset(); // waits for its copies
     m_frameActions.reset();

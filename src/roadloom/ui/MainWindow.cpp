@@ -7,6 +7,7 @@
 #include "roadloom/ui/ClipListView.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/ExportClipSheet.h"
 #include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/TelemetryDeck.h"
 #include "roadloom/ui/ToastView.h"
@@ -43,6 +44,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 {
     setWindowTitle(QStringLiteral("Roadloom"));
     setMinimumSize(minimumContentSize);
+    ExportClipSheet::follow(m_model, this);
 
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setObjectName(QStringLiteral("columns"));

@@ -111,6 +111,8 @@ bool RoadloomApp::requestQuit()
         if (guard && !guard())
             return false;
     m_quitting = true;
+    // Quitting is decided: running exports stop and leave no incomplete movie; nothing is asked.
+    m_model.cancelExports();
     emit quitting();
     for (const QPointer<QWidget> &window : std::as_const(m_windows))
         if (window)
