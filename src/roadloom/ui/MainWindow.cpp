@@ -1,23 +1,23 @@
 #include "roadloom/ui/MainWindow.h"
 
 #include "platform/Defaults.h"
-#include "platform/gui/MpvPlayer.h"
-#include "platform/gui/VideoSurface.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipInspector.h"
+#include "roadloom/ui/ClipListView.h"
+#include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/ExportClipSheet.h"
+#include "roadloom/ui/SidebarView.h"
+#include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/ToastView.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
-#include <QAbstractListModel>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
-#include <QListView>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QSplitter>
-#include <QStringListModel>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -38,63 +38,13 @@ QWidget *column(const QString &name, const MainWindow::ColumnWidths &widths)
     return widget;
 }
 
-// The names of the listed recordings, read from the store's list when a row is drawn.
-class ClipNames : public QAbstractListModel {
-public:
-    explicit ClipNames(LibraryStore &library, QObject *parent)
-        : QAbstractListModel(parent), m_library(library)
-    {
-    }
-    void reload()
-    {
-        beginResetModel();
-        m_clips = m_library.clips();
-        m_positions = m_library.filteredPositions();
-        endResetModel();
-    }
-    int rowCount(const QModelIndex &parent) const override
-    {
-        return parent.isValid() ? 0 : int(m_positions.size());
-    }
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_positions.size())
-            return {};
-        return m_clips.at(m_positions.at(index.row())).name;
-    }
-    const DashClip &clip(int row) const { return m_clips.at(m_positions.at(row)); }
-    int row(const std::optional<QString> &id) const
-    {
-        if (!id)
-            return -1;
-        for (qsizetype row = 0; row < m_positions.size(); ++row)
-            if (m_clips.at(m_positions.at(row)).id == *id)
-                return int(row);
-        return -1;
-    }
-
-private:
-    LibraryStore &m_library;
-    QList<DashClip> m_clips;
-    QList<qsizetype> m_positions;
-};
-
-QListView *plainList(QWidget *column)
-{
-    auto *list = new QListView(column);
-    list->setUniformItemSizes(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setFrameShape(QFrame::NoFrame);
-    column->layout()->addWidget(list);
-    return list;
-}
-
 } // namespace
 
 MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), m_model(model)
 {
     setWindowTitle(QStringLiteral("Roadloom"));
     setMinimumSize(minimumContentSize);
+    ExportClipSheet::follow(m_model, this);
 
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setObjectName(QStringLiteral("columns"));
@@ -126,7 +76,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_columns->setSizes({sidebarWidths.ideal, clipListWidths.ideal, defaultSize.width()});
     setCentralWidget(m_columns);
 
-    buildPlaceholders();
+    buildColumns();
     buildStage();
 
     m_inspector->setVisible(model.showInspector());
@@ -143,13 +93,15 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_dropTarget = new WindowDropTarget(this, m_overlay, this);
     connect(m_dropTarget, &WindowDropTarget::pathsDropped, this,
             [this](const QStringList &paths) { m_model.library().open(paths); });
+
+    m_toast = new ToastView(model, this);
 }
 
 void MainWindow::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
-    // The video surfaces set up their OpenGL drawing, which takes long on some displays: once the window
-    // has shown itself. Loading waits for them, since a player draws only into a surface attached first.
+    // The detail area brings the video stage's OpenGL drawing, which takes long on some displays: once the
+    // window has shown itself. A load that comes earlier waits in the players for the stage's drawing.
     if (!m_reactions && !m_setupPending) {
         m_setupPending = true;
         QTimer::singleShot(0, this, &MainWindow::finishSetup);
@@ -160,7 +112,7 @@ void MainWindow::finishSetup()
 {
     if (m_reactions)
         return;
-    buildVideoSurfaces();
+    buildDetailView();
     m_reactions = new MainWindowReactions(m_model, this);
     connect(m_reactions, &MainWindowReactions::deviceSettingsRequested, this,
             &MainWindow::deviceSettingsRequested);
@@ -168,106 +120,31 @@ void MainWindow::finishSetup()
 
 MainWindow::~MainWindow() = default;
 
-// Until the sidebar and the clip list have their own views, plain lists of names stand in for them.
-void MainWindow::buildPlaceholders()
+void MainWindow::buildColumns()
 {
-    LibraryStore &library = m_model.library();
+    m_sidebar->layout()->addWidget(new SidebarView(m_model, m_sidebar));
+    m_clipList->layout()->addWidget(new ClipListView(m_model, m_clipList));
 
-    QListView *sources = plainList(m_sidebar);
-    sources->setObjectName(QStringLiteral("sourceList"));
-    sources->setModel(new QStringListModel(sources));
-    auto showSources = [sources, &library] {
-        const QSignalBlocker block(sources->selectionModel());
-        QStringList names;
-        int selected = -1;
-        const QList<LibrarySource> all = library.sources();
-        for (const LibrarySource &source : all) {
-            if (source.id() == library.selectedSourceID())
-                selected = int(names.size());
-            names.append(source.name);
-        }
-        static_cast<QStringListModel *>(sources->model())->setStringList(names);
-        if (selected >= 0)
-            sources->setCurrentIndex(sources->model()->index(selected, 0));
-    };
-    showSources();
-    connect(&library, &LibraryStore::sourcesChanged, sources, showSources);
-    connect(&library, &LibraryStore::selectedSourceIDChanged, sources, showSources);
-    connect(sources->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library](const QModelIndex &index) {
-                const QList<LibrarySource> all = library.sources();
-                if (index.isValid() && index.row() < all.size())
-                    library.setSelectedSourceID(all.at(index.row()).id());
-            });
-
-    QListView *clips = plainList(m_clipList);
-    clips->setObjectName(QStringLiteral("clipList"));
-    auto *names = new ClipNames(library, clips);
-    clips->setModel(names);
-    auto showClips = [clips, names, &library] {
-        const QSignalBlocker block(clips->selectionModel());
-        names->reload();
-        if (const int row = names->row(library.selectedClipID()); row >= 0)
-            clips->setCurrentIndex(names->index(row, 0));
-    };
-    auto showSelection = [clips, names, &library] {
-        const QSignalBlocker block(clips->selectionModel());
-        const int row = names->row(library.selectedClipID());
-        clips->setCurrentIndex(row >= 0 ? names->index(row, 0) : QModelIndex());
-    };
-    showClips();
-    connect(&library, &LibraryStore::clipsChanged, clips, showClips);
-    connect(&library, &LibraryStore::selectedClipIDChanged, clips, showSelection);
-    connect(&library, &LibraryStore::searchTextChanged, clips, showClips);
-    connect(&library, &LibraryStore::categoryFilterChanged, clips, showClips);
-    connect(&library, &LibraryStore::sortChanged, clips, showClips);
-    connect(clips->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library, names](const QModelIndex &index) {
-                if (index.isValid() && index.row() < names->rowCount({}))
-                    library.setSelectedClipID(names->clip(index.row()).id);
-            });
-
-    auto *inspectorPlaceholder = new QWidget(m_inspector);
-    m_inspector->layout()->addWidget(inspectorPlaceholder);
+    m_inspector->layout()->addWidget(new ClipInspector(m_model, m_inspector));
 }
 
 void MainWindow::buildStage()
 {
     m_stage = new QWidget(m_detail);
-    m_stage->setObjectName(QStringLiteral("videoStage"));
-    m_stage->setAutoFillBackground(true);
-    QPalette black = m_stage->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    m_stage->setPalette(black);
-    auto *layout = new QHBoxLayout(m_stage);
+    m_stage->setObjectName(QStringLiteral("detailArea"));
+    auto *layout = new QVBoxLayout(m_stage);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
+    layout->setSpacing(0);
     static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(m_stage, 1);
 }
 
-// Until the detail area has its stage, each mpv player draws into a surface of its own.
-void MainWindow::buildVideoSurfaces()
+// Made once and kept in this window: the stage's GL canvas must never move to another one.
+void MainWindow::buildDetailView()
 {
-    auto *layout = static_cast<QHBoxLayout *>(m_stage->layout());
-    PlayerController &player = m_model.player();
-    for (VideoPlayer *each : {&player.front(), &player.rear()}) {
-        auto *mpv = qobject_cast<MpvPlayer *>(each);
-        if (!mpv)
-            continue;
-        auto *surface = new VideoSurface(m_stage);
-        surface->setPlayer(mpv);
-        layout->addWidget(surface, 1);
-        // Shown at once, so that its drawing is attached to the player before any file loads; the rear one
-        // keeps its attachment while hidden.
-        if (m_stage->isVisible())
-            surface->show();
-        m_surfaces.append(surface);
-    }
-    if (m_surfaces.size() == 2) {
-        VideoSurface *rear = m_surfaces.at(1);
-        rear->setVisible(player.hasRear());
-        connect(&player, &PlayerController::hasRearChanged, rear, &QWidget::setVisible);
-    }
+    m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setDeck(new TelemetryDeck(m_model));
+    m_stage->layout()->addWidget(m_detailView);
+    connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
 }
 
 void MainWindow::followInspector(bool show)

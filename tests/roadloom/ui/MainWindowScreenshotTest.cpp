@@ -20,10 +20,15 @@ protected:
             GTEST_SKIP() << "screenshots run under xvfb-run (ctest roadloom_ui_screenshots_xvfb)";
         Screenshot::prepare();
     }
+    // The main window playing a recording (drawn black by the scripted players).
     MainWindow &window()
     {
-        makeApp({recording("REC_A", at(1)), recording("REC_B", at(2))});
-        return openMain();
+        const DashClip first = recording("REC_A", at(1));
+        makeApp({first, recording("REC_B", at(2))});
+        MainWindow &main = openMain();
+        model->library().setSelectedClipID(first.id);
+        EXPECT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
+        return main;
     }
     static bool isBlack(const QColor &c) { return c.lightness() < 20; }
 };
@@ -59,6 +64,8 @@ TEST_F(MainWindowScreenshotTest, ColumnsMeetAtTheirIdealWidths)
 TEST_F(MainWindowScreenshotTest, TheDropFrameLiesSixPixelsInsideTheEdge)
 {
     MainWindow &main = window();
+    // No selected source, so no selection is drawn in the sidebar near its edge.
+    model->library().setSelectedSourceID(std::nullopt);
     main.dropOverlay()->show();
     const QImage image = Screenshot::capture(&main, Screenshot::small, QStringLiteral("main-window-drop"));
     const QColor accent = Palette::accent(Screenshot::palette(Screenshot::Appearance::light));
