@@ -56,6 +56,7 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
         runJumps();
     });
 
+    m_drawsThroughRenderer = options.videoOutput == "libmpv";
     // mpv refuses to start under a locale that writes numbers with a decimal comma.
     std::setlocale(LC_NUMERIC, "C");
     m_mpv = mpv_create();
@@ -332,6 +333,16 @@ void MpvPlayer::load(const QString &path)
         failLater(RegularFile::notRegularText(m_path));
         return;
     }
+    if (m_drawsThroughRenderer && !m_renderAttached) {
+        m_loadHeld = true;
+        return;
+    }
+    startLoad();
+}
+
+void MpvPlayer::startLoad()
+{
+    m_loadHeld = false;
     setFlag("pause", true);
     const QByteArray file = QFile::encodeName(m_path);
     const char *arguments[] = {"loadfile", file.constData(), "replace", nullptr};
@@ -350,8 +361,16 @@ void MpvPlayer::clear()
     ++m_generation;
     resetFileState();
     m_path.clear();
+    m_loadHeld = false;
     if (m_mpv)
         command({"stop"});
+}
+
+void MpvPlayer::setRenderAttached(bool attached)
+{
+    m_renderAttached = attached;
+    if (attached && m_loadHeld && m_mpv && hasFile())
+        startLoad();
 }
 
 std::optional<VideoFacts> MpvPlayer::facts() const

@@ -15,13 +15,13 @@ struct mpv_event;
 // How an mpv player is built; fixed for its life.
 struct MpvPlayerOptions {
     bool audio = true;                 // false: the files' sound is never decoded or played
-    QByteArray videoOutput = "libmpv"; // "libmpv" draws into a VideoSurface; "null" draws nowhere
+    QByteArray videoOutput = "libmpv"; // "libmpv" draws through an MpvRenderer; "null" draws nowhere
     QByteArray audioOutput;            // empty: the system's default; "null" plays nowhere
 };
 
 // The player on libmpv. All calls and signals on the GUI thread; mpv's events are fetched there from its
-// wakeup callback through a queued call. With the "libmpv" video output a VideoSurface must be attached
-// before a file is loaded, or mpv plays the file without its picture.
+// wakeup callback through a queued call. With the "libmpv" video output mpv never starts a file loaded
+// before its render context exists, so a load waits for the renderer to attach.
 class MpvPlayer final : public VideoPlayer {
     Q_OBJECT
 public:
@@ -51,6 +51,10 @@ public:
 
     // The libmpv handle, for drawing through the render API; null when mpv could not start.
     mpv_handle *handle() const { return m_mpv; }
+    // Called by the renderer when its render context comes and goes; a waiting load starts on attach.
+    void setRenderAttached(bool attached);
+    // A load waits for the render context.
+    bool isLoadHeld() const { return m_loadHeld; }
 
 signals:
     // Sent first thing on destruction, while the handle still exists: whoever draws it must let go now.
@@ -73,6 +77,7 @@ private:
     void reachEnd();
     void runJumps();
     void queueStep(JumpKind kind, int frames);
+    void startLoad();
     void resetFileState();
     void failLater(const QString &message);
     QString failureText(int error) const;
@@ -86,6 +91,9 @@ private:
     bool flagProperty(const char *name) const;
 
     mpv_handle *m_mpv = nullptr;
+    bool m_drawsThroughRenderer = false; // the "libmpv" video output: loads wait for a render context
+    bool m_renderAttached = false;
+    bool m_loadHeld = false;
     std::atomic_bool m_drainPosted{false};
 
     quint64 m_generation = 0; // counts loads and clears; a signal of an older one is never sent

@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QOpenGLWidget>
-#include <QPointer>
 
-#include <atomic>
-
-struct mpv_render_context;
 class MpvPlayer;
+class MpvRenderer;
 
-// Draws the picture of an MpvPlayer built with the "libmpv" video output, fitted into the widget on
-// black. A player is drawn by one surface at a time; attach it before loading a file.
+// Draws the picture of one MpvPlayer built with the "libmpv" video output, fitted into the widget on
+// black. A player is drawn by one surface at a time, and mpv ends the file when its surface lets go.
 class VideoSurface : public QOpenGLWidget {
     Q_OBJECT
 public:
@@ -18,20 +15,12 @@ public:
 
     // nullptr detaches.
     void setPlayer(MpvPlayer *player);
-    MpvPlayer *player() const { return m_player; }
+    MpvPlayer *player() const;
 
 protected:
     void initializeGL() override;
     void paintGL() override;
 
 private:
-    static void renderWanted(void *context);
-    void attach();
-    void detach();
-
-    QPointer<MpvPlayer> m_player;
-    QMetaObject::Connection m_closing;
-    QMetaObject::Connection m_contextGone;
-    mpv_render_context *m_render = nullptr;
-    std::atomic_bool m_updatePosted{false};
+    MpvRenderer *m_renderer;
 };

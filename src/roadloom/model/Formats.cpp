@@ -97,3 +97,11 @@ QString Formats::dateTime(const QDateTime &moment, const QLocale &locale)
     const QDateTime local = moment.toLocalTime();
     return abbreviatedDate(local.date(), locale) + QStringLiteral(", ") + time(local.time(), locale);
 }
+
+QString Formats::clock(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    const QDateTime local = moment.toLocalTime();
+    return abbreviatedDate(local.date(), locale) + QLatin1Char(' ') + time(local.time(), locale);
+}

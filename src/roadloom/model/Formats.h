@@ -36,4 +36,8 @@ QString time(const QDateTime &moment, const QLocale &locale = QLocale());
 // The local moment as an abbreviated date and its time ("May 1, 2024, 3:04:05 PM"); "—" when invalid.
 QString dateTime(const QDateTime &moment, const QLocale &locale = QLocale());
 
+// The clock of the video's heads-up display: the abbreviated date and the time, local, without a comma
+// between them ("May 1, 2024 10:00:00 AM"); "—" when invalid.
+QString clock(const QDateTime &moment, const QLocale &locale = QLocale());
+
 } // namespace Formats

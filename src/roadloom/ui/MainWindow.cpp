@@ -1,11 +1,11 @@
 #include "roadloom/ui/MainWindow.h"
 
 #include "platform/Defaults.h"
-#include "platform/gui/MpvPlayer.h"
-#include "platform/gui/VideoSurface.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/TelemetryDeck.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAbstractListModel>
@@ -148,8 +148,8 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 void MainWindow::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
-    // The video surfaces set up their OpenGL drawing, which takes long on some displays: once the window
-    // has shown itself. Loading waits for them, since a player draws only into a surface attached first.
+    // The detail area brings the video stage's OpenGL drawing, which takes long on some displays: once the
+    // window has shown itself. A load that comes earlier waits in the players for the stage's drawing.
     if (!m_reactions && !m_setupPending) {
         m_setupPending = true;
         QTimer::singleShot(0, this, &MainWindow::finishSetup);
@@ -160,7 +160,7 @@ void MainWindow::finishSetup()
 {
     if (m_reactions)
         return;
-    buildVideoSurfaces();
+    buildDetailView();
     m_reactions = new MainWindowReactions(m_model, this);
     connect(m_reactions, &MainWindowReactions::deviceSettingsRequested, this,
             &MainWindow::deviceSettingsRequested);
@@ -234,40 +234,20 @@ void MainWindow::buildPlaceholders()
 void MainWindow::buildStage()
 {
     m_stage = new QWidget(m_detail);
-    m_stage->setObjectName(QStringLiteral("videoStage"));
-    m_stage->setAutoFillBackground(true);
-    QPalette black = m_stage->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    m_stage->setPalette(black);
-    auto *layout = new QHBoxLayout(m_stage);
+    m_stage->setObjectName(QStringLiteral("detailArea"));
+    auto *layout = new QVBoxLayout(m_stage);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
+    layout->setSpacing(0);
     static_cast<QVBoxLayout *>(m_detail->layout())->addWidget(m_stage, 1);
 }
 
-// Until the detail area has its stage, each mpv player draws into a surface of its own.
-void MainWindow::buildVideoSurfaces()
+// Made once and kept in this window: the stage's GL canvas must never move to another one.
+void MainWindow::buildDetailView()
 {
-    auto *layout = static_cast<QHBoxLayout *>(m_stage->layout());
-    PlayerController &player = m_model.player();
-    for (VideoPlayer *each : {&player.front(), &player.rear()}) {
-        auto *mpv = qobject_cast<MpvPlayer *>(each);
-        if (!mpv)
-            continue;
-        auto *surface = new VideoSurface(m_stage);
-        surface->setPlayer(mpv);
-        layout->addWidget(surface, 1);
-        // Shown at once, so that its drawing is attached to the player before any file loads; the rear one
-        // keeps its attachment while hidden.
-        if (m_stage->isVisible())
-            surface->show();
-        m_surfaces.append(surface);
-    }
-    if (m_surfaces.size() == 2) {
-        VideoSurface *rear = m_surfaces.at(1);
-        rear->setVisible(player.hasRear());
-        connect(&player, &PlayerController::hasRearChanged, rear, &QWidget::setVisible);
-    }
+    m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setDeck(new TelemetryDeck(m_model));
+    m_stage->layout()->addWidget(m_detailView);
+    connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
 }
 
 void MainWindow::followInspector(bool show)

@@ -5,11 +5,11 @@
 #include <QPointer>
 
 class AppModel;
+class DetailView;
 class DropOverlay;
 class MainWindowReactions;
 class QSplitter;
 class QVariantAnimation;
-class VideoSurface;
 class WindowDropTarget;
 
 // The main window: three columns side by side (sources, recordings, the player with the inspector beside
@@ -36,6 +36,8 @@ public:
     QWidget *clipListColumn() const { return m_clipList; }
     QWidget *detailColumn() const { return m_detail; }
     QWidget *inspectorColumn() const { return m_inspector; }
+    // The player's column; made once the window has painted itself first.
+    DetailView *detailView() const { return m_detailView; }
     QSplitter *columns() const { return m_columns; }
     QSplitter *detailSplit() const { return m_detailSplit; }
     DropOverlay *dropOverlay() const { return m_overlay; }
@@ -49,6 +51,8 @@ public:
 
 signals:
     void deviceSettingsRequested();
+    // "Open Settings…" on the stage's error.
+    void settingsRequested();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,8 +61,8 @@ protected:
 private:
     void buildPlaceholders();
     void buildStage();
-    void buildVideoSurfaces();
-    // What waits for the first paint: the video surfaces and the reactions that load recordings.
+    void buildDetailView();
+    // What waits for the first paint: the detail area and the reactions that load recordings.
     void finishSetup();
     void followInspector(bool show);
     void inspectorHandleMoved();
@@ -77,10 +81,10 @@ private:
     DropOverlay *m_overlay = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
     QWidget *m_stage = nullptr;
+    DetailView *m_detailView = nullptr;
     MainWindowReactions *m_reactions = nullptr;
     bool m_setupPending = false;
     QVariantAnimation *m_theaterAnimation = nullptr;
-    QList<VideoSurface *> m_surfaces;
     // The side columns' widths when theater mode came on; 0: collapsed by hand.
     int m_sidebarWidth = sidebarWidths.ideal;
     int m_clipListWidth = clipListWidths.ideal;

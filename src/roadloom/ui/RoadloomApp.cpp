@@ -39,6 +39,7 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
         new AppActions(app, *window); // the window's menu bar and toolbar
         connect(window, &MainWindow::deviceSettingsRequested, &app,
                 [&app] { app.openWindow(deviceSettingsID); });
+        connect(window, &MainWindow::settingsRequested, &app, [&app] { app.openWindow(settingsID); });
         return window;
     });
     registerWindow(deviceSettingsID,

@@ -1,4 +1,5 @@
 #include "platform/gui/VideoSurface.h"
+#include "fixtures/StagePixels.h"
 #include "fixtures/TestSupport.h"
 #include "platform/gui/MpvPlayer.h"
 
@@ -6,28 +7,7 @@
 
 #include <QGuiApplication>
 
-#include <dlfcn.h>
-#include <link.h>
-
 using TestSupport::waitFor;
-
-namespace {
-
-// Mesa unloads its driver before the leak report runs, and leaks of an unloaded library cannot be told
-// apart from ours. Kept loaded, they are named and fall under the suppressions.
-void keepGlDriversLoaded()
-{
-    dl_iterate_phdr(
-        [](dl_phdr_info *info, size_t, void *) {
-            const QByteArray path(info->dlpi_name);
-            if (path.contains("_dri.so") || path.contains("libgallium"))
-                dlopen(path.constData(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
-} // namespace
 
 // Needs a real display: ctest runs it on its own under xvfb-run.
 TEST(VideoSurface, DrawsAPlayingClipFittedOnBlack)
@@ -45,7 +25,7 @@ TEST(VideoSurface, DrawsAPlayingClipFittedOnBlack)
     surface.show();
     ASSERT_TRUE(waitFor([&] { return surface.isValid(); }, 10000));
     surface.setPlayer(&player);
-    keepGlDriversLoaded();
+    StagePixels::keepGlDriversLoaded();
 
     bool ready = false;
     QObject::connect(&player, &VideoPlayer::ready, [&] { ready = true; });

@@ -20,10 +20,15 @@ protected:
             GTEST_SKIP() << "screenshots run under xvfb-run (ctest roadloom_ui_screenshots_xvfb)";
         Screenshot::prepare();
     }
+    // The main window playing a recording (drawn black by the scripted players).
     MainWindow &window()
     {
-        makeApp({recording("REC_A", at(1)), recording("REC_B", at(2))});
-        return openMain();
+        const DashClip first = recording("REC_A", at(1));
+        makeApp({first, recording("REC_B", at(2))});
+        MainWindow &main = openMain();
+        model->library().setSelectedClipID(first.id);
+        EXPECT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
+        return main;
     }
     static bool isBlack(const QColor &c) { return c.lightness() < 20; }
 };

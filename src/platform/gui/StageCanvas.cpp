@@ -1,0 +1,375 @@
+#include "platform/gui/StageCanvas.h"
+
+#include "platform/gui/MpvPlayer.h"
+#include "platform/gui/MpvRenderer.h"
+
+#include <QEasingCurve>
+#include <QOpenGLBuffer>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QOpenGLVertexArrayObject>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Positions in device pixels with the origin at the top left; the picture's rows run top down in its
+// texture, as mpv draws them into a framebuffer object without flipping.
+const char *vertexShader = R"(
+attribute vec2 position;
+attribute vec2 texCoord;
+uniform vec2 viewport;
+varying vec2 vTex;
+varying vec2 vPos;
+void main()
+{
+    vTex = texCoord;
+    vPos = position;
+    gl_Position = vec4(position.x / viewport.x * 2.0 - 1.0, 1.0 - position.y / viewport.y * 2.0, 0.0, 1.0);
+}
+)";
+
+// mode 0: the picture; 1: the picture clipped to a rounded box with a border inside it; 2: the box's
+// shadow. The output is premultiplied.
+const char *fragmentShader = R"(
+uniform sampler2D picture;
+uniform float mode;
+uniform vec4 box;
+uniform float radius;
+uniform float line;
+uniform float blur;
+varying vec2 vTex;
+varying vec2 vPos;
+float boxDistance(vec2 p)
+{
+    vec2 q = abs(p - box.xy) - box.zw + vec2(radius);
+    return length(max(q, 0.0)) + min(max(q.x, q.y), 0.0) - radius;
+}
+void main()
+{
+    if (mode < 0.5) {
+        gl_FragColor = vec4(texture2D(picture, vTex).rgb, 1.0);
+        return;
+    }
+    float d = boxDistance(vPos);
+    if (mode < 1.5) {
+        float cover = clamp(0.5 - d, 0.0, 1.0);
+        float ring = cover - clamp(0.5 - (d + line), 0.0, 1.0);
+        vec3 colour = mix(texture2D(picture, vTex).rgb, vec3(1.0), 0.35 * ring);
+        gl_FragColor = vec4(colour * cover, cover);
+    } else {
+        gl_FragColor = vec4(0.0, 0.0, 0.0, 0.5 * (1.0 - smoothstep(-blur, blur, d)));
+    }
+}
+)";
+
+double lerp(double a, double b, double t)
+{
+    return a + (b - a) * t;
+}
+
+} // namespace
+
+StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : QOpenGLWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    const std::array<MpvPlayer *, 2> players{front, rear};
+    for (size_t i = 0; i < players.size(); ++i) {
+        m_pictures[i].renderer = new MpvRenderer(this);
+        m_pictures[i].renderer->setPlayer(players[i]);
+        connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, qOverload<>(&QWidget::update));
+        if (!players[i])
+            continue;
+        // mpv hands a frame nobody drew within 200 ms on as the current one without saying so; draw the
+        // current frame again once the file is ready and whenever a jump lands while paused.
+        const auto redraw = [this, i] {
+            m_pictures[i].stale = true;
+            update();
+        };
+        connect(players[i], &VideoPlayer::ready, this, redraw);
+        connect(players[i], &VideoPlayer::tick, this, [redraw, player = players[i]] {
+            if (!player->isPlaying())
+                redraw();
+        });
+    }
+    connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
+        // mpv expects a swap report after every frame of a context that reports at all.
+        for (Picture &picture : m_pictures)
+            picture.renderer->reportSwap();
+    });
+    m_easing.setStartValue(0.0);
+    m_easing.setEndValue(1.0);
+    m_easing.setDuration(easingMs);
+    // Close to a spring of response 0.5 s and damping 0.85: fast start, no overshoot to speak of.
+    m_easing.setEasingCurve(QEasingCurve::OutCubic);
+    connect(&m_easing, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(&m_easing, &QVariantAnimation::finished, this, qOverload<>(&QWidget::update));
+}
+
+StageCanvas::~StageCanvas()
+{
+    // The base class destroys the GL context later, when this is no longer a StageCanvas.
+    disconnect(m_contextGone);
+    for (Picture &picture : m_pictures)
+        delete std::exchange(picture.renderer, nullptr);
+    releaseGL();
+}
+
+void StageCanvas::setView(const StageView &view, bool animated)
+{
+    if (view == m_view)
+        return;
+    const bool transformMoves =
+        view.zoom != m_view.zoom || view.pan != m_view.pan || view.rotation != m_view.rotation;
+    if (animated && transformMoves) {
+        m_from = drawnView();
+        m_view = view;
+        m_easing.stop();
+        m_easing.start();
+    } else {
+        m_easing.stop();
+        m_view = view;
+    }
+    update();
+}
+
+StageView StageCanvas::drawnView() const
+{
+    if (!isEasing())
+        return m_view;
+    const double t = m_easing.currentValue().toDouble();
+    StageView shown = m_view;
+    shown.zoom = lerp(m_from.zoom, m_view.zoom, t);
+    shown.pan = QSizeF(lerp(m_from.pan.width(), m_view.pan.width(), t),
+                       lerp(m_from.pan.height(), m_view.pan.height(), t));
+    shown.rotation = lerp(m_from.rotation, m_view.rotation, t);
+    return shown;
+}
+
+void StageCanvas::initializeGL()
+{
+    QOpenGLContext *gl = context();
+    disconnect(m_contextGone);
+    m_contextGone =
+        connect(gl, &QOpenGLContext::aboutToBeDestroyed, this, &StageCanvas::releaseGL, Qt::DirectConnection);
+    gl->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &m_maxTextureSize);
+    m_maxTextureSize = std::clamp(m_maxTextureSize, 256, 16384);
+
+    m_program = std::make_unique<QOpenGLShaderProgram>();
+    m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShader);
+    m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShader);
+    m_program->bindAttributeLocation("position", 0);
+    m_program->bindAttributeLocation("texCoord", 1);
+    if (!m_program->link())
+        qWarning("The video stage's shader did not link: %s", qPrintable(m_program->log()));
+    m_vertices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
+    m_vertices->create();
+    m_vertices->setUsagePattern(QOpenGLBuffer::StreamDraw);
+    m_vertexArray = std::make_unique<QOpenGLVertexArrayObject>();
+    m_vertexArray->create(); // not every context has them; drawing works without
+
+    for (Picture &picture : m_pictures) {
+        picture.renderer->attach();
+        picture.stale = true;
+    }
+}
+
+void StageCanvas::releaseGL()
+{
+    if (!m_program && !m_pictures[0].target && !m_pictures[1].target)
+        return;
+    const bool current = context() && QOpenGLContext::currentContext() == context();
+    if (!current && context())
+        makeCurrent();
+    for (Picture &picture : m_pictures)
+        picture.target.reset();
+    m_vertexArray.reset();
+    m_vertices.reset();
+    m_program.reset();
+    if (!current && context())
+        doneCurrent();
+}
+
+QSize StageCanvas::mainPictureSize(const StageView &shown) const
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSizeF stage(width() * ratio, height() * ratio);
+    const MpvRenderer *renderer = m_pictures[shown.swapped ? 1 : 0].renderer;
+    QSizeF video;
+    if (renderer && renderer->player()) {
+        if (const auto facts = renderer->player()->facts())
+            video = facts->displaySize();
+    }
+    // Mid-easing the larger end decides, so the picture is not drawn again at every step.
+    const double zoom = isEasing() ? std::max(m_from.zoom, m_view.zoom) : m_view.zoom;
+    const double scale = StageGeometry::renderScale(stage, zoom, video);
+    QSizeF size = stage * scale;
+    const double limit = m_maxTextureSize;
+    if (size.width() > limit || size.height() > limit)
+        size.scale(limit, limit, Qt::KeepAspectRatio);
+    return QSize(std::max(1, int(std::lround(size.width()))), std::max(1, int(std::lround(size.height()))));
+}
+
+void StageCanvas::prepareTarget(Picture &picture, QSize pixels)
+{
+    if (picture.target && picture.target->size() == pixels)
+        return;
+    picture.target = std::make_unique<QOpenGLFramebufferObject>(
+        pixels, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D, GL_RGBA8);
+    picture.target->bind();
+    QOpenGLFunctions *gl = context()->functions();
+    gl->glClearColor(0, 0, 0, 1);
+    gl->glClear(GL_COLOR_BUFFER_BIT);
+    picture.stale = true;
+}
+
+void StageCanvas::paintGL()
+{
+    ++m_counts.paints;
+    QOpenGLFunctions *gl = context()->functions();
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    const StageView shown = drawnView();
+    const StageLayout layout = StageGeometry::layout(size(), shown);
+    const int mainIndex = shown.swapped ? 1 : 0;
+
+    QPainter painter(this);
+    painter.beginNativePainting();
+
+    // Bring each shown picture up to date; a hidden player's frames are taken without drawing them.
+    prepareTarget(m_pictures[mainIndex], mainPictureSize(shown));
+    if (layout.inset) {
+        const QSizeF inset = layout.inset->size() * ratio;
+        prepareTarget(m_pictures[1 - mainIndex], QSize(std::max(1, int(std::lround(inset.width()))),
+                                                       std::max(1, int(std::lround(inset.height())))));
+    }
+    for (int i = 0; i < 2; ++i) {
+        Picture &picture = m_pictures[size_t(i)];
+        const bool newFrame = picture.renderer->takeNewFrame();
+        const bool shownNow = i == mainIndex || layout.inset.has_value();
+        if (shownNow && picture.target && (newFrame || picture.stale)) {
+            picture.renderer->render(picture.target->handle(), picture.target->size(), false);
+            picture.stale = false;
+            ++m_counts.renders[size_t(i)];
+        } else if (!shownNow && newFrame) {
+            picture.renderer->skip();
+            ++m_counts.skips[size_t(i)];
+        }
+    }
+
+    // mpv leaves its own state behind; set everything drawing relies on.
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+    gl->glViewport(0, 0, pixels.width(), pixels.height());
+    gl->glDisable(GL_SCISSOR_TEST);
+    gl->glDisable(GL_DEPTH_TEST);
+    gl->glDisable(GL_STENCIL_TEST);
+    gl->glDisable(GL_CULL_FACE);
+    gl->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    gl->glDisable(GL_BLEND);
+    const Picture &main = m_pictures[size_t(mainIndex)];
+    // Unzoomed, unturned and unmirrored, the main picture covers the stage pixel for pixel (bars included):
+    // no clearing, no filtering.
+    const bool exact = layout.main.isIdentity() && main.target && main.target->size() == pixels;
+    if (!exact || !m_program || !m_program->isLinked()) {
+        gl->glClearColor(0, 0, 0, 1);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+    if (m_program && m_program->isLinked()) {
+        m_program->bind();
+        m_program->setUniformValue("viewport", QVector2D(float(pixels.width()), float(pixels.height())));
+        m_program->setUniformValue("picture", 0);
+        gl->glActiveTexture(GL_TEXTURE0);
+        const QRectF stage(QPointF(0, 0), QSizeF(size()));
+        if (main.target) {
+            drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
+                      layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
+                     main.target->texture(), 0, {}, exact);
+        }
+        gl->glEnable(GL_BLEND);
+        // Premultiplied colour; the window's alpha stays opaque.
+        gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+        if (layout.inset) {
+            const QRectF inset = *layout.inset;
+            const double spread = 2 * StageGeometry::insetCornerRadius;
+            const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
+            drawQuad({halo.topLeft(), halo.topRight(), halo.bottomLeft(), halo.bottomRight()}, 0, 2, inset);
+            const Picture &other = m_pictures[size_t(1 - mainIndex)];
+            if (other.target) {
+                drawQuad({inset.topLeft(), inset.topRight(), inset.bottomLeft(), inset.bottomRight()},
+                         other.target->texture(), 1, inset);
+            }
+        }
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+        m_program->release();
+        gl->glDisable(GL_BLEND);
+    }
+    painter.endNativePainting();
+
+    if (layout.inset)
+        drawLabel(painter, *layout.inset, layout.insetLabel);
+}
+
+void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode,
+                           const QRectF &box, bool exact)
+{
+    const qreal ratio = devicePixelRatioF();
+    // Triangle strip: top left, top right, bottom left, bottom right.
+    const std::array<float, 2> texCoords[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    float data[16];
+    for (int i = 0; i < 4; ++i) {
+        data[i * 4 + 0] = float(corners[size_t(i)].x() * ratio);
+        data[i * 4 + 1] = float(corners[size_t(i)].y() * ratio);
+        data[i * 4 + 2] = texCoords[i][0];
+        data[i * 4 + 3] = texCoords[i][1];
+    }
+    QOpenGLFunctions *gl = context()->functions();
+    QOpenGLVertexArrayObject::Binder boundArray(m_vertexArray.get());
+    m_vertices->bind();
+    m_vertices->allocate(data, int(sizeof data));
+    m_program->enableAttributeArray(0);
+    m_program->enableAttributeArray(1);
+    m_program->setAttributeBuffer(0, GL_FLOAT, 0, 2, 4 * sizeof(float));
+    m_program->setAttributeBuffer(1, GL_FLOAT, 2 * sizeof(float), 2, 4 * sizeof(float));
+    m_program->setUniformValue("mode", mode);
+    const QPointF centre = box.center() * ratio;
+    m_program->setUniformValue("box",
+                               QVector4D(float(centre.x()), float(centre.y()), float(box.width() * ratio / 2),
+                                         float(box.height() * ratio / 2)));
+    m_program->setUniformValue("radius", float(StageGeometry::insetCornerRadius * ratio));
+    m_program->setUniformValue("line", float(ratio));
+    m_program->setUniformValue("blur", float(StageGeometry::insetCornerRadius * ratio));
+    gl->glBindTexture(GL_TEXTURE_2D, texture);
+    if (texture) {
+        const GLint filter = exact ? GL_NEAREST : GL_LINEAR;
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    }
+    gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    m_program->disableAttributeArray(0);
+    m_program->disableAttributeArray(1);
+    m_vertices->release();
+}
+
+void StageCanvas::drawLabel(QPainter &painter, const QRectF &inset, const QString &text)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = this->font();
+    font.setPixelSize(10);
+    font.setBold(true);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const QSizeF size(metrics.horizontalAdvance(text) + 12, metrics.height() + 4);
+    const QRectF capsule(QPointF(inset.left() + StageGeometry::labelMargin,
+                                 inset.bottom() - StageGeometry::labelMargin - size.height()),
+                         size);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 140));
+    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+    painter.setPen(Qt::white);
+    painter.drawText(capsule, Qt::AlignCenter, text);
+}
