@@ -6,6 +6,7 @@
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
 #include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QAbstractListModel>
@@ -245,6 +246,7 @@ void MainWindow::buildStage()
 void MainWindow::buildDetailView()
 {
     m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setTransportBar(new TransportBar(m_model));
     m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
