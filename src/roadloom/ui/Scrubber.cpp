@@ -25,7 +25,7 @@ Scrubber::Scrubber(PlayerController &player, QWidget *parent) : QWidget(parent),
     setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(topReach + barHeight + bottomReach);
-    setMouseTracking(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     m_time = player.currentTime();
     rebuildEnvelope();
     setEnabled(player.hasMedia());
@@ -139,6 +139,7 @@ void Scrubber::paintEvent(QPaintEvent *event)
     const QRectF bars = barRect();
     const double W = bars.width(), H = bars.height();
 
+    painter.fillRect(event->rect(), pal.color(QPalette::Window));
     painter.setPen(Qt::NoPen);
     QColor track = Palette::quaternaryFill(pal);
     track.setAlphaF(track.alphaF() * 0.5);

@@ -13,13 +13,13 @@ class PlayerController;
 
 // The timeline of the transport bar: the recording's G-sensor activity as bars coloured by playback
 // progress and severity, a playhead and a marker at the strongest jolt. A press or a drag seeks.
-// The bars take the middle 30 pixels; the widget reaches 8 pixels above them and 3 below, so the playhead
-// and the marker have room.
+// The bars take the middle 30 pixels; the widget reaches 7 pixels above them and 3 below, so the playhead
+// and the marker have room. It paints its own background, so a playhead tick repaints nothing beneath it.
 class Scrubber : public QWidget {
     Q_OBJECT
 public:
     static constexpr int barHeight = 30;
-    static constexpr int topReach = 8;
+    static constexpr int topReach = 7; // the transport bar's top padding but its separator line
     static constexpr int bottomReach = 3;
     static constexpr int binCount = 180;
     static constexpr double floorValue = 0.03;

@@ -53,7 +53,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
 
     auto *column = new QVBoxLayout(this);
     // The scrubber reaches into the top padding and the spacing under it for its playhead and marker.
-    column->setContentsMargins(14, 8 - Scrubber::topReach, 14, 10);
+    column->setContentsMargins(14, 8 - Scrubber::topReach, 14, 10); // under the separator line
     column->setSpacing(0);
     m_scrubber = new Scrubber(player, this);
     column->addWidget(m_scrubber);
@@ -69,6 +69,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     timePalette.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
     m_time->setPalette(timePalette);
     m_time->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_time->setAutoFillBackground(true); // a new time repaints the label alone
     // Wide enough for the widest digits, so the text never asks for a new layout while it runs.
     const QFontMetrics timeMetrics(m_time->font());
     m_time->setFixedWidth(

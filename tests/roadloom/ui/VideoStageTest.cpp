@@ -170,7 +170,7 @@ TEST_F(VideoStageTest, ShowsLoadingOrTheError)
 {
     QSemaphore conversion;
     adjust = [&](AppModel::Services &s) {
-        s.playerServices->convert = [&](const QString &, int) -> Result<QStringList> {
+        s.playerServices.convert = [&](const QString &, int) -> Result<QStringList> {
             conversion.acquire();
             return Failure{QStringLiteral("The AVI file could not be converted.")};
         };
