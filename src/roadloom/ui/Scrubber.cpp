@@ -46,7 +46,10 @@ std::vector<double> Scrubber::envelope(const QList<SensorSample> &samples, doubl
             // Clamped as a double first: a NaN or an enormous time must not reach the integer conversion.
             double index = std::trunc(sample.time / duration * bins);
             index = std::isnan(index) ? 0.0 : std::clamp(index, 0.0, last);
-            const double magnitude = sample.magnitude();
+            // The plain length is exact enough here; only an overflow needs the scaled one.
+            double magnitude = std::sqrt(sample.x * sample.x + sample.y * sample.y + sample.z * sample.z);
+            if (std::isinf(magnitude))
+                magnitude = sample.magnitude();
             double value = std::min(std::abs(magnitude - 1.0) * 0.5, 1.0);
             if (std::isnan(value))
                 value = 0;

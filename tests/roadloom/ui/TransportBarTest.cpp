@@ -369,6 +369,8 @@ TEST(ScrubberEnvelope, BinsTakeTheLargestJoltAboveTheFloor)
         {"after the duration: last bin", {sample(1e300, 2)}, 60, 180, {{179, 0.5}}},
         {"before the start: first bin", {sample(-5, 2), sample(-1e300, 2)}, 60, 180, {{0, 0.5}}},
         {"NaN time: first bin", {sample(nan, 2)}, 60, 180, {{0, 0.5}}},
+        {"NaN reading: no jolt", {sample(3, nan)}, 60, 180, {}},
+        {"overflowing reading: full", {SensorSample{3, 1e300, 1e300, 1e300}}, 60, 180, {{9, 1}}},
         {"duration of a millisecond",
          {sample(0.0005, 2), sample(0.002, 3)},
          0.001,
