@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -39,26 +40,32 @@ std::vector<double> Scrubber::envelope(const QList<SensorSample> &samples, doubl
 {
     if (bins <= 0)
         return {};
-    std::vector<double> values(std::size_t(bins), 0.0);
-    if (!samples.isEmpty()) {
-        const double last = bins - 1;
-        for (const SensorSample &sample : samples) {
-            // Clamped as a double first: a NaN or an enormous time must not reach the integer conversion.
-            double index = std::trunc(sample.time / duration * bins);
-            index = std::isnan(index) ? 0.0 : std::clamp(index, 0.0, last);
-            // The plain length is exact enough here; only an overflow needs the scaled one.
-            double magnitude = std::sqrt(sample.x * sample.x + sample.y * sample.y + sample.z * sample.z);
-            if (std::isinf(magnitude))
-                magnitude = sample.magnitude();
-            double value = std::min(std::abs(magnitude - 1.0) * 0.5, 1.0);
-            if (std::isnan(value))
-                value = 0;
-            double &bin = values[std::size_t(index)];
-            bin = std::max(bin, value);
-        }
+    // Per bin the smallest and the largest squared length: the jolt furthest from 1 g is one of the two,
+    // so the square roots are taken per bin rather than per sample.
+    struct Range {
+        double lowest = std::numeric_limits<double>::infinity();
+        double highest = -std::numeric_limits<double>::infinity();
+    };
+    std::vector<Range> ranges(static_cast<std::size_t>(bins));
+    const double last = bins - 1;
+    for (const SensorSample &sample : samples) {
+        // Clamped as a double first: a NaN or an enormous time must not reach the integer conversion, and
+        // a NaN fails the comparison and lands in the first bin.
+        const double position = sample.time / duration * bins;
+        const double index = position >= 0 ? std::min(position, last) : 0.0;
+        Range &range = ranges[std::size_t(index)];
+        const double squared = sample.x * sample.x + sample.y * sample.y + sample.z * sample.z;
+        // A damaged (NaN) reading fails both comparisons and counts for nothing.
+        range.lowest = std::min(range.lowest, squared);
+        range.highest = std::max(range.highest, squared);
     }
-    for (double &value : values)
-        value = std::max(value, floorValue);
+    const auto jolt = [](double squared) { return std::min(std::abs(std::sqrt(squared) - 1.0) * 0.5, 1.0); };
+    std::vector<double> values(std::size_t(bins), floorValue);
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (ranges[i].highest < 0)
+            continue;
+        values[i] = std::max({jolt(ranges[i].lowest), jolt(ranges[i].highest), floorValue});
+    }
     return values;
 }
 

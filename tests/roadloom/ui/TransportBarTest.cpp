@@ -104,7 +104,9 @@ TEST_F(TransportBarTest, TimeTextFollowsSeeksAndResetsWithANewLoad)
 
     player().load(clips[1], false); // loading: the controller has reset its time and duration
     EXPECT_EQ(bar->timeLabel()->text(), "0:00.0 / 0:00.0");
+    ASSERT_TRUE(TestSupport::waitFor([&] { return player().isLoading(); }));
     EXPECT_FALSE(bar->transportGroup()->isEnabled());
+    EXPECT_EQ(bar->timeLabel()->text(), "0:00.0 / 0:00.0");
 }
 
 TEST_F(TransportBarTest, EachTransportButtonMakesItsCallAndNoneTakesTheFocus)
