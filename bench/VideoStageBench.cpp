@@ -8,6 +8,7 @@
 #include "platform/gui/StageCanvas.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
+#include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/VideoHUD.h"
 #include "roadloom/ui/VideoStage.h"
@@ -133,15 +134,17 @@ int main(int argc, char **argv)
     // Our detail view at 1440 x 900 with the inset on.
     const QDateTime start(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
     Defaults defaults(home.filePath(QStringLiteral("settings.ini")));
-    AppModel::Services services;
+    AppServices appServices;
+    AppModel::Services services = appServices.modelServices();
     services.defaults = &defaults;
+    services.library.defaults = &defaults;
     services.players = [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
         MpvPlayerOptions options;
         options.audio = role == PlayerRole::master;
         options.audioOutput = "null";
         return std::make_unique<MpvPlayer>(options);
     };
-    PlayerServices playerServices = PlayerServices::standard();
+    PlayerServices playerServices = AppServices::playerServices();
     playerServices.resolve = [](const DashClip &clip) { return clip; };
     playerServices.readTelemetry = [seconds, start](const ChannelFiles &) {
         return telemetryFor(seconds, start);

@@ -30,13 +30,27 @@ QString DesktopFileRevealer::uri(const QString &path)
 
 void DesktopFileRevealer::reveal(const QString &path)
 {
-    if (path.isEmpty())
+    revealAll({path});
+}
+
+void DesktopFileRevealer::revealAll(const QStringList &paths)
+{
+    QStringList uris;
+    QString path;
+    for (const QString &each : paths) {
+        if (each.isEmpty())
+            continue;
+        uris.append(uri(each));
+        if (path.isEmpty())
+            path = each;
+    }
+    if (uris.isEmpty())
         return;
     if (!m_bus.isConnected())
         return openFolder(path);
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, objectPath, service, QStringLiteral("ShowItems"));
-    call << QStringList{uri(path)} << QString();
+    call << uris << QString();
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, 5000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
                      [path, open = m_open](QDBusPendingCallWatcher *finished) {

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -12,6 +13,12 @@ class FileRevealer {
 public:
     virtual ~FileRevealer() = default;
     virtual void reveal(const QString &path) = 0;
+    // Several files selected together (the channel files of one recording); by default one by one.
+    virtual void revealAll(const QStringList &paths)
+    {
+        for (const QString &path : paths)
+            reveal(path);
+    }
 };
 
 // Asks the desktop's file manager over D-Bus (org.freedesktop.FileManager1.ShowItems) without waiting for
@@ -24,6 +31,7 @@ public:
     explicit DesktopFileRevealer(QDBusConnection bus = QDBusConnection::sessionBus(), FolderOpener open = {});
 
     void reveal(const QString &path) override;
+    void revealAll(const QStringList &paths) override;
 
     // The file as the file manager expects it: a file URL with every unsafe byte percent-encoded.
     static QString uri(const QString &path);

@@ -26,7 +26,9 @@ QFuture<void> run(QThreadPool &pool, QObject *receiver, Work &&work, Deliver &&d
     QFuture<void> result = delivered->future();
     delivered->start();
     QPointer<QObject> alive(receiver);
-    // Not `then(receiver, ...)`: that asserts when the receiver is gone before the work ends.
+    // Not `then(receiver, ...)`: that asserts when the receiver is gone before the work ends. Without a
+    // context the step runs at once on this thread when the work is already done, so the delivery is
+    // always queued: a caller never sees its result arrive before it returns.
     QtConcurrent::task(std::forward<Work>(work))
         .onThreadPool(pool)
         .withPriority(priority)
@@ -36,18 +38,24 @@ QFuture<void> run(QThreadPool &pool, QObject *receiver, Work &&work, Deliver &&d
                 return; // the promise goes with this step: the future is cancelled
             if constexpr (std::is_void_v<Value>) {
                 Q_UNUSED(done);
-                QMetaObject::invokeMethod(alive.data(), [alive, delivered, deliver]() mutable {
-                    if (alive)
-                        deliver();
-                    delivered->finish();
-                });
+                QMetaObject::invokeMethod(
+                    alive.data(),
+                    [alive, delivered, deliver]() mutable {
+                        if (alive)
+                            deliver();
+                        delivered->finish();
+                    },
+                    Qt::QueuedConnection);
             } else {
                 auto value = std::make_shared<Value>(done.takeResult());
-                QMetaObject::invokeMethod(alive.data(), [alive, delivered, deliver, value]() mutable {
-                    if (alive)
-                        deliver(std::move(*value));
-                    delivered->finish();
-                });
+                QMetaObject::invokeMethod(
+                    alive.data(),
+                    [alive, delivered, deliver, value]() mutable {
+                        if (alive)
+                            deliver(std::move(*value));
+                        delivered->finish();
+                    },
+                    Qt::QueuedConnection);
             }
         });
     return result;

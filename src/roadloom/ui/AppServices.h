@@ -26,7 +26,7 @@ public:
 
     // The loading services the player controller uses, over the shared media cache.
     static PlayerServices playerServices();
-    // The application's players: libmpv drawing through a video surface, the follower without sound.
+    // The application's players: libmpv drawing through the stage canvas, the follower without sound.
     static PlayerFactory players();
 
 private:

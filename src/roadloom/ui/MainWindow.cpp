@@ -3,22 +3,20 @@
 #include "platform/Defaults.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipListView.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/ToastView.h"
 #include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
-#include <QAbstractListModel>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
-#include <QListView>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QSplitter>
-#include <QStringListModel>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -37,57 +35,6 @@ QWidget *column(const QString &name, const MainWindow::ColumnWidths &widths)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     return widget;
-}
-
-// The names of the listed recordings, read from the store's list when a row is drawn.
-class ClipNames : public QAbstractListModel {
-public:
-    explicit ClipNames(LibraryStore &library, QObject *parent)
-        : QAbstractListModel(parent), m_library(library)
-    {
-    }
-    void reload()
-    {
-        beginResetModel();
-        m_clips = m_library.clips();
-        m_positions = m_library.filteredPositions();
-        endResetModel();
-    }
-    int rowCount(const QModelIndex &parent) const override
-    {
-        return parent.isValid() ? 0 : int(m_positions.size());
-    }
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_positions.size())
-            return {};
-        return m_clips.at(m_positions.at(index.row())).name;
-    }
-    const DashClip &clip(int row) const { return m_clips.at(m_positions.at(row)); }
-    int row(const std::optional<QString> &id) const
-    {
-        if (!id)
-            return -1;
-        for (qsizetype row = 0; row < m_positions.size(); ++row)
-            if (m_clips.at(m_positions.at(row)).id == *id)
-                return int(row);
-        return -1;
-    }
-
-private:
-    LibraryStore &m_library;
-    QList<DashClip> m_clips;
-    QList<qsizetype> m_positions;
-};
-
-QListView *plainList(QWidget *column)
-{
-    auto *list = new QListView(column);
-    list->setUniformItemSizes(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setFrameShape(QFrame::NoFrame);
-    column->layout()->addWidget(list);
-    return list;
 }
 
 } // namespace
@@ -127,7 +74,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_columns->setSizes({sidebarWidths.ideal, clipListWidths.ideal, defaultSize.width()});
     setCentralWidget(m_columns);
 
-    buildPlaceholders();
+    buildColumns();
     buildStage();
 
     m_inspector->setVisible(model.showInspector());
@@ -144,6 +91,8 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_dropTarget = new WindowDropTarget(this, m_overlay, this);
     connect(m_dropTarget, &WindowDropTarget::pathsDropped, this,
             [this](const QStringList &paths) { m_model.library().open(paths); });
+
+    m_toast = new ToastView(model, this);
 }
 
 void MainWindow::paintEvent(QPaintEvent *event)
@@ -169,64 +118,10 @@ void MainWindow::finishSetup()
 
 MainWindow::~MainWindow() = default;
 
-// Until the sidebar and the clip list have their own views, plain lists of names stand in for them.
-void MainWindow::buildPlaceholders()
+void MainWindow::buildColumns()
 {
-    LibraryStore &library = m_model.library();
-
-    QListView *sources = plainList(m_sidebar);
-    sources->setObjectName(QStringLiteral("sourceList"));
-    sources->setModel(new QStringListModel(sources));
-    auto showSources = [sources, &library] {
-        const QSignalBlocker block(sources->selectionModel());
-        QStringList names;
-        int selected = -1;
-        const QList<LibrarySource> all = library.sources();
-        for (const LibrarySource &source : all) {
-            if (source.id() == library.selectedSourceID())
-                selected = int(names.size());
-            names.append(source.name);
-        }
-        static_cast<QStringListModel *>(sources->model())->setStringList(names);
-        if (selected >= 0)
-            sources->setCurrentIndex(sources->model()->index(selected, 0));
-    };
-    showSources();
-    connect(&library, &LibraryStore::sourcesChanged, sources, showSources);
-    connect(&library, &LibraryStore::selectedSourceIDChanged, sources, showSources);
-    connect(sources->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library](const QModelIndex &index) {
-                const QList<LibrarySource> all = library.sources();
-                if (index.isValid() && index.row() < all.size())
-                    library.setSelectedSourceID(all.at(index.row()).id());
-            });
-
-    QListView *clips = plainList(m_clipList);
-    clips->setObjectName(QStringLiteral("clipList"));
-    auto *names = new ClipNames(library, clips);
-    clips->setModel(names);
-    auto showClips = [clips, names, &library] {
-        const QSignalBlocker block(clips->selectionModel());
-        names->reload();
-        if (const int row = names->row(library.selectedClipID()); row >= 0)
-            clips->setCurrentIndex(names->index(row, 0));
-    };
-    auto showSelection = [clips, names, &library] {
-        const QSignalBlocker block(clips->selectionModel());
-        const int row = names->row(library.selectedClipID());
-        clips->setCurrentIndex(row >= 0 ? names->index(row, 0) : QModelIndex());
-    };
-    showClips();
-    connect(&library, &LibraryStore::clipsChanged, clips, showClips);
-    connect(&library, &LibraryStore::selectedClipIDChanged, clips, showSelection);
-    connect(&library, &LibraryStore::searchTextChanged, clips, showClips);
-    connect(&library, &LibraryStore::categoryFilterChanged, clips, showClips);
-    connect(&library, &LibraryStore::sortChanged, clips, showClips);
-    connect(clips->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [&library, names](const QModelIndex &index) {
-                if (index.isValid() && index.row() < names->rowCount({}))
-                    library.setSelectedClipID(names->clip(index.row()).id);
-            });
+    m_sidebar->layout()->addWidget(new SidebarView(m_model, m_sidebar));
+    m_clipList->layout()->addWidget(new ClipListView(m_model, m_clipList));
 
     auto *inspectorPlaceholder = new QWidget(m_inspector);
     m_inspector->layout()->addWidget(inspectorPlaceholder);

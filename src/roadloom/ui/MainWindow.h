@@ -10,6 +10,7 @@ class DropOverlay;
 class MainWindowReactions;
 class QSplitter;
 class QVariantAnimation;
+class ToastView;
 class WindowDropTarget;
 
 // The main window: three columns side by side (sources, recordings, the player with the inspector beside
@@ -41,6 +42,7 @@ public:
     QSplitter *columns() const { return m_columns; }
     QSplitter *detailSplit() const { return m_detailSplit; }
     DropOverlay *dropOverlay() const { return m_overlay; }
+    ToastView *toastView() const { return m_toast; }
     WindowDropTarget *dropTarget() const { return m_dropTarget; }
     bool isAnimatingTheater() const;
 
@@ -59,7 +61,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void buildPlaceholders();
+    void buildColumns();
     void buildStage();
     void buildDetailView();
     // What waits for the first paint: the detail area and the reactions that load recordings.
@@ -79,6 +81,7 @@ private:
     QWidget *m_detail = nullptr;
     QWidget *m_inspector = nullptr;
     DropOverlay *m_overlay = nullptr;
+    ToastView *m_toast = nullptr;
     WindowDropTarget *m_dropTarget = nullptr;
     QWidget *m_stage = nullptr;
     DetailView *m_detailView = nullptr;

@@ -2,8 +2,8 @@
 
 // An application model on scripted surroundings: scripted volumes and scanner for the library store with a
 // media cache in a temporary folder, two scripted players with scripted loading services, scripted panels
-// and alerts, a printer that writes a PDF, and its own user defaults. The library lists one folder whose
-// recordings the test gives.
+// and alerts, a printer that writes a PDF, a file revealer that records, and its own user defaults. The
+// library lists one folder whose recordings the test gives.
 #include "LibraryTestSupport.h"
 #include "ScriptedCache.h"
 #include "platform/Trash.h"
@@ -98,6 +98,7 @@ struct Services {
     mutable QMutex mutex;
     QStringList log;
 };
+
 
 class ModelTest : public testing::Test {
 protected:
