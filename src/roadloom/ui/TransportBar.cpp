@@ -312,6 +312,11 @@ void TransportBar::enableRearOptions()
     m_pip->setEnabled(rear);
 }
 
+QSize TransportBar::minimumSizeHint() const
+{
+    return {0, QWidget::minimumSizeHint().height()};
+}
+
 void TransportBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

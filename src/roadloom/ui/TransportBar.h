@@ -46,6 +46,9 @@ public:
     // "1×", else the rate in the locale's digits and "×".
     static QString speedText(double rate);
 
+    // Any width: the bar never widens the window's detail column at the expense of the side columns.
+    QSize minimumSizeHint() const override;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
