@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolButton>
@@ -59,7 +60,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     column->addWidget(m_scrubber);
     column->addSpacing(6 - Scrubber::bottomReach);
 
-    auto *row = new QHBoxLayout;
+    auto *row = m_row = new QHBoxLayout;
     row->setSpacing(14);
     column->addLayout(row);
 
@@ -114,7 +115,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     connect(m_forward, &QToolButton::clicked, &player, [&player] { player.seek(player.currentTime() + 10); });
     connect(m_next, &QToolButton::clicked, &model, [&model] { model.goToClip(1); });
 
-    auto *right = new QWidget(this);
+    auto *right = m_right = new QWidget(this);
     right->setFixedWidth(rightGroupWidth);
     auto *rightRow = new QHBoxLayout(right);
     rightRow->setContentsMargins(0, 0, 0, 0);
@@ -310,6 +311,34 @@ void TransportBar::enableRearOptions()
     const bool rear = m_model.player().hasRear();
     m_swap->setEnabled(rear);
     m_pip->setEnabled(rear);
+}
+
+void TransportBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The full row wants about 700 pixels; a narrower column (the smallest window) drops the volume slider
+    // and the fixed widths of the time and the right group rather than letting the controls overlap.
+    const bool compact = width() < fullWidth();
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    m_volume->setVisible(!compact);
+    m_row->setSpacing(compact ? 6 : 14);
+    const QFontMetrics metrics(m_time->font());
+    m_time->setFixedWidth(
+        compact ? metrics.horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0"))
+                : std::max(timeWidth, metrics.horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00"))));
+    if (compact)
+        m_right->setFixedWidth(m_right->layout()->minimumSize().width());
+    else
+        m_right->setFixedWidth(rightGroupWidth);
+}
+
+int TransportBar::fullWidth() const
+{
+    const QFontMetrics metrics(m_time->font());
+    const int time = std::max(timeWidth, metrics.horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
+    return 14 + time + 14 + m_transport->sizeHint().width() + 14 + rightGroupWidth + 14 + 14 + 28;
 }
 
 QSize TransportBar::minimumSizeHint() const

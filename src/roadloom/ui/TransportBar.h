@@ -5,6 +5,7 @@
 class AppModel;
 class QAction;
 class QActionGroup;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QSlider;
@@ -51,6 +52,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QToolButton *transportButton(const QString &symbol, const QString &help, int frame, int icon);
@@ -61,11 +63,15 @@ private:
     void showMute();
     void showPlaying(bool playing);
     void enableRearOptions();
+    int fullWidth() const;
 
     AppModel &m_model;
     Scrubber *m_scrubber;
     QLabel *m_time;
     QWidget *m_transport;
+    QHBoxLayout *m_row = nullptr;
+    QWidget *m_right = nullptr;
+    bool m_compact = false;
     QToolButton *m_previous, *m_back, *m_previousFrame, *m_play, *m_nextFrame, *m_forward, *m_next;
     QToolButton *m_speed = nullptr;
     QMenu *m_speedMenu = nullptr;
