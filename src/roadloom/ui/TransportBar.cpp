@@ -316,13 +316,16 @@ void TransportBar::enableRearOptions()
 void TransportBar::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // The full row wants about 700 pixels; a narrower column (the smallest window) drops the volume slider
-    // and the fixed widths of the time and the right group rather than letting the controls overlap.
+    // The full row wants about 700 pixels; a narrower column (the smallest window) drops the volume slider,
+    // the frame steps and the fixed widths of the time and the right group rather than letting the controls
+    // overlap.
     const bool compact = width() < fullWidth();
     if (compact == m_compact)
         return;
     m_compact = compact;
     m_volume->setVisible(!compact);
+    m_previousFrame->setVisible(!compact); // the comma and period keys still step
+    m_nextFrame->setVisible(!compact);
     m_row->setSpacing(compact ? 6 : 14);
     const QFontMetrics metrics(m_time->font());
     m_time->setFixedWidth(

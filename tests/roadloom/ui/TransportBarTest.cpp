@@ -521,3 +521,29 @@ TEST_F(TransportBarTest, APlayingTickRepaintsOnlyTheTimeTheScrubberAndTheDisplay
                              << " painted " << count << " times";
     }
 }
+
+TEST_F(TransportBarTest, ANarrowColumnDropsTheSliderAndFrameStepsAndNoControlsOverlap)
+{
+    build();
+    load(clips[0]);
+    for (int width : {1000, 470}) {
+        SCOPED_TRACE(width);
+        bar->setFixedWidth(width);
+        QCoreApplication::processEvents();
+        for (QWidget *w : std::initializer_list<QWidget *>{bar->volumeSlider(), bar->previousFrameButton(),
+                                                           bar->nextFrameButton()})
+            EXPECT_EQ(w->isVisible(), width == 1000);
+        QList<QRect> rects;
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 bar->timeLabel(), bar->previousButton(), bar->backButton(), bar->previousFrameButton(),
+                 bar->playButton(), bar->nextFrameButton(), bar->forwardButton(), bar->nextButton(),
+                 bar->speedButton(), bar->muteButton(), bar->optionsButton()})
+            if (w->isVisible())
+                rects << QRect(w->mapTo(bar, QPoint(0, 0)), w->size());
+        for (int i = 0; i < rects.size(); ++i) {
+            EXPECT_TRUE(bar->rect().contains(rects[i])) << i;
+            for (int j = i + 1; j < rects.size(); ++j)
+                EXPECT_FALSE(rects[i].intersects(rects[j])) << i << " and " << j;
+        }
+    }
+}
