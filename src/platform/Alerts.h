@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// A modal question with its buttons in order: the first is the default, a last "Cancel" is also the
-// answer to Escape.
+// A modal question with its buttons in order: `defaultButton` (the first unless set) answers Return, a last
+// "Cancel" is also the answer to Escape.
 struct Alert {
     enum class Style { informational, warning, critical };
 
@@ -12,6 +12,7 @@ struct Alert {
     QString messageText;
     QString informativeText;
     QStringList buttons;
+    int defaultButton = 0;
 
     friend bool operator==(const Alert &, const Alert &) = default;
 };

@@ -27,7 +27,7 @@ int MessageAlerts::run(const Alert &alert)
         const QString &text = alert.buttons.at(i);
         const bool cancel = i > 0 && i == alert.buttons.size() - 1 && text == QStringLiteral("Cancel");
         QPushButton *button = box.addButton(text, cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
-        if (i == 0)
+        if (i == alert.defaultButton)
             box.setDefaultButton(button);
         if (cancel)
             box.setEscapeButton(button);

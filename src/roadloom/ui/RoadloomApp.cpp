@@ -1,7 +1,9 @@
 #include "roadloom/ui/RoadloomApp.h"
 
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/ConfigStore.h"
 #include "roadloom/ui/AppActions.h"
+#include "roadloom/ui/DeviceSettingsWindow.h"
 #include "roadloom/ui/MainWindow.h"
 
 #include <QApplication>
@@ -42,8 +44,9 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
         connect(window, &MainWindow::settingsRequested, &app, [&app] { app.openWindow(settingsID); });
         return window;
     });
-    registerWindow(deviceSettingsID,
-                   emptyWindow(QStringLiteral("Device Settings"), QSize(560, 480), QSize(640, 720)));
+    registerWindow(deviceSettingsID, [](RoadloomApp &app) { return new DeviceSettingsWindow(app.model()); });
+    // Unsaved camera settings live only in the model: quitting asks before they go.
+    addQuitGuard([&model] { return model.config().mayDiscardEdits(); });
     registerWindow(settingsID, emptyWindow(QStringLiteral("Settings"), QSize(), QSize(520, 420)));
 }
 
@@ -108,6 +111,8 @@ bool RoadloomApp::requestQuit()
         if (guard && !guard())
             return false;
     m_quitting = true;
+    // Quitting is decided: running exports stop and leave no incomplete movie; nothing is asked.
+    m_model.cancelExports();
     emit quitting();
     for (const QPointer<QWidget> &window : std::as_const(m_windows))
         if (window)

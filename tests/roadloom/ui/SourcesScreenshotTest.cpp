@@ -119,9 +119,7 @@ TEST_F(SourcesScreenshotTest, ChipsTilesShieldAndToastAreDrawnInTheirColours)
         EXPECT_NEAR(capsule.center().x(), size.width() / 2, 2);
         const QColor fill =
             Screenshot::sample(image, {capsule.left() + capsule.height() / 2, capsule.top() + 3});
-        EXPECT_GT(fill.lightness(), 180) << "the capsule over the black stage";
-        // Right of the capsule, over the stage, the shadow fades to the stage's black.
-        EXPECT_LT(Screenshot::sample(image, {capsule.right() + 6, capsule.center().y()}).lightness(), 40);
+        EXPECT_GT(fill.lightness(), 180) << "the capsule in the window colour";
     }
 
     // The shadow: drawn under the capsule, in black at low opacity.
