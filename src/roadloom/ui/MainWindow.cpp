@@ -11,6 +11,7 @@
 #include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/TelemetryDeck.h"
 #include "roadloom/ui/ToastView.h"
+#include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QCloseEvent>
@@ -142,6 +143,7 @@ void MainWindow::buildStage()
 void MainWindow::buildDetailView()
 {
     m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setTransportBar(new TransportBar(m_model));
     m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
