@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// A modal question with its buttons in order: the one at `defaultButton` answers Enter, a last "Cancel" is
-// also the answer to Escape.
+// A modal question with its buttons in order: `defaultButton` (the first unless set) answers Return, a last
+// "Cancel" is also the answer to Escape.
 struct Alert {
     enum class Style { informational, warning, critical };
 

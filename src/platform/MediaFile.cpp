@@ -130,7 +130,7 @@ void MediaFile::PacketDeleter::operator()(AVPacket *packet) const
     av_packet_free(&packet);
 }
 
-Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer, Reading reading)
+Result<MediaFile::Context> MediaFile::openContext(const QString &path, Demuxer demuxer, Reading reading)
 {
     silenceLibraryLog();
     // The demuxer opens the descriptor we already hold, known to be a regular file: a named pipe put in the
@@ -158,9 +158,17 @@ Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer, Reading 
     av_dict_free(&options);
     if (status < 0)
         return Failure{errorText(status)};
+    return Context(raw);
+}
 
+Result<MediaFile> MediaFile::open(const QString &path, Demuxer demuxer, Reading reading)
+{
+    Result<Context> context = openContext(path, demuxer, reading);
+    if (!context)
+        return context.failure();
     MediaFile file;
-    file.m_context.reset(raw);
+    file.m_context = std::move(*context);
+    AVFormatContext *raw = file.m_context.get();
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         file.m_streams.append(describe(raw->streams[i]));
         file.m_selected.append(true);

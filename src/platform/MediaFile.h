@@ -64,6 +64,14 @@ public:
     static Result<MediaFile> open(const QString &path, Demuxer demuxer = Demuxer::byExtension,
                                   Reading reading = Reading::sequential);
 
+    struct ContextDeleter {
+        void operator()(AVFormatContext *context) const;
+    };
+    using Context = std::unique_ptr<AVFormatContext, ContextDeleter>;
+    // The same guarded opening for readers that drive the demuxer themselves (the clip exporter).
+    static Result<Context> openContext(const QString &path, Demuxer demuxer = Demuxer::byExtension,
+                                       Reading reading = Reading::sequential);
+
     MediaFile(MediaFile &&other) noexcept;
     MediaFile &operator=(MediaFile &&other) noexcept;
     ~MediaFile();
@@ -80,15 +88,12 @@ public:
     std::optional<MediaPacket> readPacket();
 
 private:
-    struct ContextDeleter {
-        void operator()(AVFormatContext *context) const;
-    };
     struct PacketDeleter {
         void operator()(AVPacket *packet) const;
     };
     MediaFile() = default;
 
-    std::unique_ptr<AVFormatContext, ContextDeleter> m_context;
+    Context m_context;
     std::unique_ptr<AVPacket, PacketDeleter> m_packet;
     QList<MediaStream> m_streams;
     QList<bool> m_selected;

@@ -148,6 +148,8 @@ TEST(ConfigFile, SetReplacesInsertsOrAppends)
          u"[A]\nk=v\n[B]\nb=1"_qs},
         {"first of two headers", u"[A]\nx=1\n[B]\ny=1\n[A]\nz=1"_qs, u"A"_qs, u"w"_qs, u"2"_qs,
          u"[A]\nx=1\nw=2\n[B]\ny=1\n[A]\nz=1"_qs},
+        {"the same key of another section is left alone", u"[A]\nx=1\n[B]\nx=1"_qs, u"B"_qs, u"x"_qs, u"2"_qs,
+         u"[A]\nx=1\n[B]\nx=2"_qs},
         {"key under the second header", u"[A]\nx=1\n[B]\ny=1\n[A]\nz=1"_qs, u"A"_qs, u"z"_qs, u"2"_qs,
          u"[A]\nx=1\n[B]\ny=1\n[A]\nz=2"_qs},
         {"appends a new section", u"[A]\nx=1\n\n[B]"_qs, u"C"_qs, u"z"_qs, u"3"_qs,

@@ -113,27 +113,18 @@ TEST(DashClip, EqualityAndHashingCoverEveryField)
     EXPECT_NE(a, undated);
 }
 
-TEST(RecordingEnums, RawValuesAreExact)
-{
-    EXPECT_EQ(channelFromRaw(u"F"), Channel::front);
-    EXPECT_EQ(channelFromRaw(u"f"), std::nullopt);
-    EXPECT_EQ(channelFromRaw(u"Front"), std::nullopt);
-    EXPECT_EQ(clipCategoryFromRaw(u"event"), ClipCategory::event);
-    EXPECT_EQ(clipCategoryFromRaw(u"Continuous"), std::nullopt);
-    EXPECT_EQ(title(ClipCategory::event), "Incident");
-    EXPECT_EQ(storageStateFromRaw(u"Cached"), std::nullopt);
-    EXPECT_EQ(storageStateFromRaw(u"moved"), StorageState::moved);
-}
-
 TEST(CachePolicy, CurrentReadsTheStoredValueExactlyOnEveryCall)
 {
     auto &defaults = Defaults::standard();
     const struct {
         QVariant stored;
         CachePolicy expected;
-    } cases[] = {{QVariant(), CachePolicy::all},      {"", CachePolicy::all},
-                 {"Important", CachePolicy::all},     {"bogus", CachePolicy::all},
-                 {"important", CachePolicy::important}, {"off", CachePolicy::off},
+    } cases[] = {{QVariant(), CachePolicy::all},
+                 {"", CachePolicy::all},
+                 {"Important", CachePolicy::all},
+                 {"bogus", CachePolicy::all},
+                 {"important", CachePolicy::important},
+                 {"off", CachePolicy::off},
                  {"all", CachePolicy::all}};
     for (const auto &c : cases) {
         if (c.stored.isValid())

@@ -11,8 +11,12 @@ public:
 
     std::optional<QString> chooseFolder(const QString &title, const QString &prompt) override;
     std::optional<QString> chooseFile(const QString &title, const QString &prompt) override;
-    std::optional<QString> save(const QString &name, const QString &mimeType) override;
-    QStringList openFiles(const QStringList &mimeTypes) override;
+    std::optional<QString> save(const QString &name, const QString &type) override;
+    QStringList openFiles(const QStringList &types) override;
+
+    // The dialog's name filter for a file type: a MIME type's own filter (none for an unknown type), a name
+    // filter as it is.
+    static QString nameFilter(const QString &type);
 
 private:
     QWidget *m_parent; // not owned; must outlive the object

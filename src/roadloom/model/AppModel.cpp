@@ -55,6 +55,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
     m_config = new ConfigStore(this);
+    m_config->setDiscardGuard([this] { return m_alerts->run(ConfigStore::discardAlert()) == 0; });
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
     connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);
@@ -72,6 +73,26 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library->setCachePlanner(m_cache);
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
+    // The player's recording is a copy taken at load: copies and removals reach it here, or the inspector
+    // would show the storage of the load until the next one.
+    connect(m_cache, &CacheCoordinator::channelCached, m_player, [this](const QString &key, Channel channel) {
+        const std::optional<DashClip> &loaded = m_player->clip();
+        if (!loaded || loaded->catalogKey() != key || loaded->cachedChannels.contains(channel))
+            return;
+        std::set<Channel> cached = loaded->cachedChannels;
+        cached.insert(channel);
+        m_player->setCacheState(loaded->id, cached, loaded->channelStates);
+    });
+    connect(m_library, &LibraryStore::clipsUpdated, m_player, [this](const QList<qsizetype> &indices) {
+        const std::optional<DashClip> &loaded = m_player->clip();
+        if (!loaded)
+            return;
+        const QList<DashClip> clips = m_library->clips();
+        for (qsizetype i : indices)
+            if (i >= 0 && i < clips.size() && clips.at(i).id == loaded->id)
+                return m_player->setCacheState(loaded->id, clips.at(i).cachedChannels,
+                                               clips.at(i).channelStates);
+    });
 
     m_player->onFinished = [model = QPointer<AppModel>(this)] {
         if (model && model->defaults().boolean(QStringLiteral("autoPlayNext")))
@@ -81,10 +102,13 @@ AppModel::AppModel(Services services, QObject *parent)
     m_frameActions = std::make_unique<FrameActions>(*this, *m_printer);
     m_recordingActions =
         std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices, m_services.trash);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &AppModel::cancelExports);
 }
 
 AppModel::~AppModel()
 {
+    cancelExports();
     m_keys.reset();
     m_recordingActions.reset(); // waits for its copies
     m_frameActions.reset();

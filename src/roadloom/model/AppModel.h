@@ -6,6 +6,7 @@
 #include "roadcore/DashClip.h"
 #include "roadcore/Telemetry.h"
 #include "roadcore/TelemetryExporter.h"
+#include "roadloom/model/ClipExportJob.h"
 #include "roadloom/model/LibraryStore.h"
 #include "roadloom/model/PlayerController.h"
 #include "roadloom/model/Toast.h"
@@ -66,6 +67,8 @@ public:
         // the Trash (or forgets it), then the cache usage is read again.
         std::function<void(const DashClip &clip)> trash;
         std::chrono::milliseconds toastDuration{4000};
+        // Writes each movie of Export Clip; empty: ClipExporter::exportMovie.
+        MovieExporter exportMovie;
     };
 
     static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
@@ -132,6 +135,12 @@ public:
     void trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
+    // Export Clip: asks for a folder ("Export NAME", "Export Here") and starts a run into it, which shows
+    // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
+    // without a recording or when the panel is cancelled.
+    ClipExportJob *exportClip(const ClipExportRequest &request);
+    // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction.
+    void cancelExports();
 
     // Clears the media cache off the GUI thread (see CacheBackend::clear), then has the library read the
     // storage states again, then the usage figures, strictly in that order. The future ends once the usage

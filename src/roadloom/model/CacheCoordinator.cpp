@@ -151,7 +151,14 @@ void CacheCoordinator::afterJobs()
         plan();
         return;
     }
-    fetchUsage([this] { finishRun(); });
+    fetchUsage([this] {
+        // A start while the usage was read (Cache Now) would otherwise be lost with the run.
+        if (m_replanRequested && !m_isPaused && !m_stop) {
+            m_replanRequested = false;
+            return plan();
+        }
+        finishRun();
+    });
 }
 
 void CacheCoordinator::finishRun()

@@ -89,6 +89,8 @@ void ConfigStore::open(const QString &path)
         setMessage(read.error());
         return;
     }
+    if (!mayDiscardEdits())
+        return;
     setUrl(path);
     // Both documents change together, so observers never see the half-open state as dirty.
     const bool fileDiffers = m_file != *read;
@@ -102,6 +104,21 @@ void ConfigStore::open(const QString &path)
     if (savedDiffers)
         emit savedChanged(m_saved);
     setMessage(QString());
+}
+
+bool ConfigStore::mayDiscardEdits() const
+{
+    return !isDirty() || !m_file || !m_discardGuard || m_discardGuard();
+}
+
+Alert ConfigStore::discardAlert()
+{
+    Alert alert;
+    alert.style = Alert::Style::warning;
+    alert.messageText = QStringLiteral("The camera settings have unsaved changes.");
+    alert.buttons = {QStringLiteral("Discard Changes"), QStringLiteral("Cancel")};
+    alert.defaultButton = 1;
+    return alert;
 }
 
 QString ConfigStore::value(const ConfigFile::Entry &entry) const

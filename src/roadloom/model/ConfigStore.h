@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Alerts.h"
 #include "platform/Result.h"
 #include "roadcore/ConfigFile.h"
 
@@ -23,6 +24,8 @@ class ConfigStore : public QObject {
 
 public:
     using Clock = std::function<QDateTime()>;
+    // Asked before another file replaces a document with unsaved edits; false keeps the edits.
+    using DiscardGuard = std::function<bool()>;
 
     explicit ConfigStore(QObject *parent = nullptr);
 
@@ -41,8 +44,15 @@ public:
 
     bool isDirty() const;
 
-    // Loads a file; a failure goes to `message` and leaves an open document as it was.
+    // Loads a file; a failure goes to `message` and leaves an open document as it was. Unsaved edits are
+    // replaced only when the discard guard (if any) agrees.
     void open(const QString &path);
+    void setDiscardGuard(DiscardGuard guard) { m_discardGuard = std::move(guard); }
+    // True without unsaved edits, else what the discard guard answers (true when there is none). Quitting
+    // asks this too.
+    bool mayDiscardEdits() const;
+    // The question asked before unsaved edits are lost: "Discard Changes" (0) or "Cancel" (1, the default).
+    static Alert discardAlert();
 
     // The two halves of an entry's value binding. Reading answers the open document's value for the entry's
     // section and key, else the entry's own value; writing sets it in the open document (dropped when none).
@@ -85,4 +95,5 @@ private:
     std::optional<ConfigFile> m_saved;
     QString m_message;
     Clock m_clock;
+    DiscardGuard m_discardGuard;
 };

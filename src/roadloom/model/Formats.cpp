@@ -105,3 +105,28 @@ QString Formats::clock(const QDateTime &moment, const QLocale &locale)
     const QDateTime local = moment.toLocalTime();
     return abbreviatedDate(local.date(), locale) + QLatin1Char(' ') + time(local.time(), locale);
 }
+
+QString Formats::shortDateTime(const QDateTime &moment, const QLocale &locale)
+{
+    if (!moment.isValid())
+        return absent;
+    const QDateTime local = moment.toLocalTime();
+    return locale.toString(local.date(), QLocale::ShortFormat) + QStringLiteral(", ") +
+           time(local.time(), locale);
+}
+
+QString Formats::clockOffset(double seconds)
+{
+    if (!std::isfinite(seconds))
+        return QString();
+    const qint64 whole = qint64(std::min(std::abs(seconds), 1e15));
+    const auto units =
+        whole >= 3600 ? std::pair{whole / 3600, (whole % 3600) / 60} : std::pair{whole / 60, whole % 60};
+    const auto names = whole >= 3600 ? std::pair{'h', 'm'} : std::pair{'m', 's'};
+    QStringList parts;
+    if (units.first > 0)
+        parts.append(QString::number(units.first) + QLatin1Char(names.first));
+    if (units.second > 0)
+        parts.append(QString::number(units.second) + QLatin1Char(names.second));
+    return parts.join(QLatin1Char(' '));
+}

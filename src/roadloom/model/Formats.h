@@ -35,6 +35,13 @@ QString time(const QTime &time, const QLocale &locale = QLocale());
 QString time(const QDateTime &moment, const QLocale &locale = QLocale());
 // The local moment as an abbreviated date and its time ("May 1, 2024, 3:04:05 PM"); "—" when invalid.
 QString dateTime(const QDateTime &moment, const QLocale &locale = QLocale());
+// The local moment as the locale's short date and its time with seconds ("5/1/24, 3:04:05 PM"); "—" when
+// invalid.
+QString shortDateTime(const QDateTime &moment, const QLocale &locale = QLocale());
+// How far one clock is off another, whatever the sign: hours and minutes from an hour, else minutes and
+// seconds; units that are zero are left out, digits truncated ("2h 3m", "3m 20s", "5s"). Empty below a
+// second.
+QString clockOffset(double seconds);
 
 // The clock of the video's heads-up display: the abbreviated date and the time, local, without a comma
 // between them ("May 1, 2024 10:00:00 AM"); "—" when invalid.

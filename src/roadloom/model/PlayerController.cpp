@@ -413,6 +413,17 @@ void PlayerController::setClip(const std::optional<DashClip> &clip)
     updateHasMedia();
 }
 
+void PlayerController::setCacheState(const QString &clipID, const std::set<Channel> &cachedChannels,
+                                     const std::map<Channel, StorageState> &channelStates)
+{
+    if (!m_clip || m_clip->id != clipID)
+        return;
+    DashClip clip = *m_clip;
+    clip.cachedChannels = cachedChannels;
+    clip.channelStates = channelStates;
+    setClip(clip);
+}
+
 void PlayerController::setSources(const ChannelFiles &sources)
 {
     setObserved(this, m_sources, sources, &PlayerController::sourcesChanged);

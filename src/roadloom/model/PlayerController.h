@@ -114,6 +114,10 @@ public:
     // A recording is loaded without error and its video is ready.
     bool hasMedia() const { return m_clip && !m_loadError && !m_isLoading; }
 
+    // A copy into the media cache or its removal changed what is stored of the loaded recording: its cached
+    // channels and channel states follow. Its files stay, they are what plays. Ignored for any other id.
+    void setCacheState(const QString &clipID, const std::set<Channel> &cachedChannels,
+                       const std::map<Channel, StorageState> &channelStates);
     // Moves only the published playhead; the players move through seek().
     void setCurrentTime(double seconds);
     void setRate(double rate);

@@ -3,12 +3,15 @@
 #include "platform/Defaults.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/ClipInspector.h"
 #include "roadloom/ui/ClipListView.h"
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
+#include "roadloom/ui/ExportClipSheet.h"
 #include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/TelemetryDeck.h"
 #include "roadloom/ui/ToastView.h"
+#include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/WindowDropTarget.h"
 
 #include <QCloseEvent>
@@ -42,6 +45,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 {
     setWindowTitle(QStringLiteral("Roadloom"));
     setMinimumSize(minimumContentSize);
+    ExportClipSheet::follow(m_model, this);
 
     m_columns = new QSplitter(Qt::Horizontal, this);
     m_columns->setObjectName(QStringLiteral("columns"));
@@ -122,8 +126,7 @@ void MainWindow::buildColumns()
     m_sidebar->layout()->addWidget(new SidebarView(m_model, m_sidebar));
     m_clipList->layout()->addWidget(new ClipListView(m_model, m_clipList));
 
-    auto *inspectorPlaceholder = new QWidget(m_inspector);
-    m_inspector->layout()->addWidget(inspectorPlaceholder);
+    m_inspector->layout()->addWidget(new ClipInspector(m_model, m_inspector));
 }
 
 void MainWindow::buildStage()
@@ -140,6 +143,7 @@ void MainWindow::buildStage()
 void MainWindow::buildDetailView()
 {
     m_detailView = new DetailView(m_model, m_stage);
+    m_detailView->setTransportBar(new TransportBar(m_model));
     m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);

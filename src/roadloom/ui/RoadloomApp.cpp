@@ -1,7 +1,9 @@
 #include "roadloom/ui/RoadloomApp.h"
 
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/ConfigStore.h"
 #include "roadloom/ui/AppActions.h"
+#include "roadloom/ui/DeviceSettingsWindow.h"
 #include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/PreferencesWindow.h"
 
@@ -11,24 +13,6 @@
 const QString RoadloomApp::mainID = QStringLiteral("main");
 const QString RoadloomApp::deviceSettingsID = QStringLiteral("device-settings");
 const QString RoadloomApp::settingsID = QStringLiteral("settings");
-
-namespace {
-
-// A window its own issue has not filled yet: the title and the sizes only.
-RoadloomApp::WindowFactory emptyWindow(const QString &title, QSize minimum, QSize size)
-{
-    return [title, minimum, size](RoadloomApp &) {
-        auto *window = new QWidget(nullptr, Qt::Window);
-        window->setWindowTitle(title);
-        if (minimum.isValid())
-            window->setMinimumSize(minimum);
-        if (size.isValid())
-            window->resize(size);
-        return window;
-    };
-}
-
-} // namespace
 
 RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_model(model)
 {
@@ -43,8 +27,9 @@ RoadloomApp::RoadloomApp(AppModel &model, QObject *parent) : QObject(parent), m_
         connect(window, &MainWindow::settingsRequested, &app, [&app] { app.openWindow(settingsID); });
         return window;
     });
-    registerWindow(deviceSettingsID,
-                   emptyWindow(QStringLiteral("Device Settings"), QSize(560, 480), QSize(640, 720)));
+    registerWindow(deviceSettingsID, [](RoadloomApp &app) { return new DeviceSettingsWindow(app.model()); });
+    // Unsaved camera settings live only in the model: quitting asks before they go.
+    addQuitGuard([&model] { return model.config().mayDiscardEdits(); });
     registerWindow(settingsID, [](RoadloomApp &app) { return new PreferencesWindow(app.model()); });
 }
 
@@ -109,6 +94,8 @@ bool RoadloomApp::requestQuit()
         if (guard && !guard())
             return false;
     m_quitting = true;
+    // Quitting is decided: running exports stop and leave no incomplete movie; nothing is asked.
+    m_model.cancelExports();
     emit quitting();
     for (const QPointer<QWidget> &window : std::as_const(m_windows))
         if (window)

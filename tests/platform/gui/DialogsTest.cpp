@@ -132,6 +132,36 @@ TEST(DialogPanels, ChosenAnswersComeBackAsPaths)
     EXPECT_EQ(panels.openFiles({"video/mp4"}), (QStringList{dir.filePath("a.mp4"), dir.filePath("b.mp4")}));
 }
 
+TEST(DialogPanels, OffersNameFiltersBesideMimeTypes)
+{
+    QTemporaryDir dir;
+    TestSupport::writeFile(dir.filePath("blackbox.cfg"), "x");
+    DialogPanels panels;
+    const QString camera = "Camera settings (*.cfg *.CFG)";
+
+    QStringList filters;
+    const auto open = whenShown<QFileDialog>([&](QFileDialog *d) {
+        filters = d->nameFilters();
+        answer(d, dir.path(), "blackbox.cfg");
+    });
+    // Tests see no MIME database, so the MIME type here is an unknown one: it is left out.
+    EXPECT_EQ(panels.openFiles({camera, "no/such-type"}), QStringList{dir.filePath("blackbox.cfg")});
+    EXPECT_EQ(filters, QStringList{camera});
+
+    // A name typed without an extension gets the filter's.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Exports"));
+    const QString exports = dir.filePath("Exports");
+    QString suffix;
+    const auto save = whenShown<QFileDialog>([&](QFileDialog *d) {
+        filters = d->nameFilters();
+        suffix = d->defaultSuffix();
+        answer(d, exports, "profile");
+    });
+    EXPECT_EQ(panels.save("blackbox.cfg", camera), exports + "/profile.cfg");
+    EXPECT_EQ(filters, QStringList{camera});
+    EXPECT_EQ(suffix, "cfg");
+}
+
 TEST(MessageAlerts, AnswersThePositionOfTheChosenButton)
 {
     const Alert alert{Alert::Style::warning,
@@ -163,6 +193,23 @@ TEST(MessageAlerts, AnswersThePositionOfTheChosenButton)
         EXPECT_EQ(text, alert.messageText);
         EXPECT_EQ(informative, alert.informativeText);
     }
+}
+
+TEST(MessageAlerts, ReturnChoosesTheGivenDefaultButton)
+{
+    Alert alert{Alert::Style::warning,
+                "The camera settings have unsaved changes.",
+                "",
+                {"Discard Changes", "Cancel"}};
+    alert.defaultButton = 1;
+    MessageAlerts alerts;
+    QString defaultText;
+    const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
+        defaultText = box->defaultButton()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(alerts.run(alert), 1);
+    EXPECT_EQ(defaultText, "Cancel");
 }
 
 } // namespace

@@ -26,6 +26,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QWaitCondition>
 
 #include <map>
 #include <memory>
@@ -64,6 +65,19 @@ inline VideoFacts facts(double duration = 60)
 struct Services {
     std::map<QString, DashClip> resolved;   // by name; absent: unchanged
     std::map<QString, Telemetry> telemetry; // by the first file; absent: empty
+    std::map<QString, MediaInfo> media;     // by path; absent: an empty summary
+    // While held, telemetry reading waits (on the controller's thread) until released.
+    void holdTelemetry()
+    {
+        QMutexLocker lock(&mutex);
+        telemetryHeld = true;
+    }
+    void releaseTelemetry()
+    {
+        QMutexLocker lock(&mutex);
+        telemetryHeld = false;
+        released.wakeAll();
+    }
     QStringList calls() const
     {
         QMutexLocker lock(&mutex);
@@ -83,10 +97,18 @@ struct Services {
         s.readTelemetry = [self](const ChannelFiles &files) {
             const QString first = files.empty() ? QString() : files.begin()->second;
             self->record(QStringLiteral("telemetry ") + first);
+            {
+                QMutexLocker lock(&self->mutex);
+                while (self->telemetryHeld)
+                    self->released.wait(&self->mutex);
+            }
             auto it = self->telemetry.find(first);
             return it == self->telemetry.end() ? Telemetry() : it->second;
         };
-        s.inspect = [](const QString &) { return MediaInfo(); };
+        s.inspect = [self](const QString &path) {
+            auto it = self->media.find(path);
+            return it == self->media.end() ? MediaInfo() : it->second;
+        };
         return s;
     }
 
@@ -96,6 +118,8 @@ struct Services {
         log.append(call);
     }
     mutable QMutex mutex;
+    QWaitCondition released;
+    bool telemetryHeld = false;
     QStringList log;
 };
 
@@ -161,20 +185,22 @@ protected:
     FakeVideoPlayer &front() const { return static_cast<FakeVideoPlayer &>(model->player().front()); }
     FakeVideoPlayer &rear() const { return static_cast<FakeVideoPlayer &>(model->player().rear()); }
 
-    // Loads a listed recording into the player until its video is ready.
-    void load(const DashClip &clip)
+    // Loads a listed recording into the player until its video is ready and, unless held, its telemetry read.
+    void load(const DashClip &clip, bool awaitTelemetry = true)
     {
         model->player().load(clip, false);
         ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile() || model->player().loadError(); }));
         front().fireReady(facts());
         if (model->player().hasRear())
             rear().fireReady(facts());
-        ASSERT_TRUE(TestSupport::waitFor(
-            [&] { return model->player().hasMedia() && !model->player().isLoadingTelemetry(); }));
+        ASSERT_TRUE(TestSupport::waitFor([&] {
+            return model->player().hasMedia() && (!awaitTelemetry || !model->player().isLoadingTelemetry());
+        }));
     }
     void TearDown() override
     {
         scan.release.release(100);
+        services->releaseTelemetry();
         model.reset();
     }
 };

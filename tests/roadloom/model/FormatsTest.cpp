@@ -16,6 +16,7 @@ struct LocaleCase {
     QString day;
     QString abbreviated;
     QString time;
+    QString shortDate;
     QString bytes;     // 1,234,567 bytes
     QString smallSize; // 532 bytes
     QString count;     // 12,345
@@ -33,6 +34,7 @@ TEST(FormatsTest, WritesDaysTimesSizesAndRatesInTheLocaleAndTheLocalZone)
          "Wednesday, May 1, 2024",
          "May 1, 2024",
          "3:04:05 PM",
+         "5/1/24",
          "1.2 MB",
          "532 bytes",
          "12,345",
@@ -41,6 +43,7 @@ TEST(FormatsTest, WritesDaysTimesSizesAndRatesInTheLocaleAndTheLocalZone)
          "Wednesday, 1 May 2024",
          "1 May 2024",
          "15:04:05",
+         "01/05/2024",
          "1.2 MB",
          "532 bytes",
          "12,345",
@@ -49,6 +52,7 @@ TEST(FormatsTest, WritesDaysTimesSizesAndRatesInTheLocaleAndTheLocalZone)
          "Mittwoch, 1. Mai 2024",
          "1. Mai 2024",
          "15:04:05",
+         "01.05.24",
          "1,2 MB",
          "532 Bytes",
          "12.345",
@@ -61,6 +65,7 @@ TEST(FormatsTest, WritesDaysTimesSizesAndRatesInTheLocaleAndTheLocalZone)
         EXPECT_EQ(Formats::abbreviatedDate(moment.toLocalTime().date(), locale), c.abbreviated);
         EXPECT_EQ(Formats::time(moment, locale).replace(narrow, " "), c.time);
         EXPECT_EQ(Formats::dateTime(moment, locale).replace(narrow, " "), c.abbreviated + ", " + c.time);
+        EXPECT_EQ(Formats::shortDateTime(moment, locale).replace(narrow, " "), c.shortDate + ", " + c.time);
         EXPECT_EQ(Formats::byteCount(1234567, locale), c.bytes);
         EXPECT_EQ(Formats::byteCount(532, locale), c.smallSize);
         EXPECT_EQ(Formats::count(12345, locale), c.count);
@@ -106,15 +111,19 @@ TEST(FormatsTest, MissingAndOddValuesReadAsTheDashOrZero)
     EXPECT_EQ(Formats::joined({}), "");
 }
 
-TEST(FormatsTest, MapStylesReadBackFromTheirRawValues)
+TEST(FormatsTest, ARateOutsideTheListStillReads)
 {
-    QStringList titles;
-    for (MapStyleChoice style : allMapStyleChoices) {
-        EXPECT_EQ(mapStyleChoiceFromRaw(rawValue(style)), style);
-        titles.append(title(style));
-    }
-    EXPECT_EQ(titles, (QStringList{"Standard", "Hybrid", "Satellite"}));
-    EXPECT_EQ(mapStyleChoiceFromRaw(u"Satellite"), std::nullopt);
     EXPECT_EQ(PlaybackRates::label(3.0f, QLocale(QLocale::English)), "3×")
         << "a rate outside the list still reads";
+}
+
+TEST(FormatsTest, ClockOffsetsKeepTwoUnitsTruncatedAndDropZeroUnits)
+{
+    const QList<std::pair<double, QString>> cases = {
+        {0.4, ""},       {5, "5s"},       {-5.9, "5s"},        {60, "1m"},
+        {121, "2m 1s"},  {-1800, "30m"},  {3599.9, "59m 59s"}, {3600, "1h"},
+        {7380, "2h 3m"}, {7399, "2h 3m"}, {-90061, "25h 1m"},  {qQNaN(), ""},
+    };
+    for (const auto &[seconds, text] : cases)
+        EXPECT_EQ(Formats::clockOffset(seconds), text) << seconds;
 }

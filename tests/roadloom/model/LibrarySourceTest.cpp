@@ -65,21 +65,4 @@ TEST(LibrarySource, OnlyAFolderWhosePathIsGoneIsOffline)
     EXPECT_FALSE(LibrarySource::allMedia().isOffline());
 }
 
-TEST(LibrarySource, RawValuesRoundTripAndOthersGiveNothing)
-{
-    for (Kind kind : allLibrarySourceKinds)
-        EXPECT_EQ(librarySourceKindFromRaw(rawValue(kind)), kind);
-    EXPECT_EQ(rawValue(Kind::catalog), "catalog");
-    EXPECT_FALSE(librarySourceKindFromRaw(u"Folder"));
-    EXPECT_FALSE(librarySourceKindFromRaw(u""));
-
-    const QStringList raws{"newest", "oldest", "name", "size"};
-    for (size_t i = 0; i < allClipSorts.size(); ++i) {
-        EXPECT_EQ(rawValue(allClipSorts[i]), raws[qsizetype(i)]);
-        EXPECT_EQ(clipSortFromRaw(raws[qsizetype(i)]), allClipSorts[i]);
-    }
-    EXPECT_FALSE(clipSortFromRaw(u"Newest"));
-    EXPECT_FALSE(clipSortFromRaw(u"date"));
-}
-
 } // namespace

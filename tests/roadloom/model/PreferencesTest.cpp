@@ -57,24 +57,6 @@ protected:
 
 } // namespace
 
-TEST_F(PreferencesTest, ReadsDefaultsOfAnEmptyStore)
-{
-    defaults.registerDefaults(
-        {{Preferences::Keys::snapshotFolder, QStringLiteral("/home/u/Pictures/Roadloom")}});
-    Preferences prefs(defaults);
-    EXPECT_EQ(prefs.speedUnit(), SpeedUnit::kmh);
-    EXPECT_TRUE(prefs.autoPlayNext());
-    EXPECT_EQ(prefs.snapshotFolder(), "/home/u/Pictures/Roadloom");
-    EXPECT_EQ(prefs.mapStyle(), MapStyleChoice::standard);
-    EXPECT_EQ(prefs.ffmpegPath(), "");
-    EXPECT_EQ(prefs.cachePolicy(), CachePolicy::all);
-    EXPECT_TRUE(prefs.libraryFolders().isEmpty());
-    EXPECT_EQ(prefs.deckHeight(), 260);
-    EXPECT_EQ(prefs.mapTileURL(), "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
-    EXPECT_TRUE(prefs.mapSatelliteTileURL().isEmpty());
-    EXPECT_TRUE(prefs.mapLabelsTileURL().isEmpty());
-}
-
 // A write of one key, however it is spelled, announces that key's typed value and nothing else; a write
 // that leaves the typed value as it was announces nothing.
 TEST_F(PreferencesTest, AWriteAnnouncesOnlyTheTypedValueThatChanged)

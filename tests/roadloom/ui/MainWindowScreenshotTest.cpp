@@ -1,8 +1,10 @@
 #include "ShellHarness.h"
 
 #include "fixtures/Screenshot.h"
+#include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/DropOverlay.h"
 #include "roadloom/ui/Palette.h"
+#include "roadloom/ui/VideoStage.h"
 
 #include <QSplitter>
 
@@ -51,8 +53,12 @@ TEST_F(MainWindowScreenshotTest, ColumnsMeetAtTheirIdealWidths)
         EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {sidebarEnd - 3, y}), base));
         EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {listStart + 3, y}), base));
         EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {listEnd - 3, y}), base));
-        EXPECT_TRUE(isBlack(Screenshot::sample(image, {listEnd + handle + 3, y})));
-        EXPECT_TRUE(isBlack(Screenshot::sample(image, {size.width() - 3, y})));
+        // The stage's middle: the transport bar lies under it.
+        ASSERT_NE(main.detailView(), nullptr);
+        const QWidget *stage = main.detailView()->stage();
+        const int stageY = stage->mapTo(&main, QPoint(0, stage->height() / 2)).y();
+        EXPECT_TRUE(isBlack(Screenshot::sample(image, {listEnd + handle + 3, stageY})));
+        EXPECT_TRUE(isBlack(Screenshot::sample(image, {size.width() - 3, stageY})));
         // Between them lies the handle, which is not the lists' colour.
         if (handle > 0) {
             EXPECT_FALSE(Screenshot::near(Screenshot::sample(image, {sidebarEnd + handle / 2, y}), base, 2));

@@ -241,8 +241,8 @@ TEST_F(StageScreenshot, InTheMainWindowThePictureAndPlaybackSurviveTheaterModeAn
     const int withDeck = stage()->height();
     model->setTheaterMode(true);
     ASSERT_TRUE(TestSupport::waitFor([&] { return !main->isAnimatingTheater(); }));
-    // The stage takes the whole player column.
-    EXPECT_EQ(stage()->height(), detail->height());
+    // The stage and the transport bar take the whole player column.
+    EXPECT_EQ(detail->playerArea()->height(), detail->height());
     EXPECT_GT(stage()->height(), withDeck);
     quartersShown(QStringLiteral("main-window-theater"));
     double now = player().currentTime();

@@ -49,6 +49,7 @@ QSet<QString> symbolLiteralsInSources()
         }
     }
     names.remove(QStringLiteral("fallback"));
+    names.remove(QStringLiteral("symbol")); // the dynamic property that carries a control's symbol name
     return names;
 }
 

@@ -1,0 +1,214 @@
+// ClipExporter::exportMovie against the ffmpeg program doing the same work, on a generated 120 s 1080p30
+// H.264 + AAC source with a keyframe every 1.6 s, so the range 30-90 s starts between keyframes. Each side
+// runs with 4 threads; the median of N runs (5, or $ROADLOOM_BENCH_RUNS) is compared, in wall time and, since
+// a shared machine's load moves the wall time, in processor time too.
+//   passthrough  vs  ffmpeg -ss 30 -i SRC -t 60 -c copy                      limit 1.5x
+//   h2641080     vs  the same encoder, preset, CRF and threads                limit 1.1x
+//   hevc1080     vs  the same                                                 limit 1.1x
+// Arguments name the qualities to run (default: all three). The source is made once into
+// /tmp/roadloom-bench-media (or $ROADLOOM_BENCH_MEDIA) and kept.
+//
+// With "once SRC START END ENCODER|copy OUT" it exports one range and stops, for looking at a file.
+#include "roadcore/ClipExporter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr double rangeStart = 30;
+double rangeEnd = 90; // $ROADLOOM_BENCH_SECONDS shortens the range for a quick look
+
+bool runProgram(const QStringList &arguments)
+{
+    QProcess ffmpeg;
+    ffmpeg.setStandardInputFile(QProcess::nullDevice());
+    ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
+    if (!ffmpeg.waitForFinished(-1) || ffmpeg.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg failed: %s\n", ffmpeg.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
+bool generate(const QString &path)
+{
+    if (QFileInfo(path).size() > 0)
+        return true;
+    std::printf("generating %s ...\n", qPrintable(path));
+    std::fflush(stdout);
+    const QString partial = path + QStringLiteral(".part.mp4");
+    if (!runProgram({"-hide_banner",
+                     "-loglevel",
+                     "error",
+                     "-y",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "testsrc2=size=1920x1080:rate=30:duration=120",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "sine=frequency=440:duration=120",
+                     "-c:v",
+                     "libx264",
+                     "-preset",
+                     "veryfast",
+                     "-g",
+                     "48",
+                     "-keyint_min",
+                     "48",
+                     "-sc_threshold",
+                     "0",
+                     "-bf",
+                     "2",
+                     "-pix_fmt",
+                     "yuv420p",
+                     "-c:a",
+                     "aac",
+                     "-threads",
+                     "4",
+                     partial}))
+        return false;
+    return QFile::rename(partial, path);
+}
+
+// Processor seconds of this process or of its finished children, threads included.
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timing {
+    double wall = -1; // median seconds
+    double cpu = -1;  // median processor seconds
+};
+
+Timing median(int runs, int who, const std::function<bool()> &work)
+{
+    std::vector<double> walls, cpus;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        const double cpuBefore = cpuSeconds(who);
+        timer.start();
+        if (!work())
+            return {};
+        walls.push_back(timer.nsecsElapsed() / 1e9);
+        cpus.push_back(cpuSeconds(who) - cpuBefore);
+    }
+    std::sort(walls.begin(), walls.end());
+    std::sort(cpus.begin(), cpus.end());
+    return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
+}
+
+struct Quality {
+    const char *name;
+    ExportPreset preset;
+    QStringList cliVideo; // ffmpeg's video options for the same work
+    double limit;
+};
+
+ExportPreset withThreads(ExportPreset preset)
+{
+    preset.threads = 4;
+    return preset;
+}
+
+int once(const QStringList &args)
+{
+    if (args.size() != 6) {
+        std::fprintf(stderr, "usage: once SRC START END ENCODER|copy OUT\n");
+        return 2;
+    }
+    ExportPreset preset;
+    if (args[4] != QLatin1String("copy"))
+        preset = ExportPreset::encode(args[4], QSize(1920, 1080), 23);
+    const Result<void> result =
+        ClipExporter::exportMovie(args[1], args[2].toDouble(), args[3].toDouble(), preset, args[5]);
+    if (!result) {
+        std::fprintf(stderr, "%s\n", qPrintable(result.error()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args.first() == QLatin1String("once"))
+        return once(args);
+
+    const QString folder = qEnvironmentVariableIsSet("ROADLOOM_BENCH_MEDIA")
+                               ? qEnvironmentVariable("ROADLOOM_BENCH_MEDIA")
+                               : QStringLiteral("/tmp/roadloom-bench-media");
+    QDir().mkpath(folder);
+    const QString source = QDir(folder).filePath(QStringLiteral("export-1080p30-120s.mp4"));
+    if (!generate(source))
+        return 1;
+    const int runs = std::max(1, qEnvironmentVariableIntValue("ROADLOOM_BENCH_RUNS"));
+    if (const int seconds = qEnvironmentVariableIntValue("ROADLOOM_BENCH_SECONDS"); seconds > 0)
+        rangeEnd = rangeStart + std::min(seconds, 60);
+    const int chosenRuns = qEnvironmentVariableIsSet("ROADLOOM_BENCH_RUNS") ? runs : 5;
+
+    const std::vector<Quality> qualities = {
+        {"passthrough", ExportPreset::passthrough(), {"-c", "copy"}, 1.5},
+        {"h2641080",
+         ExportPreset::encode("libx264", QSize(1920, 1080), 20),
+         {"-c:v", "libx264", "-preset", "medium", "-crf", "20", "-c:a", "copy"},
+         1.1},
+        {"hevc1080",
+         ExportPreset::encode("libx265", QSize(1920, 1080), 24, "hvc1"),
+         {"-c:v", "libx265", "-preset", "medium", "-crf", "24", "-tag:v", "hvc1", "-x265-params",
+          "log-level=error", "-c:a", "copy"},
+         1.1},
+    };
+    const QString ours = QDir(folder).filePath(QStringLiteral("ours.mov"));
+    const QString theirs = QDir(folder).filePath(QStringLiteral("theirs.mov"));
+    bool allWithin = true;
+    for (const Quality &q : qualities) {
+        if (!args.isEmpty() && !args.contains(QLatin1String(q.name)))
+            continue;
+        const Timing ours_ = median(chosenRuns, RUSAGE_SELF, [&] {
+            const Result<void> result =
+                ClipExporter::exportMovie(source, rangeStart, rangeEnd, withThreads(q.preset), ours);
+            if (!result)
+                std::fprintf(stderr, "%s\n", qPrintable(result.error()));
+            return bool(result);
+        });
+        QStringList cli{"-hide_banner", "-loglevel", "error", "-y",
+                        "-threads",     "4",         "-ss",   "30",
+                        "-i",           source,      "-t",    QString::number(rangeEnd - rangeStart)};
+        cli << q.cliVideo << QStringList{"-threads", "4", theirs};
+        const Timing theirs_ = median(chosenRuns, RUSAGE_CHILDREN, [&] { return runProgram(cli); });
+        if (ours_.wall < 0 || theirs_.wall < 0)
+            return 1;
+        const double ratio = ours_.wall / theirs_.wall;
+        allWithin = allWithin && ratio <= q.limit;
+        std::printf(
+            "%-12s ours %8.3f s  ffmpeg %8.3f s  ratio %.2f (limit %.1f)%s   processor time: ours %.1f s, "
+            "ffmpeg %.1f s, ratio %.2f\n",
+            q.name, ours_.wall, theirs_.wall, ratio, q.limit, ratio <= q.limit ? "" : "  OVER", ours_.cpu,
+            theirs_.cpu, theirs_.cpu > 0 ? ours_.cpu / theirs_.cpu : 0.0);
+        std::fflush(stdout);
+    }
+    QFile::remove(ours);
+    QFile::remove(theirs);
+    return allWithin ? 0 : 1;
+}

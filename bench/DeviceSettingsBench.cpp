@@ -1,0 +1,283 @@
+// The device settings window at a 500-entry configuration file: opening the file builds the form within
+// 100 ms; a keystroke in the filter field, and one in a text row, each take at most 16 ms and a text row's
+// keystroke builds no row. Each time is from the event to the end of the event loop's turn that lays out and
+// paints the result (offscreen).
+#include "fixtures/FakeAlerts.h"
+#include "fixtures/FakePanels.h"
+#include "fixtures/FakeVideoPlayer.h"
+#include "fixtures/PdfImagePrinter.h"
+#include "platform/Defaults.h"
+#include "platform/FreeSpace.h"
+#include "platform/Trash.h"
+#include "platform/VolumeProvider.h"
+#include "roadcore/ConfigSchema.h"
+#include "roadcore/MediaCache.h"
+#include "roadloom/model/AppModel.h"
+#include "roadloom/model/CacheBackend.h"
+#include "roadloom/model/ConfigStore.h"
+#include "roadloom/ui/ConfigRow.h"
+#include "roadloom/ui/DeviceSettingsWindow.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr int entryCount = 500;
+
+class NoVolumes : public VolumeProvider {
+public:
+    QList<MountedVolume> mountedVolumes() const override { return {}; }
+};
+
+class AcceptingTrash : public Trash {
+public:
+    Result<void> moveToTrash(const QStringList &) override { return {}; }
+};
+
+class IdleCache : public CacheBackend {
+public:
+    QString root() const override { return QStringLiteral("/nonexistent-cache"); }
+    QList<CacheJob> pendingJobs(CachePolicy, const std::optional<QString> &, const QSet<QString> &) override
+    {
+        return {};
+    }
+    Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
+    MediaCacheUsage usage() override { return {}; }
+    void removeReplaceableCopies(const QString &) override {}
+};
+
+class PlentyOfSpace : public FreeSpace {
+public:
+    std::optional<qint64> bytesAvailable(const QString &) const override { return qint64(1) << 50; }
+};
+
+// Ten sections of fifty entries: every known key in turn (so every kind of row), with a third of the
+// entries keys the schema does not know.
+QByteArray makeFile()
+{
+    QStringList known = ConfigSchema::fields().keys();
+    known.sort();
+    QByteArray text = "; generated\r\n";
+    for (int i = 0; i < entryCount; ++i) {
+        if (i % 50 == 0)
+            text += "[Section" + QByteArray::number(i / 50) + "]\r\n";
+        if (i % 3 == 0) {
+            text += "extra_setting_" + QByteArray::number(i) + "=value " + QByteArray::number(i) + "\r\n";
+            continue;
+        }
+        const QString key = known.at(i % known.size());
+        const ConfigSchema::Kind kind = ConfigSchema::field(key)->kind;
+        QByteArray value = "abc";
+        if (kind.type == ConfigSchema::Kind::Type::choice)
+            value = kind.options.constFirst().value.toUtf8();
+        else if (kind.type == ConfigSchema::Kind::Type::range)
+            value = QByteArray::number(kind.lower);
+        else if (kind.type == ConfigSchema::Kind::Type::toggle)
+            value = "1";
+        text += key.toUtf8() + "=" + value + "\r\n";
+    }
+    return text;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
+    NoVolumes volumes;
+    MediaCache cache{dir.filePath(QStringLiteral("Media Cache"))};
+    AcceptingTrash trash;
+    FakePanels panels;
+    FakeAlerts alerts;
+    PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
+    IdleCache cacheBackend;
+    PlentyOfSpace freeSpace;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<DeviceSettingsWindow> window;
+    QString path = dir.filePath(QStringLiteral("blackbox.cfg"));
+
+    Fixture()
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(makeFile()) < 0)
+            std::abort();
+        file.close();
+        AppModel::Services s;
+        s.library = {&volumes, &defaults, &cache, [](const QStringList &) { return QList<DashClip>(); },
+                     &trash};
+        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
+        s.defaults = &defaults;
+        s.panels = &panels;
+        s.alerts = &alerts;
+        s.printer = &printer;
+        s.cacheBackend = &cacheBackend;
+        s.freeSpace = &freeSpace;
+        model = std::make_unique<AppModel>(std::move(s));
+        window = std::make_unique<DeviceSettingsWindow>(*model);
+        window->resize(640, 720);
+        window->show();
+        settle();
+    }
+    ConfigStore &config() const { return model->config(); }
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    void open()
+    {
+        window->closeFile();
+        settle();
+        config().open(path);
+        settle();
+    }
+};
+
+Fixture &shared()
+{
+    static Fixture fixture;
+    return fixture;
+}
+
+qint64 threadCpuNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Wall time (which on a busy machine includes waiting for a CPU) and the GUI thread's own CPU time.
+struct Span {
+    QElapsedTimer wall;
+    qint64 cpu = threadCpuNanoseconds();
+    Span() { wall.start(); }
+    double wallMs() const { return double(wall.nsecsElapsed()) / 1e6; }
+    double cpuMs() const { return double(threadCpuNanoseconds() - cpu) / 1e6; }
+};
+
+void type(QWidget *widget, Qt::Key key, const QString &text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(widget, &press);
+    QApplication::sendEvent(widget, &release);
+}
+
+void BM_OpenBuildsTheForm(benchmark::State &state)
+{
+    Fixture &f = shared();
+    double longest = 0, longestCpu = 0, totalCpu = 0;
+    for (auto _ : state) {
+        f.window->closeFile();
+        Fixture::settle();
+        const Span span;
+        f.config().open(f.path);
+        Fixture::settle();
+        const double ms = span.wallMs();
+        longest = std::max(longest, ms);
+        longestCpu = std::max(longestCpu, span.cpuMs());
+        totalCpu += span.cpuMs();
+        state.SetIterationTime(ms / 1e3);
+    }
+    state.counters["rows"] = double(f.window->rows().size());
+    state.counters["longest_ms"] = longest;
+    state.counters["longest_cpu_ms"] = longestCpu;
+    state.counters["mean_cpu_ms"] = totalCpu / double(std::max<qint64>(1, state.iterations()));
+}
+BENCHMARK(BM_OpenBuildsTheForm)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Types "rec" and takes it back again, one key at a time.
+void BM_FilterKeystroke(benchmark::State &state)
+{
+    Fixture &f = shared();
+    f.open();
+    QLineEdit *field = f.window->filterField();
+    field->setFocus();
+    const QString word = QStringLiteral("rec");
+    int step = 0;
+    double longest = 0, longestCpu = 0, totalCpu = 0;
+    for (auto _ : state) {
+        const int at = step % 6;
+        const Span span;
+        if (at < 3)
+            type(field, Qt::Key(Qt::Key_A + (word[at].unicode() - 'a')), word.mid(at, 1));
+        else
+            type(field, Qt::Key_Backspace, QString());
+        Fixture::settle();
+        const double ms = span.wallMs();
+        longest = std::max(longest, ms);
+        longestCpu = std::max(longestCpu, span.cpuMs());
+        totalCpu += span.cpuMs();
+        state.SetIterationTime(ms / 1e3);
+        ++step;
+    }
+    state.counters["longest_ms"] = longest;
+    state.counters["longest_cpu_ms"] = longestCpu;
+    state.counters["mean_cpu_ms"] = totalCpu / double(std::max<qint64>(1, state.iterations()));
+    state.counters["builds"] = double(f.window->formBuilds());
+}
+BENCHMARK(BM_FilterKeystroke)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_TextRowKeystroke(benchmark::State &state)
+{
+    Fixture &f = shared();
+    f.window->setFilter(QString());
+    f.open();
+    QLineEdit *field = nullptr;
+    for (ConfigRow *row : f.window->rows())
+        if (!field && row->entry().key.startsWith(QStringLiteral("extra_")))
+            field = qobject_cast<QLineEdit *>(row->control());
+    if (!field) {
+        state.SkipWithError("no text row");
+        return;
+    }
+    field->setFocus();
+    const int builds = f.window->formBuilds();
+    const QList<ConfigRow *> rows = f.window->rows();
+    double longest = 0, longestCpu = 0, totalCpu = 0;
+    int step = 0;
+    for (auto _ : state) {
+        const Span span;
+        if (step++ % 2 == 0)
+            type(field, Qt::Key_X, QStringLiteral("x"));
+        else
+            type(field, Qt::Key_Backspace, QString());
+        Fixture::settle();
+        const double ms = span.wallMs();
+        longest = std::max(longest, ms);
+        longestCpu = std::max(longestCpu, span.cpuMs());
+        totalCpu += span.cpuMs();
+        state.SetIterationTime(ms / 1e3);
+    }
+    if (f.window->formBuilds() != builds || f.window->rows() != rows)
+        state.SkipWithError("a keystroke rebuilt the form");
+    state.counters["longest_ms"] = longest;
+    state.counters["longest_cpu_ms"] = longestCpu;
+    state.counters["mean_cpu_ms"] = totalCpu / double(std::max<qint64>(1, state.iterations()));
+    state.counters["dirty_at_end"] = f.config().isDirty() ? 1 : 0;
+}
+BENCHMARK(BM_TextRowKeystroke)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

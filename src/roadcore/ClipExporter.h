@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "roadcore/ExportPreset.h"
+
+#include <QString>
+
+#include <atomic>
+
+// Writes a time range of a recording's movie as a QuickTime movie. Blocks until the movie is written,
+// failed or was cancelled: call it off the GUI thread. Safe to run several at once.
+namespace ClipExporter {
+
+inline const QString unavailableMessage =
+    QStringLiteral("This export format isn't available for this video.");
+inline const QString cancelledMessage = QStringLiteral("The export was cancelled.");
+
+// `start` and `end` are seconds from the source's start. A passthrough copies video, audio and a timed-text
+// track from the keyframe at or before `start`, and an edit list makes the movie begin at `start`; the
+// other presets decode from that keyframe and encode from the frame shown at `start`. `progress` (0...1) is
+// written as packets are read; `cancel` is read once a packet. On failure or cancel no file is left at
+// `destination`.
+Result<void> exportMovie(const QString &source, double start, double end, const ExportPreset &preset,
+                         const QString &destination, std::atomic<double> *progress = nullptr,
+                         const std::atomic<bool> *cancel = nullptr);
+
+} // namespace ClipExporter

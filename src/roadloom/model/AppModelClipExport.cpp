@@ -1,0 +1,48 @@
+// Export Clip: the application model's side of the export run.
+#include "roadloom/model/AppModel.h"
+
+#include "platform/Panels.h"
+#include "roadcore/ClipExporter.h"
+
+ClipExportJob *AppModel::exportClip(const ClipExportRequest &request)
+{
+    if (!request.clip)
+        return nullptr;
+    const std::optional<QString> folder =
+        m_panels->chooseFolder(QStringLiteral("Export ") + request.clip->name, QStringLiteral("Export Here"));
+    if (!folder)
+        return nullptr;
+
+    ClipExportJob::Plan plan;
+    plan.request = request;
+    plan.folder = *folder;
+    // The player's telemetry counts only while it still holds this recording, read to the end; the run
+    // reads the files itself otherwise, so another recording played meanwhile never lends its track.
+    const std::optional<DashClip> &loaded = m_player->clip();
+    if (loaded && loaded->id == request.clip->id && !m_player->isLoadingTelemetry())
+        plan.telemetry = m_player->telemetry();
+    plan.services = m_playerServices;
+    plan.unit = speedUnit();
+    plan.exportMovie =
+        m_services.exportMovie ? m_services.exportMovie : MovieExporter(&ClipExporter::exportMovie);
+
+    auto *job = new ClipExportJob(std::move(plan), this);
+    connect(job, &ClipExportJob::succeeded, this, [this, job](const QString &lastMovie, int count) {
+        show(QStringLiteral("Exported %1 video(s)").arg(count), QStringLiteral("film.stack.fill"), lastMovie);
+        job->deleteLater();
+    });
+    connect(job, &ClipExportJob::failed, this, [this, job](const QString &message) {
+        // An open sheet shows the failure in its own red row; once it has closed, only a toast can.
+        if (!job->isWatched())
+            showError(message);
+        job->deleteLater();
+    });
+    job->start();
+    return job;
+}
+
+void AppModel::cancelExports()
+{
+    for (ClipExportJob *job : findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly))
+        job->cancelAndWait();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "platform/Result.h"
+#include "roadcore/Channel.h"
+#include "roadcore/DashClip.h"
+#include "roadcore/ExportPreset.h"
+#include "roadcore/Telemetry.h"
+#include "roadcore/TelemetryExporter.h"
+#include "roadloom/model/ExportQuality.h"
+#include "roadloom/model/PlayerServices.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+
+// Writes one movie of a time range: source, start, end, preset, destination, progress (0...1), cancel.
+using MovieExporter = std::function<Result<void>(
+    const QString &source, double start, double end, const ExportPreset &preset, const QString &destination,
+    std::atomic<double> *progress, const std::atomic<bool> *cancel)>;
+
+// What the export sheet asks for, captured when "Export…" is pressed.
+struct ClipExportRequest {
+    std::optional<DashClip> clip;
+    QList<std::pair<Channel, QString>> sources; // the ticked cameras that can be played, in channel order
+    double start = 0;
+    double end = 0;
+    ExportQuality quality = ExportQuality::original;
+    bool includeGPX = true;
+};
+
+// One export run: a movie per camera, then the GPS track of the range, written on its own thread into the
+// chosen folder. Every name is reserved by creating it, so two runs into one folder never share a name; a
+// movie is written under a hidden name and takes its reserved name when complete. Failure or cancel
+// removes the incomplete movie and its reservation; finished movies stay. Lives on the GUI thread.
+class ClipExportJob : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+
+public:
+    struct Plan {
+        ClipExportRequest request;
+        QString folder;
+        std::optional<Telemetry> telemetry; // none: read from the recording's files on the job's thread
+        PlayerServices services;            // resolves and reads the recording for that
+        SpeedUnit unit = SpeedUnit::kmh;
+        MovieExporter exportMovie;
+    };
+
+    explicit ClipExportJob(Plan plan, QObject *parent = nullptr);
+    // Cancels the run and waits for its thread.
+    ~ClipExportJob() override;
+
+    void start();
+    // Stops the run at the next packet and waits until its incomplete movie is gone.
+    void cancelAndWait();
+
+    // (movies done + fraction of the current one) / movies; polled every 0.2 s, never going back.
+    double progress() const { return m_progress; }
+    bool isRunning() const { return m_thread.joinable() && !m_done; }
+    bool isFinished() const { return m_done; }
+    // A sheet shows this run's failure itself while it is watching.
+    void setWatched(bool watched) { m_watched = watched; }
+    bool isWatched() const { return m_watched; }
+
+    // "_1m15.5-1m45.5": the range as shown, ":" becoming "m" so it can be part of a file name.
+    static QString nameSuffix(double start, double end);
+    // Creates the file at `path`, or at the first free "base N.ext", and returns where it is.
+    static Result<QString> reserve(const QString &path);
+
+signals:
+    void progressChanged(double progress);
+    // The movies written, the last one's path, and the count.
+    void succeeded(const QString &lastMovie, int count);
+    void failed(const QString &message);
+
+private:
+    struct Outcome {
+        int movies = 0;
+        QString lastMovie;
+        std::optional<QString> error;
+        bool cancelled = false;
+    };
+    Outcome run();
+    std::optional<QString> writeTrack();
+    void poll();
+    void deliver();
+
+    Plan m_plan;
+    std::thread m_thread;
+    QTimer m_poll;
+    std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_index{0};
+    std::atomic<double> m_fraction{0};
+    Outcome m_outcome; // written by the thread before it ends
+    bool m_done = false;
+    bool m_watched = false;
+    double m_progress = 0;
+};

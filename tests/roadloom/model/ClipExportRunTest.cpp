@@ -1,0 +1,260 @@
+#include "AppModelHarness.h"
+#include "ScriptedExporter.h"
+
+#include "fixtures/FFprobe.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include <chrono>
+#include <thread>
+
+using namespace AppHarness;
+using TestSupport::waitFor;
+
+namespace {
+
+Telemetry track(double latitude)
+{
+    QList<GPSFix> fixes;
+    for (int i = 0; i < 200; ++i) {
+        GPSFix fix;
+        fix.time = i + 0.5;
+        fix.latitude = latitude;
+        fix.longitude = 10 + i / 1000.0;
+        fix.speedKnots = 20;
+        fixes.append(fix);
+    }
+    return Telemetry({}, fixes, QStringLiteral("scripted"));
+}
+
+class ClipExportRun : public ModelTest {
+protected:
+    ScriptedExporter exporter;
+    QString out() const { return dir.filePath("out"); }
+    DashClip clipA =
+        recording("CONT_0001", at(1), {{Channel::front, "/card/A_F.mp4"}, {Channel::rear, "/card/A_R.mp4"}});
+    DashClip clipB = recording("CONT_0002", at(2), {{Channel::front, "/card/B_F.mp4"}});
+
+    void SetUp() override
+    {
+        adjust = [this](AppModel::Services &s) { s.exportMovie = exporter.make(); };
+        services->telemetry["/card/A_F.mp4"] = track(50);
+        services->telemetry["/card/B_F.mp4"] = track(60);
+        QDir().mkpath(out());
+        panels.folderAnswer = out();
+    }
+
+    ClipExportRequest request(double start = 75.5, double end = 105.5, bool rear = true) const
+    {
+        ClipExportRequest r;
+        r.clip = clipA;
+        r.sources = {{Channel::front, "/card/A_F.mp4"}};
+        if (rear)
+            r.sources.append({Channel::rear, "/card/A_R.mp4"});
+        r.start = start;
+        r.end = end;
+        return r;
+    }
+    QStringList files() const
+    {
+        return QDir(out()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    // A finished job deletes itself once its result is shown.
+    void finish(QPointer<ClipExportJob> job)
+    {
+        ASSERT_TRUE(waitFor([&] { return !job || job->isFinished(); }, 10000));
+        QCoreApplication::processEvents();
+    }
+    QString toastText() const { return model->toast() ? model->toast()->message : QString(); }
+};
+
+TEST_F(ClipExportRun, SuffixShowsTheRangeWithMinutesForColons)
+{
+    EXPECT_EQ(ClipExportJob::nameSuffix(75.5, 105.5), "_1m15.5-1m45.5");
+    EXPECT_EQ(ClipExportJob::nameSuffix(3723, 3753), "_1m02m03-1m02m33");
+    EXPECT_EQ(ClipExportJob::nameSuffix(0, 9.99), "_0m00.0-0m09.9");
+}
+
+TEST_F(ClipExportRun, WritesEachCameraAndTheTrackUnderFreshNames)
+{
+    make({clipA});
+    load(clipA);
+    ClipExportRequest r = request();
+    r.quality = ExportQuality::h264720;
+
+    finish(model->exportClip(r));
+    EXPECT_EQ(panels.calls, QStringList{"chooseFolder Export CONT_0001 | Export Here"});
+    EXPECT_EQ(files(), (QStringList{"CONT_0001_1m15.5-1m45.5.gpx", "CONT_0001_1m15.5-1m45.5_F.mov",
+                                    "CONT_0001_1m15.5-1m45.5_R.mov"}));
+    EXPECT_EQ(TestSupport::readFile(out() + "/CONT_0001_1m15.5-1m45.5_R.mov"), "movie of /card/A_R.mp4");
+    EXPECT_EQ(exporter.presets.value(0), preset(ExportQuality::h264720));
+    EXPECT_EQ(toastText(), "Exported 2 video(s)");
+    EXPECT_EQ(model->toast()->systemImage, "film.stack.fill");
+    EXPECT_EQ(model->toast()->revealURL, out() + "/CONT_0001_1m15.5-1m45.5_R.mov");
+
+    // The track holds the fixes of the range, both ends included, timed from the range's start.
+    const QString gpx = out() + "/CONT_0001_1m15.5-1m45.5.gpx";
+    if (TestSupport::haveProgram("xmllint")) {
+        EXPECT_TRUE(TestSupport::run("xmllint", {"--noout", gpx}).ok());
+    }
+    const QString text = QString::fromUtf8(TestSupport::readFile(gpx));
+    EXPECT_EQ(text.count("<trkpt "), 31);
+    const QRegularExpressionMatch first = QRegularExpression("<time>([^<]+)</time>").match(text);
+    ASSERT_TRUE(first.hasMatch());
+    EXPECT_EQ(QDateTime::fromString(first.captured(1), Qt::ISODateWithMs), at(1).addMSecs(75500));
+
+    finish(model->exportClip(r));
+    EXPECT_EQ(files(), (QStringList{"CONT_0001_1m15.5-1m45.5 2.gpx", "CONT_0001_1m15.5-1m45.5.gpx",
+                                    "CONT_0001_1m15.5-1m45.5_F 2.mov", "CONT_0001_1m15.5-1m45.5_F.mov",
+                                    "CONT_0001_1m15.5-1m45.5_R 2.mov", "CONT_0001_1m15.5-1m45.5_R.mov"}));
+    EXPECT_EQ(model->toast()->revealURL, out() + "/CONT_0001_1m15.5-1m45.5_R 2.mov");
+}
+
+TEST_F(ClipExportRun, ProgressRunsAcrossTheMovies)
+{
+    make({clipA});
+    exporter.gated = true;
+    QPointer<ClipExportJob> job = model->exportClip(request());
+    ASSERT_TRUE(job);
+    QList<double> seen;
+    QObject::connect(job, &ClipExportJob::progressChanged, [&](double p) { seen.append(p); });
+    ASSERT_TRUE(waitFor([&] { return job->progress() == 0.25; }));
+    exporter.gate.release();
+    ASSERT_TRUE(waitFor([&] { return job->progress() == 0.75; }));
+    exporter.gate.release();
+    finish(job);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.value(0), 0.25);
+    EXPECT_EQ(seen.last(), 1.0);
+    EXPECT_EQ(toastText(), "Exported 2 video(s)");
+}
+
+TEST_F(ClipExportRun, AFailureKeepsEarlierMoviesAndIsShownWhereTheUserLooks)
+{
+    // With the sheet open the failure is its red row only; after it closed, a toast.
+    for (const bool watched : {true, false}) {
+        SCOPED_TRACE(watched ? "sheet open" : "sheet closed");
+        make({clipA});
+        load(clipA);
+        QDir(out()).removeRecursively();
+        QDir().mkpath(out());
+        exporter.failing = {"/card/A_R.mp4"};
+        exporter.gated = true;
+        QString failure;
+        QPointer<ClipExportJob> job = model->exportClip(request());
+        ASSERT_TRUE(job);
+        job->setWatched(watched);
+        QObject::connect(job, &ClipExportJob::failed, [&](const QString &message) { failure = message; });
+        exporter.gate.release(2);
+        finish(job);
+        EXPECT_EQ(failure, "\u201CA_R.mp4\u201D couldn\u2019t be exported: boom");
+        EXPECT_EQ(files(), QStringList{"CONT_0001_1m15.5-1m45.5_F.mov"});
+        if (watched) {
+            EXPECT_FALSE(model->toast());
+        } else {
+            EXPECT_EQ(toastText(), failure);
+            EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
+        }
+        model.reset();
+    }
+}
+
+TEST_F(ClipExportRun, NothingWithoutARecordingOrAFolder)
+{
+    make({clipA});
+    ClipExportRequest none = request();
+    none.clip.reset();
+    EXPECT_FALSE(model->exportClip(none));
+    EXPECT_TRUE(panels.calls.isEmpty());
+    panels.folderAnswer.reset();
+    EXPECT_FALSE(model->exportClip(request()));
+    EXPECT_EQ(panels.calls.size(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(exporter.callLog().isEmpty());
+    EXPECT_FALSE(model->toast());
+}
+
+TEST_F(ClipExportRun, SimultaneousRunsReserveDistinctNames)
+{
+    make({clipA});
+    exporter.gated = true;
+    QPointer<ClipExportJob> first = model->exportClip(request(75.5, 105.5, false));
+    QPointer<ClipExportJob> second = model->exportClip(request(75.5, 105.5, false));
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(waitFor([&] { return exporter.callLog().size() == 2; }));
+    exporter.gate.release(2);
+    finish(first);
+    finish(second);
+    EXPECT_EQ(files(), (QStringList{"CONT_0001_1m15.5-1m45.5 2.gpx", "CONT_0001_1m15.5-1m45.5.gpx",
+                                    "CONT_0001_1m15.5-1m45.5_F 2.mov", "CONT_0001_1m15.5-1m45.5_F.mov"}));
+    for (const QString &name : files().filter(".mov"))
+        EXPECT_EQ(TestSupport::readFile(out() + "/" + name), "movie of /card/A_F.mp4");
+}
+
+TEST_F(ClipExportRun, EndingTheModelMidMovieLeavesNoIncompleteFile)
+{
+    make({clipA});
+    exporter.gated = true;
+    ASSERT_TRUE(model->exportClip(request()));
+    ASSERT_TRUE(waitFor([&] { return files().size() == 2; })); // the reservation and the partial movie
+    model.reset();
+    EXPECT_EQ(files(), QStringList());
+}
+
+TEST_F(ClipExportRun, TheTrackIsTheExportedRecordingsWhateverPlaysMeanwhile)
+{
+    struct Case {
+        const char *name;
+        bool loadFirst; // the exported recording is in the player at "Export…"
+    };
+    for (const Case c : {Case{"loaded", true}, Case{"not loaded", false}}) {
+        SCOPED_TRACE(c.name);
+        make({clipA, clipB});
+        QDir(out()).removeRecursively();
+        QDir().mkpath(out());
+        if (c.loadFirst)
+            load(clipA);
+        exporter.gated = true;
+        QPointer<ClipExportJob> job = model->exportClip(request(75.5, 105.5, false));
+        ASSERT_TRUE(job);
+        ASSERT_TRUE(waitFor([&] { return exporter.callLog().size() >= 1; }));
+        load(clipB);
+        exporter.gate.release();
+        finish(job);
+        const QString text = QString::fromUtf8(TestSupport::readFile(out() + "/CONT_0001_1m15.5-1m45.5.gpx"));
+        EXPECT_TRUE(text.contains("lat=\"50.0000000\"")) << text.left(400).toStdString();
+        EXPECT_FALSE(text.contains("lat=\"60.0000000\""));
+        model.reset();
+        exporter.calls.clear();
+    }
+}
+
+TEST_F(ClipExportRun, NoTrackWithoutGpsOrWhenNotAsked)
+{
+    make({clipA});
+    services->telemetry.clear();
+    finish(model->exportClip(request(75.5, 105.5, false)));
+    ClipExportRequest noTrack = request(75.5, 105.5, false);
+    services->telemetry["/card/A_F.mp4"] = track(50);
+    noTrack.includeGPX = false;
+    finish(model->exportClip(noTrack));
+    EXPECT_EQ(files(), (QStringList{"CONT_0001_1m15.5-1m45.5_F 2.mov", "CONT_0001_1m15.5-1m45.5_F.mov"}));
+    EXPECT_EQ(toastText(), "Exported 1 video(s)");
+}
+
+// The application's own exporter writes a real movie.
+TEST_F(ClipExportRun, TheStandardExporterWritesAMovie)
+{
+    adjust = nullptr;
+    make({clipA});
+    ClipExportRequest r = request(0.5, 2.5, false);
+    r.sources = {{Channel::front, TestSupport::media("export_aac.mp4")}};
+    r.includeGPX = false;
+    finish(model->exportClip(r));
+    ASSERT_EQ(files(), QStringList{"CONT_0001_0m00.5-0m02.5_F.mov"});
+    const QJsonObject probe = TestSupport::ffprobe(out() + "/" + files().first());
+    EXPECT_NEAR(probe.value("format").toObject().value("duration").toString().toDouble(), 2.0, 0.04);
+}
+
+} // namespace
