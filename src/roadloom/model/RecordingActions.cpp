@@ -174,8 +174,12 @@ Alert RecordingActions::trashAlert(const DashClip &clip)
     return alert;
 }
 
-void RecordingActions::trash(const DashClip &clip)
+void RecordingActions::trash(const DashClip &given)
 {
+    // The player keeps a recording as it was when loaded; a rescan since (the card back in) may have found
+    // its files again. Ask about, and move, the recording as the library lists it now.
+    const qsizetype at = m_model.library().indexOf(given.id);
+    const DashClip clip = at >= 0 ? m_model.library().clips().at(at) : given;
     if (m_alerts.run(trashAlert(clip)) != 0)
         return;
     // Unload first, so the player lets go of the files before they move.

@@ -256,4 +256,33 @@ TEST_F(RecordingActions, TrashAsksWithWordsForTheStorageThenUnloadsBeforeTrashin
     EXPECT_EQ(alerts.shown.last().messageText, "Move \u201CP\u201D to the Trash?");
 }
 
+TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt)
+{
+    make({recording("P", at(1))});
+    ASSERT_EQ(model->library().clips().size(), 1);
+    const DashClip listed = model->library().clips().first();
+    ASSERT_NE(listed.storage(), StorageState::cached);
+    // As the player loaded it while the card was out.
+    DashClip loaded = listed;
+    for (const auto &[channel, path] : loaded.files)
+        loaded.channelStates[channel] = StorageState::cached;
+    loaded.channelStates[Channel::front] = StorageState::cached;
+    ASSERT_EQ(loaded.storage(), StorageState::cached);
+
+    alerts.answer = 0;
+    model->trash(loaded);
+    ASSERT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(alerts.shown[0].messageText, "Move \u201CP\u201D to the Trash?");
+    ASSERT_EQ(trashed.size(), 1);
+    EXPECT_EQ(trashed[0], listed);
+
+    // A recording the library no longer lists is asked about as given.
+    DashClip gone = recording("G", at(2));
+    gone.channelStates[Channel::front] = StorageState::missing;
+    model->trash(gone);
+    ASSERT_EQ(alerts.shown.size(), 2);
+    EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CG\u201D from the library?");
+    EXPECT_EQ(trashed.last(), gone);
+}
+
 } // namespace
