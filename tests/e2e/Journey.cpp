@@ -19,6 +19,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QHash>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -27,6 +28,9 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 
 namespace Journey {
 
@@ -252,9 +256,33 @@ QImage screenshot(const QString &name)
     QDir().mkpath(Screenshot::folder());
     if (!image.save(path))
         ADD_FAILURE() << "could not write " << path.toStdString();
-    // A small copy for the README (scripts/readme-screenshots.sh): half size, 256 colours.
-    image.scaled(image.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-        .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::PreferDither)
+    // A small copy for the README (scripts/readme-screenshots.sh): half size, 256 colours. Colours are
+    // pooled by their top four bits a channel, so the shades of anti-aliased text leave room for the rare
+    // strong colours (icons, chart lines); the commonest pools give the palette their mean colour.
+    const QImage half = image.scaled(image.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    struct Pool {
+        qint64 r = 0, g = 0, b = 0, n = 0;
+    };
+    QHash<int, Pool> pools;
+    for (int y = 0; y < half.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(half.constScanLine(y));
+        for (int x = 0; x < half.width(); ++x) {
+            const QRgb c = line[x];
+            Pool &pool = pools[(qRed(c) >> 4) << 8 | (qGreen(c) >> 4) << 4 | qBlue(c) >> 4];
+            pool.r += qRed(c);
+            pool.g += qGreen(c);
+            pool.b += qBlue(c);
+            ++pool.n;
+        }
+    }
+    QList<Pool> byCount = pools.values();
+    std::sort(byCount.begin(), byCount.end(), [](const Pool &a, const Pool &b) { return a.n > b.n; });
+    QList<QRgb> palette;
+    for (qsizetype i = 0; i < std::min<qsizetype>(256, byCount.size()); ++i) {
+        const Pool &pool = byCount[i];
+        palette.append(qRgb(int(pool.r / pool.n), int(pool.g / pool.n), int(pool.b / pool.n)));
+    }
+    half.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither)
         .save(Screenshot::folder() + QLatin1Char('/') + name + QStringLiteral("-small.png"), "PNG", 9);
     return image;
 }
