@@ -488,4 +488,49 @@ TEST_F(DeckTest, AfterTheaterModeTheMapFollowsAndFramesTheWholeRoute)
     EXPECT_TRUE(centredOnVehicle(13.0)) << "and the next half second follows again";
 }
 
+
+// The vehicle never hides under the map's own controls: framed on a route that starts or ends at an edge of
+// its box, or followed, it keeps its own size of room to every edge, the zoom buttons, the scale and the
+// attribution, at the deck's smallest and largest sizes.
+TEST_F(DeckTest, TheVehicleStaysClearOfTheMapsEdgesAndControls)
+{
+    makeDeck();
+    const auto clearance = [&](double t) {
+        const auto fix = model->player().telemetry().gpsAt(t);
+        const QPointF at = map().pointFor({fix->latitude, fix->longitude});
+        double least = std::min({at.x(), at.y(), map().width() - at.x(), map().height() - at.y()});
+        for (const QRectF &control : map().controlRects()) {
+            const double dx = std::max({control.left() - at.x(), 0.0, at.x() - control.right()});
+            const double dy = std::max({control.top() - at.y(), 0.0, at.y() - control.bottom()});
+            least = std::min(least, std::hypot(dx, dy));
+        }
+        return least;
+    };
+    struct Route {
+        const char *name;
+        GeoPoint step;
+    };
+    const Route routes[] = {{"north-east", {0.00002, 0.00003}}, {"south-east", {-0.00002, 0.00003}},
+                            {"north-west", {0.00002, -0.00003}}, {"south-west", {-0.00002, -0.00003}}};
+    int recording = 0;
+    for (const QSize &size : {QSize(470, 200), QSize(1300, 520)}) {
+        deck->resize(size);
+        QCoreApplication::processEvents();
+        for (const Route &route : routes) {
+            SCOPED_TRACE(std::to_string(size.width()) + " " + route.name);
+            const QString name = QStringLiteral("abc").mid(recording++ % 3, 1);
+            loadWith(name, drive(300, {48, 11}, route.step, 20, 45));
+            ASSERT_TRUE(map().isAutomatic());
+            // The whole route is framed: its start and its end are clear.
+            EXPECT_GE(clearance(0), SlippyMap::vehicleSize - 0.01);
+            EXPECT_GE(clearance(29.9), SlippyMap::vehicleSize - 0.01);
+            // Following puts the vehicle clear as well.
+            seekAndFollow(29.6);
+            EXPECT_GE(clearance(29.6), SlippyMap::vehicleSize - 0.01);
+            EXPECT_TRUE(centredOnVehicle(29.6));
+            model->player().load(std::nullopt, false);
+        }
+    }
+}
+
 } // namespace
