@@ -58,7 +58,7 @@ void Card::resizeEvent(QResizeEvent *event)
 
 void Card::fitHeader()
 {
-    if (!m_accessory)
+    if (!m_accessory || m_accessory->isHidden())
         return applyHeader(Header::full);
     const int room = width() - 2 * padding;
     for (Header state : {Header::full, Header::noCaption, Header::compactAccessory}) {

@@ -143,7 +143,10 @@ void SensorPanel::tick(double time)
 {
     m_chart->setCurrentTime(time);
     const auto sample = m_model.player().telemetry().sensorAt(time);
-    m_readout->setVisible(sample.has_value());
+    if (m_readout->isHidden() == sample.has_value()) {
+        m_readout->setVisible(sample.has_value());
+        fitHeader(); // the caption may have to give way to the values, or may come back
+    }
     if (!sample)
         return;
     const double values[] = {sample->x, sample->y, sample->z};
