@@ -188,8 +188,13 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
                     EXPECT_FALSE(inDeck(caption).intersects(inDeck(control)));
                 }
         }
-        // The map, and so its zoom buttons, lies inside its card.
-        EXPECT_TRUE(mapPanel().geometry().contains(inDeck(&map())));
+        // Each card's body (the map with its zoom buttons, the dial, the chart) lies inside the card's
+        // padding.
+        for (Card *card : cards)
+            EXPECT_TRUE(card->geometry()
+                            .adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding)
+                            .contains(inDeck(card->content())))
+                << card->title().toStdString();
     }
 }
 
@@ -488,7 +493,6 @@ TEST_F(DeckTest, AfterTheaterModeTheMapFollowsAndFramesTheWholeRoute)
     EXPECT_TRUE(centredOnVehicle(13.0)) << "and the next half second follows again";
 }
 
-
 // The vehicle never hides under the map's own controls: framed on a route that starts or ends at an edge of
 // its box, or followed, it keeps its own size of room to every edge, the zoom buttons, the scale and the
 // attribution, at the deck's smallest and largest sizes.
@@ -510,8 +514,10 @@ TEST_F(DeckTest, TheVehicleStaysClearOfTheMapsEdgesAndControls)
         const char *name;
         GeoPoint step;
     };
-    const Route routes[] = {{"north-east", {0.00002, 0.00003}}, {"south-east", {-0.00002, 0.00003}},
-                            {"north-west", {0.00002, -0.00003}}, {"south-west", {-0.00002, -0.00003}}};
+    const Route routes[] = {{"north-east", {0.00002, 0.00003}},
+                            {"south-east", {-0.00002, 0.00003}},
+                            {"north-west", {0.00002, -0.00003}},
+                            {"south-west", {-0.00002, -0.00003}}};
     int recording = 0;
     for (const QSize &size : {QSize(470, 200), QSize(1300, 520)}) {
         deck->resize(size);
