@@ -200,7 +200,8 @@ void SlippyMap::setCamera(const Camera &camera, int durationMs, QEasingCurve cur
     GeoPoint centre = camera.centre;
     centre.longitude =
         WebMercator::nearestLongitude(centre.longitude, WebMercator::unproject(m_centre).longitude);
-    const Frame target{WebMercator::project(centre), clampZoom(camera.zoom)};
+    const double zoom = clampZoom(camera.zoom);
+    const Frame target{WebMercator::project(centre) - focusOffset() / WebMercator::worldSize(zoom), zoom};
     if (durationMs > 0)
         animateTo(target, durationMs, curve, false);
     else {
@@ -212,13 +213,83 @@ void SlippyMap::setCamera(const Camera &camera, int durationMs, QEasingCurve cur
 
 SlippyMap::Camera SlippyMap::camera() const
 {
-    return {WebMercator::unproject(m_centre), m_zoom};
+    return {WebMercator::unproject(m_centre + focusOffset() / scale()), m_zoom};
+}
+
+void SlippyMap::setKeepsClearOfControls(bool keep)
+{
+    if (keep == m_keepClear)
+        return;
+    m_keepClear = keep;
+    if (m_automatic && !isAnimating()) {
+        if (auto frame = routeFrame())
+            applyFrame(*frame);
+    }
+}
+
+QRectF SlippyMap::contentRect() const
+{
+    const QRectF view(rect());
+    if (!m_keepClear)
+        return view;
+    // Left of the stepper's column, above the band of the scale and the attribution.
+    const QList<QRectF> controls = controlRects();
+    double bottom = height();
+    for (qsizetype i = 1; i < controls.size(); ++i)
+        bottom = std::min(bottom, controls[i].top());
+    const QRectF content(0, 0, controls.first().left(), bottom);
+    // A map too small for both keeps the plain view.
+    return content.width() >= 2 * vehicleSize && content.height() >= 2 * vehicleSize ? content : view;
+}
+
+QList<QRectF> SlippyMap::controlRects() const
+{
+    // The stepper first, then what lines the bottom edge.
+    QList<QRectF> rects{QRectF(zoomInButton().united(zoomOutButton()))};
+    const QFontMetricsF scaleMetrics(scaleFont());
+    const double maxWidth = std::min(100.0, width() / 3.0);
+    rects.append(
+        QRectF(10, height() - 10 - 6 - scaleMetrics.height(), maxWidth, 6 + scaleMetrics.height() + 2));
+    const QString text = attributionText();
+    if (!text.isEmpty()) {
+        const QFontMetrics metrics(attributionFont());
+        const int textWidth = metrics.horizontalAdvance(text);
+        rects.append(QRectF(width() - textWidth - 10, height() - metrics.height() - 4, textWidth + 8,
+                            metrics.height() + 2));
+    }
+    return rects;
+}
+
+QFont SlippyMap::scaleFont() const
+{
+    QFont f = font();
+    f.setPixelSize(10);
+    return f;
+}
+
+QFont SlippyMap::attributionFont() const
+{
+    QFont f = font();
+    f.setPixelSize(9);
+    return f;
+}
+
+QString SlippyMap::attributionText() const
+{
+    QStringList parts;
+    for (const MapLayer &layer : m_layers)
+        if (!layer.attribution.isEmpty() && !parts.contains(layer.attribution))
+            parts.append(layer.attribution);
+    if (parts.isEmpty())
+        return QString();
+    return QFontMetrics(attributionFont())
+        .elidedText(parts.join(QStringLiteral(" · ")), Qt::ElideLeft, std::max(40, width() - 90));
 }
 
 SlippyMap::Region SlippyMap::region() const
 {
     Region region;
-    region.centre = WebMercator::unproject(m_centre);
+    region.centre = camera().centre;
     region.centre.longitude = std::remainder(region.centre.longitude, 360.0);
     const double halfHeight = height() / 2.0 / scale();
     const double top = WebMercator::unproject(QPointF(m_centre.x(), m_centre.y() - halfHeight)).latitude;
@@ -288,20 +359,26 @@ std::optional<SlippyMap::Frame> SlippyMap::routeFrame() const
         bottom = std::max(bottom, p.y());
     }
     const QPointF centre((left + right) / 2, (top + bottom) / 2);
+    const QPointF offset = focusOffset();
     const double spanX = (right - left) * WebMercator::tileSize;
     const double spanY = (bottom - top) * WebMercator::tileSize;
     if (spanX <= 0 && spanY <= 0) {
         const GeoPoint at = WebMercator::unproject(centre);
-        return Frame{centre, zoomForGroundHeight(singlePointGround, at.latitude)};
+        const double zoom = zoomForGroundHeight(singlePointGround, at.latitude);
+        return Frame{centre - offset / WebMercator::worldSize(zoom), zoom};
     }
-    const double roomX = std::max(1.0, width() - 2 * framePadding);
-    const double roomY = std::max(1.0, height() - 2 * framePadding);
+    // With the controls kept clear, a vehicle anywhere on the route has its own size of room to every edge.
+    const double padding = m_keepClear ? std::max(framePadding, vehicleSize) : framePadding;
+    const QRectF content = contentRect();
+    const double roomX = std::max(1.0, content.width() - 2 * padding);
+    const double roomY = std::max(1.0, content.height() - 2 * padding);
     double fit = std::numeric_limits<double>::infinity();
     if (spanX > 0)
         fit = std::min(fit, roomX / spanX);
     if (spanY > 0)
         fit = std::min(fit, roomY / spanY);
-    return Frame{centre, clampZoom(std::log2(fit))};
+    const double zoom = clampZoom(std::log2(fit));
+    return Frame{centre - offset / WebMercator::worldSize(zoom), zoom};
 }
 
 void SlippyMap::applyFrame(const Frame &frame)
@@ -692,8 +769,7 @@ void SlippyMap::paintScale(QPainter &painter) const
     }
     if (!(length > 0) || pixels < 4)
         return;
-    QFont font = painter.font();
-    font.setPixelSize(10);
+    const QFont font = scaleFont();
     painter.setFont(font);
     const QFontMetrics metrics(font);
     const double left = 10, base = height() - 10;
@@ -727,18 +803,12 @@ void SlippyMap::paintStepper(QPainter &painter) const
 
 void SlippyMap::paintAttribution(QPainter &painter) const
 {
-    QStringList parts;
-    for (const MapLayer &layer : m_layers)
-        if (!layer.attribution.isEmpty() && !parts.contains(layer.attribution))
-            parts.append(layer.attribution);
-    if (parts.isEmpty())
+    const QString text = attributionText();
+    if (text.isEmpty())
         return;
-    QFont font = painter.font();
-    font.setPixelSize(9);
+    const QFont font = attributionFont();
     painter.setFont(font);
     const QFontMetrics metrics(font);
-    const QString text =
-        metrics.elidedText(parts.join(QStringLiteral(" · ")), Qt::ElideLeft, std::max(40, width() - 90));
     const QRect box(width() - metrics.horizontalAdvance(text) - 10, height() - metrics.height() - 4,
                     metrics.horizontalAdvance(text) + 8, metrics.height() + 2);
     painter.setPen(Qt::NoPen);

@@ -63,6 +63,18 @@ public:
     // The colour outside the rounded corners (the surface the map sits on); invalid: square corners.
     void setCornerColor(const QColor &color, double radius);
 
+    // Keeps the camera's centre and the framed route clear of the map's own controls and labels (the zoom
+    // stepper, the scale and the attribution), with a vehicle's size of room to the edges: the centre
+    // becomes that of the view less the controls' strips.
+    void setKeepsClearOfControls(bool keep);
+    bool keepsClearOfControls() const { return m_keepClear; }
+    // The part of the view whose middle is the camera's centre and that the framing fills.
+    QRectF contentRect() const;
+    // What the controls and labels cover, in the widget's coordinates: the zoom stepper first, then the
+    // scale and the attribution along the bottom edge.
+    QList<QRectF> controlRects() const;
+    static constexpr double vehicleSize = 28;
+
     // Frames the whole route now and again after every change of the route or the size.
     void setAutomatic(bool animated = false);
     bool isAutomatic() const { return m_automatic; }
@@ -106,6 +118,11 @@ private:
 
     double scale() const { return WebMercator::worldSize(m_zoom); }
     QPointF viewCentre() const { return QPointF(width() / 2.0, height() / 2.0); }
+    // From the view's centre to the camera's, in pixels.
+    QPointF focusOffset() const { return contentRect().center() - viewCentre(); }
+    QFont scaleFont() const;
+    QFont attributionFont() const;
+    QString attributionText() const;
     QPointF toScreen(const QPointF &projected) const;
     QPointF toProjected(const QPointF &screen) const;
     QPointF projectNearCentre(const GeoPoint &point) const;
@@ -144,6 +161,7 @@ private:
     QPointF m_centre{0.5, 0.5};
     double m_zoom = minimumZoom;
     bool m_automatic = true;
+    bool m_keepClear = false;
 
     // The route drawn into a layer bigger than the view; a move within its margin only shifts it.
     QImage m_routeLayer;

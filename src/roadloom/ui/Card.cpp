@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 Card::Card(const QString &title, const QString &systemImage, QWidget *parent)
@@ -47,6 +48,47 @@ void Card::setAccessory(QWidget *accessory)
     m_accessory = accessory;
     if (accessory)
         m_header->addWidget(accessory, 0, Qt::AlignVCenter);
+}
+
+void Card::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitHeader();
+}
+
+void Card::fitHeader()
+{
+    if (!m_accessory || m_accessory->isHidden())
+        return applyHeader(Header::full);
+    const int room = width() - 2 * padding;
+    for (Header state : {Header::full, Header::noCaption, Header::compactAccessory}) {
+        if (headerWidth(state) <= room)
+            return applyHeader(state);
+    }
+    applyHeader(Header::accessoryOnly);
+}
+
+int Card::headerWidth(Header state)
+{
+    setAccessoryCompact(state >= Header::compactAccessory);
+    if (QLayout *layout = m_accessory->layout())
+        layout->invalidate();
+    const int gap = m_header->spacing();
+    int needed = m_accessory->sizeHint().width();
+    if (state < Header::accessoryOnly)
+        needed += m_symbol->sizeHint().width() + gap;
+    if (state < Header::noCaption)
+        needed += m_caption->sizeHint().width() + gap;
+    return needed;
+}
+
+void Card::applyHeader(Header state)
+{
+    setAccessoryCompact(state >= Header::compactAccessory);
+    m_caption->setVisible(state < Header::noCaption);
+    m_symbol->setVisible(state < Header::accessoryOnly);
+    m_symbol->setToolTip(state < Header::noCaption ? QString() : m_title);
+    m_headerState = state;
 }
 
 void Card::setContent(QWidget *content)

@@ -30,6 +30,8 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // The fixed-pitch font every cell is drawn in.
+    const QFont &cellFont() const { return m_monospace; }
 
 private:
     void showAll();

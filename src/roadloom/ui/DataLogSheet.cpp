@@ -64,8 +64,7 @@ DataLogSheet::DataLogSheet(AppModel &model, QWidget *parent) : QDialog(parent), 
     QHeaderView *rows = m_table->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(
-        QFontMetrics(m_log->data(QModelIndex(), Qt::FontRole).value<QFont>()).height() + 6);
+    rows->setDefaultSectionSize(QFontMetrics(m_log->cellFont()).height() + 6);
     QHeaderView *columns = m_table->horizontalHeader();
     columns->setMinimumSectionSize(timeMinimum);
     columns->setSectionResizeMode(DataLogModel::timeColumn, QHeaderView::Interactive);

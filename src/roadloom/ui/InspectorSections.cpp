@@ -187,7 +187,7 @@ FormSection *recording(const DashClip &clip, const PlayerController &player)
     section->addRow(QStringLiteral("Type"), type);
     section->addRow(QStringLiteral("Name"), value(clip.name));
     section->addRow(QStringLiteral("Recorded (camera clock)"),
-                    value(clip.date ? Formats::shortDateTime(*clip.date) : Formats::absent));
+                    value(clip.date ? Formats::dateTime(*clip.date) : Formats::absent));
     section->addRow(QStringLiteral("Duration"), value(timeString(player.duration())));
     section->addRow(QStringLiteral("Frame rate"), value(QString::asprintf("%.0f fps", player.frameRate())));
     section->addRow(QStringLiteral("Total size"), value(Formats::byteCount(clip.byteSize)));
@@ -407,7 +407,7 @@ FormSection *gps(const Telemetry &telemetry, const DashClip &clip, SpeedUnit uni
         section->addRow(QStringLiteral("Best HDOP"), value(QString::asprintf("%.1f", *hdop)));
     if (!fixes.isEmpty() && fixes.first().timestamp && fixes.last().timestamp)
         section->addRow(QStringLiteral("GPS time"),
-                        value(Formats::shortDateTime(*fixes.first().timestamp) + QStringLiteral(" \u2013 ") +
+                        value(Formats::dateTime(*fixes.first().timestamp) + QStringLiteral(" \u2013 ") +
                               Formats::time(*fixes.last().timestamp)));
     // The telemetry tells how far GPS time runs ahead of the camera's clock; the row tells the reverse.
     if (const std::optional<double> gpsAhead = telemetry.cameraClockOffset(clip.date)) {
@@ -533,7 +533,7 @@ FormSection *media(Channel channel, const MediaInfo &info)
     section->addRow(QStringLiteral("Container"), value(info.container));
     if (info.creationTime) {
         const int row = section->addRow(QStringLiteral("Container timestamp"),
-                                        value(Formats::shortDateTime(*info.creationTime)));
+                                        value(Formats::dateTime(*info.creationTime)));
         section->rowWidget(row)->parentWidget()->setToolTip(QStringLiteral(
             "Written by the camera when the file was finalised (usually the end of the recording)."));
     }

@@ -64,12 +64,12 @@ MapPanel::MapPanel(AppModel &model, QWidget *parent)
     m_stack = new QStackedWidget(this);
     m_map = new SlippyMap(m_stack);
     m_map->setCornerColor(palette().color(QPalette::Window), 8);
+    m_map->setKeepsClearOfControls(true); // the vehicle never hides under the scale or the stepper
     m_placeholder =
         new ContentUnavailableWidget(QStringLiteral("location.slash"), QString(), QString(), m_stack);
     m_stack->addWidget(m_map);
     m_stack->addWidget(m_placeholder);
     setContent(m_stack);
-    setMinimumWidth(minimumWidth);
 
     PlayerController *player = &model.player();
     Preferences *prefs = &model.preferences();
@@ -79,6 +79,14 @@ MapPanel::MapPanel(AppModel &model, QWidget *parent)
     connect(player, &PlayerController::currentTimeChanged, this, [this](double t) { tick(t); });
     connect(m_map, &SlippyMap::cameraChangeEnded, this, [this](bool byUser) { cameraChangeEnded(byUser); });
     connect(m_followButton, &QToolButton::clicked, this, [this] { toggleFollow(); });
+    // Theater mode only hides the deck, but the camera and following belong to the deck's life: a deck that
+    // comes back starts over, following and showing the whole route.
+    connect(&model, &AppModel::theaterModeChanged, this, [this](bool on) {
+        if (on)
+            return;
+        setFollow(true);
+        frameRoute(false);
+    });
     connect(prefs, &Preferences::mapStyleChanged, this, [this] { applyStyle(); });
     connect(prefs, &Preferences::mapTileURLChanged, this, [this] { applyStyle(); });
     connect(prefs, &Preferences::mapSatelliteTileURLChanged, this, [this] { applyStyle(); });
@@ -122,6 +130,14 @@ void MapPanel::paletteChanged()
         return; // still being built
     m_map->setCornerColor(palette().color(QPalette::Window), 8);
     telemetryChanged(); // marker tints
+}
+
+void MapPanel::setAccessoryCompact(bool compact)
+{
+    // Short of room the menu shows the start of the style's name; its list still names each in full.
+    m_styleMenu->setMinimumContentsLength(compact ? 3 : 0);
+    m_styleMenu->setSizeAdjustPolicy(compact ? QComboBox::AdjustToMinimumContentsLengthWithIcon
+                                             : QComboBox::AdjustToContents);
 }
 
 bool MapPanel::showsMap() const

@@ -43,6 +43,7 @@ public:
 
 protected:
     void paletteChanged() override;
+    void setAccessoryCompact(bool compact) override;
 
 private:
     void telemetryChanged();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -40,7 +41,7 @@ int decimalsFor(double step)
 SensorChart::SensorChart(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(160, 80);
+    setMinimumSize(80, 80); // a narrow deck gives the chart little more than its labels
 }
 
 void SensorChart::setSamples(const QList<SensorSample> &samples)
@@ -296,13 +297,18 @@ void SensorChart::rebuild()
         painter.drawText(QRectF(0, y - metrics.height() / 2, plot.left() - labelGap, metrics.height()),
                          Qt::AlignRight | Qt::AlignVCenter, QString::number(mark, 'f', decimals));
     }
+    // A narrow chart keeps every grid line but only the time labels that do not run into the one before.
+    double labelsEnd = -std::numeric_limits<double>::infinity();
     for (double mark : timeMarks()) {
         const double x = std::round(xOf(mark)) + 0.5;
         grid.append(QLineF(x, plot.top(), x, plot.bottom()));
         const QString label = timeLabel(mark);
         const double w = metrics.horizontalAdvance(label);
         const double left = std::clamp(x - w / 2, 0.0, width() - w);
+        if (left < labelsEnd + labelGap)
+            continue;
         painter.drawText(QPointF(left, plot.bottom() + 2 + metrics.ascent()), label);
+        labelsEnd = left + w;
     }
     painter.setPen(QPen(Palette::separator(palette()), 1));
     painter.drawLines(grid);

@@ -57,13 +57,11 @@ SensorPanel::SensorPanel(AppModel &model, QWidget *parent)
         entry->addWidget(m_names[i]);
         m_values[i] = new QLabel(m_readout);
         m_values[i]->setFont(TextStyles::caption());
-        // Room for "-10.00" keeps the header still while values change.
-        m_values[i]->setMinimumWidth(
-            QFontMetrics(TextStyles::caption()).horizontalAdvance(QStringLiteral("-10.00")));
         entry->addWidget(m_values[i]);
         row->addLayout(entry);
     }
     setAccessory(m_readout);
+    setAccessoryCompact(false);
 
     m_stack = new QStackedWidget(this);
     m_chart = new SensorChart(m_stack);
@@ -71,7 +69,6 @@ SensorPanel::SensorPanel(AppModel &model, QWidget *parent)
     m_stack->addWidget(m_chart);
     m_stack->addWidget(m_placeholder);
     setContent(m_stack);
-    setMinimumWidth(minimumWidth);
     paletteChanged();
 
     PlayerController *player = &model.player();
@@ -93,6 +90,18 @@ void SensorPanel::paletteChanged()
         QPalette secondary = m_names[i]->palette();
         secondary.setColor(QPalette::WindowText, Palette::secondaryText(palette()));
         m_names[i]->setPalette(secondary);
+    }
+}
+
+void SensorPanel::setAccessoryCompact(bool compact)
+{
+    // Room for "-10.00" keeps the header still while values change; short of room, for the usual "-0.00",
+    // and the axes are told by their dots' colours alone.
+    const QFontMetrics metrics(TextStyles::caption());
+    const int value = metrics.horizontalAdvance(compact ? QStringLiteral("-0.00") : QStringLiteral("-10.00"));
+    for (int i = 0; i < 3; ++i) {
+        m_names[i]->setVisible(!compact);
+        m_values[i]->setMinimumWidth(value);
     }
 }
 
@@ -134,7 +143,10 @@ void SensorPanel::tick(double time)
 {
     m_chart->setCurrentTime(time);
     const auto sample = m_model.player().telemetry().sensorAt(time);
-    m_readout->setVisible(sample.has_value());
+    if (m_readout->isHidden() == sample.has_value()) {
+        m_readout->setVisible(sample.has_value());
+        fitHeader(); // the caption may have to give way to the values, or may come back
+    }
     if (!sample)
         return;
     const double values[] = {sample->x, sample->y, sample->z};

@@ -25,6 +25,7 @@ public:
 
 protected:
     void paletteChanged() override;
+    void setAccessoryCompact(bool compact) override;
 
 private:
     void telemetryChanged();

@@ -10,6 +10,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -45,7 +46,7 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
     m_dial = new SpeedDial(body);
-    m_dial->setFixedSize(100, 100);
+    m_dial->setFixedSize(dialSize, dialSize);
     column->addWidget(m_dial, 0, Qt::AlignHCenter);
 
     auto *grid = new QGridLayout;
@@ -67,7 +68,6 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     column->addLayout(grid);
     column->addStretch(1);
     setContent(body);
-    setFixedWidth(fixedWidth);
     paletteChanged();
 
     Preferences *prefs = &model.preferences();
@@ -78,6 +78,14 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     connect(player, &PlayerController::telemetryChanged, this, [this] { telemetryChanged(); });
     connect(player, &PlayerController::currentTimeChanged, this, [this](double t) { tick(t); });
     telemetryChanged();
+}
+
+void SpeedPanel::resizeEvent(QResizeEvent *event)
+{
+    Card::resizeEvent(event);
+    // The dial keeps its size while the card has room for it and shrinks with a narrower card.
+    const int side = std::clamp(width() - 2 * Card::padding, 40, dialSize);
+    m_dial->setFixedSize(side, side);
 }
 
 void SpeedPanel::paletteChanged()

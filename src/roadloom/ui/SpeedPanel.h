@@ -17,6 +17,7 @@ class SpeedPanel : public Card {
     Q_OBJECT
 public:
     static constexpr int fixedWidth = 210;
+    static constexpr int dialSize = 100;
 
     explicit SpeedPanel(AppModel &model, QWidget *parent = nullptr);
 
@@ -36,6 +37,7 @@ public:
 
 protected:
     void paletteChanged() override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void telemetryChanged();

@@ -5,21 +5,70 @@
 #include "roadloom/ui/SensorPanel.h"
 #include "roadloom/ui/SpeedPanel.h"
 
-#include <QHBoxLayout>
 #include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
+
+static_assert(TelemetryDeck::fullWidth == MapPanel::minimumWidth + SpeedPanel::fixedWidth +
+                                              SensorPanel::minimumWidth + 2 * TelemetryDeck::spacing +
+                                              2 * TelemetryDeck::padding);
 
 TelemetryDeck::TelemetryDeck(AppModel &model, QWidget *parent) : QWidget(parent)
 {
     m_map = new MapPanel(model, this);
     m_speed = new SpeedPanel(model, this);
     m_sensor = new SensorPanel(model, this);
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(padding, padding, padding, padding);
-    row->setSpacing(spacing);
-    row->addWidget(m_map, 1);
-    row->addWidget(m_speed, 0);
-    row->addWidget(m_sensor, 1);
+}
+
+std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
+{
+    const int height = std::max(0, size.height() - 2 * padding);
+    const int room = std::max(0, size.width() - 2 * padding - 2 * spacing);
+    int map = 0, speed = 0, sensor = 0;
+    if (size.width() >= fullWidth) {
+        // The speed card keeps its width; the map and the chart share the rest evenly, each keeping its least
+        // width.
+        speed = SpeedPanel::fixedWidth;
+        const int shared = room - speed;
+        sensor = std::max(SensorPanel::minimumWidth, shared - shared / 2);
+        map = shared - sensor;
+    } else {
+        // Narrower than the three least widths, the cards share the room in proportion to those widths
+        // (240 : 210 : 280), so none ever lies over another; each card's header then gives way as far as
+        // it must to keep its control whole, and the dial shrinks with its card.
+        const int least = MapPanel::minimumWidth + SpeedPanel::fixedWidth + SensorPanel::minimumWidth;
+        map = room * MapPanel::minimumWidth / least;
+        speed = room * SpeedPanel::fixedWidth / least;
+        sensor = room - map - speed;
+    }
+    const QRect mapRect(padding, padding, map, height);
+    const QRect speedRect(mapRect.right() + 1 + spacing, padding, speed, height);
+    const QRect sensorRect(speedRect.right() + 1 + spacing, padding, sensor, height);
+    return {mapRect, speedRect, sensorRect};
+}
+
+void TelemetryDeck::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const auto rects = cardRects(size());
+    m_map->setGeometry(rects[0]);
+    m_speed->setGeometry(rects[1]);
+    m_sensor->setGeometry(rects[2]);
+}
+
+QSize TelemetryDeck::sizeHint() const
+{
+    return {fullWidth, minimumSizeHint().height()};
+}
+
+QSize TelemetryDeck::minimumSizeHint() const
+{
+    int height = 0;
+    for (const QWidget *card : {static_cast<const QWidget *>(m_map), static_cast<const QWidget *>(m_speed),
+                                static_cast<const QWidget *>(m_sensor)})
+        height = std::max(height, card->minimumSizeHint().height());
+    return {0, height + 2 * padding};
 }
 
 void TelemetryDeck::paintEvent(QPaintEvent *event)

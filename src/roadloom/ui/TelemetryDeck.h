@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QRect>
 #include <QWidget>
+
+#include <array>
 
 class AppModel;
 class MapPanel;
@@ -8,12 +11,16 @@ class SensorPanel;
 class SpeedPanel;
 
 // The strip of three cards under the video: the route map, the speed dial and the G-sensor chart. The
-// speed card keeps its width; the map and the chart share what is left.
+// speed card keeps its width; the map and the chart share what is left. In a column too narrow for the
+// three at their least widths, all three shrink together (see cardRects).
 class TelemetryDeck : public QWidget {
     Q_OBJECT
 public:
     static constexpr int spacing = 10;
     static constexpr int padding = 10;
+    // The least width at which the three cards fit at their own least widths (map 240, speed 210,
+    // G-sensor 280).
+    static constexpr int fullWidth = 240 + 210 + 280 + 2 * spacing + 2 * padding;
 
     explicit TelemetryDeck(AppModel &model, QWidget *parent = nullptr);
 
@@ -21,8 +28,15 @@ public:
     SpeedPanel *speedPanel() const { return m_speed; }
     SensorPanel *sensorPanel() const { return m_sensor; }
 
+    // Where the map, speed and G-sensor cards go in a deck of this size.
+    static std::array<QRect, 3> cardRects(const QSize &size);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     MapPanel *m_map;

@@ -20,8 +20,10 @@
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 
 #include <cmath>
 
@@ -139,6 +141,23 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     connect(m_volume, &QSlider::valueChanged, &player,
             [&player](int value) { player.setVolume(value / 1000.0); }); // only the user's move writes
 
+    // Without room for the slider, the mute button's arrow opens a vertical one: a click still mutes.
+    m_volumeMenu = new QMenu(m_mute);
+    m_popupVolume = new QSlider(Qt::Vertical);
+    m_popupVolume->setRange(0, 1000);
+    m_popupVolume->setFixedHeight(volumeWidth + 20);
+    m_popupVolume->setFocusPolicy(Qt::NoFocus);
+    m_popupVolume->setToolTip(QStringLiteral("Volume"));
+    auto *holder = new QWidget;
+    auto *holderLayout = new QHBoxLayout(holder);
+    holderLayout->setContentsMargins(6, 6, 6, 6);
+    holderLayout->addWidget(m_popupVolume);
+    auto *slot = new QWidgetAction(m_volumeMenu);
+    slot->setDefaultWidget(holder);
+    m_volumeMenu->addAction(slot);
+    connect(m_popupVolume, &QSlider::valueChanged, &player,
+            [&player](int value) { player.setVolume(value / 1000.0); });
+
     rightRow->addWidget(buildOptions());
     row->addWidget(right);
 
@@ -148,11 +167,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     connect(&player, &PlayerController::isPlayingChanged, this, &TransportBar::showPlaying);
     connect(&player, &PlayerController::rateChanged, this, &TransportBar::showRate);
     connect(&player, &PlayerController::isMutedChanged, this, &TransportBar::showMute);
-    connect(&player, &PlayerController::volumeChanged, this, [this](double volume) {
-        const QSignalBlocker block(m_volume);
-        m_volume->setValue(int(std::lround(std::clamp(volume, 0.0, 1.0) * 1000)));
-        showMute();
-    });
+    connect(&player, &PlayerController::volumeChanged, this, &TransportBar::showVolume);
     connect(&player, &PlayerController::hasRearChanged, this, &TransportBar::enableRearOptions);
     connect(&player, &PlayerController::showPiPChanged, m_pip, [this](bool show) {
         const QSignalBlocker block(m_pip);
@@ -167,11 +182,7 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     m_transport->setEnabled(player.hasMedia());
     showPlaying(player.isPlaying());
     showRate(player.rate());
-    {
-        const QSignalBlocker block(m_volume);
-        m_volume->setValue(int(std::lround(std::clamp(player.volume(), 0.0, 1.0) * 1000)));
-    }
-    showMute();
+    showVolume(player.volume());
     m_pip->setChecked(player.showPiP());
     m_mirror->setChecked(player.mirrored());
     enableRearOptions();
@@ -301,6 +312,16 @@ void TransportBar::showMute()
     setSymbol(m_mute, silent ? QStringLiteral("speaker.slash.fill") : QStringLiteral("speaker.wave.2.fill"));
 }
 
+void TransportBar::showVolume(double volume)
+{
+    const int value = std::isfinite(volume) ? int(std::lround(std::clamp(volume, 0.0, 1.0) * 1000)) : 0;
+    for (QSlider *slider : {m_volume, m_popupVolume}) {
+        const QSignalBlocker block(slider);
+        slider->setValue(value);
+    }
+    showMute();
+}
+
 void TransportBar::showPlaying(bool playing)
 {
     setSymbol(m_play, playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
@@ -316,16 +337,24 @@ void TransportBar::enableRearOptions()
 void TransportBar::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // The full row wants about 700 pixels; a narrower column (the smallest window) drops the volume slider,
-    // the frame steps and the fixed widths of the time and the right group rather than letting the controls
-    // overlap.
-    const bool compact = width() < fullWidth();
+    // The full row needs fullWidth(); a narrower column (the smallest window, or beside the inspector) drops
+    // the volume slider, the frame steps and the fixed widths of the time and the right group rather than
+    // letting the controls overlap. The threshold is the full row's, whatever is shown now.
+    const int full = fullWidth();
+    applyCompact(m_compact ? width() < full + hysteresis : width() < full);
+}
+
+void TransportBar::applyCompact(bool compact)
+{
     if (compact == m_compact)
         return;
     m_compact = compact;
     m_volume->setVisible(!compact);
     m_previousFrame->setVisible(!compact); // the comma and period keys still step
     m_nextFrame->setVisible(!compact);
+    m_mute->setMenu(compact ? m_volumeMenu : nullptr);
+    m_mute->setPopupMode(compact ? QToolButton::MenuButtonPopup : QToolButton::DelayedPopup);
+    m_mute->setFixedWidth(compact ? 20 + m_mute->style()->pixelMetric(QStyle::PM_MenuButtonIndicator) : 20);
     m_row->setSpacing(compact ? 6 : 14);
     const QFontMetrics metrics(m_time->font());
     m_time->setFixedWidth(
@@ -339,9 +368,18 @@ void TransportBar::resizeEvent(QResizeEvent *event)
 
 int TransportBar::fullWidth() const
 {
+    // Measured from every control of the full row, shown or not, so the narrow row cannot move it.
     const QFontMetrics metrics(m_time->font());
     const int time = std::max(timeWidth, metrics.horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")));
-    return 14 + time + 14 + m_transport->sizeHint().width() + 14 + rightGroupWidth + 14 + 14 + 28;
+    int transport = 0, buttons = 0;
+    for (QToolButton *button :
+         {m_previous, m_back, m_previousFrame, m_play, m_nextFrame, m_forward, m_next}) {
+        transport += std::clamp(button->sizeHint().width(), button->minimumWidth(), button->maximumWidth());
+        ++buttons;
+    }
+    transport += (buttons - 1) * m_transport->layout()->spacing();
+    const QMargins margins = layout()->contentsMargins();
+    return margins.left() + time + 14 + transport + 14 + rightGroupWidth + margins.right();
 }
 
 QSize TransportBar::minimumSizeHint() const

@@ -22,6 +22,9 @@ public:
     static constexpr int timeWidth = 130;
     static constexpr int rightGroupWidth = 230;
     static constexpr int volumeWidth = 80;
+    // Once narrow, the bar widens again only this far beyond the full row's width, so a live resize
+    // around the threshold never flips it back and forth.
+    static constexpr int hysteresis = 16;
 
     explicit TransportBar(AppModel &model, QWidget *parent = nullptr);
 
@@ -39,6 +42,12 @@ public:
     QMenu *speedMenu() const { return m_speedMenu; }
     QToolButton *muteButton() const { return m_mute; }
     QSlider *volumeSlider() const { return m_volume; }
+    // The vertical slider that the mute button's menu holds while the bar is narrow.
+    QSlider *popupVolumeSlider() const { return m_popupVolume; }
+    // The bar has dropped the volume slider and the frame steps for want of room.
+    bool isCompact() const { return m_compact; }
+    // The width the full row needs, whichever row is shown.
+    int fullWidth() const;
     QToolButton *optionsButton() const { return m_options; }
     QMenu *optionsMenu() const { return m_optionsMenu; }
     // An options item by its text ("Swap Cameras").
@@ -63,7 +72,8 @@ private:
     void showMute();
     void showPlaying(bool playing);
     void enableRearOptions();
-    int fullWidth() const;
+    void showVolume(double volume);
+    void applyCompact(bool compact);
 
     AppModel &m_model;
     Scrubber *m_scrubber;
@@ -78,6 +88,8 @@ private:
     QActionGroup *m_rates = nullptr;
     QToolButton *m_mute;
     QSlider *m_volume;
+    QSlider *m_popupVolume = nullptr;
+    QMenu *m_volumeMenu = nullptr;
     QToolButton *m_options = nullptr;
     QMenu *m_optionsMenu = nullptr;
     QAction *m_swap = nullptr, *m_pip = nullptr, *m_mirror = nullptr;

@@ -91,6 +91,43 @@ TEST_F(ClipInspectorTest, RecordingRowsShowTheClipAndThePlayersFacts)
     EXPECT_EQ(type->palette().color(QPalette::WindowText), Palette::tint(ClipCategory::event));
 }
 
+// Each date row reads as an abbreviated date with the time in the user's locale, never the short numeric
+// form ("5/1/24").
+TEST_F(ClipInspectorTest, DateRowsUseTheAbbreviatedDateOfTheLocale)
+{
+    TestSupport::ScopedEnv zone("TZ", "UTC");
+    const QDateTime start(QDate(2024, 5, 1), QTime(10, 0, 0), Qt::UTC);
+    struct Case {
+        QLocale locale;
+        QString recorded, gpsTime, container;
+    };
+    const QList<Case> cases = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "May 1, 2024, 10:00:00 AM",
+         "May 1, 2024, 10:00:00 AM – 10:01:00 AM", "May 1, 2024, 10:01:00 AM"},
+        {QLocale(QLocale::German, QLocale::Germany), "1. Mai 2024, 10:00:00",
+         "1. Mai 2024, 10:00:00 – 10:01:00", "1. Mai 2024, 10:01:00"},
+    };
+    const QLocale saved;
+    const DashClip clip = recording("REC_A", start);
+    makeInspector({clip});
+    // Some locales put a narrow no-break space before AM.
+    const auto plain = [](QString text) { return text.replace(QChar(0x202F), QLatin1Char(' ')); };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        QLocale::setDefault(c.locale);
+        Telemetry t;
+        t.gps = {fix(0, 52, start), fix(60, 52.01, start.addSecs(60))};
+        MediaInfo media = mediaWith();
+        media.creationTime = start.addSecs(60);
+        loadWith(clip, t, {{Channel::front, media}});
+        EXPECT_EQ(plain(rowOf("Recording", "Recorded (camera clock)")), c.recorded);
+        EXPECT_EQ(plain(rowOf("GPS", "GPS time")), c.gpsTime);
+        EXPECT_EQ(plain(rowOf("Front File", "Container timestamp")), c.container);
+        model->player().load(std::nullopt, false);
+        ASSERT_TRUE(waitFor([&] { return headers().isEmpty(); }));
+    }
+    QLocale::setDefault(saved);
+}
 struct StorageCase {
     const char *name;
     std::map<Channel, QString> files, originals;
@@ -397,8 +434,7 @@ TEST_F(ClipInspectorTest, OneFixAndTheCameraClockOffsets)
         auto *text = inspector->findChild<WrapLabel *>("cameraClock");
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(text->color() == Palette::orange(text->palette()), c.orange) << "orange above 120 s";
-        EXPECT_EQ(rowOf("GPS", "GPS time"),
-                  Formats::shortDateTime(gpsStart) + " – " + Formats::time(gpsStart));
+        EXPECT_EQ(rowOf("GPS", "GPS time"), Formats::dateTime(gpsStart) + " – " + Formats::time(gpsStart));
         model->player().load(std::nullopt, false);
     }
 }

@@ -4,6 +4,7 @@
 #include "roadloom/ui/DataLogModel.h"
 #include "roadloom/ui/DataLogSheet.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
@@ -118,6 +119,28 @@ TEST_F(DataLogSheetTest, SelectingSeeksToTheRecordsOwnTimeAgainAfterClearing)
     sheet->table()->setFocus();
     QTest::keyClick(sheet->table(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), bigLog().records[2007].text);
+}
+
+// Rows are as tall as the fixed-pitch font of their cells, even when the application's font is smaller.
+TEST_F(DataLogSheetTest, RowsFitTheCellsFixedFont)
+{
+    const QFont saved = QApplication::font();
+    QFont tiny = saved;
+    tiny.setPixelSize(6);
+    QApplication::setFont(tiny);
+    Telemetry t;
+    t.records = {{1, QStringLiteral("$GPRMC,1")}, {2, QStringLiteral("$GPRMC,2")}};
+    open(t);
+    auto *log = qobject_cast<DataLogModel *>(sheet->table()->model());
+    ASSERT_NE(log, nullptr);
+    const int cellHeight = QFontMetrics(log->cellFont()).height();
+    ASSERT_GT(cellHeight, QFontMetrics(tiny).height()) << "the test needs a fixed font taller than the UI's";
+    EXPECT_EQ(log->data(log->index(0, DataLogModel::recordColumn), Qt::FontRole).value<QFont>(),
+              log->cellFont());
+    for (int row = 0; row < 2; ++row)
+        EXPECT_GE(sheet->table()->rowHeight(row), cellHeight + 2) << row;
+    sheet->close();
+    QApplication::setFont(saved);
 }
 
 TEST_F(DataLogSheetTest, NewTelemetryRebuildsTheRowsAndKeepsTheSelectionWithoutSeeking)

@@ -16,6 +16,7 @@
 #include "roadloom/ui/TelemetryDeck.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -125,6 +126,76 @@ TEST_F(DeckTest, CardsKeepTheirWidthsAndUpperCaseCaptions)
     dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
     deck->setPalette(dark);
     EXPECT_EQ(mapPanel().map()->grab().toImage().pixel(0, 0), qRgb(0x2a, 0x2a, 0x2c));
+}
+
+// Whatever the column's width, no card lies over another and every card's control stays whole inside it; at
+// 770 pixels and more the cards keep their designed widths.
+TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
+{
+    QList<SensorSample> sensor;
+    for (int i = 0; i < 300; ++i)
+        sensor.append({i * 0.1, -1.25, 0.5, 1.0});
+    makeDeck(QSize(910, 260));
+    loadWith(QStringLiteral("a"), drive(300, {48, 11}, {0.00002, 0.00003}, 20, 45, sensor));
+    model->player().seek(5);
+    ASSERT_EQ(sensorPanel().readout(), (QStringList{"-1.25", "+0.50", "+1.00"}));
+    const auto inDeck = [&](const QWidget *w) {
+        return QRect(w->mapTo(deck.get(), QPoint(0, 0)), w->size());
+    };
+    for (int width : {300, 360, 420, 470, 520, 580, 640, 700, 769, 770, 771, 800, 910, 1300}) {
+        SCOPED_TRACE(width);
+        deck->resize(width, 200);
+        QCoreApplication::processEvents();
+        Card *cards[] = {&mapPanel(), &speedPanel(), &sensorPanel()};
+        for (int i = 0; i < 3; ++i) {
+            const QRect card = cards[i]->geometry();
+            EXPECT_TRUE(deck->rect().contains(card)) << i;
+            if (i > 0) {
+                EXPECT_GE(card.left() - cards[i - 1]->geometry().right() - 1, TelemetryDeck::spacing) << i;
+            }
+        }
+        if (width >= TelemetryDeck::fullWidth) {
+            EXPECT_EQ(speedPanel().width(), SpeedPanel::fixedWidth);
+            EXPECT_GE(mapPanel().width(), MapPanel::minimumWidth);
+            EXPECT_GE(sensorPanel().width(), SensorPanel::minimumWidth);
+            EXPECT_EQ(mapPanel().width() + sensorPanel().width(), width - 210 - 40);
+        }
+        if (width == TelemetryDeck::fullWidth) {
+            EXPECT_EQ(mapPanel().width(), MapPanel::minimumWidth);
+        }
+        // From the smallest window's column on, each control lies whole inside its card's padding and clear
+        // of the caption.
+        if (width < 470)
+            continue;
+        QList<std::pair<Card *, QWidget *>> controls = {{&mapPanel(), mapPanel().followButton()},
+                                                        {&mapPanel(), mapPanel().styleMenu()},
+                                                        {&speedPanel(), speedPanel().unitPicker()},
+                                                        {&speedPanel(), speedPanel().dial()}};
+        for (QLabel *value : sensorPanel().findChildren<QLabel *>())
+            if (value->text().startsWith('+') || value->text().startsWith('-'))
+                controls.append({&sensorPanel(), value});
+        EXPECT_EQ(controls.size(), 7);
+        for (const auto &[card, control] : controls) {
+            SCOPED_TRACE(control->metaObject()->className());
+            EXPECT_TRUE(control->isVisibleTo(deck.get()));
+            const QRect inside =
+                card->geometry().adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding);
+            EXPECT_TRUE(inside.contains(inDeck(control)))
+                << inDeck(control).x() << "+" << inDeck(control).width() << " in " << inside.x() << "+"
+                << inside.width();
+            for (QLabel *caption : card->findChildren<QLabel *>())
+                if (caption->text() == card->caption() && caption->isVisibleTo(card)) {
+                    EXPECT_FALSE(inDeck(caption).intersects(inDeck(control)));
+                }
+        }
+        // Each card's body (the map with its zoom buttons, the dial, the chart) lies inside the card's
+        // padding.
+        for (Card *card : cards)
+            EXPECT_TRUE(card->geometry()
+                            .adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding)
+                            .contains(inDeck(card->content())))
+                << card->title().toStdString();
+    }
 }
 
 TEST_F(DeckTest, SpeedPanelWithoutFixesShowsDashesAndNoArc)
@@ -394,6 +465,78 @@ TEST_F(DeckTest, FollowModeRules)
     EXPECT_TRUE(mapPanel().isFollowing());
     EXPECT_TRUE(map().isAutomatic());
     EXPECT_GE(map().camera().zoom, 10) << "a route across 180° is framed close";
+}
+
+// The deck is only hidden in theater mode; coming back, the map starts over as for a new deck.
+TEST_F(DeckTest, AfterTheaterModeTheMapFollowsAndFramesTheWholeRoute)
+{
+    makeDeck();
+    loadWith(QStringLiteral("a"), drive(300, {48, 11}, {0.00002, 0.00003}, 20, 45));
+    seekAndFollow(10.2);
+    const int w = map().width(), h = map().height();
+    drag(QPoint(w / 2, h / 2), QPoint(w / 2, h / 2 - int(std::lround(0.4 * h))));
+    ASSERT_FALSE(mapPanel().isFollowing());
+    ASSERT_FALSE(map().isAutomatic());
+
+    model->setTheaterMode(true);
+    deck->hide();
+    EXPECT_FALSE(mapPanel().isFollowing()) << "nothing changes while the deck is away";
+    model->setTheaterMode(false);
+    deck->show();
+    EXPECT_TRUE(mapPanel().isFollowing());
+    EXPECT_TRUE(map().isAutomatic());
+    const auto frame = map().camera();
+    deck->mapPanel()->map()->setAutomatic(false);
+    EXPECT_EQ(map().camera().centre, frame.centre) << "the whole route is framed";
+    EXPECT_DOUBLE_EQ(map().camera().zoom, frame.zoom);
+    seekAndFollow(13.0);
+    EXPECT_TRUE(centredOnVehicle(13.0)) << "and the next half second follows again";
+}
+
+// The vehicle never hides under the map's own controls: framed on a route that starts or ends at an edge of
+// its box, or followed, it keeps its own size of room to every edge, the zoom buttons, the scale and the
+// attribution, at the deck's smallest and largest sizes.
+TEST_F(DeckTest, TheVehicleStaysClearOfTheMapsEdgesAndControls)
+{
+    makeDeck();
+    const auto clearance = [&](double t) {
+        const auto fix = model->player().telemetry().gpsAt(t);
+        const QPointF at = map().pointFor({fix->latitude, fix->longitude});
+        double least = std::min({at.x(), at.y(), map().width() - at.x(), map().height() - at.y()});
+        for (const QRectF &control : map().controlRects()) {
+            const double dx = std::max({control.left() - at.x(), 0.0, at.x() - control.right()});
+            const double dy = std::max({control.top() - at.y(), 0.0, at.y() - control.bottom()});
+            least = std::min(least, std::hypot(dx, dy));
+        }
+        return least;
+    };
+    struct Route {
+        const char *name;
+        GeoPoint step;
+    };
+    const Route routes[] = {{"north-east", {0.00002, 0.00003}},
+                            {"south-east", {-0.00002, 0.00003}},
+                            {"north-west", {0.00002, -0.00003}},
+                            {"south-west", {-0.00002, -0.00003}}};
+    int recording = 0;
+    for (const QSize &size : {QSize(470, 200), QSize(1300, 520)}) {
+        deck->resize(size);
+        QCoreApplication::processEvents();
+        for (const Route &route : routes) {
+            SCOPED_TRACE(std::to_string(size.width()) + " " + route.name);
+            const QString name = QStringLiteral("abc").mid(recording++ % 3, 1);
+            loadWith(name, drive(300, {48, 11}, route.step, 20, 45));
+            ASSERT_TRUE(map().isAutomatic());
+            // The whole route is framed: its start and its end are clear.
+            EXPECT_GE(clearance(0), SlippyMap::vehicleSize - 0.01);
+            EXPECT_GE(clearance(29.9), SlippyMap::vehicleSize - 0.01);
+            // Following puts the vehicle clear as well.
+            seekAndFollow(29.6);
+            EXPECT_GE(clearance(29.6), SlippyMap::vehicleSize - 0.01);
+            EXPECT_TRUE(centredOnVehicle(29.6));
+            model->player().load(std::nullopt, false);
+        }
+    }
 }
 
 } // namespace

@@ -9,8 +9,13 @@
 #include "roadloom/ui/Scrubber.h"
 #include "roadloom/ui/TransportBar.h"
 
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
 #include <QTest>
+#include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace AppHarness;
@@ -81,6 +86,42 @@ TEST_P(TransportBarScreenshot, BarsPlayheadAndMarker)
     // The marker sits over the brake.
     EXPECT_GT(
         Screenshot::count(image, QRect(barX(123) - 6, int(bars.top()) - 8, 12, 8), Palette::red(pal), 60), 4);
+}
+
+// Across the band where the row turns narrow, each control stands on the bar's own ground with a gap of it
+// to the next one, and the mute button gains its volume arrow exactly when the slider goes.
+TEST_P(TransportBarScreenshot, NoControlsOverlapAcrossTheNarrowBand)
+{
+    const DashClip trip = ViewHarness::twoCameras(QStringLiteral("Trip"));
+    make({trip});
+    detail = std::make_unique<DetailView>(*model);
+    auto *bar = new TransportBar(*model);
+    detail->setTransportBar(bar);
+    load(trip);
+    const bool dark = GetParam() == Screenshot::Appearance::dark;
+    const QColor ground = bar->palette().color(QPalette::Window);
+    for (int width : {620, 660, 690, 700, 720, 760}) {
+        SCOPED_TRACE(width);
+        const QImage image = Screenshot::capture(
+            detail.get(), QSize(width, 480),
+            QStringLiteral("transport-bar-%1-%2").arg(width).arg(dark ? "dark" : "light"));
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(bar->volumeSlider()->isVisible(), bar->muteButton()->menu() == nullptr);
+        QList<QRect> row;
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 bar->timeLabel(), bar->previousButton(), bar->backButton(), bar->previousFrameButton(),
+                 bar->playButton(), bar->nextFrameButton(), bar->forwardButton(), bar->nextButton(),
+                 bar->speedButton(), bar->muteButton(), bar->volumeSlider(), bar->optionsButton()})
+            if (w->isVisible())
+                row << QRect(w->mapTo(detail.get(), QPoint(0, 0)), w->size());
+        std::sort(row.begin(), row.end(), [](const QRect &a, const QRect &b) { return a.left() < b.left(); });
+        for (int i = 0; i + 1 < row.size(); ++i) {
+            ASSERT_LT(row[i].right(), row[i + 1].left()) << i;
+            const QPoint gap((row[i].right() + row[i + 1].left() + 1) / 2, row[i].center().y());
+            EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, gap), ground, 6)) << i;
+        }
+        EXPECT_LT(row.last().right(), width);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Appearances, TransportBarScreenshot,

@@ -11,12 +11,14 @@
 #include "roadloom/ui/VideoStage.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -522,6 +524,26 @@ TEST_F(TransportBarTest, APlayingTickRepaintsOnlyTheTimeTheScrubberAndTheDisplay
     }
 }
 
+// Visible controls of the row all inside the bar and none over another; the failures name the pair.
+::testing::AssertionResult rowFits(TransportBar *bar)
+{
+    QList<QRect> rects;
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             bar->timeLabel(), bar->previousButton(), bar->backButton(), bar->previousFrameButton(),
+             bar->playButton(), bar->nextFrameButton(), bar->forwardButton(), bar->nextButton(),
+             bar->speedButton(), bar->muteButton(), bar->volumeSlider(), bar->optionsButton()})
+        if (w->isVisible())
+            rects << QRect(w->mapTo(bar, QPoint(0, 0)), w->size());
+    for (int i = 0; i < rects.size(); ++i) {
+        if (!bar->rect().contains(rects[i]))
+            return ::testing::AssertionFailure() << "control " << i << " leaves the bar";
+        for (int j = i + 1; j < rects.size(); ++j)
+            if (rects[i].intersects(rects[j]))
+                return ::testing::AssertionFailure() << "controls " << i << " and " << j << " overlap";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(TransportBarTest, ANarrowColumnDropsTheSliderAndFrameStepsAndNoControlsOverlap)
 {
     build();
@@ -533,17 +555,89 @@ TEST_F(TransportBarTest, ANarrowColumnDropsTheSliderAndFrameStepsAndNoControlsOv
         for (QWidget *w : std::initializer_list<QWidget *>{bar->volumeSlider(), bar->previousFrameButton(),
                                                            bar->nextFrameButton()})
             EXPECT_EQ(w->isVisible(), width == 1000);
-        QList<QRect> rects;
-        for (QWidget *w : std::initializer_list<QWidget *>{
-                 bar->timeLabel(), bar->previousButton(), bar->backButton(), bar->previousFrameButton(),
-                 bar->playButton(), bar->nextFrameButton(), bar->forwardButton(), bar->nextButton(),
-                 bar->speedButton(), bar->muteButton(), bar->optionsButton()})
-            if (w->isVisible())
-                rects << QRect(w->mapTo(bar, QPoint(0, 0)), w->size());
-        for (int i = 0; i < rects.size(); ++i) {
-            EXPECT_TRUE(bar->rect().contains(rects[i])) << i;
-            for (int j = i + 1; j < rects.size(); ++j)
-                EXPECT_FALSE(rects[i].intersects(rects[j])) << i << " and " << j;
-        }
+        EXPECT_TRUE(rowFits(bar));
     }
+}
+
+// A live resize across the threshold changes the row once each way, at the full row's width going down and
+// a little beyond it going up, and the controls fit at every width on the way.
+TEST_F(TransportBarTest, OneThresholdFromTheFullRowWithHysteresis)
+{
+    build();
+    load(clips[0]);
+    bar->setFixedWidth(900);
+    QCoreApplication::processEvents();
+    const int full = bar->fullWidth();
+    EXPECT_GT(full, 600);
+    EXPECT_LT(full, 900);
+    QList<int> down, up;
+    for (int width = 820; width >= 560; width -= 2)
+        down << width;
+    for (int width = 560; width <= 820; width += 2)
+        up << width;
+    for (const QList<int> &sweep : {down, up}) {
+        int changes = 0;
+        bool compact = bar->isCompact();
+        for (int width : sweep) {
+            SCOPED_TRACE(width);
+            bar->setFixedWidth(width);
+            QCoreApplication::processEvents();
+            EXPECT_EQ(bar->fullWidth(), full) << "the narrow row never moves the threshold";
+            EXPECT_TRUE(rowFits(bar));
+            changes += bar->isCompact() != compact;
+            compact = bar->isCompact();
+            if (sweep.first() > sweep.last()) {
+                EXPECT_EQ(compact, width < full);
+            } else {
+                EXPECT_EQ(compact, width < full + TransportBar::hysteresis);
+            }
+        }
+        EXPECT_EQ(changes, 1);
+    }
+}
+
+// The narrow bar has no room for the slider: the mute button still mutes with a click, and its arrow opens
+// a vertical slider that sets the volume.
+TEST_F(TransportBarTest, TheNarrowBarStillSetsTheVolume)
+{
+    build();
+    load(clips[0]);
+    player().setVolume(0.6);
+    bar->setFixedWidth(470);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(bar->isCompact());
+    QToolButton *mute = bar->muteButton();
+    ASSERT_NE(mute->menu(), nullptr);
+    QSlider *popup = bar->popupVolumeSlider();
+    EXPECT_EQ(popup->orientation(), Qt::Vertical);
+    EXPECT_EQ(popup->value(), 600);
+
+    QTest::mouseClick(mute, Qt::LeftButton, {}, QPoint(6, mute->height() / 2));
+    EXPECT_TRUE(player().isMuted()) << "a click on the button itself mutes";
+    QTest::mouseClick(mute, Qt::LeftButton, {}, QPoint(6, mute->height() / 2));
+    EXPECT_FALSE(player().isMuted());
+
+    bool shown = false;
+    QTimer::singleShot(0, mute, [&] {
+        shown = popup->isVisible() && QApplication::activePopupWidget() == mute->menu();
+        // Dragged to the bottom by the user: silent.
+        const QRect groove = popup->rect();
+        QTest::mousePress(popup, Qt::LeftButton, {}, QPoint(groove.center().x(), groove.bottom() - 2));
+        QTest::mouseRelease(popup, Qt::LeftButton, {}, QPoint(groove.center().x(), groove.bottom() - 2));
+        popup->triggerAction(QAbstractSlider::SliderToMinimum);
+        mute->menu()->close();
+    });
+    mute->showMenu();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(player().volume(), 0);
+    EXPECT_EQ(symbol(mute), "speaker.slash.fill");
+
+    // A volume set elsewhere reaches both sliders; the wide bar has no menu on the button.
+    player().setVolume(0.25);
+    EXPECT_EQ(popup->value(), 250);
+    bar->setFixedWidth(1000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mute->menu(), nullptr);
+    EXPECT_TRUE(bar->volumeSlider()->isVisible());
+    EXPECT_EQ(bar->volumeSlider()->value(), 250);
 }

@@ -1,0 +1,223 @@
+// The detail column of the real main window at its first size with the inspector and at its smallest, and
+// the deck at the width where its cards reach their least widths: no card over another, every card's control
+// whole, the volume within reach, and the vehicle clear of the map's controls.
+#include "ShellHarness.h"
+
+#include "fixtures/LocalOnlyNetwork.h"
+#include "fixtures/Screenshot.h"
+#include "roadloom/ui/DetailView.h"
+#include "roadloom/ui/MapPanel.h"
+#include "roadloom/ui/SegmentedControl.h"
+#include "roadloom/ui/SensorPanel.h"
+#include "roadloom/ui/SpeedDial.h"
+#include "roadloom/ui/SpeedPanel.h"
+#include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/TransportBar.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+
+using namespace AppHarness;
+using namespace ShellHarness;
+using TestSupport::waitFor;
+
+namespace {
+
+// A minute of driving north-east, so the route starts in a corner of its box, with a G-sensor trace.
+Telemetry cornerDrive()
+{
+    QList<GPSFix> gps;
+    for (int i = 0; i <= 600; ++i) {
+        GPSFix fix;
+        fix.time = i * 0.1;
+        fix.latitude = 48.137 + i * 0.00001;
+        fix.longitude = 11.575 + i * 0.000015 + 0.0004 * std::sin(i / 60.0);
+        fix.speedKnots = 30;
+        fix.course = 45;
+        gps.append(fix);
+    }
+    QList<SensorSample> sensor;
+    for (int i = 0; i < 600; ++i) {
+        const double t = i / 10.0;
+        sensor.append({t, -1.25 + 0.1 * std::sin(t), 0.35 * std::cos(t / 4), 1.0 + 0.04 * std::sin(t * 5)});
+    }
+    return Telemetry(std::move(sensor), std::move(gps), QStringLiteral("test"));
+}
+
+class DetailColumnScreenshot : public ShellTest {
+protected:
+    LocalOnlyNetwork network{dir.filePath("tiles")};
+
+    void SetUp() override
+    {
+        ROADLOOM_REQUIRE_SCREENSHOTS();
+        Screenshot::prepare();
+        MapTileLoader::setStandardNetwork(&network);
+    }
+    void TearDown() override
+    {
+        ShellTest::TearDown();
+        MapTileLoader::setStandardNetwork(nullptr);
+    }
+    // The main window playing a recording with GPS and G-sensor data, at its start.
+    MainWindow &window(bool inspector, const QSize &size)
+    {
+        const DashClip drive = recording("REC_A", at(1));
+        services->telemetry[drive.files.begin()->second] = cornerDrive();
+        makeApp({drive});
+        model->setShowInspector(inspector);
+        MainWindow &main = openMain();
+        // The detail area is built once the window has shown itself.
+        main.resize(size);
+        main.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&main));
+        model->library().setSelectedClipID(drive.id);
+        EXPECT_TRUE(waitFor([&] { return front().hasFile(); }));
+        front().fireReady(facts());
+        EXPECT_TRUE(waitFor([&] { return model->player().telemetry().hasGPS(); }));
+        return main;
+    }
+    static QRect in(const QWidget *widget, const QWidget *window)
+    {
+        return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    }
+    // Pixels of text (darker than the window's grey) inside a widget.
+    static int inked(const QImage &image, const QRect &rect)
+    {
+        return Screenshot::count(image, rect, [](const QColor &c) { return c.lightness() < 110; });
+    }
+
+    // What a user must see in the deck: the ground between the cards, each card's control inside its card,
+    // the zoom buttons and the vehicle clear of the scale.
+    void checkDeck(const QImage &image, const TelemetryDeck &deck, const QWidget *window)
+    {
+        const QPalette palette = Screenshot::palette(Screenshot::Appearance::light);
+        const QColor cardColor = palette.color(QPalette::Window);
+        const QWidget *cards[] = {deck.mapPanel(), deck.speedPanel(), deck.sensorPanel()};
+        const QRect deckRect = in(&deck, window);
+        EXPECT_TRUE(image.rect().contains(deckRect));
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            const QRect card = in(cards[i], window);
+            EXPECT_TRUE(deckRect.contains(card));
+            // The outline's inside at both ends of the card, and the deck's darker ground just beyond.
+            const int y = card.center().y();
+            EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {card.left() + 3, y}), cardColor, 3));
+            EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {card.right() - 3, y}), cardColor, 3));
+            EXPECT_LT(Screenshot::sample(image, {card.right() + 3, y}).lightness(), cardColor.lightness());
+            EXPECT_LT(Screenshot::sample(image, {card.left() - 3, y}).lightness(), cardColor.lightness());
+        }
+        const QRect map = in(cards[0], window), speed = in(cards[1], window), sensor = in(cards[2], window);
+        const auto wholeIn = [&](const QWidget *control, const QRect &card) {
+            const QRect r = in(control, window);
+            EXPECT_TRUE(control->isVisible());
+            EXPECT_TRUE(card.adjusted(Card::padding, 0, -Card::padding, 0).contains(r))
+                << r.x() << "+" << r.width() << " in " << card.x() << "+" << card.width();
+            EXPECT_GT(inked(image, r), 10) << "drawn, not covered";
+        };
+        wholeIn(deck.mapPanel()->followButton(), map);
+        wholeIn(deck.mapPanel()->styleMenu(), map);
+        wholeIn(deck.speedPanel()->unitPicker(), speed);
+        wholeIn(deck.speedPanel()->dial(), speed);
+        for (QLabel *value : deck.sensorPanel()->findChildren<QLabel *>())
+            if (value->text().startsWith('+') || value->text().startsWith('-'))
+                wholeIn(value, sensor);
+
+        // The zoom stepper's white face beside its plus, inside the map card.
+        const SlippyMap *slippy = deck.mapPanel()->map();
+        const QRect stepper = slippy->zoomInButton().translated(slippy->mapTo(window, QPoint(0, 0)));
+        EXPECT_TRUE(map.contains(stepper));
+        EXPECT_GT(Screenshot::sample(image, stepper.center() + QPoint(8, 8)).lightness(), 235);
+        // The vehicle's blue disc at the route's start, clear of the scale and the attribution.
+        const auto fix = model->player().telemetry().gpsAt(model->player().currentTime());
+        ASSERT_TRUE(fix.has_value());
+        const QPoint vehicle =
+            slippy->mapTo(window, slippy->pointFor({fix->latitude, fix->longitude}).toPoint());
+        const QColor disc = Screenshot::sample(image, vehicle + QPoint(0, 10));
+        EXPECT_GT(disc.blue(), disc.red() + 80) << disc.name().toStdString();
+        for (const QRectF &control : slippy->controlRects()) {
+            const QRect r = control.toAlignedRect().translated(slippy->mapTo(window, QPoint(0, 0)));
+            EXPECT_FALSE(r.intersects(QRect(vehicle - QPoint(14, 14), QSize(28, 28))));
+        }
+    }
+};
+
+TEST_F(DetailColumnScreenshot, FirstSizeWithTheInspector)
+{
+    MainWindow &main = window(true, Screenshot::large);
+    const QImage image =
+        Screenshot::capture(&main, Screenshot::large, QStringLiteral("detail-column-1440-inspector"));
+    auto *deck = main.findChild<TelemetryDeck *>();
+    ASSERT_NE(deck, nullptr);
+    EXPECT_LT(deck->width(), TelemetryDeck::fullWidth) << "the case this test is for";
+    checkDeck(image, *deck, &main);
+    // The transport bar gives the volume a place: its slider, or the mute button's menu.
+    auto *bar = main.findChild<TransportBar *>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->volumeSlider()->isVisible() || bar->muteButton()->menu() != nullptr);
+}
+
+TEST_F(DetailColumnScreenshot, SmallestWindow)
+{
+    MainWindow &main = window(false, Screenshot::small);
+    const QImage image = Screenshot::capture(&main, Screenshot::small, QStringLiteral("detail-column-1000"));
+    auto *deck = main.findChild<TelemetryDeck *>();
+    ASSERT_NE(deck, nullptr);
+    checkDeck(image, *deck, &main);
+
+    // Too narrow for the slider: the mute button's arrow opens a vertical one.
+    auto *bar = main.findChild<TransportBar *>();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_TRUE(bar->isCompact());
+    QToolButton *mute = bar->muteButton();
+    ASSERT_NE(mute->menu(), nullptr);
+    QImage open;
+    QTimer::singleShot(300, mute, [&] {
+        const QRect popup(bar->popupVolumeSlider()->mapTo(&main, QPoint(0, 0)),
+                          bar->popupVolumeSlider()->size());
+        QScreen *screen = main.screen();
+        open = screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+        open.save(Screenshot::folder() + QStringLiteral("/detail-column-1000-volume.png"));
+        EXPECT_TRUE(bar->popupVolumeSlider()->isVisible());
+        EXPECT_GT(popup.height(), 60);
+        mute->menu()->close();
+    });
+    mute->showMenu();
+    ASSERT_FALSE(open.isNull());
+}
+
+TEST_F(DetailColumnScreenshot, DeckAtItsDesignedLeastWidth)
+{
+    MainWindow &main = window(false, Screenshot::large);
+    for (int width : {TelemetryDeck::fullWidth - 1, TelemetryDeck::fullWidth}) {
+        SCOPED_TRACE(width);
+        // The side columns fixed, the window wide enough for a deck of exactly this width.
+        auto *deck = main.findChild<TelemetryDeck *>();
+        ASSERT_NE(deck, nullptr);
+        const QSize first = Screenshot::large;
+        Screenshot::capture(&main, first, QStringLiteral("detail-column-probe"));
+        const int extra = first.width() - deck->width();
+        const QImage image = Screenshot::capture(&main, QSize(width + extra, 800),
+                                                 QStringLiteral("detail-column-deck-%1").arg(width));
+        ASSERT_EQ(deck->width(), width);
+        checkDeck(image, *deck, &main);
+        if (width == TelemetryDeck::fullWidth) {
+            EXPECT_EQ(deck->mapPanel()->width(), MapPanel::minimumWidth);
+            EXPECT_EQ(deck->speedPanel()->width(), SpeedPanel::fixedWidth);
+            EXPECT_EQ(deck->sensorPanel()->width(), SensorPanel::minimumWidth);
+            EXPECT_EQ(deck->mapPanel()->header(), Card::Header::full);
+            EXPECT_EQ(deck->speedPanel()->header(), Card::Header::full);
+            EXPECT_EQ(deck->sensorPanel()->header(), Card::Header::full);
+        }
+    }
+}
+
+} // namespace
