@@ -814,12 +814,12 @@ Result<void> exportMovie(const QString &source, double start, double end, const 
                          const QString &destination, std::atomic<double> *progress,
                          const std::atomic<bool> *cancel)
 {
-    return exportMovie(source, start, end, preset, destination, progress, cancel, av_read_frame);
+    return exportMovieReading(source, start, end, preset, destination, progress, cancel, av_read_frame);
 }
 
-Result<void> exportMovie(const QString &source, double start, double end, const ExportPreset &preset,
-                         const QString &destination, std::atomic<double> *progress,
-                         const std::atomic<bool> *cancel, const PacketReader &read)
+Result<void> exportMovieReading(const QString &source, double start, double end, const ExportPreset &preset,
+                                const QString &destination, std::atomic<double> *progress,
+                                const std::atomic<bool> *cancel, const PacketReader &read)
 {
     std::optional<Stop> stop;
     {

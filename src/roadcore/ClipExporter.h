@@ -32,8 +32,8 @@ Result<void> exportMovie(const QString &source, double start, double end, const 
 using PacketReader = std::function<int(AVFormatContext *, AVPacket *)>;
 // The same export, reading packets through `read`. A read that fails other than at the end of the file
 // fails the export with the reason.
-Result<void> exportMovie(const QString &source, double start, double end, const ExportPreset &preset,
-                         const QString &destination, std::atomic<double> *progress,
-                         const std::atomic<bool> *cancel, const PacketReader &read);
+Result<void> exportMovieReading(const QString &source, double start, double end, const ExportPreset &preset,
+                                const QString &destination, std::atomic<double> *progress,
+                                const std::atomic<bool> *cancel, const PacketReader &read);
 
 } // namespace ClipExporter

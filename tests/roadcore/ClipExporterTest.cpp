@@ -327,7 +327,7 @@ TEST_F(ClipExporterTest, OnlyTheEndOfTheFileEndsTheCopy)
         SCOPED_TRACE(c.name);
         const QString path = out("pulled.mov");
         int reads = 0;
-        const Result<void> result = ClipExporter::exportMovie(
+        const Result<void> result = ClipExporter::exportMovieReading(
             media("export_aac.mp4"), 1, 3.5, c.preset, path, nullptr, nullptr,
             [&](AVFormatContext *input, AVPacket *packet) {
                 return ++reads >= c.failingRead ? c.status : av_read_frame(input, packet);

@@ -223,8 +223,8 @@ TEST_F(ClipExportRun, AKilledRunLeavesNothingTheNextRunKeeps)
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const bool reserved = ClipExportJob::reserve(movie).ok();
-        ::_exit(reserved ? 0 : 1); // no clearing up, as when killed
+        const Result<ClipExportJob::Reservation> reserved = ClipExportJob::reserve(movie);
+        ::_exit(reserved.ok() ? 0 : 1); // no clearing up, as when killed
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -268,7 +268,7 @@ TEST_F(ClipExportRun, AReadErrorFailsTheRunAndLeavesNoMovie)
                                       const ExportPreset &preset, const QString &destination,
                                       std::atomic<double> *progress, const std::atomic<bool> *cancel) {
                 int packets = 0;
-                return ClipExporter::exportMovie(
+                return ClipExporter::exportMovieReading(
                     source, start, end, preset, destination, progress, cancel,
                     [&packets, failing](AVFormatContext *input, AVPacket *packet) {
                         if (++packets > 40)
