@@ -50,7 +50,7 @@ public:
     // A camera's file holds a few hundred entries; the editor makes a row of each, so a file far beyond that
     // would hold the window for minutes.
     static constexpr qint64 maximumFileSize = 256 * 1024;
-    static constexpr qsizetype maximumLines = 10'000;
+    static constexpr qsizetype maximumLines = 2'000;
     // Reads a file for editing, refusing one over the limits with the reason.
     static Result<ConfigFile> readEditable(const QString &path);
     void setDiscardGuard(DiscardGuard guard) { m_discardGuard = std::move(guard); }

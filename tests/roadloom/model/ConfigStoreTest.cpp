@@ -188,7 +188,7 @@ TEST_F(ConfigStoreTest, FilesFarLargerThanACamerasAreRefused)
     };
     const Case cases[] = {
         {"too many lines", QByteArray("a=1\n").repeated(ConfigStore::maximumLines),
-         u"“big.cfg” can’t be edited here: it has 10001 lines, and a camera’s settings file has at most 10000."_qs},
+         u"“big.cfg” can’t be edited here: it has 2001 lines, and a camera’s settings file has at most 2000."_qs},
         {"too many bytes", QByteArray(ConfigStore::maximumFileSize + 1, 'x'),
          u"“big.cfg” can’t be edited here: it is 257 KB, and a camera’s settings file is at most 256 KB."_qs},
         {"as many lines as allowed", QByteArray("a=1\n").repeated(ConfigStore::maximumLines - 1), {}},
