@@ -1,7 +1,8 @@
 // The device settings window at a 500-entry configuration file: opening the file builds the form within
 // 100 ms; a keystroke in the filter field, and one in a text row, each take at most 16 ms and a text row's
-// keystroke builds no row. Each time is from the event to the end of the event loop's turn that lays out and
-// paints the result (offscreen).
+// keystroke builds no row. A file of a million lines is answered (refused) within 1 s, and the largest file
+// the window opens (2,000 lines, all entries) is timed too. Each time is from the event to the end of the
+// event loop's turn that lays out and paints the result (offscreen).
 #include "fixtures/FakeAlerts.h"
 #include "fixtures/FakePanels.h"
 #include "fixtures/FakeVideoPlayer.h"
@@ -55,6 +56,7 @@ public:
     Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
     MediaCacheUsage usage() override { return {}; }
     void removeReplaceableCopies(const QString &) override {}
+    void clear(bool) override {}
 };
 
 class PlentyOfSpace : public FreeSpace {
@@ -266,6 +268,69 @@ void BM_TextRowKeystroke(benchmark::State &state)
     state.counters["dirty_at_end"] = f.config().isDirty() ? 1 : 0;
 }
 BENCHMARK(BM_TextRowKeystroke)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A file of a million lines opened in the window: the refusal is shown, without a row being built, within
+// 1 s.
+void BM_MillionLineFileAnswers(benchmark::State &state)
+{
+    Fixture &f = shared();
+    const QString huge = f.dir.filePath(QStringLiteral("huge.cfg"));
+    {
+        QByteArray text;
+        text.reserve(24'000'000);
+        for (int i = 0; i < 1'000'000; ++i)
+            text += "setting_" + QByteArray::number(i) + "=" + QByteArray::number(i % 10) + "\r\n";
+        QFile file(huge);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+            std::abort();
+    }
+    double longest = 0;
+    int alertsBefore = int(f.alerts.shown.size());
+    for (auto _ : state) {
+        f.window->closeFile();
+        Fixture::settle();
+        const Span span;
+        f.config().open(huge);
+        Fixture::settle();
+        const double ms = span.wallMs();
+        longest = std::max(longest, ms);
+        state.SetIterationTime(ms / 1e3);
+    }
+    if (f.config().file() || f.window->rows().size() != 0 || int(f.alerts.shown.size()) == alertsBefore)
+        state.SkipWithError("the file was not refused with a message");
+    state.counters["longest_ms"] = longest;
+    state.counters["rows"] = double(f.window->rows().size());
+}
+BENCHMARK(BM_MillionLineFileAnswers)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The largest file the window still opens: an entry on every line it allows.
+void BM_LargestOpenedFile(benchmark::State &state)
+{
+    Fixture &f = shared();
+    const QString largest = f.dir.filePath(QStringLiteral("largest.cfg"));
+    {
+        QByteArray text = "[Section]\r\n";
+        for (qsizetype i = 1; i < ConfigStore::maximumLines - 1; ++i)
+            text += "setting_" + QByteArray::number(i) + "=" + QByteArray::number(i % 10) + "\r\n";
+        QFile file(largest);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+            std::abort();
+    }
+    double longest = 0;
+    for (auto _ : state) {
+        f.window->closeFile();
+        Fixture::settle();
+        const Span span;
+        f.config().open(largest);
+        Fixture::settle();
+        const double ms = span.wallMs();
+        longest = std::max(longest, ms);
+        state.SetIterationTime(ms / 1e3);
+    }
+    state.counters["longest_ms"] = longest;
+    state.counters["rows"] = double(f.window->rows().size());
+}
+BENCHMARK(BM_LargestOpenedFile)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

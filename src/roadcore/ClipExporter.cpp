@@ -19,6 +19,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -135,9 +136,10 @@ struct Lane {
 class Export {
 public:
     Export(const QString &source, double start, double end, const ExportPreset &preset,
-           const QString &destination, std::atomic<double> *progress, const std::atomic<bool> *cancel)
+           const QString &destination, std::atomic<double> *progress, const std::atomic<bool> *cancel,
+           PacketReader read)
         : m_source(source), m_start(start), m_end(end), m_preset(preset), m_destination(destination),
-          m_progress(progress), m_cancel(cancel)
+          m_progress(progress), m_cancel(cancel), m_read(std::move(read))
     {
     }
 
@@ -409,14 +411,25 @@ private:
         return double(ticks) * av_q2d(stream->time_base);
     }
 
-    bool read(AVPacket *packet)
+    bool read(AVPacket *packet, bool pending = true)
     {
-        if (!m_pending.empty()) {
+        if (pending && !m_pending.empty()) {
             av_packet_move_ref(packet, m_pending.front().get());
             m_pending.pop_front();
             return true;
         }
-        return av_read_frame(m_input.get(), packet) >= 0;
+        const int status = m_read(m_input.get(), packet);
+        if (status < 0 && status != AVERROR_EOF && !m_readError)
+            m_readError = status;
+        return status >= 0;
+    }
+
+    // Only the end of the file ends the copy: a card pulled or a bad sector must not pass for it.
+    std::optional<Stop> readFailure() const
+    {
+        if (!m_readError)
+            return std::nullopt;
+        return Stop{QStringLiteral("The video couldn\u2019t be read to the end: ") + errorText(*m_readError)};
     }
 
     // Puts the demuxer on the keyframe at or before the start: some demuxers land a little after it, so
@@ -446,12 +459,14 @@ private:
             std::optional<qint64> first;
             for (int n = 0; n < 1000 && !first; ++n) {
                 Packet packet(av_packet_alloc());
-                if (!packet || av_read_frame(m_input.get(), packet.get()) < 0)
+                if (!packet || !read(packet.get(), false))
                     break;
                 if (packet->stream_index == video->in->index)
                     first = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
                 m_pending.push_back(std::move(packet));
             }
+            if (auto stop = readFailure())
+                return stop;
             if (!first || *first == AV_NOPTS_VALUE || seconds(*first, video->in) <= m_start + 1e-6)
                 return std::nullopt;
             target = std::max(0.0, target - (attempt + 1) * 1.0);
@@ -484,8 +499,11 @@ private:
         while (std::any_of(m_lanes.begin(), m_lanes.end(), [](const Lane &l) { return !l.ended; })) {
             if (cancelled())
                 return Stop{cancelledMessage, false, true};
-            if (!read(packet.get()))
+            if (!read(packet.get())) {
+                if (auto stop = readFailure())
+                    return stop;
                 break;
+            }
             Lane *lane = laneOf(packet->stream_index);
             std::optional<Stop> stop;
             if (lane && !lane->ended) {
@@ -778,6 +796,8 @@ private:
     QString m_destination;
     std::atomic<double> *m_progress;
     const std::atomic<bool> *m_cancel;
+    PacketReader m_read;
+    std::optional<int> m_readError; // the first failed read that was not the end of the file
 
     MediaFile::Context m_input;
     std::unique_ptr<AVFormatContext, OutputFree> m_output;
@@ -794,9 +814,17 @@ Result<void> exportMovie(const QString &source, double start, double end, const 
                          const QString &destination, std::atomic<double> *progress,
                          const std::atomic<bool> *cancel)
 {
+    return exportMovieReading(source, start, end, preset, destination, progress, cancel, av_read_frame);
+}
+
+Result<void> exportMovieReading(const QString &source, double start, double end, const ExportPreset &preset,
+                                const QString &destination, std::atomic<double> *progress,
+                                const std::atomic<bool> *cancel, const PacketReader &read)
+{
     std::optional<Stop> stop;
     {
-        Export job(source, start, end, preset, destination, progress, cancel);
+        Export job(source, start, end, preset, destination, progress, cancel,
+                   read ? read : PacketReader(av_read_frame));
         stop = job.run();
     }
     if (!stop)

@@ -6,6 +6,10 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
+
+struct AVFormatContext;
+struct AVPacket;
 
 // Writes a time range of a recording's movie as a QuickTime movie. Blocks until the movie is written,
 // failed or was cancelled: call it off the GUI thread. Safe to run several at once.
@@ -23,5 +27,13 @@ inline const QString cancelledMessage = QStringLiteral("The export was cancelled
 Result<void> exportMovie(const QString &source, double start, double end, const ExportPreset &preset,
                          const QString &destination, std::atomic<double> *progress = nullptr,
                          const std::atomic<bool> *cancel = nullptr);
+
+// Reads the source's next packet as av_read_frame does; tests stand in a card pulled mid-read with it.
+using PacketReader = std::function<int(AVFormatContext *, AVPacket *)>;
+// The same export, reading packets through `read`. A read that fails other than at the end of the file
+// fails the export with the reason.
+Result<void> exportMovieReading(const QString &source, double start, double end, const ExportPreset &preset,
+                                const QString &destination, std::atomic<double> *progress,
+                                const std::atomic<bool> *cancel, const PacketReader &read);
 
 } // namespace ClipExporter

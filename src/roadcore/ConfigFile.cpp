@@ -64,13 +64,68 @@ QString ConfigFile::Line::text() const
     return raw;
 }
 
+QByteArray ConfigFile::Line::bytes() const
+{
+    // Unchanged when the bytes still read as this line; an edit back to the old value restores them too.
+    if (original && parse(Utf8::decode(*original)) == *this)
+        return *original;
+    return text().toUtf8();
+}
+
+namespace {
+
+// Splits at every CR LF, LF and CR, giving each piece and the ending after it ("" after the last piece),
+// and picks the most frequent ending (CR LF, then LF, then CR on a tie; LF when there is none).
+template <class Text, class Piece> void splitLines(const Text &text, ConfigFile &file, const Piece &piece)
+{
+    const QString crlf = QStringLiteral("\r\n"), lf = QStringLiteral("\n"), cr = QStringLiteral("\r");
+    qsizetype counts[3] = {0, 0, 0};
+    qsizetype begin = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = text[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        const bool pair = c == '\r' && i + 1 < n && text[i + 1] == '\n';
+        const int kind = pair ? 0 : c == '\n' ? 1 : 2;
+        ++counts[kind];
+        ConfigFile::Line line = piece(begin, i - begin);
+        line.ending = kind == 0 ? crlf : kind == 1 ? lf : cr;
+        file.lines.append(std::move(line));
+        i += pair ? 1 : 0;
+        begin = i + 1;
+    }
+    file.lines.append(piece(begin, n - begin));
+    int most = 1;
+    if (counts[0] > 0 && counts[0] >= counts[1] && counts[0] >= counts[2])
+        most = 0;
+    else if (counts[2] > counts[1])
+        most = 2;
+    file.lineEnding = most == 0 ? crlf : most == 1 ? lf : cr;
+}
+
+} // namespace
+
 ConfigFile::ConfigFile(const QString &text)
 {
-    lineEnding = text.contains(QLatin1String("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    const QStringList pieces = text.split(lineEnding, Qt::KeepEmptyParts);
-    lines.reserve(pieces.size());
-    for (const QString &piece : pieces)
-        lines.append(parse(piece));
+    splitLines(text, *this, [&text](qsizetype at, qsizetype size) {
+        const QString piece = text.sliced(at, size);
+        Line line = parse(piece);
+        line.original = piece.toUtf8();
+        return line;
+    });
+}
+
+ConfigFile ConfigFile::fromBytes(const QByteArray &bytes)
+{
+    ConfigFile file;
+    splitLines(bytes, file, [&bytes](qsizetype at, qsizetype size) {
+        const QByteArray piece = bytes.sliced(at, size);
+        Line line = parse(Utf8::decode(piece));
+        line.original = piece;
+        return line;
+    });
+    return file;
 }
 
 Result<ConfigFile> ConfigFile::read(const QString &path)
@@ -83,7 +138,15 @@ Result<ConfigFile> ConfigFile::read(const QString &path)
     if (file.error() != QFileDevice::NoError)
         return Failure{
             QStringLiteral("Couldn’t read “%1”: %2").arg(QFileInfo(path).fileName(), file.errorString())};
-    return ConfigFile(Utf8::decode(bytes));
+    return fromBytes(bytes);
+}
+
+QString ConfigFile::singleLine(QString text)
+{
+    for (QChar &c : text)
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    return text;
 }
 
 ConfigFile::Line ConfigFile::parse(const QString &line)
@@ -99,15 +162,19 @@ ConfigFile::Line ConfigFile::parse(const QString &line)
     return Line::other(line);
 }
 
-QString ConfigFile::text() const
+QByteArray ConfigFile::bytes() const
 {
-    QString out;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            out += lineEnding;
-        out += lines[i].text();
+    QByteArray out;
+    for (const Line &line : lines) {
+        out += line.bytes();
+        out += line.ending.toLatin1();
     }
     return out;
+}
+
+QString ConfigFile::text() const
+{
+    return Utf8::decode(bytes());
 }
 
 QList<ConfigFile::Entry> ConfigFile::entries() const
@@ -146,8 +213,10 @@ std::optional<QString> ConfigFile::value(const QString &section, const QString &
     return std::nullopt;
 }
 
-void ConfigFile::set(const QString &section, const QString &key, const QString &value)
+void ConfigFile::set(const QString &anySection, const QString &anyKey, const QString &anyValue)
 {
+    // A line break would split the line in two, or mix line endings.
+    const QString section = singleLine(anySection), key = singleLine(anyKey), value = singleLine(anyValue);
     QString current;
     qsizetype header = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -157,7 +226,7 @@ void ConfigFile::set(const QString &section, const QString &key, const QString &
             if (header < 0 && current == section)
                 header = i;
         } else if (line.kind == Line::Kind::entry && line.key == key && current == section) {
-            lines[i] = Line::entry(key, value);
+            lines[i].value = value;
             return;
         }
     }
@@ -165,11 +234,30 @@ void ConfigFile::set(const QString &section, const QString &key, const QString &
         qsizetype at = header + 1;
         while (at < lines.size() && lines[at].kind == Line::Kind::entry)
             ++at;
-        lines.insert(at, Line::entry(key, value));
+        insert(at, Line::entry(key, value));
         return;
     }
-    lines.append(Line::section(section));
-    lines.append(Line::entry(key, value));
+    insert(lines.size(), Line::section(section));
+    insert(lines.size(), Line::entry(key, value));
+}
+
+void ConfigFile::insert(qsizetype at, Line line)
+{
+    // The last line has no ending: a line added after it gives it the file's one instead.
+    if (at == lines.size() && !lines.isEmpty())
+        lines.last().ending = lineEnding;
+    line.ending = at == lines.size() ? QString() : lineEnding;
+    lines.insert(at, std::move(line));
+}
+
+bool operator==(const ConfigFile &a, const ConfigFile &b)
+{
+    if (a.lineEnding != b.lineEnding || a.lines.size() != b.lines.size())
+        return false;
+    for (qsizetype i = 0; i < a.lines.size(); ++i)
+        if (a.lines[i] != b.lines[i] || a.lines[i].ending != b.lines[i].ending)
+            return false;
+    return true;
 }
 
 int ConfigFile::merge(const ConfigFile &other)

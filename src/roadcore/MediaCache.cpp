@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QUuid>
 #include <QtEndian>
@@ -26,6 +27,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +140,8 @@ Result<void> copyJob(const CacheJob &job, const QString &target, const std::func
         ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!to)
         return unwritable(job.name, errno);
+    // Held for the whole copy, so that another instance opening the cache leaves it alone.
+    ::flock(to.get(), LOCK_EX | LOCK_NB);
     const FileCopy::Outcome outcome =
         FileCopy::copy(from.get(), to.get(), [&] { return !stopped() && sourceUnchanged(); });
     if (outcome.stopped)
@@ -266,6 +270,32 @@ void MediaCache::ensureLoaded()
         return;
     m_loaded = true;
     load();
+    removeAbandonedPartials();
+}
+
+void MediaCache::removeAbandonedPartials()
+{
+    const UniqueFd root(::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd files(root ? ::openat(root.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                              : -1);
+    if (!files)
+        return;
+    static const QRegularExpression ours(
+        QStringLiteral("^\\.partial-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    forEachRegularFile(
+        files.get(), QStringLiteral("Files"), 0, [&](int folder, const char *name, const QString &relative) {
+            if (!ours.match(QFile::decodeName(name)).hasMatch())
+                return;
+            {
+                std::lock_guard lock(m_partialsMutex);
+                if (m_partials.contains(relative))
+                    return;
+            }
+            // A copy still being made, by another instance, holds its lock.
+            const UniqueFd held(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            if (held && ::flock(held.get(), LOCK_EX | LOCK_NB) == 0)
+                ::unlinkat(folder, name, 0);
+        });
 }
 
 void MediaCache::load()

@@ -103,6 +103,8 @@ private:
     // Everything below expects m_mutex to be held by the caller.
     // Reads the catalog once, before the first operation uses it.
     void ensureLoaded();
+    // Removes the temporary files of copies cut off by the end of an earlier run.
+    void removeAbandonedPartials();
     void load();
     void save();
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.

@@ -11,8 +11,14 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+}
 
 namespace {
 
@@ -296,6 +302,48 @@ TEST_F(ClipExporterTest, DamagedSourcesFailWithTheirNameAndACancelMidwayLeavesNo
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), ClipExporter::cancelledMessage);
     EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+// A read that fails mid-way, as when the card is pulled: the export fails with the reason and no movie is
+// left, whichever preset; the end of the file read early is only a shorter movie.
+TEST_F(ClipExporterTest, OnlyTheEndOfTheFileEndsTheCopy)
+{
+    struct Case {
+        const char *name;
+        ExportPreset preset;
+        int failingRead; // the read that fails
+        int status;
+        bool exported;
+    };
+    const Case cases[] = {
+        {"passthrough, input/output error", ExportPreset::passthrough(), 60, AVERROR(EIO), false},
+        {"encoded, input/output error", fast(ExportPreset::encode("libx264", std::nullopt, 23)), 60,
+         AVERROR(EIO), false},
+        {"passthrough, invalid data", ExportPreset::passthrough(), 60, AVERROR_INVALIDDATA, false},
+        {"while finding the keyframe", ExportPreset::passthrough(), 1, AVERROR(EIO), false},
+        {"passthrough, end of file", ExportPreset::passthrough(), 60, AVERROR_EOF, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = out("pulled.mov");
+        int reads = 0;
+        const Result<void> result = ClipExporter::exportMovieReading(
+            media("export_aac.mp4"), 1, 3.5, c.preset, path, nullptr, nullptr,
+            [&](AVFormatContext *input, AVPacket *packet) {
+                return ++reads >= c.failingRead ? c.status : av_read_frame(input, packet);
+            });
+        EXPECT_EQ(result.ok(), c.exported);
+        EXPECT_EQ(QFileInfo::exists(path), c.exported);
+        if (!c.exported) {
+            EXPECT_TRUE(
+                result.error().startsWith(u"\u201Cexport_aac.mp4\u201D couldn\u2019t be exported: "_qs))
+                << result.error().toStdString();
+            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(c.status, reason, sizeof reason);
+            EXPECT_TRUE(result.error().endsWith(QString::fromUtf8(reason))) << result.error().toStdString();
+        }
+        QFile::remove(path);
+    }
 }
 
 } // namespace

@@ -34,17 +34,24 @@ TEST(ConfigFile, WritesBackWhatItReadByteForByte)
         {"crlf with final line ending", "[Rec]\r\nmode=1\r\n", "\r\n", 3, {}},
         {"crlf without final line ending", "[Rec]\r\nmode=1", "\r\n", 2, {}},
         {"lf", "; camera\n[Rec]\nmode=1\n\n[Audio]\nmic_in=0\n", "\n", 7, {}},
-        {"lone lf inside crlf lines", "[Rec]\r\nnote=a\nb\r\n; x\ny\r\nmode=1\r\n", "\r\n", 5, {}},
-        {"lone cr inside lf lines", "a=1\rb\nc=2\n", "\n", 3, {}},
-        {"carriage returns alone are one line", "[Rec]\rmode=1\r", "\n", 1, {}},
+        {"lone lf among crlf lines", "[Rec]\r\nnote=a\nb\r\n; x\ny\r\nmode=1\r\n", "\r\n", 7, {}},
+        {"lone cr among lf lines", "a=1\rb\nc=2\n", "\n", 4, {}},
+        {"carriage returns alone", "[Rec]\rmode=1\r", "\r", 3, {}},
+        {"more lf than crlf", "a=1\nb=2\nc=3\r\n", "\n", 4, {}},
         {"byte order mark", "\xEF\xBB\xBF[Rec]\r\nmode=1\r\n", "\r\n", 3, {}},
         {"empty", "", "\n", 1, {}},
         {"only a line ending", "\r\n", "\r\n", 2, {}},
         {"comments and unknown lines", "  ; speed = 120  \n# x=1\nplain words\t\n[]\n", "\n", 5, {}},
-        {"invalid utf-8", "a=\xFF\xFE\r\nb=\xE2\x82\r\n\xC3\xA9=1", "\r\n", 3,
-         "a=\xEF\xBF\xBD\xEF\xBF\xBD\r\nb=\xEF\xBF\xBD\r\n\xC3\xA9=1"},
-        {"spaces around entries and headers go", "  speed = 120  \r\n  [Main]\t\r\n[ Main ]", "\r\n", 3,
-         "speed=120\r\n[Main]\r\n[ Main ]"},
+        {"invalid utf-8 and nul bytes",
+         QByteArray("a=\xFF\xFE\r\nb=\xE2\x82\r\n\xC3\xA9=1\0x", 18),
+         "\r\n",
+         3,
+         {}},
+        {"spaces around entries and headers stay",
+         "  speed = 120  \r\n  [Main]\t\r\n[ Main ]",
+         "\r\n",
+         3,
+         {}},
     };
     QTemporaryDir dir;
     for (const RoundTrip &c : cases) {
@@ -52,9 +59,88 @@ TEST(ConfigFile, WritesBackWhatItReadByteForByte)
         const ConfigFile file = readBytes(dir, c.bytes);
         EXPECT_EQ(file.lineEnding, QLatin1String(c.lineEnding));
         EXPECT_EQ(file.lines.size(), c.lineCount);
-        EXPECT_EQ(file.text().toUtf8(), c.written.isEmpty() ? c.bytes : c.written);
+        EXPECT_EQ(file.bytes(), c.written.isEmpty() ? c.bytes : c.written);
         EXPECT_EQ(ConfigFile(file.text()), file);
     }
+}
+
+// The lines of some bytes, each with its own ending.
+QList<QByteArray> linesOf(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lines.append(bytes.sliced(begin, i + 1 - begin));
+        begin = i + 1;
+    }
+    lines.append(bytes.sliced(begin));
+    return lines;
+}
+
+struct OneLineEdit {
+    const char *name;
+    QByteArray bytes;
+    QString section, key, value;
+    int line;             // the only line that differs afterwards
+    QByteArray lineAfter; // its bytes, with its ending
+};
+
+TEST(ConfigFile, AnEditChangesOnlyItsOwnLine)
+{
+    const QByteArray mixed = "[Audio]\r\nvolume=2\nmic=1\r\nspeaker=3\rlast=4";
+    const QByteArray odd =
+        QByteArray("\xEF\xBB\xBF; \xFF\xFE camera\r\n[Rec]\r\nname=\xC3(\r\nmode = 1\r\nnul=a") + '\0' +
+        QByteArray("b\r\n");
+    const OneLineEdit cases[] = {
+        {"mixed endings, lf line", mixed, u"Audio"_qs, u"volume"_qs, u"5"_qs, 1, "volume=5\n"},
+        {"mixed endings, crlf line", mixed, u"Audio"_qs, u"mic"_qs, u"0"_qs, 2, "mic=0\r\n"},
+        {"mixed endings, cr line", mixed, u"Audio"_qs, u"speaker"_qs, u"1"_qs, 3, "speaker=1\r"},
+        {"mixed endings, last line", mixed, u"Audio"_qs, u"last"_qs, u"0"_qs, 4, "last=0"},
+        {"bom, invalid utf-8 and nul bytes left alone", odd, u"Rec"_qs, u"mode"_qs, u"2"_qs, 3, "mode=2\r\n"},
+        {"a value with invalid utf-8 is encoded", odd, u"Rec"_qs, u"name"_qs, u"x\uFFFD"_qs, 2,
+         "name=x\xEF\xBF\xBD\r\n"},
+    };
+    QTemporaryDir dir;
+    for (const OneLineEdit &c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigFile file = readBytes(dir, c.bytes);
+        const ConfigFile read = file;
+        file.set(c.section, c.key, c.value);
+        const QList<QByteArray> before = linesOf(c.bytes), after = linesOf(file.bytes());
+        ASSERT_EQ(after.size(), before.size());
+        for (qsizetype i = 0; i < before.size(); ++i)
+            EXPECT_EQ(after[i], i == c.line ? c.lineAfter : before[i]) << "line " << i;
+        EXPECT_NE(file, read);
+
+        // Setting the value it had before gives back the bytes it was read with.
+        file.set(c.section, c.key, *read.value(c.section, c.key));
+        EXPECT_EQ(file.bytes(), c.bytes);
+        EXPECT_EQ(file, read);
+    }
+}
+
+TEST(ConfigFile, NewLinesTakeTheMostFrequentEnding)
+{
+    ConfigFile file = ConfigFile::fromBytes("[A]\r\nx=1\ny=2\r\n; c\r\n");
+    EXPECT_EQ(file.lineEnding, u"\r\n"_qs);
+    file.set(u"A"_qs, u"z"_qs, u"3"_qs);
+    file.set(u"B"_qs, u"k"_qs, u"v"_qs);
+    EXPECT_EQ(file.bytes(), QByteArray("[A]\r\nx=1\ny=2\r\nz=3\r\n; c\r\n\r\n[B]\r\nk=v"));
+}
+
+TEST(ConfigFile, WrittenValuesHoldNoLineBreak)
+{
+    ConfigFile file = ConfigFile::fromBytes("[Rec]\r\nnote=a\r\nmode=1\r\n");
+    file.set(u"Rec"_qs, u"note"_qs, u"one\r\ntwo\nthree\rfour"_qs);
+    file.set(u"New\nSection"_qs, u"k\r"_qs, u"v\n"_qs);
+    EXPECT_EQ(file.value(u"Rec"_qs, u"note"_qs), u"one  two three four"_qs);
+    EXPECT_EQ(file.bytes(),
+              QByteArray("[Rec]\r\nnote=one  two three four\r\nmode=1\r\n\r\n[New Section]\r\nk =v "));
+    EXPECT_EQ(ConfigFile::fromBytes(file.bytes()).lines.size(), file.lines.size());
 }
 
 TEST(ConfigFile, FinalLineEndingIsAnEmptyOtherLine)

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <sys/file.h>
+
 namespace {
 
 using TestSupport::readFile;
@@ -144,6 +146,62 @@ TEST_F(MediaCacheMaintenanceTest, PruningDeletesOnlyUnreferencedRegularFilesUnde
         EXPECT_EQ(cache->resolveForPlayback(kept).cachedChannels,
                   (std::set<Channel>{Channel::front, Channel::rear}));
     }
+}
+
+// Copies cut off by the end of an earlier run leave their temporary files; the next cache to open removes
+// them, and only them: nothing else under "Files", nothing a link points at, no copy another instance is
+// still making.
+TEST_F(MediaCacheMaintenanceTest, OpeningRemovesTheTemporaryFilesOfCutOffCopies)
+{
+    add("A", {{Channel::front, "front of A"}});
+    cacheAll();
+    const QStringList stored = storedFiles();
+    ASSERT_EQ(stored.size(), 1);
+    const QString folder = root + "/Files/" + stored.first().section('/', 0, -2);
+    const QString uuid = "0F8A1C2E-3B4D-4E5F-8A9B-0C1D2E3F4A5B";
+    const QStringList abandoned = {folder + "/.partial-" + uuid, root + "/Files/ab/abcd/.partial-" + uuid,
+                                   folder + "/.partial-9E3C1D2B-0000-4000-8000-123456789ABC"};
+    for (const QString &path : abandoned)
+        writeFile(path, QByteArray(4096, 'p'));
+    const QString outside = tmp.filePath("outside.bin");
+    writeFile(outside, "kept");
+    const QStringList kept = {
+        folder + "/.partial-0f8a1c2e-3b4d-4e5f-8a9b-0c1d2e3f4a5b", // not the case our copies use
+        folder + "/.partial-" + uuid + ".mp4", folder + "/partial-" + uuid, folder + "/.partial-x",
+        root + "/Files/ab/notes.txt"};
+    for (const QString &path : kept)
+        writeFile(path, "not ours");
+    const QString link = root + "/Files/ab/.partial-11111111-2222-4333-8444-555555555555";
+    ASSERT_TRUE(QFile::link(outside, link));
+    const QString folderNamed = root + "/Files/cd/.partial-22222222-2222-4333-8444-555555555555";
+    ASSERT_TRUE(QDir().mkpath(folderNamed));
+    // Being written by another instance, which holds its lock.
+    const QString live = root + "/Files/cd/.partial-33333333-2222-4333-8444-555555555555";
+    writeFile(live, "half a copy");
+    QFile held(live);
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+    ASSERT_EQ(::flock(held.handle(), LOCK_EX | LOCK_NB), 0);
+    const QByteArray catalogBefore = readFile(root + "/catalog.json");
+    const QByteArray copyBefore = readFile(root + "/Files/" + stored.first());
+
+    cache = open();
+    EXPECT_EQ(cache->usage().cachedFiles, 1);
+    for (const QString &path : abandoned)
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    for (const QString &path : kept)
+        EXPECT_EQ(readFile(path), "not ours") << path.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(outside), "kept");
+    EXPECT_TRUE(QFileInfo(folderNamed).isDir());
+    EXPECT_EQ(readFile(live), "half a copy");
+    EXPECT_EQ(readFile(root + "/catalog.json"), catalogBefore);
+    EXPECT_EQ(readFile(root + "/Files/" + stored.first()), copyBefore);
+
+    // Once that instance has ended, the next opening removes its file too.
+    held.close();
+    cache = open();
+    cache->usage();
+    EXPECT_FALSE(QFileInfo::exists(live));
 }
 
 TEST_F(MediaCacheMaintenanceTest, PruningNeverFollowsAFilesFolderThatIsALink)

@@ -6,13 +6,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(exportLog, "roadloom.export")
 
@@ -21,13 +26,6 @@ namespace {
 QString fileName(const QString &path)
 {
     return QFileInfo(path).fileName();
-}
-
-// The hidden name a movie is written under until it is complete.
-QString partialPath(const QString &reserved)
-{
-    const QFileInfo info(reserved);
-    return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
 }
 
 QString couldNotSave(const QString &path, const QString &reason)
@@ -74,11 +72,93 @@ QString ClipExportJob::nameSuffix(double start, double end)
     return suffix.replace(QLatin1Char(':'), QLatin1Char('m'));
 }
 
-Result<QString> ClipExportJob::reserve(const QString &path)
+QString ClipExportJob::partialPath(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
+}
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+bool existsAt(const QByteArray &path)
+{
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+// Whether the path still names the open file: a file removed and made again under the name is another.
+bool stillNamed(int fd, const QByteArray &path)
+{
+    struct stat held {
+    }, named{};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.constData(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Moves without replacing: a file that took the name meanwhile stays. Where the file system cannot
+// promise that, a look just before the move has to do.
+int renameNew(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    if (existsAt(to))
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+ClipExportJob::Reservation::Reservation(QString path, QString partial, UniqueFd lock)
+    : m_path(std::move(path)), m_partial(std::move(partial)), m_lock(std::move(lock))
+{
+}
+
+ClipExportJob::Reservation::~Reservation()
+{
+    if (m_lock && stillNamed(m_lock.get(), native(m_partial)))
+        ::unlink(native(m_partial).constData());
+}
+
+Result<QString> ClipExportJob::Reservation::complete()
+{
+    std::optional<Reservation> next; // keeps the next name until this file has it
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int error = renameNew(native(m_partial), native(m_path));
+        if (error == 0) {
+            m_lock.reset();
+            return m_path;
+        }
+        if (error != EEXIST)
+            return Failure{couldNotSave(m_path, systemText(error))};
+        // Someone else's file took the name while this one was written: the next free name instead.
+        Result<Reservation> other = reserve(m_path);
+        if (!other)
+            return other.failure();
+        m_path = other->path();
+        next.reset();
+        next.emplace(std::move(*other));
+    }
+    return Failure{couldNotSave(m_path, systemText(EEXIST))};
+}
+
+Result<ClipExportJob::Reservation> ClipExportJob::reserve(const QString &path)
 {
     const QFileInfo info(path);
     const QString base = info.completeBaseName();
     const QString ext = info.suffix();
+    int retries = 0;
     for (int n = 1; n < 100000; ++n) {
         QString candidate = path;
         if (n > 1) {
@@ -87,14 +167,56 @@ Result<QString> ClipExportJob::reserve(const QString &path)
                 name += QLatin1Char('.') + ext;
             candidate = info.dir().filePath(name);
         }
-        QFile file(candidate);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return candidate;
-        // Another name is taken: try the next. Anything else will fail for every name.
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
-            return Failure{couldNotSave(candidate, file.errorString())};
+        const QByteArray named = native(candidate);
+        if (existsAt(named))
+            continue;
+        const QString partial = partialPath(candidate);
+        const QByteArray hidden = native(partial);
+        UniqueFd fd(::open(hidden.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd) {
+            // Held by another run: try the next name. Anything else will fail for every name.
+            if (errno == EEXIST)
+                continue;
+            return Failure{couldNotSave(candidate, systemText(errno))};
+        }
+        // Waits out a run clearing up abandoned files, which may have taken this one for such a file. Where
+        // the file system has no locks the file stays unlocked, and no run removes it as abandoned.
+        ::flock(fd.get(), LOCK_EX);
+        if (!stillNamed(fd.get(), hidden)) {
+            if (++retries < 100)
+                --n;
+            continue;
+        }
+        if (existsAt(named)) { // a run finished into the name just now
+            ::unlink(hidden.constData());
+            continue;
+        }
+        return Reservation(candidate, partial, std::move(fd));
     }
     return Failure{couldNotSave(path, QStringLiteral("Too many files of that name."))};
+}
+
+void ClipExportJob::removeAbandoned(const QString &folder)
+{
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({QStringLiteral(".*.mov.part"), QStringLiteral(".*.gpx.part")},
+                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        const QByteArray hidden = native(dir.filePath(name));
+        const UniqueFd fd(::open(hidden.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // A run still going holds its lock; only a run that ended without clearing up lets it go.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || !stillNamed(fd.get(), hidden))
+            continue;
+        ::unlink(hidden.constData());
+        // Earlier versions also created the name itself, empty, as the reservation.
+        const QByteArray named = native(dir.filePath(name.sliced(1, name.size() - 6)));
+        struct stat reserved {};
+        if (::lstat(named.constData(), &reserved) == 0 && S_ISREG(reserved.st_mode) && reserved.st_size == 0)
+            ::unlink(named.constData());
+    }
 }
 
 ClipExportJob::Outcome ClipExportJob::run()
@@ -108,6 +230,7 @@ ClipExportJob::Outcome ClipExportJob::run()
     const QString stem = QDir(m_plan.folder).filePath(base + nameSuffix(request.start, request.end));
     const ExportPreset moviePreset = preset(request.quality);
 
+    removeAbandoned(m_plan.folder);
     for (qsizetype i = 0; i < request.sources.size(); ++i) {
         if (m_cancel) {
             outcome.cancelled = true;
@@ -116,35 +239,28 @@ ClipExportJob::Outcome ClipExportJob::run()
         const auto &[channel, source] = request.sources[i];
         m_fraction = 0;
         m_index = int(i);
-        const Result<QString> reserved =
+        Result<Reservation> reserved =
             reserve(stem + QLatin1Char('_') + rawValue(channel) + QStringLiteral(".mov"));
         if (!reserved) {
             outcome.error = reserved.error();
             return outcome;
         }
-        const QString partial = partialPath(*reserved);
         const Result<void> written = m_plan.exportMovie(source, request.start, request.end, moviePreset,
-                                                        partial, &m_fraction, &m_cancel);
+                                                        reserved->partial(), &m_fraction, &m_cancel);
         if (!written || m_cancel) {
-            QFile::remove(partial);
-            QFile::remove(*reserved);
             if (m_cancel)
                 outcome.cancelled = true;
             else
                 outcome.error = written.error();
             return outcome;
         }
-        // rename(2) replaces the reservation in one step; QFile::rename would refuse an existing name.
-        if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(*reserved).constData()) !=
-            0) {
-            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-            QFile::remove(partial);
-            QFile::remove(*reserved);
-            outcome.error = couldNotSave(*reserved, reason);
+        const Result<QString> named = reserved->complete();
+        if (!named) {
+            outcome.error = named.error();
             return outcome;
         }
         m_fraction = 1;
-        outcome.lastMovie = *reserved;
+        outcome.lastMovie = *named;
         ++outcome.movies;
     }
     if (request.includeGPX)
@@ -184,16 +300,23 @@ std::optional<QString> ClipExportJob::writeTrack()
 
     QString base = clip.name;
     base.replace(QLatin1Char('/'), QLatin1Char('-'));
-    const Result<QString> reserved = reserve(
+    Result<Reservation> reserved = reserve(
         QDir(m_plan.folder).filePath(base + nameSuffix(request.start, request.end) + QStringLiteral(".gpx")));
     if (!reserved)
         return reserved.error();
-    QSaveFile file(*reserved);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        QFile::remove(*reserved);
-        return couldNotSave(*reserved, reason);
+    for (qsizetype done = 0; done < text.size();) {
+        const ssize_t n =
+            ::write(reserved->descriptor(), text.constData() + done, size_t(text.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return couldNotSave(reserved->path(), systemText(n < 0 ? errno : EIO));
+        done += n;
     }
+    if (::fsync(reserved->descriptor()) != 0)
+        return couldNotSave(reserved->path(), systemText(errno));
+    if (const Result<QString> named = reserved->complete(); !named)
+        return named.error();
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "platform/UniqueFd.h"
 #include "roadcore/Channel.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/ExportPreset.h"
@@ -37,9 +38,11 @@ struct ClipExportRequest {
 };
 
 // One export run: a movie per camera, then the GPS track of the range, written on its own thread into the
-// chosen folder. Every name is reserved by creating it, so two runs into one folder never share a name; a
-// movie is written under a hidden name and takes its reserved name when complete. Failure or cancel
-// removes the incomplete movie and its reservation; finished movies stay. Lives on the GUI thread.
+// chosen folder. A name is reserved by creating its hidden ".NAME.part", locked while the run lives, so two
+// runs into one folder never share a name; the file is written there and takes its name only when complete,
+// so nothing incomplete ever has a final name. Failure or cancel removes the incomplete file; finished
+// movies stay. Hidden files of runs that were killed are removed by the next run into the folder. Lives on
+// the GUI thread.
 class ClipExportJob : public QObject {
     Q_OBJECT
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
@@ -72,8 +75,34 @@ public:
 
     // "_1m15.5-1m45.5": the range as shown, ":" becoming "m" so it can be part of a file name.
     static QString nameSuffix(double start, double end);
-    // Creates the file at `path`, or at the first free "base N.ext", and returns where it is.
-    static Result<QString> reserve(const QString &path);
+    // A name held for a file being written: its hidden file exists and is locked, the name itself does not.
+    class Reservation {
+    public:
+        Reservation(QString path, QString partial, UniqueFd lock);
+        Reservation(Reservation &&) = default;
+        Reservation &operator=(Reservation &&) = default;
+        // Removes the hidden file unless it took its name.
+        ~Reservation();
+
+        const QString &path() const { return m_path; }
+        const QString &partial() const { return m_partial; }
+        int descriptor() const { return m_lock.get(); }
+        // Gives the complete file its name, or the next free one should the name have been taken meanwhile;
+        // returns the name it got.
+        Result<QString> complete();
+
+    private:
+        QString m_path;
+        QString m_partial;
+        UniqueFd m_lock;
+    };
+    // Reserves `path`, or the first free "base N.ext".
+    static Result<Reservation> reserve(const QString &path);
+    // The hidden file a reserved name is written under.
+    static QString partialPath(const QString &path);
+    // Removes the hidden files, and the empty files of the same name that earlier versions reserved with,
+    // that runs killed before they ended left in a folder. Files of runs still going are locked and kept.
+    static void removeAbandoned(const QString &folder);
 
 signals:
     void progressChanged(double progress);

@@ -84,7 +84,7 @@ bool ConfigStore::isDirty() const
 
 void ConfigStore::open(const QString &path)
 {
-    Result<ConfigFile> read = ConfigFile::read(path);
+    Result<ConfigFile> read = readEditable(path);
     if (!read) {
         setMessage(read.error());
         return;
@@ -104,6 +104,25 @@ void ConfigStore::open(const QString &path)
     if (savedDiffers)
         emit savedChanged(m_saved);
     setMessage(QString());
+}
+
+Result<ConfigFile> ConfigStore::readEditable(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    // Measured before reading: a file of gigabytes is refused without being read.
+    if (const QFileInfo info(path); info.isFile() && info.size() > maximumFileSize) {
+        return Failure{QStringLiteral("“%1” can’t be edited here: it is %2 KB, and a camera’s settings file "
+                                      "is at most %3 KB.")
+                           .arg(name, QString::number((info.size() + 1023) / 1024),
+                                QString::number(maximumFileSize / 1024))};
+    }
+    Result<ConfigFile> read = ConfigFile::read(path);
+    if (read && read->lines.size() > maximumLines) {
+        return Failure{QStringLiteral("“%1” can’t be edited here: it has %2 lines, and a camera’s settings "
+                                      "file has at most %3.")
+                           .arg(name, QString::number(read->lines.size()), QString::number(maximumLines))};
+    }
+    return read;
 }
 
 bool ConfigStore::mayDiscardEdits() const
@@ -150,7 +169,7 @@ Result<void> ConfigStore::save()
     // the save.
     if (RegularFile::isRegular(m_url))
         QFile::copy(m_url, QDir(folder).filePath(backupFileName(m_url, m_clock())));
-    if (Result<void> written = writeAtomically(m_url, m_file->text().toUtf8()); !written)
+    if (Result<void> written = writeAtomically(m_url, m_file->bytes()); !written)
         return written;
     setSaved(m_file);
     return {};
@@ -160,7 +179,7 @@ Result<int> ConfigStore::importProfile(const QString &path)
 {
     if (!m_file)
         return 0;
-    Result<ConfigFile> other = ConfigFile::read(path);
+    Result<ConfigFile> other = readEditable(path);
     if (!other)
         return other.failure();
     ConfigFile merged = *m_file;
@@ -173,7 +192,7 @@ Result<void> ConfigStore::exportProfile(const QString &path)
 {
     if (!m_file)
         return {};
-    return writeAtomically(path, m_file->text().toUtf8());
+    return writeAtomically(path, m_file->bytes());
 }
 
 void ConfigStore::setClock(Clock clock)

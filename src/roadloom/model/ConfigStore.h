@@ -45,8 +45,14 @@ public:
     bool isDirty() const;
 
     // Loads a file; a failure goes to `message` and leaves an open document as it was. Unsaved edits are
-    // replaced only when the discard guard (if any) agrees.
+    // replaced only when the discard guard (if any) agrees. Files far larger than a camera's are refused.
     void open(const QString &path);
+    // A camera's file holds a few hundred entries; the editor makes a row of each, so a file far beyond that
+    // would hold the window for minutes.
+    static constexpr qint64 maximumFileSize = 256 * 1024;
+    static constexpr qsizetype maximumLines = 2'000;
+    // Reads a file for editing, refusing one over the limits with the reason.
+    static Result<ConfigFile> readEditable(const QString &path);
     void setDiscardGuard(DiscardGuard guard) { m_discardGuard = std::move(guard); }
     // True without unsaved edits, else what the discard guard answers (true when there is none). Quitting
     // asks this too.

@@ -1,5 +1,6 @@
 #include "roadloom/model/FrameActions.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Defaults.h"
 #include "platform/gui/ImagePrinter.h"
 #include "roadloom/model/AppModel.h"
@@ -13,15 +14,6 @@
 #include <QGuiApplication>
 
 #include <cmath>
-
-namespace {
-
-QString fileName(const QString &path)
-{
-    return QFileInfo(path).fileName();
-}
-
-} // namespace
 
 FrameActions::FrameActions(AppModel &model, ImagePrinter &printer) : m_model(model), m_printer(printer) {}
 
@@ -83,12 +75,9 @@ void FrameActions::snapshot(std::optional<Channel> channel)
     const Result<QByteArray> data = pngData(*image);
     if (!data)
         return m_model.showError(data.error());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(*data) != data->size()) {
-        return m_model.showError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
-                                     .arg(fileName(path), file.errorString()));
-    }
-    file.close();
+    // Written beside it and renamed into place: a full disk leaves no cut-off picture under the name.
+    if (const Result<void> written = AtomicFile::write(path, *data); !written)
+        return m_model.showError(written.error());
     m_model.show(QStringLiteral("Snapshot saved"), QStringLiteral("camera.fill"), path);
 }
 

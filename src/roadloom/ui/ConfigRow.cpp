@@ -83,7 +83,17 @@ ConfigRow::ConfigRow(ConfigStore &store, const ConfigFile::Entry &entry, QWidget
         break;
     case ConfigSchema::Kind::Type::text:
         m_text = new QLineEdit(text, this);
-        connect(m_text, &QLineEdit::textEdited, this, [this](const QString &edited) { write(edited); });
+        connect(m_text, &QLineEdit::textEdited, this, [this](const QString &edited) {
+            // A pasted line break would reach the file; the field shows what will be written.
+            const QString single = ConfigFile::singleLine(edited);
+            if (single != edited) {
+                const int at = m_text->cursorPosition();
+                const QSignalBlocker block(m_text);
+                m_text->setText(single);
+                m_text->setCursorPosition(at);
+            }
+            write(single);
+        });
         break;
     }
     control()->setAccessibleName(m_title);

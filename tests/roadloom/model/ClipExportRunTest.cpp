@@ -6,8 +6,19 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include "roadcore/ClipExporter.h"
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 using namespace AppHarness;
 using TestSupport::waitFor;
@@ -197,9 +208,94 @@ TEST_F(ClipExportRun, EndingTheModelMidMovieLeavesNoIncompleteFile)
     make({clipA});
     exporter.gated = true;
     ASSERT_TRUE(model->exportClip(request()));
-    ASSERT_TRUE(waitFor([&] { return files().size() == 2; })); // the reservation and the partial movie
+    // Only the hidden file is there while the movie is written: nothing yet under its name.
+    ASSERT_TRUE(waitFor([&] { return files().size() == 1; }));
+    EXPECT_EQ(files(), QStringList{".CONT_0001_1m15.5-1m45.5_F.mov.part"});
     model.reset();
     EXPECT_EQ(files(), QStringList());
+}
+
+// What a run killed between reserving names and finishing leaves: this version's hidden file (reserved in a
+// process that then died), and the empty file and hidden file that earlier versions left.
+TEST_F(ClipExportRun, AKilledRunLeavesNothingTheNextRunKeeps)
+{
+    const QString movie = out() + "/CONT_0001_1m15.5-1m45.5_F.mov";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const Result<ClipExportJob::Reservation> reserved = ClipExportJob::reserve(movie);
+        ::_exit(reserved.ok() ? 0 : 1); // no clearing up, as when killed
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    TestSupport::writeFile(out() + "/CONT_0001_1m15.5-1m45.5.gpx", QByteArray());
+    TestSupport::writeFile(out() + "/.CONT_0001_1m15.5-1m45.5.gpx.part", "half a track");
+    // Not ours: a hidden file of another pattern, and an empty movie without a hidden file beside it.
+    TestSupport::writeFile(out() + "/.notes.part", "mine");
+    TestSupport::writeFile(out() + "/OTHER.mov", QByteArray());
+    const QStringList left = {".CONT_0001_1m15.5-1m45.5.gpx.part", ".CONT_0001_1m15.5-1m45.5_F.mov.part",
+                              ".notes.part", "CONT_0001_1m15.5-1m45.5.gpx", "OTHER.mov"};
+    EXPECT_EQ(files(), left);
+
+    // A reservation still held by a live run is not taken for abandoned.
+    {
+        Result<ClipExportJob::Reservation> live = ClipExportJob::reserve(out() + "/LIVE.mov");
+        ASSERT_TRUE(live);
+        ClipExportJob::removeAbandoned(out());
+        EXPECT_EQ(files(), QStringList({".LIVE.mov.part", ".notes.part", "OTHER.mov"}));
+    }
+    EXPECT_EQ(files(), QStringList({".notes.part", "OTHER.mov"}));
+
+    make({clipA});
+    load(clipA);
+    finish(model->exportClip(request(75.5, 105.5, false)));
+    EXPECT_EQ(toastText(), "Exported 1 video(s)");
+    EXPECT_EQ(files(), (QStringList{".notes.part", "CONT_0001_1m15.5-1m45.5.gpx",
+                                    "CONT_0001_1m15.5-1m45.5_F.mov", "OTHER.mov"}));
+    EXPECT_EQ(TestSupport::readFile(movie), "movie of /card/A_F.mp4");
+    EXPECT_EQ(TestSupport::readFile(out() + "/.notes.part"), "mine");
+}
+
+// A read that fails mid-way (a card pulled, a bad sector) fails the run with the reason, and no movie, whole
+// or cut off, is left.
+TEST_F(ClipExportRun, AReadErrorFailsTheRunAndLeavesNoMovie)
+{
+    for (const bool failing : {true, false}) {
+        SCOPED_TRACE(failing ? "read error" : "end of file");
+        adjust = [failing](AppModel::Services &s) {
+            s.exportMovie = [failing](const QString &source, double start, double end,
+                                      const ExportPreset &preset, const QString &destination,
+                                      std::atomic<double> *progress, const std::atomic<bool> *cancel) {
+                int packets = 0;
+                return ClipExporter::exportMovieReading(
+                    source, start, end, preset, destination, progress, cancel,
+                    [&packets, failing](AVFormatContext *input, AVPacket *packet) {
+                        if (++packets > 40)
+                            return failing ? AVERROR(EIO) : AVERROR_EOF;
+                        return av_read_frame(input, packet);
+                    });
+            };
+        };
+        make({clipA});
+        load(clipA);
+        QDir(out()).removeRecursively();
+        QDir().mkpath(out());
+        ClipExportRequest r = request(0.5, 3.5, false);
+        r.sources = {{Channel::front, TestSupport::media("export_aac.mp4")}};
+        r.includeGPX = false;
+        finish(model->exportClip(r));
+        if (failing) {
+            EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
+            EXPECT_TRUE(toastText().endsWith(QString::fromLocal8Bit(std::strerror(EIO))))
+                << toastText().toStdString();
+            EXPECT_EQ(files(), QStringList());
+        } else {
+            EXPECT_EQ(toastText(), "Exported 1 video(s)");
+            EXPECT_EQ(files(), QStringList{"CONT_0001_0m00.5-0m03.5_F.mov"});
+        }
+        model.reset();
+    }
 }
 
 TEST_F(ClipExportRun, TheTrackIsTheExportedRecordingsWhateverPlaysMeanwhile)

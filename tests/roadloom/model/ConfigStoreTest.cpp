@@ -61,8 +61,7 @@ TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
     EXPECT_EQ(saved.count(), 1);
     EXPECT_EQ(store.url(), card);
     ASSERT_TRUE(store.file());
-    EXPECT_EQ(store.file()->text().toUtf8(),
-              QByteArray(cardBytes).replace("rec_quality = 1", "rec_quality=1"));
+    EXPECT_EQ(store.file()->bytes(), cardBytes); // untouched lines keep their spaces
     EXPECT_EQ(store.saved(), store.file());
     EXPECT_FALSE(store.isDirty());
     EXPECT_TRUE(store.message().isEmpty());
@@ -139,6 +138,75 @@ TEST_F(ConfigStoreTest, SaveBacksUpTheCardsFileThenReplacesIt)
     EXPECT_EQ(readFile(backup(u"local-2024-03-01T10-20-30Z-blackbox.cfg"_qs)), cardBytes);
     EXPECT_EQ(QDir(StandardFolders::configBackups()).entryList(QDir::Files).size(), 1);
     EXPECT_FALSE(store.isDirty());
+}
+
+// The card's file read, one value changed and saved: on the card only that line differs, byte for byte,
+// whatever the other lines hold.
+TEST_F(ConfigStoreTest, SavingChangesOnlyTheEditedLineOnTheCard)
+{
+    const QByteArray mixed = "[Audio]\r\nvolume=2\nmic=1\r\n; \xFF\xFE odd\r\n";
+    const QByteArray odd =
+        QByteArray("\xEF\xBB\xBF[Rec]\r\nname = \xC3(\r\nvolume=2\r\nraw=a") + '\0' + QByteArray("b\r\n");
+    struct Case {
+        const char *name;
+        QByteArray before, after;
+    };
+    const Case cases[] = {
+        {"mixed line endings", mixed, "[Audio]\r\nvolume=5\nmic=1\r\n; \xFF\xFE odd\r\n"},
+        {"bom, invalid utf-8 and nul bytes", odd,
+         QByteArray("\xEF\xBB\xBF[Rec]\r\nname = \xC3(\r\nvolume=5\r\nraw=a") + '\0' + QByteArray("b\r\n")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(card, c.before);
+        store.open(card);
+        ASSERT_TRUE(store.file());
+        const ConfigFile::Entry volume = [&] {
+            for (const ConfigFile::Entry &e : store.file()->entries())
+                if (e.key == u"volume"_qs)
+                    return e;
+            return ConfigFile::Entry{};
+        }();
+        ASSERT_EQ(volume.key, u"volume"_qs);
+        store.setValue(volume, u"5"_qs);
+        ASSERT_TRUE(store.save().ok());
+        EXPECT_EQ(readFile(card), c.after);
+        QDir(StandardFolders::configBackups()).removeRecursively();
+    }
+}
+
+// A camera's file holds hundreds of entries; one far beyond that is refused with the reason, and an open
+// document stays.
+TEST_F(ConfigStoreTest, FilesFarLargerThanACamerasAreRefused)
+{
+    store.open(card);
+    const QString big = dir.filePath(u"big.cfg"_qs);
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+        QString message; // empty: opens
+    };
+    const Case cases[] = {
+        {"too many lines", QByteArray("a=1\n").repeated(ConfigStore::maximumLines),
+         u"“big.cfg” can’t be edited here: it has 2001 lines, and a camera’s settings file has at most 2000."_qs},
+        {"too many bytes", QByteArray(ConfigStore::maximumFileSize + 1, 'x'),
+         u"“big.cfg” can’t be edited here: it is 257 KB, and a camera’s settings file is at most 256 KB."_qs},
+        {"as many lines as allowed", QByteArray("a=1\n").repeated(ConfigStore::maximumLines - 1), {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(big, c.bytes);
+        store.setMessage({});
+        store.open(card);
+        store.open(big);
+        EXPECT_EQ(store.message(), c.message);
+        EXPECT_EQ(store.url(), c.message.isEmpty() ? big : card);
+        if (!c.message.isEmpty()) {
+            const Result<int> imported = store.importProfile(big);
+            ASSERT_FALSE(imported.ok());
+            EXPECT_EQ(imported.error(), c.message);
+        }
+    }
 }
 
 TEST_F(ConfigStoreTest, SaveWithoutADocumentDoesNothing)

@@ -7,6 +7,12 @@
 #include "platform/StandardFolders.h"
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <sys/resource.h>
+
 using namespace AppHarness;
 using TestSupport::waitFor;
 
@@ -100,6 +106,46 @@ TEST_F(FrameActions, SnapshotOverwritesAndStaysInsideItsFolder)
     model->snapshot();
     EXPECT_EQ(QImage(expected).pixel(1, 1), qRgb(0, 255, 0));
     EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// A write cut off part way (here by the file size limit, as by a full disk) leaves the earlier snapshot of
+// the same name as it was, no temporary file, and a toast with the system's reason.
+TEST_F(FrameActions, ASnapshotThatCannotBeWrittenLeavesTheOldFileAndSaysWhy)
+{
+    loadWith({{Channel::front, F}});
+    model->player().setCurrentTime(1);
+    QImage noise(256, 256, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 251, (x * y) % 253, (x + y * 31) % 255));
+    front().frameResult = noise;
+    const QString path = snapshots() + "/X_F_1000.png";
+    QDir().mkpath(snapshots());
+    const QByteArray before = "the snapshot taken before";
+    TestSupport::writeFile(path, before);
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    model->snapshot();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
+    EXPECT_TRUE(toastText().contains("X_F_1000.png")) << toastText().toStdString();
+    EXPECT_TRUE(toastText().endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << toastText().toStdString();
+    EXPECT_EQ(TestSupport::readFile(path), before);
+    EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden), QStringList{"X_F_1000.png"});
+
+    // Without the limit the same snapshot replaces it whole.
+    model->snapshot();
+    EXPECT_EQ(toastText(), "Snapshot saved");
+    EXPECT_EQ(QImage(path).pixel(5, 9), noise.pixel(5, 9));
+    EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden), QStringList{"X_F_1000.png"});
 }
 
 TEST_F(FrameActions, SnapshotFolderFallsBackToHomeAndFailuresBecomeToasts)

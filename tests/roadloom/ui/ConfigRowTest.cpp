@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QSlider>
@@ -193,6 +195,23 @@ TEST_F(ConfigRowTest, AnUnknownKeyIsATextFieldTitledWithItsKey)
     auto voltage = row("Setting", "power_off_vlt", "12000");
     EXPECT_TRUE(voltage->help().startsWith("Stops parking recording"));
     EXPECT_GT(voltage->heightForWidth(200), voltage->heightForWidth(600)) << "a long help wraps";
+}
+
+// A pasted multi-line text becomes one line in the field, in the document and on the card.
+TEST_F(ConfigRowTest, PastedLineBreaksBecomeSpaces)
+{
+    auto r = row("X", "note", "abc");
+    auto *field = qobject_cast<QLineEdit *>(r->control());
+    ASSERT_TRUE(field);
+    field->setFocus();
+    field->selectAll();
+    QGuiApplication::clipboard()->setText("one\r\ntwo\nthree");
+    field->paste();
+    EXPECT_EQ(field->text(), "one  two three");
+    EXPECT_EQ(value(), "one  two three");
+    // What saving to the card would write.
+    ASSERT_TRUE(store.exportProfile(dir.filePath("exported.cfg")).ok());
+    EXPECT_EQ(TestSupport::readFile(dir.filePath("exported.cfg")), "[X]\r\nnote=one  two three\r\n");
 }
 
 } // namespace
