@@ -1,9 +1,18 @@
 #include "ShellHarness.h"
 
+#include "fixtures/ModalDialogs.h"
+#include "platform/gui/MessageAlerts.h"
 #include "roadloom/ui/AppActions.h"
+#include "roadloom/ui/ClipListView.h"
+#include "roadloom/ui/DetailView.h"
+#include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/Symbols.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -124,9 +133,11 @@ TEST_F(AppActionsTest, MenusReadInOrderWithTheirTitlesAndKeys)
               QStringList({"Export Clip…", "Save Original Files…", "-", "# Telemetry", "GPX Track…",
                            "Google Earth KML…", "CSV Spreadsheet…", "SRT Subtitles…", "Raw Data Log…"}));
     EXPECT_EQ(act("zoomIn")->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Plus));
-    EXPECT_EQ(act("quit")->shortcutContext(), Qt::ApplicationShortcut);
-    EXPECT_EQ(act("settings")->shortcutContext(), Qt::ApplicationShortcut);
+    // The other windows carry their own Quit and Settings: a key shared across windows would fire neither.
+    EXPECT_EQ(act("quit")->shortcutContext(), Qt::WindowShortcut);
+    EXPECT_EQ(act("settings")->shortcutContext(), Qt::WindowShortcut);
     EXPECT_EQ(act("exportClip")->shortcutContext(), Qt::WindowShortcut);
+    EXPECT_EQ(act("moveToTrash")->shortcutContext(), Qt::WidgetWithChildrenShortcut);
 }
 
 TEST_F(AppActionsTest, CommandsAreEnabledByTheStageOfTheLoad)
@@ -194,6 +205,7 @@ TEST_F(AppActionsTest, KeysActExactlyWhenTheirCommandIsEnabled)
         {Stage::loaded, Qt::Key_E, Qt::ControlModifier, exportSheet, true},
         {Stage::nothing, Qt::Key_Delete, Qt::NoModifier, asked, false},
         {Stage::failed, Qt::Key_Delete, Qt::NoModifier, asked, true},
+        {Stage::loading, Qt::Key_Delete, Qt::NoModifier, asked, true},
         {Stage::loaded, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, swapped, false},
         {Stage::twoCameras, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, swapped, true},
         {Stage::nothing, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier,
@@ -211,7 +223,11 @@ TEST_F(AppActionsTest, KeysActExactlyWhenTheirCommandIsEnabled)
         alerts.shown.clear();
         open();
         reach(each.stage);
-        press(each.key, each.modifiers);
+        // Delete acts where the recordings are; the rest anywhere in the window.
+        QWidget *list = window->findChild<ClipListView *>()->list();
+        list->setFocus();
+        ASSERT_TRUE(waitFor([&] { return list->hasFocus(); }));
+        press(each.key, each.modifiers, list);
         EXPECT_EQ(each.acted(), each.expected);
         app.reset();
         model.reset();
@@ -232,6 +248,92 @@ TEST_F(AppActionsTest, DeleteInAFocusedTextFieldEditsTheTextAndAsksNothing)
     EXPECT_EQ(field->text(), QStringLiteral("EC"));
     EXPECT_TRUE(alerts.shown.isEmpty());
     EXPECT_EQ(model->player().clip()->id, b.id);
+}
+
+// Delete asks about the loaded recording only where the recordings are: the list, or the player (the stage
+// with its transport bar). Elsewhere in the window it does nothing, or edits text.
+TEST_F(AppActionsTest, DeleteAsksOnlyWhereTheListOrThePlayerHasTheKeyboard)
+{
+    alerts.answer = 1; // Cancel
+    open();
+    reach(Stage::loaded);
+    ASSERT_TRUE(waitFor([&] { return window->detailView() != nullptr; }));
+    auto *clips = window->findChild<ClipListView *>();
+    auto *sidebar = window->findChild<SidebarView *>();
+    // Neither the stage nor the deck takes the keyboard by a click; here they are given it.
+    QWidget *player = window->detailView()->playerArea();
+    QWidget *deck = window->detailView()->deckArea();
+    player->setFocusPolicy(Qt::StrongFocus);
+    deck->setFocusPolicy(Qt::StrongFocus);
+    struct Case {
+        const char *where;
+        QWidget *focus;
+        bool asks;
+    };
+    const Case cases[] = {
+        {"recording list", clips->list(), true}, {"player", player, true},
+        {"sources", sidebar->list(), false},    {"search field", clips->searchField(), false},
+        {"deck", deck, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.where);
+        alerts.shown.clear();
+        c.focus->setFocus();
+        ASSERT_TRUE(waitFor([&] { return c.focus->hasFocus(); }));
+        press(Qt::Key_Delete, Qt::NoModifier, c.focus);
+        EXPECT_EQ(alerts.shown.size(), c.asks ? 1 : 0);
+    }
+    // The menu item works from anywhere.
+    alerts.shown.clear();
+    act("moveToTrash")->trigger();
+    EXPECT_EQ(alerts.shown.size(), 1);
+    EXPECT_TRUE(trashed.isEmpty());
+}
+
+// The real alert after Delete: Return (and Space) answer Cancel, for a recording on the card as for one
+// whose last copy is in the media cache.
+TEST_F(AppActionsTest, DeleteThenReturnKeepsTheRecording)
+{
+    MessageAlerts realAlerts;
+    adjust = [&](AppModel::Services &services) { services.alerts = &realAlerts; };
+    DashClip cachedOnly = recording("REC_CACHED", at(5));
+    cachedOnly.channelStates = {{Channel::front, StorageState::cached}};
+    struct Case {
+        DashClip clip;
+        Qt::Key key;
+        const char *question;
+    };
+    const Case cases[] = {
+        {b, Qt::Key_Return, "Move \u201CREC_B\u201D to the Trash?"},
+        {b, Qt::Key_Space, "Move \u201CREC_B\u201D to the Trash?"},
+        {cachedOnly, Qt::Key_Return, "Remove \u201CREC_CACHED\u201D from the library?"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.question);
+        services->resolved[c.clip.name] = c.clip; // as the media cache finds it
+        open({a, c.clip});
+        reach(Stage::loaded, c.clip);
+        QWidget *list = window->findChild<ClipListView *>()->list();
+        list->setFocus();
+        ASSERT_TRUE(waitFor([&] { return list->hasFocus(); }));
+        QString question, defaultText, focusText;
+        const auto answering = ModalDialogs::whenShown<QMessageBox>([&](QMessageBox *box) {
+            question = box->text();
+            defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
+            if (auto *focused = qobject_cast<QAbstractButton *>(box->focusWidget()))
+                focusText = focused->text();
+            QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, c.key);
+        });
+        press(Qt::Key_Delete, Qt::NoModifier, list);
+        EXPECT_EQ(question, QString::fromUtf8(c.question));
+        EXPECT_EQ(defaultText, "Cancel");
+        EXPECT_EQ(focusText, "Cancel") << "the key goes to the focused button";
+        EXPECT_TRUE(trashed.isEmpty());
+        ASSERT_TRUE(model->player().clip());
+        EXPECT_EQ(model->player().clip()->id, c.clip.id);
+        app.reset();
+        model.reset();
+    }
 }
 
 TEST_F(AppActionsTest, NextRecordingFollowsTheDatesWhateverTheSortAndKeepsPlaying)
@@ -363,12 +465,14 @@ TEST_F(AppActionsTest, FolderAndFilePanelsChangeSourcesOnlyWhenSomethingWasChose
         {"openFiles",
          std::nullopt,
          {},
-         "openFiles video/mp4, video/quicktime, video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), video/mp4, video/quicktime, "
+         "video/x-msvideo",
          std::nullopt},
         {"toolbarOpenFiles",
          std::nullopt,
          {},
-         "openFiles video/mp4, video/quicktime, video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), video/mp4, video/quicktime, "
+         "video/x-msvideo",
          std::nullopt},
         {"openFolder", other, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", other},
         {"toolbarOpenFolder", cardRoot, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", cardRoot},
