@@ -26,20 +26,32 @@ using Shortcuts::Command;
 
 const QString AppActions::openFolderTitle = QStringLiteral("Open Dashcam Folder or SD Card");
 const QString AppActions::playbackKeysText = QStringLiteral("Space · ← → skip 5 s · , . step frame");
-const QStringList AppActions::movieTypes = {videoFilter(), QStringLiteral("video/mp4"),
-                                            QStringLiteral("video/quicktime"), QStringLiteral("video/x-msvideo")};
+namespace {
 
-QString AppActions::videoFilter()
+// A name filter for these extensions, each in lower and upper case: cameras write upper-case names, and not
+// every file dialog ignores case.
+QString filterFor(const QString &title, QStringList extensions)
 {
-    // Cameras write upper-case names, and not every file dialog ignores case.
-    QStringList extensions = LibraryScanner::videoExtensions().values();
     std::sort(extensions.begin(), extensions.end());
     QStringList patterns;
     for (const QString &extension : std::as_const(extensions))
         patterns << QStringLiteral("*.") + extension;
     for (const QString &extension : std::as_const(extensions))
         patterns << QStringLiteral("*.") + extension.toUpper();
-    return QStringLiteral("Videos (%1)").arg(patterns.join(QLatin1Char(' ')));
+    return QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
+}
+
+} // namespace
+
+// Name filters rather than MIME types: the single types then stay the same without a MIME database.
+const QStringList AppActions::movieTypes = {
+    videoFilter(), filterFor(QStringLiteral("MPEG-4 video"), {QStringLiteral("mp4"), QStringLiteral("m4v")}),
+    filterFor(QStringLiteral("QuickTime video"), {QStringLiteral("mov")}),
+    filterFor(QStringLiteral("AVI video"), {QStringLiteral("avi")})};
+
+QString AppActions::videoFilter()
+{
+    return filterFor(QStringLiteral("Videos"), LibraryScanner::videoExtensions().values());
 }
 
 namespace {

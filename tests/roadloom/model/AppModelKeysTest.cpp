@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardItemModel>
-#include <QTreeView>
 #include <QTest>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -158,7 +158,8 @@ TEST_F(AppModelKeys, PlaybackKeysActBesideAnythingButAFieldThatTakesText)
         items.appendRow(new QStandardItem(QString::fromLatin1(name)));
     auto *list = new QListView;
     auto *sources = new QTreeView;
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(list), static_cast<QAbstractItemView *>(sources)}) {
+    for (QAbstractItemView *view :
+         {static_cast<QAbstractItemView *>(list), static_cast<QAbstractItemView *>(sources)}) {
         view->setModel(&items);
         view->setCurrentIndex(items.index(0, 0));
     }
@@ -173,8 +174,8 @@ TEST_F(AppModelKeys, PlaybackKeysActBesideAnythingButAFieldThatTakesText)
     editablePicker->setEditable(true);
     auto *spin = new QSpinBox;
     auto *text = new QPlainTextEdit;
-    for (QWidget *each : std::initializer_list<QWidget *>{list, sources, button, shown, picker, editablePicker,
-                                                           spin, text})
+    for (QWidget *each :
+         std::initializer_list<QWidget *>{list, sources, button, shown, picker, editablePicker, spin, text})
         mainWindow.layout()->addWidget(each);
 
     struct Key {
@@ -192,10 +193,14 @@ TEST_F(AppModelKeys, PlaybackKeysActBesideAnythingButAFieldThatTakesText)
         bool typing;
     };
     const Case cases[] = {
-        {"recording list", list, false},   {"source list", sources, false},
-        {"button", button, false},         {"read-only field", shown, false},
-        {"picker", picker, false},         {"search field", search, true},
-        {"editable picker", editablePicker, true}, {"spin box", spin, true},
+        {"recording list", list, false},
+        {"source list", sources, false},
+        {"button", button, false},
+        {"read-only field", shown, false},
+        {"picker", picker, false},
+        {"search field", search, true},
+        {"editable picker", editablePicker, true},
+        {"spin box", spin, true},
         {"text view", text, true},
     };
     for (const Case &c : cases) {

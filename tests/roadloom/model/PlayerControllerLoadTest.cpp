@@ -104,11 +104,16 @@ TEST_F(PlayerControllerLoad, TheNextRecordingIsNotPlayableBeforeItsFileIsLoaded)
         if (controller->clip() && controller->clip()->name == "B" && controller->hasMedia())
             seen.append(QString::fromLatin1(signal));
     };
-    QObject::connect(controller.get(), &PlayerController::clipChanged, controller.get(), [&] { check("clip"); });
-    QObject::connect(controller.get(), &PlayerController::hasMediaChanged, controller.get(), [&] { check("hasMedia"); });
-    QObject::connect(controller.get(), &PlayerController::currentTimeChanged, controller.get(), [&] { check("currentTime"); });
-    QObject::connect(controller.get(), &PlayerController::durationChanged, controller.get(), [&] { check("duration"); });
-    QObject::connect(controller.get(), &PlayerController::isLoadingChanged, controller.get(), [&] { check("isLoading"); });
+    QObject::connect(controller.get(), &PlayerController::clipChanged, controller.get(),
+                     [&] { check("clip"); });
+    QObject::connect(controller.get(), &PlayerController::hasMediaChanged, controller.get(),
+                     [&] { check("hasMedia"); });
+    QObject::connect(controller.get(), &PlayerController::currentTimeChanged, controller.get(),
+                     [&] { check("currentTime"); });
+    QObject::connect(controller.get(), &PlayerController::durationChanged, controller.get(),
+                     [&] { check("duration"); });
+    QObject::connect(controller.get(), &PlayerController::isLoadingChanged, controller.get(),
+                     [&] { check("isLoading"); });
 
     auto resolving = script->gate(QStringLiteral("resolve B"));
     controller->load(b, false);

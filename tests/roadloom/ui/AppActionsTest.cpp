@@ -10,12 +10,12 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QListView>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -271,8 +271,10 @@ TEST_F(AppActionsTest, DeleteAsksOnlyWhereTheListOrThePlayerHasTheKeyboard)
         bool asks;
     };
     const Case cases[] = {
-        {"recording list", clips->list(), true}, {"player", player, true},
-        {"sources", sidebar->list(), false},    {"search field", clips->searchField(), false},
+        {"recording list", clips->list(), true},
+        {"player", player, true},
+        {"sources", sidebar->list(), false},
+        {"search field", clips->searchField(), false},
         {"deck", deck, false},
     };
     for (const Case &c : cases) {
@@ -465,14 +467,16 @@ TEST_F(AppActionsTest, FolderAndFilePanelsChangeSourcesOnlyWhenSomethingWasChose
         {"openFiles",
          std::nullopt,
          {},
-         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), video/mp4, video/quicktime, "
-         "video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), MPEG-4 video (*.m4v *.mp4 "
+         "*.M4V "
+         "*.MP4), QuickTime video (*.mov *.MOV), AVI video (*.avi *.AVI)",
          std::nullopt},
         {"toolbarOpenFiles",
          std::nullopt,
          {},
-         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), video/mp4, video/quicktime, "
-         "video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), MPEG-4 video (*.m4v *.mp4 "
+         "*.M4V "
+         "*.MP4), QuickTime video (*.mov *.MOV), AVI video (*.avi *.AVI)",
          std::nullopt},
         {"openFolder", other, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", other},
         {"toolbarOpenFolder", cardRoot, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", cardRoot},

@@ -173,7 +173,8 @@ TEST_F(VideoHUDTest, TheNextRecordingShowsNoTimeBeforeItsFileIsLoaded)
         if (!clip || clip->id != next.id)
             return;
         if (!hud->readout().isEmpty())
-            shown.append(QStringLiteral("display %1 on %2").arg(hud->readout().clock.value_or(QString()), QString::fromLatin1(signal)));
+            shown.append(QStringLiteral("display %1 on %2")
+                             .arg(hud->readout().clock.value_or(QString()), QString::fromLatin1(signal)));
         if (bar->transportGroup()->isEnabled())
             shown.append(QStringLiteral("transport on %1").arg(QString::fromLatin1(signal)));
     };

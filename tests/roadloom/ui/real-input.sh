@@ -49,7 +49,9 @@ check() { # check WHAT COMMAND...: one expectation
     else
         failed=$((failed + 1))
         echo "FAILED: $what"
-        for w in $(xdotool search --onlyvisible --pid "$app" --name . 2>/dev/null); do echo "  $w $(xdotool getwindowname $w) $(xwininfo -id $w | grep -E 'Map State|geometry' | tr -s ' ' | tr '\n' ' ')"; done
+        for shown in $(xdotool search --all --onlyvisible --pid "$app" --name . 2>/dev/null); do
+            echo "  shown: $(xdotool getwindowname "$shown")"
+        done
         [ -n "$shots" ] && import -window root "$shots/real-input-failed-$failed.png" 2>/dev/null
     fi
 }
@@ -63,22 +65,17 @@ within() {
     done
     "$@"
 }
-visible() { xdotool search --onlyvisible --pid "$app" --name "$1" 2>/dev/null | head -1; }
+visible() { xdotool search --all --onlyvisible --pid "$app" --name "$1" 2>/dev/null | head -1; }
 # The main window: its title starts with the loaded recording's name here. Qt may give it a new X window
 # when it is shown again.
 main_shown() {
     main=$(visible '^REC_')
     [ -n "$main" ]
 }
-main_closed() {
-    local shown
-    shown=$(visible '^REC_')
-    [ -n "$shown" ] && echo "DBG closed? [$shown] $(xwininfo -id $shown | grep -E "Map State|geometry|xwininfo" | tr -s " " | tr "\n" " ") $(xprop -id $shown WM_NAME _NET_WM_PID)" >&2
-    [ -z "$shown" ]
-}
+main_closed() { [ -z "$(visible '^REC_')" ]; }
 is_visible() { [ -n "$(visible "$1")" ]; }
 not_visible() { [ -z "$(visible "$1")" ]; }
-title() { xdotool getwindowname "$main" 2>/dev/null; }
+title() { main_shown && xdotool getwindowname "$main" 2>/dev/null; }
 title_is() { [[ "$(title)" == "$1"* ]]; }
 # A fingerprint of the player column: the stage and the transport bar with its time.
 player_pixels() {
@@ -101,13 +98,10 @@ within 50 xdotool get_num_desktops >/dev/null 2>&1 || { echo "the window manager
 
 "$exe" "$home/card" >"$home/app.log" 2>&1 &
 app=$!
-main=
-for _ in $(seq 300); do
-    main=$(xdotool search --onlyvisible --pid "$app" --class roadloom 2>/dev/null | head -1)
-    [ -n "$main" ] && break
-    sleep 0.1
-done
-[ -n "$main" ] || { echo "no window"; cat "$home/app.log"; exit 1; }
+# The window settles once the newest recording is loaded into it (the video stage replaces its X window).
+within 300 main_shown || { echo "no window"; cat "$home/app.log"; exit 1; }
+sleep 1
+main_shown
 eval "$(xdotool getwindowgeometry --shell "$main")"
 left=$X top=$Y width=$WIDTH height=$HEIGHT
 focus "$main"
