@@ -149,6 +149,9 @@ void MainWindow::buildDetailView()
     m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
+    // A click on the video or the transport bar, which take no keyboard themselves, gives it to the player:
+    // Delete then acts there as in the list.
+    m_detailView->playerArea()->setFocusPolicy(Qt::ClickFocus);
     m_detailView->playerArea()->addActions(m_recordingActions);
 }
 

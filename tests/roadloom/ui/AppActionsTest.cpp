@@ -7,6 +7,7 @@
 #include "roadloom/ui/DetailView.h"
 #include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/Symbols.h"
+#include "roadloom/ui/TransportBar.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -260,11 +261,14 @@ TEST_F(AppActionsTest, DeleteAsksOnlyWhereTheListOrThePlayerHasTheKeyboard)
     ASSERT_TRUE(waitFor([&] { return window->detailView() != nullptr; }));
     auto *clips = window->findChild<ClipListView *>();
     auto *sidebar = window->findChild<SidebarView *>();
-    // Neither the stage nor the deck takes the keyboard by a click; here they are given it.
     QWidget *player = window->detailView()->playerArea();
     QWidget *deck = window->detailView()->deckArea();
-    player->setFocusPolicy(Qt::StrongFocus);
-    deck->setFocusPolicy(Qt::StrongFocus);
+    // A click on the transport bar gives the player the keyboard.
+    auto *bar = window->detailView()->findChild<TransportBar *>();
+    ASSERT_NE(bar, nullptr);
+    clips->list()->setFocus();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(4, bar->height() / 2));
+    EXPECT_TRUE(player->hasFocus());
     struct Case {
         const char *where;
         QWidget *focus;
