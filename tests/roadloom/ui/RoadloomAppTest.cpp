@@ -231,4 +231,17 @@ TEST_F(RoadloomAppTest, EveryWindowQuitsOpensTheSettingsAndBringsTheMainWindowBa
     }
 }
 
+// Qt gives the main window a new handle when the video stage's OpenGL canvas joins it; the key handling
+// must follow, or the playback keys stop acting in the real program.
+TEST_F(RoadloomAppTest, TheKeyHandlingFollowsTheMainWindowsNewHandle)
+{
+    makeApp();
+    MainWindow &main = openMain();
+    EXPECT_EQ(model->mainWindow(), main.windowHandle());
+    model->setMainWindow(nullptr); // what the end of the old handle leaves behind
+    QEvent changed(QEvent::WinIdChange);
+    QCoreApplication::sendEvent(&main, &changed);
+    EXPECT_EQ(model->mainWindow(), main.windowHandle());
+}
+
 } // namespace
