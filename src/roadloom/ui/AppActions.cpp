@@ -26,6 +26,7 @@ using Shortcuts::Command;
 
 const QString AppActions::openFolderTitle = QStringLiteral("Open Dashcam Folder or SD Card");
 const QString AppActions::playbackKeysText = QStringLiteral("Space · ← → skip 5 s · , . step frame");
+
 namespace {
 
 // A name filter for these extensions, each in lower and upper case: cameras write upper-case names, and not
