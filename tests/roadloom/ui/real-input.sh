@@ -74,10 +74,9 @@ main_shown() {
 }
 main_closed() { [ -z "$(visible '^REC_')" ]; }
 is_visible() { [ -n "$(visible "$1")" ]; }
-not_visible() { [ -z "$(visible "$1")" ]; }
 title() { main_shown && xdotool getwindowname "$main" 2>/dev/null; }
 title_is() { [[ "$(title)" == "$1"* ]]; }
-# A fingerprint of the player column: the stage and the transport bar with its time.
+# A fingerprint of the video stage in the player column.
 player_pixels() {
     import -window root -crop "$((width - 560))x$((height / 2))+$((left + 560))+$((top + 60))" \
         -resize 64x64! -depth 8 gray:- 2>/dev/null | md5sum
@@ -111,7 +110,6 @@ focus "$main"
 check "the newest recording is chosen" within 100 title_is REC_20250301_080300
 xdotool mousemove "$((left + 370))" "$((top + 260))" click 1
 check "a click on the second row loads its recording" within 100 title_is REC_20250301_080200
-clicked=$(title)
 check "the click's recording is paused" within 100 player_still
 key space
 check "Space plays" player_changes
@@ -123,7 +121,7 @@ for each in Right Left period comma; do
     check "$each moves the playhead" within 20 eval '[ "$(player_pixels)" != "$before" ]'
 done
 key ctrl+Down
-check "Ctrl+Down goes to the next recording" within 100 eval '[ "$(title)" != "$clicked" ]'
+check "Ctrl+Down goes to the next recording" within 100 title_is REC_20250301_080300
 key Delete
 check "Delete asks" within 50 eval '[ "$(xdotool getactivewindow)" != "$main" ]'
 key Return
