@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -340,6 +341,49 @@ TEST_F(AppActionsTest, DeleteThenReturnKeepsTheRecording)
         app.reset();
         model.reset();
     }
+}
+
+// The keys of the Playback menu's line in the real main window: they play with the keyboard on the
+// recording list or the sources, and type in the search field.
+TEST_F(AppActionsTest, PlaybackKeysActFromTheListsAndTypeInTheSearchField)
+{
+    open();
+    reach(Stage::loaded);
+    auto *clips = window->findChild<ClipListView *>();
+    auto *sidebar = window->findChild<SidebarView *>();
+    struct Key {
+        Qt::Key key;
+        const char *move;
+    };
+    const Key keys[] = {{Qt::Key_Space, "play 1"},
+                        {Qt::Key_Left, "seek 5"},
+                        {Qt::Key_Right, "seek 15"},
+                        {Qt::Key_Comma, "step -1"},
+                        {Qt::Key_Period, "step 1"}};
+    struct Case {
+        const char *where;
+        QWidget *focus;
+        bool typing;
+    };
+    const Case cases[] = {{"recording list", clips->list(), false},
+                          {"sources", sidebar->list(), false},
+                          {"search field", clips->searchField(), true}};
+    for (const Case &c : cases) {
+        c.focus->setFocus();
+        ASSERT_TRUE(waitFor([&] { return c.focus->hasFocus(); }));
+        for (const Key &k : keys) {
+            SCOPED_TRACE(std::string(c.where) + " " + QKeySequence(k.key).toString().toStdString());
+            if (model->player().isPlaying())
+                model->player().togglePlay();
+            front().fireTick(10);
+            front().calls.clear();
+            QTest::keyClick(window->windowHandle(), k.key);
+            const QStringList moves = front().calls.filter(QRegularExpression("^(seek|step|play)"));
+            EXPECT_EQ(moves, c.typing ? QStringList() : QStringList{k.move});
+        }
+    }
+    EXPECT_EQ(clips->searchField()->text(), " ,.");
+    EXPECT_EQ(model->library().selectedClipID(), b.id) << "the list's type-ahead took none of the keys";
 }
 
 TEST_F(AppActionsTest, NextRecordingFollowsTheDatesWhateverTheSortAndKeepsPlaying)
