@@ -8,7 +8,7 @@ PACKAGES=(
     libmpv-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
     ffmpeg mpv
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth fonts-dejavu-core locales
+    xvfb xauth fonts-dejavu-core locales openbox xdotool imagemagick
     libimage-exiftool-perl gpsbabel libxml2-utils
     clang libclang-rt-14-dev
     bootstrap-icons desktop-file-utils dbus

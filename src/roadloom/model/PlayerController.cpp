@@ -65,6 +65,10 @@ void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
     m_front->clear();
     m_rear->clear();
 
+    // Loading from the first moment, while the media cache still resolves the recording: no view may take
+    // the new recording for playable and show its date at the start before its file is there.
+    if (clip)
+        setIsLoading(true);
     setClip(clip);
     setSources({});
     setHasRear(false);
@@ -99,7 +103,6 @@ void PlayerController::resolved(quint64 load, const DashClip &clip, bool autopla
         setIsLoadingTelemetry(false);
         return;
     }
-    setIsLoading(true);
     setIsLoadingTelemetry(true);
 
     const ChannelFiles files = clip.files;

@@ -171,6 +171,8 @@ Alert RecordingActions::trashAlert(const DashClip &clip)
             "The recording's camera files will be moved to the Trash and its cached copy deleted.");
         alert.buttons = {QStringLiteral("Move to Trash"), QStringLiteral("Cancel")};
     }
+    // Return right after the Delete key must not destroy anything: the destructive button wants a click.
+    alert.defaultButton = 1;
     return alert;
 }
 

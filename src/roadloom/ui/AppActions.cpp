@@ -1,9 +1,11 @@
 #include "roadloom/ui/AppActions.h"
 
 #include "platform/Panels.h"
+#include "roadcore/LibraryScanner.h"
 #include "roadcore/TelemetryExporter.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/PlaybackRates.h"
+#include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/RoadloomApp.h"
 #include "roadloom/ui/Symbols.h"
 
@@ -17,14 +19,41 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 using Shortcuts::Command;
 
 const QString AppActions::openFolderTitle = QStringLiteral("Open Dashcam Folder or SD Card");
 const QString AppActions::playbackKeysText = QStringLiteral("Space · ← → skip 5 s · , . step frame");
-const QStringList AppActions::movieTypes = {QStringLiteral("video/mp4"), QStringLiteral("video/quicktime"),
-                                            QStringLiteral("video/x-msvideo")};
+
+namespace {
+
+// A name filter for these extensions, each in lower and upper case: cameras write upper-case names, and not
+// every file dialog ignores case.
+QString filterFor(const QString &title, QStringList extensions)
+{
+    std::sort(extensions.begin(), extensions.end());
+    QStringList patterns;
+    for (const QString &extension : std::as_const(extensions))
+        patterns << QStringLiteral("*.") + extension;
+    for (const QString &extension : std::as_const(extensions))
+        patterns << QStringLiteral("*.") + extension.toUpper();
+    return QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
+}
+
+} // namespace
+
+// Name filters rather than MIME types: the single types then stay the same without a MIME database.
+const QStringList AppActions::movieTypes = {
+    videoFilter(), filterFor(QStringLiteral("MPEG-4 video"), {QStringLiteral("mp4"), QStringLiteral("m4v")}),
+    filterFor(QStringLiteral("QuickTime video"), {QStringLiteral("mov")}),
+    filterFor(QStringLiteral("AVI video"), {QStringLiteral("avi")})};
+
+QString AppActions::videoFilter()
+{
+    return filterFor(QStringLiteral("Videos"), LibraryScanner::videoExtensions().values());
+}
 
 namespace {
 
@@ -84,9 +113,8 @@ QAction *AppActions::make(const QString &name, const QString &text, std::optiona
     made->setObjectName(name);
     if (command) {
         made->setShortcuts(Shortcuts::keys(*command));
-        // Settings and Quit act from every window; the rest belong to the main window.
-        const bool everywhere = *command == Command::settings || *command == Command::quit;
-        made->setShortcutContext(everywhere ? Qt::ApplicationShortcut : Qt::WindowShortcut);
+        // The other windows carry Quit and Settings keys of their own: one key, one action in each window.
+        made->setShortcutContext(Qt::WindowShortcut);
         // Also on the window itself, so the keys act while the menu bar is hidden.
         m_window.addAction(made);
     }
@@ -159,6 +187,12 @@ void AppActions::buildFileMenu()
     QAction *trash =
         make(QStringLiteral("moveToTrash"), QStringLiteral("Move to Trash"), Command::moveToTrash);
     connect(trash, &QAction::triggered, this, &AppActions::moveToTrash);
+    // Delete acts only on the recording in view: where the list or the player has the keyboard.
+    if (auto *main = qobject_cast<MainWindow *>(&m_window)) {
+        m_window.removeAction(trash);
+        trash->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        main->addRecordingAction(trash);
+    }
     menu->addAction(trash);
     m_needClip.append(trash);
     menu->addSeparator();

@@ -30,8 +30,10 @@ public:
 
     static const QString openFolderTitle;  // the folder panel's title
     static const QString playbackKeysText; // the Playback menu's line naming the playback keys
-    // The types "Open Files…" offers.
+    // The types "Open Files…" offers: first every video the library reads, then one type at a time.
     static const QStringList movieTypes;
+    // The name filter of every video the library reads, in either case.
+    static QString videoFilter();
 
     QMenuBar *menuBar() const;
     QToolBar *toolBar() const { return m_toolBar; }

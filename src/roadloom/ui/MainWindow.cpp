@@ -17,11 +17,13 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QListView>
 #include <QScreen>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <QWindow>
 
 namespace {
 
@@ -147,6 +149,27 @@ void MainWindow::buildDetailView()
     m_detailView->setDeck(new TelemetryDeck(m_model));
     m_stage->layout()->addWidget(m_detailView);
     connect(m_detailView, &DetailView::settingsRequested, this, &MainWindow::settingsRequested);
+    // A click on the video or the transport bar, which take no keyboard themselves, gives it to the player:
+    // Delete then acts there as in the list.
+    m_detailView->playerArea()->setFocusPolicy(Qt::ClickFocus);
+    m_detailView->playerArea()->addActions(m_recordingActions);
+}
+
+QList<QWidget *> MainWindow::recordingAreas() const
+{
+    QList<QWidget *> areas;
+    if (auto *list = m_clipList->findChild<ClipListView *>())
+        areas.append(list->list());
+    if (m_detailView)
+        areas.append(m_detailView->playerArea());
+    return areas;
+}
+
+void MainWindow::addRecordingAction(QAction *action)
+{
+    m_recordingActions.append(action);
+    for (QWidget *area : recordingAreas())
+        area->addAction(action);
 }
 
 void MainWindow::followInspector(bool show)
@@ -259,6 +282,15 @@ void MainWindow::showRestored()
 void MainWindow::saveGeometryNow()
 {
     m_model.defaults().setValue(geometryKey, saveGeometry());
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // The stage's OpenGL canvas makes Qt replace the window's handle; the key handling must follow it.
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
+        if (QWindow *handle = windowHandle(); handle && m_model.mainWindow() != handle)
+            m_model.setMainWindow(handle);
+    return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 class AppModel;
+class QAction;
 class DetailView;
 class DropOverlay;
 class MainWindowReactions;
@@ -50,6 +51,11 @@ public:
     static QSize firstSize(const QSize &available);
     // Shows the window at the size of its last run, else at its first size, centred.
     void showRestored();
+    // An action whose key acts only while the recording list or the player (the stage with its transport
+    // bar) has the keyboard; give it the widget-with-children context.
+    void addRecordingAction(QAction *action);
+    // Where those keys act: the list, and the player once the detail area is made.
+    QList<QWidget *> recordingAreas() const;
 
 signals:
     void deviceSettingsRequested();
@@ -57,6 +63,7 @@ signals:
     void settingsRequested();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
@@ -87,6 +94,7 @@ private:
     DetailView *m_detailView = nullptr;
     MainWindowReactions *m_reactions = nullptr;
     bool m_setupPending = false;
+    QList<QAction *> m_recordingActions;
     QVariantAnimation *m_theaterAnimation = nullptr;
     // The side columns' widths when theater mode came on; 0: collapsed by hand.
     int m_sidebarWidth = sidebarWidths.ideal;

@@ -257,6 +257,14 @@ void PreferencesView::showEvent(QShowEvent *event)
     refreshFFmpegStatus();
 }
 
+bool PreferencesView::event(QEvent *event)
+{
+    // ffmpeg may have been installed while the window stood in the background.
+    if (event->type() == QEvent::WindowActivate)
+        refreshFFmpegStatus();
+    return QWidget::event(event);
+}
+
 void PreferencesView::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);

@@ -45,10 +45,11 @@ public:
     QLineEdit *tileField(int index) const { return m_tiles.at(index).field; }
     QLabel *tileWarning(int index) const { return m_tiles.at(index).warning; }
 
-    // Looks for ffmpeg again and shows what was found.
+    // Looks for ffmpeg again and shows what was found; also done whenever the window is shown or activated.
     void refreshFFmpegStatus();
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 

@@ -6,6 +6,7 @@
 #include "roadloom/ui/DeviceSettingsWindow.h"
 #include "roadloom/ui/MainWindow.h"
 #include "roadloom/ui/PreferencesWindow.h"
+#include "roadloom/ui/WindowKeys.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -66,6 +67,9 @@ QWidget *RoadloomApp::openWindow(const QString &id)
             return nullptr;
         made->installEventFilter(this);
         m_windows.insert(id, made);
+        // The main window's menu bar holds these; the others need them once the main window is closed.
+        if (id != mainID)
+            new WindowKeys(*this, *made);
         if (auto *main = qobject_cast<MainWindow *>(made)) {
             main->showRestored();
             if (QWindow *handle = main->windowHandle())

@@ -63,6 +63,8 @@ QKeySequence Shortcuts::key(Command command)
         return QKeySequence(Qt::CTRL | Qt::Key_Comma);
     case Command::quit:
         return QKeySequence(Qt::CTRL | Qt::Key_Q);
+    case Command::mainWindow:
+        return QKeySequence(Qt::CTRL | Qt::Key_1);
     }
     return QKeySequence();
 }

@@ -38,6 +38,7 @@ enum class Command {
     deviceSettings,
     settings,
     quit,
+    mainWindow,
 };
 
 // The command's key; empty for none.

@@ -1,6 +1,7 @@
 #include "platform/gui/DialogPanels.h"
 #include "platform/gui/MessageAlerts.h"
 
+#include "fixtures/ModalDialogs.h"
 #include "fixtures/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,57 +25,7 @@
 
 namespace {
 
-constexpr qint64 dialogDeadlineMs = 15000;
-
-// Closes every modal window, the topmost first.
-void closeModalWindows()
-{
-    for (int i = 0; i < 10; ++i) {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (auto *dialog = qobject_cast<QDialog *>(modal))
-            dialog->reject();
-        else
-            modal->close();
-    }
-}
-
-// Acts on the modal dialog once it is shown, as the user would, while the returned timer lives. When no such
-// dialog shows up in time, or the act leaves it open (it did not take the answer, or a message popped up over
-// it), the test fails and the dialogs are closed, so that the call under test returns.
-template <class Dialog> [[nodiscard]] std::unique_ptr<QTimer> whenShown(std::function<void(Dialog *)> act)
-{
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(10);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    // The dialog acted on; it goes away with the call that showed it.
-    auto acted = std::make_shared<std::optional<QPointer<QWidget>>>();
-    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [timer = timer.get(), act, clock, acted] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!*acted) {
-            if (auto *dialog = qobject_cast<Dialog *>(modal)) {
-                *acted = QPointer<QWidget>(dialog);
-                clock->restart();
-                act(dialog);
-                return;
-            }
-        } else if (!**acted || !(**acted)->isVisible()) {
-            timer->stop();
-            return;
-        }
-        if (clock->elapsed() < dialogDeadlineMs)
-            return;
-        ADD_FAILURE() << (*acted ? "the dialog is still open: " : "no dialog was shown; open: ")
-                      << (modal ? modal->metaObject()->className() : "nothing") << " \""
-                      << (modal ? modal->windowTitle().toStdString() : std::string()) << "\"";
-        timer->stop();
-        closeModalWindows();
-    });
-    timer->start();
-    return timer;
-}
+using ModalDialogs::whenShown;
 
 // Types the answer into the file name field and presses Open or Save. QFileDialog::selectFile() leaves the
 // field alone while it has the keyboard focus, which it gets only once the window is activated: selecting

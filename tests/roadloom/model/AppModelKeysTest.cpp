@@ -1,8 +1,15 @@
 #include "AppModelHarness.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTest>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -138,6 +145,79 @@ TEST_F(AppModelKeys, KeysPassWhileTypingInAnotherWindowOrWithoutARecording)
     QTest::keyClick(mainWindow.windowHandle(), Qt::Key_Space);
     EXPECT_EQ(stage->keys, QList<int>{Qt::Key_Space});
     EXPECT_TRUE(moves().isEmpty());
+}
+
+// Every key of the Playback menu's key line, with the keyboard on each kind of widget of the main window:
+// lists (the recordings, the sources), buttons and fields that only show text play; fields that take typed
+// text keep the keys.
+TEST_F(AppModelKeys, PlaybackKeysActBesideAnythingButAFieldThatTakesText)
+{
+    load(clip);
+    QStandardItemModel items;
+    for (const char *name : {"20250101_120000_F", "20250101_130000_F", "Beta"})
+        items.appendRow(new QStandardItem(QString::fromLatin1(name)));
+    auto *list = new QListView;
+    auto *sources = new QTreeView;
+    for (QAbstractItemView *view :
+         {static_cast<QAbstractItemView *>(list), static_cast<QAbstractItemView *>(sources)}) {
+        view->setModel(&items);
+        view->setCurrentIndex(items.index(0, 0));
+        // Newer Qt versions take input methods in item views for their type-ahead search.
+        view->setAttribute(Qt::WA_InputMethodEnabled);
+    }
+    auto *button = new QPushButton(QStringLiteral("Export"));
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    auto *shown = new QLineEdit(QStringLiteral("shown"));
+    shown->setReadOnly(true);
+    auto *picker = new QComboBox;
+    picker->addItems({QStringLiteral("One"), QStringLiteral("Two")});
+    auto *editablePicker = new QComboBox;
+    editablePicker->setEditable(true);
+    auto *spin = new QSpinBox;
+    auto *text = new QPlainTextEdit;
+    for (QWidget *each :
+         std::initializer_list<QWidget *>{list, sources, button, shown, picker, editablePicker, spin, text})
+        mainWindow.layout()->addWidget(each);
+
+    struct Key {
+        Qt::Key key;
+        const char *move;
+    };
+    const Key keys[] = {{Qt::Key_Space, "play 1"},
+                        {Qt::Key_Left, "seek 5"},
+                        {Qt::Key_Right, "seek 15"},
+                        {Qt::Key_Comma, "step -1"},
+                        {Qt::Key_Period, "step 1"}};
+    struct Case {
+        const char *what;
+        QWidget *focus;
+        bool typing;
+    };
+    const Case cases[] = {
+        {"recording list", list, false},
+        {"source list", sources, false},
+        {"button", button, false},
+        {"read-only field", shown, false},
+        {"picker", picker, false},
+        {"search field", search, true},
+        {"editable picker", editablePicker, true},
+        {"spin box", spin, true},
+        {"text view", text, true},
+    };
+    for (const Case &c : cases) {
+        activate(mainWindow, c.focus);
+        for (const Key &k : keys) {
+            SCOPED_TRACE(std::string(c.what) + " " + QKeySequence(k.key).toString().toStdString());
+            rewind();
+            QTest::keyClick(mainWindow.windowHandle(), k.key);
+            EXPECT_EQ(moves(), c.typing ? QStringList() : QStringList{k.move});
+        }
+    }
+    EXPECT_EQ(clicks, 0) << "Space plays, it does not press the focused button";
+    EXPECT_EQ(list->currentIndex().row(), 0);
+    EXPECT_EQ(text->toPlainText(), " ,.");
+    EXPECT_EQ(search->text(), " ,.");
 }
 
 } // namespace

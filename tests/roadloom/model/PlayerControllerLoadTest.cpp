@@ -77,14 +77,57 @@ TEST_F(PlayerControllerLoad, ShowsTheRecordingAsTheCacheResolvedIt)
     auto held = script->gate(QStringLiteral("resolve A"));
 
     controller->load(asked, false);
-    // While the cache answers, the recording as asked for is shown.
+    // While the cache answers, the recording as asked for is shown, loading.
     EXPECT_EQ(controller->clip(), asked);
-    EXPECT_FALSE(controller->isLoading());
+    EXPECT_TRUE(controller->isLoading());
+    EXPECT_FALSE(controller->hasMedia());
     held->open();
     ASSERT_TRUE(waitFor([&] { return front.hasFile(); }));
     EXPECT_EQ(controller->clip(), cached);
     EXPECT_EQ(loads(front), QStringList{"load /cache/A_F.mp4"});
     EXPECT_TRUE(waitFor([&] { return script->calls().contains("inspect /cache/A_F.mp4"); }));
+}
+
+// Choosing another recording while one plays: until the new file is there, no notification shows the new
+// recording as playable (a view would show its date at the start and offer its transport).
+TEST_F(PlayerControllerLoad, TheNextRecordingIsNotPlayableBeforeItsFileIsLoaded)
+{
+    const DashClip a = recording("A", {{Channel::front, F}});
+    const DashClip b = recording("B", {{Channel::front, QStringLiteral("/card/B_F.mp4")}});
+    loadFully(a, videoFacts(10));
+    controller->togglePlay();
+    front.fireTick(4);
+    ASSERT_TRUE(controller->hasMedia());
+
+    QStringList seen; // every notification that showed B as playable
+    const auto check = [&](const char *signal) {
+        if (controller->clip() && controller->clip()->name == "B" && controller->hasMedia())
+            seen.append(QString::fromLatin1(signal));
+    };
+    QObject::connect(controller.get(), &PlayerController::clipChanged, controller.get(),
+                     [&] { check("clip"); });
+    QObject::connect(controller.get(), &PlayerController::hasMediaChanged, controller.get(),
+                     [&] { check("hasMedia"); });
+    QObject::connect(controller.get(), &PlayerController::currentTimeChanged, controller.get(),
+                     [&] { check("currentTime"); });
+    QObject::connect(controller.get(), &PlayerController::durationChanged, controller.get(),
+                     [&] { check("duration"); });
+    QObject::connect(controller.get(), &PlayerController::isLoadingChanged, controller.get(),
+                     [&] { check("isLoading"); });
+
+    auto resolving = script->gate(QStringLiteral("resolve B"));
+    controller->load(b, false);
+    EXPECT_TRUE(controller->isLoading());
+    EXPECT_FALSE(controller->hasMedia());
+    resolving->open();
+    ASSERT_TRUE(waitFor([&] { return front.hasFile() && loads(front).last().contains("B_F"); }));
+    drain();
+    EXPECT_TRUE(controller->isLoading());
+    EXPECT_TRUE(seen.isEmpty()) << seen.join(", ").toStdString();
+
+    front.fireReady(videoFacts(8));
+    ASSERT_TRUE(waitFor([&] { return controller->hasMedia(); }));
+    EXPECT_EQ(seen.value(0), "isLoading") << "playable once the file is there";
 }
 
 TEST_F(PlayerControllerLoad, ARecordingWithoutFilesShowsWhyAndLoadsNothing)
@@ -102,7 +145,8 @@ TEST_F(PlayerControllerLoad, ARecordingWithoutFilesShowsWhyAndLoadsNothing)
               "The original files of this recording were moved or deleted, and no cached copy exists.");
     EXPECT_EQ(controller->clip(), gone);
     EXPECT_FALSE(controller->hasMedia());
-    EXPECT_EQ(loading.count(), 0);
+    EXPECT_EQ(loading.count(), 2); // while the cache answered
+    EXPECT_FALSE(controller->isLoading());
     EXPECT_FALSE(controller->isLoadingTelemetry());
     EXPECT_TRUE(controller->telemetry().source.isEmpty());
     EXPECT_EQ(script->calls(), QStringList{"resolve Gone"});

@@ -230,6 +230,7 @@ TEST_F(RecordingActions, TrashAsksWithWordsForTheStorageThenUnloadsBeforeTrashin
         EXPECT_EQ(alert.messageText, c.remove ? removeTitle : moveTitle);
         EXPECT_EQ(alert.informativeText, c.remove ? removeText : moveText);
         EXPECT_EQ(alert.buttons, (QStringList{c.remove ? "Remove" : "Move to Trash", "Cancel"}));
+        EXPECT_EQ(alert.buttons.value(alert.defaultButton), "Cancel") << "Return keeps the recording";
     }
 
     const DashClip playing = recording("P", at(1));

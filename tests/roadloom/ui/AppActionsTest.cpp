@@ -1,12 +1,23 @@
 #include "ShellHarness.h"
 
+#include "fixtures/ModalDialogs.h"
+#include "platform/gui/MessageAlerts.h"
 #include "roadloom/ui/AppActions.h"
+#include "roadloom/ui/ClipListView.h"
+#include "roadloom/ui/DetailView.h"
+#include "roadloom/ui/SidebarView.h"
 #include "roadloom/ui/Symbols.h"
+#include "roadloom/ui/TransportBar.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -124,9 +135,11 @@ TEST_F(AppActionsTest, MenusReadInOrderWithTheirTitlesAndKeys)
               QStringList({"Export Clip…", "Save Original Files…", "-", "# Telemetry", "GPX Track…",
                            "Google Earth KML…", "CSV Spreadsheet…", "SRT Subtitles…", "Raw Data Log…"}));
     EXPECT_EQ(act("zoomIn")->shortcuts().value(1), QKeySequence(Qt::CTRL | Qt::Key_Plus));
-    EXPECT_EQ(act("quit")->shortcutContext(), Qt::ApplicationShortcut);
-    EXPECT_EQ(act("settings")->shortcutContext(), Qt::ApplicationShortcut);
+    // The other windows carry their own Quit and Settings: a key shared across windows would fire neither.
+    EXPECT_EQ(act("quit")->shortcutContext(), Qt::WindowShortcut);
+    EXPECT_EQ(act("settings")->shortcutContext(), Qt::WindowShortcut);
     EXPECT_EQ(act("exportClip")->shortcutContext(), Qt::WindowShortcut);
+    EXPECT_EQ(act("moveToTrash")->shortcutContext(), Qt::WidgetWithChildrenShortcut);
 }
 
 TEST_F(AppActionsTest, CommandsAreEnabledByTheStageOfTheLoad)
@@ -194,6 +207,7 @@ TEST_F(AppActionsTest, KeysActExactlyWhenTheirCommandIsEnabled)
         {Stage::loaded, Qt::Key_E, Qt::ControlModifier, exportSheet, true},
         {Stage::nothing, Qt::Key_Delete, Qt::NoModifier, asked, false},
         {Stage::failed, Qt::Key_Delete, Qt::NoModifier, asked, true},
+        {Stage::loading, Qt::Key_Delete, Qt::NoModifier, asked, true},
         {Stage::loaded, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, swapped, false},
         {Stage::twoCameras, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier, swapped, true},
         {Stage::nothing, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier,
@@ -211,7 +225,11 @@ TEST_F(AppActionsTest, KeysActExactlyWhenTheirCommandIsEnabled)
         alerts.shown.clear();
         open();
         reach(each.stage);
-        press(each.key, each.modifiers);
+        // Delete acts where the recordings are; the rest anywhere in the window.
+        QWidget *list = window->findChild<ClipListView *>()->list();
+        list->setFocus();
+        ASSERT_TRUE(waitFor([&] { return list->hasFocus(); }));
+        press(each.key, each.modifiers, list);
         EXPECT_EQ(each.acted(), each.expected);
         app.reset();
         model.reset();
@@ -232,6 +250,140 @@ TEST_F(AppActionsTest, DeleteInAFocusedTextFieldEditsTheTextAndAsksNothing)
     EXPECT_EQ(field->text(), QStringLiteral("EC"));
     EXPECT_TRUE(alerts.shown.isEmpty());
     EXPECT_EQ(model->player().clip()->id, b.id);
+}
+
+// Delete asks about the loaded recording only where the recordings are: the list, or the player (the stage
+// with its transport bar). Elsewhere in the window it does nothing, or edits text.
+TEST_F(AppActionsTest, DeleteAsksOnlyWhereTheListOrThePlayerHasTheKeyboard)
+{
+    alerts.answer = 1; // Cancel
+    open();
+    reach(Stage::loaded);
+    ASSERT_TRUE(waitFor([&] { return window->detailView() != nullptr; }));
+    auto *clips = window->findChild<ClipListView *>();
+    auto *sidebar = window->findChild<SidebarView *>();
+    QWidget *player = window->detailView()->playerArea();
+    QWidget *deck = window->detailView()->deckArea();
+    // A click on the transport bar gives the player the keyboard.
+    auto *bar = window->detailView()->findChild<TransportBar *>();
+    ASSERT_NE(bar, nullptr);
+    clips->list()->setFocus();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(4, bar->height() / 2));
+    EXPECT_TRUE(player->hasFocus());
+    struct Case {
+        const char *where;
+        QWidget *focus;
+        bool asks;
+    };
+    const Case cases[] = {
+        {"recording list", clips->list(), true},
+        {"player", player, true},
+        {"sources", sidebar->list(), false},
+        {"search field", clips->searchField(), false},
+        {"deck", deck, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.where);
+        alerts.shown.clear();
+        c.focus->setFocus();
+        ASSERT_TRUE(waitFor([&] { return c.focus->hasFocus(); }));
+        press(Qt::Key_Delete, Qt::NoModifier, c.focus);
+        EXPECT_EQ(alerts.shown.size(), c.asks ? 1 : 0);
+    }
+    // The menu item works from anywhere.
+    alerts.shown.clear();
+    act("moveToTrash")->trigger();
+    EXPECT_EQ(alerts.shown.size(), 1);
+    EXPECT_TRUE(trashed.isEmpty());
+}
+
+// The real alert after Delete: Return (and Space) answer Cancel, for a recording on the card as for one
+// whose last copy is in the media cache.
+TEST_F(AppActionsTest, DeleteThenReturnKeepsTheRecording)
+{
+    MessageAlerts realAlerts;
+    adjust = [&](AppModel::Services &services) { services.alerts = &realAlerts; };
+    DashClip cachedOnly = recording("REC_CACHED", at(5));
+    cachedOnly.channelStates = {{Channel::front, StorageState::cached}};
+    struct Case {
+        DashClip clip;
+        Qt::Key key;
+        const char *question;
+    };
+    const Case cases[] = {
+        {b, Qt::Key_Return, "Move \u201CREC_B\u201D to the Trash?"},
+        {b, Qt::Key_Space, "Move \u201CREC_B\u201D to the Trash?"},
+        {cachedOnly, Qt::Key_Return, "Remove \u201CREC_CACHED\u201D from the library?"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.question);
+        services->resolved[c.clip.name] = c.clip; // as the media cache finds it
+        open({a, c.clip});
+        reach(Stage::loaded, c.clip);
+        QWidget *list = window->findChild<ClipListView *>()->list();
+        list->setFocus();
+        ASSERT_TRUE(waitFor([&] { return list->hasFocus(); }));
+        QString question, defaultText, focusText;
+        const auto answering = ModalDialogs::whenShown<QMessageBox>([&](QMessageBox *box) {
+            question = box->text();
+            defaultText = box->defaultButton() ? box->defaultButton()->text() : QString();
+            if (auto *focused = qobject_cast<QAbstractButton *>(box->focusWidget()))
+                focusText = focused->text();
+            QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, c.key);
+        });
+        press(Qt::Key_Delete, Qt::NoModifier, list);
+        EXPECT_EQ(question, QString::fromUtf8(c.question));
+        EXPECT_EQ(defaultText, "Cancel");
+        EXPECT_EQ(focusText, "Cancel") << "the key goes to the focused button";
+        EXPECT_TRUE(trashed.isEmpty());
+        ASSERT_TRUE(model->player().clip());
+        EXPECT_EQ(model->player().clip()->id, c.clip.id);
+        app.reset();
+        model.reset();
+    }
+}
+
+// The keys of the Playback menu's line in the real main window: they play with the keyboard on the
+// recording list or the sources, and type in the search field.
+TEST_F(AppActionsTest, PlaybackKeysActFromTheListsAndTypeInTheSearchField)
+{
+    open();
+    reach(Stage::loaded);
+    auto *clips = window->findChild<ClipListView *>();
+    auto *sidebar = window->findChild<SidebarView *>();
+    struct Key {
+        Qt::Key key;
+        const char *move;
+    };
+    const Key keys[] = {{Qt::Key_Space, "play 1"},
+                        {Qt::Key_Left, "seek 5"},
+                        {Qt::Key_Right, "seek 15"},
+                        {Qt::Key_Comma, "step -1"},
+                        {Qt::Key_Period, "step 1"}};
+    struct Case {
+        const char *where;
+        QWidget *focus;
+        bool typing;
+    };
+    const Case cases[] = {{"recording list", clips->list(), false},
+                          {"sources", sidebar->list(), false},
+                          {"search field", clips->searchField(), true}};
+    for (const Case &c : cases) {
+        c.focus->setFocus();
+        ASSERT_TRUE(waitFor([&] { return c.focus->hasFocus(); }));
+        for (const Key &k : keys) {
+            SCOPED_TRACE(std::string(c.where) + " " + QKeySequence(k.key).toString().toStdString());
+            if (model->player().isPlaying())
+                model->player().togglePlay();
+            front().fireTick(10);
+            front().calls.clear();
+            QTest::keyClick(window->windowHandle(), k.key);
+            const QStringList moves = front().calls.filter(QRegularExpression("^(seek|step|play)"));
+            EXPECT_EQ(moves, c.typing ? QStringList() : QStringList{k.move});
+        }
+    }
+    EXPECT_EQ(clips->searchField()->text(), " ,.");
+    EXPECT_EQ(model->library().selectedClipID(), b.id) << "the list's type-ahead took none of the keys";
 }
 
 TEST_F(AppActionsTest, NextRecordingFollowsTheDatesWhateverTheSortAndKeepsPlaying)
@@ -363,12 +515,16 @@ TEST_F(AppActionsTest, FolderAndFilePanelsChangeSourcesOnlyWhenSomethingWasChose
         {"openFiles",
          std::nullopt,
          {},
-         "openFiles video/mp4, video/quicktime, video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), MPEG-4 video (*.m4v *.mp4 "
+         "*.M4V "
+         "*.MP4), QuickTime video (*.mov *.MOV), AVI video (*.avi *.AVI)",
          std::nullopt},
         {"toolbarOpenFiles",
          std::nullopt,
          {},
-         "openFiles video/mp4, video/quicktime, video/x-msvideo",
+         "openFiles Videos (*.avi *.m4v *.mov *.mp4 *.AVI *.M4V *.MOV *.MP4), MPEG-4 video (*.m4v *.mp4 "
+         "*.M4V "
+         "*.MP4), QuickTime video (*.mov *.MOV), AVI video (*.avi *.AVI)",
          std::nullopt},
         {"openFolder", other, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", other},
         {"toolbarOpenFolder", cardRoot, {}, "chooseFolder Open Dashcam Folder or SD Card | Open", cardRoot},

@@ -16,6 +16,7 @@
 #include "roadloom/ui/SegmentedControl.h"
 #include "roadloom/ui/SymbolLabel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -360,6 +361,37 @@ TEST_F(PreferencesViewTest, WindowFitsASmallScreen)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Settings"));
     EXPECT_LE(window.sizeHint().height(), window.screen()->availableGeometry().height());
     EXPECT_GE(window.sizeHint().width(), PreferencesView::width);
+}
+
+// ffmpeg installed while the window stands open shows once the user comes back to the window.
+TEST_F(PreferencesViewTest, StatusIsCheckedAgainWhenTheWindowIsActivated)
+{
+    make({});
+    const QString installed = dir.filePath(QStringLiteral("bin/ffmpeg"));
+    places = {installed};
+    PreferencesWindow window(*model, lookup);
+    QWidget elsewhere;
+    const auto activate = [](QWidget &which) {
+        which.show();
+        which.activateWindow();
+        QApplication::setActiveWindow(&which);
+        return QTest::qWaitForWindowActive(&which);
+    };
+    ASSERT_TRUE(activate(window));
+    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound);
+    ASSERT_TRUE(activate(elsewhere));
+
+    program(QStringLiteral("ffmpeg"), true);
+    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound) << "not looked for in the background";
+    ASSERT_TRUE(activate(window));
+    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), installed);
+    EXPECT_EQ(window.view()->ffmpegStatusSymbol()->symbol(), QStringLiteral("checkmark.circle.fill"));
+
+    // And gone again while away.
+    ASSERT_TRUE(activate(elsewhere));
+    ASSERT_TRUE(QFile::remove(installed));
+    ASSERT_TRUE(activate(window));
+    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound);
 }
 
 QByteArray content(int size, int seed)

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QtConcurrent>
 
+#include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -172,6 +173,75 @@ TEST_F(RoadloomAppTest, PathsHandedOverOpenTogetherAndBringTheMainWindowBack)
     EXPECT_EQ(model->library().imported()->urls, QStringList{video});
     // The opened file's source is selected last, as after a drop of both.
     EXPECT_EQ(model->library().selectedSourceID(), model->library().imported()->id());
+}
+
+// With the main window closed, the other windows still quit, open the settings and bring the main window
+// back, by their keys; with it open, each key fires once whichever window has the keyboard.
+TEST_F(RoadloomAppTest, EveryWindowQuitsOpensTheSettingsAndBringsTheMainWindowBack)
+{
+    const auto activate = [](QWidget *window) {
+        window->activateWindow();
+        QApplication::setActiveWindow(window);
+        return QTest::qWaitForWindowActive(window);
+    };
+    for (const QString &id : {RoadloomApp::deviceSettingsID, RoadloomApp::settingsID}) {
+        SCOPED_TRACE(id.toStdString());
+        makeApp();
+        MainWindow &main = openMain();
+        QWidget *other = app->openWindow(id);
+        bool allow = false;
+        int asked = 0;
+        app->addQuitGuard([&] {
+            ++asked;
+            return allow;
+        });
+        QSignalSpy quitting(app.get(), &RoadloomApp::quitting);
+
+        // Both windows open: Quit asks the guards once, from either window.
+        for (QWidget *window : {static_cast<QWidget *>(&main), other}) {
+            ASSERT_TRUE(activate(window));
+            asked = 0;
+            QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+            EXPECT_EQ(asked, 1) << window->windowTitle().toStdString();
+        }
+
+        ASSERT_TRUE(main.close());
+        ASSERT_TRUE(activate(other));
+        QTest::keyClick(other, Qt::Key_Comma, Qt::ControlModifier);
+        QWidget *settings = app->window(RoadloomApp::settingsID);
+        ASSERT_NE(settings, nullptr);
+        EXPECT_TRUE(settings->isVisible());
+        ASSERT_TRUE(activate(other));
+        QTest::keyClick(other, Qt::Key_1, Qt::ControlModifier);
+        EXPECT_TRUE(main.isVisible()) << "back by its key";
+
+        ASSERT_TRUE(main.close());
+        ASSERT_TRUE(activate(other));
+        asked = 0;
+        QTest::keyClick(other, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(asked, 1) << "Quit goes through the guards";
+        EXPECT_EQ(quitting.count(), 0);
+        EXPECT_TRUE(other->isVisible());
+        allow = true;
+        QTest::keyClick(other, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(quitting.count(), 1);
+        EXPECT_FALSE(other->isVisible());
+        app.reset();
+        model.reset();
+    }
+}
+
+// Qt gives the main window a new handle when the video stage's OpenGL canvas joins it; the key handling
+// must follow, or the playback keys stop acting in the real program.
+TEST_F(RoadloomAppTest, TheKeyHandlingFollowsTheMainWindowsNewHandle)
+{
+    makeApp();
+    MainWindow &main = openMain();
+    EXPECT_EQ(model->mainWindow(), main.windowHandle());
+    model->setMainWindow(nullptr); // what the end of the old handle leaves behind
+    QEvent changed(QEvent::WinIdChange);
+    QCoreApplication::sendEvent(&main, &changed);
+    EXPECT_EQ(model->mainWindow(), main.windowHandle());
 }
 
 } // namespace

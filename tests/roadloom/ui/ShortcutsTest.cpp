@@ -25,7 +25,7 @@ constexpr Command allCommands[] = {
     Command::mirror,         Command::theaterMode,
     Command::clipInspector,  Command::fullScreen,
     Command::deviceSettings, Command::settings,
-    Command::quit,
+    Command::quit,           Command::mainWindow,
 };
 
 } // namespace
@@ -57,6 +57,7 @@ TEST(ShortcutsTest, CommandKeysAreTheDesktopsSpellingOfTheMenuKeys)
         {Command::deviceSettings, "Ctrl+Alt+D"},
         {Command::settings, "Ctrl+,"},
         {Command::quit, "Ctrl+Q"},
+        {Command::mainWindow, "Ctrl+1"},
         {Command::fullScreen, "F11"},
         {Command::previousFrame, ","},
         {Command::nextFrame, "."},

@@ -2,6 +2,7 @@
 #include "ViewHarness.h"
 
 #include "roadloom/model/Preferences.h"
+#include "roadloom/ui/TransportBar.h"
 
 #include <QTest>
 
@@ -146,4 +147,50 @@ TEST_F(VideoHUDTest, FollowsThePlayheadAndTheUnitAndHidesWithoutMedia)
     front().fireFailure(QStringLiteral("broken"));
     ASSERT_TRUE(TestSupport::waitFor([&] { return model->player().loadError().has_value(); }));
     EXPECT_FALSE(hud->isVisible());
+}
+
+// Going from one recording to the next: the display and the transport never show the next one as if it
+// played, from the moment it is chosen until its file is loaded.
+TEST_F(VideoHUDTest, TheNextRecordingShowsNoTimeBeforeItsFileIsLoaded)
+{
+    const DashClip first = recording(QStringLiteral("First"), at(0));
+    const DashClip next = recording(QStringLiteral("Next"), at(600));
+    make({first, next});
+    QWidget stage;
+    stage.resize(800, 450);
+    auto *hud = new VideoHUD(*model, &stage);
+    auto *bar = new TransportBar(*model, &stage);
+    stage.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&stage));
+    load(first);
+    front().fireTick(1.0);
+    ASSERT_TRUE(hud->isVisible());
+    ASSERT_TRUE(bar->transportGroup()->isEnabled());
+
+    QStringList shown; // what a view showed of the next recording, and on which notification
+    const auto look = [&](const char *signal) {
+        const std::optional<DashClip> &clip = model->player().clip();
+        if (!clip || clip->id != next.id)
+            return;
+        if (!hud->readout().isEmpty())
+            shown.append(QStringLiteral("display %1 on %2")
+                             .arg(hud->readout().clock.value_or(QString()), QString::fromLatin1(signal)));
+        if (bar->transportGroup()->isEnabled())
+            shown.append(QStringLiteral("transport on %1").arg(QString::fromLatin1(signal)));
+    };
+    PlayerController &player = model->player();
+    QObject::connect(&player, &PlayerController::clipChanged, &stage, [&] { look("clip"); });
+    QObject::connect(&player, &PlayerController::currentTimeChanged, &stage, [&] { look("currentTime"); });
+    QObject::connect(&player, &PlayerController::hasMediaChanged, &stage, [&] { look("hasMedia"); });
+    QObject::connect(&player, &PlayerController::telemetryChanged, &stage, [&] { look("telemetry"); });
+
+    player.load(next, false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile(); }));
+    EXPECT_TRUE(shown.isEmpty()) << shown.join("; ").toStdString();
+    EXPECT_FALSE(hud->isVisible());
+
+    front().fireReady(facts());
+    ASSERT_TRUE(TestSupport::waitFor([&] { return player.hasMedia(); }));
+    EXPECT_TRUE(hud->isVisible());
+    EXPECT_TRUE(bar->transportGroup()->isEnabled());
 }
