@@ -96,6 +96,8 @@ public:
     const ChannelMediaInfo &mediaInfo() const { return m_mediaInfo; }
     bool isLoading() const { return m_isLoading; }
     bool isLoadingTelemetry() const { return m_isLoadingTelemetry; }
+    // The loaded recording's telemetry has been read (an empty one counts), not just the blank of a new load.
+    bool isTelemetryRead() const { return m_clip && !m_telemetryBlank; }
     const std::optional<QString> &loadError() const { return m_loadError; }
     double duration() const { return m_duration; }
     bool isPlaying() const { return m_isPlaying; }
