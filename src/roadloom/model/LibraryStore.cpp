@@ -576,14 +576,12 @@ void LibraryStore::checkAvailability()
                                          m_offlineFolders.contains(selected->urls.first()) !=
                                              found.offline.contains(selected->urls.first());
             m_offlineFolders = std::move(found.offline);
-            // Its recordings now play from their copies, or from their files again; the rescan tells the
-            // views to check again.
-            if (selectedChanged) {
-                rescan();
-                return;
-            }
             ++m_availabilityRevision;
             emit availabilityRevisionChanged(m_availabilityRevision);
+            // Its recordings now play from their copies, or from their files again. Updated in place: a
+            // rescan would list them under other ids and move the selection off the one playing.
+            if (selectedChanged)
+                refreshCacheState();
         });
 }
 

@@ -153,8 +153,8 @@ public:
     std::optional<QString> neighbor(const QString &id, int offset) const;
     // Whether the source is a folder whose path was gone at the last check (at start, at each rescan, volume
     // change and activation of the application, and when the folder holding it changes). Never touches the
-    // disk; a changed answer bumps `availabilityRevision`, and rescans the selected folder when it is the one
-    // that went or came back.
+    // disk; a changed answer bumps `availabilityRevision`, and refreshes the storage state of the listed
+    // recordings when the selected folder is the one that went or came back.
     bool isOffline(const LibrarySource &source) const;
     // Recordings of that category in `clips` (all with none); filters and search do not apply.
     int count(std::optional<ClipCategory> category) const;
