@@ -88,4 +88,22 @@ TEST(AtomicFile, KeepsThePermissionsAndReportsAFailure)
     EXPECT_EQ(namesIn(dir.path()), QStringList{"setup.cfg"});
 }
 
+// The temporary name is the target's plus 16 bytes, so a target name near the file system's 255-byte limit
+// gets no temporary file while the target itself stays writable, even for root.
+TEST(AtomicFile, ASaveWithoutItsTemporaryFileFailsAndLeavesTheTargetAlone)
+{
+    QTemporaryDir dir;
+    const QString name = QString(245, u'c') + ".cfg";
+    const QString target = dir.filePath(name);
+    const QByteArray before = "[Rec]\r\nmode=1\r\n\xff";
+    TestSupport::writeFile(target, before);
+    ASSERT_EQ(TestSupport::readFile(target), before);
+
+    const Result<void> saved = AtomicFile::write(target, "[Rec]\nmode=2\n");
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error(), QStringLiteral("Couldn’t save “%1”: File name too long").arg(name));
+    EXPECT_EQ(TestSupport::readFile(target), before);
+    EXPECT_EQ(namesIn(dir.path()), QStringList{name});
+}
+
 } // namespace

@@ -1,8 +1,11 @@
 #include "MediaCacheFixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -297,6 +300,58 @@ TEST_F(MediaCacheLongCopyTest, ASourceThatShrinksOrVanishesMidwayEndsTheCopyWith
         EXPECT_EQ(storedFiles(), QStringList{});
         EXPECT_FALSE(catalog().at(key).files.at("F").storedPath);
     }
+}
+
+// A camera still writing the file: the copy stops where the growth is seen, not at the new end, and keeps
+// nothing; the recording scanned again at its finished size is planned anew.
+TEST_F(MediaCacheLongCopyTest, ASourceThatGrowsMidwayStopsTheCopyThereAndIsPlannedAgainWhenFinished)
+{
+    constexpr qint64 growth = qint64(256) << 20;
+    if (!startCopy())
+        GTEST_SKIP() << "the file system copied the file at once";
+    const QString source = card + "/huge_F.mp4";
+    ASSERT_TRUE(QFile::resize(source, hugeSize + growth));
+    qint64 largest = 0;
+    while (!done()) {
+        for (const QString &partial : partials())
+            largest = std::max(largest, QFileInfo(root + "/Files/" + partial).size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const Result<void> ended = finish();
+    ASSERT_FALSE(ended.ok());
+    EXPECT_EQ(ended.error(), "Copy of huge_F.mp4 is incomplete.");
+    EXPECT_LT(largest, hugeSize);
+    EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_FALSE(catalog().at(key).files.at("F").storedPath);
+
+    DashClip finished;
+    finished.name = "huge";
+    finished.files[Channel::front] = source;
+    finished.byteSize = hugeSize + growth;
+    cache->registerClips({finished});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    EXPECT_EQ(jobs[0].key, finished.catalogKey());
+    EXPECT_EQ(jobs[0].size, hugeSize + growth);
+}
+
+TEST_F(MediaCacheCopyTest, AGrownSourceIsCopiedWholeOnceScannedAgain)
+{
+    DashClip clip = add("x", {{Channel::front, pattern(200000)}});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    const QByteArray whole = pattern(300000);
+    writeFile(clip.files.at(Channel::front), whole);
+    ASSERT_FALSE(cache->perform(jobs[0]).ok());
+    EXPECT_EQ(storedFiles(), QStringList{});
+
+    clip.byteSize = whole.size();
+    cache->registerClips({clip});
+    cacheAll();
+    const auto stored = record(clip, Channel::front).storedPath;
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(readFile(root + "/" + *stored), whole);
+    EXPECT_EQ(storedFiles().size(), 1);
 }
 
 TEST_F(MediaCacheCopyTest, AStopBeforeTheStartCopiesNothing)

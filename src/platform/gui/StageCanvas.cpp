@@ -227,6 +227,13 @@ void StageCanvas::prepareTarget(Picture &picture, QSize pixels)
     picture.stale = true;
 }
 
+void StageCanvas::clearPictures()
+{
+    for (Picture &picture : m_pictures)
+        picture.blank = true;
+    update();
+}
+
 void StageCanvas::paintGL()
 {
     ++m_counts.paints;
@@ -251,6 +258,10 @@ void StageCanvas::paintGL()
         Picture &picture = m_pictures[size_t(i)];
         const bool newFrame = picture.renderer->takeNewFrame();
         const bool shownNow = i == mainIndex || layout.inset.has_value();
+        // mpv still hands out the last frame of a file that is gone; only the next file's, once ready,
+        // counts.
+        if (picture.blank && picture.renderer->player() && picture.renderer->player()->facts())
+            picture.blank = false;
         if (shownNow && picture.target && (newFrame || picture.stale)) {
             picture.renderer->render(picture.target->handle(), picture.target->size(), false);
             picture.stale = false;
@@ -273,7 +284,8 @@ void StageCanvas::paintGL()
     const Picture &main = m_pictures[size_t(mainIndex)];
     // Unzoomed, unturned and unmirrored, the main picture covers the stage pixel for pixel (bars included):
     // no clearing, no filtering.
-    const bool exact = layout.main.isIdentity() && main.target && main.target->size() == pixels;
+    const bool exact =
+        layout.main.isIdentity() && main.target && !main.blank && main.target->size() == pixels;
     if (!exact || !m_program || !m_program->isLinked()) {
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
@@ -285,7 +297,7 @@ void StageCanvas::paintGL()
         m_program->setUniformValue("picture", 0);
         gl->glActiveTexture(GL_TEXTURE0);
         const QRectF stage(QPointF(0, 0), QSizeF(size()));
-        if (main.target) {
+        if (main.target && !main.blank) {
             drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
                       layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
                      main.target->texture(), 0, {}, exact);
@@ -299,7 +311,7 @@ void StageCanvas::paintGL()
             const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
             drawQuad({halo.topLeft(), halo.topRight(), halo.bottomLeft(), halo.bottomRight()}, 0, 2, inset);
             const Picture &other = m_pictures[size_t(1 - mainIndex)];
-            if (other.target) {
+            if (other.target && !other.blank) {
                 drawQuad({inset.topLeft(), inset.topRight(), inset.bottomLeft(), inset.bottomRight()},
                          other.target->texture(), 1, inset);
             }

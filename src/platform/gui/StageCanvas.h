@@ -43,6 +43,10 @@ public:
     StageView drawnView() const;
     bool isEasing() const { return m_easing.state() == QAbstractAnimation::Running; }
 
+    // Black until each player draws its next frame, so that a load that failed shows nothing of the file
+    // played before it.
+    void clearPictures();
+
     const Counts &counts() const { return m_counts; }
 
     static constexpr int easingMs = 500;
@@ -55,7 +59,8 @@ private:
     struct Picture {
         MpvRenderer *renderer = nullptr;
         std::unique_ptr<QOpenGLFramebufferObject> target;
-        bool stale = true; // the target holds no frame yet
+        bool stale = true;  // the target holds no frame yet
+        bool blank = false; // cleared: nothing is drawn until the player's next frame
     };
 
     void releaseGL();

@@ -19,7 +19,7 @@ ClipExportJob *AppModel::exportClip(const ClipExportRequest &request)
     // The player's telemetry counts only while it still holds this recording, read to the end; the run
     // reads the files itself otherwise, so another recording played meanwhile never lends its track.
     const std::optional<DashClip> &loaded = m_player->clip();
-    if (loaded && loaded->id == request.clip->id && !m_player->isLoadingTelemetry())
+    if (loaded && loaded->id == request.clip->id && m_player->isTelemetryRead())
         plan.telemetry = m_player->telemetry();
     plan.services = m_playerServices;
     plan.unit = speedUnit();

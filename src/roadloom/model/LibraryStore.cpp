@@ -37,6 +37,23 @@ QString withoutExtension(const QString &fileName)
     return dot < 0 ? fileName : fileName.left(dot);
 }
 
+// The folders above the path that are there, below the root: renaming, removing or unmounting the folder
+// or any of them changes one. (A watch follows a renamed folder, so the parent alone misses a renamed
+// grandparent.)
+QStringList watchedPlaces(const QString &path)
+{
+    QStringList places;
+    for (QString place = QFileInfo(path).absolutePath();;) {
+        const QString up = QFileInfo(place).absolutePath();
+        if (up == place)
+            break; // the root changes only by a mount, which the volume watch reports
+        if (QFileInfo(place).isDir())
+            places.append(place);
+        place = up;
+    }
+    return places;
+}
+
 QString lastComponent(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
@@ -59,6 +76,15 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
             m_offlineFolders.insert(folder.urls.first());
     refreshDevices();
     connect(m_volumes, &VolumeProvider::volumesChanged, this, &LibraryStore::volumesChanged);
+    // Inotify answers within milliseconds; the short delay folds a burst (a copy into the parent) into one
+    // check, and a busy parent still gets one check per delay.
+    m_watchDelay.setSingleShot(true);
+    m_watchDelay.setInterval(300);
+    connect(&m_watchDelay, &QTimer::timeout, this, &LibraryStore::checkAvailability);
+    connect(&m_folderWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (!m_watchDelay.isActive())
+            m_watchDelay.start();
+    });
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -66,6 +92,7 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
         });
     }
     chooseFirstSource();
+    checkAvailability();
 }
 
 LibraryStore::~LibraryStore()
@@ -203,6 +230,7 @@ void LibraryStore::remove(const LibrarySource &source)
         folders.removeAll(source);
         setFolders(folders);
         persistFolders();
+        checkAvailability(); // no longer watched
         break;
     }
     }
@@ -527,19 +555,51 @@ void LibraryStore::checkAvailability()
     OffThread::run(
         m_checkPool, this,
         [folders] {
-            QSet<QString> offline;
-            for (const QString &path : folders)
+            Availability found;
+            for (const QString &path : folders) {
                 if (LibrarySource{LibrarySource::Kind::folder, {}, {path}}.isOffline())
-                    offline.insert(path);
-            return offline;
+                    found.offline.insert(path);
+                for (const QString &place : watchedPlaces(path))
+                    found.watched.insert(place);
+            }
+            return found;
         },
-        [this, generation](QSet<QString> offline) {
-            if (generation != m_availabilityGeneration || offline == m_offlineFolders)
-                return; // a newer check answers, or nothing changed
-            m_offlineFolders = std::move(offline);
+        [this, generation](Availability found) {
+            if (generation != m_availabilityGeneration)
+                return; // a newer check answers
+            watchFolders(found.watched);
+            if (found.offline == m_offlineFolders)
+                return;
+            const std::optional<LibrarySource> selected = selectedSource();
+            const bool selectedChanged = selected && selected->kind == LibrarySource::Kind::folder &&
+                                         !selected->urls.isEmpty() &&
+                                         m_offlineFolders.contains(selected->urls.first()) !=
+                                             found.offline.contains(selected->urls.first());
+            m_offlineFolders = std::move(found.offline);
             ++m_availabilityRevision;
             emit availabilityRevisionChanged(m_availabilityRevision);
+            // Its recordings now play from their copies, or from their files again. Updated in place: a
+            // rescan would list them under other ids and move the selection off the one playing.
+            if (selectedChanged)
+                refreshCacheState();
         });
+}
+
+void LibraryStore::watchFolders(const QSet<QString> &paths)
+{
+    const QStringList watched = m_folderWatch.directories();
+    QStringList gone;
+    for (const QString &path : watched)
+        if (!paths.contains(path))
+            gone.append(path);
+    if (!gone.isEmpty())
+        m_folderWatch.removePaths(gone);
+    QStringList added;
+    for (const QString &path : paths)
+        if (!watched.contains(path))
+            added.append(path);
+    if (!added.isEmpty())
+        m_folderWatch.addPaths(added);
 }
 
 void LibraryStore::bumpAvailabilityRevision()

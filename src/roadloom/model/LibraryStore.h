@@ -6,6 +6,7 @@
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
 
+#include <QFileSystemWatcher>
 #include <QFuture>
 #include <QList>
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -150,8 +152,9 @@ public:
     // recordings (oldest first, whatever the list's sort); none past either end or when it is not shown.
     std::optional<QString> neighbor(const QString &id, int offset) const;
     // Whether the source is a folder whose path was gone at the last check (at start, at each rescan, volume
-    // change and activation of the application). Never touches the disk; a changed answer bumps
-    // `availabilityRevision`.
+    // change and activation of the application, and when the folder holding it changes). Never touches the
+    // disk; a changed answer bumps `availabilityRevision`, and refreshes the storage state of the listed
+    // recordings when the selected folder is the one that went or came back.
     bool isOffline(const LibrarySource &source) const;
     // Recordings of that category in `clips` (all with none); filters and search do not apply.
     int count(std::optional<ClipCategory> category) const;
@@ -183,6 +186,10 @@ signals:
     void trashRefused(const QString &clipID, const QString &reason);
 
 private:
+    struct Availability {
+        QSet<QString> offline; // folder paths
+        QSet<QString> watched; // the folders whose changes may take or bring back one of them
+    };
     struct RescanResult {
         QList<DashClip> clips;
         ClipListing::Index index;
@@ -212,6 +219,7 @@ private:
     void checkAvailability();
     // Views check again now; the stored offline state follows.
     void bumpAvailabilityRevision();
+    void watchFolders(const QSet<QString> &paths);
 
     VolumeProvider *m_volumes = nullptr;
     Defaults *m_defaults = nullptr;
@@ -245,4 +253,7 @@ private:
     quint64 m_availabilityGeneration = 0;
     QThreadPool m_scanPool;
     QThreadPool m_checkPool; // disk checks never queue behind a long scan
+    // The folders above each saved folder: renaming, removing or unmounting it shows there at once.
+    QFileSystemWatcher m_folderWatch;
+    QTimer m_watchDelay; // one check for a burst of changes
 };

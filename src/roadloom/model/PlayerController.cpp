@@ -5,9 +5,13 @@
 #include "platform/LogCategories.h"
 #include "roadloom/model/OffThread.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <concepts>
+#include <cstring>
 
 const QString PlayerController::noFilesMessage =
     QStringLiteral("The original files of this recording were moved or deleted, and no cached copy exists.");
@@ -55,6 +59,26 @@ PlayerController::~PlayerController()
 
 // Loading
 
+QString PlayerController::unreadableMessage(const QString &path, int error)
+{
+    return QStringLiteral("The file “%1” can’t be read: %2.")
+        .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+std::optional<QString> PlayerController::unreadableFile(const ChannelFiles &files,
+                                                        const PlayerServices &services)
+{
+    if (!services.openError)
+        return std::nullopt;
+    for (const auto &[channel, path] : files) {
+        const int error = services.openError(path);
+        // Absent is the moved-or-deleted case; anything else (permissions, a failing card) is the file's.
+        if (error != 0 && error != ENOENT && error != ENOTDIR)
+            return unreadableMessage(path, error);
+    }
+    return std::nullopt;
+}
+
 void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
 {
     const quint64 load = ++m_loadID;
@@ -86,19 +110,26 @@ void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
         return;
     }
     OffThread::run(
-        m_pool, this, [resolve = m_services.resolve, clip = *clip] { return resolve(clip); },
-        [this, load, autoplay](const DashClip &resolvedClip) {
+        m_pool, this,
+        [services = m_services, clip = *clip] {
+            Resolution resolution{services.resolve(clip), std::nullopt};
+            if (resolution.clip.files.empty())
+                resolution.unreadable = unreadableFile(resolution.clip.originalFiles, services);
+            return resolution;
+        },
+        [this, load, autoplay](const Resolution &resolution) {
             if (load == m_loadID)
-                resolved(load, resolvedClip, autoplay);
+                resolved(load, resolution, autoplay);
         },
         sourcesPriority);
 }
 
-void PlayerController::resolved(quint64 load, const DashClip &clip, bool autoplay)
+void PlayerController::resolved(quint64 load, const Resolution &resolution, bool autoplay)
 {
+    const DashClip &clip = resolution.clip;
     setClip(clip);
     if (clip.files.empty()) {
-        setLoadError(noFilesMessage);
+        setLoadError(resolution.unreadable.value_or(noFilesMessage));
         setIsLoading(false);
         setIsLoadingTelemetry(false);
         return;
@@ -144,6 +175,8 @@ void PlayerController::resolved(quint64 load, const DashClip &clip, bool autopla
 
 Result<ChannelFiles> PlayerController::playableSources(const DashClip &clip, const PlayerServices &services)
 {
+    if (const std::optional<QString> unreadable = unreadableFile(clip.files, services))
+        return Failure{*unreadable};
     if (!clip.isAVI())
         return clip.files;
     ChannelFiles result;

@@ -60,6 +60,11 @@ public:
     static const QString noFilesMessage;
     static const QString noPlayableFileMessage;
     static const QString noFrameMessage;
+    // "The file “NAME” can’t be read: REASON." for a file that is there but does not open.
+    static QString unreadableMessage(const QString &path, int error);
+    // Why the first of these files that is there cannot be played, when one of them does not open; files
+    // that are not there at all are left to the caller.
+    static std::optional<QString> unreadableFile(const ChannelFiles &files, const PlayerServices &services);
 
     explicit PlayerController(const PlayerFactory &players, PlayerServices services,
                               QObject *parent = nullptr);
@@ -96,6 +101,8 @@ public:
     const ChannelMediaInfo &mediaInfo() const { return m_mediaInfo; }
     bool isLoading() const { return m_isLoading; }
     bool isLoadingTelemetry() const { return m_isLoadingTelemetry; }
+    // The loaded recording's telemetry has been read (an empty one counts), not just the blank of a new load.
+    bool isTelemetryRead() const { return m_clip && !m_telemetryBlank; }
     const std::optional<QString> &loadError() const { return m_loadError; }
     double duration() const { return m_duration; }
     bool isPlaying() const { return m_isPlaying; }
@@ -167,7 +174,11 @@ private:
         std::optional<ChannelMediaInfo> mediaInfo;
     };
 
-    void resolved(quint64 load, const DashClip &clip, bool autoplay);
+    struct Resolution {
+        DashClip clip;
+        std::optional<QString> unreadable; // why none of its files is there, when it is not their absence
+    };
+    void resolved(quint64 load, const Resolution &resolution, bool autoplay);
     void placeSources(const Result<ChannelFiles> &sources, bool autoplay);
     void masterReady(const VideoFacts &facts);
     void masterFailed(const QString &message);

@@ -27,4 +27,6 @@ struct PlayerServices {
     std::function<Result<QStringList>(const QString &aviPath, int streamCount)> convert;
     std::function<Telemetry(const ChannelFiles &files)> readTelemetry;
     std::function<MediaInfo(const QString &path)> inspect;
+    // Why the file cannot be opened for reading: the system's error number, or 0 when it opens.
+    std::function<int(const QString &path)> openError;
 };

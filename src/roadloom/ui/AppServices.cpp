@@ -1,5 +1,7 @@
 #include "roadloom/ui/AppServices.h"
 
+#include "platform/RegularFile.h"
+
 #include "platform/Defaults.h"
 #include "platform/FreeSpace.h"
 #include "platform/SystemVolumes.h"
@@ -61,6 +63,7 @@ PlayerServices AppServices::playerServices()
     };
     services.readTelemetry = [](const ChannelFiles &files) { return TelemetryReader::read(files); };
     services.inspect = [](const QString &path) { return MediaInspector::inspect(path); };
+    services.openError = [](const QString &path) { return RegularFile::openDescriptor(path).error; };
     return services;
 }
 

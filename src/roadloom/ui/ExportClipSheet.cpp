@@ -58,14 +58,14 @@ ExportClipSheet::ExportClipSheet(AppModel &model, QWidget *parent) : QDialog(par
     buildForm();
 
     PlayerController &player = m_model.player();
-    connect(&player, &PlayerController::durationChanged, this, [this](double) {
-        rerange();
-        showRange();
-    });
-    connect(&player, &PlayerController::sourcesChanged, this,
-            [this](const ChannelFiles &) { showSources(); });
-    connect(&player, &PlayerController::telemetryChanged, this,
-            [this](const Telemetry &) { showTelemetry(); });
+    m_clip = player.clip();
+    // The recording may still be loading: its length, files and telemetry arrive later.
+    connect(&player, &PlayerController::clipChanged, this, &ExportClipSheet::takeFromPlayer);
+    connect(&player, &PlayerController::durationChanged, this, &ExportClipSheet::takeFromPlayer);
+    connect(&player, &PlayerController::sourcesChanged, this, &ExportClipSheet::takeFromPlayer);
+    connect(&player, &PlayerController::telemetryChanged, this, &ExportClipSheet::takeFromPlayer);
+    connect(&player, &PlayerController::isLoadingTelemetryChanged, this, &ExportClipSheet::takeFromPlayer);
+    takeFromPlayer();
 
     rerange();
     showRange();
@@ -98,8 +98,39 @@ void ExportClipSheet::follow(AppModel &model, QWidget *window)
 
 double ExportClipSheet::duration() const
 {
-    const double d = m_model.player().duration();
-    return std::isfinite(d) && d > 0 ? d : 0;
+    return std::isfinite(m_duration) && m_duration > 0 ? m_duration : 0;
+}
+
+bool ExportClipSheet::holdsRecording() const
+{
+    const std::optional<DashClip> &loaded = m_model.player().clip();
+    return m_clip && loaded && loaded->id == m_clip->id;
+}
+
+void ExportClipSheet::takeFromPlayer()
+{
+    const PlayerController &player = m_model.player();
+    const bool holds = holdsRecording();
+    // The playhead is another recording's once the player has moved on.
+    m_startPlayhead->setEnabled(holds);
+    m_endPlayhead->setEnabled(holds);
+    if (!holds)
+        return;
+    m_clip = player.clip(); // as resolved
+    if (m_duration != player.duration()) {
+        m_duration = player.duration();
+        rerange();
+        showRange();
+    }
+    if (m_sources != player.sources()) {
+        m_sources = player.sources();
+        showSources();
+    }
+    if (player.isTelemetryRead())
+        m_telemetry = player.telemetry();
+    else
+        m_telemetry.reset();
+    showTelemetry();
 }
 
 QSlider *ExportClipSheet::makeSlider()
@@ -266,7 +297,7 @@ void ExportClipSheet::setInitialRange()
     const double d = duration();
     setEnd(d);
     if (d > 60) {
-        const double t = m_model.player().currentTime();
+        const double t = holdsRecording() ? m_model.player().currentTime() : 0;
         setStart(std::max(0.0, t - 15));
         setEnd(std::min(m_start + 30, d));
     }
@@ -314,17 +345,16 @@ void ExportClipSheet::showRange()
 
 void ExportClipSheet::showSources()
 {
-    const ChannelFiles &sources = m_model.player().sources();
     for (int i = 0; i < m_cameraToggles.size(); ++i)
-        m_cameras->setRowVisible(i, sources.count(m_cameraToggles[i].first) > 0);
+        m_cameras->setRowVisible(i, m_sources.count(m_cameraToggles[i].first) > 0);
     showRun();
 }
 
 void ExportClipSheet::showTelemetry()
 {
-    const Telemetry &telemetry = m_model.player().telemetry();
-    m_peak->setEnabled(telemetry.peakG().has_value());
-    m_gpx->setEnabled(telemetry.hasGPS());
+    m_peak->setEnabled(m_telemetry && m_telemetry->peakG().has_value());
+    // Until the telemetry is read the track may still come: the choice stays open.
+    m_gpx->setEnabled(!m_telemetry || m_telemetry->hasGPS());
 }
 
 QCheckBox *ExportClipSheet::cameraToggle(Channel channel) const
@@ -338,10 +368,9 @@ QCheckBox *ExportClipSheet::cameraToggle(Channel channel) const
 QList<std::pair<Channel, QString>> ExportClipSheet::selectedSources() const
 {
     QList<std::pair<Channel, QString>> selected;
-    const ChannelFiles &sources = m_model.player().sources();
     for (Channel channel : allChannels) {
-        const auto it = sources.find(channel);
-        if (m_channels.contains(channel) && it != sources.end())
+        const auto it = m_sources.find(channel);
+        if (m_channels.contains(channel) && it != m_sources.end())
             selected.append({channel, it->second});
     }
     return selected;
@@ -372,7 +401,7 @@ void ExportClipSheet::showRun()
 
 void ExportClipSheet::aroundPeak()
 {
-    const std::optional<SensorSample> peak = m_model.player().telemetry().peakG();
+    const std::optional<SensorSample> peak = m_telemetry ? m_telemetry->peakG() : std::nullopt;
     if (!peak)
         return;
     setStart(std::max(0.0, peak->time - 10));
@@ -384,13 +413,14 @@ void ExportClipSheet::startExport()
     if (!canExport())
         return;
     ClipExportRequest request;
-    request.clip = m_model.player().clip();
+    request.clip = m_clip;
     request.sources = selectedSources();
     request.start = m_start;
     request.end = m_end;
     request.quality = m_qualityValue;
-    // Without GPS there is nothing to write, whatever the disabled toggle still shows.
-    request.includeGPX = m_includeGPX && m_model.player().telemetry().hasGPS();
+    // Without GPS there is nothing to write, whatever the disabled toggle still shows. Telemetry not read yet
+    // is read by the run, which writes the track when there is one.
+    request.includeGPX = m_includeGPX && (!m_telemetry || m_telemetry->hasGPS());
     ClipExportJob *job = m_model.exportClip(request);
     if (!job)
         return; // no recording, or the folder panel was cancelled: the sheet stays as it was

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "roadcore/Channel.h"
+#include "roadcore/DashClip.h"
+#include "roadcore/Telemetry.h"
 #include "roadloom/model/ExportQuality.h"
+#include "roadloom/model/PlayerServices.h"
 
 #include <QDialog>
 #include <QList>
@@ -24,7 +27,9 @@ class QSlider;
 // The sheet in which the user exports a time range of the loaded recording: the range (with the playhead
 // and the G-sensor peak as shortcuts), the cameras, the quality and a GPX track of the range. "Export…"
 // starts a run owned by the application model; the sheet shows its progress, closes when it succeeds and
-// shows its failure in red. Closing the sheet never stops a run.
+// shows its failure in red. Closing the sheet never stops a run. The sheet stays with the recording loaded
+// when it opened: playback goes on beneath it and may move to the next recording, whose files, length and
+// telemetry it never takes.
 class ExportClipSheet : public QDialog {
     Q_OBJECT
 public:
@@ -46,6 +51,8 @@ public:
     QList<std::pair<Channel, QString>> selectedSources() const;
     std::optional<double> progress() const { return m_progress; }
     std::optional<QString> error() const { return m_error; }
+    // The recording the sheet exports from.
+    const std::optional<DashClip> &clip() const { return m_clip; }
     bool canExport() const;
 
     QSlider *startSlider() const { return m_startSlider; }
@@ -69,6 +76,10 @@ protected:
 
 private:
     double duration() const;
+    // The player still holds the sheet's recording.
+    bool holdsRecording() const;
+    // Takes what the player knows of the sheet's recording, while it holds it.
+    void takeFromPlayer();
     void buildForm();
     void setInitialRange();
     void rerange();
@@ -81,6 +92,10 @@ private:
     QSlider *makeSlider();
 
     AppModel &m_model;
+    std::optional<DashClip> m_clip;
+    ChannelFiles m_sources;
+    double m_duration = 0;
+    std::optional<Telemetry> m_telemetry; // none until read
     double m_start = 0;
     double m_end = 0;
     QSet<Channel> m_channels{Channel::front, Channel::rear};

@@ -126,8 +126,12 @@ void VideoStage::syncOverlays()
     m_converting->setVisible(clip &&
                              clip->primaryURL().endsWith(QStringLiteral(".avi"), Qt::CaseInsensitive));
     m_loading->setVisible(loading);
-    if (failed)
+    if (failed) {
         m_error->setDescription(*player.loadError());
+        // The players keep the last frame of what played before; the page stands on black instead.
+        if (m_canvas)
+            m_canvas->clearPictures();
+    }
     m_error->setVisible(failed);
     if (loading || failed) {
         m_loading->raise();

@@ -45,6 +45,7 @@ struct Script {
     std::map<QString, int> streamCounts;       // AVI path to its video streams; absent: unreadable
     std::map<QString, QString> convertFailure; // AVI path to the conversion's error text
     std::map<QString, int> convertedMovies;    // AVI path to how many movies come out; absent: as asked
+    std::map<QString, int> openErrors;         // path to the errno its open fails with; absent: it opens
 
     // Gates by "resolve NAME", "convert PATH", "telemetry FIRST-PATH", "inspect PATH".
     std::shared_ptr<Gate> gate(const QString &key)
@@ -134,6 +135,11 @@ struct Script {
             telemetry.source = paths.join('+');
             self->finish();
             return telemetry;
+        };
+        s.openError = [self](const QString &path) {
+            QMutexLocker lock(&self->mutex);
+            const auto it = self->openErrors.find(path);
+            return it == self->openErrors.end() ? 0 : it->second;
         };
         s.inspect = [self](const QString &path) {
             self->record(QStringLiteral("inspect ") + path);

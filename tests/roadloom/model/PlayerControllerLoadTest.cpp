@@ -154,6 +154,52 @@ TEST_F(PlayerControllerLoad, ARecordingWithoutFilesShowsWhyAndLoadsNothing)
     EXPECT_FALSE(controller->isPlaying());
 }
 
+// A file that is there but does not open is not reported as moved or deleted: the system's reason is shown.
+TEST_F(PlayerControllerLoad, AFileThatDoesNotOpenSaysWhy)
+{
+    const QString moved =
+        "The original files of this recording were moved or deleted, and no cached copy exists.";
+    struct Case {
+        const char *name;
+        bool resolvedWithoutFiles;
+        std::map<QString, int> openErrors;
+        QString error;
+    };
+    const Case cases[] = {
+        {"gone, its folder unreadable",
+         true,
+         {{F, EACCES}},
+         "The file “A_F.mp4” can’t be read: Permission denied."},
+        {"gone for good", true, {{F, ENOENT}}, moved},
+        {"gone with its folder", true, {{F, ENOTDIR}}, moved},
+        {"there, unreadable", false, {{F, EACCES}}, "The file “A_F.mp4” can’t be read: Permission denied."},
+        {"there, rear failing", false, {{R, EIO}}, "The file “A_R.mp4” can’t be read: Input/output error."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        controller->load(std::nullopt, false);
+        front.calls.clear();
+        const QString name = QString::fromLatin1(c.name);
+        const DashClip asked = recording(name, {{Channel::front, F}, {Channel::rear, R}});
+        DashClip resolved = asked;
+        if (c.resolvedWithoutFiles) {
+            resolved.files.clear();
+            resolved.originalFiles = asked.files;
+        }
+        {
+            QMutexLocker lock(&script->mutex);
+            script->resolved[name] = resolved;
+            script->openErrors = c.openErrors;
+        }
+        controller->load(asked, true);
+        ASSERT_TRUE(waitFor([&] { return controller->loadError().has_value(); }));
+        EXPECT_EQ(*controller->loadError(), c.error);
+        EXPECT_TRUE(loads(front).isEmpty());
+        EXPECT_FALSE(controller->isLoading());
+        EXPECT_FALSE(controller->hasMedia());
+    }
+}
+
 TEST_F(PlayerControllerLoad, UnloadingPausesClearsAndResets)
 {
     loadFully(recording("A", {{Channel::front, F}, {Channel::rear, R}}), videoFacts(10, {640, 480}, 25),

@@ -321,6 +321,86 @@ TEST_F(ExportClipSheetTest, EscapeLeavesTheRunGoingAndALaterFailureBecomesAToast
     }
 }
 
+// Playback goes on under the sheet; playing on into the next recording must not swap what is exported.
+TEST_F(ExportClipSheetTest, StaysWithTheRecordingItOpenedOnWhenThePlayerMovesOn)
+{
+    const DashClip first = twoCameras();
+    const DashClip next = recording("CONT_0002", at(2), {{Channel::front, "/card/N_F.mp4"}});
+    services->telemetry["/card/N_F.mp4"] = Telemetry({jolt(3, 4)}, {fixAt(1)}, "t");
+    make({first, next});
+    ExportClipSheet &s = open(first, 45, 20);
+    s.setStart(10);
+    s.setEnd(30);
+
+    model->player().load(next, true);
+    ASSERT_TRUE(waitFor([&] { return front().hasFile(); }));
+    front().fireReady(facts(120));
+    ASSERT_TRUE(waitFor([&] { return model->player().hasMedia() && model->player().isTelemetryRead(); }));
+    model->player().setCurrentTime(90);
+
+    EXPECT_EQ(s.clip()->id, first.id);
+    EXPECT_EQ(shown(s), "0:10.0 0:30.0 0:20.0");
+    EXPECT_EQ(s.endSlider()->maximum(), 45000);
+    EXPECT_TRUE(s.cameraToggle(Channel::rear)->isVisibleTo(&s));
+    EXPECT_FALSE(s.peakButton()->isEnabled()); // the next recording's jolt is not this one's
+    EXPECT_FALSE(s.startPlayheadButton()->isEnabled());
+    EXPECT_FALSE(s.endPlayheadButton()->isEnabled());
+
+    QTest::mouseClick(s.exportButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !s.isVisible(); }, 10000));
+    QStringList sources;
+    for (const QString &call : exporter.callLog())
+        sources.append(call.section(" -> ", 0, 0));
+    EXPECT_EQ(sources, (QStringList{"/card/C_F.mp4", "/card/C_R.mp4"}));
+    const QDir out(dir.filePath("out"));
+    EXPECT_EQ(out.entryList(QDir::Files, QDir::Name),
+              (QStringList{"CONT_0001_0m10.0-0m30.0_F.mov", "CONT_0001_0m10.0-0m30.0_R.mov"}));
+    EXPECT_EQ(model->toast()->message, "Exported 2 video(s)");
+}
+
+// Export pressed before the telemetry is read: the ticked box still gives the track.
+TEST_F(ExportClipSheetTest, ATickedTrackIsWrittenWhenTheTelemetryIsStillLoading)
+{
+    const DashClip clip = twoCameras();
+    services->telemetry["/card/C_F.mp4"] = Telemetry({}, {fixAt(1), fixAt(5), fixAt(50)}, "t");
+    make({clip});
+    services->holdTelemetry();
+    model->player().load(clip, false);
+    ASSERT_TRUE(waitFor([&] { return front().hasFile(); }));
+    front().fireReady(facts(60));
+    rear().fireReady(facts(60));
+    ASSERT_TRUE(waitFor([&] { return model->player().isLoadingTelemetry(); }));
+    sheet = std::make_unique<ExportClipSheet>(*model);
+    sheet->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sheet->gpxToggle()->isEnabled());
+    EXPECT_TRUE(sheet->gpxToggle()->isChecked());
+    sheet->setStart(0);
+    sheet->setEnd(10);
+
+    QTest::mouseClick(sheet->exportButton(), Qt::LeftButton);
+    ASSERT_TRUE(sheet->progress());
+    services->releaseTelemetry();
+    ASSERT_TRUE(waitFor([&] { return !sheet->isVisible(); }, 10000));
+    const QDir out(dir.filePath("out"));
+    EXPECT_EQ(out.entryList(QDir::Files, QDir::Name),
+              (QStringList{"CONT_0001_0m00.0-0m10.0.gpx", "CONT_0001_0m00.0-0m10.0_F.mov",
+                           "CONT_0001_0m00.0-0m10.0_R.mov"}));
+    const QByteArray track = TestSupport::readFile(out.filePath("CONT_0001_0m00.0-0m10.0.gpx"));
+    EXPECT_EQ(track.count("<trkpt"), 2) << track.constData();
+
+    // Once read and without GPS, the box is disabled and nothing is written.
+    sheet.reset();
+    services->telemetry["/card/C_F.mp4"] = Telemetry();
+    QDir(dir.filePath("out")).removeRecursively();
+    QDir().mkpath(dir.filePath("out"));
+    ExportClipSheet &s = open(clip, 60, 0);
+    EXPECT_FALSE(s.gpxToggle()->isEnabled());
+    QTest::mouseClick(s.exportButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !s.isVisible(); }, 10000));
+    EXPECT_EQ(out.entryList(QDir::Files, QDir::Name).filter(".gpx"), QStringList{});
+}
+
 TEST_F(ExportClipSheetTest, TheMainWindowPresentsASheetPerRequestAndClosingClearsIt)
 {
     makeApp({twoCameras()});

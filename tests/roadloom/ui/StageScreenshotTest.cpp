@@ -305,3 +305,31 @@ TEST_F(StageScreenshot, WithTheInsetOffTheFollowerKeepsUp)
     ASSERT_NE(stage()->canvas(), nullptr);
     EXPECT_GT(stage()->canvas()->counts().skips[1], 10);
 }
+
+// A recording that cannot be played after one that played: its error page stands on a black stage, not on
+// the previous recording's last frame.
+TEST_F(StageScreenshot, AFailedLoadClearsThePreviousPicture)
+{
+    showWindow();
+    loadTrip();
+    expectColours(QStringLiteral("before-failure"), {{{375, 93}, "red"}, {{625, 280}, "yellow"}});
+
+    DashClip gone = recording(QStringLiteral("Gone"), at(1), trip.files);
+    gone.files.clear(); // its card is gone and nothing of it is cached
+    gone.originalFiles = trip.files;
+    services->resolved[QStringLiteral("Gone")] = gone;
+    player().load(recording(QStringLiteral("Gone"), at(1), trip.files), true);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return player().loadError().has_value(); }, waitMs));
+    EXPECT_EQ(player().loadError(), PlayerController::noFilesMessage);
+    settle();
+    // The quarters' centres lie beside the page's text.
+    expectColours(QStringLiteral("failed-after-playing"), {{{375, 93}, "black"},
+                                                           {{625, 93}, "black"},
+                                                           {{375, 280}, "black"},
+                                                           {{625, 280}, "black"},
+                                                           {{791, 63}, "black"}});
+
+    // The next recording that plays is drawn again.
+    loadTrip();
+    expectColours(QStringLiteral("after-failure"), {{{375, 93}, "red"}, {{791, 63}, "magenta"}});
+}
