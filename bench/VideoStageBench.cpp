@@ -20,8 +20,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -29,8 +29,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <sys/resource.h>
@@ -268,16 +268,16 @@ int main(int argc, char **argv)
         const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
         QProcess mpvFront, mpvRear;
         // --gpu-sw: mpv otherwise refuses a software renderer such as the virtual display's.
-        const QStringList common = {"--no-config",       "--vo=gpu",   "--gpu-sw=yes",
-                                    "--hwdec=no",        "--ao=null",  "--terminal=no",
-                                    "--keep-open=yes",   "--script=" + script,
-                                    "--length=" + QString::number(seconds)};
+        const QStringList common = {
+            "--no-config",     "--vo=gpu",           "--gpu-sw=yes",
+            "--hwdec=no",      "--ao=null",          "--terminal=no",
+            "--keep-open=yes", "--script=" + script, "--length=" + QString::number(seconds)};
         mpvFront.setStandardInputFile(QProcess::nullDevice());
         mpvRear.setStandardInputFile(QProcess::nullDevice());
-        mpvFront.start("mpv", common + QStringList{QStringLiteral("--geometry=%1x%2")
-                                                       .arg(stage.width())
-                                                       .arg(stage.height()),
-                                                   front});
+        mpvFront.start(
+            "mpv",
+            common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
+                                 front});
         mpvRear.start("mpv", common + QStringList{QStringLiteral("--geometry=%1x%2")
                                                       .arg(int(stage.width() * 0.26))
                                                       .arg(int(stage.width() * 0.26 * 9 / 16)),
@@ -312,13 +312,14 @@ int main(int argc, char **argv)
         const std::optional<Side> us = ours();
         if (!us)
             return 1;
-        std::printf("view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, lost front %d "
-                    "rear %d, %d paints, %d swaps\n",
-                    us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
-                    canvasAfter.renders[0] - canvasBefore.renders[0],
-                    canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.lost[0] - canvasBefore.lost[0],
-                    canvasAfter.lost[1] - canvasBefore.lost[1], canvasAfter.paints - canvasBefore.paints,
-                    canvasAfter.swaps - canvasBefore.swaps);
+        std::printf(
+            "view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, lost front %d "
+            "rear %d, %d paints, %d swaps\n",
+            us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
+            canvasAfter.renders[0] - canvasBefore.renders[0],
+            canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.lost[0] - canvasBefore.lost[0],
+            canvasAfter.lost[1] - canvasBefore.lost[1], canvasAfter.paints - canvasBefore.paints,
+            canvasAfter.swaps - canvasBefore.swaps);
         return 0;
     }
     std::vector<double> ourCPU, theirCPU, ratios;
@@ -336,13 +337,14 @@ int main(int argc, char **argv)
             return 1;
         ourCPU.push_back(us->cpu);
         theirCPU.push_back(them->cpu);
-        std::printf("round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
-                    "%d paints (played %.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
-                    round + 1, us->cpu, static_cast<long long>(us->drops[0]),
-                    static_cast<long long>(us->drops[1]), canvasAfter.renders[0] - canvasBefore.renders[0],
-                    canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.paints - canvasBefore.paints,
-                    reached, them->cpu, static_cast<long long>(them->drops[0]),
-                    static_cast<long long>(them->drops[1]));
+        std::printf(
+            "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
+            "%d paints (played %.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
+            round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
+            canvasAfter.renders[0] - canvasBefore.renders[0],
+            canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.paints - canvasBefore.paints,
+            reached, them->cpu, static_cast<long long>(them->drops[0]),
+            static_cast<long long>(them->drops[1]));
         if (us->clean() && them->clean() && them->cpu > 0) {
             ++cleanRounds;
             ratios.push_back(us->cpu / them->cpu);
@@ -352,11 +354,12 @@ int main(int argc, char **argv)
         }
         std::fflush(stdout);
     }
-    std::printf("stage %dx%d; mpv windows of the stage's and the inset's size\n", stage.width(), stage.height());
+    std::printf("stage %dx%d; mpv windows of the stage's and the inset's size\n", stage.width(),
+                stage.height());
     std::printf("CPU time, median: view %.2f s, two mpv --vo=gpu %.2f s\n", median(ourCPU), median(theirCPU));
     if (cleanRounds)
-        std::printf("CPU ratio over %d rounds without dropped frames: median %.2f (target <= 1.1)\n", cleanRounds,
-                    median(ratios));
+        std::printf("CPU ratio over %d rounds without dropped frames: median %.2f (target <= 1.1)\n",
+                    cleanRounds, median(ratios));
     else
         std::printf("no round without dropped frames: no CPU ratio\n");
     std::printf("resident memory while playing: %.0f MiB\n", playingKiB / 1024.0);

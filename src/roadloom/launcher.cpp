@@ -1,7 +1,7 @@
 // The `roadloom` command. A later launch only hands its paths to the running instance, so this small
-// program, which loads QtCore and QtNetwork alone, asks first; when no instance answers it becomes the
-// full application (roadloom-app beside it) with the same arguments.
-#include "platform/gui/SingleInstance.h"
+// program, which loads QtCore alone, asks first; when no instance answers it becomes the full application
+// (roadloom-app beside it) with the same arguments.
+#include "platform/InstanceMessage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,7 +36,8 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (SingleInstance().handOver(SingleInstance::absolutePaths(arguments)))
+    if (InstanceMessage::send(InstanceMessage::defaultSocketPath(), InstanceMessage::absolutePaths(arguments),
+                              3000))
         return 0;
 
     const std::string application = ownFolder() + "/roadloom-app";

@@ -20,8 +20,8 @@ struct MpvPlayerOptions {
 };
 
 // The player on libmpv. All calls and signals on the GUI thread; mpv's events are fetched there from its
-// wakeup callback through a queued call. mpv itself starts on first need. With the "libmpv" video output mpv never starts a file loaded
-// before its render context exists, so a load waits for the renderer to attach.
+// wakeup callback through a queued call. mpv itself starts on first need. With the "libmpv" video output mpv
+// never starts a file loaded before its render context exists, so a load waits for the renderer to attach.
 class MpvPlayer final : public VideoPlayer {
     Q_OBJECT
 public:

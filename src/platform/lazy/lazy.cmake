@@ -3,9 +3,9 @@
 # "ffmpeg" and "mpv".
 set(ROADLOOM_LAZY_DIR ${CMAKE_CURRENT_LIST_DIR})
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$" AND NOT ROADLOOM_FUZZ)
-    set(ROADLOOM_LAZY_MEDIA ON)
+    set(ROADLOOM_LAZY_MEDIA ON CACHE INTERNAL "libmpv and FFmpeg are loaded on first use")
 else()
-    set(ROADLOOM_LAZY_MEDIA OFF)
+    set(ROADLOOM_LAZY_MEDIA OFF CACHE INTERNAL "libmpv and FFmpeg are loaded on first use")
 endif()
 
 function(roadloom_sonames libraries out)
