@@ -110,8 +110,9 @@ mp.observe_property("eof-reached", "bool", function(_, ended) if ended then repo
 
 struct Side {
     double cpu = 0;
-    qint64 drops[2] = {0, 0}; // front, rear
-    bool clean() const { return drops[0] == 0 && drops[1] == 0; }
+    qint64 drops[2] = {0, 0}; // front, rear: dropped or late in mpv
+    qint64 lost[2] = {0, 0};  // the view's: drawn but never put on the screen
+    bool clean() const { return drops[0] == 0 && drops[1] == 0 && lost[0] == 0 && lost[1] == 0; }
 };
 
 // Telemetry for every second of the clip, so the display shows all three readings.
@@ -257,6 +258,8 @@ int main(int argc, char **argv)
         side.drops[1] = rearBefore < 0 || rearAfter < 0 ? -1 : rearAfter - rearBefore;
         model.player().togglePlay();
         canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
+        for (int i = 0; i < 2; ++i)
+            side.lost[i] = canvasAfter.lost[size_t(i)] - canvasBefore.lost[size_t(i)];
         if (reached < seconds * 0.9)
             std::fprintf(stderr, "playback stopped early at %.2f s of %.2f s\n", reached,
                          model.player().duration());
@@ -337,14 +340,17 @@ int main(int argc, char **argv)
             return 1;
         ourCPU.push_back(us->cpu);
         theirCPU.push_back(them->cpu);
-        std::printf(
-            "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
-            "%d paints (played %.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
-            round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
-            canvasAfter.renders[0] - canvasBefore.renders[0],
-            canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.paints - canvasBefore.paints,
-            reached, them->cpu, static_cast<long long>(them->drops[0]),
-            static_cast<long long>(them->drops[1]));
+        std::printf("round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d "
+                    "of which "
+                    "never shown front %lld rear %lld, %d paints (played %.1f s); two mpv %.2f s CPU, "
+                    "dropped or late "
+                    "front %lld rear %lld",
+                    round + 1, us->cpu, static_cast<long long>(us->drops[0]),
+                    static_cast<long long>(us->drops[1]), canvasAfter.renders[0] - canvasBefore.renders[0],
+                    canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
+                    static_cast<long long>(us->lost[1]), canvasAfter.paints - canvasBefore.paints, reached,
+                    them->cpu, static_cast<long long>(them->drops[0]),
+                    static_cast<long long>(them->drops[1]));
         if (us->clean() && them->clean() && them->cpu > 0) {
             ++cleanRounds;
             ratios.push_back(us->cpu / them->cpu);

@@ -228,9 +228,18 @@ void StageCanvas::prepareTarget(Picture &picture, QSize pixels)
 
 void StageCanvas::frameArrived(size_t index)
 {
-    // The frame is drawn into its picture at once and reported as shown, so that mpv's video thread never
-    // waits for the window's composition (which would make it drop the frames after). The paint then
-    // composes whatever both pictures hold, often a new frame of each.
+    // The frame is drawn into its picture at once and reported as shown, so that mpv's video thread does
+    // not wait for the window's composition (which would make it drop the frames after). The paint then
+    // composes whatever both pictures hold, often a new frame of each. Only while the picture still holds
+    // a frame no paint has shown does the new one wait in mpv, to be drawn once that paint is done: drawing
+    // it now would throw the other away unseen, for as much work as showing it.
+    Picture &picture = m_pictures[index];
+    if (picture.unshown) {
+        picture.waiting = true;
+        m_compose.stop();
+        update();
+        return;
+    }
     if (context() && context()->isValid() && m_program) {
         makeCurrent();
         const StageView shown = drawnView();
@@ -264,7 +273,7 @@ int StageCanvas::partnerWaitMs(size_t index) const
     return std::clamp(int(600.0 / facts->frameRate), 0, 25);
 }
 
-void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLayout &layout)
+void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew)
 {
     Picture &picture = m_pictures[index];
     const size_t mainIndex = shown.swapped ? 1 : 0;
@@ -278,7 +287,7 @@ void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLay
         }
         prepareTarget(picture, pixels);
     }
-    const bool newFrame = picture.renderer->takeNewFrame();
+    const bool newFrame = takeNew && picture.renderer->takeNewFrame();
     if (shownNow && picture.target && (newFrame || picture.stale)) {
         picture.renderer->render(picture.target->handle(), picture.target->size(), false);
         picture.stale = false;
@@ -311,10 +320,14 @@ void StageCanvas::paintGL()
     painter.beginNativePainting();
 
     // Bring each shown picture up to date (after a resize, say); the frames that came in between were drawn
-    // as they came.
+    // as they came, and one drawn but not shown yet is shown now.
     for (size_t i = 0; i < m_pictures.size(); ++i) {
-        takeFrame(i, shown, layout);
-        m_pictures[i].unshown = false;
+        Picture &picture = m_pictures[i];
+        takeFrame(i, shown, layout, !picture.unshown);
+        picture.unshown = false;
+        if (std::exchange(picture.waiting, false))
+            QMetaObject::invokeMethod(
+                this, [this, i] { frameArrived(i); }, Qt::QueuedConnection);
     }
 
     // mpv leaves its own state behind; set everything drawing relies on.

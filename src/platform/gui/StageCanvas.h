@@ -60,12 +60,13 @@ private:
         std::unique_ptr<QOpenGLFramebufferObject> target;
         bool stale = true;    // the target holds no frame yet
         bool unshown = false; // the target holds a new frame no paint has shown yet
+        bool waiting = false; // and mpv holds the next one until that paint
     };
 
     void releaseGL();
     void frameArrived(size_t index);
     int partnerWaitMs(size_t index) const;
-    void takeFrame(size_t index, const StageView &shown, const StageLayout &layout);
+    void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
     void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
