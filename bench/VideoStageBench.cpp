@@ -110,9 +110,15 @@ mp.observe_property("eof-reached", "bool", function(_, ended) if ended then repo
 
 struct Side {
     double cpu = 0;
-    qint64 drops[2] = {0, 0}; // front, rear: dropped or late in mpv
-    qint64 lost[2] = {0, 0};  // the view's: drawn but never put on the screen
-    bool clean() const { return drops[0] == 0 && drops[1] == 0 && lost[0] == 0 && lost[1] == 0; }
+    qint64 drops[2] = {0, 0};   // front, rear: dropped or late in mpv
+    qint64 lost[2] = {0, 0};    // the view's: drawn but never put on the screen
+    qint64 missing[2] = {0, 0}; // the view's: frames of the time played that no paint showed
+    // A frame or two at the ends may fall outside the measured time.
+    bool clean() const
+    {
+        return drops[0] == 0 && drops[1] == 0 && lost[0] == 0 && lost[1] == 0 && missing[0] <= 2 &&
+               missing[1] <= 2;
+    }
 };
 
 // Telemetry for every second of the clip, so the display shows all three readings.
@@ -218,6 +224,7 @@ int main(int argc, char **argv)
     clip.date = start;
     clip.files = {{Channel::front, front}, {Channel::rear, rear}};
     const auto loaded = [&] { return model.player().hasMedia() && model.player().duration() > 0; };
+    constexpr double frameRate = 30; // of both clips
 
     qint64 playingKiB = 0;
     double reached = 0;
@@ -258,8 +265,14 @@ int main(int argc, char **argv)
         side.drops[1] = rearBefore < 0 || rearAfter < 0 ? -1 : rearAfter - rearBefore;
         model.player().togglePlay();
         canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
-        for (int i = 0; i < 2; ++i)
+        // The follower catches up by seeking, which mpv does not count as dropping: count what was shown.
+        const qint64 expected = std::llround(reached * frameRate);
+        for (int i = 0; i < 2; ++i) {
             side.lost[i] = canvasAfter.lost[size_t(i)] - canvasBefore.lost[size_t(i)];
+            const qint64 shown =
+                canvasAfter.renders[size_t(i)] - canvasBefore.renders[size_t(i)] - side.lost[i];
+            side.missing[i] = std::max<qint64>(0, expected - shown);
+        }
         if (reached < seconds * 0.9)
             std::fprintf(stderr, "playback stopped early at %.2f s of %.2f s\n", reached,
                          model.player().duration());
