@@ -353,17 +353,16 @@ int main(int argc, char **argv)
             return 1;
         ourCPU.push_back(us->cpu);
         theirCPU.push_back(them->cpu);
-        std::printf("round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d "
-                    "of which "
-                    "never shown front %lld rear %lld, %d paints (played %.1f s); two mpv %.2f s CPU, "
-                    "dropped or late "
-                    "front %lld rear %lld",
-                    round + 1, us->cpu, static_cast<long long>(us->drops[0]),
-                    static_cast<long long>(us->drops[1]), canvasAfter.renders[0] - canvasBefore.renders[0],
-                    canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
-                    static_cast<long long>(us->lost[1]), canvasAfter.paints - canvasBefore.paints, reached,
-                    them->cpu, static_cast<long long>(them->drops[0]),
-                    static_cast<long long>(them->drops[1]));
+        std::printf(
+            "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
+            "never shown front %lld rear %lld, not shown at all front %lld rear %lld, %d paints (played "
+            "%.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
+            round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
+            canvasAfter.renders[0] - canvasBefore.renders[0],
+            canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
+            static_cast<long long>(us->lost[1]), static_cast<long long>(us->missing[0]),
+            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints, reached,
+            them->cpu, static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]));
         if (us->clean() && them->clean() && them->cpu > 0) {
             ++cleanRounds;
             ratios.push_back(us->cpu / them->cpu);
