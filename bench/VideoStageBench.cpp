@@ -330,11 +330,12 @@ int main(int argc, char **argv)
             return 1;
         std::printf(
             "view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, lost front %d "
-            "rear %d, %d paints, %d swaps\n",
+            "rear %d, not shown at all front %lld rear %lld, %d paints, %d swaps\n",
             us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
             canvasAfter.renders[0] - canvasBefore.renders[0],
             canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.lost[0] - canvasBefore.lost[0],
-            canvasAfter.lost[1] - canvasBefore.lost[1], canvasAfter.paints - canvasBefore.paints,
+            canvasAfter.lost[1] - canvasBefore.lost[1], static_cast<long long>(us->missing[0]),
+            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints,
             canvasAfter.swaps - canvasBefore.swaps);
         return 0;
     }
