@@ -13,6 +13,8 @@
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/DetailView.h"
+#include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/VideoHUD.h"
 #include "roadloom/ui/VideoStage.h"
 
@@ -214,7 +216,11 @@ int main(int argc, char **argv)
     };
     services.playerServices = playerServices;
     AppModel model(std::move(services));
+    // The detail column as the main window builds it: its transport bar and telemetry deck follow the
+    // playhead too, and every repaint of the window puts the whole of it on the screen again.
     DetailView view(model);
+    view.setTransportBar(new TransportBar(model));
+    view.setDeck(new TelemetryDeck(model));
     view.resize(1440, 900);
     view.show();
     QSize stage;
