@@ -11,6 +11,7 @@
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -232,9 +233,11 @@ void StageCanvas::frameArrived(size_t index)
     // not wait for the window's composition (which would make it drop the frames after). The paint then
     // composes whatever both pictures hold, often a new frame of each. Only while the picture still holds
     // a frame no paint has shown does the new one wait in mpv, to be drawn once that paint is done: drawing
-    // it now would throw the other away unseen, for as much work as showing it.
+    // it now would throw the other away unseen, for as much work as showing it. A canvas that does not
+    // paint (hidden, or its window off the screen) never lets a frame wait.
     Picture &picture = m_pictures[index];
-    if (picture.unshown) {
+    const QWindow *surface = window()->windowHandle();
+    if (picture.unshown && isVisible() && surface && surface->isExposed()) {
         picture.waiting = true;
         m_compose.stop();
         update();
