@@ -1,9 +1,12 @@
-// The application shell's costs, each measured in a fresh process as a user meets it:
-// - start-up to the main window's first paint with a catalog of 100,000 recordings (limit 400 ms, from the
-//   moment the process is started, dynamic loading included);
-// - the longest stall of the GUI thread while that catalog is first listed (limit 50 ms);
-// - a second launch handing a folder over until the running instance has opened it (limit 200 ms, the
-//   second process's start included).
+// The application shell's costs, each measured in a fresh process as a user meets it, side by side with a
+// bare Qt program started the same way (the runs alternate):
+// - start-up to the main window's first paint, with an empty library and with a catalog of 100,000
+//   recordings, from the moment the process is started, dynamic loading included (target: at most 3 times
+//   a bare Qt Widgets window's);
+// - resident memory once started with the empty library (target: at most 150 MiB);
+// - the longest stall of the GUI thread from the first paint until the catalog is listed (limit 50 ms);
+// - a second `roadloom FOLDER` handing the folder over until the running instance has opened it (target:
+//   at most 1.5 times a bare QtCore program's start and exit).
 // Run it on a display (`xvfb-run -a build/release/bench/bench_ShellBench`); without one it draws offscreen.
 #include "GuiStallProbe.h"
 
@@ -20,6 +23,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -27,11 +32,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <optional>
 
 namespace {
 
 constexpr int recordings = 100'000;
 constexpr int runs = 5;
+constexpr int handOverRuns = 9;
 
 qint64 now()
 {
@@ -61,21 +69,39 @@ QList<DashClip> makeClips(int count)
 // Sees the first paint of one window.
 class FirstPaint : public QObject {
 public:
-    explicit FirstPaint(QWidget *window) : m_window(window) { qApp->installEventFilter(this); }
+    explicit FirstPaint(QWidget *window, std::function<void()> painted)
+        : m_window(window), m_painted(std::move(painted))
+    {
+        qApp->installEventFilter(this);
+    }
     qint64 at = 0;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (!at && event->type() == QEvent::Paint && watched->isWidgetType() &&
-            static_cast<QWidget *>(watched)->window() == m_window)
+            static_cast<QWidget *>(watched)->window() == m_window) {
             at = now();
+            m_painted();
+        }
         return false;
     }
 
 private:
     QWidget *m_window;
+    std::function<void()> m_painted;
 };
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
 
 // The application as main() builds it, over the catalog in `folder`.
 struct Application {
@@ -104,13 +130,13 @@ struct Application {
     std::unique_ptr<RoadloomApp> app;
 };
 
-// Child: starts like the application and prints when it first painted and how long the GUI thread stalled
-// until the catalog was listed.
-int startup(int argc, char **argv, const QString &folder)
+// Child: starts like the application over a catalog of `count` recordings and prints when it first
+// painted, when the catalog was listed, how long the GUI thread stalled in between, and its resident memory
+// once settled.
+int startup(int argc, char **argv, const QString &folder, int count)
 {
     QApplication qapp(argc, argv);
     GuiStallProbe probe(50);
-    probe.start();
     const bool trace = qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE");
     if (trace)
         std::fprintf(stderr, "app %lld\n", static_cast<long long>(now()));
@@ -118,24 +144,30 @@ int startup(int argc, char **argv, const QString &folder)
     if (trace)
         std::fprintf(stderr, "model %lld\n", static_cast<long long>(now()));
     LibraryStore &library = application.model->library();
-    // The main window as RoadloomApp makes it, watched for its first paint from the start.
+    // The main window as RoadloomApp makes it, watched for its first paint from the start; the stall
+    // probe starts there, since what comes before is the start-up itself, measured as such.
     std::unique_ptr<FirstPaint> paint;
-    application.app->registerWindow(RoadloomApp::mainID, [&paint](RoadloomApp &app) {
+    application.app->registerWindow(RoadloomApp::mainID, [&paint, &probe](RoadloomApp &app) {
         auto *main = new MainWindow(app.model());
-        paint = std::make_unique<FirstPaint>(main);
+        paint = std::make_unique<FirstPaint>(main, [&probe] { probe.start(); });
         return main;
     });
     application.app->openWindow(RoadloomApp::mainID);
     if (trace)
         std::fprintf(stderr, "window %lld\n", static_cast<long long>(now()));
     qint64 listed = 0;
+    qint64 resident = 0;
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, &qapp, [&] {
-        if (!listed && library.clips().size() >= recordings && !library.isScanning()) {
+        if (!listed && paint && paint->at && library.clips().size() >= count && !library.isScanning()) {
             listed = now();
-            // A little more of the loop after the list arrived: the views follow it.
-            QTimer::singleShot(300, &qapp, &QCoreApplication::quit);
+            // A little more of the loop after the list arrived: the views follow it, and the window
+            // finishes what it put off until after its first paint.
+            QTimer::singleShot(1000, &qapp, [&] {
+                resident = residentKiB();
+                QCoreApplication::quit();
+            });
         }
     });
     poll.start();
@@ -146,19 +178,18 @@ int startup(int argc, char **argv, const QString &folder)
         for (const auto &[at, gap] : probe.where())
             std::fprintf(stderr, "stall %lld ending %lld\n", static_cast<long long>(gap),
                          static_cast<long long>(at));
-    std::printf("%lld %lld %lld %d\n", static_cast<long long>(paint ? paint->at : 0),
-                static_cast<long long>(listed), static_cast<long long>(probe.longestGap()), probe.stalls());
+    std::printf("%lld %lld %lld %d %lld\n", static_cast<long long>(paint ? paint->at : 0),
+                static_cast<long long>(listed), static_cast<long long>(probe.longestGap()), probe.stalls(),
+                static_cast<long long>(resident));
     return 0;
 }
 
-// Child: a later launch that hands the folder over, as main() does.
-int client(int argc, char **argv, const QString &socket, const QString &path)
+// Child: a later launch that hands the folder over, as the `roadloom` command does (for builds without it).
+int client(int argc, char **argv, const QString &path)
 {
-    // As main() does: before any application object.
     Q_UNUSED(argc);
     Q_UNUSED(argv);
-    SingleInstance instance(socket);
-    return instance.handOver({path}) ? 0 : 1;
+    return SingleInstance().handOver({path}) ? 0 : 1;
 }
 
 double median(QList<double> values)
@@ -167,85 +198,161 @@ double median(QList<double> values)
     return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
+double maximum(const QList<double> &values)
+{
+    return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+QString anchor(const char *name)
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(name));
+}
+
+struct Started {
+    double paint = 0;    // ms from the process's start
+    double listed = 0;   // ms from the process's start
+    double stall = 0;    // ms
+    double resident = 0; // MiB
+};
+
+// One start of a child; its first output line's first field is when it painted.
+std::optional<QStringList> runChild(const QProcessEnvironment &environment, const QString &program,
+                                    const QStringList &arguments, qint64 &started)
+{
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    started = now();
+    child.start(program, arguments);
+    if (!child.waitForFinished(90'000) || child.exitCode() != 0)
+        return std::nullopt;
+    const QStringList fields =
+        QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+    if (fields.isEmpty() || fields.at(0).toLongLong() == 0)
+        return std::nullopt;
+    return fields;
+}
+
 int measure(int argc, char **argv)
 {
     QApplication qapp(argc, argv);
     QTextStream out(stdout);
-    QTemporaryDir work;
+    QTemporaryDir work, emptyWork;
     {
         MediaCache cache(work.filePath(QStringLiteral("Media Cache")));
         cache.registerClips(makeClips(recordings));
     }
     const QString self = QCoreApplication::applicationFilePath();
-    // The children keep their settings, caches and data in the work folder.
+    QTemporaryDir runtime;
+    // The children keep their settings, caches, data and instance socket in the work folder.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         environment.insert(QString::fromLatin1(name), work.filePath(QString::fromLatin1(name)));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QFile(runtime.path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    QList<double> paints, listings, stalls;
     // ROADLOOM_BENCH_ONLY=handover measures the hand-over alone.
     const bool startupRuns = qEnvironmentVariable("ROADLOOM_BENCH_ONLY") != QLatin1String("handover");
+    QList<double> bare, emptyPaints, fullPaints, listings, stalls, residents;
     for (int run = 0; startupRuns && run < runs; ++run) {
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const qint64 started = now();
-        child.start(self, {QStringLiteral("--startup"), work.path()});
-        if (!child.waitForFinished(90'000))
-            return 1;
-        const QStringList fields = QString::fromLatin1(child.readAllStandardOutput()).split(QLatin1Char(' '));
-        if (fields.size() < 4 || fields.at(0).toLongLong() == 0 || fields.at(1).toLongLong() == 0) {
-            out << "the start-up run did not finish\n";
+        qint64 started = 0;
+        const auto window = runChild(environment, anchor("bench_anchor_window"), {}, started);
+        if (!window) {
+            out << "the bare window did not start\n";
             return 1;
         }
-        paints.append(double(fields.at(0).toLongLong() - started));
-        listings.append(double(fields.at(1).toLongLong() - started));
-        stalls.append(fields.at(2).toDouble());
+        bare.append(double(window->at(0).toLongLong() - started));
+        for (const bool full : {false, true}) {
+            const auto fields = runChild(environment, self,
+                                         {QStringLiteral("--startup"), full ? work.path() : emptyWork.path(),
+                                          QString::number(full ? recordings : 0)},
+                                         started);
+            if (!fields || fields->size() < 5 || fields->at(1).toLongLong() == 0) {
+                out << "the start-up run did not finish\n";
+                return 1;
+            }
+            (full ? fullPaints : emptyPaints).append(double(fields->at(0).toLongLong() - started));
+            if (full) {
+                listings.append(double(fields->at(1).toLongLong() - started));
+                stalls.append(fields->at(2).toDouble());
+            } else {
+                residents.append(fields->at(4).toDouble() / 1024);
+            }
+        }
     }
     if (startupRuns) {
-        out << "start-up to first paint, " << recordings << " catalogued: median " << median(paints)
-            << " ms (limit 400), max " << *std::max_element(paints.begin(), paints.end()) << " ms\n";
-        out << "start-up to the catalog listed: median " << median(listings) << " ms\n";
-        out << "longest GUI-thread stall until listed: max "
-            << *std::max_element(stalls.begin(), stalls.end()) << " ms (limit 50)\n";
+        const double anchorPaint = median(bare);
+        out << "bare Qt Widgets window, start to first paint: median " << anchorPaint << " ms\n";
+        out << "start to first paint, empty library: median " << median(emptyPaints) << " ms, max "
+            << maximum(emptyPaints) << " ms; " << median(emptyPaints) / anchorPaint
+            << "x the bare window (target <= 3)\n";
+        out << "start to first paint, " << recordings << " catalogued: median " << median(fullPaints)
+            << " ms, max " << maximum(fullPaints) << " ms; " << median(fullPaints) / anchorPaint
+            << "x the bare window (target <= 3)\n";
+        out << "start to the catalog listed: median " << median(listings) << " ms\n";
+        out << "longest GUI-thread stall from the first paint until listed: max " << maximum(stalls)
+            << " ms (limit 50)\n";
+        out << "resident memory after start-up, empty library: median " << median(residents)
+            << " MiB (target <= 150)\n";
     }
     out.flush();
 
     // Hand-over: this process plays the running instance.
     QTemporaryDir empty;
     Application application(empty.path());
-    const QString socket = empty.filePath(QStringLiteral("instance.socket"));
-    SingleInstance instance(socket);
+    SingleInstance instance(QDir(runtime.path()).filePath(QStringLiteral("roadloom.socket")));
     if (!instance.listen())
         return 1;
     QObject::connect(&instance, &SingleInstance::pathsReceived, application.app.get(),
                      &RoadloomApp::openPaths);
     application.app->openWindow(RoadloomApp::mainID);
     LibraryStore &library = application.model->library();
-    QList<double> handOvers, receipts;
+    QList<double> bareStarts, exits, handOvers, receipts;
     qint64 received = 0;
     QObject::connect(&instance, &SingleInstance::pathsReceived, &qapp, [&received] { received = now(); });
-    for (int run = 0; run < runs; ++run) {
+#ifdef ROADLOOM_COMMAND
+    const QString command = QStringLiteral(ROADLOOM_COMMAND);
+#else
+    const QString command = self;
+#endif
+    for (int run = 0; run < handOverRuns; ++run) {
+        {
+            QProcess bareProgram;
+            const qint64 started = now();
+            bareProgram.start(anchor("bench_anchor_core"), {});
+            if (!bareProgram.waitForFinished(10'000))
+                return 1;
+            bareStarts.append(double(now() - started));
+        }
         const QString folder = empty.filePath(QStringLiteral("Trip %1").arg(run));
         QDir().mkpath(folder);
         QProcess child;
         child.setProcessEnvironment(environment);
+        qint64 exited = 0;
+        QObject::connect(&child, &QProcess::finished, &qapp, [&exited] { exited = now(); });
         const qint64 started = now();
-        child.start(self, {QStringLiteral("--client"), socket, folder});
+#ifdef ROADLOOM_COMMAND
+        child.start(command, {folder});
+#else
+        child.start(command, {QStringLiteral("--client"), folder});
+#endif
         QElapsedTimer deadline;
         deadline.start();
-        while (!(library.selectedSourceID() && library.selectedSourceID()->endsWith(folder)) &&
+        while (!(exited && library.selectedSourceID() && library.selectedSourceID()->endsWith(folder)) &&
                deadline.elapsed() < 10'000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         handOvers.append(double(now() - started));
         receipts.append(double(received - started));
-        child.waitForFinished(10'000);
+        exits.append(double(exited - started));
         if (child.exitCode() != 0)
             return 1;
     }
-    out << "second launch to folder opened: median " << median(handOvers) << " ms (limit 200), max "
-        << *std::max_element(handOvers.begin(), handOvers.end()) << " ms; the paths arrived after "
-        << median(receipts) << " ms (median)\n";
+    out << "bare QtCore program, start to exit: median " << median(bareStarts) << " ms\n";
+    out << "second launch (" << QFileInfo(command).fileName()
+        << ") handing a folder over, start to exit: median " << median(exits) << " ms, max " << maximum(exits)
+        << " ms; " << median(exits) / median(bareStarts) << "x the bare program (target <= 1.5)\n";
+    out << "  the paths arrived after " << median(receipts) << " ms, the folder was open after "
+        << median(handOvers) << " ms (medians)\n";
     return 0;
 }
 
@@ -257,15 +364,15 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setOrganizationName(QStringLiteral("Roadloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Roadloom"));
-    if (argc >= 3 && qstrcmp(argv[1], "--startup") == 0)
-        return startup(argc, argv, QString::fromLocal8Bit(argv[2]));
+    if (argc >= 4 && qstrcmp(argv[1], "--startup") == 0)
+        return startup(argc, argv, QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
     if (argc >= 3 && qstrcmp(argv[1], "--prepare") == 0) {
         QCoreApplication qapp(argc, argv);
         MediaCache(QDir(QString::fromLocal8Bit(argv[2])).filePath(QStringLiteral("Media Cache")))
             .registerClips(makeClips(recordings));
         return 0;
     }
-    if (argc >= 4 && qstrcmp(argv[1], "--client") == 0)
-        return client(argc, argv, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc >= 3 && qstrcmp(argv[1], "--client") == 0)
+        return client(argc, argv, QString::fromLocal8Bit(argv[2]));
     return measure(argc, argv);
 }

@@ -1,8 +1,11 @@
-// CPU time of the detail view playing two channels with the inset on, against two mpv programs drawing the
-// same files with their own GPU output; the heads-up display's paint per tick; both players' dropped
-// frames. Needs an X display:
+// The detail view playing two channels with the inset on, against two mpv programs drawing the same files
+// with their own GPU output, in alternating rounds: each side's CPU time and dropped frames (mpv's
+// frame-drop-count and vo-delayed-frame-count, and for the view also the frames its canvas never put on
+// the screen); a CPU ratio only for rounds where neither side dropped a frame. Also the view's resident
+// memory while playing and the heads-up display's paint per tick. Needs an X display:
 //   xvfb-run -a -s "-screen 0 1600x1000x24" env QT_QPA_PLATFORM=xcb bench_VideoStageBench [SECONDS] [WxH]
-// (default: 20 s of generated 1920x1080 clips at 30 fps, the front one with sound).
+//   [ROUNDS]
+// (default: 20 s of generated 1920x1080 clips at 30 fps, the front one with sound, 3 rounds).
 #include "platform/Defaults.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
@@ -10,6 +13,8 @@
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/AppServices.h"
 #include "roadloom/ui/DetailView.h"
+#include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/TransportBar.h"
 #include "roadloom/ui/VideoHUD.h"
 #include "roadloom/ui/VideoStage.h"
 
@@ -18,7 +23,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -26,6 +33,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <sys/resource.h>
@@ -56,14 +64,65 @@ void wait(int ms)
     loop.exec();
 }
 
+// Frames mpv dropped or showed late for this player.
 qint64 dropped(VideoPlayer &player)
 {
     auto *mpv = qobject_cast<MpvPlayer *>(&player);
-    int64_t count = -1;
-    if (mpv && mpv->handle())
-        mpv_get_property(mpv->handle(), "frame-drop-count", MPV_FORMAT_INT64, &count);
-    return count;
+    if (!mpv || !mpv->handle())
+        return -1;
+    qint64 total = 0;
+    for (const char *name : {"frame-drop-count", "vo-delayed-frame-count"}) {
+        int64_t count = 0;
+        if (mpv_get_property(mpv->handle(), name, MPV_FORMAT_INT64, &count) >= 0)
+            total += count;
+    }
+    return total;
 }
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Asks a finished mpv for its dropped and late frames at the end of the file, then quits.
+const char *countingScript = R"(
+local function report()
+    local dropped = mp.get_property_number("frame-drop-count", -1)
+    local late = mp.get_property_number("vo-delayed-frame-count", -1)
+    local decoderDropped = mp.get_property_number("decoder-frame-drop-count", -1)
+    io.stdout:write(string.format("drops %d %d %d\n", dropped, late, decoderDropped))
+    io.stdout:flush()
+    mp.command("quit")
+end
+mp.observe_property("eof-reached", "bool", function(_, ended) if ended then report() end end)
+)";
+
+struct Side {
+    double cpu = 0;
+    qint64 drops[2] = {0, 0};   // front, rear: dropped or late in mpv
+    qint64 lost[2] = {0, 0};    // the view's: drawn but never put on the screen
+    qint64 missing[2] = {0, 0}; // the view's: frames of the time played that no paint showed
+    // A frame or two at the ends may fall outside the measured time.
+    bool clean() const
+    {
+        return drops[0] == 0 && drops[1] == 0 && lost[0] == 0 && lost[1] == 0 && missing[0] <= 2 &&
+               missing[1] <= 2;
+    }
+};
 
 // Telemetry for every second of the clip, so the display shows all three readings.
 Telemetry telemetryFor(int seconds, const QDateTime &start)
@@ -95,6 +154,7 @@ int main(int argc, char **argv)
 {
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
     const QString size = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("1920x1080");
+    const int rounds = argc > 3 ? std::max(1, atoi(argv[3])) : 3;
 
     // A private home: the model must not read or write the user's library, cache or settings.
     QTemporaryDir home;
@@ -130,6 +190,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ffmpeg failed\n");
         return 1;
     }
+    const QString script = home.filePath(QStringLiteral("count.lua"));
+    {
+        QFile file(script);
+        if (!file.open(QIODevice::WriteOnly) || file.write(countingScript) < 0)
+            return 1;
+    }
 
     // Our detail view at 1440 x 900 with the inset on.
     const QDateTime start(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
@@ -151,45 +217,181 @@ int main(int argc, char **argv)
     };
     services.playerServices = playerServices;
     AppModel model(std::move(services));
+    // The map asks for its tiles somewhere that answers at once and never over the network.
+    model.preferences().setMapTileURL(QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    QLoggingCategory::setFilterRules(QStringLiteral("roadloom.map.warning=false"));
+    // The detail column as the main window builds it: its transport bar and telemetry deck follow the
+    // playhead too, and every repaint of the window puts the whole of it on the screen again.
     DetailView view(model);
+    view.setTransportBar(new TransportBar(model));
+    view.setDeck(new TelemetryDeck(model));
     view.resize(1440, 900);
     view.show();
+    QSize stage;
 
     DashClip clip;
     clip.id = clip.name = QStringLiteral("REC");
     clip.date = start;
     clip.files = {{Channel::front, front}, {Channel::rear, rear}};
-    model.player().load(clip, false);
-    QElapsedTimer loading;
-    loading.start();
-    // hasMedia holds already while the recording is being resolved; the duration comes with the video.
     const auto loaded = [&] { return model.player().hasMedia() && model.player().duration() > 0; };
-    while (!loaded() && !model.player().loadError() && loading.elapsed() < 60000)
-        wait(20);
-    if (!loaded()) {
-        std::fprintf(stderr, "the recording did not load: %s\n",
-                     qPrintable(model.player().loadError().value_or(QStringLiteral("timeout"))));
-        return 1;
-    }
-    wait(500);
+    constexpr double frameRate = 30; // of both clips
 
-    const double ourBefore = cpuSeconds(RUSAGE_SELF);
-    QElapsedTimer clock;
-    clock.start();
-    model.player().play();
-    while (clock.elapsed() < seconds * 1000 && model.player().isPlaying())
-        wait(50);
-    const double wall = clock.elapsed() / 1000.0;
-    if (wall < seconds * 0.9) {
-        std::fprintf(stderr, "playback stopped early at %.2f s of %.2f s (%s)\n",
-                     model.player().currentTime(), model.player().duration(),
-                     qPrintable(model.player().loadError().value_or(QStringLiteral("no error"))));
+    qint64 playingKiB = 0;
+    double reached = 0;
+    StageCanvas::Counts canvasBefore, canvasAfter;
+    const auto ours = [&]() -> std::optional<Side> {
+        model.player().load(std::nullopt, false);
+        model.player().load(clip, false);
+        QElapsedTimer loading;
+        loading.start();
+        // hasMedia holds already while the recording is being resolved; the duration comes with the video.
+        while (!loaded() && !model.player().loadError() && loading.elapsed() < 60000)
+            wait(20);
+        if (!loaded()) {
+            std::fprintf(stderr, "the recording did not load: %s\n",
+                         qPrintable(model.player().loadError().value_or(QStringLiteral("timeout"))));
+            return std::nullopt;
+        }
+        wait(500);
+        stage = view.stage()->size();
+        const StageCanvas *canvas = view.stage()->canvas();
+        canvasBefore = canvas ? canvas->counts() : StageCanvas::Counts{};
+        const qint64 frontBefore = dropped(model.player().front());
+        const qint64 rearBefore = dropped(model.player().rear());
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        QElapsedTimer clock;
+        clock.start();
+        model.player().play();
+        while (clock.elapsed() < seconds * 1000 && model.player().isPlaying()) {
+            wait(50);
+            playingKiB = std::max(playingKiB, residentKiB());
+        }
+        Side side;
+        side.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        reached = model.player().currentTime();
+        const qint64 frontAfter = dropped(model.player().front());
+        const qint64 rearAfter = dropped(model.player().rear());
+        side.drops[0] = frontBefore < 0 || frontAfter < 0 ? -1 : frontAfter - frontBefore;
+        side.drops[1] = rearBefore < 0 || rearAfter < 0 ? -1 : rearAfter - rearBefore;
+        model.player().togglePlay();
+        canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
+        // The follower catches up by seeking, which mpv does not count as dropping: count what was shown.
+        const qint64 expected = std::llround(reached * frameRate);
+        for (int i = 0; i < 2; ++i) {
+            side.lost[i] = canvasAfter.lost[size_t(i)] - canvasBefore.lost[size_t(i)];
+            const qint64 shown =
+                canvasAfter.renders[size_t(i)] - canvasBefore.renders[size_t(i)] - side.lost[i];
+            side.missing[i] = std::max<qint64>(0, expected - shown);
+        }
+        if (reached < seconds * 0.9)
+            std::fprintf(stderr, "playback stopped early at %.2f s of %.2f s\n", reached,
+                         model.player().duration());
+        return side;
+    };
+
+    // The reference: two mpv programs with their own GPU output, main picture and inset sizes.
+    const auto theirs = [&]() -> std::optional<Side> {
+        const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
+        QProcess mpvFront, mpvRear;
+        // --gpu-sw: mpv otherwise refuses a software renderer such as the virtual display's.
+        const QStringList common = {
+            "--no-config",     "--vo=gpu",           "--gpu-sw=yes",
+            "--hwdec=no",      "--ao=null",          "--terminal=no",
+            "--keep-open=yes", "--script=" + script, "--length=" + QString::number(seconds)};
+        mpvFront.setStandardInputFile(QProcess::nullDevice());
+        mpvRear.setStandardInputFile(QProcess::nullDevice());
+        mpvFront.start(
+            "mpv",
+            common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
+                                 front});
+        mpvRear.start("mpv", common + QStringList{QStringLiteral("--geometry=%1x%2")
+                                                      .arg(int(stage.width() * 0.26))
+                                                      .arg(int(stage.width() * 0.26 * 9 / 16)),
+                                                  "--mute=yes", rear});
+        const int limit = seconds * 1000 + 60000;
+        if (!mpvFront.waitForFinished(limit) || !mpvRear.waitForFinished(limit)) {
+            std::fprintf(stderr, "the mpv programs did not finish\n");
+            mpvFront.kill();
+            mpvRear.kill();
+            mpvFront.waitForFinished();
+            mpvRear.waitForFinished();
+            return std::nullopt;
+        }
+        Side side;
+        side.cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+        QProcess *processes[] = {&mpvFront, &mpvRear};
+        for (int i = 0; i < 2; ++i) {
+            const QList<QByteArray> fields = processes[i]->readAllStandardOutput().trimmed().split(' ');
+            side.drops[i] = fields.size() == 4 && fields[0] == "drops"
+                                ? std::max<qint64>(0, fields[1].toLongLong()) +
+                                      std::max<qint64>(0, fields[2].toLongLong())
+                                : -1;
+        }
+        return side;
+    };
+
+    std::printf("%d rounds of %d s, the view at %dx%d with the inset on, the sides alternating\n", rounds,
+                seconds, view.width(), view.height());
+    std::fflush(stdout);
+    // ROADLOOM_BENCH_ONLY=view plays the view alone (for a profiler).
+    if (qEnvironmentVariable("ROADLOOM_BENCH_ONLY") == QLatin1String("view")) {
+        const std::optional<Side> us = ours();
+        if (!us)
+            return 1;
+        std::printf(
+            "view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, lost front %d "
+            "rear %d, not shown at all front %lld rear %lld, %d paints, %d swaps\n",
+            us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
+            canvasAfter.renders[0] - canvasBefore.renders[0],
+            canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.lost[0] - canvasBefore.lost[0],
+            canvasAfter.lost[1] - canvasBefore.lost[1], static_cast<long long>(us->missing[0]),
+            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints,
+            canvasAfter.swaps - canvasBefore.swaps);
+        return 0;
     }
-    const double ours = cpuSeconds(RUSAGE_SELF) - ourBefore;
-    const double reached = model.player().currentTime();
-    const qint64 frontDrops = dropped(model.player().front());
-    const qint64 rearDrops = dropped(model.player().rear());
-    model.player().togglePlay();
+    std::vector<double> ourCPU, theirCPU, ratios;
+    int cleanRounds = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::optional<Side> us, them;
+        if (round % 2 == 0) {
+            us = ours();
+            them = theirs();
+        } else {
+            them = theirs();
+            us = ours();
+        }
+        if (!us || !them)
+            return 1;
+        ourCPU.push_back(us->cpu);
+        theirCPU.push_back(them->cpu);
+        std::printf(
+            "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
+            "never shown front %lld rear %lld, not shown at all front %lld rear %lld, %d paints (played "
+            "%.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
+            round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
+            canvasAfter.renders[0] - canvasBefore.renders[0],
+            canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
+            static_cast<long long>(us->lost[1]), static_cast<long long>(us->missing[0]),
+            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints, reached,
+            them->cpu, static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]));
+        if (us->clean() && them->clean() && them->cpu > 0) {
+            ++cleanRounds;
+            ratios.push_back(us->cpu / them->cpu);
+            std::printf("; ratio %.2f\n", ratios.back());
+        } else {
+            std::printf("; no ratio (frames dropped)\n");
+        }
+        std::fflush(stdout);
+    }
+    std::printf("stage %dx%d; mpv windows of the stage's and the inset's size\n", stage.width(),
+                stage.height());
+    std::printf("CPU time, median: view %.2f s, two mpv --vo=gpu %.2f s\n", median(ourCPU), median(theirCPU));
+    if (cleanRounds)
+        std::printf("CPU ratio over %d rounds without dropped frames: median %.2f (target <= 1.1)\n",
+                    cleanRounds, median(ratios));
+    else
+        std::printf("no round without dropped frames: no CPU ratio\n");
+    std::printf("resident memory while playing: %.0f MiB\n", playingKiB / 1024.0);
 
     // The display's paint at each tick: move the playhead, paint it into an image.
     VideoHUD *hud = view.stage()->hud();
@@ -205,48 +407,7 @@ int main(int argc, char **argv)
     }
     std::sort(paints.begin(), paints.end());
     model.player().load(std::nullopt, false);
-
-    // The reference: two mpv programs with their own GPU output, main picture and inset sizes.
-    const double theirsBefore = cpuSeconds(RUSAGE_CHILDREN);
-    QProcess mpvFront, mpvRear;
-    // --gpu-sw: mpv otherwise refuses a software renderer such as the virtual display's.
-    const QStringList common = {"--no-config",
-                                "--vo=gpu",
-                                "--gpu-sw=yes",
-                                "--hwdec=no",
-                                "--ao=null",
-                                "--really-quiet",
-                                "--length=" + QString::number(seconds)};
-    mpvFront.setStandardInputFile(QProcess::nullDevice());
-    mpvRear.setStandardInputFile(QProcess::nullDevice());
-    const QSize stage = view.stage()->size();
-    mpvFront.start(
-        "mpv", common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
-                                    front});
-    mpvRear.start("mpv", common + QStringList{QStringLiteral("--geometry=%1x%2")
-                                                  .arg(int(stage.width() * 0.26))
-                                                  .arg(int(stage.width() * 0.26 * 9 / 16)),
-                                              "--mute=yes", rear});
-    const bool finished =
-        mpvFront.waitForFinished(seconds * 1000 + 60000) && mpvRear.waitForFinished(seconds * 1000 + 60000);
-    const double theirs = cpuSeconds(RUSAGE_CHILDREN) - theirsBefore;
-
-    std::printf("played %.1f s of video in %.1f s at %dx%d (stage %dx%d, inset on)\n", reached, wall,
-                view.width(), view.height(), stage.width(), stage.height());
-    std::printf("CPU time, detail view:            %.2f s\n", ours);
-    if (finished)
-        std::printf("CPU time, two mpv --vo=gpu:       %.2f s  (ratio %.2f, target <= 1.3)\n", theirs,
-                    theirs > 0 ? ours / theirs : 0.0);
-    else
-        std::printf("the mpv programs did not finish\n");
     std::printf("HUD paint per tick: median %.3f ms, 99th percentile %.3f ms, max %.3f ms (target <= 1 ms)\n",
                 paints[paints.size() / 2], paints[paints.size() * 99 / 100], paints.back());
-    std::printf("frame-drop-count: front %lld, rear %lld\n", static_cast<long long>(frontDrops),
-                static_cast<long long>(rearDrops));
-    if (const StageCanvas *stageCanvas = view.stage()->canvas()) {
-        const StageCanvas::Counts &counts = stageCanvas->counts();
-        std::printf("canvas: %d paints; frames drawn front %d, rear %d\n", counts.paints, counts.renders[0],
-                    counts.renders[1]);
-    }
     return 0;
 }

@@ -57,11 +57,21 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
     });
 
     m_drawsThroughRenderer = options.videoOutput == "libmpv";
+    m_options = options;
+}
+
+bool MpvPlayer::start()
+{
+    // Started on first need rather than with the application: mpv's start-up would hold back the window.
+    if (m_mpv || m_startFailed)
+        return m_mpv != nullptr;
+    m_startFailed = true;
+    const MpvPlayerOptions &options = m_options;
     // mpv refuses to start under a locale that writes numbers with a decimal comma.
     std::setlocale(LC_NUMERIC, "C");
     m_mpv = mpv_create();
     if (!m_mpv)
-        return;
+        return false;
     const QList<std::pair<const char *, QByteArray>> settings = {
         {"config", "no"},
         {"terminal", "no"},
@@ -96,11 +106,23 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
         qCWarning(logPlayer) << "mpv could not start:" << mpv_error_string(status);
         mpv_terminate_destroy(m_mpv);
         m_mpv = nullptr;
-        return;
+        return false;
     }
+    m_startFailed = false;
     mpv_observe_property(m_mpv, timePosition, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv, endReached, "eof-reached", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(m_mpv, &MpvPlayer::wakeup, this);
+    if (m_volume)
+        setDouble("volume", *m_volume);
+    if (m_muted)
+        setFlag("mute", *m_muted);
+    return true;
+}
+
+mpv_handle *MpvPlayer::handle() const
+{
+    const_cast<MpvPlayer *>(this)->start();
+    return m_mpv;
 }
 
 MpvPlayer::~MpvPlayer()
@@ -324,7 +346,7 @@ void MpvPlayer::load(const QString &path)
     ++m_generation;
     resetFileState();
     m_path = QFileInfo(path).absoluteFilePath();
-    if (!m_mpv) {
+    if (!start()) {
         failLater(QStringLiteral("The video player could not be started."));
         return;
     }
@@ -430,12 +452,16 @@ void MpvPlayer::pause()
 
 void MpvPlayer::setVolume(double volume)
 {
-    if (m_mpv && std::isfinite(volume))
-        setDouble("volume", std::clamp(volume, 0.0, 1.0) * 100.0);
+    if (!std::isfinite(volume))
+        return;
+    m_volume = std::clamp(volume, 0.0, 1.0) * 100.0;
+    if (m_mpv)
+        setDouble("volume", *m_volume);
 }
 
 void MpvPlayer::setMuted(bool muted)
 {
+    m_muted = muted;
     if (m_mpv)
         setFlag("mute", muted);
 }

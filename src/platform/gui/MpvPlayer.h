@@ -20,8 +20,8 @@ struct MpvPlayerOptions {
 };
 
 // The player on libmpv. All calls and signals on the GUI thread; mpv's events are fetched there from its
-// wakeup callback through a queued call. With the "libmpv" video output mpv never starts a file loaded
-// before its render context exists, so a load waits for the renderer to attach.
+// wakeup callback through a queued call. mpv itself starts on first need. With the "libmpv" video output mpv
+// never starts a file loaded before its render context exists, so a load waits for the renderer to attach.
 class MpvPlayer final : public VideoPlayer {
     Q_OBJECT
 public:
@@ -49,8 +49,9 @@ public:
 
     Result<QImage> frameImage() override;
 
-    // The libmpv handle, for drawing through the render API; null when mpv could not start.
-    mpv_handle *handle() const { return m_mpv; }
+    // The libmpv handle, for drawing through the render API; null when mpv could not start. mpv starts on
+    // the first call of this or load().
+    mpv_handle *handle() const;
     // Called by the renderer when its render context comes and goes; a waiting load starts on attach.
     void setRenderAttached(bool attached);
     // A load waits for the render context.
@@ -68,6 +69,7 @@ private:
         int frames = 0;    // steps: how many
     };
 
+    bool start();
     static void wakeup(void *context);
     void drainEvents();
     void handleEvent(const mpv_event &event);
@@ -90,7 +92,11 @@ private:
     qint64 intProperty(const char *name, qint64 fallback) const;
     bool flagProperty(const char *name) const;
 
+    MpvPlayerOptions m_options;
     mpv_handle *m_mpv = nullptr;
+    bool m_startFailed = false;
+    std::optional<double> m_volume; // kept for a start after they were set
+    std::optional<bool> m_muted;
     bool m_drawsThroughRenderer = false; // the "libmpv" video output: loads wait for a render context
     bool m_renderAttached = false;
     bool m_loadHeld = false;

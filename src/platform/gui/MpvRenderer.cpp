@@ -71,7 +71,7 @@ void MpvRenderer::setPlayer(MpvPlayer *player)
 void MpvRenderer::attach()
 {
     QOpenGLContext *gl = m_host->context();
-    if (m_render || !m_player || !m_player->handle() || !gl || !gl->isValid())
+    if (m_render || !m_player || !gl || !gl->isValid() || !m_player->handle())
         return;
     // A widget moved to another window gets a new GL context; the render context belongs to the old one.
     disconnect(m_contextGone);

@@ -1,5 +1,7 @@
 #include "platform/gui/SingleInstance.h"
 
+#include "platform/InstanceMessage.h"
+
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -18,16 +20,13 @@ namespace {
 Q_LOGGING_CATEGORY(instanceLog, "roadloom.instance")
 
 constexpr int headerSize = 4;
-constexpr char acknowledged = '\x06';
+constexpr char acknowledged = InstanceMessage::acknowledged;
 
 } // namespace
 
 QString SingleInstance::defaultSocketPath()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("roadloom.socket"));
+    return InstanceMessage::defaultSocketPath();
 }
 
 SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
@@ -41,69 +40,22 @@ SingleInstance::~SingleInstance() = default;
 
 QStringList SingleInstance::absolutePaths(const QStringList &arguments)
 {
-    QStringList paths;
-    for (const QString &argument : arguments) {
-        if (argument.isEmpty())
-            continue;
-        QString path = argument;
-        if (argument.startsWith(QLatin1String("file:"))) {
-            const QUrl url(argument);
-            if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
-                continue;
-            path = url.toLocalFile();
-        }
-        paths.append(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
-    }
-    return paths;
+    return InstanceMessage::absolutePaths(arguments);
 }
 
 QByteArray SingleInstance::encode(const QStringList &paths)
 {
-    QByteArray body;
-    QDataStream stream(&body, QIODevice::WriteOnly);
-    stream.setVersion(QDataStream::Qt_6_0);
-    stream << paths;
-    QByteArray message(headerSize, '\0');
-    qToBigEndian<quint32>(quint32(body.size()), message.data());
-    return message + body;
+    return InstanceMessage::encode(paths);
 }
 
 std::optional<QStringList> SingleInstance::decode(const QByteArray &message)
 {
-    if (message.size() < headerSize + 4)
-        return std::nullopt;
-    const quint32 length = qFromBigEndian<quint32>(message.constData());
-    if (length > maxMessageSize || qsizetype(length) != message.size() - headerSize)
-        return std::nullopt;
-    const QByteArray body = message.mid(headerSize);
-    // Each string takes at least its 4-byte length: a larger count is a lie that would allocate wildly.
-    const quint32 count = qFromBigEndian<quint32>(body.constData());
-    if (qint64(count) > (body.size() - 4) / 4)
-        return std::nullopt;
-    QDataStream stream(body);
-    stream.setVersion(QDataStream::Qt_6_0);
-    QStringList paths;
-    stream >> paths;
-    if (stream.status() != QDataStream::Ok || !stream.atEnd())
-        return std::nullopt;
-    return paths;
+    return InstanceMessage::decode(message);
 }
 
 bool SingleInstance::handOver(const QStringList &paths, int timeoutMs) const
 {
-    QLocalSocket socket;
-    socket.connectToServer(m_path);
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
-    socket.write(encode(paths));
-    if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
-    // The running instance answers once it has the paths; a dead or hung one never does.
-    while (socket.bytesAvailable() < 1)
-        if (!socket.waitForReadyRead(timeoutMs))
-            return false;
-    char answer = 0;
-    return socket.getChar(&answer) && answer == acknowledged;
+    return InstanceMessage::send(m_path, paths, timeoutMs);
 }
 
 bool SingleInstance::listen()

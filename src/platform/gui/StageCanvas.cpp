@@ -11,6 +11,7 @@
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -81,7 +82,7 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : Q
     for (size_t i = 0; i < players.size(); ++i) {
         m_pictures[i].renderer = new MpvRenderer(this);
         m_pictures[i].renderer->setPlayer(players[i]);
-        connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, qOverload<>(&QWidget::update));
+        connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, [this, i] { frameArrived(i); });
         if (!players[i])
             continue;
         // mpv hands a frame nobody drew within 200 ms on as the current one without saying so; draw the
@@ -96,11 +97,10 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : Q
                 redraw();
         });
     }
-    connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
-        // mpv expects a swap report after every frame of a context that reports at all.
-        for (Picture &picture : m_pictures)
-            picture.renderer->reportSwap();
-    });
+    connect(this, &QOpenGLWidget::frameSwapped, this, [this] { ++m_counts.swaps; });
+    m_compose.setSingleShot(true);
+    m_compose.setTimerType(Qt::PreciseTimer);
+    connect(&m_compose, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     m_easing.setStartValue(0.0);
     m_easing.setEndValue(1.0);
     m_easing.setDuration(easingMs);
@@ -234,9 +234,91 @@ void StageCanvas::clearPictures()
     update();
 }
 
+void StageCanvas::frameArrived(size_t index)
+{
+    // The frame is drawn into its picture at once and reported as shown, so that mpv's video thread does
+    // not wait for the window's composition (which would make it drop the frames after). The paint then
+    // composes whatever both pictures hold, often a new frame of each. Only while the picture still holds
+    // a frame no paint has shown does the new one wait in mpv, to be drawn once that paint is done: drawing
+    // it now would throw the other away unseen, for as much work as showing it. A canvas that does not
+    // paint (hidden, or its window off the screen) never lets a frame wait.
+    Picture &picture = m_pictures[index];
+    const QWindow *surface = window()->windowHandle();
+    if (picture.unshown && isVisible() && surface && surface->isExposed()) {
+        picture.waiting = true;
+        m_compose.stop();
+        update();
+        return;
+    }
+    if (context() && context()->isValid() && m_program) {
+        makeCurrent();
+        const StageView shown = drawnView();
+        takeFrame(index, shown, StageGeometry::layout(size(), shown));
+        doneCurrent();
+    }
+    // Each paint puts the whole window on the screen again, which costs as much as drawing a frame. The
+    // two cameras' frames come at the same rate but not at the same moment, so a frame waits a little for
+    // the other camera's next one and both show in one paint.
+    const int wait = partnerWaitMs(index);
+    if (wait <= 0) {
+        m_compose.stop();
+        update();
+    } else if (!m_compose.isActive()) {
+        m_compose.start(wait);
+    }
+}
+
+int StageCanvas::partnerWaitMs(size_t index) const
+{
+    const StageView shown = drawnView();
+    const bool bothShown = StageGeometry::layout(size(), shown).inset.has_value();
+    const Picture &other = m_pictures[1 - index];
+    if (!bothShown || other.unshown || !other.renderer || !other.renderer->player())
+        return 0;
+    const MpvPlayer *player = other.renderer->player();
+    const auto facts = player->facts();
+    if (!player->isPlaying() || !facts || facts->frameRate <= 0)
+        return 0;
+    // Well under a frame's time: a frame never waits past the next one of its own camera.
+    return std::clamp(int(600.0 / facts->frameRate), 0, 25);
+}
+
+void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew)
+{
+    Picture &picture = m_pictures[index];
+    const size_t mainIndex = shown.swapped ? 1 : 0;
+    const bool shownNow = index == mainIndex || layout.inset.has_value();
+    if (shownNow) {
+        QSize pixels = mainPictureSize(shown);
+        if (index != mainIndex) {
+            const QSizeF inset = layout.inset->size() * devicePixelRatioF();
+            pixels = QSize(std::max(1, int(std::lround(inset.width()))),
+                           std::max(1, int(std::lround(inset.height()))));
+        }
+        prepareTarget(picture, pixels);
+    }
+    const bool newFrame = takeNew && picture.renderer->takeNewFrame();
+    if (shownNow && picture.target && (newFrame || picture.stale)) {
+        picture.renderer->render(picture.target->handle(), picture.target->size(), false);
+        picture.stale = false;
+        ++m_counts.renders[index];
+        if (newFrame) {
+            if (picture.unshown)
+                ++m_counts.lost[index];
+            picture.unshown = true;
+        }
+        picture.renderer->reportSwap();
+    } else if (!shownNow && newFrame) {
+        picture.renderer->skip();
+        ++m_counts.skips[index];
+        picture.renderer->reportSwap();
+    }
+}
+
 void StageCanvas::paintGL()
 {
     ++m_counts.paints;
+    m_compose.stop();
     QOpenGLFunctions *gl = context()->functions();
     const qreal ratio = devicePixelRatioF();
     const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
@@ -247,29 +329,19 @@ void StageCanvas::paintGL()
     QPainter painter(this);
     painter.beginNativePainting();
 
-    // Bring each shown picture up to date; a hidden player's frames are taken without drawing them.
-    prepareTarget(m_pictures[mainIndex], mainPictureSize(shown));
-    if (layout.inset) {
-        const QSizeF inset = layout.inset->size() * ratio;
-        prepareTarget(m_pictures[1 - mainIndex], QSize(std::max(1, int(std::lround(inset.width()))),
-                                                       std::max(1, int(std::lround(inset.height())))));
-    }
-    for (int i = 0; i < 2; ++i) {
-        Picture &picture = m_pictures[size_t(i)];
-        const bool newFrame = picture.renderer->takeNewFrame();
-        const bool shownNow = i == mainIndex || layout.inset.has_value();
+    // Bring each shown picture up to date (after a resize, say); the frames that came in between were drawn
+    // as they came, and one drawn but not shown yet is shown now.
+    for (size_t i = 0; i < m_pictures.size(); ++i) {
+        Picture &picture = m_pictures[i];
         // mpv still hands out the last frame of a file that is gone; only the next file's, once ready,
         // counts.
         if (picture.blank && picture.renderer->player() && picture.renderer->player()->facts())
             picture.blank = false;
-        if (shownNow && picture.target && (newFrame || picture.stale)) {
-            picture.renderer->render(picture.target->handle(), picture.target->size(), false);
-            picture.stale = false;
-            ++m_counts.renders[size_t(i)];
-        } else if (!shownNow && newFrame) {
-            picture.renderer->skip();
-            ++m_counts.skips[size_t(i)];
-        }
+        takeFrame(i, shown, layout, !picture.unshown);
+        picture.unshown = false;
+        if (std::exchange(picture.waiting, false))
+            QMetaObject::invokeMethod(
+                this, [this, i] { frameArrived(i); }, Qt::QueuedConnection);
     }
 
     // mpv leaves its own state behind; set everything drawing relies on.

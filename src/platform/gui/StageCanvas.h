@@ -3,6 +3,7 @@
 #include "platform/gui/StageGeometry.h"
 
 #include <QOpenGLWidget>
+#include <QTimer>
 #include <QVariantAnimation>
 
 #include <array>
@@ -29,6 +30,8 @@ public:
         int paints = 0;
         std::array<int, 2> renders{}; // frames drawn into each player's picture
         std::array<int, 2> skips{};   // frames taken from a hidden player without drawing
+        std::array<int, 2> lost{};    // frames drawn but replaced by the next before a paint showed them
+        int swaps = 0;                // times the window showed the canvas's picture
     };
 
     // Either player may be null (nothing is drawn for it). The players must outlive the canvas or say
@@ -59,11 +62,16 @@ private:
     struct Picture {
         MpvRenderer *renderer = nullptr;
         std::unique_ptr<QOpenGLFramebufferObject> target;
-        bool stale = true;  // the target holds no frame yet
-        bool blank = false; // cleared: nothing is drawn until the player's next frame
+        bool stale = true;    // the target holds no frame yet
+        bool unshown = false; // the target holds a new frame no paint has shown yet
+        bool waiting = false; // and mpv holds the next one until that paint
+        bool blank = false;   // cleared: nothing is drawn until the player's next frame
     };
 
     void releaseGL();
+    void frameArrived(size_t index);
+    int partnerWaitMs(size_t index) const;
+    void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
     void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
@@ -75,6 +83,7 @@ private:
     QVariantAnimation m_easing;
     std::array<Picture, 2> m_pictures; // front, rear
     Counts m_counts;
+    QTimer m_compose; // a frame waiting for the other camera's, to be shown in one paint
 
     std::unique_ptr<QOpenGLShaderProgram> m_program;
     std::unique_ptr<QOpenGLBuffer> m_vertices;

@@ -40,13 +40,6 @@ VideoStage::VideoStage(AppModel &model, QWidget *parent) : QWidget(parent), m_mo
     setAttribute(Qt::WA_OpaquePaintEvent);
     PlayerController &player = model.player();
 
-    // The canvas is made once with the stage and never moves to another window (a new window would mean a
-    // new GL context, and mpv ends a file whose render context goes away).
-    auto *front = qobject_cast<MpvPlayer *>(&player.front());
-    auto *rear = qobject_cast<MpvPlayer *>(&player.rear());
-    if (front || rear)
-        m_canvas = new StageCanvas(front, rear, this);
-
     m_hud = new VideoHUD(model, this);
 
     m_loading = new QWidget(this);
@@ -161,9 +154,29 @@ void VideoStage::paintEvent(QPaintEvent *)
     QPainter(this).fillRect(rect(), Qt::black);
 }
 
+void VideoStage::makeCanvas()
+{
+    // Made when the stage first shows, in the window it shows in, and never moved to another (a new window
+    // would mean a new GL context, and mpv ends a file whose render context goes away). Not before: the
+    // first GL widget turns the whole window over to GL composition, which takes long on some displays.
+    PlayerController &player = m_model.player();
+    auto *front = qobject_cast<MpvPlayer *>(&player.front());
+    auto *rear = qobject_cast<MpvPlayer *>(&player.rear());
+    if (m_canvas || !(front || rear))
+        return;
+    m_canvas = new StageCanvas(front, rear, this);
+    m_canvas->lower();
+    m_canvas->setGeometry(rect());
+    syncCanvas();
+    m_canvas->show();
+}
+
 bool VideoStage::event(QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::Show:
+        makeCanvas();
+        break;
     case QEvent::NativeGesture: {
         auto *gesture = static_cast<QNativeGestureEvent *>(event);
         switch (gesture->gestureType()) {

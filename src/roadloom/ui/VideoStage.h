@@ -29,7 +29,7 @@ public:
 
     explicit VideoStage(AppModel &model, QWidget *parent = nullptr);
 
-    // Null when the players draw nowhere (as in tests on scripted players).
+    // Null until the stage first shows, and when the players draw nowhere (as in tests on scripted players).
     StageCanvas *canvas() const { return m_canvas; }
     VideoHUD *hud() const { return m_hud; }
     QWidget *loadingOverlay() const { return m_loading; }
@@ -59,6 +59,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
+    void makeCanvas();
     void syncCanvas();
     void syncOverlays();
     void placeChildren();

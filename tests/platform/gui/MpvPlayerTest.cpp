@@ -366,6 +366,13 @@ TEST(MpvPlayer, VolumeMuteAndTheSilentPlayer)
     player->setMuted(false);
     EXPECT_EQ(readText(*player, "mute"), QStringLiteral("no"));
 
+    // mpv starts on first need: what was set before holds once it has started.
+    auto early = headlessPlayer();
+    early->setMuted(true);
+    early->setVolume(0.5);
+    EXPECT_EQ(readText(*early, "mute"), QStringLiteral("yes"));
+    EXPECT_DOUBLE_EQ(readDouble(*early, "volume"), 50.0);
+
     // The second player never opens the sound of its files.
     auto silent = headlessPlayer(false);
     Heard heard(*silent);

@@ -6,6 +6,7 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -129,6 +130,28 @@ TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)
     QSignalSpy received(&revived, &SingleInstance::pathsReceived);
     EXPECT_TRUE(handOverFromAnotherThread({QStringLiteral("/x")}));
     EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
+}
+
+TEST_F(SingleInstanceTest, AnInstanceThatNeverAnswersDoesNotHoldTheLaunch)
+{
+    // Listening, but never taking the message or answering, as a hung instance would.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(socket());
+    ASSERT_LT(size_t(path.size()), sizeof(address.sun_path));
+    memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+
+    SingleInstance later(socket());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(later.handOver({QStringLiteral("/x")}, 300));
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 3000);
+    ::close(fd);
 }
 
 TEST_F(SingleInstanceTest, MalformedAndOversizedMessagesAreDropped)

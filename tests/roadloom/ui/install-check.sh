@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build tree into a temporary prefix: the executable, the desktop entry (which must validate
-# and name the installed executable) and the icon are there.
+# Installs the build tree into a temporary prefix: the command and the application beside it, the desktop
+# entry (which must validate and name the installed command) and the icon are there.
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
@@ -8,7 +8,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 entry=$prefix/share/applications/roadloom.desktop
 failed=0
-for file in "$prefix/bin/roadloom" "$entry" "$prefix/share/icons/hicolor/scalable/apps/roadloom.svg"; do
+for file in "$prefix/bin/roadloom" "$prefix/bin/roadloom-app" "$entry" "$prefix/share/icons/hicolor/scalable/apps/roadloom.svg"; do
     [ -f "$file" ] || { echo "missing: $file"; failed=1; }
 done
 [ -x "$prefix/bin/roadloom" ] || { echo "not executable: $prefix/bin/roadloom"; failed=1; }

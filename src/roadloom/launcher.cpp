@@ -1,0 +1,48 @@
+// The `roadloom` command. A later launch only hands its paths to the running instance, so this small
+// program, which loads QtCore alone, asks first; when no instance answers it becomes the full application
+// (roadloom-app beside it) with the same arguments.
+#include "platform/InstanceMessage.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+// The folder of this executable, from the kernel (argv[0] may be a bare name found on PATH).
+std::string ownFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    std::string self(path, size_t(length));
+    const size_t slash = self.rfind('/');
+    return slash == std::string::npos ? std::string() : self.substr(0, slash);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (InstanceMessage::send(InstanceMessage::defaultSocketPath(), InstanceMessage::absolutePaths(arguments),
+                              3000))
+        return 0;
+
+    const std::string application = ownFolder() + "/roadloom-app";
+    // argv[0] stays "roadloom": the window system names the windows' class after it.
+    execv(application.c_str(), argv);
+    std::fprintf(stderr, "roadloom: cannot start %s: %s\n", application.c_str(), std::strerror(errno));
+    return 127;
+}
