@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
-#include <QJsonValue>
 #include <QString>
 
 #include <map>
@@ -33,7 +32,6 @@ struct CatalogEntry {
 
         // Appends the file object to JSON text.
         void writeJson(QByteArray &out) const;
-        static std::optional<File> fromJson(const QJsonValue &value);
 
         friend bool operator==(const File &, const File &) = default;
     };
@@ -47,7 +45,6 @@ struct CatalogEntry {
 
     // Appends the entry object, compact, members in name order, optional members left out.
     void writeJson(QByteArray &out) const;
-    static std::optional<CatalogEntry> fromJson(const QJsonValue &value);
 
     friend bool operator==(const CatalogEntry &, const CatalogEntry &) = default;
 
@@ -62,4 +59,30 @@ struct CatalogEntry {
     // All or nothing: any fault anywhere makes the whole text unreadable. Of entries sharing a key the
     // first is kept.
     static std::optional<Catalog> readCatalog(QByteArrayView json);
+
+    // The copies recorded since the catalog file was last written, kept beside it in "catalog.journal" so
+    // that recording one copy appends a line instead of rewriting the whole catalog. Its first line names
+    // the catalog file it continues (`catalogIdentity`); every further line records one copy as a compact
+    // JSON object. Only lines ended by a line feed count: a line cut off by a crash is no record.
+    struct JournalRecord {
+        QString key;
+        QString letter; // of the channel
+        QString fingerprint;
+        QString storedPath;
+
+        friend bool operator==(const JournalRecord &, const JournalRecord &) = default;
+    };
+    static QByteArray journalHeader(QByteArrayView catalogIdentity);
+    static QByteArray journalLine(const JournalRecord &record);
+    struct JournalReading {
+        QList<JournalRecord> records;
+        // Bytes from the start up to the end of the last good line; 0 when the journal continues another
+        // catalog file or its header is unreadable. Appending goes on from there.
+        qsizetype goodBytes = 0;
+    };
+    // The records of a journal that continues the catalog file `catalogIdentity`, up to the first line that
+    // is cut off or unreadable.
+    static JournalReading readJournal(QByteArrayView journal, QByteArrayView catalogIdentity);
+    // Records a copy in the entry and channel it names; false when the catalog has no such record.
+    static bool apply(Catalog &catalog, const JournalRecord &record);
 };

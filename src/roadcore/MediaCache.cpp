@@ -32,6 +32,65 @@
 namespace {
 
 const QString catalogFileName = QStringLiteral("catalog.json");
+const QString journalFileName = QStringLiteral("catalog.journal");
+
+// Which catalog file a journal continues: each rewrite makes a new file, with a new inode and time.
+QByteArray fileIdentity(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArrayLiteral("none");
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
+           QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_mtim.tv_nsec));
+}
+
+struct OnDisk {
+    bool unreadable = false;
+    CatalogEntry::Catalog catalog;
+    qsizetype journalBytes = 0;
+    int journalRecords = 0;
+};
+
+// The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
+OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath)
+{
+    OnDisk disk;
+    const QByteArray identity = fileIdentity(catalogPath);
+    QFile file(catalogPath);
+    if (file.exists()) {
+        std::optional<CatalogEntry::Catalog> catalog;
+        if (file.open(QIODevice::ReadOnly))
+            catalog = CatalogEntry::readCatalog(file.readAll());
+        if (!catalog) {
+            disk.unreadable = true;
+            return disk;
+        }
+        disk.catalog = std::move(*catalog);
+    }
+    QFile journal(journalPath);
+    if (journal.open(QIODevice::ReadOnly)) {
+        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(journal.readAll(), identity);
+        for (const CatalogEntry::JournalRecord &record : reading.records)
+            CatalogEntry::apply(disk.catalog, record);
+        disk.journalBytes = reading.goodBytes;
+        disk.journalRecords = int(reading.records.size());
+    }
+    return disk;
+}
+
+bool writeAll(int fd, const QByteArray &bytes, qsizetype offset)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 struct FileFacts {
     std::optional<qint64> size;
@@ -241,11 +300,28 @@ MediaCache::MediaCache(QString root, MountSource mounts)
 MediaCache::~MediaCache()
 {
     m_pool.waitForDone();
+    // The journal stays: the next start reads it, and quitting does not wait for a rewrite of the catalog.
+    if (m_journal >= 0)
+        ::close(m_journal);
 }
 
 QString MediaCache::catalogPath() const
 {
     return m_root + QLatin1Char('/') + catalogFileName;
+}
+
+QString MediaCache::journalPath() const
+{
+    return m_root + QLatin1Char('/') + journalFileName;
+}
+
+std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &root)
+{
+    const QString clean = QDir::cleanPath(root);
+    OnDisk disk = readOnDisk(clean + QLatin1Char('/') + catalogFileName, clean + QLatin1Char('/') + journalFileName);
+    if (disk.unreadable)
+        return std::nullopt;
+    return std::move(disk.catalog);
 }
 
 void MediaCache::beginOperation()
@@ -270,16 +346,12 @@ void MediaCache::ensureLoaded()
 
 void MediaCache::load()
 {
-    QFile file(catalogPath());
-    if (!file.exists())
-        return;
-    std::optional<CatalogEntry::Catalog> catalog;
-    if (file.open(QIODevice::ReadOnly))
-        catalog = CatalogEntry::readCatalog(file.readAll());
-    if (catalog)
-        m_entries = std::move(*catalog);
-    else
-        m_catalogUnreadable = true;
+    m_copyIndex.reset();
+    OnDisk disk = readOnDisk(catalogPath(), journalPath());
+    m_catalogUnreadable = disk.unreadable;
+    m_entries = std::move(disk.catalog);
+    m_journalBytes = disk.journalBytes;
+    m_journalRecords = disk.journalRecords;
 }
 
 bool MediaCache::setAsideUnreadableCatalog()
@@ -319,8 +391,51 @@ void MediaCache::save()
         file.cancelWriting();
         return;
     }
-    if (!file.commit())
+    if (!file.commit()) {
         qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
+        return;
+    }
+    // The new catalog holds every copy of the journal; a journal left by a crash right here continues the
+    // previous catalog file and is ignored.
+    if (m_journal >= 0)
+        ::close(m_journal);
+    m_journal = -1;
+    m_journalBytes = 0;
+    m_journalRecords = 0;
+    QFile::remove(journalPath());
+}
+
+void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
+{
+    // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
+    // writing linear in its copies.
+    const int longest = std::max(1000, int(m_entries.size() / 4));
+    if (m_catalogUnreadable || m_journalRecords >= longest)
+        return save();
+    const bool opening = m_journal < 0;
+    if (opening) {
+        m_journal = ::open(QFile::encodeName(journalPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (m_journal < 0)
+            return save();
+    }
+    QByteArray bytes;
+    if (m_journalBytes == 0) {
+        bytes = CatalogEntry::journalHeader(fileIdentity(catalogPath()));
+        m_journalRecords = 0;
+    }
+    bytes += CatalogEntry::journalLine(record);
+    // A line cut off by a crash goes before the next one is written. On disk before the copy counts as
+    // recorded, as the catalog is.
+    if ((opening && ::ftruncate(m_journal, off_t(m_journalBytes)) != 0) ||
+        !writeAll(m_journal, bytes, m_journalBytes) || ::fdatasync(m_journal) != 0) {
+        qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
+        ::close(m_journal);
+        m_journal = -1;
+        m_journalBytes = 0;
+        return save();
+    }
+    m_journalBytes += bytes.size();
+    ++m_journalRecords;
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const
@@ -610,41 +725,70 @@ Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
     return QString::fromLatin1(hash.result().first(16).toHex());
 }
 
-QStringList MediaCache::storedPaths(const QString &fingerprint) const
+void MediaCache::CopyIndex::add(const CatalogEntry::File &record, int step)
 {
-    QStringList paths;
-    QSet<QString> seen;
-    for (const auto &[key, entry] : m_entries)
-        for (const auto &[letter, record] : entry.files) {
-            if (record.fingerprint != fingerprint)
-                continue;
-            const auto relative = record.usableStoredPath();
-            if (relative && !seen.contains(storedPathKey(*relative)) && existingStoredCopy(record)) {
-                seen.insert(storedPathKey(*relative));
-                paths.append(*relative);
-            }
-        }
-    return paths;
+    const auto relative = record.usableStoredPath();
+    if (!relative)
+        return;
+    const QString key = storedPathKey(*relative);
+    auto &[written, count] = references[key];
+    if (count == 0)
+        written = *relative;
+    if ((count += step) <= 0)
+        references.remove(key);
+    if (!record.fingerprint)
+        return;
+    QHash<QString, int> &paths = byFingerprint[*record.fingerprint];
+    if ((paths[key] += step) <= 0)
+        paths.remove(key);
+    if (paths.isEmpty())
+        byFingerprint.remove(*record.fingerprint);
 }
 
-bool MediaCache::isReferenced(const QString &storedPath) const
+MediaCache::CopyIndex &MediaCache::copyIndex()
 {
-    const QString wanted = storedPathKey(storedPath);
-    for (const auto &[key, entry] : m_entries)
-        for (const auto &[letter, record] : entry.files)
-            if (const auto relative = record.usableStoredPath();
-                relative && storedPathKey(*relative) == wanted)
-                return true;
-    return false;
+    if (!m_copyIndex) {
+        m_copyIndex.emplace();
+        for (const auto &[key, entry] : m_entries)
+            for (const auto &[letter, record] : entry.files)
+                m_copyIndex->add(record, 1);
+    }
+    return *m_copyIndex;
+}
+
+QStringList MediaCache::storedPaths(const QString &fingerprint)
+{
+    const CopyIndex &index = copyIndex();
+    const auto paths = index.byFingerprint.constFind(fingerprint);
+    if (paths == index.byFingerprint.cend())
+        return {};
+    QStringList existing;
+    for (auto it = paths->cbegin(); it != paths->cend(); ++it) {
+        const QString &relative = index.references.value(it.key()).first;
+        if (regularFileSize(m_root + QLatin1Char('/') + relative))
+            existing.append(relative);
+    }
+    return existing;
+}
+
+bool MediaCache::isReferenced(const QString &storedPath)
+{
+    return copyIndex().references.contains(storedPathKey(storedPath));
 }
 
 void MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
+    const QString letter = rawValue(job.channel);
     if (const auto entry = m_entries.find(job.key); entry != m_entries.end()) {
-        if (const auto record = entry->second.files.find(rawValue(job.channel));
-            record != entry->second.files.end()) {
+        if (const auto record = entry->second.files.find(letter); record != entry->second.files.end()) {
+            if (m_copyIndex)
+                m_copyIndex->add(record->second, -1);
             record->second.fingerprint = fingerprint;
             record->second.storedPath = storedPath;
+            if (m_copyIndex)
+                m_copyIndex->add(record->second, 1);
+            saveCopy({job.key, letter, fingerprint, storedPath});
+            return;
         }
     }
     save();
@@ -746,6 +890,7 @@ void MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     for (auto &[key, entry] : m_entries)
         for (auto &[letter, record] : entry.files)
             if (record.storedPath && (!keepingUnavailable || matches(record.originalPath, record)))
@@ -765,6 +910,7 @@ void MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         if (forget)
             m_entries.erase(entry);
@@ -780,6 +926,7 @@ void MediaCache::removeReplaceableCopies(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     beginOperation();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         for (auto &[letter, record] : entry->second.files) {

@@ -10,6 +10,7 @@
 #include "platform/Result.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QPromise>
@@ -99,12 +100,20 @@ public:
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
 
+    // The catalog that a cache opened on `root` starts with: "catalog.json" and the copies its journal
+    // recorded since; none when the catalog file cannot be read.
+    static std::optional<CatalogEntry::Catalog> catalogOnDisk(const QString &root);
+
 private:
     // Everything below expects m_mutex to be held by the caller.
     // Reads the catalog once, before the first operation uses it.
     void ensureLoaded();
     void load();
+    // Writes the whole catalog, which takes in what the journal recorded.
     void save();
+    // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.
+    void saveCopy(const CatalogEntry::JournalRecord &record);
+    QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
     // Writes the new place of a moved file back into the entry.
@@ -118,9 +127,18 @@ private:
     std::optional<QString> existingStoredCopy(const CatalogEntry::File &record) const;
     bool isInsideRoot(const QString &path) const;
     // Relative paths of the existing stored copies with this fingerprint.
-    QStringList storedPaths(const QString &fingerprint) const;
+    QStringList storedPaths(const QString &fingerprint);
     // Whether a record names this relative path as its stored copy.
-    bool isReferenced(const QString &storedPath) const;
+    bool isReferenced(const QString &storedPath);
+    // The records' stored copies by fingerprint and by path, so that a copy does not walk the catalog.
+    // Made on first need; forgotten by every change of stored paths other than `commit`, which keeps it.
+    struct CopyIndex {
+        // Records naming each stored path (by its cleaned form), and the path as written.
+        QHash<QString, std::pair<QString, int>> references;
+        QHash<QString, QHash<QString, int>> byFingerprint; // cleaned stored paths and their records
+        void add(const CatalogEntry::File &record, int step);
+    };
+    CopyIndex &copyIndex();
     class PartialCopy;
     // Moves a finished copy from its temporary file into place under the job's name, or a distinct one when
     // another copy holds that name, and records it. Nothing when the job's record is gone.
@@ -142,7 +160,12 @@ private:
     const MountSource m_mountSource;
     QMutex m_mutex;
     CatalogEntry::Catalog m_entries;
+    std::optional<CopyIndex> m_copyIndex;
     bool m_catalogUnreadable = false;
+    // The journal: open for appending once a copy was recorded in it; its good length and records.
+    int m_journal = -1;
+    qsizetype m_journalBytes = 0; // 0: a new journal is started at the next copy
+    int m_journalRecords = 0;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QObject>
 #include <QTemporaryDir>
@@ -61,7 +62,7 @@ DashClip named(const QString &name, std::map<Channel, QString> files, std::optio
 
 CatalogEntry::Catalog catalogAt(const QString &root)
 {
-    return CatalogEntry::readCatalog(readFile(root + "/catalog.json")).value_or(CatalogEntry::Catalog{});
+    return MediaCache::catalogOnDisk(root).value_or(CatalogEntry::Catalog{});
 }
 
 // Gives a record a stored copy, as a finished copy would, by editing the catalog of a closed cache.
