@@ -395,6 +395,7 @@ void MediaCache::save()
         qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         return;
     }
+    m_unsaved = false;
     // The new catalog holds every copy of the journal; a journal left by a crash right here continues the
     // previous catalog file and is ignored.
     if (m_journal >= 0)
@@ -520,6 +521,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry)
         CatalogEntry::File followed = record;
         if (const auto moved = resolveBookmark(followed)) {
             record = std::move(followed); // from now on the file is at its recorded path again
+            m_unsaved = true;
             clip.files[*channel] = *moved;
             clip.originalFiles[*channel] = *moved;
             clip.channelStates[*channel] = StorageState::moved;
@@ -621,7 +623,9 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
         if (taken)
             listed.append(resolve(entry));
     }
-    save();
+    // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
+    if (m_unsaved)
+        save();
     ClipOrder::sortNewestFirst(listed);
     return listed;
 }
@@ -636,7 +640,8 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
         return clip;
     DashClip resolved = resolve(it->second);
     resolved.id = clip.id;
-    save();
+    if (m_unsaved)
+        save();
     return resolved;
 }
 

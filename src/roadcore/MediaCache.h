@@ -162,6 +162,8 @@ private:
     CatalogEntry::Catalog m_entries;
     std::optional<CopyIndex> m_copyIndex;
     bool m_catalogUnreadable = false;
+    // A resolution changed the catalog since it was last written.
+    bool m_unsaved = false;
     // The journal: open for appending once a copy was recorded in it; its good length and records.
     int m_journal = -1;
     qsizetype m_journalBytes = 0; // 0: a new journal is started at the next copy
