@@ -7,6 +7,7 @@
 //   quitting without a catalog.
 //
 //   bench_LibraryCatalogBench [RECORDINGS]      (default 100000)
+//   bench_LibraryCatalogBench --prepare FOLDER RECORDINGS, then --child FOLDER RECORDINGS -1: one run alone
 #include "platform/FileBookmark.h"
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/MediaCache.h"
@@ -232,6 +233,11 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setOrganizationName(QStringLiteral("Roadloom"));
     QCoreApplication::setApplicationName(QStringLiteral("Roadloom"));
+    if (argc >= 4 && qstrcmp(argv[1], "--prepare") == 0) {
+        QCoreApplication app(argc, argv);
+        writeCatalog(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
+        return 0;
+    }
     if (argc >= 5 && qstrcmp(argv[1], "--child") == 0)
         return child(argc, argv, QString::fromLocal8Bit(argv[2]), atoi(argv[3]), atoi(argv[4]));
     return measure(argc, argv, argc > 1 ? std::max(1, atoi(argv[1])) : 100'000);

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -331,6 +332,7 @@ void MediaCache::beginOperation()
 
 const QList<MountEntry> &MediaCache::mounts()
 {
+    std::lock_guard lock(m_mountsMutex); // the threads of a listing may ask at once
     if (!m_mounts)
         m_mounts = m_mountSource ? m_mountSource() : QList<MountEntry>{};
     return *m_mounts;
@@ -610,19 +612,33 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
         }
         return false;
     };
-    QList<DashClip> listed;
+    std::vector<CatalogEntry *> taken;
     for (auto &[key, entry] : m_entries) {
         if (excluding.contains(key))
             continue;
-        const bool taken =
-            scope.kind == Scope::Kind::all ||
+        if (scope.kind == Scope::Kind::all ||
             std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
                 const CatalogEntry::File &record = item.second;
                 return inScope(record.originalPath) || (record.importedPath && inScope(*record.importedPath));
-            });
-        if (taken)
-            listed.append(resolve(entry));
+            }))
+            taken.push_back(&entry);
     }
+    // Resolving asks the disk about every file: a large catalog is shared out among a few threads, each
+    // resolving its own entries.
+    QList<DashClip> listed(qsizetype(taken.size()));
+    const size_t perThread = 4096;
+    const size_t threads = std::clamp<size_t>(taken.size() / perThread, 1,
+                                              std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const auto resolveRange = [&](size_t part) {
+        for (size_t i = part; i < taken.size(); i += threads)
+            listed[qsizetype(i)] = resolve(*taken[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t part = 1; part < threads; ++part)
+        helpers.emplace_back(resolveRange, part);
+    resolveRange(0);
+    for (std::thread &helper : helpers)
+        helper.join();
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
     if (m_unsaved)
         save();

@@ -116,7 +116,8 @@ private:
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
-    // Writes the new place of a moved file back into the entry.
+    // Writes the new place of a moved file back into the entry. Safe on several threads at once for
+    // different entries.
     DashClip resolve(CatalogEntry &entry);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
     std::set<Channel> cachedChannels(const CatalogEntry &entry) const;
@@ -162,14 +163,15 @@ private:
     CatalogEntry::Catalog m_entries;
     std::optional<CopyIndex> m_copyIndex;
     bool m_catalogUnreadable = false;
-    // A resolution changed the catalog since it was last written.
-    bool m_unsaved = false;
+    // A resolution changed the catalog since it was last written. Set by the threads of a listing.
+    std::atomic<bool> m_unsaved = false;
     // The journal: open for appending once a copy was recorded in it; its good length and records.
     int m_journal = -1;
     qsizetype m_journalBytes = 0; // 0: a new journal is started at the next copy
     int m_journalRecords = 0;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
+    std::mutex m_mountsMutex;
     // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never
     // waits for the catalog's; taken after m_mutex where both are held.
     std::mutex m_partialsMutex;
