@@ -149,6 +149,16 @@ std::optional<QByteArray> parseBase64(QByteArrayView text)
     return *decoded;
 }
 
+// The member name of a file record: the three channel letters share one text each across the catalog.
+QString channelLetter(QByteArrayView name)
+{
+    static const QString letters[] = {QStringLiteral("F"), QStringLiteral("R"), QStringLiteral("I")};
+    for (const QString &letter : letters)
+        if (name.size() == 1 && name[0] == char(letter[0].unicode()))
+            return letter;
+    return QString::fromUtf8(name);
+}
+
 // Reads the catalog straight from its text into entries, without a document tree in between: a large
 // catalog is read in a fraction of the time and memory. Expects text that is valid UTF-8.
 class CatalogReader {
@@ -203,7 +213,7 @@ public:
             if (member == "files") {
                 entry.files.clear();
                 return files = readObject([&](QByteArrayView letterName) {
-                           QString letter = QString::fromUtf8(letterName);
+                           QString letter = channelLetter(letterName);
                            CatalogEntry::File file;
                            if (!readFile(file))
                                return false;
