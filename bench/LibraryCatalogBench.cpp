@@ -181,8 +181,9 @@ int measure(int argc, char **argv, int count)
     QList<double> listings, emptyListings, rssPer, laterPer, peakPer, rssEmpty;
     for (int run = 0; run < 3; ++run) {
         for (const bool withCatalog : {true, false}) {
-            const Run r = runChild(environment, {QStringLiteral("--child"), withCatalog ? full : empty,
-                                                 QString::number(withCatalog ? count : 0), QStringLiteral("-1")});
+            const Run r =
+                runChild(environment, {QStringLiteral("--child"), withCatalog ? full : empty,
+                                       QString::number(withCatalog ? count : 0), QStringLiteral("-1")});
             if (r.fields.size() < 5 || r.fields.at(0) == 0) {
                 std::printf("a listing run did not finish\n");
                 return 1;
@@ -198,8 +199,8 @@ int measure(int argc, char **argv, int count)
             }
         }
     }
-    std::printf("start to %d recordings listed: median %.0f ms (limit 1000); without a catalog %.0f ms\n", count,
-                median(listings), median(emptyListings));
+    std::printf("start to %d recordings listed: median %.0f ms (limit 1000); without a catalog %.0f ms\n",
+                count, median(listings), median(emptyListings));
     std::printf("resident memory, whole process, per recording: %.0f bytes listed, %.0f bytes 3 s later, "
                 "peak %.0f bytes (limit 1536); the process without a catalog: %.0f MiB\n",
                 median(rssPer), median(laterPer), median(peakPer), median(rssEmpty));
@@ -210,9 +211,9 @@ int measure(int argc, char **argv, int count)
     for (int run = 0; run < 2; ++run) {
         for (int after : {0, 100, 300, 600, 1000, 1500}) {
             for (const bool withCatalog : {true, false}) {
-                const Run r = runChild(environment, {QStringLiteral("--child"), withCatalog ? full : empty,
-                                                     QString::number(withCatalog ? count : 0),
-                                                     QString::number(after)});
+                const Run r =
+                    runChild(environment, {QStringLiteral("--child"), withCatalog ? full : empty,
+                                           QString::number(withCatalog ? count : 0), QString::number(after)});
                 if (r.fields.isEmpty() || r.fields.at(0) == 0) {
                     std::printf("a quit run did not finish\n");
                     return 1;

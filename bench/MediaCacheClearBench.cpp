@@ -46,7 +46,7 @@ bool run(const QStringList &command)
 
 double processorSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
@@ -116,7 +116,8 @@ int main(int argc, char **argv)
         clips.append(clip);
     }
     // The smaller fill first, so that the larger one does not find its files already in the page cache.
-    const auto small = fill(dir.filePath(QStringLiteral("small")), clips.first(std::max<qsizetype>(1, clips.size() / 5)));
+    const auto small =
+        fill(dir.filePath(QStringLiteral("small")), clips.first(std::max<qsizetype>(1, clips.size() / 5)));
     const auto large = fill(template_, clips);
     if (!small || !large)
         return 1;

@@ -338,7 +338,8 @@ private:
         ++m_at;
         for (;;) {
             const char *run = m_at;
-            while (m_at != m_end && *m_at != '"' && *m_at != '\\' && static_cast<unsigned char>(*m_at) >= 0x20)
+            while (m_at != m_end && *m_at != '"' && *m_at != '\\' &&
+                   static_cast<unsigned char>(*m_at) >= 0x20)
                 ++m_at;
             out.append(run, m_at - run);
             if (m_at == m_end || static_cast<unsigned char>(*m_at) < 0x20)
@@ -636,7 +637,8 @@ CatalogEntry::JournalReading CatalogEntry::readJournal(QByteArrayView journal, Q
         if (end < 0)
             return std::nullopt;
         QJsonParseError error;
-        const QJsonDocument line = QJsonDocument::fromJson(journal.sliced(at, end - at).toByteArray(), &error);
+        const QJsonDocument line =
+            QJsonDocument::fromJson(journal.sliced(at, end - at).toByteArray(), &error);
         if (error.error != QJsonParseError::NoError || !line.isObject())
             return std::nullopt;
         at = end + 1;
@@ -648,9 +650,9 @@ CatalogEntry::JournalReading CatalogEntry::readJournal(QByteArrayView journal, Q
     reading.goodBytes = at;
     while (const auto line = nextLine()) {
         JournalRecord record;
-        for (auto [name, field] : {std::pair{"key", &record.key}, std::pair{"letter", &record.letter},
-                                   std::pair{"fingerprint", &record.fingerprint},
-                                   std::pair{"storedPath", &record.storedPath}}) {
+        for (auto [name, field] :
+             {std::pair{"key", &record.key}, std::pair{"letter", &record.letter},
+              std::pair{"fingerprint", &record.fingerprint}, std::pair{"storedPath", &record.storedPath}}) {
             const auto text = requiredString(*line, QLatin1String(name));
             if (!text)
                 return reading;

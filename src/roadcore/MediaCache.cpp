@@ -42,8 +42,8 @@ QByteArray fileIdentity(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QByteArrayLiteral("none");
     return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
-           QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
-           QByteArray::number(qint64(st.st_mtim.tv_nsec));
+           QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) +
+           '.' + QByteArray::number(qint64(st.st_mtim.tv_nsec));
 }
 
 struct OnDisk {
@@ -83,7 +83,8 @@ OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath)
 bool writeAll(int fd, const QByteArray &bytes, qsizetype offset)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -319,7 +320,8 @@ QString MediaCache::journalPath() const
 std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &root)
 {
     const QString clean = QDir::cleanPath(root);
-    OnDisk disk = readOnDisk(clean + QLatin1Char('/') + catalogFileName, clean + QLatin1Char('/') + journalFileName);
+    OnDisk disk =
+        readOnDisk(clean + QLatin1Char('/') + catalogFileName, clean + QLatin1Char('/') + journalFileName);
     if (disk.unreadable)
         return std::nullopt;
     return std::move(disk.catalog);
@@ -417,7 +419,8 @@ void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
         return save();
     const bool opening = m_journal < 0;
     if (opening) {
-        m_journal = ::open(QFile::encodeName(journalPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        m_journal =
+            ::open(QFile::encodeName(journalPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         if (m_journal < 0)
             return save();
     }
@@ -627,8 +630,8 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     // resolving its own entries.
     QList<DashClip> listed(qsizetype(taken.size()));
     const size_t perThread = 4096;
-    const size_t threads = std::clamp<size_t>(taken.size() / perThread, 1,
-                                              std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const size_t threads = std::clamp<size_t>(
+        taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
     const auto resolveRange = [&](size_t part) {
         for (size_t i = part; i < taken.size(); i += threads)
             listed[qsizetype(i)] = resolve(*taken[i]);

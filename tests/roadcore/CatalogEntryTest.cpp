@@ -241,13 +241,22 @@ TEST(CatalogEntry, ReadsAJournalUpToItsFirstBadLineAndOnlyForItsOwnCatalog)
         {"another catalog", header + lineOne, "1:2:3:4.6", {}, 0},
         {"no header", lineOne + lineTwo, "1:2:3:4.5", {}, 0},
         {"empty", "", "1:2:3:4.5", {}, 0},
-        {"last line cut off", header + lineOne + lineTwo.chopped(1), "1:2:3:4.5", {one},
+        {"last line cut off",
+         header + lineOne + lineTwo.chopped(1),
+         "1:2:3:4.5",
+         {one},
          (header + lineOne).size()},
         {"cut inside", header + lineOne + lineTwo.left(10), "1:2:3:4.5", {one}, (header + lineOne).size()},
-        {"garbage in between", header + lineOne + "{\"key\":\n" + lineTwo, "1:2:3:4.5", {one},
+        {"garbage in between",
+         header + lineOne + "{\"key\":\n" + lineTwo,
+         "1:2:3:4.5",
+         {one},
          (header + lineOne).size()},
-        {"member missing", header + "{\"key\":\"a#1\",\"letter\":\"F\",\"fingerprint\":\"x\"}\n" + lineTwo,
-         "1:2:3:4.5", {}, header.size()},
+        {"member missing",
+         header + "{\"key\":\"a#1\",\"letter\":\"F\",\"fingerprint\":\"x\"}\n" + lineTwo,
+         "1:2:3:4.5",
+         {},
+         header.size()},
     };
     for (const Case &c : cases) {
         const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(c.text, c.identity);
@@ -273,7 +282,8 @@ TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
 {
     // Spaces, escaped slashes and \u escapes, members in any order, unknown members of every type, numbers
     // written as decimals or with exponents.
-    const QByteArray text = R"( [ { "files" : { "F" : { "size" : 2e2, "originalPath" : "\/a\/b\u00fc\ud83d\ude00",
+    const QByteArray text =
+        R"( [ { "files" : { "F" : { "size" : 2e2, "originalPath" : "\/a\/b\u00fc\ud83d\ude00",
         "extra" : [1, -2.5e-3, true, false, null, {"x": [ ]}], "importedPath" : null } },
         "importedAt" : "2024-05-02T09:00:01Z", "category" : "event", "name" : "n", "key" : "k#200",
         "date" : null, "unknown" : {"nested": {"deeper": "\"\\\b\f\n\r\t"}} } ] )";
@@ -292,8 +302,10 @@ TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
         R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{"F":{"originalPath":"/a","size":1.5}}}])",
         R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{"F":{"originalPath":"/a","size":1e30}}}])",
         R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{},"x":01}])",
-        "[{\"key\":\"k\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\",\"files\":{},\"x\":\"a\tb\"}]",
-        "[{\"key\":\"k\xff\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\",\"files\":{}}]",
+        "[{\"key\":\"k\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\","
+        "\"files\":{},\"x\":\"a\tb\"}]",
+        "[{\"key\":\"k\xff\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\","
+        "\"files\":{}}]",
     };
     for (const char *bad : rejected)
         EXPECT_FALSE(CatalogEntry::readCatalog(QByteArray(bad))) << bad;

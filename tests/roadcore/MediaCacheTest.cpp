@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
 #include <QObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
