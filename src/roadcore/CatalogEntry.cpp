@@ -586,7 +586,8 @@ QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
     return out;
 }
 
-std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json)
+std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json,
+                                                               const std::atomic<bool> *stop)
 {
     // Outside strings JSON is ASCII, so one check of the whole text covers every string in it.
     if (!json.isValidUtf8())
@@ -594,6 +595,8 @@ std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView js
     CatalogReader reader(json);
     Catalog catalog;
     const bool read = reader.readArray([&] {
+        if (stop && catalog.size() % 256 == 0 && stop->load(std::memory_order_relaxed))
+            return false;
         CatalogEntry entry;
         if (!reader.readEntry(entry))
             return false;

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <map>
 #include <optional>
 
@@ -57,8 +58,8 @@ struct CatalogEntry {
     // The contents of "catalog.json": one compact JSON array of the entries in key order.
     static QByteArray writeCatalog(const Catalog &catalog);
     // All or nothing: any fault anywhere makes the whole text unreadable. Of entries sharing a key the
-    // first is kept.
-    static std::optional<Catalog> readCatalog(QByteArrayView json);
+    // first is kept. Also nothing once `*stop` turns true, which is looked at every few entries.
+    static std::optional<Catalog> readCatalog(QByteArrayView json, const std::atomic<bool> *stop = nullptr);
 
     // The copies recorded since the catalog file was last written, kept beside it in "catalog.journal" so
     // that recording one copy appends a line instead of rewriting the whole catalog. Its first line names

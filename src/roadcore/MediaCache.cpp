@@ -47,6 +47,7 @@ QByteArray fileIdentity(const QString &path)
 }
 
 struct OnDisk {
+    bool stopped = false;
     bool unreadable = false;
     CatalogEntry::Catalog catalog;
     qsizetype journalBytes = 0;
@@ -54,7 +55,8 @@ struct OnDisk {
 };
 
 // The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
-OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath)
+OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath,
+                  const std::atomic<bool> *stop = nullptr)
 {
     OnDisk disk;
     const QByteArray identity = fileIdentity(catalogPath);
@@ -62,7 +64,11 @@ OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath)
     if (file.exists()) {
         std::optional<CatalogEntry::Catalog> catalog;
         if (file.open(QIODevice::ReadOnly))
-            catalog = CatalogEntry::readCatalog(file.readAll());
+            catalog = CatalogEntry::readCatalog(file.readAll(), stop);
+        if (stop && stop->load()) {
+            disk.stopped = true;
+            return disk;
+        }
         if (!catalog) {
             disk.unreadable = true;
             return disk;
@@ -340,22 +346,25 @@ const QList<MountEntry> &MediaCache::mounts()
     return *m_mounts;
 }
 
-void MediaCache::ensureLoaded()
+bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
 {
     if (m_loaded)
-        return;
-    m_loaded = true;
-    load();
+        return true;
+    m_loaded = load(stop);
+    return m_loaded;
 }
 
-void MediaCache::load()
+bool MediaCache::load(const std::atomic<bool> *stop)
 {
     m_copyIndex.reset();
-    OnDisk disk = readOnDisk(catalogPath(), journalPath());
+    OnDisk disk = readOnDisk(catalogPath(), journalPath(), stop);
+    if (disk.stopped)
+        return false;
     m_catalogUnreadable = disk.unreadable;
     m_entries = std::move(disk.catalog);
     m_journalBytes = disk.journalBytes;
     m_journalRecords = disk.journalRecords;
+    return true;
 }
 
 bool MediaCache::setAsideUnreadableCatalog()
@@ -590,10 +599,13 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
     return registered;
 }
 
-QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &excluding)
+QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &excluding,
+                                  const std::atomic<bool> *stop)
 {
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (stopped() || !ensureLoaded(stop))
+        return {};
     beginOperation();
     QStringList prefixes;
     for (const QString &folder : scope.folders) {
@@ -633,7 +645,7 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     const size_t threads = std::clamp<size_t>(
         taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
     const auto resolveRange = [&](size_t part) {
-        for (size_t i = part; i < taken.size(); i += threads)
+        for (size_t i = part; i < taken.size() && !stopped(); i += threads)
             listed[qsizetype(i)] = resolve(*taken[i]);
     };
     std::vector<std::thread> helpers;
@@ -642,6 +654,8 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     resolveRange(0);
     for (std::thread &helper : helpers)
         helper.join();
+    if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
+        return {};
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
     if (m_unsaved)
         save();

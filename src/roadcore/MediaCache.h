@@ -52,8 +52,10 @@ public:
     // Records freshly scanned recordings; returns them in the same order with their original files, their
     // channels in place and their cached channels filled in.
     QList<DashClip> registerClips(const QList<DashClip> &clips);
-    // The catalogued recordings in the scope whose key is not excluded, resolved, newest first.
-    QList<DashClip> clips(const Scope &scope, const QSet<QString> &excluding = {});
+    // The catalogued recordings in the scope whose key is not excluded, resolved, newest first. When `*stop`
+    // turns true meanwhile (its caller is going away), it ends early with nothing and writes nothing.
+    QList<DashClip> clips(const Scope &scope, const QSet<QString> &excluding = {},
+                          const std::atomic<bool> *stop = nullptr);
     // The catalogued recording with the clip's key, resolved, keeping the clip's id; the clip unchanged
     // when its key is not catalogued.
     DashClip resolveForPlayback(const DashClip &clip);
@@ -106,9 +108,10 @@ public:
 
 private:
     // Everything below expects m_mutex to be held by the caller.
-    // Reads the catalog once, before the first operation uses it.
-    void ensureLoaded();
-    void load();
+    // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first, and
+    // the next operation reads it then.
+    bool ensureLoaded(const std::atomic<bool> *stop = nullptr);
+    bool load(const std::atomic<bool> *stop);
     // Writes the whole catalog, which takes in what the journal recorded.
     void save();
     // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.

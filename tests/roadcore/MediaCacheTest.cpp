@@ -559,4 +559,24 @@ TEST_F(MediaCacheTest, ALargeListingResolvesEveryRecordingOnceAndLeavesTheCatalo
     EXPECT_EQ(readFile(root + "/catalog.json"), text);
 }
 
+TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOperation)
+{
+    DashClip clip = recording(card, "20240501_083000", {{Channel::front, 300}});
+    open()->registerClips({clip});
+    const QByteArray text = readFile(root + "/catalog.json");
+    auto cache = open();
+    std::atomic<bool> stop = true;
+    EXPECT_TRUE(cache->clips(MediaCache::Scope::all(), {}, &stop).isEmpty());
+    // Not taken for an empty or unreadable catalog: the next operation reads it, and nothing was written.
+    EXPECT_EQ(readFile(root + "/catalog.json"), text);
+    EXPECT_EQ(QDir(root).entryList({"catalog.json.unreadable-*"}, QDir::Files), QStringList{});
+    EXPECT_EQ(cache->usage().recordings, 1);
+    stop = false;
+    EXPECT_EQ(cache->clips(MediaCache::Scope::all(), {}, &stop).size(), 1);
+    stop = true;
+    EXPECT_TRUE(cache->clips(MediaCache::Scope::all(), {}, &stop).isEmpty());
+    cache->registerClips({clip});
+    EXPECT_EQ(CatalogEntry::readCatalog(readFile(root + "/catalog.json"))->size(), 1u);
+}
+
 } // namespace
