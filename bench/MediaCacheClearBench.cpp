@@ -1,11 +1,14 @@
-// "Clear Entire Cache" over a cache of many stored files, against `rm -rf` of the same files on the same
-// disk, with the GUI thread watched for stalls while the clear runs off it.
+// Filling a cache with many small files, and "Clear Entire Cache" over it against `rm -rf` of the same files
+// on the same disk, with the GUI thread watched for stalls while the clear runs off it.
 //
-//   bench_MediaCacheClearBench [FOLDER] [FILES]      (default: the temporary folder, 10000 files)
+//   bench_MediaCacheClearBench [FOLDER] [FILES] [fill]   (default: the temporary folder, 10000 files)
 //
-// One cache is filled once (two channels a recording, small files); each run clears a fresh copy of it
-// through the coordinator, as the settings do (the clear off the GUI thread, then the usage figures), and
-// removes another fresh copy with `rm -rf`. Runs alternate; the best and the median of each are shown.
+// The fill is measured twice in one run, with a fifth of the files and with all of them (two channels a
+// recording, small files, every copy through `perform` as the coordinator makes it): its processor time
+// should grow with the number of files, so the larger fill costs about five times the smaller. With "fill"
+// the program stops there. Then each run clears a fresh copy of the full cache through the coordinator, as
+// the settings do (the clear off the GUI thread, then the usage figures), and removes another fresh copy with
+// `rm -rf`. Runs alternate; the best and the median of each are shown.
 #include "GuiStallProbe.h"
 
 #include "platform/Defaults.h"
@@ -24,7 +27,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -36,6 +42,38 @@ public:
 bool run(const QStringList &command)
 {
     return QProcess::execute(command.first(), command.mid(1)) == 0;
+}
+
+double processorSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct Fill {
+    double cpu = 0, wall = 0;
+    int stored = 0;
+};
+
+// Registers the recordings in a new cache at `root` and copies every file, as one caching run does.
+std::optional<Fill> fill(const QString &root, const QList<DashClip> &clips)
+{
+    Fill result;
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu = processorSeconds();
+    MediaCache cache(root);
+    cache.registerClips(clips);
+    for (const CacheJob &job : cache.pendingJobs(CachePolicy::all)) {
+        if (!cache.perform(job))
+            return std::nullopt;
+    }
+    result.cpu = processorSeconds() - cpu;
+    result.wall = double(clock.nsecsElapsed()) / 1e9;
+    result.stored = cache.usage().cachedFiles;
+    return result;
 }
 
 double median(std::vector<double> values)
@@ -77,15 +115,21 @@ int main(int argc, char **argv)
         clip.byteSize = 2 * bytes.size();
         clips.append(clip);
     }
-    {
-        MediaCache cache(template_);
-        cache.registerClips(clips);
-        for (const CacheJob &job : cache.pendingJobs(CachePolicy::all)) {
-            if (!cache.perform(job))
-                return 1;
-        }
-        std::printf("filled: %d stored files\n", cache.usage().cachedFiles);
-    }
+    // The smaller fill first, so that the larger one does not find its files already in the page cache.
+    const auto small =
+        fill(dir.filePath(QStringLiteral("small")), clips.first(std::max<qsizetype>(1, clips.size() / 5)));
+    const auto large = fill(template_, clips);
+    if (!small || !large)
+        return 1;
+    QDir(dir.filePath(QStringLiteral("small"))).removeRecursively();
+    std::printf("fill of %d files: %.2f s processor, %.2f s wall\n", small->stored, small->cpu, small->wall);
+    std::printf("fill of %d files: %.2f s processor, %.2f s wall\n", large->stored, large->cpu, large->wall);
+    std::printf("processor ratio: %.2f for %.2f times the files (linear anchor %.2f, target at most %.2f)\n",
+                large->cpu / small->cpu, double(large->stored) / small->stored,
+                double(large->stored) / small->stored, 1.2 * large->stored / small->stored);
+    std::fflush(stdout);
+    if (argc > 3 && std::strcmp(argv[3], "fill") == 0)
+        return 0;
 
     std::vector<double> clears, removals;
     qint64 longestGap = 0;

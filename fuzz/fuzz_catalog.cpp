@@ -1,5 +1,6 @@
-// The catalog reader on arbitrary bytes: never crashes, and whatever it accepts is written and read back
-// stably. The bookmarks it carries are decoded as well, since they come from the same user-editable file.
+// The catalog and journal readers on arbitrary bytes: never crash, and whatever they accept is written and
+// read back stably. The bookmarks the catalog carries are decoded as well, since they come from the same
+// user-editable file.
 #include "roadcore/CatalogEntry.h"
 
 #include "platform/FileBookmark.h"
@@ -10,7 +11,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const auto catalog = CatalogEntry::readCatalog(bytes);
+    const CatalogEntry::JournalReading journal = CatalogEntry::readJournal(bytes, "fuzz");
+    if (journal.goodBytes < 0 || journal.goodBytes > bytes.size())
+        std::abort();
+    QByteArray rewritten = CatalogEntry::journalHeader("fuzz");
+    for (const CatalogEntry::JournalRecord &record : journal.records)
+        rewritten += CatalogEntry::journalLine(record);
+    const CatalogEntry::JournalReading again = CatalogEntry::readJournal(rewritten, "fuzz");
+    if (again.records != journal.records || again.goodBytes != rewritten.size())
+        std::abort();
+    auto catalog = CatalogEntry::readCatalog(bytes);
     if (!catalog)
         return 0;
     const QByteArray written = CatalogEntry::writeCatalog(*catalog);

@@ -7,9 +7,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
-#include <QJsonValue>
 #include <QString>
 
+#include <atomic>
 #include <map>
 #include <optional>
 
@@ -33,7 +33,6 @@ struct CatalogEntry {
 
         // Appends the file object to JSON text.
         void writeJson(QByteArray &out) const;
-        static std::optional<File> fromJson(const QJsonValue &value);
 
         friend bool operator==(const File &, const File &) = default;
     };
@@ -47,7 +46,6 @@ struct CatalogEntry {
 
     // Appends the entry object, compact, members in name order, optional members left out.
     void writeJson(QByteArray &out) const;
-    static std::optional<CatalogEntry> fromJson(const QJsonValue &value);
 
     friend bool operator==(const CatalogEntry &, const CatalogEntry &) = default;
 
@@ -60,6 +58,32 @@ struct CatalogEntry {
     // The contents of "catalog.json": one compact JSON array of the entries in key order.
     static QByteArray writeCatalog(const Catalog &catalog);
     // All or nothing: any fault anywhere makes the whole text unreadable. Of entries sharing a key the
-    // first is kept.
-    static std::optional<Catalog> readCatalog(QByteArrayView json);
+    // first is kept. Also nothing once `*stop` turns true, which is looked at every few entries.
+    static std::optional<Catalog> readCatalog(QByteArrayView json, const std::atomic<bool> *stop = nullptr);
+
+    // The copies recorded since the catalog file was last written, kept beside it in "catalog.journal" so
+    // that recording one copy appends a line instead of rewriting the whole catalog. Its first line names
+    // the catalog file it continues (`catalogIdentity`); every further line records one copy as a compact
+    // JSON object. Only lines ended by a line feed count: a line cut off by a crash is no record.
+    struct JournalRecord {
+        QString key;
+        QString letter; // of the channel
+        QString fingerprint;
+        QString storedPath;
+
+        friend bool operator==(const JournalRecord &, const JournalRecord &) = default;
+    };
+    static QByteArray journalHeader(QByteArrayView catalogIdentity);
+    static QByteArray journalLine(const JournalRecord &record);
+    struct JournalReading {
+        QList<JournalRecord> records;
+        // Bytes from the start up to the end of the last good line; 0 when the journal continues another
+        // catalog file or its header is unreadable. Appending goes on from there.
+        qsizetype goodBytes = 0;
+    };
+    // The records of a journal that continues the catalog file `catalogIdentity`, up to the first line that
+    // is cut off or unreadable.
+    static JournalReading readJournal(QByteArrayView journal, QByteArrayView catalogIdentity);
+    // Records a copy in the entry and channel it names; false when the catalog has no such record.
+    static bool apply(Catalog &catalog, const JournalRecord &record);
 };

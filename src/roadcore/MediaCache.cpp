@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -34,6 +35,72 @@
 namespace {
 
 const QString catalogFileName = QStringLiteral("catalog.json");
+const QString journalFileName = QStringLiteral("catalog.journal");
+
+// Which catalog file a journal continues: each rewrite makes a new file, with a new inode and time.
+QByteArray fileIdentity(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArrayLiteral("none");
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
+           QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) +
+           '.' + QByteArray::number(qint64(st.st_mtim.tv_nsec));
+}
+
+struct OnDisk {
+    bool stopped = false;
+    bool unreadable = false;
+    CatalogEntry::Catalog catalog;
+    qsizetype journalBytes = 0;
+    int journalRecords = 0;
+};
+
+// The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
+OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath,
+                  const std::atomic<bool> *stop = nullptr)
+{
+    OnDisk disk;
+    const QByteArray identity = fileIdentity(catalogPath);
+    QFile file(catalogPath);
+    if (file.exists()) {
+        std::optional<CatalogEntry::Catalog> catalog;
+        if (file.open(QIODevice::ReadOnly))
+            catalog = CatalogEntry::readCatalog(file.readAll(), stop);
+        if (stop && stop->load()) {
+            disk.stopped = true;
+            return disk;
+        }
+        if (!catalog) {
+            disk.unreadable = true;
+            return disk;
+        }
+        disk.catalog = std::move(*catalog);
+    }
+    QFile journal(journalPath);
+    if (journal.open(QIODevice::ReadOnly)) {
+        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(journal.readAll(), identity);
+        for (const CatalogEntry::JournalRecord &record : reading.records)
+            CatalogEntry::apply(disk.catalog, record);
+        disk.journalBytes = reading.goodBytes;
+        disk.journalRecords = int(reading.records.size());
+    }
+    return disk;
+}
+
+bool writeAll(int fd, const QByteArray &bytes, qsizetype offset)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 struct FileFacts {
     std::optional<qint64> size;
@@ -245,11 +312,29 @@ MediaCache::MediaCache(QString root, MountSource mounts)
 MediaCache::~MediaCache()
 {
     m_pool.waitForDone();
+    // The journal stays: the next start reads it, and quitting does not wait for a rewrite of the catalog.
+    if (m_journal >= 0)
+        ::close(m_journal);
 }
 
 QString MediaCache::catalogPath() const
 {
     return m_root + QLatin1Char('/') + catalogFileName;
+}
+
+QString MediaCache::journalPath() const
+{
+    return m_root + QLatin1Char('/') + journalFileName;
+}
+
+std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &root)
+{
+    const QString clean = QDir::cleanPath(root);
+    OnDisk disk =
+        readOnDisk(clean + QLatin1Char('/') + catalogFileName, clean + QLatin1Char('/') + journalFileName);
+    if (disk.unreadable)
+        return std::nullopt;
+    return std::move(disk.catalog);
 }
 
 void MediaCache::beginOperation()
@@ -259,18 +344,20 @@ void MediaCache::beginOperation()
 
 const QList<MountEntry> &MediaCache::mounts()
 {
+    std::lock_guard lock(m_mountsMutex); // the threads of a listing may ask at once
     if (!m_mounts)
         m_mounts = m_mountSource ? m_mountSource() : QList<MountEntry>{};
     return *m_mounts;
 }
 
-void MediaCache::ensureLoaded()
+bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
 {
     if (m_loaded)
-        return;
-    m_loaded = true;
-    load();
-    removeAbandonedPartials();
+        return true;
+    m_loaded = load(stop);
+    if (m_loaded)
+        removeAbandonedPartials();
+    return m_loaded;
 }
 
 void MediaCache::removeAbandonedPartials()
@@ -298,18 +385,17 @@ void MediaCache::removeAbandonedPartials()
         });
 }
 
-void MediaCache::load()
+bool MediaCache::load(const std::atomic<bool> *stop)
 {
-    QFile file(catalogPath());
-    if (!file.exists())
-        return;
-    std::optional<CatalogEntry::Catalog> catalog;
-    if (file.open(QIODevice::ReadOnly))
-        catalog = CatalogEntry::readCatalog(file.readAll());
-    if (catalog)
-        m_entries = std::move(*catalog);
-    else
-        m_catalogUnreadable = true;
+    m_copyIndex.reset();
+    OnDisk disk = readOnDisk(catalogPath(), journalPath(), stop);
+    if (disk.stopped)
+        return false;
+    m_catalogUnreadable = disk.unreadable;
+    m_entries = std::move(disk.catalog);
+    m_journalBytes = disk.journalBytes;
+    m_journalRecords = disk.journalRecords;
+    return true;
 }
 
 bool MediaCache::setAsideUnreadableCatalog()
@@ -349,8 +435,53 @@ void MediaCache::save()
         file.cancelWriting();
         return;
     }
-    if (!file.commit())
+    if (!file.commit()) {
         qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
+        return;
+    }
+    m_unsaved = false;
+    // The new catalog holds every copy of the journal; a journal left by a crash right here continues the
+    // previous catalog file and is ignored.
+    if (m_journal >= 0)
+        ::close(m_journal);
+    m_journal = -1;
+    m_journalBytes = 0;
+    m_journalRecords = 0;
+    QFile::remove(journalPath());
+}
+
+void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
+{
+    // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
+    // writing linear in its copies.
+    const int longest = std::max(1000, int(m_entries.size() / 4));
+    if (m_catalogUnreadable || m_journalRecords >= longest)
+        return save();
+    const bool opening = m_journal < 0;
+    if (opening) {
+        m_journal =
+            ::open(QFile::encodeName(journalPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (m_journal < 0)
+            return save();
+    }
+    QByteArray bytes;
+    if (m_journalBytes == 0) {
+        bytes = CatalogEntry::journalHeader(fileIdentity(catalogPath()));
+        m_journalRecords = 0;
+    }
+    bytes += CatalogEntry::journalLine(record);
+    // A line cut off by a crash goes before the next one is written. On disk before the copy counts as
+    // recorded, as the catalog is.
+    if ((opening && ::ftruncate(m_journal, off_t(m_journalBytes)) != 0) ||
+        !writeAll(m_journal, bytes, m_journalBytes) || ::fdatasync(m_journal) != 0) {
+        qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
+        ::close(m_journal);
+        m_journal = -1;
+        m_journalBytes = 0;
+        return save();
+    }
+    m_journalBytes += bytes.size();
+    ++m_journalRecords;
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const
@@ -435,6 +566,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry)
         CatalogEntry::File followed = record;
         if (const auto moved = resolveBookmark(followed)) {
             record = std::move(followed); // from now on the file is at its recorded path again
+            m_unsaved = true;
             clip.files[*channel] = *moved;
             clip.originalFiles[*channel] = *moved;
             clip.channelStates[*channel] = StorageState::moved;
@@ -498,10 +630,13 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
     return registered;
 }
 
-QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &excluding)
+QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &excluding,
+                                  const std::atomic<bool> *stop)
 {
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (stopped() || !ensureLoaded(stop))
+        return {};
     beginOperation();
     QStringList prefixes;
     for (const QString &folder : scope.folders) {
@@ -523,20 +658,38 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
         }
         return false;
     };
-    QList<DashClip> listed;
+    std::vector<CatalogEntry *> taken;
     for (auto &[key, entry] : m_entries) {
         if (excluding.contains(key))
             continue;
-        const bool taken =
-            scope.kind == Scope::Kind::all ||
+        if (scope.kind == Scope::Kind::all ||
             std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
                 const CatalogEntry::File &record = item.second;
                 return inScope(record.originalPath) || (record.importedPath && inScope(*record.importedPath));
-            });
-        if (taken)
-            listed.append(resolve(entry));
+            }))
+            taken.push_back(&entry);
     }
-    save();
+    // Resolving asks the disk about every file: a large catalog is shared out among a few threads, each
+    // resolving its own entries.
+    QList<DashClip> listed(qsizetype(taken.size()));
+    const size_t perThread = 4096;
+    const size_t threads = std::clamp<size_t>(
+        taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const auto resolveRange = [&](size_t part) {
+        for (size_t i = part; i < taken.size() && !stopped(); i += threads)
+            listed[qsizetype(i)] = resolve(*taken[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t part = 1; part < threads; ++part)
+        helpers.emplace_back(resolveRange, part);
+    resolveRange(0);
+    for (std::thread &helper : helpers)
+        helper.join();
+    if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
+        return {};
+    // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
+    if (m_unsaved)
+        save();
     ClipOrder::sortNewestFirst(listed);
     return listed;
 }
@@ -551,7 +704,8 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
         return clip;
     DashClip resolved = resolve(it->second);
     resolved.id = clip.id;
-    save();
+    if (m_unsaved)
+        save();
     return resolved;
 }
 
@@ -640,41 +794,70 @@ Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
     return QString::fromLatin1(hash.result().first(16).toHex());
 }
 
-QStringList MediaCache::storedPaths(const QString &fingerprint) const
+void MediaCache::CopyIndex::add(const CatalogEntry::File &record, int step)
 {
-    QStringList paths;
-    QSet<QString> seen;
-    for (const auto &[key, entry] : m_entries)
-        for (const auto &[letter, record] : entry.files) {
-            if (record.fingerprint != fingerprint)
-                continue;
-            const auto relative = record.usableStoredPath();
-            if (relative && !seen.contains(storedPathKey(*relative)) && existingStoredCopy(record)) {
-                seen.insert(storedPathKey(*relative));
-                paths.append(*relative);
-            }
-        }
-    return paths;
+    const auto relative = record.usableStoredPath();
+    if (!relative)
+        return;
+    const QString key = storedPathKey(*relative);
+    auto &[written, count] = references[key];
+    if (count == 0)
+        written = *relative;
+    if ((count += step) <= 0)
+        references.remove(key);
+    if (!record.fingerprint)
+        return;
+    QHash<QString, int> &paths = byFingerprint[*record.fingerprint];
+    if ((paths[key] += step) <= 0)
+        paths.remove(key);
+    if (paths.isEmpty())
+        byFingerprint.remove(*record.fingerprint);
 }
 
-bool MediaCache::isReferenced(const QString &storedPath) const
+MediaCache::CopyIndex &MediaCache::copyIndex()
 {
-    const QString wanted = storedPathKey(storedPath);
-    for (const auto &[key, entry] : m_entries)
-        for (const auto &[letter, record] : entry.files)
-            if (const auto relative = record.usableStoredPath();
-                relative && storedPathKey(*relative) == wanted)
-                return true;
-    return false;
+    if (!m_copyIndex) {
+        m_copyIndex.emplace();
+        for (const auto &[key, entry] : m_entries)
+            for (const auto &[letter, record] : entry.files)
+                m_copyIndex->add(record, 1);
+    }
+    return *m_copyIndex;
+}
+
+QStringList MediaCache::storedPaths(const QString &fingerprint)
+{
+    const CopyIndex &index = copyIndex();
+    const auto paths = index.byFingerprint.constFind(fingerprint);
+    if (paths == index.byFingerprint.cend())
+        return {};
+    QStringList existing;
+    for (auto it = paths->cbegin(); it != paths->cend(); ++it) {
+        const QString &relative = index.references.value(it.key()).first;
+        if (regularFileSize(m_root + QLatin1Char('/') + relative))
+            existing.append(relative);
+    }
+    return existing;
+}
+
+bool MediaCache::isReferenced(const QString &storedPath)
+{
+    return copyIndex().references.contains(storedPathKey(storedPath));
 }
 
 void MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
+    const QString letter = rawValue(job.channel);
     if (const auto entry = m_entries.find(job.key); entry != m_entries.end()) {
-        if (const auto record = entry->second.files.find(rawValue(job.channel));
-            record != entry->second.files.end()) {
+        if (const auto record = entry->second.files.find(letter); record != entry->second.files.end()) {
+            if (m_copyIndex)
+                m_copyIndex->add(record->second, -1);
             record->second.fingerprint = fingerprint;
             record->second.storedPath = storedPath;
+            if (m_copyIndex)
+                m_copyIndex->add(record->second, 1);
+            saveCopy({job.key, letter, fingerprint, storedPath});
+            return;
         }
     }
     save();
@@ -776,6 +959,7 @@ void MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     for (auto &[key, entry] : m_entries)
         for (auto &[letter, record] : entry.files)
             if (record.storedPath && (!keepingUnavailable || matches(record.originalPath, record)))
@@ -795,6 +979,7 @@ void MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         if (forget)
             m_entries.erase(entry);
@@ -810,6 +995,7 @@ void MediaCache::removeReplaceableCopies(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    m_copyIndex.reset();
     beginOperation();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         for (auto &[letter, record] : entry->second.files) {

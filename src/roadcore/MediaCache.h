@@ -10,6 +10,7 @@
 #include "platform/Result.h"
 
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QPromise>
@@ -51,8 +52,10 @@ public:
     // Records freshly scanned recordings; returns them in the same order with their original files, their
     // channels in place and their cached channels filled in.
     QList<DashClip> registerClips(const QList<DashClip> &clips);
-    // The catalogued recordings in the scope whose key is not excluded, resolved, newest first.
-    QList<DashClip> clips(const Scope &scope, const QSet<QString> &excluding = {});
+    // The catalogued recordings in the scope whose key is not excluded, resolved, newest first. When `*stop`
+    // turns true meanwhile (its caller is going away), it ends early with nothing and writes nothing.
+    QList<DashClip> clips(const Scope &scope, const QSet<QString> &excluding = {},
+                          const std::atomic<bool> *stop = nullptr);
     // The catalogued recording with the clip's key, resolved, keeping the clip's id; the clip unchanged
     // when its key is not catalogued.
     DashClip resolveForPlayback(const DashClip &clip);
@@ -99,17 +102,27 @@ public:
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
 
+    // The catalog that a cache opened on `root` starts with: "catalog.json" and the copies its journal
+    // recorded since; none when the catalog file cannot be read.
+    static std::optional<CatalogEntry::Catalog> catalogOnDisk(const QString &root);
+
 private:
     // Everything below expects m_mutex to be held by the caller.
-    // Reads the catalog once, before the first operation uses it.
-    void ensureLoaded();
+    // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first, and
+    // the next operation reads it then.
+    bool ensureLoaded(const std::atomic<bool> *stop = nullptr);
     // Removes the temporary files of copies cut off by the end of an earlier run.
     void removeAbandonedPartials();
-    void load();
+    bool load(const std::atomic<bool> *stop);
+    // Writes the whole catalog, which takes in what the journal recorded.
     void save();
+    // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.
+    void saveCopy(const CatalogEntry::JournalRecord &record);
+    QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
-    // Writes the new place of a moved file back into the entry.
+    // Writes the new place of a moved file back into the entry. Safe on several threads at once for
+    // different entries.
     DashClip resolve(CatalogEntry &entry);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
     std::set<Channel> cachedChannels(const CatalogEntry &entry) const;
@@ -120,9 +133,18 @@ private:
     std::optional<QString> existingStoredCopy(const CatalogEntry::File &record) const;
     bool isInsideRoot(const QString &path) const;
     // Relative paths of the existing stored copies with this fingerprint.
-    QStringList storedPaths(const QString &fingerprint) const;
+    QStringList storedPaths(const QString &fingerprint);
     // Whether a record names this relative path as its stored copy.
-    bool isReferenced(const QString &storedPath) const;
+    bool isReferenced(const QString &storedPath);
+    // The records' stored copies by fingerprint and by path, so that a copy does not walk the catalog.
+    // Made on first need; forgotten by every change of stored paths other than `commit`, which keeps it.
+    struct CopyIndex {
+        // Records naming each stored path (by its cleaned form), and the path as written.
+        QHash<QString, std::pair<QString, int>> references;
+        QHash<QString, QHash<QString, int>> byFingerprint; // cleaned stored paths and their records
+        void add(const CatalogEntry::File &record, int step);
+    };
+    CopyIndex &copyIndex();
     class PartialCopy;
     // Moves a finished copy from its temporary file into place under the job's name, or a distinct one when
     // another copy holds that name, and records it. Nothing when the job's record is gone.
@@ -144,9 +166,17 @@ private:
     const MountSource m_mountSource;
     QMutex m_mutex;
     CatalogEntry::Catalog m_entries;
+    std::optional<CopyIndex> m_copyIndex;
     bool m_catalogUnreadable = false;
+    // A resolution changed the catalog since it was last written. Set by the threads of a listing.
+    std::atomic<bool> m_unsaved = false;
+    // The journal: open for appending once a copy was recorded in it; its good length and records.
+    int m_journal = -1;
+    qsizetype m_journalBytes = 0; // 0: a new journal is started at the next copy
+    int m_journalRecords = 0;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
+    std::mutex m_mountsMutex;
     // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never
     // waits for the catalog's; taken after m_mutex where both are held.
     std::mutex m_partialsMutex;

@@ -223,4 +223,96 @@ TEST(CatalogEntry, UsesOnlyStoredPathsBelowFiles)
     }
 }
 
+TEST(CatalogEntry, ReadsAJournalUpToItsFirstBadLineAndOnlyForItsOwnCatalog)
+{
+    const CatalogEntry::JournalRecord one{"a#1", "F", QString(32, 'a'), "Files/aa/x_F.mp4"};
+    const CatalogEntry::JournalRecord two{"b \"quoted\"#2", "R", QString(32, 'b'), "Files/bb/ü_R.mp4"};
+    const QByteArray header = CatalogEntry::journalHeader("1:2:3:4.5");
+    const QByteArray lineOne = CatalogEntry::journalLine(one), lineTwo = CatalogEntry::journalLine(two);
+    const struct Case {
+        const char *what;
+        QByteArray text;
+        QByteArray identity;
+        QList<CatalogEntry::JournalRecord> records;
+        qsizetype goodBytes;
+    } cases[] = {
+        {"whole", header + lineOne + lineTwo, "1:2:3:4.5", {one, two}, (header + lineOne + lineTwo).size()},
+        {"header only", header, "1:2:3:4.5", {}, header.size()},
+        {"another catalog", header + lineOne, "1:2:3:4.6", {}, 0},
+        {"no header", lineOne + lineTwo, "1:2:3:4.5", {}, 0},
+        {"empty", "", "1:2:3:4.5", {}, 0},
+        {"last line cut off",
+         header + lineOne + lineTwo.chopped(1),
+         "1:2:3:4.5",
+         {one},
+         (header + lineOne).size()},
+        {"cut inside", header + lineOne + lineTwo.left(10), "1:2:3:4.5", {one}, (header + lineOne).size()},
+        {"garbage in between",
+         header + lineOne + "{\"key\":\n" + lineTwo,
+         "1:2:3:4.5",
+         {one},
+         (header + lineOne).size()},
+        {"member missing",
+         header + "{\"key\":\"a#1\",\"letter\":\"F\",\"fingerprint\":\"x\"}\n" + lineTwo,
+         "1:2:3:4.5",
+         {},
+         header.size()},
+    };
+    for (const Case &c : cases) {
+        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(c.text, c.identity);
+        EXPECT_EQ(reading.records, c.records) << c.what;
+        EXPECT_EQ(reading.goodBytes, c.goodBytes) << c.what;
+    }
+}
+
+TEST(CatalogEntry, AppliesAJournalRecordOnlyToAnExistingChannelRecord)
+{
+    CatalogEntry::Catalog catalog{{fullEntry().key, fullEntry()}};
+    const QString key = fullEntry().key;
+    EXPECT_TRUE(CatalogEntry::apply(catalog, {key, "R", QString(32, 'c'), "Files/cc/r.mp4"}));
+    EXPECT_EQ(catalog.at(key).files.at("R").storedPath, "Files/cc/r.mp4");
+    EXPECT_EQ(catalog.at(key).files.at("R").fingerprint, QString(32, 'c'));
+    const CatalogEntry::Catalog before = catalog;
+    EXPECT_FALSE(CatalogEntry::apply(catalog, {key, "I", QString(32, 'd'), "Files/dd/i.mp4"}));
+    EXPECT_FALSE(CatalogEntry::apply(catalog, {"unknown#1", "F", QString(32, 'd'), "Files/dd/f.mp4"}));
+    EXPECT_EQ(catalog, before);
+}
+
+TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
+{
+    // Spaces, escaped slashes and \u escapes, members in any order, unknown members of every type, numbers
+    // written as decimals or with exponents.
+    const QByteArray text =
+        R"( [ { "files" : { "F" : { "size" : 2e2, "originalPath" : "\/a\/b\u00fc\ud83d\ude00",
+        "extra" : [1, -2.5e-3, true, false, null, {"x": [ ]}], "importedPath" : null } },
+        "importedAt" : "2024-05-02T09:00:01Z", "category" : "event", "name" : "n", "key" : "k#200",
+        "date" : null, "unknown" : {"nested": {"deeper": "\"\\\b\f\n\r\t"}} } ] )";
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    const CatalogEntry::File &file = read->at("k#200").files.at("F");
+    EXPECT_EQ(file.size, 200);
+    EXPECT_EQ(file.originalPath, QString::fromUtf8("/a/bü😀"));
+    EXPECT_FALSE(file.importedPath);
+    EXPECT_FALSE(read->at("k#200").date);
+
+    const char *rejected[] = {
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{}},])",
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{}}] x)",
+        R"([{"key":"k\ud800","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{}}])",
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{"F":{"originalPath":"/a","size":1.5}}}])",
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{"F":{"originalPath":"/a","size":1e30}}}])",
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{},"x":01}])",
+        "[{\"key\":\"k\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\","
+        "\"files\":{},\"x\":\"a\tb\"}]",
+        "[{\"key\":\"k\xff\",\"name\":\"n\",\"category\":\"event\",\"importedAt\":\"2024-05-02T09:00:01Z\","
+        "\"files\":{}}]",
+    };
+    for (const char *bad : rejected)
+        EXPECT_FALSE(CatalogEntry::readCatalog(QByteArray(bad))) << bad;
+    // Deep nesting in an unknown member is refused, never a crash.
+    EXPECT_FALSE(CatalogEntry::readCatalog(
+        R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{},"x":)" +
+        QByteArray(100000, '[') + QByteArray(100000, ']') + "}]"));
+}
+
 } // namespace

@@ -8,6 +8,10 @@
 #include <chrono>
 #include <thread>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 using TestSupport::readFile;
@@ -363,6 +367,99 @@ TEST_F(MediaCacheCopyTest, AStopBeforeTheStartCopiesNothing)
     EXPECT_EQ(done.error(), "Copy of x_F.mp4 is incomplete.");
     EXPECT_EQ(storedFiles(), QStringList{});
     EXPECT_FALSE(record(clip, Channel::front).storedPath);
+}
+
+TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByTheNextWholeSave)
+{
+    const DashClip a = add("a", {{Channel::front, "af"}, {Channel::rear, "ar"}});
+    const QByteArray written = readFile(root + "/catalog.json");
+    cacheAll();
+    // Each copy appended a line instead of rewriting the catalog.
+    EXPECT_EQ(readFile(root + "/catalog.json"), written);
+    EXPECT_EQ(readFile(root + "/catalog.journal").count('\n'), 3);
+    // A cache opened now, as after a kill, finds both copies.
+    EXPECT_TRUE(record(a, Channel::front).storedPath);
+    EXPECT_TRUE(record(a, Channel::rear).storedPath);
+    cache.reset();
+    cache = open();
+    EXPECT_EQ(cache->usage().cachedFiles, 2);
+
+    // A whole save takes the copies in and ends the journal.
+    add("b", {{Channel::front, "bf"}});
+    EXPECT_FALSE(QFile::exists(root + "/catalog.journal"));
+    const auto saved = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
+    ASSERT_TRUE(saved);
+    EXPECT_TRUE(saved->at(a.catalogKey()).files.at("F").storedPath);
+    EXPECT_TRUE(saved->at(a.catalogKey()).files.at("R").storedPath);
+}
+
+TEST_F(MediaCacheCopyTest, AJournalOfAnotherCatalogFileIsIgnored)
+{
+    const DashClip a = add("a", {{Channel::front, "af"}});
+    cacheAll();
+    const QByteArray journal = readFile(root + "/catalog.journal");
+    const auto stored = record(a, Channel::front).storedPath;
+    ASSERT_TRUE(stored);
+    cache.reset();
+    // The catalog was rewritten (say, a crash right after a whole save) but the old journal stayed.
+    auto catalog = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
+    ASSERT_TRUE(catalog);
+    catalog->at(a.catalogKey()).name = "renamed";
+    writeFile(root + "/catalog.json", CatalogEntry::writeCatalog(*catalog));
+    writeFile(root + "/catalog.journal", journal);
+    cache = open();
+    EXPECT_FALSE(record(a, Channel::front).storedPath);
+    EXPECT_EQ(cache->usage().cachedFiles, 0);
+    // The next copy starts a journal of its own and is found after a restart.
+    cacheAll();
+    cache.reset();
+    cache = open();
+    EXPECT_EQ(record(a, Channel::front).storedPath, stored);
+    EXPECT_EQ(catalog->at(a.catalogKey()).name, cache->clips(MediaCacheScope::all()).first().name);
+}
+
+TEST_F(MediaCacheCopyTest, AKillAtAnyMomentLeavesAWholeCatalogThatNamesOnlyCompleteCopies)
+{
+    QList<DashClip> clips;
+    for (int i = 0; i < 40; ++i)
+        clips.append(add(QString("rec%1").arg(i, 2, 10, QLatin1Char('0')),
+                         {{Channel::front, pattern(20000 + i * 997)}, {Channel::rear, pattern(150000 + i)}}));
+    cache.reset();
+    for (int delayMs : {0, 3, 10, 25, 60}) {
+        const QString copy = tmp.filePath(QString("kill-%1").arg(delayMs));
+        ASSERT_TRUE(QDir().mkpath(copy));
+        ASSERT_EQ(std::system(qPrintable(QString("cp -a '%1/.' '%2'").arg(root, copy))), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            MediaCache killed(copy, [] { return QList<MountEntry>{}; });
+            for (const CacheJob &job : killed.pendingJobs(CachePolicy::all))
+                (void)killed.perform(job);
+            ::pause();
+            ::_exit(0);
+        }
+        QThread::msleep(delayMs);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+
+        const auto catalog = MediaCache::catalogOnDisk(copy);
+        ASSERT_TRUE(catalog) << delayMs;
+        EXPECT_EQ(catalog->size(), clips.size());
+        for (const auto &[key, entry] : *catalog)
+            for (const auto &[letter, file] : entry.files) {
+                if (!file.storedPath)
+                    continue;
+                EXPECT_FALSE(file.storedPath->contains(".partial-")) << delayMs;
+                EXPECT_EQ(readFile(copy + "/" + *file.storedPath), readFile(file.originalPath))
+                    << delayMs << " " << file.storedPath->toStdString();
+            }
+        // What the kill cut off is copied by the next run, completing the cache.
+        MediaCache again(copy, [] { return QList<MountEntry>{}; });
+        for (const CacheJob &job : again.pendingJobs(CachePolicy::all))
+            EXPECT_TRUE(again.perform(job).ok());
+        EXPECT_EQ(again.usage().cachedFiles, 80) << delayMs;
+    }
 }
 
 } // namespace

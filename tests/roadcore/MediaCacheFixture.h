@@ -49,8 +49,7 @@ protected:
 
     CatalogEntry::Catalog catalog() const
     {
-        return CatalogEntry::readCatalog(TestSupport::readFile(root + "/catalog.json"))
-            .value_or(CatalogEntry::Catalog{});
+        return MediaCache::catalogOnDisk(root).value_or(CatalogEntry::Catalog{});
     }
     CatalogEntry::File record(const DashClip &clip, Channel channel) const
     {

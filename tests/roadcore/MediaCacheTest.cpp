@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -61,7 +62,7 @@ DashClip named(const QString &name, std::map<Channel, QString> files, std::optio
 
 CatalogEntry::Catalog catalogAt(const QString &root)
 {
-    return CatalogEntry::readCatalog(readFile(root + "/catalog.json")).value_or(CatalogEntry::Catalog{});
+    return MediaCache::catalogOnDisk(root).value_or(CatalogEntry::Catalog{});
 }
 
 // Gives a record a stored copy, as a finished copy would, by editing the catalog of a closed cache.
@@ -522,6 +523,60 @@ TEST_F(MediaCacheTest, RemovingReplaceableCopiesKeepsTheOnlyCopyLeft)
     EXPECT_EQ(cache->usage(), (MediaCache::Usage{100, 1, 1}));
     // The rear record follows its file, so the next plan copies nothing twice.
     EXPECT_EQ(catalogAt(root).at(clip.catalogKey()).files.at("R").originalPath, card + "/DCIM/renamed.mp4");
+}
+
+TEST_F(MediaCacheTest, ALargeListingResolvesEveryRecordingOnceAndLeavesTheCatalogFileAlone)
+{
+    // Enough recordings for the listing to share the work out; every 1000th has its file in place.
+    const QDateTime start(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < 12000; ++i) {
+        CatalogEntry entry;
+        entry.name = QString("REC%1").arg(i, 5, 10, QLatin1Char('0'));
+        entry.key = entry.name + "#3";
+        entry.date = start.addSecs(i);
+        entry.importedAt = start;
+        CatalogEntry::File file;
+        file.originalPath = card + "/" + entry.name + "_F.mp4";
+        file.size = 3;
+        if (i % 1000 == 0)
+            writeFile(file.originalPath, "abc");
+        entry.files.emplace("F", file);
+        catalog.emplace(entry.key, entry);
+    }
+    const QByteArray text = CatalogEntry::writeCatalog(catalog);
+    writeFile(root + "/catalog.json", text);
+    auto cache = open();
+    const QList<DashClip> listed = cache->clips(MediaCache::Scope::all());
+    ASSERT_EQ(listed.size(), 12000);
+    for (int i = 0; i < 12000; ++i) {
+        const DashClip &clip = listed[i];
+        const int n = 11999 - i; // newest first
+        ASSERT_EQ(clip.name, QString("REC%1").arg(n, 5, 10, QLatin1Char('0')));
+        EXPECT_EQ(clip.channelStates.at(Channel::front), n % 1000 == 0 ? S::original : S::missing) << n;
+    }
+    // Nothing changed, so nothing was written.
+    EXPECT_EQ(readFile(root + "/catalog.json"), text);
+}
+
+TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOperation)
+{
+    DashClip clip = recording(card, "20240501_083000", {{Channel::front, 300}});
+    open()->registerClips({clip});
+    const QByteArray text = readFile(root + "/catalog.json");
+    auto cache = open();
+    std::atomic<bool> stop = true;
+    EXPECT_TRUE(cache->clips(MediaCache::Scope::all(), {}, &stop).isEmpty());
+    // Not taken for an empty or unreadable catalog: the next operation reads it, and nothing was written.
+    EXPECT_EQ(readFile(root + "/catalog.json"), text);
+    EXPECT_EQ(QDir(root).entryList({"catalog.json.unreadable-*"}, QDir::Files), QStringList{});
+    EXPECT_EQ(cache->usage().recordings, 1);
+    stop = false;
+    EXPECT_EQ(cache->clips(MediaCache::Scope::all(), {}, &stop).size(), 1);
+    stop = true;
+    EXPECT_TRUE(cache->clips(MediaCache::Scope::all(), {}, &stop).isEmpty());
+    cache->registerClips({clip});
+    EXPECT_EQ(CatalogEntry::readCatalog(readFile(root + "/catalog.json"))->size(), 1u);
 }
 
 } // namespace

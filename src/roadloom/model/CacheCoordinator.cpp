@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
+
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
       m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
@@ -138,7 +140,10 @@ void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
     }
     emit channelCached(job.key, job.channel);
     setCounters(m_completedFiles + 1, m_totalFiles, m_completedBytes + job.size, m_totalBytes, true);
-    if (m_completedFiles % 5 == 0)
+    // The usage walks every stored copy: in a large cache it is asked for after more copies, so that a run
+    // stays linear in its copies (every fifth copy up to 500 stored files).
+    const int every = std::max(5, (m_usage ? m_usage->cachedFiles : 0) / 100);
+    if (++m_copiesSinceUsage >= every)
         fetchUsage([this] { nextJob(); });
     else
         nextJob();
@@ -203,6 +208,7 @@ void CacheCoordinator::refreshUsage()
 
 void CacheCoordinator::fetchUsage(std::function<void()> then)
 {
+    m_copiesSinceUsage = 0;
     call<MediaCacheUsage>([](CacheBackend &cache) { return cache.usage(); },
                           [this, then](const MediaCacheUsage &usage) {
                               // Announced even when equal: a refresh is an answer the views wait for.

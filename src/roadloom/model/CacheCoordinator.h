@@ -134,6 +134,7 @@ private:
     std::optional<QString> m_currentName;
     std::optional<QString> m_lastError;
     std::optional<MediaCacheUsage> m_usage;
+    int m_copiesSinceUsage = 0; // copies made since the usage was last asked for
     bool m_replanRequested = false;
     QSet<QString> m_forcedKeys;
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <thread>
 
 namespace ClipListing {
 
@@ -42,12 +43,23 @@ std::vector<qsizetype> sizeOrder(const QList<DashClip> &clips)
 Index index(const QList<DashClip> &clips)
 {
     Index result;
-    result.byName = nameOrder(clips);
-    result.bySize = sizeOrder(clips);
-    result.neighbor = ClipOrder::positions(clips, false);
-    result.neighborRank.resize(result.neighbor.size());
-    for (size_t rank = 0; rank < result.neighbor.size(); ++rank)
-        result.neighborRank[size_t(result.neighbor[rank])] = qsizetype(rank);
+    const auto orders = [&] {
+        result.bySize = sizeOrder(clips);
+        result.neighbor = ClipOrder::positions(clips, false);
+        result.neighborRank.resize(result.neighbor.size());
+        for (size_t rank = 0; rank < result.neighbor.size(); ++rank)
+            result.neighborRank[size_t(result.neighbor[rank])] = qsizetype(rank);
+    };
+    // The orders depend on nothing else made here: for a long list they are made on threads of their own
+    // while this one fills the lookups.
+    std::thread names, others;
+    if (clips.size() >= 10000) {
+        names = std::thread([&] { result.byName = nameOrder(clips); });
+        others = std::thread(orders);
+    } else {
+        result.byName = nameOrder(clips);
+        orders();
+    }
     result.foldedNames.reserve(clips.size());
     result.byID.reserve(clips.size());
     result.byKey.reserve(clips.size());
@@ -61,6 +73,10 @@ Index index(const QList<DashClip> &clips)
         result.positionOfSerial[size_t(i)] = i;
         result.serialAt[size_t(i)] = i;
     }
+    if (names.joinable())
+        names.join();
+    if (others.joinable())
+        others.join();
     return result;
 }
 

@@ -98,6 +98,7 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
 LibraryStore::~LibraryStore()
 {
     // Scans hold the catalog; let them end before it can go away. Their results are dropped with the store.
+    *m_closing = true;
     m_scanPool.waitForDone();
     m_checkPool.waitForDone();
 }
@@ -254,19 +255,22 @@ QFuture<void> LibraryStore::rescan()
     const QString sourceID = source->id();
     return OffThread::run(
         m_scanPool, this,
-        [source = *source, cache = m_cache, scan = m_scan] { return rescanWork(source, cache, scan); },
+        [source = *source, cache = m_cache, scan = m_scan, closing = m_closing] {
+            return rescanWork(source, cache, scan, closing.get());
+        },
         [this, generation, sourceID](RescanResult result) {
             finishRescan(generation, sourceID, std::move(result));
         });
 }
 
 LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source, MediaCache *cache,
-                                                    const ScanFunction &scan)
+                                                    const ScanFunction &scan,
+                                                    const std::atomic<bool> *closing)
 {
     RescanResult result;
     if (source.kind == LibrarySource::Kind::catalog) {
         // The catalog lists newest first already.
-        result.clips = cache->clips(MediaCacheScope::all(), {});
+        result.clips = cache->clips(MediaCacheScope::all(), {}, closing);
     } else {
         result.clips = cache->registerClips(scan(source.urls));
         // Recordings imported earlier from the same place whose files the scan no longer finds.
@@ -278,7 +282,7 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
             source.kind == LibrarySource::Kind::files
                 ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
                 : MediaCacheScope::under(source.urls);
-        result.clips.append(cache->clips(scope, found));
+        result.clips.append(cache->clips(scope, found, closing));
         ClipOrder::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);

@@ -16,7 +16,9 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -195,7 +197,8 @@ private:
         ClipListing::Index index;
         size_t fingerprint = 0; // of `clips`, order included
     };
-    static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan);
+    static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan,
+                                   const std::atomic<bool> *closing);
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
     std::optional<LibrarySource> selectedSource() const;
@@ -251,6 +254,8 @@ private:
     // Rescans overlap; only the newest one publishes and ends the scanning state.
     quint64 m_rescanGeneration = 0;
     quint64 m_availabilityGeneration = 0;
+    // Set when the store goes: a long catalog listing then ends early instead of holding the quit up.
+    std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
     QThreadPool m_scanPool;
     QThreadPool m_checkPool; // disk checks never queue behind a long scan
     // The folders above each saved folder: renaming, removing or unmounting it shows there at once.

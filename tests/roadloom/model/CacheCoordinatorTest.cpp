@@ -150,6 +150,24 @@ TEST_F(CacheCoordinatorTest, UsageIsFetchedAfterEveryFifthCopyAndAtTheEnd)
     EXPECT_GE(*cache.copyNiceness().begin(), 10);
 }
 
+TEST_F(CacheCoordinatorTest, InALargeCacheTheUsageIsFetchedAfterMoreCopies)
+{
+    // 2,000 stored copies: a usage walk every 20 copies, so that the walks cost about as much as the copies.
+    cache.cachedFiles = 2000;
+    cache.pending = jobs(45);
+    auto coordinator = make();
+    coordinator->start();
+    ASSERT_TRUE(waitIdle(*coordinator));
+    QStringList expected{"usage", "plan"};
+    for (int i = 1; i <= 45; ++i) {
+        expected.append(QStringLiteral("copy F%1.MP4").arg(i, 2, 10, QLatin1Char('0')));
+        if (i % 20 == 0)
+            expected.append("usage");
+    }
+    expected.append("usage");
+    EXPECT_EQ(cache.log(), expected);
+}
+
 TEST_F(CacheCoordinatorTest, EmptyPlanEndsAtOnceAfterOneUsageRefresh)
 {
     auto coordinator = make();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "fixtures/TestSupport.h"
 #include "platform/FreeSpace.h"
 #include "roadloom/model/CacheBackend.h"
@@ -28,6 +30,7 @@ public:
     };
 
     QList<CacheJob> pending;
+    std::atomic<int> cachedFiles = 0;    // what every usage reports as the stored copies
     std::map<QString, QString> failures; // job name -> error text
     std::function<QList<CacheJob>(const PlanCall &)> plan;
     // When set, each copy waits for a `release()` before it ends.
@@ -82,7 +85,7 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(QStringLiteral("usage"));
-        return {1000 * m_log.count(QStringLiteral("usage")), 0, 0};
+        return {1000 * m_log.count(QStringLiteral("usage")), cachedFiles, 0};
     }
 
     void removeReplaceableCopies(const QString &key) override

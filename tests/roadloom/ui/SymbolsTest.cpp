@@ -22,9 +22,10 @@ QSet<QString> symbolLiteralsInSources()
     static const QRegularExpression dotted(QStringLiteral("\"([a-z][a-z0-9]*(?:\\.[a-z0-9]+)+)\""));
     static const QRegularExpression word(QStringLiteral("\"([a-z][a-z0-9]*(?:\\.[a-z0-9]+)*)\""));
     static const QRegularExpression symbolLine(QStringLiteral("symbol|Symbol|systemImage"));
-    static const QSet<QString> fileExtensions{
-        "json",    "cfg", "mp4", "mov", "avi", "png",  "svg", "txt", "gpx", "kml", "csv", "srt", "ini",
-        "desktop", "jpg", "mkv", "xml", "log", "nmea", "bin", "dat", "in",  "sh",  "qrc", "h",   "cpp"};
+    static const QSet<QString> fileExtensions{"json", "cfg", "mp4", "mov", "avi",  "png",    "svg",
+                                              "txt",  "gpx", "kml", "csv", "srt",  "ini",    "desktop",
+                                              "jpg",  "mkv", "xml", "log", "nmea", "bin",    "dat",
+                                              "in",   "sh",  "qrc", "h",   "cpp",  "journal"};
     QSet<QString> names;
     QDirIterator files(TestSupport::sourcePath(QStringLiteral("src")), {"*.cpp", "*.h"}, QDir::Files,
                        QDirIterator::Subdirectories);
