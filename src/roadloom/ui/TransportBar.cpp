@@ -365,8 +365,7 @@ void TransportBar::applyStacked(bool stacked)
         m_upper->setContentsMargins(0, 0, 0, 4);
     } else {
         while (QLayoutItem *item = m_upper->takeAt(0))
-            if (!item->widget())
-                delete item;
+            delete item; // not the widget it holds
         m_row->insertWidget(0, m_time);
         m_row->addWidget(m_right);
         m_upper->setContentsMargins(0, 0, 0, 0);
