@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace AppHarness;
 
@@ -179,6 +180,13 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
         if (width < TelemetryDeck::scrollWidth) {
             EXPECT_EQ(scroll->maximum(), TelemetryDeck::scrollWidth - width);
             EXPECT_EQ(scroll->geometry().bottom(), deck->rect().bottom());
+            // The wheel over the deck's ground turns it along.
+            scroll->setValue(0);
+            QWheelEvent wheel(QPointF(2, 2), QPointF(deck->mapToGlobal(QPoint(2, 2))), {}, QPoint(0, -120),
+                              {}, {}, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(deck.get(), &wheel);
+            EXPECT_GT(scroll->value(), 0);
+            EXPECT_EQ(mapPanel().x(), TelemetryDeck::padding - scroll->value());
             scroll->setValue(scroll->maximum());
             strip = QRect(-scroll->maximum(), 0, TelemetryDeck::scrollWidth, scroll->geometry().top());
             // The right end in view: the G-sensor card's right edge is the deck's, less its padding.
