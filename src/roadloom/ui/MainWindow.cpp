@@ -25,6 +25,8 @@
 #include <QVariantAnimation>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 const QString geometryKey = QStringLiteral("mainWindowGeometry");
@@ -73,10 +75,12 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_columns->addWidget(m_clipList);
     m_columns->addWidget(m_detailSplit);
     m_columns->setCollapsible(2, false);
+    m_detail->setMinimumWidth(detailLeastWidth());
     m_columns->setStretchFactor(0, 0);
     m_columns->setStretchFactor(1, 0);
     m_columns->setStretchFactor(2, 1);
     m_columns->setSizes({sidebarWidths.ideal, clipListWidths.ideal, defaultSize.width()});
+    m_lastSizes = {sidebarWidths.ideal, clipListWidths.ideal};
     setCentralWidget(m_columns);
 
     buildColumns();
@@ -86,6 +90,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_detailSplit->setSizes({defaultSize.width(), inspectorWidths.ideal});
     connect(&model, &AppModel::showInspectorChanged, this, &MainWindow::followInspector);
     connect(m_detailSplit, &QSplitter::splitterMoved, this, &MainWindow::inspectorHandleMoved);
+    connect(m_columns, &QSplitter::splitterMoved, this, &MainWindow::columnHandleMoved);
 
     m_theaterAnimation = new QVariantAnimation(this);
     m_theaterAnimation->setDuration(theaterDuration);
@@ -176,16 +181,9 @@ void MainWindow::followInspector(bool show)
 {
     if (show == m_inspector->isVisible())
         return;
-    if (!show) {
-        if (const int width = m_detailSplit->sizes().value(1); width > 0)
-            m_inspectorWidth = width;
-        m_inspector->hide();
-        return;
-    }
-    m_inspector->show();
-    const int total = m_detailSplit->width();
-    const int width = std::clamp(m_inspectorWidth, inspectorWidths.minimum, inspectorWidths.maximum);
-    m_detailSplit->setSizes({std::max(total - width, 1), width});
+    m_inspector->setVisible(show);
+    // The side columns make room for it, or take back what they gave.
+    applyFit();
 }
 
 void MainWindow::inspectorHandleMoved()
@@ -194,7 +192,99 @@ void MainWindow::inspectorHandleMoved()
     if (m_inspector->isVisible() && m_detailSplit->sizes().value(1) == 0) {
         m_inspector->hide();
         m_model.setShowInspector(false);
+        applyFit();
+        return;
     }
+    if (const int width = m_detailSplit->sizes().value(1); width > 0)
+        m_inspectorWidth = width;
+}
+
+void MainWindow::columnHandleMoved()
+{
+    syncWanted();
+}
+
+void MainWindow::syncWanted()
+{
+    // A column whose width is not the one the last fit gave it was set by the user: that is its wish now.
+    // (The splitter's own share-out on a resize is undone by the fit that follows it at once.)
+    const QList<int> sizes = m_columns->sizes();
+    int *wanted[] = {&m_sidebarWidth, &m_clipListWidth};
+    for (int i = 0; i < 2; ++i)
+        if (sizes.value(i) > 0 && sizes.value(i) != m_lastSizes.value(i, -1))
+            *wanted[i] = sizes.value(i);
+    m_lastSizes = sizes.mid(0, 2);
+}
+
+std::array<int, 3> MainWindow::fitColumns(std::array<int, 3> wanted, int room, int detailLeast)
+{
+    const ColumnWidths limits[] = {sidebarWidths, clipListWidths, inspectorWidths};
+    int used = detailLeast;
+    for (int i = 0; i < 3; ++i) {
+        if (wanted[i] > 0)
+            wanted[i] = std::clamp(wanted[i], limits[i].minimum, limits[i].maximum);
+        used += wanted[i];
+    }
+    int over = used - room;
+    while (over > 0) {
+        int giving = 0;
+        for (int i = 0; i < 3; ++i)
+            giving += wanted[i] > limits[i].minimum;
+        if (giving == 0)
+            break; // the window is below its minimum: the detail column takes the rest
+        const int share = (over + giving - 1) / giving;
+        for (int i = 0; i < 3 && over > 0; ++i) {
+            if (wanted[i] <= limits[i].minimum)
+                continue;
+            const int take = std::min({share, over, wanted[i] - limits[i].minimum});
+            wanted[i] -= take;
+            over -= take;
+        }
+    }
+    return wanted;
+}
+
+int MainWindow::detailLeastWidth() const
+{
+    const int handles = 2 * m_columns->handleWidth() + m_detailSplit->handleWidth();
+    return std::max(0, minimumContentSize.width() - sidebarWidths.minimum - clipListWidths.minimum -
+                           inspectorWidths.minimum - handles);
+}
+
+std::array<int, 3> MainWindow::fittedWidths() const
+{
+    // A column collapsed by hand (shown, but 0 wide) stays collapsed.
+    const QList<int> sizes = m_columns->sizes();
+    const bool sidebar = m_sidebar->isVisible() && sizes.value(0) > 0;
+    const bool list = m_clipList->isVisible() && sizes.value(1) > 0;
+    const bool inspector = m_inspector->isVisible();
+    const int room =
+        sizes.value(0) + sizes.value(1) + sizes.value(2) - (inspector ? m_detailSplit->handleWidth() : 0);
+    return fitColumns(
+        {sidebar ? m_sidebarWidth : 0, list ? m_clipListWidth : 0, inspector ? m_inspectorWidth : 0}, room,
+        detailLeastWidth());
+}
+
+void MainWindow::applyFit()
+{
+    if (isAnimatingTheater() || !m_columns->isVisible())
+        return;
+    const auto [sidebar, list, inspector] = fittedWidths();
+    const QList<int> sizes = m_columns->sizes();
+    const int total = sizes.value(0) + sizes.value(1) + sizes.value(2);
+    const int detailSplit = std::max(total - sidebar - list, 1);
+    m_columns->setSizes({sidebar, list, detailSplit});
+    if (inspector > 0)
+        m_detailSplit->setSizes(
+            {std::max(detailSplit - m_detailSplit->handleWidth() - inspector, 1), inspector});
+    m_lastSizes = m_columns->sizes().mid(0, 2);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    // The layout has given the columns their new width by now.
+    applyFit();
 }
 
 bool MainWindow::isAnimatingTheater() const
@@ -230,6 +320,7 @@ void MainWindow::animateSideColumns(int sidebarTo, int listTo, bool hideAtEnd)
             m_clipList->hide();
         }
         setSideMinimums(true);
+        applyFit(); // the window may have changed size meanwhile
     });
     m_theaterAnimation->start();
 }
@@ -238,21 +329,33 @@ void MainWindow::followTheaterMode(bool on)
 {
     if (on) {
         if (!isAnimatingTheater()) {
+            syncWanted();
+            // A column the user had collapsed comes back at its ideal width.
             const QList<int> sizes = m_columns->sizes();
-            m_sidebarWidth = m_sidebar->isVisible() ? sizes.value(0) : 0;
-            m_clipListWidth = m_clipList->isVisible() ? sizes.value(1) : 0;
+            if (!m_sidebar->isVisible() || sizes.value(0) == 0)
+                m_sidebarWidth = sidebarWidths.ideal;
+            if (!m_clipList->isVisible() || sizes.value(1) == 0)
+                m_clipListWidth = clipListWidths.ideal;
         }
         animateSideColumns(0, 0, true);
         return;
     }
-    // Back to the widths they had; a column the user had collapsed comes back at its ideal width.
-    const int sidebar = m_sidebarWidth > 0 ? m_sidebarWidth : sidebarWidths.ideal;
-    const int list = m_clipListWidth > 0 ? m_clipListWidth : clipListWidths.ideal;
+    // Back to the widths they want, as far as the window has room for them.
+    m_theaterAnimation->stop();
     setSideMinimums(false);
     m_sidebar->show();
     m_clipList->show();
     const QList<int> sizes = m_columns->sizes();
-    m_columns->setSizes({0, 0, sizes.value(0) + sizes.value(1) + sizes.value(2)});
+    const int total = sizes.value(0) + sizes.value(1) + sizes.value(2);
+    m_columns->setSizes({0, 0, total});
+    const int room =
+        m_columns->sizes().value(2) - (m_inspector->isVisible() ? m_detailSplit->handleWidth() : 0);
+    const auto [sidebar, list, inspector] =
+        fitColumns({m_sidebarWidth, m_clipListWidth, m_inspector->isVisible() ? m_inspectorWidth : 0}, room,
+                   detailLeastWidth());
+    if (inspector > 0)
+        m_detailSplit->setSizes(
+            {std::max(m_detailSplit->width() - m_detailSplit->handleWidth() - inspector, 1), inspector});
     animateSideColumns(sidebar, list, false);
 }
 

@@ -4,6 +4,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <array>
+
 class AppModel;
 class QAction;
 class DetailView;
@@ -47,6 +49,14 @@ public:
     WindowDropTarget *dropTarget() const { return m_dropTarget; }
     bool isAnimatingTheater() const;
 
+    // The widths of the sidebar, the clip list and the inspector (0: not shown) that leave the detail column
+    // at least `detailLeast` of `room` (the row's width less its handles): each gives way from the width it
+    // wants towards its minimum, evenly, before the detail column goes below that.
+    static std::array<int, 3> fitColumns(std::array<int, 3> wanted, int room, int detailLeast);
+    // The detail column's least width: what is left at the window's minimum width with every column shown
+    // at its minimum.
+    int detailLeastWidth() const;
+
     // The window's first size: the default, or less on a smaller screen.
     static QSize firstSize(const QSize &available);
     // Shows the window at the size of its last run, else at its first size, centred.
@@ -65,6 +75,7 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -78,6 +89,11 @@ private:
     void followTheaterMode(bool on);
     void animateSideColumns(int sidebarTo, int listTo, bool hideAtEnd);
     void setSideMinimums(bool enforced);
+    // The side columns at the widths they want where there is room, else narrower (fitColumns).
+    std::array<int, 3> fittedWidths() const;
+    void applyFit();
+    void columnHandleMoved();
+    void syncWanted();
     void saveGeometryNow();
 
     AppModel &m_model;
@@ -96,8 +112,11 @@ private:
     bool m_setupPending = false;
     QList<QAction *> m_recordingActions;
     QVariantAnimation *m_theaterAnimation = nullptr;
-    // The side columns' widths when theater mode came on; 0: collapsed by hand.
+    // The widths the side columns want: their ideals until the user drags them. A narrow window shows
+    // them narrower and gives them back as it widens.
     int m_sidebarWidth = sidebarWidths.ideal;
     int m_clipListWidth = clipListWidths.ideal;
     int m_inspectorWidth = inspectorWidths.ideal;
+    // The sidebar's and the list's widths after the last fit or drag, to tell which one a drag moved.
+    QList<int> m_lastSizes;
 };

@@ -5,8 +5,11 @@
 #include "roadloom/ui/SensorPanel.h"
 #include "roadloom/ui/SpeedPanel.h"
 
+#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -19,6 +22,10 @@ TelemetryDeck::TelemetryDeck(AppModel &model, QWidget *parent) : QWidget(parent)
     m_map = new MapPanel(model, this);
     m_speed = new SpeedPanel(model, this);
     m_sensor = new SensorPanel(model, this);
+    m_scroll = new QScrollBar(Qt::Horizontal, this);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    m_scroll->hide();
+    connect(m_scroll, &QScrollBar::valueChanged, this, &TelemetryDeck::placeCards);
 }
 
 std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
@@ -51,10 +58,42 @@ std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
 void TelemetryDeck::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    const auto rects = cardRects(size());
-    m_map->setGeometry(rects[0]);
-    m_speed->setGeometry(rects[1]);
-    m_sensor->setGeometry(rects[2]);
+    const bool scrolls = width() < scrollWidth;
+    if (scrolls) {
+        const int bar = m_scroll->sizeHint().height();
+        m_scroll->setGeometry(0, height() - bar, width(), bar);
+        m_scroll->setRange(0, scrollWidth - width());
+        m_scroll->setPageStep(width());
+        m_scroll->setSingleStep(20);
+    } else {
+        m_scroll->setValue(0);
+    }
+    if (scrolls == m_scroll->isHidden()) {
+        m_scroll->setVisible(scrolls);
+        updateGeometry(); // the bar's height joins the least height, or leaves it
+    }
+    placeCards();
+}
+
+void TelemetryDeck::placeCards()
+{
+    // While scrolling, the cards lie as in a deck of scrollWidth over the bar, moved by its value.
+    const bool scrolls = !m_scroll->isHidden();
+    const QSize laid = scrolls ? QSize(scrollWidth, height() - m_scroll->height()) : size();
+    const int shift = scrolls ? -m_scroll->value() : 0;
+    const auto rects = cardRects(laid);
+    m_map->setGeometry(rects[0].translated(shift, 0));
+    m_speed->setGeometry(rects[1].translated(shift, 0));
+    m_sensor->setGeometry(rects[2].translated(shift, 0));
+}
+
+void TelemetryDeck::wheelEvent(QWheelEvent *event)
+{
+    // What the cards leave of the wheel scrolls the deck while it scrolls.
+    if (!m_scroll->isHidden())
+        QCoreApplication::sendEvent(m_scroll, event);
+    else
+        QWidget::wheelEvent(event);
 }
 
 QSize TelemetryDeck::sizeHint() const
@@ -68,7 +107,7 @@ QSize TelemetryDeck::minimumSizeHint() const
     for (const QWidget *card : {static_cast<const QWidget *>(m_map), static_cast<const QWidget *>(m_speed),
                                 static_cast<const QWidget *>(m_sensor)})
         height = std::max(height, card->minimumSizeHint().height());
-    return {0, height + 2 * padding};
+    return {0, height + 2 * padding + (m_scroll->isHidden() ? 0 : m_scroll->sizeHint().height())};
 }
 
 void TelemetryDeck::paintEvent(QPaintEvent *event)

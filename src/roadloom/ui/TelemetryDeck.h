@@ -7,12 +7,15 @@
 
 class AppModel;
 class MapPanel;
+class QScrollBar;
 class SensorPanel;
 class SpeedPanel;
 
 // The strip of three cards under the video: the route map, the speed dial and the G-sensor chart. The
 // speed card keeps its width; the map and the chart share what is left. In a column too narrow for the
-// three at their least widths, all three shrink together (see cardRects).
+// three at their least widths, all three shrink together (see cardRects), down to scrollWidth; narrower
+// still, the cards keep their places at scrollWidth and the deck scrolls sideways under a scroll bar along
+// its bottom, so no card lies over another and every control stays whole and within reach.
 class TelemetryDeck : public QWidget {
     Q_OBJECT
 public:
@@ -22,11 +25,17 @@ public:
     // G-sensor 280).
     static constexpr int fullWidth = 240 + 210 + 280 + 2 * spacing + 2 * padding;
 
+    // The least width at which the shrunken cards still show their controls and figures whole (narrower, the
+    // speed card cuts its figures).
+    static constexpr int scrollWidth = 458;
+
     explicit TelemetryDeck(AppModel &model, QWidget *parent = nullptr);
 
     MapPanel *mapPanel() const { return m_map; }
     SpeedPanel *speedPanel() const { return m_speed; }
     SensorPanel *sensorPanel() const { return m_sensor; }
+    // Shown while the deck is narrower than scrollWidth.
+    QScrollBar *scrollBar() const { return m_scroll; }
 
     // Where the map, speed and G-sensor cards go in a deck of this size.
     static std::array<QRect, 3> cardRects(const QSize &size);
@@ -37,9 +46,13 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
+    void placeCards();
+
     MapPanel *m_map;
     SpeedPanel *m_speed;
     SensorPanel *m_sensor;
+    QScrollBar *m_scroll;
 };

@@ -62,6 +62,9 @@ TransportBar::TransportBar(AppModel &model, QWidget *parent) : QWidget(parent), 
     column->addWidget(m_scrubber);
     column->addSpacing(6 - Scrubber::bottomReach);
 
+    m_upper = new QHBoxLayout;
+    m_upper->setSpacing(6);
+    column->addLayout(m_upper); // empty, and so of no height, unless stacked
     auto *row = m_row = new QHBoxLayout;
     row->setSpacing(14);
     column->addLayout(row);
@@ -342,6 +345,56 @@ void TransportBar::resizeEvent(QResizeEvent *event)
     // letting the controls overlap. The threshold is the full row's, whatever is shown now.
     const int full = fullWidth();
     applyCompact(m_compact ? width() < full + hysteresis : width() < full);
+    // Narrower than the narrow row, the time and the right group take a row above the transport buttons
+    // (a taller bar, every control still there) rather than dropping more controls.
+    const int narrow = compactWidth();
+    applyStacked(m_stacked ? width() < narrow + hysteresis : width() < narrow);
+}
+
+void TransportBar::applyStacked(bool stacked)
+{
+    if (stacked == m_stacked)
+        return;
+    m_stacked = stacked;
+    if (stacked) {
+        m_row->removeWidget(m_time);
+        m_row->removeWidget(m_right);
+        m_upper->addWidget(m_time);
+        m_upper->addStretch(1);
+        m_upper->addWidget(m_right);
+        m_upper->setContentsMargins(0, 0, 0, 4);
+    } else {
+        while (QLayoutItem *item = m_upper->takeAt(0))
+            delete item; // not the widget it holds
+        m_row->insertWidget(0, m_time);
+        m_row->addWidget(m_right);
+        m_upper->setContentsMargins(0, 0, 0, 0);
+    }
+}
+
+int TransportBar::compactTimeWidth() const
+{
+    return QFontMetrics(m_time->font()).horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0"));
+}
+
+int TransportBar::compactWidth() const
+{
+    // Measured from the controls the narrow row shows, at the widths it gives them, whatever is shown now.
+    const auto width = [](const QWidget *w) {
+        return std::clamp(w->sizeHint().width(), w->minimumWidth(), w->maximumWidth());
+    };
+    int transport = 0, buttons = 0;
+    for (QToolButton *button : {m_previous, m_back, m_play, m_forward, m_next}) {
+        transport += width(button);
+        ++buttons;
+    }
+    transport += (buttons - 1) * m_transport->layout()->spacing();
+    const int mute = 20 + m_mute->style()->pixelMetric(QStyle::PM_MenuButtonIndicator);
+    const int spacing = m_right->layout()->spacing();
+    const int right = std::max(m_speed->sizeHint().width(), m_speed->minimumWidth()) + spacing + mute +
+                      spacing + m_options->sizeHint().width();
+    const QMargins margins = layout()->contentsMargins();
+    return margins.left() + compactTimeWidth() + 6 + transport + 6 + right + margins.right();
 }
 
 void TransportBar::applyCompact(bool compact)
@@ -358,7 +411,7 @@ void TransportBar::applyCompact(bool compact)
     m_row->setSpacing(compact ? 6 : 14);
     const QFontMetrics metrics(m_time->font());
     m_time->setFixedWidth(
-        compact ? metrics.horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0"))
+        compact ? compactTimeWidth()
                 : std::max(timeWidth, metrics.horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00"))));
     if (compact)
         m_right->setFixedWidth(m_right->layout()->minimumSize().width());

@@ -46,8 +46,13 @@ public:
     QSlider *popupVolumeSlider() const { return m_popupVolume; }
     // The bar has dropped the volume slider and the frame steps for want of room.
     bool isCompact() const { return m_compact; }
+    // Narrower still, the time and the right group move up into a row of their own, over the transport
+    // buttons.
+    bool isStacked() const { return m_stacked; }
     // The width the full row needs, whichever row is shown.
     int fullWidth() const;
+    // The width the narrow row needs, whichever row is shown.
+    int compactWidth() const;
     QToolButton *optionsButton() const { return m_options; }
     QMenu *optionsMenu() const { return m_optionsMenu; }
     // An options item by its text ("Swap Cameras").
@@ -74,14 +79,18 @@ private:
     void enableRearOptions();
     void showVolume(double volume);
     void applyCompact(bool compact);
+    void applyStacked(bool stacked);
+    int compactTimeWidth() const;
 
     AppModel &m_model;
     Scrubber *m_scrubber;
     QLabel *m_time;
     QWidget *m_transport;
     QHBoxLayout *m_row = nullptr;
+    QHBoxLayout *m_upper = nullptr; // the time and the right group while stacked
     QWidget *m_right = nullptr;
     bool m_compact = false;
+    bool m_stacked = false;
     QToolButton *m_previous, *m_back, *m_previousFrame, *m_play, *m_nextFrame, *m_forward, *m_next;
     QToolButton *m_speed = nullptr;
     QMenu *m_speedMenu = nullptr;

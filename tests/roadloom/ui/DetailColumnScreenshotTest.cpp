@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -192,6 +193,98 @@ TEST_F(DetailColumnScreenshot, SmallestWindow)
     });
     mute->showMenu();
     ASSERT_FALSE(open.isNull());
+}
+
+// The smallest window with the inspector: the side columns have given way to their minimums, and the detail
+// column left is narrow enough that the transport bar stacks and the deck scrolls, every control apart.
+TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
+{
+    MainWindow &main = window(true, Screenshot::small);
+    QImage image =
+        Screenshot::capture(&main, Screenshot::small, QStringLiteral("detail-column-1000-inspector"));
+    EXPECT_EQ(main.sidebarColumn()->width(), MainWindow::sidebarWidths.minimum);
+    EXPECT_EQ(main.clipListColumn()->width(), MainWindow::clipListWidths.minimum);
+    EXPECT_EQ(main.inspectorColumn()->width(), MainWindow::inspectorWidths.minimum);
+    EXPECT_GE(main.detailColumn()->width(), main.detailLeastWidth());
+    EXPECT_GE(main.detailColumn()->width(), 250);
+
+    // Each control of the bar inked, and the bar's own ground in the middle of every gap between two
+    // neighbours of a row: nothing drawn over anything else.
+    auto *bar = main.findChild<TransportBar *>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isStacked());
+    const QRect barRect = in(bar, &main);
+    EXPECT_TRUE(in(main.detailColumn(), &main).contains(barRect));
+    const QColor ground = Screenshot::sample(image, barRect.topLeft() + QPoint(4, barRect.height() - 4));
+    const QList<QList<QWidget *>> rows = {
+        {bar->timeLabel(), bar->speedButton(), bar->muteButton(), bar->optionsButton()},
+        {bar->previousButton(), bar->backButton(), bar->playButton(), bar->forwardButton(),
+         bar->nextButton()}};
+    for (const QList<QWidget *> &row : rows) {
+        for (int i = 0; i < row.size(); ++i) {
+            SCOPED_TRACE(row[i]->metaObject()->className() + std::to_string(i));
+            const QRect r = in(row[i], &main);
+            ASSERT_TRUE(row[i]->isVisible());
+            EXPECT_TRUE(barRect.contains(r));
+            EXPECT_GT(Screenshot::count(image, r,
+                                        [&](const QColor &c) { return !Screenshot::near(c, ground, 40); }),
+                      6)
+                << "drawn";
+            if (i == 0)
+                continue;
+            const QRect before = in(row[i - 1], &main);
+            EXPECT_GT(r.left(), before.right());
+            const int gap = (before.right() + r.left()) / 2;
+            const int y = (std::max(before.top(), r.top()) + std::min(before.bottom(), r.bottom())) / 2;
+            EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {gap, y}), ground, 6))
+                << "gap at " << gap << "," << y << " is "
+                << Screenshot::sample(image, {gap, y}).name().toStdString();
+        }
+    }
+    // The two rows apart.
+    EXPECT_GT(in(bar->playButton(), &main).top(), in(bar->timeLabel(), &main).bottom());
+
+    // The deck scrolls: each card, brought into view, lies whole in the deck with its controls drawn.
+    auto *deck = main.findChild<TelemetryDeck *>();
+    ASSERT_NE(deck, nullptr);
+    ASSERT_LT(deck->width(), TelemetryDeck::scrollWidth);
+    QScrollBar *scroll = deck->scrollBar();
+    ASSERT_TRUE(scroll->isVisible());
+    const QPalette palette = Screenshot::palette(Screenshot::Appearance::light);
+    const QColor cardColor = palette.color(QPalette::Window);
+    const std::pair<Card *, QList<QWidget *>> cards[] = {
+        {deck->mapPanel(), {deck->mapPanel()->followButton(), deck->mapPanel()->styleMenu()}},
+        {deck->speedPanel(), {deck->speedPanel()->unitPicker(), deck->speedPanel()->dial()}},
+        {deck->sensorPanel(), {}}};
+    for (const auto &[card, controls] : cards) {
+        SCOPED_TRACE(card->title().toStdString());
+        scroll->setValue(card->x() + scroll->value() - TelemetryDeck::padding);
+        image = Screenshot::capture(
+            &main, Screenshot::small,
+            QStringLiteral("detail-column-1000-inspector-%1").arg(card->title().toLower()));
+        const QRect deckRect = in(deck, &main);
+        const QRect cardRect = in(card, &main);
+        EXPECT_TRUE(deckRect.contains(cardRect));
+        EXPECT_LE(cardRect.bottom(), in(scroll, &main).top());
+        const int y = cardRect.center().y();
+        EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {cardRect.left() + 3, y}), cardColor, 3));
+        EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {cardRect.right() - 3, y}), cardColor, 3));
+        EXPECT_LT(Screenshot::sample(image, {cardRect.right() + 3, y}).lightness(), cardColor.lightness());
+        for (QWidget *control : controls) {
+            const QRect r = in(control, &main);
+            EXPECT_TRUE(control->isVisible());
+            EXPECT_TRUE(cardRect.adjusted(Card::padding, 0, -Card::padding, 0).contains(r))
+                << r.x() << "+" << r.width() << " in " << cardRect.x() << "+" << cardRect.width();
+            EXPECT_GT(inked(image, r), 10) << "drawn, not covered";
+        }
+    }
+    for (QLabel *value : deck->sensorPanel()->findChildren<QLabel *>())
+        if (value->text().startsWith('+') || value->text().startsWith('-')) {
+            const QRect r = in(value, &main);
+            EXPECT_TRUE(
+                in(deck->sensorPanel(), &main).adjusted(Card::padding, 0, -Card::padding, 0).contains(r));
+            EXPECT_GT(inked(image, r), 10);
+        }
 }
 
 TEST_F(DetailColumnScreenshot, DeckAtItsDesignedLeastWidth)

@@ -178,6 +178,96 @@ TEST_F(MainWindowTest, TheaterModeHidesTheSideColumnsAndRestoresTheirWidths)
     EXPECT_EQ(window.sidebarColumn()->minimumWidth(), MainWindow::sidebarWidths.minimum);
 }
 
+// The side columns give way evenly towards their minimums, before the detail column goes below its least.
+TEST(MainWindowColumns, TheSideColumnsGiveWayBeforeTheDetailColumn)
+{
+    using W = std::array<int, 3>;
+    const int least = 272;
+    struct Case {
+        const char *name;
+        W wanted;
+        int room;
+        W fitted;
+    };
+    const Case cases[] = {
+        {"room for all", {220, 310, 290}, 220 + 310 + 290 + 600, {220, 310, 290}},
+        {"just room", {220, 310, 290}, 220 + 310 + 290 + least, {220, 310, 290}},
+        {"even shares", {220, 310, 290}, 220 + 310 + 290 + least - 30, {210, 300, 280}},
+        {"the smallest window", {220, 310, 290}, 190 + 270 + 250 + least, {190, 270, 250}},
+        {"one at its minimum gives no more", {195, 310, 290}, 195 + 310 + 290 + least - 45, {190, 290, 270}},
+        {"narrower than every minimum", {220, 310, 290}, 600, {190, 270, 250}},
+        {"no inspector", {220, 310, 0}, 220 + 310 + least - 40, {200, 290, 0}},
+        {"a collapsed sidebar stays collapsed", {0, 440, 290}, 440 + 290 + least - 20, {0, 430, 280}},
+        {"wishes beyond the limits", {500, 100, 290}, 2000, {300, 270, 290}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const W fitted = MainWindow::fitColumns(c.wanted, c.room, least);
+        EXPECT_EQ(fitted, c.fitted);
+    }
+}
+
+// In the smallest window with the inspector the side columns stand at their minimums; a wider window gives
+// them back the widths they had, the ideal ones or those the user dragged them to, and theater mode brings
+// them back as the window's width allows.
+TEST_F(MainWindowTest, ANarrowWindowNarrowsTheSideColumnsAndAWideOneGivesTheirWidthsBack)
+{
+    makeApp();
+    model->setShowInspector(true);
+    MainWindow &window = openMain();
+    const auto widths = [&] {
+        return QList<int>{window.sidebarColumn()->width(), window.clipListColumn()->width(),
+                          window.inspectorColumn()->width()};
+    };
+    const auto resize = [&](int width) {
+        window.resize(width, 800);
+        QCoreApplication::processEvents();
+    };
+    resize(1440);
+    EXPECT_EQ(widths(), (QList<int>{220, 310, 290}));
+    resize(1000);
+    EXPECT_EQ(widths(), (QList<int>{190, 270, 250}));
+    EXPECT_GE(window.detailColumn()->width(), window.detailLeastWidth());
+    EXPECT_GE(window.detailLeastWidth(), 260);
+    resize(1440);
+    EXPECT_EQ(widths(), (QList<int>{220, 310, 290}));
+
+    // The user moves the sidebar's edge into the list: a narrow window takes the width back, a wide one
+    // returns it.
+    QSplitterHandle *handle = window.columns()->handle(1);
+    const QPoint grip(handle->width() / 2, handle->height() / 2);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(40, 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(40, 0));
+    ASSERT_EQ(widths(), (QList<int>{260, 270, 290}));
+    resize(1000);
+    EXPECT_EQ(widths(), (QList<int>{190, 270, 250}));
+    resize(1100);
+    EXPECT_EQ(widths().value(0) + widths().value(1) + widths().value(2), 190 + 270 + 250 + 100);
+    EXPECT_GE(window.detailColumn()->width(), window.detailLeastWidth());
+    resize(1440);
+    EXPECT_EQ(widths(), (QList<int>{260, 270, 290}));
+
+    // Theater mode at the smallest width: back at the widths there is room for, the detail column whole.
+    resize(1000);
+    model->setTheaterMode(true);
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    EXPECT_FALSE(window.sidebarColumn()->isVisible());
+    model->setTheaterMode(false);
+    ASSERT_TRUE(waitFor([&] { return !window.isAnimatingTheater(); }));
+    EXPECT_EQ(widths(), (QList<int>{190, 270, 250}));
+    EXPECT_GE(window.detailColumn()->width(), window.detailLeastWidth());
+    resize(1440);
+    EXPECT_EQ(widths(), (QList<int>{260, 270, 290}));
+
+    // Hiding the inspector in the small window gives its room back to the side columns.
+    resize(1000);
+    EXPECT_EQ(widths(), (QList<int>{190, 270, 250}));
+    model->setShowInspector(false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(widths().mid(0, 2), (QList<int>{260, 270}));
+}
+
 TEST_F(MainWindowTest, TheInspectorFollowsTheModelAndDraggingItClosedWritesFalse)
 {
     makeApp();

@@ -17,10 +17,12 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace AppHarness;
 
@@ -129,7 +131,8 @@ TEST_F(DeckTest, CardsKeepTheirWidthsAndUpperCaseCaptions)
 }
 
 // Whatever the column's width, no card lies over another and every card's control stays whole inside it; at
-// 770 pixels and more the cards keep their designed widths.
+// 770 pixels and more the cards keep their designed widths; narrower than the shrunken cards allow, the deck
+// scrolls them sideways above its scroll bar.
 TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
 {
     QList<SensorSample> sensor;
@@ -142,14 +145,57 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
     const auto inDeck = [&](const QWidget *w) {
         return QRect(w->mapTo(deck.get(), QPoint(0, 0)), w->size());
     };
-    for (int width : {300, 360, 420, 470, 520, 580, 640, 700, 769, 770, 771, 800, 910, 1300}) {
+    for (int width : {200,
+                      272,
+                      300,
+                      360,
+                      420,
+                      TelemetryDeck::scrollWidth - 1,
+                      TelemetryDeck::scrollWidth,
+                      410,
+                      420,
+                      430,
+                      444,
+                      450,
+                      456,
+                      460,
+                      470,
+                      520,
+                      580,
+                      640,
+                      700,
+                      769,
+                      770,
+                      771,
+                      800,
+                      910,
+                      1300}) {
         SCOPED_TRACE(width);
         deck->resize(width, 200);
         QCoreApplication::processEvents();
+        // The strip the cards lie in: the deck, or while it scrolls the least width above the bar.
+        QRect strip = deck->rect();
+        QScrollBar *scroll = deck->scrollBar();
+        EXPECT_EQ(scroll->isVisibleTo(deck.get()), width < TelemetryDeck::scrollWidth);
+        if (width < TelemetryDeck::scrollWidth) {
+            EXPECT_EQ(scroll->maximum(), TelemetryDeck::scrollWidth - width);
+            EXPECT_EQ(scroll->geometry().bottom(), deck->rect().bottom());
+            // The wheel over the deck's ground turns it along.
+            scroll->setValue(0);
+            QWheelEvent wheel(QPointF(2, 2), QPointF(deck->mapToGlobal(QPoint(2, 2))), {}, QPoint(0, -120),
+                              {}, {}, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(deck.get(), &wheel);
+            EXPECT_GT(scroll->value(), 0);
+            EXPECT_EQ(mapPanel().x(), TelemetryDeck::padding - scroll->value());
+            scroll->setValue(scroll->maximum());
+            strip = QRect(-scroll->maximum(), 0, TelemetryDeck::scrollWidth, scroll->geometry().top());
+            // The right end in view: the G-sensor card's right edge is the deck's, less its padding.
+            EXPECT_EQ(sensorPanel().geometry().right(), deck->width() - 1 - TelemetryDeck::padding);
+        }
         Card *cards[] = {&mapPanel(), &speedPanel(), &sensorPanel()};
         for (int i = 0; i < 3; ++i) {
             const QRect card = cards[i]->geometry();
-            EXPECT_TRUE(deck->rect().contains(card)) << i;
+            EXPECT_TRUE(strip.contains(card)) << i;
             if (i > 0) {
                 EXPECT_GE(card.left() - cards[i - 1]->geometry().right() - 1, TelemetryDeck::spacing) << i;
             }
@@ -165,8 +211,6 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
         }
         // From the smallest window's column on, each control lies whole inside its card's padding and clear
         // of the caption.
-        if (width < 470)
-            continue;
         QList<std::pair<Card *, QWidget *>> controls = {{&mapPanel(), mapPanel().followButton()},
                                                         {&mapPanel(), mapPanel().styleMenu()},
                                                         {&speedPanel(), speedPanel().unitPicker()},

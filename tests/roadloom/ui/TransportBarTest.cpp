@@ -596,6 +596,67 @@ TEST_F(TransportBarTest, OneThresholdFromTheFullRowWithHysteresis)
     }
 }
 
+// Narrower than the narrow row (the smallest window with the inspector leaves some 280 pixels), the time and
+// the right group move to a row above the transport buttons: once each way, at the narrow row's width going
+// down and a little beyond it going up, with every control apart at every width on the way.
+TEST_F(TransportBarTest, TheNarrowestColumnStacksTheRowsAndNoControlsOverlap)
+{
+    build();
+    load(clips[0]);
+    bar->setFixedWidth(600);
+    QCoreApplication::processEvents();
+    const int narrow = bar->compactWidth();
+    EXPECT_LT(narrow, 470);
+    EXPECT_GT(narrow, 280);
+    const int rowHeight = bar->height();
+    QList<int> down, up;
+    for (int width = 480; width >= 260; width -= 2)
+        down << width;
+    for (int width = 260; width <= 480; width += 2)
+        up << width;
+    for (const QList<int> &sweep : {down, up}) {
+        int changes = 0;
+        bool stacked = bar->isStacked();
+        for (int width : sweep) {
+            SCOPED_TRACE(width);
+            bar->setFixedWidth(width);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents(); // the detail area gives a stacked bar its new height
+            EXPECT_EQ(bar->compactWidth(), narrow) << "the stacked rows never move the threshold";
+            EXPECT_TRUE(bar->isCompact());
+            EXPECT_TRUE(rowFits(bar));
+            changes += bar->isStacked() != stacked;
+            stacked = bar->isStacked();
+            if (sweep.first() > sweep.last()) {
+                EXPECT_EQ(stacked, width < narrow);
+            } else {
+                EXPECT_EQ(stacked, width < narrow + TransportBar::hysteresis);
+            }
+            if (stacked) {
+                EXPECT_GT(bar->height(), rowHeight);
+                EXPECT_LT(bar->timeLabel()->geometry().bottom(), bar->transportGroup()->geometry().top());
+            } else {
+                EXPECT_EQ(bar->height(), rowHeight);
+            }
+        }
+        EXPECT_EQ(changes, 1);
+    }
+    // Every control is still there at the narrowest, the volume behind the mute button.
+    bar->setFixedWidth(260);
+    QCoreApplication::processEvents();
+    for (QToolButton *button :
+         {bar->previousButton(), bar->backButton(), bar->playButton(), bar->forwardButton(),
+          bar->nextButton(), bar->speedButton(), bar->muteButton(), bar->optionsButton()})
+        EXPECT_TRUE(button->isVisible());
+    EXPECT_NE(bar->muteButton()->menu(), nullptr);
+    // Wide again: one row, as before.
+    bar->setFixedWidth(1000);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(bar->isStacked());
+    EXPECT_EQ(bar->height(), rowHeight);
+    EXPECT_TRUE(rowFits(bar));
+}
+
 // The narrow bar has no room for the slider: the mute button still mutes with a click, and its arrow opens
 // a vertical slider that sets the volume.
 TEST_F(TransportBarTest, TheNarrowBarStillSetsTheVolume)
