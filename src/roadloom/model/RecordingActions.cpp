@@ -13,6 +13,8 @@
 #include <QMimeDatabase>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace {
 
 QString fileName(const QString &path)
@@ -179,9 +181,20 @@ Alert RecordingActions::trashAlert(const DashClip &clip)
 void RecordingActions::trash(const DashClip &given)
 {
     // The player keeps a recording as it was when loaded; a rescan since (the card back in) may have found
-    // its files again. Ask about, and move, the recording as the library lists it now.
+    // its files again. Ask about, and move, the recording as the library lists it now, unless the listing
+    // still promises card files that are gone: offering the Trash for a last cached copy would hide that
+    // it is deleted for good.
     const qsizetype at = m_model.library().indexOf(given.id);
-    const DashClip clip = at >= 0 ? m_model.library().clips().at(at) : given;
+    DashClip clip = at >= 0 ? m_model.library().clips().at(at) : given;
+    const auto onlyCached = [](const DashClip &c) {
+        return c.storage() == StorageState::cached || c.storage() == StorageState::missing;
+    };
+    if (onlyCached(given) && !onlyCached(clip)) {
+        const bool filesThere = std::all_of(clip.originalFiles.begin(), clip.originalFiles.end(),
+                                            [](const auto &file) { return QFileInfo::exists(file.second); });
+        if (!filesThere)
+            clip = given;
+    }
     if (m_alerts.run(trashAlert(clip)) != 0)
         return;
     // Unload first, so the player lets go of the files before they move.

@@ -3,6 +3,9 @@
 
 #include "roadcore/TelemetryExporter.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 using namespace AppHarness;
 using TestSupport::waitFor;
 
@@ -259,7 +262,10 @@ TEST_F(RecordingActions, TrashAsksWithWordsForTheStorageThenUnloadsBeforeTrashin
 
 TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt)
 {
-    make({recording("P", at(1))});
+    QTemporaryDir card;
+    const QString front = card.filePath(QStringLiteral("P_F.mp4"));
+    ASSERT_TRUE(QFile(front).open(QIODevice::WriteOnly));
+    make({recording("P", at(1), {{Channel::front, front}})});
     ASSERT_EQ(model->library().clips().size(), 1);
     const DashClip listed = model->library().clips().first();
     ASSERT_NE(listed.storage(), StorageState::cached);
@@ -276,6 +282,13 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     EXPECT_EQ(alerts.shown[0].messageText, "Move \u201CP\u201D to the Trash?");
     ASSERT_EQ(trashed.size(), 1);
     EXPECT_EQ(trashed[0], listed);
+
+    // A listing that still promises card files that are gone does not hide that the last copy goes.
+    ASSERT_TRUE(QFile::remove(front));
+    model->trash(loaded);
+    ASSERT_EQ(alerts.shown.size(), 2);
+    EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CP\u201D from the library?");
+    alerts.shown.removeLast();
 
     // A recording the library no longer lists is asked about as given.
     DashClip gone = recording("G", at(2));
