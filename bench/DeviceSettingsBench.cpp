@@ -2,18 +2,8 @@
 // 100 ms; a keystroke in the filter field, and one in a text row, each take at most 16 ms and a text row's
 // keystroke builds no row. Each time is from the event to the end of the event loop's turn that lays out and
 // paints the result (offscreen).
-#include "fixtures/FakeAlerts.h"
-#include "fixtures/FakePanels.h"
-#include "fixtures/FakeVideoPlayer.h"
-#include "fixtures/PdfImagePrinter.h"
-#include "platform/Defaults.h"
-#include "platform/FreeSpace.h"
-#include "platform/Trash.h"
-#include "platform/VolumeProvider.h"
+#include "BenchModel.h"
 #include "roadcore/ConfigSchema.h"
-#include "roadcore/MediaCache.h"
-#include "roadloom/model/AppModel.h"
-#include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/ui/ConfigRow.h"
 #include "roadloom/ui/DeviceSettingsWindow.h"
@@ -21,11 +11,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,33 +22,6 @@
 namespace {
 
 constexpr int entryCount = 500;
-
-class NoVolumes : public VolumeProvider {
-public:
-    QList<MountedVolume> mountedVolumes() const override { return {}; }
-};
-
-class AcceptingTrash : public Trash {
-public:
-    Result<void> moveToTrash(const QStringList &) override { return {}; }
-};
-
-class IdleCache : public CacheBackend {
-public:
-    QString root() const override { return QStringLiteral("/nonexistent-cache"); }
-    QList<CacheJob> pendingJobs(CachePolicy, const std::optional<QString> &, const QSet<QString> &) override
-    {
-        return {};
-    }
-    Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
-    MediaCacheUsage usage() override { return {}; }
-    void removeReplaceableCopies(const QString &) override {}
-};
-
-class PlentyOfSpace : public FreeSpace {
-public:
-    std::optional<qint64> bytesAvailable(const QString &) const override { return qint64(1) << 50; }
-};
 
 // Ten sections of fifty entries: every known key in turn (so every kind of row), with a third of the
 // entries keys the schema does not know.
@@ -90,18 +51,7 @@ QByteArray makeFile()
     return text;
 }
 
-struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
-    NoVolumes volumes;
-    MediaCache cache{dir.filePath(QStringLiteral("Media Cache"))};
-    AcceptingTrash trash;
-    FakePanels panels;
-    FakeAlerts alerts;
-    PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
-    IdleCache cacheBackend;
-    PlentyOfSpace freeSpace;
-    std::unique_ptr<AppModel> model;
+struct Fixture : benchmodel::BenchModel {
     std::unique_ptr<DeviceSettingsWindow> window;
     QString path = dir.filePath(QStringLiteral("blackbox.cfg"));
 
@@ -111,17 +61,7 @@ struct Fixture {
         if (!file.open(QIODevice::WriteOnly) || file.write(makeFile()) < 0)
             std::abort();
         file.close();
-        AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, [](const QStringList &) { return QList<DashClip>(); },
-                     &trash};
-        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
-        s.defaults = &defaults;
-        s.panels = &panels;
-        s.alerts = &alerts;
-        s.printer = &printer;
-        s.cacheBackend = &cacheBackend;
-        s.freeSpace = &freeSpace;
-        model = std::make_unique<AppModel>(std::move(s));
+        create(services());
         window = std::make_unique<DeviceSettingsWindow>(*model);
         window->resize(640, 720);
         window->show();
