@@ -24,6 +24,29 @@ function(roadloom_precompile target)
     target_precompile_headers(${target} PRIVATE ${headers})
 endfunction()
 
+# roadloom_reuse_precompiled(target owner): the target uses the owner's precompiled header. Only for targets
+# compiled with the same flags that define every macro the owner defines (more are fine): otherwise the
+# compiler refuses the header (-Winvalid-pch, an error here).
+function(roadloom_reuse_precompiled target owner)
+    if(ROADLOOM_PCH)
+        target_precompile_headers(${target} REUSE_FROM ${owner})
+    endif()
+endfunction()
+
+# roadloom_precompiled_owner(name HEADERS ... LINK ...): a target that only precompiles HEADERS as a target
+# linking LINK would, for the test programs to share.
+function(roadloom_precompiled_owner name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "HEADERS;LINK")
+    if(NOT ROADLOOM_PCH)
+        return()
+    endif()
+    set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}.cpp)
+    file(CONFIGURE OUTPUT ${source} CONTENT "// Only here to own a precompiled header.\n")
+    add_library(${name} OBJECT ${source})
+    target_link_libraries(${name} PRIVATE ${arg_LINK})
+    roadloom_precompile(${name} ${arg_HEADERS})
+endfunction()
+
 # ccache declines to cache a translation unit that includes a precompiled header unless told that the
 # header's macros and time stamps may be trusted.
 if(ROADLOOM_PCH)
