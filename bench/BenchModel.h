@@ -142,4 +142,25 @@ struct BenchModel {
     }
 };
 
+// The one fixture of a program's benchmarks, made on first use. `endShared` ends it before the application
+// object goes: a function-local static would outlive it and take its widgets down after Qt is gone.
+template <class Fixture> std::unique_ptr<Fixture> &sharedSlot()
+{
+    static std::unique_ptr<Fixture> fixture;
+    return fixture;
+}
+
+template <class Fixture> Fixture &shared()
+{
+    std::unique_ptr<Fixture> &fixture = sharedSlot<Fixture>();
+    if (!fixture)
+        fixture = std::make_unique<Fixture>();
+    return *fixture;
+}
+
+template <class Fixture> void endShared()
+{
+    sharedSlot<Fixture>().reset();
+}
+
 } // namespace benchmodel

@@ -85,12 +85,17 @@ struct Fixture {
         peer = makeView(&peerModel);
         peer->setUniformItemSizes(true);
     }
+    ~Fixture()
+    {
+        delete peer;
+        delete view;
+        delete model;
+    }
 };
 
 Fixture &shared()
 {
-    static Fixture fixture;
-    return fixture;
+    return benchmodel::shared<Fixture>();
 }
 
 void BM_PeerReset(benchmark::State &state)
@@ -239,5 +244,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Fixture>();
     return 0;
 }

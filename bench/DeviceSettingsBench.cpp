@@ -84,8 +84,7 @@ struct Fixture : benchmodel::BenchModel {
 
 Fixture &shared()
 {
-    static Fixture fixture;
-    return fixture;
+    return benchmodel::shared<Fixture>();
 }
 
 qint64 threadCpuNanoseconds()
@@ -219,5 +218,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Fixture>();
     return 0;
 }

@@ -28,8 +28,7 @@ struct Model : benchmodel::BenchModel {
 
 Model &shared()
 {
-    static Model model;
-    return model;
+    return benchmodel::shared<Model>();
 }
 
 void BM_GoToClip(benchmark::State &state)
@@ -113,5 +112,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Model>();
     return 0;
 }
