@@ -2,11 +2,7 @@
 // with uniform sizes: showing a new list (model rebuild, layout, first paint) within twice the peer's reset;
 // a search keystroke (filter, rebuild, relayout, paint) within 16 ms; painting a full viewport within 4 ms;
 // the list's own memory within 32 bytes a recording.
-#include "platform/Defaults.h"
-#include "platform/Trash.h"
-#include "platform/VolumeProvider.h"
-#include "roadcore/ClipOrder.h"
-#include "roadcore/MediaCache.h"
+#include "BenchModel.h"
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/LibraryStore.h"
 #include "roadloom/ui/ClipListModel.h"
@@ -27,39 +23,8 @@
 
 namespace {
 
-constexpr int recordingCount = 100'000;
+using benchmodel::recordingCount;
 const QSize viewportSize(320, 800);
-
-class NoVolumes : public VolumeProvider {
-public:
-    QList<MountedVolume> mountedVolumes() const override { return {}; }
-};
-
-class AcceptingTrash : public Trash {
-public:
-    Result<void> moveToTrash(const QStringList &) override { return {}; }
-};
-
-QList<DashClip> makeClips()
-{
-    const QDateTime start(QDate(2023, 1, 1), QTime(0, 0), Qt::UTC);
-    QList<DashClip> clips;
-    clips.reserve(recordingCount);
-    for (int i = 0; i < recordingCount; ++i) {
-        DashClip clip;
-        const QDateTime date = start.addSecs(qint64(i) * 60);
-        clip.name = QStringLiteral("REC_") + date.toString(QStringLiteral("yyyy_MM_dd_HH_mm_ss"));
-        clip.id = QStringLiteral("/media/card/DCIM/") + clip.name + QStringLiteral("_F.MP4");
-        clip.category = i % 10 == 0 ? ClipCategory::event : ClipCategory::continuous;
-        clip.date = date;
-        clip.byteSize = 100'000'000 + i;
-        clip.files = {{Channel::front, clip.id},
-                      {Channel::rear, clip.id.chopped(6) + QStringLiteral("_R.MP4")}};
-        clips.append(clip);
-    }
-    ClipOrder::sortNewestFirst(clips);
-    return clips;
-}
 
 QListView *makeView(QAbstractItemModel *model)
 {
@@ -80,11 +45,7 @@ void layOutAndPaint(QListView *view)
 
 // A library store listing 100,000 recordings of one folder, and the clip list over it.
 struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
-    NoVolumes volumes;
-    MediaCache cache{dir.filePath(QStringLiteral("Media Cache")), [] { return QList<MountEntry>{}; }};
-    AcceptingTrash trash;
+    benchmodel::BenchModel surroundings;
     std::unique_ptr<LibraryStore> library;
     ClipListModel *model = nullptr;
     QListView *view = nullptr;
@@ -96,28 +57,23 @@ struct Fixture {
 
     Fixture()
     {
-        const QString folder = dir.filePath(QStringLiteral("card"));
-        QDir().mkpath(folder);
-        defaults.setValue(QStringLiteral("libraryFolders"), QStringList{folder});
-        const QList<DashClip> clips = makeClips();
+        surroundings.addLibraryFolder();
+        const QList<DashClip> clips = benchmodel::manyClips();
         // Each scan finds one recording grown, so every rescan publishes a new list.
         auto scans = std::make_shared<std::atomic<int>>(0);
-        library = std::make_unique<LibraryStore>(LibraryStore::Services{&volumes, &defaults, &cache,
-                                                                        [clips, scans](const QStringList &) {
-                                                                            QList<DashClip> found = clips;
-                                                                            found.first().byteSize +=
-                                                                                ++*scans;
-                                                                            return found;
-                                                                        },
-                                                                        &trash});
+        library =
+            std::make_unique<LibraryStore>(surroundings.libraryServices([clips, scans](const QStringList &) {
+                QList<DashClip> found = clips;
+                found.first().byteSize += ++*scans;
+                return found;
+            }));
         // The clock starts when the store announces the new list, before the clip list hears of it.
         QObject::connect(library.get(), &LibraryStore::clipsChanged, [this] {
             sinceNewList.start();
             ++lists;
         });
         library->setSelectedSourceID(library->sources().value(1).id());
-        while (library->clips().size() < recordingCount || library->isScanning())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        benchmodel::BenchModel::waitForScan(*library, recordingCount);
         model = new ClipListModel(*library);
         view = makeView(model);
         view->setItemDelegate(new ClipRowDelegate(view));
@@ -129,12 +85,17 @@ struct Fixture {
         peer = makeView(&peerModel);
         peer->setUniformItemSizes(true);
     }
+    ~Fixture()
+    {
+        delete peer;
+        delete view;
+        delete model;
+    }
 };
 
 Fixture &shared()
 {
-    static Fixture fixture;
-    return fixture;
+    return benchmodel::shared<Fixture>();
 }
 
 void BM_PeerReset(benchmark::State &state)
@@ -283,5 +244,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Fixture>();
     return 0;
 }

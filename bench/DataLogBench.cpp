@@ -5,28 +5,15 @@
 // - scrolling the table by a page and repainting (limit 16 ms);
 // - one playhead tick of the inspector column with every section present, repaint included (limit 2 ms).
 // Build in Release: `cmake --preset release && cmake --build --preset release --target bench_DataLogBench`.
-#include "fixtures/FakeAlerts.h"
-#include "fixtures/FakePanels.h"
-#include "fixtures/FakeRevealer.h"
-#include "fixtures/FakeVideoPlayer.h"
-#include "fixtures/PdfImagePrinter.h"
-#include "platform/Defaults.h"
-#include "platform/FreeSpace.h"
-#include "platform/Trash.h"
-#include "platform/VolumeProvider.h"
-#include "roadcore/MediaCache.h"
-#include "roadloom/model/AppModel.h"
-#include "roadloom/model/CacheBackend.h"
+#include "BenchModel.h"
 #include "roadloom/ui/ClipInspector.h"
 #include "roadloom/ui/DataLogSheet.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
@@ -34,28 +21,6 @@
 #include <ctime>
 
 namespace {
-
-class NoVolumes : public VolumeProvider {
-public:
-    QList<MountedVolume> mountedVolumes() const override { return {}; }
-};
-
-class IdleCache : public CacheBackend {
-public:
-    QString root() const override { return QStringLiteral("/nonexistent-cache"); }
-    QList<CacheJob> pendingJobs(CachePolicy, const std::optional<QString> &, const QSet<QString> &) override
-    {
-        return {};
-    }
-    Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
-    MediaCacheUsage usage() override { return {}; }
-    void removeReplaceableCopies(const QString &) override {}
-};
-
-class PlentyOfSpace : public FreeSpace {
-public:
-    std::optional<qint64> bytesAvailable(const QString &) const override { return qint64(1) << 50; }
-};
 
 Telemetry bigTelemetry()
 {
@@ -89,25 +54,11 @@ Telemetry bigTelemetry()
     return t;
 }
 
-struct Model {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
-    NoVolumes volumes;
-    MediaCache cache{dir.filePath(QStringLiteral("Media Cache")), [] { return QList<MountEntry>{}; }};
-    FakePanels panels;
-    FakeAlerts alerts;
-    FakeRevealer revealer;
-    PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
-    IdleCache cacheBackend;
-    PlentyOfSpace freeSpace;
-    std::unique_ptr<AppModel> model;
-
+// The application model whose players read a recording of 100,000 raw records.
+struct Model : benchmodel::BenchModel {
     Model()
     {
-        AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, [](const QStringList &) { return QList<DashClip>{}; },
-                     &Trash::system()};
-        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
+        AppModel::Services s = services();
         const Telemetry telemetry = bigTelemetry();
         s.playerServices.resolve = [](const DashClip &clip) { return clip; };
         s.playerServices.readTelemetry = [telemetry](const ChannelFiles &) { return telemetry; };
@@ -120,14 +71,7 @@ struct Model {
             info.vendorBoxes = {{QStringLiteral("moov/udta/gps0"), 100, QStringLiteral("00 01 02"), {}}};
             return info;
         };
-        s.defaults = &defaults;
-        s.panels = &panels;
-        s.alerts = &alerts;
-        s.printer = &printer;
-        s.revealer = &revealer;
-        s.cacheBackend = &cacheBackend;
-        s.freeSpace = &freeSpace;
-        model = std::make_unique<AppModel>(std::move(s));
+        create(std::move(s));
     }
 
     void load()

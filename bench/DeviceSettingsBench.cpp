@@ -3,18 +3,8 @@
 // keystroke builds no row. A file of a million lines is answered (refused) within 1 s, and the largest file
 // the window opens (2,000 lines, all entries) is timed too. Each time is from the event to the end of the
 // event loop's turn that lays out and paints the result (offscreen).
-#include "fixtures/FakeAlerts.h"
-#include "fixtures/FakePanels.h"
-#include "fixtures/FakeVideoPlayer.h"
-#include "fixtures/PdfImagePrinter.h"
-#include "platform/Defaults.h"
-#include "platform/FreeSpace.h"
-#include "platform/Trash.h"
-#include "platform/VolumeProvider.h"
+#include "BenchModel.h"
 #include "roadcore/ConfigSchema.h"
-#include "roadcore/MediaCache.h"
-#include "roadloom/model/AppModel.h"
-#include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/ui/ConfigRow.h"
 #include "roadloom/ui/DeviceSettingsWindow.h"
@@ -22,11 +12,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,34 +23,6 @@
 namespace {
 
 constexpr int entryCount = 500;
-
-class NoVolumes : public VolumeProvider {
-public:
-    QList<MountedVolume> mountedVolumes() const override { return {}; }
-};
-
-class AcceptingTrash : public Trash {
-public:
-    Result<void> moveToTrash(const QStringList &) override { return {}; }
-};
-
-class IdleCache : public CacheBackend {
-public:
-    QString root() const override { return QStringLiteral("/nonexistent-cache"); }
-    QList<CacheJob> pendingJobs(CachePolicy, const std::optional<QString> &, const QSet<QString> &) override
-    {
-        return {};
-    }
-    Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
-    MediaCacheUsage usage() override { return {}; }
-    void removeReplaceableCopies(const QString &) override {}
-    void clear(bool) override {}
-};
-
-class PlentyOfSpace : public FreeSpace {
-public:
-    std::optional<qint64> bytesAvailable(const QString &) const override { return qint64(1) << 50; }
-};
 
 // Ten sections of fifty entries: every known key in turn (so every kind of row), with a third of the
 // entries keys the schema does not know.
@@ -92,18 +52,7 @@ QByteArray makeFile()
     return text;
 }
 
-struct Fixture {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
-    NoVolumes volumes;
-    MediaCache cache{dir.filePath(QStringLiteral("Media Cache"))};
-    AcceptingTrash trash;
-    FakePanels panels;
-    FakeAlerts alerts;
-    PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
-    IdleCache cacheBackend;
-    PlentyOfSpace freeSpace;
-    std::unique_ptr<AppModel> model;
+struct Fixture : benchmodel::BenchModel {
     std::unique_ptr<DeviceSettingsWindow> window;
     QString path = dir.filePath(QStringLiteral("blackbox.cfg"));
 
@@ -113,17 +62,7 @@ struct Fixture {
         if (!file.open(QIODevice::WriteOnly) || file.write(makeFile()) < 0)
             std::abort();
         file.close();
-        AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, [](const QStringList &) { return QList<DashClip>(); },
-                     &trash};
-        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
-        s.defaults = &defaults;
-        s.panels = &panels;
-        s.alerts = &alerts;
-        s.printer = &printer;
-        s.cacheBackend = &cacheBackend;
-        s.freeSpace = &freeSpace;
-        model = std::make_unique<AppModel>(std::move(s));
+        create(services());
         window = std::make_unique<DeviceSettingsWindow>(*model);
         window->resize(640, 720);
         window->show();
@@ -146,8 +85,7 @@ struct Fixture {
 
 Fixture &shared()
 {
-    static Fixture fixture;
-    return fixture;
+    return benchmodel::shared<Fixture>();
 }
 
 qint64 threadCpuNanoseconds()
@@ -344,5 +282,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Fixture>();
     return 0;
 }

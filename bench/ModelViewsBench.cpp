@@ -1,125 +1,34 @@
 // What the views ask of the application model at 100,000 recordings: Next and Previous Recording (within
 // 1 ms), the longest stall of the GUI thread while a recording goes to the Trash (within 16 ms), and marking
 // a channel cached (no copy of the list: within 5 µs a mark).
-#include "fixtures/FakeAlerts.h"
-#include "fixtures/FakePanels.h"
-#include "fixtures/FakeRevealer.h"
-#include "fixtures/FakeVideoPlayer.h"
-#include "fixtures/PdfImagePrinter.h"
-#include "platform/Defaults.h"
-#include "platform/FreeSpace.h"
-#include "platform/Trash.h"
-#include "platform/VolumeProvider.h"
-#include "roadcore/ClipOrder.h"
-#include "roadcore/MediaCache.h"
-#include "roadloom/model/AppModel.h"
-#include "roadloom/model/CacheBackend.h"
+#include "BenchModel.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <ctime>
 
 namespace {
 
-constexpr int recordingCount = 100'000;
+using benchmodel::recordingCount;
 
-class NoVolumes : public VolumeProvider {
-public:
-    QList<MountedVolume> mountedVolumes() const override { return {}; }
-};
-
-class AcceptingTrash : public Trash {
-public:
-    Result<void> moveToTrash(const QStringList &) override { return {}; }
-};
-
-class IdleCache : public CacheBackend {
-public:
-    QString root() const override { return QStringLiteral("/nonexistent-cache"); }
-    QList<CacheJob> pendingJobs(CachePolicy, const std::optional<QString> &, const QSet<QString> &) override
-    {
-        return {};
-    }
-    Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
-    MediaCacheUsage usage() override { return {}; }
-    void removeReplaceableCopies(const QString &) override {}
-    void clear(bool) override {}
-};
-
-class PlentyOfSpace : public FreeSpace {
-public:
-    std::optional<qint64> bytesAvailable(const QString &) const override { return qint64(1) << 50; }
-};
-
-QList<DashClip> makeClips()
-{
-    const QDateTime start(QDate(2023, 1, 1), QTime(0, 0), Qt::UTC);
-    QList<DashClip> clips;
-    clips.reserve(recordingCount);
-    for (int i = 0; i < recordingCount; ++i) {
-        DashClip clip;
-        const QDateTime date = start.addSecs(qint64(i) * 60);
-        clip.name = QStringLiteral("REC_") + date.toString(QStringLiteral("yyyy_MM_dd_HH_mm_ss"));
-        clip.id = QStringLiteral("/media/card/DCIM/") + clip.name + QStringLiteral("_F.MP4");
-        clip.category = i % 10 == 0 ? ClipCategory::event : ClipCategory::continuous;
-        clip.date = date;
-        clip.byteSize = 100'000'000 + i;
-        clip.files = {{Channel::front, clip.id},
-                      {Channel::rear, clip.id.chopped(6) + QStringLiteral("_R.MP4")}};
-        clips.append(clip);
-    }
-    ClipOrder::sortNewestFirst(clips);
-    return clips;
-}
-
-// One application model on scripted surroundings whose library lists 100,000 recordings of one folder.
-struct Model {
-    QTemporaryDir dir;
-    Defaults defaults{dir.filePath(QStringLiteral("settings.ini"))};
-    NoVolumes volumes;
-    MediaCache cache{dir.filePath(QStringLiteral("Media Cache")), [] { return QList<MountEntry>{}; }};
-    AcceptingTrash trash;
-    FakePanels panels;
-    FakeAlerts alerts;
-    FakeRevealer revealer;
-    PdfImagePrinter printer{dir.filePath(QStringLiteral("printed.pdf"))};
-    IdleCache cacheBackend;
-    PlentyOfSpace freeSpace;
-    std::unique_ptr<AppModel> model;
-
+// The application model whose library lists 100,000 recordings of one folder.
+struct Model : benchmodel::BenchModel {
     Model()
     {
-        const QString folder = dir.filePath(QStringLiteral("card"));
-        QDir().mkpath(folder);
-        defaults.setValue(QStringLiteral("libraryFolders"), QStringList{folder});
-        AppModel::Services s;
-        const QList<DashClip> clips = makeClips();
-        s.library = {&volumes, &defaults, &cache, [clips](const QStringList &) { return clips; }, &trash};
-        s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
-        s.defaults = &defaults;
-        s.panels = &panels;
-        s.alerts = &alerts;
-        s.printer = &printer;
-        s.revealer = &revealer;
-        s.cacheBackend = &cacheBackend;
-        s.freeSpace = &freeSpace;
-        model = std::make_unique<AppModel>(std::move(s));
-        while (library().clips().size() < recordingCount || library().isScanning())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        addLibraryFolder();
+        const QList<DashClip> clips = benchmodel::manyClips();
+        create(services([clips](const QStringList &) { return clips; }));
+        waitForScan(library(), recordingCount);
     }
-    LibraryStore &library() const { return model->library(); }
 };
 
 Model &shared()
 {
-    static Model model;
-    return model;
+    return benchmodel::shared<Model>();
 }
 
 void BM_GoToClip(benchmark::State &state)
@@ -203,5 +112,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchmodel::endShared<Model>();
     return 0;
 }

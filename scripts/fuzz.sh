@@ -13,8 +13,9 @@ if [ -z "$targets" ]; then
     echo "no fuzz targets"
     exit 0
 fi
-passed=0
-for target in $targets; do
+# Each target runs for its full time; as many run at once as there are cores.
+fuzz_one() {
+    local target=$1 name corpus seeds args
     name=$(basename "$target")
     corpus=build/fuzz/corpus/$name
     mkdir -p "$corpus"
@@ -26,8 +27,14 @@ for target in $targets; do
         -artifact_prefix=build/fuzz/ "${args[@]}" 2>build/fuzz/$name.log || {
         tail -n 60 build/fuzz/$name.log
         echo "fuzz target $name failed"
-        exit 1
+        return 1
     }
-    passed=$((passed + 1))
-done
-echo "fuzz: $passed passed, 0 failed"
+}
+export -f fuzz_one
+export SECONDS_EACH
+count=$(echo "$targets" | wc -l)
+if ! echo "$targets" | xargs -P "$(nproc)" -I{} bash -c 'fuzz_one "$1"' _ {}; then
+    echo "fuzz: a target failed"
+    exit 1
+fi
+echo "fuzz: $count passed, 0 failed"

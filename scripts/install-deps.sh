@@ -10,7 +10,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core locales openbox xdotool imagemagick
     libimage-exiftool-perl gpsbabel libxml2-utils
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev lld
     bootstrap-icons desktop-file-utils dbus
 )
 

@@ -12,7 +12,9 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 cmake --preset asan >/dev/null
+# Every target: the application, the tests and the benchmarks (built, not run).
 cmake --build --preset asan -j "$JOBS"
-ctest --preset asan -j "$JOBS"
+# Most tests wait on event loops and players more than they compute: two for each core.
+ctest --preset asan -j "$((JOBS * 2))"
 
 bash scripts/fuzz.sh "${ROADLOOM_FUZZ_SECONDS:-20}"
