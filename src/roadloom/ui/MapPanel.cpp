@@ -1,4 +1,5 @@
 #include "roadloom/ui/MapPanel.h"
+#include "platform/gui/MapTileLoader.h"
 
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
@@ -103,23 +104,14 @@ MapPanel::MapPanel(AppModel &model, QWidget *parent)
     telemetryChanged();
 }
 
-bool MapPanel::isUsableTemplate(const QString &urlTemplate)
-{
-    const QUrl url(urlTemplate);
-    const QString scheme = url.scheme().toLower();
-    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty() &&
-           urlTemplate.contains(QLatin1String("{z}")) && urlTemplate.contains(QLatin1String("{x}")) &&
-           urlTemplate.contains(QLatin1String("{y}"));
-}
-
 QList<MapLayer> MapPanel::layers(MapStyleChoice style, const QString &street, const QString &satellite,
                                  const QString &labels)
 {
-    const QString base = isUsableTemplate(street) ? street : Preferences::defaultMapTileURL;
-    if (style == MapStyleChoice::standard || !isUsableTemplate(satellite))
+    const QString base = MapTileLoader::isUsableTemplate(street) ? street : Preferences::defaultMapTileURL;
+    if (style == MapStyleChoice::standard || !MapTileLoader::isUsableTemplate(satellite))
         return {layerFor(base)};
     QList<MapLayer> result{layerFor(satellite)};
-    if (style == MapStyleChoice::hybrid && isUsableTemplate(labels))
+    if (style == MapStyleChoice::hybrid && MapTileLoader::isUsableTemplate(labels))
         result.append(layerFor(labels));
     return result;
 }

@@ -32,7 +32,6 @@ public:
     // is left out, and a style without its satellite layer draws the street map.
     static QList<MapLayer> layers(MapStyleChoice style, const QString &street, const QString &satellite,
                                   const QString &labels);
-    static bool isUsableTemplate(const QString &urlTemplate);
 
     bool isFollowing() const { return m_follow; }
     SlippyMap *map() const { return m_map; }

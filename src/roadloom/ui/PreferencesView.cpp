@@ -2,13 +2,13 @@
 
 #include "platform/Defaults.h"
 #include "platform/Panels.h"
+#include "platform/gui/MapTileLoader.h"
 #include "roadcore/FFmpeg.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MapStyleChoice.h"
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/ElidedLabel.h"
 #include "roadloom/ui/FormSection.h"
-#include "roadloom/ui/MapPanel.h"
 #include "roadloom/ui/MediaCacheSettings.h"
 #include "roadloom/ui/Palette.h"
 #include "roadloom/ui/SegmentedControl.h"
@@ -234,7 +234,7 @@ void PreferencesView::showTile(int index, const QString &value)
     }
     const QString url = value.trimmed();
     // The map ignores what this rejects: both ask the same question.
-    tile.warning->setVisible(!url.isEmpty() && !MapPanel::isUsableTemplate(url));
+    tile.warning->setVisible(!url.isEmpty() && !MapTileLoader::isUsableTemplate(url));
 }
 
 void PreferencesView::refreshFFmpegStatus()

@@ -4,6 +4,7 @@
 
 #include "fixtures/LocalOnlyNetwork.h"
 #include "fixtures/TileServer.h"
+#include "platform/gui/MapTileLoader.h"
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/Card.h"
 #include "roadloom/ui/ContentUnavailableWidget.h"
@@ -429,7 +430,7 @@ TEST_F(DeckTest, MapShowsStyleAndMarkersFromTheModel)
                      {"file:///tiles/{z}/{x}/{y}.png", false},    {"https://t.example/{z}/{y}.png", false},
                      {"ftp://t.example/{z}/{x}/{y}", false},      {"{z}/{x}/{y}", false}};
     for (const auto &t : templates)
-        EXPECT_EQ(MapPanel::isUsableTemplate(QString::fromLatin1(t.url)), t.usable) << t.url;
+        EXPECT_EQ(MapTileLoader::isUsableTemplate(QString::fromLatin1(t.url)), t.usable) << t.url;
     defaults.setValue(QStringLiteral("mapSatelliteTileURL"), QStringLiteral("file:///tiles/{z}/{x}/{y}.png"));
     defaults.setValue(QStringLiteral("mapStyle"), QStringLiteral("hybrid"));
     ASSERT_EQ(map().layers().size(), 1) << "without a satellite template, the street map";
