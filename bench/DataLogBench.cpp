@@ -17,8 +17,8 @@
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheBackend.h"
-#include "roadloom/ui/ClipInspector.h"
-#include "roadloom/ui/DataLogSheet.h"
+#include "roadloom/ui/inspector/ClipInspector.h"
+#include "roadloom/ui/inspector/DataLogSheet.h"
 
 #include <QApplication>
 #include <QDir>

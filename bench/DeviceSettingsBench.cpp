@@ -16,8 +16,8 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/ConfigStore.h"
-#include "roadloom/ui/ConfigRow.h"
-#include "roadloom/ui/DeviceSettingsWindow.h"
+#include "roadloom/ui/device/ConfigRow.h"
+#include "roadloom/ui/device/DeviceSettingsWindow.h"
 
 #include <benchmark/benchmark.h>
 
