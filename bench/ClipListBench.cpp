@@ -5,8 +5,8 @@
 #include "BenchModel.h"
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/LibraryStore.h"
-#include "roadloom/ui/ClipListModel.h"
-#include "roadloom/ui/ClipRowDelegate.h"
+#include "roadloom/ui/library/ClipListModel.h"
+#include "roadloom/ui/library/ClipRowDelegate.h"
 
 #include <benchmark/benchmark.h>
 

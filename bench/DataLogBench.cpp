@@ -6,8 +6,8 @@
 // - one playhead tick of the inspector column with every section present, repaint included (limit 2 ms).
 // Build in Release: `cmake --preset release && cmake --build --preset release --target bench_DataLogBench`.
 #include "BenchModel.h"
-#include "roadloom/ui/ClipInspector.h"
-#include "roadloom/ui/DataLogSheet.h"
+#include "roadloom/ui/inspector/ClipInspector.h"
+#include "roadloom/ui/inspector/DataLogSheet.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

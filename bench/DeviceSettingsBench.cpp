@@ -6,8 +6,8 @@
 #include "BenchModel.h"
 #include "roadcore/ConfigSchema.h"
 #include "roadloom/model/ConfigStore.h"
-#include "roadloom/ui/ConfigRow.h"
-#include "roadloom/ui/DeviceSettingsWindow.h"
+#include "roadloom/ui/device/ConfigRow.h"
+#include "roadloom/ui/device/DeviceSettingsWindow.h"
 
 #include <benchmark/benchmark.h>
 

@@ -15,8 +15,8 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/LibraryStore.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/RoadloomApp.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -4,7 +4,7 @@
 #include "../tests/fixtures/FakeVideoPlayer.h"
 
 #include "roadloom/model/PlayerController.h"
-#include "roadloom/ui/Scrubber.h"
+#include "roadloom/ui/detail/Scrubber.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -15,9 +15,9 @@
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheBackend.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/MainWindow.h"
-#include "roadloom/ui/RoadloomApp.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/shell/MainWindow.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -6,11 +6,11 @@
 
 #include "platform/gui/SlippyMap.h"
 #include "roadloom/model/AppModel.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/MapPanel.h"
-#include "roadloom/ui/SensorChart.h"
-#include "roadloom/ui/SensorPanel.h"
-#include "roadloom/ui/TelemetryDeck.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/deck/MapPanel.h"
+#include "roadloom/ui/deck/SensorChart.h"
+#include "roadloom/ui/deck/SensorPanel.h"
+#include "roadloom/ui/deck/TelemetryDeck.h"
 
 #include <QApplication>
 #include <QBuffer>

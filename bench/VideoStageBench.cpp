@@ -11,12 +11,12 @@
 #include "platform/gui/StageCanvas.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/DetailView.h"
-#include "roadloom/ui/TelemetryDeck.h"
-#include "roadloom/ui/TransportBar.h"
-#include "roadloom/ui/VideoHUD.h"
-#include "roadloom/ui/VideoStage.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/detail/DetailView.h"
+#include "roadloom/ui/deck/TelemetryDeck.h"
+#include "roadloom/ui/detail/TransportBar.h"
+#include "roadloom/ui/detail/VideoHUD.h"
+#include "roadloom/ui/detail/VideoStage.h"
 
 #include <mpv/client.h>
 

@@ -1,8 +1,8 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadloom/model/AppModel.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/MainWindow.h"
-#include "roadloom/ui/RoadloomApp.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/shell/MainWindow.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -5,13 +5,13 @@
 #include "platform/Defaults.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/AppActions.h"
-#include "roadloom/ui/AppServices.h"
-#include "roadloom/ui/ClipListModel.h"
-#include "roadloom/ui/ClipListView.h"
-#include "roadloom/ui/MainWindow.h"
-#include "roadloom/ui/RoadloomApp.h"
-#include "roadloom/ui/SidebarView.h"
+#include "roadloom/ui/shell/AppActions.h"
+#include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/library/ClipListModel.h"
+#include "roadloom/ui/library/ClipListView.h"
+#include "roadloom/ui/shell/MainWindow.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
+#include "roadloom/ui/library/SidebarView.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -65,6 +65,15 @@ QString MapTileLoader::userAgent()
     return QStringLiteral("Roadloom/%1 (Linux)").arg(QStringLiteral(ROADLOOM_VERSION));
 }
 
+bool MapTileLoader::isUsableTemplate(const QString &urlTemplate)
+{
+    const QUrl url(urlTemplate);
+    const QString scheme = url.scheme().toLower();
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty() &&
+           urlTemplate.contains(QLatin1String("{z}")) && urlTemplate.contains(QLatin1String("{x}")) &&
+           urlTemplate.contains(QLatin1String("{y}"));
+}
+
 QString MapTileLoader::tileURL(const QString &urlTemplate, int z, int x, int y)
 {
     const qint64 count = qint64(1) << std::clamp(z, 0, 30);

@@ -47,6 +47,8 @@ public:
 
     // The URL of one tile; x is taken modulo the tiles of the level.
     static QString tileURL(const QString &urlTemplate, int z, int x, int y);
+    // An http(s) address with a host and all of {z}, {x} and {y}.
+    static bool isUsableTemplate(const QString &urlTemplate);
 
     // The tiles wanted now, the most important first; replaces the previous wish.
     void want(const QStringList &urls);

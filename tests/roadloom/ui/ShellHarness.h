@@ -3,8 +3,8 @@
 // The application's windows on the model test harness: a RoadloomApp over a scripted AppModel.
 #include "roadloom/model/AppModelHarness.h"
 
-#include "roadloom/ui/MainWindow.h"
-#include "roadloom/ui/RoadloomApp.h"
+#include "roadloom/ui/shell/MainWindow.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
 

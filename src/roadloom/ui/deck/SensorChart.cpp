@@ -1,0 +1,386 @@
+#include "roadloom/ui/deck/SensorChart.h"
+
+#include "roadloom/model/TimeText.h"
+#include "roadloom/ui/widgets/Palette.h"
+#include "roadloom/ui/widgets/TextStyles.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double topMargin = 6;
+constexpr double rightMargin = 6;
+constexpr double labelGap = 5;
+
+double axisX(const SensorSample &s)
+{
+    return s.x;
+}
+double axisY(const SensorSample &s)
+{
+    return s.y;
+}
+double axisZ(const SensorSample &s)
+{
+    return s.z;
+}
+
+int decimalsFor(double step)
+{
+    return std::max(1, int(std::ceil(-std::log10(step) - 1e-9)));
+}
+
+} // namespace
+
+SensorChart::SensorChart(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(80, 80); // a narrow deck gives the chart little more than its labels
+}
+
+void SensorChart::setSamples(const QList<SensorSample> &samples)
+{
+    m_samples = samples;
+    rescale();
+    invalidate();
+}
+
+void SensorChart::setDuration(double seconds)
+{
+    if (m_duration == seconds)
+        return;
+    m_duration = seconds;
+    invalidate();
+}
+
+void SensorChart::setCurrentTime(double t)
+{
+    if (m_time == t)
+        return;
+    const double oldX = xOf(m_time), newX = xOf(t);
+    m_time = t;
+    const QRectF plot = plotRect();
+    if (!std::isfinite(oldX) || !std::isfinite(newX)) {
+        update();
+        return;
+    }
+    const double left = std::clamp(std::min(oldX, newX), plot.left(), plot.right());
+    const double right = std::clamp(std::max(oldX, newX), plot.left(), plot.right());
+    update(QRectF(left - 2, plot.top() - 1, right - left + 4, plot.height() + 2).toAlignedRect());
+}
+
+double SensorChart::axisLength() const
+{
+    return std::isfinite(m_duration) ? std::max(m_duration, 1.0) : 1.0;
+}
+
+QRectF SensorChart::plotRect() const
+{
+    const QFontMetricsF metrics(TextStyles::caption());
+    double labelWidth = 0;
+    const int decimals = decimalsFor(m_step);
+    for (double mark : valueMarks())
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::number(mark, 'f', decimals)));
+    const double left = std::ceil(labelWidth + labelGap);
+    const double bottom = std::ceil(metrics.height() + 3);
+    return QRectF(left, topMargin, std::max(1.0, width() - left - rightMargin),
+                  std::max(1.0, height() - topMargin - bottom));
+}
+
+double SensorChart::xOf(double seconds) const
+{
+    const QRectF plot = plotRect();
+    return plot.left() + seconds / axisLength() * plot.width();
+}
+
+double SensorChart::timeAt(double x) const
+{
+    const QRectF plot = plotRect();
+    return (x - plot.left()) / plot.width() * axisLength();
+}
+
+double SensorChart::yOf(double g) const
+{
+    const QRectF plot = plotRect();
+    return plot.bottom() - (g - m_low) / (m_high - m_low) * plot.height();
+}
+
+QList<double> SensorChart::timeMarks() const
+{
+    const double step = timeStep(axisLength());
+    QList<double> marks;
+    for (int i = 0; i * step <= axisLength() + 1e-9; ++i)
+        marks.append(i * step);
+    return marks;
+}
+
+QList<double> SensorChart::valueMarks() const
+{
+    QList<double> marks;
+    for (int i = 0; m_low + i * m_step <= m_high + m_step * 1e-6; ++i) {
+        const double v = m_low + i * m_step;
+        marks.append(std::abs(v) < m_step * 1e-6 ? 0.0 : v);
+    }
+    return marks;
+}
+
+double SensorChart::timeStep(double axisLength)
+{
+    static const double steps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    for (double step : steps)
+        if (axisLength / step < 7)
+            return step;
+    double step = 3600;
+    while (axisLength / step >= 7)
+        step *= 2;
+    return step;
+}
+
+void SensorChart::valueScale(double minimum, double maximum, double &low, double &high, double &step)
+{
+    if (!std::isfinite(minimum) || !std::isfinite(maximum)) {
+        minimum = maximum = 0;
+    }
+    if (maximum - minimum < 1e-9) {
+        minimum -= 0.5;
+        maximum += 0.5;
+    }
+    const double rough = (maximum - minimum) / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    step = power * 10;
+    for (double candidate : {1.0, 2.0, 5.0})
+        if (candidate * power >= rough) {
+            step = candidate * power;
+            break;
+        }
+    low = std::floor(minimum / step + 1e-9) * step;
+    high = std::ceil(maximum / step - 1e-9) * step;
+}
+
+QString SensorChart::timeLabel(double seconds)
+{
+    const QString text = timeString(seconds);
+    const qsizetype dot = text.indexOf(u'.');
+    return dot < 0 ? text : text.left(dot);
+}
+
+QList<QLineF> SensorChart::linesFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
+                                    const Mapping &map)
+{
+    QList<QLineF> lines;
+    const qsizetype n = samples.size();
+    if (n == 0)
+        return lines;
+    if (n == 1) {
+        const QPointF p = map(samples[0].time, axis(samples[0]));
+        lines.append(QLineF(p - QPointF(0.65, 0), p + QPointF(0.65, 0)));
+        return lines;
+    }
+    // Fritsch–Carlson tangents: a cubic through every sample that never leaves its neighbours' range.
+    std::vector<double> slope(n - 1), tangent(n);
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        const double dt = samples[i + 1].time - samples[i].time;
+        slope[i] = dt > 0 ? (axis(samples[i + 1]) - axis(samples[i])) / dt : 0;
+    }
+    tangent[0] = slope[0];
+    tangent[n - 1] = slope[n - 2];
+    for (qsizetype i = 1; i + 1 < n; ++i)
+        tangent[i] = slope[i - 1] * slope[i] <= 0 ? 0 : (slope[i - 1] + slope[i]) / 2;
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        if (slope[i] == 0) {
+            tangent[i] = tangent[i + 1] = 0;
+            continue;
+        }
+        const double a = tangent[i] / slope[i], b = tangent[i + 1] / slope[i];
+        const double s = a * a + b * b;
+        if (s > 9) {
+            const double tau = 3 / std::sqrt(s);
+            tangent[i] = tau * a * slope[i];
+            tangent[i + 1] = tau * b * slope[i];
+        }
+    }
+
+    lines.reserve(4096);
+    QPointF previous = map(samples[0].time, axis(samples[0]));
+    double column = std::floor(previous.x());
+    double spanLow = previous.y(), spanHigh = previous.y();
+    auto flush = [&] {
+        if (spanHigh > spanLow)
+            lines.append(QLineF(column + 0.5, spanLow, column + 0.5, spanHigh));
+    };
+    for (qsizetype i = 1; i < n; ++i) {
+        const QPointF p = map(samples[i].time, axis(samples[i]));
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+            continue;
+        const double c = std::floor(p.x());
+        if (c == column) {
+            spanLow = std::min(spanLow, p.y());
+            spanHigh = std::max(spanHigh, p.y());
+            previous = p;
+            continue;
+        }
+        flush();
+        const double gap = p.x() - previous.x();
+        const double h = samples[i].time - samples[i - 1].time;
+        if (gap > 2 && h > 0) {
+            const int pieces = int(std::ceil(gap / 2));
+            const double y0 = axis(samples[i - 1]), y1 = axis(samples[i]);
+            QPointF from = previous;
+            for (int k = 1; k <= pieces; ++k) {
+                const double s = double(k) / pieces;
+                const double s2 = s * s, s3 = s2 * s;
+                const double v = (2 * s3 - 3 * s2 + 1) * y0 + (s3 - 2 * s2 + s) * h * tangent[i - 1] +
+                                 (-2 * s3 + 3 * s2) * y1 + (s3 - s2) * h * tangent[i];
+                const QPointF to = k == pieces ? p : map(samples[i - 1].time + s * h, v);
+                lines.append(QLineF(from, to));
+                from = to;
+            }
+        } else {
+            lines.append(QLineF(previous, p));
+        }
+        previous = p;
+        column = c;
+        spanLow = spanHigh = p.y();
+    }
+    flush();
+    return lines;
+}
+
+void SensorChart::invalidate()
+{
+    m_imageValid = false;
+    update();
+}
+
+void SensorChart::rescale()
+{
+    double minimum = std::numeric_limits<double>::infinity(), maximum = -minimum;
+    for (const SensorSample &s : std::as_const(m_samples))
+        for (double v : {s.x, s.y, s.z})
+            if (std::isfinite(v)) {
+                minimum = std::min(minimum, v);
+                maximum = std::max(maximum, v);
+            }
+    if (!std::isfinite(minimum))
+        minimum = maximum = 0;
+    valueScale(minimum, maximum, m_low, m_high, m_step);
+}
+
+void SensorChart::rebuild()
+{
+    const double ratio = devicePixelRatioF();
+    const QSize size = this->size() * ratio;
+    if (m_image.size() != size) {
+        m_image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        m_image.setDevicePixelRatio(ratio);
+    }
+    m_image.fill(palette().color(QPalette::Window));
+    QPainter painter(&m_image);
+    const QRectF plot = plotRect();
+    const QFont font = TextStyles::caption();
+    const QFontMetricsF metrics(font);
+    painter.setFont(font);
+
+    // Grid and labels.
+    QList<QLineF> grid;
+    const int decimals = decimalsFor(m_step);
+    painter.setPen(Palette::secondaryText(palette()));
+    for (double mark : valueMarks()) {
+        const double y = std::round(yOf(mark)) + 0.5;
+        grid.append(QLineF(plot.left(), y, plot.right(), y));
+        painter.drawText(QRectF(0, y - metrics.height() / 2, plot.left() - labelGap, metrics.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, QString::number(mark, 'f', decimals));
+    }
+    // A narrow chart keeps every grid line but only the time labels that do not run into the one before.
+    double labelsEnd = -std::numeric_limits<double>::infinity();
+    for (double mark : timeMarks()) {
+        const double x = std::round(xOf(mark)) + 0.5;
+        grid.append(QLineF(x, plot.top(), x, plot.bottom()));
+        const QString label = timeLabel(mark);
+        const double w = metrics.horizontalAdvance(label);
+        const double left = std::clamp(x - w / 2, 0.0, width() - w);
+        if (left < labelsEnd + labelGap)
+            continue;
+        painter.drawText(QPointF(left, plot.bottom() + 2 + metrics.ascent()), label);
+        labelsEnd = left + w;
+    }
+    painter.setPen(QPen(Palette::separator(palette()), 1));
+    painter.drawLines(grid);
+
+    // The lines, clipped to the plot; each axis in one call of short segments.
+    painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double yScale = -plot.height() / (m_high - m_low);
+    const Mapping map{plot.left(), plot.width() / axisLength(), plot.bottom() - m_low * yScale, yScale};
+    const struct {
+        double (*axis)(const SensorSample &);
+        QColor color;
+    } axes[] = {{axisX, Palette::red(palette())},
+                {axisY, Palette::green(palette())},
+                {axisZ, Palette::blue(palette())}};
+    for (const auto &a : axes) {
+        painter.setPen(QPen(a.color, lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        painter.drawLines(linesFor(m_samples, a.axis, map));
+    }
+    m_imageValid = true;
+}
+
+void SensorChart::paintEvent(QPaintEvent *event)
+{
+    if (!m_imageValid)
+        rebuild();
+    QPainter painter(this);
+    const QRectF area = event->rect();
+    painter.drawImage(
+        area, m_image,
+        QRectF(area.topLeft() * m_image.devicePixelRatio(), area.size() * m_image.devicePixelRatio()));
+    const double x = xOf(m_time);
+    if (!std::isfinite(x))
+        return;
+    const QRectF plot = plotRect();
+    painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
+    QColor color = Palette::primaryText(palette());
+    color.setAlphaF(0.7f);
+    painter.fillRect(QRectF(x - playheadWidth / 2, plot.top(), playheadWidth, plot.height()), color);
+}
+
+void SensorChart::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_imageValid = false;
+}
+
+void SensorChart::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        invalidate();
+}
+
+void SensorChart::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_dragging = true;
+    emit seekRequested(timeAt(event->position().x()));
+}
+
+void SensorChart::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_dragging)
+        return QWidget::mouseMoveEvent(event);
+    emit seekRequested(timeAt(event->position().x()));
+}
+
+void SensorChart::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}

@@ -1,0 +1,181 @@
+#include "roadloom/ui/detail/VideoHUD.h"
+
+#include "roadloom/model/AppModel.h"
+#include "roadloom/model/Formats.h"
+#include "roadloom/model/Preferences.h"
+#include "roadloom/ui/widgets/Palette.h"
+#include "roadloom/ui/widgets/Symbols.h"
+#include "roadloom/ui/widgets/TextStyles.h"
+
+#include <QEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int horizontalPadding = 12;
+constexpr int verticalPadding = 7;
+constexpr int itemSpacing = 14;
+constexpr int symbolGap = 5;
+
+QFont hudFont()
+{
+    QFont font = TextStyles::callout();
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+} // namespace
+
+VideoHUD::VideoHUD(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFont(hudFont());
+    PlayerController &player = model.player();
+    connect(&player, &PlayerController::currentTimeChanged, this, &VideoHUD::refresh);
+    connect(&player, &PlayerController::telemetryChanged, this, &VideoHUD::refresh);
+    connect(&player, &PlayerController::clipChanged, this, &VideoHUD::refresh);
+    connect(&player, &PlayerController::hasMediaChanged, this, &VideoHUD::refresh);
+    connect(&model.preferences(), &Preferences::speedUnitChanged, this, &VideoHUD::refresh);
+    refresh();
+}
+
+VideoHUD::Readout VideoHUD::readout() const
+{
+    const PlayerController &player = m_model.player();
+    if (!player.hasMedia())
+        return {};
+    const std::optional<DashClip> &clip = player.clip();
+    return readout(player.telemetry(), player.currentTime(), clip ? clip->date : std::nullopt,
+                   m_model.preferences().speedUnit());
+}
+
+VideoHUD::Readout VideoHUD::readout(const Telemetry &telemetry, double time,
+                                    const std::optional<QDateTime> &clipDate, SpeedUnit unit)
+{
+    Readout result;
+    const std::optional<GPSFix> fix = telemetry.gpsAt(time);
+    const std::optional<SensorSample> g = telemetry.sensorAt(time);
+    std::optional<QDateTime> date;
+    if (fix && fix->timestamp)
+        date = fix->timestamp;
+    else if (clipDate)
+        date = addingSeconds(*clipDate, time);
+    if (date && date->isValid())
+        result.clock = Formats::clock(*date);
+    if (fix) {
+        result.speed = QString::number(value(unit, *fix), 'f', 0) + QLatin1Char(' ') + label(unit);
+    }
+    if (g) {
+        const double magnitude = g->magnitude();
+        result.gForce = QString::number(magnitude, 'f', 2) + QStringLiteral(" g");
+        result.gForceHigh = magnitude > highG;
+    }
+    return result;
+}
+
+void VideoHUD::refresh()
+{
+    const Readout now = readout();
+    const bool changed = now != m_readout;
+    m_readout = now;
+    if (now.isEmpty()) {
+        hide();
+        return;
+    }
+    const QSize wanted = sizeHint();
+    if (wanted != m_size) {
+        m_size = wanted;
+        resize(wanted);
+        updateGeometry();
+    }
+    if (parentWidget())
+        move(itemSpacing, parentWidget()->height() - itemSpacing - height());
+    show();
+    if (changed)
+        update();
+}
+
+QList<VideoHUD::Item> VideoHUD::items() const
+{
+    const auto widestDigits = [this](QString text) {
+        const QFontMetrics metrics(font());
+        QChar widest = QLatin1Char('0');
+        int widestAdvance = 0;
+        for (char digit = '0'; digit <= '9'; ++digit) {
+            const int advance = metrics.horizontalAdvance(QLatin1Char(digit));
+            if (advance > widestAdvance) {
+                widestAdvance = advance;
+                widest = QLatin1Char(digit);
+            }
+        }
+        for (QChar &c : text) {
+            if (c.isDigit())
+                c = widest;
+        }
+        return text;
+    };
+    QList<Item> list;
+    if (m_readout.clock)
+        list.append({QStringLiteral("clock"), *m_readout.clock, widestDigits(*m_readout.clock), false});
+    if (m_readout.speed)
+        list.append({QStringLiteral("speedometer"), *m_readout.speed, widestDigits(*m_readout.speed), false});
+    if (m_readout.gForce) {
+        list.append({QStringLiteral("waveform.path.ecg"), *m_readout.gForce, widestDigits(*m_readout.gForce),
+                     m_readout.gForceHigh});
+    }
+    return list;
+}
+
+int VideoHUD::itemWidth(const Item &item) const
+{
+    const QFontMetrics metrics(font());
+    return metrics.height() + symbolGap + metrics.horizontalAdvance(item.widthTemplate);
+}
+
+QSize VideoHUD::sizeHint() const
+{
+    const QList<Item> list = items();
+    if (list.isEmpty())
+        return QSize(0, 0);
+    int width = 2 * horizontalPadding + itemSpacing * int(list.size() - 1);
+    for (const Item &item : list)
+        width += itemWidth(item);
+    return QSize(width, QFontMetrics(font()).height() + 2 * verticalPadding);
+}
+
+void VideoHUD::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF capsule = QRectF(rect());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 115));
+    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+
+    const QFontMetrics metrics(font());
+    const int extent = metrics.height();
+    const qreal ratio = devicePixelRatioF();
+    int x = horizontalPadding;
+    const int y = verticalPadding;
+    for (const Item &item : items()) {
+        const QColor colour = item.red ? Palette::red() : QColor(Qt::white);
+        painter.drawPixmap(QPoint(x, y), Symbols::pixmap(item.symbol, extent - 2, colour, ratio));
+        painter.setPen(colour);
+        painter.drawText(QRect(x + extent + symbolGap, y, itemWidth(item) - extent - symbolGap, extent),
+                         Qt::AlignLeft | Qt::AlignVCenter, item.text);
+        x += itemWidth(item) + itemSpacing;
+    }
+}
+
+void VideoHUD::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_size = {};
+        refresh();
+    }
+}

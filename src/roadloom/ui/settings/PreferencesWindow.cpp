@@ -1,0 +1,36 @@
+#include "roadloom/ui/settings/PreferencesWindow.h"
+
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+PreferencesWindow::PreferencesWindow(AppModel &model, PreferencesView::FFmpegLookup lookup, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_view(new PreferencesView(model, std::move(lookup))),
+      m_scroll(new QScrollArea)
+{
+    setWindowTitle(QStringLiteral("Settings"));
+    m_scroll->setWidget(m_view);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_scroll);
+    resize(sizeHint());
+    // Wide enough for the view and a scroll bar.
+    setMinimumWidth(sizeHint().width());
+}
+
+QSize PreferencesWindow::sizeHint() const
+{
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize size(PreferencesView::width + scrollBar, m_view->sizeHint().height());
+    // A window taller than the screen would hide its last rows: cap it and scroll beyond.
+    if (const QScreen *shown = screen()) {
+        const int frame = 48; // title bar and borders
+        size.setHeight(std::min(size.height(), shown->availableGeometry().height() - frame));
+    }
+    return size;
+}

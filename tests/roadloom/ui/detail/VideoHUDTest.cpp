@@ -1,0 +1,196 @@
+#include "roadloom/ui/detail/VideoHUD.h"
+#include "roadloom/ui/ViewHarness.h"
+
+#include "roadloom/model/Preferences.h"
+#include "roadloom/ui/detail/TransportBar.h"
+
+#include <QTest>
+
+using namespace AppHarness;
+
+namespace {
+
+const QString narrow = QStringLiteral("\u202F"); // some locales' space before AM/PM
+
+GPSFix fix(double time, double knots, std::optional<QDateTime> timestamp = {})
+{
+    GPSFix f;
+    f.time = time;
+    f.latitude = 37.5;
+    f.longitude = 127.0;
+    f.speedKnots = knots;
+    f.timestamp = timestamp;
+    return f;
+}
+
+SensorSample sample(double time, double magnitude)
+{
+    SensorSample s;
+    s.time = time;
+    s.z = magnitude;
+    return s;
+}
+
+class VideoHUDTest : public ModelTest {
+protected:
+    void SetUp() override { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void TearDown() override
+    {
+        QLocale::setDefault(QLocale::system());
+        ModelTest::TearDown();
+    }
+    TestSupport::ScopedEnv zone{"TZ", "UTC"};
+};
+
+} // namespace
+
+TEST_F(VideoHUDTest, ReadsTheClockSpeedAndForceAtThePlayhead)
+{
+    const QDateTime tenAM = at(0);
+    const QDateTime fixTime = QDateTime(QDate(2024, 5, 1), QTime(9, 0, 0), Qt::UTC);
+    struct Case {
+        const char *what;
+        Telemetry telemetry;
+        std::optional<QDateTime> clipDate;
+        std::optional<QString> clock;
+        std::optional<QString> speed;
+        std::optional<QString> gForce;
+        bool high = false;
+    };
+    const Case cases[] = {
+        {"the fix's own time",
+         Telemetry({}, {fix(0, 10, fixTime), fix(10, 10, fixTime.addSecs(10))}, "t"),
+         tenAM,
+         "May 1, 2024 9:00:05 AM",
+         "19 km/h",
+         {}},
+        {"a fix without a time: the recording's date plus the playhead",
+         Telemetry({}, {fix(0, 10)}, "t"),
+         tenAM,
+         "May 1, 2024 10:00:05 AM",
+         "19 km/h",
+         {}},
+        {"no GPS: date plus playhead and the force",
+         Telemetry({sample(0, 1.80)}, {}, "t"),
+         tenAM,
+         "May 1, 2024 10:00:05 AM",
+         {},
+         "1.80 g",
+         false},
+        {"just above the limit is red", Telemetry({sample(0, 1.81)}, {}, "t"), {}, {}, {}, "1.81 g", true},
+        {"a fix without a time and no date: no clock",
+         Telemetry({}, {fix(0, 10)}, "t"),
+         {},
+         {},
+         "19 km/h",
+         {}},
+        {"nothing at all", Telemetry(), {}, {}, {}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        VideoHUD::Readout readout = VideoHUD::readout(c.telemetry, 5, c.clipDate, SpeedUnit::kmh);
+        if (readout.clock)
+            readout.clock->replace(narrow, QStringLiteral(" "));
+        EXPECT_EQ(readout.clock, c.clock);
+        EXPECT_EQ(readout.speed, c.speed);
+        EXPECT_EQ(readout.gForce, c.gForce);
+        EXPECT_EQ(readout.gForceHigh, c.high);
+        EXPECT_EQ(readout.isEmpty(), !c.clock && !c.speed && !c.gForce);
+    }
+    // 10 knots: 18.52 km/h, 11.51 mph.
+    EXPECT_EQ(VideoHUD::readout(Telemetry({}, {fix(0, 10)}, "t"), 0, {}, SpeedUnit::mph).speed, "12 mph");
+}
+
+TEST_F(VideoHUDTest, FollowsThePlayheadAndTheUnitAndHidesWithoutMedia)
+{
+    const DashClip trip = recording(QStringLiteral("Trip"), at(0));
+    services->telemetry[trip.files.at(Channel::front)] =
+        Telemetry({sample(0, 1.0), sample(2, 1.11)}, {fix(0, 10), fix(2, 20)}, "t");
+    make({trip});
+    QWidget stage;
+    stage.resize(800, 450);
+    auto *hud = new VideoHUD(*model, &stage);
+    stage.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&stage));
+    EXPECT_FALSE(hud->isVisible());
+
+    // Loading: nothing yet.
+    model->player().load(trip, false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile(); }));
+    EXPECT_FALSE(model->player().hasMedia());
+    EXPECT_FALSE(hud->isVisible());
+
+    front().fireReady(facts());
+    ASSERT_TRUE(TestSupport::waitFor(
+        [&] { return model->player().hasMedia() && !model->player().telemetry().isEmpty(); }));
+    EXPECT_TRUE(hud->isVisible());
+    EXPECT_EQ(hud->readout().speed, "19 km/h");
+    EXPECT_EQ(hud->geometry().bottomLeft(), QPoint(14, 450 - 14 - 1));
+    const QSize size = hud->size();
+
+    front().fireTick(1.0); // 15 knots
+    EXPECT_EQ(hud->readout().speed, "28 km/h");
+    // Digits that change keep the capsule's width.
+    EXPECT_EQ(hud->size(), size);
+    front().fireTick(2.0);
+    EXPECT_EQ(hud->readout().gForce, "1.11 g");
+    EXPECT_EQ(hud->size(), size);
+
+    // A change of the unit anywhere shows at once.
+    model->preferences().setSpeedUnit(SpeedUnit::mph);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return hud->readout().speed == QStringLiteral("23 mph"); }));
+    EXPECT_TRUE(hud->testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    // A failed load hides it although the telemetry stays.
+    model->player().load(trip, false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile(); }));
+    front().fireFailure(QStringLiteral("broken"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return model->player().loadError().has_value(); }));
+    EXPECT_FALSE(hud->isVisible());
+}
+
+// Going from one recording to the next: the display and the transport never show the next one as if it
+// played, from the moment it is chosen until its file is loaded.
+TEST_F(VideoHUDTest, TheNextRecordingShowsNoTimeBeforeItsFileIsLoaded)
+{
+    const DashClip first = recording(QStringLiteral("First"), at(0));
+    const DashClip next = recording(QStringLiteral("Next"), at(600));
+    make({first, next});
+    QWidget stage;
+    stage.resize(800, 450);
+    auto *hud = new VideoHUD(*model, &stage);
+    auto *bar = new TransportBar(*model, &stage);
+    stage.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&stage));
+    load(first);
+    front().fireTick(1.0);
+    ASSERT_TRUE(hud->isVisible());
+    ASSERT_TRUE(bar->transportGroup()->isEnabled());
+
+    QStringList shown; // what a view showed of the next recording, and on which notification
+    const auto look = [&](const char *signal) {
+        const std::optional<DashClip> &clip = model->player().clip();
+        if (!clip || clip->id != next.id)
+            return;
+        if (!hud->readout().isEmpty())
+            shown.append(QStringLiteral("display %1 on %2")
+                             .arg(hud->readout().clock.value_or(QString()), QString::fromLatin1(signal)));
+        if (bar->transportGroup()->isEnabled())
+            shown.append(QStringLiteral("transport on %1").arg(QString::fromLatin1(signal)));
+    };
+    PlayerController &player = model->player();
+    QObject::connect(&player, &PlayerController::clipChanged, &stage, [&] { look("clip"); });
+    QObject::connect(&player, &PlayerController::currentTimeChanged, &stage, [&] { look("currentTime"); });
+    QObject::connect(&player, &PlayerController::hasMediaChanged, &stage, [&] { look("hasMedia"); });
+    QObject::connect(&player, &PlayerController::telemetryChanged, &stage, [&] { look("telemetry"); });
+
+    player.load(next, false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return front().hasFile(); }));
+    EXPECT_TRUE(shown.isEmpty()) << shown.join("; ").toStdString();
+    EXPECT_FALSE(hud->isVisible());
+
+    front().fireReady(facts());
+    ASSERT_TRUE(TestSupport::waitFor([&] { return player.hasMedia(); }));
+    EXPECT_TRUE(hud->isVisible());
+    EXPECT_TRUE(bar->transportGroup()->isEnabled());
+}

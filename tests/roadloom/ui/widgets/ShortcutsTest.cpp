@@ -1,0 +1,97 @@
+#include "roadloom/ui/widgets/Shortcuts.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QMap>
+
+using Shortcuts::Command;
+
+namespace {
+
+constexpr Command allCommands[] = {
+    Command::openFolder,     Command::openFiles,
+    Command::saveOriginals,  Command::exportClip,
+    Command::saveSnapshot,   Command::copyFrame,
+    Command::moveToTrash,    Command::printFrame,
+    Command::playPause,      Command::skipBackward,
+    Command::skipForward,    Command::previousFrame,
+    Command::nextFrame,      Command::previousRecording,
+    Command::nextRecording,  Command::mute,
+    Command::swapCameras,    Command::pictureInPicture,
+    Command::zoomIn,         Command::zoomOut,
+    Command::actualSize,     Command::rotate,
+    Command::mirror,         Command::theaterMode,
+    Command::clipInspector,  Command::fullScreen,
+    Command::deviceSettings, Command::settings,
+    Command::quit,           Command::mainWindow,
+};
+
+} // namespace
+
+TEST(ShortcutsTest, CommandKeysAreTheDesktopsSpellingOfTheMenuKeys)
+{
+    const QList<std::pair<Command, QString>> cases = {
+        {Command::openFolder, "Ctrl+O"},
+        {Command::openFiles, "Ctrl+Shift+O"},
+        {Command::saveOriginals, "Ctrl+S"},
+        {Command::exportClip, "Ctrl+E"},
+        {Command::saveSnapshot, "Ctrl+Shift+S"},
+        {Command::copyFrame, "Ctrl+Shift+C"},
+        {Command::moveToTrash, "Del"},
+        {Command::printFrame, "Ctrl+P"},
+        {Command::playPause, "Space"},
+        {Command::previousRecording, "Ctrl+Up"},
+        {Command::nextRecording, "Ctrl+Down"},
+        {Command::mute, "Ctrl+Shift+M"},
+        {Command::swapCameras, "Ctrl+Shift+T"},
+        {Command::pictureInPicture, "Ctrl+Alt+P"},
+        {Command::zoomIn, "Ctrl+="},
+        {Command::zoomOut, "Ctrl+-"},
+        {Command::actualSize, "Ctrl+0"},
+        {Command::rotate, "Ctrl+R"},
+        {Command::mirror, "Ctrl+Shift+R"},
+        {Command::theaterMode, "Ctrl+Shift+F"},
+        {Command::clipInspector, "Ctrl+Alt+I"},
+        {Command::deviceSettings, "Ctrl+Alt+D"},
+        {Command::settings, "Ctrl+,"},
+        {Command::quit, "Ctrl+Q"},
+        {Command::mainWindow, "Ctrl+1"},
+        {Command::fullScreen, "F11"},
+        {Command::previousFrame, ","},
+        {Command::nextFrame, "."},
+        {Command::skipBackward, "Left"},
+        {Command::skipForward, "Right"},
+    };
+    for (const auto &[command, expected] : cases) {
+        SCOPED_TRACE(expected.toStdString());
+        EXPECT_EQ(Shortcuts::key(command).toString(QKeySequence::PortableText), expected);
+        EXPECT_EQ(Shortcuts::keys(command).first(), Shortcuts::key(command));
+    }
+    EXPECT_EQ(Shortcuts::keys(Command::zoomIn).size(), 2);
+}
+
+TEST(ShortcutsTest, NoTwoCommandsShareAKey)
+{
+    QMap<QString, int> seen;
+    for (Command command : allCommands) {
+        for (const QKeySequence &key : Shortcuts::keys(command)) {
+            ASSERT_FALSE(key.isEmpty());
+            const QString text = key.toString(QKeySequence::PortableText);
+            EXPECT_FALSE(seen.contains(text)) << text.toStdString() << " is taken twice";
+            seen.insert(text, int(command));
+        }
+    }
+}
+
+TEST(ShortcutsTest, HelpTextsNameTheKeyInTheDesktopsWords)
+{
+    EXPECT_EQ(Shortcuts::tooltip("Play / Pause", Command::playPause), "Play / Pause (Space)");
+    EXPECT_EQ(Shortcuts::tooltip("Next recording", Command::nextRecording),
+              "Next recording (" + QKeySequence(Qt::CTRL | Qt::Key_Down).toString(QKeySequence::NativeText) +
+                  ")");
+    EXPECT_EQ(Shortcuts::tooltip("Previous frame", Command::previousFrame), "Previous frame (,)");
+    EXPECT_EQ(Shortcuts::tooltip("Theater mode", Command::theaterMode),
+              "Theater mode (" + QKeySequence("Ctrl+Shift+F").toString(QKeySequence::NativeText) + ")");
+}
