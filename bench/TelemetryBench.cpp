@@ -1,8 +1,8 @@
 // Parsing and assembling the telemetry of one long recording: 1.12 million sentences (about 30 MB), as a
 // camera writes them (every 100 ms a G-sensor line, every second an RMC and a GGA sentence), against gpsbabel
 // decoding the same sentences. Targets: at least 100 MB/s on one core for both record shapes, at least 5
-// times gpsbabel's speed, and a peak of at most 4 times the input's size in memory while parsing. Usage:
-// bench_TelemetryBench [SENTENCES]
+// times gpsbabel's speed, and a whole-process peak of at most 4 times the input's size while parsing.
+// Usage: bench_TelemetryBench [SENTENCES]
 #include "roadcore/TelemetryParser.h"
 
 #include <QCoreApplication>
