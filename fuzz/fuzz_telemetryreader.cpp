@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (const auto trailer = TelemetryReader::trailerRecords(bytes)) {
         for (const RawRecord &record : *trailer) {
-            if (record.text.isEmpty() || record.text.contains(QLatin1Char('\n')))
+            if (record.text.isEmpty() || record.text.toString().contains(QLatin1Char('\n')))
                 std::abort();
         }
     }

@@ -92,7 +92,7 @@ size_t qHash(const OtherSentence &v, size_t seed)
 }
 size_t qHash(const TelemetryRecord &v, size_t seed)
 {
-    return qHashMulti(seed, v.time, v.text);
+    return qHashMulti(seed, v.time, v.text.toString());
 }
 
 std::optional<QString> GPSFix::modeDescription() const

@@ -61,9 +61,13 @@ struct OtherSentence {
 // One raw record with its resolved time, for the data log.
 struct TelemetryRecord {
     double time = 0;
-    QString text;
+    TextRef text; // often a piece of the records' shared buffer
     friend bool operator==(const TelemetryRecord &, const TelemetryRecord &) = default;
 };
+
+// Moved as bytes when their lists grow, so that a long recording's lists grow in place.
+Q_DECLARE_TYPEINFO(GPSFix, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(TelemetryRecord, Q_RELOCATABLE_TYPE);
 
 size_t qHash(const SensorSample &value, size_t seed = 0);
 size_t qHash(const GPSFix &value, size_t seed = 0);

@@ -319,7 +319,7 @@ QString rawLog(const Telemetry &telemetry, const QString &name)
     for (const TelemetryRecord &record : telemetry.records) {
         out += number(record.time, 3);
         out += u'\t';
-        out += record.text;
+        out += record.text.toString();
         out += u'\n';
     }
     return out;

@@ -324,18 +324,28 @@ bool hasMarkup(const QString &text)
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c == u'<' || c == u'{'; });
 }
 
-// clean() of a text that is ours to change: without markup the record's own characters are kept, trimmed
-// in place, so the records of a long recording are not copied once more.
-QString cleaned(QString &&text)
+bool isAscii(QByteArrayView bytes)
 {
-    if (hasMarkup(text))
-        return clean(text);
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return quint8(c) < 0x80; });
+}
+
+// clean() of a record, decoded into `text`; what is kept for the data log is, for plain ASCII without
+// markup, the trimmed piece of the record's own bytes, so the records of a long recording are not copied.
+TextRef cleaned(const TextRef &record, QString &text)
+{
+    const QByteArrayView raw = record.bytes();
+    const bool ascii = isAscii(raw);
+    text = ascii ? QString::fromLatin1(raw) : Utf8::decode(raw);
+    if (hasMarkup(text)) {
+        text = clean(text);
+        return TextRef(text);
+    }
     const auto [begin, end] = trimmedRange(text);
-    if (begin == 0 && end == text.size())
-        return std::move(text);
     text.truncate(end);
     text.remove(0, begin);
-    return std::move(text);
+    if (ascii) // one byte a character
+        return record.piece(begin, end - begin);
+    return TextRef(text);
 }
 
 } // namespace
@@ -552,7 +562,20 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
     std::vector<Stamp> items;
     items.reserve(size_t(records.size()));
     telemetry.records.reserve(records.size());
-    telemetry.sensor.reserve(records.size()); // cameras write about one G-sensor line a record
+    // Growing a long recording's lists would hold the old and the new copy at once: room for as many
+    // G-sensor samples as the texts have lines, and for as many fixes as they have "C," (as in "RMC,"), is
+    // reserved instead; pages that are never written take no memory.
+    qsizetype lines = 0, fixes = 0;
+    for (const RawRecord &record : std::as_const(records)) {
+        char previous = 0;
+        for (char c : record.text.bytes()) {
+            lines += c == '\n' || c == ';';
+            fixes += c == ',' && previous == 'C';
+            previous = c;
+        }
+    }
+    telemetry.sensor.reserve(std::max(records.size(), lines));
+    telemetry.gps.reserve(fixes);
 
     // A GGA sentence in a record without its own fix joins the last fix only if that fix is at most a
     // second away, which is known once the times are.
@@ -579,7 +602,9 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
     qint64 sensorCount = 0, rmcCount = 0, ggaCount = 0, carCount = 0;
     QHash<QString, qint64> otherCounts;
     for (RawRecord &record : records) {
-        QString text = cleaned(std::move(record.text));
+        QString text;
+        TextRef kept = cleaned(record.text, text);
+        record.text = TextRef(); // the buffer is let go of once the last record holding it is read
         const double r = double(items.size()); // this record's number among the kept ones
         bool recognised = false;
         qsizetype recordFix = -1;
@@ -655,8 +680,9 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
         if (!recognised)
             continue;
         items.push_back({record.index, record.time.value_or(qQNaN()), utc});
-        telemetry.records.append({r, std::move(text)});
+        telemetry.records.append({r, std::move(kept)});
     }
+    records = QList<RawRecord>(); // their texts live on in the kept records; the list is let go of first
     if (items.empty())
         return telemetry;
 

@@ -303,7 +303,7 @@ TEST(AVIFile, agreesWithFFprobe)
     EXPECT_EQ(read->duration, file->duration);
     ASSERT_EQ(read->textRecords.size(), 2);
     EXPECT_EQ(read->textRecords[0].index, 0);
-    EXPECT_TRUE(read->textRecords[0].text.startsWith(QStringLiteral("$GPRMC,081836")));
+    EXPECT_TRUE(read->textRecords[0].text.toString().startsWith(QStringLiteral("$GPRMC,081836")));
     EXPECT_EQ(read->textRecords[1], (RawRecord{1, std::nullopt, QStringLiteral("gsensor:1,2,3")}));
 }
 

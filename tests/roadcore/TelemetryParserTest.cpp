@@ -457,3 +457,56 @@ TEST(TelemetryParser, RecordsWithoutSentencesContributeNothing)
 }
 
 } // namespace
+
+// Records cut from one buffer, as a reader hands over a long stream: the data log shows what the records
+// showed as strings of their own (decoded, markup stripped, trimmed), and plain records stay pieces of the
+// buffer rather than copies.
+TEST(TelemetryParser, RecordsCutFromOneBufferKeepTheirTextAndShareIt)
+{
+    const QList<QByteArray> pieces{
+        "  gsensor,1,2,3\r\n",                        // plain: trimmed, still a piece of the buffer
+        "\xc2\xa0gsensor,4,5,6;\xc3\xbc\xe2\x80\xa8", // no-break space ahead, line separator after
+        "gsensor,7,8,9;\xff\xfe",                     // invalid bytes become U+FFFD
+        "<font color=red>gsensor,1,1,1</font>\r\n",   // markup stripped
+        "\xef\xbb\xbfgsensor,2,2,2\r\n",              // a byte order mark is trimmed
+    };
+    QByteArray buffer;
+    QList<std::pair<qsizetype, qsizetype>> spans;
+    for (const QByteArray &piece : pieces) {
+        spans.append({buffer.size(), piece.size()});
+        buffer += piece;
+    }
+    const TextRef whole(buffer);
+    QList<RawRecord> records;
+    for (const auto &[offset, length] : spans)
+        records.append({records.size(), double(records.size()), whole.piece(offset, length)});
+    const Telemetry t = TP::build(records, std::nullopt, "MP4 text track");
+    ASSERT_EQ(t.records.size(), pieces.size());
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        EXPECT_EQ(t.records[i].text.toString(), TP::clean(Utf8::decode(pieces[i]))) << i;
+    EXPECT_EQ(t.records[0].text, "gsensor,1,2,3");
+    EXPECT_EQ(t.records[1].text.toString(), QString::fromUtf8("gsensor,4,5,6;\xc3\xbc"));
+    EXPECT_EQ(t.records[2].text.toString(), QStringLiteral(u"gsensor,7,8,9;\uFFFD\uFFFD"));
+    EXPECT_EQ(t.records[3].text, "gsensor,1,1,1");
+    EXPECT_EQ(t.sensor.size(), pieces.size());
+    const QByteArrayView kept = t.records[0].text.bytes();
+    EXPECT_EQ(kept.data(), whole.bytes().data() + 2) << "copied instead of referenced";
+}
+
+TEST(TextRef, PiecesStayInsideTheirTextAndCompareByWhatTheyShow)
+{
+    const TextRef text(QByteArray("abc\xff"));
+    struct Case {
+        qsizetype offset, length;
+        const char *expected;
+    };
+    const Case cases[] = {{0, 3, "abc"}, {1, 100, "bc\xef\xbf\xbd"}, {-5, 2, "ab"}, {9, 2, ""}, {2, -1, ""}};
+    for (const Case &c : cases) {
+        const TextRef piece = text.piece(c.offset, c.length);
+        EXPECT_EQ(piece.toString(), QString::fromUtf8(c.expected)) << c.offset << " " << c.length;
+        EXPECT_EQ(piece, TextRef(QString::fromUtf8(c.expected))) << c.offset << " " << c.length;
+    }
+    EXPECT_EQ(text.piece(1, 2).piece(1, 5).toString(), "c");
+    EXPECT_TRUE(TextRef().isEmpty());
+    EXPECT_FALSE(TextRef("a") == TextRef("b"));
+}

@@ -196,14 +196,15 @@ TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)
     const QList<RawRecord> records = TelemetryReader::scanRecords(path);
     ASSERT_EQ(records.size(), 40);
     for (int i = 0; i < 40; ++i)
-        EXPECT_TRUE(records[i].text.endsWith(expected[i])) << records[i].text.toStdString();
+        EXPECT_TRUE(records[i].text.toString().endsWith(expected[i]))
+            << records[i].text.toString().toStdString();
     if (TestSupport::haveProgram("grep")) {
         const TestSupport::ProcessResult grep =
             TestSupport::run("env", {"LC_ALL=C", "grep", "-a", "-o", "-E", "(RMC,|gsensor)[ -:<-~]*", path});
         const QStringList found = QString::fromLatin1(grep.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_EQ(found.size(), records.size());
         for (int i = 0; i < found.size(); ++i)
-            EXPECT_TRUE(records[i].text.endsWith(found[i])) << found[i].toStdString();
+            EXPECT_TRUE(records[i].text.toString().endsWith(found[i])) << found[i].toStdString();
     }
 }
 

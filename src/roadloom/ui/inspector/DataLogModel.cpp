@@ -66,7 +66,7 @@ void DataLogModel::keepMatching()
         for (size_t i = range.first; i < range.second; ++i) {
             const int id = m_shown[i];
             if (!isFolded[id]) {
-                folded[id] = m_records.at(id).text.toCaseFolded();
+                folded[id] = m_records.at(id).text.toString().toCaseFolded();
                 isFolded[id] = 1;
             }
             if (folded[id].contains(needle))
@@ -111,7 +111,8 @@ QVariant DataLogModel::data(const QModelIndex &index, int role) const
     const TelemetryRecord &record = m_records[id];
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() == timeColumn ? QString::asprintf("%.3f s", record.time) : record.text;
+        return index.column() == timeColumn ? QString::asprintf("%.3f s", record.time)
+                                            : record.text.toString();
     case Qt::FontRole:
         return m_monospace;
     case Qt::TextAlignmentRole:
