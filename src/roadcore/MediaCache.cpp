@@ -355,6 +355,7 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
     if (m_loaded)
         return true;
     m_loaded = load(stop);
+
     if (m_loaded)
         removeAbandonedPartials();
     return m_loaded;
@@ -544,7 +545,25 @@ std::optional<QString> MediaCache::resolveBookmark(CatalogEntry::File &record)
     return path;
 }
 
-DashClip MediaCache::resolve(CatalogEntry &entry)
+bool MediaCache::AbsentFolder::covers(const QString &file)
+{
+    if (!path.isEmpty() && file.startsWith(path))
+        return true;
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return false;
+    const QString folder = file.left(slash + 1);
+    if (folder == path)
+        return true;
+    struct stat st {};
+    // Only a folder that is not there at all: one that cannot be read may still hold a readable file.
+    if (::stat(QFile::encodeName(folder).constData(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
+        return false;
+    path = folder;
+    return true;
+}
+
+DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
 {
     DashClip clip;
     clip.id = QLatin1String("catalog:") + entry.key;
@@ -558,7 +577,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry)
         if (!channel)
             continue;
         clip.originalFiles[*channel] = record.originalPath;
-        if (matches(record.originalPath, record)) {
+        if ((!absent || !absent->covers(record.originalPath)) && matches(record.originalPath, record)) {
             clip.files[*channel] = record.originalPath;
             clip.channelStates[*channel] = StorageState::original;
             continue;
@@ -676,8 +695,9 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     const size_t threads = std::clamp<size_t>(
         taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
     const auto resolveRange = [&](size_t part) {
+        AbsentFolder absent;
         for (size_t i = part; i < taken.size() && !stopped(); i += threads)
-            listed[qsizetype(i)] = resolve(*taken[i]);
+            listed[qsizetype(i)] = resolve(*taken[i], &absent);
     };
     std::vector<std::thread> helpers;
     for (size_t part = 1; part < threads; ++part)
@@ -685,11 +705,13 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     resolveRange(0);
     for (std::thread &helper : helpers)
         helper.join();
+
     if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
         return {};
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
     if (m_unsaved)
         save();
+
     ClipOrder::sortNewestFirst(listed);
     return listed;
 }

@@ -121,9 +121,16 @@ private:
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
+    // The folder last found absent by one thread of a listing: the files of an unmounted card all lie in
+    // a few folders, and one look at the folder answers for all of them.
+    struct AbsentFolder {
+        QString path; // with its trailing '/'; empty while none is known
+        // Whether `path` cannot name a file: its folder is known absent, or is looked at and found so.
+        bool covers(const QString &file);
+    };
     // Writes the new place of a moved file back into the entry. Safe on several threads at once for
-    // different entries.
-    DashClip resolve(CatalogEntry &entry);
+    // different entries, each with its own `absent`.
+    DashClip resolve(CatalogEntry &entry, AbsentFolder *absent = nullptr);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
     std::set<Channel> cachedChannels(const CatalogEntry &entry) const;
     // The absolute path of the record's stored copy when the catalog names a usable one, whether or not

@@ -13,6 +13,8 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,6 +60,16 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
 
     m_drawsThroughRenderer = options.videoOutput == "libmpv";
     m_options = options;
+    loadLibraryAside();
+}
+
+void MpvPlayer::loadLibraryAside()
+{
+    // libmpv is loaded on the first call of one of its functions. Made here, on a thread of its own, the
+    // load no longer holds back the GUI thread when the first recording is shown, which with a large
+    // library comes right after the listing.
+    static std::once_flag once;
+    std::call_once(once, [] { std::thread([] { mpv_error_string(0); }).detach(); });
 }
 
 bool MpvPlayer::start()
