@@ -355,7 +355,6 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
     if (m_loaded)
         return true;
     m_loaded = load(stop);
-
     if (m_loaded)
         removeAbandonedPartials();
     return m_loaded;
@@ -547,20 +546,17 @@ std::optional<QString> MediaCache::resolveBookmark(CatalogEntry::File &record)
 
 bool MediaCache::AbsentFolder::covers(const QString &file)
 {
-    if (!path.isEmpty() && file.startsWith(path))
-        return true;
     const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
     if (slash <= 0)
         return false;
-    const QString folder = file.left(slash + 1);
+    const QStringView folder = QStringView(file).left(slash + 1);
     if (folder == path)
-        return true;
+        return absent;
+    path = folder.toString();
     struct stat st {};
     // Only a folder that is not there at all: one that cannot be read may still hold a readable file.
-    if (::stat(QFile::encodeName(folder).constData(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR))
-        return false;
-    path = folder;
-    return true;
+    absent = ::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    return absent;
 }
 
 DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
@@ -705,13 +701,11 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     resolveRange(0);
     for (std::thread &helper : helpers)
         helper.join();
-
     if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
         return {};
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
     if (m_unsaved)
         save();
-
     ClipOrder::sortNewestFirst(listed);
     return listed;
 }

@@ -121,11 +121,12 @@ private:
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
-    // The folder last found absent by one thread of a listing: the files of an unmounted card all lie in
-    // a few folders, and one look at the folder answers for all of them.
+    // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
+    // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {
-        QString path; // with its trailing '/'; empty while none is known
-        // Whether `path` cannot name a file: its folder is known absent, or is looked at and found so.
+        QString path; // with its trailing '/'; empty while none was looked at
+        bool absent = false;
+        // Whether `file` cannot be there because its folder is not.
         bool covers(const QString &file);
     };
     // Writes the new place of a moved file back into the entry. Safe on several threads at once for

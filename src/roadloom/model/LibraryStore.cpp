@@ -286,14 +286,12 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         ClipOrder::sortNewestFirst(result.clips);
     }
     result.index = ClipListing::index(result.clips);
-
     result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
     return result;
 }
 
 void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, RescanResult result)
 {
-
     if (generation != m_rescanGeneration)
         return; // a newer rescan owns the list and the scanning state
     setIsScanning(false);
@@ -698,7 +696,6 @@ void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
     m_index = std::move(index);
     m_fingerprint = fingerprint;
     emit clipsChanged(m_clips);
-
     refilter();
 }
 
