@@ -594,9 +594,11 @@ TEST_F(MediaCacheTest, AListingLooksAtAMissingFolderOnceAndStillFindsTheFilesOfF
     // The missing folder made later: its files are found by the next listing.
     for (int i = 0; i < 30; i += 3)
         writeFile(gone + QString("/REC%1_F.mp4").arg(i, 2, 10, QLatin1Char('0')), "abc");
-    for (const DashClip &clip : cache->clips(MediaCache::Scope::all()))
-        if (clip.originalFiles.at(Channel::front).startsWith(gone))
+    for (const DashClip &clip : cache->clips(MediaCache::Scope::all())) {
+        if (clip.originalFiles.at(Channel::front).startsWith(gone)) {
             EXPECT_EQ(clip.channelStates.at(Channel::front), S::original) << clip.name.toStdString();
+        }
+    }
 }
 
 TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOperation)
