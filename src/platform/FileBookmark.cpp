@@ -3,11 +3,14 @@
 #include "platform/Paths.h"
 
 #include <QCborMap>
+#include <QCborStreamReader>
 #include <QCborValue>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -126,6 +129,24 @@ std::optional<QString> findRenamed(const QString &folder, const Contents &c)
     return found;
 }
 
+// The volume UUID a bookmark leads with (as `encode` writes it), read without decoding the rest; none when
+// it has none or does not lead with it.
+std::optional<QString> leadingUuid(const QByteArray &bookmark)
+{
+    if (!bookmark.startsWith(magic))
+        return std::nullopt;
+    QCborStreamReader reader(bookmark.sliced(magic.size()));
+    if (!reader.isMap() || !reader.enterContainer() || !reader.hasNext() || !reader.isUnsignedInteger() ||
+        reader.toUnsignedInteger() != quint64(uuidKey) || !reader.next() || !reader.isString())
+        return std::nullopt;
+    QString uuid;
+    for (auto chunk = reader.readString(); chunk.status == QCborStreamReader::Ok; chunk = reader.readString())
+        uuid += chunk.data;
+    if (reader.lastError() != QCborError::NoError)
+        return std::nullopt;
+    return uuid;
+}
+
 } // namespace
 
 QString Contents::path() const
@@ -232,6 +253,13 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
 
 std::optional<Resolved> resolve(const QByteArray &bookmark, const QList<MountEntry> &mounts)
 {
+    // Most bookmarks of a large catalog name a card that is not in: its UUID alone tells, without the
+    // whole decoding.
+    if (const auto uuid = leadingUuid(bookmark);
+        uuid && !uuid->isEmpty() && std::none_of(mounts.begin(), mounts.end(), [&](const MountEntry &m) {
+            return m.fsType != QLatin1String("autofs") && m.uuid == *uuid;
+        }))
+        return std::nullopt;
     const auto c = decode(bookmark);
     if (!c)
         return std::nullopt;

@@ -544,7 +544,22 @@ std::optional<QString> MediaCache::resolveBookmark(CatalogEntry::File &record)
     return path;
 }
 
-DashClip MediaCache::resolve(CatalogEntry &entry)
+bool MediaCache::AbsentFolder::covers(const QString &file)
+{
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return false;
+    const QStringView folder = QStringView(file).left(slash + 1);
+    if (folder == path)
+        return absent;
+    path = folder.toString();
+    struct stat st {};
+    // Only a folder that is not there at all: one that cannot be read may still hold a readable file.
+    absent = ::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    return absent;
+}
+
+DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
 {
     DashClip clip;
     clip.id = QLatin1String("catalog:") + entry.key;
@@ -558,7 +573,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry)
         if (!channel)
             continue;
         clip.originalFiles[*channel] = record.originalPath;
-        if (matches(record.originalPath, record)) {
+        if ((!absent || !absent->covers(record.originalPath)) && matches(record.originalPath, record)) {
             clip.files[*channel] = record.originalPath;
             clip.channelStates[*channel] = StorageState::original;
             continue;
@@ -676,8 +691,9 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     const size_t threads = std::clamp<size_t>(
         taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
     const auto resolveRange = [&](size_t part) {
+        AbsentFolder absent;
         for (size_t i = part; i < taken.size() && !stopped(); i += threads)
-            listed[qsizetype(i)] = resolve(*taken[i]);
+            listed[qsizetype(i)] = resolve(*taken[i], &absent);
     };
     std::vector<std::thread> helpers;
     for (size_t part = 1; part < threads; ++part)

@@ -121,9 +121,17 @@ private:
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
+    // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
+    // folders, and one look at the folder answers for all of them.
+    struct AbsentFolder {
+        QString path; // with its trailing '/'; empty while none was looked at
+        bool absent = false;
+        // Whether `file` cannot be there because its folder is not.
+        bool covers(const QString &file);
+    };
     // Writes the new place of a moved file back into the entry. Safe on several threads at once for
-    // different entries.
-    DashClip resolve(CatalogEntry &entry);
+    // different entries, each with its own `absent`.
+    DashClip resolve(CatalogEntry &entry, AbsentFolder *absent = nullptr);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
     std::set<Channel> cachedChannels(const CatalogEntry &entry) const;
     // The absolute path of the record's stored copy when the catalog names a usable one, whether or not

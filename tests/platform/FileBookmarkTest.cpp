@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCborMap>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -199,6 +200,49 @@ TEST(FileBookmark, TrashIsNeverAPlaceAFileMovedTo)
     const QByteArray bookmark = FileBookmark::create(trash + "/a.mp4", table);
     ASSERT_TRUE(QFile::rename(trash + "/a.mp4", trash + "/b.mp4"));
     EXPECT_EQ(FileBookmark::resolve(bookmark, table), std::nullopt);
+}
+
+// The volume's UUID decides before the rest of the bookmark is read: each table below must give what the
+// whole decoding gives, whatever order the bookmark's members come in.
+TEST(FileBookmark, TheVolumesUuidAloneRulesOutACardThatIsNotIn)
+{
+    QTemporaryDir tmp;
+    const QString mount = tmp.filePath("CARD");
+    const QString file = mount + "/DCIM/20240101_101010_F.mp4";
+    writeFile(file, QByteArray(5000, 'f'));
+    const QByteArray bookmark = FileBookmark::create(file, {card(mount)});
+    ASSERT_FALSE(bookmark.isEmpty());
+    // The same contents with the UUID written last.
+    const auto contents = FileBookmark::decode(bookmark);
+    ASSERT_TRUE(contents);
+    QCborMap reordered;
+    reordered.insert(2, qint64(contents->device));
+    reordered.insert(3, contents->source);
+    reordered.insert(4, contents->mountPoint);
+    reordered.insert(6, contents->relativePath);
+    reordered.insert(7, qint64(contents->inode));
+    reordered.insert(8, contents->size);
+    reordered.insert(1, contents->uuid);
+    const QByteArray uuidLast = bookmark.left(4) + reordered.toCborValue().toCbor();
+    ASSERT_EQ(FileBookmark::decode(uuidLast), contents);
+
+    MountEntry automount = card(mount);
+    automount.fsType = "autofs";
+    const FileBookmark::Resolved inPlace{file, false};
+    const struct {
+        const char *what;
+        QList<MountEntry> mounts;
+        std::optional<FileBookmark::Resolved> expected;
+    } cases[] = {
+        {"no mounts", {}, std::nullopt},
+        {"other cards only", {card(tmp.filePath("A"), "A-A"), card(tmp.filePath("B"), "B-B")}, std::nullopt},
+        {"only an automount point of the card", {automount}, std::nullopt},
+        {"the card after others", {card(tmp.filePath("A"), "A-A"), automount, card(mount)}, inPlace},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(FileBookmark::resolve(bookmark, c.mounts), c.expected) << c.what;
+        EXPECT_EQ(FileBookmark::resolve(uuidLast, c.mounts), c.expected) << c.what << ", UUID last";
+    }
 }
 
 TEST(FileBookmark, ForeignBytesDecodeToNothing)

@@ -559,6 +559,48 @@ TEST_F(MediaCacheTest, ALargeListingResolvesEveryRecordingOnceAndLeavesTheCatalo
     EXPECT_EQ(readFile(root + "/catalog.json"), text);
 }
 
+TEST_F(MediaCacheTest, AListingLooksAtAMissingFolderOnceAndStillFindsTheFilesOfFoldersThatAreThere)
+{
+    // Recordings taken in turn from a folder that is not there, a full one and one with every other file,
+    // so that each file's folder differs from the one looked at before.
+    const QString gone = tmp.filePath("GONE/DCIM"), full = card + "/full", part = card + "/part";
+    const QString folders[] = {gone, full, part};
+    const QDateTime start(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
+    CatalogEntry::Catalog catalog;
+    std::map<QString, S> expected;
+    for (int i = 0; i < 30; ++i) {
+        CatalogEntry entry;
+        entry.name = QString("REC%1").arg(i, 2, 10, QLatin1Char('0'));
+        entry.key = entry.name + "#3";
+        entry.date = start.addSecs(i);
+        entry.importedAt = start;
+        CatalogEntry::File file;
+        file.originalPath = folders[i % 3] + "/" + entry.name + "_F.mp4";
+        file.size = 3;
+        const bool there = i % 3 == 1 || (i % 3 == 2 && i % 2 == 0);
+        if (there)
+            writeFile(file.originalPath, "abc");
+        entry.files.emplace("F", file);
+        catalog.emplace(entry.key, entry);
+        expected[entry.name] = there ? S::original : S::missing;
+    }
+    writeFile(root + "/catalog.json", CatalogEntry::writeCatalog(catalog));
+    auto cache = open();
+    const QList<DashClip> listed = cache->clips(MediaCache::Scope::all());
+    ASSERT_EQ(listed.size(), 30);
+    for (const DashClip &clip : listed)
+        EXPECT_EQ(clip.channelStates.at(Channel::front), expected.at(clip.name)) << clip.name.toStdString();
+
+    // The missing folder made later: its files are found by the next listing.
+    for (int i = 0; i < 30; i += 3)
+        writeFile(gone + QString("/REC%1_F.mp4").arg(i, 2, 10, QLatin1Char('0')), "abc");
+    for (const DashClip &clip : cache->clips(MediaCache::Scope::all())) {
+        if (clip.originalFiles.at(Channel::front).startsWith(gone)) {
+            EXPECT_EQ(clip.channelStates.at(Channel::front), S::original) << clip.name.toStdString();
+        }
+    }
+}
+
 TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOperation)
 {
     DashClip clip = recording(card, "20240501_083000", {{Channel::front, 300}});

@@ -5,6 +5,8 @@
 
 #include <mpv/client.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QTransform>
@@ -13,6 +15,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,6 +61,40 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
 
     m_drawsThroughRenderer = options.videoOutput == "libmpv";
     m_options = options;
+    loadLibraryAside();
+}
+
+void MpvPlayer::loadLibraryAside()
+{
+    // libmpv is loaded on the first call of one of its functions. Made on a thread of its own once the
+    // first window has painted (before, it would hold back the Qt plugins the start-up loads), the load no
+    // longer holds back the GUI thread when the first recording is shown, right after a large listing.
+    class AfterFirstPaint : public QObject {
+    public:
+        using QObject::QObject;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint && !m_seen) {
+                m_seen = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        std::thread([] { mpv_error_string(0); }).detach();
+                        deleteLater();
+                    },
+                    Qt::QueuedConnection);
+            }
+            return false;
+        }
+
+    private:
+        bool m_seen = false;
+    };
+    static bool asked = false;
+    if (asked || !QCoreApplication::instance())
+        return;
+    asked = true;
+    QCoreApplication::instance()->installEventFilter(new AfterFirstPaint(QCoreApplication::instance()));
 }
 
 bool MpvPlayer::start()

@@ -70,6 +70,7 @@ private:
     };
 
     bool start();
+    static void loadLibraryAside();
     static void wakeup(void *context);
     void drainEvents();
     void handleEvent(const mpv_event &event);
