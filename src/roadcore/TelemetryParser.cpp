@@ -9,6 +9,9 @@
 #include <limits>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace TelemetryParser {
 
 namespace {
@@ -478,74 +481,129 @@ std::optional<QDateTime> nmeaDate(QStringView time, QStringView date)
 
 namespace {
 
-// A time item as long recordings keep it: no time is NaN, no receiver time is noUtc.
-struct Stamp {
-    qint64 index = 0;
-    double time = 0;
-    qint64 utc = 0; // milliseconds since 1970
-};
 constexpr qint64 noUtc = std::numeric_limits<qint64>::min();
 
-QList<double> resolveStamps(const std::vector<Stamp> &items, std::optional<double> duration)
+// The time items of the kept records without a copy per record: the source's time of item k lives in the
+// caller's list (NaN when none) and is overwritten with the resolved one; indices are kept as runs of
+// consecutive numbers and receiver times only where a record has one.
+struct Stamps {
+    qsizetype count = 0;
+    std::vector<std::pair<qsizetype, qint64>> indexRuns; // (first item, its index minus its item number)
+    std::vector<std::pair<qsizetype, qint64>> utcs;      // (item, milliseconds since 1970)
+
+    void add(qint64 index, qint64 utc)
+    {
+        const qint64 shift = qint64(quint64(index) - quint64(count)); // hostile indices wrap, as they are
+        if (indexRuns.empty() || indexRuns.back().second != shift)
+            indexRuns.emplace_back(count, shift);
+        if (utc != noUtc)
+            utcs.emplace_back(count, utc);
+        ++count;
+    }
+    qint64 index(qsizetype item) const
+    {
+        const auto run = std::upper_bound(indexRuns.begin(), indexRuns.end(), item,
+                                          [](qsizetype k, const auto &r) { return k < r.first; }) -
+                         1;
+        return qint64(quint64(item) + quint64(run->second));
+    }
+};
+
+// Replaces each item's time (timeAt(k), a reference) with its resolved one.
+template <typename TimeAt>
+void resolveStamps(const Stamps &items, TimeAt timeAt, std::optional<double> duration)
 {
     // A time that is not finite carries no information and would break the ordering of samples.
-    const auto given = [](const Stamp &item) { return std::isfinite(item.time); };
-
-    QList<double> times;
-    times.reserve(qsizetype(items.size()));
-    if (items.empty())
-        return times;
-    if (std::all_of(items.begin(), items.end(), given)) {
-        for (const Stamp &item : items)
-            times.append(item.time);
-        return times;
-    }
+    const qsizetype n = items.count;
+    bool allGiven = true;
+    for (qsizetype k = 0; k < n && allGiven; ++k)
+        allGiven = std::isfinite(timeAt(k));
+    if (allGiven)
+        return;
 
     QList<Anchor> anchors;
     qint64 base = noUtc;
-    for (const Stamp &item : items) {
-        if (item.utc == noUtc)
-            continue;
+    for (const auto &[k, utc] : items.utcs) {
         if (base == noUtc)
-            base = item.utc;
-        anchors.append({double(item.index), double(item.utc - base) / 1000});
+            base = utc;
+        anchors.append({double(items.index(k)), double(utc - base) / 1000});
     }
     if (anchors.size() >= 2) {
         const bool ascending =
             std::is_sorted(anchors.begin(), anchors.end(),
                            [](const Anchor &a, const Anchor &b) { return a.first < b.first; });
-        for (const Stamp &item : items) {
-            times.append(given(item)
-                             ? item.time
-                             : std::max(0.0, interpolateFrom(double(item.index), anchors, ascending)));
+        for (qsizetype k = 0; k < n; ++k) {
+            double &t = timeAt(k);
+            if (!std::isfinite(t))
+                t = std::max(0.0, interpolateFrom(double(items.index(k)), anchors, ascending));
         }
     } else {
-        qint64 maxIndex = items.front().index;
-        for (const Stamp &item : items)
-            maxIndex = std::max(maxIndex, item.index);
+        qint64 maxIndex = items.index(0);
+        for (qsizetype k = 0; k < n; ++k)
+            maxIndex = std::max(maxIndex, items.index(k));
         double step = 1.0;
         if (const double length = duration.value_or(qQNaN()); std::isfinite(length))
             step = double(maxIndex) + 1 > 1 ? length / (double(maxIndex) + 1) : length;
-        for (const Stamp &item : items)
-            times.append(given(item) ? item.time : double(item.index) * step);
+        for (qsizetype k = 0; k < n; ++k) {
+            double &t = timeAt(k);
+            if (!std::isfinite(t))
+                t = double(items.index(k)) * step;
+        }
     }
     // Only hostile indices overflow; such a record goes to the start.
-    for (double &t : times)
+    for (qsizetype k = 0; k < n; ++k) {
+        double &t = timeAt(k);
         if (!std::isfinite(t))
             t = 0;
-    return times;
+    }
 }
+
+// Gives back the pages of a handed-over record list as the pass reads it, so that the list and the telemetry
+// made from it are never both whole in memory. A read record is reset, and a default record is all zero
+// bytes, which is what a page given back reads as.
+class ReadRecords {
+public:
+    explicit ReadRecords(QList<RawRecord> &records)
+    {
+        if (records.isEmpty())
+            return;
+        m_records = records.data(); // detached here, before the pass writes to it
+        m_page = quintptr(sysconf(_SC_PAGESIZE));
+        m_released = roundUp(quintptr(m_records));
+    }
+    // Records [0, count) are read and reset.
+    void upTo(qsizetype count)
+    {
+        if (!m_records)
+            return;
+        const quintptr end = quintptr(m_records + count) & ~(m_page - 1);
+        if (end >= m_released + chunk) {
+            madvise(reinterpret_cast<void *>(m_released), end - m_released, MADV_DONTNEED);
+            m_released = end;
+        }
+    }
+
+private:
+    static constexpr quintptr chunk = 1 << 20;
+    quintptr roundUp(quintptr address) const { return (address + m_page - 1) & ~(m_page - 1); }
+    RawRecord *m_records = nullptr;
+    quintptr m_page = 4096, m_released = 0;
+};
 
 } // namespace
 
 QList<double> resolveTimes(const QList<TimeItem> &items, std::optional<double> duration)
 {
-    std::vector<Stamp> stamps;
-    stamps.reserve(size_t(items.size()));
-    for (const TimeItem &item : items)
-        stamps.push_back(
-            {item.index, item.time.value_or(qQNaN()), item.utc ? item.utc->toMSecsSinceEpoch() : noUtc});
-    return resolveStamps(stamps, duration);
+    Stamps stamps;
+    QList<double> times;
+    times.reserve(items.size());
+    for (const TimeItem &item : items) {
+        stamps.add(item.index, item.utc ? item.utc->toMSecsSinceEpoch() : noUtc);
+        times.append(item.time.value_or(qQNaN()));
+    }
+    resolveStamps(
+        stamps, [&](qsizetype k) -> double & { return times[k]; }, duration);
+    return times;
 }
 
 double interpolate(double x, const QList<std::pair<double, double>> &anchors)
@@ -559,8 +617,7 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
     // known only once every record has been read, and are filled in afterwards.
     Telemetry telemetry;
     telemetry.source = source;
-    std::vector<Stamp> items;
-    items.reserve(size_t(records.size()));
+    Stamps items;
     telemetry.records.reserve(records.size());
     // Growing a long recording's lists would hold the old and the new copy at once: room for as many
     // G-sensor samples as the texts have lines, and for as many fixes as they have "C," (as in "RMC,"), is
@@ -601,11 +658,16 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
 
     qint64 sensorCount = 0, rmcCount = 0, ggaCount = 0, carCount = 0;
     QHash<QString, qint64> otherCounts;
-    for (RawRecord &record : records) {
+    ReadRecords done(records);
+    for (qsizetype at = 0; at < records.size(); ++at) {
+        RawRecord &record = records[at];
         QString text;
         TextRef kept = cleaned(record.text, text);
-        record.text = TextRef(); // the buffer is let go of once the last record holding it is read
-        const double r = double(items.size()); // this record's number among the kept ones
+        const qint64 recordIndex = record.index;
+        const double recordTime = record.time.value_or(qQNaN());
+        record = RawRecord(); // the buffer is let go of once the last record holding it is read
+        done.upTo(at + 1);
+        const double r = double(items.count); // this record's number among the kept ones
         bool recognised = false;
         qsizetype recordFix = -1;
         std::optional<qint64> recordFixTime;
@@ -679,15 +741,17 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
         });
         if (!recognised)
             continue;
-        items.push_back({record.index, record.time.value_or(qQNaN()), utc});
-        telemetry.records.append({r, std::move(kept)});
+        items.add(recordIndex, utc);
+        telemetry.records.append({recordTime, std::move(kept)}); // resolved below
     }
     records = QList<RawRecord>(); // their texts live on in the kept records; the list is let go of first
-    if (items.empty())
+    if (items.count == 0)
         return telemetry;
 
-    const QList<double> times = resolveStamps(items, duration);
-    const auto timeOf = [&](double r) { return times[qsizetype(r)]; };
+    // Kept record k is item k: its time is resolved in place, and every sample of it takes that time.
+    resolveStamps(
+        items, [&](qsizetype k) -> double & { return telemetry.records[k].time; }, duration);
+    const auto timeOf = [&](double r) { return telemetry.records[qsizetype(r)].time; };
     for (SensorSample &s : telemetry.sensor)
         s.time = timeOf(s.time);
     for (GPSFix &f : telemetry.gps)
@@ -696,12 +760,10 @@ Telemetry build(QList<RawRecord> records, std::optional<double> duration, const 
         v.time = timeOf(v.time);
     for (OtherSentence &o : telemetry.other)
         o.time = timeOf(o.time);
-    for (TelemetryRecord &record : telemetry.records)
-        record.time = timeOf(record.time);
     // A fix is joined by its own record's GGA sentences first; later records only ever join it afterwards.
     for (const PendingJoin &p : pending) {
         GPSFix &fix = telemetry.gps[p.fix];
-        if (std::abs(fix.time - times[p.record]) <= 1.0)
+        if (std::abs(fix.time - timeOf(double(p.record))) <= 1.0)
             join(fix, p.values);
     }
 

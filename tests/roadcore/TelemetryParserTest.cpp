@@ -493,6 +493,50 @@ TEST(TelemetryParser, RecordsCutFromOneBufferKeepTheirTextAndShareIt)
     EXPECT_EQ(kept.data(), whole.bytes().data() + 2) << "copied instead of referenced";
 }
 
+// A long list is given back as it is read: handed over or still held by the caller, it gives the same
+// telemetry, the caller's copy stays whole, and every record gets the time its index and the receiver's
+// clock give, across gaps in the numbering and records without sentences.
+TEST(TelemetryParser, LongRecordListsGiveTheSameTelemetryHandedOverOrShared)
+{
+    QList<RawRecord> records;
+    QList<TP::TimeItem> kept;
+    const QDateTime start = utc("2024-05-01T00:00:00Z");
+    for (int i = 0; i < 120000; ++i) {
+        const qint64 index = i + (i / 1000) * 3;
+        if (i % 10 == 0) {
+            const int s = i / 10;
+            const QString time = QString::asprintf("%02d%02d%02d", s / 3600, s / 60 % 60, s % 60);
+            records.append(record(index, rmc(qPrintable(time), "010524")));
+            kept.append({index, std::nullopt, start.addSecs(s)});
+        } else if (i % 97 == 0) {
+            records.append(record(index, "no sentence here"));
+        } else {
+            records.append(record(index, QString("gsensor,%1,1,2").arg(i % 50)));
+            kept.append({index, std::nullopt, std::nullopt});
+        }
+    }
+    const QList<RawRecord> held = records;
+    const QList<double> times = TP::resolveTimes(kept, std::nullopt);
+
+    const Telemetry shared = TP::build(records, std::nullopt, "raw scan");
+    ASSERT_EQ(records.size(), held.size());
+    for (qsizetype i = 0; i < records.size(); ++i)
+        ASSERT_EQ(records[i], held[i]) << i;
+    const Telemetry moved = TP::build(std::move(records), std::nullopt, "raw scan");
+
+    for (const Telemetry *t : {&shared, &moved}) {
+        ASSERT_EQ(t->records.size(), kept.size());
+        for (qsizetype k = 0; k < kept.size(); ++k)
+            ASSERT_DOUBLE_EQ(t->records[k].time, times[k]) << k;
+        EXPECT_EQ(t->records.last().text, QString("gsensor,%1,1,2").arg(119999 % 50));
+        EXPECT_EQ(t->gps.size(), 12000);
+        EXPECT_EQ(t->sensor.size(), kept.size() - 12000);
+    }
+    EXPECT_EQ(shared.sensor, moved.sensor);
+    EXPECT_EQ(shared.gps, moved.gps);
+    EXPECT_EQ(shared.records, moved.records);
+}
+
 TEST(TextRef, PiecesStayInsideTheirTextAndCompareByWhatTheyShow)
 {
     const TextRef text(QByteArray("abc\xff"));
