@@ -106,6 +106,9 @@ int FormSection::addRow(const QString &label, QWidget *value)
     line->setSpacing(12);
     auto *text = new QLabel(label, row);
     text->setTextFormat(Qt::PlainText);
+    // In a narrow column a long label wraps at its spaces too, so the value keeps room for its own words
+    // instead of breaking inside a number.
+    text->setWordWrap(true);
     line->addWidget(text, 0, Qt::AlignVCenter);
     line->addStretch(1);
     if (value) {
