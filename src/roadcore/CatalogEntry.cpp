@@ -470,10 +470,12 @@ private:
         if (text.isEmpty())
             return false;
         const char *first = text.data(), *last = text.data() + text.size();
-        if (std::from_chars(first, last, out).ptr == last)
+        // Out of range, from_chars still passes the digits but leaves the value as it was.
+        if (const auto read = std::from_chars(first, last, out); read.ptr == last && read.ec == std::errc())
             return true;
         double value = 0;
-        if (std::from_chars(first, last, value).ptr != last || !std::isfinite(value) ||
+        const auto read = std::from_chars(first, last, value);
+        if (read.ptr != last || read.ec != std::errc() || !std::isfinite(value) ||
             value != std::trunc(value) || value < -9.2233720368547758e18 || value >= 9.2233720368547758e18)
             return false;
         out = qint64(value);

@@ -455,7 +455,8 @@ void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
     // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
     // writing linear in its copies.
     const int longest = std::max(1000, int(m_entries.size() / 4));
-    if (m_catalogUnreadable || m_journalRecords >= longest)
+    // Files followed to their new places are only in memory: the whole catalog takes them in.
+    if (m_unsaved || m_catalogUnreadable || m_journalRecords >= longest)
         return save();
     const bool opening = m_journal < 0;
     if (opening) {

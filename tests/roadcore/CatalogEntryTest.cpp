@@ -169,6 +169,8 @@ TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
         withBad(file(R"("originalPath":"/b","size":"1")")),
         withBad(file(R"("originalPath":"/b","size":1.5)")),
         withBad(file(R"("originalPath":"/b","size":1e30)")),
+        withBad(file(R"("originalPath":"/b","size":99999999999999999999)")), // past 64 bits
+        withBad(file(R"("originalPath":"/b","size":1e400)")),
         withBad(file(R"("originalPath":5,"size":1)")),
         withBad(file(R"("originalPath":"/b","size":1,"bookmark":"not base64!")")),
         withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUJD\u00e9")")),
