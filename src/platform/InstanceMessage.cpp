@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int headerSize = 4;
-
 } // namespace
 
 QString InstanceMessage::defaultSocketPath()

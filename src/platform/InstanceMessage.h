@@ -12,6 +12,8 @@
 namespace InstanceMessage {
 
 constexpr qint64 maxSize = 1 << 20;
+// The length ahead of each message's body, big-endian.
+constexpr int headerSize = 4;
 constexpr char acknowledged = '\x06';
 
 // The socket of the user's instance, in the runtime folder.

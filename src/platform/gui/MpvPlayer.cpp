@@ -9,13 +9,13 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QTransform>
 
 #include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -79,7 +79,9 @@ void MpvPlayer::loadLibraryAside()
                 QMetaObject::invokeMethod(
                     this,
                     [this] {
-                        std::thread([] { mpv_error_string(0); }).detach();
+                        // The application waits for the global pool when it ends, so the load is never
+                        // cut off by the exit.
+                        QThreadPool::globalInstance()->start([] { mpv_error_string(0); });
                         deleteLater();
                     },
                     Qt::QueuedConnection);

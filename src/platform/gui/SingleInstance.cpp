@@ -2,15 +2,10 @@
 
 #include "platform/InstanceMessage.h"
 
-#include <QDataStream>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 #include <QtEndian>
 
 #include <optional>
@@ -19,7 +14,7 @@ namespace {
 
 Q_LOGGING_CATEGORY(instanceLog, "roadloom.instance")
 
-constexpr int headerSize = 4;
+using InstanceMessage::headerSize;
 constexpr char acknowledged = InstanceMessage::acknowledged;
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/InstanceMessage.h"
+
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
@@ -11,7 +13,7 @@
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 maxMessageSize = 1 << 20;
+    static constexpr qint64 maxMessageSize = InstanceMessage::maxSize;
 
     // The socket of the user's instance, in the runtime folder.
     static QString defaultSocketPath();
