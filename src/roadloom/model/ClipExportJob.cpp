@@ -134,6 +134,7 @@ ClipExportJob::Reservation::~Reservation()
 Result<QString> ClipExportJob::Reservation::complete()
 {
     std::optional<Reservation> next; // keeps the next name until this file has it
+    const QString wanted = m_path;   // numbered again from the name asked for, not from a taken " 2"
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int error = renameNew(native(m_partial), native(m_path));
         if (error == 0) {
@@ -143,7 +144,7 @@ Result<QString> ClipExportJob::Reservation::complete()
         if (error != EEXIST)
             return Failure{couldNotSave(m_path, systemText(error))};
         // Someone else's file took the name while this one was written: the next free name instead.
-        Result<Reservation> other = reserve(m_path);
+        Result<Reservation> other = reserve(wanted);
         if (!other)
             return other.failure();
         m_path = other->path();

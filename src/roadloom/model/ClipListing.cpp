@@ -52,10 +52,10 @@ Index index(const QList<DashClip> &clips)
     };
     // The orders depend on nothing else made here: for a long list they are made on threads of their own
     // while this one fills the lookups.
-    std::thread names, others;
+    std::jthread names, others; // joined also when filling the lookups throws
     if (clips.size() >= 10000) {
-        names = std::thread([&] { result.byName = nameOrder(clips); });
-        others = std::thread(orders);
+        names = std::jthread([&] { result.byName = nameOrder(clips); });
+        others = std::jthread(orders);
     } else {
         result.byName = nameOrder(clips);
         orders();

@@ -117,7 +117,7 @@ QFuture<void> RecordingActions::exportTelemetry(TelemetryFormat format, const st
     if (!recording)
         return finished();
     const std::optional<DashClip> &loaded = m_model.player().clip();
-    if (loaded && loaded->id == recording->id && !m_model.player().isLoadingTelemetry()) {
+    if (loaded && loaded->id == recording->id && m_model.player().isTelemetryRead()) {
         writeExport(m_model.player().telemetry(), format, *recording);
         return finished();
     }
