@@ -9,6 +9,7 @@
 //
 //   bench_LibraryCatalogBench [RECORDINGS]      (default 100000)
 //   bench_LibraryCatalogBench --prepare FOLDER RECORDINGS, then --child FOLDER RECORDINGS -1: one run alone
+#include "BenchSupport.h"
 #include "platform/FileBookmark.h"
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/MediaCache.h"
@@ -40,16 +41,7 @@ qint64 now()
 // Resident and peak resident memory of this process in KiB.
 std::pair<qint64, qint64> residentKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    qint64 rss = 0, peak = 0;
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                rss = line.mid(6).trimmed().split(' ').first().toLongLong();
-            if (line.startsWith("VmHWM:"))
-                peak = line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    return {rss, peak};
+    return {benchsupport::statusKiB("VmRSS"), benchsupport::statusKiB("VmHWM")};
 }
 
 // A catalog as years of imports leave it: two channel files a recording, each with its bookmark, on a card
@@ -137,12 +129,6 @@ int child(int argc, char **argv, const QString &root, int expected, int quitAfte
     return app.exec();
 }
 
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
-}
-
 struct Run {
     QList<qint64> fields;
     qint64 started = 0, ended = 0;
@@ -200,10 +186,11 @@ int measure(int argc, char **argv, int count)
         }
     }
     std::printf("start to %d recordings listed: median %.0f ms (limit 1000); without a catalog %.0f ms\n",
-                count, median(listings), median(emptyListings));
+                count, benchsupport::median(listings), benchsupport::median(emptyListings));
     std::printf("resident memory, whole process, per recording: %.0f bytes listed, %.0f bytes 3 s later, "
                 "peak %.0f bytes (limit 1536); the process without a catalog: %.0f MiB\n",
-                median(rssPer), median(laterPer), median(peakPer), median(rssEmpty));
+                benchsupport::median(rssPer), benchsupport::median(laterPer), benchsupport::median(peakPer),
+                benchsupport::median(rssEmpty));
 
     // Quitting at moments of the load, and without a catalog.
     QList<double> quits, emptyQuits;
@@ -227,7 +214,7 @@ int measure(int argc, char **argv, int count)
     }
     std::printf("quit to exit while the catalog loads: median %.0f ms, worst %.0f ms (limit 500); without a "
                 "catalog: median %.0f ms\n",
-                median(quits), worst, median(emptyQuits));
+                benchsupport::median(quits), worst, benchsupport::median(emptyQuits));
     return 0;
 }
 

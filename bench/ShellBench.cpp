@@ -8,6 +8,7 @@
 // - a second `roadloom FOLDER` handing the folder over until the running instance has opened it (target:
 //   at most 1.5 times a bare QtCore program's start and exit).
 // Run it on a display (`xvfb-run -a build/release/bench/bench_ShellBench`); without one it draws offscreen.
+#include "BenchSupport.h"
 #include "GuiStallProbe.h"
 
 #include "platform/Defaults.h"
@@ -92,17 +93,6 @@ private:
     std::function<void()> m_painted;
 };
 
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
-
 // The application as main() builds it, over the catalog in `folder`.
 struct Application {
     explicit Application(const QString &folder)
@@ -165,7 +155,7 @@ int startup(int argc, char **argv, const QString &folder, int count)
             // A little more of the loop after the list arrived: the views follow it, and the window
             // finishes what it put off until after its first paint.
             QTimer::singleShot(1000, &qapp, [&] {
-                resident = residentKiB();
+                resident = benchsupport::statusKiB("VmRSS");
                 QCoreApplication::quit();
             });
         }
@@ -190,12 +180,6 @@ int client(int argc, char **argv, const QString &path)
     Q_UNUSED(argc);
     Q_UNUSED(argv);
     return SingleInstance().handOver({path}) ? 0 : 1;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
 double maximum(const QList<double> &values)
@@ -281,18 +265,18 @@ int measure(int argc, char **argv)
         }
     }
     if (startupRuns) {
-        const double anchorPaint = median(bare);
+        const double anchorPaint = benchsupport::median(bare);
         out << "bare Qt Widgets window, start to first paint: median " << anchorPaint << " ms\n";
-        out << "start to first paint, empty library: median " << median(emptyPaints) << " ms, max "
-            << maximum(emptyPaints) << " ms; " << median(emptyPaints) / anchorPaint
-            << "x the bare window (target <= 3)\n";
-        out << "start to first paint, " << recordings << " catalogued: median " << median(fullPaints)
-            << " ms, max " << maximum(fullPaints) << " ms; " << median(fullPaints) / anchorPaint
-            << "x the bare window (target <= 3)\n";
-        out << "start to the catalog listed: median " << median(listings) << " ms\n";
+        out << "start to first paint, empty library: median " << benchsupport::median(emptyPaints)
+            << " ms, max " << maximum(emptyPaints) << " ms; "
+            << benchsupport::median(emptyPaints) / anchorPaint << "x the bare window (target <= 3)\n";
+        out << "start to first paint, " << recordings << " catalogued: median "
+            << benchsupport::median(fullPaints) << " ms, max " << maximum(fullPaints) << " ms; "
+            << benchsupport::median(fullPaints) / anchorPaint << "x the bare window (target <= 3)\n";
+        out << "start to the catalog listed: median " << benchsupport::median(listings) << " ms\n";
         out << "longest GUI-thread stall from the first paint until listed: max " << maximum(stalls)
             << " ms (limit 50)\n";
-        out << "resident memory after start-up, empty library: median " << median(residents)
+        out << "resident memory after start-up, empty library: median " << benchsupport::median(residents)
             << " MiB (target <= 150)\n";
     }
     out.flush();
@@ -347,12 +331,13 @@ int measure(int argc, char **argv)
         if (child.exitCode() != 0)
             return 1;
     }
-    out << "bare QtCore program, start to exit: median " << median(bareStarts) << " ms\n";
+    out << "bare QtCore program, start to exit: median " << benchsupport::median(bareStarts) << " ms\n";
     out << "second launch (" << QFileInfo(command).fileName()
-        << ") handing a folder over, start to exit: median " << median(exits) << " ms, max " << maximum(exits)
-        << " ms; " << median(exits) / median(bareStarts) << "x the bare program (target <= 1.5)\n";
-    out << "  the paths arrived after " << median(receipts) << " ms, the folder was open after "
-        << median(handOvers) << " ms (medians)\n";
+        << ") handing a folder over, start to exit: median " << benchsupport::median(exits) << " ms, max "
+        << maximum(exits) << " ms; " << benchsupport::median(exits) / benchsupport::median(bareStarts)
+        << "x the bare program (target <= 1.5)\n";
+    out << "  the paths arrived after " << benchsupport::median(receipts) << " ms, the folder was open after "
+        << benchsupport::median(handOvers) << " ms (medians)\n";
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // decoding the same sentences. Targets: at least 100 MB/s on one core for both record shapes, at least 5
 // times gpsbabel's speed, and a whole-process peak of at most 4 times the input's size while parsing.
 // Usage: bench_TelemetryBench [SENTENCES]
+#include "BenchSupport.h"
 #include "roadcore/TelemetryParser.h"
 
 #include <QCoreApplication>
@@ -119,19 +120,6 @@ Measure measure(const QList<RawRecord> &records, double duration)
 
 namespace {
 
-// Kilobytes of a field of /proc/self/status ("VmRSS", "VmHWM").
-qint64 statusKilobytes(const char *field)
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field) + ':'))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Run in a child process of its own, so that its peak is that of making the records and parsing them
 // alone: the whole process, as a user would see it, against the input's size.
 int measureMemory(qint64 sentences, bool perSecond)
@@ -144,9 +132,9 @@ int measureMemory(qint64 sentences, bool perSecond)
         bytes = stream.size();
     }
     malloc_trim(0);
-    const qint64 held = statusKilobytes("VmRSS");
+    const qint64 held = benchsupport::statusKiB("VmRSS");
     const Telemetry t = TelemetryParser::build(std::move(records), sentences / 12.0, "MP4 text track");
-    const qint64 peak = statusKilobytes("VmHWM");
+    const qint64 peak = benchsupport::statusKiB("VmHWM");
     std::printf("%lld %lld %lld %lld\n", bytes, held, peak, qint64(t.gps.size()));
     return 0;
 }

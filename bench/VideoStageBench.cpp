@@ -6,17 +6,18 @@
 //   xvfb-run -a -s "-screen 0 1600x1000x24" env QT_QPA_PLATFORM=xcb bench_VideoStageBench [SECONDS] [WxH]
 //   [ROUNDS]
 // (default: 20 s of generated 1920x1080 clips at 30 fps, the front one with sound, 3 rounds).
+#include "BenchSupport.h"
 #include "platform/Defaults.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/shell/AppServices.h"
-#include "roadloom/ui/detail/DetailView.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
+#include "roadloom/ui/detail/DetailView.h"
 #include "roadloom/ui/detail/TransportBar.h"
 #include "roadloom/ui/detail/VideoHUD.h"
 #include "roadloom/ui/detail/VideoStage.h"
+#include "roadloom/ui/shell/AppServices.h"
 
 #include <mpv/client.h>
 
@@ -77,25 +78,6 @@ qint64 dropped(VideoPlayer &player)
             total += count;
     }
     return total;
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Asks a finished mpv for its dropped and late frames at the end of the file, then quits.
@@ -264,7 +246,7 @@ int main(int argc, char **argv)
         model.player().play();
         while (clock.elapsed() < seconds * 1000 && model.player().isPlaying()) {
             wait(50);
-            playingKiB = std::max(playingKiB, residentKiB());
+            playingKiB = std::max(playingKiB, benchsupport::statusKiB("VmRSS"));
         }
         Side side;
         side.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
@@ -385,10 +367,11 @@ int main(int argc, char **argv)
     }
     std::printf("stage %dx%d; mpv windows of the stage's and the inset's size\n", stage.width(),
                 stage.height());
-    std::printf("CPU time, median: view %.2f s, two mpv --vo=gpu %.2f s\n", median(ourCPU), median(theirCPU));
+    std::printf("CPU time, median: view %.2f s, two mpv --vo=gpu %.2f s\n", benchsupport::median(ourCPU),
+                benchsupport::median(theirCPU));
     if (cleanRounds)
         std::printf("CPU ratio over %d rounds without dropped frames: median %.2f (target <= 1.1)\n",
-                    cleanRounds, median(ratios));
+                    cleanRounds, benchsupport::median(ratios));
     else
         std::printf("no round without dropped frames: no CPU ratio\n");
     std::printf("resident memory while playing: %.0f MiB\n", playingKiB / 1024.0);

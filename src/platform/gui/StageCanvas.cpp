@@ -250,16 +250,17 @@ void StageCanvas::frameArrived(size_t index)
         update();
         return;
     }
+    const StageView shown = drawnView();
+    const StageLayout layout = StageGeometry::layout(size(), shown);
     if (context() && context()->isValid() && m_program) {
         makeCurrent();
-        const StageView shown = drawnView();
-        takeFrame(index, shown, StageGeometry::layout(size(), shown));
+        takeFrame(index, shown, layout);
         doneCurrent();
     }
     // Each paint puts the whole window on the screen again, which costs as much as drawing a frame. The
     // two cameras' frames come at the same rate but not at the same moment, so a frame waits a little for
     // the other camera's next one and both show in one paint.
-    const int wait = partnerWaitMs(index);
+    const int wait = partnerWaitMs(index, layout.inset.has_value());
     if (wait <= 0) {
         m_compose.stop();
         update();
@@ -268,10 +269,8 @@ void StageCanvas::frameArrived(size_t index)
     }
 }
 
-int StageCanvas::partnerWaitMs(size_t index) const
+int StageCanvas::partnerWaitMs(size_t index, bool bothShown) const
 {
-    const StageView shown = drawnView();
-    const bool bothShown = StageGeometry::layout(size(), shown).inset.has_value();
     const Picture &other = m_pictures[1 - index];
     if (!bothShown || other.unshown || !other.renderer || !other.renderer->player())
         return 0;

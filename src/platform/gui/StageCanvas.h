@@ -70,7 +70,7 @@ private:
 
     void releaseGL();
     void frameArrived(size_t index);
-    int partnerWaitMs(size_t index) const;
+    int partnerWaitMs(size_t index, bool bothShown) const;
     void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
