@@ -4,6 +4,7 @@
 
 #include <mpv/render_gl.h>
 
+#include "platform/gui/StageCanvas.h"
 #include <QLoggingCategory>
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
@@ -18,32 +19,56 @@ void *procAddress(void *, const char *name)
     return context ? reinterpret_cast<void *>(context->getProcAddress(name)) : nullptr;
 }
 
+} // namespace
+
 // Makes the host's context current for a scope unless it already is (as inside the host's GL calls).
-class HostCurrent {
+class MpvRenderer::HostCurrent {
 public:
-    explicit HostCurrent(QOpenGLWidget *host) : m_host(host)
+    explicit HostCurrent(MpvRenderer *renderer) : m_renderer(renderer)
     {
-        if (host->context() && QOpenGLContext::currentContext() != host->context()) {
-            host->makeCurrent();
+        QOpenGLContext *context = renderer->hostContext();
+        if (context && QOpenGLContext::currentContext() != context) {
+            renderer->makeHostCurrent();
             m_made = true;
         }
     }
     ~HostCurrent()
     {
         if (m_made)
-            m_host->doneCurrent();
+            m_renderer->doneHostCurrent();
     }
     HostCurrent(const HostCurrent &) = delete;
     HostCurrent &operator=(const HostCurrent &) = delete;
 
 private:
-    QOpenGLWidget *m_host;
+    MpvRenderer *m_renderer;
     bool m_made = false;
 };
 
-} // namespace
+MpvRenderer::MpvRenderer(QOpenGLWidget *host) : QObject(host), m_widget(host) {}
 
-MpvRenderer::MpvRenderer(QOpenGLWidget *host) : QObject(host), m_host(host) {}
+MpvRenderer::MpvRenderer(StageCanvas *host) : QObject(host), m_window(host) {}
+
+QOpenGLContext *MpvRenderer::hostContext() const
+{
+    return m_widget ? m_widget->context() : m_window->context();
+}
+
+void MpvRenderer::makeHostCurrent()
+{
+    if (m_widget)
+        m_widget->makeCurrent();
+    else
+        m_window->makeCurrent();
+}
+
+void MpvRenderer::doneHostCurrent()
+{
+    if (m_widget)
+        m_widget->doneCurrent();
+    else
+        m_window->doneCurrent();
+}
 
 MpvRenderer::~MpvRenderer()
 {
@@ -70,7 +95,7 @@ void MpvRenderer::setPlayer(MpvPlayer *player)
 
 void MpvRenderer::attach()
 {
-    QOpenGLContext *gl = m_host->context();
+    QOpenGLContext *gl = hostContext();
     if (m_render || !m_player || !gl || !gl->isValid() || !m_player->handle())
         return;
     // A widget moved to another window gets a new GL context; the render context belongs to the old one.
@@ -84,7 +109,7 @@ void MpvRenderer::attach()
             detach();
         },
         Qt::DirectConnection);
-    const HostCurrent current(m_host);
+    const HostCurrent current(this);
     mpv_opengl_init_params glParameters{&procAddress, nullptr};
     // Without advanced control mpv never waits for this thread, so drawing cannot stall playback.
     int advancedControl = 0;
@@ -109,7 +134,7 @@ void MpvRenderer::detach()
     if (!m_render)
         return;
     {
-        const HostCurrent current(m_host);
+        const HostCurrent current(this);
         // Returns once no update callback runs any more.
         mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
         mpv_render_context_free(m_render);

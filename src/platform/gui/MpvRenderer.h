@@ -8,16 +8,19 @@
 
 struct mpv_render_context;
 class MpvPlayer;
+class QOpenGLContext;
 class QOpenGLWidget;
+class StageCanvas;
 
 // The render context through which one MpvPlayer (built with the "libmpv" video output) draws into the GL
-// context of a host widget. mpv ends a file whose render context goes away and never starts one loaded
-// before a context exists, so a host creates it once and keeps it; the player holds its loads until then.
-// GUI thread only.
+// context of a host widget or window. mpv ends a file whose render context goes away and never starts one
+// loaded before a context exists, so a host creates it once and keeps it; the player holds its loads until
+// then. GUI thread only.
 class MpvRenderer final : public QObject {
     Q_OBJECT
 public:
     explicit MpvRenderer(QOpenGLWidget *host);
+    explicit MpvRenderer(StageCanvas *host);
     ~MpvRenderer() override;
 
     // nullptr lets go of the current player. A new player's context is made at once when the host's GL
@@ -46,9 +49,14 @@ signals:
     void frameWanted();
 
 private:
+    class HostCurrent;
     static void updateWanted(void *context);
+    QOpenGLContext *hostContext() const;
+    void makeHostCurrent();
+    void doneHostCurrent();
 
-    QOpenGLWidget *m_host;
+    QOpenGLWidget *m_widget = nullptr;
+    StageCanvas *m_window = nullptr;
     QPointer<MpvPlayer> m_player;
     QMetaObject::Connection m_closing;
     QMetaObject::Connection m_contextGone;

@@ -4,14 +4,15 @@
 #include "platform/gui/MpvRenderer.h"
 
 #include <QEasingCurve>
+#include <QGuiApplication>
 #include <QOpenGLBuffer>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
+#include <QOpenGLPaintDevice>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
-#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -75,9 +76,13 @@ double lerp(double a, double b, double t)
 
 } // namespace
 
-StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : QOpenGLWidget(parent)
+StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : QWindow(parent)
 {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setSurfaceType(QSurface::OpenGLSurface);
+    setFlag(Qt::WindowTransparentForInput);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setStencilBufferSize(8); // QPainter fills some paths through it
+    setFormat(format);
     const std::array<MpvPlayer *, 2> players{front, rear};
     for (size_t i = 0; i < players.size(); ++i) {
         m_pictures[i].renderer = new MpvRenderer(this);
@@ -97,26 +102,78 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent) : Q
                 redraw();
         });
     }
-    connect(this, &QOpenGLWidget::frameSwapped, this, [this] { ++m_counts.swaps; });
+    connect(this, &StageCanvas::frameSwapped, this, [this] { ++m_counts.swaps; });
     m_compose.setSingleShot(true);
     m_compose.setTimerType(Qt::PreciseTimer);
-    connect(&m_compose, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_compose, &QTimer::timeout, this, qOverload<>(&StageCanvas::update));
     m_easing.setStartValue(0.0);
     m_easing.setEndValue(1.0);
     m_easing.setDuration(easingMs);
     // Close to a spring of response 0.5 s and damping 0.85: fast start, no overshoot to speak of.
     m_easing.setEasingCurve(QEasingCurve::OutCubic);
-    connect(&m_easing, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
-    connect(&m_easing, &QVariantAnimation::finished, this, qOverload<>(&QWidget::update));
+    connect(&m_easing, &QVariantAnimation::valueChanged, this, qOverload<>(&StageCanvas::update));
+    connect(&m_easing, &QVariantAnimation::finished, this, qOverload<>(&StageCanvas::update));
+
+    // The window exists (unmapped) from here on, so the context can be made current before it shows.
+    create();
+    m_context = std::make_unique<QOpenGLContext>();
+    m_context->setFormat(requestedFormat());
+    if (!m_context->create() || !makeCurrent()) {
+        qWarning("The video stage has no OpenGL context");
+        m_context.reset();
+        return;
+    }
+    initializeGL();
+    doneCurrent();
+}
+
+bool StageCanvas::makeCurrent()
+{
+    return m_context && m_context->makeCurrent(this);
+}
+
+void StageCanvas::doneCurrent()
+{
+    if (m_context)
+        m_context->doneCurrent();
+}
+
+bool StageCanvas::event(QEvent *event)
+{
+    if (event->type() == QEvent::UpdateRequest) {
+        paint();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void StageCanvas::exposeEvent(QExposeEvent *)
+{
+    if (isExposed())
+        paint();
+}
+
+void StageCanvas::update()
+{
+    requestUpdate();
+}
+
+void StageCanvas::paint()
+{
+    if (!isExposed() || !m_program || !makeCurrent())
+        return;
+    paintGL();
+    m_context->swapBuffers(this);
+    emit frameSwapped();
 }
 
 StageCanvas::~StageCanvas()
 {
-    // The base class destroys the GL context later, when this is no longer a StageCanvas.
-    disconnect(m_contextGone);
+    // The render contexts go first, in the GL context they were made in.
     for (Picture &picture : m_pictures)
         delete std::exchange(picture.renderer, nullptr);
     releaseGL();
+    m_context.reset();
 }
 
 void StageCanvas::setView(const StageView &view, bool animated)
@@ -153,9 +210,6 @@ StageView StageCanvas::drawnView() const
 void StageCanvas::initializeGL()
 {
     QOpenGLContext *gl = context();
-    disconnect(m_contextGone);
-    m_contextGone =
-        connect(gl, &QOpenGLContext::aboutToBeDestroyed, this, &StageCanvas::releaseGL, Qt::DirectConnection);
     gl->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &m_maxTextureSize);
     m_maxTextureSize = std::clamp(m_maxTextureSize, 256, 16384);
 
@@ -172,6 +226,7 @@ void StageCanvas::initializeGL()
     m_vertexArray = std::make_unique<QOpenGLVertexArrayObject>();
     m_vertexArray->create(); // not every context has them; drawing works without
 
+    m_paintDevice = std::make_unique<QOpenGLPaintDevice>();
     for (Picture &picture : m_pictures) {
         picture.renderer->attach();
         picture.stale = true;
@@ -187,6 +242,7 @@ void StageCanvas::releaseGL()
         makeCurrent();
     for (Picture &picture : m_pictures)
         picture.target.reset();
+    m_paintDevice.reset();
     m_vertexArray.reset();
     m_vertices.reset();
     m_program.reset();
@@ -196,7 +252,7 @@ void StageCanvas::releaseGL()
 
 QSize StageCanvas::mainPictureSize(const StageView &shown) const
 {
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     const QSizeF stage(width() * ratio, height() * ratio);
     const MpvRenderer *renderer = m_pictures[shown.swapped ? 1 : 0].renderer;
     QSizeF video;
@@ -243,8 +299,7 @@ void StageCanvas::frameArrived(size_t index)
     // it now would throw the other away unseen, for as much work as showing it. A canvas that does not
     // paint (hidden, or its window off the screen) never lets a frame wait.
     Picture &picture = m_pictures[index];
-    const QWindow *surface = window()->windowHandle();
-    if (picture.unshown && isVisible() && surface && surface->isExposed()) {
+    if (picture.unshown && isExposed()) {
         picture.waiting = true;
         m_compose.stop();
         update();
@@ -290,7 +345,7 @@ void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLay
     if (shownNow) {
         QSize pixels = mainPictureSize(shown);
         if (index != mainIndex) {
-            const QSizeF inset = layout.inset->size() * devicePixelRatioF();
+            const QSizeF inset = layout.inset->size() * devicePixelRatio();
             pixels = QSize(std::max(1, int(std::lround(inset.width()))),
                            std::max(1, int(std::lround(inset.height()))));
         }
@@ -318,15 +373,8 @@ void StageCanvas::paintGL()
 {
     ++m_counts.paints;
     m_compose.stop();
-    QOpenGLFunctions *gl = context()->functions();
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
     const StageView shown = drawnView();
     const StageLayout layout = StageGeometry::layout(size(), shown);
-    const int mainIndex = shown.swapped ? 1 : 0;
-
-    QPainter painter(this);
-    painter.beginNativePainting();
 
     // Bring each shown picture up to date (after a resize, say); the frames that came in between were drawn
     // as they came, and one drawn but not shown yet is shown now.
@@ -342,9 +390,57 @@ void StageCanvas::paintGL()
             QMetaObject::invokeMethod(
                 this, [this, i] { frameArrived(i); }, Qt::QueuedConnection);
     }
+    const qreal ratio = devicePixelRatio();
+    m_paintDevice->setSize(QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio))));
+    m_paintDevice->setDevicePixelRatio(ratio);
+    compose(m_paintDevice.get(), m_context->defaultFramebufferObject());
+}
+
+QImage StageCanvas::grabFramebuffer()
+{
+    if (!context() || !m_program)
+        return {};
+    makeCurrent();
+    const qreal ratio = devicePixelRatio();
+    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    QImage image;
+    {
+        QOpenGLFramebufferObject target(pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
+        target.bind();
+        QOpenGLPaintDevice device(pixels);
+        device.setDevicePixelRatio(ratio);
+        compose(&device, target.handle());
+        image = target.toImage();
+        target.release();
+    }
+    doneCurrent();
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+void StageCanvas::setOverlay(const QImage &picture, QPoint position)
+{
+    if (picture.isNull() && m_overlay.isNull())
+        return;
+    m_overlay = picture;
+    m_overlayPosition = position;
+    update();
+}
+
+void StageCanvas::compose(QPaintDevice *device, unsigned framebuffer)
+{
+    QOpenGLFunctions *gl = context()->functions();
+    const qreal ratio = devicePixelRatio();
+    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    const StageView shown = drawnView();
+    const StageLayout layout = StageGeometry::layout(size(), shown);
+    const int mainIndex = shown.swapped ? 1 : 0;
+
+    QPainter painter(device);
+    painter.beginNativePainting();
 
     // mpv leaves its own state behind; set everything drawing relies on.
-    gl->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     gl->glViewport(0, 0, pixels.width(), pixels.height());
     gl->glDisable(GL_SCISSOR_TEST);
     gl->glDisable(GL_DEPTH_TEST);
@@ -395,12 +491,14 @@ void StageCanvas::paintGL()
 
     if (layout.inset)
         drawLabel(painter, *layout.inset, layout.insetLabel);
+    if (!m_overlay.isNull())
+        painter.drawImage(m_overlayPosition, m_overlay);
 }
 
 void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode,
                            const QRectF &box, bool exact)
 {
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     // Triangle strip: top left, top right, bottom left, bottom right.
     const std::array<float, 2> texCoords[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
     float data[16];
@@ -441,7 +539,7 @@ void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned textu
 void StageCanvas::drawLabel(QPainter &painter, const QRectF &inset, const QString &text)
 {
     painter.setRenderHint(QPainter::Antialiasing);
-    QFont font = this->font();
+    QFont font = QGuiApplication::font();
     font.setPixelSize(10);
     font.setBold(true);
     painter.setFont(font);

@@ -2,9 +2,11 @@
 
 #include "platform/gui/StageGeometry.h"
 
-#include <QOpenGLWidget>
+#include <QImage>
+#include <QOpenGLContext>
 #include <QTimer>
 #include <QVariantAnimation>
+#include <QWindow>
 
 #include <array>
 #include <memory>
@@ -13,16 +15,19 @@ class MpvPlayer;
 class MpvRenderer;
 class QOpenGLBuffer;
 class QOpenGLFramebufferObject;
+class QOpenGLPaintDevice;
 class QOpenGLShaderProgram;
 class QOpenGLVertexArrayObject;
 class QPainter;
 
-// Draws the two players of a recording in one GL widget: the main picture through the stage's zoom, pan,
-// rotation and mirroring, and the other camera in a rounded inset with its shadow, border and label.
-// Both players' render contexts are made in the first initializeGL and kept for the run, since mpv ends a
-// file whose render context goes away; so the canvas must never move to another window. Mouse events go
-// through it to the widget below.
-class StageCanvas : public QOpenGLWidget {
+// Draws the two players of a recording in a window of its own: the main picture through the stage's zoom,
+// pan, rotation and mirroring, the other camera in a rounded inset with its shadow, border and label, and
+// an overlay picture (the stage's readout) on top. A native window puts only itself on the screen for a
+// frame, where a GL widget would have the whole main window composed through GL each time. Both players'
+// render contexts are made with the canvas, before it first shows, and kept for its life: mpv ends a file
+// whose render context goes away and holds a load until there is one. Input goes through it to the window
+// below; embed it in a widget with QWidget::createWindowContainer.
+class StageCanvas : public QWindow {
     Q_OBJECT
 public:
     // What the canvas did, for tests and benchmarks.
@@ -36,7 +41,7 @@ public:
 
     // Either player may be null (nothing is drawn for it). The players must outlive the canvas or say
     // `closing` first.
-    explicit StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWidget *parent = nullptr);
+    explicit StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent = nullptr);
     ~StageCanvas() override;
 
     // What to show. Animated: the drawn transform eases to the new one over about half a second.
@@ -50,13 +55,31 @@ public:
     // played before it.
     void clearPictures();
 
+    // Drawn over the pictures at `position` (in the canvas's coordinates); a null picture draws nothing.
+    void setOverlay(const QImage &picture, QPoint position);
+    const QImage &overlay() const { return m_overlay; }
+
+    // What the canvas shows now, drawn again off the screen (the window's own buffer is gone once shown).
+    QImage grabFramebuffer();
+
     const Counts &counts() const { return m_counts; }
+
+    // Paints again soon, once for any number of calls.
+    void update();
 
     static constexpr int easingMs = 500;
 
+    // The canvas's GL context, current for drawing into its pictures; null where there is no GL.
+    QOpenGLContext *context() const { return m_context.get(); }
+    bool makeCurrent();
+    void doneCurrent();
+
+signals:
+    void frameSwapped();
+
 protected:
-    void initializeGL() override;
-    void paintGL() override;
+    bool event(QEvent *event) override;
+    void exposeEvent(QExposeEvent *event) override;
 
 private:
     struct Picture {
@@ -68,6 +91,9 @@ private:
         bool blank = false;   // cleared: nothing is drawn until the player's next frame
     };
 
+    void initializeGL();
+    void paintGL();
+    void paint();
     void releaseGL();
     void frameArrived(size_t index);
     int partnerWaitMs(size_t index, bool bothShown) const;
@@ -77,6 +103,7 @@ private:
     void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
                   bool exact = false);
     void drawLabel(QPainter &painter, const QRectF &inset, const QString &text);
+    void compose(QPaintDevice *device, unsigned framebuffer);
 
     StageView m_view;
     StageView m_from; // where the current easing began
@@ -84,10 +111,13 @@ private:
     std::array<Picture, 2> m_pictures; // front, rear
     Counts m_counts;
     QTimer m_compose; // a frame waiting for the other camera's, to be shown in one paint
+    QImage m_overlay;
+    QPoint m_overlayPosition;
 
+    std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOpenGLShaderProgram> m_program;
     std::unique_ptr<QOpenGLBuffer> m_vertices;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vertexArray;
+    std::unique_ptr<QOpenGLPaintDevice> m_paintDevice;
     int m_maxTextureSize = 4096;
-    QMetaObject::Connection m_contextGone;
 };

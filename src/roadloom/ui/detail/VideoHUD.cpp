@@ -80,10 +80,13 @@ VideoHUD::Readout VideoHUD::readout(const Telemetry &telemetry, double time,
 void VideoHUD::refresh()
 {
     const Readout now = readout();
-    const bool changed = now != m_readout;
+    bool changed = now != m_readout;
     m_readout = now;
     if (now.isEmpty()) {
-        hide();
+        if (!isHidden()) {
+            hide();
+            emit pictureChanged();
+        }
         return;
     }
     const QSize wanted = sizeHint();
@@ -91,12 +94,18 @@ void VideoHUD::refresh()
         m_size = wanted;
         resize(wanted);
         updateGeometry();
+        changed = true;
     }
     if (parentWidget())
         move(itemSpacing, parentWidget()->height() - itemSpacing - height());
-    show();
-    if (changed)
+    if (isHidden()) {
+        show();
+        changed = true;
+    }
+    if (changed) {
         update();
+        emit pictureChanged();
+    }
 }
 
 QList<VideoHUD::Item> VideoHUD::items() const

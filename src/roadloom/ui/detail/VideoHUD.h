@@ -35,6 +35,10 @@ public:
 
     QSize sizeHint() const override;
 
+signals:
+    // What the capsule shows, its size or whether it shows changed.
+    void pictureChanged();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;

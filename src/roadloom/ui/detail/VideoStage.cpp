@@ -3,11 +3,12 @@
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/ui/detail/VideoHUD.h"
 #include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
-#include "roadloom/ui/detail/VideoHUD.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -41,6 +42,7 @@ VideoStage::VideoStage(AppModel &model, QWidget *parent) : QWidget(parent), m_mo
     PlayerController &player = model.player();
 
     m_hud = new VideoHUD(model, this);
+    connect(m_hud, &VideoHUD::pictureChanged, this, &VideoStage::syncReadout);
 
     m_loading = new QWidget(this);
     m_loading->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -130,16 +132,37 @@ void VideoStage::syncOverlays()
         m_loading->raise();
         m_error->raise();
     }
+    // Widgets cannot draw over the canvas's window; the overlays stand on black instead.
+    if (m_canvasHost)
+        m_canvasHost->setVisible(!loading && !failed);
+}
+
+void VideoStage::syncReadout()
+{
+    // The readout is a widget for layout and tests; on the screen the canvas draws its picture.
+    if (!m_canvas)
+        return;
+    if (m_hud->isHidden() || m_hud->size().isEmpty()) {
+        m_canvas->setOverlay({}, {});
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    QImage picture(m_hud->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    m_hud->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+    m_canvas->setOverlay(picture, m_hud->pos());
 }
 
 void VideoStage::placeChildren()
 {
     const QRect all = rect();
-    if (m_canvas)
-        m_canvas->setGeometry(all);
+    if (m_canvasHost)
+        m_canvasHost->setGeometry(all);
     m_loading->setGeometry(all);
     m_error->setGeometry(all);
     m_hud->move(14, height() - 14 - m_hud->height());
+    syncReadout();
 }
 
 void VideoStage::resizeEvent(QResizeEvent *event)
@@ -156,19 +179,22 @@ void VideoStage::paintEvent(QPaintEvent *)
 
 void VideoStage::makeCanvas()
 {
-    // Made when the stage first shows, in the window it shows in, and never moved to another (a new window
-    // would mean a new GL context, and mpv ends a file whose render context goes away). Not before: the
-    // first GL widget turns the whole window over to GL composition, which takes long on some displays.
+    // Made when the stage first shows: setting up GL takes long on some displays, and the window should
+    // have painted first.
     PlayerController &player = m_model.player();
     auto *front = qobject_cast<MpvPlayer *>(&player.front());
     auto *rear = qobject_cast<MpvPlayer *>(&player.rear());
     if (m_canvas || !(front || rear))
         return;
-    m_canvas = new StageCanvas(front, rear, this);
-    m_canvas->lower();
-    m_canvas->setGeometry(rect());
+    m_canvas = new StageCanvas(front, rear);
+    m_canvasHost = QWidget::createWindowContainer(m_canvas, this);
+    m_canvasHost->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_canvasHost->setFocusPolicy(Qt::NoFocus);
+    m_canvasHost->lower();
+    m_canvasHost->setGeometry(rect());
     syncCanvas();
-    m_canvas->show();
+    syncReadout();
+    syncOverlays(); // shows the canvas unless an overlay stands there
 }
 
 bool VideoStage::event(QEvent *event)

@@ -62,6 +62,7 @@ private:
     void makeCanvas();
     void syncCanvas();
     void syncOverlays();
+    void syncReadout();
     void placeChildren();
     void zoomBy(double factor, double from);
     void toggleZoom();
@@ -69,6 +70,7 @@ private:
 
     AppModel &m_model;
     StageCanvas *m_canvas = nullptr;
+    QWidget *m_canvasHost = nullptr; // the canvas's window among the widgets
     VideoHUD *m_hud;
     QWidget *m_loading;
     BusyIndicator *m_spinner;
