@@ -1,30 +1,32 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
-#include <optional>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 // What a later launch sends the running instance over a user-only local socket: a 32-bit big-endian length
-// and a QDataStream of a QStringList of absolute paths, at most 1 MiB; the instance answers one byte once
-// it has them. QtCore only, so that a launch which merely hands paths over loads nothing else.
+// and a QDataStream (Qt 6.0) of a QStringList of absolute paths, at most 1 MiB; the instance answers one
+// byte once it has them. Plain C++, so that the `roadloom` command, which merely hands paths over, loads
+// no Qt at all; the instance reads the message with QDataStream.
 namespace InstanceMessage {
 
-constexpr qint64 maxSize = 1 << 20;
+constexpr std::int64_t maxSize = 1 << 20;
 // The length ahead of each message's body, big-endian.
 constexpr int headerSize = 4;
 constexpr char acknowledged = '\x06';
 
-// The socket of the user's instance, in the runtime folder.
-QString defaultSocketPath();
-// Command-line arguments as absolute paths (a "file:" URL becomes its path).
-QStringList absolutePaths(const QStringList &arguments);
-// The message for the paths, and the paths of a whole message (none when it is malformed).
-QByteArray encode(const QStringList &paths);
-std::optional<QStringList> decode(const QByteArray &message);
-// Gives the paths to the instance listening at socketPath; true once it has taken them, false when none
+// The socket of the user's instance, in the runtime folder (its local 8-bit name); empty when there is no
+// folder only this user can write to.
+std::string defaultSocketPath();
+// Command-line arguments (UTF-8) as absolute, clean paths, resolved against the folder `cwd`: empty ones
+// are skipped, a local "file:" URL becomes its path, one naming another host is skipped.
+std::vector<std::string> absolutePaths(const std::vector<std::string> &arguments, const std::string &cwd);
+// The process's working folder, as the paths above want it.
+std::string currentFolder();
+// The message for UTF-8 paths (invalid sequences read as U+FFFD, as Qt reads them).
+std::string encode(const std::vector<std::string> &paths);
+// Gives a message to the instance listening at socketPath; true once it has taken it, false when none
 // listens or it does not answer within the timeout.
-bool send(const QString &socketPath, const QStringList &paths, int timeoutMs);
+bool send(const std::string &socketPath, const std::string &message, int timeoutMs);
 
 } // namespace InstanceMessage

@@ -1,17 +1,14 @@
 // The `roadloom` command. A later launch only hands its paths to the running instance, so this small
-// program, which loads QtCore alone, asks first; when no instance answers it becomes the full application
+// program, which loads no Qt at all, asks first; when no instance answers it becomes the full application
 // (roadloom-app beside it) with the same arguments.
 #include "platform/InstanceMessage.h"
-
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -33,11 +30,10 @@ std::string ownFolder()
 
 int main(int argc, char **argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (InstanceMessage::send(InstanceMessage::defaultSocketPath(), InstanceMessage::absolutePaths(arguments),
-                              3000))
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::vector<std::string> paths =
+        InstanceMessage::absolutePaths(arguments, InstanceMessage::currentFolder());
+    if (InstanceMessage::send(InstanceMessage::defaultSocketPath(), InstanceMessage::encode(paths), 3000))
         return 0;
 
     const std::string application = ownFolder() + "/roadloom-app";

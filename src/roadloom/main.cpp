@@ -15,8 +15,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const QStringList paths = SingleInstance::absolutePaths(arguments);
-    SingleInstance instance;
-    if (instance.handOver(paths))
+    if (SingleInstance().handOver(paths))
         return 0;
 
     QApplication app(argc, argv);
@@ -24,6 +23,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Roadloom"));
     QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
+    // Its listening thread ends before the application object goes.
+    SingleInstance instance;
     instance.listen();
 
     AppServices services;

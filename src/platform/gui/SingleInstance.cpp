@@ -2,12 +2,16 @@
 
 #include "platform/InstanceMessage.h"
 
+#include <QDataStream>
+#include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QLoggingCategory>
-#include <QPointer>
 #include <QTimer>
 #include <QtEndian>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -17,45 +21,110 @@ Q_LOGGING_CATEGORY(instanceLog, "roadloom.instance")
 using InstanceMessage::headerSize;
 constexpr char acknowledged = InstanceMessage::acknowledged;
 
+// Reads one message from a later launch on the listener's thread and answers it there; the paths go to
+// `deliver`. A sender that stalls, lies about its length or sends garbage is hung up on unanswered.
+void serve(QLocalSocket *socket, const std::function<void(const QStringList &)> &deliver)
+{
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
+    auto buffer = std::make_shared<QByteArray>();
+    QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, deliver] {
+        buffer->append(socket->readAll());
+        if (buffer->size() < headerSize)
+            return;
+        const quint32 length = qFromBigEndian<quint32>(buffer->constData());
+        if (length > SingleInstance::maxMessageSize || buffer->size() > headerSize + qint64(length)) {
+            qCWarning(instanceLog) << "dropped an oversized or malformed message";
+            return socket->abort();
+        }
+        if (buffer->size() < headerSize + qint64(length))
+            return;
+        const std::optional<QStringList> paths = SingleInstance::decode(*buffer);
+        if (!paths) {
+            qCWarning(instanceLog) << "dropped a malformed message";
+            return socket->abort();
+        }
+        socket->putChar(acknowledged);
+        socket->flush();
+        socket->disconnectFromServer();
+        deliver(*paths);
+    });
+}
+
 } // namespace
 
 QString SingleInstance::defaultSocketPath()
 {
-    return InstanceMessage::defaultSocketPath();
+    return QFile::decodeName(QByteArray::fromStdString(InstanceMessage::defaultSocketPath()));
 }
 
 SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
     : QObject(parent), m_path(socketPath)
 {
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    m_thread.setObjectName(QStringLiteral("instance listener"));
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    if (!m_listener)
+        return;
+    // Gone on its own thread, before this object can no longer take what it delivers.
+    QMetaObject::invokeMethod(
+        m_listener, [listener = m_listener] { delete listener; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
 
 QStringList SingleInstance::absolutePaths(const QStringList &arguments)
 {
-    return InstanceMessage::absolutePaths(arguments);
+    std::vector<std::string> utf8;
+    for (const QString &argument : arguments)
+        utf8.push_back(argument.toStdString());
+    QStringList paths;
+    for (const std::string &path : InstanceMessage::absolutePaths(utf8, InstanceMessage::currentFolder()))
+        paths.append(QString::fromStdString(path));
+    return paths;
 }
 
 QByteArray SingleInstance::encode(const QStringList &paths)
 {
-    return InstanceMessage::encode(paths);
+    std::vector<std::string> utf8;
+    for (const QString &path : paths)
+        utf8.push_back(path.toStdString());
+    const std::string message = InstanceMessage::encode(utf8);
+    return QByteArray(message.data(), qsizetype(message.size()));
 }
 
 std::optional<QStringList> SingleInstance::decode(const QByteArray &message)
 {
-    return InstanceMessage::decode(message);
+    if (message.size() < headerSize + 4)
+        return std::nullopt;
+    const quint32 length = qFromBigEndian<quint32>(message.constData());
+    if (length > maxMessageSize || qsizetype(length) != message.size() - headerSize)
+        return std::nullopt;
+    const QByteArray body = message.mid(headerSize);
+    // Each string takes at least its 4-byte length: a larger count is a lie that would allocate wildly.
+    const quint32 count = qFromBigEndian<quint32>(body.constData());
+    if (qint64(count) > (body.size() - 4) / 4)
+        return std::nullopt;
+    QDataStream stream(body);
+    stream.setVersion(QDataStream::Qt_6_0);
+    QStringList paths;
+    stream >> paths;
+    if (stream.status() != QDataStream::Ok || !stream.atEnd())
+        return std::nullopt;
+    return paths;
 }
 
 bool SingleInstance::handOver(const QStringList &paths, int timeoutMs) const
 {
-    return InstanceMessage::send(m_path, paths, timeoutMs);
+    return InstanceMessage::send(QFile::encodeName(m_path).toStdString(), encode(paths).toStdString(),
+                                 timeoutMs);
 }
 
 bool SingleInstance::listen()
 {
-    if (m_server.isListening())
+    if (m_listener)
         return true;
     // Listening replaces a socket file in place, so a live instance must be asked first.
     QLocalSocket probe;
@@ -64,39 +133,36 @@ bool SingleInstance::listen()
         return false;
     // A socket file nobody answers on was left by an instance that died.
     QLocalServer::removeServer(m_path);
-    if (m_server.listen(m_path))
-        return true;
-    qCWarning(instanceLog) << "cannot listen at" << m_path << m_server.errorString();
-    return false;
-}
-
-void SingleInstance::accept()
-{
-    while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        // A sender that stalls is dropped rather than held forever.
-        QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
-        auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
-            buffer->append(socket->readAll());
-            if (buffer->size() < headerSize)
+    auto *server = new QLocalServer;
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    server->moveToThread(&m_thread);
+    m_thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        server,
+        [this, server, &listening] {
+            listening = server->listen(m_path);
+            if (!listening) {
+                qCWarning(instanceLog) << "cannot listen at" << m_path << server->errorString();
+                delete server;
                 return;
-            const quint32 length = qFromBigEndian<quint32>(buffer->constData());
-            if (length > maxMessageSize || buffer->size() > headerSize + qint64(length)) {
-                qCWarning(instanceLog) << "dropped an oversized or malformed message";
-                return socket->abort();
             }
-            if (buffer->size() < headerSize + qint64(length))
-                return;
-            const std::optional<QStringList> paths = decode(*buffer);
-            if (!paths) {
-                qCWarning(instanceLog) << "dropped a malformed message";
-                return socket->abort();
-            }
-            socket->putChar(acknowledged);
-            socket->flush();
-            socket->disconnectFromServer();
-            emit pathsReceived(*paths);
-        });
+            const auto deliver = [this](const QStringList &paths) {
+                // Dropped when this object is gone by the time the GUI thread gets to it.
+                QMetaObject::invokeMethod(
+                    this, [this, paths] { emit pathsReceived(paths); }, Qt::QueuedConnection);
+            };
+            connect(server, &QLocalServer::newConnection, server, [server, deliver] {
+                while (QLocalSocket *socket = server->nextPendingConnection())
+                    serve(socket, deliver);
+            });
+        },
+        Qt::BlockingQueuedConnection);
+    if (!listening) {
+        m_thread.quit();
+        m_thread.wait();
+        return false;
     }
+    m_listener = server;
+    return true;
 }

@@ -2,14 +2,20 @@
 
 #include "platform/InstanceMessage.h"
 
-#include <QLocalServer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThread>
+
+#include <optional>
+
+class QLocalServer;
 
 // Keeps one running instance per user: a later launch hands the paths it was given to the running one
 // over a user-only local socket and exits. A message is a 32-bit big-endian length and a QDataStream of a
-// QStringList of absolute paths, at most 1 MiB; anything else is dropped.
+// QStringList of absolute paths, at most 1 MiB; anything else is dropped. The socket is served on a thread
+// of its own, so a launch gets its answer at once however busy the GUI thread is; the paths follow to the
+// GUI thread.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -26,7 +32,7 @@ public:
     // Becomes the running instance; a socket left by a dead instance is taken over. False when another
     // instance answers on the socket or it cannot be made.
     bool listen();
-    bool isListening() const { return m_server.isListening(); }
+    bool isListening() const { return m_listener != nullptr; }
 
     // Command-line arguments as absolute paths (a "file:" URL becomes its path).
     static QStringList absolutePaths(const QStringList &arguments);
@@ -39,8 +45,7 @@ signals:
     void pathsReceived(const QStringList &paths);
 
 private:
-    void accept();
-
     QString m_path;
-    QLocalServer m_server;
+    QThread m_thread;
+    QLocalServer *m_listener = nullptr; // lives on m_thread
 };

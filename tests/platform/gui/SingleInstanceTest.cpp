@@ -14,6 +14,8 @@
 #include <QtConcurrent>
 #include <QtEndian>
 
+#include <memory>
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -108,6 +110,29 @@ TEST_F(SingleInstanceTest, ALaterLaunchHandsItsPathsToTheRunningOne)
     EXPECT_TRUE(received.at(1).at(0).toStringList().isEmpty());
     EXPECT_TRUE(QFile::permissions(socket()) & QFile::ReadOwner);
     EXPECT_FALSE(QFile::permissions(socket()) & (QFile::ReadOther | QFile::WriteOther));
+}
+
+TEST_F(SingleInstanceTest, ALaunchIsAnsweredWhileTheGuiThreadIsBusyAndThePathsFollow)
+{
+    auto first = std::make_unique<SingleInstance>(socket());
+    ASSERT_TRUE(first->listen());
+    QSignalSpy received(first.get(), &SingleInstance::pathsReceived);
+
+    // The GUI thread itself waits for the answer here, so it cannot be the one giving it.
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(first->handOver({QStringLiteral("/while/busy")}, 2000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(received.count(), 0);
+    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    EXPECT_EQ(received.at(0).at(0).toStringList(), QStringList{QStringLiteral("/while/busy")});
+
+    // Taken just before the instance goes: the launch had its answer, the undelivered paths go with the
+    // instance, and nothing is left to call into it.
+    EXPECT_TRUE(first->handOver({QStringLiteral("/late")}, 2000));
+    first.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(SingleInstance(socket()).handOver({QStringLiteral("/gone")}, 200));
 }
 
 TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)

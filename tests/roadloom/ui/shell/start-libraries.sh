@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # What the two executables load when they start: the `roadloom` command, which may only hand paths over,
-# loads QtCore alone, none of the network, widgets, players or FFmpeg; the application loads libmpv and FFmpeg only once it
+# loads no Qt at all, nor players or FFmpeg; the application loads libmpv and FFmpeg only once it
 # needs them ("lazy" given), not at start-up.
 set -uo pipefail
 command=$1 application=$2 lazy=$3
 failed=0
 loaded=$(ldd "$command") || { echo "ldd failed on $command"; exit 1; }
-for library in libQt6Network libQt6Widgets libQt6Gui libmpv libavcodec libavformat; do
+for library in libQt6 libmpv libavcodec libavformat; do
     if grep -q "$library" <<<"$loaded"; then echo "$command loads $library"; failed=1; fi
 done
 [ -x "$(dirname "$command")/roadloom-app" ] || { echo "no roadloom-app beside $command"; failed=1; }

@@ -1,0 +1,174 @@
+#include "platform/InstanceMessage.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtEndian>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using TestSupport::ScopedEnv;
+
+namespace {
+
+// The message as the instance's QDataStream reads it, built with Qt.
+QByteArray qtMessage(const QStringList &paths)
+{
+    QByteArray body;
+    QDataStream stream(&body, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_6_0);
+    stream << paths;
+    QByteArray message(4, '\0');
+    qToBigEndian<quint32>(quint32(body.size()), message.data());
+    return message + body;
+}
+
+QByteArray plainMessage(const std::vector<std::string> &paths)
+{
+    return QByteArray::fromStdString(InstanceMessage::encode(paths));
+}
+
+TEST(InstanceMessage, TheLaunchersEncodingIsQtsForAnyText)
+{
+    const std::vector<QStringList> lists = {
+        {},
+        {QStringLiteral("/media/card")},
+        {QStringLiteral("")},
+        {QStringLiteral("/home/u/Fahrt 1/ü_F.mp4"), QStringLiteral("/tmp/行车记录"),
+         QStringLiteral("/x/🚗 trip"), QStringLiteral("/\u00a0\u20ac\uffff/\u007f")},
+    };
+    for (const QStringList &list : lists) {
+        std::vector<std::string> utf8;
+        for (const QString &path : list)
+            utf8.push_back(path.toStdString());
+        EXPECT_EQ(plainMessage(utf8), qtMessage(list)) << list.join(QLatin1Char('|')).toStdString();
+    }
+
+    // Bytes that are no UTF-8 read as Qt reads a file name made of them.
+    const std::vector<std::pair<const char *, QByteArray>> malformed = {
+        {"stray continuation", QByteArray("/a\x80z")},
+        {"truncated at the end", QByteArray("/a\xe2\x82")},
+        {"truncated before ASCII", QByteArray("/\xe2\x82z\xf0\x9f\x9a")},
+        {"overlong slash", QByteArray("/\xc0\xaf/\xe0\x80\xaf")},
+        {"surrogate", QByteArray("/\xed\xa0\x80x")},
+        {"past U+10FFFF", QByteArray("/\xf4\x90\x80\x80\xf5\xff")},
+        {"invalid lead bytes", QByteArray("/\xc1\xfe\xff")},
+    };
+    for (const auto &[name, bytes] : malformed)
+        EXPECT_EQ(plainMessage({bytes.toStdString()}), qtMessage({QString::fromUtf8(bytes)})) << name;
+}
+
+TEST(InstanceMessage, ArgumentsBecomeTheAbsolutePathsQtMakesOfThem)
+{
+    const QString cwd = QStringLiteral("/home/u/work dir");
+    // What the instance made of an argument with Qt before the launcher did it alone.
+    const auto qtPath = [&](const QString &argument) -> QString {
+        QString path = argument;
+        if (argument.startsWith(QLatin1String("file:"))) {
+            QUrl url(argument);
+            if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+                return {};
+            // Qt reads "file://localhost/x" as a share named localhost; it is this computer's /x.
+            url.setHost(QString());
+            path = url.toLocalFile();
+        }
+        if (path.isEmpty())
+            return {};
+        QString clean = QDir::cleanPath(QFileInfo(path).isAbsolute() ? path : cwd + QLatin1Char('/') + path);
+        // Qt keeps a ".." above the root, which the system reads as the root itself.
+        while (clean.startsWith(QLatin1String("/..")) &&
+               (clean.size() == 3 || clean.at(3) == QLatin1Char('/')))
+            clean = clean.size() == 3 ? QStringLiteral("/") : clean.mid(3);
+        return clean;
+    };
+    const QStringList arguments = {
+        QStringLiteral("card/DCIM"),
+        QStringLiteral("./a//b/./c/"),
+        QStringLiteral("../../../../../x"),
+        QStringLiteral("/a/../b/c.mp4"),
+        QStringLiteral("/../x"),
+        QStringLiteral("//double//slash//"),
+        QStringLiteral("/"),
+        QStringLiteral("."),
+        QStringLiteral(".."),
+        QStringLiteral("a/.."),
+        QStringLiteral("...x/..y"),
+        QStringLiteral("ü/行"),
+        QStringLiteral("file:///x/y%20z.mp4"),
+        QStringLiteral("file:/x/%C3%BC%2Fz"),
+        QStringLiteral("file://localhost/x/y"),
+        QStringLiteral("file://LocalHost/x"),
+        QStringLiteral("file:///x/100%zz/%4"),
+        QStringLiteral("file:///a/b?c#d"),
+        QStringLiteral("file:rel/a"),
+        QStringLiteral("file:///a/../b/"),
+        QStringLiteral("file://host.invalid/x"),
+        QStringLiteral("file:"),
+        QStringLiteral("file://"),
+        QString(),
+        QStringLiteral("FILE:x"),
+    };
+    std::vector<std::string> utf8;
+    QStringList expected;
+    for (const QString &argument : arguments) {
+        utf8.push_back(argument.toStdString());
+        if (const QString path = qtPath(argument); !path.isEmpty())
+            expected.append(path);
+    }
+    QStringList paths;
+    for (const std::string &path : InstanceMessage::absolutePaths(utf8, cwd.toStdString()))
+        paths.append(QString::fromStdString(path));
+    EXPECT_EQ(paths, expected);
+
+    // Without a working folder a relative path names nothing for sure.
+    EXPECT_EQ(InstanceMessage::absolutePaths({"rel", "/abs/./x"}, ""), std::vector<std::string>{"/abs/x"});
+}
+
+// The folder holds the socket only when it is this user's and nobody else may write to it.
+bool privateFolder(const QString &folder)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
+}
+
+TEST(InstanceMessage, TheSocketLivesInAFolderOnlyTheUserCanWriteTo)
+{
+    QTemporaryDir dir;
+    ScopedEnv tmp("TMPDIR", QFile::encodeName(dir.path()));
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    {
+        // The desktop's runtime folder, made when missing.
+        ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::defaultSocketPath()),
+                  runtime + QStringLiteral("/roadloom.socket"));
+        EXPECT_TRUE(privateFolder(runtime));
+    }
+    const QString perUser = QStringLiteral("/run/user/%1").arg(::geteuid());
+    const QString own = dir.filePath(QStringLiteral("roadloom-runtime-%1").arg(::geteuid()));
+    const QString fallback = (privateFolder(perUser) ? perUser : own) + QStringLiteral("/roadloom.socket");
+    // One others may write to, a relative one or none at all is passed over.
+    ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0777), 0);
+    for (const QByteArray &value : {QFile::encodeName(runtime), QByteArray("relative"), QByteArray()}) {
+        ScopedEnv xdg("XDG_RUNTIME_DIR", value);
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::defaultSocketPath()), fallback) << value.data();
+        EXPECT_TRUE(privateFolder(QFileInfo(fallback).path()));
+    }
+    if (privateFolder(perUser))
+        return;
+    // A link planted where our own folder goes leads nowhere.
+    ScopedEnv xdg("XDG_RUNTIME_DIR", QByteArray());
+    ASSERT_TRUE(QDir(own).removeRecursively());
+    ASSERT_TRUE(QFile::link(runtime, own));
+    EXPECT_EQ(InstanceMessage::defaultSocketPath(), "");
+}
+
+} // namespace
