@@ -9,7 +9,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QOpenGLFunctions>
-#include <QOpenGLPaintDevice>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
@@ -36,7 +35,7 @@ void main()
 )";
 
 // mode 0: the picture; 1: the picture clipped to a rounded box with a border inside it; 2: the box's
-// shadow. The output is premultiplied.
+// shadow; 3: a premultiplied picture as it is. The output is premultiplied.
 const char *fragmentShader = R"(
 uniform sampler2D picture;
 uniform float mode;
@@ -55,6 +54,10 @@ void main()
 {
     if (mode < 0.5) {
         gl_FragColor = vec4(texture2D(picture, vTex).rgb, 1.0);
+        return;
+    }
+    if (mode > 2.5) {
+        gl_FragColor = texture2D(picture, vTex);
         return;
     }
     float d = boxDistance(vPos);
@@ -80,9 +83,7 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
 {
     setSurfaceType(QSurface::OpenGLSurface);
     setFlag(Qt::WindowTransparentForInput);
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    format.setStencilBufferSize(8); // QPainter fills some paths through it
-    setFormat(format);
+    setFormat(QSurfaceFormat::defaultFormat());
     const std::array<MpvPlayer *, 2> players{front, rear};
     for (size_t i = 0; i < players.size(); ++i) {
         m_pictures[i].renderer = new MpvRenderer(this);
@@ -105,7 +106,11 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     connect(this, &StageCanvas::frameSwapped, this, [this] { ++m_counts.swaps; });
     m_compose.setSingleShot(true);
     m_compose.setTimerType(Qt::PreciseTimer);
-    connect(&m_compose, &QTimer::timeout, this, qOverload<>(&StageCanvas::update));
+    connect(&m_compose, &QTimer::timeout, this, &StageCanvas::paint);
+    // In case no frame comes after all (the file ended, or mpv stalls).
+    m_lateUpdate.setSingleShot(true);
+    m_lateUpdate.setInterval(70);
+    connect(&m_lateUpdate, &QTimer::timeout, this, &StageCanvas::paint);
     m_easing.setStartValue(0.0);
     m_easing.setEndValue(1.0);
     m_easing.setDuration(easingMs);
@@ -155,6 +160,14 @@ void StageCanvas::exposeEvent(QExposeEvent *)
 
 void StageCanvas::update()
 {
+    // While the main camera plays, its next frame's paint shows the change, within a frame's time; a paint
+    // of its own would have mpv draw the main picture once more.
+    const MpvPlayer *player = m_pictures[drawnView().swapped ? 1 : 0].renderer->player();
+    if (player && player->isPlaying() && !isEasing()) {
+        if (!m_lateUpdate.isActive())
+            m_lateUpdate.start();
+        return;
+    }
     requestUpdate();
 }
 
@@ -162,8 +175,10 @@ void StageCanvas::paint()
 {
     if (!isExposed() || !m_program || !makeCurrent())
         return;
+    m_lateUpdate.stop();
     paintGL();
     m_context->swapBuffers(this);
+    m_mainInBuffer = false; // what the back buffer holds after a swap is undefined
     emit frameSwapped();
 }
 
@@ -226,7 +241,6 @@ void StageCanvas::initializeGL()
     m_vertexArray = std::make_unique<QOpenGLVertexArrayObject>();
     m_vertexArray->create(); // not every context has them; drawing works without
 
-    m_paintDevice = std::make_unique<QOpenGLPaintDevice>();
     for (Picture &picture : m_pictures) {
         picture.renderer->attach();
         picture.stale = true;
@@ -242,7 +256,11 @@ void StageCanvas::releaseGL()
         makeCurrent();
     for (Picture &picture : m_pictures)
         picture.target.reset();
-    m_paintDevice.reset();
+    for (ImageTexture *texture : {&m_labelTexture, &m_overlayTexture}) {
+        if (texture->id)
+            context()->functions()->glDeleteTextures(1, &texture->id);
+        *texture = {};
+    }
     m_vertexArray.reset();
     m_vertices.reset();
     m_program.reset();
@@ -292,36 +310,90 @@ void StageCanvas::clearPictures()
 
 void StageCanvas::frameArrived(size_t index)
 {
-    // The frame is drawn into its picture at once and reported as shown, so that mpv's video thread does
-    // not wait for the window's composition (which would make it drop the frames after). The paint then
-    // composes whatever both pictures hold, often a new frame of each. Only while the picture still holds
-    // a frame no paint has shown does the new one wait in mpv, to be drawn once that paint is done: drawing
-    // it now would throw the other away unseen, for as much work as showing it. A canvas that does not
-    // paint (hidden, or its window off the screen) never lets a frame wait.
+    // A frame is drawn at once and reported as shown, so that mpv's video thread does not wait for the
+    // window (which would make it drop the frames after). Unzoomed, the main camera's frame goes straight
+    // into the window's back buffer; any other into its picture, to be composed by the next paint. Only
+    // while a frame no paint has shown is still held does the new one wait in mpv, to be drawn once that
+    // paint is done: drawing it now would throw the other away unseen. A canvas that does not paint
+    // (hidden, or off the screen) never lets a frame wait.
     Picture &picture = m_pictures[index];
+    const StageView shown = drawnView();
+    const StageLayout layout = StageGeometry::layout(size(), shown);
+    const bool main = index == (shown.swapped ? 1u : 0u);
+    if (main && drawsMainDirectly(shown, layout)) {
+        if (!makeCurrent())
+            return;
+        if (picture.unshown)
+            paint();
+        drawMainDirectly(true);
+        composeSoon(index, layout);
+        return;
+    }
     if (picture.unshown && isExposed()) {
         picture.waiting = true;
         m_compose.stop();
-        update();
+        paint();
         return;
     }
-    const StageView shown = drawnView();
-    const StageLayout layout = StageGeometry::layout(size(), shown);
-    if (context() && context()->isValid() && m_program) {
-        makeCurrent();
+    if (context() && m_program && makeCurrent())
         takeFrame(index, shown, layout);
-        doneCurrent();
-    }
-    // Each paint puts the whole window on the screen again, which costs as much as drawing a frame. The
-    // two cameras' frames come at the same rate but not at the same moment, so a frame waits a little for
-    // the other camera's next one and both show in one paint.
+    composeSoon(index, layout);
+}
+
+void StageCanvas::composeSoon(size_t index, const StageLayout &layout)
+{
+    // Each paint puts the whole stage on the screen again, which costs about as much as drawing a frame.
+    // The two cameras' frames come at the same rate but not at the same moment, so a frame waits a little
+    // for the other camera's next one and both show in one paint.
     const int wait = partnerWaitMs(index, layout.inset.has_value());
     if (wait <= 0) {
         m_compose.stop();
-        update();
+        paint();
     } else if (!m_compose.isActive()) {
         m_compose.start(wait);
     }
+}
+
+QSize StageCanvas::windowPixels() const
+{
+    const qreal ratio = devicePixelRatio();
+    return {int(std::lround(width() * ratio)), int(std::lround(height() * ratio))};
+}
+
+bool StageCanvas::drawsMainDirectly(const StageView &shown, const StageLayout &layout) const
+{
+    return isExposed() && layout.main.isIdentity() && !isEasing() && mainPictureSize(shown) == windowPixels();
+}
+
+void StageCanvas::drawMainDirectly(bool takeNew)
+{
+    // The picture's own target is not needed while mpv draws into the window.
+    const size_t index = drawnView().swapped ? 1 : 0;
+    Picture &picture = m_pictures[index];
+    picture.target.reset();
+    if (picture.blank && picture.renderer->player() && picture.renderer->player()->facts())
+        picture.blank = false;
+    const QSize pixels = windowPixels();
+    const bool newFrame = takeNew && picture.renderer->takeNewFrame();
+    if (picture.blank || !picture.renderer->player()) {
+        QOpenGLFunctions *gl = context()->functions();
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, context()->defaultFramebufferObject());
+        gl->glViewport(0, 0, pixels.width(), pixels.height());
+        gl->glDisable(GL_SCISSOR_TEST);
+        gl->glClearColor(0, 0, 0, 1);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+        if (newFrame)
+            picture.renderer->skip();
+    } else {
+        picture.renderer->render(context()->defaultFramebufferObject(), pixels, true);
+        if (newFrame)
+            ++m_counts.renders[index];
+    }
+    if (newFrame)
+        picture.renderer->reportSwap();
+    picture.unshown = true;
+    m_mainInBuffer = true;
+    m_bufferPixels = pixels;
 }
 
 int StageCanvas::partnerWaitMs(size_t index, bool bothShown) const
@@ -375,6 +447,8 @@ void StageCanvas::paintGL()
     m_compose.stop();
     const StageView shown = drawnView();
     const StageLayout layout = StageGeometry::layout(size(), shown);
+    const size_t mainIndex = shown.swapped ? 1 : 0;
+    const bool direct = drawsMainDirectly(shown, layout);
 
     // Bring each shown picture up to date (after a resize, say); the frames that came in between were drawn
     // as they came, and one drawn but not shown yet is shown now.
@@ -384,37 +458,47 @@ void StageCanvas::paintGL()
         // counts.
         if (picture.blank && picture.renderer->player() && picture.renderer->player()->facts())
             picture.blank = false;
-        takeFrame(i, shown, layout, !picture.unshown);
+        if (i == mainIndex && direct) {
+            // The back buffer holds the frame drawn for this paint, or nothing to rely on.
+            if (!m_mainInBuffer || m_bufferPixels != windowPixels())
+                drawMainDirectly(!picture.unshown);
+        } else {
+            takeFrame(i, shown, layout, !picture.unshown);
+        }
         picture.unshown = false;
         if (std::exchange(picture.waiting, false))
             QMetaObject::invokeMethod(
                 this, [this, i] { frameArrived(i); }, Qt::QueuedConnection);
     }
-    const qreal ratio = devicePixelRatio();
-    m_paintDevice->setSize(QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio))));
-    m_paintDevice->setDevicePixelRatio(ratio);
-    compose(m_paintDevice.get(), m_context->defaultFramebufferObject());
+    compose(context()->defaultFramebufferObject(), direct);
 }
 
 QImage StageCanvas::grabFramebuffer()
 {
-    if (!context() || !m_program)
+    if (!m_program || !makeCurrent())
         return {};
-    makeCurrent();
-    const qreal ratio = devicePixelRatio();
-    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
-    QImage image;
-    {
-        QOpenGLFramebufferObject target(pixels, QOpenGLFramebufferObject::CombinedDepthStencil);
-        target.bind();
-        QOpenGLPaintDevice device(pixels);
-        device.setDevicePixelRatio(ratio);
-        compose(&device, target.handle());
-        image = target.toImage();
-        target.release();
+    const QSize pixels = windowPixels();
+    const StageView shown = drawnView();
+    const StageLayout layout = StageGeometry::layout(size(), shown);
+    const bool direct = drawsMainDirectly(shown, layout);
+    // Pictures not drawn yet at their present size are drawn now, from the frames mpv shows already.
+    for (size_t i = 0; i < m_pictures.size(); ++i) {
+        if (!(direct && i == (shown.swapped ? 1u : 0u)))
+            takeFrame(i, shown, layout, false);
     }
-    doneCurrent();
-    image.setDevicePixelRatio(ratio);
+    QOpenGLFramebufferObject target(pixels, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D, GL_RGBA8);
+    if (direct) {
+        // The window's buffer is gone once shown: mpv draws the current frame again.
+        const Picture &main = m_pictures[shown.swapped ? 1 : 0];
+        target.bind();
+        context()->functions()->glClearColor(0, 0, 0, 1);
+        context()->functions()->glClear(GL_COLOR_BUFFER_BIT);
+        if (!main.blank)
+            main.renderer->render(target.handle(), pixels, true);
+    }
+    compose(target.handle(), direct);
+    QImage image = target.toImage();
+    image.setDevicePixelRatio(devicePixelRatio());
     return image;
 }
 
@@ -424,20 +508,17 @@ void StageCanvas::setOverlay(const QImage &picture, QPoint position)
         return;
     m_overlay = picture;
     m_overlayPosition = position;
+    m_overlayTexture.stale = true;
     update();
 }
 
-void StageCanvas::compose(QPaintDevice *device, unsigned framebuffer)
+void StageCanvas::compose(unsigned framebuffer, bool mainDrawn)
 {
     QOpenGLFunctions *gl = context()->functions();
-    const qreal ratio = devicePixelRatio();
-    const QSize pixels(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+    const QSize pixels = windowPixels();
     const StageView shown = drawnView();
     const StageLayout layout = StageGeometry::layout(size(), shown);
     const int mainIndex = shown.swapped ? 1 : 0;
-
-    QPainter painter(device);
-    painter.beginNativePainting();
 
     // mpv leaves its own state behind; set everything drawing relies on.
     gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
@@ -453,46 +534,43 @@ void StageCanvas::compose(QPaintDevice *device, unsigned framebuffer)
     // no clearing, no filtering.
     const bool exact =
         layout.main.isIdentity() && main.target && !main.blank && main.target->size() == pixels;
-    if (!exact || !m_program || !m_program->isLinked()) {
+    if (!mainDrawn && (!exact || !m_program->isLinked())) {
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
     }
+    if (!m_program->isLinked())
+        return;
 
-    if (m_program && m_program->isLinked()) {
-        m_program->bind();
-        m_program->setUniformValue("viewport", QVector2D(float(pixels.width()), float(pixels.height())));
-        m_program->setUniformValue("picture", 0);
-        gl->glActiveTexture(GL_TEXTURE0);
-        const QRectF stage(QPointF(0, 0), QSizeF(size()));
-        if (main.target && !main.blank) {
-            drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
-                      layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
-                     main.target->texture(), 0, {}, exact);
-        }
-        gl->glEnable(GL_BLEND);
-        // Premultiplied colour; the window's alpha stays opaque.
-        gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
-        if (layout.inset) {
-            const QRectF inset = *layout.inset;
-            const double spread = 2 * StageGeometry::insetCornerRadius;
-            const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
-            drawQuad({halo.topLeft(), halo.topRight(), halo.bottomLeft(), halo.bottomRight()}, 0, 2, inset);
-            const Picture &other = m_pictures[size_t(1 - mainIndex)];
-            if (other.target && !other.blank) {
-                drawQuad({inset.topLeft(), inset.topRight(), inset.bottomLeft(), inset.bottomRight()},
-                         other.target->texture(), 1, inset);
-            }
-        }
-        gl->glBindTexture(GL_TEXTURE_2D, 0);
-        m_program->release();
-        gl->glDisable(GL_BLEND);
+    m_program->bind();
+    m_program->setUniformValue("viewport", QVector2D(float(pixels.width()), float(pixels.height())));
+    m_program->setUniformValue("picture", 0);
+    gl->glActiveTexture(GL_TEXTURE0);
+    const QRectF stage(QPointF(0, 0), QSizeF(size()));
+    if (!mainDrawn && main.target && !main.blank) {
+        drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
+                  layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
+                 main.target->texture(), 0, {}, exact);
     }
-    painter.endNativePainting();
-
-    if (layout.inset)
-        drawLabel(painter, *layout.inset, layout.insetLabel);
+    gl->glEnable(GL_BLEND);
+    // Premultiplied colour; the window's alpha stays opaque.
+    gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    if (layout.inset) {
+        const QRectF inset = *layout.inset;
+        const double spread = 2 * StageGeometry::insetCornerRadius;
+        const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
+        drawQuad({halo.topLeft(), halo.topRight(), halo.bottomLeft(), halo.bottomRight()}, 0, 2, inset);
+        const Picture &other = m_pictures[size_t(1 - mainIndex)];
+        if (other.target && !other.blank) {
+            drawQuad({inset.topLeft(), inset.topRight(), inset.bottomLeft(), inset.bottomRight()},
+                     other.target->texture(), 1, inset);
+        }
+        drawLabel(inset, layout.insetLabel);
+    }
     if (!m_overlay.isNull())
-        painter.drawImage(m_overlayPosition, m_overlay);
+        drawImage(m_overlayTexture, m_overlay, m_overlayPosition);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    m_program->release();
+    gl->glDisable(GL_BLEND);
 }
 
 void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode,
@@ -536,21 +614,54 @@ void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned textu
     m_vertices->release();
 }
 
-void StageCanvas::drawLabel(QPainter &painter, const QRectF &inset, const QString &text)
+void StageCanvas::drawLabel(const QRectF &inset, const QString &text)
 {
-    painter.setRenderHint(QPainter::Antialiasing);
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(10);
-    font.setBold(true);
-    painter.setFont(font);
-    const QFontMetricsF metrics(font);
-    const QSizeF size(metrics.horizontalAdvance(text) + 12, metrics.height() + 4);
-    const QRectF capsule(QPointF(inset.left() + StageGeometry::labelMargin,
-                                 inset.bottom() - StageGeometry::labelMargin - size.height()),
-                         size);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 0, 140));
-    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-    painter.setPen(Qt::white);
-    painter.drawText(capsule, Qt::AlignCenter, text);
+    const qreal ratio = devicePixelRatio();
+    if (text != m_labelText || m_label.isNull() || m_label.devicePixelRatio() != ratio) {
+        m_labelText = text;
+        QFont font = QGuiApplication::font();
+        font.setPixelSize(10);
+        font.setBold(true);
+        const QFontMetricsF metrics(font);
+        const QSizeF size(metrics.horizontalAdvance(text) + 12, metrics.height() + 4);
+        m_label = QImage((size * ratio).toSize(), QImage::Format_RGBA8888_Premultiplied);
+        m_label.setDevicePixelRatio(ratio);
+        m_label.fill(Qt::transparent);
+        QPainter painter(&m_label);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setFont(font);
+        const QRectF capsule(QPointF(0, 0), size);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 140));
+        painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+        painter.setPen(Qt::white);
+        painter.drawText(capsule, Qt::AlignCenter, text);
+        m_labelTexture.stale = true;
+    }
+    const QSizeF size = QSizeF(m_label.size()) / ratio;
+    const QPointF corner(inset.left() + StageGeometry::labelMargin,
+                         inset.bottom() - StageGeometry::labelMargin - size.height());
+    drawImage(m_labelTexture, m_label, corner);
+}
+
+void StageCanvas::drawImage(ImageTexture &texture, const QImage &image, QPointF position)
+{
+    QOpenGLFunctions *gl = context()->functions();
+    if (!texture.id)
+        gl->glGenTextures(1, &texture.id);
+    gl->glBindTexture(GL_TEXTURE_2D, texture.id);
+    if (texture.stale) {
+        const QImage pixels = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, pixels.width(), pixels.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, pixels.constBits());
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        texture.stale = false;
+    }
+    // Whole device pixels, drawn one to one.
+    const qreal ratio = devicePixelRatio();
+    const QPointF corner(std::round(position.x() * ratio) / ratio, std::round(position.y() * ratio) / ratio);
+    const QRectF box(corner, QSizeF(image.size()) / ratio);
+    drawQuad({box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}, texture.id, 3, box, true);
 }

@@ -15,10 +15,8 @@ class MpvPlayer;
 class MpvRenderer;
 class QOpenGLBuffer;
 class QOpenGLFramebufferObject;
-class QOpenGLPaintDevice;
 class QOpenGLShaderProgram;
 class QOpenGLVertexArrayObject;
-class QPainter;
 
 // Draws the two players of a recording in a window of its own: the main picture through the stage's zoom,
 // pan, rotation and mirroring, the other camera in a rounded inset with its shadow, border and label, and
@@ -96,28 +94,44 @@ private:
     void paint();
     void releaseGL();
     void frameArrived(size_t index);
+    void composeSoon(size_t index, const StageLayout &layout);
+    QSize windowPixels() const;
+    bool drawsMainDirectly(const StageView &shown, const StageLayout &layout) const;
+    void drawMainDirectly(bool takeNew);
     int partnerWaitMs(size_t index, bool bothShown) const;
     void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
     void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
                   bool exact = false);
-    void drawLabel(QPainter &painter, const QRectF &inset, const QString &text);
-    void compose(QPaintDevice *device, unsigned framebuffer);
+    struct ImageTexture {
+        unsigned id = 0;
+        bool stale = true;
+    };
+    void drawLabel(const QRectF &inset, const QString &text);
+    void drawImage(ImageTexture &texture, const QImage &image, QPointF position);
+    // Draws the stage into a framebuffer; with mainDrawn, mpv has drawn the main picture there already.
+    void compose(unsigned framebuffer, bool mainDrawn);
 
     StageView m_view;
     StageView m_from; // where the current easing began
     QVariantAnimation m_easing;
     std::array<Picture, 2> m_pictures; // front, rear
     Counts m_counts;
-    QTimer m_compose; // a frame waiting for the other camera's, to be shown in one paint
+    QTimer m_compose;    // a frame waiting for the other camera's, to be shown in one paint
+    QTimer m_lateUpdate; // a change waiting for the next frame's paint
     QImage m_overlay;
     QPoint m_overlayPosition;
+    ImageTexture m_overlayTexture;
+    QString m_labelText;
+    QImage m_label;
+    ImageTexture m_labelTexture;
+    bool m_mainInBuffer = false; // mpv drew the main picture into the back buffer since the last swap
+    QSize m_bufferPixels;        // at this size
 
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOpenGLShaderProgram> m_program;
     std::unique_ptr<QOpenGLBuffer> m_vertices;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vertexArray;
-    std::unique_ptr<QOpenGLPaintDevice> m_paintDevice;
     int m_maxTextureSize = 4096;
 };
