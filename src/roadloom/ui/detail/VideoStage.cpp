@@ -134,7 +134,13 @@ void VideoStage::syncOverlays()
     }
     // Widgets cannot draw over the canvas's window; the overlays stand on black instead.
     if (m_canvasHost)
-        m_canvasHost->setVisible(!loading && !failed);
+        m_canvasHost->setVisible(!loading && !failed && !m_covered);
+}
+
+void VideoStage::setCovered(bool covered)
+{
+    m_covered = covered;
+    syncOverlays();
 }
 
 void VideoStage::syncReadout()

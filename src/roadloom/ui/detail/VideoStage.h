@@ -36,6 +36,10 @@ public:
     QLabel *convertingLabel() const { return m_converting; }
     ContentUnavailableWidget *errorOverlay() const { return m_error; }
 
+    // Something of the window lies over the stage (the drop frame): widgets cannot draw over the canvas's
+    // window, so it steps aside meanwhile.
+    void setCovered(bool covered);
+
     // The view the stage shows now, from the player controller.
     StageView view() const;
     // The inset's rectangle in the stage, when it is shown.
@@ -77,6 +81,7 @@ private:
     QLabel *m_converting;
     ContentUnavailableWidget *m_error;
 
+    bool m_covered = false;
     bool m_animateNext = false; // the next change of the view eases (a double click, an inset click)
 
     // One press of the left button.

@@ -3,15 +3,16 @@
 #include "platform/Defaults.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
+#include "roadloom/ui/deck/TelemetryDeck.h"
+#include "roadloom/ui/detail/DetailView.h"
+#include "roadloom/ui/detail/TransportBar.h"
+#include "roadloom/ui/detail/VideoStage.h"
+#include "roadloom/ui/export/ExportClipSheet.h"
 #include "roadloom/ui/inspector/ClipInspector.h"
 #include "roadloom/ui/library/ClipListView.h"
-#include "roadloom/ui/detail/DetailView.h"
-#include "roadloom/ui/shell/DropOverlay.h"
-#include "roadloom/ui/export/ExportClipSheet.h"
 #include "roadloom/ui/library/SidebarView.h"
-#include "roadloom/ui/deck/TelemetryDeck.h"
 #include "roadloom/ui/library/ToastView.h"
-#include "roadloom/ui/detail/TransportBar.h"
+#include "roadloom/ui/shell/DropOverlay.h"
 #include "roadloom/ui/shell/WindowDropTarget.h"
 
 #include <QCloseEvent>
@@ -101,6 +102,10 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     m_dropTarget = new WindowDropTarget(this, m_overlay, this);
     connect(m_dropTarget, &WindowDropTarget::pathsDropped, this,
             [this](const QStringList &paths) { m_model.library().open(paths); });
+    connect(m_dropTarget, &WindowDropTarget::hoveringChanged, this, [this](bool hovering) {
+        if (m_detailView)
+            m_detailView->stage()->setCovered(hovering);
+    });
 
     m_toast = new ToastView(model, this);
 }

@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <utility>
+
 WindowDropTarget::WindowDropTarget(QWidget *window, DropOverlay *overlay, QObject *parent)
     : QObject(parent), m_window(window), m_overlay(overlay)
 {
@@ -44,7 +46,8 @@ bool WindowDropTarget::belongsToWindow(QObject *object) const
 
 void WindowDropTarget::setHovering(bool hovering)
 {
-    m_hovering = hovering;
+    if (hovering != std::exchange(m_hovering, hovering))
+        emit hoveringChanged(hovering);
     if (!m_overlay)
         return;
     if (hovering) {

@@ -23,6 +23,7 @@ public:
 
 signals:
     void pathsDropped(const QStringList &paths);
+    void hoveringChanged(bool hovering);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

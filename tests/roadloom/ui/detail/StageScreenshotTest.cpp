@@ -7,9 +7,10 @@
 #include "fixtures/StagePixels.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
+#include "roadloom/ui/detail/VideoHUD.h"
+#include "roadloom/ui/detail/VideoStage.h"
 #include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/shell/RoadloomApp.h"
-#include "roadloom/ui/detail/VideoStage.h"
 
 #include <QScreen>
 #include <QSplitter>
@@ -332,4 +333,24 @@ TEST_F(StageScreenshot, AFailedLoadClearsThePreviousPicture)
     // The next recording that plays is drawn again.
     loadTrip();
     expectColours(QStringLiteral("after-failure"), {{{375, 93}, "red"}, {{791, 63}, "magenta"}});
+}
+
+// The canvas is a window of its own, which widgets cannot draw over: the readout is drawn by the canvas,
+// and the canvas steps aside while the window's drop frame covers the stage.
+TEST_F(StageScreenshot, TheReadoutShowsOnThePictureAndTheDropFrameOverIt)
+{
+    showWindow();
+    loadTrip();
+    VideoHUD *hud = stage()->hud();
+    ASSERT_TRUE(hud->isVisibleTo(stage()));
+    const QRect readout = hud->geometry();
+    const auto whiteText = [](const QColor &c) { return c.value() > 200 && c.saturation() < 40; };
+    // The readout lies over the black bar beside the 4:3 picture: only its text is light.
+    ASSERT_LT(readout.right(), 250);
+    EXPECT_GT(Screenshot::count(grabStage(QStringLiteral("readout")), readout, whiteText), 20);
+
+    stage()->setCovered(true);
+    expectColours(QStringLiteral("covered"), {{{375, 93}, "black"}, {{791, 63}, "black"}});
+    stage()->setCovered(false);
+    expectColours(QStringLiteral("uncovered"), {{{375, 93}, "red"}, {{791, 63}, "magenta"}});
 }
