@@ -164,10 +164,18 @@ void SlippyMap::setMarkers(const QList<Marker> &markers)
 
 void SlippyMap::setVehicle(const std::optional<Vehicle> &vehicle)
 {
-    const QRect before = vehicleRect();
+    const std::optional<Vehicle> before = m_vehicle;
+    const QRect beforeRect = vehicleRect();
     m_vehicle = vehicle && finite(vehicle->at) ? vehicle : std::nullopt;
-    const QRect after = vehicleRect();
-    update(before.united(after));
+    // Between fixes the vehicle creeps along by fractions of a pixel at every tick.
+    if (before && m_vehicle && std::abs(before->course - m_vehicle->course) < 0.5) {
+        const QPointF moved = (pointFor(m_vehicle->at) - pointFor(before->at)) * devicePixelRatioF();
+        if (std::abs(moved.x()) < 0.5 && std::abs(moved.y()) < 0.5) {
+            m_vehicle = before;
+            return;
+        }
+    }
+    update(beforeRect.united(vehicleRect()));
 }
 
 void SlippyMap::setCornerColor(const QColor &color, double radius)
@@ -416,7 +424,17 @@ void SlippyMap::zoomAbout(const QPointF &screen, double zoom)
 void SlippyMap::cameraMoved()
 {
     scheduleTiles();
-    update();
+    // Following a vehicle pans the map at the animation's rate, mostly by fractions of a pixel.
+    if (moveIsVisible())
+        update();
+}
+
+bool SlippyMap::moveIsVisible() const
+{
+    if (m_zoom != m_paintedZoom)
+        return true;
+    const QPointF moved = (m_centre - m_paintedCentre) * scale() * devicePixelRatioF();
+    return std::abs(moved.x()) >= 0.5 || std::abs(moved.y()) >= 0.5;
 }
 
 void SlippyMap::scheduleTiles()
@@ -478,6 +496,25 @@ void SlippyMap::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRect area = event->rect();
+    // A part painted on its own keeps to the camera the rest was painted with, moved since by less than
+    // half a pixel; a whole paint takes the camera as it is.
+    const bool whole = area.contains(rect());
+    struct Restore {
+        QPointF &centre;
+        QPointF saved;
+        bool swapped;
+        ~Restore()
+        {
+            if (swapped)
+                centre = saved;
+        }
+    } restore{m_centre, m_centre, !whole && m_zoom == m_paintedZoom && !moveIsVisible()};
+    if (restore.swapped)
+        m_centre = m_paintedCentre;
+    else if (whole) {
+        m_paintedCentre = m_centre;
+        m_paintedZoom = m_zoom;
+    }
     painter.setClipRect(area);
     paintBackground(painter, area);
     paintTiles(painter, area);

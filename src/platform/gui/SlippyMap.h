@@ -160,6 +160,11 @@ private:
 
     QPointF m_centre{0.5, 0.5};
     double m_zoom = minimumZoom;
+    // The camera as the whole map was last painted; moves of less than half a device pixel from it are
+    // not painted, and a partial paint keeps to it so that its pixels meet the rest.
+    QPointF m_paintedCentre{-1, -1};
+    double m_paintedZoom = -1;
+    bool moveIsVisible() const;
     bool m_automatic = true;
     bool m_keepClear = false;
 

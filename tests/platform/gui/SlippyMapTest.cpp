@@ -294,3 +294,50 @@ TEST(StandardFoldersMap, TilesLiveInTheCacheFolder)
 }
 
 } // namespace
+
+// Following a vehicle moves the camera and the vehicle by fractions of a pixel at every tick: those are not
+// painted until they add up to half a pixel.
+TEST_F(SlippyMapTest, MovesOfLessThanHalfAPixelWaitUntilTheyAddUp)
+{
+    auto map = makeMap();
+    int paints = 0;
+    struct Counter : QObject {
+        int &paints;
+        explicit Counter(int &p) : paints(p) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter(paints);
+    map->installEventFilter(&counter);
+    const double zoom = 15;
+    map->setCamera({{37.5, 127.0}, zoom}, 0);
+    map->show();
+    QTest::qWait(50);
+    // A tenth of a pixel in longitude at this zoom.
+    const double tenth = 0.1 * 360 / (256 * std::exp2(zoom));
+    const auto settle = [&] {
+        paints = 0;
+        QTest::qWait(30);
+        return paints;
+    };
+    settle();
+
+    map->setCamera({{37.5, 127.0 + 2 * tenth}, zoom}, 0);
+    EXPECT_EQ(settle(), 0);
+    map->setCamera({{37.5, 127.0 + 6 * tenth}, zoom}, 0);
+    EXPECT_GT(settle(), 0) << "0.6 pixels from the painted camera";
+
+    map->setVehicle(SlippyMap::Vehicle{{37.5, 127.0}, 90});
+    settle();
+    map->setVehicle(SlippyMap::Vehicle{{37.5, 127.0 + 3 * tenth}, 90});
+    EXPECT_EQ(settle(), 0);
+    EXPECT_EQ(map->vehicle()->at.longitude, 127.0) << "the vehicle as painted";
+    map->setVehicle(SlippyMap::Vehicle{{37.5, 127.0 + 5 * tenth}, 90});
+    EXPECT_GT(settle(), 0);
+    EXPECT_EQ(map->vehicle()->at.longitude, 127.0 + 5 * tenth);
+    map->setVehicle(SlippyMap::Vehicle{{37.5, 127.0 + 5 * tenth}, 120});
+    EXPECT_GT(settle(), 0) << "a turn";
+}
