@@ -431,9 +431,13 @@ void SlippyMap::cameraMoved()
 
 bool SlippyMap::moveIsVisible() const
 {
-    if (m_zoom != m_paintedZoom)
+    // Following asks for the zoom that shows the same ground at each fix's latitude: a change far below a
+    // pixel at the edges.
+    const double ratio = devicePixelRatioF();
+    const double edge = std::hypot(width(), height()) / 2;
+    if (m_paintedZoom < 0 || std::abs(std::exp2(m_zoom - m_paintedZoom) - 1) * edge * ratio >= 0.5)
         return true;
-    const QPointF moved = (m_centre - m_paintedCentre) * scale() * devicePixelRatioF();
+    const QPointF moved = (m_centre - m_paintedCentre) * scale() * ratio;
     return std::abs(moved.x()) >= 0.5 || std::abs(moved.y()) >= 0.5;
 }
 
@@ -500,18 +504,22 @@ void SlippyMap::paintEvent(QPaintEvent *event)
     // half a pixel; a whole paint takes the camera as it is.
     const bool whole = area.contains(rect());
     struct Restore {
-        QPointF &centre;
-        QPointF saved;
+        SlippyMap &map;
+        QPointF centre;
+        double zoom;
         bool swapped;
         ~Restore()
         {
-            if (swapped)
-                centre = saved;
+            if (swapped) {
+                map.m_centre = centre;
+                map.m_zoom = zoom;
+            }
         }
-    } restore{m_centre, m_centre, !whole && m_zoom == m_paintedZoom && !moveIsVisible()};
-    if (restore.swapped)
+    } restore{*this, m_centre, m_zoom, !whole && !moveIsVisible()};
+    if (restore.swapped) {
         m_centre = m_paintedCentre;
-    else if (whole) {
+        m_zoom = m_paintedZoom;
+    } else if (whole) {
         m_paintedCentre = m_centre;
         m_paintedZoom = m_zoom;
     }

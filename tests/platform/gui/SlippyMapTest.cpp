@@ -329,6 +329,13 @@ TEST_F(SlippyMapTest, MovesOfLessThanHalfAPixelWaitUntilTheyAddUp)
     EXPECT_EQ(settle(), 0);
     map->setCamera({{37.5, 127.0 + 6 * tenth}, zoom}, 0);
     EXPECT_GT(settle(), 0) << "0.6 pixels from the painted camera";
+    // The zoom for the same ground at the next fix's latitude.
+    map->setCamera({{37.5, 127.0 + 6 * tenth}, zoom + 1e-7}, 0);
+    EXPECT_EQ(settle(), 0);
+    map->setCamera({{37.5, 127.0 + 6 * tenth}, zoom + 0.01}, 0);
+    EXPECT_GT(settle(), 0);
+    map->setCamera({{37.5, 127.0 + 6 * tenth}, zoom}, 0);
+    settle();
 
     map->setVehicle(SlippyMap::Vehicle{{37.5, 127.0}, 90});
     settle();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 // Screen angles, counter-clockwise from three o'clock: the arc starts at the lower left and runs clockwise
@@ -23,15 +24,28 @@ SpeedDial::SpeedDial(QWidget *parent) : QWidget(parent)
     m_animation.setEasingCurve(QEasingCurve::OutCubic);
     connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         m_shown = value.toDouble();
-        update();
+        // A new speed at every tick would have the dial painted at the animation's rate for steps far
+        // below a pixel.
+        if (arcMovedVisibly() || m_animation.currentTime() >= m_animation.duration())
+            update();
     });
+}
+
+bool SpeedDial::arcMovedVisibly() const
+{
+    const double radius = std::min(width(), height()) / 2.0;
+    const double moved = std::abs(m_shown - m_painted) * arcSweep * std::numbers::pi / 180 * radius;
+    return m_painted < 0 || moved * devicePixelRatioF() >= 0.5;
 }
 
 void SpeedDial::setValue(double value)
 {
     if (m_value == value)
         return;
+    const QString before = numberText();
     m_value = value;
+    if (numberText() != before)
+        update();
     animateToFraction();
 }
 
@@ -92,6 +106,7 @@ void SpeedDial::animateToFraction()
 
 void SpeedDial::paintEvent(QPaintEvent *)
 {
+    m_painted = m_shown;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF square = dialRect();

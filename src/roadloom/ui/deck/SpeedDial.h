@@ -45,5 +45,7 @@ private:
     QString m_unit;
     bool m_active = false;
     double m_shown = 0;
+    double m_painted = -1; // m_shown when last painted
+    bool arcMovedVisibly() const;
     QVariantAnimation m_animation;
 };
