@@ -146,7 +146,10 @@ std::optional<QByteArray> parseBase64(QByteArrayView text)
         text.toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
-    return *decoded;
+    // Decoded in place: the buffer still has the room of the longer text, kept for every file.
+    QByteArray bytes = std::move(decoded.decoded);
+    bytes.squeeze();
+    return bytes;
 }
 
 // The member name of a file record: the three channel letters share one text each across the catalog.

@@ -427,7 +427,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
 void LibraryStore::finishTrash(const DashClip &clip)
 {
     const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
-    const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
+    const QList<qsizetype> gone = m_index.positionsOfID(m_clips, clip.id);
     for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
         emit clipAboutToBeRemoved(*position);
         removeClip(*position);
@@ -440,7 +440,7 @@ void LibraryStore::finishTrash(const DashClip &clip)
 void LibraryStore::removeClip(qsizetype position)
 {
     m_fingerprint.reset();
-    ClipListing::remove(m_index, position, m_clips.at(position));
+    ClipListing::remove(m_index, position);
     m_clips.removeAt(position);
     const qsizetype row = m_filteredRow[size_t(position)];
     if (row >= 0)
@@ -455,7 +455,7 @@ void LibraryStore::removeClip(qsizetype position)
 
 void LibraryStore::markCached(const QString &key, Channel channel)
 {
-    QList<qsizetype> changed = m_index.positionsOfKey(key);
+    QList<qsizetype> changed = m_index.positionsOfKey(m_clips, key);
     changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
     if (changed.isEmpty())
         return;
@@ -521,7 +521,7 @@ qsizetype LibraryStore::filteredRow(qsizetype index) const
 
 qsizetype LibraryStore::indexOf(const QString &id) const
 {
-    const QList<qsizetype> positions = m_index.positionsOfID(id);
+    const QList<qsizetype> positions = m_index.positionsOfID(m_clips, id);
     return positions.isEmpty() ? -1 : positions.first();
 }
 
