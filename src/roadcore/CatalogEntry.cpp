@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -215,14 +216,16 @@ public:
             }
             if (member == "files") {
                 entry.files.clear();
-                return files = readObject([&](QByteArrayView letterName) {
-                           QString letter = channelLetter(letterName);
-                           CatalogEntry::File file;
-                           if (!readFile(file))
-                               return false;
-                           entry.files.insert_or_assign(std::move(letter), std::move(file));
-                           return true;
-                       });
+                files = readObject([&](QByteArrayView letterName) {
+                    QString letter = channelLetter(letterName);
+                    CatalogEntry::File file;
+                    if (!readFile(file))
+                        return false;
+                    entry.files.insert_or_assign(std::move(letter), std::move(file));
+                    return true;
+                });
+                entry.files.squeeze();
+                return files;
             }
             return skipValue(0);
         });
@@ -518,6 +521,67 @@ private:
 };
 
 } // namespace
+
+CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)
+{
+    return std::lower_bound(m_items.begin(), m_items.end(), letter,
+                            [](const value_type &item, const QString &l) { return item.first < l; });
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::find(const QString &letter)
+{
+    const auto it = lowerBound(letter);
+    return it != m_items.end() && it->first == letter ? it : m_items.end();
+}
+
+CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &letter) const
+{
+    return const_cast<Files *>(this)->find(letter);
+}
+
+CatalogEntry::File &CatalogEntry::Files::at(const QString &letter)
+{
+    const auto it = find(letter);
+    if (it == m_items.end())
+        throw std::out_of_range("no file of that channel");
+    return it->second;
+}
+
+const CatalogEntry::File &CatalogEntry::Files::at(const QString &letter) const
+{
+    return const_cast<Files *>(this)->at(letter);
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter,
+                                                                                File file)
+{
+    const auto it = lowerBound(letter);
+    if (it != m_items.end() && it->first == letter)
+        return {it, false};
+    return {m_items.emplace(it, letter, std::move(file)), true};
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter)
+{
+    return try_emplace(letter, File());
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::insert_or_assign(const QString &letter,
+                                                                                     File file)
+{
+    auto [it, made] = try_emplace(letter);
+    it->second = std::move(file);
+    return {it, made};
+}
+
+size_t CatalogEntry::Files::erase(const QString &letter)
+{
+    const auto it = find(letter);
+    if (it == m_items.end())
+        return 0;
+    m_items.erase(it);
+    return 1;
+}
 
 std::optional<QString> CatalogEntry::File::usableStoredPath() const
 {
