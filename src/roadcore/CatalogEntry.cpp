@@ -276,10 +276,10 @@ private:
             return true;
         do {
             skipSpace();
-            if (!readText(m_name) || !take(':'))
+            if (!readText(m_name, m_nameBuffer) || !take(':'))
                 return false;
             // `member` looks at the name before it reads the value, which may read names of its own.
-            if (!member(QByteArrayView(m_name)))
+            if (!member(m_name))
                 return false;
         } while (take(','));
         return take('}');
@@ -335,13 +335,32 @@ private:
         return true;
     }
 
-    // A string at the current place, decoded to UTF-8 into `out`. A lone surrogate is no text.
-    bool readText(QByteArray &out)
+    // A string at the current place, decoded to UTF-8: `text` views the catalog's own bytes when the string
+    // has no escape, else `buffer`, which holds it decoded. A lone surrogate is no text.
+    bool readText(QByteArrayView &text, QByteArray &buffer)
     {
-        out.resize(0); // keeps the buffer
         if (m_at == m_end || *m_at != '"')
             return false;
         ++m_at;
+        // Most strings have no escape: no copy.
+        const char *start = m_at;
+        while (m_at != m_end && *m_at != '"' && *m_at != '\\' && static_cast<unsigned char>(*m_at) >= 0x20)
+            ++m_at;
+        if (m_at != m_end && *m_at == '"') {
+            text = QByteArrayView(start, m_at - start);
+            ++m_at;
+            return true;
+        }
+        m_at = start;
+        const bool read = decodeText(buffer);
+        text = buffer;
+        return read;
+    }
+
+    // The rest of a string from the current place, after its opening quote, decoded into `out`.
+    bool decodeText(QByteArray &out)
+    {
+        out.resize(0); // keeps the buffer
         for (;;) {
             const char *run = m_at;
             while (m_at != m_end && *m_at != '"' && *m_at != '\\' &&
@@ -400,7 +419,7 @@ private:
     bool requiredString(QString &out)
     {
         skipSpace();
-        if (!readText(m_value))
+        if (!readText(m_value, m_valueBuffer))
             return false;
         out = QString::fromUtf8(m_value);
         return true;
@@ -411,7 +430,7 @@ private:
     {
         skipSpace();
         m_isNull = takeWord("null");
-        return m_isNull || readText(m_value);
+        return m_isNull || readText(m_value, m_valueBuffer);
     }
 
     bool optionalString(std::optional<QString> &out)
@@ -497,7 +516,7 @@ private:
             return false;
         switch (*m_at) {
         case '"':
-            return readText(m_value);
+            return readText(m_value, m_valueBuffer);
         case '{':
             return readObject([&](QByteArrayView) { return skipValue(depth + 1); });
         case '[':
@@ -515,8 +534,9 @@ private:
 
     const char *m_at;
     const char *m_end;
-    QByteArray m_name;  // the member name just read
-    QByteArray m_value; // the string value just read
+    QByteArrayView m_name;                  // the member name just read
+    QByteArrayView m_value;                 // the string value just read
+    QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
     bool m_isNull = false;
 };
 

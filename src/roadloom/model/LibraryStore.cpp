@@ -21,6 +21,8 @@
 #include <QSet>
 #include <QtConcurrent>
 
+#include <thread>
+
 namespace {
 
 const QString foldersKey = QStringLiteral("libraryFolders");
@@ -285,8 +287,16 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         result.clips.append(cache->clips(scope, found, closing));
         ClipOrder::sortNewestFirst(result.clips);
     }
-    result.index = ClipListing::index(result.clips);
-    result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
+    {
+        // Both read the list only: the fingerprint of a long one is taken beside the index.
+        std::jthread fingerprint;
+        if (result.clips.size() >= 10000)
+            fingerprint = std::jthread(
+                [&] { result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend()); });
+        else
+            result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
+        result.index = ClipListing::index(result.clips);
+    }
     return result;
 }
 
