@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -175,6 +177,22 @@ public:
         return m_at == m_end;
     }
 
+    // The place after any space.
+    const char *position()
+    {
+        skipSpace();
+        return m_at;
+    }
+
+    bool take(char c)
+    {
+        skipSpace();
+        if (m_at == m_end || *m_at != c)
+            return false;
+        ++m_at;
+        return true;
+    }
+
     // "[" items "]", each read by `item`.
     template <class Item> bool readArray(Item item)
     {
@@ -289,15 +307,6 @@ private:
     {
         while (m_at != m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
             ++m_at;
-    }
-
-    bool take(char c)
-    {
-        skipSpace();
-        if (m_at == m_end || *m_at != c)
-            return false;
-        ++m_at;
-        return true;
     }
 
     bool takeWord(const char *word)
@@ -675,11 +684,126 @@ QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
     return out;
 }
 
+namespace {
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// The first place at or after `from` that looks like the start of an entry after another: "{" after "}"
+// and ",". Only a guess: the same characters may stand inside a string or a nested value.
+const char *entryStartAfter(const char *from, const char *end)
+{
+    for (const char *p = from; p < end; ++p) {
+        p = static_cast<const char *>(std::memchr(p, '}', size_t(end - p)));
+        if (!p)
+            return nullptr;
+        const char *q = p + 1;
+        while (q < end && isSpace(*q))
+            ++q;
+        if (q == end || *q != ',')
+            continue;
+        ++q;
+        while (q < end && isSpace(*q))
+            ++q;
+        if (q < end && *q == '{')
+            return q;
+    }
+    return nullptr;
+}
+
+bool stopped(const std::atomic<bool> *stop)
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+// The entries from `from`, the catalog's start or that of an entry, up to `until`, the start of the next
+// part, which must be where an entry ends and the next begins; without `until`, up to the text's end.
+// Nothing when the text is unreadable there, the part does not end exactly at `until`, or `*abandon`
+// turned true.
+std::optional<CatalogEntry::Catalog> readPart(const char *from, const char *until, const char *end,
+                                              bool first, const std::atomic<bool> *stop,
+                                              const std::atomic<bool> &abandon)
+{
+    CatalogReader reader(QByteArrayView(from, end - from));
+    CatalogEntry::Catalog part;
+    if (first && !reader.take('['))
+        return std::nullopt;
+    for (;;) {
+        if (part.size() % 256 == 0 && (stopped(stop) || abandon.load(std::memory_order_relaxed)))
+            return std::nullopt;
+        CatalogEntry entry;
+        if (!reader.readEntry(entry))
+            return std::nullopt;
+        QString key = entry.key;
+        part.try_emplace(part.end(), std::move(key), std::move(entry));
+        if (!reader.take(','))
+            break;
+        if (until && reader.position() >= until) {
+            if (reader.position() == until)
+                return part;
+            return std::nullopt;
+        }
+    }
+    if (until || !reader.take(']') || !reader.atEnd())
+        return std::nullopt;
+    return part;
+}
+
+// A large catalog read in parts on a few threads, cut where entries seem to meet. Nothing when a cut fell
+// elsewhere or the text is unreadable: reading it in order tells which.
+std::optional<CatalogEntry::Catalog> readInParts(QByteArrayView json, const std::atomic<bool> *stop)
+{
+    const size_t threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+    if (threads < 2 || json.size() < (4 << 20))
+        return std::nullopt;
+    const char *begin = json.data(), *end = json.data() + json.size();
+    std::vector<const char *> starts{begin};
+    for (size_t k = 1; k < threads; ++k) {
+        const char *start = entryStartAfter(begin + json.size() * qsizetype(k) / qsizetype(threads), end);
+        if (!start)
+            break;
+        if (start > starts.back())
+            starts.push_back(start);
+    }
+    if (starts.size() < 2)
+        return std::nullopt;
+    std::vector<std::optional<CatalogEntry::Catalog>> parts(starts.size());
+    std::atomic<bool> failed = false;
+    {
+        std::vector<std::jthread> helpers;
+        const auto read = [&](size_t i) {
+            parts[i] = readPart(starts[i], i + 1 < starts.size() ? starts[i + 1] : nullptr, end, i == 0, stop,
+                                failed);
+            if (!parts[i])
+                failed = true;
+        };
+        for (size_t i = 1; i < starts.size(); ++i)
+            helpers.emplace_back(read, i);
+        read(0);
+    }
+    if (failed)
+        return std::nullopt;
+    // In file order: of equal keys the first stays, as when read in order.
+    CatalogEntry::Catalog catalog = std::move(*parts[0]);
+    for (size_t i = 1; i < parts.size(); ++i)
+        while (!parts[i]->empty())
+            catalog.insert(catalog.end(), parts[i]->extract(parts[i]->begin()));
+    return catalog;
+}
+
+} // namespace
+
 std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json,
                                                                const std::atomic<bool> *stop)
 {
     // Outside strings JSON is ASCII, so one check of the whole text covers every string in it.
     if (!json.isValidUtf8())
+        return std::nullopt;
+    if (auto catalog = readInParts(json, stop))
+        return catalog;
+    if (stopped(stop))
         return std::nullopt;
     CatalogReader reader(json);
     Catalog catalog;

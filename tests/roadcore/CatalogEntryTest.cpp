@@ -380,4 +380,56 @@ TEST(CatalogEntry, ReadsEscapedAndPlainTextsAlikeInEveryPlace)
     EXPECT_EQ(entry.files.at("R").originalPath, "/a/R.mp4");
 }
 
+// Large enough to be read in parts on several threads: every entry with a long name, and texts that look
+// like the place where two entries meet ("},{") inside strings, so that some cuts fall inside one.
+CatalogEntry::Catalog largeCatalog(bool trickyNames)
+{
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < 4000; ++i) {
+        CatalogEntry entry = fullEntry();
+        entry.name = QString("%1 %2").arg(i, 6, 10, QChar('0')).arg(QString(400, QChar('n')));
+        if (trickyNames)
+            entry.name += i % 2 ? "},{\"key\":\"x\"}" : "} , {";
+        entry.key = entry.name + "#300";
+        catalog.emplace(entry.key, entry);
+    }
+    return catalog;
+}
+
+TEST(CatalogEntry, ALargeCatalogReadsAsItWasWrittenWhereverItsTextIsCut)
+{
+    for (const bool tricky : {false, true}) {
+        const CatalogEntry::Catalog catalog = largeCatalog(tricky);
+        const QByteArray text = CatalogEntry::writeCatalog(catalog);
+        ASSERT_GT(text.size(), 4 << 20);
+        const auto read = CatalogEntry::readCatalog(text);
+        ASSERT_TRUE(read) << tricky;
+        EXPECT_TRUE(*read == catalog) << tricky;
+
+        // Of equal keys the first stays even when they lie far apart; a fault anywhere spoils the whole.
+        QByteArray doubled = text;
+        doubled.chop(1);
+        CatalogEntry later = catalog.begin()->second;
+        later.name = "later";
+        QByteArray again;
+        later.writeJson(again);
+        doubled += "," + again + "]";
+        const auto firstKept = CatalogEntry::readCatalog(doubled);
+        ASSERT_TRUE(firstKept);
+        EXPECT_EQ(firstKept->size(), catalog.size());
+        EXPECT_EQ(firstKept->begin()->second.name, catalog.begin()->second.name);
+        for (const QByteArray &spoiled : {QByteArray(doubled).replace(doubled.size() - 40, 1, "\x01"),
+                                          QByteArray(text).insert(text.size() / 2, "\x01"),
+                                          QByteArray(text).chopped(1), QByteArray(text) + ","})
+            EXPECT_FALSE(CatalogEntry::readCatalog(spoiled)) << tricky;
+    }
+}
+
+TEST(CatalogEntry, ALargeCatalogReadStopsWhenAsked)
+{
+    const QByteArray text = CatalogEntry::writeCatalog(largeCatalog(false));
+    const std::atomic<bool> stop = true;
+    EXPECT_FALSE(CatalogEntry::readCatalog(text, &stop));
+}
+
 } // namespace
