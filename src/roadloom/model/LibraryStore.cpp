@@ -23,6 +23,10 @@
 
 #include <thread>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 const QString foldersKey = QStringLiteral("libraryFolders");
@@ -297,6 +301,12 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
             result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
         result.index = ClipListing::index(result.clips);
     }
+#ifdef __GLIBC__
+    // Reading and ordering a long list leaves free room among what it keeps, on the heaps of the threads
+    // that did it; the allocator gives such room back to the system only when asked.
+    if (result.clips.size() >= 10000)
+        malloc_trim(0);
+#endif
     return result;
 }
 
