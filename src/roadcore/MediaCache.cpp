@@ -521,9 +521,9 @@ std::optional<QString> MediaCache::existingStoredCopy(const CatalogEntry::File &
     return path;
 }
 
-std::set<Channel> MediaCache::cachedChannels(const CatalogEntry &entry) const
+ChannelSet MediaCache::cachedChannels(const CatalogEntry &entry) const
 {
-    std::set<Channel> channels;
+    ChannelSet channels;
     for (const auto &[letter, record] : entry.files)
         if (const auto channel = channelFromRaw(letter); channel && existingStoredCopy(record))
             channels.insert(*channel);
