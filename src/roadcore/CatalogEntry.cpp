@@ -9,6 +9,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -146,7 +149,10 @@ std::optional<QByteArray> parseBase64(QByteArrayView text)
         text.toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
-    return *decoded;
+    // Decoded in place: the buffer still has the room of the longer text, kept for every file.
+    QByteArray bytes = std::move(decoded.decoded);
+    bytes.squeeze();
+    return bytes;
 }
 
 // The member name of a file record: the three channel letters share one text each across the catalog.
@@ -169,6 +175,22 @@ public:
     {
         skipSpace();
         return m_at == m_end;
+    }
+
+    // The place after any space.
+    const char *position()
+    {
+        skipSpace();
+        return m_at;
+    }
+
+    bool take(char c)
+    {
+        skipSpace();
+        if (m_at == m_end || *m_at != c)
+            return false;
+        ++m_at;
+        return true;
     }
 
     // "[" items "]", each read by `item`.
@@ -212,14 +234,16 @@ public:
             }
             if (member == "files") {
                 entry.files.clear();
-                return files = readObject([&](QByteArrayView letterName) {
-                           QString letter = channelLetter(letterName);
-                           CatalogEntry::File file;
-                           if (!readFile(file))
-                               return false;
-                           entry.files.insert_or_assign(std::move(letter), std::move(file));
-                           return true;
-                       });
+                files = readObject([&](QByteArrayView letterName) {
+                    QString letter = channelLetter(letterName);
+                    CatalogEntry::File file;
+                    if (!readFile(file))
+                        return false;
+                    entry.files.insert_or_assign(std::move(letter), std::move(file));
+                    return true;
+                });
+                entry.files.squeeze();
+                return files;
             }
             return skipValue(0);
         });
@@ -270,10 +294,10 @@ private:
             return true;
         do {
             skipSpace();
-            if (!readText(m_name) || !take(':'))
+            if (!readText(m_name, m_nameBuffer) || !take(':'))
                 return false;
             // `member` looks at the name before it reads the value, which may read names of its own.
-            if (!member(QByteArrayView(m_name)))
+            if (!member(m_name))
                 return false;
         } while (take(','));
         return take('}');
@@ -283,15 +307,6 @@ private:
     {
         while (m_at != m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
             ++m_at;
-    }
-
-    bool take(char c)
-    {
-        skipSpace();
-        if (m_at == m_end || *m_at != c)
-            return false;
-        ++m_at;
-        return true;
     }
 
     bool takeWord(const char *word)
@@ -329,13 +344,32 @@ private:
         return true;
     }
 
-    // A string at the current place, decoded to UTF-8 into `out`. A lone surrogate is no text.
-    bool readText(QByteArray &out)
+    // A string at the current place, decoded to UTF-8: `text` views the catalog's own bytes when the string
+    // has no escape, else `buffer`, which holds it decoded. A lone surrogate is no text.
+    bool readText(QByteArrayView &text, QByteArray &buffer)
     {
-        out.resize(0); // keeps the buffer
         if (m_at == m_end || *m_at != '"')
             return false;
         ++m_at;
+        // Most strings have no escape: no copy.
+        const char *start = m_at;
+        while (m_at != m_end && *m_at != '"' && *m_at != '\\' && static_cast<unsigned char>(*m_at) >= 0x20)
+            ++m_at;
+        if (m_at != m_end && *m_at == '"') {
+            text = QByteArrayView(start, m_at - start);
+            ++m_at;
+            return true;
+        }
+        m_at = start;
+        const bool read = decodeText(buffer);
+        text = buffer;
+        return read;
+    }
+
+    // The rest of a string from the current place, after its opening quote, decoded into `out`.
+    bool decodeText(QByteArray &out)
+    {
+        out.resize(0); // keeps the buffer
         for (;;) {
             const char *run = m_at;
             while (m_at != m_end && *m_at != '"' && *m_at != '\\' &&
@@ -394,7 +428,7 @@ private:
     bool requiredString(QString &out)
     {
         skipSpace();
-        if (!readText(m_value))
+        if (!readText(m_value, m_valueBuffer))
             return false;
         out = QString::fromUtf8(m_value);
         return true;
@@ -405,7 +439,7 @@ private:
     {
         skipSpace();
         m_isNull = takeWord("null");
-        return m_isNull || readText(m_value);
+        return m_isNull || readText(m_value, m_valueBuffer);
     }
 
     bool optionalString(std::optional<QString> &out)
@@ -491,7 +525,7 @@ private:
             return false;
         switch (*m_at) {
         case '"':
-            return readText(m_value);
+            return readText(m_value, m_valueBuffer);
         case '{':
             return readObject([&](QByteArrayView) { return skipValue(depth + 1); });
         case '[':
@@ -509,12 +543,74 @@ private:
 
     const char *m_at;
     const char *m_end;
-    QByteArray m_name;  // the member name just read
-    QByteArray m_value; // the string value just read
+    QByteArrayView m_name;                  // the member name just read
+    QByteArrayView m_value;                 // the string value just read
+    QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
     bool m_isNull = false;
 };
 
 } // namespace
+
+CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)
+{
+    return std::lower_bound(m_items.begin(), m_items.end(), letter,
+                            [](const value_type &item, const QString &l) { return item.first < l; });
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::find(const QString &letter)
+{
+    const auto it = lowerBound(letter);
+    return it != m_items.end() && it->first == letter ? it : m_items.end();
+}
+
+CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &letter) const
+{
+    return const_cast<Files *>(this)->find(letter);
+}
+
+CatalogEntry::File &CatalogEntry::Files::at(const QString &letter)
+{
+    const auto it = find(letter);
+    if (it == m_items.end())
+        throw std::out_of_range("no file of that channel");
+    return it->second;
+}
+
+const CatalogEntry::File &CatalogEntry::Files::at(const QString &letter) const
+{
+    return const_cast<Files *>(this)->at(letter);
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter,
+                                                                                File file)
+{
+    const auto it = lowerBound(letter);
+    if (it != m_items.end() && it->first == letter)
+        return {it, false};
+    return {m_items.emplace(it, letter, std::move(file)), true};
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter)
+{
+    return try_emplace(letter, File());
+}
+
+std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::insert_or_assign(const QString &letter,
+                                                                                     File file)
+{
+    auto [it, made] = try_emplace(letter);
+    it->second = std::move(file);
+    return {it, made};
+}
+
+size_t CatalogEntry::Files::erase(const QString &letter)
+{
+    const auto it = find(letter);
+    if (it == m_items.end())
+        return 0;
+    m_items.erase(it);
+    return 1;
+}
 
 std::optional<QString> CatalogEntry::File::usableStoredPath() const
 {
@@ -588,11 +684,126 @@ QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
     return out;
 }
 
+namespace {
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// The first place at or after `from` that looks like the start of an entry after another: "{" after "}"
+// and ",". Only a guess: the same characters may stand inside a string or a nested value.
+const char *entryStartAfter(const char *from, const char *end)
+{
+    for (const char *p = from; p < end; ++p) {
+        p = static_cast<const char *>(std::memchr(p, '}', size_t(end - p)));
+        if (!p)
+            return nullptr;
+        const char *q = p + 1;
+        while (q < end && isSpace(*q))
+            ++q;
+        if (q == end || *q != ',')
+            continue;
+        ++q;
+        while (q < end && isSpace(*q))
+            ++q;
+        if (q < end && *q == '{')
+            return q;
+    }
+    return nullptr;
+}
+
+bool stopped(const std::atomic<bool> *stop)
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+// The entries from `from`, the catalog's start or that of an entry, up to `until`, the start of the next
+// part, which must be where an entry ends and the next begins; without `until`, up to the text's end.
+// Nothing when the text is unreadable there, the part does not end exactly at `until`, or `*abandon`
+// turned true.
+std::optional<CatalogEntry::Catalog> readPart(const char *from, const char *until, const char *end,
+                                              bool first, const std::atomic<bool> *stop,
+                                              const std::atomic<bool> &abandon)
+{
+    CatalogReader reader(QByteArrayView(from, end - from));
+    CatalogEntry::Catalog part;
+    if (first && !reader.take('['))
+        return std::nullopt;
+    for (;;) {
+        if (part.size() % 256 == 0 && (stopped(stop) || abandon.load(std::memory_order_relaxed)))
+            return std::nullopt;
+        CatalogEntry entry;
+        if (!reader.readEntry(entry))
+            return std::nullopt;
+        QString key = entry.key;
+        part.try_emplace(part.end(), std::move(key), std::move(entry));
+        if (!reader.take(','))
+            break;
+        if (until && reader.position() >= until) {
+            if (reader.position() == until)
+                return part;
+            return std::nullopt;
+        }
+    }
+    if (until || !reader.take(']') || !reader.atEnd())
+        return std::nullopt;
+    return part;
+}
+
+// A large catalog read in parts on a few threads, cut where entries seem to meet. Nothing when a cut fell
+// elsewhere or the text is unreadable: reading it in order tells which.
+std::optional<CatalogEntry::Catalog> readInParts(QByteArrayView json, const std::atomic<bool> *stop)
+{
+    const size_t threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+    if (threads < 2 || json.size() < (4 << 20))
+        return std::nullopt;
+    const char *begin = json.data(), *end = json.data() + json.size();
+    std::vector<const char *> starts{begin};
+    for (size_t k = 1; k < threads; ++k) {
+        const char *start = entryStartAfter(begin + json.size() * qsizetype(k) / qsizetype(threads), end);
+        if (!start)
+            break;
+        if (start > starts.back())
+            starts.push_back(start);
+    }
+    if (starts.size() < 2)
+        return std::nullopt;
+    std::vector<std::optional<CatalogEntry::Catalog>> parts(starts.size());
+    std::atomic<bool> failed = false;
+    {
+        std::vector<std::jthread> helpers;
+        const auto read = [&](size_t i) {
+            parts[i] = readPart(starts[i], i + 1 < starts.size() ? starts[i + 1] : nullptr, end, i == 0, stop,
+                                failed);
+            if (!parts[i])
+                failed = true;
+        };
+        for (size_t i = 1; i < starts.size(); ++i)
+            helpers.emplace_back(read, i);
+        read(0);
+    }
+    if (failed)
+        return std::nullopt;
+    // In file order: of equal keys the first stays, as when read in order.
+    CatalogEntry::Catalog catalog = std::move(*parts[0]);
+    for (size_t i = 1; i < parts.size(); ++i)
+        while (!parts[i]->empty())
+            catalog.insert(catalog.end(), parts[i]->extract(parts[i]->begin()));
+    return catalog;
+}
+
+} // namespace
+
 std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json,
                                                                const std::atomic<bool> *stop)
 {
     // Outside strings JSON is ASCII, so one check of the whole text covers every string in it.
     if (!json.isValidUtf8())
+        return std::nullopt;
+    if (auto catalog = readInParts(json, stop))
+        return catalog;
+    if (stopped(stop))
         return std::nullopt;
     CatalogReader reader(json);
     Catalog catalog;

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 // One recording the media cache has registered, with where each channel file was last seen, how to find it
 // again and where its stored copy lies. Private to the media cache.
@@ -37,11 +39,54 @@ struct CatalogEntry {
         friend bool operator==(const File &, const File &) = default;
     };
 
+    // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has
+    // a few at most: one small array holds them instead of a tree node each.
+    class Files {
+    public:
+        using value_type = std::pair<QString, File>;
+        using iterator = std::vector<value_type>::iterator;
+        using const_iterator = std::vector<value_type>::const_iterator;
+
+        iterator begin() { return m_items.begin(); }
+        iterator end() { return m_items.end(); }
+        const_iterator begin() const { return m_items.begin(); }
+        const_iterator end() const { return m_items.end(); }
+        size_t size() const { return m_items.size(); }
+        bool empty() const { return m_items.empty(); }
+        void clear() { m_items.clear(); }
+        // Gives back the room kept for more files.
+        void squeeze() { m_items.shrink_to_fit(); }
+
+        iterator find(const QString &letter);
+        const_iterator find(const QString &letter) const;
+        size_t count(const QString &letter) const { return find(letter) != end() ? 1 : 0; }
+        // Throws std::out_of_range for a letter without a file.
+        File &at(const QString &letter);
+        const File &at(const QString &letter) const;
+        File &operator[](const QString &letter) { return try_emplace(letter).first->second; }
+        // The file of that letter, made from `file` when there was none.
+        std::pair<iterator, bool> try_emplace(const QString &letter);
+        std::pair<iterator, bool> try_emplace(const QString &letter, File file);
+        std::pair<iterator, bool> emplace(const QString &letter, File file)
+        {
+            return try_emplace(letter, std::move(file));
+        }
+        std::pair<iterator, bool> insert_or_assign(const QString &letter, File file);
+        iterator erase(const_iterator at) { return m_items.erase(at); }
+        size_t erase(const QString &letter);
+
+        friend bool operator==(const Files &, const Files &) = default;
+
+    private:
+        iterator lowerBound(const QString &letter);
+        std::vector<value_type> m_items; // ascending letters
+    };
+
     QString key; // name, "#", total byte size
     QString name;
     ClipCategory category = ClipCategory::other;
     std::optional<QDateTime> date;
-    std::map<QString, File> files; // by channel letter; other member names are carried along
+    Files files; // by channel letter; other member names are carried along
     QDateTime importedAt;
 
     // Appends the entry object, compact, members in name order, optional members left out.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "roadcore/Channel.h"
+#include "roadcore/ChannelMap.h"
 #include "roadcore/ClipCategory.h"
 #include "roadcore/StorageState.h"
 
@@ -19,11 +20,11 @@ struct DashClip {
     QString name;
     ClipCategory category = ClipCategory::other;
     std::optional<QDateTime> date;
-    std::map<Channel, QString> files; // the files to use now
+    ChannelMap<QString> files; // the files to use now
     qint64 byteSize = 0;
-    std::map<Channel, QString> originalFiles;
-    std::map<Channel, StorageState> channelStates;
-    std::set<Channel> cachedChannels;
+    ChannelMap<QString> originalFiles;
+    ChannelMap<StorageState> channelStates;
+    ChannelSet cachedChannels;
 
     std::optional<QString> front() const;
     // The file the second player shows: rear, else interior.

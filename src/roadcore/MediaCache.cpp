@@ -65,8 +65,18 @@ OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath,
     QFile file(catalogPath);
     if (file.exists()) {
         std::optional<CatalogEntry::Catalog> catalog;
-        if (file.open(QIODevice::ReadOnly))
-            catalog = CatalogEntry::readCatalog(file.readAll(), stop);
+        if (file.open(QIODevice::ReadOnly)) {
+            // Mapped rather than read: a large catalog is parsed from the page cache without a copy of it
+            // on the heap, which would stay with the process as room for later allocations.
+            const qint64 size = file.size();
+            if (uchar *mapped = size > 0 ? file.map(0, size) : nullptr) {
+                catalog = CatalogEntry::readCatalog(
+                    QByteArrayView(reinterpret_cast<const char *>(mapped), qsizetype(size)), stop);
+                file.unmap(mapped);
+            } else {
+                catalog = CatalogEntry::readCatalog(file.readAll(), stop);
+            }
+        }
         if (stop && stop->load()) {
             disk.stopped = true;
             return disk;
@@ -511,9 +521,9 @@ std::optional<QString> MediaCache::existingStoredCopy(const CatalogEntry::File &
     return path;
 }
 
-std::set<Channel> MediaCache::cachedChannels(const CatalogEntry &entry) const
+ChannelSet MediaCache::cachedChannels(const CatalogEntry &entry) const
 {
-    std::set<Channel> channels;
+    ChannelSet channels;
     for (const auto &[letter, record] : entry.files)
         if (const auto channel = channelFromRaw(letter); channel && existingStoredCopy(record))
             channels.insert(*channel);

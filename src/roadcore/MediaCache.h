@@ -133,7 +133,7 @@ private:
     // different entries, each with its own `absent`.
     DashClip resolve(CatalogEntry &entry, AbsentFolder *absent = nullptr);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
-    std::set<Channel> cachedChannels(const CatalogEntry &entry) const;
+    ChannelSet cachedChannels(const CatalogEntry &entry) const;
     // The absolute path of the record's stored copy when the catalog names a usable one, whether or not
     // it exists.
     std::optional<QString> storedCopyPath(const CatalogEntry::File &record) const;

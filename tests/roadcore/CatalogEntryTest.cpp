@@ -318,3 +318,118 @@ TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CatalogEntry, FilesKeepLetterOrderAndMapRulesWhateverTheInsertionOrder)
+{
+    const QStringList orders[] = {{"R", "F", "I"}, {"F", "I", "R"}, {"I", "R", "F"}, {"X", "F", "R", "I"}};
+    for (const QStringList &order : orders) {
+        CatalogEntry::Files files;
+        for (const QString &letter : order) {
+            CatalogEntry::File file;
+            file.originalPath = "/first/" + letter;
+            EXPECT_TRUE(files.try_emplace(letter, file).second);
+        }
+        QStringList letters;
+        for (const auto &[letter, file] : files)
+            letters.append(letter);
+        QStringList sorted = order;
+        sorted.sort();
+        EXPECT_EQ(letters, sorted) << order.join(',').toStdString();
+
+        CatalogEntry::File other;
+        other.originalPath = "/second";
+        // Adding keeps what is there; assigning replaces it; neither adds a second file of a letter.
+        EXPECT_FALSE(files.try_emplace("F", other).second);
+        EXPECT_FALSE(files.emplace("R", other).second);
+        EXPECT_EQ(files.at("F").originalPath, "/first/F");
+        EXPECT_FALSE(files.insert_or_assign("I", other).second);
+        EXPECT_EQ(files.at("I").originalPath, "/second");
+        EXPECT_EQ(files.size(), size_t(order.size()));
+
+        EXPECT_EQ(files.count("R"), 1u);
+        EXPECT_EQ(files.count("Z"), 0u);
+        EXPECT_EQ(files.find("Z"), files.end());
+        EXPECT_THROW(files.at("Z"), std::out_of_range);
+        EXPECT_EQ(files.erase("R"), 1u);
+        EXPECT_EQ(files.erase("R"), 0u);
+        EXPECT_EQ(files.count("R"), 0u);
+        files["A"].size = 7; // made on first use, in its place
+        EXPECT_EQ(files.begin()->first, "A");
+        EXPECT_EQ(files.at("A").size, 7);
+    }
+}
+
+TEST(CatalogEntry, ReadsEscapedAndPlainTextsAlikeInEveryPlace)
+{
+    // Names, letters and values with and without escapes, and a later duplicate letter replacing the first.
+    const QByteArray text =
+        R"([{"category":"event","files":{"F":{"originalPath":"\/a\/F.mp4","size":1},)"
+        R"("R":{"originalPath":"/a/R.mp4","size":2},"\u0046":{"origin\u0061lPath":"/a/F2\"x.mp4","size":3}},)"
+        R"("importedAt":"2024-05-02T09:00:01Z","key":"k\u00fc#6","na\u006de":"n\\1"}])";
+    const auto catalog = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(catalog);
+    ASSERT_EQ(catalog->size(), 1u);
+    const CatalogEntry &entry = catalog->begin()->second;
+    EXPECT_EQ(entry.key, QString::fromUtf8("k\u00fc#6"));
+    EXPECT_EQ(entry.name, "n\\1");
+    ASSERT_EQ(entry.files.size(), 2u);
+    EXPECT_EQ(entry.files.at("F").originalPath, "/a/F2\"x.mp4");
+    EXPECT_EQ(entry.files.at("F").size, 3);
+    EXPECT_EQ(entry.files.at("R").originalPath, "/a/R.mp4");
+}
+
+// Large enough to be read in parts on several threads: every entry with a long name, and texts that look
+// like the place where two entries meet ("},{") inside strings, so that some cuts fall inside one.
+CatalogEntry::Catalog largeCatalog(bool trickyNames)
+{
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < 4000; ++i) {
+        CatalogEntry entry = fullEntry();
+        entry.name = QString("%1 %2").arg(i, 6, 10, QChar('0')).arg(QString(400, QChar('n')));
+        if (trickyNames)
+            entry.name += i % 2 ? "},{\"key\":\"x\"}" : "} , {";
+        entry.key = entry.name + "#300";
+        catalog.emplace(entry.key, entry);
+    }
+    return catalog;
+}
+
+TEST(CatalogEntry, ALargeCatalogReadsAsItWasWrittenWhereverItsTextIsCut)
+{
+    for (const bool tricky : {false, true}) {
+        const CatalogEntry::Catalog catalog = largeCatalog(tricky);
+        const QByteArray text = CatalogEntry::writeCatalog(catalog);
+        ASSERT_GT(text.size(), 4 << 20);
+        const auto read = CatalogEntry::readCatalog(text);
+        ASSERT_TRUE(read) << tricky;
+        EXPECT_TRUE(*read == catalog) << tricky;
+
+        // Of equal keys the first stays even when they lie far apart; a fault anywhere spoils the whole.
+        QByteArray doubled = text;
+        doubled.chop(1);
+        CatalogEntry later = catalog.begin()->second;
+        later.name = "later";
+        QByteArray again;
+        later.writeJson(again);
+        doubled += "," + again + "]";
+        const auto firstKept = CatalogEntry::readCatalog(doubled);
+        ASSERT_TRUE(firstKept);
+        EXPECT_EQ(firstKept->size(), catalog.size());
+        EXPECT_EQ(firstKept->begin()->second.name, catalog.begin()->second.name);
+        for (const QByteArray &spoiled : {QByteArray(doubled).replace(doubled.size() - 40, 1, "\x01"),
+                                          QByteArray(text).insert(text.size() / 2, "\x01"),
+                                          QByteArray(text).chopped(1), QByteArray(text) + ","})
+            EXPECT_FALSE(CatalogEntry::readCatalog(spoiled)) << tricky;
+    }
+}
+
+TEST(CatalogEntry, ALargeCatalogReadStopsWhenAsked)
+{
+    const QByteArray text = CatalogEntry::writeCatalog(largeCatalog(false));
+    const std::atomic<bool> stop = true;
+    EXPECT_FALSE(CatalogEntry::readCatalog(text, &stop));
+}
+
+} // namespace

@@ -60,19 +60,19 @@ Index index(const QList<DashClip> &clips)
         result.byName = nameOrder(clips);
         orders();
     }
-    result.foldedNames.reserve(clips.size());
-    result.byID.reserve(clips.size());
-    result.byKey.reserve(clips.size());
+    result.byID.reserve(size_t(clips.size()));
+    result.byKey.reserve(size_t(clips.size()));
     result.positionOfSerial.resize(size_t(clips.size()));
     result.serialAt.resize(size_t(clips.size()));
     for (qsizetype i = 0; i < clips.size(); ++i) {
         const DashClip &clip = clips[i];
-        result.foldedNames.append(clip.name.toCaseFolded());
-        result.byID.insert(clip.id, i);
-        result.byKey.insert(clip.catalogKey(), i);
+        result.byID.emplace_back(qHash(clip.id), i);
+        result.byKey.emplace_back(qHash(clip.catalogKey()), i);
         result.positionOfSerial[size_t(i)] = i;
         result.serialAt[size_t(i)] = i;
     }
+    std::sort(result.byID.begin(), result.byID.end());
+    std::sort(result.byKey.begin(), result.byKey.end());
     if (names.joinable())
         names.join();
     if (others.joinable())
@@ -80,16 +80,38 @@ Index index(const QList<DashClip> &clips)
     return result;
 }
 
-QList<qsizetype> Index::positionsOf(const QMultiHash<QString, qsizetype> &hash, const QString &name) const
+namespace {
+
+// The positions of the serials filed under the text's hash whose recording passes `same`, ascending.
+template <class Same>
+QList<qsizetype> positionsOf(const Index &index, const std::vector<std::pair<size_t, qsizetype>> &lookup,
+                             const QString &text, Same same)
 {
     QList<qsizetype> result;
-    for (auto it = hash.constFind(name); it != hash.cend() && it.key() == name; ++it)
-        result.append(positionOfSerial[size_t(it.value())]);
+    const size_t hash = qHash(text);
+    const auto from = std::lower_bound(lookup.begin(), lookup.end(), std::pair{hash, qsizetype(-1)});
+    for (auto it = from; it != lookup.end() && it->first == hash; ++it)
+        if (const qsizetype position = index.positionOfSerial[size_t(it->second)];
+            position >= 0 && same(position))
+            result.append(position);
     std::sort(result.begin(), result.end());
     return result;
 }
 
-void remove(Index &index, qsizetype position, const DashClip &clip)
+} // namespace
+
+QList<qsizetype> Index::positionsOfID(const QList<DashClip> &clips, const QString &id) const
+{
+    return positionsOf(*this, byID, id, [&](qsizetype i) { return i < clips.size() && clips[i].id == id; });
+}
+
+QList<qsizetype> Index::positionsOfKey(const QList<DashClip> &clips, const QString &key) const
+{
+    return positionsOf(*this, byKey, key,
+                       [&](qsizetype i) { return i < clips.size() && clips[i].catalogKey() == key; });
+}
+
+void remove(Index &index, qsizetype position)
 {
     const auto dropFrom = [position](std::vector<qsizetype> &order) {
         std::erase(order, position);
@@ -105,11 +127,7 @@ void remove(Index &index, qsizetype position, const DashClip &clip)
     index.neighborRank.erase(index.neighborRank.begin() + position);
     for (qsizetype &r : index.neighborRank)
         r -= r > rank;
-    index.foldedNames.removeAt(position);
-
     const qsizetype serial = index.serialAt[size_t(position)];
-    index.byID.remove(clip.id, serial);
-    index.byKey.remove(clip.catalogKey(), serial);
     index.serialAt.erase(index.serialAt.begin() + position);
     index.positionOfSerial[size_t(serial)] = -1;
     for (qsizetype &p : index.positionOfSerial)
@@ -119,18 +137,16 @@ void remove(Index &index, qsizetype position, const DashClip &clip)
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
                            const QString &searchText, ClipSort sort, const Index *index)
 {
-    if (index && index->foldedNames.size() != clips.size())
+    if (index && index->serialAt.size() != size_t(clips.size()))
         index = nullptr;
     const QString search = trimmedOfSpacesAndTabs(searchText);
-    const QString foldedSearch = search.toCaseFolded();
     const auto passes = [&](qsizetype i) {
         const DashClip &clip = clips[i];
         if (category && clip.category != *category)
             return false;
         if (search.isEmpty())
             return true;
-        return index ? index->foldedNames[i].contains(foldedSearch)
-                     : clip.name.contains(search, Qt::CaseInsensitive);
+        return clip.name.contains(search, Qt::CaseInsensitive);
     };
 
     // Test in list order (memory order), then walk the chosen order: random access would miss the cache.

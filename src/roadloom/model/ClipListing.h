@@ -6,7 +6,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QMultiHash>
 #include <QString>
 
 #include <optional>
@@ -16,34 +15,32 @@
 namespace ClipListing {
 
 // What filtering and ordering a long list needs, prepared once per list (off the GUI thread where the list
-// is made there): each order as positions over the whole list, and the names case-folded for the search.
-// A keystroke then walks one order and keeps what passes, in linear time.
+// is made there): each order as positions over the whole list. A keystroke then walks one order and keeps
+// what passes, in linear time. Nothing here copies a text of the list: a long library keeps one copy of each
+// recording, and the lookups hold hashes that lead to it.
 struct Index {
     std::vector<qsizetype> byName;       // stable: equal names keep their list order
     std::vector<qsizetype> bySize;       // largest first, stable
     std::vector<qsizetype> neighbor;     // the neighbor order (oldest first)
     std::vector<qsizetype> neighborRank; // by position: its place in `neighbor`
-    QStringList foldedNames;
-    // Identifiers and catalog keys lead to a serial number given at indexing, and the serial to the
-    // recording's position now: a removal then rewrites plain numbers, not the hashes.
-    QMultiHash<QString, qsizetype> byID;
-    QMultiHash<QString, qsizetype> byKey;
+    // Hashes of identifiers and catalog keys, ascending, each with a serial number given at indexing; the
+    // serial leads to the recording's position now: a removal then rewrites plain numbers, not the lookups.
+    std::vector<std::pair<size_t, qsizetype>> byID;
+    std::vector<std::pair<size_t, qsizetype>> byKey;
     std::vector<qsizetype> positionOfSerial; // -1 once removed
     std::vector<qsizetype> serialAt;         // by position
 
-    // The positions of the recordings with that id or catalog key, ascending.
-    QList<qsizetype> positionsOfID(const QString &id) const { return positionsOf(byID, id); }
-    QList<qsizetype> positionsOfKey(const QString &key) const { return positionsOf(byKey, key); }
-
-private:
-    QList<qsizetype> positionsOf(const QMultiHash<QString, qsizetype> &hash, const QString &name) const;
+    // The positions in `clips`, the list the index was made from, of the recordings with that id or
+    // catalog key, ascending.
+    QList<qsizetype> positionsOfID(const QList<DashClip> &clips, const QString &id) const;
+    QList<qsizetype> positionsOfKey(const QList<DashClip> &clips, const QString &key) const;
 };
 Index index(const QList<DashClip> &clips);
 // Takes the recording at `position` out of an index of its list.
-void remove(Index &index, qsizetype position, const DashClip &clip);
+void remove(Index &index, qsizetype position);
 
 // Positions in `clips` of the recordings that pass the category and the search, in the chosen order.
-// `index`, when given, must be made from `clips`; without it every call sorts and folds anew.
+// `index`, when given, must be made from `clips`; without it every call sorts anew.
 QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCategory> category,
                            const QString &searchText, ClipSort sort, const Index *index = nullptr);
 QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategory> category,

@@ -21,6 +21,12 @@
 #include <QSet>
 #include <QtConcurrent>
 
+#include <thread>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 const QString foldersKey = QStringLiteral("libraryFolders");
@@ -285,8 +291,22 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         result.clips.append(cache->clips(scope, found, closing));
         ClipOrder::sortNewestFirst(result.clips);
     }
-    result.index = ClipListing::index(result.clips);
-    result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
+    {
+        // Both read the list only: the fingerprint of a long one is taken beside the index.
+        std::jthread fingerprint;
+        if (result.clips.size() >= 10000)
+            fingerprint = std::jthread(
+                [&] { result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend()); });
+        else
+            result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
+        result.index = ClipListing::index(result.clips);
+    }
+#ifdef __GLIBC__
+    // Reading and ordering a long list leaves free room among what it keeps, on the heaps of the threads
+    // that did it; the allocator gives such room back to the system only when asked.
+    if (result.clips.size() >= 10000)
+        malloc_trim(0);
+#endif
     return result;
 }
 
@@ -427,7 +447,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
 void LibraryStore::finishTrash(const DashClip &clip)
 {
     const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
-    const QList<qsizetype> gone = m_index.positionsOfID(clip.id);
+    const QList<qsizetype> gone = m_index.positionsOfID(m_clips, clip.id);
     for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
         emit clipAboutToBeRemoved(*position);
         removeClip(*position);
@@ -440,7 +460,7 @@ void LibraryStore::finishTrash(const DashClip &clip)
 void LibraryStore::removeClip(qsizetype position)
 {
     m_fingerprint.reset();
-    ClipListing::remove(m_index, position, m_clips.at(position));
+    ClipListing::remove(m_index, position);
     m_clips.removeAt(position);
     const qsizetype row = m_filteredRow[size_t(position)];
     if (row >= 0)
@@ -455,7 +475,7 @@ void LibraryStore::removeClip(qsizetype position)
 
 void LibraryStore::markCached(const QString &key, Channel channel)
 {
-    QList<qsizetype> changed = m_index.positionsOfKey(key);
+    QList<qsizetype> changed = m_index.positionsOfKey(m_clips, key);
     changed.removeIf([&](qsizetype i) { return !m_clips[i].cachedChannels.insert(channel).second; });
     if (changed.isEmpty())
         return;
@@ -521,7 +541,7 @@ qsizetype LibraryStore::filteredRow(qsizetype index) const
 
 qsizetype LibraryStore::indexOf(const QString &id) const
 {
-    const QList<qsizetype> positions = m_index.positionsOfID(id);
+    const QList<qsizetype> positions = m_index.positionsOfID(m_clips, id);
     return positions.isEmpty() ? -1 : positions.first();
 }
 

@@ -178,7 +178,7 @@ Result<ChannelFiles> PlayerController::playableSources(const DashClip &clip, con
     if (const std::optional<QString> unreadable = unreadableFile(clip.files, services))
         return Failure{*unreadable};
     if (!clip.isAVI())
-        return clip.files;
+        return ChannelFiles(clip.files);
     ChannelFiles result;
     if (const auto front = clip.files.find(Channel::front); front != clip.files.end()) {
         const int count = services.videoStreamCount(front->second).value_or(1);

@@ -130,4 +130,36 @@ TEST(ClipListing, CountsIgnoreFiltersAndCategoriesComeInDeclarationOrder)
     EXPECT_EQ(listed(clips, ClipSort::newest, "p", ClipCategory::event), QStringList());
 }
 
+TEST(ClipListing, IndexFindsRecordingsByIdAndKeyAcrossRemovals)
+{
+    // Two recordings share an id and two a key (same name and size); positions follow removals.
+    QList<DashClip> clips{clip("a", {}, ClipCategory::event, 1), clip("b", {}, ClipCategory::event, 2),
+                          clip("a", {}, ClipCategory::event, 1), clip("c", {}, ClipCategory::event, 3),
+                          clip("d", {}, ClipCategory::event, 4)};
+    clips[4].id = clips[1].id;
+    ClipListing::Index index = ClipListing::index(clips);
+    EXPECT_EQ(index.positionsOfKey(clips, "a#1"), (QList<qsizetype>{0, 2}));
+    EXPECT_EQ(index.positionsOfID(clips, "id:b"), (QList<qsizetype>{1, 4}));
+    EXPECT_EQ(index.positionsOfID(clips, "id:c"), QList<qsizetype>{3});
+    for (const QString &absent : {QString("id:z"), QString(), QString("a#1")})
+        EXPECT_TRUE(index.positionsOfID(clips, absent).isEmpty()) << absent.toStdString();
+    EXPECT_TRUE(index.positionsOfKey(clips, "a#2").isEmpty());
+
+    const auto removeAt = [&](qsizetype position) {
+        ClipListing::remove(index, position);
+        clips.removeAt(position);
+    };
+    removeAt(0);
+    EXPECT_EQ(index.positionsOfKey(clips, "a#1"), QList<qsizetype>{1});
+    EXPECT_EQ(index.positionsOfID(clips, "id:b"), (QList<qsizetype>{0, 3}));
+    EXPECT_EQ(index.positionsOfID(clips, "id:c"), QList<qsizetype>{2});
+    removeAt(3);
+    EXPECT_EQ(index.positionsOfID(clips, "id:b"), QList<qsizetype>{0});
+    // The orders kept by the index follow too: b, a, c are left.
+    EXPECT_EQ(ClipListing::positions(clips, std::nullopt, "", ClipSort::name, &index),
+              (QList<qsizetype>{1, 0, 2}));
+    EXPECT_EQ(ClipListing::positions(clips, std::nullopt, "", ClipSort::size, &index),
+              (QList<qsizetype>{2, 0, 1}));
+}
+
 } // namespace
