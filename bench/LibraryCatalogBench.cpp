@@ -155,7 +155,9 @@ int measure(int argc, char **argv, int count)
     QTemporaryDir work;
     const QString full = work.filePath(QStringLiteral("full"));
     const QString empty = work.filePath(QStringLiteral("empty"));
+    const QString single = work.filePath(QStringLiteral("single"));
     writeCatalog(full, count);
+    writeCatalog(single, 1);
     QDir().mkpath(empty);
     std::printf("catalog of %d recordings: %lld bytes\n", count,
                 static_cast<long long>(QFileInfo(full + QStringLiteral("/catalog.json")).size()));
@@ -163,9 +165,21 @@ int measure(int argc, char **argv, int count)
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         environment.insert(QString::fromLatin1(name), work.filePath(QString::fromLatin1(name)));
 
-    // Alternating: with the catalog, then without.
-    QList<double> listings, emptyListings, rssPer, laterPer, peakPer, rssEmpty;
+    // Alternating: with the catalog, without, and with one recording, which shows the player as the full
+    // catalog's first recording does (the video stage's GL driver is a fixed cost, not one per recording).
+    QList<double> listings, emptyListings, rssPer, laterPer, peakPer, rssEmpty, rssSingle, laterSingle;
+    QList<double> rssFull, laterFull;
     for (int run = 0; run < 3; ++run) {
+        {
+            const Run r = runChild(environment,
+                                   {QStringLiteral("--child"), single, QStringLiteral("1"), QStringLiteral("-1")});
+            if (r.fields.size() < 5 || r.fields.at(0) == 0) {
+                std::printf("a listing run did not finish\n");
+                return 1;
+            }
+            rssSingle.append(double(r.fields.at(1)));
+            laterSingle.append(double(r.fields.at(3)));
+        }
         for (const bool withCatalog : {true, false}) {
             const Run r =
                 runChild(environment, {QStringLiteral("--child"), withCatalog ? full : empty,
@@ -175,6 +189,8 @@ int measure(int argc, char **argv, int count)
                 return 1;
             }
             if (withCatalog) {
+                rssFull.append(double(r.fields.at(1)));
+                laterFull.append(double(r.fields.at(3)));
                 listings.append(double(r.fields.at(0) - r.started));
                 rssPer.append(double(r.fields.at(1)) * 1024 / count);
                 peakPer.append(double(r.fields.at(2)) * 1024 / count);
@@ -191,6 +207,11 @@ int measure(int argc, char **argv, int count)
                 "peak %.0f bytes (limit 1536); the process without a catalog: %.0f MiB\n",
                 benchsupport::median(rssPer), benchsupport::median(laterPer), benchsupport::median(peakPer),
                 benchsupport::median(rssEmpty));
+    std::printf("resident memory each recording adds, against a catalog of one (%.0f MiB, %.0f MiB 3 s later): "
+                "%.0f bytes listed, %.0f bytes 3 s later\n",
+                benchsupport::median(rssSingle) / 1024, benchsupport::median(laterSingle) / 1024,
+                (benchsupport::median(rssFull) - benchsupport::median(rssSingle)) * 1024 / (count - 1),
+                (benchsupport::median(laterFull) - benchsupport::median(laterSingle)) * 1024 / (count - 1));
 
     // Quitting at moments of the load, and without a catalog.
     QList<double> quits, emptyQuits;
@@ -233,5 +254,5 @@ int main(int argc, char **argv)
     }
     if (argc >= 5 && qstrcmp(argv[1], "--child") == 0)
         return child(argc, argv, QString::fromLocal8Bit(argv[2]), atoi(argv[3]), atoi(argv[4]));
-    return measure(argc, argv, argc > 1 ? std::max(1, atoi(argv[1])) : 100'000);
+    return measure(argc, argv, argc > 1 ? std::max(2, atoi(argv[1])) : 100'000);
 }

@@ -253,8 +253,9 @@ int main(int argc, char **argv)
         reached = model.player().currentTime();
         const qint64 frontAfter = dropped(model.player().front());
         const qint64 rearAfter = dropped(model.player().rear());
-        side.drops[0] = frontBefore < 0 || frontAfter < 0 ? -1 : frontAfter - frontBefore;
-        side.drops[1] = rearBefore < 0 || rearAfter < 0 ? -1 : rearAfter - rearBefore;
+        // A player whose mpv started after the first reading had dropped nothing before it.
+        side.drops[0] = frontAfter < 0 ? -1 : frontAfter - std::max<qint64>(0, frontBefore);
+        side.drops[1] = rearAfter < 0 ? -1 : rearAfter - std::max<qint64>(0, rearBefore);
         model.player().togglePlay();
         canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
         // The follower catches up by seeking, which mpv does not count as dropping: count what was shown.
