@@ -74,6 +74,43 @@ TEST(SpeedDial, AFractionChangeEasesOutOverAQuarterSecond)
     ASSERT_TRUE(TestSupport::waitFor([&] { return dial.shownFraction() == 1; }, 2000));
 }
 
+// A speed that creeps at every tick eases the arc by far less than a pixel: those steps are not painted,
+// but a new number is, and the end of an easing always is.
+TEST(SpeedDial, StepsBelowHalfAPixelAreNotPainted)
+{
+    SpeedDial dial;
+    dial.resize(100, 100);
+    dial.setMaximum(200);
+    dial.setActive(true);
+    int paints = 0;
+    struct Counter : QObject {
+        int &paints;
+        explicit Counter(int &p) : paints(p) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter(paints);
+    dial.installEventFilter(&counter);
+    dial.show();
+    dial.setValue(100.0);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return dial.shownFraction() == 0.5; }, 2000));
+    QTest::qWait(30);
+
+    paints = 0;
+    dial.setValue(100.004); // 0.005 degrees of arc, the number stays "100"
+    QTest::qWait(SpeedDial::animationMs + 100);
+    EXPECT_LE(paints, 2) << "the easing's end, not each of its steps";
+
+    paints = 0;
+    dial.setValue(101.0); // a new number
+    QTest::qWait(SpeedDial::animationMs + 100);
+    EXPECT_GE(paints, 1);
+    EXPECT_EQ(dial.numberText(), QStringLiteral("101"));
+}
+
 TEST(SensorChartScale, TimeStepsLabelsAndValueSteps)
 {
     const struct {
