@@ -235,6 +235,10 @@ void StageCanvas::initializeGL()
     m_program->bindAttributeLocation("texCoord", 1);
     if (!m_program->link())
         qWarning("The video stage's shader did not link: %s", qPrintable(m_program->log()));
+    m_uniforms = {m_program->uniformLocation("viewport"), m_program->uniformLocation("picture"),
+                  m_program->uniformLocation("mode"),     m_program->uniformLocation("box"),
+                  m_program->uniformLocation("radius"),   m_program->uniformLocation("line"),
+                  m_program->uniformLocation("blur")};
     m_vertices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
     m_vertices->create();
     m_vertices->setUsagePattern(QOpenGLBuffer::StreamDraw);
@@ -542,8 +546,12 @@ void StageCanvas::compose(unsigned framebuffer, bool mainDrawn)
         return;
 
     m_program->bind();
-    m_program->setUniformValue("viewport", QVector2D(float(pixels.width()), float(pixels.height())));
-    m_program->setUniformValue("picture", 0);
+    const qreal ratio = devicePixelRatio();
+    m_program->setUniformValue(m_uniforms.viewport, QVector2D(float(pixels.width()), float(pixels.height())));
+    m_program->setUniformValue(m_uniforms.picture, 0);
+    m_program->setUniformValue(m_uniforms.radius, float(StageGeometry::insetCornerRadius * ratio));
+    m_program->setUniformValue(m_uniforms.line, float(ratio));
+    m_program->setUniformValue(m_uniforms.blur, float(StageGeometry::insetCornerRadius * ratio));
     gl->glActiveTexture(GL_TEXTURE0);
     const QRectF stage(QPointF(0, 0), QSizeF(size()));
     if (!mainDrawn && main.target && !main.blank) {
@@ -594,14 +602,11 @@ void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned textu
     m_program->enableAttributeArray(1);
     m_program->setAttributeBuffer(0, GL_FLOAT, 0, 2, 4 * sizeof(float));
     m_program->setAttributeBuffer(1, GL_FLOAT, 2 * sizeof(float), 2, 4 * sizeof(float));
-    m_program->setUniformValue("mode", mode);
+    m_program->setUniformValue(m_uniforms.mode, mode);
     const QPointF centre = box.center() * ratio;
-    m_program->setUniformValue("box",
+    m_program->setUniformValue(m_uniforms.box,
                                QVector4D(float(centre.x()), float(centre.y()), float(box.width() * ratio / 2),
                                          float(box.height() * ratio / 2)));
-    m_program->setUniformValue("radius", float(StageGeometry::insetCornerRadius * ratio));
-    m_program->setUniformValue("line", float(ratio));
-    m_program->setUniformValue("blur", float(StageGeometry::insetCornerRadius * ratio));
     gl->glBindTexture(GL_TEXTURE_2D, texture);
     if (texture) {
         const GLint filter = exact ? GL_NEAREST : GL_LINEAR;

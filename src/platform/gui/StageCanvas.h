@@ -131,6 +131,9 @@ private:
 
     std::unique_ptr<QOpenGLContext> m_context;
     std::unique_ptr<QOpenGLShaderProgram> m_program;
+    struct {
+        int viewport = -1, picture = -1, mode = -1, box = -1, radius = -1, line = -1, blur = -1;
+    } m_uniforms; // looked up once: by name, each costs a search through the program's table
     std::unique_ptr<QOpenGLBuffer> m_vertices;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vertexArray;
     int m_maxTextureSize = 4096;
