@@ -12,6 +12,8 @@
 #include <QOpenGLShaderProgram>
 #include <QOpenGLVertexArrayObject>
 #include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -130,6 +132,37 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     }
     initializeGL();
     doneCurrent();
+}
+
+void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
+{
+    enum class State { none, preparing, prepared };
+    static State state = State::none;
+    static QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+    if (state == State::prepared || !QOpenGLContext::supportsThreadedOpenGL()) {
+        state = State::prepared;
+        ready();
+        return;
+    }
+    waiting.append({receiver, std::move(ready)});
+    if (state == State::preparing)
+        return;
+    state = State::preparing;
+    // The application waits for the global pool when it ends, so the context never outlives it.
+    QThreadPool::globalInstance()->start([] {
+        {
+            QOpenGLContext context;
+            context.setFormat(QSurfaceFormat::defaultFormat());
+            context.create();
+        }
+        QMetaObject::invokeMethod(qApp, [] {
+            state = State::prepared;
+            for (auto &[receiver, ready] : std::exchange(waiting, {})) {
+                if (receiver)
+                    ready();
+            }
+        });
+    });
 }
 
 bool StageCanvas::makeCurrent()

@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class MpvPlayer;
@@ -66,6 +67,11 @@ public:
     void update();
 
     static constexpr int easingMs = 500;
+
+    // Sets the GL driver up on a thread of the pool (the first GL context of a process loads and starts
+    // the driver, which can take a tenth of a second), then calls `ready` on `receiver`'s thread. At once
+    // when it is done already or the platform makes GL contexts on the GUI thread only.
+    static void prepareDriver(QObject *receiver, std::function<void()> ready);
 
     // The canvas's GL context, current for drawing into its pictures; null where there is no GL.
     QOpenGLContext *context() const { return m_context.get(); }

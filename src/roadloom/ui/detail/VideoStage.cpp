@@ -185,13 +185,19 @@ void VideoStage::paintEvent(QPaintEvent *)
 
 void VideoStage::makeCanvas()
 {
-    // Made when the stage first shows: setting up GL takes long on some displays, and the window should
-    // have painted first.
+    // Made when the stage first shows, once the window has painted.
     PlayerController &player = m_model.player();
     auto *front = qobject_cast<MpvPlayer *>(&player.front());
     auto *rear = qobject_cast<MpvPlayer *>(&player.rear());
     if (m_canvas || !(front || rear))
         return;
+    // The GL driver is set up aside first: the window stays responsive meanwhile, and the players hold
+    // their loads until the canvas exists.
+    if (!m_preparingCanvas) {
+        m_preparingCanvas = true;
+        StageCanvas::prepareDriver(this, [this] { makeCanvas(); });
+        return;
+    }
     m_canvas = new StageCanvas(front, rear);
     m_canvasHost = QWidget::createWindowContainer(m_canvas, this);
     m_canvasHost->setAttribute(Qt::WA_TransparentForMouseEvents);

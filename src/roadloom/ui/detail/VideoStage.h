@@ -82,6 +82,7 @@ private:
     ContentUnavailableWidget *m_error;
 
     bool m_covered = false;
+    bool m_preparingCanvas = false;
     bool m_animateNext = false; // the next change of the view eases (a double click, an inset click)
 
     // One press of the left button.
