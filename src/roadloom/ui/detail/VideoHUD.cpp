@@ -8,6 +8,7 @@
 #include "roadloom/ui/widgets/TextStyles.h"
 
 #include <QEvent>
+#include <QImage>
 #include <QPainter>
 
 #include <algorithm>
@@ -103,7 +104,8 @@ void VideoHUD::refresh()
         changed = true;
     }
     if (changed) {
-        update();
+        if (!m_drawnElsewhere)
+            update();
         emit pictureChanged();
     }
 }
@@ -156,8 +158,27 @@ QSize VideoHUD::sizeHint() const
     return QSize(width, QFontMetrics(font()).height() + 2 * verticalPadding);
 }
 
+QImage VideoHUD::picture(qreal devicePixelRatio)
+{
+    QImage image(size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    m_drawingPicture = true;
+    render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    m_drawingPicture = false;
+    return image;
+}
+
+void VideoHUD::setDrawnElsewhere(bool elsewhere)
+{
+    m_drawnElsewhere = elsewhere;
+    update();
+}
+
 void VideoHUD::paintEvent(QPaintEvent *)
 {
+    if (m_drawnElsewhere && !m_drawingPicture)
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF capsule = QRectF(rect());

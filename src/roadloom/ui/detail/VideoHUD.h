@@ -35,6 +35,11 @@ public:
 
     QSize sizeHint() const override;
 
+    // The capsule as an image, for a video canvas that draws it over the picture; a widget cannot draw over
+    // a native window. Once drawn elsewhere, the widget keeps its place and size but paints nothing itself.
+    QImage picture(qreal devicePixelRatio);
+    void setDrawnElsewhere(bool elsewhere);
+
 signals:
     // What the capsule shows, its size or whether it shows changed.
     void pictureChanged();
@@ -57,4 +62,6 @@ private:
     AppModel &m_model;
     Readout m_readout;
     QSize m_size;
+    bool m_drawnElsewhere = false;
+    bool m_drawingPicture = false;
 };

@@ -152,12 +152,7 @@ void VideoStage::syncReadout()
         m_canvas->setOverlay({}, {});
         return;
     }
-    const qreal ratio = devicePixelRatioF();
-    QImage picture(m_hud->size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    picture.setDevicePixelRatio(ratio);
-    picture.fill(Qt::transparent);
-    m_hud->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
-    m_canvas->setOverlay(picture, m_hud->pos());
+    m_canvas->setOverlay(m_hud->picture(devicePixelRatioF()), m_hud->pos());
 }
 
 void VideoStage::placeChildren()
@@ -204,6 +199,7 @@ void VideoStage::makeCanvas()
     m_canvasHost->setFocusPolicy(Qt::NoFocus);
     m_canvasHost->lower();
     m_canvasHost->setGeometry(rect());
+    m_hud->setDrawnElsewhere(true);
     syncCanvas();
     syncReadout();
     syncOverlays(); // shows the canvas unless an overlay stands there

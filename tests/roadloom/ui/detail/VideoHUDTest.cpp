@@ -136,6 +136,25 @@ TEST_F(VideoHUDTest, FollowsThePlayheadAndTheUnitAndHidesWithoutMedia)
     EXPECT_EQ(hud->readout().gForce, "1.11 g");
     EXPECT_EQ(hud->size(), size);
 
+    // Drawn by a video canvas instead: the picture holds the capsule and its text, the widget paints none.
+    const auto lightPixels = [](const QImage &image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += qAlpha(image.pixel(x, y)) > 200 && qGray(image.pixel(x, y)) > 200;
+        return count;
+    };
+    QSignalSpy changes(hud, &VideoHUD::pictureChanged);
+    hud->setDrawnElsewhere(true);
+    const QImage picture = hud->picture(1.0);
+    EXPECT_EQ(picture.size(), hud->size());
+    EXPECT_GT(lightPixels(picture), 20);
+    EXPECT_EQ(lightPixels(hud->grab().toImage()), 0);
+    front().fireTick(1.0);
+    EXPECT_EQ(changes.count(), 1) << "a new readout asks for a new picture";
+    front().fireTick(2.0);
+    hud->setDrawnElsewhere(false);
+
     // A change of the unit anywhere shows at once.
     model->preferences().setSpeedUnit(SpeedUnit::mph);
     ASSERT_TRUE(TestSupport::waitFor([&] { return hud->readout().speed == QStringLiteral("23 mph"); }));
