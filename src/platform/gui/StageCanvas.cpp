@@ -189,6 +189,8 @@ void StageCanvas::exposeEvent(QExposeEvent *)
 {
     if (isExposed())
         paint();
+    else
+        m_mainInBuffer = false; // frames go to the pictures meanwhile; the buffer's may be old on return
 }
 
 void StageCanvas::update()
@@ -464,6 +466,8 @@ void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLay
     if (shownNow && picture.target && (newFrame || picture.stale)) {
         picture.renderer->render(picture.target->handle(), picture.target->size(), false);
         picture.stale = false;
+        if (index == mainIndex)
+            m_mainInBuffer = false; // the picture holds a later frame than the back buffer
         ++m_counts.renders[index];
         if (newFrame) {
             if (picture.unshown)
