@@ -141,18 +141,20 @@ std::optional<QString> requiredString(const QJsonObject &object, QLatin1String n
     return text;
 }
 
-std::optional<QByteArray> parseBase64(QByteArrayView text)
+// Decoded in `scratch`, whose room is kept for the next, then copied into a buffer of its exact size: a
+// buffer shrunk in place would leave a small hole beside every bookmark of a large catalog.
+std::optional<QByteArray> parseBase64(QByteArrayView text, QByteArray &scratch)
 {
     if (text.size() % 4 != 0)
         return std::nullopt;
+    scratch.resize(0);
+    scratch.append(text);
     auto decoded = QByteArray::fromBase64Encoding(
-        text.toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
+        std::move(scratch), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    scratch = std::move(decoded.decoded);
+    if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok)
         return std::nullopt;
-    // Decoded in place: the buffer still has the room of the longer text, kept for every file.
-    QByteArray bytes = std::move(decoded.decoded);
-    bytes.squeeze();
-    return bytes;
+    return QByteArray(scratch.constData(), scratch.size());
 }
 
 // The member name of a file record: the three channel letters share one text each across the catalog.
@@ -268,7 +270,7 @@ private:
                 file.bookmark.reset();
                 if (m_isNull)
                     return true;
-                file.bookmark = parseBase64(m_value);
+                file.bookmark = parseBase64(m_value, m_bytesBuffer);
                 return file.bookmark.has_value();
             }
             if (member == "modified")
@@ -546,6 +548,7 @@ private:
     QByteArrayView m_name;                  // the member name just read
     QByteArrayView m_value;                 // the string value just read
     QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
+    QByteArray m_bytesBuffer;               // a bookmark being decoded
     bool m_isNull = false;
 };
 
