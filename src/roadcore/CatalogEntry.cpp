@@ -444,7 +444,7 @@ private:
         return m_isNull || readText(m_value, m_valueBuffer);
     }
 
-    bool optionalString(std::optional<QString> &out)
+    bool optionalString(SlimOptional<QString> &out)
     {
         if (!optionalBytes())
             return false;

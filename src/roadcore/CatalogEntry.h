@@ -1,6 +1,7 @@
 #pragma once
 
 #include "roadcore/ClipCategory.h"
+#include "roadcore/SlimOptional.h"
 
 #include "platform/StringOrder.h"
 
@@ -20,13 +21,13 @@
 struct CatalogEntry {
     // One channel file of the recording.
     struct File {
-        QString originalPath;                // where the file was last seen
-        std::optional<QString> importedPath; // where it was first registered; never changed
-        std::optional<QByteArray> bookmark;  // finds the file after a move or rename
-        qint64 size = 0;                     // the test of whether a file found on disk is this one
-        std::optional<QDateTime> modified;   // for information only
-        std::optional<QString> fingerprint;  // of the content, once a copy was made or reused
-        std::optional<QString> storedPath;   // of the stored copy, relative to the cache root
+        QString originalPath;               // where the file was last seen
+        SlimOptional<QString> importedPath; // where it was first registered; never changed
+        SlimOptional<QByteArray> bookmark;  // finds the file after a move or rename
+        qint64 size = 0;                    // the test of whether a file found on disk is this one
+        std::optional<QDateTime> modified;  // for information only
+        SlimOptional<QString> fingerprint;  // of the content, once a copy was made or reused
+        SlimOptional<QString> storedPath;   // of the stored copy, relative to the cache root
 
         // The stored path when the cache may use it: below "Files/", relative, without "..". The catalog
         // is a file the user can edit; anything else must not make the program play or reuse an arbitrary

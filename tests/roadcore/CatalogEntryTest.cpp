@@ -113,6 +113,32 @@ TEST(CatalogEntry, ReadsNullsEscapedSlashesAndOffsetsNothing)
     EXPECT_EQ(CatalogEntry::readCatalog("[]")->size(), 0u);
 }
 
+TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
+{
+    const QByteArray text =
+        R"([{"category":"manual","files":{"F":{"bookmark":"","fingerprint":"","importedPath":"",)"
+        R"("originalPath":"","size":1,"storedPath":""},"R":{"bookmark":null,"fingerprint":null,)"
+        R"("importedPath":null,"originalPath":"/c/R.mp4","size":2,"storedPath":null}},)"
+        R"("importedAt":"2024-01-01T00:00:00Z","key":"k","name":"n"}])";
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    const CatalogEntry::File &empty = read->at("k").files.at("F");
+    const CatalogEntry::File &absent = read->at("k").files.at("R");
+    for (const auto member : {&CatalogEntry::File::importedPath, &CatalogEntry::File::fingerprint,
+                              &CatalogEntry::File::storedPath}) {
+        EXPECT_TRUE(empty.*member && (empty.*member)->isEmpty());
+        EXPECT_FALSE(absent.*member);
+    }
+    EXPECT_TRUE(empty.bookmark && empty.bookmark->isEmpty());
+    EXPECT_FALSE(absent.bookmark);
+    // Written back as read: empty members stay, absent ones are left out.
+    const QByteArray written = CatalogEntry::writeCatalog(*read);
+    EXPECT_EQ(written, QByteArray(text)
+                           .replace(R"("bookmark":null,"fingerprint":null,"importedPath":null,)", "")
+                           .replace(R"(,"storedPath":null)", ""));
+    EXPECT_EQ(CatalogEntry::readCatalog(written), read);
+}
+
 TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
 {
     const QByteArray good =
