@@ -454,7 +454,7 @@ private:
         return true;
     }
 
-    bool optionalDate(std::optional<QDateTime> &out)
+    template <class Optional> bool optionalDate(Optional &out)
     {
         if (!optionalBytes())
             return false;

@@ -25,7 +25,7 @@ struct CatalogEntry {
         SlimOptional<QString> importedPath; // where it was first registered; never changed
         SlimOptional<QByteArray> bookmark;  // finds the file after a move or rename
         qint64 size = 0;                    // the test of whether a file found on disk is this one
-        std::optional<QDateTime> modified;  // for information only
+        SlimOptional<QDateTime> modified;   // for information only
         SlimOptional<QString> fingerprint;  // of the content, once a copy was made or reused
         SlimOptional<QString> storedPath;   // of the stored copy, relative to the cache root
 
@@ -86,7 +86,7 @@ struct CatalogEntry {
     QString key; // name, "#", total byte size
     QString name;
     ClipCategory category = ClipCategory::other;
-    std::optional<QDateTime> date;
+    SlimOptional<QDateTime> date;
     Files files; // by channel letter; other member names are carried along
     QDateTime importedAt;
 

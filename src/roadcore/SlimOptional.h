@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QLatin1String>
 #include <QString>
 
@@ -8,10 +9,11 @@
 #include <type_traits>
 #include <utility>
 
-// std::optional's interface for a QString or QByteArray in the room of the value alone, without the flag and
-// its padding: absence is the null value, and a present value is never null (an empty one is kept as an
-// empty, not null, value). Records kept by the hundred thousand save a word each. The value is only read
-// through it, so no change made to the value in place can turn it absent.
+// std::optional's interface for a QString, QByteArray or QDateTime in the room of the value alone, without
+// the flag and its padding: records kept by the hundred thousand save a word each. Absence is the null text,
+// and a present text is never null (an empty one is kept as an empty, not null, text). A date is absent when
+// invalid: an invalid date is never written either. The value is only read through it, so no change made
+// to the value in place can turn it absent.
 template <class T> class SlimOptional {
 public:
     SlimOptional() = default;
@@ -34,7 +36,13 @@ public:
         return *this;
     }
 
-    bool has_value() const { return !m_value.isNull(); }
+    bool has_value() const
+    {
+        if constexpr (std::is_same_v<T, QDateTime>)
+            return m_value.isValid();
+        else
+            return !m_value.isNull();
+    }
     explicit operator bool() const { return has_value(); }
     const T &operator*() const { return m_value; }
     const T *operator->() const { return &m_value; }
@@ -58,9 +66,11 @@ public:
 private:
     static T present(T value)
     {
-        if (!value.isNull())
+        if constexpr (std::is_same_v<T, QDateTime>)
             return value;
-        if constexpr (std::is_same_v<T, QString>)
+        else if (!value.isNull())
+            return value;
+        else if constexpr (std::is_same_v<T, QString>)
             return QString(QLatin1String("")); // empty, not null
         else
             return QByteArray("", 0);
@@ -71,3 +81,4 @@ private:
 
 static_assert(sizeof(SlimOptional<QString>) == sizeof(QString));
 static_assert(sizeof(SlimOptional<QByteArray>) == sizeof(QByteArray));
+static_assert(sizeof(SlimOptional<QDateTime>) == sizeof(QDateTime));

@@ -61,4 +61,19 @@ TEST(SlimOptional, KeepsPresenceApartFromEmptinessForTextsAndBytes)
     checkPresence<QByteArray>(QByteArray(""));
 }
 
+TEST(SlimOptional, TakesAnInvalidDateForNone)
+{
+    const QDateTime date(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC);
+    for (const auto &[value, present] :
+         {std::pair{SlimOptional<QDateTime>(date), true},
+          std::pair{SlimOptional<QDateTime>(QDateTime()), false},
+          std::pair{SlimOptional<QDateTime>(std::optional<QDateTime>(QDateTime())), false},
+          std::pair{SlimOptional<QDateTime>(std::optional<QDateTime>(date)), true}}) {
+        EXPECT_EQ(value.has_value(), present);
+        EXPECT_EQ(std::optional<QDateTime>(value), present ? std::optional<QDateTime>(date) : std::nullopt);
+    }
+    EXPECT_EQ(SlimOptional<QDateTime>(date), date);
+    EXPECT_FALSE(SlimOptional<QDateTime>(date) == SlimOptional<QDateTime>(date.addSecs(1)));
+}
+
 } // namespace
