@@ -6,9 +6,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -554,10 +557,29 @@ private:
 
 } // namespace
 
+CatalogEntry::Letter::Letter(const QString &text)
+{
+    // Never destroyed: a catalog may outlive any static object.
+    static const auto *channels =
+        new std::array<QString, 3>{QStringLiteral("F"), QStringLiteral("R"), QStringLiteral("I")};
+    for (const QString &channel : *channels) {
+        if (text == channel) {
+            m_text = &channel;
+            return;
+        }
+    }
+    // Any other name, as a catalog edited by hand may have: kept for good, once each. A node-based set keeps
+    // every text where it is.
+    static auto *mutex = new std::mutex;
+    static auto *others = new std::set<QString>;
+    std::lock_guard lock(*mutex);
+    m_text = &*others->insert(text).first;
+}
+
 CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)
 {
     return std::lower_bound(m_items.begin(), m_items.end(), letter,
-                            [](const value_type &item, const QString &l) { return item.first < l; });
+                            [](const value_type &item, const QString &l) { return item.first.text() < l; });
 }
 
 CatalogEntry::Files::iterator CatalogEntry::Files::find(const QString &letter)

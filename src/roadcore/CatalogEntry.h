@@ -40,11 +40,27 @@ struct CatalogEntry {
         friend bool operator==(const File &, const File &) = default;
     };
 
+    // The member name of a file record, read as the text it stands for. Each distinct name is kept once for
+    // the whole program, so a file record holds a pointer instead of a text of its own.
+    class Letter {
+    public:
+        Letter(const QString &text);
+        operator const QString &() const { return *m_text; }
+        operator QStringView() const { return *m_text; }
+        const QString &text() const { return *m_text; }
+
+        friend bool operator==(const Letter &a, const Letter &b) { return *a.m_text == *b.m_text; }
+        friend bool operator==(const Letter &a, const QString &b) { return *a.m_text == b; }
+
+    private:
+        const QString *m_text;
+    };
+
     // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has
     // a few at most: one small array holds them instead of a tree node each.
     class Files {
     public:
-        using value_type = std::pair<QString, File>;
+        using value_type = std::pair<Letter, File>;
         using iterator = std::vector<value_type>::iterator;
         using const_iterator = std::vector<value_type>::const_iterator;
 

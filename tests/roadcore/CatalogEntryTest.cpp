@@ -417,6 +417,9 @@ CatalogEntry::Catalog largeCatalog(bool trickyNames)
         if (trickyNames)
             entry.name += i % 2 ? "},{\"key\":\"x\"}" : "} , {";
         entry.key = entry.name + "#300";
+        // Names of files beyond the channels, met by several reading threads at once.
+        if (i % 5 == 0)
+            entry.files[QString("Z%1").arg(i % 50)] = entry.files.at("R");
         catalog.emplace(entry.key, entry);
     }
     return catalog;
