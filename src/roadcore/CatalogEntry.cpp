@@ -144,20 +144,17 @@ std::optional<QString> requiredString(const QJsonObject &object, QLatin1String n
     return text;
 }
 
-// Decoded in `scratch`, whose room is kept for the next, then copied into a buffer of its exact size: a
-// buffer shrunk in place would leave a small hole beside every bookmark of a large catalog.
-std::optional<QByteArray> parseBase64(QByteArrayView text, QByteArray &scratch)
+// Base64 text decoded into `out`, whose room is kept from one call to the next.
+bool decodeBase64(QByteArrayView text, QByteArray &out)
 {
     if (text.size() % 4 != 0)
-        return std::nullopt;
-    scratch.resize(0);
-    scratch.append(text);
+        return false;
+    out.resize(0);
+    out.append(text);
     auto decoded = QByteArray::fromBase64Encoding(
-        std::move(scratch), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    scratch = std::move(decoded.decoded);
-    if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok)
-        return std::nullopt;
-    return QByteArray(scratch.constData(), scratch.size());
+        std::move(out), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    out = std::move(decoded.decoded);
+    return decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok;
 }
 
 // The member name of a file record: the three channel letters share one text each across the catalog.
@@ -271,10 +268,7 @@ private:
                 if (!optionalBytes())
                     return false;
                 file.bookmark.reset();
-                if (m_isNull)
-                    return true;
-                file.bookmark = parseBase64(m_value, m_bytesBuffer);
-                return file.bookmark.has_value();
+                return m_isNull || readBookmark(m_value, file.bookmark);
             }
             if (member == "modified")
                 return optionalDate(file.modified);
@@ -288,6 +282,34 @@ private:
         if (file.importedPath && *file.importedPath == file.originalPath)
             file.importedPath = file.originalPath;
         return read && original && size;
+    }
+
+    // A bookmark, split after the part it shares with the one before it when that part is long enough to be
+    // worth sharing: the bookmarks of one volume's files begin alike. Each is kept at its exact size, so
+    // that no room is left over beside it.
+    bool readBookmark(QByteArrayView text, PrefixBytes &out)
+    {
+        constexpr qsizetype shortestShared = 32;
+        if (!decodeBase64(text, m_bytes))
+            return false;
+        const QByteArrayView bytes = m_bytes;
+        if (m_prefix && bytes.startsWith(m_prefix->bytes)) {
+            out = PrefixBytes(m_prefix, bytes.sliced(m_prefix->bytes.size()).toByteArray());
+        } else {
+            const qsizetype most = std::min(bytes.size(), m_previousBytes.size());
+            qsizetype common = 0;
+            while (common < most && bytes[common] == m_previousBytes[common])
+                ++common;
+            if (common >= shortestShared) {
+                m_prefix =
+                    PrefixBytes::SharedPrefix(new PrefixBytes::Prefix(bytes.first(common).toByteArray()));
+                out = PrefixBytes(m_prefix, bytes.sliced(common).toByteArray());
+            } else {
+                out = bytes.toByteArray();
+            }
+        }
+        std::swap(m_bytes, m_previousBytes); // both buffers are used again
+        return true;
     }
 
     // "{" members "}": `member` is called with each member's name (decoded) and reads its value.
@@ -551,7 +573,8 @@ private:
     QByteArrayView m_name;                  // the member name just read
     QByteArrayView m_value;                 // the string value just read
     QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
-    QByteArray m_bytesBuffer;               // a bookmark being decoded
+    QByteArray m_bytes, m_previousBytes;    // the bookmark being read and the one before
+    PrefixBytes::SharedPrefix m_prefix;     // what the bookmarks read lately begin with
     bool m_isNull = false;
 };
 

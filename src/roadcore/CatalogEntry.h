@@ -1,6 +1,7 @@
 #pragma once
 
 #include "roadcore/ClipCategory.h"
+#include "roadcore/PrefixBytes.h"
 #include "roadcore/SlimOptional.h"
 
 #include "platform/StringOrder.h"
@@ -23,7 +24,7 @@ struct CatalogEntry {
     struct File {
         QString originalPath;               // where the file was last seen
         SlimOptional<QString> importedPath; // where it was first registered; never changed
-        SlimOptional<QByteArray> bookmark;  // finds the file after a move or rename
+        PrefixBytes bookmark;               // finds the file after a move or rename
         qint64 size = 0;                    // the test of whether a file found on disk is this one
         SlimOptional<QDateTime> modified;   // for information only
         SlimOptional<QString> fingerprint;  // of the content, once a copy was made or reused

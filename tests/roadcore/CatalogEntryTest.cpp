@@ -139,6 +139,35 @@ TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
     EXPECT_EQ(CatalogEntry::readCatalog(written), read);
 }
 
+TEST(CatalogEntry, BookmarksOfOneVolumeShareTheirLeadingBytesAndReadBackExactly)
+{
+    // Alike for long stretches, then not, with ones shorter than, equal to and longer than what came before.
+    const QByteArray volume =
+        QByteArray("bookmark of volume 1234-ABCD at /media/me/CARD, folder DCIM/").repeated(2);
+    QList<QByteArray> bookmarks;
+    for (int i = 0; i < 40; ++i)
+        bookmarks.append(volume + QByteArray::number(i * 7919) + (i % 2 ? "_F.MP4" : "_R.MP4"));
+    bookmarks.append({volume, volume, volume.left(20), QByteArray(), QByteArray("other \x00\xff", 8),
+                      volume + "x", QByteArray(200, 'z') + volume, volume + "y"});
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < bookmarks.size(); ++i) {
+        CatalogEntry entry = fullEntry();
+        entry.key = QString("%1#1").arg(i, 4, 10, QChar('0'));
+        entry.files["F"].bookmark = bookmarks[i];
+        entry.files["R"].bookmark = bookmarks[(i + 1) % bookmarks.size()];
+        catalog.emplace(entry.key, entry);
+    }
+    const QByteArray text = CatalogEntry::writeCatalog(catalog);
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(*read == catalog);
+    EXPECT_EQ(CatalogEntry::writeCatalog(*read), text);
+    int shared = 0;
+    for (const auto &[key, entry] : *read)
+        shared += bool(entry.files.at("F").bookmark.prefix()) + bool(entry.files.at("R").bookmark.prefix());
+    EXPECT_GT(shared, 60);
+}
+
 TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
 {
     const QByteArray good =
