@@ -10,8 +10,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -583,20 +581,17 @@ private:
 CatalogEntry::Letter::Letter(const QString &text)
 {
     // Never destroyed: a catalog may outlive any static object.
-    static const auto *channels =
-        new std::array<QString, 3>{QStringLiteral("F"), QStringLiteral("R"), QStringLiteral("I")};
-    for (const QString &channel : *channels) {
-        if (text == channel) {
-            m_text = &channel;
+    static const auto *channels = new std::array<QExplicitlySharedDataPointer<const Text>, 3>{
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("F"))),
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("R"))),
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("I")))};
+    for (const auto &channel : *channels) {
+        if (text == channel->text) {
+            m_text = channel;
             return;
         }
     }
-    // Any other name, as a catalog edited by hand may have: kept for good, once each. A node-based set keeps
-    // every text where it is.
-    static auto *mutex = new std::mutex;
-    static auto *others = new std::set<QString>;
-    std::lock_guard lock(*mutex);
-    m_text = &*others->insert(text).first;
+    m_text = QExplicitlySharedDataPointer<const Text>(new Text(text));
 }
 
 CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QSharedData>
 #include <QString>
 
 #include <atomic>
@@ -41,20 +43,24 @@ struct CatalogEntry {
         friend bool operator==(const File &, const File &) = default;
     };
 
-    // The member name of a file record, read as the text it stands for. Each distinct name is kept once for
-    // the whole program, so a file record holds a pointer instead of a text of its own.
+    // The member name of a file record, read as the text it stands for, in the room of a pointer. The three
+    // channel letters are each one text for the whole program; any other name has a text of its own.
     class Letter {
     public:
         Letter(const QString &text);
-        operator const QString &() const { return *m_text; }
-        operator QStringView() const { return *m_text; }
-        const QString &text() const { return *m_text; }
+        operator const QString &() const { return m_text->text; }
+        operator QStringView() const { return m_text->text; }
+        const QString &text() const { return m_text->text; }
 
-        friend bool operator==(const Letter &a, const Letter &b) { return *a.m_text == *b.m_text; }
-        friend bool operator==(const Letter &a, const QString &b) { return *a.m_text == b; }
+        friend bool operator==(const Letter &a, const Letter &b) { return a.text() == b.text(); }
+        friend bool operator==(const Letter &a, const QString &b) { return a.text() == b; }
 
     private:
-        const QString *m_text;
+        struct Text : QSharedData {
+            explicit Text(QString text) : text(std::move(text)) {}
+            const QString text;
+        };
+        QExplicitlySharedDataPointer<const Text> m_text;
     };
 
     // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has
