@@ -170,6 +170,9 @@ QString channelLetter(QByteArrayView name)
 class CatalogReader {
 public:
     explicit CatalogReader(QByteArrayView text) : m_at(text.data()), m_end(text.data() + text.size()) {}
+    ~CatalogReader() { finishBlock(); }
+    CatalogReader(const CatalogReader &) = delete;
+    CatalogReader &operator=(const CatalogReader &) = delete;
 
     bool atEnd()
     {
@@ -282,32 +285,40 @@ private:
         return read && original && size;
     }
 
-    // A bookmark, split after the part it shares with the one before it when that part is long enough to be
-    // worth sharing: the bookmarks of one volume's files begin alike. Each is kept at its exact size, so
-    // that no room is left over beside it.
+    // A bookmark, kept in a block with those before it when it begins as they do, or else with the next
+    // ones when it has a long enough beginning in common with the one before: the bookmarks of one volume's
+    // files begin alike.
     bool readBookmark(QByteArrayView text, PrefixBytes &out)
     {
         constexpr qsizetype shortestShared = 32;
         if (!decodeBase64(text, m_bytes))
             return false;
         const QByteArrayView bytes = m_bytes;
-        if (m_prefix && bytes.startsWith(m_prefix->bytes)) {
-            out = PrefixBytes(m_prefix, bytes.sliced(m_prefix->bytes.size()).toByteArray());
+        if (m_block && bytes.startsWith(m_block->prefix)) {
+            out = PrefixBytes::withRest(m_block, bytes.sliced(m_block->prefix.size()));
         } else {
             const qsizetype most = std::min(bytes.size(), m_previousBytes.size());
             qsizetype common = 0;
             while (common < most && bytes[common] == m_previousBytes[common])
                 ++common;
             if (common >= shortestShared) {
-                m_prefix =
-                    PrefixBytes::SharedPrefix(new PrefixBytes::Prefix(bytes.first(common).toByteArray()));
-                out = PrefixBytes(m_prefix, bytes.sliced(common).toByteArray());
+                finishBlock();
+                m_block = PrefixBytes::SharedBlock(new PrefixBytes::Block);
+                m_block->prefix = bytes.first(common).toByteArray();
+                out = PrefixBytes::withRest(m_block, bytes.sliced(common));
             } else {
                 out = bytes.toByteArray();
             }
         }
         std::swap(m_bytes, m_previousBytes); // both buffers are used again
         return true;
+    }
+
+    // No more is added to the block: the room kept for more goes back.
+    void finishBlock()
+    {
+        if (m_block)
+            m_block->rests.squeeze();
     }
 
     // "{" members "}": `member` is called with each member's name (decoded) and reads its value.
@@ -572,7 +583,7 @@ private:
     QByteArrayView m_value;                 // the string value just read
     QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
     QByteArray m_bytes, m_previousBytes;    // the bookmark being read and the one before
-    PrefixBytes::SharedPrefix m_prefix;     // what the bookmarks read lately begin with
+    PrefixBytes::SharedBlock m_block;       // of the bookmarks read lately
     bool m_isNull = false;
 };
 

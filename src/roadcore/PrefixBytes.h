@@ -1,25 +1,25 @@
 #pragma once
 
-#include "roadcore/SlimOptional.h"
-
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QExplicitlySharedDataPointer>
 #include <QSharedData>
 
 #include <optional>
 #include <utility>
 
-// Optional bytes kept as a leading part that many values share plus the rest of their own, read as one
-// through std::optional's interface; the bytes read are always exactly those given. The bookmarks of the
-// files on one volume begin alike (the volume's identity, its mount point, the folder), so a catalog read
-// gives them one leading part among them.
+// Optional bytes kept in a block with those of other values: a leading part they all share, then the rest of
+// each, one after another, so that a value costs no allocation of its own. Read as one through
+// std::optional's interface; the bytes read are always exactly those given. The bookmarks of the files on one
+// volume begin alike (the volume's identity, its mount point, the folder), so a catalog read keeps them in a
+// few blocks.
 class PrefixBytes {
 public:
-    struct Prefix : QSharedData {
-        explicit Prefix(QByteArray bytes) : bytes(std::move(bytes)) {}
-        const QByteArray bytes;
+    struct Block : QSharedData {
+        QByteArray prefix;
+        QByteArray rests;
     };
-    using SharedPrefix = QExplicitlySharedDataPointer<const Prefix>;
+    using SharedBlock = QExplicitlySharedDataPointer<Block>;
 
     // What `->` gives: the whole bytes, held for the expression.
     class Whole {
@@ -33,43 +33,30 @@ public:
 
     PrefixBytes() = default;
     PrefixBytes(std::nullopt_t) {}
-    PrefixBytes(QByteArray bytes) : m_rest(std::move(bytes)) {}
-    PrefixBytes(const std::optional<QByteArray> &bytes) : m_rest(bytes) {}
-    // The bytes of `prefix` followed by `rest`.
-    PrefixBytes(SharedPrefix prefix, QByteArray rest) : m_prefix(std::move(prefix)), m_rest(std::move(rest))
-    {
-    }
+    // In a block of their own.
+    PrefixBytes(const QByteArray &bytes);
+    PrefixBytes(const std::optional<QByteArray> &bytes);
+    // The prefix of `block`, then `rest`, which is added to the block's rests. Only while nothing else reads
+    // the block: a catalog being read fills blocks of its own.
+    static PrefixBytes withRest(const SharedBlock &block, QByteArrayView rest);
 
     PrefixBytes &operator=(std::nullopt_t)
     {
         reset();
         return *this;
     }
-    PrefixBytes &operator=(QByteArray bytes)
-    {
-        m_prefix.reset();
-        m_rest = std::move(bytes);
-        return *this;
-    }
+    PrefixBytes &operator=(const QByteArray &bytes) { return *this = PrefixBytes(bytes); }
 
-    bool has_value() const { return m_rest.has_value(); }
+    bool has_value() const { return bool(m_block); }
     explicit operator bool() const { return has_value(); }
     // The whole bytes; empty when absent.
-    QByteArray operator*() const { return m_prefix ? m_prefix->bytes + *m_rest : *m_rest; }
+    QByteArray operator*() const;
     Whole operator->() const { return Whole(**this); }
-    QByteArray value() const
-    {
-        (void)m_rest.value(); // throws when absent
-        return **this;
-    }
-    void reset()
-    {
-        m_prefix.reset();
-        m_rest.reset();
-    }
+    QByteArray value() const;
+    void reset() { *this = PrefixBytes(); }
     operator std::optional<QByteArray>() const { return has_value() ? std::optional(**this) : std::nullopt; }
-    // The shared leading part; null without.
-    const SharedPrefix &prefix() const { return m_prefix; }
+    // The block the bytes are kept in, shared or not; null when absent.
+    const Block *block() const { return m_block.data(); }
 
     friend bool operator==(const PrefixBytes &a, const PrefixBytes &b)
     {
@@ -79,6 +66,7 @@ public:
     friend bool operator==(const PrefixBytes &a, const QByteArray &b) { return a.has_value() && *a == b; }
 
 private:
-    SharedPrefix m_prefix;
-    SlimOptional<QByteArray> m_rest;
+    QExplicitlySharedDataPointer<const Block> m_block;
+    quint32 m_offset = 0; // of the rest in the block's rests
+    quint32 m_length = 0;
 };

@@ -6,7 +6,8 @@ namespace {
 
 TEST(PrefixBytes, ReadsAsTheWholeBytesHoweverTheyAreKept)
 {
-    const PrefixBytes::SharedPrefix prefix(new PrefixBytes::Prefix("volume:"));
+    const PrefixBytes::SharedBlock block(new PrefixBytes::Block);
+    block->prefix = "volume:";
     struct Case {
         const char *name;
         PrefixBytes value;
@@ -17,8 +18,9 @@ TEST(PrefixBytes, ReadsAsTheWholeBytesHoweverTheyAreKept)
         {"nullopt", PrefixBytes(std::nullopt), std::nullopt},
         {"alone", PrefixBytes(QByteArray("volume:a")), QByteArray("volume:a")},
         {"empty", PrefixBytes(QByteArray()), QByteArray("")},
-        {"split", PrefixBytes(prefix, "a"), QByteArray("volume:a")},
-        {"only the prefix", PrefixBytes(prefix, QByteArray()), QByteArray("volume:")},
+        {"in a block", PrefixBytes::withRest(block, "a"), QByteArray("volume:a")},
+        {"only the prefix", PrefixBytes::withRest(block, ""), QByteArray("volume:")},
+        {"after others in the block", PrefixBytes::withRest(block, "bc"), QByteArray("volume:bc")},
         {"from std::optional", PrefixBytes(std::optional<QByteArray>("x")), QByteArray("x")},
     };
     for (const Case &c : cases) {
@@ -36,10 +38,10 @@ TEST(PrefixBytes, ReadsAsTheWholeBytesHoweverTheyAreKept)
             EXPECT_THROW((void)c.value.value(), std::bad_optional_access);
     }
     // Assigning replaces the whole, the shared part too.
-    PrefixBytes value(prefix, "a");
+    PrefixBytes value = PrefixBytes::withRest(block, "a");
     value = QByteArray("b");
     EXPECT_EQ(*value, "b");
-    EXPECT_FALSE(value.prefix());
+    EXPECT_NE(value.block(), block.data());
     value = std::nullopt;
     EXPECT_FALSE(value);
 }
