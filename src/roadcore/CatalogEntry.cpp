@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -245,7 +247,6 @@ public:
                     entry.files.insert_or_assign(std::move(letter), std::move(file));
                     return true;
                 });
-                entry.files.squeeze();
                 return files;
             }
             return skipValue(0);
@@ -605,16 +606,99 @@ CatalogEntry::Letter::Letter(const QString &text)
     m_text = QExplicitlySharedDataPointer<const Text>(new Text(text));
 }
 
+CatalogEntry::Files::Files(const Files &other)
+{
+    *this = other;
+}
+
+CatalogEntry::Files &CatalogEntry::Files::operator=(const Files &other)
+{
+    if (this == &other)
+        return *this;
+    clear();
+    if (other.empty())
+        return *this;
+    auto *block = static_cast<Block *>(::operator new(itemsOffset + other.size() * sizeof(value_type)));
+    block->count = 0;
+    auto *into = reinterpret_cast<value_type *>(reinterpret_cast<char *>(block) + itemsOffset);
+    try {
+        for (const value_type &item : other) {
+            new (into + block->count) value_type(item);
+            ++block->count;
+        }
+    } catch (...) {
+        std::destroy_n(into, block->count);
+        ::operator delete(block);
+        throw;
+    }
+    m_block = block;
+    return *this;
+}
+
+CatalogEntry::Files &CatalogEntry::Files::operator=(Files &&other) noexcept
+{
+    if (this != &other) {
+        clear();
+        m_block = std::exchange(other.m_block, nullptr);
+    }
+    return *this;
+}
+
+void CatalogEntry::Files::clear()
+{
+    if (!m_block)
+        return;
+    std::destroy_n(items(), size());
+    ::operator delete(m_block);
+    m_block = nullptr;
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::rebuild(size_t at, value_type *item)
+{
+    const size_t count = size() + (item ? 1 : 0) - (item ? 0 : 1);
+    if (count == 0) {
+        clear();
+        return end();
+    }
+    // Moving the files cannot throw: only the allocation can, before anything changed.
+    static_assert(std::is_nothrow_move_constructible_v<value_type>);
+    auto *block = static_cast<Block *>(::operator new(itemsOffset + count * sizeof(value_type)));
+    block->count = count;
+    auto *into = reinterpret_cast<value_type *>(reinterpret_cast<char *>(block) + itemsOffset);
+    value_type *from = items();
+    const size_t before = size();
+    size_t k = 0;
+    for (size_t i = 0; i < before; ++i) {
+        if (i == at) {
+            if (item)
+                new (into + k++) value_type(std::move(*item));
+            else
+                continue;
+        }
+        new (into + k++) value_type(std::move(from[i]));
+    }
+    if (item && at == before)
+        new (into + k++) value_type(std::move(*item));
+    clear();
+    m_block = block;
+    return items() + at;
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::erase(const_iterator at)
+{
+    return rebuild(size_t(at - items()), nullptr);
+}
+
 CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)
 {
-    return std::lower_bound(m_items.begin(), m_items.end(), letter,
+    return std::lower_bound(begin(), end(), letter,
                             [](const value_type &item, const QString &l) { return item.first.text() < l; });
 }
 
 CatalogEntry::Files::iterator CatalogEntry::Files::find(const QString &letter)
 {
     const auto it = lowerBound(letter);
-    return it != m_items.end() && it->first == letter ? it : m_items.end();
+    return it != end() && it->first == letter ? it : end();
 }
 
 CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &letter) const
@@ -625,7 +709,7 @@ CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &let
 CatalogEntry::File &CatalogEntry::Files::at(const QString &letter)
 {
     const auto it = find(letter);
-    if (it == m_items.end())
+    if (it == end())
         throw std::out_of_range("no file of that channel");
     return it->second;
 }
@@ -639,9 +723,10 @@ std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(
                                                                                 File file)
 {
     const auto it = lowerBound(letter);
-    if (it != m_items.end() && it->first == letter)
+    if (it != end() && it->first == letter)
         return {it, false};
-    return {m_items.emplace(it, letter, std::move(file)), true};
+    value_type item(letter, std::move(file));
+    return {rebuild(size_t(it - begin()), &item), true};
 }
 
 std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter)
@@ -660,9 +745,9 @@ std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::insert_or_as
 size_t CatalogEntry::Files::erase(const QString &letter)
 {
     const auto it = find(letter);
-    if (it == m_items.end())
+    if (it == end())
         return 0;
-    m_items.erase(it);
+    erase(it);
     return 1;
 }
 

@@ -13,6 +13,7 @@
 #include <QSharedData>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <optional>
@@ -64,22 +65,28 @@ struct CatalogEntry {
     };
 
     // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has
-    // a few at most: one small array holds them instead of a tree node each.
+    // a few at most: one array of exactly their number holds them instead of a tree node each, reached by a
+    // single pointer that also leads to their count.
     class Files {
     public:
         using value_type = std::pair<Letter, File>;
-        using iterator = std::vector<value_type>::iterator;
-        using const_iterator = std::vector<value_type>::const_iterator;
+        using iterator = value_type *;
+        using const_iterator = const value_type *;
 
-        iterator begin() { return m_items.begin(); }
-        iterator end() { return m_items.end(); }
-        const_iterator begin() const { return m_items.begin(); }
-        const_iterator end() const { return m_items.end(); }
-        size_t size() const { return m_items.size(); }
-        bool empty() const { return m_items.empty(); }
-        void clear() { m_items.clear(); }
-        // Gives back the room kept for more files.
-        void squeeze() { m_items.shrink_to_fit(); }
+        Files() = default;
+        Files(const Files &other);
+        Files(Files &&other) noexcept : m_block(std::exchange(other.m_block, nullptr)) {}
+        Files &operator=(const Files &other);
+        Files &operator=(Files &&other) noexcept;
+        ~Files() { clear(); }
+
+        iterator begin() { return items(); }
+        iterator end() { return items() + size(); }
+        const_iterator begin() const { return items(); }
+        const_iterator end() const { return items() + size(); }
+        size_t size() const { return m_block ? m_block->count : 0; }
+        bool empty() const { return size() == 0; }
+        void clear();
 
         iterator find(const QString &letter);
         const_iterator find(const QString &letter) const;
@@ -96,14 +103,32 @@ struct CatalogEntry {
             return try_emplace(letter, std::move(file));
         }
         std::pair<iterator, bool> insert_or_assign(const QString &letter, File file);
-        iterator erase(const_iterator at) { return m_items.erase(at); }
+        iterator erase(const_iterator at);
         size_t erase(const QString &letter);
 
-        friend bool operator==(const Files &, const Files &) = default;
+        friend bool operator==(const Files &a, const Files &b)
+        {
+            return std::equal(a.begin(), a.end(), b.begin(), b.end());
+        }
 
     private:
+        // The count, then the files.
+        struct Block {
+            size_t count;
+        };
+        static constexpr size_t itemsOffset =
+            (sizeof(Block) + alignof(value_type) - 1) / alignof(value_type) * alignof(value_type);
+
+        value_type *items() const
+        {
+            return m_block ? reinterpret_cast<value_type *>(reinterpret_cast<char *>(m_block) + itemsOffset)
+                           : nullptr;
+        }
         iterator lowerBound(const QString &letter);
-        std::vector<value_type> m_items; // ascending letters
+        // The files with `item` moved in at `at`, or with the file at `at` left out when `item` is null.
+        iterator rebuild(size_t at, value_type *item);
+
+        Block *m_block = nullptr;
     };
 
     QString key; // name, "#", total byte size

@@ -418,6 +418,24 @@ TEST(CatalogEntry, FilesKeepLetterOrderAndMapRulesWhateverTheInsertionOrder)
         files["A"].size = 7; // made on first use, in its place
         EXPECT_EQ(files.begin()->first, "A");
         EXPECT_EQ(files.at("A").size, 7);
+
+        // Copies are whole and apart, a move leaves nothing behind, erasing by place gives the next place.
+        const CatalogEntry::Files copy = files;
+        EXPECT_TRUE(copy == files);
+        CatalogEntry::Files moved = std::move(files);
+        EXPECT_TRUE(moved == copy);
+        EXPECT_TRUE(files.empty());
+        files = copy;
+        files.at("A").size = 8;
+        EXPECT_EQ(copy.at("A").size, 7);
+        EXPECT_FALSE(files == copy);
+        const QString second = std::next(files.begin())->first;
+        EXPECT_EQ(files.erase(files.begin())->first, second);
+        while (!files.empty())
+            files.erase(files.begin());
+        EXPECT_EQ(files.begin(), files.end());
+        files = std::move(moved);
+        EXPECT_TRUE(files == copy);
     }
 }
 
@@ -453,7 +471,7 @@ CatalogEntry::Catalog largeCatalog(bool trickyNames)
         entry.key = entry.name + "#300";
         // Names of files beyond the channels, met by several reading threads at once.
         if (i % 5 == 0)
-            entry.files[QString("Z%1").arg(i % 50)] = entry.files.at("R");
+            entry.files.emplace(QString("Z%1").arg(i % 50), CatalogEntry::File(entry.files.at("R")));
         catalog.emplace(entry.key, entry);
     }
     return catalog;
