@@ -2,10 +2,12 @@
 
 #include <limits>
 
-PrefixBytes::PrefixBytes(const QByteArray &bytes) : m_block(new Block)
+PrefixBytes::PrefixBytes(const QByteArray &bytes)
 {
+    auto *block = new Block;
     // Present even when empty: a null array would read as none elsewhere.
-    const_cast<Block *>(m_block.data())->prefix = bytes.isNull() ? QByteArray("", 0) : bytes;
+    block->prefix = bytes.isNull() ? QByteArray("", 0) : bytes;
+    m_block = QExplicitlySharedDataPointer<const Block>(block);
 }
 
 PrefixBytes::PrefixBytes(const std::optional<QByteArray> &bytes)
