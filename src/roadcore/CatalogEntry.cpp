@@ -6,9 +6,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -141,18 +144,17 @@ std::optional<QString> requiredString(const QJsonObject &object, QLatin1String n
     return text;
 }
 
-std::optional<QByteArray> parseBase64(QByteArrayView text)
+// Base64 text decoded into `out`, whose room is kept from one call to the next.
+bool decodeBase64(QByteArrayView text, QByteArray &out)
 {
     if (text.size() % 4 != 0)
-        return std::nullopt;
+        return false;
+    out.resize(0);
+    out.append(text);
     auto decoded = QByteArray::fromBase64Encoding(
-        text.toByteArray(), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    // Decoded in place: the buffer still has the room of the longer text, kept for every file.
-    QByteArray bytes = std::move(decoded.decoded);
-    bytes.squeeze();
-    return bytes;
+        std::move(out), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    out = std::move(decoded.decoded);
+    return decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok;
 }
 
 // The member name of a file record: the three channel letters share one text each across the catalog.
@@ -170,6 +172,9 @@ QString channelLetter(QByteArrayView name)
 class CatalogReader {
 public:
     explicit CatalogReader(QByteArrayView text) : m_at(text.data()), m_end(text.data() + text.size()) {}
+    ~CatalogReader() { finishBlock(); }
+    CatalogReader(const CatalogReader &) = delete;
+    CatalogReader &operator=(const CatalogReader &) = delete;
 
     bool atEnd()
     {
@@ -242,7 +247,6 @@ public:
                     entry.files.insert_or_assign(std::move(letter), std::move(file));
                     return true;
                 });
-                entry.files.squeeze();
                 return files;
             }
             return skipValue(0);
@@ -266,10 +270,7 @@ private:
                 if (!optionalBytes())
                     return false;
                 file.bookmark.reset();
-                if (m_isNull)
-                    return true;
-                file.bookmark = parseBase64(m_value);
-                return file.bookmark.has_value();
+                return m_isNull || readBookmark(m_value, file.bookmark);
             }
             if (member == "modified")
                 return optionalDate(file.modified);
@@ -283,6 +284,42 @@ private:
         if (file.importedPath && *file.importedPath == file.originalPath)
             file.importedPath = file.originalPath;
         return read && original && size;
+    }
+
+    // A bookmark, kept in a block with those before it when it begins as they do, or else with the next
+    // ones when it has a long enough beginning in common with the one before: the bookmarks of one volume's
+    // files begin alike.
+    bool readBookmark(QByteArrayView text, PrefixBytes &out)
+    {
+        constexpr qsizetype shortestShared = 32;
+        if (!decodeBase64(text, m_bytes))
+            return false;
+        const QByteArrayView bytes = m_bytes;
+        if (m_block && bytes.startsWith(m_block->prefix)) {
+            out = PrefixBytes::withRest(m_block, bytes.sliced(m_block->prefix.size()));
+        } else {
+            const qsizetype most = std::min(bytes.size(), m_previousBytes.size());
+            qsizetype common = 0;
+            while (common < most && bytes[common] == m_previousBytes[common])
+                ++common;
+            if (common >= shortestShared) {
+                finishBlock();
+                m_block = PrefixBytes::SharedBlock(new PrefixBytes::Block);
+                m_block->prefix = bytes.first(common).toByteArray();
+                out = PrefixBytes::withRest(m_block, bytes.sliced(common));
+            } else {
+                out = bytes.toByteArray();
+            }
+        }
+        std::swap(m_bytes, m_previousBytes); // both buffers are used again
+        return true;
+    }
+
+    // No more is added to the block: the room kept for more goes back.
+    void finishBlock()
+    {
+        if (m_block)
+            m_block->rests.squeeze();
     }
 
     // "{" members "}": `member` is called with each member's name (decoded) and reads its value.
@@ -442,7 +479,7 @@ private:
         return m_isNull || readText(m_value, m_valueBuffer);
     }
 
-    bool optionalString(std::optional<QString> &out)
+    bool optionalString(SlimOptional<QString> &out)
     {
         if (!optionalBytes())
             return false;
@@ -452,7 +489,7 @@ private:
         return true;
     }
 
-    bool optionalDate(std::optional<QDateTime> &out)
+    template <class Optional> bool optionalDate(Optional &out)
     {
         if (!optionalBytes())
             return false;
@@ -546,21 +583,122 @@ private:
     QByteArrayView m_name;                  // the member name just read
     QByteArrayView m_value;                 // the string value just read
     QByteArray m_nameBuffer, m_valueBuffer; // of those with escapes
+    QByteArray m_bytes, m_previousBytes;    // the bookmark being read and the one before
+    PrefixBytes::SharedBlock m_block;       // of the bookmarks read lately
     bool m_isNull = false;
 };
 
 } // namespace
 
+CatalogEntry::Letter::Letter(const QString &text)
+{
+    // Never destroyed: a catalog may outlive any static object.
+    static const auto *channels = new std::array<QExplicitlySharedDataPointer<const Text>, 3>{
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("F"))),
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("R"))),
+        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("I")))};
+    for (const auto &channel : *channels) {
+        if (text == channel->text) {
+            m_text = channel;
+            return;
+        }
+    }
+    m_text = QExplicitlySharedDataPointer<const Text>(new Text(text));
+}
+
+CatalogEntry::Files::Files(const Files &other)
+{
+    *this = other;
+}
+
+CatalogEntry::Files &CatalogEntry::Files::operator=(const Files &other)
+{
+    if (this == &other)
+        return *this;
+    clear();
+    if (other.empty())
+        return *this;
+    auto *block = static_cast<Block *>(::operator new(itemsOffset + other.size() * sizeof(value_type)));
+    block->count = 0;
+    auto *into = reinterpret_cast<value_type *>(reinterpret_cast<char *>(block) + itemsOffset);
+    try {
+        for (const value_type &item : other) {
+            new (into + block->count) value_type(item);
+            ++block->count;
+        }
+    } catch (...) {
+        std::destroy_n(into, block->count);
+        ::operator delete(block);
+        throw;
+    }
+    m_block = block;
+    return *this;
+}
+
+CatalogEntry::Files &CatalogEntry::Files::operator=(Files &&other) noexcept
+{
+    if (this != &other) {
+        clear();
+        m_block = std::exchange(other.m_block, nullptr);
+    }
+    return *this;
+}
+
+void CatalogEntry::Files::clear()
+{
+    if (!m_block)
+        return;
+    std::destroy_n(items(), size());
+    ::operator delete(m_block);
+    m_block = nullptr;
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::rebuild(size_t at, value_type *item)
+{
+    const size_t count = size() + (item ? 1 : 0) - (item ? 0 : 1);
+    if (count == 0) {
+        clear();
+        return end();
+    }
+    // Moving the files cannot throw: only the allocation can, before anything changed.
+    static_assert(std::is_nothrow_move_constructible_v<value_type>);
+    auto *block = static_cast<Block *>(::operator new(itemsOffset + count * sizeof(value_type)));
+    block->count = count;
+    auto *into = reinterpret_cast<value_type *>(reinterpret_cast<char *>(block) + itemsOffset);
+    value_type *from = items();
+    const size_t before = size();
+    size_t k = 0;
+    for (size_t i = 0; i < before; ++i) {
+        if (i == at) {
+            if (item)
+                new (into + k++) value_type(std::move(*item));
+            else
+                continue;
+        }
+        new (into + k++) value_type(std::move(from[i]));
+    }
+    if (item && at == before)
+        new (into + k++) value_type(std::move(*item));
+    clear();
+    m_block = block;
+    return items() + at;
+}
+
+CatalogEntry::Files::iterator CatalogEntry::Files::erase(const_iterator at)
+{
+    return rebuild(size_t(at - items()), nullptr);
+}
+
 CatalogEntry::Files::iterator CatalogEntry::Files::lowerBound(const QString &letter)
 {
-    return std::lower_bound(m_items.begin(), m_items.end(), letter,
-                            [](const value_type &item, const QString &l) { return item.first < l; });
+    return std::lower_bound(begin(), end(), letter,
+                            [](const value_type &item, const QString &l) { return item.first.text() < l; });
 }
 
 CatalogEntry::Files::iterator CatalogEntry::Files::find(const QString &letter)
 {
     const auto it = lowerBound(letter);
-    return it != m_items.end() && it->first == letter ? it : m_items.end();
+    return it != end() && it->first == letter ? it : end();
 }
 
 CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &letter) const
@@ -571,7 +709,7 @@ CatalogEntry::Files::const_iterator CatalogEntry::Files::find(const QString &let
 CatalogEntry::File &CatalogEntry::Files::at(const QString &letter)
 {
     const auto it = find(letter);
-    if (it == m_items.end())
+    if (it == end())
         throw std::out_of_range("no file of that channel");
     return it->second;
 }
@@ -585,9 +723,10 @@ std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(
                                                                                 File file)
 {
     const auto it = lowerBound(letter);
-    if (it != m_items.end() && it->first == letter)
+    if (it != end() && it->first == letter)
         return {it, false};
-    return {m_items.emplace(it, letter, std::move(file)), true};
+    value_type item(letter, std::move(file));
+    return {rebuild(size_t(it - begin()), &item), true};
 }
 
 std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::try_emplace(const QString &letter)
@@ -606,9 +745,9 @@ std::pair<CatalogEntry::Files::iterator, bool> CatalogEntry::Files::insert_or_as
 size_t CatalogEntry::Files::erase(const QString &letter)
 {
     const auto it = find(letter);
-    if (it == m_items.end())
+    if (it == end())
         return 0;
-    m_items.erase(it);
+    erase(it);
     return 1;
 }
 

@@ -1,14 +1,19 @@
 #pragma once
 
 #include "roadcore/ClipCategory.h"
+#include "roadcore/PrefixBytes.h"
+#include "roadcore/SlimOptional.h"
 
 #include "platform/StringOrder.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QSharedData>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <optional>
@@ -20,13 +25,13 @@
 struct CatalogEntry {
     // One channel file of the recording.
     struct File {
-        QString originalPath;                // where the file was last seen
-        std::optional<QString> importedPath; // where it was first registered; never changed
-        std::optional<QByteArray> bookmark;  // finds the file after a move or rename
-        qint64 size = 0;                     // the test of whether a file found on disk is this one
-        std::optional<QDateTime> modified;   // for information only
-        std::optional<QString> fingerprint;  // of the content, once a copy was made or reused
-        std::optional<QString> storedPath;   // of the stored copy, relative to the cache root
+        QString originalPath;               // where the file was last seen
+        SlimOptional<QString> importedPath; // where it was first registered; never changed
+        PrefixBytes bookmark;               // finds the file after a move or rename
+        qint64 size = 0;                    // the test of whether a file found on disk is this one
+        SlimOptional<QDateTime> modified;   // for information only
+        SlimOptional<QString> fingerprint;  // of the content, once a copy was made or reused
+        SlimOptional<QString> storedPath;   // of the stored copy, relative to the cache root
 
         // The stored path when the cache may use it: below "Files/", relative, without "..". The catalog
         // is a file the user can edit; anything else must not make the program play or reuse an arbitrary
@@ -39,23 +44,49 @@ struct CatalogEntry {
         friend bool operator==(const File &, const File &) = default;
     };
 
+    // The member name of a file record, read as the text it stands for, in the room of a pointer. The three
+    // channel letters are each one text for the whole program; any other name has a text of its own.
+    class Letter {
+    public:
+        Letter(const QString &text);
+        operator const QString &() const { return m_text->text; }
+        operator QStringView() const { return m_text->text; }
+        const QString &text() const { return m_text->text; }
+
+        friend bool operator==(const Letter &a, const Letter &b) { return a.text() == b.text(); }
+        friend bool operator==(const Letter &a, const QString &b) { return a.text() == b; }
+
+    private:
+        struct Text : QSharedData {
+            explicit Text(QString text) : text(std::move(text)) {}
+            const QString text;
+        };
+        QExplicitlySharedDataPointer<const Text> m_text;
+    };
+
     // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has
-    // a few at most: one small array holds them instead of a tree node each.
+    // a few at most: one array of exactly their number holds them instead of a tree node each, reached by a
+    // single pointer that also leads to their count.
     class Files {
     public:
-        using value_type = std::pair<QString, File>;
-        using iterator = std::vector<value_type>::iterator;
-        using const_iterator = std::vector<value_type>::const_iterator;
+        using value_type = std::pair<Letter, File>;
+        using iterator = value_type *;
+        using const_iterator = const value_type *;
 
-        iterator begin() { return m_items.begin(); }
-        iterator end() { return m_items.end(); }
-        const_iterator begin() const { return m_items.begin(); }
-        const_iterator end() const { return m_items.end(); }
-        size_t size() const { return m_items.size(); }
-        bool empty() const { return m_items.empty(); }
-        void clear() { m_items.clear(); }
-        // Gives back the room kept for more files.
-        void squeeze() { m_items.shrink_to_fit(); }
+        Files() = default;
+        Files(const Files &other);
+        Files(Files &&other) noexcept : m_block(std::exchange(other.m_block, nullptr)) {}
+        Files &operator=(const Files &other);
+        Files &operator=(Files &&other) noexcept;
+        ~Files() { clear(); }
+
+        iterator begin() { return items(); }
+        iterator end() { return items() + size(); }
+        const_iterator begin() const { return items(); }
+        const_iterator end() const { return items() + size(); }
+        size_t size() const { return m_block ? m_block->count : 0; }
+        bool empty() const { return size() == 0; }
+        void clear();
 
         iterator find(const QString &letter);
         const_iterator find(const QString &letter) const;
@@ -72,20 +103,38 @@ struct CatalogEntry {
             return try_emplace(letter, std::move(file));
         }
         std::pair<iterator, bool> insert_or_assign(const QString &letter, File file);
-        iterator erase(const_iterator at) { return m_items.erase(at); }
+        iterator erase(const_iterator at);
         size_t erase(const QString &letter);
 
-        friend bool operator==(const Files &, const Files &) = default;
+        friend bool operator==(const Files &a, const Files &b)
+        {
+            return std::equal(a.begin(), a.end(), b.begin(), b.end());
+        }
 
     private:
+        // The count, then the files.
+        struct Block {
+            size_t count;
+        };
+        static constexpr size_t itemsOffset =
+            (sizeof(Block) + alignof(value_type) - 1) / alignof(value_type) * alignof(value_type);
+
+        value_type *items() const
+        {
+            return m_block ? reinterpret_cast<value_type *>(reinterpret_cast<char *>(m_block) + itemsOffset)
+                           : nullptr;
+        }
         iterator lowerBound(const QString &letter);
-        std::vector<value_type> m_items; // ascending letters
+        // The files with `item` moved in at `at`, or with the file at `at` left out when `item` is null.
+        iterator rebuild(size_t at, value_type *item);
+
+        Block *m_block = nullptr;
     };
 
     QString key; // name, "#", total byte size
     QString name;
     ClipCategory category = ClipCategory::other;
-    std::optional<QDateTime> date;
+    SlimOptional<QDateTime> date;
     Files files; // by channel letter; other member names are carried along
     QDateTime importedAt;
 

@@ -573,7 +573,10 @@ bool MediaCache::AbsentFolder::covers(const QString &file)
 DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
 {
     DashClip clip;
-    clip.id = QLatin1String("catalog:") + entry.key;
+    // Of its exact size: one id a recording of a large catalog.
+    static constexpr QLatin1String idPrefix("catalog:");
+    clip.id.reserve(idPrefix.size() + entry.key.size());
+    clip.id.append(idPrefix).append(entry.key);
     clip.name = entry.name;
     clip.category = entry.category;
     clip.date = entry.date;

@@ -113,6 +113,66 @@ TEST(CatalogEntry, ReadsNullsEscapedSlashesAndOffsetsNothing)
     EXPECT_EQ(CatalogEntry::readCatalog("[]")->size(), 0u);
 }
 
+TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
+{
+    const QByteArray text =
+        R"([{"category":"manual","files":{"F":{"bookmark":"","fingerprint":"","importedPath":"",)"
+        R"("originalPath":"","size":1,"storedPath":""},"R":{"bookmark":null,"fingerprint":null,)"
+        R"("importedPath":null,"originalPath":"/c/R.mp4","size":2,"storedPath":null}},)"
+        R"("importedAt":"2024-01-01T00:00:00Z","key":"k","name":"n"}])";
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    const CatalogEntry::File &empty = read->at("k").files.at("F");
+    const CatalogEntry::File &absent = read->at("k").files.at("R");
+    for (const auto member : {&CatalogEntry::File::importedPath, &CatalogEntry::File::fingerprint,
+                              &CatalogEntry::File::storedPath}) {
+        EXPECT_TRUE(empty.*member && (empty.*member)->isEmpty());
+        EXPECT_FALSE(absent.*member);
+    }
+    EXPECT_TRUE(empty.bookmark && empty.bookmark->isEmpty());
+    EXPECT_FALSE(absent.bookmark);
+    // Written back as read: empty members stay, absent ones are left out.
+    const QByteArray written = CatalogEntry::writeCatalog(*read);
+    EXPECT_EQ(written, QByteArray(text)
+                           .replace(R"("bookmark":null,"fingerprint":null,"importedPath":null,)", "")
+                           .replace(R"(,"storedPath":null)", ""));
+    EXPECT_EQ(CatalogEntry::readCatalog(written), read);
+}
+
+TEST(CatalogEntry, BookmarksOfOneVolumeShareTheirLeadingBytesAndReadBackExactly)
+{
+    // Alike for long stretches, then not, with ones shorter than, equal to and longer than what came before.
+    const QByteArray volume =
+        QByteArray("bookmark of volume 1234-ABCD at /media/me/CARD, folder DCIM/").repeated(2);
+    QList<QByteArray> bookmarks;
+    for (int i = 0; i < 40; ++i)
+        bookmarks.append(volume + QByteArray::number(i * 7919) + (i % 2 ? "_F.MP4" : "_R.MP4"));
+    bookmarks.append({volume, volume, volume.left(20), QByteArray(), QByteArray("other \x00\xff", 8),
+                      volume + "x", QByteArray(200, 'z') + volume, volume + "y"});
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < bookmarks.size(); ++i) {
+        CatalogEntry entry = fullEntry();
+        entry.key = QString("%1#1").arg(i, 4, 10, QChar('0'));
+        entry.files["F"].bookmark = bookmarks[i];
+        entry.files["R"].bookmark = bookmarks[(i + 1) % bookmarks.size()];
+        catalog.emplace(entry.key, entry);
+    }
+    const QByteArray text = CatalogEntry::writeCatalog(catalog);
+    const auto read = CatalogEntry::readCatalog(text);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(*read == catalog);
+    EXPECT_EQ(CatalogEntry::writeCatalog(*read), text);
+    // Most in blocks shared with others.
+    std::map<const PrefixBytes::Block *, int> byBlock;
+    for (const auto &[key, entry] : *read)
+        for (const auto &[letter, file] : entry.files)
+            ++byBlock[file.bookmark.block()];
+    int shared = 0;
+    for (const auto &[block, count] : byBlock)
+        shared += count > 1 ? count : 0;
+    EXPECT_GT(shared, 60);
+}
+
 TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
 {
     const QByteArray good =
@@ -358,6 +418,24 @@ TEST(CatalogEntry, FilesKeepLetterOrderAndMapRulesWhateverTheInsertionOrder)
         files["A"].size = 7; // made on first use, in its place
         EXPECT_EQ(files.begin()->first, "A");
         EXPECT_EQ(files.at("A").size, 7);
+
+        // Copies are whole and apart, a move leaves nothing behind, erasing by place gives the next place.
+        const CatalogEntry::Files copy = files;
+        EXPECT_TRUE(copy == files);
+        CatalogEntry::Files moved = std::move(files);
+        EXPECT_TRUE(moved == copy);
+        EXPECT_TRUE(files.empty());
+        files = copy;
+        files.at("A").size = 8;
+        EXPECT_EQ(copy.at("A").size, 7);
+        EXPECT_FALSE(files == copy);
+        const QString second = std::next(files.begin())->first;
+        EXPECT_EQ(files.erase(files.begin())->first, second);
+        while (!files.empty())
+            files.erase(files.begin());
+        EXPECT_EQ(files.begin(), files.end());
+        files = std::move(moved);
+        EXPECT_TRUE(files == copy);
     }
 }
 
@@ -391,6 +469,9 @@ CatalogEntry::Catalog largeCatalog(bool trickyNames)
         if (trickyNames)
             entry.name += i % 2 ? "},{\"key\":\"x\"}" : "} , {";
         entry.key = entry.name + "#300";
+        // Names of files beyond the channels, met by several reading threads at once.
+        if (i % 5 == 0)
+            entry.files.emplace(QString("Z%1").arg(i % 50), CatalogEntry::File(entry.files.at("R")));
         catalog.emplace(entry.key, entry);
     }
     return catalog;

@@ -114,9 +114,9 @@ TEST_F(MediaCacheMaintenanceTest, PruningDeletesOnlyUnreferencedRegularFilesUnde
         cacheAll();
         // A record that names its copy in a roundabout way still keeps it.
         CatalogEntry::Catalog edited = catalog();
-        QString &rear = *edited.at(kept.catalogKey()).files.at("R").storedPath;
-        const QString rearCopy = rear;
-        rear.replace("Files/", "Files//");
+        auto &rear = edited.at(kept.catalogKey()).files.at("R").storedPath;
+        const QString rearCopy = *rear;
+        rear = QString(rearCopy).replace("Files/", "Files//");
         cache.reset();
         writeFile(root + "/catalog.json", CatalogEntry::writeCatalog(edited));
         cache = open(given);
