@@ -329,6 +329,8 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
         if (result.filter == filter())
             shown = std::move(result.shown);
         setClips(std::move(result.clips), std::move(result.index), result.fingerprint, std::move(shown));
+    } else {
+        releaseElsewhere(std::move(result.clips), std::move(result.index));
     }
 
     // A recording still listed stays selected, even when the filter hides it now.
@@ -733,13 +735,18 @@ void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
     } else {
         refilter();
     }
+    releaseElsewhere(std::move(oldClips), std::move(oldIndex));
+}
+
+void LibraryStore::releaseElsewhere(QList<DashClip> clips, ClipListing::Index index)
+{
     // Freeing a long list takes a while: on a worker, not between two frames.
-    if (oldClips.size() >= 10000)
-        QThreadPool::globalInstance()->start(
-            [clips = std::move(oldClips), index = std::move(oldIndex)]() mutable {
-                clips = {};
-                index = {};
-            });
+    if (clips.size() < 10000)
+        return;
+    QThreadPool::globalInstance()->start([clips = std::move(clips), index = std::move(index)]() mutable {
+        clips = {};
+        index = {};
+    });
 }
 
 void LibraryStore::setLastError(const std::optional<QString> &error)

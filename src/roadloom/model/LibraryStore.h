@@ -228,6 +228,7 @@ private:
     // A new list; `index` was made from `clips`, and `shown`, when given, for the filter now.
     void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {},
                   std::optional<ClipListing::Shown> shown = {});
+    static void releaseElsewhere(QList<DashClip> clips, ClipListing::Index index);
     void removeClip(qsizetype position);
     void refilter();
     void setIsScanning(bool scanning);
