@@ -325,19 +325,19 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     // The same list again keeps the views' rows, current item and scroll position.
     if (result.fingerprint != m_fingerprint) {
         // Made for another filter when it changed meanwhile: made again here then.
-        std::optional<ClipListing::Shown> shown;
+        std::optional<ClipListing::Shown> ready;
         if (result.filter == filter())
-            shown = std::move(result.shown);
-        setClips(std::move(result.clips), std::move(result.index), result.fingerprint, std::move(shown));
+            ready = std::move(result.shown);
+        setClips(std::move(result.clips), std::move(result.index), result.fingerprint, std::move(ready));
     } else {
         releaseElsewhere(std::move(result.clips), std::move(result.index));
     }
 
     // A recording still listed stays selected, even when the filter hides it now.
     if (!m_selectedClipID || indexOf(*m_selectedClipID) < 0) {
-        const QList<qsizetype> &shown = m_shown.positions;
-        setSelectedClipID(shown.isEmpty() ? std::nullopt
-                                          : std::optional<QString>(m_clips.at(shown.first()).id));
+        const QList<qsizetype> &positions = m_shown.positions;
+        setSelectedClipID(positions.isEmpty() ? std::nullopt
+                                              : std::optional<QString>(m_clips.at(positions.first()).id));
     }
     if (m_planner)
         m_planner->start();

@@ -34,7 +34,8 @@ class VolumeProvider;
 // selection. Lives on the GUI thread; scans, catalog work and disk checks run on the store's own threads, so
 // the GUI thread never waits on a disk.
 //
-// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
+// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`, or with day
+// headers `shown().rows[r]`; a rescan's list comes with both made off the GUI thread):
 // - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
 //   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
 //   another category, search or sort.
