@@ -6,7 +6,7 @@
 // - resident memory once started with the empty library (target: at most 150 MiB);
 // - the longest stall of the GUI thread from the first paint until the catalog is listed (limit 50 ms), and
 //   apart from it the video stage's creation in that time (its GL canvas, made when the first recording
-//   shows) and the longest stall outside that creation, which is the list's own;
+//   shows), the longest stall outside that creation, and the list's own part: its arrival;
 // - a second `roadloom FOLDER` handing the folder over, start to exit (target: at most 1.5 times a bare
 //   QtCore program's start and exit), and until the running instance has the paths and has opened the
 //   folder; again while the instance's GUI thread is busy as the launch comes.
