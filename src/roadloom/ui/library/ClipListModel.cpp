@@ -3,6 +3,8 @@
 #include "roadloom/model/Formats.h"
 #include "roadloom/model/LibraryStore.h"
 
+#include <QDate>
+
 ClipListModel::ClipListModel(LibraryStore &library, QObject *parent)
     : QAbstractListModel(parent), m_library(library)
 {
