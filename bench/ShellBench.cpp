@@ -4,7 +4,9 @@
 //   recordings, from the moment the process is started, dynamic loading included (target: at most 3 times
 //   a bare Qt Widgets window's);
 // - resident memory once started with the empty library (target: at most 150 MiB);
-// - the longest stall of the GUI thread from the first paint until the catalog is listed (limit 50 ms);
+// - the longest stall of the GUI thread from the first paint until the catalog is listed (limit 50 ms), and
+//   apart from it the video stage's creation in that time (its GL canvas, made when the first recording
+//   shows), the longest stall outside that creation, and the list's own part: its arrival;
 // - a second `roadloom FOLDER` handing the folder over, start to exit (target: at most 1.5 times a bare
 //   QtCore program's start and exit), and until the running instance has the paths and has opened the
 //   folder; again while the instance's GUI thread is busy as the launch comes.
@@ -98,6 +100,33 @@ private:
     std::function<void()> m_painted;
 };
 
+// Times the video stage's creation from outside: from the stage's Show, where it makes its GL canvas, until
+// the canvas's container joins it (the first child it takes after that; still a plain QObject then).
+class StageCreation : public QObject {
+public:
+    StageCreation() { qApp->installEventFilter(this); }
+    qint64 begun = 0;
+    qint64 ended = 0;
+
+    // The part of [from, to] outside the creation.
+    qint64 outside(qint64 from, qint64 to) const
+    {
+        if (!ended)
+            return to - from;
+        return to - from - std::max<qint64>(0, std::min(to, ended) - std::max(from, begun));
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!begun && event->type() == QEvent::Show && watched->inherits("VideoStage"))
+            begun = now();
+        else if (begun && !ended && event->type() == QEvent::ChildAdded && watched->inherits("VideoStage"))
+            ended = now();
+        return false;
+    }
+};
+
 // The application as main() builds it, over the catalog in `folder`.
 struct Application {
     explicit Application(const QString &folder)
@@ -132,6 +161,8 @@ int startup(int argc, char **argv, const QString &folder, int count)
 {
     QApplication qapp(argc, argv);
     GuiStallProbe probe(50);
+    GuiStallProbe everyTurn(0); // every gap, to take the stage's creation out
+    StageCreation stage;
     const bool trace = qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE");
     if (trace)
         std::fprintf(stderr, "app %lld\n", static_cast<long long>(now()));
@@ -142,15 +173,23 @@ int startup(int argc, char **argv, const QString &folder, int count)
     // The main window as RoadloomApp makes it, watched for its first paint from the start; the stall
     // probe starts there, since what comes before is the start-up itself, measured as such.
     std::unique_ptr<FirstPaint> paint;
-    application.app->registerWindow(RoadloomApp::mainID, [&paint, &probe](RoadloomApp &app) {
+    application.app->registerWindow(RoadloomApp::mainID, [&paint, &probe, &everyTurn](RoadloomApp &app) {
         auto *main = new MainWindow(app.model());
-        paint = std::make_unique<FirstPaint>(main, [&probe] { probe.start(); });
+        paint = std::make_unique<FirstPaint>(main, [&probe, &everyTurn] {
+            probe.start();
+            everyTurn.start();
+        });
         return main;
     });
     application.app->openWindow(RoadloomApp::mainID);
     if (trace)
         std::fprintf(stderr, "window %lld\n", static_cast<long long>(now()));
     qint64 listed = 0;
+    qint64 arrived = 0; // when the store published the list
+    QObject::connect(&library, &LibraryStore::clipsChanged, &qapp, [&](const QList<DashClip> &clips) {
+        if (!arrived && clips.size() >= count && count > 0)
+            arrived = now();
+    });
     qint64 resident = 0;
     QTimer poll;
     poll.setInterval(5);
@@ -169,13 +208,34 @@ int startup(int argc, char **argv, const QString &folder, int count)
     QTimer::singleShot(60'000, &qapp, &QCoreApplication::quit);
     qapp.exec();
     probe.stop();
-    if (trace)
+    everyTurn.stop();
+    // Apart from the creation: the longest stall outside it; the list's arrival, from the start of the
+    // stall it comes in until that stall ends or the creation begins (the selection's loading leads there);
+    // and what follows the creation in its stall (the window painting what changed).
+    qint64 longestOutside = 0, arrival = 0, after = 0;
+    for (const auto &[at, gap] : everyTurn.where()) {
+        const qint64 from = at - gap;
+        longestOutside = std::max(longestOutside, stage.outside(from, at));
+        const bool creationIn = stage.ended && from <= stage.begun && stage.ended <= at;
+        if (arrived && from <= arrived && arrived <= at)
+            arrival = (creationIn ? stage.begun : at) - from;
+        if (creationIn)
+            after = at - stage.ended;
+    }
+    const qint64 stageMs = stage.ended ? stage.ended - stage.begun : 0;
+    if (trace) {
         for (const auto &[at, gap] : probe.where())
             std::fprintf(stderr, "stall %lld ending %lld\n", static_cast<long long>(gap),
                          static_cast<long long>(at));
-    std::printf("%lld %lld %lld %d %lld\n", static_cast<long long>(paint ? paint->at : 0),
-                static_cast<long long>(listed), static_cast<long long>(probe.longestGap()), probe.stalls(),
-                static_cast<long long>(resident));
+        std::fprintf(stderr, "stage creation %lld to %lld\n", static_cast<long long>(stage.begun),
+                     static_cast<long long>(stage.ended));
+    }
+    std::printf("%lld %lld %lld %d %lld %lld %lld %lld %lld %lld\n",
+                static_cast<long long>(paint ? paint->at : 0), static_cast<long long>(listed),
+                static_cast<long long>(probe.longestGap()), probe.stalls(), static_cast<long long>(resident),
+                static_cast<long long>(stageMs), static_cast<long long>(longestOutside),
+                static_cast<long long>(arrival), static_cast<long long>(after),
+                static_cast<long long>(arrived));
     return 0;
 }
 
@@ -242,7 +302,8 @@ int measure(int argc, char **argv)
 
     // ROADLOOM_BENCH_ONLY=handover measures the hand-over alone.
     const bool startupRuns = qEnvironmentVariable("ROADLOOM_BENCH_ONLY") != QLatin1String("handover");
-    QList<double> bare, emptyPaints, fullPaints, listings, stalls, residents;
+    QList<double> bare, emptyPaints, fullPaints, listings, published, stalls, stages, outsides, arrivals,
+        afters, residents;
     for (int run = 0; startupRuns && run < runs; ++run) {
         qint64 started = 0;
         const auto window = runChild(environment, anchor("bench_anchor_window"), {}, started);
@@ -263,7 +324,12 @@ int measure(int argc, char **argv)
             (full ? fullPaints : emptyPaints).append(double(fields->at(0).toLongLong() - started));
             if (full) {
                 listings.append(double(fields->at(1).toLongLong() - started));
+                published.append(double(fields->value(9).toLongLong() - started));
                 stalls.append(fields->at(2).toDouble());
+                stages.append(fields->value(5).toDouble());
+                outsides.append(fields->value(6).toDouble());
+                arrivals.append(fields->value(7).toDouble());
+                afters.append(fields->value(8).toDouble());
             } else {
                 residents.append(fields->at(4).toDouble() / 1024);
             }
@@ -278,9 +344,19 @@ int measure(int argc, char **argv)
         out << "start to first paint, " << recordings << " catalogued: median "
             << benchsupport::median(fullPaints) << " ms, max " << maximum(fullPaints) << " ms; "
             << benchsupport::median(fullPaints) / anchorPaint << "x the bare window (target <= 3)\n";
-        out << "start to the catalog listed: median " << benchsupport::median(listings) << " ms\n";
+        out << "start to the catalog listed: median " << benchsupport::median(listings)
+            << " ms (seen by a poll; the store published it after a median "
+            << benchsupport::median(published) << " ms)\n";
         out << "longest GUI-thread stall from the first paint until listed: max " << maximum(stalls)
             << " ms (limit 50)\n";
+        out << "  of which the video stage's creation (its GL canvas, as the first recording shows): median "
+            << benchsupport::median(stages) << " ms, max " << maximum(stages)
+            << " ms; the longest stall outside it: median " << benchsupport::median(outsides) << " ms, max "
+            << maximum(outsides) << " ms\n";
+        out << "  the list's arrival, until its stall ends or the creation begins: median "
+            << benchsupport::median(arrivals) << " ms, max " << maximum(arrivals)
+            << " ms; after the creation in its stall (the window painting): median "
+            << benchsupport::median(afters) << " ms, max " << maximum(afters) << " ms\n";
         out << "resident memory after start-up, empty library: median " << benchsupport::median(residents)
             << " MiB (target <= 150)\n";
     }

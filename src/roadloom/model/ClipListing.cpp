@@ -5,6 +5,8 @@
 #include "roadcore/ClipOrder.h"
 
 #include <QCollatorSortKey>
+#include <QHash>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <numeric>
@@ -40,10 +42,35 @@ std::vector<qsizetype> sizeOrder(const QList<DashClip> &clips)
 
 } // namespace
 
+// The zone's offset is asked once per hour of time, not once per recording.
+std::vector<qint32> localDays(const QList<DashClip> &clips)
+{
+    std::vector<qint32> days(size_t(clips.size()), undatedDay);
+    QHash<qint64, qint64> offsetOfHour;
+    constexpr qint64 msPerHour = 3'600'000, msPerDay = 86'400'000;
+    constexpr qint64 unixEpochJulianDay = 2'440'588;
+    const QTimeZone local = QTimeZone::systemTimeZone();
+    for (qsizetype i = 0; i < clips.size(); ++i) {
+        const std::optional<QDateTime> &date = clips[i].date;
+        if (!date || !date->isValid())
+            continue;
+        const qint64 ms = date->toMSecsSinceEpoch();
+        const qint64 hour = ms >= 0 ? ms / msPerHour : (ms - msPerHour + 1) / msPerHour;
+        auto found = offsetOfHour.constFind(hour);
+        if (found == offsetOfHour.cend())
+            found = offsetOfHour.insert(hour, qint64(local.offsetFromUtc(*date)) * 1000);
+        const qint64 localMs = ms + *found;
+        const qint64 day = localMs >= 0 ? localMs / msPerDay : (localMs - msPerDay + 1) / msPerDay;
+        days[size_t(i)] = qint32(day + unixEpochJulianDay);
+    }
+    return days;
+}
+
 Index index(const QList<DashClip> &clips)
 {
     Index result;
     const auto orders = [&] {
+        result.days = localDays(clips);
         result.bySize = sizeOrder(clips);
         result.neighbor = ClipOrder::positions(clips, false);
         result.neighborRank.resize(result.neighbor.size());
@@ -70,6 +97,7 @@ Index index(const QList<DashClip> &clips)
         result.byKey.emplace_back(qHash(clip.catalogKey()), i);
         result.positionOfSerial[size_t(i)] = i;
         result.serialAt[size_t(i)] = i;
+        ++result.categoryCounts[size_t(clip.category)];
     }
     std::sort(result.byID.begin(), result.byID.end());
     std::sort(result.byKey.begin(), result.byKey.end());
@@ -111,8 +139,12 @@ QList<qsizetype> Index::positionsOfKey(const QList<DashClip> &clips, const QStri
                        [&](qsizetype i) { return i < clips.size() && clips[i].catalogKey() == key; });
 }
 
-void remove(Index &index, qsizetype position)
+void remove(Index &index, qsizetype position, ClipCategory category)
 {
+    if (position >= 0 && size_t(position) < index.days.size())
+        index.days.erase(index.days.begin() + position);
+    int &counted = index.categoryCounts[size_t(category)];
+    counted -= counted > 0;
     const auto dropFrom = [position](std::vector<qsizetype> &order) {
         std::erase(order, position);
         for (qsizetype &i : order)
@@ -185,6 +217,50 @@ QList<DashClip> filtered(const QList<DashClip> &clips, std::optional<ClipCategor
     result.reserve(order.size());
     for (qsizetype i : order)
         result.append(clips[i]);
+    return result;
+}
+
+Shown shown(QList<qsizetype> positions, qsizetype count, const std::vector<qint32> &days)
+{
+    Shown result;
+    result.rowOfPosition.assign(size_t(std::max<qsizetype>(count, 0)), -1);
+    result.rows.reserve(size_t(positions.size()) + 16);
+    result.rowOfShown.reserve(size_t(positions.size()));
+    for (qsizetype place = 0; place < positions.size(); ++place) {
+        const qsizetype position = positions[place];
+        if (position >= 0 && position < count)
+            result.rowOfPosition[size_t(position)] = place;
+        const qint32 day =
+            position >= 0 && size_t(position) < days.size() ? days[size_t(position)] : undatedDay;
+        if (result.headerDays.empty() || result.headerDays.back() != day) {
+            result.headerDays.push_back(day);
+            result.rows.push_back(-qint32(result.headerDays.size()));
+        }
+        result.rowOfShown.push_back(qint32(result.rows.size()));
+        result.rows.push_back(qint32(position));
+    }
+    result.positions = std::move(positions);
+    return result;
+}
+
+size_t Shown::memoryBytes() const
+{
+    return (rows.capacity() + rowOfShown.capacity() + headerDays.capacity()) * sizeof(qint32);
+}
+
+int counted(const Index &index, std::optional<ClipCategory> category)
+{
+    if (!category)
+        return int(index.serialAt.size());
+    return index.categoryCounts[size_t(*category)];
+}
+
+QList<ClipCategory> presentIn(const Index &index)
+{
+    QList<ClipCategory> result;
+    for (ClipCategory category : allClipCategories)
+        if (index.categoryCounts[size_t(category)] > 0)
+            result.append(category);
     return result;
 }
 

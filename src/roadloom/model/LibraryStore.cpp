@@ -261,8 +261,8 @@ QFuture<void> LibraryStore::rescan()
     const QString sourceID = source->id();
     return OffThread::run(
         m_scanPool, this,
-        [source = *source, cache = m_cache, scan = m_scan, closing = m_closing] {
-            return rescanWork(source, cache, scan, closing.get());
+        [source = *source, cache = m_cache, scan = m_scan, filter = filter(), closing = m_closing] {
+            return rescanWork(source, cache, scan, filter, closing.get());
         },
         [this, generation, sourceID](RescanResult result) {
             finishRescan(generation, sourceID, std::move(result));
@@ -270,7 +270,7 @@ QFuture<void> LibraryStore::rescan()
 }
 
 LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source, MediaCache *cache,
-                                                    const ScanFunction &scan,
+                                                    const ScanFunction &scan, const Filter &filter,
                                                     const std::atomic<bool> *closing)
 {
     RescanResult result;
@@ -301,6 +301,11 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
             result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
         result.index = ClipListing::index(result.clips);
     }
+    // The list arrives ready to show as the filter stands now; the GUI thread then only takes it.
+    result.filter = filter;
+    result.shown = ClipListing::shown(
+        ClipListing::positions(result.clips, filter.category, filter.search, filter.sort, &result.index),
+        result.clips.size(), result.index.days);
 #ifdef __GLIBC__
     // Reading and ordering a long list leaves free room among what it keeps, on the heaps of the threads
     // that did it; the allocator gives such room back to the system only when asked.
@@ -318,13 +323,21 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
     if (m_selectedSourceID != sourceID)
         return; // another source was selected meanwhile
     // The same list again keeps the views' rows, current item and scroll position.
-    if (result.fingerprint != m_fingerprint)
-        setClips(std::move(result.clips), std::move(result.index), result.fingerprint);
+    if (result.fingerprint != m_fingerprint) {
+        // Made for another filter when it changed meanwhile: made again here then.
+        std::optional<ClipListing::Shown> ready;
+        if (result.filter == filter())
+            ready = std::move(result.shown);
+        setClips(std::move(result.clips), std::move(result.index), result.fingerprint, std::move(ready));
+    } else {
+        releaseElsewhere(std::move(result.clips), std::move(result.index));
+    }
 
     // A recording still listed stays selected, even when the filter hides it now.
     if (!m_selectedClipID || indexOf(*m_selectedClipID) < 0) {
-        setSelectedClipID(m_filtered.isEmpty() ? std::nullopt
-                                               : std::optional<QString>(m_clips.at(m_filtered.first()).id));
+        const QList<qsizetype> &positions = m_shown.positions;
+        setSelectedClipID(positions.isEmpty() ? std::nullopt
+                                              : std::optional<QString>(m_clips.at(positions.first()).id));
     }
     if (m_planner)
         m_planner->start();
@@ -460,17 +473,14 @@ void LibraryStore::finishTrash(const DashClip &clip)
 void LibraryStore::removeClip(qsizetype position)
 {
     m_fingerprint.reset();
-    ClipListing::remove(m_index, position);
+    ClipListing::remove(m_index, position, m_clips.at(position).category);
     m_clips.removeAt(position);
-    const qsizetype row = m_filteredRow[size_t(position)];
-    if (row >= 0)
-        m_filtered.removeAt(row);
-    for (qsizetype &i : m_filtered)
+    QList<qsizetype> positions = std::move(m_shown.positions);
+    positions.removeIf([position](qsizetype i) { return i == position; });
+    for (qsizetype &i : positions)
         i -= i > position;
-    m_filteredRow.erase(m_filteredRow.begin() + position);
-    if (row >= 0)
-        for (qsizetype &r : m_filteredRow)
-            r -= r > row;
+    // A removal can empty a day: the rows are made again.
+    m_shown = ClipListing::shown(std::move(positions), m_clips.size(), m_index.days);
 }
 
 void LibraryStore::markCached(const QString &key, Channel channel)
@@ -525,18 +535,16 @@ QFuture<void> LibraryStore::refreshCacheState()
 
 void LibraryStore::refilter()
 {
-    QList<qsizetype> positions =
-        ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort, &m_index);
-    m_filteredRow.assign(size_t(m_clips.size()), -1);
-    for (qsizetype row = 0; row < positions.size(); ++row)
-        m_filteredRow[size_t(positions[row])] = row;
-    m_filtered = std::move(positions);
-    emit filteredPositionsChanged(m_filtered);
+    m_shown =
+        ClipListing::shown(ClipListing::positions(m_clips, m_categoryFilter, m_searchText, m_sort, &m_index),
+                           m_clips.size(), m_index.days);
+    emit filteredPositionsChanged(m_shown.positions);
 }
 
 qsizetype LibraryStore::filteredRow(qsizetype index) const
 {
-    return index >= 0 && size_t(index) < m_filteredRow.size() ? m_filteredRow[size_t(index)] : -1;
+    const std::vector<qsizetype> &rows = m_shown.rowOfPosition;
+    return index >= 0 && size_t(index) < rows.size() ? rows[size_t(index)] : -1;
 }
 
 qsizetype LibraryStore::indexOf(const QString &id) const
@@ -557,7 +565,7 @@ std::optional<QString> LibraryStore::neighbor(const QString &id, int offset) con
         rank += step;
         if (rank < 0 || size_t(rank) >= m_index.neighbor.size())
             return std::nullopt;
-        if (m_filteredRow[size_t(m_index.neighbor[size_t(rank)])] >= 0)
+        if (filteredRow(m_index.neighbor[size_t(rank)]) >= 0)
             --left;
     }
     return m_clips.at(m_index.neighbor[size_t(rank)]).id;
@@ -636,20 +644,25 @@ void LibraryStore::bumpAvailabilityRevision()
 QList<DashClip> LibraryStore::filteredClips() const
 {
     QList<DashClip> result;
-    result.reserve(m_filtered.size());
-    for (qsizetype i : m_filtered)
+    result.reserve(m_shown.positions.size());
+    for (qsizetype i : m_shown.positions)
         result.append(m_clips[i]);
     return result;
 }
 
+// Counted with the list, off the GUI thread; the index is made with every list.
 int LibraryStore::count(std::optional<ClipCategory> category) const
 {
-    return ClipListing::count(m_clips, category);
+    if (m_index.serialAt.size() != size_t(m_clips.size()))
+        return ClipListing::count(m_clips, category);
+    return ClipListing::counted(m_index, category);
 }
 
 QList<ClipCategory> LibraryStore::presentCategories() const
 {
-    return ClipListing::presentCategories(m_clips);
+    if (m_index.serialAt.size() != size_t(m_clips.size()))
+        return ClipListing::presentCategories(m_clips);
+    return ClipListing::presentIn(m_index);
 }
 
 // Setters: equal values are stored silently.
@@ -710,13 +723,30 @@ void LibraryStore::announceSources()
 }
 
 void LibraryStore::setClips(QList<DashClip> clips, ClipListing::Index index,
-                            std::optional<size_t> fingerprint)
+                            std::optional<size_t> fingerprint, std::optional<ClipListing::Shown> shown)
 {
-    m_clips = std::move(clips);
-    m_index = std::move(index);
+    QList<DashClip> oldClips = std::exchange(m_clips, std::move(clips));
+    ClipListing::Index oldIndex = std::exchange(m_index, std::move(index));
     m_fingerprint = fingerprint;
     emit clipsChanged(m_clips);
-    refilter();
+    if (shown && shown->rowOfPosition.size() == size_t(m_clips.size())) {
+        m_shown = std::move(*shown);
+        emit filteredPositionsChanged(m_shown.positions);
+    } else {
+        refilter();
+    }
+    releaseElsewhere(std::move(oldClips), std::move(oldIndex));
+}
+
+void LibraryStore::releaseElsewhere(QList<DashClip> clips, ClipListing::Index index)
+{
+    // Freeing a long list takes a while: on a worker, not between two frames.
+    if (clips.size() < 10000)
+        return;
+    QThreadPool::globalInstance()->start([clips = std::move(clips), index = std::move(index)]() mutable {
+        clips = {};
+        index = {};
+    });
 }
 
 void LibraryStore::setLastError(const std::optional<QString> &error)

@@ -34,7 +34,8 @@ class VolumeProvider;
 // selection. Lives on the GUI thread; scans, catalog work and disk checks run on the store's own threads, so
 // the GUI thread never waits on a disk.
 //
-// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`):
+// For a list model of the shown recordings (row r is `clips()[filteredPositions()[r]]`, or with day
+// headers `shown().rows[r]`; a rescan's list comes with both made off the GUI thread):
 // - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
 //   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
 //   another category, search or sort.
@@ -145,7 +146,11 @@ public:
     // `clips` after the category filter and the search, in the chosen order (a copy of each recording).
     QList<DashClip> filteredClips() const;
     // The same as positions in `clips`: what a list view needs without copying recordings. Kept up to date.
-    const QList<qsizetype> &filteredPositions() const { return m_filtered; }
+    const QList<qsizetype> &filteredPositions() const { return m_shown.positions; }
+    // The same with the rows of a list grouped by local day; changes with `filteredPositions`.
+    const ClipListing::Shown &shown() const { return m_shown; }
+    // By position in `clips`: its local Julian day, or `ClipListing::undatedDay`.
+    const std::vector<qint32> &localDays() const { return m_index.days; }
     // The row of `clips[index]` in the filtered positions; -1 when filtered out or not a position.
     qsizetype filteredRow(qsizetype index) const;
     // The position in `clips` of the recording with that id; -1 when not listed.
@@ -192,13 +197,23 @@ private:
         QSet<QString> offline; // folder paths
         QSet<QString> watched; // the folders whose changes may take or bring back one of them
     };
+    // What the clip list shows of a list.
+    struct Filter {
+        std::optional<ClipCategory> category;
+        QString search;
+        ClipSort sort = ClipSort::newest;
+        bool operator==(const Filter &) const = default;
+    };
     struct RescanResult {
         QList<DashClip> clips;
         ClipListing::Index index;
         size_t fingerprint = 0; // of `clips`, order included
+        Filter filter;          // `shown` is for it
+        ClipListing::Shown shown;
     };
     static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan,
-                                   const std::atomic<bool> *closing);
+                                   const Filter &filter, const std::atomic<bool> *closing);
+    Filter filter() const { return {m_categoryFilter, m_searchText, m_sort}; }
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
     std::optional<LibrarySource> selectedSource() const;
@@ -211,8 +226,10 @@ private:
     void setDevices(const QList<LibrarySource> &devices);
     void setImported(const std::optional<LibrarySource> &imported);
     void announceSources();
-    // A new list; `index` was made from `clips`.
-    void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {});
+    // A new list; `index` was made from `clips`, and `shown`, when given, for the filter now.
+    void setClips(QList<DashClip> clips, ClipListing::Index index, std::optional<size_t> fingerprint = {},
+                  std::optional<ClipListing::Shown> shown = {});
+    static void releaseElsewhere(QList<DashClip> clips, ClipListing::Index index);
     void removeClip(qsizetype position);
     void refilter();
     void setIsScanning(bool scanning);
@@ -239,9 +256,8 @@ private:
     ClipListing::Index m_index; // of m_clips
     // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
     std::optional<size_t> m_fingerprint;
-    QList<qsizetype> m_filtered;
-    std::vector<qsizetype> m_filteredRow; // by position in m_clips
-    QSet<QString> m_offlineFolders;       // paths
+    ClipListing::Shown m_shown;     // of m_clips
+    QSet<QString> m_offlineFolders; // paths
     bool m_isScanning = false;
     int m_availabilityRevision = 0;
     std::optional<QString> m_selectedSourceID;

@@ -36,15 +36,9 @@ void MainWindowReactions::load()
     const bool autoplay = m_model.autoplayNextLoad();
     m_model.setAutoplayNextLoad(false);
     std::optional<DashClip> clip;
-    if (selected) {
-        // Read through a const list: iterating the returned copy as it is would copy every recording.
-        const QList<DashClip> clips = library.clips();
-        for (const DashClip &candidate : clips)
-            if (candidate.id == *selected) {
-                clip = candidate;
-                break;
-            }
-    }
+    if (selected)
+        if (const qsizetype position = library.indexOf(*selected); position >= 0)
+            clip = library.clips().at(position);
     m_model.player().load(clip, autoplay);
 }
 

@@ -130,6 +130,117 @@ TEST(ClipListing, CountsIgnoreFiltersAndCategoriesComeInDeclarationOrder)
     EXPECT_EQ(listed(clips, ClipSort::newest, "p", ClipCategory::event), QStringList());
 }
 
+// The rows a list shows, made the plain way: a header whenever the local day of the next shown recording
+// differs from the one before.
+std::vector<qint32> rowsByHand(const QList<DashClip> &clips, const QList<qsizetype> &positions,
+                               std::vector<qint32> &headerDays)
+{
+    std::vector<qint32> rows;
+    headerDays.clear();
+    for (qsizetype position : positions) {
+        const std::optional<QDateTime> &date = clips[position].date;
+        const qint32 day = date && date->isValid() ? qint32(date->toLocalTime().date().toJulianDay())
+                                                   : ClipListing::undatedDay;
+        if (headerDays.empty() || headerDays.back() != day) {
+            headerDays.push_back(day);
+            rows.push_back(-qint32(headerDays.size()));
+        }
+        rows.push_back(qint32(position));
+    }
+    return rows;
+}
+
+// Checks `shown` against the list's positions and the rows made by hand.
+void expectShown(const QList<DashClip> &clips, const ClipListing::Shown &shown,
+                 const QList<qsizetype> &positions, const std::string &where)
+{
+    EXPECT_EQ(shown.positions, positions) << where;
+    std::vector<qint32> headerDays;
+    EXPECT_EQ(shown.rows, rowsByHand(clips, positions, headerDays)) << where;
+    EXPECT_EQ(shown.headerDays, headerDays) << where;
+    ASSERT_EQ(shown.rowOfPosition.size(), size_t(clips.size())) << where;
+    ASSERT_EQ(shown.rowOfShown.size(), size_t(positions.size())) << where;
+    for (qsizetype i = 0; i < clips.size(); ++i)
+        EXPECT_EQ(shown.rowOfPosition[size_t(i)], positions.indexOf(i)) << where << " position " << i;
+    for (size_t place = 0; place < shown.rowOfShown.size(); ++place)
+        EXPECT_EQ(shown.rows[size_t(shown.rowOfShown[place])], positions[qsizetype(place)]) << where;
+}
+
+// Recordings around local midnight, on one day in several runs under Name and Size, and undated ones.
+QList<DashClip> dayRuns()
+{
+    const QDateTime midnight(QDate(2024, 3, 10), QTime(0, 0), QTimeZone::systemTimeZone());
+    QList<DashClip> clips{
+        clip("night_a", midnight.addSecs(-60), ClipCategory::continuous, 5),
+        clip("night_b", midnight.addSecs(60), ClipCategory::event, 9),
+        clip("Morning", midnight.addSecs(8 * 3600), ClipCategory::continuous, 1),
+        clip("noon", midnight.addSecs(12 * 3600), ClipCategory::parking, 7),
+        clip("week later", midnight.addDays(7), ClipCategory::event, 3),
+        clip("undated1", std::nullopt, ClipCategory::continuous, 8),
+        clip("Undated2", std::nullopt, ClipCategory::event, 2),
+        clip("year before", midnight.addYears(-1), ClipCategory::manual, 6),
+    };
+    ClipOrder::sortNewestFirst(clips);
+    return clips;
+}
+
+TEST(ClipListing, ShownRowsAreRunsOfOneLocalDayForEveryFilterAndSort)
+{
+    const QList<DashClip> clips = dayRuns();
+    const ClipListing::Index index = ClipListing::index(clips);
+    ASSERT_EQ(index.days.size(), size_t(clips.size()));
+    for (qsizetype i = 0; i < clips.size(); ++i) {
+        const std::optional<QDateTime> &date = clips[i].date;
+        EXPECT_EQ(index.days[size_t(i)],
+                  date ? qint32(date->toLocalTime().date().toJulianDay()) : ClipListing::undatedDay)
+            << clips[i].name.toStdString();
+    }
+    const QList<std::optional<ClipCategory>> categories{std::nullopt, ClipCategory::continuous,
+                                                        ClipCategory::event, ClipCategory::manual,
+                                                        ClipCategory::motion};
+    for (ClipSort sort : allClipSorts)
+        for (const std::optional<ClipCategory> &category : categories)
+            for (const QString &search : {QString(), QString("n"), QString("UNDATED"), QString("zzz")}) {
+                const std::string where = rawValue(sort).toStdString() + " " +
+                                          (category ? rawValue(*category).toStdString() : "all") + " '" +
+                                          search.toStdString() + "'";
+                const QList<qsizetype> positions =
+                    ClipListing::positions(clips, category, search, sort, &index);
+                expectShown(clips, ClipListing::shown(positions, clips.size(), index.days), positions, where);
+            }
+    // Under Size one day heads several runs.
+    const QList<qsizetype> bySize = ClipListing::positions(clips, std::nullopt, {}, ClipSort::size, &index);
+    const ClipListing::Shown shown = ClipListing::shown(bySize, clips.size(), index.days);
+    EXPECT_GT(shown.headerDays.size(), 5u);
+}
+
+TEST(ClipListing, IndexCountsEachCategoryAsTheListDoesAcrossRemovals)
+{
+    QList<DashClip> clips = dayRuns();
+    ClipListing::Index index = ClipListing::index(clips);
+    const auto expectCounts = [&](const std::string &where) {
+        EXPECT_EQ(ClipListing::counted(index, std::nullopt), clips.size()) << where;
+        for (ClipCategory category : allClipCategories)
+            EXPECT_EQ(ClipListing::counted(index, category), ClipListing::count(clips, category))
+                << where << " " << rawValue(category).toStdString();
+        EXPECT_EQ(ClipListing::presentIn(index), ClipListing::presentCategories(clips)) << where;
+    };
+    expectCounts("whole");
+    // The only manual one goes first, then the rest one by one from the middle; the days follow.
+    while (!clips.isEmpty()) {
+        qsizetype position = clips.size() / 2;
+        for (qsizetype i = 0; i < clips.size(); ++i)
+            if (clips[i].category == ClipCategory::manual)
+                position = i;
+        const std::string where = "after removing " + clips[position].name.toStdString();
+        ClipListing::remove(index, position, clips.at(position).category);
+        clips.removeAt(position);
+        expectCounts(where);
+        EXPECT_EQ(index.days, ClipListing::localDays(clips)) << where;
+    }
+    EXPECT_TRUE(ClipListing::presentIn(index).isEmpty());
+}
+
 TEST(ClipListing, IndexFindsRecordingsByIdAndKeyAcrossRemovals)
 {
     // Two recordings share an id and two a key (same name and size); positions follow removals.
@@ -146,7 +257,7 @@ TEST(ClipListing, IndexFindsRecordingsByIdAndKeyAcrossRemovals)
     EXPECT_TRUE(index.positionsOfKey(clips, "a#2").isEmpty());
 
     const auto removeAt = [&](qsizetype position) {
-        ClipListing::remove(index, position);
+        ClipListing::remove(index, position, clips.at(position).category);
         clips.removeAt(position);
     };
     removeAt(0);

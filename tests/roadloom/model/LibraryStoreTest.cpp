@@ -261,6 +261,68 @@ TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
     EXPECT_EQ(names(store->filteredClips()), (QStringList{"clip10", "clip2", "Front cam", "rear"}));
 }
 
+// A rescan's list arrives with its shown rows made off the GUI thread for the filter it started with; when
+// the filter changed while it ran, the rows follow the filter as it is on arrival.
+TEST_F(LibraryStoreTest, ARescanArrivesShownForTheFilterOnArrival)
+{
+    const QString trip = folder("Trip");
+    scan.byRoot[trip] = {recording("clip10", trip + "/1", 1, ClipCategory::parking),
+                         recording("clip2", trip + "/2", 2, ClipCategory::event),
+                         recording("Front cam", trip + "/3", 3), recording("rear", trip + "/4", 4)};
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    struct Case {
+        std::optional<ClipCategory> category;
+        QString search;
+        ClipSort sort;
+        bool changeWhileScanning; // to the next case's filter
+    };
+    const QList<Case> cases{
+        {std::nullopt, "", ClipSort::newest, false},
+        {ClipCategory::event, "", ClipSort::name, false},
+        {std::nullopt, "clip", ClipSort::size, false},
+        {std::nullopt, " C ", ClipSort::oldest, true},
+        {ClipCategory::continuous, "", ClipSort::name, false},
+        {std::nullopt, "nothing", ClipSort::newest, true},
+        {std::nullopt, "", ClipSort::size, false},
+    };
+    const auto apply = [&](const Case &c) {
+        store->setCategoryFilter(c.category);
+        store->setSearchText(c.search);
+        store->setSort(c.sort);
+    };
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case &c = cases[i];
+        apply(c);
+        // A new list each time (another size), so that it is published, not kept as equal.
+        scan.byRoot[trip][0].byteSize += 1;
+        QSignalSpy shownChanges(store.get(), &LibraryStore::filteredPositionsChanged);
+        scan.holdCall = scan.calls + 1;
+        store->rescan();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return bool(scan.holding); })) << i;
+        scan.holding = false;
+        const Case &now = c.changeWhileScanning ? cases[i + 1] : c;
+        if (c.changeWhileScanning)
+            apply(now);
+        const qsizetype before = shownChanges.count();
+        scan.release.release();
+        settle();
+        EXPECT_EQ(shownChanges.count(), before + 1) << i; // one change for the new list
+        const QList<qsizetype> expected =
+            ClipListing::positions(store->clips(), now.category, now.search, now.sort);
+        EXPECT_EQ(store->filteredPositions(), expected) << i;
+        const ClipListing::Shown made =
+            ClipListing::shown(expected, store->clips().size(), store->localDays());
+        EXPECT_EQ(store->shown().rows, made.rows) << i;
+        EXPECT_EQ(store->shown().rowOfPosition, made.rowOfPosition) << i;
+        EXPECT_EQ(store->count(ClipCategory::event), 1) << i;
+        EXPECT_EQ(
+            store->presentCategories(),
+            (QList<ClipCategory>{ClipCategory::continuous, ClipCategory::event, ClipCategory::parking}));
+    }
+}
+
 TEST_F(LibraryStoreTest, WithoutASelectedSourceTheListEmptiesAndNothingScans)
 {
     const QString trip = folder("Trip");

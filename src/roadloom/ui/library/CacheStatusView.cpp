@@ -118,7 +118,8 @@ void CacheStatusView::refresh()
 {
     const bool paused = m_cache.isPaused();
     const bool running = m_cache.isRunning() || (paused && m_cache.totalFiles() >= 1);
-    m_run->setVisible(running);
+    // Filled before it shows: a progress bar on screen paints the window at once on a new value, in the
+    // middle of whatever started the run (a long list arriving).
     if (running) {
         m_runText->setText(runText(paused, m_cache.completedFiles(), m_cache.totalFiles()));
         m_pause->setIcon(Symbols::icon(paused ? QStringLiteral("play.fill") : QStringLiteral("pause.fill")));
@@ -129,6 +130,7 @@ void CacheStatusView::refresh()
         m_current->setVisible(name.has_value());
         m_current->setText(name.value_or(QString()));
     }
+    m_run->setVisible(running);
     const std::optional<MediaCacheUsage> usage = m_cache.usage();
     const bool showUsage = !running && usage && usage->cachedFiles >= 1;
     m_usage->setVisible(showUsage);

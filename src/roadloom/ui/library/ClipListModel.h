@@ -1,18 +1,16 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QDate>
 
-#include <limits>
 #include <vector>
 
 class LibraryStore;
 struct DashClip;
 
 // The clip list as one flat list: a header row before each run of recordings of the same local day, then
-// those recordings, over the store's filtered positions. Keeps numbers only (a row's position in the
-// store's recordings, the day of each recording), never a copy of a recording; a row's data is read from
-// the store when painted.
+// those recordings, as the store lays out its shown recordings (made with the list, off the GUI thread).
+// Keeps nothing per row itself, never a copy of a recording: a reset costs no work per row, and a row's data
+// is read from the store when painted.
 class ClipListModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -28,10 +26,7 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    bool isHeader(int row) const
-    {
-        return row >= 0 && size_t(row) < m_rows.size() && m_rows[size_t(row)] < 0;
-    }
+    bool isHeader(int row) const;
     // The recording of a recording row; nullptr for headers and rows out of range. Valid until the store
     // changes its list.
     const DashClip *clip(int row) const;
@@ -39,27 +34,17 @@ public:
     int rowOf(const QString &clipID) const;
     // The title of a header row: the day in the locale's long form, or "Unknown Date".
     QString headerTitle(int row) const;
-    int sectionCount() const { return int(m_headerDays.size()); }
+    int sectionCount() const;
 
     static QString unknownDate();
-    // Bytes this model keeps for its rows and days (for the benchmark).
+    // Bytes kept for the rows and days of the list shown (for the benchmark).
     size_t memoryBytes() const;
 
 private:
-    static constexpr qint32 undated = std::numeric_limits<qint32>::min();
-    void recomputeDays();
+    const std::vector<qint32> &rows() const;
     void beginReset();
-    void rebuild();
-    void update(const QList<qsizetype> &positions);
+    void endReset();
 
     LibraryStore &m_library;
-    // Per row: the recording's position (>= 0) or -(header number + 1).
-    std::vector<qint32> m_rows;
-    // Per filtered row: its row here.
-    std::vector<qint32> m_rowOfFiltered;
-    // Per header: the local Julian day it heads, or `undated`.
-    std::vector<qint32> m_headerDays;
-    // Per recording of the store: its local Julian day, or `undated`.
-    std::vector<qint32> m_days;
     bool m_resetting = false;
 };
