@@ -1,6 +1,10 @@
 #include "platform/BackgroundThread.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
+
+#include <sched.h>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -24,6 +28,17 @@ void lowerCurrentPriority()
     constexpr int whoProcess = 1;
     ::syscall(SYS_ioprio_set, whoProcess, static_cast<int>(tid),
               (bestEffortClass << ioprioClassShift) | lowestBestEffortLevel);
+}
+
+unsigned helperThreads(unsigned most)
+{
+    // A process may be held to fewer processors than the machine has (taskset, containers).
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        processors = std::max(1, CPU_COUNT(&allowed));
+    return std::min(most, processors - 1);
 }
 
 } // namespace BackgroundThread

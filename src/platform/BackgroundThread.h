@@ -7,4 +7,8 @@ namespace BackgroundThread {
 // works. Failures are ignored: the work then runs at normal priority.
 void lowerCurrentPriority();
 
+// How many helper threads a piece of background work may start besides the calling one: one fewer than the
+// processors this process may run on (the GUI thread keeps one), at most `most`.
+unsigned helperThreads(unsigned most);
+
 } // namespace BackgroundThread

@@ -1,5 +1,6 @@
 #include "roadcore/CatalogEntry.h"
 
+#include "platform/BackgroundThread.h"
 #include "platform/Paths.h"
 
 #include <QJsonArray>
@@ -894,7 +895,7 @@ std::optional<CatalogEntry::Catalog> readPart(const char *from, const char *unti
 // elsewhere or the text is unreadable: reading it in order tells which.
 std::optional<CatalogEntry::Catalog> readInParts(QByteArrayView json, const std::atomic<bool> *stop)
 {
-    const size_t threads = std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
+    const size_t threads = 1 + BackgroundThread::helperThreads(3);
     if (threads < 2 || json.size() < (4 << 20))
         return std::nullopt;
     const char *begin = json.data(), *end = json.data() + json.size();
@@ -913,6 +914,10 @@ std::optional<CatalogEntry::Catalog> readInParts(QByteArrayView json, const std:
     {
         std::vector<std::jthread> helpers;
         const auto read = [&](size_t i) {
+            // The helpers are background work whoever asked for the catalog; the asking thread keeps its
+            // priority.
+            if (i > 0)
+                BackgroundThread::lowerCurrentPriority();
             parts[i] = readPart(starts[i], i + 1 < starts.size() ? starts[i + 1] : nullptr, end, i == 0, stop,
                                 failed);
             if (!parts[i])

@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 
+#include "platform/BackgroundThread.h"
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSize.h"
@@ -702,9 +703,11 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     // resolving its own entries.
     QList<DashClip> listed(qsizetype(taken.size()));
     const size_t perThread = 4096;
-    const size_t threads = std::clamp<size_t>(
-        taken.size() / perThread, 1, std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+    const size_t threads =
+        std::clamp<size_t>(taken.size() / perThread, 1, 1 + BackgroundThread::helperThreads(3));
     const auto resolveRange = [&](size_t part) {
+        if (part > 0)
+            BackgroundThread::lowerCurrentPriority();
         AbsentFolder absent;
         for (size_t i = part; i < taken.size() && !stopped(); i += threads)
             listed[qsizetype(i)] = resolve(*taken[i], &absent);

@@ -52,7 +52,12 @@ template <class T>
 void CacheCoordinator::call(std::function<T(CacheBackend &)> work, std::function<void(T)> done)
 {
     OffThread::run(
-        m_callPool, this, [cache = m_cache, work = std::move(work)] { return work(*cache); },
+        m_callPool, this,
+        [cache = m_cache, work = std::move(work)] {
+            // Reading the catalog, counting its use: nothing the window waits on.
+            BackgroundThread::lowerCurrentPriority();
+            return work(*cache);
+        },
         std::move(done));
 }
 

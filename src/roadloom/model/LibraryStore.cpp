@@ -1,5 +1,7 @@
 #include "roadloom/model/LibraryStore.h"
 
+#include "platform/BackgroundThread.h"
+
 #include "platform/Defaults.h"
 #include "platform/LogCategories.h"
 #include "platform/Paths.h"
@@ -262,6 +264,9 @@ QFuture<void> LibraryStore::rescan()
     return OffThread::run(
         m_scanPool, this,
         [source = *source, cache = m_cache, scan = m_scan, filter = filter(), closing = m_closing] {
+            // Reading a large catalog and scanning run on several threads, which start with this one's
+            // priority: they must not take the processor from the window as it starts or plays.
+            BackgroundThread::lowerCurrentPriority();
             return rescanWork(source, cache, scan, filter, closing.get());
         },
         [this, generation, sourceID](RescanResult result) {
