@@ -377,17 +377,17 @@ int main(int argc, char **argv)
         std::printf("no round without dropped frames: no CPU ratio\n");
     std::printf("resident memory while playing: %.0f MiB\n", playingKiB / 1024.0);
 
-    // The display's paint at each tick: move the playhead, paint it into an image.
+    // The display's picture at each tick, as the stage's canvas asks for it: move the playhead, draw it.
     VideoHUD *hud = view.stage()->hud();
-    QImage canvas(hud->size() * 2, QImage::Format_ARGB32_Premultiplied);
     std::vector<double> paints;
     for (int i = 0; i < 900; ++i) {
         model.player().setCurrentTime(i / 30.0);
-        canvas.fill(Qt::black);
         QElapsedTimer paint;
         paint.start();
-        hud->render(&canvas);
+        const QImage picture = hud->picture(2.0);
         paints.push_back(paint.nsecsElapsed() / 1e6);
+        if (picture.isNull())
+            return 1;
     }
     std::sort(paints.begin(), paints.end());
     model.player().load(std::nullopt, false);
