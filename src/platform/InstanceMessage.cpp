@@ -1,5 +1,7 @@
 #include "platform/InstanceMessage.h"
 
+#include "platform/TextCodes.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,75 +38,27 @@ void appendUnit(std::string &out, std::uint32_t unit)
     out.push_back(char(unit & 0xff));
 }
 
-// UTF-8 to UTF-16 big-endian. Each byte of a malformed sequence (its start up to the byte that breaks
-// it) becomes a U+FFFD, as Qt's decoder reads command-line arguments and file names.
+// UTF-8 to UTF-16 big-endian. Each byte of a malformed sequence becomes a U+FFFD, as Qt's decoder reads
+// command-line arguments and file names.
 std::string utf16BigEndian(const std::string &utf8)
 {
     std::string out;
     out.reserve(utf8.size() * 2);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(utf8.data());
-    const size_t size = utf8.size();
-    for (size_t i = 0; i < size;) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            appendUnit(out, lead);
-            ++i;
-            continue;
-        }
-        int length = 0;
-        std::uint32_t code = 0;
-        // The range of the second byte narrows for E0, ED, F0 and F4: no overlong forms, no surrogates,
-        // nothing past U+10FFFF.
-        unsigned char low = 0x80, high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            length = 2;
-            code = lead & 0x1f;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            length = 3;
-            code = lead & 0x0f;
-            low = lead == 0xe0 ? 0xa0 : 0x80;
-            high = lead == 0xed ? 0x9f : 0xbf;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            length = 4;
-            code = lead & 0x07;
-            low = lead == 0xf0 ? 0x90 : 0x80;
-            high = lead == 0xf4 ? 0x8f : 0xbf;
-        }
-        size_t taken = 1;
-        bool valid = length > 0;
-        for (int k = 1; valid && k < length; ++k) {
-            const size_t at = i + size_t(k);
-            const unsigned char next = at < size ? bytes[at] : 0;
-            if (at >= size || next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xbf)) {
-                valid = false;
-                break;
+    TextCodes::forEachUtf8(
+        reinterpret_cast<const unsigned char *>(utf8.data()), utf8.size(),
+        [&out](char32_t code) {
+            if (code >= 0x10000) {
+                appendUnit(out, 0xd800 + ((code - 0x10000) >> 10));
+                appendUnit(out, 0xdc00 + ((code - 0x10000) & 0x3ff));
+            } else {
+                appendUnit(out, code);
             }
-            code = (code << 6) | (next & 0x3f);
-            ++taken;
-        }
-        i += taken;
-        if (!valid) {
-            for (size_t k = 0; k < taken; ++k)
+        },
+        [&out](size_t bytes) {
+            for (size_t k = 0; k < bytes; ++k)
                 appendUnit(out, 0xfffd);
-        } else if (code >= 0x10000) {
-            appendUnit(out, 0xd800 + ((code - 0x10000) >> 10));
-            appendUnit(out, 0xdc00 + ((code - 0x10000) & 0x3ff));
-        } else {
-            appendUnit(out, code);
-        }
-    }
+        });
     return out;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The local path of a "file:" URL, percent-decoded; nothing for another host's file.
@@ -123,8 +77,8 @@ bool localFileOfUrl(const std::string &url, std::string &path)
     }
     path.clear();
     for (size_t i = 0; i < rest.size(); ++i) {
-        const int high = rest[i] == '%' && i + 2 < rest.size() ? hexValue(rest[i + 1]) : -1;
-        const int low = high >= 0 ? hexValue(rest[i + 2]) : -1;
+        const int high = rest[i] == '%' && i + 2 < rest.size() ? TextCodes::hexDigit(rest[i + 1]) : -1;
+        const int low = high >= 0 ? TextCodes::hexDigit(rest[i + 2]) : -1;
         if (low >= 0) {
             path.push_back(char(high * 16 + low));
             i += 2;

@@ -2,6 +2,7 @@
 
 #include "platform/BackgroundThread.h"
 #include "platform/Paths.h"
+#include "platform/TextCodes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -356,24 +357,13 @@ private:
         return true;
     }
 
-    static int hexDigit(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     bool readHex4(char32_t &unit)
     {
         if (m_end - m_at < 4)
             return false;
         unit = 0;
         for (int i = 0; i < 4; ++i) {
-            const int digit = hexDigit(m_at[i]);
+            const int digit = TextCodes::hexDigit(m_at[i]);
             if (digit < 0)
                 return false;
             unit = unit * 16 + char32_t(digit);

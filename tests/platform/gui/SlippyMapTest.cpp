@@ -300,18 +300,7 @@ TEST(StandardFoldersMap, TilesLiveInTheCacheFolder)
 TEST_F(SlippyMapTest, MovesOfLessThanHalfAPixelWaitUntilTheyAddUp)
 {
     auto map = makeMap();
-    int paints = 0;
-    struct Counter : QObject {
-        int &paints;
-        explicit Counter(int &p) : paints(p) {}
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            if (event->type() == QEvent::Paint)
-                ++paints;
-            return false;
-        }
-    } counter(paints);
-    map->installEventFilter(&counter);
+    TestSupport::PaintCount paints(map.get());
     const double zoom = 15;
     map->setCamera({{37.5, 127.0}, zoom}, 0);
     map->show();
@@ -319,9 +308,9 @@ TEST_F(SlippyMapTest, MovesOfLessThanHalfAPixelWaitUntilTheyAddUp)
     // A tenth of a pixel in longitude at this zoom.
     const double tenth = 0.1 * 360 / (256 * std::exp2(zoom));
     const auto settle = [&] {
-        paints = 0;
+        paints.take();
         QTest::qWait(30);
-        return paints;
+        return paints.take();
     };
     settle();
 

@@ -57,6 +57,19 @@ protected:
             EXPECT_TRUE(QDir().mkpath(path + "/" + entry));
         return path;
     }
+    // A library folder of four recordings of three categories, names that sort apart by case and number,
+    // scanned.
+    QString makeWithFourRecordings()
+    {
+        const QString trip = folder("Trip");
+        scan.byRoot[trip] = {recording("clip10", trip + "/1", 1, ClipCategory::parking),
+                             recording("clip2", trip + "/2", 2, ClipCategory::event),
+                             recording("Front cam", trip + "/3", 3), recording("rear", trip + "/4", 4)};
+        defaults.setValue("libraryFolders", QStringList{trip});
+        make();
+        settle();
+        return trip;
+    }
     MountedVolume card(const QString &name, const QString &label = {})
     {
         return {folder(name, {"DCIM"}), label, false};
@@ -236,13 +249,7 @@ TEST_F(LibraryStoreTest, RescanMergesCatalogedRecordingsNewestFirstAndRepairsThe
 
 TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
 {
-    const QString trip = folder("Trip");
-    scan.byRoot[trip] = {recording("clip10", trip + "/1", 1, ClipCategory::parking),
-                         recording("clip2", trip + "/2", 2, ClipCategory::event),
-                         recording("Front cam", trip + "/3", 3), recording("rear", trip + "/4", 4)};
-    defaults.setValue("libraryFolders", QStringList{trip});
-    make();
-    settle();
+    makeWithFourRecordings();
     store->setSearchText("  front ");
     store->setCategoryFilter(ClipCategory::continuous);
     EXPECT_EQ(names(store->filteredClips()), (QStringList{"Front cam"}));
@@ -265,13 +272,7 @@ TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
 // the filter changed while it ran, the rows follow the filter as it is on arrival.
 TEST_F(LibraryStoreTest, ARescanArrivesShownForTheFilterOnArrival)
 {
-    const QString trip = folder("Trip");
-    scan.byRoot[trip] = {recording("clip10", trip + "/1", 1, ClipCategory::parking),
-                         recording("clip2", trip + "/2", 2, ClipCategory::event),
-                         recording("Front cam", trip + "/3", 3), recording("rear", trip + "/4", 4)};
-    defaults.setValue("libraryFolders", QStringList{trip});
-    make();
-    settle();
+    const QString trip = makeWithFourRecordings();
     struct Case {
         std::optional<ClipCategory> category;
         QString search;

@@ -82,32 +82,20 @@ TEST(SpeedDial, StepsBelowHalfAPixelAreNotPainted)
     dial.resize(100, 100);
     dial.setMaximum(200);
     dial.setActive(true);
-    int paints = 0;
-    struct Counter : QObject {
-        int &paints;
-        explicit Counter(int &p) : paints(p) {}
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            if (event->type() == QEvent::Paint)
-                ++paints;
-            return false;
-        }
-    } counter(paints);
-    dial.installEventFilter(&counter);
+    TestSupport::PaintCount paints(&dial);
     dial.show();
     dial.setValue(100.0);
     ASSERT_TRUE(TestSupport::waitFor([&] { return dial.shownFraction() == 0.5; }, 2000));
     QTest::qWait(30);
 
-    paints = 0;
+    paints.take();
     dial.setValue(100.004); // 0.005 degrees of arc, the number stays "100"
     QTest::qWait(SpeedDial::animationMs + 100);
-    EXPECT_LE(paints, 2) << "the easing's end, not each of its steps";
+    EXPECT_LE(paints.take(), 2) << "the easing's end, not each of its steps";
 
-    paints = 0;
     dial.setValue(101.0); // a new number
     QTest::qWait(SpeedDial::animationMs + 100);
-    EXPECT_GE(paints, 1);
+    EXPECT_GE(paints.take(), 1);
     EXPECT_EQ(dial.numberText(), QStringLiteral("101"));
 }
 
