@@ -70,6 +70,25 @@ QLabel *plain(const QString &text, const QFont &font, const QColor &color = QCol
     return label;
 }
 
+// One item of the media details: its kind on the left, `detail` beside it taking the rest of the line, and
+// room below for more lines.
+std::pair<QWidget *, QVBoxLayout *> itemBlock(const QString &objectName, const QString &kind, QWidget *detail)
+{
+    auto *block = new QWidget;
+    block->setObjectName(objectName);
+    auto *stack = new QVBoxLayout(block);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(2);
+    auto *top = new QHBoxLayout;
+    QFont kindFont = TextStyles::subheadline();
+    kindFont.setWeight(QFont::Medium);
+    top->addWidget(plain(kind, kindFont));
+    top->addStretch(1);
+    top->addWidget(detail, 1);
+    stack->addLayout(top);
+    return {block, stack};
+}
+
 // A symbol and its text in one colour.
 QWidget *symbolText(const QString &symbol, const QString &text, const QColor &color, const QFont &font,
                     QLabel **textLabel = nullptr, SymbolLabel **symbolLabel = nullptr)
@@ -541,18 +560,9 @@ FormSection *media(Channel channel, const MediaInfo &info)
         section->addRow(QStringLiteral("Overall bitrate"),
                         value(QString::asprintf("%.1f Mbps", *info.overallBitrate / 1'000'000.0)));
     for (const MediaInfo::Track &track : info.tracks) {
-        auto *block = new QWidget;
-        block->setObjectName(QStringLiteral("track"));
-        auto *stack = new QVBoxLayout(block);
-        stack->setContentsMargins(0, 0, 0, 0);
-        stack->setSpacing(2);
-        auto *top = new QHBoxLayout;
-        QFont kindFont = TextStyles::subheadline();
-        kindFont.setWeight(QFont::Medium);
-        top->addWidget(plain(track.kind, kindFont));
-        top->addStretch(1);
-        top->addWidget(value(track.codec, TextStyles::body(), Palette::secondaryText(palette)), 1);
-        stack->addLayout(top);
+        auto [block, stack] =
+            itemBlock(QStringLiteral("track"), track.kind,
+                      value(track.codec, TextStyles::body(), Palette::secondaryText(palette)));
         if (!track.details.isEmpty()) {
             auto *details = new WrapLabel(track.details.join(Formats::separator));
             details->setFont(TextStyles::caption());
@@ -574,23 +584,12 @@ FormSection *media(Channel channel, const MediaInfo &info)
         section->addRow(block);
     }
     for (const MediaInfo::VendorBox &box : info.vendorBoxes) {
-        auto *block = new QWidget;
-        block->setObjectName(QStringLiteral("vendorBox"));
-        block->setToolTip(QStringLiteral("Undocumented camera-vendor data, shown raw."));
-        auto *stack = new QVBoxLayout(block);
-        stack->setContentsMargins(0, 0, 0, 0);
-        stack->setSpacing(2);
-        auto *top = new QHBoxLayout;
-        QFont kindFont = TextStyles::subheadline();
-        kindFont.setWeight(QFont::Medium);
-        top->addWidget(plain(QStringLiteral("Vendor box"), kindFont));
-        top->addStretch(1);
         WrapLabel *where =
             value(box.path + Formats::separator + QString::number(box.size) + QStringLiteral(" B"),
                   monospace(TextStyles::caption()), Palette::secondaryText(palette));
         where->setWrapMode(QTextOption::WrapAnywhere);
-        top->addWidget(where, 1);
-        stack->addLayout(top);
+        auto [block, stack] = itemBlock(QStringLiteral("vendorBox"), QStringLiteral("Vendor box"), where);
+        block->setToolTip(QStringLiteral("Undocumented camera-vendor data, shown raw."));
         const QFont small = monospace(TextStyles::caption());
         auto *content = new WrapLabel(
             box.text ? *box.text : box.hexPreview + (box.size >= 57 ? QStringLiteral(" \u2026") : QString()));
