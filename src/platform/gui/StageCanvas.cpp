@@ -36,11 +36,12 @@ void main()
 }
 )";
 
-// mode 0: the picture; 1: the picture clipped to a rounded box with a border inside it; 2: the box's
-// shadow; 3: a premultiplied picture as it is. The output is premultiplied.
+// One program per kind of quad, so that a software renderer, which runs every branch of a shader for
+// every pixel, samples and computes only what the kind needs. SHADE 0: the picture; 1: the picture
+// clipped to a rounded box with a border inside it; 2: the box's shadow; 3: a premultiplied picture as
+// it is. The output is premultiplied.
 const char *fragmentShader = R"(
 uniform sampler2D picture;
-uniform float mode;
 uniform vec4 box;
 uniform float radius;
 uniform float line;
@@ -54,23 +55,19 @@ float boxDistance(vec2 p)
 }
 void main()
 {
-    if (mode < 0.5) {
-        gl_FragColor = vec4(texture2D(picture, vTex).rgb, 1.0);
-        return;
-    }
-    if (mode > 2.5) {
-        gl_FragColor = texture2D(picture, vTex);
-        return;
-    }
+#if SHADE == 0
+    gl_FragColor = vec4(texture2D(picture, vTex).rgb, 1.0);
+#elif SHADE == 3
+    gl_FragColor = texture2D(picture, vTex);
+#elif SHADE == 1
     float d = boxDistance(vPos);
-    if (mode < 1.5) {
-        float cover = clamp(0.5 - d, 0.0, 1.0);
-        float ring = cover - clamp(0.5 - (d + line), 0.0, 1.0);
-        vec3 colour = mix(texture2D(picture, vTex).rgb, vec3(1.0), 0.35 * ring);
-        gl_FragColor = vec4(colour * cover, cover);
-    } else {
-        gl_FragColor = vec4(0.0, 0.0, 0.0, 0.5 * (1.0 - smoothstep(-blur, blur, d)));
-    }
+    float cover = clamp(0.5 - d, 0.0, 1.0);
+    float ring = cover - clamp(0.5 - (d + line), 0.0, 1.0);
+    vec3 colour = mix(texture2D(picture, vTex).rgb, vec3(1.0), 0.35 * ring);
+    gl_FragColor = vec4(colour * cover, cover);
+#else
+    gl_FragColor = vec4(0.0, 0.0, 0.0, 0.5 * (1.0 - smoothstep(-blur, blur, boxDistance(vPos))));
+#endif
 }
 )";
 
@@ -208,7 +205,7 @@ void StageCanvas::update()
 
 void StageCanvas::paint()
 {
-    if (!isExposed() || !m_program || !makeCurrent())
+    if (!isExposed() || !m_shaders[0].program || !makeCurrent())
         return;
     m_lateUpdate.stop();
     paintGL();
@@ -263,17 +260,25 @@ void StageCanvas::initializeGL()
     gl->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &m_maxTextureSize);
     m_maxTextureSize = std::clamp(m_maxTextureSize, 256, 16384);
 
-    m_program = std::make_unique<QOpenGLShaderProgram>();
-    m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShader);
-    m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShader);
-    m_program->bindAttributeLocation("position", 0);
-    m_program->bindAttributeLocation("texCoord", 1);
-    if (!m_program->link())
-        qWarning("The video stage's shader did not link: %s", qPrintable(m_program->log()));
-    m_uniforms = {m_program->uniformLocation("viewport"), m_program->uniformLocation("picture"),
-                  m_program->uniformLocation("mode"),     m_program->uniformLocation("box"),
-                  m_program->uniformLocation("radius"),   m_program->uniformLocation("line"),
-                  m_program->uniformLocation("blur")};
+    for (size_t shade = 0; shade < m_shaders.size(); ++shade) {
+        Shader &shader = m_shaders[shade];
+        shader.program = std::make_unique<QOpenGLShaderProgram>();
+        shader.program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertexShader);
+        shader.program->addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                                "#define SHADE " + QByteArray::number(qulonglong(shade)) +
+                                                    "\n" + fragmentShader);
+        shader.program->bindAttributeLocation("position", 0);
+        shader.program->bindAttributeLocation("texCoord", 1);
+        if (!shader.program->link())
+            qWarning("The video stage's shader did not link: %s", qPrintable(shader.program->log()));
+        QOpenGLShaderProgram &program = *shader.program;
+        shader.viewport = program.uniformLocation("viewport");
+        shader.picture = program.uniformLocation("picture");
+        shader.box = program.uniformLocation("box");
+        shader.radius = program.uniformLocation("radius");
+        shader.line = program.uniformLocation("line");
+        shader.blur = program.uniformLocation("blur");
+    }
     m_vertices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
     m_vertices->create();
     m_vertices->setUsagePattern(QOpenGLBuffer::StreamDraw);
@@ -288,7 +293,7 @@ void StageCanvas::initializeGL()
 
 void StageCanvas::releaseGL()
 {
-    if (!m_program && !m_pictures[0].target && !m_pictures[1].target)
+    if (!m_shaders[0].program && !m_pictures[0].target && !m_pictures[1].target)
         return;
     const bool current = context() && QOpenGLContext::currentContext() == context();
     if (!current && context())
@@ -302,7 +307,8 @@ void StageCanvas::releaseGL()
     }
     m_vertexArray.reset();
     m_vertices.reset();
-    m_program.reset();
+    for (Shader &shader : m_shaders)
+        shader = {};
     if (!current && context())
         doneCurrent();
 }
@@ -374,7 +380,7 @@ void StageCanvas::frameArrived(size_t index)
         paint();
         return;
     }
-    if (context() && m_program && makeCurrent())
+    if (context() && m_shaders[0].program && makeCurrent())
         takeFrame(index, shown, layout);
     composeSoon(index, layout);
 }
@@ -516,7 +522,7 @@ void StageCanvas::paintGL()
 
 QImage StageCanvas::grabFramebuffer()
 {
-    if (!m_program || !makeCurrent())
+    if (!m_shaders[0].program || !makeCurrent())
         return {};
     const QSize pixels = windowPixels();
     const StageView shown = drawnView();
@@ -575,50 +581,54 @@ void StageCanvas::compose(unsigned framebuffer, bool mainDrawn)
     // no clearing, no filtering.
     const bool exact =
         layout.main.isIdentity() && main.target && !main.blank && main.target->size() == pixels;
-    if (!mainDrawn && (!exact || !m_program->isLinked())) {
+    if (!mainDrawn && (!exact || !shadersLinked())) {
         gl->glClearColor(0, 0, 0, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
     }
-    if (!m_program->isLinked())
+    if (!shadersLinked())
         return;
 
-    m_program->bind();
     const qreal ratio = devicePixelRatio();
-    m_program->setUniformValue(m_uniforms.viewport, QVector2D(float(pixels.width()), float(pixels.height())));
-    m_program->setUniformValue(m_uniforms.picture, 0);
-    m_program->setUniformValue(m_uniforms.radius, float(StageGeometry::insetCornerRadius * ratio));
-    m_program->setUniformValue(m_uniforms.line, float(ratio));
-    m_program->setUniformValue(m_uniforms.blur, float(StageGeometry::insetCornerRadius * ratio));
+    for (Shader &shader : m_shaders) {
+        QOpenGLShaderProgram &program = *shader.program;
+        program.bind();
+        program.setUniformValue(shader.viewport, QVector2D(float(pixels.width()), float(pixels.height())));
+        program.setUniformValue(shader.picture, 0);
+        program.setUniformValue(shader.radius, float(StageGeometry::insetCornerRadius * ratio));
+        program.setUniformValue(shader.line, float(ratio));
+        program.setUniformValue(shader.blur, float(StageGeometry::insetCornerRadius * ratio));
+    }
     gl->glActiveTexture(GL_TEXTURE0);
     const QRectF stage(QPointF(0, 0), QSizeF(size()));
     if (!mainDrawn && main.target && !main.blank) {
         drawQuad({layout.main.map(stage.topLeft()), layout.main.map(stage.topRight()),
                   layout.main.map(stage.bottomLeft()), layout.main.map(stage.bottomRight())},
-                 main.target->texture(), 0, {}, exact);
+                 main.target->texture(), Shade::picture, {}, exact);
     }
     gl->glEnable(GL_BLEND);
     // Premultiplied colour; the window's alpha stays opaque.
     gl->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
     if (layout.inset) {
         const QRectF inset = *layout.inset;
-        const double spread = 2 * StageGeometry::insetCornerRadius;
-        const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
-        drawQuad({halo.topLeft(), halo.topRight(), halo.bottomLeft(), halo.bottomRight()}, 0, 2, inset);
         const Picture &other = m_pictures[size_t(1 - mainIndex)];
-        if (other.target && !other.blank) {
-            drawQuad({inset.topLeft(), inset.topRight(), inset.bottomLeft(), inset.bottomRight()},
-                     other.target->texture(), 1, inset);
-        }
+        const bool insetDrawn = other.target && !other.blank;
+        drawInset(inset, insetDrawn ? other.target->texture() : 0);
         drawLabel(inset, layout.insetLabel);
     }
     if (!m_overlay.isNull())
         drawImage(m_overlayTexture, m_overlay, m_overlayPosition);
     gl->glBindTexture(GL_TEXTURE_2D, 0);
-    m_program->release();
+    gl->glUseProgram(0);
     gl->glDisable(GL_BLEND);
 }
 
-void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode,
+bool StageCanvas::shadersLinked() const
+{
+    return std::all_of(m_shaders.begin(), m_shaders.end(),
+                       [](const Shader &shader) { return shader.program && shader.program->isLinked(); });
+}
+
+void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, Shade shade,
                            const QRectF &box, bool exact)
 {
     const qreal ratio = devicePixelRatio();
@@ -631,28 +641,87 @@ void StageCanvas::drawQuad(const std::array<QPointF, 4> &corners, unsigned textu
         data[i * 4 + 2] = texCoords[i][0];
         data[i * 4 + 3] = texCoords[i][1];
     }
+    drawStrip(data, 4, texture, shade, box, exact);
+}
+
+void StageCanvas::drawInset(const QRectF &inset, unsigned texture)
+{
+    // The shadow under the inset shows only round its edge, and only the edge (rounded, with its border)
+    // needs the inset's own shader and blending: inside a corner's radius the box is whole, and its
+    // picture is copied as it is.
+    const double spread = 2 * StageGeometry::insetCornerRadius;
+    const QRectF halo = inset.adjusted(-spread, -spread, spread, spread);
+    const double in = StageGeometry::insetCornerRadius;
+    const QRectF inner = inset.adjusted(in, in, -in, -in);
+    if (!texture || inner.isEmpty()) {
+        drawRing(halo, {}, 0, Shade::shadow, inset);
+        if (texture)
+            drawRing(inset, {}, texture, Shade::inset, inset);
+        return;
+    }
+    drawRing(halo, inner, 0, Shade::shadow, inset);
+    drawRing(inset, inner, texture, Shade::inset, inset);
+    QOpenGLFunctions *gl = context()->functions();
+    gl->glDisable(GL_BLEND);
+    drawRing(inner, {}, texture, Shade::picture, inset);
+    gl->glEnable(GL_BLEND);
+}
+
+void StageCanvas::drawRing(const QRectF &outer, const QRectF &inner, unsigned texture, Shade shade,
+                           const QRectF &box)
+{
+    // A triangle strip round the ring, or over the whole of an outer box without an inner one; texture
+    // coordinates span `box`.
+    const qreal ratio = devicePixelRatio();
+    float data[10 * 4];
+    int count = 0;
+    const auto add = [&](QPointF p) {
+        data[count * 4 + 0] = float(p.x() * ratio);
+        data[count * 4 + 1] = float(p.y() * ratio);
+        data[count * 4 + 2] = float((p.x() - box.left()) / box.width());
+        data[count * 4 + 3] = float((p.y() - box.top()) / box.height());
+        ++count;
+    };
+    if (inner.isNull()) {
+        for (const QPointF p : {outer.topLeft(), outer.topRight(), outer.bottomLeft(), outer.bottomRight()})
+            add(p);
+    } else {
+        for (const QPointF p :
+             {outer.topLeft(), inner.topLeft(), outer.topRight(), inner.topRight(), outer.bottomRight(),
+              inner.bottomRight(), outer.bottomLeft(), inner.bottomLeft(), outer.topLeft(), inner.topLeft()})
+            add(p);
+    }
+    drawStrip(data, count, texture, shade, box, false);
+}
+
+void StageCanvas::drawStrip(const float *vertices, int count, unsigned texture, Shade shade,
+                            const QRectF &box, bool exact)
+{
+    const qreal ratio = devicePixelRatio();
+    const Shader &shader = m_shaders[size_t(shade)];
+    QOpenGLShaderProgram &program = *shader.program;
+    program.bind();
     QOpenGLFunctions *gl = context()->functions();
     QOpenGLVertexArrayObject::Binder boundArray(m_vertexArray.get());
     m_vertices->bind();
-    m_vertices->allocate(data, int(sizeof data));
-    m_program->enableAttributeArray(0);
-    m_program->enableAttributeArray(1);
-    m_program->setAttributeBuffer(0, GL_FLOAT, 0, 2, 4 * sizeof(float));
-    m_program->setAttributeBuffer(1, GL_FLOAT, 2 * sizeof(float), 2, 4 * sizeof(float));
-    m_program->setUniformValue(m_uniforms.mode, mode);
+    m_vertices->allocate(vertices, count * 4 * int(sizeof(float)));
+    program.enableAttributeArray(0);
+    program.enableAttributeArray(1);
+    program.setAttributeBuffer(0, GL_FLOAT, 0, 2, 4 * sizeof(float));
+    program.setAttributeBuffer(1, GL_FLOAT, 2 * sizeof(float), 2, 4 * sizeof(float));
     const QPointF centre = box.center() * ratio;
-    m_program->setUniformValue(m_uniforms.box,
-                               QVector4D(float(centre.x()), float(centre.y()), float(box.width() * ratio / 2),
-                                         float(box.height() * ratio / 2)));
+    program.setUniformValue(shader.box,
+                            QVector4D(float(centre.x()), float(centre.y()), float(box.width() * ratio / 2),
+                                      float(box.height() * ratio / 2)));
     gl->glBindTexture(GL_TEXTURE_2D, texture);
     if (texture) {
         const GLint filter = exact ? GL_NEAREST : GL_LINEAR;
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
         gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
     }
-    gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    m_program->disableAttributeArray(0);
-    m_program->disableAttributeArray(1);
+    gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, count);
+    program.disableAttributeArray(0);
+    program.disableAttributeArray(1);
     m_vertices->release();
 }
 
@@ -705,5 +774,6 @@ void StageCanvas::drawImage(ImageTexture &texture, const QImage &image, QPointF 
     const qreal ratio = devicePixelRatio();
     const QPointF corner(std::round(position.x() * ratio) / ratio, std::round(position.y() * ratio) / ratio);
     const QRectF box(corner, QSizeF(image.size()) / ratio);
-    drawQuad({box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}, texture.id, 3, box, true);
+    drawQuad({box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}, texture.id, Shade::image,
+             box, true);
 }

@@ -108,8 +108,16 @@ private:
     void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
-    void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, float mode, const QRectF &box,
+    enum class Shade { picture, inset, shadow, image }; // the order of the shader's SHADE numbers
+    void drawQuad(const std::array<QPointF, 4> &corners, unsigned texture, Shade shade, const QRectF &box,
                   bool exact = false);
+    // The inset with its shadow; without a texture, the shadow alone.
+    void drawInset(const QRectF &inset, unsigned texture);
+    void drawRing(const QRectF &outer, const QRectF &inner, unsigned texture, Shade shade, const QRectF &box);
+    // Draws a triangle strip of (x, y, s, t) vertices in device pixels.
+    void drawStrip(const float *vertices, int count, unsigned texture, Shade shade, const QRectF &box,
+                   bool exact);
+    bool shadersLinked() const;
     struct ImageTexture {
         unsigned id = 0;
         bool stale = true;
@@ -136,10 +144,12 @@ private:
     QSize m_bufferPixels;        // at this size
 
     std::unique_ptr<QOpenGLContext> m_context;
-    std::unique_ptr<QOpenGLShaderProgram> m_program;
-    struct {
-        int viewport = -1, picture = -1, mode = -1, box = -1, radius = -1, line = -1, blur = -1;
-    } m_uniforms; // looked up once: by name, each costs a search through the program's table
+    struct Shader {
+        std::unique_ptr<QOpenGLShaderProgram> program;
+        // Looked up once: by name, each costs a search through the program's table.
+        int viewport = -1, picture = -1, box = -1, radius = -1, line = -1, blur = -1;
+    };
+    std::array<Shader, 4> m_shaders; // by Shade
     std::unique_ptr<QOpenGLBuffer> m_vertices;
     std::unique_ptr<QOpenGLVertexArrayObject> m_vertexArray;
     int m_maxTextureSize = 4096;

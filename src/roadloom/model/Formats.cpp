@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -13,6 +14,29 @@ QString withoutFields(QString format, const QRegularExpression &pattern)
     format.remove(pattern);
     static const QRegularExpression edges(QStringLiteral("^[\\s,]+|[\\s,]+$"));
     return format.remove(edges);
+}
+
+// The date and time formats made from a locale's own, kept for the last locale asked on each thread: a list
+// or the playing readout formats thousands of times with the same one, and each making costs two pattern
+// searches.
+struct DerivedFormats {
+    QLocale locale;
+    QString date; // the long date without its weekday, its month abbreviated
+    QString time; // the long time without its zone
+};
+
+const DerivedFormats &derivedFormats(const QLocale &locale)
+{
+    thread_local std::optional<DerivedFormats> last;
+    if (!last || !(last->locale == locale)) {
+        static const QRegularExpression weekday(QStringLiteral("d{4}[\\s,.]*"));
+        static const QRegularExpression fullMonth(QStringLiteral("M{4}"));
+        static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?"));
+        QString date = withoutFields(locale.dateFormat(QLocale::LongFormat), weekday);
+        date.replace(fullMonth, QStringLiteral("MMM"));
+        last = DerivedFormats{locale, date, withoutFields(locale.timeFormat(QLocale::LongFormat), zone)};
+    }
+    return *last;
 }
 
 } // namespace
@@ -67,20 +91,14 @@ QString Formats::abbreviatedDate(const QDate &day, const QLocale &locale)
 {
     if (!day.isValid())
         return absent;
-    // The long form without its weekday, its month name abbreviated.
-    static const QRegularExpression weekday(QStringLiteral("d{4}[\\s,.]*"));
-    static const QRegularExpression fullMonth(QStringLiteral("M{4}"));
-    QString format = withoutFields(locale.dateFormat(QLocale::LongFormat), weekday);
-    format.replace(fullMonth, QStringLiteral("MMM"));
-    return locale.toString(day, format);
+    return locale.toString(day, derivedFormats(locale).date);
 }
 
 QString Formats::time(const QTime &time, const QLocale &locale)
 {
     if (!time.isValid())
         return absent;
-    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?"));
-    return locale.toString(time, withoutFields(locale.timeFormat(QLocale::LongFormat), zone));
+    return locale.toString(time, derivedFormats(locale).time);
 }
 
 QString Formats::time(const QDateTime &moment, const QLocale &locale)

@@ -90,7 +90,8 @@ void VideoHUD::refresh()
         }
         return;
     }
-    const QSize wanted = sizeHint();
+    // The size follows the readout's texts (and the font, which clears it).
+    const QSize wanted = changed || m_size.isEmpty() ? sizeHint() : m_size;
     if (wanted != m_size) {
         m_size = wanted;
         resize(wanted);
@@ -163,9 +164,12 @@ QImage VideoHUD::picture(qreal devicePixelRatio)
     QImage image(size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
-    m_drawingPicture = true;
-    render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    m_drawingPicture = false;
+    // The widget's resolution, so that the font's points come out as large as on the screen.
+    image.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    image.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    QPainter painter(&image);
+    painter.setFont(font());
+    draw(painter, devicePixelRatio);
     return image;
 }
 
@@ -177,9 +181,14 @@ void VideoHUD::setDrawnElsewhere(bool elsewhere)
 
 void VideoHUD::paintEvent(QPaintEvent *)
 {
-    if (m_drawnElsewhere && !m_drawingPicture)
+    if (m_drawnElsewhere)
         return;
     QPainter painter(this);
+    draw(painter, devicePixelRatioF());
+}
+
+void VideoHUD::draw(QPainter &painter, qreal ratio) const
+{
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF capsule = QRectF(rect());
     painter.setPen(Qt::NoPen);
@@ -188,7 +197,6 @@ void VideoHUD::paintEvent(QPaintEvent *)
 
     const QFontMetrics metrics(font());
     const int extent = metrics.height();
-    const qreal ratio = devicePixelRatioF();
     int x = horizontalPadding;
     const int y = verticalPadding;
     for (const Item &item : items()) {

@@ -56,6 +56,7 @@ private:
         bool red = false;
     };
     void refresh();
+    void draw(QPainter &painter, qreal ratio) const;
     QList<Item> items() const;
     int itemWidth(const Item &item) const;
 
@@ -63,5 +64,4 @@ private:
     Readout m_readout;
     QSize m_size;
     bool m_drawnElsewhere = false;
-    bool m_drawingPicture = false;
 };
