@@ -137,8 +137,12 @@ bool MpvPlayer::start()
     };
     for (const auto &[name, value] : settings)
         setOption(name, value.constData());
-    if (!options.audioOutput.isEmpty())
-        setOption("ao", options.audioOutput.constData());
+    // mpv's own list ends with SDL's output, whose start-up talks to D-Bus and was seen waiting on it for
+    // good on a desktop without a sound server, the player's core with it, and the window behind the core.
+    // The sound servers and ALSA are what a Linux desktop plays through; without any of them there is no
+    // sound, and the video plays on.
+    setOption("ao",
+              options.audioOutput.isEmpty() ? "pipewire,pulse,alsa,jack" : options.audioOutput.constData());
     if (!options.audio)
         setOption("aid", "no");
     if (const int status = mpv_initialize(m_mpv); status < 0) {

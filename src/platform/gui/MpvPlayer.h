@@ -16,7 +16,7 @@ struct mpv_event;
 struct MpvPlayerOptions {
     bool audio = true;                 // false: the files' sound is never decoded or played
     QByteArray videoOutput = "libmpv"; // "libmpv" draws through an MpvRenderer; "null" draws nowhere
-    QByteArray audioOutput;            // empty: the system's default; "null" plays nowhere
+    QByteArray audioOutput;            // empty: the desktop's sound server or ALSA; "null" plays nowhere
 };
 
 // The player on libmpv. All calls and signals on the GUI thread; mpv's events are fetched there from its
