@@ -538,17 +538,25 @@ void SlippyMap::paintEvent(QPaintEvent *event)
     paintStepper(painter);
     paintAttribution(painter);
     if (m_cornerColor.isValid() && m_cornerRadius > 0) {
-        // Only the four corner squares: a mask over the whole map would cost a pass over every pixel.
+        // Only the four corner squares: a mask over the whole map would cost a pass over every pixel. Their
+        // shapes are cut once for each size, as cutting costs more than filling.
         const double r = m_cornerRadius;
-        QPainterPath rounded;
-        rounded.addRoundedRect(QRectF(rect()), r, r);
-        for (const QRectF corner : {QRectF(0, 0, r, r), QRectF(width() - r, 0, r, r),
-                                    QRectF(0, height() - r, r, r), QRectF(width() - r, height() - r, r, r)}) {
-            if (!area.intersects(corner.toAlignedRect()))
-                continue;
-            QPainterPath square;
-            square.addRect(corner);
-            painter.fillPath(square.subtracted(rounded), m_cornerColor);
+        if (m_corners.size != size() || m_corners.radius != r) {
+            QPainterPath rounded;
+            rounded.addRoundedRect(QRectF(rect()), r, r);
+            const QRectF squares[] = {QRectF(0, 0, r, r), QRectF(width() - r, 0, r, r),
+                                      QRectF(0, height() - r, r, r), QRectF(width() - r, height() - r, r, r)};
+            for (size_t i = 0; i < std::size(squares); ++i) {
+                QPainterPath square;
+                square.addRect(squares[i]);
+                m_corners.shapes[i] = square.subtracted(rounded);
+            }
+            m_corners.size = size();
+            m_corners.radius = r;
+        }
+        for (const QPainterPath &corner : m_corners.shapes) {
+            if (area.intersects(corner.boundingRect().toAlignedRect()))
+                painter.fillPath(corner, m_cornerColor);
         }
     }
 }

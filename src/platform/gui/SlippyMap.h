@@ -8,11 +8,13 @@
 #include <QIcon>
 #include <QImage>
 #include <QList>
+#include <QPainterPath>
 #include <QPointF>
 #include <QTimer>
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
 // A flat, north-up map of web tiles with a route, markers and a vehicle arrow. Without tiles (offline, or
@@ -157,6 +159,11 @@ private:
     std::optional<Vehicle> m_vehicle;
     QColor m_cornerColor;
     double m_cornerRadius = 0;
+    struct {
+        QSize size;
+        double radius = 0;
+        std::array<QPainterPath, 4> shapes; // the corners outside the rounded edge
+    } m_corners;
 
     QPointF m_centre{0.5, 0.5};
     double m_zoom = minimumZoom;
