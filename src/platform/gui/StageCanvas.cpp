@@ -1,5 +1,6 @@
 #include "platform/gui/StageCanvas.h"
 
+#include "platform/gui/GLDriverPreload.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/MpvRenderer.h"
 
@@ -136,8 +137,7 @@ void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
     enum class State { none, preparing, prepared };
     static State state = State::none;
     static QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
-    if (state == State::prepared || !QOpenGLContext::supportsThreadedOpenGL()) {
-        state = State::prepared;
+    if (state == State::prepared) {
         ready();
         return;
     }
@@ -145,19 +145,34 @@ void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
     if (state == State::preparing)
         return;
     state = State::preparing;
-    // The application waits for the global pool when it ends, so the context never outlives it.
-    QThreadPool::globalInstance()->start([] {
-        {
-            QOpenGLContext context;
-            context.setFormat(QSurfaceFormat::defaultFormat());
-            context.create();
+    const auto prepared = [] {
+        state = State::prepared;
+        for (auto &[receiver, ready] : std::exchange(waiting, {})) {
+            if (receiver)
+                ready();
         }
-        QMetaObject::invokeMethod(qApp, [] {
-            state = State::prepared;
-            for (auto &[receiver, ready] : std::exchange(waiting, {})) {
-                if (receiver)
-                    ready();
+    };
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    // The application waits for the global pool when it ends, so no work here outlives it.
+    QThreadPool::globalInstance()->start([x11, prepared] {
+        // First the driver's libraries, on a connection of our own: Qt's check below makes a context on the
+        // GUI thread, which would load them there.
+        if (x11)
+            GLDriverPreload::load();
+        QMetaObject::invokeMethod(qApp, [prepared] {
+            if (!QOpenGLContext::supportsThreadedOpenGL()) {
+                prepared();
+                return;
             }
+            // Then the driver's own start, in a context of Qt's made aside.
+            QThreadPool::globalInstance()->start([prepared] {
+                {
+                    QOpenGLContext context;
+                    context.setFormat(QSurfaceFormat::defaultFormat());
+                    context.create();
+                }
+                QMetaObject::invokeMethod(qApp, prepared);
+            });
         });
     });
 }

@@ -68,9 +68,10 @@ public:
 
     static constexpr int easingMs = 500;
 
-    // Sets the GL driver up on a thread of the pool (the first GL context of a process loads and starts
-    // the driver, which can take a tenth of a second), then calls `ready` on `receiver`'s thread. At once
-    // when it is done already or the platform makes GL contexts on the GUI thread only.
+    // Sets the GL driver up on threads of the pool (the first GL context of a process loads and starts
+    // the driver, which can take a tenth of a second), then calls `ready` on `receiver`'s thread: at once
+    // when it is done already. Where the platform makes GL contexts on the GUI thread only, the driver's
+    // libraries are still loaded aside.
     static void prepareDriver(QObject *receiver, std::function<void()> ready);
 
     // The canvas's GL context, current for drawing into its pictures; null where there is no GL.

@@ -1,6 +1,7 @@
 #include "platform/gui/StageCanvas.h"
 #include "fixtures/StagePixels.h"
 #include "fixtures/TestSupport.h"
+#include "platform/gui/GLDriverPreload.h"
 #include "platform/gui/MpvPlayer.h"
 
 #include <gtest/gtest.h>
@@ -254,4 +255,26 @@ TEST_F(StageCanvasTest, AHiddenPlayerKeepsPlaying)
     EXPECT_GT(canvas->counts().renders[0], 10);
     front->pause();
     rear->pause();
+}
+
+// The driver is loaded aside on an X connection of its own: on the display, and no harm without one.
+TEST(StageCanvasDriver, LoadsOnTheDisplayAndDeclinesWithoutOne)
+{
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        GTEST_SKIP() << "needs an X display";
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    EXPECT_FALSE(GLDriverPreload::load());
+    qputenv("DISPLAY", ":99999");
+    EXPECT_FALSE(GLDriverPreload::load());
+    qputenv("DISPLAY", display);
+    EXPECT_TRUE(GLDriverPreload::load());
+
+    // The stage's preparation reports once, later; once done, at once.
+    int calls = 0;
+    QObject here;
+    StageCanvas::prepareDriver(&here, [&] { ++calls; });
+    EXPECT_TRUE(waitFor([&] { return calls == 1; }, waitMs));
+    StageCanvas::prepareDriver(&here, [&] { ++calls; });
+    EXPECT_EQ(calls, 2);
 }
