@@ -154,6 +154,9 @@ TEST_F(VideoHUDTest, FollowsThePlayheadAndTheUnitAndHidesWithoutMedia)
     EXPECT_EQ(changes.count(), 1) << "a new readout asks for a new picture";
     front().fireTick(2.0);
     hud->setDrawnElsewhere(false);
+    // The picture is the widget's own drawing, its text as large.
+    const QImage drawn = hud->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(hud->picture(1.0), drawn);
 
     // A change of the unit anywhere shows at once.
     model->preferences().setSpeedUnit(SpeedUnit::mph);
