@@ -253,9 +253,15 @@ int main(int argc, char **argv)
         reached = model.player().currentTime();
         const qint64 frontAfter = dropped(model.player().front());
         const qint64 rearAfter = dropped(model.player().rear());
-        // A player whose mpv started after the first reading had dropped nothing before it.
-        side.drops[0] = frontAfter < 0 ? -1 : frontAfter - std::max<qint64>(0, frontBefore);
-        side.drops[1] = rearAfter < 0 ? -1 : rearAfter - std::max<qint64>(0, rearBefore);
+        // A player whose mpv started after the first reading had dropped nothing before it; mpv starts its
+        // counts again after a jump (the follower's catching up), when those since are all there is.
+        const auto since = [](qint64 before, qint64 after) {
+            if (after < 0)
+                return qint64(-1);
+            return after >= before ? after - std::max<qint64>(0, before) : after;
+        };
+        side.drops[0] = since(frontBefore, frontAfter);
+        side.drops[1] = since(rearBefore, rearAfter);
         model.player().togglePlay();
         canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
         // The follower catches up by seeking, which mpv does not count as dropping: count what was shown.
