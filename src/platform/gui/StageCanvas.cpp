@@ -605,6 +605,10 @@ void StageCanvas::compose(unsigned framebuffer, bool mainDrawn)
 
     const qreal ratio = devicePixelRatio();
     for (Shader &shader : m_shaders) {
+        // These follow the size alone: set once for it, not at every frame.
+        if (shader.setFor == std::pair(pixels, ratio))
+            continue;
+        shader.setFor = {pixels, ratio};
         QOpenGLShaderProgram &program = *shader.program;
         program.bind();
         program.setUniformValue(shader.viewport, QVector2D(float(pixels.width()), float(pixels.height())));

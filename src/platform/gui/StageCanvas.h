@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class MpvPlayer;
 class MpvRenderer;
@@ -149,6 +150,7 @@ private:
         std::unique_ptr<QOpenGLShaderProgram> program;
         // Looked up once: by name, each costs a search through the program's table.
         int viewport = -1, picture = -1, box = -1, radius = -1, line = -1, blur = -1;
+        std::pair<QSize, qreal> setFor; // the target size and pixel ratio the uniforms hold
     };
     std::array<Shader, 4> m_shaders; // by Shade
     std::unique_ptr<QOpenGLBuffer> m_vertices;
