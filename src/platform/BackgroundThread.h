@@ -8,7 +8,8 @@ namespace BackgroundThread {
 void lowerCurrentPriority();
 
 // How many helper threads a piece of background work may start besides the calling one: one fewer than the
-// processors this process may run on (the GUI thread keeps one), at most `most`.
+// processors this process may run on, at most `most`. With the calling thread the work may fill every
+// processor; the helpers' lowered priority is what keeps the window's share.
 unsigned helperThreads(unsigned most);
 
 } // namespace BackgroundThread

@@ -3,6 +3,7 @@
 #include "platform/BackgroundThread.h"
 #include "platform/Paths.h"
 #include "platform/TextCodes.h"
+#include "platform/ThreadGroup.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -902,20 +903,26 @@ std::optional<CatalogEntry::Catalog> readInParts(QByteArrayView json, const std:
     std::vector<std::optional<CatalogEntry::Catalog>> parts(starts.size());
     std::atomic<bool> failed = false;
     {
-        std::vector<std::jthread> helpers;
         const auto read = [&](size_t i) {
-            // The helpers are background work whoever asked for the catalog; the asking thread keeps its
-            // priority.
-            if (i > 0)
-                BackgroundThread::lowerCurrentPriority();
             parts[i] = readPart(starts[i], i + 1 < starts.size() ? starts[i + 1] : nullptr, end, i == 0, stop,
                                 failed);
             if (!parts[i])
                 failed = true;
         };
-        for (size_t i = 1; i < starts.size(); ++i)
-            helpers.emplace_back(read, i);
-        read(0);
+        ThreadGroup helpers;
+        for (size_t i = 1; i < starts.size(); ++i) {
+            // The helpers are background work whoever asked for the catalog; the asking thread keeps its
+            // priority. Without a thread to spare the catalog is read in order.
+            if (!helpers.start([&read, i] {
+                    BackgroundThread::lowerCurrentPriority();
+                    read(i);
+                })) {
+                failed = true;
+                break;
+            }
+        }
+        if (!failed)
+            read(0);
     }
     if (failed)
         return std::nullopt;

@@ -2,6 +2,8 @@
 
 #include "roadcore/ClipOrder.h"
 
+#include "platform/ThreadGroup.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -589,31 +591,6 @@ void listVideoFiles(const QStringList &paths, const VideoFileWalker::Sink &sink,
             sink(Listed{path, statAt(AT_FDCWD, native.constData()), nullptr, {}});
     }
 }
-
-// Threads that are always joined, even when the scan is left early.
-class ThreadGroup {
-public:
-    ~ThreadGroup() { join(); }
-    // False when no thread could be started: the caller then does the work itself.
-    bool start(std::function<void()> work)
-    {
-        try {
-            m_threads.emplace_back(std::move(work));
-            return true;
-        } catch (const std::system_error &) {
-            return false;
-        }
-    }
-    void join()
-    {
-        for (std::thread &thread : m_threads)
-            thread.join();
-        m_threads.clear();
-    }
-
-private:
-    std::vector<std::thread> m_threads;
-};
 
 bool isChannelFolder(QStringView name)
 {

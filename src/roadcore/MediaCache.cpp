@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
+#include "platform/ThreadGroup.h"
 #include "platform/UniqueFd.h"
 #include "roadcore/ClipOrder.h"
 
@@ -706,18 +707,26 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     const size_t threads =
         std::clamp<size_t>(taken.size() / perThread, 1, 1 + BackgroundThread::helperThreads(3));
     const auto resolveRange = [&](size_t part) {
-        if (part > 0)
-            BackgroundThread::lowerCurrentPriority();
         AbsentFolder absent;
         for (size_t i = part; i < taken.size() && !stopped(); i += threads)
             listed[qsizetype(i)] = resolve(*taken[i], &absent);
     };
-    std::vector<std::thread> helpers;
-    for (size_t part = 1; part < threads; ++part)
-        helpers.emplace_back(resolveRange, part);
-    resolveRange(0);
-    for (std::thread &helper : helpers)
-        helper.join();
+    {
+        ThreadGroup helpers;
+        size_t part = 1;
+        for (; part < threads; ++part) {
+            // Helpers are background work whoever asked; the asking thread keeps its priority.
+            if (!helpers.start([&resolveRange, part] {
+                    BackgroundThread::lowerCurrentPriority();
+                    resolveRange(part);
+                }))
+                break;
+        }
+        // The parts no thread could be started for are resolved here.
+        for (size_t left = part; left < threads; ++left)
+            resolveRange(left);
+        resolveRange(0);
+    }
     if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
         return {};
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
