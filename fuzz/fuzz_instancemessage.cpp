@@ -1,5 +1,5 @@
 // The `roadloom` command's reading of its arguments: never crashes, every path it makes is absolute and
-// clean, and the message it sends is byte for byte what Qt writes for the text Qt reads from the same bytes.
+// clean, and the message it sends of them is byte for byte what Qt writes for the text Qt reads from them.
 #include "platform/InstanceMessage.h"
 
 #include <QDataStream>
@@ -22,16 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else
             arguments.back().push_back(char(data[i]));
     }
-    for (const std::string &path : InstanceMessage::absolutePaths(arguments, "/work dir")) {
+    const std::vector<std::string> paths = InstanceMessage::absolutePaths(arguments, "/work dir");
+    for (const std::string &path : paths) {
         if (path.empty() || path.front() != '/' || (path.size() > 1 && path.back() == '/') ||
             path.find("//") != std::string::npos || path.find("/./") != std::string::npos ||
             path.find("/../") != std::string::npos || path.ends_with("/.") || path.ends_with("/.."))
             std::abort();
     }
 
+    // What is sent: the paths, each starting with '/' (Qt's reading would drop a byte-order mark in front).
     QStringList texts;
-    for (const std::string &argument : arguments)
-        texts.append(QString::fromUtf8(argument.data(), qsizetype(argument.size())));
+    for (const std::string &path : paths)
+        texts.append(QString::fromUtf8(path.data(), qsizetype(path.size())));
     QByteArray body;
     QDataStream stream(&body, QIODevice::WriteOnly);
     stream.setVersion(QDataStream::Qt_6_0);
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray expected(4, '\0');
     qToBigEndian<quint32>(quint32(body.size()), expected.data());
     expected += body;
-    if (QByteArray::fromStdString(InstanceMessage::encode(arguments)) != expected)
+    if (QByteArray::fromStdString(InstanceMessage::encode(paths)) != expected)
         std::abort();
     return 0;
 }
