@@ -15,6 +15,7 @@
 #include "GuiStallProbe.h"
 
 #include "platform/Defaults.h"
+#include "platform/InstanceLock.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
@@ -244,7 +245,11 @@ int client(int argc, char **argv, const QString &path)
 {
     Q_UNUSED(argc);
     Q_UNUSED(argv);
-    return SingleInstance().handOver({path}) ? 0 : 1;
+    return InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
+                               SingleInstance::encode({path}).toStdString(), 3000)
+                       .outcome == InstanceLock::Outcome::handedOver
+               ? 0
+               : 1;
 }
 
 double maximum(const QList<double> &values)
@@ -365,8 +370,13 @@ int measure(int argc, char **argv)
     // Hand-over: this process plays the running instance.
     QTemporaryDir empty;
     Application application(empty.path());
+    // It holds the children's data folder, and names its socket in the lock file, as the application does.
+    InstanceLock::Claim claim = InstanceLock::claim(
+        InstanceLock::fileIn(QFile::encodeName(work.filePath(QStringLiteral("XDG_DATA_HOME/Roadloom"))).toStdString()),
+        {}, 0);
     SingleInstance instance(QDir(runtime.path()).filePath(QStringLiteral("roadloom.socket")));
-    if (!instance.listen())
+    if (claim.outcome != InstanceLock::Outcome::held || !instance.listen() ||
+        !claim.lock.publish(QFile::encodeName(instance.socketPath()).toStdString()))
         return 1;
     QObject::connect(&instance, &SingleInstance::pathsReceived, application.app.get(),
                      &RoadloomApp::openPaths);
