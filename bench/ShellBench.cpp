@@ -372,7 +372,8 @@ int measure(int argc, char **argv)
     Application application(empty.path());
     // It holds the children's data folder, and names its socket in the lock file, as the application does.
     InstanceLock::Claim claim = InstanceLock::claim(
-        InstanceLock::fileIn(QFile::encodeName(work.filePath(QStringLiteral("XDG_DATA_HOME/Roadloom"))).toStdString()),
+        InstanceLock::fileIn(
+            QFile::encodeName(work.filePath(QStringLiteral("XDG_DATA_HOME/Roadloom"))).toStdString()),
         {}, 0);
     SingleInstance instance(QDir(runtime.path()).filePath(QStringLiteral("roadloom.socket")));
     if (claim.outcome != InstanceLock::Outcome::held || !instance.listen() ||

@@ -12,8 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::optional<std::string> address =
         InstanceLock::addressIn(std::string_view(reinterpret_cast<const char *>(data), size));
-    if (address && (address->empty() || address->front() != '/' || address->size() >= sizeof(sockaddr_un::sun_path) ||
-                    address->find('\n') != std::string::npos || address->find('\0') != std::string::npos))
+    if (address &&
+        (address->empty() || address->front() != '/' || address->size() >= sizeof(sockaddr_un::sun_path) ||
+         address->find('\n') != std::string::npos || address->find('\0') != std::string::npos))
         std::abort();
     return 0;
 }

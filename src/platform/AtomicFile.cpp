@@ -73,7 +73,8 @@ void removeLeftovers(const QString &path)
         if (!isTemporaryOf(QFile::decodeName(entry->d_name), fileName))
             continue;
         // A folder, a link or a device of that name is the user's: only a regular file is opened at all.
-        struct stat named {}, opened {};
+        struct stat named {
+        }, opened{};
         if (::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode))
             continue;
         const UniqueFd fd = openLeftover(folder, entry->d_name);
@@ -127,7 +128,8 @@ Result<Save> Save::begin(const QString &path)
         for (QChar &c : random)
             c = QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
         QByteArray temporary = QFile::encodeName(folder + QLatin1Char('/') + name + marker + random);
-        UniqueFd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        UniqueFd fd(
+            ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!fd && errno != EEXIST)
             return saveFailure(name, systemText(errno));
         if (!fd)
@@ -137,7 +139,8 @@ Result<Save> Save::begin(const QString &path)
         while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
         }
         // Such a sweep took the file away: another name, then.
-        struct stat opened {}, named {};
+        struct stat opened {
+        }, named{};
         if (::fstat(fd.get(), &opened) != 0 || opened.st_nlink == 0 ||
             ::lstat(temporary.constData(), &named) != 0 || !sameFile(opened, named)) {
             lastError = ENOENT;

@@ -28,7 +28,8 @@ public:
     // Takes the lock at `lockPath`, or hands `message` to its holder. A holder that does not listen yet (it
     // is starting) or no longer (it is quitting) is asked again until `waitMs` has passed; each hand-over
     // waits at most `answerMs` for the holder's answer. Folders missing on the way are made.
-    static Claim claim(const std::string &lockPath, const std::string &message, int waitMs, int answerMs = 3000);
+    static Claim claim(const std::string &lockPath, const std::string &message, int waitMs,
+                       int answerMs = 3000);
     // The lock a launcher took and passed on across exec: a descriptor of that file this process inherited,
     // holding its lock. Any other inherited descriptor of the file is closed.
     static InstanceLock inherited(const std::string &lockPath);

@@ -36,9 +36,8 @@ int main(int argc, char **argv)
     const std::vector<std::string> paths =
         InstanceMessage::absolutePaths(arguments, InstanceMessage::currentFolder());
     // One try, without waiting: a holder answers a hand-over at once unless it is starting or quitting.
-    InstanceLock::Claim claim =
-        InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
-                            InstanceMessage::encode(paths), 0);
+    InstanceLock::Claim claim = InstanceLock::claim(
+        InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()), InstanceMessage::encode(paths), 0);
     if (claim.outcome == InstanceLock::Outcome::handedOver)
         return 0;
     // The application finds the lock among the descriptors it inherits.

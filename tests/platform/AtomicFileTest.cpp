@@ -90,7 +90,8 @@ TEST(AtomicFile, ASaveRemovesOnlyOurOwnLeftoversOfThatFile)
         TestSupport::writeFile(card.filePath(name), "keep");
     QDir(card.path()).mkdir("blackbox.cfg.roadloom-Folder");
     QFile::link(target, card.filePath("blackbox.cfg.roadloom-Linked"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(card.filePath("blackbox.cfg.roadloom-Fifo00")).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(card.filePath("blackbox.cfg.roadloom-Fifo00")).constData(), 0600),
+              0);
 
     ASSERT_TRUE(AtomicFile::write(target, "[Rec]\nmode=2\n"));
     EXPECT_EQ(TestSupport::readFile(target), "[Rec]\nmode=2\n");

@@ -34,8 +34,9 @@ TEST(InstanceLockChild, DISABLED_ClaimWhenToldAndHold)
     InstanceLock::Claim claim = InstanceLock::claim(lockPath, {}, 0, 100);
     if (claim.outcome == Outcome::held && qEnvironmentVariableIsSet(addressVariable))
         claim.lock.publish(qgetenv(addressVariable).toStdString());
-    std::printf("claim: %s\n",
-                claim.outcome == Outcome::held ? "held" : claim.outcome == Outcome::busy ? "busy" : "other");
+    std::printf("claim: %s\n", claim.outcome == Outcome::held   ? "held"
+                               : claim.outcome == Outcome::busy ? "busy"
+                                                                : "other");
     std::fflush(stdout);
     while (::read(STDIN_FILENO, &go, 1) > 0) {
     }
@@ -44,7 +45,8 @@ TEST(InstanceLockChild, DISABLED_ClaimWhenToldAndHold)
 class InstanceLockTest : public testing::Test {
 protected:
     QTemporaryDir dir;
-    const std::string lockPath = InstanceLock::fileIn(QFile::encodeName(dir.filePath("data/Roadloom")).toStdString());
+    const std::string lockPath =
+        InstanceLock::fileIn(QFile::encodeName(dir.filePath("data/Roadloom")).toStdString());
 
     std::unique_ptr<QProcess> startLaunch(const QByteArray &address = {})
     {

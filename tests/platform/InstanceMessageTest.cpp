@@ -151,8 +151,10 @@ TEST(InstanceMessage, TheSocketLivesInAFolderOnlyTheUserCanWriteTo)
         EXPECT_EQ(QString::fromStdString(InstanceMessage::runtimeFolder()), runtime);
         EXPECT_TRUE(privateFolder(runtime));
         // A socket for each data folder's lock, in that folder.
-        const std::string first = InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock");
-        const std::string second = InstanceMessage::socketPathFor("/home/b/.local/share/Roadloom/roadloom.lock");
+        const std::string first =
+            InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock");
+        const std::string second =
+            InstanceMessage::socketPathFor("/home/b/.local/share/Roadloom/roadloom.lock");
         EXPECT_EQ(QFileInfo(QString::fromStdString(first)).path(), runtime);
         EXPECT_TRUE(QString::fromStdString(first).endsWith(QStringLiteral(".socket")));
         EXPECT_NE(first, second);
