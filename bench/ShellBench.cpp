@@ -245,11 +245,10 @@ int client(int argc, char **argv, const QString &path)
 {
     Q_UNUSED(argc);
     Q_UNUSED(argv);
-    return InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
-                               SingleInstance::encode({path}).toStdString(), 3000)
-                       .outcome == InstanceLock::Outcome::handedOver
-               ? 0
-               : 1;
+    const InstanceLock::Claim claim =
+        InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
+                            SingleInstance::encode({path}).toStdString(), 3000);
+    return claim.outcome == InstanceLock::Outcome::handedOver ? 0 : 1;
 }
 
 double maximum(const QList<double> &values)

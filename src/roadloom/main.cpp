@@ -89,8 +89,7 @@ int main(int argc, char **argv)
     AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
     QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QObject::connect(&roadloom, &RoadloomApp::quitting, &instance, &SingleInstance::close);
-    QObject::connect(&instance, &SingleInstance::pathsReceived, &roadloom, &RoadloomApp::openPaths);
+    roadloom.serve(instance);
     roadloom.openWindow(RoadloomApp::mainID);
     // The launch's own paths open once the window shows.
     if (!paths.isEmpty())
