@@ -18,8 +18,8 @@
 
 namespace {
 
-// Longer than any socket path can be: a longer text is not ours.
-constexpr size_t maximumText = sizeof(sockaddr_un::sun_path) + 1;
+// The longest socket path (its address ends in a NUL) and the newline: a longer text is not ours.
+constexpr size_t maximumText = sizeof(sockaddr_un::sun_path);
 
 // Makes the folders above the file, as `mkdir -p` would.
 void makeParents(const std::string &path)

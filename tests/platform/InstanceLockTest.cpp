@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -141,13 +142,15 @@ TEST_F(InstanceLockTest, TheApplicationKeepsTheLockALauncherPassedOnAndClosesOth
 TEST(InstanceLock, AnAddressIsReadOnlyOnceWrittenWhole)
 {
     EXPECT_EQ(InstanceLock::addressIn("/run/user/1/roadloom-0f.socket\n"), "/run/user/1/roadloom-0f.socket");
+    const std::string longest = "/" + std::string(sizeof(sockaddr_un::sun_path) - 2, 'a');
+    EXPECT_EQ(InstanceLock::addressIn(longest + "\n"), longest);
     const std::vector<std::pair<const char *, std::string>> none = {
         {"empty", ""},
         {"half written", "/run/user/1/road"},
         {"relative", "roadloom.socket\n"},
         {"two lines", "/a.socket\n/b.socket\n"},
         {"a NUL inside", std::string("/a\0b.socket\n", 12)},
-        {"longer than a socket path", "/" + std::string(200, 'a') + "\n"},
+        {"longer than a socket path", "/" + std::string(sizeof(sockaddr_un::sun_path) - 1, 'a') + "\n"},
     };
     for (const auto &[name, text] : none)
         EXPECT_EQ(InstanceLock::addressIn(text), std::nullopt) << name;
