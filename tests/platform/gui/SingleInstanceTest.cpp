@@ -198,16 +198,6 @@ TEST_F(SingleInstanceTest, ALaunchWithoutARuntimeFolderFindsTheHolderThroughTheL
     EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
 }
 
-TEST_F(SingleInstanceTest, AClosedInstanceTakesNoMorePaths)
-{
-    SingleInstance instance(socket());
-    ASSERT_TRUE(instance.listen());
-    instance.close();
-    EXPECT_FALSE(instance.isListening());
-    EXPECT_FALSE(QFile::exists(socket()));
-    EXPECT_FALSE(SingleInstance(socket()).handOver({QStringLiteral("/late")}, 200));
-}
-
 TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)
 {
     // A socket file that nobody listens on any more, as a crashed instance leaves it.
