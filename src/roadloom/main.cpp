@@ -84,15 +84,16 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
     // Its listening thread ends before the application object goes.
     SingleInstance instance(SingleInstance::socketPathFor(lockPath));
-    // Later launches find the socket through the lock file, whatever their runtime folder.
-    if (instance.listen())
-        lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
 
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
     QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Listening only once paths handed over have somewhere to go: an answered launch has exited.
     roadloom.serve(instance);
+    // Later launches find the socket through the lock file, whatever their runtime folder.
+    if (instance.listen())
+        lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
     roadloom.openWindow(RoadloomApp::mainID);
     // The launch's own paths open once the window shows.
     if (!paths.isEmpty())
