@@ -78,8 +78,8 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
     UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd)
         return {Outcome::unguarded, {}, reason("cannot open", lockPath, errno)};
-    // A start-up holder publishes within a few tens of milliseconds; polling soon keeps a racing launch's
-    // wait short, backing off keeps a long wait cheap.
+    // A holder that is starting publishes once its application is built: asking often at first keeps a
+    // racing launch's wait short, backing off keeps a long wait cheap.
     std::chrono::milliseconds pause(5);
     for (;;) {
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
