@@ -5,7 +5,8 @@
 #   in its settings);
 # - so does a launch whose XDG_RUNTIME_DIR is unset: it finds the first through the data folder's lock;
 # - once the instance is killed with SIGKILL, the next launch becomes the instance at once;
-# - two launches at the same instant on two card folders leave one instance, which lists both cards.
+# - two launches at the same instant on two card folders leave one instance, which lists both cards;
+# - a launch beside an instance that does not answer says that another Roadloom is running and exits.
 set -uo pipefail
 exe=$(realpath "$1")
 home=$(mktemp -d)
@@ -88,4 +89,13 @@ status=$?
 kill -0 "$instance" 2>/dev/null || fail "no instance is left"
 listed "Card A" || fail "Card A is not listed"
 listed "Card B" || fail "Card B is not listed"
+
+# An instance that does not answer (stopped here) keeps a launch for a bounded time; then the launch says so
+# and exits, without a display for a message box.
+kill -STOP "$instance"
+env -u DISPLAY timeout 60 "$exe" "$home/Trip 1" 2>"$home/refused.log"
+status=$?
+kill -CONT "$instance"
+[ "$status" -eq 1 ] || fail "the launch beside a hung instance exited $status"
+grep -q "Another Roadloom is already running" "$home/refused.log" || fail "the launch beside a hung instance did not say why"
 echo "1 passed, 0 failed"
