@@ -15,6 +15,7 @@
 #include "GuiStallProbe.h"
 
 #include "platform/Defaults.h"
+#include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
@@ -166,6 +167,7 @@ int startup(int argc, char **argv, const QString &folder, int count)
     const bool trace = qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE");
     if (trace)
         std::fprintf(stderr, "app %lld\n", static_cast<long long>(now()));
+    StartupGate::close(); // as main() does
     Application application(folder);
     if (trace)
         std::fprintf(stderr, "model %lld\n", static_cast<long long>(now()));

@@ -1,3 +1,4 @@
+#include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/ui/shell/AppServices.h"
@@ -27,6 +28,8 @@ int main(int argc, char **argv)
     SingleInstance instance;
     instance.listen();
 
+    // The library's catalog is read once the window has painted (MainWindow opens the gate).
+    StartupGate::close();
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
