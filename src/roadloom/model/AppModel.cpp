@@ -236,8 +236,8 @@ QString AppModel::snapshotFolder() const
 
 QString AppModel::catalogSetAsideMessage(const QString &path)
 {
-    return QStringLiteral("The media cache catalog could not be read. It was kept as \u201C%1\u201D; "
-                          "recordings come back as their cards are opened again.")
+    return QStringLiteral("The catalog could not be read and was kept as \u201C%1\u201D. Recordings "
+                          "return as their cards are opened.")
         .arg(QFileInfo(path).fileName());
 }
 

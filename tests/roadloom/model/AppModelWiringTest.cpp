@@ -101,9 +101,9 @@ TEST_F(AppModelWiringTest, AnUnreadableCatalogIsToldOnceWithWhereItWasKept)
     make({});
     ASSERT_TRUE(waitFor([&] { return model->toast().has_value(); }));
     EXPECT_EQ(model->toast()->message,
-              "The media cache catalog could not be read. It was kept as "
-              "\u201Ccatalog.json.unreadable-20260101T101010Z\u201D; recordings come back as their cards are "
-              "opened again.");
+              "The catalog could not be read and was kept as "
+              "\u201Ccatalog.json.unreadable-20260101T101010Z\u201D. Recordings return as their cards are "
+              "opened.");
     EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
     EXPECT_EQ(model->toast()->revealURL, kept);
     // Told once: later usage refreshes say nothing more.

@@ -352,6 +352,19 @@ protected:
     }
 };
 
+TEST_F(ToastViewTest, ALongMessageWithAFileNameShowsWholeInTwoLines)
+{
+    makeToast();
+    const QString message = AppModel::catalogSetAsideMessage("/x/catalog.json.unreadable-20261207T151840Z");
+    model->show(message, AppModel::errorSymbol, QString("/x/catalog.json.unreadable-20261207T151840Z"));
+    ASSERT_TRUE(waitFor([&] { return !toast->isAnimating() && toast->isVisible(); }));
+    const QLabel *label = toast->messageLabel();
+    const QFontMetrics metrics = label->fontMetrics();
+    EXPECT_LE(metrics.boundingRect(QRect(0, 0, label->width(), 1 << 16), Qt::TextWordWrap, message).height(),
+              metrics.lineSpacing() * 2);
+    EXPECT_LE(toast->width(), window->width());
+}
+
 TEST_F(ToastViewTest, ASecondToastReplacesTheFirstAndItsRevealGoesToTheRevealer)
 {
     makeToast();
