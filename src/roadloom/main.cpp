@@ -1,5 +1,6 @@
 #include "platform/InstanceLock.h"
 #include "platform/StandardFolders.h"
+#include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/ui/shell/AppServices.h"
@@ -85,6 +86,8 @@ int main(int argc, char **argv)
     // Its listening thread ends before the application object goes.
     SingleInstance instance(SingleInstance::socketPathFor(lockPath));
 
+    // The library's catalog is read once the window has painted (MainWindow opens the gate).
+    StartupGate::close();
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
