@@ -84,9 +84,11 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     setSurfaceType(QSurface::OpenGLSurface);
     setFlag(Qt::WindowTransparentForInput);
     setFormat(QSurfaceFormat::defaultFormat());
+    // Made now, created below: the renderers draw in it and keep its address.
+    m_context = std::make_unique<QOpenGLContext>();
     const std::array<MpvPlayer *, 2> players{front, rear};
     for (size_t i = 0; i < players.size(); ++i) {
-        m_pictures[i].renderer = new MpvRenderer(this);
+        m_pictures[i].renderer = new MpvRenderer(m_context.get(), this, this);
         m_pictures[i].renderer->setPlayer(players[i]);
         connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, [this, i] { frameArrived(i); });
         if (!players[i])
@@ -121,7 +123,6 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
 
     // The window exists (unmapped) from here on, so the context can be made current before it shows.
     create();
-    m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
     if (!m_context->create() || !makeCurrent()) {
         qWarning("The video stage has no OpenGL context");
