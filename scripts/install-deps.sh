@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config make
-    qt6-base-dev qt6-charts-dev qt6-svg-dev libgl-dev libqt6opengl6-dev
+    qt6-base-dev qt6-svg-dev libgl-dev libqt6opengl6-dev
     libmpv-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
     ffmpeg mpv
     libgtest-dev libgmock-dev libbenchmark-dev

@@ -4,10 +4,8 @@
 
 #include <mpv/render_gl.h>
 
-#include "platform/gui/StageCanvas.h"
 #include <QLoggingCategory>
 #include <QOpenGLContext>
-#include <QOpenGLWidget>
 
 Q_LOGGING_CATEGORY(rendererLog, "roadloom.player")
 
@@ -21,53 +19,29 @@ void *procAddress(void *, const char *name)
 
 } // namespace
 
-// Makes the host's context current for a scope unless it already is (as inside the host's GL calls).
-class MpvRenderer::HostCurrent {
+// Makes the GL context current for a scope unless it already is (as inside the host's drawing).
+class MpvRenderer::Current {
 public:
-    explicit HostCurrent(MpvRenderer *renderer) : m_renderer(renderer)
+    explicit Current(QOpenGLContext *context, QSurface *surface)
     {
-        QOpenGLContext *context = renderer->hostContext();
-        if (context && QOpenGLContext::currentContext() != context) {
-            renderer->makeHostCurrent();
-            m_made = true;
-        }
+        if (context && QOpenGLContext::currentContext() != context && context->makeCurrent(surface))
+            m_made = context;
     }
-    ~HostCurrent()
+    ~Current()
     {
         if (m_made)
-            m_renderer->doneHostCurrent();
+            m_made->doneCurrent();
     }
-    HostCurrent(const HostCurrent &) = delete;
-    HostCurrent &operator=(const HostCurrent &) = delete;
+    Current(const Current &) = delete;
+    Current &operator=(const Current &) = delete;
 
 private:
-    MpvRenderer *m_renderer;
-    bool m_made = false;
+    QOpenGLContext *m_made = nullptr;
 };
 
-MpvRenderer::MpvRenderer(QOpenGLWidget *host) : QObject(host), m_widget(host) {}
-
-MpvRenderer::MpvRenderer(StageCanvas *host) : QObject(host), m_window(host) {}
-
-QOpenGLContext *MpvRenderer::hostContext() const
+MpvRenderer::MpvRenderer(QOpenGLContext *context, QSurface *surface, QObject *parent)
+    : QObject(parent), m_context(context), m_surface(surface)
 {
-    return m_widget ? m_widget->context() : m_window->context();
-}
-
-void MpvRenderer::makeHostCurrent()
-{
-    if (m_widget)
-        m_widget->makeCurrent();
-    else
-        m_window->makeCurrent();
-}
-
-void MpvRenderer::doneHostCurrent()
-{
-    if (m_widget)
-        m_widget->doneCurrent();
-    else
-        m_window->doneCurrent();
 }
 
 MpvRenderer::~MpvRenderer()
@@ -95,10 +69,10 @@ void MpvRenderer::setPlayer(MpvPlayer *player)
 
 void MpvRenderer::attach()
 {
-    QOpenGLContext *gl = hostContext();
+    QOpenGLContext *gl = m_context;
     if (m_render || !m_player || !gl || !gl->isValid() || !m_player->handle())
         return;
-    // A widget moved to another window gets a new GL context; the render context belongs to the old one.
+    // The render context belongs to this GL context and cannot outlive it.
     disconnect(m_contextGone);
     m_contextGone = connect(
         gl, &QOpenGLContext::aboutToBeDestroyed, this,
@@ -109,7 +83,7 @@ void MpvRenderer::attach()
             detach();
         },
         Qt::DirectConnection);
-    const HostCurrent current(this);
+    const Current current(gl, m_surface);
     mpv_opengl_init_params glParameters{&procAddress, nullptr};
     // Without advanced control mpv never waits for this thread, so drawing cannot stall playback.
     int advancedControl = 0;
@@ -134,7 +108,7 @@ void MpvRenderer::detach()
     if (!m_render)
         return;
     {
-        const HostCurrent current(this);
+        const Current current(m_context, m_surface);
         // Returns once no update callback runs any more.
         mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
         mpv_render_context_free(m_render);

@@ -84,9 +84,11 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     setSurfaceType(QSurface::OpenGLSurface);
     setFlag(Qt::WindowTransparentForInput);
     setFormat(QSurfaceFormat::defaultFormat());
+    // Made now, created below: the renderers draw in it and keep its address.
+    m_context = std::make_unique<QOpenGLContext>();
     const std::array<MpvPlayer *, 2> players{front, rear};
     for (size_t i = 0; i < players.size(); ++i) {
-        m_pictures[i].renderer = new MpvRenderer(this);
+        m_pictures[i].renderer = new MpvRenderer(m_context.get(), this, this);
         m_pictures[i].renderer->setPlayer(players[i]);
         connect(m_pictures[i].renderer, &MpvRenderer::frameWanted, this, [this, i] { frameArrived(i); });
         if (!players[i])
@@ -109,7 +111,7 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     connect(&m_compose, &QTimer::timeout, this, &StageCanvas::paint);
     // In case no frame comes after all (the file ended, or mpv stalls).
     m_lateUpdate.setSingleShot(true);
-    m_lateUpdate.setInterval(70);
+    m_lateUpdate.setInterval(FramePacer::lateUpdateMs);
     connect(&m_lateUpdate, &QTimer::timeout, this, &StageCanvas::paint);
     m_easing.setStartValue(0.0);
     m_easing.setEndValue(1.0);
@@ -121,7 +123,6 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
 
     // The window exists (unmapped) from here on, so the context can be made current before it shows.
     create();
-    m_context = std::make_unique<QOpenGLContext>();
     m_context->setFormat(requestedFormat());
     if (!m_context->create() || !makeCurrent()) {
         qWarning("The video stage has no OpenGL context");
@@ -210,7 +211,7 @@ void StageCanvas::update()
     // While the main camera plays, its next frame's paint shows the change, within a frame's time; a paint
     // of its own would have mpv draw the main picture once more.
     const MpvPlayer *player = m_pictures[drawnView().swapped ? 1 : 0].renderer->player();
-    if (player && player->isPlaying() && !isEasing()) {
+    if (player && FramePacer::waitsForNextFrame(player->isPlaying(), isEasing())) {
         if (!m_lateUpdate.isActive())
             m_lateUpdate.start();
         return;
@@ -372,46 +373,51 @@ void StageCanvas::frameArrived(size_t index)
 {
     // A frame is drawn at once and reported as shown, so that mpv's video thread does not wait for the
     // window (which would make it drop the frames after). Unzoomed, the main camera's frame goes straight
-    // into the window's back buffer; any other into its picture, to be composed by the next paint. Only
-    // while a frame no paint has shown is still held does the new one wait in mpv, to be drawn once that
-    // paint is done: drawing it now would throw the other away unseen. A canvas that does not paint
-    // (hidden, or off the screen) never lets a frame wait.
-    Picture &picture = m_pictures[index];
+    // into the window's back buffer; any other into its picture, to be composed by the next paint. The
+    // pacer says when a frame waits instead.
     const StageView shown = drawnView();
     const StageLayout layout = StageGeometry::layout(size(), shown);
-    const bool main = index == (shown.swapped ? 1u : 0u);
-    if (main && drawsMainDirectly(shown, layout)) {
-        if (!makeCurrent())
-            return;
-        if (picture.unshown)
-            paint();
-        drawMainDirectly(true);
-        composeSoon(index, layout);
+    const bool direct = index == (shown.swapped ? 1u : 0u) && drawsMainDirectly(shown, layout);
+    if (direct && !makeCurrent())
         return;
-    }
-    if (picture.unshown && isExposed()) {
-        picture.waiting = true;
+    switch (m_pacer.frameArrived(index, direct, isExposed())) {
+    case FramePacer::Arrival::holdUntilPaint:
         m_compose.stop();
         paint();
         return;
+    case FramePacer::Arrival::showHeldFirst:
+        paint();
+        break;
+    case FramePacer::Arrival::take:
+        break;
     }
-    if (context() && m_shaders[0].program && makeCurrent())
+    if (direct)
+        drawMainDirectly(true);
+    else if (context() && m_shaders[0].program && makeCurrent())
         takeFrame(index, shown, layout);
     composeSoon(index, layout);
 }
 
 void StageCanvas::composeSoon(size_t index, const StageLayout &layout)
 {
-    // Each paint puts the whole stage on the screen again, which costs about as much as drawing a frame.
-    // The two cameras' frames come at the same rate but not at the same moment, so a frame waits a little
-    // for the other camera's next one and both show in one paint.
-    const int wait = partnerWaitMs(index, layout.inset.has_value());
-    if (wait <= 0) {
+    const FramePacer::Compose next =
+        m_pacer.afterFrame(index, layout.inset.has_value(), partner(1 - index), m_compose.isActive());
+    if (next.paintNow) {
         m_compose.stop();
         paint();
-    } else if (!m_compose.isActive()) {
-        m_compose.start(wait);
+    } else if (next.waitMs > 0) {
+        m_compose.start(next.waitMs);
     }
+}
+
+std::optional<FramePacer::Partner> StageCanvas::partner(size_t index) const
+{
+    const MpvRenderer *renderer = m_pictures[index].renderer;
+    if (!renderer || !renderer->player())
+        return std::nullopt;
+    const MpvPlayer *player = renderer->player();
+    const auto facts = player->facts();
+    return FramePacer::Partner{player->isPlaying(), facts ? facts->frameRate : 0.0};
 }
 
 QSize StageCanvas::windowPixels() const
@@ -451,22 +457,9 @@ void StageCanvas::drawMainDirectly(bool takeNew)
     }
     if (newFrame)
         picture.renderer->reportSwap();
-    picture.unshown = true;
+    m_pacer.drew(index); // the back buffer holds it until the next swap
     m_mainInBuffer = true;
     m_bufferPixels = pixels;
-}
-
-int StageCanvas::partnerWaitMs(size_t index, bool bothShown) const
-{
-    const Picture &other = m_pictures[1 - index];
-    if (!bothShown || other.unshown || !other.renderer || !other.renderer->player())
-        return 0;
-    const MpvPlayer *player = other.renderer->player();
-    const auto facts = player->facts();
-    if (!player->isPlaying() || !facts || facts->frameRate <= 0)
-        return 0;
-    // Well under a frame's time: a frame never waits past the next one of its own camera.
-    return std::clamp(int(600.0 / facts->frameRate), 0, 25);
 }
 
 void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew)
@@ -484,22 +477,24 @@ void StageCanvas::takeFrame(size_t index, const StageView &shown, const StageLay
         prepareTarget(picture, pixels);
     }
     const bool newFrame = takeNew && picture.renderer->takeNewFrame();
-    if (shownNow && picture.target && (newFrame || picture.stale)) {
+    switch (FramePacer::use(shownNow, picture.target != nullptr, newFrame, picture.stale)) {
+    case FramePacer::Use::draw:
         picture.renderer->render(picture.target->handle(), picture.target->size(), false);
         picture.stale = false;
         if (index == mainIndex)
             m_mainInBuffer = false; // the picture holds a later frame than the back buffer
         ++m_counts.renders[index];
-        if (newFrame) {
-            if (picture.unshown)
-                ++m_counts.lost[index];
-            picture.unshown = true;
-        }
+        if (newFrame && m_pacer.drew(index))
+            ++m_counts.lost[index];
         picture.renderer->reportSwap();
-    } else if (!shownNow && newFrame) {
+        break;
+    case FramePacer::Use::skip:
         picture.renderer->skip();
         ++m_counts.skips[index];
         picture.renderer->reportSwap();
+        break;
+    case FramePacer::Use::none:
+        break;
     }
 }
 
@@ -523,12 +518,11 @@ void StageCanvas::paintGL()
         if (i == mainIndex && direct) {
             // The back buffer holds the frame drawn for this paint, or nothing to rely on.
             if (!m_mainInBuffer || m_bufferPixels != windowPixels())
-                drawMainDirectly(!picture.unshown);
+                drawMainDirectly(m_pacer.takesNewFrameAtPaint(i));
         } else {
-            takeFrame(i, shown, layout, !picture.unshown);
+            takeFrame(i, shown, layout, m_pacer.takesNewFrameAtPaint(i));
         }
-        picture.unshown = false;
-        if (std::exchange(picture.waiting, false))
+        if (m_pacer.shown(i))
             QMetaObject::invokeMethod(
                 this, [this, i] { frameArrived(i); }, Qt::QueuedConnection);
     }

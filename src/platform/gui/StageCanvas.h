@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gui/FramePacer.h"
 #include "platform/gui/StageGeometry.h"
 
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class MpvPlayer;
@@ -91,10 +93,8 @@ private:
     struct Picture {
         MpvRenderer *renderer = nullptr;
         std::unique_ptr<QOpenGLFramebufferObject> target;
-        bool stale = true;    // the target holds no frame yet
-        bool unshown = false; // the target holds a new frame no paint has shown yet
-        bool waiting = false; // and mpv holds the next one until that paint
-        bool blank = false;   // cleared: nothing is drawn until the player's next frame
+        bool stale = true;  // the target holds no frame yet
+        bool blank = false; // cleared: nothing is drawn until the player's next frame
     };
 
     void initializeGL();
@@ -106,7 +106,7 @@ private:
     QSize windowPixels() const;
     bool drawsMainDirectly(const StageView &shown, const StageLayout &layout) const;
     void drawMainDirectly(bool takeNew);
-    int partnerWaitMs(size_t index, bool bothShown) const;
+    std::optional<FramePacer::Partner> partner(size_t index) const;
     void takeFrame(size_t index, const StageView &shown, const StageLayout &layout, bool takeNew = true);
     QSize mainPictureSize(const StageView &shown) const;
     void prepareTarget(Picture &picture, QSize pixels);
@@ -134,6 +134,7 @@ private:
     QVariantAnimation m_easing;
     std::array<Picture, 2> m_pictures; // front, rear
     Counts m_counts;
+    FramePacer m_pacer;
     QTimer m_compose;    // a frame waiting for the other camera's, to be shown in one paint
     QTimer m_lateUpdate; // a change waiting for the next frame's paint
     QImage m_overlay;

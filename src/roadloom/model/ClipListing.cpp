@@ -2,6 +2,7 @@
 
 #include "platform/NameOrder.h"
 #include "platform/TextTrim.h"
+#include "platform/ThreadGroup.h"
 #include "roadcore/ClipOrder.h"
 
 #include <QCollatorSortKey>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <thread>
 
 namespace ClipListing {
 
@@ -78,15 +78,14 @@ Index index(const QList<DashClip> &clips)
             result.neighborRank[size_t(result.neighbor[rank])] = qsizetype(rank);
     };
     // The orders depend on nothing else made here: for a long list they are made on threads of their own
-    // while this one fills the lookups.
-    std::jthread names, others; // joined also when filling the lookups throws
-    if (clips.size() >= 10000) {
-        names = std::jthread([&] { result.byName = nameOrder(clips); });
-        others = std::jthread(orders);
-    } else {
-        result.byName = nameOrder(clips);
+    // while this one fills the lookups; a thread that cannot start leaves its part to this one.
+    const auto names = [&] { result.byName = nameOrder(clips); };
+    ThreadGroup threads; // joined also when filling the lookups throws
+    const bool parallel = clips.size() >= 10000;
+    if (!parallel || !threads.start(names))
+        names();
+    if (!parallel || !threads.start(orders))
         orders();
-    }
     result.byID.reserve(size_t(clips.size()));
     result.byKey.reserve(size_t(clips.size()));
     result.positionOfSerial.resize(size_t(clips.size()));
@@ -101,10 +100,7 @@ Index index(const QList<DashClip> &clips)
     }
     std::sort(result.byID.begin(), result.byID.end());
     std::sort(result.byKey.begin(), result.byKey.end());
-    if (names.joinable())
-        names.join();
-    if (others.joinable())
-        others.join();
+    threads.join();
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/Defaults.h"
 #include "platform/LogCategories.h"
 #include "platform/Paths.h"
+#include "platform/ThreadGroup.h"
 #include "platform/Trash.h"
 #include "platform/VolumeProvider.h"
 #include "roadcore/ClipOrder.h"
@@ -22,8 +23,6 @@
 #include <QPointer>
 #include <QSet>
 #include <QtConcurrent>
-
-#include <thread>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -297,14 +296,16 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         ClipOrder::sortNewestFirst(result.clips);
     }
     {
-        // Both read the list only: the fingerprint of a long one is taken beside the index.
-        std::jthread fingerprint;
-        if (result.clips.size() >= 10000)
-            fingerprint = std::jthread(
-                [&] { result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend()); });
-        else
+        // Both read the list only: the fingerprint of a long one is taken beside the index, or after it
+        // when no thread starts.
+        const auto fingerprint = [&] {
             result.fingerprint = qHashRange(result.clips.cbegin(), result.clips.cend());
+        };
+        ThreadGroup threads;
+        const bool aside = result.clips.size() >= 10000 && threads.start(fingerprint);
         result.index = ClipListing::index(result.clips);
+        if (!aside)
+            fingerprint();
     }
     // The list arrives ready to show as the filter stands now; the GUI thread then only takes it.
     result.filter = filter;

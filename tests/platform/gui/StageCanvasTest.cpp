@@ -257,6 +257,45 @@ TEST_F(StageCanvasTest, AHiddenPlayerKeepsPlaying)
     rear->pause();
 }
 
+// A canvas with one player draws it as it plays, fitted on black, and playback does not stall on drawing.
+TEST(StageCanvasOnePlayer, DrawsAPlayingClipFittedOnBlack)
+{
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+        GTEST_SKIP() << "needs an X display (run under xvfb-run with QT_QPA_PLATFORM=xcb)";
+    const std::unique_ptr<MpvPlayer> player = drawnPlayer(true);
+    ASSERT_NE(player->handle(), nullptr);
+    bool ready = false;
+    QObject::connect(player.get(), &VideoPlayer::ready, [&] { ready = true; });
+    player->load(media("player_av.mp4"));
+    StageCanvas canvas(player.get(), nullptr);
+    // Wider than the 4:3 clip: black bars left and right.
+    canvas.resize(480, 240);
+    canvas.show();
+    ASSERT_TRUE(waitFor([&] { return ready; }, waitMs));
+    StagePixels::keepGlDriversLoaded();
+    player->play(1.0);
+    ASSERT_TRUE(waitFor([&] { return player->currentTime() > 0.4; }, waitMs));
+    waitFor([] { return false; }, 200);
+
+    const QImage image = canvas.grabFramebuffer();
+    ASSERT_FALSE(image.isNull());
+    int lit = 0;
+    int total = 0;
+    for (int y = 10; y < image.height(); y += 20) {
+        for (int x = 170; x < 310; x += 20) {
+            ++total;
+            if (qGray(image.pixel(x, y)) > 24)
+                ++lit;
+        }
+        // The bars beside the 320-pixel-wide picture stay black.
+        EXPECT_LT(qGray(image.pixel(5, y)), 8) << y;
+        EXPECT_LT(qGray(image.pixel(image.width() - 5, y)), 8) << y;
+    }
+    EXPECT_GT(lit, total / 2);
+    EXPECT_GT(canvas.counts().renders[0], 0);
+    player->pause();
+}
+
 // The driver is loaded aside on an X connection of its own: on the display, and no harm without one.
 TEST(StageCanvasDriver, LoadsOnTheDisplayAndDeclinesWithoutOne)
 {

@@ -2,6 +2,7 @@
 #include "roadcore/ClipOrder.h"
 
 #include "platform/NameOrder.h"
+#include "platform/ThreadGroup.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -274,3 +275,27 @@ TEST(ClipListing, IndexFindsRecordingsByIdAndKeyAcrossRemovals)
 }
 
 } // namespace
+
+TEST(ClipListing, ALongListIsIndexedInPlaceWhenNoThreadStarts)
+{
+    // Long enough for the orders to be made on threads of their own.
+    QList<DashClip> clips;
+    for (int i = 0; i < 10000; ++i)
+        clips.append(clip(QStringLiteral("REC_%1").arg((i * 7919) % 10000, 5, 10, QLatin1Char('0')),
+                          i % 5 ? std::optional(at(i % 60).addDays(i / 60)) : std::nullopt,
+                          ClipCategory(i % int(allClipCategories.size())), (i * 31) % 977));
+    const ClipListing::Index threaded = ClipListing::index(clips);
+    const ClipListing::Index inPlace = [&] {
+        const ThreadGroup::RefuseStarts refuse;
+        return ClipListing::index(clips);
+    }();
+    EXPECT_EQ(inPlace.byName, threaded.byName);
+    EXPECT_EQ(inPlace.bySize, threaded.bySize);
+    EXPECT_EQ(inPlace.neighbor, threaded.neighbor);
+    EXPECT_EQ(inPlace.neighborRank, threaded.neighborRank);
+    EXPECT_EQ(inPlace.days, threaded.days);
+    EXPECT_EQ(inPlace.byID, threaded.byID);
+    EXPECT_EQ(inPlace.categoryCounts, threaded.categoryCounts);
+    ASSERT_EQ(inPlace.byName.size(), size_t(clips.size()));
+    EXPECT_EQ(clips.at(inPlace.byName.front()).name, QStringLiteral("REC_00000"));
+}

@@ -3,6 +3,7 @@
 #include "fixtures/TestSupport.h"
 #include "platform/Defaults.h"
 #include "platform/StringOrder.h"
+#include "platform/ThreadGroup.h"
 #include "platform/Trash.h"
 #include "roadcore/MediaCache.h"
 
@@ -336,6 +337,30 @@ TEST_F(LibraryStoreSignalsTest, TheOfflineStateIsStoredAndCheckedAgainAfterAVolu
     volumes.change({});
     ASSERT_TRUE(TestSupport::waitFor([&] { return revisions.size() == 2; }));
     EXPECT_EQ(offline(), QStringList{});
+}
+
+TEST_F(LibraryStoreSignalsTest, ALongRescanIsDeliveredWhenNoThreadStarts)
+{
+    // Long enough for the index and the fingerprint to want threads of their own.
+    QList<DashClip> clips;
+    for (int i = 0; i < 10000; ++i)
+        clips.append(recording(QStringLiteral("REC_%1").arg(i, 5, 10, QLatin1Char('0')), std::nullopt,
+                               ClipCategory::continuous, i));
+    const ThreadGroup::RefuseStarts refuse;
+    make(clips);
+    EXPECT_FALSE(store->isScanning());
+    EXPECT_EQ(store->clips().size(), clips.size());
+    EXPECT_EQ(store->filteredPositions().size(), clips.size());
+    const qsizetype found = store->indexOf(clips.at(4321).id);
+    ASSERT_GE(found, 0);
+    EXPECT_EQ(store->clips().at(found).name, clips.at(4321).name);
+
+    // A changed list is told from the one shown by its fingerprint, taken in place too.
+    scan.byRoot[trip()].prepend(recording("REC_new", std::nullopt, ClipCategory::continuous, 1));
+    QFuture<void> done = store->rescan();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return done.isFinished(); }));
+    EXPECT_FALSE(store->isScanning());
+    EXPECT_EQ(store->clips().size(), clips.size() + 1);
 }
 
 } // namespace

@@ -2,11 +2,14 @@
 
 #include <QKeySequence>
 #include <QList>
+#include <QObject>
 #include <QString>
 
 // The keys of the menu commands and of the playback keys, in one place, so that menus, key handling and the
 // help texts of buttons name the same keys.
 namespace Shortcuts {
+// The meta-object lists every command, so checks over all of them cannot miss a new one.
+Q_NAMESPACE
 
 enum class Command {
     openFolder,
@@ -40,6 +43,7 @@ enum class Command {
     quit,
     mainWindow,
 };
+Q_ENUM_NS(Command)
 
 // The command's key; empty for none.
 QKeySequence key(Command command);
