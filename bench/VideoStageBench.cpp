@@ -352,11 +352,13 @@ int main(int argc, char **argv)
     const auto theirs = [&]() -> std::optional<Side> {
         // What our player sets (and what libmpv sets before it), so that both play with the same mpv:
         // --gpu-sw because mpv otherwise refuses a software renderer such as the virtual display's.
-        const QStringList common = {"--profile=libmpv", "--load-scripts=no",  "--hr-seek=yes",
-                                    "--keep-open=yes",  "--osd-level=0",      "--sid=no",
-                                    "--sub-auto=no",    "--audio-display=no", "--gpu-hwdec-interop=no",
-                                    "--pause=yes",      "--vo=gpu",           "--gpu-sw=yes",
-                                    "--ao=null"};
+        const QStringList common = {"--profile=libmpv",   "--load-scripts=no",
+                                    "--ytdl=no",          "--hr-seek=yes",
+                                    "--keep-open=yes",    "--osd-level=0",
+                                    "--sid=no",           "--sub-auto=no",
+                                    "--audio-display=no", "--gpu-hwdec-interop=no",
+                                    "--pause=yes",        "--vo=gpu",
+                                    "--gpu-sw=yes",       "--ao=null"};
         MpvProgram mpvFront(
             home.filePath("front.socket"),
             common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
