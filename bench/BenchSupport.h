@@ -4,8 +4,19 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QString>
+#include <QStringList>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace benchsupport {
 
@@ -29,6 +40,93 @@ inline qint64 statusKiB(const char *field)
         if (line.startsWith(key))
             return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
     return -1;
+}
+
+// One whole process from its start to its exit, as the kernel accounts the reaped child.
+struct ProcessRun {
+    bool ok = false;    // started, and exited with status 0
+    double wall = 0;    // seconds from just before the start to just after the exit
+    double cpu = 0;     // user and system seconds, all its threads
+    qint64 peakKiB = 0; // its largest resident size, when asked for
+};
+
+// Runs `command` (its first word looked up on PATH) with empty input and its output sent to `output`;
+// errors stay on our standard error. A child started from this process would report at least this
+// process's own peak (the kernel keeps the larger across exec), so `peak` starts it through GNU time, whose
+// own small start-up then counts on every side alike.
+inline ProcessRun runProcess(QStringList command, const char *output = "/dev/null", bool peak = false)
+{
+    char peakFile[] = "/tmp/bench-peak-XXXXXX";
+    if (peak) {
+        const int fd = mkstemp(peakFile);
+        if (fd < 0)
+            return {};
+        close(fd);
+        command = QStringList{"/usr/bin/time", "-f", "%M", "-o", QString::fromLatin1(peakFile)} + command;
+    }
+    std::vector<QByteArray> words;
+    for (const QString &word : command)
+        words.push_back(QFile::encodeName(word));
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ProcessRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned == 0) {
+        int status = 0;
+        rusage usage{};
+        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+        }
+        run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    if (peak) {
+        QFile file(QString::fromLatin1(peakFile));
+        if (file.open(QIODevice::ReadOnly))
+            run.peakKiB = file.readAll().trimmed().split('\n').last().toLongLong();
+        file.remove();
+    }
+    return run;
+}
+
+// "median (min-max)" of some figures: on a shared machine the spread says how far to trust the median.
+inline QByteArray spread(std::vector<double> values, const char *format = "%.3f")
+{
+    if (values.empty())
+        return "none";
+    std::sort(values.begin(), values.end());
+    const auto one = [format](double v) { return QString::asprintf(format, v).toLatin1(); };
+    return one(values[values.size() / 2]) + " (" + one(values.front()) + "-" + one(values.back()) + ")";
+}
+
+// a[i] / b[i], pair by pair: a pair shares the machine's load of its moment.
+inline std::vector<double> ratios(const std::vector<double> &a, const std::vector<double> &b)
+{
+    std::vector<double> result;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        result.push_back(b[i] > 0 ? a[i] / b[i] : 0);
+    return result;
+}
+
+// Runs the two sides `rounds` times, alternating which goes first (A B, B A, ...), so that a drift in the
+// machine's load meets both alike; false as soon as a side fails.
+template <typename SideA, typename SideB> bool alternate(int rounds, SideA &&a, SideB &&b)
+{
+    for (int round = 0; round < rounds; ++round) {
+        if (round % 2 == 0 ? !(a() && b()) : !(b() && a()))
+            return false;
+    }
+    return true;
 }
 
 } // namespace benchsupport

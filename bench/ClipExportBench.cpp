@@ -1,6 +1,8 @@
 // ClipExporter::exportMovie against the ffmpeg program doing the same work, on a generated 120 s 1080p30
-// H.264 + AAC source with a keyframe every 1.6 s, so the range 30-90 s starts between keyframes. Each side
-// runs with 4 threads; the median of N runs (5, or $ROADLOOM_BENCH_RUNS) is compared, in wall time and, since
+// H.264 + AAC source with a keyframe every 1.6 s, so the range 30-90 s starts between keyframes. ffmpeg is a
+// whole program, so ours is one too: this program started again to export the range ("once"), each timed
+// from its start to its exit. Each side runs with 4 threads; N rounds (5, or $ROADLOOM_BENCH_RUNS) alternate
+// which side goes first, and the medians and the round-by-round ratios are compared, in wall time and, since
 // a shared machine's load moves the wall time, in processor time too.
 //   passthrough  vs  ffmpeg -ss 30 -i SRC -t 60 -c copy                      limit 1.5x
 //   h2641080     vs  the same encoder, preset, CRF and threads                limit 1.1x
@@ -8,21 +10,19 @@
 // Arguments name the qualities to run (default: all three). The source is made once into
 // /tmp/roadloom-bench-media (or $ROADLOOM_BENCH_MEDIA) and kept.
 //
-// With "once SRC START END ENCODER|copy OUT" it exports one range and stops, for looking at a file.
+// With "once SRC START END QUALITY|ENCODER|copy OUT" it exports one range and stops: our side of the
+// comparison, and a way to look at a file.
+#include "BenchSupport.h"
 #include "roadcore/ClipExporter.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -84,37 +84,6 @@ bool generate(const QString &path)
     return QFile::rename(partial, path);
 }
 
-// Processor seconds of this process or of its finished children, threads included.
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-struct Timing {
-    double wall = -1; // median seconds
-    double cpu = -1;  // median processor seconds
-};
-
-Timing median(int runs, int who, const std::function<bool()> &work)
-{
-    std::vector<double> walls, cpus;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        const double cpuBefore = cpuSeconds(who);
-        timer.start();
-        if (!work())
-            return {};
-        walls.push_back(timer.nsecsElapsed() / 1e9);
-        cpus.push_back(cpuSeconds(who) - cpuBefore);
-    }
-    std::sort(walls.begin(), walls.end());
-    std::sort(cpus.begin(), cpus.end());
-    return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
-}
-
 struct Quality {
     const char *name;
     ExportPreset preset;
@@ -128,6 +97,23 @@ ExportPreset withThreads(ExportPreset preset)
     return preset;
 }
 
+const std::vector<Quality> &qualities()
+{
+    static const std::vector<Quality> all = {
+        {"passthrough", ExportPreset::passthrough(), {"-c", "copy"}, 1.5},
+        {"h2641080",
+         ExportPreset::encode("libx264", QSize(1920, 1080), 20),
+         {"-c:v", "libx264", "-preset", "medium", "-crf", "20", "-c:a", "copy"},
+         1.1},
+        {"hevc1080",
+         ExportPreset::encode("libx265", QSize(1920, 1080), 24, "hvc1"),
+         {"-c:v", "libx265", "-preset", "medium", "-crf", "24", "-tag:v", "hvc1", "-x265-params",
+          "log-level=error", "-c:a", "copy"},
+         1.1},
+    };
+    return all;
+}
+
 int once(const QStringList &args)
 {
     if (args.size() != 6) {
@@ -135,7 +121,11 @@ int once(const QStringList &args)
         return 2;
     }
     ExportPreset preset;
-    if (args[4] != QLatin1String("copy"))
+    const auto quality = std::find_if(qualities().begin(), qualities().end(),
+                                      [&](const Quality &q) { return args[4] == QLatin1String(q.name); });
+    if (quality != qualities().end())
+        preset = withThreads(quality->preset);
+    else if (args[4] != QLatin1String("copy"))
         preset = ExportPreset::encode(args[4], QSize(1920, 1080), 23);
     const Result<void> result =
         ClipExporter::exportMovie(args[1], args[2].toDouble(), args[3].toDouble(), preset, args[5]);
@@ -167,45 +157,55 @@ int main(int argc, char **argv)
         rangeEnd = rangeStart + std::min(seconds, 60);
     const int chosenRuns = qEnvironmentVariableIsSet("ROADLOOM_BENCH_RUNS") ? runs : 5;
 
-    const std::vector<Quality> qualities = {
-        {"passthrough", ExportPreset::passthrough(), {"-c", "copy"}, 1.5},
-        {"h2641080",
-         ExportPreset::encode("libx264", QSize(1920, 1080), 20),
-         {"-c:v", "libx264", "-preset", "medium", "-crf", "20", "-c:a", "copy"},
-         1.1},
-        {"hevc1080",
-         ExportPreset::encode("libx265", QSize(1920, 1080), 24, "hvc1"),
-         {"-c:v", "libx265", "-preset", "medium", "-crf", "24", "-tag:v", "hvc1", "-x265-params",
-          "log-level=error", "-c:a", "copy"},
-         1.1},
-    };
     const QString ours = QDir(folder).filePath(QStringLiteral("ours.mov"));
     const QString theirs = QDir(folder).filePath(QStringLiteral("theirs.mov"));
     bool allWithin = true;
-    for (const Quality &q : qualities) {
+    const QString self = QCoreApplication::applicationFilePath();
+    std::printf("whole processes, %d alternating rounds; median (min-max)\n", chosenRuns);
+    for (const Quality &q : qualities()) {
         if (!args.isEmpty() && !args.contains(QLatin1String(q.name)))
             continue;
-        const Timing ours_ = median(chosenRuns, RUSAGE_SELF, [&] {
-            const Result<void> result =
-                ClipExporter::exportMovie(source, rangeStart, rangeEnd, withThreads(q.preset), ours);
-            if (!result)
-                std::fprintf(stderr, "%s\n", qPrintable(result.error()));
-            return bool(result);
-        });
-        QStringList cli{"-hide_banner", "-loglevel", "error", "-y",
-                        "-threads",     "4",         "-ss",   "30",
-                        "-i",           source,      "-t",    QString::number(rangeEnd - rangeStart)};
-        cli << q.cliVideo << QStringList{"-threads", "4", theirs};
-        const Timing theirs_ = median(chosenRuns, RUSAGE_CHILDREN, [&] { return runProgram(cli); });
-        if (ours_.wall < 0 || theirs_.wall < 0)
+        const QStringList ourCommand{
+            self, "once", source, QString::number(rangeStart), QString::number(rangeEnd), q.name, ours};
+        QStringList theirCommand{"ffmpeg",
+                                 "-hide_banner",
+                                 "-loglevel",
+                                 "error",
+                                 "-y",
+                                 "-threads",
+                                 "4",
+                                 "-ss",
+                                 "30",
+                                 "-i",
+                                 source,
+                                 "-t",
+                                 QString::number(rangeEnd - rangeStart)};
+        theirCommand << q.cliVideo << QStringList{"-threads", "4", theirs};
+        std::vector<double> ourWall, ourCpu, theirWall, theirCpu;
+        const auto side = [](const QStringList &command, std::vector<double> &wall,
+                             std::vector<double> &cpu) {
+            const benchsupport::ProcessRun run = benchsupport::runProcess(command);
+            if (!run.ok)
+                std::fprintf(stderr, "failed: %s\n", qPrintable(command.join(' ')));
+            wall.push_back(run.wall);
+            cpu.push_back(run.cpu);
+            return run.ok;
+        };
+        if (!benchsupport::alternate(
+                chosenRuns, [&] { return side(ourCommand, ourWall, ourCpu); },
+                [&] { return side(theirCommand, theirWall, theirCpu); }))
             return 1;
-        const double ratio = ours_.wall / theirs_.wall;
+        const std::vector<double> wallRatios = benchsupport::ratios(ourWall, theirWall);
+        const double ratio = benchsupport::median(wallRatios);
         allWithin = allWithin && ratio <= q.limit;
-        std::printf(
-            "%-12s ours %8.3f s  ffmpeg %8.3f s  ratio %.2f (limit %.1f)%s   processor time: ours %.1f s, "
-            "ffmpeg %.1f s, ratio %.2f\n",
-            q.name, ours_.wall, theirs_.wall, ratio, q.limit, ratio <= q.limit ? "" : "  OVER", ours_.cpu,
-            theirs_.cpu, theirs_.cpu > 0 ? ours_.cpu / theirs_.cpu : 0.0);
+        std::printf("%-12s wall: ours %s s, ffmpeg %s s, ratio %s (limit %.1f)%s\n", q.name,
+                    benchsupport::spread(ourWall).constData(), benchsupport::spread(theirWall).constData(),
+                    benchsupport::spread(wallRatios, "%.2f").constData(), q.limit,
+                    ratio <= q.limit ? "" : "  OVER");
+        std::printf("%-12s processor time: ours %s s, ffmpeg %s s, ratio %s\n", "",
+                    benchsupport::spread(ourCpu, "%.2f").constData(),
+                    benchsupport::spread(theirCpu, "%.2f").constData(),
+                    benchsupport::spread(benchsupport::ratios(ourCpu, theirCpu), "%.2f").constData());
         std::fflush(stdout);
     }
     QFile::remove(ours);

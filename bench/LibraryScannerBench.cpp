@@ -2,8 +2,12 @@
 // recursive listing of the same tree (std::filesystem and QDirIterator), and against the same listing that
 // also reads each file's size and dates. Target: scan within 1.5 times the bare listing, linear in the size.
 // Columns: wall times of the fastest run; "scan cpu" is the processor time of all the scan's threads.
+// Then the same trees as whole processes: this program started again to scan a tree ("--scan"), against
+// find listing it (-type f), and against find also reading each file's size and dates (-printf), in
+// alternating rounds, each timed from its start to its exit; and both on an empty tree, their start-up.
 //
 //   bench_LibraryScannerBench [rounds]
+#include "BenchSupport.h"
 #include "roadcore/LibraryScanner.h"
 
 #include <QCoreApplication>
@@ -17,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -100,18 +105,66 @@ Timing best(int rounds, const std::function<qsizetype()> &run, qsizetype &found)
     return fastest;
 }
 
+// One side of a whole-process comparison, `rounds` times: wall and processor milliseconds of each run.
+struct Runs {
+    std::vector<double> wall, cpu;
+    bool add(const benchsupport::ProcessRun &run)
+    {
+        wall.push_back(run.wall * 1e3);
+        cpu.push_back(run.cpu * 1e3);
+        return run.ok;
+    }
+};
+
+// Our scan as a whole process against find, over the same tree.
+bool compareProcesses(const QString &tree, int rounds, const char *label)
+{
+    const QStringList scan{QCoreApplication::applicationFilePath(), "--scan", tree};
+    const QStringList find{"find", tree, "-type", "f"};
+    const QStringList findStat{"find", tree, "-type", "f", "-printf", "%p %s %T@ %B@\n"};
+    Runs ours, theirs, ours2, theirs2;
+    if (!benchsupport::alternate(
+            rounds, [&] { return ours.add(benchsupport::runProcess(scan)); },
+            [&] { return theirs.add(benchsupport::runProcess(find)); }) ||
+        !benchsupport::alternate(
+            rounds, [&] { return ours2.add(benchsupport::runProcess(scan)); },
+            [&] { return theirs2.add(benchsupport::runProcess(findStat)); })) {
+        std::fprintf(stderr, "a process failed on %s\n", qPrintable(tree));
+        return false;
+    }
+    std::printf("%8s  scan %s ms (cpu %s), find %s ms (cpu %s): ratio %s;  scan %s ms, find -printf %s ms: "
+                "ratio %s\n",
+                label, benchsupport::spread(ours.wall, "%.1f").constData(),
+                benchsupport::spread(ours.cpu, "%.0f").constData(),
+                benchsupport::spread(theirs.wall, "%.1f").constData(),
+                benchsupport::spread(theirs.cpu, "%.0f").constData(),
+                benchsupport::spread(benchsupport::ratios(ours.wall, theirs.wall), "%.2f").constData(),
+                benchsupport::spread(ours2.wall, "%.1f").constData(),
+                benchsupport::spread(theirs2.wall, "%.1f").constData(),
+                benchsupport::spread(benchsupport::ratios(ours2.wall, theirs2.wall), "%.2f").constData());
+    std::fflush(stdout);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--scan") {
+        const qsizetype found = LibraryScanner::scan({QString::fromLocal8Bit(argv[2])}).size();
+        std::printf("%lld recordings\n", static_cast<long long>(found));
+        return 0;
+    }
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    std::vector<std::unique_ptr<QTemporaryDir>> trees; // kept for the whole-process comparison
 
     std::printf("%6s %10s %10s %10s %10s %10s %8s %9s %10s %10s %9s\n", "files", "fs ms", "QDirIt ms",
                 "fs+stat ms", "scan ms", "scan cpu", "scan/fs", "scan/QDir", "scan/stat", "cpu/fs cpu",
                 "us/file");
     for (const int files : {10000, 20000, 40000}) {
-        QTemporaryDir dir;
+        trees.push_back(std::make_unique<QTemporaryDir>());
+        const QTemporaryDir &dir = *trees.back();
         if (!dir.isValid())
             return 1;
         const QString card = dir.path() + "/CARD";
@@ -167,5 +220,13 @@ int main(int argc, char **argv)
             return 1;
         }
     }
+
+    std::printf("\nwhole processes, %d alternating rounds each; wall ms, median (min-max):\n", rounds);
+    QTemporaryDir empty;
+    if (!compareProcesses(empty.path(), rounds, "empty"))
+        return 1;
+    for (size_t i = 0; i < trees.size(); ++i)
+        if (!compareProcesses(trees[i]->path() + "/CARD", rounds, QByteArray::number(10000 << i).constData()))
+            return 1;
     return 0;
 }

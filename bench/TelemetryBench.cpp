@@ -1,10 +1,16 @@
 // Parsing and assembling the telemetry of one long recording: 1.12 million sentences (about 30 MB), as a
-// camera writes them (every 100 ms a G-sensor line, every second an RMC and a GGA sentence), against gpsbabel
-// decoding the same sentences. Targets: at least 100 MB/s on one core for both record shapes, at least 5
-// times gpsbabel's speed, and a whole-process peak of at most 4 times the input's size while parsing.
-// Usage: bench_TelemetryBench [SENTENCES]
+// camera writes them (every 100 ms a G-sensor line, every second an RMC and a GGA sentence). Targets: at
+// least 100 MB/s on one core for both record shapes (the parser called on records in memory), a whole-process
+// peak of at most 4 times the input's size while parsing, and at least 5 times gpsbabel's speed. gpsbabel is
+// a whole program, so it is set against a whole program of ours (this one, started again), in alternating
+// rounds, both reading the same file of sentences: ours cutting it into its records and parsing them
+// (--lines), or searching it for sentences as the application reads a file that is not a movie (--search);
+// each alone, and with both writing the track as GPX.
+// Usage: bench_TelemetryBench [SENTENCES] [ROUNDS]
 #include "BenchSupport.h"
+#include "roadcore/TelemetryExporter.h"
 #include "roadcore/TelemetryParser.h"
+#include "roadcore/TelemetryReader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -139,6 +145,48 @@ int measureMemory(qint64 sentences, bool perSecond)
     return 0;
 }
 
+// The file's bytes cut as a camera's records come: each record ends with its G-sensor line, written every
+// 100 ms, and the RMC and GGA sentences of each second go with the line after them.
+QList<RawRecord> lineRecords(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const TextRef whole(file.readAll());
+    const QByteArrayView bytes = whole.bytes();
+    QList<RawRecord> records;
+    qsizetype start = 0;
+    for (qsizetype at = 0; at < bytes.size();) {
+        qsizetype end = bytes.indexOf('\n', at);
+        end = end < 0 ? bytes.size() : end + 1;
+        if (bytes.sliced(at, end - at).startsWith("gsensor") || end == bytes.size()) {
+            records.append({qint64(records.size()), std::nullopt, whole.piece(start, end - start)});
+            start = end;
+        }
+        at = end;
+    }
+    return records;
+}
+
+// Our side of the whole-process comparison: the file read and parsed, either as the application reads a file
+// of bare sentences (searching it for them) or cut into its records; with `gpx` the track written out too.
+int readFile(bool search, const QString &path, const QString &gpx)
+{
+    const Telemetry telemetry = search ? TelemetryReader::read(path)
+                                       : TelemetryParser::build(lineRecords(path), std::nullopt, "NMEA");
+    if (telemetry.gps.isEmpty())
+        return 1;
+    if (!gpx.isEmpty()) {
+        QFile out(gpx);
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(TelemetryExporter::gpx(telemetry, QStringLiteral("drive"), std::nullopt).toUtf8()) < 0)
+            return 1;
+    }
+    std::printf("%lld fixes, %lld sensor samples\n", qint64(telemetry.gps.size()),
+                qint64(telemetry.sensor.size()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -146,16 +194,18 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--memory")
         return measureMemory(QByteArray(argv[2]).toLongLong(), QByteArray(argv[3]) == "second");
+    if (argc >= 3 && (QByteArray(argv[1]) == "--search" || QByteArray(argv[1]) == "--lines"))
+        return readFile(QByteArray(argv[1]) == "--search", QString::fromLocal8Bit(argv[2]),
+                        argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString());
     const qint64 sentences = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1120000; // about 30 MB
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
     qint64 bytes = 0;
-    double slowest = 0;
     QByteArray lines;
     for (bool perSecond : {false, true}) {
         QByteArray stream;
         const QList<RawRecord> records = drive(sentences, perSecond, stream);
         bytes = stream.size();
         const Measure m = measure(records, sentences / 12.0);
-        slowest = std::max(slowest, m.seconds);
         std::printf(
             "%s: %lld sentences in %lld records, %.1f MB: %.3f s processor time (wall %.3f s) = %.1f MB/s, "
             "%.0f sentences/s\n",
@@ -187,23 +237,65 @@ int main(int argc, char **argv)
         return 0;
     }
     QTemporaryDir dir;
-    QFile file(dir.filePath("drive.nmea"));
+    const QString path = dir.filePath("drive.nmea");
+    QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return 1;
     file.write(lines);
     file.close();
-    // The child's processor time and peak memory, as GNU time reports them.
-    QProcess process;
-    process.start("/usr/bin/time", {"-f", "%U %S %M", gpsbabel, "-i", "nmea", "-f", file.fileName(), "-o",
-                                    "gpx", "-F", "/dev/null"});
-    process.waitForFinished(-1);
-    const QList<QByteArray> lastLine = process.readAllStandardError().trimmed().split('\n').last().split(' ');
-    const double theirs = lastLine.size() == 3 ? lastLine[0].toDouble() + lastLine[1].toDouble() : qQNaN();
-    const double theirPeak = lastLine.size() == 3 ? lastLine[2].toDouble() / 1024 : qQNaN();
-    std::printf(
-        "gpsbabel -i nmea -f FILE -o gpx -F /dev/null: %.3f s processor time = %.1f MB/s, peak %.1f MiB "
-        "(exit %d)\n",
-        theirs, bytes / 1e6 / theirs, theirPeak, process.exitCode());
-    std::printf("ratio: ours (slower shape) %.1f times faster\n", theirs / slowest);
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString checkOutput = dir.filePath("fixes.txt");
+    for (const char *mode : {"--lines", "--search"}) {
+        if (!benchsupport::runProcess({self, mode, path}, QFile::encodeName(checkOutput).constData()).ok) {
+            std::printf("our program could not read the file (%s)\n", mode);
+            return 1;
+        }
+        QFile check(checkOutput);
+        if (check.open(QIODevice::ReadOnly))
+            std::printf("the file as our program reads it (%s): %s", mode, check.readAll().constData());
+    }
+    struct Pair {
+        const char *what;
+        QStringList ours, theirs;
+    };
+    const QString gpx = dir.filePath("out.gpx");
+    const QStringList toGPX{"-o", "gpx", "-F", gpx};
+    const QStringList babel{gpsbabel, "-i", "nmea", "-f", path};
+    // --lines: the parser's own work; --search: the application's reading of a file that is not a movie.
+    const Pair pairs[] = {
+        {"parse its records (--lines)", {self, "--lines", path}, babel},
+        {"the same, writing GPX", {self, "--lines", path, gpx}, babel + toGPX},
+        {"search the file for sentences (--search)", {self, "--search", path}, babel},
+        {"the same, writing GPX", {self, "--search", path, gpx}, babel + toGPX},
+    };
+    std::printf("whole processes, %d alternating rounds each; median (min-max):\n", rounds);
+    for (const Pair &pair : pairs) {
+        std::vector<double> ourCpu, theirCpu, ourWall, theirWall, ourPeak, theirPeak;
+        const auto side = [](const QStringList &command, std::vector<double> &cpu, std::vector<double> &wall,
+                             std::vector<double> &peak) {
+            const benchsupport::ProcessRun run = benchsupport::runProcess(command, "/dev/null", true);
+            cpu.push_back(run.cpu);
+            wall.push_back(run.wall);
+            peak.push_back(run.peakKiB / 1024.0);
+            if (!run.ok)
+                std::printf("%s failed\n", qPrintable(command.join(' ')));
+            return run.ok;
+        };
+        if (!benchsupport::alternate(
+                rounds, [&] { return side(pair.ours, ourCpu, ourWall, ourPeak); },
+                [&] { return side(pair.theirs, theirCpu, theirWall, theirPeak); }))
+            return 1;
+        std::printf(
+            "  %s: ours %s s processor time (wall %s s, peak %s MiB); gpsbabel %s s (wall %s s, "
+            "peak %s MiB)\n",
+            pair.what, benchsupport::spread(ourCpu).constData(), benchsupport::spread(ourWall).constData(),
+            benchsupport::spread(ourPeak, "%.0f").constData(), benchsupport::spread(theirCpu).constData(),
+            benchsupport::spread(theirWall).constData(), benchsupport::spread(theirPeak, "%.0f").constData());
+        std::printf(
+            "    ours faster by: processor time %s times, wall %s times (round by round; target >= 5)\n",
+            benchsupport::spread(benchsupport::ratios(theirCpu, ourCpu), "%.2f").constData(),
+            benchsupport::spread(benchsupport::ratios(theirWall, ourWall), "%.2f").constData());
+        std::fflush(stdout);
+    }
     return 0;
 }

@@ -26,10 +26,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -37,16 +42,23 @@
 #include <optional>
 #include <vector>
 
-#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
-double cpuSeconds(int who)
+// Processor seconds of a running process, all its threads, as the kernel counts them in clock ticks: read
+// the same way for our process and for mpv's.
+double processSeconds(qint64 pid)
 {
-    rusage usage{};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command's name, which may hold spaces: state is the first, utime the 12th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 bool run(const QString &program, const QStringList &arguments)
@@ -80,18 +92,83 @@ qint64 dropped(VideoPlayer &player)
     return total;
 }
 
-// Asks a finished mpv for its dropped and late frames at the end of the file, then quits.
-const char *countingScript = R"(
-local function report()
-    local dropped = mp.get_property_number("frame-drop-count", -1)
-    local late = mp.get_property_number("vo-delayed-frame-count", -1)
-    local decoderDropped = mp.get_property_number("decoder-frame-drop-count", -1)
-    io.stdout:write(string.format("drops %d %d %d\n", dropped, late, decoderDropped))
-    io.stdout:flush()
-    mp.command("quit")
-end
-mp.observe_property("eof-reached", "bool", function(_, ended) if ended then report() end end)
-)";
+// An mpv program driven through its JSON socket, as our player drives its mpv through the client API.
+class MpvProgram {
+public:
+    MpvProgram(const QString &socket, const QStringList &arguments) : m_path(socket)
+    {
+        m_process.setStandardInputFile(QProcess::nullDevice());
+        m_process.start("mpv", arguments + QStringList{"--input-ipc-server=" + socket});
+    }
+    ~MpvProgram()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            command({"quit"});
+            if (!m_process.waitForFinished(10000)) {
+                m_process.kill();
+                m_process.waitForFinished();
+            }
+        }
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+    // The reply's data; nothing when mpv answers with an error or not at all.
+    std::optional<QJsonValue> command(const QJsonArray &words)
+    {
+        if (!connected())
+            return std::nullopt;
+        const int id = ++m_lastID;
+        m_socket.write(QJsonDocument(QJsonObject{{"command", words}, {"request_id", id}})
+                           .toJson(QJsonDocument::Compact) +
+                       '\n');
+        m_socket.flush();
+        QElapsedTimer waiting;
+        waiting.start();
+        while (waiting.elapsed() < 10000) {
+            while (m_socket.canReadLine()) {
+                const QJsonObject reply = QJsonDocument::fromJson(m_socket.readLine()).object();
+                if (reply.value("request_id").toInt() != id)
+                    continue; // an event, or a late reply
+                if (reply.value("error").toString() != QLatin1String("success"))
+                    return std::nullopt;
+                return reply.value("data");
+            }
+            if (!m_socket.waitForReadyRead(1000) && m_socket.state() != QLocalSocket::ConnectedState)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+    qint64 integer(const char *property)
+    {
+        const std::optional<QJsonValue> value = command({"get_property", property});
+        return value ? qint64(value->toDouble(-1)) : -1;
+    }
+    double number(const char *property)
+    {
+        const std::optional<QJsonValue> value = command({"get_property", property});
+        return value ? value->toDouble(-1) : -1;
+    }
+    qint64 dropped() { return integer("frame-drop-count") + integer("vo-delayed-frame-count"); }
+
+private:
+    bool connected()
+    {
+        QElapsedTimer waiting;
+        waiting.start();
+        while (m_socket.state() != QLocalSocket::ConnectedState && waiting.elapsed() < 20000 &&
+               m_process.state() != QProcess::NotRunning) {
+            m_socket.connectToServer(m_path);
+            if (!m_socket.waitForConnected(200))
+                QThread::msleep(20);
+        }
+        return m_socket.state() == QLocalSocket::ConnectedState;
+    }
+
+    QString m_path;
+    QProcess m_process;
+    QLocalSocket m_socket;
+    int m_lastID = 0;
+};
 
 struct Side {
     double cpu = 0;
@@ -172,13 +249,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ffmpeg failed\n");
         return 1;
     }
-    const QString script = home.filePath(QStringLiteral("count.lua"));
-    {
-        QFile file(script);
-        if (!file.open(QIODevice::WriteOnly) || file.write(countingScript) < 0)
-            return 1;
-    }
-
     // Our detail view at 1440 x 900 with the inset on.
     const QDateTime start(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
     Defaults defaults(home.filePath(QStringLiteral("settings.ini")));
@@ -219,7 +289,7 @@ int main(int argc, char **argv)
     constexpr double frameRate = 30; // of both clips
 
     qint64 playingKiB = 0;
-    double reached = 0;
+    double reached = 0, theirsReached = 0;
     StageCanvas::Counts canvasBefore, canvasAfter;
     const auto ours = [&]() -> std::optional<Side> {
         model.player().load(std::nullopt, false);
@@ -240,7 +310,7 @@ int main(int argc, char **argv)
         canvasBefore = canvas ? canvas->counts() : StageCanvas::Counts{};
         const qint64 frontBefore = dropped(model.player().front());
         const qint64 rearBefore = dropped(model.player().rear());
-        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const double cpuBefore = processSeconds(QCoreApplication::applicationPid());
         QElapsedTimer clock;
         clock.start();
         model.player().play();
@@ -249,7 +319,7 @@ int main(int argc, char **argv)
             playingKiB = std::max(playingKiB, benchsupport::statusKiB("VmRSS"));
         }
         Side side;
-        side.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        side.cpu = processSeconds(QCoreApplication::applicationPid()) - cpuBefore;
         reached = model.player().currentTime();
         const qint64 frontAfter = dropped(model.player().front());
         const qint64 rearAfter = dropped(model.player().rear());
@@ -280,42 +350,58 @@ int main(int argc, char **argv)
 
     // The reference: two mpv programs with their own GPU output, main picture and inset sizes.
     const auto theirs = [&]() -> std::optional<Side> {
-        const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
-        QProcess mpvFront, mpvRear;
-        // --gpu-sw: mpv otherwise refuses a software renderer such as the virtual display's.
-        const QStringList common = {
-            "--no-config",     "--vo=gpu",           "--gpu-sw=yes",
-            "--hwdec=no",      "--ao=null",          "--terminal=no",
-            "--keep-open=yes", "--script=" + script, "--length=" + QString::number(seconds)};
-        mpvFront.setStandardInputFile(QProcess::nullDevice());
-        mpvRear.setStandardInputFile(QProcess::nullDevice());
-        mpvFront.start(
-            "mpv",
+        // What our player sets (and what libmpv sets before it), so that both play with the same mpv:
+        // --gpu-sw because mpv otherwise refuses a software renderer such as the virtual display's.
+        const QStringList common = {"--profile=libmpv",   "--load-scripts=no",
+                                    "--ytdl=no",          "--hr-seek=yes",
+                                    "--keep-open=yes",    "--osd-level=0",
+                                    "--sid=no",           "--sub-auto=no",
+                                    "--audio-display=no", "--gpu-hwdec-interop=no",
+                                    "--pause=yes",        "--vo=gpu",
+                                    "--gpu-sw=yes",       "--ao=null"};
+        MpvProgram mpvFront(
+            home.filePath("front.socket"),
             common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
                                  front});
-        mpvRear.start("mpv", common + QStringList{QStringLiteral("--geometry=%1x%2")
-                                                      .arg(int(stage.width() * 0.26))
-                                                      .arg(int(stage.width() * 0.26 * 9 / 16)),
-                                                  "--mute=yes", rear});
-        const int limit = seconds * 1000 + 60000;
-        if (!mpvFront.waitForFinished(limit) || !mpvRear.waitForFinished(limit)) {
-            std::fprintf(stderr, "the mpv programs did not finish\n");
-            mpvFront.kill();
-            mpvRear.kill();
-            mpvFront.waitForFinished();
-            mpvRear.waitForFinished();
+        MpvProgram mpvRear(home.filePath("rear.socket"),
+                           common + QStringList{QStringLiteral("--geometry=%1x%2")
+                                                    .arg(int(stage.width() * 0.26))
+                                                    .arg(int(stage.width() * 0.26 * 9 / 16)),
+                                                "--aid=no", rear});
+        MpvProgram *programs[] = {&mpvFront, &mpvRear};
+        // Loaded when the file's duration is known, as ours; then the same 500 ms.
+        QElapsedTimer loading;
+        loading.start();
+        while (!(mpvFront.number("duration") > 0 && mpvRear.number("duration") > 0) &&
+               loading.elapsed() < 60000)
+            wait(20);
+        if (loading.elapsed() >= 60000) {
+            std::fprintf(stderr, "the mpv programs did not load the files\n");
             return std::nullopt;
         }
-        Side side;
-        side.cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-        QProcess *processes[] = {&mpvFront, &mpvRear};
+        wait(500);
+        double cpuBefore = 0;
+        qint64 dropsBefore[2];
         for (int i = 0; i < 2; ++i) {
-            const QList<QByteArray> fields = processes[i]->readAllStandardOutput().trimmed().split(' ');
-            side.drops[i] = fields.size() == 4 && fields[0] == "drops"
-                                ? std::max<qint64>(0, fields[1].toLongLong()) +
-                                      std::max<qint64>(0, fields[2].toLongLong())
-                                : -1;
+            dropsBefore[i] = programs[i]->dropped();
+            cpuBefore += processSeconds(programs[i]->pid());
         }
+        QElapsedTimer clock;
+        clock.start();
+        for (MpvProgram *program : programs)
+            program->command({"set_property", "pause", false});
+        while (clock.elapsed() < seconds * 1000)
+            wait(50);
+        Side side;
+        for (int i = 0; i < 2; ++i)
+            side.cpu += processSeconds(programs[i]->pid());
+        side.cpu -= cpuBefore;
+        for (int i = 0; i < 2; ++i) {
+            programs[i]->command({"set_property", "pause", true});
+            const qint64 after = programs[i]->dropped();
+            side.drops[i] = after >= 0 && dropsBefore[i] >= 0 ? after - dropsBefore[i] : -1;
+        }
+        theirsReached = mpvFront.number("time-pos");
         return side;
     };
 
@@ -357,13 +443,14 @@ int main(int argc, char **argv)
         std::printf(
             "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
             "never shown front %lld rear %lld, not shown at all front %lld rear %lld, %d paints (played "
-            "%.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld",
+            "%.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld (played %.1f s)",
             round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
             canvasAfter.renders[0] - canvasBefore.renders[0],
             canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
             static_cast<long long>(us->lost[1]), static_cast<long long>(us->missing[0]),
             static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints, reached,
-            them->cpu, static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]));
+            them->cpu, static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]),
+            theirsReached);
         if (us->clean() && them->clean() && them->cpu > 0) {
             ++cleanRounds;
             ourClean += us->cpu;
