@@ -1,5 +1,7 @@
 #include "roadloom/ui/inspector/DataLogModel.h"
 
+#include "roadloom/model/Formats.h"
+
 #include <QFontDatabase>
 #include <QtConcurrent>
 
@@ -17,6 +19,11 @@ void DataLogModel::setRecords(const QList<TelemetryRecord> &records)
     m_records = records;
     m_folded.clear();
     m_isFolded.clear();
+    // Counted on the bytes, without decoding: the sheet sizes every shown row by it.
+    m_lines.resize(size_t(m_records.size()));
+    for (qsizetype i = 0; i < m_records.size(); ++i)
+        m_lines[size_t(i)] =
+            quint16(std::clamp(Formats::recordLineCount(m_records[i].text.bytes()), 1, 0xffff));
     showAll();
     keepMatching();
     endResetModel();
@@ -93,6 +100,12 @@ int DataLogModel::rowOf(int id) const
     return it != m_shown.end() && *it == id ? int(it - m_shown.begin()) : -1;
 }
 
+int DataLogModel::lineCount(int row) const
+{
+    const int id = idAt(row);
+    return id < 0 ? 1 : m_lines[size_t(id)];
+}
+
 int DataLogModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_shown.size());
@@ -112,7 +125,7 @@ QVariant DataLogModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return index.column() == timeColumn ? QString::asprintf("%.3f s", record.time)
-                                            : record.text.toString();
+                                            : Formats::recordLines(record.text.toString());
     case Qt::FontRole:
         return m_monospace;
     case Qt::TextAlignmentRole:
