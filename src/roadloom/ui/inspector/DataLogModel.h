@@ -28,6 +28,12 @@ public:
     int rowOf(int id) const;
     // The number of lines a row's record shows (at least 1).
     int lineCount(int row) const;
+    // The line count most shown rows have, and the shown rows (row, lines) with another one.
+    struct RowLines {
+        int common = 1;
+        std::vector<std::pair<int, int>> others;
+    };
+    RowLines rowLines() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -131,24 +131,14 @@ void DataLogSheet::sizeRows()
     // Every row is as tall as its record's lines. The lines most rows have are the default height, so only
     // the other rows are sized one by one: giving each of 100,000 rows its height after every keystroke of
     // the filter would cost several frames.
-    const int rowCount = m_log->rowCount();
-    std::vector<int> histogram;
-    for (int row = 0; row < rowCount; ++row) {
-        const size_t lines = size_t(m_log->lineCount(row));
-        if (histogram.size() <= lines)
-            histogram.resize(lines + 1);
-        ++histogram[lines];
-    }
-    const int common =
-        histogram.empty() ? 1 : int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    const DataLogModel::RowLines lines = m_log->rowLines();
     QHeaderView *rows = m_table->verticalHeader();
     // Each resize would otherwise work out where its row now lies on screen, going over every row before.
     const QSignalBlocker quiet(rows);
     rows->setUpdatesEnabled(false);
-    rows->setDefaultSectionSize(rowHeight(common));
-    for (int row = 0; row < rowCount; ++row)
-        if (const int lines = m_log->lineCount(row); lines != common)
-            rows->resizeSection(row, rowHeight(lines));
+    rows->setDefaultSectionSize(rowHeight(lines.common));
+    for (const auto &[row, count] : lines.others)
+        rows->resizeSection(row, rowHeight(count));
     rows->setUpdatesEnabled(true);
     m_table->doItemsLayout();
 }
