@@ -338,12 +338,18 @@ void SensorChart::rebuild()
     } axes[] = {{axisX, Palette::red(palette())},
                 {axisY, Palette::green(palette())},
                 {axisZ, Palette::blue(palette())}};
+    QList<QLineF> segments;
     for (const auto &a : axes) {
-        // One polyline is stroked as one shape: no seams or doubled edges between columns. A column's line
-        // turns back on itself (first, lowest, highest, last); a bevel ends such a turn at the sample, where
-        // a miter would shoot past it.
-        painter.setPen(QPen(a.color, lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
-        painter.drawPolyline(lineFor(m_samples, a.axis, map));
+        // The polyline as separate segments: Qt rasterises a batch of straight segments directly, where a
+        // polyline goes through the general stroker (several times slower for a long recording). Square caps
+        // let each segment reach into the next, so a join never leaves a gap, also where the line turns back
+        // on itself within a column.
+        painter.setPen(QPen(a.color, lineWidth, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        const QPolygonF line = lineFor(m_samples, a.axis, map);
+        segments.clear();
+        for (qsizetype i = 1; i < line.size(); ++i)
+            segments.append(QLineF(line[i - 1], line[i]));
+        painter.drawLines(segments);
     }
     m_imageValid = true;
 }
