@@ -17,10 +17,14 @@ struct Alert {
     friend bool operator==(const Alert &, const Alert &) = default;
 };
 
+class QWidget;
+
 // Runs alerts modally. The application shows message boxes; tests answer from a script.
 class Alerts {
 public:
     virtual ~Alerts() = default;
     // The position of the button the user chose in `alert.buttons`; -1 when the alert was closed otherwise.
-    virtual int run(const Alert &alert) = 0;
+    // The alert belongs to `window`, the window that asked; without one, to the active window.
+    virtual int run(const Alert &alert, QWidget *window) = 0;
+    int run(const Alert &alert) { return run(alert, nullptr); }
 };

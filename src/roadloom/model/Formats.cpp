@@ -148,3 +148,60 @@ QString Formats::clockOffset(double seconds)
         parts.append(QString::number(units.second) + QLatin1Char(names.second));
     return parts.join(QLatin1Char(' '));
 }
+
+namespace {
+
+template <typename Char> bool isBlank(Char c)
+{
+    return c == Char(u' ') || c == Char(u'\t');
+}
+
+template <typename Char> bool isLineEnd(Char c)
+{
+    return c == Char(u'\n') || c == Char(u'\r');
+}
+
+// Calls `line(from, to)` for each line of `text` that holds more than blanks, trimmed.
+template <typename Text, typename Line> void forEachLine(const Text &text, Line line)
+{
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (isLineEnd(text[i]) || isBlank(text[i])))
+            ++i;
+        qsizetype end = i;
+        while (end < n && !isLineEnd(text[end]))
+            ++end;
+        qsizetype last = end;
+        while (last > i && isBlank(text[last - 1]))
+            --last;
+        if (last > i)
+            line(i, last);
+        i = end;
+    }
+}
+
+} // namespace
+
+QString Formats::recordLines(QStringView record)
+{
+    QString out;
+    out.reserve(record.size());
+    forEachLine(record, [&](qsizetype from, qsizetype to) {
+        if (!out.isEmpty())
+            out += u'\n';
+        out += record.sliced(from, to - from);
+    });
+    return out;
+}
+
+int Formats::recordLineCount(QByteArrayView utf8)
+{
+    // Most records are one sentence: two searches for a line end (memchr) instead of a walk over every byte
+    // keep the opening of a long log quick.
+    if (!utf8.contains('\n') && !utf8.contains('\r'))
+        return std::any_of(utf8.begin(), utf8.end(), [](char c) { return !isBlank(c); }) ? 1 : 0;
+    int lines = 0;
+    forEachLine(utf8, [&lines](qsizetype, qsizetype) { ++lines; });
+    return lines;
+}

@@ -47,4 +47,10 @@ QString clockOffset(double seconds);
 // between them ("May 1, 2024 10:00:00 AM"); "—" when invalid.
 QString clock(const QDateTime &moment, const QLocale &locale = QLocale());
 
+// A raw record with each of its sentences on a line of its own: every line end ("\r\n", "\n", "\r") becomes
+// one "\n"; blank lines and spaces or tabs at either end of a line are dropped.
+QString recordLines(QStringView record);
+// The number of lines recordLines() gives, counted on the record's UTF-8 bytes without decoding them.
+int recordLineCount(QByteArrayView utf8);
+
 } // namespace Formats

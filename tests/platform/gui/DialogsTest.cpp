@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -161,6 +162,53 @@ TEST(MessageAlerts, ReturnChoosesTheGivenDefaultButton)
     });
     EXPECT_EQ(alerts.run(alert), 1);
     EXPECT_EQ(defaultText, "Cancel");
+}
+
+// An alert sits over the window that asked for it, not the active one, and a sentence of explanation under
+// a short title stays on one line.
+TEST(MessageAlerts, BelongToTheAskingWindowAndAreAsWideAsTheirSentence)
+{
+    QWidget active, asking;
+    active.resize(300, 200);
+    asking.resize(300, 200);
+    asking.show();
+    active.show();
+    active.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&active));
+    const QString texts[] = {"Applied 2 setting(s) from profile.cfg. Review, then Save to Card.",
+                             "No differing settings found in same.cfg.",
+                             "Settings saved. Insert the card into the dashcam to apply them."};
+    for (const QString &text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        QWidget *parent = nullptr;
+        int labelWidth = 0, labelHeight = 0, needed = 0, lineHeight = 0;
+        const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
+            parent = box->parentWidget();
+            auto *informative = box->findChild<QLabel *>("qt_msgbox_informativelabel");
+            ASSERT_NE(informative, nullptr);
+            labelWidth = informative->width();
+            labelHeight = informative->heightForWidth(informative->width());
+            lineHeight = informative->heightForWidth(5000); // the text on one line
+            needed = informative->fontMetrics().horizontalAdvance(text);
+            box->accept();
+        });
+        MessageAlerts alerts;
+        alerts.run({Alert::Style::informational, "Device Settings", text, {"OK"}}, &asking);
+        EXPECT_EQ(parent, &asking);
+        EXPECT_GE(labelWidth, needed);
+        EXPECT_EQ(labelHeight, lineHeight) << "on one line";
+    }
+    // A long explanation still wraps, at a readable width.
+    QString paragraph;
+    for (int i = 0; i < 12; ++i)
+        paragraph += "Recordings whose originals are no longer available will be removed. ";
+    int width = 0;
+    const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
+        width = box->findChild<QLabel *>("qt_msgbox_informativelabel")->width();
+        box->accept();
+    });
+    MessageAlerts().run({Alert::Style::warning, "Clear?", paragraph, {"OK"}}, &asking);
+    EXPECT_LE(width, MessageAlerts::widestText + 40);
 }
 
 } // namespace

@@ -127,3 +127,27 @@ TEST(FormatsTest, ClockOffsetsKeepTwoUnitsTruncatedAndDropZeroUnits)
     for (const auto &[seconds, text] : cases)
         EXPECT_EQ(Formats::clockOffset(seconds), text) << seconds;
 }
+
+TEST(FormatsTest, ARecordShowsEachSentenceOnItsOwnLine)
+{
+    const struct {
+        const char *record;
+        QString lines;
+    } cases[] = {
+        {"$GPRMC,1*63\r\n$GPGGA,2*0A\r\ngsensor,250,150,128",
+         "$GPRMC,1*63\n$GPGGA,2*0A\ngsensor,250,150,128"},
+        {"$GPRMC,1\n\n  $GPVTG,2  \n", "$GPRMC,1\n$GPVTG,2"},
+        {"a\rb\r\n\r\nc", "a\nb\nc"},
+        {"gsensor,1,2,3", "gsensor,1,2,3"},
+        {"\r\n \t\n", ""},
+        {"", ""},
+        {"gsensor,\xC3\xA9,2\n\xC3\xA9", "gsensor,\u00E9,2\n\u00E9"},
+    };
+    for (const auto &c : cases) {
+        const QString text = QString::fromUtf8(c.record);
+        EXPECT_EQ(Formats::recordLines(text), c.lines) << c.record;
+        EXPECT_EQ(Formats::recordLineCount(QByteArrayView(c.record)),
+                  c.lines.isEmpty() ? 0 : c.lines.count(u'\n') + 1)
+            << c.record;
+    }
+}

@@ -170,26 +170,24 @@ QString SensorChart::timeLabel(double seconds)
     return dot < 0 ? text : text.left(dot);
 }
 
-QList<QLineF> SensorChart::linesFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
-                                    const Mapping &map)
+QPolygonF SensorChart::lineFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
+                               const Mapping &map)
 {
-    QList<QLineF> lines;
+    QPolygonF line;
     const qsizetype n = samples.size();
     if (n == 0)
-        return lines;
-    if (n == 1) {
-        const QPointF p = map(samples[0].time, axis(samples[0]));
-        lines.append(QLineF(p - QPointF(0.65, 0), p + QPointF(0.65, 0)));
-        return lines;
-    }
+        return line;
     // Fritsch–Carlson tangents: a cubic through every sample that never leaves its neighbours' range.
-    std::vector<double> slope(n - 1), tangent(n);
+    std::vector<double> slope(std::max<qsizetype>(n - 1, 1), 0), tangent(n, 0);
     for (qsizetype i = 0; i + 1 < n; ++i) {
         const double dt = samples[i + 1].time - samples[i].time;
-        slope[i] = dt > 0 ? (axis(samples[i + 1]) - axis(samples[i])) / dt : 0;
+        const double s = dt > 0 ? (axis(samples[i + 1]) - axis(samples[i])) / dt : 0;
+        slope[i] = std::isfinite(s) ? s : 0;
     }
-    tangent[0] = slope[0];
-    tangent[n - 1] = slope[n - 2];
+    if (n > 1) {
+        tangent[0] = slope[0];
+        tangent[n - 1] = slope[n - 2];
+    }
     for (qsizetype i = 1; i + 1 < n; ++i)
         tangent[i] = slope[i - 1] * slope[i] <= 0 ? 0 : (slope[i - 1] + slope[i]) / 2;
     for (qsizetype i = 0; i + 1 < n; ++i) {
@@ -206,50 +204,66 @@ QList<QLineF> SensorChart::linesFor(const QList<SensorSample> &samples, double (
         }
     }
 
-    lines.reserve(4096);
-    QPointF previous = map(samples[0].time, axis(samples[0]));
-    double column = std::floor(previous.x());
-    double spanLow = previous.y(), spanHigh = previous.y();
-    auto flush = [&] {
-        if (spanHigh > spanLow)
-            lines.append(QLineF(column + 0.5, spanLow, column + 0.5, spanHigh));
+    // A column's first, lowest, highest and last sample, as indices; a flat column keeps its first and
+    // last, so the line runs on through it.
+    struct Column {
+        double x = 0;
+        qsizetype first = -1, low = -1, high = -1, last = -1;
+    } column;
+    std::vector<QPointF> points(n);
+    auto append = [&line](const QPointF &p) {
+        if (line.isEmpty() || line.last() != p)
+            line.append(p);
     };
-    for (qsizetype i = 1; i < n; ++i) {
+    auto flush = [&] {
+        if (column.first < 0)
+            return;
+        qsizetype order[] = {column.first, std::min(column.low, column.high),
+                             std::max(column.low, column.high), column.last};
+        for (qsizetype i : order)
+            append(points[i]);
+    };
+    line.reserve(4096);
+    qsizetype previous = -1;
+    for (qsizetype i = 0; i < n; ++i) {
         const QPointF p = map(samples[i].time, axis(samples[i]));
         if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
             continue;
+        points[i] = p;
         const double c = std::floor(p.x());
-        if (c == column) {
-            spanLow = std::min(spanLow, p.y());
-            spanHigh = std::max(spanHigh, p.y());
-            previous = p;
+        if (column.first >= 0 && c == column.x) {
+            if (p.y() < points[column.low].y())
+                column.low = i;
+            if (p.y() > points[column.high].y())
+                column.high = i;
+            column.last = i;
+            previous = i;
             continue;
         }
         flush();
-        const double gap = p.x() - previous.x();
-        const double h = samples[i].time - samples[i - 1].time;
+        const double h = previous < 0 ? 0 : samples[i].time - samples[previous].time;
+        const double gap = previous < 0 ? 0 : p.x() - points[previous].x();
         if (gap > 2 && h > 0) {
             const int pieces = int(std::ceil(gap / 2));
-            const double y0 = axis(samples[i - 1]), y1 = axis(samples[i]);
-            QPointF from = previous;
-            for (int k = 1; k <= pieces; ++k) {
+            const double y0 = axis(samples[previous]), y1 = axis(samples[i]);
+            for (int k = 1; k < pieces; ++k) {
                 const double s = double(k) / pieces;
                 const double s2 = s * s, s3 = s2 * s;
-                const double v = (2 * s3 - 3 * s2 + 1) * y0 + (s3 - 2 * s2 + s) * h * tangent[i - 1] +
+                const double v = (2 * s3 - 3 * s2 + 1) * y0 + (s3 - 2 * s2 + s) * h * tangent[previous] +
                                  (-2 * s3 + 3 * s2) * y1 + (s3 - s2) * h * tangent[i];
-                const QPointF to = k == pieces ? p : map(samples[i - 1].time + s * h, v);
-                lines.append(QLineF(from, to));
-                from = to;
+                append(map(samples[previous].time + s * h, v));
             }
-        } else {
-            lines.append(QLineF(previous, p));
         }
-        previous = p;
-        column = c;
-        spanLow = spanHigh = p.y();
+        column = {c, i, i, i, i};
+        previous = i;
     }
     flush();
-    return lines;
+    if (line.size() == 1) {
+        // One point still shows as a short dash of the line's width.
+        const QPointF p = line.first();
+        line = QPolygonF{p - QPointF(lineWidth / 2, 0), p + QPointF(lineWidth / 2, 0)};
+    }
+    return line;
 }
 
 void SensorChart::invalidate()
@@ -313,7 +327,7 @@ void SensorChart::rebuild()
     painter.setPen(QPen(Palette::separator(palette()), 1));
     painter.drawLines(grid);
 
-    // The lines, clipped to the plot; each axis in one call of short segments.
+    // The lines, clipped to the plot.
     painter.setClipRect(plot.adjusted(-1, -1, 1, 1));
     painter.setRenderHint(QPainter::Antialiasing);
     const double yScale = -plot.height() / (m_high - m_low);
@@ -324,9 +338,18 @@ void SensorChart::rebuild()
     } axes[] = {{axisX, Palette::red(palette())},
                 {axisY, Palette::green(palette())},
                 {axisZ, Palette::blue(palette())}};
+    QList<QLineF> segments;
     for (const auto &a : axes) {
-        painter.setPen(QPen(a.color, lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-        painter.drawLines(linesFor(m_samples, a.axis, map));
+        // The polyline as separate segments: Qt rasterises a batch of straight segments directly, where a
+        // polyline goes through the general stroker (several times slower for a long recording). Square caps
+        // let each segment reach into the next, so a join never leaves a gap, also where the line turns back
+        // on itself within a column.
+        painter.setPen(QPen(a.color, lineWidth, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        const QPolygonF line = lineFor(m_samples, a.axis, map);
+        segments.clear();
+        for (qsizetype i = 1; i < line.size(); ++i)
+            segments.append(QLineF(line[i - 1], line[i]));
+        painter.drawLines(segments);
     }
     m_imageValid = true;
 }

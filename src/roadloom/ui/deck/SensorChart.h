@@ -3,8 +3,8 @@
 #include "roadcore/Telemetry.h"
 
 #include <QImage>
-#include <QLineF>
 #include <QList>
+#include <QPolygonF>
 #include <QWidget>
 
 // The three G-sensor axes against time, with a playhead. The lines, grid and labels are drawn once into an
@@ -43,16 +43,16 @@ public:
     static void valueScale(double minimum, double maximum, double &low, double &high, double &step);
     // The label of a time mark: the shared time text without its tenths.
     static QString timeLabel(double seconds);
-    // One axis of the samples as line segments: in each pixel column with samples its span from the
-    // lowest to the highest, joined to the next column; gaps wider than two pixels follow a monotone cubic
-    // through the samples, flattened to segments of at most two pixels.
+    // One axis of the samples as one polyline: of each pixel column's samples the first, the lowest, the
+    // highest and the last, in time order (which rasterises like every sample); gaps wider than two pixels
+    // follow a monotone cubic through the samples, flattened to pieces of at most two pixels.
     struct Mapping {
         double x0 = 0, xScale = 1; // pixels = x0 + seconds × xScale
         double y0 = 0, yScale = 1; // pixels = y0 + g × yScale
         QPointF operator()(double t, double v) const { return {x0 + t * xScale, y0 + v * yScale}; }
     };
-    static QList<QLineF> linesFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
-                                  const Mapping &map);
+    static QPolygonF lineFor(const QList<SensorSample> &samples, double (*axis)(const SensorSample &),
+                             const Mapping &map);
 
 signals:
     void seekRequested(double seconds);

@@ -497,7 +497,7 @@ void DeviceSettingsWindow::showMessage()
     alert.messageText = baseTitle();
     alert.informativeText = message;
     alert.buttons = {QStringLiteral("OK")};
-    m_model.alerts().run(alert);
+    m_model.alerts().run(alert, this);
     m_showingMessage = false;
     // A newer message that came while this one was shown gets its own alert.
     if (m_config.message() == message)

@@ -1,5 +1,7 @@
 #include "roadloom/ui/inspector/DataLogModel.h"
 
+#include "roadloom/model/Formats.h"
+
 #include <QFontDatabase>
 #include <QtConcurrent>
 
@@ -17,6 +19,23 @@ void DataLogModel::setRecords(const QList<TelemetryRecord> &records)
     m_records = records;
     m_folded.clear();
     m_isFolded.clear();
+    // Counted on the bytes, without decoding, in slices side by side: the sheet sizes every shown row by it,
+    // and a long log opens at once.
+    m_lines.resize(size_t(m_records.size()));
+    constexpr qsizetype slice = 16'384;
+    std::vector<std::pair<qsizetype, qsizetype>> slices;
+    for (qsizetype from = 0; from < m_records.size(); from += slice)
+        slices.push_back({from, std::min(m_records.size(), from + slice)});
+    const TelemetryRecord *all = std::as_const(m_records).data();
+    quint16 *lines = m_lines.data();
+    auto count = [all, lines](const std::pair<qsizetype, qsizetype> &range) {
+        for (qsizetype i = range.first; i < range.second; ++i)
+            lines[i] = quint16(std::clamp(Formats::recordLineCount(all[i].text.bytes()), 1, 0xffff));
+    };
+    if (slices.size() > 1)
+        QtConcurrent::blockingMap(slices, count);
+    else
+        std::for_each(slices.begin(), slices.end(), count);
     showAll();
     keepMatching();
     endResetModel();
@@ -93,6 +112,30 @@ int DataLogModel::rowOf(int id) const
     return it != m_shown.end() && *it == id ? int(it - m_shown.begin()) : -1;
 }
 
+int DataLogModel::lineCount(int row) const
+{
+    const int id = idAt(row);
+    return id < 0 ? 1 : m_lines[size_t(id)];
+}
+
+DataLogModel::RowLines DataLogModel::rowLines() const
+{
+    RowLines result;
+    std::vector<int> histogram(16, 0);
+    for (int id : m_shown) {
+        const size_t lines = m_lines[size_t(id)];
+        if (histogram.size() <= lines)
+            histogram.resize(lines + 1, 0);
+        ++histogram[lines];
+    }
+    result.common =
+        std::max(1, int(std::max_element(histogram.begin(), histogram.end()) - histogram.begin()));
+    for (size_t row = 0; row < m_shown.size(); ++row)
+        if (const int lines = m_lines[size_t(m_shown[row])]; lines != result.common)
+            result.others.push_back({int(row), lines});
+    return result;
+}
+
 int DataLogModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_shown.size());
@@ -112,7 +155,7 @@ QVariant DataLogModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return index.column() == timeColumn ? QString::asprintf("%.3f s", record.time)
-                                            : record.text.toString();
+                                            : Formats::recordLines(record.text.toString());
     case Qt::FontRole:
         return m_monospace;
     case Qt::TextAlignmentRole:

@@ -8,7 +8,8 @@
 #include <vector>
 
 // The raw records of one telemetry as table rows (time, record), those containing a filter text, ignoring
-// case. The records are shared with the telemetry, never copied; a row's id is its record's index.
+// case. The records are shared with the telemetry, never copied; a row's id is its record's index. A
+// record shows each of its sentences on a line of its own.
 class DataLogModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -25,6 +26,14 @@ public:
     // The record index of a row, and the row of a record index (-1 when not shown).
     int idAt(int row) const;
     int rowOf(int id) const;
+    // The number of lines a row's record shows (at least 1).
+    int lineCount(int row) const;
+    // The line count most shown rows have, and the shown rows (row, lines) with another one.
+    struct RowLines {
+        int common = 1;
+        std::vector<std::pair<int, int>> others;
+    };
+    RowLines rowLines() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -41,6 +50,7 @@ private:
     QStringList m_folded;         // the records' texts case-folded, once searched
     std::vector<char> m_isFolded; // by record
     std::vector<int> m_shown;     // record indices, ascending
+    std::vector<quint16> m_lines; // by record
     QString m_filter;
     QFont m_monospace;
 };

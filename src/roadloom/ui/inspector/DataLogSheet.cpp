@@ -14,8 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -64,7 +68,10 @@ DataLogSheet::DataLogSheet(AppModel &model, QWidget *parent) : QDialog(parent), 
     QHeaderView *rows = m_table->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(QFontMetrics(m_log->cellFont()).height() + 6);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(rowHeight(1));
+    // After the table's own handling of the reset, which gives every row the default height.
+    connect(m_log, &QAbstractItemModel::modelReset, this, &DataLogSheet::sizeRows);
     QHeaderView *columns = m_table->horizontalHeader();
     columns->setMinimumSectionSize(timeMinimum);
     columns->setSectionResizeMode(DataLogModel::timeColumn, QHeaderView::Interactive);
@@ -111,6 +118,29 @@ DataLogSheet::DataLogSheet(AppModel &model, QWidget *parent) : QDialog(parent), 
     connect(&model.player(), &PlayerController::telemetryChanged, this, &DataLogSheet::showTelemetry);
     showTelemetry();
     m_filter->setFocus();
+}
+
+int DataLogSheet::rowHeight(int lines) const
+{
+    const QFontMetrics metrics(m_log->cellFont());
+    return metrics.height() + (lines - 1) * metrics.lineSpacing() + 6;
+}
+
+void DataLogSheet::sizeRows()
+{
+    // Every row is as tall as its record's lines. The lines most rows have are the default height, so only
+    // the other rows are sized one by one: giving each of 100,000 rows its height after every keystroke of
+    // the filter would cost several frames.
+    const DataLogModel::RowLines lines = m_log->rowLines();
+    QHeaderView *rows = m_table->verticalHeader();
+    // Each resize would otherwise work out where its row now lies on screen, going over every row before.
+    const QSignalBlocker quiet(rows);
+    rows->setUpdatesEnabled(false);
+    rows->setDefaultSectionSize(rowHeight(lines.common));
+    for (const auto &[row, count] : lines.others)
+        rows->resizeSection(row, rowHeight(count));
+    rows->setUpdatesEnabled(true);
+    m_table->doItemsLayout();
 }
 
 void DataLogSheet::showTelemetry()

@@ -32,6 +32,8 @@ private:
     void reselect();
     void userSelected();
     void copySelected() const;
+    void sizeRows();
+    int rowHeight(int lines) const;
 
     AppModel &m_model;
     DataLogModel *m_log;

@@ -345,7 +345,7 @@ FormSection *embeddedData(const PlayerController &player, const std::function<vo
         const QString heading =
             QStringLiteral("At playhead (") + timeString(at ? at->time : 0) + QLatin1Char(')');
         when->setText(heading);
-        record->setText(at ? at->text.toString() : Formats::absent);
+        record->setText(at ? Formats::recordLines(at->text.toString()) : Formats::absent);
     };
     follow(player.currentTime());
     updaters.playhead.push_back(follow);

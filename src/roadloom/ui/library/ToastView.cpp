@@ -76,9 +76,8 @@ ToastView::ToastView(AppModel &model, QWidget *window) : QWidget(window), m_mode
     row->setSpacing(10);
     m_symbol = new SymbolLabel(QString(), 16, m_capsule);
     m_message = new QLabel(m_capsule);
+    m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
-    m_message->setMaximumWidth(640);
-    m_message->setMaximumHeight(m_message->fontMetrics().lineSpacing() * 2 + 2);
     m_reveal = new QPushButton(QStringLiteral("Show in File Manager"), m_capsule);
     m_reveal->setFlat(true);
     m_reveal->setCursor(Qt::PointingHandCursor);
@@ -124,16 +123,8 @@ void ToastView::follow(const std::optional<Toast> &toast)
     m_symbol->setSymbol(toast->systemImage);
     m_symbol->setColor(Palette::accent(palette()));
     m_message->setText(toast->message);
-    // A wrapped label asks for a narrow width: a long message (a file name in it) takes the width that
-    // shows it in its two lines.
-    const QFontMetrics metrics = m_message->fontMetrics();
-    int width = std::min(m_message->maximumWidth(), metrics.horizontalAdvance(toast->message) / 2);
-    while (width < m_message->maximumWidth() &&
-           metrics.boundingRect(QRect(0, 0, width, 1 << 16), Qt::TextWordWrap, toast->message).height() >
-               metrics.lineSpacing() * 2)
-        width += 8;
-    m_message->setMinimumWidth(std::min(width, m_message->maximumWidth()));
     m_reveal->setVisible(toast->revealURL.has_value());
+    fitMessage();
     QPalette link = m_reveal->palette();
     link.setColor(QPalette::ButtonText, Palette::accent(palette()));
     m_reveal->setPalette(link);
@@ -194,10 +185,50 @@ void ToastView::slide(bool in)
     group->start();
 }
 
+int ToastView::widestMessage() const
+{
+    // The window less the banner's sides, its margins, the symbol and the reveal button.
+    const QWidget *window = parentWidget();
+    const QMargins outer = layout()->contentsMargins();
+    const QMargins inner = m_capsule->layout()->contentsMargins();
+    const int spacing = static_cast<QHBoxLayout *>(m_capsule->layout())->spacing();
+    int rest = outer.left() + outer.right() + inner.left() + inner.right() + m_symbol->sizeHint().width() +
+               spacing + 2 * windowSide;
+    if (!m_reveal->isHidden())
+        rest += spacing + m_reveal->sizeHint().width();
+    return std::max(window->width() - rest, 4 * m_message->fontMetrics().averageCharWidth());
+}
+
+void ToastView::fitMessage()
+{
+    // As wide as the text on one line, up to the window's width, and as tall as its lines then: a
+    // word-wrapped label on its own picks a narrow block, and a fixed line limit cut off the third line of an
+    // error.
+    int natural = 0;
+    const QString text = m_message->text();
+    const QFontMetrics metrics = m_message->fontMetrics();
+    for (QStringView line : QStringView(text).tokenize(u'\n'))
+        natural = std::max(natural, metrics.horizontalAdvance(line.toString()) + 2);
+    const int widest = widestMessage();
+    // Wrapping only when it must: a wrapping label breaks a little before its width.
+    const bool fits = natural <= widest;
+    m_message->setWordWrap(!fits);
+    m_message->setMinimumSize(0, 0);
+    m_message->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const int width = fits ? natural : widest;
+    m_message->setFixedWidth(width);
+    m_message->setFixedHeight(fits ? m_message->sizeHint().height() : m_message->heightForWidth(width));
+    // The banner's size follows at once, not after the layouts' posted requests.
+    m_capsule->layout()->invalidate();
+    m_capsule->updateGeometry();
+    layout()->invalidate();
+}
+
 void ToastView::place()
 {
     if (!m_toast)
         return;
+    fitMessage();
     adjustSize();
     if (isAnimating()) {
         // Sliding in: aim at where the banner rests in the window as it is now.

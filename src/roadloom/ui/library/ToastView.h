@@ -24,6 +24,8 @@ public:
     static constexpr int bottomSpace = 24;
     static constexpr int duration = 350; // milliseconds
     static constexpr int shadowMargin = 12;
+    // The least room between the banner and the window's sides.
+    static constexpr int windowSide = 16;
 
     ToastView(AppModel &model, QWidget *window);
 
@@ -43,6 +45,8 @@ private:
     void follow(const std::optional<Toast> &toast);
     void slide(bool in);
     void place();
+    int widestMessage() const;
+    void fitMessage();
 
     AppModel &m_model;
     QWidget *m_capsule = nullptr;

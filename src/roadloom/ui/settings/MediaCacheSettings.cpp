@@ -140,7 +140,7 @@ void MediaCacheSettings::confirmClear()
                        "from the library and can't be played again.");
     alert.buttons = {QStringLiteral("Clear Cache"), QStringLiteral("Cancel")};
     alert.defaultButton = 1; // Enter never clears
-    if (m_model.alerts().run(alert) == 0)
+    if (m_model.alerts().run(alert, window()) == 0)
         m_model.clearMediaCache(false);
 }
 

@@ -367,11 +367,18 @@ void MainWindow::followTheaterMode(bool on)
     animateSideColumns(sidebar, list, false);
 }
 
-QSize MainWindow::firstSize(const QSize &available)
+QRect MainWindow::firstGeometry(const QRect &available, const QMargins &frame)
 {
     if (!available.isValid() || available.isEmpty())
-        return defaultSize;
-    return defaultSize.boundedTo(available).expandedTo(minimumContentSize);
+        return QRect(QPoint(0, 0), defaultSize);
+    const QMargins margins = frame.isNull() ? typicalFrame : frame;
+    const QSize room = available.size().shrunkBy(margins);
+    const QSize size = defaultSize.boundedTo(room).expandedTo(minimumContentSize);
+    const QSize outside = size.grownBy(margins);
+    // Centred; a window larger than the screen keeps its top left corner (and title bar) on it.
+    const QPoint corner(available.left() + std::max(0, (available.width() - outside.width()) / 2),
+                        available.top() + std::max(0, (available.height() - outside.height()) / 2));
+    return QRect(corner + QPoint(margins.left(), margins.top()), size);
 }
 
 void MainWindow::showRestored()
@@ -380,14 +387,38 @@ void MainWindow::showRestored()
     QScreen *screen = QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
     if (saved.isEmpty() || !restoreGeometry(saved)) {
-        const QSize size = firstSize(available.size());
-        resize(size);
-        if (available.isValid())
-            move(available.center() - QPoint(size.width() / 2, size.height() / 2));
+        const QRect first = firstGeometry(available);
+        resize(first.size());
+        m_firstSize = first.size();
+        if (available.isValid()) {
+            move(first.topLeft() - QPoint(typicalFrame.left(), typicalFrame.top()));
+            m_fitToFrame = true;
+        }
     }
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::fitToFrame()
+{
+    // The window manager tells the frame once the window is mapped: a frame taller than the typical one
+    // would push the bottom below the screen.
+    const QRect outside = frameGeometry(), inside = geometry();
+    const QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
+                         outside.right() - inside.right(), outside.bottom() - inside.bottom());
+    if (frame.isNull())
+        return;
+    m_fitToFrame = false;
+    QScreen *screen = this->screen();
+    // A size set since (restored, dragged, set by a caller) stays.
+    if (!screen || frame == typicalFrame || size() != m_firstSize)
+        return;
+    const QRect first = firstGeometry(screen->availableGeometry(), frame);
+    if (first.size() != size()) {
+        resize(first.size());
+        move(first.topLeft() - QPoint(frame.left(), frame.top()));
+    }
 }
 
 void MainWindow::saveGeometryNow()
@@ -397,6 +428,9 @@ void MainWindow::saveGeometryNow()
 
 bool MainWindow::event(QEvent *event)
 {
+    if (m_fitToFrame && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+                         event->type() == QEvent::WindowActivate))
+        QMetaObject::invokeMethod(this, &MainWindow::fitToFrame, Qt::QueuedConnection);
     // The stage's OpenGL canvas makes Qt replace the window's handle; the key handling must follow it.
     if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
         if (QWindow *handle = windowHandle(); handle && m_model.mainWindow() != handle)

@@ -57,8 +57,12 @@ public:
     // at its minimum.
     int detailLeastWidth() const;
 
-    // The window's first size: the default, or less on a smaller screen.
-    static QSize firstSize(const QSize &available);
+    // Room for a window manager's title bar and borders while the window's own frame is not known yet.
+    static constexpr QMargins typicalFrame{1, 30, 1, 1};
+    // The window's first geometry (its inside, as setGeometry() takes it): the default size, or less so that
+    // it fits the screen's available area together with its frame (all zero: not known, `typicalFrame`),
+    // centred there; never below the minimum size, and then with its title bar on the screen.
+    static QRect firstGeometry(const QRect &available, const QMargins &frame = {});
     // Shows the window at the size of its last run, else at its first size, centred.
     void showRestored();
     // An action whose key acts only while the recording list or the player (the stage with its transport
@@ -79,6 +83,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void fitToFrame();
     void buildColumns();
     void buildStage();
     void buildDetailView();
@@ -110,6 +115,8 @@ private:
     DetailView *m_detailView = nullptr;
     MainWindowReactions *m_reactions = nullptr;
     bool m_setupPending = false;
+    bool m_fitToFrame = false; // placed at its first geometry before its frame was known
+    QSize m_firstSize;
     QList<QAction *> m_recordingActions;
     QVariantAnimation *m_theaterAnimation = nullptr;
     // The widths the side columns want: their ideals until the user drags them. A narrow window shows

@@ -9,10 +9,34 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr double radius = 8;
 constexpr int rowPadding = 10;
+
+// A row's label: on one line while the row has room for it, wrapping at its spaces only when it has not.
+// A word-wrapped QLabel on its own asks for a narrower, balanced block and wraps even in a wide form.
+class RowLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize sizeHint() const override
+    {
+        const QMargins margins = contentsMargins();
+        const int width = fontMetrics().size(0, text()).width() + margins.left() + margins.right() + 1;
+        return QSize(width, heightForWidth(width));
+    }
+    // A short label never breaks for its value; a long one gives way at its spaces down to a dozen or so
+    // characters.
+    QSize minimumSizeHint() const override
+    {
+        const int width = std::max(QLabel::minimumSizeHint().width(),
+                                   std::min(sizeHint().width(), 14 * fontMetrics().averageCharWidth()));
+        return QSize(width, heightForWidth(width));
+    }
+};
 
 } // namespace
 
@@ -104,7 +128,7 @@ int FormSection::addRow(const QString &label, QWidget *value)
     auto *line = new QHBoxLayout(row);
     line->setContentsMargins(rowPadding, 7, rowPadding, 7);
     line->setSpacing(12);
-    auto *text = new QLabel(label, row);
+    auto *text = new RowLabel(label, row);
     text->setTextFormat(Qt::PlainText);
     // In a narrow column a long label wraps at its spaces too, so the value keeps room for its own words
     // instead of breaking inside a number.

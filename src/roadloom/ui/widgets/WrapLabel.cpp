@@ -18,6 +18,22 @@ namespace {
 
 const QChar ellipsis(0x2026);
 
+// The text as the layout takes it: QTextLayout breaks only at the line separator, and a "\n" would run
+// two sentences together. One character for one, so positions in it are positions in the text.
+QString laidOut(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+}
+
+// The width of the widest line.
+int naturalWidth(const QFontMetrics &metrics, const QString &text)
+{
+    int widest = 0;
+    for (QStringView line : QStringView(text).tokenize(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line.toString()));
+    return widest;
+}
+
 } // namespace
 
 WrapLabel::WrapLabel(const QString &text, QWidget *parent) : QWidget(parent), m_text(text)
@@ -41,9 +57,8 @@ void WrapLabel::setText(const QString &text)
     if (isVisible() && width > 0) {
         const int before = height() - contentsMargins().top() - contentsMargins().bottom();
         const Shaped shaped = shape(width);
-        const bool fitsAsBefore =
-            shaped.height == before &&
-            (m_maximumLines > 0 || shaped.lines > 1 || fontMetrics().horizontalAdvance(m_text) < width);
+        const bool fitsAsBefore = shaped.height == before && (m_maximumLines > 0 || shaped.lines > 1 ||
+                                                              naturalWidth(fontMetrics(), m_text) < width);
         if (fitsAsBefore) {
             m_shown = shaped.text;
             m_shownWidth = width;
@@ -116,7 +131,7 @@ QString WrapLabel::selectedText() const
 
 int WrapLabel::linesOf(const QString &text, int width, int *height) const
 {
-    QTextLayout layout(text, font());
+    QTextLayout layout(laidOut(text), font());
     QTextOption option(m_alignment);
     option.setWrapMode(m_wrapMode);
     layout.setTextOption(option);
@@ -177,7 +192,7 @@ QSize WrapLabel::sizeHint() const
     // As wide as the text on one line (up to a sensible measure), as high as it is then.
     const QMargins margins = contentsMargins();
     const int natural =
-        std::min(fontMetrics().horizontalAdvance(m_text) + 1, 40 * fontMetrics().averageCharWidth());
+        std::min(naturalWidth(fontMetrics(), m_text) + 1, 40 * fontMetrics().averageCharWidth());
     const int width = std::max(natural, 1) + margins.left() + margins.right();
     return QSize(width, heightForWidth(width));
 }
@@ -185,8 +200,7 @@ QSize WrapLabel::sizeHint() const
 QSize WrapLabel::minimumSizeHint() const
 {
     const QMargins margins = contentsMargins();
-    const int width =
-        std::min(fontMetrics().horizontalAdvance(m_text) + 1, fontMetrics().averageCharWidth() * 6);
+    const int width = std::min(naturalWidth(fontMetrics(), m_text) + 1, fontMetrics().averageCharWidth() * 6);
     return QSize(std::max(width, 1) + margins.left() + margins.right(), fontMetrics().height());
 }
 
@@ -214,7 +228,7 @@ void WrapLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QRect area = contentsRect();
-    QTextLayout layout(shownText(), font());
+    QTextLayout layout(laidOut(shownText()), font());
     QTextOption option(m_alignment);
     option.setWrapMode(m_wrapMode);
     layout.setTextOption(option);
@@ -255,7 +269,7 @@ bool WrapLabel::event(QEvent *event)
 int WrapLabel::cursorAt(const QPoint &point) const
 {
     const QRect area = contentsRect();
-    QTextLayout layout(shownText(), font());
+    QTextLayout layout(laidOut(shownText()), font());
     QTextOption option(m_alignment);
     option.setWrapMode(m_wrapMode);
     layout.setTextOption(option);

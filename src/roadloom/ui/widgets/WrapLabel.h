@@ -7,8 +7,9 @@
 
 // Plain text on as many lines as the width needs, broken between words or, where a word is longer than
 // the line, anywhere in it (or always anywhere), so that a long record, path or field list never widens
-// its column. Its height follows its width. Optionally at most N lines, shortened in the middle with "…"
-// (the whole text is then its tooltip), and selectable with the mouse (Ctrl+C or the menu copies).
+// its column; a line end in the text always starts a new line. Its height follows its width. Optionally at
+// most N lines, shortened in the middle with "…" (the whole text is then its tooltip), and selectable with
+// the mouse (Ctrl+C or the menu copies).
 class WrapLabel : public QWidget {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 // The speed dial and the G-sensor chart on their own, with values set directly.
 #include "roadloom/ui/deck/SensorChart.h"
 #include "roadloom/ui/deck/SpeedDial.h"
+#include "roadloom/ui/widgets/Palette.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -147,19 +148,22 @@ TEST(SensorChartLines, DenseColumnsKeepEveryExtremeAndSparseCurvesStayWithinThei
     QList<SensorSample> dense;
     for (int i = 0; i < 36000; ++i)
         dense.append({i / 100.0, i == 20050 ? 3.0 * 40 : std::sin(i / 700.0), 0, 0});
-    const QList<QLineF> lines = SensorChart::linesFor(dense, x, identity);
-    EXPECT_LT(lines.size(), 36000 / 50) << "one span and one join a column";
+    const QPolygonF line = SensorChart::lineFor(dense, x, identity);
+    EXPECT_LE(line.size(), 4 * 360) << "at most four points a column";
     double highest = -1e9;
-    for (const QLineF &l : lines)
-        if (l.x1() >= 200 && l.x2() <= 201.5)
-            highest = std::max({highest, l.y1(), l.y2()});
+    for (const QPointF &p : line)
+        if (p.x() >= 200 && p.x() < 201)
+            highest = std::max(highest, p.y());
     EXPECT_EQ(highest, 120);
+    for (qsizetype i = 1; i < line.size(); ++i)
+        ASSERT_GE(line[i].x(), line[i - 1].x()) << "one line in time order, " << i;
 
     // Sparse steps: no overshoot past a plateau, pieces at most two pixels wide, ends exact.
     const QList<SensorSample> sparse{
         {0, 0, 0, 0}, {10, 1, 0, 0}, {20, 1, 0, 0}, {30, 5, 0, 0}, {40, -2, 0, 0}};
-    const QList<QLineF> curve = SensorChart::linesFor(sparse, x, identity);
-    for (const QLineF &l : curve) {
+    const QPolygonF curve = SensorChart::lineFor(sparse, x, identity);
+    for (qsizetype i = 1; i < curve.size(); ++i) {
+        const QLineF l(curve[i - 1], curve[i]);
         EXPECT_LE(std::abs(l.dx()), 2.0 + 1e-9);
         const int interval = std::min(3, int(std::min(l.x1(), l.x2()) / 10));
         const double lo = std::min(sparse[interval].x, sparse[interval + 1].x);
@@ -167,8 +171,54 @@ TEST(SensorChartLines, DenseColumnsKeepEveryExtremeAndSparseCurvesStayWithinThei
         EXPECT_GE(std::min(l.y1(), l.y2()), lo - 1e-9);
         EXPECT_LE(std::max(l.y1(), l.y2()), hi + 1e-9);
     }
-    EXPECT_EQ(curve.first().p1(), QPointF(0, 0));
-    EXPECT_EQ(curve.last().p2(), QPointF(40, -2));
+    EXPECT_EQ(curve.first(), QPointF(0, 0));
+    EXPECT_EQ(curve.last(), QPointF(40, -2));
+}
+
+// A flat axis (a parked car, a quantised reading) with many samples a pixel column: the line runs through
+// every column of the plot, also on a grid line.
+TEST(SensorChartWidget, FlatAxesAreContinuousLinesAtAnyDensity)
+{
+    for (const double seconds : {180.0, 3600.0}) {
+        SCOPED_TRACE(seconds);
+        SensorChart chart;
+        chart.resize(600, 160);
+        QList<SensorSample> samples;
+        for (int i = 0; i <= int(seconds * 10); ++i)
+            samples.append({i / 10.0, 0.37, -0.21, 1.0});
+        chart.setSamples(samples);
+        chart.setDuration(seconds);
+        const QImage image = chart.grab().toImage();
+        const QRectF plot = chart.plotRect();
+        ASSERT_LT(plot.width(), samples.size() / 2.0) << "more samples than pixel columns";
+        const struct {
+            double value;
+            QColor color;
+        } axes[] = {{0.37, Palette::red(chart.palette())},
+                    {-0.21, Palette::green(chart.palette())},
+                    {1.0, Palette::blue(chart.palette())}};
+        // How far a pixel is from the background towards the axis' colour (0 … 1).
+        const QColor background = chart.palette().color(QPalette::Window);
+        const auto towards = [&](const QColor &c, const QColor &line) {
+            const double d[] = {double(line.red() - background.red()),
+                                double(line.green() - background.green()),
+                                double(line.blue() - background.blue())};
+            const double p[] = {double(c.red() - background.red()), double(c.green() - background.green()),
+                                double(c.blue() - background.blue())};
+            return (p[0] * d[0] + p[1] * d[1] + p[2] * d[2]) / (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        };
+        for (const auto &a : axes) {
+            const int y = int(std::floor(chart.yOf(a.value)));
+            int missing = 0;
+            for (int column = int(plot.left()) + 1; column < int(plot.right()) - 1; ++column) {
+                double strongest = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    strongest = std::max(strongest, towards(image.pixelColor(column, y + dy), a.color));
+                missing += strongest > 0.45 ? 0 : 1;
+            }
+            EXPECT_EQ(missing, 0) << a.value << " g";
+        }
+    }
 }
 
 TEST(SensorChartWidget, DrawsTheSpikeAndSeeksUnclampedTimes)

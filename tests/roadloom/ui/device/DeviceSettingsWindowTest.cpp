@@ -104,7 +104,11 @@ protected:
             EXPECT_EQ(alert.buttons, QStringList{"OK"});
             texts.append(alert.informativeText);
         }
+        // Over this window, whichever window is active.
+        for (QWidget *asking : alerts.windows)
+            EXPECT_EQ(asking, window.get());
         alerts.shown.clear();
+        alerts.windows.clear();
         return texts;
     }
 

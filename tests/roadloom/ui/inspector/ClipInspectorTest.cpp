@@ -339,6 +339,35 @@ TEST_F(ClipInspectorTest, EmbeddedDataSourcesAndThePlayheadRecord)
     }
 }
 
+// A record of several sentences shows each on a line of its own, not run together.
+TEST_F(ClipInspectorTest, ThePlayheadRecordShowsEachSentenceOnItsOwnLine)
+{
+    const DashClip clip = recording("REC_A", at(1));
+    makeInspector({clip});
+    Telemetry t;
+    t.source = "MP4 text track";
+    t.records = {
+        {0, QStringLiteral("$GPRMC,101500.00,A,4807.0380,N,01131.0000,E,20.0,84.4,030125,,,A*63\r\n"
+                           "$GPGGA,101500.00,4807.0380,N,01131.0000,E,1,09,0.8,512.0,M,46.9,M,,*4A\r\n"
+                           "gsensor,250,150,128")}};
+    t.gps = {{}};
+    loadWith(clip, t);
+    inspector->resize(1200, 800);
+    inspector->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(inspector.get()));
+    auto *record = inspector->findChild<QWidget *>("currentRecord")->findChildren<WrapLabel *>().value(1);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->text().split(u'\n'),
+              QStringList({"$GPRMC,101500.00,A,4807.0380,N,01131.0000,E,20.0,84.4,030125,,,A*63",
+                           "$GPGGA,101500.00,4807.0380,N,01131.0000,E,1,09,0.8,512.0,M,46.9,M,,*4A",
+                           "gsensor,250,150,128"}));
+    // Three sentences give at least three lines at the column's width, and the label is as tall as them.
+    EXPECT_GE(record->lineCount(), 3);
+    EXPECT_GE(record->height(), 3 * record->fontMetrics().height());
+    EXPECT_NEAR(record->heightForWidth(100'000), record->fontMetrics().height() * 3, 3)
+        << "with room for every sentence: one line each";
+}
+
 TEST_F(ClipInspectorTest, MediaSectionsShowBitrateTracksAndVendorBoxes)
 {
     const DashClip clip = recording("REC_A", at(1));

@@ -143,6 +143,65 @@ TEST_F(DataLogSheetTest, RowsFitTheCellsFixedFont)
     QApplication::setFont(saved);
 }
 
+// Each sentence of a record on its own line, every row as tall as its lines: a filter for the second
+// sentence of a record shows that sentence.
+TEST_F(DataLogSheetTest, RecordsOfSeveralSentencesShowEveryLineInRowsThatFitThem)
+{
+    Telemetry t;
+    t.source = QStringLiteral("MP4 text track");
+    // More records than one slice of the line counting.
+    constexpr int count = 20'000;
+    for (int i = 0; i < count; ++i) {
+        QString text = QStringLiteral("$GPRMC,%1,A,4807.0380,N,01131.0000,E,20.0,84.4,030125,,,A*63").arg(i);
+        if (i % 4 == 1)
+            text += QStringLiteral("\r\n$GPVTG,84.4,T,,M,20.0,N,37.0,K,A*0A");
+        if (i % 4 == 2)
+            text += QStringLiteral("\r\n$GPGGA,%1,4807.0380,N\r\ngsensor,250,150,128").arg(i);
+        t.records.append({i * 1.0, text});
+    }
+    open(t);
+    QTableView *table = sheet->table();
+    auto *log = qobject_cast<DataLogModel *>(table->model());
+    const QFontMetrics metrics(log->cellFont());
+    const auto lines = [&](int row) {
+        return table->model()->index(row, DataLogModel::recordColumn).data().toString().split(u'\n');
+    };
+    auto checkHeights = [&] {
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            const int count = int(lines(row).size());
+            EXPECT_EQ(log->lineCount(row), count) << row;
+            EXPECT_GE(table->rowHeight(row), metrics.height() + (count - 1) * metrics.lineSpacing()) << row;
+            EXPECT_LE(table->rowHeight(row), metrics.height() + (count - 1) * metrics.lineSpacing() + 8)
+                << row;
+        }
+    };
+    EXPECT_EQ(lines(2), QStringList({"$GPRMC,2,A,4807.0380,N,01131.0000,E,20.0,84.4,030125,,,A*63",
+                                     "$GPGGA,2,4807.0380,N", "gsensor,250,150,128"}));
+    checkHeights();
+
+    sheet->filterField()->setText("gpvtg");
+    ASSERT_EQ(table->model()->rowCount(), count / 4);
+    checkHeights();
+    for (int row = 0; row < 10; ++row)
+        EXPECT_EQ(lines(row).value(1), "$GPVTG,84.4,T,,M,20.0,N,37.0,K,A*0A") << row;
+
+    // On screen: the second line of the first row has text in it, and the next row starts below it.
+    QCoreApplication::processEvents();
+    const QImage image = table->viewport()->grab().toImage();
+    const QRect first = table->visualRect(table->model()->index(0, DataLogModel::recordColumn));
+    ASSERT_GE(first.height(), 2 * metrics.height());
+    const QRect secondLine(first.left() + 4, first.center().y() + 2, 200, metrics.height() / 2);
+    int ink = 0;
+    for (int y = secondLine.top(); y <= secondLine.bottom(); ++y)
+        for (int x = secondLine.left(); x <= secondLine.right(); ++x)
+            ink += image.pixelColor(x, y).lightness() < 110 ? 1 : 0;
+    EXPECT_GT(ink, 20) << "the GPVTG sentence is drawn in the row";
+
+    sheet->filterField()->setText("");
+    EXPECT_EQ(table->model()->rowCount(), count);
+    checkHeights();
+}
+
 TEST_F(DataLogSheetTest, NewTelemetryRebuildsTheRowsAndKeepsTheSelectionWithoutSeeking)
 {
     Telemetry small;

@@ -5,11 +5,12 @@
 #include "roadloom/ui/library/ClipListModel.h"
 #include "roadloom/ui/library/ClipListView.h"
 #include "roadloom/ui/library/ClipRowDelegate.h"
-#include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/library/SidebarView.h"
 #include "roadloom/ui/library/ToastView.h"
+#include "roadloom/ui/widgets/Palette.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QListView>
 
 using namespace AppHarness;
@@ -131,6 +132,55 @@ TEST_F(SourcesScreenshotTest, ChipsTilesShieldAndToastAreDrawnInTheirColours)
     EXPECT_LT(shadow.alpha(), 90);
     EXPECT_LT(shadow.lightness(), 60);
     EXPECT_EQ(banner.pixelColor(1, 1).alpha(), 0) << "the corners stay clear";
+}
+
+// A banner is as wide as its text up to the window's width and as tall as all its lines: a short message on
+// one line, an error of a full disk whole, at the first size and at the minimum one.
+TEST_F(SourcesScreenshotTest, ToastsAreAsWideAsTheirTextAndShowEveryLine)
+{
+    MainWindow &main = window();
+    const QString messages[] = {
+        "No GPS or G-sensor data in this clip",
+        "Couldn\u2019t save \u201CREC_2025_03_01_08_00_00_F 0:12.3 front camera snapshot.png\u201D: No space "
+        "left on device",
+        "The folder \u201C/home/driver/Pictures/Roadloom/Snapshots of the long drive to the coast in the "
+        "summer "
+        "of 2025/front camera/stills\u201D couldn\u2019t be created: No space left on device",
+    };
+    for (const QString &message : messages) {
+        model->show(message, "exclamationmark.triangle.fill");
+        for (const QSize &size : {Screenshot::large, Screenshot::small}) {
+            SCOPED_TRACE(QStringLiteral("%1 at %2").arg(message.left(12)).arg(size.width()).toStdString());
+            Screenshot::capture(&main, size, "toast");
+            ASSERT_TRUE(waitFor([&] { return !main.toastView()->isAnimating(); }));
+            const QImage image = Screenshot::capture(
+                &main, size, QStringLiteral("toast-%1-%2").arg(message.size()).arg(size.width()));
+            ToastView *toast = main.toastView();
+            ASSERT_TRUE(toast->isVisible());
+            const QRect capsule =
+                toast->geometry().adjusted(ToastView::shadowMargin, ToastView::shadowMargin / 2,
+                                           -ToastView::shadowMargin, -ToastView::shadowMargin);
+            EXPECT_GE(capsule.left(), 0);
+            EXPECT_LE(capsule.right(), size.width());
+            QLabel *label = toast->messageLabel();
+            const QFontMetrics metrics = label->fontMetrics();
+            const int lines = (label->height() + metrics.leading()) / metrics.lineSpacing();
+            if (metrics.horizontalAdvance(message) < size.width() - 200) {
+                EXPECT_EQ(lines, 1) << "room for the message on one line";
+            }
+            EXPECT_EQ(label->height(), label->heightForWidth(label->width())) << "every line of the message";
+            if (metrics.horizontalAdvance(message) > size.width()) {
+                EXPECT_GE(lines, 2) << "wrapped to the window";
+            }
+            const QRect text(label->mapTo(&main, QPoint(0, 0)), label->size());
+            EXPECT_TRUE(capsule.contains(text)) << "the text inside the capsule";
+            // Ink in the message's last line, inside the capsule.
+            const QRect lastLine(text.left(), text.bottom() - metrics.height() + 3, text.width() / 2,
+                                 metrics.height() - 6);
+            EXPECT_GT(Screenshot::count(image, lastLine, [](const QColor &c) { return c.lightness() < 100; }),
+                      10);
+        }
+    }
 }
 
 TEST_F(SourcesScreenshotTest, ASelectedChipTakesItsCategoryTint)

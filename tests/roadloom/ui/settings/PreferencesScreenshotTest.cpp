@@ -4,10 +4,11 @@
 
 #include "fixtures/Screenshot.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/widgets/ElidedLabel.h"
-#include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/settings/PreferencesView.h"
 #include "roadloom/ui/settings/PreferencesWindow.h"
+#include "roadloom/ui/widgets/ElidedLabel.h"
+#include "roadloom/ui/widgets/FormSection.h"
+#include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/widgets/SymbolLabel.h"
 
 #include <QLabel>
@@ -57,6 +58,34 @@ TEST_F(PreferencesScreenshot, StatusColoursAndASmallScreen)
             EXPECT_GT(Screenshot::count(scrolled, area, expected, 40), 20) << area.x() << "," << area.y();
         }
     }
+}
+
+// The labels of the form stay on one line while their rows have room, "Keep backup copies of" included.
+TEST_F(PreferencesScreenshot, FormLabelsDoNotBreakWhenTheRowHasRoom)
+{
+    ROADLOOM_REQUIRE_SCREENSHOTS();
+    Screenshot::prepare();
+    make({});
+    PreferencesWindow window(*model, [](const QString &) { return QStringLiteral("/usr/bin/ffmpeg"); });
+    const QSize size(window.sizeHint().width(), std::min(window.sizeHint().height(), 700));
+    const QImage image = Screenshot::capture(&window, size, "settings-labels");
+    ASSERT_FALSE(image.isNull());
+    int checked = 0;
+    bool backup = false;
+    for (FormSection *section : window.findChildren<FormSection *>()) {
+        for (int row = 0; row < section->rowCount(); ++row) {
+            QLabel *label = section->rowLabel(row);
+            if (!label || !label->isVisibleTo(&window))
+                continue;
+            SCOPED_TRACE(label->text().toStdString());
+            EXPECT_LT(label->height(), 2 * label->fontMetrics().lineSpacing()) << "on one line";
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+            backup |= label->text() == "Keep backup copies of";
+            ++checked;
+        }
+    }
+    EXPECT_TRUE(backup);
+    EXPECT_GT(checked, 4);
 }
 
 } // namespace

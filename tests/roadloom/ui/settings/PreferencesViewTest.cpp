@@ -8,11 +8,11 @@
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/LibrarySource.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/widgets/BusyIndicator.h"
-#include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/settings/MediaCacheSettings.h"
 #include "roadloom/ui/settings/PreferencesView.h"
 #include "roadloom/ui/settings/PreferencesWindow.h"
+#include "roadloom/ui/widgets/BusyIndicator.h"
+#include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/widgets/SegmentedControl.h"
 #include "roadloom/ui/widgets/SymbolLabel.h"
 
@@ -361,6 +361,19 @@ TEST_F(PreferencesViewTest, WindowFitsASmallScreen)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Settings"));
     EXPECT_LE(window.sizeHint().height(), window.screen()->availableGeometry().height());
     EXPECT_GE(window.sizeHint().width(), PreferencesView::width);
+}
+
+// The confirmation of Clear Cache belongs to the settings window, not to whichever window is active.
+TEST_F(PreferencesViewTest, TheClearCacheAlertBelongsToTheSettingsWindow)
+{
+    make({});
+    PreferencesWindow window(*model, lookup);
+    auto *section = window.findChild<MediaCacheSettings *>();
+    ASSERT_NE(section, nullptr);
+    alerts.answer = 1;
+    section->clearButton()->click();
+    ASSERT_EQ(alerts.windows.size(), 1);
+    EXPECT_EQ(alerts.windows.first(), &window);
 }
 
 // ffmpeg installed while the window stands open shows once the user comes back to the window.

@@ -58,16 +58,50 @@ TEST_F(RoadloomAppTest, WindowsKeepTheirMinimumSizes)
     }
 }
 
-TEST_F(RoadloomAppTest, TheFirstSizeFitsTheScreen)
+// The first window fits the screen's available area with its frame (a typical one while it is not known),
+// centred, and never below its minimum size, with its title bar on the screen.
+TEST_F(RoadloomAppTest, TheFirstGeometryFitsTheScreenWithTheFrame)
 {
-    const std::vector<std::pair<QSize, QSize>> cases = {
-        {QSize(1920, 1080), QSize(1440, 900)},
-        {QSize(1280, 760), QSize(1280, 760)},
-        {QSize(1440, 600), QSize(1440, 640)}, // never below the minimum
-        {QSize(), QSize(1440, 900)},
+    const QMargins unknown, openbox(1, 24, 1, 3);
+    const QMargins typical = MainWindow::typicalFrame;
+    const struct {
+        QRect available;
+        QMargins frame;
+        QSize size;
+    } cases[] = {
+        {QRect(0, 0, 1920, 1080), unknown, QSize(1440, 900)},
+        {QRect(0, 0, 1366, 768), unknown, QSize(1366, 768).shrunkBy(typical)},
+        {QRect(0, 0, 1366, 768), openbox, QSize(1364, 741)},
+        {QRect(0, 28, 1366, 740), openbox, QSize(1364, 713)}, // a panel on top
+        {QRect(0, 0, 1000, 640), unknown, QSize(1000, 640)},  // never below the minimum
+        {QRect(0, 0, 1000, 640), openbox, QSize(1000, 640)},
+        {QRect(0, 0, 1440, 600), openbox, QSize(1438, 640)},
+        {QRect(), unknown, QSize(1440, 900)},
     };
-    for (const auto &[screen, expected] : cases)
-        EXPECT_EQ(MainWindow::firstSize(screen), expected) << screen.width() << "x" << screen.height();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1x%2+%3 frame top %4")
+                         .arg(c.available.width())
+                         .arg(c.available.height())
+                         .arg(c.available.top())
+                         .arg(c.frame.top())
+                         .toStdString());
+        const QRect inside = MainWindow::firstGeometry(c.available, c.frame);
+        EXPECT_EQ(inside.size(), c.size);
+        if (!c.available.isValid())
+            continue;
+        const QRect outside = inside.marginsAdded(c.frame.isNull() ? typical : c.frame);
+        if (c.size.width() > MainWindow::minimumContentSize.width() &&
+            c.size.height() > MainWindow::minimumContentSize.height()) {
+            EXPECT_TRUE(c.available.contains(outside)) << "with its frame on the screen";
+        }
+        EXPECT_GE(outside.top(), c.available.top()) << "the title bar on the screen";
+        EXPECT_GE(outside.left(), c.available.left());
+        if (outside.width() <= c.available.width()) {
+            EXPECT_LE(
+                std::abs((outside.left() - c.available.left()) - (c.available.right() - outside.right())), 1)
+                << "centred";
+        }
+    }
 }
 
 TEST_F(RoadloomAppTest, AGeometryIsRestoredOnTheNextRun)

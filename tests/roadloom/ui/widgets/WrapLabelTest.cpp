@@ -43,6 +43,20 @@ TEST(WrapLabel, NeverNeedsMoreWidthThanItIsGivenAndGrowsInHeightInstead)
     }
 }
 
+// A line end starts a new line, at any width, and the natural width is the widest line's.
+TEST(WrapLabel, ALineEndAlwaysStartsANewLine)
+{
+    const QString first = QStringLiteral("$GPRMC,100012,A,5231.2,N*6C");
+    WrapLabel label(first + "\n$GPVTG,42.0,T\ngsensor,250,150,128");
+    label.setWrapMode(QTextOption::WrapAnywhere);
+    const int oneLine = label.fontMetrics().height();
+    label.resize(2000, label.heightForWidth(2000));
+    EXPECT_EQ(label.lineCount(), 3);
+    EXPECT_NEAR(label.heightForWidth(2000), 3 * oneLine, 3);
+    EXPECT_LE(label.sizeHint().width(), label.fontMetrics().horizontalAdvance(first) + 2);
+    EXPECT_EQ(label.displayedText(), label.text());
+}
+
 TEST(WrapLabel, ALineLimitShortensTheMiddleAndKeepsBothEnds)
 {
     WrapLabel label(path);
