@@ -2,6 +2,7 @@
 // read back stably. The bookmarks the catalog carries are decoded as well, since they come from the same
 // user-editable file.
 #include "roadcore/CatalogEntry.h"
+#include "roadcore/CatalogJournal.h"
 
 #include "platform/FileBookmark.h"
 
@@ -11,13 +12,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const CatalogEntry::JournalReading journal = CatalogEntry::readJournal(bytes, "fuzz");
+    const CatalogJournal::Reading journal = CatalogJournal::read(bytes, "fuzz");
     if (journal.goodBytes < 0 || journal.goodBytes > bytes.size())
         std::abort();
-    QByteArray rewritten = CatalogEntry::journalHeader("fuzz");
-    for (const CatalogEntry::JournalRecord &record : journal.records)
-        rewritten += CatalogEntry::journalLine(record);
-    const CatalogEntry::JournalReading again = CatalogEntry::readJournal(rewritten, "fuzz");
+    QByteArray rewritten = CatalogJournal::header("fuzz");
+    for (const CatalogJournal::Record &record : journal.records)
+        rewritten += CatalogJournal::line(record);
+    const CatalogJournal::Reading again = CatalogJournal::read(rewritten, "fuzz");
     if (again.records != journal.records || again.goodBytes != rewritten.size())
         std::abort();
     auto catalog = CatalogEntry::readCatalog(bytes);

@@ -91,9 +91,9 @@ OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath,
     }
     QFile journal(journalPath);
     if (journal.open(QIODevice::ReadOnly)) {
-        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(journal.readAll(), identity);
-        for (const CatalogEntry::JournalRecord &record : reading.records)
-            CatalogEntry::apply(disk.catalog, record);
+        const CatalogJournal::Reading reading = CatalogJournal::read(journal.readAll(), identity);
+        for (const CatalogJournal::Record &record : reading.records)
+            CatalogJournal::apply(disk.catalog, record);
         disk.journalBytes = reading.goodBytes;
         disk.journalRecords = int(reading.records.size());
     }
@@ -462,7 +462,7 @@ void MediaCache::save()
     QFile::remove(journalPath());
 }
 
-void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
+void MediaCache::saveCopy(const CatalogJournal::Record &record)
 {
     // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
     // writing linear in its copies.
@@ -479,10 +479,10 @@ void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
     }
     QByteArray bytes;
     if (m_journalBytes == 0) {
-        bytes = CatalogEntry::journalHeader(fileIdentity(catalogPath()));
+        bytes = CatalogJournal::header(fileIdentity(catalogPath()));
         m_journalRecords = 0;
     }
-    bytes += CatalogEntry::journalLine(record);
+    bytes += CatalogJournal::line(record);
     // A line cut off by a crash goes before the next one is written. On disk before the copy counts as
     // recorded, as the catalog is.
     if ((opening && ::ftruncate(m_journal, off_t(m_journalBytes)) != 0) ||

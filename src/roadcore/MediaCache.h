@@ -3,6 +3,7 @@
 #include "roadcore/CacheJob.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/CatalogEntry.h"
+#include "roadcore/CatalogJournal.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
@@ -117,7 +118,7 @@ private:
     // Writes the whole catalog, which takes in what the journal recorded.
     void save();
     // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.
-    void saveCopy(const CatalogEntry::JournalRecord &record);
+    void saveCopy(const CatalogJournal::Record &record);
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
