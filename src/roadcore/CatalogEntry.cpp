@@ -1,8 +1,7 @@
 #include "roadcore/CatalogEntry.h"
 
 #include "roadcore/CatalogJson.h"
-#include "roadcore/CatalogReader.h"
-#include "roadcore/ParallelCatalogReader.h"
+#include "roadcore/CatalogLoader.h"
 
 using namespace CatalogJson;
 
@@ -48,12 +47,5 @@ QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
 std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json,
                                                                const std::atomic<bool> *stop)
 {
-    // Outside strings JSON is ASCII, so one check of the whole text covers every string in it.
-    if (!json.isValidUtf8())
-        return std::nullopt;
-    if (auto catalog = ParallelCatalogReader::read(json, stop))
-        return catalog;
-    if (stop && stop->load(std::memory_order_relaxed))
-        return std::nullopt;
-    return CatalogReader::readInOrder(json, stop);
+    return CatalogLoader::readText(json, {}, stop);
 }

@@ -1,95 +1,119 @@
 #include "roadcore/CatalogJournal.h"
 
 #include "roadcore/CatalogJson.h"
+#include "roadcore/CatalogReader.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "platform/FileCopy.h"
 
-using namespace CatalogJson;
+#include <QDir>
+#include <QFile>
 
-namespace {
+#include <cerrno>
 
-// A member that must be present: nothing for absent, null or of another type.
-std::optional<QString> requiredString(const QJsonObject &object, QLatin1String name)
-{
-    const QJsonValue value = object.value(name);
-    if (!value.isString())
-        return std::nullopt;
-    QString text = value.toString();
-    // An escaped lone surrogate is no text: it could not be written back as UTF-8.
-    if (!text.isValidUtf16())
-        return std::nullopt;
-    return text;
-}
-
-} // namespace
-
-QByteArray CatalogJournal::header(QByteArrayView catalogIdentity)
-{
-    QByteArray out("{\"catalog\":");
-    appendString(out, QString::fromLatin1(catalogIdentity));
-    out.append("}\n");
-    return out;
-}
+#include <fcntl.h>
+#include <unistd.h>
 
 QByteArray CatalogJournal::line(const Record &record)
 {
     QByteArray out;
     out.append('{');
-    appendMember(out, "fingerprint", record.fingerprint);
-    appendMember(out, "key", record.key);
-    appendMember(out, "letter", record.letter);
-    appendMember(out, "storedPath", record.storedPath);
+    CatalogJson::appendMember(out, "fingerprint", record.fingerprint);
+    CatalogJson::appendMember(out, "key", record.key);
+    CatalogJson::appendMember(out, "letter", record.letter);
+    CatalogJson::appendMember(out, "storedPath", record.storedPath);
     out.chop(1);
     out.append("}\n");
     return out;
 }
 
-CatalogJournal::Reading CatalogJournal::read(QByteArrayView journal, QByteArrayView catalogIdentity)
+CatalogJournal::Reading CatalogJournal::read(QByteArrayView journal)
 {
     Reading reading;
-    qsizetype at = 0;
-    const auto nextLine = [&]() -> std::optional<QJsonObject> {
+    for (qsizetype at = 0;;) {
         const qsizetype end = journal.indexOf('\n', at);
         if (end < 0)
-            return std::nullopt;
-        QJsonParseError error;
-        const QJsonDocument line =
-            QJsonDocument::fromJson(journal.sliced(at, end - at).toByteArray(), &error);
-        if (error.error != QJsonParseError::NoError || !line.isObject())
-            return std::nullopt;
+            break; // a torn last line, or none
+        const QByteArrayView text = journal.sliced(at, end - at);
         at = end + 1;
-        return line.object();
-    };
-    const auto header = nextLine();
-    if (!header || header->value(QLatin1String("catalog")).toString() != QString::fromLatin1(catalogIdentity))
-        return reading;
-    reading.goodBytes = at;
-    while (const auto line = nextLine()) {
-        Record record;
-        for (auto [name, field] :
-             {std::pair{"key", &record.key}, std::pair{"letter", &record.letter},
-              std::pair{"fingerprint", &record.fingerprint}, std::pair{"storedPath", &record.storedPath}}) {
-            const auto text = requiredString(*line, QLatin1String(name));
-            if (!text)
-                return reading;
-            *field = *text;
-        }
-        reading.records.append(std::move(record));
         reading.goodBytes = at;
+        Record record;
+        // Checked first: the reader expects valid UTF-8.
+        bool read = text.isValidUtf8();
+        if (read) {
+            CatalogReader reader(text);
+            read = reader.readStringObject({{"key", &record.key},
+                                            {"letter", &record.letter},
+                                            {"fingerprint", &record.fingerprint},
+                                            {"storedPath", &record.storedPath}}) &&
+                   reader.atEnd();
+        }
+        if (read)
+            reading.records.append(std::move(record));
+        else
+            ++reading.skippedLines;
     }
     return reading;
 }
 
-bool CatalogJournal::apply(CatalogEntry::Catalog &catalog, const Record &record)
+CatalogJournal::Applied CatalogJournal::apply(CatalogEntry::Catalog &catalog, const Record &record,
+                                              const std::function<bool(const QString &)> &isStored)
 {
+    CatalogFileRecord named;
+    named.storedPath = record.storedPath;
+    const auto usable = named.usableStoredPath();
+    if (!usable || !isStored(*usable))
+        return Applied::gone;
     const auto entry = catalog.find(record.key);
     if (entry == catalog.end())
-        return false;
+        return Applied::unplaced;
     const auto file = entry->second.files.find(record.letter);
     if (file == entry->second.files.end())
+        return Applied::unplaced;
+    CatalogFileRecord &target = file->second;
+    const auto current = target.usableStoredPath();
+    if (current && QDir::cleanPath(*current) == QDir::cleanPath(*usable))
+        return Applied::already;
+    // A newer copy that exists is never replaced by an older line.
+    if (current && isStored(*current))
+        return Applied::unplaced;
+    target.fingerprint = record.fingerprint;
+    target.storedPath = record.storedPath;
+    return Applied::recorded;
+}
+
+void CatalogJournal::resume(qsizetype goodBytes, int records)
+{
+    m_fd.reset();
+    m_bytes = goodBytes;
+    m_records = records;
+}
+
+bool CatalogJournal::append(const Record &record)
+{
+    if (!m_fd) {
+        m_fd.reset(::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        // A line torn by a crash goes before the next one is written, or the two would read as one bad line.
+        if (!m_fd || ::ftruncate(m_fd.get(), off_t(m_bytes)) != 0) {
+            m_fd.reset();
+            return false;
+        }
+    }
+    const QByteArray bytes = line(record);
+    // On disk before the copy counts as recorded, as the catalog is.
+    if (!FileCopy::writeFully(m_fd.get(), bytes.constData(), bytes.size(), m_bytes) ||
+        ::fdatasync(m_fd.get()) != 0) {
+        m_fd.reset();
         return false;
-    file->second.fingerprint = record.fingerprint;
-    file->second.storedPath = record.storedPath;
+    }
+    m_bytes += bytes.size();
+    ++m_records;
     return true;
+}
+
+void CatalogJournal::remove()
+{
+    m_fd.reset();
+    m_bytes = 0;
+    m_records = 0;
+    QFile::remove(m_path);
 }

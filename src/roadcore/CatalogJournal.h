@@ -2,16 +2,25 @@
 
 #include "roadcore/CatalogEntry.h"
 
+#include "platform/UniqueFd.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
 
-// The copies recorded since the catalog file was last written, kept beside it in "catalog.journal" so
-// that recording one copy appends a line instead of rewriting the whole catalog. Its first line names
-// the catalog file it continues (`catalogIdentity`); every further line records one copy as a compact
-// JSON object. Only lines ended by a line feed count: a line cut off by a crash is no record.
-struct CatalogJournal {
+#include <functional>
+
+// The copies recorded since the catalog file was last written, kept beside it in "catalog.journal" so that
+// recording one copy appends a line instead of rewriting the whole catalog. Every line records one copy as
+// a compact JSON object and stands alone: a line that does not read is passed over, and only a line ended
+// by a line feed counts, so a line cut off by a crash is no record.
+//
+// A record names no catalog file: it is checked against the catalog it is applied to, so a journal is never
+// lost because the catalog file was copied to new inodes or its disk mounted under another number, and a
+// stale journal left by a crash right after a rewrite adds nothing that is not stored.
+class CatalogJournal {
+public:
     struct Record {
         QString key;
         QString letter; // of the channel
@@ -20,17 +29,41 @@ struct CatalogJournal {
 
         friend bool operator==(const Record &, const Record &) = default;
     };
-    static QByteArray header(QByteArrayView catalogIdentity);
     static QByteArray line(const Record &record);
+
     struct Reading {
         QList<Record> records;
-        // Bytes from the start up to the end of the last good line; 0 when the journal continues another
-        // catalog file or its header is unreadable. Appending goes on from there.
+        // Bytes up to the end of the last whole line: appending goes on from there.
         qsizetype goodBytes = 0;
+        int skippedLines = 0; // whole lines that did not read
     };
-    // The records of a journal that continues the catalog file `catalogIdentity`, up to the first line that
-    // is cut off or unreadable.
-    static Reading read(QByteArrayView journal, QByteArrayView catalogIdentity);
-    // Records a copy in the entry and channel it names; false when the catalog has no such record.
-    static bool apply(CatalogEntry::Catalog &catalog, const Record &record);
+    static Reading read(QByteArrayView journal);
+
+    enum class Applied {
+        recorded, // the copy is now the record's
+        already,  // the record names that copy already
+        gone,     // the stored file is not there (any more): nothing to record
+        unplaced, // the stored file is there but the catalog has no record free to take it
+    };
+    // Records the copy in the entry and channel it names when its stored file exists (`isStored`, given the
+    // usable relative path) and the record has no other stored copy that exists.
+    static Applied apply(CatalogEntry::Catalog &catalog, const Record &record,
+                         const std::function<bool(const QString &storedPath)> &isStored);
+
+    explicit CatalogJournal(QString path) : m_path(std::move(path)) {}
+
+    // Goes on from a journal read at start: its whole lines stay and a torn last line is cut before the
+    // next record is appended.
+    void resume(qsizetype goodBytes, int records);
+    // Appends the record and flushes it to disk; false when that failed, and the journal is closed.
+    bool append(const Record &record);
+    int records() const { return m_records; }
+    // The catalog file holds every record now: the journal is closed and deleted.
+    void remove();
+
+private:
+    const QString m_path;
+    UniqueFd m_fd;         // open once a record was appended this run
+    qsizetype m_bytes = 0; // of whole lines; appending goes on here
+    int m_records = 0;
 };

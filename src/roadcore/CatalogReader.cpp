@@ -6,27 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-std::optional<CatalogEntry::Catalog> CatalogReader::readInOrder(QByteArrayView json,
-                                                                const std::atomic<bool> *stop)
-{
-    CatalogReader reader(json);
-    CatalogEntry::Catalog catalog;
-    const bool read = reader.readArray([&] {
-        if (stop && catalog.size() % 256 == 0 && stop->load(std::memory_order_relaxed))
-            return false;
-        CatalogEntry entry;
-        if (!reader.readEntry(entry))
-            return false;
-        // The file is in key order, so the end is the place to insert; of equal keys the first stays.
-        QString key = entry.key;
-        catalog.try_emplace(catalog.end(), std::move(key), std::move(entry));
-        return true;
-    });
-    if (!read || !reader.atEnd())
-        return std::nullopt;
-    return catalog;
-}
-
 bool CatalogReader::readEntry(CatalogEntry &entry)
 {
     bool key = false, name = false, category = false, files = false, imported = false;
@@ -67,6 +46,23 @@ bool CatalogReader::readEntry(CatalogEntry &entry)
         return skipValue(0);
     });
     return read && key && name && category && files && imported;
+}
+
+bool CatalogReader::readStringObject(std::initializer_list<std::pair<const char *, QString *>> fields)
+{
+    unsigned found = 0;
+    const bool read = readObject([&](QByteArrayView member) {
+        unsigned bit = 1;
+        for (const auto &[name, out] : fields) {
+            if (member == name) {
+                found |= bit;
+                return requiredString(*out);
+            }
+            bit <<= 1;
+        }
+        return skipValue(0);
+    });
+    return read && found == (1u << fields.size()) - 1;
 }
 
 bool CatalogReader::readFile(CatalogEntry::File &file)

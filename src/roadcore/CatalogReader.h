@@ -11,7 +11,9 @@
 #include <QString>
 
 #include <atomic>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 // Reads the catalog straight from its text into entries, without a document tree in between: a large
 // catalog is read in a fraction of the time and memory. Expects text that is valid UTF-8.
@@ -21,11 +23,6 @@ public:
     ~CatalogReader() { finishBlock(); }
     CatalogReader(const CatalogReader &) = delete;
     CatalogReader &operator=(const CatalogReader &) = delete;
-
-    // The whole array of entries, in one go on this thread. Nothing when it is unreadable or `*stop` turned
-    // true.
-    static std::optional<CatalogEntry::Catalog> readInOrder(QByteArrayView json,
-                                                            const std::atomic<bool> *stop);
 
     bool atEnd()
     {
@@ -64,6 +61,12 @@ public:
     }
 
     bool readEntry(CatalogEntry &entry);
+    // An object whose members named in `fields` are each a string, required; other members are passed over.
+    bool readStringObject(std::initializer_list<std::pair<const char *, QString *>> fields);
+
+    // Whether the last read that failed stopped at the end of the text, or so near it that a longer text
+    // might have read: a text read in pieces then needs the next one.
+    bool failedAtEnd() const { return m_end - m_at < 8; }
 
 private:
     bool readFile(CatalogEntry::File &file);

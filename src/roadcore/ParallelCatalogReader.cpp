@@ -42,18 +42,15 @@ bool stopped(const std::atomic<bool> *stop)
     return stop && stop->load(std::memory_order_relaxed);
 }
 
-// The entries from `from`, the catalog's start or that of an entry, up to `until`, the start of the next
-// part, which must be where an entry ends and the next begins; without `until`, up to the text's end.
-// Nothing when the text is unreadable there, the part does not end exactly at `until`, or `*abandon`
-// turned true.
-std::optional<CatalogEntry::Catalog> readPart(const char *from, const char *until, const char *end,
-                                              bool first, const std::atomic<bool> *stop,
-                                              const std::atomic<bool> &abandon)
+} // namespace
+
+std::optional<CatalogEntry::Catalog> ParallelCatalogReader::readPart(const char *from, const char *until,
+                                                                     const char *end,
+                                                                     const std::atomic<bool> *stop,
+                                                                     const std::atomic<bool> &abandon)
 {
     CatalogReader reader(QByteArrayView(from, end - from));
     CatalogEntry::Catalog part;
-    if (first && !reader.take('['))
-        return std::nullopt;
     for (;;) {
         if (part.size() % 256 == 0 && (stopped(stop) || abandon.load(std::memory_order_relaxed)))
             return std::nullopt;
@@ -75,18 +72,16 @@ std::optional<CatalogEntry::Catalog> readPart(const char *from, const char *unti
     return part;
 }
 
-} // namespace
-
-std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView json,
+std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView entries, bool last,
                                                                  const std::atomic<bool> *stop)
 {
     const size_t threads = 1 + BackgroundThread::helperThreads(3);
-    if (threads < 2 || json.size() < (4 << 20))
+    if (threads < 2)
         return std::nullopt;
-    const char *begin = json.data(), *end = json.data() + json.size();
+    const char *begin = entries.data(), *end = entries.data() + entries.size();
     std::vector<const char *> starts{begin};
     for (size_t k = 1; k < threads; ++k) {
-        const char *start = entryStartAfter(begin + json.size() * qsizetype(k) / qsizetype(threads), end);
+        const char *start = entryStartAfter(begin + entries.size() * qsizetype(k) / qsizetype(threads), end);
         if (!start)
             break;
         if (start > starts.back())
@@ -98,8 +93,8 @@ std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView 
     std::atomic<bool> failed = false;
     {
         const auto read = [&](size_t i) {
-            parts[i] = readPart(starts[i], i + 1 < starts.size() ? starts[i + 1] : nullptr, end, i == 0, stop,
-                                failed);
+            const char *until = i + 1 < starts.size() ? starts[i + 1] : last ? nullptr : end;
+            parts[i] = readPart(starts[i], until, end, stop, failed);
             if (!parts[i])
                 failed = true;
         };
