@@ -126,7 +126,9 @@ TEST(CatalogJournal, ATornLastLineIsCutBeforeTheNextRecordIsAppended)
     QTemporaryDir tmp;
     const QString path = tmp.filePath("catalog.journal");
     const QByteArray good = CatalogJournal::line(one) + CatalogJournal::line(two);
-    TestSupport::writeFile(path, good + CatalogJournal::line(three).left(17));
+    // Longer than the line that follows it, so that no byte of it may stay behind.
+    const Record longer{"d#4", "F", QString(32, 'd'), "Files/dd/" + QString(300, 'p') + ".mp4"};
+    TestSupport::writeFile(path, good + CatalogJournal::line(longer).left(200));
     const CatalogJournal::Reading before = CatalogJournal::read(TestSupport::readFile(path));
     ASSERT_EQ(before.goodBytes, good.size());
 
