@@ -41,9 +41,9 @@ qsizetype wholeSequences(QByteArrayView text)
     return n;
 }
 
-// The place after the last "," that seems to stand between two entries ("}" "," "{"), or null. A guess as
-// the parallel reader's cuts are.
-const char *afterLastSeparator(const char *from, const char *end)
+// The start of the last entry that seems to follow another ("}" "," "{"), or null. A guess as the parallel
+// reader's cuts are.
+const char *lastEntryStart(const char *from, const char *end)
 {
     for (const char *p = end; p > from;) {
         --p;
@@ -54,11 +54,11 @@ const char *afterLastSeparator(const char *from, const char *end)
             --q;
         if (q == from || q[-1] != ',')
             continue;
-        const char *comma = --q;
+        --q;
         while (q > from && isSpace(q[-1]))
             --q;
         if (q > from && q[-1] == '}')
-            return comma + 1;
+            return p;
     }
     return nullptr;
 }
@@ -91,6 +91,9 @@ public:
                     return std::nullopt;
                 return std::move(m_catalog);
             }
+            // An entry longer than a piece is read with pieces as long as what is kept of it, so that it is
+            // parsed again only a few times.
+            m_want = *used == 0 ? std::max(m_piece, m_buffer.size()) : m_piece;
             m_buffer.remove(0, *used); // keeps its room for the next piece
         }
     }
@@ -101,10 +104,10 @@ private:
         if (m_ended)
             return true;
         const qsizetype kept = m_buffer.size();
-        m_buffer.resize(kept + m_piece);
+        m_buffer.resize(kept + m_want);
         qsizetype got = 0;
-        while (got < m_piece) {
-            const qint64 n = m_source(m_buffer.data() + kept + got, m_piece - got);
+        while (got < m_want) {
+            const qint64 n = m_source(m_buffer.data() + kept + got, m_want - got);
             if (n < 0)
                 return false;
             if (n == 0) {
@@ -156,8 +159,9 @@ private:
             used = reader.position() - begin;
         }
         if (end - (begin + used) >= m_options.parallelFrom) {
-            // Up to the last separator, or to the end when the text is the file's last.
-            const char *until = m_ended ? end : afterLastSeparator(begin + used, end);
+            // Up to the last entry, which the piece may have cut, or to the end when the text is the file's
+            // last.
+            const char *until = m_ended ? end : lastEntryStart(begin + used, end);
             if (until && until > begin + used) {
                 if (auto part = ParallelCatalogReader::read(
                         QByteArrayView(begin + used, until - (begin + used)), m_ended, m_stop)) {
@@ -197,7 +201,8 @@ private:
     const CatalogLoader::Options &m_options;
     const std::atomic<bool> *const m_stop;
     const qsizetype m_piece;
-    QByteArray m_buffer; // what is left of the piece before, then the piece
+    qsizetype m_want = m_piece; // the next piece's length
+    QByteArray m_buffer;        // what is left of the piece before, then the piece
     qint64 m_total = 0;
     bool m_ended = false;  // the source has no more
     bool m_opened = false; // the "[" was read

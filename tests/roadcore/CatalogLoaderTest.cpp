@@ -7,6 +7,9 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstring>
+
 #include <unistd.h>
 
 namespace {
@@ -100,6 +103,24 @@ TEST(CatalogLoader, AFileCutShortWhileItIsReadIsUnreadableNotACrash)
     const auto absent = CatalogLoader::readFile(tmp.filePath("none.json"));
     EXPECT_TRUE(absent.absent);
     EXPECT_FALSE(absent.catalog);
+}
+
+TEST(CatalogLoader, HoldsAPieceOfTheFileAtATimeNotAllOfIt)
+{
+    const QByteArray text = catalogText(400);
+    qint64 at = 0, largest = 0;
+    const auto read = CatalogLoader::read(
+        [&](char *into, qint64 length) {
+            largest = std::max(largest, length);
+            const qint64 n = std::min<qint64>(length, text.size() - at);
+            std::memcpy(into, text.constData() + at, size_t(n));
+            at += n;
+            return n;
+        },
+        pieces(4096));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), 400u);
+    EXPECT_EQ(largest, 4096);
 }
 
 TEST(ParallelCatalogReader, RefusesAPartThatRunsPastItsCut)
