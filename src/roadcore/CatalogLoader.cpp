@@ -5,7 +5,6 @@
 
 #include "platform/UniqueFd.h"
 
-#include <QByteArray>
 #include <QFile>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +63,51 @@ const char *lastEntryStart(const char *from, const char *end)
     return nullptr;
 }
 
+// The bytes of the pieces, in memory mapped for them alone and given back whole at the end. A block of this
+// size from the allocator would raise its threshold for mapping large blocks, and the later large blocks of
+// the listing would then stay with the process as room after they are freed.
+class PieceBuffer {
+public:
+    PieceBuffer() = default;
+    ~PieceBuffer()
+    {
+        if (m_data)
+            ::munmap(m_data, size_t(m_room));
+    }
+    PieceBuffer(const PieceBuffer &) = delete;
+    PieceBuffer &operator=(const PieceBuffer &) = delete;
+
+    char *data() const { return m_data; }
+    qsizetype size() const { return m_size; }
+    // False when there is no memory for it.
+    bool resize(qsizetype size)
+    {
+        if (size > m_room) {
+            const qsizetype page = qsizetype(::sysconf(_SC_PAGESIZE));
+            const qsizetype room = (size + page - 1) / page * page;
+            void *data = m_data ? ::mremap(m_data, size_t(m_room), size_t(room), MREMAP_MAYMOVE)
+                                : ::mmap(nullptr, size_t(room), PROT_READ | PROT_WRITE,
+                                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (data == MAP_FAILED)
+                return false;
+            m_data = static_cast<char *>(data);
+            m_room = room;
+        }
+        m_size = size;
+        return true;
+    }
+    void removeFront(qsizetype count)
+    {
+        std::memmove(m_data, m_data + count, size_t(m_size - count));
+        m_size -= count;
+    }
+
+private:
+    char *m_data = nullptr;
+    qsizetype m_room = 0;
+    qsizetype m_size = 0;
+};
+
 class PieceReader {
 public:
     PieceReader(const CatalogLoader::Source &source, const CatalogLoader::Options &options,
@@ -78,8 +123,8 @@ public:
             if (stopped(m_stop) || !readPiece())
                 return std::nullopt;
             // The text as far as it holds whole characters; the rest waits for the next piece.
-            const QByteArrayView text(m_buffer.constData(),
-                                      m_ended ? m_buffer.size() : wholeSequences(m_buffer));
+            const QByteArrayView whole(m_buffer.data(), m_buffer.size());
+            const QByteArrayView text = m_ended ? whole : whole.first(wholeSequences(whole));
             // Outside strings JSON is ASCII, so one check covers every string in the text.
             if (!text.isValidUtf8())
                 return std::nullopt;
@@ -94,7 +139,7 @@ public:
             // An entry longer than a piece is read with pieces as long as what is kept of it, so that it is
             // parsed again only a few times.
             m_want = *used == 0 ? std::max(m_piece, m_buffer.size()) : m_piece;
-            m_buffer.remove(0, *used); // keeps its room for the next piece
+            m_buffer.removeFront(*used); // keeps its room for the next piece
         }
     }
 
@@ -104,7 +149,8 @@ private:
         if (m_ended)
             return true;
         const qsizetype kept = m_buffer.size();
-        m_buffer.resize(kept + m_want);
+        if (!m_buffer.resize(kept + m_want))
+            return false;
         qsizetype got = 0;
         while (got < m_want) {
             const qint64 n = m_source(m_buffer.data() + kept + got, m_want - got);
@@ -116,7 +162,7 @@ private:
             }
             got += qsizetype(n);
         }
-        m_buffer.resize(kept + got);
+        m_buffer.resize(kept + got); // no larger: cannot fail
         m_total += got;
         if (m_options.afterPiece)
             m_options.afterPiece(m_total);
@@ -202,7 +248,7 @@ private:
     const std::atomic<bool> *const m_stop;
     const qsizetype m_piece;
     qsizetype m_want = m_piece; // the next piece's length
-    QByteArray m_buffer;        // what is left of the piece before, then the piece
+    PieceBuffer m_buffer;       // what is left of the piece before, then the piece
     qint64 m_total = 0;
     bool m_ended = false;  // the source has no more
     bool m_opened = false; // the "[" was read
