@@ -16,7 +16,9 @@
 namespace CatalogLoader {
 
 struct Options {
-    qsizetype pieceBytes = 4 << 20;
+    // Each piece read on several threads ends with a wait for the slowest of them, and helper threads run
+    // at a low priority: 16 MiB keeps a large catalog's waits to a few.
+    qsizetype pieceBytes = 16 << 20;
     // A piece and what was left of the one before this long or longer is read on several threads.
     qsizetype parallelFrom = 4 << 20;
     // Called after each piece with the bytes read so far; a seam for tests.
