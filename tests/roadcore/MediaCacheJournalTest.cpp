@@ -164,7 +164,7 @@ TEST_F(MediaCacheJournalTest, AGarbledLineInTheMiddleOfTheJournalHidesNoCopyAfte
     const QList<DashClip> clips = journaled(7);
     cache.reset();
     QList<QByteArray> lines = readFile(root + "/catalog.journal").split('\n');
-    ASSERT_EQ(lines.size(), 15);                     // 14 lines and what follows the last line feed
+    ASSERT_EQ(lines.size(), 15); // 14 lines and what follows the last line feed
     // Two writers: one wrote half its line, the other a whole line after it.
     lines[5] = lines[5].left(lines[5].size() / 2) + lines[4];
     writeFile(root + "/catalog.journal", lines.join('\n'));
