@@ -15,6 +15,8 @@
 #include "GuiStallProbe.h"
 
 #include "platform/Defaults.h"
+#include "platform/InstanceLock.h"
+#include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
@@ -166,6 +168,7 @@ int startup(int argc, char **argv, const QString &folder, int count)
     const bool trace = qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE");
     if (trace)
         std::fprintf(stderr, "app %lld\n", static_cast<long long>(now()));
+    StartupGate::close(); // as main() does
     Application application(folder);
     if (trace)
         std::fprintf(stderr, "model %lld\n", static_cast<long long>(now()));
@@ -244,7 +247,10 @@ int client(int argc, char **argv, const QString &path)
 {
     Q_UNUSED(argc);
     Q_UNUSED(argv);
-    return SingleInstance().handOver({path}) ? 0 : 1;
+    const InstanceLock::Claim claim =
+        InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
+                            SingleInstance::encode({path}).toStdString(), 3000);
+    return claim.outcome == InstanceLock::Outcome::handedOver ? 0 : 1;
 }
 
 double maximum(const QList<double> &values)
@@ -336,14 +342,23 @@ int measure(int argc, char **argv)
         }
     }
     if (startupRuns) {
+        // Each round against the bare window of the same round: the target holds in every round.
+        const auto worstRound = [&bare](const QList<double> &paints) {
+            double worst = 0;
+            for (qsizetype i = 0; i < paints.size() && i < bare.size(); ++i)
+                worst = std::max(worst, paints.at(i) / bare.at(i));
+            return worst;
+        };
         const double anchorPaint = benchsupport::median(bare);
         out << "bare Qt Widgets window, start to first paint: median " << anchorPaint << " ms\n";
         out << "start to first paint, empty library: median " << benchsupport::median(emptyPaints)
             << " ms, max " << maximum(emptyPaints) << " ms; "
-            << benchsupport::median(emptyPaints) / anchorPaint << "x the bare window (target <= 3)\n";
+            << benchsupport::median(emptyPaints) / anchorPaint << "x the bare window, worst round "
+            << worstRound(emptyPaints) << "x its round's (target <= 3)\n";
         out << "start to first paint, " << recordings << " catalogued: median "
             << benchsupport::median(fullPaints) << " ms, max " << maximum(fullPaints) << " ms; "
-            << benchsupport::median(fullPaints) / anchorPaint << "x the bare window (target <= 3)\n";
+            << benchsupport::median(fullPaints) / anchorPaint << "x the bare window, worst round "
+            << worstRound(fullPaints) << "x its round's (target <= 3)\n";
         out << "start to the catalog listed: median " << benchsupport::median(listings)
             << " ms (seen by a poll; the store published it after a median "
             << benchsupport::median(published) << " ms)\n";
@@ -365,8 +380,14 @@ int measure(int argc, char **argv)
     // Hand-over: this process plays the running instance.
     QTemporaryDir empty;
     Application application(empty.path());
+    // It holds the children's data folder, and names its socket in the lock file, as the application does.
+    InstanceLock::Claim claim = InstanceLock::claim(
+        InstanceLock::fileIn(
+            QFile::encodeName(work.filePath(QStringLiteral("XDG_DATA_HOME/Roadloom"))).toStdString()),
+        {}, 0);
     SingleInstance instance(QDir(runtime.path()).filePath(QStringLiteral("roadloom.socket")));
-    if (!instance.listen())
+    if (claim.outcome != InstanceLock::Outcome::held || !instance.listen() ||
+        !claim.lock.publish(QFile::encodeName(instance.socketPath()).toStdString()))
         return 1;
     QObject::connect(&instance, &SingleInstance::pathsReceived, application.app.get(),
                      &RoadloomApp::openPaths);

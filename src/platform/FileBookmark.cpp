@@ -31,7 +31,8 @@ enum Key : int {
     mountRootKey,
     relativeKey,
     inodeKey,
-    sizeKey
+    sizeKey,
+    modifiedKey
 };
 
 QString join(const QString &folder, const QString &relative)
@@ -70,10 +71,22 @@ bool sameFile(const struct stat &st, const Contents &c)
     return S_ISREG(st.st_mode) && quint64(st.st_ino) == c.inode && qint64(st.st_size) == c.size;
 }
 
+qint64 modifiedOf(const struct stat &st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + qint64(st.st_mtim.tv_nsec);
+}
+
 struct Candidate {
     QString path;
     bool strongIdentity = false;
+    QString mountPoint; // of the mount it is on
+    quint64 device = 0; // of the files on that mount
 };
+
+bool isTrashName(QByteArrayView name)
+{
+    return name == ".Trash" || name.startsWith(".Trash-");
+}
 
 // Where the bookmarked file would be on each mount of its volume that is mounted now.
 QList<Candidate> candidates(const Contents &c, const QList<MountEntry> &mounts)
@@ -89,7 +102,8 @@ QList<Candidate> candidates(const Contents &c, const QList<MountEntry> &mounts)
             continue;
         if (!Paths::isInside(inVolume, mount.root))
             continue;
-        const Candidate candidate{join(mount.mountPoint, relativeTo(inVolume, mount.root)), strong};
+        const Candidate candidate{join(mount.mountPoint, relativeTo(inVolume, mount.root)), strong,
+                                  mount.mountPoint, mount.device};
         if (std::any_of(found.begin(), found.end(),
                         [&](const Candidate &f) { return f.path == candidate.path; }))
             continue;
@@ -167,6 +181,8 @@ QByteArray encode(const Contents &c)
     map.insert(relativeKey, c.relativePath);
     map.insert(inodeKey, qint64(c.inode));
     map.insert(sizeKey, c.size);
+    if (c.modified != 0)
+        map.insert(modifiedKey, c.modified);
     return magic + map.toCborValue().toCbor();
 }
 
@@ -199,7 +215,8 @@ std::optional<Contents> decode(const QByteArray &bookmark)
     if (!text(uuidKey, c.uuid, false) || !text(sourceKey, c.source, true) ||
         !text(mountPointKey, c.mountPoint, true) || !text(mountRootKey, c.mountRoot, false) ||
         !text(relativeKey, c.relativePath, true) || !integer(deviceKey, c.device) ||
-        !integer(inodeKey, c.inode) || !integer(sizeKey, c.size))
+        !integer(inodeKey, c.inode) || !integer(sizeKey, c.size) ||
+        (map.contains(modifiedKey) && !integer(modifiedKey, c.modified)))
         return std::nullopt;
     // A bookmark only ever names a place inside its volume.
     if (!c.mountPoint.startsWith(QLatin1Char('/')) || !c.mountRoot.startsWith(QLatin1Char('/')) ||
@@ -243,6 +260,7 @@ QByteArray create(const QString &path, const QList<MountEntry> &mounts)
     c.relativePath = relativeTo(clean, mount->mountPoint);
     c.inode = quint64(st->st_ino);
     c.size = qint64(st->st_size);
+    c.modified = modifiedOf(*st);
     return encode(c);
 }
 
@@ -251,7 +269,8 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
     return resolve(bookmark, MountTable::current());
 }
 
-std::optional<Resolved> resolve(const QByteArray &bookmark, const QList<MountEntry> &mounts)
+std::optional<Resolved> resolve(const QByteArray &bookmark, const QList<MountEntry> &mounts,
+                                MoveSearch *search)
 {
     // Most bookmarks of a large catalog name a card that is not in: its UUID alone tells, without the
     // whole decoding.
@@ -278,7 +297,98 @@ std::optional<Resolved> resolve(const QByteArray &bookmark, const QList<MountEnt
         if (renamed && !isInTrash(*renamed))
             return Resolved{*renamed, *renamed != madeFor};
     }
+    if (!search)
+        return std::nullopt;
+    for (const Candidate &place : places) {
+        const auto moved = search->find(place.path, place.mountPoint, place.device, *c);
+        if (moved && !isInTrash(*moved))
+            return Resolved{*moved, *moved != madeFor};
+    }
     return std::nullopt;
+}
+
+std::optional<QString> MoveSearch::find(const QString &oldPath, const QString &mountPoint, quint64 device,
+                                        const Contents &c)
+{
+    std::lock_guard lock(m_mutex);
+    const auto isIt = [&](const QString &path) {
+        struct stat st {};
+        // The same device, inode, size and time: an inode freed and given to a new file is not it.
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && quint64(st.st_dev) == device &&
+               sameFile(st, c) && (c.modified == 0 || modifiedOf(st) == c.modified);
+    };
+    // Near its old place first: its folder's tree, then the tree of each folder above, up to the volume's.
+    QString folder = QFileInfo(oldPath).path();
+    while (Paths::isInside(folder, mountPoint)) {
+        const bool whole = walk(folder, device);
+        for (auto it = m_byInode.constFind(c.inode); it != m_byInode.constEnd() && it.key() == c.inode; ++it)
+            if (Paths::isInside(*it, folder) && *it != oldPath && isIt(*it))
+                return *it;
+        if (!whole || folder == mountPoint || folder == QLatin1String("/"))
+            break;
+        folder = QFileInfo(folder).path();
+    }
+    return std::nullopt;
+}
+
+int MoveSearch::left() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_left;
+}
+
+bool MoveSearch::walk(const QString &top, quint64 device)
+{
+    QStringList queue{top};
+    while (!queue.isEmpty()) {
+        const QString path = queue.takeLast();
+        if (m_walked.contains(path))
+            continue; // read with a folder below which an earlier file was looked for
+        if (const auto known = m_folders.constFind(path); known != m_folders.constEnd()) {
+            for (const QString &name : *known)
+                queue.append(join(path, name));
+            continue;
+        }
+        if (m_left <= 0)
+            return false;
+        const QByteArray encoded = QFile::encodeName(path);
+        DIR *dir = ::opendir(encoded.constData());
+        QStringList folders;
+        if (dir) {
+            while (const dirent *item = ::readdir(dir)) {
+                if (--m_left < 0)
+                    break;
+                const QByteArrayView name(item->d_name);
+                if (name == "." || name == "..")
+                    continue;
+                unsigned char type = item->d_type;
+                struct stat st {};
+                const QByteArray child = encoded + (encoded.endsWith('/') ? "" : "/") + name.toByteArray();
+                if (type == DT_UNKNOWN || type == DT_DIR) {
+                    if (::lstat(child.constData(), &st) != 0)
+                        continue;
+                    type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+                }
+                if (type == DT_DIR) {
+                    // Another volume mounted inside is not this one; a Trash holds what was thrown away.
+                    if (quint64(st.st_dev) == device && !isTrashName(name))
+                        folders.append(QFile::decodeName(name.toByteArray()));
+                } else if (type == DT_REG) {
+                    m_byInode.insert(quint64(item->d_ino), QFile::decodeName(child));
+                }
+            }
+            ::closedir(dir);
+        }
+        if (m_left < 0) {
+            m_left = 0;
+            return false; // a folder read in part is read again by no one: the budget is spent
+        }
+        for (const QString &name : std::as_const(folders))
+            queue.append(join(path, name));
+        m_folders.insert(path, std::move(folders));
+    }
+    m_walked.insert(top);
+    return true;
 }
 
 bool isInTrash(const QString &path)

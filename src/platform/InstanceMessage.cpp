@@ -16,8 +16,6 @@ namespace InstanceMessage {
 
 namespace {
 
-const char socketName[] = "/roadloom.socket";
-
 // A folder fit for the socket: this user's, and nobody else may write to it.
 bool isPrivateFolder(const std::string &folder, bool followLinks)
 {
@@ -116,23 +114,39 @@ std::string absoluteCleanPath(const std::string &path, const std::string &cwd)
 
 } // namespace
 
-std::string defaultSocketPath()
+std::string runtimeFolder()
 {
     // The desktop's runtime folder, made when missing as Qt makes it; without a fit one, a folder of our own.
     if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
         ::mkdir(runtime, 0700);
         if (isPrivateFolder(runtime, true))
-            return runtime + std::string(socketName);
+            return runtime;
     }
     const std::string perUser = "/run/user/" + std::to_string(::geteuid());
     if (isPrivateFolder(perUser, true))
-        return perUser + socketName;
+        return perUser;
     const char *temporary = std::getenv("TMPDIR");
     std::string own = temporary && temporary[0] == '/' ? temporary : "/tmp";
     own += "/roadloom-runtime-" + std::to_string(::geteuid());
     ::mkdir(own.c_str(), 0700);
     // Not followed: a link placed there by someone else must not take the socket elsewhere.
-    return isPrivateFolder(own, false) ? own + socketName : std::string();
+    return isPrivateFolder(own, false) ? own : std::string();
+}
+
+std::string socketPathFor(const std::string &lockPath)
+{
+    const std::string folder = runtimeFolder();
+    if (folder.empty())
+        return {};
+    // FNV-1a: a short stable name; launches find the socket through the lock file, never by this name.
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : lockPath)
+        hash = (hash ^ std::uint8_t(c)) * 0x100000001b3u;
+    char name[17];
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        name[i] = "0123456789abcdef"[hash & 0xf];
+    name[16] = '\0';
+    return folder + "/roadloom-" + name + ".socket";
 }
 
 std::vector<std::string> absolutePaths(const std::vector<std::string> &arguments, const std::string &cwd)

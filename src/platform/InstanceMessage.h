@@ -15,9 +15,12 @@ constexpr std::int64_t maxSize = 1 << 20;
 constexpr int headerSize = 4;
 constexpr char acknowledged = '\x06';
 
-// The socket of the user's instance, in the runtime folder (its local 8-bit name); empty when there is no
-// folder only this user can write to.
-std::string defaultSocketPath();
+// The user's runtime folder (its local 8-bit name); empty when there is no folder only this user can write
+// to.
+std::string runtimeFolder();
+// The socket of the instance that holds the lock file at `lockPath`, in the runtime folder; one for each
+// data folder, so that instances of two data folders can both listen. Empty without a runtime folder.
+std::string socketPathFor(const std::string &lockPath);
 // Command-line arguments (UTF-8) as absolute, clean paths, resolved against the folder `cwd`: empty ones
 // are skipped, a local "file:" URL becomes its path, one naming another host is skipped.
 std::vector<std::string> absolutePaths(const std::vector<std::string> &arguments, const std::string &cwd);

@@ -15,6 +15,11 @@ QString under(QStandardPaths::StandardLocation location, const QString &relative
 }
 } // namespace
 
+QString dataRoot()
+{
+    return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom"));
+}
+
 QString mediaCacheRoot()
 {
     return under(QStandardPaths::GenericDataLocation, QStringLiteral("Roadloom/Media Cache"));

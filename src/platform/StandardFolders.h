@@ -5,6 +5,7 @@
 // The program's folders under the freedesktop base directories. None is created here.
 namespace StandardFolders {
 
+QString dataRoot();       // ~/.local/share/Roadloom
 QString mediaCacheRoot(); // ~/.local/share/Roadloom/Media Cache
 QString configBackups();  // ~/.local/share/Roadloom/Config Backups
 QString converted();      // ~/.cache/Roadloom/Converted

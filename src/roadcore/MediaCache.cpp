@@ -9,17 +9,20 @@
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
+#include "platform/StartupGate.h"
 #include "platform/ThreadGroup.h"
 #include "platform/UniqueFd.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/ClipOrder.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QThread>
 #include <QUuid>
 #include <QtEndian>
 
@@ -356,6 +359,14 @@ std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &ro
 void MediaCache::beginOperation()
 {
     m_mounts.reset();
+    // The folders read while looking for moved files answer for the operations of the next moments too
+    // (a refresh resolves recording after recording, each an operation): a deleted file costs one walk of
+    // its volume, not one each. Every file found is checked again on disk, so what is older than that can
+    // only miss a move, until the next search.
+    if (!m_moveSearch || m_moveSearchAge.hasExpired(2000)) {
+        m_moveSearch = std::make_unique<FileBookmark::MoveSearch>();
+        m_moveSearchAge.start();
+    }
 }
 
 const QList<MountEntry> &MediaCache::mounts()
@@ -401,11 +412,19 @@ void MediaCache::removeAbandonedPartials()
 
 bool MediaCache::load(const std::atomic<bool> *stop)
 {
+    // A large catalog's read takes every core: the starting window paints first. The GUI thread itself
+    // never waits, or it would wait for its own paint.
+    const QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        StartupGate::wait(std::chrono::seconds(3));
     m_copyIndex.reset();
     OnDisk disk = readOnDisk(m_root, m_reading, stop);
     if (disk.stopped)
         return false;
     m_catalogUnreadable = disk.unreadable;
+    // Kept aside at once, so that the user can be told where it is now and it stays there.
+    if (m_catalogUnreadable)
+        setAsideUnreadableCatalog();
     m_entries = std::move(disk.catalog);
     m_journal.resume(disk.journalBytes, disk.journalRecords);
     // What was set aside may name stored files that this catalog does not: the sweep spares them as long
@@ -466,7 +485,11 @@ bool MediaCache::setAsideUnreadableCatalog()
         const QString target = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
             continue;
-        return QFile::rename(path, target);
+        if (!QFile::rename(path, target))
+            return false;
+        qCWarning(logCache) << "The catalog could not be read and was kept as" << target;
+        m_setAsideCatalog = target;
+        return true;
     }
     return false;
 }
@@ -561,7 +584,7 @@ std::optional<QString> MediaCache::resolveBookmark(CatalogEntry::File &record)
 {
     if (!record.bookmark)
         return std::nullopt;
-    const auto resolved = FileBookmark::resolve(*record.bookmark, mounts());
+    const auto resolved = FileBookmark::resolve(*record.bookmark, mounts(), m_moveSearch.get());
     if (!resolved)
         return std::nullopt;
     const QString &path = resolved->path;
@@ -1126,6 +1149,20 @@ bool MediaCache::isPending(const QString &key)
         if (channelFromRaw(letter) && !record.usableStoredPath())
             return true;
     return false;
+}
+
+bool MediaCache::isCatalogued(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    ensureLoaded();
+    return m_entries.contains(key);
+}
+
+std::optional<QString> MediaCache::takeSetAsideCatalog()
+{
+    QMutexLocker lock(&m_mutex);
+    ensureLoaded();
+    return std::exchange(m_setAsideCatalog, std::nullopt);
 }
 
 QFuture<QList<CacheJob>> MediaCache::pendingJobsAsync(CachePolicy policy, std::optional<QString> prioritize,

@@ -8,9 +8,11 @@
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
+#include "platform/FileBookmark.h"
 #include "platform/MountTable.h"
 #include "platform/Result.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QList>
@@ -91,6 +93,10 @@ public:
     void removeReplaceableCopies(const QString &key);
     // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
     bool isPending(const QString &key);
+    bool isCatalogued(const QString &key);
+    // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), given once:
+    // the user is told a single time. None when the catalog read well or the answer was already taken.
+    std::optional<QString> takeSetAsideCatalog();
     // Writes the copies recorded only in the journal into the catalog file; for the application's quit.
     void foldJournal();
 
@@ -190,6 +196,7 @@ private:
     CatalogEntry::Catalog m_entries;
     std::optional<CopyIndex> m_copyIndex;
     bool m_catalogUnreadable = false;
+    std::optional<QString> m_setAsideCatalog; // not yet taken by takeSetAsideCatalog
     // A resolution changed the catalog since it was last written. Set by the threads of a listing.
     std::atomic<bool> m_unsaved = false;
     CatalogJournal m_journal;
@@ -199,6 +206,8 @@ private:
     bool m_mayBeIncomplete = false;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
+    std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;
+    QElapsedTimer m_moveSearchAge;
     std::mutex m_mountsMutex;
     // Temporary files of the copies in progress, relative to the root. Their own lock, so that a copy never
     // waits for the catalog's; taken after m_mutex where both are held.

@@ -1,6 +1,8 @@
 // The `roadloom` command. A later launch only hands its paths to the running instance, so this small
-// program, which loads no Qt at all, asks first; when no instance answers it becomes the full application
-// (roadloom-app beside it) with the same arguments.
+// program, which loads no Qt at all, decides first: it takes the data folder's lock and becomes the full
+// application (roadloom-app beside it) with the same arguments and the lock, or hands the paths to the
+// lock's holder. A holder that does not answer yet is the application's to wait for.
+#include "platform/InstanceLock.h"
 #include "platform/InstanceMessage.h"
 
 #include <cerrno>
@@ -33,8 +35,14 @@ int main(int argc, char **argv)
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::vector<std::string> paths =
         InstanceMessage::absolutePaths(arguments, InstanceMessage::currentFolder());
-    if (InstanceMessage::send(InstanceMessage::defaultSocketPath(), InstanceMessage::encode(paths), 3000))
+    // One try, without waiting: a holder answers a hand-over at once unless it is starting or quitting.
+    InstanceLock::Claim claim = InstanceLock::claim(
+        InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()), InstanceMessage::encode(paths), 0);
+    if (claim.outcome == InstanceLock::Outcome::handedOver)
         return 0;
+    // The application finds the lock among the descriptors it inherits.
+    if (claim.outcome == InstanceLock::Outcome::held)
+        claim.lock.keepAcrossExec();
 
     const std::string application = ownFolder() + "/roadloom-app";
     // argv[0] stays "roadloom": the window system names the windows' class after it.

@@ -1,3 +1,6 @@
+#include "platform/InstanceLock.h"
+#include "platform/StandardFolders.h"
+#include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
@@ -6,18 +9,75 @@
 #include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QMessageBox>
 #include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// How long a launch waits for the holder of the data folder to listen: a holder that is starting listens
+// once it has its display, which a loaded machine can take seconds over.
+constexpr int holderWaitMs = 10'000;
+
+bool displayAvailable()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        return false;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+int anotherIsRunning(int argc, char **argv)
+{
+    const QString text = QStringLiteral("Another Roadloom is already running and did not respond. Quit it, "
+                                        "then open Roadloom again.");
+    std::fprintf(stderr, "roadloom: %s\n", qPrintable(text));
+    if (displayAvailable()) {
+        QApplication app(argc, argv);
+        QMessageBox::warning(nullptr, QStringLiteral("Roadloom"), text);
+    }
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    // Files and folders given to a later launch go to the running instance, which shows them. Asked before
-    // the application connects to the display, so that handing over stays quick.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const QStringList paths = SingleInstance::absolutePaths(arguments);
-    if (SingleInstance().handOver(paths))
-        return 0;
+
+    // One program works on the data folder at a time, decided before anything of it (or the settings) is
+    // read: the `roadloom` command may have taken the lock and passed it on; otherwise it is taken here, or
+    // the paths go to its holder. Decided before the application connects to the display, so that handing
+    // over stays quick.
+    const std::string nativeLockPath =
+        InstanceLock::fileIn(QFile::encodeName(StandardFolders::dataRoot()).toStdString());
+    const QString lockPath = QFile::decodeName(QByteArray::fromStdString(nativeLockPath));
+    InstanceLock lock = InstanceLock::inherited(nativeLockPath);
+    if (!lock.holds()) {
+        InstanceLock::Claim claim =
+            InstanceLock::claim(nativeLockPath, SingleInstance::encode(paths).toStdString(), holderWaitMs);
+        switch (claim.outcome) {
+        case InstanceLock::Outcome::handedOver:
+            return 0;
+        case InstanceLock::Outcome::busy:
+            return anotherIsRunning(argc, argv);
+        case InstanceLock::Outcome::unguarded:
+            // Without the lock, an instance is still found at the socket it would name in it.
+            if (SingleInstance(SingleInstance::socketPathFor(lockPath)).handOver(paths))
+                return 0;
+            std::fprintf(stderr, "roadloom: %s; another Roadloom could run beside this one\n",
+                         claim.error.c_str());
+            break;
+        case InstanceLock::Outcome::held:
+            lock = std::move(claim.lock);
+            break;
+        }
+    }
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Roadloom"));
@@ -25,14 +85,19 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
     // Its listening thread ends before the application object goes.
-    SingleInstance instance;
-    instance.listen();
+    SingleInstance instance(SingleInstance::socketPathFor(lockPath));
 
+    // The library's catalog is read once the window has painted (MainWindow opens the gate).
+    StartupGate::close();
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());
     RoadloomApp roadloom(model);
     QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QObject::connect(&instance, &SingleInstance::pathsReceived, &roadloom, &RoadloomApp::openPaths);
+    // Listening only once paths handed over have somewhere to go: an answered launch has exited.
+    roadloom.serve(instance);
+    // Later launches find the socket through the lock file, whatever their runtime folder.
+    if (instance.listen())
+        lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
     roadloom.openWindow(RoadloomApp::mainID);
     // The launch's own paths open once the window shows.
     if (!paths.isEmpty())

@@ -402,6 +402,11 @@ TEST_F(Step, exportsAClipOfBothCameras)
 }
 
 // 7. Once everything is cached, the card is pulled: the recording still plays, from byte-identical copies.
+QString pulledCard()
+{
+    return QFileInfo(program()->card).path() + QStringLiteral("/.Trash-pulled/DASHCAM");
+}
+
 TEST_F(Step, playsFromTheCacheOnceTheCardIsPulled)
 {
     CacheCoordinator &cache = program()->model->cache();
@@ -420,7 +425,10 @@ TEST_F(Step, playsFromTheCacheOnceTheCardIsPulled)
     // Away from the recording, the card out, then back to it.
     ASSERT_TRUE(clickRecording(second));
     ASSERT_TRUE(until([] { return playing(second); }));
-    const QString pulled = program()->card + QStringLiteral(".pulled");
+    // Out of reach as on a card that is out: a folder moved on its volume would be followed, one thrown into
+    // a Trash never is.
+    const QString pulled = pulledCard();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(pulled).path()));
     ASSERT_TRUE(QDir().rename(program()->card, pulled));
     ASSERT_TRUE(clickRecording(route));
     ASSERT_TRUE(until([] { return playing(route); }))
@@ -455,7 +463,7 @@ TEST_F(Step, showsThePulledCardOffline)
     };
     const bool shown = until(offline, 5000);
     // The card goes back in for the steps after this one.
-    ASSERT_TRUE(QDir().rename(program()->card + QStringLiteral(".pulled"), program()->card));
+    ASSERT_TRUE(QDir().rename(pulledCard(), program()->card));
     EXPECT_TRUE(shown) << "the sidebar never showed the pulled card offline";
     EXPECT_TRUE(until([&] { return !offline(); }, 5000)) << "the card put back still shows offline";
 }

@@ -6,10 +6,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
+#include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,19 +25,24 @@ QStringList namesIn(const QString &folder)
 
 const char *targetVariable = "ROADLOOM_INTERRUPTED_SAVE";
 
-// Run by the test below in a child process: a file-size limit kills the process in the middle of writing
-// the temporary file, as a pulled card or a killed program would stop it.
-TEST(AtomicFileChild, DISABLED_SaveKilledWhileWriting)
+// Run by the test below in a child process: a save that has written its temporary file and stops before the
+// rename, as a program killed there, or whose card was pulled there, would leave it. Says where the file is,
+// then waits to be killed.
+TEST(AtomicFileChild, DISABLED_SaveStoppedBeforeTheRename)
 {
     const QString target = qEnvironmentVariable(targetVariable);
     if (target.isEmpty())
         GTEST_SKIP();
-    const rlimit limit{64 * 1024, 64 * 1024};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    (void)AtomicFile::write(target, QByteArray(1024 * 1024, 'x'));
+    Result<AtomicFile::Save> save = AtomicFile::Save::begin(target);
+    ASSERT_TRUE(save);
+    ASSERT_TRUE(save->write("[Rec]\nmode=2\n"));
+    std::printf("temporary: %s\n", QFile::encodeName(save->temporaryPath()).constData());
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
 }
 
-TEST(AtomicFile, NextSaveRemovesWhatAnInterruptedSaveLeft)
+TEST(AtomicFile, ASweepRemovesWhatAKilledSaveLeftButNotALiveSavesFile)
 {
     QTemporaryDir card;
     const QString target = card.filePath("blackbox.cfg");
@@ -45,12 +54,33 @@ TEST(AtomicFile, NextSaveRemovesWhatAnInterruptedSaveLeft)
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(),
                 {"--gtest_also_run_disabled_tests", "--gtest_filter=AtomicFileChild.*"});
+    QString temporary;
+    while (temporary.isEmpty() && (child.canReadLine() || child.waitForReadyRead(60000))) {
+        if (const QByteArray line = child.readLine().trimmed(); line.startsWith("temporary: "))
+            temporary = QFile::decodeName(line.mid(11));
+    }
+    ASSERT_FALSE(temporary.isEmpty()) << child.readAllStandardError().toStdString();
+    EXPECT_EQ(TestSupport::readFile(temporary), "[Rec]\nmode=2\n");
+
+    // The save is alive: its file stays.
+    AtomicFile::removeLeftovers(target);
+    EXPECT_TRUE(QFile::exists(temporary));
+
+    child.kill(); // SIGKILL, between the write and the rename
     ASSERT_TRUE(child.waitForFinished(60000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(TestSupport::readFile(target), "[Rec]\nmode=1\n");
-    const QStringList left = namesIn(card.path());
-    ASSERT_EQ(left.size(), 2) << left.join(" ").toStdString();
-    EXPECT_TRUE(AtomicFile::isTemporaryOf(left[1], "blackbox.cfg")) << left[1].toStdString();
+    EXPECT_EQ(namesIn(card.path()), QStringList({"blackbox.cfg", QFileInfo(temporary).fileName()}));
+    AtomicFile::removeLeftovers(target);
+    EXPECT_EQ(namesIn(card.path()), QStringList{"blackbox.cfg"});
+    EXPECT_EQ(TestSupport::readFile(target), "[Rec]\nmode=1\n");
+}
+
+TEST(AtomicFile, ASaveRemovesOnlyOurOwnLeftoversOfThatFile)
+{
+    QTemporaryDir card;
+    const QString target = card.filePath("blackbox.cfg");
+    TestSupport::writeFile(target, "[Rec]\nmode=1\n");
+    TestSupport::writeFile(card.filePath("blackbox.cfg.roadloom-AbCd12"), "[Rec]\nmode=");
 
     // Things that only look like a leftover, and another file's leftover, stay.
     const QStringList kept{"blackbox.cfg.backup", "blackbox.cfg.roadloom-AbCd1",
@@ -60,11 +90,14 @@ TEST(AtomicFile, NextSaveRemovesWhatAnInterruptedSaveLeft)
         TestSupport::writeFile(card.filePath(name), "keep");
     QDir(card.path()).mkdir("blackbox.cfg.roadloom-Folder");
     QFile::link(target, card.filePath("blackbox.cfg.roadloom-Linked"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(card.filePath("blackbox.cfg.roadloom-Fifo00")).constData(), 0600),
+              0);
 
     ASSERT_TRUE(AtomicFile::write(target, "[Rec]\nmode=2\n"));
     EXPECT_EQ(TestSupport::readFile(target), "[Rec]\nmode=2\n");
     QStringList expected = kept;
     expected << "blackbox.cfg"
+             << "blackbox.cfg.roadloom-Fifo00"
              << "blackbox.cfg.roadloom-Folder"
              << "blackbox.cfg.roadloom-Linked";
     expected.sort();

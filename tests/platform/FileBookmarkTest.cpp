@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCborMap>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -133,6 +134,71 @@ TEST(FileBookmark, FindsTheFileInPlaceRenamedAndOnAVolumeMountedElsewhere)
               (FileBookmark::Resolved{dcim.mountPoint + "/x.mp4", true}));
 }
 
+// A file moved to another folder of its card is found by its device, inode, size and time: near its old
+// folder first, then anywhere on the card, within the search's budget.
+TEST(FileBookmark, AFileMovedWithinItsVolumeIsFoundThere)
+{
+    QTemporaryDir tmp;
+    const QString mount = tmp.filePath("CARD");
+    const QString file = mount + "/DCIM/Front/20240101_101010_F.mp4";
+    writeFile(file, QByteArray(5000, 'f'));
+    writeFile(mount + "/DCIM/Rear/20240101_101010_R.mp4", QByteArray(5000, 'r'));
+    const QList<MountEntry> table{card(mount)};
+    const QByteArray bookmark = FileBookmark::create(file, table);
+    ASSERT_FALSE(bookmark.isEmpty());
+
+    const QString places[] = {
+        mount + "/DCIM/Front/kept/20240101_101010_F.mp4",   // into a subfolder
+        mount + "/DCIM/20240101_101010_F.mp4",              // up one level
+        mount + "/DCIM/Rear/20240101_101010_F.mp4",         // into a sibling folder
+        mount + "/Fahrten \u00FC\u00DF \u65E5\u672C/a.mp4", // into a folder named beyond ASCII
+        mount + "/a/b/c/d/e.mp4",                           // far away on the card
+    };
+    QString at = file;
+    for (const QString &place : places) {
+        SCOPED_TRACE(place.toStdString());
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(place).path()));
+        ASSERT_TRUE(QFile::rename(at, place));
+        at = place;
+        EXPECT_EQ(FileBookmark::resolve(bookmark, table), std::nullopt) << "without a search, no walking";
+        FileBookmark::MoveSearch search;
+        EXPECT_EQ(FileBookmark::resolve(bookmark, table, &search), (FileBookmark::Resolved{place, true}));
+        EXPECT_LT(search.left(), FileBookmark::MoveSearch::defaultBudget);
+    }
+
+    // One search serves many files: what it read answers without reading again.
+    FileBookmark::MoveSearch shared;
+    ASSERT_TRUE(FileBookmark::resolve(bookmark, table, &shared));
+    const int left = shared.left();
+    EXPECT_EQ(FileBookmark::resolve(bookmark, table, &shared), (FileBookmark::Resolved{at, true}));
+    EXPECT_EQ(shared.left(), left);
+
+    // Beyond the budget it is not looked for.
+    FileBookmark::MoveSearch small(3);
+    EXPECT_EQ(FileBookmark::resolve(bookmark, table, &small), std::nullopt);
+    EXPECT_EQ(small.left(), 0);
+
+    // Another file of the same size in its place is not it: the time tells (as it does for an inode freed
+    // and given to a new file).
+    QFile moved(at);
+    ASSERT_TRUE(moved.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        moved.setFileTime(QDateTime::currentDateTimeUtc().addDays(-3), QFileDevice::FileModificationTime));
+    moved.close();
+    FileBookmark::MoveSearch afterTouch;
+    EXPECT_EQ(FileBookmark::resolve(bookmark, table, &afterTouch), std::nullopt);
+
+    // Thrown into the card's Trash: not a move.
+    const QString trash = mount + "/.Trash-1000/files/b.mp4";
+    const QString other = mount + "/DCIM/other.mp4";
+    writeFile(other, "xyz");
+    const QByteArray otherBookmark = FileBookmark::create(other, table);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(trash).path()));
+    ASSERT_TRUE(QFile::rename(other, trash));
+    FileBookmark::MoveSearch inTrash;
+    EXPECT_EQ(FileBookmark::resolve(otherBookmark, table, &inTrash), std::nullopt);
+}
+
 TEST(FileBookmark, WithoutUuidAnotherPlaceMustHoldTheSameFile)
 {
     QTemporaryDir tmp;
@@ -222,6 +288,7 @@ TEST(FileBookmark, TheVolumesUuidAloneRulesOutACardThatIsNotIn)
     reordered.insert(6, contents->relativePath);
     reordered.insert(7, qint64(contents->inode));
     reordered.insert(8, contents->size);
+    reordered.insert(9, contents->modified);
     reordered.insert(1, contents->uuid);
     const QByteArray uuidLast = bookmark.left(4) + reordered.toCborValue().toCbor();
     ASSERT_EQ(FileBookmark::decode(uuidLast), contents);

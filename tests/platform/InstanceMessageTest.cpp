@@ -148,19 +148,27 @@ TEST(InstanceMessage, TheSocketLivesInAFolderOnlyTheUserCanWriteTo)
     {
         // The desktop's runtime folder, made when missing.
         ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-        EXPECT_EQ(QString::fromStdString(InstanceMessage::defaultSocketPath()),
-                  runtime + QStringLiteral("/roadloom.socket"));
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::runtimeFolder()), runtime);
         EXPECT_TRUE(privateFolder(runtime));
+        // A socket for each data folder's lock, in that folder.
+        const std::string first =
+            InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock");
+        const std::string second =
+            InstanceMessage::socketPathFor("/home/b/.local/share/Roadloom/roadloom.lock");
+        EXPECT_EQ(QFileInfo(QString::fromStdString(first)).path(), runtime);
+        EXPECT_TRUE(QString::fromStdString(first).endsWith(QStringLiteral(".socket")));
+        EXPECT_NE(first, second);
+        EXPECT_EQ(first, InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock"));
     }
     const QString perUser = QStringLiteral("/run/user/%1").arg(::geteuid());
     const QString own = dir.filePath(QStringLiteral("roadloom-runtime-%1").arg(::geteuid()));
-    const QString fallback = (privateFolder(perUser) ? perUser : own) + QStringLiteral("/roadloom.socket");
+    const QString fallback = privateFolder(perUser) ? perUser : own;
     // One others may write to, a relative one or none at all is passed over.
     ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0777), 0);
     for (const QByteArray &value : {QFile::encodeName(runtime), QByteArray("relative"), QByteArray()}) {
         ScopedEnv xdg("XDG_RUNTIME_DIR", value);
-        EXPECT_EQ(QString::fromStdString(InstanceMessage::defaultSocketPath()), fallback) << value.data();
-        EXPECT_TRUE(privateFolder(QFileInfo(fallback).path()));
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::runtimeFolder()), fallback) << value.data();
+        EXPECT_TRUE(privateFolder(fallback));
     }
     if (privateFolder(perUser))
         return;
@@ -168,7 +176,8 @@ TEST(InstanceMessage, TheSocketLivesInAFolderOnlyTheUserCanWriteTo)
     ScopedEnv xdg("XDG_RUNTIME_DIR", QByteArray());
     ASSERT_TRUE(QDir(own).removeRecursively());
     ASSERT_TRUE(QFile::link(runtime, own));
-    EXPECT_EQ(InstanceMessage::defaultSocketPath(), "");
+    EXPECT_EQ(InstanceMessage::runtimeFolder(), "");
+    EXPECT_EQ(InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock"), "");
 }
 
 } // namespace

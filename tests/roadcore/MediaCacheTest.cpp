@@ -199,10 +199,13 @@ TEST_F(MediaCacheTest, ACardTakenAwayResolvesToCopiesAndBackToOriginals)
         recording(card + "/cont_rec", "20240501_083000", {{Channel::front, 300}, {Channel::rear, 200}});
     const QString key = clip.catalogKey();
     const QString stored = "Files/0a/0a11/20240501_083000_F.mp4";
+    mountCardAt(card);
     open()->registerClips({clip});
     addStoredCopy(root, key, Channel::front, stored);
     auto cache = open();
 
+    // Out of the reader: no longer mounted (a folder moved on the same volume would be followed).
+    *table = QList<MountEntry>{};
     ASSERT_TRUE(QDir().rename(card, tmp.filePath("CARD away")));
     auto listed = cache->clips(MediaCache::Scope::all());
     ASSERT_EQ(listed.size(), 1);
@@ -215,6 +218,7 @@ TEST_F(MediaCacheTest, ACardTakenAwayResolvesToCopiesAndBackToOriginals)
     EXPECT_EQ(listed[0].storage(), S::missing);
 
     ASSERT_TRUE(QDir().rename(tmp.filePath("CARD away"), card));
+    mountCardAt(card);
     // Files in place cost one size read each: no bookmark is followed, no mount table read.
     *mountReads = 0;
     listed = cache->clips(MediaCache::Scope::all());
@@ -273,6 +277,22 @@ TEST_F(MediaCacheTest, ACardMountedElsewhereOrAFileRenamedResolvesAsMovedOnce)
     ASSERT_TRUE(QDir().rename(second, tmp.filePath("unplugged")));
     EXPECT_EQ(cache->resolveForPlayback(clip).channelStates,
               states({{Channel::front, S::missing}, {Channel::rear, S::cached}}));
+}
+
+TEST_F(MediaCacheTest, AFileMovedToAnotherFolderOfItsCardResolvesAsMovedOnce)
+{
+    mountCardAt(card);
+    DashClip clip = recording(card + "/DCIM", "20240501_083000", {{Channel::front, 300}});
+    auto cache = open();
+    cache->registerClips({clip});
+    const QString moved = card + "/Saved/20240501_083000_F.mp4";
+    ASSERT_TRUE(QDir().mkpath(card + "/Saved"));
+    ASSERT_TRUE(QFile::rename(clip.files[Channel::front], moved));
+    const DashClip resolved = cache->resolveForPlayback(clip);
+    EXPECT_EQ(resolved.channelStates, states({{Channel::front, S::moved}}));
+    EXPECT_EQ(resolved.files.at(Channel::front), moved);
+    EXPECT_EQ(catalogAt(root).at(clip.catalogKey()).files.at("F").originalPath, moved);
+    EXPECT_EQ(cache->resolveForPlayback(clip).channelStates, states({{Channel::front, S::original}}));
 }
 
 TEST_F(MediaCacheTest, AFileRenamedInItsFolderIsFoundWithTheSystemMountTable)
@@ -407,12 +427,19 @@ TEST_F(MediaCacheTest, AnUnreadableCatalogStartsEmptyAndIsSetAsideBeforeTheFirst
             QRegularExpression(R"(^catalog\.json\.unreadable-\d{8}T\d{6}Z(-\d+)?$)").match(added).hasMatch())
             << added.toStdString();
         setAside = now;
+        // Where it was kept is told once, for the user.
+        const std::optional<QString> told = cache->takeSetAsideCatalog();
+        ASSERT_TRUE(told);
+        EXPECT_EQ(QFileInfo(*told).fileName(), added);
+        EXPECT_EQ(cache->takeSetAsideCatalog(), std::nullopt);
         EXPECT_EQ(catalogAt(root).size(), 1u); // only what was registered since
         QFile::remove(root + "/catalog.json");
     }
     // A readable catalog is never set aside.
     writeFile(root + "/catalog.json", "[" + good + "]");
-    open()->registerClips({});
+    auto readable = open();
+    readable->registerClips({});
+    EXPECT_EQ(readable->takeSetAsideCatalog(), std::nullopt);
     EXPECT_EQ(QDir(root).entryList({"catalog.json.unreadable-*"}, QDir::Files).size(), setAside.size());
     EXPECT_EQ(catalogAt(root).size(), 1u);
 }

@@ -53,9 +53,10 @@ void serve(QLocalSocket *socket, const std::function<void(const QStringList &)> 
 
 } // namespace
 
-QString SingleInstance::defaultSocketPath()
+QString SingleInstance::socketPathFor(const QString &lockPath)
 {
-    return QFile::decodeName(QByteArray::fromStdString(InstanceMessage::defaultSocketPath()));
+    return QFile::decodeName(
+        QByteArray::fromStdString(InstanceMessage::socketPathFor(QFile::encodeName(lockPath).toStdString())));
 }
 
 SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
@@ -66,11 +67,17 @@ SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
 
 SingleInstance::~SingleInstance()
 {
+    close();
+}
+
+void SingleInstance::close()
+{
     if (!m_listener)
         return;
     // Gone on its own thread, before this object can no longer take what it delivers.
     QMetaObject::invokeMethod(
         m_listener, [listener = m_listener] { delete listener; }, Qt::BlockingQueuedConnection);
+    m_listener = nullptr;
     m_thread.quit();
     m_thread.wait();
 }

@@ -11,8 +11,9 @@
 
 class QLocalServer;
 
-// Keeps one running instance per user: a later launch hands the paths it was given to the running one
-// over a user-only local socket and exits. A message is a 32-bit big-endian length and a QDataStream of a
+// Serves the running instance's socket: a later launch hands the paths it was given to the running one
+// over a user-only local socket and exits (which instance runs is decided by the data folder's lock,
+// platform/InstanceLock). A message is a 32-bit big-endian length and a QDataStream of a
 // QStringList of absolute paths, at most 1 MiB; anything else is dropped. The socket is served on a thread
 // of its own, so a launch gets its answer at once however busy the GUI thread is; the paths follow to the
 // GUI thread.
@@ -21,10 +22,10 @@ class SingleInstance : public QObject {
 public:
     static constexpr qint64 maxMessageSize = InstanceMessage::maxSize;
 
-    // The socket of the user's instance, in the runtime folder.
-    static QString defaultSocketPath();
+    // The socket of the instance holding the lock file at `lockPath`, in the runtime folder.
+    static QString socketPathFor(const QString &lockPath);
 
-    explicit SingleInstance(const QString &socketPath = defaultSocketPath(), QObject *parent = nullptr);
+    explicit SingleInstance(const QString &socketPath, QObject *parent = nullptr);
     ~SingleInstance() override;
 
     // Gives the paths to the running instance; true once it has taken them, false when none runs.
@@ -33,6 +34,10 @@ public:
     // instance answers on the socket or it cannot be made.
     bool listen();
     bool isListening() const { return m_listener != nullptr; }
+    QString socketPath() const { return m_path; }
+    // Stops taking paths: a quitting instance would take them and never open them, while a launch that is
+    // refused tries again and takes over once this instance is gone.
+    void close();
 
     // Command-line arguments as absolute paths (a "file:" URL becomes its path).
     static QStringList absolutePaths(const QStringList &arguments);

@@ -12,6 +12,7 @@
 #include "roadloom/model/Preferences.h"
 #include "roadloom/model/RecordingActions.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -73,6 +74,9 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library->setCachePlanner(m_cache);
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
+    connect(m_cache, &CacheCoordinator::catalogSetAside, this, [this](const QString &path) {
+        show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol), path);
+    });
     // The player's recording is a copy taken at load: copies and removals reach it here, or the inspector
     // would show the storage of the load until the next one.
     connect(m_cache, &CacheCoordinator::channelCached, m_player, [this](const QString &key, Channel channel) {
@@ -228,6 +232,13 @@ void AppModel::printFrame()
 QString AppModel::snapshotFolder() const
 {
     return m_frameActions->snapshotFolder();
+}
+
+QString AppModel::catalogSetAsideMessage(const QString &path)
+{
+    return QStringLiteral("The catalog could not be read and was kept as \u201C%1\u201D. Recordings "
+                          "return as their cards are opened.")
+        .arg(QFileInfo(path).fileName());
 }
 
 QFuture<void> AppModel::clearMediaCache(bool keepingUnavailable)

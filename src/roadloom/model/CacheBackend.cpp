@@ -21,6 +21,7 @@ public:
     MediaCacheUsage usage() override { return m_cache.usage(); }
     void removeReplaceableCopies(const QString &key) override { m_cache.removeReplaceableCopies(key); }
     void clear(bool keepingUnavailable) override { m_cache.clear(keepingUnavailable); }
+    std::optional<QString> takeSetAsideCatalog() override { return m_cache.takeSetAsideCatalog(); }
 
 private:
     MediaCache &m_cache;

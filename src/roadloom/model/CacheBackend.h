@@ -33,6 +33,8 @@ public:
     // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
     // also forgets the recordings none of whose originals is in place.
     virtual void clear(bool keepingUnavailable) = 0;
+    // Where an unreadable catalog was kept, given once (see MediaCache::takeSetAsideCatalog).
+    virtual std::optional<QString> takeSetAsideCatalog() { return std::nullopt; }
 
     // Forwards to a media cache that outlives the result.
     static std::unique_ptr<CacheBackend> over(MediaCache &cache);

@@ -63,6 +63,10 @@ void CacheCoordinator::call(std::function<T(CacheBackend &)> work, std::function
 
 void CacheCoordinator::start()
 {
+    // Paused caching stays paused until the user resumes it (the pause button or Cache Now): a rescan or a
+    // policy change starts nothing, and an error shown meanwhile stays.
+    if (m_isPaused)
+        return;
     if (m_isRunning) {
         m_replanRequested = true;
         return;
@@ -77,7 +81,12 @@ void CacheCoordinator::start()
 void CacheCoordinator::cacheNow(const DashClip &clip)
 {
     m_forcedKeys.insert(clip.catalogKey());
-    start();
+    // An explicit request resumes paused caching; when the disk is still short, the run pauses again at
+    // once with the reason in `lastError`.
+    if (m_isPaused)
+        setIsPaused(false);
+    else
+        start();
 }
 
 void CacheCoordinator::setIsPaused(bool paused)
@@ -214,14 +223,22 @@ void CacheCoordinator::refreshUsage()
 void CacheCoordinator::fetchUsage(std::function<void()> then)
 {
     m_copiesSinceUsage = 0;
-    call<MediaCacheUsage>([](CacheBackend &cache) { return cache.usage(); },
-                          [this, then](const MediaCacheUsage &usage) {
-                              // Announced even when equal: a refresh is an answer the views wait for.
-                              m_usage = usage;
-                              emit usageChanged(m_usage);
-                              if (then)
-                                  then();
-                          });
+    using Answer = std::pair<MediaCacheUsage, std::optional<QString>>;
+    call<Answer>(
+        [](CacheBackend &cache) {
+            // Reading the usage reads the catalog first: an unreadable one is known from then on.
+            const MediaCacheUsage usage = cache.usage();
+            return Answer(usage, cache.takeSetAsideCatalog());
+        },
+        [this, then](const Answer &answer) {
+            if (answer.second)
+                emit catalogSetAside(*answer.second);
+            // Announced even when equal: a refresh is an answer the views wait for.
+            m_usage = answer.first;
+            emit usageChanged(m_usage);
+            if (then)
+                then();
+        });
 }
 
 void CacheCoordinator::setIsRunning(bool running)

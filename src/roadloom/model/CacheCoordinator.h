@@ -72,9 +72,9 @@ public:
     // Pausing takes effect before the next file; resuming starts a run, or a new plan when one is active.
     void setIsPaused(bool paused);
 
-    // Starts a caching run, or asks the active one to plan again before its next file.
+    // Starts a caching run, or asks the active one to plan again before its next file. Nothing while paused.
     void start() override;
-    // Copies the recording whatever the policy says, from the next plan on.
+    // Copies the recording whatever the policy says, from the next plan on; resumes paused caching.
     void cacheNow(const DashClip &clip);
     // Drops the recording's copies whose originals are reachable at this moment and gives it back to the
     // policy. A run in progress goes on.
@@ -101,6 +101,8 @@ signals:
     void channelCached(const QString &key, Channel channel);
     // Copies of a recording were removed: the library reads its storage states again.
     void copiesRemoved(const QString &key);
+    // The catalog could not be read and was kept at `path`; the library starts empty. Announced once.
+    void catalogSetAside(const QString &path);
 
 private:
     void plan();

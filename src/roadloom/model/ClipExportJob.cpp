@@ -105,19 +105,6 @@ QString systemText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Moves without replacing: a file that took the name meanwhile stays. Where the file system cannot
-// promise that, a look just before the move has to do.
-int renameNew(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-    if (existsAt(to))
-        return EEXIST;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
-}
-
 } // namespace
 
 ClipExportJob::Reservation::Reservation(QString path, QString partial, UniqueFd lock)
@@ -136,7 +123,7 @@ Result<QString> ClipExportJob::Reservation::complete()
     std::optional<Reservation> next; // keeps the next name until this file has it
     const QString wanted = m_path;   // numbered again from the name asked for, not from a taken " 2"
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int error = renameNew(native(m_partial), native(m_path));
+        const int error = moveWithoutReplacing(native(m_partial), native(m_path));
         if (error == 0) {
             m_lock.reset();
             return m_path;
@@ -152,6 +139,30 @@ Result<QString> ClipExportJob::Reservation::complete()
         next.emplace(std::move(*other));
     }
     return Failure{couldNotSave(m_path, systemText(EEXIST))};
+}
+
+int ClipExportJob::moveWithoutReplacing(const QByteArray &from, const QByteArray &to, bool oneStep)
+{
+    if (oneStep) {
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+            return 0;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return errno;
+    }
+    // The file system cannot rename without replacing: a second name never replaces either, and the
+    // first one goes once the file has the new one.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return 0;
+    }
+    if (errno == EEXIST)
+        return EEXIST;
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
+        return errno;
+    // Nor a second name (FAT): a look just before the move has to do.
+    if (existsAt(to))
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
 Result<ClipExportJob::Reservation> ClipExportJob::reserve(const QString &path)

@@ -98,6 +98,9 @@ public:
     };
     // Reserves `path`, or the first free "base N.ext".
     static Result<Reservation> reserve(const QString &path);
+    // Moves `from` to `to` unless a file is there: 0, or the error (EEXIST when the name is taken).
+    // Without `oneStep`, takes the way of a file system that refuses to rename without replacing.
+    static int moveWithoutReplacing(const QByteArray &from, const QByteArray &to, bool oneStep = true);
     // The hidden file a reserved name is written under.
     static QString partialPath(const QString &path);
     // Removes the hidden files, and the empty files of the same name that earlier versions reserved with,

@@ -89,6 +89,8 @@ void ConfigStore::open(const QString &path)
         setMessage(read.error());
         return;
     }
+    // A save that was killed, or whose card was pulled, left its temporary file beside the card's file.
+    AtomicFile::removeLeftovers(path);
     if (!mayDiscardEdits())
         return;
     setUrl(path);

@@ -46,6 +46,7 @@ public:
 
     // Loads a file; a failure goes to `message` and leaves an open document as it was. Unsaved edits are
     // replaced only when the discard guard (if any) agrees. Files far larger than a camera's are refused.
+    // Temporary files that interrupted saves left beside the file are removed.
     void open(const QString &path);
     // A camera's file holds a few hundred entries; the editor makes a row of each, so a file far beyond that
     // would hold the window for minutes.

@@ -464,14 +464,19 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
 
 void LibraryStore::finishTrash(const DashClip &clip)
 {
-    const std::optional<QString> next = neighbor(clip.id, 1) ? neighbor(clip.id, 1) : neighbor(clip.id, -1);
-    const QList<qsizetype> gone = m_index.positionsOfID(m_clips, clip.id);
+    removeFromList(clip.id);
+}
+
+void LibraryStore::removeFromList(const QString &id)
+{
+    const std::optional<QString> next = neighbor(id, 1) ? neighbor(id, 1) : neighbor(id, -1);
+    const QList<qsizetype> gone = m_index.positionsOfID(m_clips, id);
     for (auto position = gone.crbegin(); position != gone.crend(); ++position) {
         emit clipAboutToBeRemoved(*position);
         removeClip(*position);
         emit clipRemoved(*position);
     }
-    if (m_selectedClipID == clip.id)
+    if (m_selectedClipID == id)
         setSelectedClipID(next);
 }
 
@@ -509,17 +514,23 @@ QFuture<void> LibraryStore::refreshCacheState()
             // nothing.
             QList<DashClip> own = std::exchange(listed, {});
             own.detach();
-            for (DashClip &clip : own)
-                clip = cache->resolveForPlayback(clip);
-            return own;
+            QSet<QString> forgotten;
+            for (DashClip &clip : own) {
+                if (cache->isCatalogued(clip.catalogKey()))
+                    clip = cache->resolveForPlayback(clip);
+                else if (withoutGoneFiles(clip))
+                    forgotten.insert(clip.id);
+            }
+            return std::pair(std::move(own), std::move(forgotten));
         },
-        [this](const QList<DashClip> &resolved) {
+        [this](const std::pair<QList<DashClip>, QSet<QString>> &result) {
+            const auto &[resolved, forgotten] = result;
             // The list may have changed meanwhile: only a recording still at its place is updated.
             QList<qsizetype> changed;
             for (qsizetype i = 0; i < resolved.size() && i < m_clips.size(); ++i) {
                 const DashClip &now = resolved.at(i);
                 DashClip &clip = m_clips[i];
-                if (clip.id != now.id)
+                if (clip.id != now.id || forgotten.contains(clip.id))
                     continue;
                 if (clip.cachedChannels == now.cachedChannels && clip.channelStates == now.channelStates &&
                     clip.files == now.files)
@@ -529,11 +540,37 @@ QFuture<void> LibraryStore::refreshCacheState()
                 clip.files = now.files;
                 changed.append(i);
             }
-            if (changed.isEmpty())
+            if (!changed.isEmpty()) {
+                m_fingerprint.reset();
+                emit clipsUpdated(changed);
+            }
+            // Forgotten by the cache (a clear) with nothing left to play: gone from the list at once. Many
+            // at once make one new list: each single removal moves the rest of the list.
+            if (forgotten.size() <= 64) {
+                for (const QString &id : forgotten)
+                    removeFromList(id);
                 return;
-            m_fingerprint.reset();
-            emit clipsUpdated(changed);
+            }
+            QList<DashClip> kept = m_clips;
+            kept.removeIf([&](const DashClip &clip) { return forgotten.contains(clip.id); });
+            ClipListing::Index index = ClipListing::index(kept);
+            setClips(std::move(kept), std::move(index));
+            if (m_selectedClipID && forgotten.contains(*m_selectedClipID))
+                setSelectedClipID(std::nullopt);
         });
+}
+
+bool LibraryStore::withoutGoneFiles(DashClip &clip)
+{
+    for (Channel channel : allChannels) {
+        const auto file = clip.files.find(channel);
+        if (file == clip.files.end() || QFileInfo::exists(file->second))
+            continue;
+        clip.channelStates[channel] = StorageState::missing;
+        clip.cachedChannels.erase(channel);
+        clip.files.erase(channel);
+    }
+    return clip.files.empty();
 }
 
 // Clip list

@@ -135,7 +135,8 @@ public:
     QFuture<void> trash(const DashClip &clip);
     // A channel of the recording with that catalog key now has a stored copy.
     void markCached(const QString &key, Channel channel);
-    // Reads the storage state of every listed recording again from the media cache. Like `trash`, the
+    // Reads the storage state of every listed recording again from the media cache; one the cache has
+    // forgotten keeps only the files still there, and leaves the list when none is. Like `trash`, the
     // future finishes on the GUI thread's event loop: never block that thread waiting for it.
     QFuture<void> refreshCacheState();
 
@@ -235,6 +236,10 @@ private:
     void setIsScanning(bool scanning);
     void setLastError(const std::optional<QString> &error);
     void finishTrash(const DashClip &clip);
+    // Takes the recording out of the list and moves the selection to its neighbour.
+    void removeFromList(const QString &id);
+    // Drops the recording's files that no longer exist (a cleared copy); true when none is left.
+    static bool withoutGoneFiles(DashClip &clip);
     // Checks off the GUI thread which folders are gone; a changed answer is stored and bumps the revision.
     void checkAvailability();
     // Views check again now; the stored offline state follows.

@@ -1,5 +1,7 @@
 #include "platform/gui/SingleInstance.h"
 
+#include "platform/InstanceLock.h"
+
 #include "fixtures/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using TestSupport::ScopedEnv;
 using TestSupport::waitFor;
 
 namespace {
@@ -44,6 +47,17 @@ class SingleInstanceTest : public testing::Test {
 protected:
     QTemporaryDir dir;
     QString socket() const { return dir.filePath(QStringLiteral("instance.socket")); }
+
+    std::string lockPath() const
+    {
+        return InstanceLock::fileIn(QFile::encodeName(dir.filePath(QStringLiteral("data"))).toStdString());
+    }
+    // A later launch claiming the data folder from another thread while this one serves.
+    QFuture<InstanceLock::Outcome> launch(const QStringList &paths, int waitMs) const
+    {
+        return QtConcurrent::run([lock = lockPath(), message = SingleInstance::encode(paths).toStdString(),
+                                  waitMs] { return InstanceLock::claim(lock, message, waitMs).outcome; });
+    }
 
     // Hands over from another thread while this one serves, as a second process would.
     bool handOverFromAnotherThread(const QStringList &paths)
@@ -133,6 +147,55 @@ TEST_F(SingleInstanceTest, ALaunchIsAnsweredWhileTheGuiThreadIsBusyAndThePathsFo
     first.reset();
     QCoreApplication::processEvents();
     EXPECT_FALSE(SingleInstance(socket()).handOver({QStringLiteral("/gone")}, 200));
+}
+
+TEST_F(SingleInstanceTest, ALaunchWaitsForAHolderThatDoesNotListenYet)
+{
+    InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+    ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
+    // The holder is still starting: it has the lock but named no socket yet.
+    const QStringList paths = {QStringLiteral("/media/card")};
+    QFuture<InstanceLock::Outcome> later = launch(paths, 20000);
+    QThread::msleep(300);
+    EXPECT_FALSE(later.isFinished());
+
+    SingleInstance instance(socket());
+    ASSERT_TRUE(instance.listen());
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+    ASSERT_TRUE(holder.lock.publish(QFile::encodeName(socket()).toStdString()));
+    ASSERT_TRUE(waitFor([&] { return later.isFinished(); }, 20000));
+    EXPECT_EQ(later.result(), InstanceLock::Outcome::handedOver);
+    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    EXPECT_EQ(received.at(0).at(0).toStringList(), paths);
+
+    // One that never listens keeps a launch for the time given, no longer.
+    holder.lock.publish("/nowhere/roadloom.socket");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(InstanceLock::claim(lockPath(), {}, 300).outcome, InstanceLock::Outcome::busy);
+    EXPECT_GE(clock.elapsed(), 300);
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST_F(SingleInstanceTest, ALaunchWithoutARuntimeFolderFindsTheHolderThroughTheLock)
+{
+    InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+    ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
+    QString socketPath;
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
+        socketPath = SingleInstance::socketPathFor(QString::fromStdString(lockPath()));
+    }
+    SingleInstance instance(socketPath);
+    ASSERT_TRUE(instance.listen());
+    ASSERT_TRUE(holder.lock.publish(QFile::encodeName(socketPath).toStdString()));
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    ScopedEnv unset("XDG_RUNTIME_DIR", QByteArray());
+    QFuture<InstanceLock::Outcome> later = launch({QStringLiteral("/media/card")}, 0);
+    ASSERT_TRUE(waitFor([&] { return later.isFinished(); }));
+    EXPECT_EQ(later.result(), InstanceLock::Outcome::handedOver);
+    EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
 }
 
 TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)

@@ -94,6 +94,27 @@ TEST_F(AppModelWiringTest, MoveToTrashMovesOnlyTheOriginalFilesAndForgetsTheReco
     EXPECT_TRUE(listed(other.id));
 }
 
+TEST_F(AppModelWiringTest, AnUnreadableCatalogIsToldOnceWithWhereItWasKept)
+{
+    const QString kept = "/data/Media Cache/catalog.json.unreadable-20260101T101010Z";
+    cacheBackend.setAsideCatalog = kept;
+    make({});
+    ASSERT_TRUE(waitFor([&] { return model->toast().has_value(); }));
+    EXPECT_EQ(model->toast()->message,
+              "The catalog could not be read and was kept as "
+              "\u201Ccatalog.json.unreadable-20260101T101010Z\u201D. Recordings return as their cards are "
+              "opened.");
+    EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
+    EXPECT_EQ(model->toast()->revealURL, kept);
+    // Told once: later usage refreshes say nothing more.
+    model->show("other", "camera.fill");
+    model->cache().refreshUsage();
+    const qsizetype usages = cacheBackend.log().count("usage");
+    ASSERT_TRUE(waitFor([&] { return cacheBackend.log().count("usage") > usages; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model->toast()->message, "other");
+}
+
 TEST_F(AppModelWiringTest, OpeningAConfigurationFileRaisesTheRequest)
 {
     make({});

@@ -208,6 +208,46 @@ TEST_F(CacheCoordinatorTest, PauseDuringACopyFinishesItThenEndsTheRun)
     EXPECT_EQ(copies(), QStringList({"copy F01.MP4", "copy F02.MP4", "copy F03.MP4"}));
 }
 
+TEST_F(CacheCoordinatorTest, PausedCachingWaitsForTheUserAndCacheNowResumesIt)
+{
+    // Paused by the user, or by the free-space guard: a rescan's start keeps it paused and its error
+    // shown; Cache Now resumes, and pauses again with the reason while the disk is still short.
+    for (const bool lowDisk : {false, true}) {
+        SCOPED_TRACE(lowDisk);
+        ScriptedCache fresh;
+        fresh.pending = {job("A.MP4", 100)};
+        freeSpace.available = lowDisk ? std::optional<qint64>(10) : std::nullopt;
+        CacheCoordinator coordinator({&fresh, &freeSpace, &defaults, {}});
+        if (lowDisk)
+            coordinator.start();
+        else
+            coordinator.setIsPaused(true);
+        ASSERT_TRUE(waitIdle(coordinator));
+        ASSERT_TRUE(coordinator.isPaused());
+        const std::optional<QString> error = coordinator.lastError();
+        EXPECT_EQ(error.has_value(), lowDisk);
+
+        coordinator.start();
+        EXPECT_FALSE(coordinator.isRunning());
+        EXPECT_EQ(coordinator.lastError(), error);
+
+        coordinator.cacheNow(clipWithKey("A"));
+        EXPECT_TRUE(coordinator.isRunning());
+        ASSERT_TRUE(waitIdle(coordinator));
+        EXPECT_EQ(coordinator.isPaused(), lowDisk);
+        EXPECT_EQ(coordinator.lastError(), error) << "the reason it cannot is said again";
+        EXPECT_EQ(fresh.log().contains("copy A.MP4"), !lowDisk);
+
+        freeSpace.available = std::nullopt;
+        coordinator.cacheNow(clipWithKey("A"));
+        ASSERT_TRUE(waitIdle(coordinator));
+        EXPECT_FALSE(coordinator.isPaused());
+        EXPECT_EQ(coordinator.lastError(), std::nullopt);
+        EXPECT_TRUE(fresh.log().contains("copy A.MP4"));
+        EXPECT_EQ(fresh.plans().last().alsoInclude, QSet<QString>{clipWithKey("A").catalogKey()});
+    }
+}
+
 TEST_F(CacheCoordinatorTest, CacheNowDuringARunPlansAgainAfterTheCurrentFile)
 {
     cache.pending = jobs(3);

@@ -106,6 +106,22 @@ TEST(CacheEndToEnd, ACopiedCardPlaysFromTheCacheOnceItIsGone)
     ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 2; }));
     EXPECT_EQ(coordinator.usage()->cachedFiles, 4);
     ASSERT_TRUE(TestSupport::waitFor([&] { return store.clips().first().cachedChannels.empty(); }));
+
+    // The whole cache cleared with the card away: the recordings only their copies kept are forgotten and
+    // leave the list at once, no row left naming a copy that is gone.
+    ASSERT_TRUE(QDir().rename(card, dir.filePath("CARD-away")));
+    store.refreshCacheState();
+    ASSERT_TRUE(TestSupport::waitFor([&] {
+        const QList<DashClip> now = store.clips();
+        return now.size() == 3 && now.at(1).storage() == StorageState::cached;
+    }));
+    store.setSelectedClipID(store.clips().at(1).id);
+    QSignalSpy removed(&store, &LibraryStore::clipRemoved);
+    cache.clear(false);
+    store.refreshCacheState();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return store.clips().isEmpty(); }));
+    EXPECT_EQ(removed.size(), 3);
+    EXPECT_EQ(store.selectedClipID(), std::nullopt);
 }
 
 } // namespace

@@ -257,6 +257,37 @@ TEST_F(ClipExportRun, AKilledRunLeavesNothingTheNextRunKeeps)
     EXPECT_EQ(TestSupport::readFile(out() + "/.notes.part"), "mine");
 }
 
+// A file that takes the reserved name while the movie is written is never replaced: the movie gets the next
+// free name. Either way of moving, in one step or by a second name where the file system refuses the first.
+TEST_F(ClipExportRun, ANameTakenAfterItsReservationIsNeverReplaced)
+{
+    Result<ClipExportJob::Reservation> reserved = ClipExportJob::reserve(out() + "/TAKEN.mov");
+    ASSERT_TRUE(reserved);
+    ASSERT_EQ(::write(reserved->descriptor(), "ours", 4), 4);
+    TestSupport::writeFile(out() + "/TAKEN.mov", "theirs");
+    const Result<QString> named = reserved->complete();
+    ASSERT_TRUE(named);
+    EXPECT_EQ(*named, out() + "/TAKEN 2.mov");
+    EXPECT_EQ(TestSupport::readFile(out() + "/TAKEN.mov"), "theirs");
+    EXPECT_EQ(TestSupport::readFile(out() + "/TAKEN 2.mov"), "ours");
+    EXPECT_EQ(files(), (QStringList{"TAKEN 2.mov", "TAKEN.mov"}));
+
+    for (const bool oneStep : {true, false}) {
+        SCOPED_TRACE(oneStep);
+        const QByteArray from = QFile::encodeName(out() + "/from"), to = QFile::encodeName(out() + "/to");
+        TestSupport::writeFile(out() + "/from", "new");
+        TestSupport::writeFile(out() + "/to", "old");
+        EXPECT_EQ(ClipExportJob::moveWithoutReplacing(from, to, oneStep), EEXIST);
+        EXPECT_EQ(TestSupport::readFile(out() + "/to"), "old");
+        EXPECT_EQ(TestSupport::readFile(out() + "/from"), "new");
+        QFile::remove(out() + "/to");
+        EXPECT_EQ(ClipExportJob::moveWithoutReplacing(from, to, oneStep), 0);
+        EXPECT_EQ(TestSupport::readFile(out() + "/to"), "new");
+        EXPECT_FALSE(QFileInfo::exists(out() + "/from"));
+        QFile::remove(out() + "/to");
+    }
+}
+
 // A read that fails mid-way (a card pulled, a bad sector) fails the run with the reason, and no movie, whole
 // or cut off, is left.
 TEST_F(ClipExportRun, AReadErrorFailsTheRunAndLeavesNoMovie)

@@ -74,6 +74,18 @@ TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
     EXPECT_EQ(urls.count(), 1);
 }
 
+TEST_F(ConfigStoreTest, OpeningRemovesTheTemporaryFileOfAnInterruptedSave)
+{
+    const QString leftover = dir.filePath(u"SETTING/blackbox.cfg.roadloom-Ab3xYz"_qs);
+    const QString another = dir.filePath(u"SETTING/setup.cfg.roadloom-Ab3xYz"_qs);
+    writeFile(leftover, "; camera");
+    writeFile(another, "; camera");
+    store.open(card);
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(another));
+    EXPECT_EQ(readFile(card), cardBytes);
+}
+
 TEST_F(ConfigStoreTest, BindingWritesMakeTheDocumentDirtyUntilTheOldValueIsBack)
 {
     const ConfigFile::Entry quality = entry(u"Rec"_qs, u"rec_quality"_qs, u"stale"_qs);

@@ -247,6 +247,41 @@ TEST_F(LibraryStoreTest, RescanMergesCatalogedRecordingsNewestFirstAndRepairsThe
     EXPECT_EQ(store->selectedClipID(), std::nullopt);
 }
 
+// Recordings the cache forgot in a clear, with nothing left to play, leave the list at the refresh that
+// follows: a few one by one, many as one new list.
+TEST_F(LibraryStoreTest, RecordingsForgottenByAClearLeaveTheListAtOnce)
+{
+    for (const int forgotten : {3, 70}) {
+        SCOPED_TRACE(forgotten);
+        const QString trip = folder(QString("Trip%1").arg(forgotten));
+        const QString kept = trip + "/kept_F.mp4";
+        TestSupport::writeFile(kept, "abc");
+        QList<DashClip> gone;
+        for (int i = 0; i < forgotten; ++i)
+            gone.append(recording(QString("gone%1").arg(i), trip + QString("/gone%1_F.mp4").arg(i), i % 60));
+        cache.registerClips(gone);
+        DashClip here = recording("kept", kept, 59);
+        here.byteSize = 3;
+        scan.byRoot[trip] = {here};
+        defaults.setValue("libraryFolders", QStringList{trip});
+        make();
+        settle();
+        ASSERT_EQ(store->clips().size(), forgotten + 1);
+        const QString selected = store->clips().last().id;
+        store->setSelectedClipID(selected);
+        QSignalSpy removed(store.get(), &LibraryStore::clipRemoved);
+        QSignalSpy reset(store.get(), &LibraryStore::clipsChanged);
+
+        cache.clear(false);
+        store->refreshCacheState();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->clips().size() == 1; }));
+        EXPECT_EQ(store->clips().first().id, kept);
+        EXPECT_EQ(removed.size() + reset.size(), forgotten > 64 ? 1 : forgotten);
+        EXPECT_NE(store->selectedClipID(), std::optional<QString>(selected));
+        store.reset();
+    }
+}
+
 TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
 {
     makeWithFourRecordings();

@@ -33,6 +33,8 @@ public:
     std::atomic<int> cachedFiles = 0;    // what every usage reports as the stored copies
     std::map<QString, QString> failures; // job name -> error text
     std::function<QList<CacheJob>(const PlanCall &)> plan;
+    // Where an unreadable catalog was kept: given to the first caller that takes it.
+    std::optional<QString> setAsideCatalog;
     // When set, each copy waits for a `release()` before it ends.
     bool holdCopies = false;
     // When set, each copy runs until it is told to stop.
@@ -86,6 +88,12 @@ public:
         QMutexLocker lock(&m_mutex);
         m_log.append(QStringLiteral("usage"));
         return {1000 * m_log.count(QStringLiteral("usage")), cachedFiles, 0};
+    }
+
+    std::optional<QString> takeSetAsideCatalog() override
+    {
+        QMutexLocker lock(&m_mutex);
+        return std::exchange(setAsideCatalog, std::nullopt);
     }
 
     void removeReplaceableCopies(const QString &key) override

@@ -117,7 +117,8 @@ QString CacheStatusView::pauseHelp(bool paused)
 void CacheStatusView::refresh()
 {
     const bool paused = m_cache.isPaused();
-    const bool running = m_cache.isRunning() || (paused && m_cache.totalFiles() >= 1);
+    // Paused caching keeps its resume button after the run has ended, or nothing would resume it.
+    const bool running = m_cache.isRunning() || paused;
     // Filled before it shows: a progress bar on screen paints the window at once on a new value, in the
     // middle of whatever started the run (a long list arriving).
     if (running) {
@@ -126,6 +127,7 @@ void CacheStatusView::refresh()
         m_pause->setToolTip(pauseHelp(paused));
         m_pause->setAccessibleName(pauseHelp(paused));
         m_progress->setValue(int(std::lround(std::clamp(m_cache.progress(), 0.0, 1.0) * 1000)));
+        m_progress->setVisible(m_cache.isRunning());
         const std::optional<QString> name = m_cache.currentName();
         m_current->setVisible(name.has_value());
         m_current->setText(name.value_or(QString()));

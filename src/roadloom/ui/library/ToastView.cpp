@@ -17,6 +17,8 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 // The capsule: the window colour at 92 % behind a hairline, with a soft shadow below.
@@ -75,7 +77,7 @@ ToastView::ToastView(AppModel &model, QWidget *window) : QWidget(window), m_mode
     m_symbol = new SymbolLabel(QString(), 16, m_capsule);
     m_message = new QLabel(m_capsule);
     m_message->setWordWrap(true);
-    m_message->setMaximumWidth(480);
+    m_message->setMaximumWidth(640);
     m_message->setMaximumHeight(m_message->fontMetrics().lineSpacing() * 2 + 2);
     m_reveal = new QPushButton(QStringLiteral("Show in File Manager"), m_capsule);
     m_reveal->setFlat(true);
@@ -122,6 +124,15 @@ void ToastView::follow(const std::optional<Toast> &toast)
     m_symbol->setSymbol(toast->systemImage);
     m_symbol->setColor(Palette::accent(palette()));
     m_message->setText(toast->message);
+    // A wrapped label asks for a narrow width: a long message (a file name in it) takes the width that
+    // shows it in its two lines.
+    const QFontMetrics metrics = m_message->fontMetrics();
+    int width = std::min(m_message->maximumWidth(), metrics.horizontalAdvance(toast->message) / 2);
+    while (width < m_message->maximumWidth() &&
+           metrics.boundingRect(QRect(0, 0, width, 1 << 16), Qt::TextWordWrap, toast->message).height() >
+               metrics.lineSpacing() * 2)
+        width += 8;
+    m_message->setMinimumWidth(std::min(width, m_message->maximumWidth()));
     m_reveal->setVisible(toast->revealURL.has_value());
     QPalette link = m_reveal->palette();
     link.setColor(QPalette::ButtonText, Palette::accent(palette()));

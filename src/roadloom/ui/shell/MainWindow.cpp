@@ -1,6 +1,7 @@
 #include "roadloom/ui/shell/MainWindow.h"
 
 #include "platform/Defaults.h"
+#include "platform/StartupGate.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
@@ -118,6 +119,8 @@ void MainWindow::paintEvent(QPaintEvent *event)
     if (!m_reactions && !m_setupPending) {
         m_setupPending = true;
         QTimer::singleShot(0, this, &MainWindow::finishSetup);
+        // Shown: background work held back for the first paint (the catalog's read) may start.
+        StartupGate::open();
     }
 }
 

@@ -1,11 +1,12 @@
 #include "roadloom/ui/shell/RoadloomApp.h"
 
+#include "platform/gui/SingleInstance.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/ConfigStore.h"
-#include "roadloom/ui/shell/AppActions.h"
 #include "roadloom/ui/device/DeviceSettingsWindow.h"
-#include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/settings/PreferencesWindow.h"
+#include "roadloom/ui/shell/AppActions.h"
+#include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/shell/WindowKeys.h"
 
 #include <QApplication>
@@ -112,6 +113,12 @@ void RoadloomApp::openPaths(const QStringList &paths)
     openWindow(mainID);
     if (!paths.isEmpty())
         m_model.library().open(paths);
+}
+
+void RoadloomApp::serve(SingleInstance &instance)
+{
+    connect(&instance, &SingleInstance::pathsReceived, this, &RoadloomApp::openPaths);
+    connect(this, &RoadloomApp::quitting, &instance, &SingleInstance::close);
 }
 
 bool RoadloomApp::anotherWindowOpen(QObject *closing) const

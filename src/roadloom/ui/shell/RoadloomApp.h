@@ -10,6 +10,7 @@
 
 class AppModel;
 class MainWindow;
+class SingleInstance;
 
 // Owns the application's windows: the main window ("main"), the device settings ("device-settings") and
 // the settings ("settings"). Each is made once, on first opening, and brought forward when opened again.
@@ -45,6 +46,10 @@ public:
     // Paths handed over by another launch or given on the command line: the main window comes forward and
     // the library opens them all at once, as a drop does.
     void openPaths(const QStringList &paths);
+    // Opens what later launches hand to the instance until quitting; from then on the instance refuses
+    // them, so that a launch waits and takes over rather than handing its paths to an application that
+    // will never open them.
+    void serve(SingleInstance &instance);
 
 signals:
     // All guards agreed and the windows are closed: the event loop should end.

@@ -3,10 +3,10 @@
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/Formats.h"
 #include "roadloom/ui/library/CacheStatusView.h"
-#include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/library/SidebarView.h"
 #include "roadloom/ui/library/SourceListModel.h"
 #include "roadloom/ui/library/ToastView.h"
+#include "roadloom/ui/widgets/ElidedLabel.h"
 
 #include <QFile>
 #include <QLabel>
@@ -308,7 +308,18 @@ TEST_F(CacheStatusTest, ARunCountsItsFilesCanBePausedAndLeavesItsErrorShown)
     EXPECT_EQ(status.pauseButton()->toolTip(), "Resume caching");
     cacheBackend.release(10);
     ASSERT_TRUE(waitFor([&] { return !model->cache().isRunning(); }));
-    EXPECT_FALSE(status.runBlock()->isVisible()) << "the stopped run resets its counters";
+    // The run has ended, caching stays paused: the block stays with its resume button, without a bar.
+    EXPECT_TRUE(status.runBlock()->isVisible());
+    EXPECT_EQ(status.runLabel()->text(), "Caching paused");
+    EXPECT_FALSE(status.progressBar()->isVisible());
+    EXPECT_FALSE(status.usageLine()->isVisible());
+    model->cache().start(); // a rescan meanwhile starts nothing
+    EXPECT_FALSE(model->cache().isRunning());
+    QTest::mouseClick(status.pauseButton(), Qt::LeftButton);
+    EXPECT_FALSE(model->cache().isPaused());
+    ASSERT_TRUE(waitFor([&] { return cacheBackend.log().contains("copy h.mp4"); }));
+    ASSERT_TRUE(waitFor([&] { return !model->cache().isRunning(); }));
+    EXPECT_FALSE(status.runBlock()->isVisible());
 }
 
 // Toast
@@ -340,6 +351,19 @@ protected:
         ModelTest::TearDown();
     }
 };
+
+TEST_F(ToastViewTest, ALongMessageWithAFileNameShowsWholeInTwoLines)
+{
+    makeToast();
+    const QString message = AppModel::catalogSetAsideMessage("/x/catalog.json.unreadable-20261207T151840Z");
+    model->show(message, AppModel::errorSymbol, QString("/x/catalog.json.unreadable-20261207T151840Z"));
+    ASSERT_TRUE(waitFor([&] { return !toast->isAnimating() && toast->isVisible(); }));
+    const QLabel *label = toast->messageLabel();
+    const QFontMetrics metrics = label->fontMetrics();
+    EXPECT_LE(metrics.boundingRect(QRect(0, 0, label->width(), 1 << 16), Qt::TextWordWrap, message).height(),
+              metrics.lineSpacing() * 2);
+    EXPECT_LE(toast->width(), window->width());
+}
 
 TEST_F(ToastViewTest, ASecondToastReplacesTheFirstAndItsRevealGoesToTheRevealer)
 {

@@ -153,7 +153,7 @@ TEST_F(RoadloomAppTest, PathsHandedOverOpenTogetherAndBringTheMainWindowBack)
     main.close();
     SingleInstance running(dir.filePath("instance.socket"));
     ASSERT_TRUE(running.listen());
-    QObject::connect(&running, &SingleInstance::pathsReceived, app.get(), &RoadloomApp::openPaths);
+    app->serve(running);
 
     const QString folder = dir.filePath("Trip 1");
     const QString video = dir.filePath("loose/REC_2024_05_01_10_00_00_F.mp4");
@@ -173,6 +173,18 @@ TEST_F(RoadloomAppTest, PathsHandedOverOpenTogetherAndBringTheMainWindowBack)
     EXPECT_EQ(model->library().imported()->urls, QStringList{video});
     // The opened file's source is selected last, as after a drop of both.
     EXPECT_EQ(model->library().selectedSourceID(), model->library().imported()->id());
+}
+
+TEST_F(RoadloomAppTest, AQuittingApplicationTakesNoMorePaths)
+{
+    makeApp();
+    openMain();
+    SingleInstance running(dir.filePath("instance.socket"));
+    ASSERT_TRUE(running.listen());
+    app->serve(running);
+    ASSERT_TRUE(app->requestQuit());
+    EXPECT_FALSE(running.isListening());
+    EXPECT_FALSE(SingleInstance(dir.filePath("instance.socket")).handOver({dir.filePath("late")}, 500));
 }
 
 // With the main window closed, the other windows still quit, open the settings and bring the main window
