@@ -1,7 +1,10 @@
 // The catalog and journal readers on arbitrary bytes: never crash, and whatever they accept is written and
-// read back stably. The bookmarks the catalog carries are decoded as well, since they come from the same
-// user-editable file.
+// read back stably. The catalog is also read in small pieces, on several threads, as a large file is: it
+// must read the same as in one piece. The bookmarks the catalog carries are decoded as well, since they
+// come from the same user-editable file.
 #include "roadcore/CatalogEntry.h"
+#include "roadcore/CatalogJournal.h"
+#include "roadcore/CatalogLoader.h"
 
 #include "platform/FileBookmark.h"
 
@@ -11,16 +14,23 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const CatalogEntry::JournalReading journal = CatalogEntry::readJournal(bytes, "fuzz");
+    const CatalogJournal::Reading journal = CatalogJournal::read(bytes);
     if (journal.goodBytes < 0 || journal.goodBytes > bytes.size())
         std::abort();
-    QByteArray rewritten = CatalogEntry::journalHeader("fuzz");
-    for (const CatalogEntry::JournalRecord &record : journal.records)
-        rewritten += CatalogEntry::journalLine(record);
-    const CatalogEntry::JournalReading again = CatalogEntry::readJournal(rewritten, "fuzz");
-    if (again.records != journal.records || again.goodBytes != rewritten.size())
+    QByteArray rewritten;
+    for (const CatalogJournal::Record &record : journal.records)
+        rewritten += CatalogJournal::line(record);
+    const CatalogJournal::Reading again = CatalogJournal::read(rewritten);
+    if (again.records != journal.records || again.goodBytes != rewritten.size() || again.skippedLines != 0)
         std::abort();
     auto catalog = CatalogEntry::readCatalog(bytes);
+    // Pieces and threads from the input's first byte, so that the fuzzer explores them too.
+    CatalogLoader::Options options;
+    options.pieceBytes = size > 0 ? 1 + data[0] % 64 : 1;
+    options.parallelFrom = size > 0 && data[0] & 0x80 ? 0 : options.pieceBytes * 2;
+    const auto inPieces = CatalogLoader::readText(bytes, options);
+    if (inPieces.has_value() != catalog.has_value() || (catalog && *inPieces != *catalog))
+        std::abort();
     if (!catalog)
         return 0;
     const QByteArray written = CatalogEntry::writeCatalog(*catalog);

@@ -19,20 +19,6 @@ namespace {
 constexpr qint64 kernelBlock = 8 << 20;
 constexpr qint64 bufferBlock = 1 << 20;
 
-bool writeFully(int fd, const char *buffer, qint64 length, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < length) {
-        const ssize_t n = ::pwrite(fd, buffer + done, size_t(length - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // The kernel cannot copy between these files (another file system, an old kernel): read and write instead.
 bool kernelCopyUnsupported(int error)
 {
@@ -41,6 +27,22 @@ bool kernelCopyUnsupported(int error)
 }
 
 } // namespace
+
+bool writeFully(int fd, const char *buffer, qint64 length, qint64 offset)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t n = ::pwrite(fd, buffer + done, size_t(length - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = ENOSPC; // no progress: the device takes no more
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 qint64 readAt(int fd, char *buffer, qint64 length, qint64 offset)
 {

@@ -22,6 +22,9 @@ Outcome copy(int from, int to, const std::function<bool()> &proceed);
 // error, with errno set.
 qint64 readAt(int fd, char *buffer, qint64 length, qint64 offset);
 
+// Writes all `length` bytes at `offset`, retrying short writes; false on an error, with errno set.
+bool writeFully(int fd, const char *buffer, qint64 length, qint64 offset);
+
 enum class Comparison { equal, different, failed, stopped };
 // Whether the two files hold the same bytes, read from both in step.
 Comparison compare(int a, int b, const std::function<bool()> &proceed);

@@ -12,6 +12,7 @@
 #include "platform/StartupGate.h"
 #include "platform/ThreadGroup.h"
 #include "platform/UniqueFd.h"
+#include "roadcore/CatalogLoader.h"
 #include "roadcore/ClipOrder.h"
 
 #include <QCoreApplication>
@@ -42,79 +43,77 @@ namespace {
 const QString catalogFileName = QStringLiteral("catalog.json");
 const QString journalFileName = QStringLiteral("catalog.journal");
 
-// Which catalog file a journal continues: each rewrite makes a new file, with a new inode and time.
-QByteArray fileIdentity(const QString &path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return QByteArrayLiteral("none");
-    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
-           QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) +
-           '.' + QByteArray::number(qint64(st.st_mtim.tv_nsec));
-}
-
 struct OnDisk {
     bool stopped = false;
     bool unreadable = false;
     CatalogEntry::Catalog catalog;
+    bool journal = false; // there was one
     qsizetype journalBytes = 0;
     int journalRecords = 0;
+    int recorded = 0; // of its records, taken into the catalog
+    // One of its lines did not read, or names a stored file that no record of the catalog names.
+    bool unplaced = false;
 };
 
 // The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
-OnDisk readOnDisk(const QString &catalogPath, const QString &journalPath,
+OnDisk readOnDisk(const QString &root, const CatalogLoader::Options &options,
                   const std::atomic<bool> *stop = nullptr)
 {
     OnDisk disk;
-    const QByteArray identity = fileIdentity(catalogPath);
-    QFile file(catalogPath);
-    if (file.exists()) {
-        std::optional<CatalogEntry::Catalog> catalog;
-        if (file.open(QIODevice::ReadOnly)) {
-            // Mapped rather than read: a large catalog is parsed from the page cache without a copy of it
-            // on the heap, which would stay with the process as room for later allocations.
-            const qint64 size = file.size();
-            if (uchar *mapped = size > 0 ? file.map(0, size) : nullptr) {
-                catalog = CatalogEntry::readCatalog(
-                    QByteArrayView(reinterpret_cast<const char *>(mapped), qsizetype(size)), stop);
-                file.unmap(mapped);
-            } else {
-                catalog = CatalogEntry::readCatalog(file.readAll(), stop);
-            }
-        }
-        if (stop && stop->load()) {
-            disk.stopped = true;
-            return disk;
-        }
-        if (!catalog) {
-            disk.unreadable = true;
-            return disk;
-        }
-        disk.catalog = std::move(*catalog);
+    CatalogLoader::FileReading reading =
+        CatalogLoader::readFile(root + QLatin1Char('/') + catalogFileName, options, stop);
+    if (stop && stop->load()) {
+        disk.stopped = true;
+        return disk;
     }
-    QFile journal(journalPath);
-    if (journal.open(QIODevice::ReadOnly)) {
-        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(journal.readAll(), identity);
-        for (const CatalogEntry::JournalRecord &record : reading.records)
-            CatalogEntry::apply(disk.catalog, record);
-        disk.journalBytes = reading.goodBytes;
-        disk.journalRecords = int(reading.records.size());
+    if (!reading.absent && !reading.catalog)
+        disk.unreadable = true;
+    else if (reading.catalog)
+        disk.catalog = std::move(*reading.catalog);
+    QFile journal(root + QLatin1Char('/') + journalFileName);
+    if (!journal.open(QIODevice::ReadOnly))
+        return disk;
+    disk.journal = true;
+    const CatalogJournal::Reading read = CatalogJournal::read(journal.readAll());
+    disk.journalBytes = read.goodBytes;
+    disk.journalRecords = int(read.records.size());
+    const auto isStored = [&](const QString &storedPath) {
+        return regularFileSize(root + QLatin1Char('/') + storedPath).has_value();
+    };
+    QStringList unplaced;
+    for (const CatalogJournal::Record &record : read.records) {
+        switch (CatalogJournal::apply(disk.catalog, record, isStored)) {
+        case CatalogJournal::Applied::recorded:
+            ++disk.recorded;
+            break;
+        case CatalogJournal::Applied::unplaced:
+            unplaced.append(QDir::cleanPath(record.storedPath));
+            break;
+        case CatalogJournal::Applied::already:
+        case CatalogJournal::Applied::gone:
+            break;
+        }
+    }
+    // A line that did not read may have named any stored file.
+    disk.unplaced = read.skippedLines > 0;
+    if (!unplaced.isEmpty() && !disk.unplaced) {
+        QSet<QString> referenced;
+        for (const auto &[key, entry] : disk.catalog)
+            for (const auto &[letter, file] : entry.files)
+                if (const auto relative = file.usableStoredPath())
+                    referenced.insert(QDir::cleanPath(*relative));
+        disk.unplaced = std::any_of(unplaced.begin(), unplaced.end(),
+                                    [&](const QString &path) { return !referenced.contains(path); });
     }
     return disk;
 }
 
-bool writeAll(int fd, const QByteArray &bytes, qsizetype offset)
+// The name of a temporary file of a copy: no record ever names one.
+bool isPartialName(const QString &name)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+    static const QRegularExpression ours(
+        QStringLiteral("^\\.partial-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    return ours.match(name).hasMatch();
 }
 
 struct FileFacts {
@@ -315,8 +314,9 @@ MediaCache &MediaCache::shared()
     return *instance;
 }
 
-MediaCache::MediaCache(QString root, MountSource mounts)
-    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts))
+MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading)
+    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_reading(std::move(reading)),
+      m_journal(m_root + QLatin1Char('/') + journalFileName)
 {
     m_pool.setMaxThreadCount(1);
     QDir().mkpath(m_root + QLatin1String("/Files"));
@@ -327,9 +327,14 @@ MediaCache::MediaCache(QString root, MountSource mounts)
 MediaCache::~MediaCache()
 {
     m_pool.waitForDone();
-    // The journal stays: the next start reads it, and quitting does not wait for a rewrite of the catalog.
-    if (m_journal >= 0)
-        ::close(m_journal);
+    // The journal stays: the next start folds it in.
+}
+
+void MediaCache::foldJournal()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_loaded && m_journal.records() > 0)
+        save();
 }
 
 QString MediaCache::catalogPath() const
@@ -345,8 +350,7 @@ QString MediaCache::journalPath() const
 std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &root)
 {
     const QString clean = QDir::cleanPath(root);
-    OnDisk disk =
-        readOnDisk(clean + QLatin1Char('/') + catalogFileName, clean + QLatin1Char('/') + journalFileName);
+    OnDisk disk = readOnDisk(clean, {});
     if (disk.unreadable)
         return std::nullopt;
     return std::move(disk.catalog);
@@ -390,11 +394,9 @@ void MediaCache::removeAbandonedPartials()
                               : -1);
     if (!files)
         return;
-    static const QRegularExpression ours(
-        QStringLiteral("^\\.partial-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     forEachRegularFile(
         files.get(), QStringLiteral("Files"), 0, [&](int folder, const char *name, const QString &relative) {
-            if (!ours.match(QFile::decodeName(name)).hasMatch())
+            if (!isPartialName(QFile::decodeName(name)))
                 return;
             {
                 std::lock_guard lock(m_partialsMutex);
@@ -416,7 +418,7 @@ bool MediaCache::load(const std::atomic<bool> *stop)
     if (!app || QThread::currentThread() != app->thread())
         StartupGate::wait(std::chrono::seconds(3));
     m_copyIndex.reset();
-    OnDisk disk = readOnDisk(catalogPath(), journalPath(), stop);
+    OnDisk disk = readOnDisk(m_root, m_reading, stop);
     if (disk.stopped)
         return false;
     m_catalogUnreadable = disk.unreadable;
@@ -424,9 +426,51 @@ bool MediaCache::load(const std::atomic<bool> *stop)
     if (m_catalogUnreadable)
         setAsideUnreadableCatalog();
     m_entries = std::move(disk.catalog);
-    m_journalBytes = disk.journalBytes;
-    m_journalRecords = disk.journalRecords;
+    m_journal.resume(disk.journalBytes, disk.journalRecords);
+    // What was set aside may name stored files that this catalog does not: the sweep spares them as long
+    // as it is kept.
+    m_mayBeIncomplete = disk.unreadable || hasSetAsideFiles();
+    if (disk.journal) {
+        if (disk.unplaced) {
+            m_mayBeIncomplete = true;
+            // Never deleted unread: when it cannot be moved aside it stays, appended to, until it can.
+            m_keepJournal = !setAsideJournal();
+            if (m_keepJournal)
+                return true;
+        }
+        // Folded in at once, so that copies do not live in the journal alone for long.
+        if (disk.recorded > 0)
+            save();
+        else
+            m_journal.remove();
+    }
     return true;
+}
+
+bool MediaCache::hasSetAsideFiles() const
+{
+    return !QDir(m_root)
+                .entryList({catalogFileName + QLatin1String(".unreadable-*"),
+                            journalFileName + QLatin1String(".unapplied-*")},
+                           QDir::Files | QDir::Hidden | QDir::System)
+                .isEmpty();
+}
+
+bool MediaCache::setAsideJournal()
+{
+    const QString base = journalPath() + QLatin1String(".unapplied-") +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    for (int n = 1; n <= 1000; ++n) {
+        const QString target = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+            continue;
+        if (!QFile::rename(journalPath(), target))
+            break;
+        m_journal.resume(0, 0);
+        return true;
+    }
+    qCWarning(logCache) << "A catalog journal that could not be applied could not be kept:" << journalPath();
+    return false;
 }
 
 bool MediaCache::setAsideUnreadableCatalog()
@@ -475,49 +519,24 @@ void MediaCache::save()
         return;
     }
     m_unsaved = false;
-    // The new catalog holds every copy of the journal; a journal left by a crash right here continues the
-    // previous catalog file and is ignored.
-    if (m_journal >= 0)
-        ::close(m_journal);
-    m_journal = -1;
-    m_journalBytes = 0;
-    m_journalRecords = 0;
-    QFile::remove(journalPath());
+    // The new catalog holds every copy of the journal. A journal left by a crash right here is read again
+    // at the next start, where its records find their copies recorded or their stored files gone.
+    if (!m_keepJournal)
+        m_journal.remove();
 }
 
-void MediaCache::saveCopy(const CatalogEntry::JournalRecord &record)
+void MediaCache::saveCopy(const CatalogJournal::Record &record)
 {
     // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
     // writing linear in its copies.
     const int longest = std::max(1000, int(m_entries.size() / 4));
     // Files followed to their new places are only in memory: the whole catalog takes them in.
-    if (m_unsaved || m_catalogUnreadable || m_journalRecords >= longest)
+    if (m_unsaved || m_catalogUnreadable || m_journal.records() >= longest)
         return save();
-    const bool opening = m_journal < 0;
-    if (opening) {
-        m_journal =
-            ::open(QFile::encodeName(journalPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (m_journal < 0)
-            return save();
-    }
-    QByteArray bytes;
-    if (m_journalBytes == 0) {
-        bytes = CatalogEntry::journalHeader(fileIdentity(catalogPath()));
-        m_journalRecords = 0;
-    }
-    bytes += CatalogEntry::journalLine(record);
-    // A line cut off by a crash goes before the next one is written. On disk before the copy counts as
-    // recorded, as the catalog is.
-    if ((opening && ::ftruncate(m_journal, off_t(m_journalBytes)) != 0) ||
-        !writeAll(m_journal, bytes, m_journalBytes) || ::fdatasync(m_journal) != 0) {
+    if (!m_journal.append(record)) {
         qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
-        ::close(m_journal);
-        m_journal = -1;
-        m_journalBytes = 0;
-        return save();
+        save();
     }
-    m_journalBytes += bytes.size();
-    ++m_journalRecords;
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const
@@ -1024,6 +1043,7 @@ void MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     for (auto &[key, entry] : m_entries)
         for (auto &[letter, record] : entry.files)
@@ -1036,7 +1056,7 @@ void MediaCache::clear(bool keepingUnavailable)
                 return matches(file.second.originalPath, file.second);
             });
         });
-    deleteUnreferenced();
+    deleteUnreferenced(before);
     save();
 }
 
@@ -1044,6 +1064,7 @@ void MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
         if (forget)
@@ -1052,7 +1073,7 @@ void MediaCache::remove(const QString &key, bool forget)
             for (auto &[letter, record] : entry->second.files)
                 record.storedPath.reset();
     }
-    deleteUnreferenced();
+    deleteUnreferenced(before);
     save();
 }
 
@@ -1060,6 +1081,7 @@ void MediaCache::removeReplaceableCopies(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     ensureLoaded();
+    const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     beginOperation();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
@@ -1077,17 +1099,23 @@ void MediaCache::removeReplaceableCopies(const QString &key)
             }
         }
     }
-    deleteUnreferenced();
+    deleteUnreferenced(before);
     save();
 }
 
-void MediaCache::deleteUnreferenced()
+QSet<QString> MediaCache::referencedPaths() const
 {
     QSet<QString> referenced;
     for (const auto &[key, entry] : m_entries)
         for (const auto &[letter, record] : entry.files)
             if (const auto relative = record.usableStoredPath())
                 referenced.insert(storedPathKey(*relative));
+    return referenced;
+}
+
+void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore)
+{
+    const QSet<QString> referenced = referencedPaths();
     // Only what is proven to lie in our own "Files": opened without following a link, walked by descriptor.
     const UniqueFd root(::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root)
@@ -1098,6 +1126,11 @@ void MediaCache::deleteUnreferenced()
     forEachRegularFile(files.get(), QStringLiteral("Files"), 0,
                        [&](int folder, const char *name, const QString &relative) {
                            if (referenced.contains(relative))
+                               return;
+                           // A catalog that may lack records proves no file unreferenced: only the copies
+                           // this operation let go of, and temporary files, are deleted then.
+                           if (m_mayBeIncomplete && !referencedBefore.contains(relative) &&
+                               !isPartialName(QFile::decodeName(name)))
                                return;
                            std::lock_guard lock(m_partialsMutex);
                            if (!m_partials.contains(relative))

@@ -3,6 +3,8 @@
 #include "roadcore/CacheJob.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/CatalogEntry.h"
+#include "roadcore/CatalogJournal.h"
+#include "roadcore/CatalogLoader.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
@@ -43,7 +45,9 @@ public:
     // Rooted in the generic data location plus "Roadloom/Media Cache"; created on first use, never destroyed.
     static MediaCache &shared();
 
-    explicit MediaCache(QString root, MountSource mounts = &MountTable::current);
+    // `reading` sets how the catalog file is read (its pieces), for tests.
+    explicit MediaCache(QString root, MountSource mounts = &MountTable::current,
+                        CatalogLoader::Options reading = {});
     ~MediaCache();
     MediaCache(const MediaCache &) = delete;
     MediaCache &operator=(const MediaCache &) = delete;
@@ -93,6 +97,8 @@ public:
     // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), given once:
     // the user is told a single time. None when the catalog read well or the answer was already taken.
     std::optional<QString> takeSetAsideCatalog();
+    // Writes the copies recorded only in the journal into the catalog file; for the application's quit.
+    void foldJournal();
 
     QFuture<QList<DashClip>> registerClipsAsync(QList<DashClip> clips);
     QFuture<QList<DashClip>> clipsAsync(Scope scope, QSet<QString> excluding = {});
@@ -123,10 +129,14 @@ private:
     // Writes the whole catalog, which takes in what the journal recorded.
     void save();
     // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.
-    void saveCopy(const CatalogEntry::JournalRecord &record);
+    void saveCopy(const CatalogJournal::Record &record);
     QString journalPath() const;
     // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
     bool setAsideUnreadableCatalog();
+    // Moves aside a journal whose records name stored files the catalog has no record for.
+    bool setAsideJournal();
+    // Whether an unreadable catalog or an unapplied journal was kept in the root.
+    bool hasSetAsideFiles() const;
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {
@@ -164,8 +174,11 @@ private:
     // another copy holds that name, and records it. Nothing when the job's record is gone.
     Result<void> install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial);
     void commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
-    // Deletes the regular files under "Files" that no record names, except copies in progress.
-    void deleteUnreferenced();
+    // The stored paths the records name, cleaned.
+    QSet<QString> referencedPaths() const;
+    // Deletes the regular files under "Files" that no record names, except copies in progress. While the
+    // catalog may be incomplete, only those among `referencedBefore`, the paths named before the operation.
+    void deleteUnreferenced(const QSet<QString> &referencedBefore);
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
     const QList<MountEntry> &mounts();
@@ -178,6 +191,7 @@ private:
 
     const QString m_root;
     const MountSource m_mountSource;
+    const CatalogLoader::Options m_reading;
     QMutex m_mutex;
     CatalogEntry::Catalog m_entries;
     std::optional<CopyIndex> m_copyIndex;
@@ -185,10 +199,11 @@ private:
     std::optional<QString> m_setAsideCatalog; // not yet taken by takeSetAsideCatalog
     // A resolution changed the catalog since it was last written. Set by the threads of a listing.
     std::atomic<bool> m_unsaved = false;
-    // The journal: open for appending once a copy was recorded in it; its good length and records.
-    int m_journal = -1;
-    qsizetype m_journalBytes = 0; // 0: a new journal is started at the next copy
-    int m_journalRecords = 0;
+    CatalogJournal m_journal;
+    bool m_keepJournal = false; // one that could not be applied nor moved aside
+    // Records may be missing from the catalog: it was unreadable, or a journal or catalog was set aside.
+    // The sweep then deletes only what an operation let go of.
+    bool m_mayBeIncomplete = false;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;

@@ -2,6 +2,7 @@
 #include "platform/StandardFolders.h"
 #include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
+#include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/ui/shell/AppServices.h"
 #include "roadloom/ui/shell/MainWindow.h"
@@ -101,5 +102,8 @@ int main(int argc, char **argv)
     // The launch's own paths open once the window shows.
     if (!paths.isEmpty())
         QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
-    return app.exec();
+    const int code = app.exec();
+    // Copies recorded only in the journal go into the catalog file before the program ends.
+    MediaCache::shared().foldJournal();
+    return code;
 }

@@ -285,61 +285,6 @@ TEST(CatalogEntry, UsesOnlyStoredPathsBelowFiles)
     }
 }
 
-TEST(CatalogEntry, ReadsAJournalUpToItsFirstBadLineAndOnlyForItsOwnCatalog)
-{
-    const CatalogEntry::JournalRecord one{"a#1", "F", QString(32, 'a'), "Files/aa/x_F.mp4"};
-    const CatalogEntry::JournalRecord two{"b \"quoted\"#2", "R", QString(32, 'b'), "Files/bb/ü_R.mp4"};
-    const QByteArray header = CatalogEntry::journalHeader("1:2:3:4.5");
-    const QByteArray lineOne = CatalogEntry::journalLine(one), lineTwo = CatalogEntry::journalLine(two);
-    const struct Case {
-        const char *what;
-        QByteArray text;
-        QByteArray identity;
-        QList<CatalogEntry::JournalRecord> records;
-        qsizetype goodBytes;
-    } cases[] = {
-        {"whole", header + lineOne + lineTwo, "1:2:3:4.5", {one, two}, (header + lineOne + lineTwo).size()},
-        {"header only", header, "1:2:3:4.5", {}, header.size()},
-        {"another catalog", header + lineOne, "1:2:3:4.6", {}, 0},
-        {"no header", lineOne + lineTwo, "1:2:3:4.5", {}, 0},
-        {"empty", "", "1:2:3:4.5", {}, 0},
-        {"last line cut off",
-         header + lineOne + lineTwo.chopped(1),
-         "1:2:3:4.5",
-         {one},
-         (header + lineOne).size()},
-        {"cut inside", header + lineOne + lineTwo.left(10), "1:2:3:4.5", {one}, (header + lineOne).size()},
-        {"garbage in between",
-         header + lineOne + "{\"key\":\n" + lineTwo,
-         "1:2:3:4.5",
-         {one},
-         (header + lineOne).size()},
-        {"member missing",
-         header + "{\"key\":\"a#1\",\"letter\":\"F\",\"fingerprint\":\"x\"}\n" + lineTwo,
-         "1:2:3:4.5",
-         {},
-         header.size()},
-    };
-    for (const Case &c : cases) {
-        const CatalogEntry::JournalReading reading = CatalogEntry::readJournal(c.text, c.identity);
-        EXPECT_EQ(reading.records, c.records) << c.what;
-        EXPECT_EQ(reading.goodBytes, c.goodBytes) << c.what;
-    }
-}
-
-TEST(CatalogEntry, AppliesAJournalRecordOnlyToAnExistingChannelRecord)
-{
-    CatalogEntry::Catalog catalog{{fullEntry().key, fullEntry()}};
-    const QString key = fullEntry().key;
-    EXPECT_TRUE(CatalogEntry::apply(catalog, {key, "R", QString(32, 'c'), "Files/cc/r.mp4"}));
-    EXPECT_EQ(catalog.at(key).files.at("R").storedPath, "Files/cc/r.mp4");
-    EXPECT_EQ(catalog.at(key).files.at("R").fingerprint, QString(32, 'c'));
-    const CatalogEntry::Catalog before = catalog;
-    EXPECT_FALSE(CatalogEntry::apply(catalog, {key, "I", QString(32, 'd'), "Files/dd/i.mp4"}));
-    EXPECT_FALSE(CatalogEntry::apply(catalog, {"unknown#1", "F", QString(32, 'd'), "Files/dd/f.mp4"}));
-    EXPECT_EQ(catalog, before);
-}
-
 TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
 {
     // Spaces, escaped slashes and \u escapes, members in any order, unknown members of every type, numbers

@@ -369,53 +369,48 @@ TEST_F(MediaCacheCopyTest, AStopBeforeTheStartCopiesNothing)
     EXPECT_FALSE(record(clip, Channel::front).storedPath);
 }
 
-TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByTheNextWholeSave)
+TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByASaveAnOpeningOrAQuit)
 {
     const DashClip a = add("a", {{Channel::front, "af"}, {Channel::rear, "ar"}});
     const QByteArray written = readFile(root + "/catalog.json");
     cacheAll();
     // Each copy appended a line instead of rewriting the catalog.
     EXPECT_EQ(readFile(root + "/catalog.json"), written);
-    EXPECT_EQ(readFile(root + "/catalog.journal").count('\n'), 3);
-    // A cache opened now, as after a kill, finds both copies.
+    EXPECT_EQ(readFile(root + "/catalog.journal").count('\n'), 2);
     EXPECT_TRUE(record(a, Channel::front).storedPath);
     EXPECT_TRUE(record(a, Channel::rear).storedPath);
-    cache.reset();
-    cache = open();
-    EXPECT_EQ(cache->usage().cachedFiles, 2);
+    const auto folded = [&] {
+        const auto saved = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
+        return !QFile::exists(root + "/catalog.journal") && saved &&
+               saved->at(a.catalogKey()).files.at("F").storedPath &&
+               saved->at(a.catalogKey()).files.at("R").storedPath;
+    };
+    EXPECT_FALSE(folded());
 
     // A whole save takes the copies in and ends the journal.
     add("b", {{Channel::front, "bf"}});
-    EXPECT_FALSE(QFile::exists(root + "/catalog.journal"));
-    const auto saved = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
-    ASSERT_TRUE(saved);
-    EXPECT_TRUE(saved->at(a.catalogKey()).files.at("F").storedPath);
-    EXPECT_TRUE(saved->at(a.catalogKey()).files.at("R").storedPath);
-}
+    EXPECT_TRUE(folded());
 
-TEST_F(MediaCacheCopyTest, AJournalOfAnotherCatalogFileIsIgnored)
-{
-    const DashClip a = add("a", {{Channel::front, "af"}});
+    // A cache opened after a kill folds the journal in at once.
+    const DashClip c = add("c", {{Channel::front, "cf"}});
     cacheAll();
-    const QByteArray journal = readFile(root + "/catalog.journal");
-    const auto stored = record(a, Channel::front).storedPath;
-    ASSERT_TRUE(stored);
-    cache.reset();
-    // The catalog was rewritten (say, a crash right after a whole save) but the old journal stayed.
-    auto catalog = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
-    ASSERT_TRUE(catalog);
-    catalog->at(a.catalogKey()).name = "renamed";
-    writeFile(root + "/catalog.json", CatalogEntry::writeCatalog(*catalog));
-    writeFile(root + "/catalog.journal", journal);
-    cache = open();
-    EXPECT_FALSE(record(a, Channel::front).storedPath);
-    EXPECT_EQ(cache->usage().cachedFiles, 0);
-    // The next copy starts a journal of its own and is found after a restart.
-    cacheAll();
+    ASSERT_TRUE(QFile::exists(root + "/catalog.journal"));
     cache.reset();
     cache = open();
-    EXPECT_EQ(record(a, Channel::front).storedPath, stored);
-    EXPECT_EQ(catalog->at(a.catalogKey()).name, cache->clips(MediaCacheScope::all()).first().name);
+    EXPECT_EQ(cache->usage().cachedFiles, 4);
+    EXPECT_TRUE(folded());
+    EXPECT_TRUE(catalog().at(c.catalogKey()).files.at("F").storedPath);
+
+    // And so does the application's quit.
+    const DashClip d = add("d", {{Channel::front, "df"}});
+    cacheAll();
+    ASSERT_TRUE(QFile::exists(root + "/catalog.journal"));
+    cache->foldJournal();
+    EXPECT_TRUE(folded());
+    EXPECT_TRUE(CatalogEntry::readCatalog(readFile(root + "/catalog.json"))
+                    ->at(d.catalogKey())
+                    .files.at("F")
+                    .storedPath);
 }
 
 TEST_F(MediaCacheCopyTest, AKillAtAnyMomentLeavesAWholeCatalogThatNamesOnlyCompleteCopies)

@@ -1,0 +1,153 @@
+#include "roadcore/CatalogLoader.h"
+#include "roadcore/ParallelCatalogReader.h"
+
+#include "fixtures/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// Entries with names of several-byte characters, so that pieces cut them, and an unknown member whose
+// nested objects look like the place where two entries meet ("},{"), so that guessed cuts fall inside one.
+QByteArray catalogText(int count)
+{
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < count; ++i) {
+        CatalogEntry entry;
+        entry.name = QString::fromUtf8("%1 Fahrt über die Brücke 😀 道路").arg(i, 4, 10, QChar('0'));
+        entry.key = entry.name + "#10";
+        entry.category = ClipCategory::event;
+        entry.importedAt = QDateTime(QDate(2024, 5, 2), QTime(9, 0), Qt::UTC);
+        entry.files["F"].originalPath = "/card/" + entry.name + "_F.mp4";
+        entry.files["F"].size = 10;
+        catalog.emplace(entry.key, entry);
+    }
+    QByteArray text = CatalogEntry::writeCatalog(catalog);
+    return text.replace("\"importedAt\"", "\"extra\":[{\"a\":1} , {\"category\":\"event\"}],\"importedAt\"");
+}
+
+CatalogLoader::Options pieces(qsizetype pieceBytes, qsizetype parallelFrom = qsizetype(1) << 30)
+{
+    CatalogLoader::Options options;
+    options.pieceBytes = pieceBytes;
+    options.parallelFrom = parallelFrom;
+    return options;
+}
+
+CatalogEntry::Catalog wholeRead(const QByteArray &text)
+{
+    return *CatalogLoader::readText(text, pieces(qsizetype(1) << 30));
+}
+
+TEST(CatalogLoader, ReadsTheSameWhereverItsPiecesEndAndOnAnyNumberOfThreads)
+{
+    const QByteArray text = catalogText(60);
+    const CatalogEntry::Catalog expected = wholeRead(text);
+    ASSERT_EQ(expected.size(), 60u);
+    // A duplicate key far from the first, a fault near the end, a cut character, trailing text.
+    QByteArray doubled = text.chopped(1) + "," + text.mid(1, text.indexOf("},{")) + "]";
+    const QByteArray spoiled[] = {text.chopped(1),
+                                  text + ",",
+                                  QByteArray(text).insert(text.size() - 30, "\x01"),
+                                  QByteArray(text).replace(text.indexOf("\xc3\xbc"), 2, "\xc3"),
+                                  text + " x",
+                                  QByteArray(text).replace(text.size() / 2, 1, "\xff")};
+    for (const qsizetype piece : {16, 97, 1000, 4096, 1 << 20}) {
+        for (const qsizetype parallelFrom : {qsizetype(0), qsizetype(1) << 30}) {
+            const CatalogLoader::Options options = pieces(piece, parallelFrom);
+            const auto read = CatalogLoader::readText(text, options);
+            ASSERT_TRUE(read) << piece << " " << parallelFrom;
+            EXPECT_TRUE(*read == expected) << piece << " " << parallelFrom;
+            const auto firstKept = CatalogLoader::readText(doubled, options);
+            ASSERT_TRUE(firstKept) << piece;
+            EXPECT_TRUE(*firstKept == expected) << piece;
+            for (const QByteArray &bad : spoiled)
+                EXPECT_FALSE(CatalogLoader::readText(bad, options)) << piece << " " << parallelFrom;
+            EXPECT_EQ(CatalogLoader::readText("  [ ]  ", options)->size(), 0u);
+            EXPECT_FALSE(CatalogLoader::readText("", options));
+        }
+    }
+}
+
+TEST(CatalogLoader, AFileCutShortWhileItIsReadIsUnreadableNotACrash)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("catalog.json");
+    const QByteArray text = catalogText(400);
+    TestSupport::writeFile(path, text);
+    const auto whole = CatalogLoader::readFile(path, pieces(4096));
+    ASSERT_TRUE(whole.catalog);
+    EXPECT_EQ(whole.catalog->size(), 400u);
+
+    // Another program cuts the file to 4 KB after the first piece was read.
+    qint64 readSoFar = 0;
+    CatalogLoader::Options options = pieces(8192, 0);
+    options.afterPiece = [&](qint64 read) {
+        if (readSoFar == 0) {
+            EXPECT_EQ(::truncate(QFile::encodeName(path).constData(), 4096), 0);
+        }
+        readSoFar = read;
+    };
+    const auto cut = CatalogLoader::readFile(path, options);
+    EXPECT_FALSE(cut.absent);
+    EXPECT_FALSE(cut.catalog);
+    EXPECT_EQ(readSoFar, 8192);
+
+    const auto absent = CatalogLoader::readFile(tmp.filePath("none.json"));
+    EXPECT_TRUE(absent.absent);
+    EXPECT_FALSE(absent.catalog);
+}
+
+TEST(CatalogLoader, HoldsAPieceOfTheFileAtATimeNotAllOfIt)
+{
+    const QByteArray text = catalogText(400);
+    qint64 at = 0, largest = 0;
+    const auto read = CatalogLoader::read(
+        [&](char *into, qint64 length) {
+            largest = std::max(largest, length);
+            const qint64 n = std::min<qint64>(length, text.size() - at);
+            std::memcpy(into, text.constData() + at, size_t(n));
+            at += n;
+            return n;
+        },
+        pieces(4096));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), 400u);
+    EXPECT_EQ(largest, 4096);
+}
+
+TEST(ParallelCatalogReader, RefusesAPartThatRunsPastItsCut)
+{
+    const QByteArray text = catalogText(3);
+    const char *begin = text.constData() + 1, *end = text.constData() + text.size();
+    // The entries begin after "[" and after each "},{" that is no nested object's.
+    QList<const char *> starts{begin};
+    for (qsizetype at = 0; (at = text.indexOf("\"},{\"category\"", at)) >= 0; at += 4)
+        starts.append(text.constData() + at + 3);
+    ASSERT_EQ(starts.size(), 3);
+    const std::atomic<bool> abandon = false;
+    const auto twoEntries = ParallelCatalogReader::readPart(starts[0], starts[2], end, nullptr, abandon);
+    ASSERT_TRUE(twoEntries);
+    EXPECT_EQ(twoEntries->size(), 2u);
+    // A cut inside the second entry, or inside its nested objects, is no place where a part may end.
+    for (const char *inside : {starts[1] + 10, text.constData() + text.indexOf("{\"category\":\"event\"}]",
+                                                                               starts[1] - text.constData())})
+        EXPECT_FALSE(ParallelCatalogReader::readPart(starts[0], inside, end, nullptr, abandon));
+    const auto last = ParallelCatalogReader::readPart(starts[2], nullptr, end, nullptr, abandon);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->size(), 1u);
+    // The whole in parts: the same as read in order, or nothing.
+    const auto parts = ParallelCatalogReader::read(QByteArrayView(begin, end - begin), true, nullptr);
+    if (parts) {
+        EXPECT_TRUE(*parts == wholeRead(text));
+    }
+}
+
+} // namespace
