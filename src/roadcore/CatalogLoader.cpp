@@ -198,21 +198,23 @@ private:
             if (!reader.take('['))
                 return needMore(reader);
             m_opened = true;
-            if (reader.take(']')) {
-                m_closed = true;
-                return reader.atEnd() ? std::optional<qsizetype>(text.size()) : needMore(reader);
-            }
             used = reader.position() - begin;
+        }
+        if (m_catalog.empty()) {
+            // No entry yet: the "]" of an empty array may come in a later piece than its "[".
+            CatalogReader close(text.sliced(used));
+            if (close.take(']')) {
+                m_closed = true;
+                return close.atEnd() ? std::optional<qsizetype>(text.size()) : needMore(close);
+            }
         }
         if (end - (begin + used) >= m_options.parallelFrom) {
             // Up to the last entry, which the piece may have cut, or to the end when the text is the file's
             // last.
             const char *until = m_ended ? end : lastEntryStart(begin + used, end);
             if (until && until > begin + used) {
-                if (auto part = ParallelCatalogReader::read(
-                        QByteArrayView(begin + used, until - (begin + used)), m_ended, m_stop)) {
-                    while (!part->empty())
-                        m_catalog.insert(m_catalog.end(), part->extract(part->begin()));
+                if (ParallelCatalogReader::readInto(
+                        m_catalog, QByteArrayView(begin + used, until - (begin + used)), m_ended, m_stop)) {
                     if (m_ended) {
                         m_closed = true;
                         return text.size();

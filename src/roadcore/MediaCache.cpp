@@ -333,7 +333,7 @@ MediaCache::~MediaCache()
 void MediaCache::foldJournal()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_loaded && m_journal.records() > 0)
+    if (m_loaded && (m_journal.records() > 0 || m_unsaved))
         save();
 }
 

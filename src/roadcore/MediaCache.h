@@ -97,7 +97,8 @@ public:
     // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), given once:
     // the user is told a single time. None when the catalog read well or the answer was already taken.
     std::optional<QString> takeSetAsideCatalog();
-    // Writes the copies recorded only in the journal into the catalog file; for the application's quit.
+    // Writes what the catalog file lacks (copies recorded only in the journal, files found moved) into it;
+    // for the application's quit.
     void foldJournal();
 
     QFuture<QList<DashClip>> registerClipsAsync(QList<DashClip> clips);

@@ -75,9 +75,18 @@ std::optional<CatalogEntry::Catalog> ParallelCatalogReader::readPart(const char 
 std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView entries, bool last,
                                                                  const std::atomic<bool> *stop)
 {
+    CatalogEntry::Catalog catalog;
+    if (!readInto(catalog, entries, last, stop))
+        return std::nullopt;
+    return catalog;
+}
+
+bool ParallelCatalogReader::readInto(CatalogEntry::Catalog &into, QByteArrayView entries, bool last,
+                                     const std::atomic<bool> *stop)
+{
     const size_t threads = 1 + BackgroundThread::helperThreads(3);
     if (threads < 2)
-        return std::nullopt;
+        return false;
     const char *begin = entries.data(), *end = entries.data() + entries.size();
     std::vector<const char *> starts{begin};
     for (size_t k = 1; k < threads; ++k) {
@@ -88,7 +97,7 @@ std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView 
             starts.push_back(start);
     }
     if (starts.size() < 2)
-        return std::nullopt;
+        return false;
     std::vector<std::optional<CatalogEntry::Catalog>> parts(starts.size());
     std::atomic<bool> failed = false;
     {
@@ -114,11 +123,13 @@ std::optional<CatalogEntry::Catalog> ParallelCatalogReader::read(QByteArrayView 
             read(0);
     }
     if (failed)
-        return std::nullopt;
+        return false;
     // In file order: of equal keys the first stays, as when read in order.
-    CatalogEntry::Catalog catalog = std::move(*parts[0]);
-    for (size_t i = 1; i < parts.size(); ++i)
+    size_t i = 0;
+    if (into.empty())
+        into = std::move(*parts[i++]);
+    for (; i < parts.size(); ++i)
         while (!parts[i]->empty())
-            catalog.insert(catalog.end(), parts[i]->extract(parts[i]->begin()));
-    return catalog;
+            into.insert(into.end(), parts[i]->extract(parts[i]->begin()));
+    return true;
 }

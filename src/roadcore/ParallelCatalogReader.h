@@ -16,6 +16,9 @@ namespace ParallelCatalogReader {
 // the space after it; else whole entries, each followed by its ",", up to the end. Nothing when a cut fell
 // elsewhere, the text is unreadable, `*stop` turned true or no second thread could be had.
 std::optional<CatalogEntry::Catalog> read(QByteArrayView entries, bool last, const std::atomic<bool> *stop);
+// The same, its entries put after those of `into`, whose keys all come before them; `into` is left alone
+// when it gives nothing. A catalog read in pieces moves each entry once, not twice.
+bool readInto(CatalogEntry::Catalog &into, QByteArrayView entries, bool last, const std::atomic<bool> *stop);
 
 // The entries from `from`, the start of one, up to `until`, the start of the next part, which must be
 // where an entry and its "," end; without `until`, up to the "]" and space that end the text at `end`.

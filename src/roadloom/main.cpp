@@ -4,6 +4,7 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/ui/shell/AppServices.h"
 #include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/shell/RoadloomApp.h"
@@ -103,7 +104,9 @@ int main(int argc, char **argv)
     if (!paths.isEmpty())
         QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
     const int code = app.exec();
-    // Copies recorded only in the journal go into the catalog file before the program ends.
+    // Copies recorded only in the journal go into the catalog file before the program ends and its lock
+    // goes; no copy may record one after that.
+    model.cache().finish();
     MediaCache::shared().foldJournal();
     return code;
 }

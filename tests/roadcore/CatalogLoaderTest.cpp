@@ -71,6 +71,10 @@ TEST(CatalogLoader, ReadsTheSameWhereverItsPiecesEndAndOnAnyNumberOfThreads)
             for (const QByteArray &bad : spoiled)
                 EXPECT_FALSE(CatalogLoader::readText(bad, options)) << piece << " " << parallelFrom;
             EXPECT_EQ(CatalogLoader::readText("  [ ]  ", options)->size(), 0u);
+            // Its "]" pieces after its "[".
+            const auto empty = CatalogLoader::readText("[" + QByteArray(40, '\n') + "]", options);
+            ASSERT_TRUE(empty) << piece;
+            EXPECT_EQ(empty->size(), 0u);
             EXPECT_FALSE(CatalogLoader::readText("", options));
         }
     }

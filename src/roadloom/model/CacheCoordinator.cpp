@@ -36,6 +36,11 @@ CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
 
 CacheCoordinator::~CacheCoordinator()
 {
+    finish();
+}
+
+void CacheCoordinator::finish()
+{
     m_stop = true;
     m_copyPool.waitForDone();
     m_callPool.waitForDone();

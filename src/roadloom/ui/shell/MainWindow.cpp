@@ -407,9 +407,12 @@ void MainWindow::fitToFrame()
     const QRect outside = frameGeometry(), inside = geometry();
     const QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
                          outside.right() - inside.right(), outside.bottom() - inside.bottom());
-    if (frame.isNull())
+    // Without a window manager no frame ever comes: a few events are enough to tell.
+    if (frame.isNull() && ++m_fitTries < 8)
         return;
     m_fitToFrame = false;
+    if (frame.isNull())
+        return;
     QScreen *screen = this->screen();
     // A size set since (restored, dragged, set by a caller) stays.
     if (!screen || frame == typicalFrame || size() != m_firstSize)

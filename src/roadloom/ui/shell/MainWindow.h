@@ -116,6 +116,7 @@ private:
     MainWindowReactions *m_reactions = nullptr;
     bool m_setupPending = false;
     bool m_fitToFrame = false; // placed at its first geometry before its frame was known
+    int m_fitTries = 0;        // events seen without a frame
     QSize m_firstSize;
     QList<QAction *> m_recordingActions;
     QVariantAnimation *m_theaterAnimation = nullptr;
