@@ -5,31 +5,18 @@
 #      recording; Delete then Return leaves the recording's file where it was;
 #   2. with the main window closed, the settings window opens the settings, brings the main window back and
 #      quits, by its keys; a launch without arguments brings the main window back too.
-# Usage: real-input.sh ROADLOOM MEDIA-DIR. Starts its own virtual display; exits 77 when it cannot.
+# Usage: xvfb.sh --wm real-input.sh ROADLOOM MEDIA-DIR (tests/fixtures/xvfb.sh); exits 77 without a display.
 set -uo pipefail
 exe=$(realpath "$1")
 media=$(realpath "$2")
 
-if [ -z "${ROADLOOM_DISPLAY_UP:-}" ]; then
-    up=$(mktemp)
-    ROADLOOM_DISPLAY_UP=$up xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$exe" "$media"
-    status=$?
-    if [ "$status" -ne 0 ] && [ ! -s "$up" ]; then
-        echo "the virtual display did not start: skipped"
-        status=77
-    fi
-    rm -f "$up"
-    exit "$status"
-fi
-xdotool getdisplaygeometry >/dev/null 2>&1 || exit 77
-echo up >"$ROADLOOM_DISPLAY_UP"
+# Run by tests/fixtures/xvfb.sh --wm: a display with a window manager is up.
+xdotool get_num_desktops >/dev/null 2>&1 || { echo "no display with a window manager: skipped"; exit 77; }
 
 home=$(mktemp -d)
 app=
-wm=
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-    [ -n "$wm" ] && kill "$wm" 2>/dev/null && wait "$wm" 2>/dev/null
     rm -rf "$home"
 }
 trap cleanup EXIT
@@ -90,10 +77,6 @@ player_changes() {
 player_still() { ! player_changes; }
 key() { xdotool key --clearmodifiers "$@"; sleep 0.3; }
 focus() { xdotool windowactivate --sync "$1" >/dev/null 2>&1; sleep 0.2; }
-
-openbox --sm-disable >"$home/wm.log" 2>&1 &
-wm=$!
-within 50 xdotool get_num_desktops >/dev/null 2>&1 || { echo "the window manager did not start"; cat "$home/wm.log"; exit 1; }
 
 "$exe" "$home/card" >"$home/app.log" 2>&1 &
 app=$!
