@@ -293,7 +293,7 @@ TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
             EXPECT_GT(inked(image, r), 10);
         }
 
-    // The readout over the video: inside the stage with its margin, the G-force's figures drawn at its end.
+    // The readout over the video: in rows, inside the stage with its margin.
     VideoHUD *hud = main.detailView()->stage()->hud();
     ASSERT_TRUE(hud->isVisible());
     ASSERT_TRUE(hud->readout().gForce.has_value());
@@ -301,15 +301,9 @@ TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
     const QRect readout = in(hud, &main);
     EXPECT_TRUE(stage.adjusted(10, 10, -10, -10).contains(readout))
         << readout.x() << "+" << readout.width() << " in " << stage.x() << "+" << stage.width();
-    const QImage capsule = hud->picture(1.0);
-    const auto light = [](const QImage &picture, const QRect &rect) {
-        return Screenshot::count(picture, rect,
-                                 [](const QColor &c) { return c.alpha() > 200 && c.lightness() > 200; });
-    };
-    // The last row holds the G-force: its text is light on the dark capsule, up to near its right end.
-    ASSERT_FALSE(hud->arrangement().rows.isEmpty());
-    EXPECT_GT(light(capsule, capsule.rect()), 40);
-    EXPECT_GT(light(capsule, QRect(0, capsule.height() / 2, capsule.width(), capsule.height() / 2)), 10);
+    // Its figures on the screen where it lies, light on the dark capsule over the black stage.
+    EXPECT_GT(hud->arrangement().rows.size(), 1);
+    EXPECT_GT(Screenshot::count(image, readout, [](const QColor &c) { return c.lightness() > 200; }), 40);
 }
 
 TEST_F(DetailColumnScreenshot, DeckAtItsDesignedLeastWidth)
