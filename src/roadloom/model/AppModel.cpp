@@ -56,7 +56,9 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
     m_config = new ConfigStore(this);
-    m_config->setDiscardGuard([this] { return m_alerts->run(ConfigStore::discardAlert()) == 0; });
+    m_config->setDiscardGuard([this] {
+        return m_alerts->run(ConfigStore::discardAlert(), m_configWindow ? m_configWindow() : nullptr) == 0;
+    });
     m_library->setConfigStore(m_config);
     connect(m_library, &LibraryStore::configWindowRequested, this, [this] { setRequestConfigWindow(true); });
     connect(m_library, &LibraryStore::trashRefused, this, &AppModel::trashRefused);

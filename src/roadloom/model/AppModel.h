@@ -117,6 +117,9 @@ public:
     void goToClip(int offset, std::optional<bool> autoplay = {});
     // Opens the selected source's configuration file unless a document is open, and asks for the window.
     void openDeviceSettings();
+    // The window the questions about the camera settings belong to, asked each time one is put; installed by
+    // the Device Settings window. Unset, or answering none: the active window.
+    void setConfigWindow(std::function<QWidget *()> window) { m_configWindow = std::move(window); }
 
     // The playback keys act only while this window is the active one; none registered: never.
     void setMainWindow(QWindow *window);
@@ -184,6 +187,7 @@ private:
     std::optional<Toast> m_toast;
     bool m_requestConfigWindow = false;
     bool m_autoplayNextLoad = false;
+    std::function<QWidget *()> m_configWindow;
 
     std::unique_ptr<PlaybackKeys> m_keys;
     std::unique_ptr<FrameActions> m_frameActions;

@@ -66,6 +66,8 @@ MapPanel::MapPanel(AppModel &model, QWidget *parent)
     m_map = new SlippyMap(m_stack);
     m_map->setCornerColor(palette().color(QPalette::Window), 8);
     m_map->setKeepsClearOfControls(true); // the vehicle never hides under the scale or the stepper
+    // As low as the zoom stepper, so a deck in two rows still fits a short column.
+    m_map->setMinimumSize(80, 64);
     m_placeholder =
         new ContentUnavailableWidget(QStringLiteral("location.slash"), QString(), QString(), m_stack);
     m_stack->addWidget(m_map);

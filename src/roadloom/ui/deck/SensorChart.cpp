@@ -41,7 +41,8 @@ int decimalsFor(double step)
 SensorChart::SensorChart(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumSize(80, 80); // a narrow deck gives the chart little more than its labels
+    // A narrow deck gives the chart little more than its labels; a deck in two rows, little height.
+    setMinimumSize(80, 48);
 }
 
 void SensorChart::setSamples(const QList<SensorSample> &samples)

@@ -1,9 +1,9 @@
 #include "roadloom/ui/deck/SensorPanel.h"
 
 #include "roadloom/model/AppModel.h"
+#include "roadloom/ui/deck/SensorChart.h"
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 #include "roadloom/ui/widgets/Palette.h"
-#include "roadloom/ui/deck/SensorChart.h"
 #include "roadloom/ui/widgets/TextStyles.h"
 
 #include <QHBoxLayout>

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QConicalGradient>
+#include <QFontInfo>
 #include <QPainter>
 
 #include <algorithm>
@@ -130,10 +131,15 @@ void SpeedDial::paintEvent(QPaintEvent *)
         painter.drawArc(arc, int(arcStart * 16), int(std::lround(-arcSweep * m_shown * 16)));
     }
 
+    // The figures are sized for the full dial; a smaller dial (a short card) takes them down with it, so
+    // they stay inside the ring.
+    const double shrink = std::min(1.0, square.width() / fullSide);
     QFont number = QApplication::font();
-    number.setPixelSize(30);
+    number.setPixelSize(std::max(8, int(std::lround(30 * shrink))));
     number.setWeight(QFont::DemiBold);
-    const QFont caption = TextStyles::caption();
+    QFont caption = TextStyles::caption();
+    if (shrink < 1)
+        caption.setPixelSize(std::max(7, int(std::lround(QFontInfo(caption).pixelSize() * shrink))));
     const QFontMetricsF numberMetrics(number), captionMetrics(caption);
     const double total = numberMetrics.height() - 2 + captionMetrics.height();
     const double top = square.center().y() - total / 2;

@@ -32,6 +32,9 @@ public:
 
     // The square the gauge is drawn in, and its arc's radius.
     QRectF dialRect() const;
+    // The side the dial's figures are sized for.
+    static constexpr double fullSide = 100;
+
     QSize sizeHint() const override { return QSize(100, 100); }
 
 protected:

@@ -3,17 +3,17 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Formats.h"
 #include "roadloom/model/Preferences.h"
+#include "roadloom/ui/deck/SpeedDial.h"
 #include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/widgets/SegmentedControl.h"
-#include "roadloom/ui/deck/SpeedDial.h"
 #include "roadloom/ui/widgets/TextStyles.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QSignalBlocker>
-#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -28,6 +28,47 @@ QLabel *valueLabel(QWidget *parent)
     return label;
 }
 
+// The dial over the figures. Figures and dial share the card's height: in a short card (the deck in two
+// rows) the figures give way first, so that the dial, the one reading that matters while driving, keeps a
+// readable size; the dial then shrinks with the room left.
+class SpeedBody final : public QWidget {
+public:
+    static constexpr int gap = 8;
+    // The least dial worth keeping the figures under.
+    static constexpr int leastDialWithFigures = 64;
+    static constexpr int leastDial = 32;
+
+    SpeedBody(SpeedDial *dial, QWidget *figures, QWidget *parent)
+        : QWidget(parent), m_dial(dial), m_figures(figures)
+    {
+        dial->setParent(this);
+        figures->setParent(this);
+    }
+    QSize sizeHint() const override
+    {
+        return {SpeedPanel::dialSize, SpeedPanel::dialSize + gap + m_figures->sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return {leastDial, leastDial}; }
+
+protected:
+    void resizeEvent(QResizeEvent *) override
+    {
+        const int figures = m_figures->sizeHint().height();
+        const int withFigures = std::min({width(), height() - gap - figures, SpeedPanel::dialSize});
+        const bool showFigures = withFigures >= leastDialWithFigures;
+        const int side =
+            showFigures ? withFigures : std::clamp(std::min(width(), height()), 0, SpeedPanel::dialSize);
+        m_dial->setGeometry((width() - side) / 2, 0, side, side);
+        m_figures->setVisible(showFigures);
+        if (showFigures)
+            m_figures->setGeometry(0, side + gap, width(), figures);
+    }
+
+private:
+    SpeedDial *m_dial;
+    QWidget *m_figures;
+};
+
 } // namespace
 
 SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
@@ -41,32 +82,27 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     m_unitPicker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessory(m_unitPicker);
 
-    auto *body = new QWidget(this);
-    auto *column = new QVBoxLayout(body);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
-    m_dial = new SpeedDial(body);
-    m_dial->setFixedSize(dialSize, dialSize);
-    column->addWidget(m_dial, 0, Qt::AlignHCenter);
-
-    auto *grid = new QGridLayout;
+    m_dial = new SpeedDial(this);
+    auto *figures = new QWidget(this);
+    auto *grid = new QGridLayout(figures);
+    grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(2);
     int row = 0;
     for (auto [text, value] : {std::pair{QStringLiteral("Heading"), &m_heading},
                                std::pair{QStringLiteral("Top speed"), &m_topSpeed},
                                std::pair{QStringLiteral("Distance"), &m_distance}}) {
-        auto *name = new QLabel(text, body);
+        auto *name = new QLabel(text, figures);
         name->setFont(TextStyles::caption());
         m_names.append(name);
-        *value = valueLabel(body);
+        *value = valueLabel(figures);
         grid->addWidget(name, row, 0, Qt::AlignLeft);
         grid->addWidget(*value, row, 1);
         ++row;
     }
     grid->setColumnStretch(1, 1);
-    column->addLayout(grid);
-    column->addStretch(1);
+    m_figures = figures;
+    auto *body = new SpeedBody(m_dial, figures, this);
     setContent(body);
     paletteChanged();
 
@@ -78,14 +114,6 @@ SpeedPanel::SpeedPanel(AppModel &model, QWidget *parent)
     connect(player, &PlayerController::telemetryChanged, this, [this] { telemetryChanged(); });
     connect(player, &PlayerController::currentTimeChanged, this, [this](double t) { tick(t); });
     telemetryChanged();
-}
-
-void SpeedPanel::resizeEvent(QResizeEvent *event)
-{
-    Card::resizeEvent(event);
-    // The dial keeps its size while the card has room for it and shrinks with a narrower card.
-    const int side = std::clamp(width() - 2 * Card::padding, 40, dialSize);
-    m_dial->setFixedSize(side, side);
 }
 
 void SpeedPanel::paletteChanged()

@@ -31,13 +31,14 @@ public:
 
     SpeedDial *dial() const { return m_dial; }
     SegmentedControl *unitPicker() const { return m_unitPicker; }
+    // Heading, top speed and distance under the dial; left out of a card too short for them.
+    QWidget *figures() const { return m_figures; }
     QString heading() const;
     QString topSpeed() const;
     QString distanceText() const;
 
 protected:
     void paletteChanged() override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void telemetryChanged();
@@ -50,6 +51,7 @@ private:
     QLabel *m_heading;
     QLabel *m_topSpeed;
     QLabel *m_distance;
+    QWidget *m_figures;
     QList<QLabel *> m_names;
     // Worked out once a recording, not per tick.
     std::optional<double> m_topKnots;

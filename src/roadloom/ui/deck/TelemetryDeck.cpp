@@ -1,15 +1,12 @@
 #include "roadloom/ui/deck/TelemetryDeck.h"
 
 #include "roadloom/ui/deck/MapPanel.h"
-#include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/deck/SensorPanel.h"
 #include "roadloom/ui/deck/SpeedPanel.h"
+#include "roadloom/ui/widgets/Palette.h"
 
-#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QScrollBar>
-#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -22,15 +19,25 @@ TelemetryDeck::TelemetryDeck(AppModel &model, QWidget *parent) : QWidget(parent)
     m_map = new MapPanel(model, this);
     m_speed = new SpeedPanel(model, this);
     m_sensor = new SensorPanel(model, this);
-    m_scroll = new QScrollBar(Qt::Horizontal, this);
-    m_scroll->setFocusPolicy(Qt::NoFocus);
-    m_scroll->hide();
-    connect(m_scroll, &QScrollBar::valueChanged, this, &TelemetryDeck::placeCards);
 }
 
 std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
 {
     const int height = std::max(0, size.height() - 2 * padding);
+    const int least = MapPanel::minimumWidth + SpeedPanel::fixedWidth + SensorPanel::minimumWidth;
+    if (size.width() < stackWidth) {
+        // Two rows: the map and the speed card share the top in proportion to their least widths (240 : 210),
+        // the chart, which needs the width for its time axis, takes the whole bottom, a little lower.
+        const int room = std::max(0, size.width() - 2 * padding - spacing);
+        const int map = room * MapPanel::minimumWidth / (MapPanel::minimumWidth + SpeedPanel::fixedWidth);
+        const int rows = std::max(0, height - spacing);
+        const int bottom = rows * bottomShare / 100;
+        const QRect mapRect(padding, padding, map, rows - bottom);
+        const QRect speedRect(mapRect.right() + 1 + spacing, padding, room - map, rows - bottom);
+        const QRect sensorRect(padding, mapRect.bottom() + 1 + spacing,
+                               std::max(0, size.width() - 2 * padding), bottom);
+        return {mapRect, speedRect, sensorRect};
+    }
     const int room = std::max(0, size.width() - 2 * padding - 2 * spacing);
     int map = 0, speed = 0, sensor = 0;
     if (size.width() >= fullWidth) {
@@ -44,7 +51,6 @@ std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
         // Narrower than the three least widths, the cards share the room in proportion to those widths
         // (240 : 210 : 280), so none ever lies over another; each card's header then gives way as far as
         // it must to keep its control whole, and the dial shrinks with its card.
-        const int least = MapPanel::minimumWidth + SpeedPanel::fixedWidth + SensorPanel::minimumWidth;
         map = room * MapPanel::minimumWidth / least;
         speed = room * SpeedPanel::fixedWidth / least;
         sensor = room - map - speed;
@@ -58,42 +64,19 @@ std::array<QRect, 3> TelemetryDeck::cardRects(const QSize &size)
 void TelemetryDeck::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    const bool scrolls = width() < scrollWidth;
-    if (scrolls) {
-        const int bar = m_scroll->sizeHint().height();
-        m_scroll->setGeometry(0, height() - bar, width(), bar);
-        m_scroll->setRange(0, scrollWidth - width());
-        m_scroll->setPageStep(width());
-        m_scroll->setSingleStep(20);
-    } else {
-        m_scroll->setValue(0);
-    }
-    if (scrolls == m_scroll->isHidden()) {
-        m_scroll->setVisible(scrolls);
-        updateGeometry(); // the bar's height joins the least height, or leaves it
+    if (isStacked() != m_stacked) {
+        m_stacked = isStacked();
+        updateGeometry(); // two rows need more height than one
     }
     placeCards();
 }
 
 void TelemetryDeck::placeCards()
 {
-    // While scrolling, the cards lie as in a deck of scrollWidth over the bar, moved by its value.
-    const bool scrolls = !m_scroll->isHidden();
-    const QSize laid = scrolls ? QSize(scrollWidth, height() - m_scroll->height()) : size();
-    const int shift = scrolls ? -m_scroll->value() : 0;
-    const auto rects = cardRects(laid);
-    m_map->setGeometry(rects[0].translated(shift, 0));
-    m_speed->setGeometry(rects[1].translated(shift, 0));
-    m_sensor->setGeometry(rects[2].translated(shift, 0));
-}
-
-void TelemetryDeck::wheelEvent(QWheelEvent *event)
-{
-    // What the cards leave of the wheel scrolls the deck while it scrolls.
-    if (!m_scroll->isHidden())
-        QCoreApplication::sendEvent(m_scroll, event);
-    else
-        QWidget::wheelEvent(event);
+    const auto rects = cardRects(size());
+    m_map->setGeometry(rects[0]);
+    m_speed->setGeometry(rects[1]);
+    m_sensor->setGeometry(rects[2]);
 }
 
 QSize TelemetryDeck::sizeHint() const
@@ -103,11 +86,16 @@ QSize TelemetryDeck::sizeHint() const
 
 QSize TelemetryDeck::minimumSizeHint() const
 {
-    int height = 0;
-    for (const QWidget *card : {static_cast<const QWidget *>(m_map), static_cast<const QWidget *>(m_speed),
-                                static_cast<const QWidget *>(m_sensor)})
-        height = std::max(height, card->minimumSizeHint().height());
-    return {0, height + 2 * padding + (m_scroll->isHidden() ? 0 : m_scroll->sizeHint().height())};
+    const int map = m_map->minimumSizeHint().height(), speed = m_speed->minimumSizeHint().height();
+    const int sensor = m_sensor->minimumSizeHint().height();
+    if (m_stacked) {
+        // Rows shared as cardRects shares them, each at least as high as its cards' least height.
+        const int top = std::max(map, speed);
+        const int rows = std::max((top * 100 + 99 - bottomShare) / (100 - bottomShare),
+                                  (sensor * 100 + bottomShare - 1) / bottomShare);
+        return {0, rows + 1 + spacing + 2 * padding};
+    }
+    return {0, std::max({map, speed, sensor}) + 2 * padding};
 }
 
 void TelemetryDeck::paintEvent(QPaintEvent *event)

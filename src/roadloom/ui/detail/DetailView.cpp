@@ -2,9 +2,9 @@
 
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 #include "roadloom/ui/detail/DeckResizeHandle.h"
 #include "roadloom/ui/detail/VideoStage.h"
+#include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 
 #include <QEvent>
 #include <QPointer>
@@ -31,22 +31,38 @@ public:
         if (deck) {
             deck->setParent(this);
             deck->show();
+            applyHeight();
             place();
         }
     }
     void setPreferredHeight(double height)
     {
         m_height = std::max(0, int(std::lround(height)));
-        setMaximumHeight(m_height);
-        updateGeometry();
+        applyHeight();
     }
-    QSize sizeHint() const override { return {m_deck ? m_deck->sizeHint().width() : 0, m_height}; }
+    QSize sizeHint() const override { return {m_deck ? m_deck->sizeHint().width() : 0, wantedHeight()}; }
     QSize minimumSizeHint() const override { return {0, 0}; }
 
 protected:
     void resizeEvent(QResizeEvent *) override { place(); }
+    bool event(QEvent *event) override
+    {
+        // The deck's least height changed (it went into two rows, or back).
+        if (event->type() == QEvent::LayoutRequest)
+            applyHeight();
+        return QWidget::event(event);
+    }
 
 private:
+    // The user's height, or the deck's least height when that is more: a deck in two rows is not cut.
+    int wantedHeight() const { return std::max(m_height, m_deck ? m_deck->minimumSizeHint().height() : 0); }
+    void applyHeight()
+    {
+        if (maximumHeight() == wantedHeight())
+            return;
+        setMaximumHeight(wantedHeight());
+        updateGeometry();
+    }
     void place()
     {
         if (m_deck)

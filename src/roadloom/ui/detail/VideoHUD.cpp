@@ -20,6 +20,7 @@ constexpr int horizontalPadding = 12;
 constexpr int verticalPadding = 7;
 constexpr int itemSpacing = 14;
 constexpr int symbolGap = 5;
+constexpr int rowSpacing = 4;
 
 QFont hudFont()
 {
@@ -35,6 +36,9 @@ VideoHUD::VideoHUD(AppModel &model, QWidget *parent) : QWidget(parent), m_model(
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_TranslucentBackground);
     setFont(hudFont());
+    // The stage's size decides how the capsule is laid out.
+    if (parent)
+        parent->installEventFilter(this);
     PlayerController &player = model.player();
     connect(&player, &PlayerController::currentTimeChanged, this, &VideoHUD::refresh);
     connect(&player, &PlayerController::telemetryChanged, this, &VideoHUD::refresh);
@@ -90,11 +94,15 @@ void VideoHUD::refresh()
         }
         return;
     }
-    // The size follows the readout's texts (and the font, which clears it).
-    const QSize wanted = changed || m_size.isEmpty() ? sizeHint() : m_size;
-    if (wanted != m_size) {
-        m_size = wanted;
-        resize(wanted);
+    // The size follows the readout's texts, the font and the stage's room.
+    const Arrangement arranged = arrange(items(), room());
+    if (arranged.rows != m_arrangement.rows || arranged.symbols != m_arrangement.symbols ||
+        arranged.scale != m_arrangement.scale)
+        changed = true;
+    m_arrangement = arranged;
+    if (arranged.size != m_size) {
+        m_size = arranged.size;
+        resize(m_size);
         updateGeometry();
         changed = true;
     }
@@ -142,10 +150,73 @@ QList<VideoHUD::Item> VideoHUD::items() const
     return list;
 }
 
-int VideoHUD::itemWidth(const Item &item) const
+int VideoHUD::itemWidth(const Item &item, bool symbol) const
 {
     const QFontMetrics metrics(font());
-    return metrics.height() + symbolGap + metrics.horizontalAdvance(item.widthTemplate);
+    return (symbol ? metrics.height() + symbolGap : 0) + metrics.horizontalAdvance(item.widthTemplate);
+}
+
+QSize VideoHUD::room() const
+{
+    const QWidget *stage = parentWidget();
+    if (!stage)
+        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return QSize(std::max(1, stage->width() - 2 * itemSpacing),
+                 std::max(1, stage->height() - 2 * itemSpacing));
+}
+
+QSize VideoHUD::unscaledSize(const QList<Item> &list, const QList<QList<int>> &rows, bool symbols) const
+{
+    int width = 0;
+    for (const QList<int> &row : rows) {
+        int rowWidth = itemSpacing * int(row.size() - 1);
+        for (int i : row)
+            rowWidth += itemWidth(list.at(i), symbols);
+        width = std::max(width, rowWidth);
+    }
+    const int lines = int(rows.size());
+    return QSize(width + 2 * horizontalPadding,
+                 lines * QFontMetrics(font()).height() + (lines - 1) * rowSpacing + 2 * verticalPadding);
+}
+
+VideoHUD::Arrangement VideoHUD::arrange(const QList<Item> &list, const QSize &room) const
+{
+    Arrangement result;
+    if (list.isEmpty())
+        return result;
+    // Rows filled in order, each taking what fits beside its first item.
+    const auto flowed = [&](bool symbols) {
+        QList<QList<int>> rows{{0}};
+        int used = 2 * horizontalPadding + itemWidth(list.at(0), symbols);
+        for (int i = 1; i < list.size(); ++i) {
+            const int width = itemWidth(list.at(i), symbols);
+            if (used + itemSpacing + width <= room.width()) {
+                rows.last().append(i);
+                used += itemSpacing + width;
+            } else {
+                rows.append(QList<int>{i});
+                used = 2 * horizontalPadding + width;
+            }
+        }
+        return rows;
+    };
+    QList<int> all;
+    for (int i = 0; i < list.size(); ++i)
+        all.append(i);
+    const std::pair<QList<QList<int>>, bool> tries[] = {
+        {{all}, true}, {flowed(true), true}, {flowed(false), false}};
+    for (const auto &[rows, symbols] : tries) {
+        const QSize size = unscaledSize(list, rows, symbols);
+        result = {rows, symbols, 1, size};
+        if (size.width() <= room.width() && size.height() <= room.height())
+            return result;
+    }
+    // Not even that fits: the last form, drawn smaller as a whole.
+    const QSize full = result.size;
+    result.scale = std::min(double(room.width()) / full.width(), double(room.height()) / full.height());
+    result.size =
+        QSize(std::max(1, int(full.width() * result.scale)), std::max(1, int(full.height() * result.scale)));
+    return result;
 }
 
 QSize VideoHUD::sizeHint() const
@@ -153,10 +224,7 @@ QSize VideoHUD::sizeHint() const
     const QList<Item> list = items();
     if (list.isEmpty())
         return QSize(0, 0);
-    int width = 2 * horizontalPadding + itemSpacing * int(list.size() - 1);
-    for (const Item &item : list)
-        width += itemWidth(item);
-    return QSize(width, QFontMetrics(font()).height() + 2 * verticalPadding);
+    return arrange(list, room()).size;
 }
 
 QImage VideoHUD::picture(qreal devicePixelRatio)
@@ -189,24 +257,47 @@ void VideoHUD::paintEvent(QPaintEvent *)
 
 void VideoHUD::draw(QPainter &painter, qreal ratio) const
 {
+    const QList<Item> list = items();
+    const Arrangement &arranged = m_arrangement;
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF capsule = QRectF(rect());
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 0, 115));
-    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-
+    painter.scale(arranged.scale, arranged.scale);
     const QFontMetrics metrics(font());
     const int extent = metrics.height();
-    int x = horizontalPadding;
-    const int y = verticalPadding;
-    for (const Item &item : items()) {
-        const QColor colour = item.red ? Palette::red() : QColor(Qt::white);
-        painter.drawPixmap(QPoint(x, y), Symbols::pixmap(item.symbol, extent - 2, colour, ratio));
-        painter.setPen(colour);
-        painter.drawText(QRect(x + extent + symbolGap, y, itemWidth(item) - extent - symbolGap, extent),
-                         Qt::AlignLeft | Qt::AlignVCenter, item.text);
-        x += itemWidth(item) + itemSpacing;
+    const QRectF capsule(QPointF(0, 0), QSizeF(size()) / arranged.scale);
+    const double radius = std::min(capsule.height(), double(extent + 2 * verticalPadding)) / 2;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 115));
+    painter.drawRoundedRect(capsule, radius, radius);
+
+    int y = verticalPadding;
+    for (const QList<int> &row : arranged.rows) {
+        int x = horizontalPadding;
+        for (int i : row) {
+            if (i >= list.size())
+                continue; // the readout changed since the arrangement: the next refresh arranges it again
+            const Item &item = list.at(i);
+            const QColor colour = item.red ? Palette::red() : QColor(Qt::white);
+            int textX = x;
+            if (arranged.symbols) {
+                painter.drawPixmap(QPoint(x, y),
+                                   Symbols::pixmap(item.symbol, extent - 2, colour, ratio * arranged.scale));
+                textX += extent + symbolGap;
+            }
+            painter.setPen(colour);
+            const int width = itemWidth(item, arranged.symbols);
+            painter.drawText(QRect(textX, y, x + width - textX, extent), Qt::AlignLeft | Qt::AlignVCenter,
+                             item.text);
+            x += width + itemSpacing;
+        }
+        y += extent + rowSpacing;
     }
+}
+
+bool VideoHUD::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        refresh();
+    return QWidget::eventFilter(watched, event);
 }
 
 void VideoHUD::changeEvent(QEvent *event)

@@ -10,7 +10,9 @@
 class AppModel;
 
 // The capsule in the stage's bottom-left corner with the wall-clock time, the speed and the G-force at the
-// playhead. Hidden without media or without any of the three. Clicks go through it to the stage.
+// playhead. Hidden without media or without any of the three. Clicks go through it to the stage. On a stage
+// too narrow for one row it breaks into rows, then leaves out the symbols, and only then is drawn smaller:
+// no figure is ever cut at the stage's edge.
 class VideoHUD : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +37,15 @@ public:
 
     QSize sizeHint() const override;
 
+    // How the capsule is laid out within the room the stage leaves it.
+    struct Arrangement {
+        QList<QList<int>> rows; // positions in the shown items, row by row
+        bool symbols = true;
+        double scale = 1;
+        QSize size; // on the screen, scale applied
+    };
+    const Arrangement &arrangement() const { return m_arrangement; }
+
     // The capsule as an image, for a video canvas that draws it over the picture; a widget cannot draw over
     // a native window. Once drawn elsewhere, the widget keeps its place and size but paints nothing itself.
     QImage picture(qreal devicePixelRatio);
@@ -47,6 +58,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Item {
@@ -58,10 +70,15 @@ private:
     void refresh();
     void draw(QPainter &painter, qreal ratio) const;
     QList<Item> items() const;
-    int itemWidth(const Item &item) const;
+    int itemWidth(const Item &item, bool symbol = true) const;
+    // The room the stage leaves the capsule: all of it but the margin on each side.
+    QSize room() const;
+    Arrangement arrange(const QList<Item> &list, const QSize &room) const;
+    QSize unscaledSize(const QList<Item> &list, const QList<QList<int>> &rows, bool symbols) const;
 
     AppModel &m_model;
     Readout m_readout;
+    Arrangement m_arrangement;
     QSize m_size;
     bool m_drawnElsewhere = false;
 };

@@ -102,6 +102,11 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
             queueMessage();
     });
     connect(&m_model.library(), &LibraryStore::devicesChanged, this, [this] { rebuildPicker(); });
+    // Unsaved edits are this window's: the question before they are dropped (a quit, another file opened
+    // from the main window) sits over it while it is open.
+    model.setConfigWindow([window = QPointer<QWidget>(this)]() -> QWidget * {
+        return window && window->isVisible() ? window.data() : nullptr;
+    });
 
     rebuildPicker();
     updateTitle();

@@ -7,14 +7,14 @@
 #include "platform/gui/MapTileLoader.h"
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/deck/Card.h"
-#include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 #include "roadloom/ui/deck/MapPanel.h"
-#include "roadloom/ui/widgets/SegmentedControl.h"
 #include "roadloom/ui/deck/SensorChart.h"
 #include "roadloom/ui/deck/SensorPanel.h"
 #include "roadloom/ui/deck/SpeedDial.h"
 #include "roadloom/ui/deck/SpeedPanel.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
+#include "roadloom/ui/widgets/ContentUnavailableWidget.h"
+#include "roadloom/ui/widgets/SegmentedControl.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -131,9 +131,9 @@ TEST_F(DeckTest, CardsKeepTheirWidthsAndUpperCaseCaptions)
     EXPECT_EQ(mapPanel().map()->grab().toImage().pixel(0, 0), qRgb(0x2a, 0x2a, 0x2c));
 }
 
-// Whatever the column's width, no card lies over another and every card's control stays whole inside it; at
-// 770 pixels and more the cards keep their designed widths; narrower than the shrunken cards allow, the deck
-// scrolls them sideways above its scroll bar.
+// Whatever the column's width, no card lies over another, every card lies whole in the deck and every card's
+// control stays whole inside it; at 770 pixels and more the cards keep their designed widths; narrower than
+// the shrunken cards allow in one row, the chart goes under the map and the speed card, across the deck.
 TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
 {
     QList<SensorSample> sensor;
@@ -151,8 +151,8 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
                       300,
                       360,
                       420,
-                      TelemetryDeck::scrollWidth - 1,
-                      TelemetryDeck::scrollWidth,
+                      TelemetryDeck::stackWidth - 1,
+                      TelemetryDeck::stackWidth,
                       410,
                       420,
                       430,
@@ -171,75 +171,96 @@ TEST_F(DeckTest, AtEveryWidthNoCardCoversAnotherAndEveryControlStaysWhole)
                       800,
                       910,
                       1300}) {
-        SCOPED_TRACE(width);
-        deck->resize(width, 200);
-        QCoreApplication::processEvents();
-        // The strip the cards lie in: the deck, or while it scrolls the least width above the bar.
-        QRect strip = deck->rect();
-        QScrollBar *scroll = deck->scrollBar();
-        EXPECT_EQ(scroll->isVisibleTo(deck.get()), width < TelemetryDeck::scrollWidth);
-        if (width < TelemetryDeck::scrollWidth) {
-            EXPECT_EQ(scroll->maximum(), TelemetryDeck::scrollWidth - width);
-            EXPECT_EQ(scroll->geometry().bottom(), deck->rect().bottom());
-            // The wheel over the deck's ground turns it along.
-            scroll->setValue(0);
-            QWheelEvent wheel(QPointF(2, 2), QPointF(deck->mapToGlobal(QPoint(2, 2))), {}, QPoint(0, -120),
-                              {}, {}, Qt::NoScrollPhase, false);
-            QCoreApplication::sendEvent(deck.get(), &wheel);
-            EXPECT_GT(scroll->value(), 0);
-            EXPECT_EQ(mapPanel().x(), TelemetryDeck::padding - scroll->value());
-            scroll->setValue(scroll->maximum());
-            strip = QRect(-scroll->maximum(), 0, TelemetryDeck::scrollWidth, scroll->geometry().top());
-            // The right end in view: the G-sensor card's right edge is the deck's, less its padding.
-            EXPECT_EQ(sensorPanel().geometry().right(), deck->width() - 1 - TelemetryDeck::padding);
-        }
-        Card *cards[] = {&mapPanel(), &speedPanel(), &sensorPanel()};
-        for (int i = 0; i < 3; ++i) {
-            const QRect card = cards[i]->geometry();
-            EXPECT_TRUE(strip.contains(card)) << i;
-            if (i > 0) {
-                EXPECT_GE(card.left() - cards[i - 1]->geometry().right() - 1, TelemetryDeck::spacing) << i;
+        for (int asked : {200, 256}) {
+            SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(asked));
+            deck->resize(width, asked);
+            QCoreApplication::processEvents();
+            // The detail column gives the deck at least its least height, which the smallest window has room
+            // for (256 pixels under its player).
+            const int least = deck->minimumSizeHint().height();
+            EXPECT_LE(least, 256);
+            if (least > asked) {
+                deck->resize(width, least);
+                QCoreApplication::processEvents();
             }
+            Card *cards[] = {&mapPanel(), &speedPanel(), &sensorPanel()};
+            for (int i = 0; i < 3; ++i) {
+                const QRect card = cards[i]->geometry();
+                EXPECT_TRUE(deck->rect()
+                                .adjusted(TelemetryDeck::padding, TelemetryDeck::padding,
+                                          -TelemetryDeck::padding, -TelemetryDeck::padding)
+                                .contains(card))
+                    << i;
+                for (int j = 0; j < i; ++j)
+                    EXPECT_FALSE(card.adjusted(-TelemetryDeck::spacing, -TelemetryDeck::spacing, 0, 0)
+                                     .intersects(cards[j]->geometry()))
+                        << i << " over " << j;
+            }
+            const bool stacked = width < TelemetryDeck::stackWidth;
+            EXPECT_EQ(deck->isStacked(), stacked);
+            if (stacked) {
+                // The chart across the whole deck under the two others, in its share of the height.
+                EXPECT_EQ(sensorPanel().width(), width - 2 * TelemetryDeck::padding);
+                EXPECT_GT(sensorPanel().y(), speedPanel().geometry().bottom());
+                EXPECT_EQ(mapPanel().y(), speedPanel().y());
+                EXPECT_EQ(sensorPanel().height(),
+                          (deck->height() - 2 * TelemetryDeck::padding - TelemetryDeck::spacing) *
+                              TelemetryDeck::bottomShare / 100);
+            } else {
+                EXPECT_EQ(sensorPanel().y(), mapPanel().y());
+            }
+            if (width >= TelemetryDeck::fullWidth) {
+                EXPECT_EQ(speedPanel().width(), SpeedPanel::fixedWidth);
+                EXPECT_GE(mapPanel().width(), MapPanel::minimumWidth);
+                EXPECT_GE(sensorPanel().width(), SensorPanel::minimumWidth);
+                EXPECT_EQ(mapPanel().width() + sensorPanel().width(), width - 210 - 40);
+            }
+            if (width == TelemetryDeck::fullWidth) {
+                EXPECT_EQ(mapPanel().width(), MapPanel::minimumWidth);
+            }
+            // From the smallest window's column on, each control lies whole inside its card's padding and
+            // clear of the caption.
+            QList<std::pair<Card *, QWidget *>> controls = {{&mapPanel(), mapPanel().followButton()},
+                                                            {&mapPanel(), mapPanel().styleMenu()},
+                                                            {&speedPanel(), speedPanel().unitPicker()},
+                                                            {&speedPanel(), speedPanel().dial()}};
+            for (QLabel *value : sensorPanel().findChildren<QLabel *>())
+                if (value->text().startsWith('+') || value->text().startsWith('-'))
+                    controls.append({&sensorPanel(), value});
+            EXPECT_EQ(controls.size(), 7);
+            for (const auto &[card, control] : controls) {
+                SCOPED_TRACE(control->metaObject()->className());
+                EXPECT_TRUE(control->isVisibleTo(deck.get()));
+                const QRect inside =
+                    card->geometry().adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding);
+                EXPECT_TRUE(inside.contains(inDeck(control)))
+                    << inDeck(control).x() << "+" << inDeck(control).width() << " in " << inside.x() << "+"
+                    << inside.width();
+                for (QLabel *caption : card->findChildren<QLabel *>())
+                    if (caption->text() == card->caption() && caption->isVisibleTo(card)) {
+                        EXPECT_FALSE(inDeck(caption).intersects(inDeck(control)));
+                    }
+            }
+            // Each card's body (the map with its zoom buttons, the dial, the chart) lies inside the card's
+            // padding.
+            for (Card *card : cards)
+                EXPECT_TRUE(card->geometry()
+                                .adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding)
+                                .contains(inDeck(card->content())))
+                    << card->title().toStdString();
+            // The figures under the dial, when shown, lie whole under it; a short card leaves them out before
+            // the dial gets small.
+            QWidget *figures = speedPanel().figures();
+            const QRect dial = inDeck(speedPanel().dial());
+            if (figures->isVisibleTo(deck.get())) {
+                EXPECT_GT(inDeck(figures).top(), dial.bottom());
+                EXPECT_TRUE(inDeck(speedPanel().content()).contains(inDeck(figures)));
+            } else {
+                const QRect body = inDeck(speedPanel().content());
+                EXPECT_GE(dial.width(), std::min({SpeedPanel::dialSize, body.width(), body.height()}));
+            }
+            EXPECT_EQ(dial.width(), dial.height());
         }
-        if (width >= TelemetryDeck::fullWidth) {
-            EXPECT_EQ(speedPanel().width(), SpeedPanel::fixedWidth);
-            EXPECT_GE(mapPanel().width(), MapPanel::minimumWidth);
-            EXPECT_GE(sensorPanel().width(), SensorPanel::minimumWidth);
-            EXPECT_EQ(mapPanel().width() + sensorPanel().width(), width - 210 - 40);
-        }
-        if (width == TelemetryDeck::fullWidth) {
-            EXPECT_EQ(mapPanel().width(), MapPanel::minimumWidth);
-        }
-        // From the smallest window's column on, each control lies whole inside its card's padding and clear
-        // of the caption.
-        QList<std::pair<Card *, QWidget *>> controls = {{&mapPanel(), mapPanel().followButton()},
-                                                        {&mapPanel(), mapPanel().styleMenu()},
-                                                        {&speedPanel(), speedPanel().unitPicker()},
-                                                        {&speedPanel(), speedPanel().dial()}};
-        for (QLabel *value : sensorPanel().findChildren<QLabel *>())
-            if (value->text().startsWith('+') || value->text().startsWith('-'))
-                controls.append({&sensorPanel(), value});
-        EXPECT_EQ(controls.size(), 7);
-        for (const auto &[card, control] : controls) {
-            SCOPED_TRACE(control->metaObject()->className());
-            EXPECT_TRUE(control->isVisibleTo(deck.get()));
-            const QRect inside =
-                card->geometry().adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding);
-            EXPECT_TRUE(inside.contains(inDeck(control)))
-                << inDeck(control).x() << "+" << inDeck(control).width() << " in " << inside.x() << "+"
-                << inside.width();
-            for (QLabel *caption : card->findChildren<QLabel *>())
-                if (caption->text() == card->caption() && caption->isVisibleTo(card)) {
-                    EXPECT_FALSE(inDeck(caption).intersects(inDeck(control)));
-                }
-        }
-        // Each card's body (the map with its zoom buttons, the dial, the chart) lies inside the card's
-        // padding.
-        for (Card *card : cards)
-            EXPECT_TRUE(card->geometry()
-                            .adjusted(Card::padding, Card::padding, -Card::padding, -Card::padding)
-                            .contains(inDeck(card->content())))
-                << card->title().toStdString();
     }
 }
 

@@ -5,14 +5,17 @@
 
 #include "fixtures/LocalOnlyNetwork.h"
 #include "fixtures/Screenshot.h"
-#include "roadloom/ui/detail/DetailView.h"
 #include "roadloom/ui/deck/MapPanel.h"
-#include "roadloom/ui/widgets/SegmentedControl.h"
+#include "roadloom/ui/deck/SensorChart.h"
 #include "roadloom/ui/deck/SensorPanel.h"
 #include "roadloom/ui/deck/SpeedDial.h"
 #include "roadloom/ui/deck/SpeedPanel.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
+#include "roadloom/ui/detail/DetailView.h"
 #include "roadloom/ui/detail/TransportBar.h"
+#include "roadloom/ui/detail/VideoHUD.h"
+#include "roadloom/ui/detail/VideoStage.h"
+#include "roadloom/ui/widgets/SegmentedControl.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -196,7 +199,8 @@ TEST_F(DetailColumnScreenshot, SmallestWindow)
 }
 
 // The smallest window with the inspector: the side columns have given way to their minimums, and the detail
-// column left is narrow enough that the transport bar stacks and the deck scrolls, every control apart.
+// column left is narrow enough that the transport bar and the deck stack, every control apart and every card
+// in view, and the readout over the video stays inside the stage.
 TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
 {
     MainWindow &main = window(true, Screenshot::small);
@@ -244,32 +248,32 @@ TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
     // The two rows apart.
     EXPECT_GT(in(bar->playButton(), &main).top(), in(bar->timeLabel(), &main).bottom());
 
-    // The deck scrolls: each card, brought into view, lies whole in the deck with its controls drawn.
+    // The deck in two rows: every card on the screen at once, whole, on its own ground, with its controls
+    // drawn; nothing to scroll to.
     auto *deck = main.findChild<TelemetryDeck *>();
     ASSERT_NE(deck, nullptr);
-    ASSERT_LT(deck->width(), TelemetryDeck::scrollWidth);
-    QScrollBar *scroll = deck->scrollBar();
-    ASSERT_TRUE(scroll->isVisible());
+    EXPECT_TRUE(deck->isStacked());
+    for (QScrollBar *bar : deck->findChildren<QScrollBar *>())
+        EXPECT_FALSE(bar->isVisible() && bar->orientation() == Qt::Horizontal) << "nothing scrolls sideways";
+    const QRect deckRect = in(deck, &main);
+    EXPECT_TRUE(image.rect().contains(deckRect));
+    EXPECT_TRUE(in(main.detailColumn(), &main).contains(deckRect));
     const QPalette palette = Screenshot::palette(Screenshot::Appearance::light);
     const QColor cardColor = palette.color(QPalette::Window);
     const std::pair<Card *, QList<QWidget *>> cards[] = {
         {deck->mapPanel(), {deck->mapPanel()->followButton(), deck->mapPanel()->styleMenu()}},
         {deck->speedPanel(), {deck->speedPanel()->unitPicker(), deck->speedPanel()->dial()}},
-        {deck->sensorPanel(), {}}};
+        {deck->sensorPanel(), {deck->sensorPanel()->chart()}}};
     for (const auto &[card, controls] : cards) {
         SCOPED_TRACE(card->title().toStdString());
-        scroll->setValue(card->x() + scroll->value() - TelemetryDeck::padding);
-        image = Screenshot::capture(
-            &main, Screenshot::small,
-            QStringLiteral("detail-column-1000-inspector-%1").arg(card->title().toLower()));
-        const QRect deckRect = in(deck, &main);
         const QRect cardRect = in(card, &main);
         EXPECT_TRUE(deckRect.contains(cardRect));
-        EXPECT_LE(cardRect.bottom(), in(scroll, &main).top());
         const int y = cardRect.center().y();
         EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {cardRect.left() + 3, y}), cardColor, 3));
         EXPECT_TRUE(Screenshot::near(Screenshot::sample(image, {cardRect.right() - 3, y}), cardColor, 3));
         EXPECT_LT(Screenshot::sample(image, {cardRect.right() + 3, y}).lightness(), cardColor.lightness());
+        EXPECT_LT(Screenshot::sample(image, {cardRect.center().x(), cardRect.bottom() + 3}).lightness(),
+                  cardColor.lightness());
         for (QWidget *control : controls) {
             const QRect r = in(control, &main);
             EXPECT_TRUE(control->isVisible());
@@ -278,13 +282,28 @@ TEST_F(DetailColumnScreenshot, SmallestWindowWithTheInspector)
             EXPECT_GT(inked(image, r), 10) << "drawn, not covered";
         }
     }
+    // The dial large enough to read, its number whole inside its ring.
+    EXPECT_GE(deck->speedPanel()->dial()->width(), 56);
     for (QLabel *value : deck->sensorPanel()->findChildren<QLabel *>())
         if (value->text().startsWith('+') || value->text().startsWith('-')) {
             const QRect r = in(value, &main);
+            EXPECT_TRUE(value->isVisible());
             EXPECT_TRUE(
                 in(deck->sensorPanel(), &main).adjusted(Card::padding, 0, -Card::padding, 0).contains(r));
             EXPECT_GT(inked(image, r), 10);
         }
+
+    // The readout over the video: in rows, inside the stage with its margin.
+    VideoHUD *hud = main.detailView()->stage()->hud();
+    ASSERT_TRUE(hud->isVisible());
+    ASSERT_TRUE(hud->readout().gForce.has_value());
+    const QRect stage = in(main.detailView()->stage(), &main);
+    const QRect readout = in(hud, &main);
+    EXPECT_TRUE(stage.adjusted(10, 10, -10, -10).contains(readout))
+        << readout.x() << "+" << readout.width() << " in " << stage.x() << "+" << stage.width();
+    // Its figures on the screen where it lies, light on the dark capsule over the black stage.
+    EXPECT_GT(hud->arrangement().rows.size(), 1);
+    EXPECT_GT(Screenshot::count(image, readout, [](const QColor &c) { return c.lightness() > 200; }), 40);
 }
 
 TEST_F(DetailColumnScreenshot, DeckAtItsDesignedLeastWidth)

@@ -354,3 +354,50 @@ TEST_F(StageScreenshot, TheReadoutShowsOnThePictureAndTheDropFrameOverIt)
     stage()->setCovered(false);
     expectColours(QStringLiteral("uncovered"), {{{375, 93}, "red"}, {{791, 63}, "magenta"}});
 }
+
+// On a stage as narrow as the smallest window's with the inspector, the readout the canvas draws breaks into
+// rows and lies inside the stage: its text is all on the screen, none of it past the capsule's end.
+TEST_F(StageScreenshot, TheReadoutStaysWholeOnANarrowStage)
+{
+    QList<GPSFix> gps;
+    QList<SensorSample> sensor;
+    for (int i = 0; i <= 50; ++i) {
+        GPSFix fix;
+        fix.time = i * 0.1;
+        fix.latitude = 48.1 + i * 0.0001;
+        fix.longitude = 11.5;
+        fix.speedKnots = 60;
+        gps.append(fix);
+        sensor.append({i * 0.1, 0.2, 0.1, 1.95});
+    }
+    services->telemetry[trip.files.at(Channel::front)] = Telemetry(sensor, gps, QStringLiteral("t"));
+    showWindow();
+    model->setShowInspector(true);
+    detail->setMinimumWidth(200); // as the main window lets it be
+    window->resize(560, Screenshot::small.height());
+    window->setSizes({280, 280});
+    QTest::qWait(100);
+    loadTrip();
+    ASSERT_LT(stage()->width(), 300);
+    VideoHUD *hud = stage()->hud();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return hud->readout().gForce.has_value(); }));
+    ASSERT_TRUE(hud->isVisibleTo(stage()));
+    EXPECT_GT(hud->arrangement().rows.size(), 1);
+    const QRect readout = hud->geometry();
+    EXPECT_TRUE(stage()->rect().adjusted(10, 10, -10, -10).contains(readout))
+        << readout.x() << "+" << readout.width() << " in " << stage()->width();
+    // White text (the figures) or red (the G-force above 1.8 g), over the black bar or the blue quarter.
+    const auto text = [](const QColor &c) {
+        return (c.value() > 200 && c.saturation() < 40) ||
+               (c.red() > 200 && c.green() < 120 && c.blue() < 120);
+    };
+    QImage image;
+    ASSERT_TRUE(TestSupport::waitFor([&] {
+        image = grabStage(QStringLiteral("narrow-readout"));
+        return Screenshot::count(image, readout, text) > 40;
+    }));
+    // Along the readout's rows, nothing of it right of the capsule.
+    const QRect beyond(readout.right() + 2, readout.top(), stage()->width() - readout.right() - 2,
+                       readout.height());
+    EXPECT_EQ(Screenshot::count(image, beyond, text), 0);
+}

@@ -4,6 +4,7 @@
 #include "roadloom/model/Preferences.h"
 #include "roadloom/ui/detail/TransportBar.h"
 
+#include <QSet>
 #include <QTest>
 
 using namespace AppHarness;
@@ -215,4 +216,75 @@ TEST_F(VideoHUDTest, TheNextRecordingShowsNoTimeBeforeItsFileIsLoaded)
     ASSERT_TRUE(TestSupport::waitFor([&] { return player.hasMedia(); }));
     EXPECT_TRUE(hud->isVisible());
     EXPECT_TRUE(bar->transportGroup()->isEnabled());
+}
+
+// On a stage too narrow for the capsule in one row, the readout breaks into rows, then leaves its symbols
+// out, and only then is drawn smaller; at any width it lies inside the stage with its margins, every figure
+// whole, and taking the stage wider again gives the single row back.
+TEST_F(VideoHUDTest, StaysInsideANarrowStageWithEveryFigureWhole)
+{
+    const DashClip trip = recording(QStringLiteral("Trip"), at(0));
+    services->telemetry[trip.files.at(Channel::front)] = Telemetry({sample(0, 1.95)}, {fix(0, 60)}, "t");
+    make({trip});
+    QWidget stage;
+    stage.resize(800, 450);
+    auto *hud = new VideoHUD(*model, &stage);
+    stage.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&stage));
+    load(trip);
+    front().fireTick(1.0);
+    ASSERT_TRUE(hud->isVisible());
+    const VideoHUD::Readout readout = hud->readout();
+    ASSERT_TRUE(readout.clock && readout.speed && readout.gForce);
+    const int oneRow = hud->width();
+
+    // Narrowing the stage step by step: one row with symbols, then rows, then rows without symbols, then
+    // smaller, never back; and wide again, one row.
+    int form = 0;
+    QSet<int> forms;
+    for (int width = 800; width >= 120; width -= 4) {
+        SCOPED_TRACE(width);
+        stage.resize(width, 300);
+        QCoreApplication::processEvents();
+        const VideoHUD::Arrangement &arranged = hud->arrangement();
+        EXPECT_TRUE(stage.rect().adjusted(14, 14, -14, -14).contains(hud->geometry()))
+            << hud->x() << "+" << hud->width() << " in " << width;
+        const int now = arranged.scale < 1 ? 3 : !arranged.symbols ? 2 : arranged.rows.size() > 1 ? 1 : 0;
+        EXPECT_GE(now, form);
+        EXPECT_EQ(arranged.rows.size() > 1, now > 0);
+        form = now;
+        forms.insert(now);
+        if (width == 800) {
+            EXPECT_EQ(hud->width(), oneRow);
+        }
+        // Every item once, in order.
+        QList<int> order;
+        for (const QList<int> &row : arranged.rows)
+            order += row;
+        EXPECT_EQ(order, (QList<int>{0, 1, 2}));
+        // The figures drawn: light text in each row's band, none in the capsule's outer edge.
+        const QImage picture = hud->picture(1.0);
+        ASSERT_EQ(picture.size(), hud->size());
+        const auto textIn = [&](const QRect &band) {
+            int count = 0;
+            for (int y = band.top(); y <= band.bottom(); ++y)
+                for (int x = band.left(); x <= band.right(); ++x) {
+                    const QColor colour = picture.pixelColor(x, y);
+                    count += colour.alpha() > 200 && (colour.lightness() > 180 || colour.red() > 180);
+                }
+            return count;
+        };
+        const int bandHeight = picture.height() / int(arranged.rows.size());
+        for (int row = 0; row < arranged.rows.size(); ++row)
+            EXPECT_GT(textIn(QRect(0, row * bandHeight, picture.width(), bandHeight)),
+                      arranged.scale < 1 ? 0 : 3)
+                << "row " << row;
+        const int edge = std::max(1, int(4 * arranged.scale));
+        EXPECT_EQ(textIn(QRect(picture.width() - edge, 0, edge, picture.height())), 0) << "cut at the right";
+    }
+    EXPECT_EQ(forms, (QSet<int>{0, 1, 2, 3}));
+    stage.resize(800, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(hud->arrangement().rows.size(), 1);
+    EXPECT_EQ(hud->width(), oneRow);
 }
