@@ -43,6 +43,16 @@ bool readLine(QByteArrayView text, CatalogJournal::Record &record)
            reader.atEnd();
 }
 
+// Only a path that stays inside "Files" once cleaned names a stored file.
+bool addStoredPath(const QString &path, CatalogJournal::Names &names)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(QLatin1String("Files/")) || Paths::hasComponent(clean, u".."))
+        return false;
+    names.paths.insert(clean);
+    return true;
+}
+
 bool isLowerHex(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
@@ -73,12 +83,11 @@ void addGarbledNames(QByteArrayView line, CatalogJournal::Names &names)
         }
         if (!path.startsWith("Files/"))
             continue;
-        const QString clean = QDir::cleanPath(QString::fromUtf8(path));
-        if (!clean.startsWith(QLatin1String("Files/")) || Paths::hasComponent(clean, u".."))
+        const QString text = QString::fromUtf8(path);
+        if (!addStoredPath(text, names))
             continue;
-        names.paths.insert(clean);
         // Only a folder whose name the text ends: a cut name would spare a stranger's folder.
-        const QStringList parts = clean.split(QLatin1Char('/'));
+        const QStringList parts = QDir::cleanPath(text).split(QLatin1Char('/'));
         if (parts.size() >= 4 || (parts.size() == 3 && path.endsWith('/')))
             names.folders.insert(parts.mid(0, 3).join(QLatin1Char('/')));
     }
@@ -123,7 +132,7 @@ CatalogJournal::Names CatalogJournal::named(QByteArrayView journal)
         CatalogFileRecord stored;
         stored.storedPath = record.storedPath;
         if (const auto usable = stored.usableStoredPath())
-            names.paths.insert(QDir::cleanPath(*usable));
+            addStoredPath(*usable, names);
     }
     return names;
 }

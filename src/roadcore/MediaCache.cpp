@@ -78,8 +78,9 @@ WholeFile readWhole(const QString &path)
         const qsizetype have = file.bytes.size();
         file.bytes.resize(have + chunk);
         const ssize_t n = ::read(fd.get(), file.bytes.data() + have, size_t(chunk));
+        const int error = errno;
         file.bytes.resize(have + std::max<qsizetype>(n, 0));
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && error == EINTR)
             continue;
         if (n < 0)
             file.failed = true;

@@ -168,9 +168,10 @@ TEST(CatalogJournal, NamesTheStoredFilesOfItsRecordsAndWhatItsGarbledLinesStillN
          {}},
         {"a record naming no stored file",
          CatalogJournal::line({"a#1", "F", print, "/etc/passwd"}) +
-             CatalogJournal::line({"a#1", "F", print, "Files/../catalog.json"}),
+             CatalogJournal::line({"a#1", "F", print, "Files/../catalog.json"}) +
+             CatalogJournal::line({"a#1", "F", print, "Files/."}),
          {},
-         {"Files/../catalog.json", "catalog.json", folder + "/x"}},
+         {"Files/../catalog.json", "catalog.json", folder + "/x", "Files"}},
         {"a garbled line with escaped slashes: its path, and its fingerprint's folder",
          "xx{\"storedPath\":\"Files\\/01\\/" + print.toLatin1() + "\\/a \\\"b\\\".mp4\"\n",
          {folder + "/a \"b\".mp4", folder + "/other.mp4"},
