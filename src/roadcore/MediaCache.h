@@ -35,9 +35,9 @@
 // run, so callers on any thread see the catalog before or after a whole operation. The asynchronous face
 // runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on disk.
 // Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only briefly.
-// While the catalog file cannot be read (no descriptor, an I/O error), every operation does nothing: it
-// writes nothing, deletes nothing and answers as for an empty catalog, or says it was not done; the next
-// operation tries again.
+// While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation does
+// nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not done;
+// the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
