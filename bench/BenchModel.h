@@ -46,9 +46,9 @@ public:
         return {};
     }
     Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
-    MediaCacheUsage usage() override { return {}; }
-    void removeReplaceableCopies(const QString &) override {}
-    void clear(bool) override {}
+    std::optional<MediaCacheUsage> usage() override { return MediaCacheUsage{}; }
+    bool removeReplaceableCopies(const QString &) override { return true; }
+    bool clear(bool) override { return true; }
 };
 
 class PlentyOfSpace : public FreeSpace {

@@ -72,7 +72,7 @@ std::optional<Fill> fill(const QString &root, const QList<DashClip> &clips)
     }
     result.cpu = processorSeconds() - cpu;
     result.wall = double(clock.nsecsElapsed()) / 1e9;
-    result.stored = cache.usage().cachedFiles;
+    result.stored = cache.usage()->cachedFiles;
     return result;
 }
 

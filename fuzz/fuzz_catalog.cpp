@@ -1,12 +1,14 @@
-// The catalog and journal readers on arbitrary bytes: never crash, and whatever they accept is written and
-// read back stably. The catalog is also read in small pieces, on several threads, as a large file is: it
-// must read the same as in one piece. The bookmarks the catalog carries are decoded as well, since they
-// come from the same user-editable file.
+// The catalog and journal readers on arbitrary bytes: never crash, a journal's names stay in "Files", and
+// whatever they accept is written and read back stably. The catalog is also read in small pieces, on several
+// threads, as a large file is: it must read the same as in one piece. The bookmarks the catalog carries are
+// decoded as well, since they come from the same user-editable file.
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/CatalogJournal.h"
 #include "roadcore/CatalogLoader.h"
 
 #include "platform/FileBookmark.h"
+
+#include <QDir>
 
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +25,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const CatalogJournal::Reading again = CatalogJournal::read(rewritten);
     if (again.records != journal.records || again.goodBytes != rewritten.size() || again.skippedLines != 0)
         std::abort();
+    // What a journal set aside spares: the stored file of each of its records that lies in "Files", and
+    // nothing outside it.
+    const CatalogJournal::Names names = CatalogJournal::named(bytes);
+    for (const QSet<QString> *named : {&names.paths, &names.folders})
+        for (const QString &path : *named)
+            if (!path.startsWith(QLatin1String("Files/")) || QDir::cleanPath(path) != path)
+                std::abort();
+    for (const CatalogJournal::Record &record : journal.records) {
+        CatalogEntry::File file;
+        file.storedPath = record.storedPath;
+        const auto usable = file.usableStoredPath();
+        const QString clean = usable ? QDir::cleanPath(*usable) : QString();
+        if (clean.startsWith(QLatin1String("Files/")) && !names.covers(clean))
+            std::abort();
+    }
     auto catalog = CatalogEntry::readCatalog(bytes);
     // Pieces and threads from the input's first byte, so that the fuzzer explores them too.
     CatalogLoader::Options options;

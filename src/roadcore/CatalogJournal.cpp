@@ -4,10 +4,12 @@
 #include "roadcore/CatalogReader.h"
 
 #include "platform/FileCopy.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -26,6 +28,73 @@ QByteArray CatalogJournal::line(const Record &record)
     return out;
 }
 
+namespace {
+
+bool readLine(QByteArrayView text, CatalogJournal::Record &record)
+{
+    // Checked first: the reader expects valid UTF-8.
+    if (!text.isValidUtf8())
+        return false;
+    CatalogReader reader(text);
+    return reader.readStringObject({{"key", &record.key},
+                                    {"letter", &record.letter},
+                                    {"fingerprint", &record.fingerprint},
+                                    {"storedPath", &record.storedPath}}) &&
+           reader.atEnd();
+}
+
+// Only a path that stays inside "Files" once cleaned names a stored file.
+bool addStoredPath(const QString &path, CatalogJournal::Names &names)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(QLatin1String("Files/")) || Paths::hasComponent(clean, u".."))
+        return false;
+    names.paths.insert(clean);
+    return true;
+}
+
+bool isLowerHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+// The "Files/..." texts of a line that does not read, each up to its closing quote or the line's end, with
+// the escapes the writer uses undone as far as they go; and the folder of each fingerprint it holds, which
+// a record writes first and a torn line keeps most often.
+void addGarbledNames(QByteArrayView line, CatalogJournal::Names &names)
+{
+    constexpr qsizetype digits = 32;
+    for (qsizetype at = 0; at < line.size();) {
+        qsizetype end = at;
+        while (end < line.size() && isLowerHex(line[end]))
+            ++end;
+        if (end - at == digits) {
+            const QString print = QString::fromLatin1(line.sliced(at, digits));
+            names.folders.insert(QLatin1String("Files/") + print.left(2) + QLatin1Char('/') + print);
+        }
+        at = std::max(end, at + 1);
+    }
+    for (qsizetype at = line.indexOf("Files"); at >= 0; at = line.indexOf("Files", at + 1)) {
+        QByteArray path;
+        for (qsizetype i = at; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] != 'u')
+                ++i; // \/ and \\ as a reader of the line would take them
+            path.append(line[i]);
+        }
+        if (!path.startsWith("Files/"))
+            continue;
+        const QString text = QString::fromUtf8(path);
+        if (!addStoredPath(text, names))
+            continue;
+        // Only a folder whose name the text ends: a cut name would spare a stranger's folder.
+        const QStringList parts = QDir::cleanPath(text).split(QLatin1Char('/'));
+        if (parts.size() >= 4 || (parts.size() == 3 && path.endsWith('/')))
+            names.folders.insert(parts.mid(0, 3).join(QLatin1Char('/')));
+    }
+}
+
+} // namespace
+
 CatalogJournal::Reading CatalogJournal::read(QByteArrayView journal)
 {
     Reading reading;
@@ -37,22 +106,40 @@ CatalogJournal::Reading CatalogJournal::read(QByteArrayView journal)
         at = end + 1;
         reading.goodBytes = at;
         Record record;
-        // Checked first: the reader expects valid UTF-8.
-        bool read = text.isValidUtf8();
-        if (read) {
-            CatalogReader reader(text);
-            read = reader.readStringObject({{"key", &record.key},
-                                            {"letter", &record.letter},
-                                            {"fingerprint", &record.fingerprint},
-                                            {"storedPath", &record.storedPath}}) &&
-                   reader.atEnd();
-        }
-        if (read)
+        if (readLine(text, record))
             reading.records.append(std::move(record));
         else
             ++reading.skippedLines;
     }
     return reading;
+}
+
+CatalogJournal::Names CatalogJournal::named(QByteArrayView journal)
+{
+    Names names;
+    // Every line, a torn last one too.
+    for (qsizetype at = 0; at < journal.size();) {
+        qsizetype end = journal.indexOf('\n', at);
+        if (end < 0)
+            end = journal.size();
+        const QByteArrayView text = journal.sliced(at, end - at);
+        at = end + 1;
+        Record record;
+        if (!readLine(text, record)) {
+            addGarbledNames(text, names);
+            continue;
+        }
+        CatalogFileRecord stored;
+        stored.storedPath = record.storedPath;
+        if (const auto usable = stored.usableStoredPath())
+            addStoredPath(*usable, names);
+    }
+    return names;
+}
+
+bool CatalogJournal::Names::covers(const QString &relative) const
+{
+    return paths.contains(relative) || folders.contains(relative.section(QLatin1Char('/'), 0, 2));
 }
 
 CatalogJournal::Applied CatalogJournal::apply(CatalogEntry::Catalog &catalog, const Record &record,

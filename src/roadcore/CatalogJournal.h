@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -38,6 +39,22 @@ public:
         int skippedLines = 0; // whole lines that did not read
     };
     static Reading read(QByteArrayView journal);
+
+    // The stored files a journal names, for a sweep that must spare them: the stored paths of its records
+    // and, of a line that does not read, any "Files/..." text in it and the copy folder that text names: a
+    // garbled line may still name its file, or at least the folder of its fingerprint. Cleaned paths.
+    struct Names {
+        QSet<QString> paths;
+        QSet<QString> folders; // "Files/<2>/<fingerprint>"
+        void unite(const Names &other)
+        {
+            paths.unite(other.paths);
+            folders.unite(other.folders);
+        }
+        // Whether the stored file at `relative` (a cleaned path) is named.
+        bool covers(const QString &relative) const;
+    };
+    static Names named(QByteArrayView journal);
 
     enum class Applied {
         recorded, // the copy is now the record's

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +118,9 @@ public:
     {
     }
 
+    // The source failed or there was no memory for a piece: the bytes were not all seen.
+    bool failed() const { return m_failed; }
+
     std::optional<CatalogEntry::Catalog> read()
     {
         for (;;) {
@@ -149,13 +153,17 @@ private:
         if (m_ended)
             return true;
         const qsizetype kept = m_buffer.size();
-        if (!m_buffer.resize(kept + m_want))
+        if (!m_buffer.resize(kept + m_want)) {
+            m_failed = true;
             return false;
+        }
         qsizetype got = 0;
         while (got < m_want) {
             const qint64 n = m_source(m_buffer.data() + kept + got, m_want - got);
-            if (n < 0)
+            if (n < 0) {
+                m_failed = true;
                 return false;
+            }
             if (n == 0) {
                 m_ended = true;
                 break;
@@ -255,6 +263,7 @@ private:
     bool m_ended = false;  // the source has no more
     bool m_opened = false; // the "[" was read
     bool m_closed = false; // the "]" was read: only space may follow
+    bool m_failed = false;
     CatalogEntry::Catalog m_catalog;
 };
 
@@ -286,21 +295,25 @@ std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options
 FileReading readFile(const QString &path, const Options &options, const std::atomic<bool> *stop)
 {
     FileReading reading;
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        reading.absent = errno == ENOENT;
+    // Not blocking: a FIFO in its place would wait for a writer forever.
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        reading.absent = !fd && errno == ENOENT;
+        reading.failed = !reading.absent;
         return reading;
     }
-    reading.catalog = read(
-        [&](char *into, qint64 length) -> qint64 {
-            for (;;) {
-                const ssize_t n = ::read(fd.get(), into, size_t(length));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                return n;
-            }
-        },
-        options, stop);
+    const Source source = [&](char *into, qint64 length) -> qint64 {
+        for (;;) {
+            const ssize_t n = ::read(fd.get(), into, size_t(length));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n;
+        }
+    };
+    PieceReader reader(source, options, stop);
+    reading.catalog = reader.read();
+    reading.failed = reader.failed();
     return reading;
 }
 

@@ -38,7 +38,10 @@ std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options
                                               const std::atomic<bool> *stop = nullptr);
 
 struct FileReading {
-    bool absent = false;                          // no file: an empty catalog
+    bool absent = false; // no file: an empty catalog
+    // The file could not be read now (no descriptor, an I/O error, no memory, no regular file): no verdict
+    // on its bytes, which may be whole.
+    bool failed = false;
     std::optional<CatalogEntry::Catalog> catalog; // none when it exists but is unreadable or the read stopped
 };
 FileReading readFile(const QString &path, const Options &options = {},

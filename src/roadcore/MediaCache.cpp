@@ -45,6 +45,7 @@ const QString journalFileName = QStringLiteral("catalog.journal");
 
 struct OnDisk {
     bool stopped = false;
+    bool failed = false; // the catalog or its journal could not be read now
     bool unreadable = false;
     CatalogEntry::Catalog catalog;
     bool journal = false; // there was one
@@ -54,6 +55,39 @@ struct OnDisk {
     // One of its lines did not read, or names a stored file that no record of the catalog names.
     bool unplaced = false;
 };
+
+struct WholeFile {
+    bool absent = false;
+    bool failed = false; // no descriptor, an I/O error, or no regular file
+    QByteArray bytes;
+};
+
+WholeFile readWhole(const QString &path)
+{
+    WholeFile file;
+    // Not blocking: a FIFO in its place would wait for a writer forever.
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        file.absent = !fd && errno == ENOENT;
+        file.failed = !file.absent;
+        return file;
+    }
+    constexpr qsizetype chunk = 64 << 10;
+    for (;;) {
+        const qsizetype have = file.bytes.size();
+        file.bytes.resize(have + chunk);
+        const ssize_t n = ::read(fd.get(), file.bytes.data() + have, size_t(chunk));
+        const int error = errno;
+        file.bytes.resize(have + std::max<qsizetype>(n, 0));
+        if (n < 0 && error == EINTR)
+            continue;
+        if (n < 0)
+            file.failed = true;
+        if (n <= 0)
+            return file;
+    }
+}
 
 // The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
 OnDisk readOnDisk(const QString &root, const CatalogLoader::Options &options,
@@ -66,15 +100,21 @@ OnDisk readOnDisk(const QString &root, const CatalogLoader::Options &options,
         disk.stopped = true;
         return disk;
     }
+    if (reading.failed) {
+        disk.failed = true;
+        return disk;
+    }
     if (!reading.absent && !reading.catalog)
         disk.unreadable = true;
     else if (reading.catalog)
         disk.catalog = std::move(*reading.catalog);
-    QFile journal(root + QLatin1Char('/') + journalFileName);
-    if (!journal.open(QIODevice::ReadOnly))
+    // A journal that cannot be read now is no missing one: it would be cut or deleted by the next record.
+    const WholeFile journal = readWhole(root + QLatin1Char('/') + journalFileName);
+    disk.failed = journal.failed;
+    if (journal.absent || journal.failed)
         return disk;
     disk.journal = true;
-    const CatalogJournal::Reading read = CatalogJournal::read(journal.readAll());
+    const CatalogJournal::Reading read = CatalogJournal::read(journal.bytes);
     disk.journalBytes = read.goodBytes;
     disk.journalRecords = int(read.records.size());
     const auto isStored = [&](const QString &storedPath) {
@@ -131,6 +171,18 @@ FileFacts factsOf(const QString &path)
     return {qint64(st.st_size), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)};
 }
 
+// A freshly scanned recording with its files in place and no stored copy known.
+DashClip asScanned(const DashClip &clip)
+{
+    DashClip result = clip;
+    result.originalFiles = clip.files;
+    result.channelStates.clear();
+    for (const auto &file : clip.files)
+        result.channelStates[file.first] = StorageState::original;
+    result.cachedChannels.clear();
+    return result;
+}
+
 QDateTime nowInWholeSeconds()
 {
     return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
@@ -152,6 +204,13 @@ QString systemText(int error)
 Failure incompleteCopy(const QString &name)
 {
     return Failure{QStringLiteral("Copy of %1 is incomplete.").arg(name)};
+}
+
+Failure unrecordable(const QString &name)
+{
+    return Failure{QStringLiteral("The copy of “%1” couldn't be recorded: the media cache's catalog couldn't "
+                                  "be read.")
+                       .arg(name)};
 }
 
 Failure unreadable(const QString &path, const char *what, int error)
@@ -351,7 +410,7 @@ std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &ro
 {
     const QString clean = QDir::cleanPath(root);
     OnDisk disk = readOnDisk(clean, {});
-    if (disk.unreadable)
+    if (disk.unreadable || disk.failed)
         return std::nullopt;
     return std::move(disk.catalog);
 }
@@ -421,24 +480,25 @@ bool MediaCache::load(const std::atomic<bool> *stop)
     OnDisk disk = readOnDisk(m_root, m_reading, stop);
     if (disk.stopped)
         return false;
+    // No verdict on the files: nothing is set aside, written or swept until a read succeeds.
+    if (disk.failed) {
+        qCWarning(logCache) << "The catalog or its journal could not be read now:" << m_root;
+        return false;
+    }
     m_catalogUnreadable = disk.unreadable;
     // Kept aside at once, so that the user can be told where it is now and it stays there.
     if (m_catalogUnreadable)
         setAsideUnreadableCatalog();
     m_entries = std::move(disk.catalog);
     m_journal.resume(disk.journalBytes, disk.journalRecords);
+    // Never deleted unread: when it cannot be moved aside it stays, appended to, until it can.
+    if (disk.journal && disk.unplaced)
+        m_keepJournal = !setAsideJournal();
     // What was set aside may name stored files that this catalog does not: the sweep spares them as long
     // as it is kept.
-    m_mayBeIncomplete = disk.unreadable || hasSetAsideFiles();
-    if (disk.journal) {
-        if (disk.unplaced) {
-            m_mayBeIncomplete = true;
-            // Never deleted unread: when it cannot be moved aside it stays, appended to, until it can.
-            m_keepJournal = !setAsideJournal();
-            if (m_keepJournal)
-                return true;
-        }
-        // Folded in at once, so that copies do not live in the journal alone for long.
+    readSetAside();
+    // Folded in at once, so that copies do not live in the journal alone for long.
+    if (disk.journal && !m_keepJournal) {
         if (disk.recorded > 0)
             save();
         else
@@ -447,13 +507,24 @@ bool MediaCache::load(const std::atomic<bool> *stop)
     return true;
 }
 
-bool MediaCache::hasSetAsideFiles() const
+void MediaCache::readSetAside()
 {
-    return !QDir(m_root)
-                .entryList({catalogFileName + QLatin1String(".unreadable-*"),
-                            journalFileName + QLatin1String(".unapplied-*")},
-                           QDir::Files | QDir::Hidden | QDir::System)
-                .isEmpty();
+    const QDir dir(m_root);
+    m_spareAll = m_catalogUnreadable || !dir.entryList({catalogFileName + QLatin1String(".unreadable-*")},
+                                                       QDir::AllEntries | QDir::Hidden | QDir::System)
+                                             .isEmpty();
+    m_spared = {};
+    QStringList journals = dir.entryList({journalFileName + QLatin1String(".unapplied-*")},
+                                         QDir::Files | QDir::Hidden | QDir::System);
+    if (m_keepJournal)
+        journals.append(journalFileName);
+    for (const QString &name : std::as_const(journals)) {
+        const WholeFile journal = readWhole(dir.filePath(name));
+        if (journal.failed)
+            m_spareAll = true; // it may name any file
+        else
+            m_spared.unite(CatalogJournal::named(journal.bytes));
+    }
 }
 
 bool MediaCache::setAsideJournal()
@@ -657,7 +728,12 @@ DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
 QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded()) {
+        QList<DashClip> scanned;
+        for (const DashClip &clip : clips)
+            scanned.append(asScanned(clip));
+        return scanned;
+    }
     beginOperation();
     QList<DashClip> registered;
     registered.reserve(clips.size());
@@ -691,11 +767,7 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
             record.size = facts.size.value_or(0);
             record.modified = facts.modified;
         }
-        DashClip result = clip;
-        result.originalFiles = clip.files;
-        result.channelStates.clear();
-        for (const auto &file : clip.files)
-            result.channelStates[file.first] = StorageState::original;
+        DashClip result = asScanned(clip);
         result.cachedChannels = cachedChannels(entry);
         registered.append(std::move(result));
     }
@@ -781,7 +853,8 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
 DashClip MediaCache::resolveForPlayback(const DashClip &clip)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return clip;
     beginOperation();
     const auto it = m_entries.find(clip.catalogKey());
     if (it == m_entries.end())
@@ -816,7 +889,8 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
     if (policy == CachePolicy::off && alsoInclude.isEmpty())
         return {};
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return {};
     std::vector<const CatalogEntry *> taken;
     for (const auto &[key, entry] : m_entries) {
         const bool important =
@@ -986,7 +1060,8 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     QStringList equalPrints;
     {
         QMutexLocker lock(&m_mutex);
-        ensureLoaded();
+        if (!ensureLoaded())
+            return unrecordable(job.name);
         equalPrints = storedPaths(print);
     }
     // The fingerprint samples only part of the file: a stored copy stands for the source only when all its
@@ -999,7 +1074,8 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         if (same != FileCopy::Comparison::equal)
             continue;
         QMutexLocker lock(&m_mutex);
-        ensureLoaded();
+        if (!ensureLoaded())
+            return unrecordable(job.name);
         if (regularFileSize(path)) { // not cleared away meanwhile
             commit(job, print, candidate);
             return {};
@@ -1016,14 +1092,16 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)
         return copied;
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return unrecordable(job.name); // the temporary file goes with `partial`
     return install(job, print, partial);
 }
 
-MediaCache::Usage MediaCache::usage()
+std::optional<MediaCache::Usage> MediaCache::usage()
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return std::nullopt;
     Usage usage;
     QSet<QString> seen;
     for (const auto &[key, entry] : m_entries)
@@ -1039,10 +1117,11 @@ MediaCache::Usage MediaCache::usage()
     return usage;
 }
 
-void MediaCache::clear(bool keepingUnavailable)
+bool MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return false;
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     for (auto &[key, entry] : m_entries)
@@ -1058,12 +1137,14 @@ void MediaCache::clear(bool keepingUnavailable)
         });
     deleteUnreferenced(before);
     save();
+    return true;
 }
 
-void MediaCache::remove(const QString &key, bool forget)
+bool MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return false;
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
@@ -1075,12 +1156,14 @@ void MediaCache::remove(const QString &key, bool forget)
     }
     deleteUnreferenced(before);
     save();
+    return true;
 }
 
-void MediaCache::removeReplaceableCopies(const QString &key)
+bool MediaCache::removeReplaceableCopies(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return false;
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     beginOperation();
@@ -1101,6 +1184,7 @@ void MediaCache::removeReplaceableCopies(const QString &key)
     }
     deleteUnreferenced(before);
     save();
+    return true;
 }
 
 QSet<QString> MediaCache::referencedPaths() const
@@ -1123,25 +1207,27 @@ void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore)
     const UniqueFd files(::openat(root.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!files)
         return;
-    forEachRegularFile(files.get(), QStringLiteral("Files"), 0,
-                       [&](int folder, const char *name, const QString &relative) {
-                           if (referenced.contains(relative))
-                               return;
-                           // A catalog that may lack records proves no file unreferenced: only the copies
-                           // this operation let go of, and temporary files, are deleted then.
-                           if (m_mayBeIncomplete && !referencedBefore.contains(relative) &&
-                               !isPartialName(QFile::decodeName(name)))
-                               return;
-                           std::lock_guard lock(m_partialsMutex);
-                           if (!m_partials.contains(relative))
-                               ::unlinkat(folder, name, 0);
-                       });
+    forEachRegularFile(
+        files.get(), QStringLiteral("Files"), 0, [&](int folder, const char *name, const QString &relative) {
+            if (referenced.contains(relative))
+                return;
+            // A journal set aside may hold the only record of a copy; an unreadable catalog
+            // kept may name any copy, and then only those this operation let go of go.
+            // Temporary files go in every case.
+            if (!isPartialName(QFile::decodeName(name)) &&
+                (m_spared.covers(relative) || (m_spareAll && !referencedBefore.contains(relative))))
+                return;
+            std::lock_guard lock(m_partialsMutex);
+            if (!m_partials.contains(relative))
+                ::unlinkat(folder, name, 0);
+        });
 }
 
 bool MediaCache::isPending(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return false;
     const auto entry = m_entries.find(key);
     if (entry == m_entries.end())
         return false;
@@ -1154,14 +1240,14 @@ bool MediaCache::isPending(const QString &key)
 bool MediaCache::isCatalogued(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
-    return m_entries.contains(key);
+    return ensureLoaded() && m_entries.contains(key);
 }
 
 std::optional<QString> MediaCache::takeSetAsideCatalog()
 {
     QMutexLocker lock(&m_mutex);
-    ensureLoaded();
+    if (!ensureLoaded())
+        return std::nullopt;
     return std::exchange(m_setAsideCatalog, std::nullopt);
 }
 
@@ -1174,9 +1260,9 @@ QFuture<QList<CacheJob>> MediaCache::pendingJobsAsync(CachePolicy policy, std::o
         });
 }
 
-QFuture<MediaCache::Usage> MediaCache::usageAsync()
+QFuture<std::optional<MediaCache::Usage>> MediaCache::usageAsync()
 {
-    return runAsync<Usage>([this] { return usage(); });
+    return runAsync<std::optional<Usage>>([this] { return usage(); });
 }
 
 QFuture<void> MediaCache::clearAsync(bool keepingUnavailable)

@@ -35,6 +35,9 @@
 // run, so callers on any thread see the catalog before or after a whole operation. The asynchronous face
 // runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on disk.
 // Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only briefly.
+// While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation does
+// nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not done;
+// the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -80,17 +83,19 @@ public:
     // for a larger size, the 64 KiB that end at `size`.
     static Result<QString> fingerprint(const QString &path, qint64 size);
 
-    // The distinct stored copies on disk, each counted once, and the recordings in the catalog.
-    Usage usage();
+    // The distinct stored copies on disk, each counted once, and the recordings in the catalog; none while
+    // the catalog cannot be read.
+    std::optional<Usage> usage();
+    // The three below return false, having changed and deleted nothing, while the catalog cannot be read.
     // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
     // keeping, also forgets the recordings none of whose originals is in place. Deletes what is unreferenced.
-    void clear(bool keepingUnavailable);
+    bool clear(bool keepingUnavailable);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
-    void remove(const QString &key, bool forget);
+    bool remove(const QString &key, bool forget);
     // Drops the recording's copies of those channels whose file is reachable now, at its recorded place or
     // found again where it moved; a copy that has become the only one left stays. Deletes what is
     // unreferenced.
-    void removeReplaceableCopies(const QString &key);
+    bool removeReplaceableCopies(const QString &key);
     // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
     bool isPending(const QString &key);
     bool isCatalogued(const QString &key);
@@ -107,7 +112,7 @@ public:
     QFuture<QList<CacheJob>> pendingJobsAsync(CachePolicy policy,
                                               std::optional<QString> prioritize = std::nullopt,
                                               QSet<QString> alsoInclude = {});
-    QFuture<Usage> usageAsync();
+    QFuture<std::optional<Usage>> usageAsync();
     QFuture<void> clearAsync(bool keepingUnavailable);
     QFuture<void> removeAsync(QString key, bool forget);
     QFuture<bool> isPendingAsync(QString key);
@@ -121,8 +126,8 @@ public:
 
 private:
     // Everything below expects m_mutex to be held by the caller.
-    // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first, and
-    // the next operation reads it then.
+    // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first or
+    // the catalog or its journal could not be read now, and the next operation reads it then.
     bool ensureLoaded(const std::atomic<bool> *stop = nullptr);
     // Removes the temporary files of copies cut off by the end of an earlier run.
     void removeAbandonedPartials();
@@ -136,8 +141,8 @@ private:
     bool setAsideUnreadableCatalog();
     // Moves aside a journal whose records name stored files the catalog has no record for.
     bool setAsideJournal();
-    // Whether an unreadable catalog or an unapplied journal was kept in the root.
-    bool hasSetAsideFiles() const;
+    // Learns what the files set aside in the root may name, for the sweep to spare.
+    void readSetAside();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {
@@ -177,8 +182,9 @@ private:
     void commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
     // The stored paths the records name, cleaned.
     QSet<QString> referencedPaths() const;
-    // Deletes the regular files under "Files" that no record names, except copies in progress. While the
-    // catalog may be incomplete, only those among `referencedBefore`, the paths named before the operation.
+    // Deletes the regular files under "Files" that no record names, except copies in progress and what a
+    // journal set aside names. While an unreadable catalog is kept, which may name any file, only those among
+    // `referencedBefore`, the paths named before the operation.
     void deleteUnreferenced(const QSet<QString> &referencedBefore);
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
@@ -202,9 +208,11 @@ private:
     std::atomic<bool> m_unsaved = false;
     CatalogJournal m_journal;
     bool m_keepJournal = false; // one that could not be applied nor moved aside
-    // Records may be missing from the catalog: it was unreadable, or a journal or catalog was set aside.
-    // The sweep then deletes only what an operation let go of.
-    bool m_mayBeIncomplete = false;
+    // An unreadable catalog was kept: records may be missing from the catalog, naming any stored file. The
+    // sweep then deletes only what an operation let go of.
+    bool m_spareAll = false;
+    // The stored files named by journals set aside: their records may be missing from the catalog.
+    CatalogJournal::Names m_spared;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;

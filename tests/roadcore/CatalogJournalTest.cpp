@@ -146,4 +146,57 @@ TEST(CatalogJournal, ATornLastLineIsCutBeforeTheNextRecordIsAppended)
     EXPECT_EQ(journal.records(), 0);
 }
 
+TEST(CatalogJournal, NamesTheStoredFilesOfItsRecordsAndWhatItsGarbledLinesStillName)
+{
+    const QString print = "0123456789abcdef0123456789abcdef";
+    const QString folder = "Files/01/" + print;
+    const Record named{"n#5", "F", print, folder + "/n_F.mp4"};
+    const QByteArray line = CatalogJournal::line(named);
+    const struct Case {
+        const char *what;
+        QByteArray text;
+        QStringList covered;
+        QStringList notCovered;
+    } cases[] = {
+        {"whole records",
+         CatalogJournal::line(one) + CatalogJournal::line(two),
+         {"Files/aa/x_F.mp4", "Files/bb/ü_R.mp4"},
+         {"Files/aa/y_F.mp4", "Files/cc/z_I.mp4"}},
+        {"a record's path written unclean",
+         CatalogJournal::line({"a#1", "F", "", "Files/aa//./x.mp4"}),
+         {"Files/aa/x.mp4"},
+         {}},
+        {"a record naming no stored file",
+         CatalogJournal::line({"a#1", "F", print, "/etc/passwd"}) +
+             CatalogJournal::line({"a#1", "F", print, "Files/../catalog.json"}) +
+             CatalogJournal::line({"a#1", "F", print, "Files/."}),
+         {},
+         {"Files/../catalog.json", "catalog.json", folder + "/x", "Files"}},
+        {"a garbled line with escaped slashes: its path, and its fingerprint's folder",
+         "xx{\"storedPath\":\"Files\\/01\\/" + print.toLatin1() + "\\/a \\\"b\\\".mp4\"\n",
+         {folder + "/a \"b\".mp4", folder + "/other.mp4"},
+         {"Files/01/0123456789abcdef0123456789abcdee/a \"b\".mp4"}},
+        {"a line torn before its path: its fingerprint's folder",
+         line.left(line.indexOf("storedPath")),
+         {folder + "/n_F.mp4", folder + "/n 2_F.mp4"},
+         {"Files/aa/x_F.mp4"}},
+        {"a line whose path is cut inside the fingerprint",
+         "{\"storedPath\":\"Files/01/0123456789ab",
+         {"Files/01/0123456789ab"},
+         {folder + "/n_F.mp4"}},
+        {"a garbled line leading out of the folder",
+         "garbage \"Files/../../etc/x\" and Files/x/../../y\n",
+         {},
+         {"Files/../../etc/x", "../etc/x", "y"}},
+        {"hex of another length", "{\"fingerprint\":\"" + print.toLatin1() + "0\"\n", {}, {folder + "/a"}},
+    };
+    for (const Case &c : cases) {
+        const CatalogJournal::Names names = CatalogJournal::named(c.text);
+        for (const QString &path : c.covered)
+            EXPECT_TRUE(names.covers(path)) << c.what << ": " << path.toStdString();
+        for (const QString &path : c.notCovered)
+            EXPECT_FALSE(names.covers(path)) << c.what << ": " << path.toStdString();
+    }
+}
+
 } // namespace

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +110,40 @@ TEST(CatalogLoader, AFileCutShortWhileItIsReadIsUnreadableNotACrash)
     const auto absent = CatalogLoader::readFile(tmp.filePath("none.json"));
     EXPECT_TRUE(absent.absent);
     EXPECT_FALSE(absent.catalog);
+}
+
+TEST(CatalogLoader, AFileThatCannotBeReadNowIsNoVerdictOnItsBytes)
+{
+    QTemporaryDir tmp;
+    const QString good = tmp.filePath("good.json"), garbage = tmp.filePath("garbage.json");
+    TestSupport::writeFile(good, catalogText(3));
+    TestSupport::writeFile(garbage, "[{\"key\":");
+    const QString folder = tmp.filePath("folder.json"), fifo = tmp.filePath("fifo.json");
+    const QString unreadable = tmp.filePath("eio.json");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Reading this at offset 0 fails with EIO, even for root.
+    ASSERT_TRUE(QFile::link("/proc/self/mem", unreadable));
+    const struct Case {
+        const char *what;
+        QString path;
+        CatalogLoader::Options options;
+        bool absent, failed, read;
+    } cases[] = {
+        {"a whole catalog", good, {}, false, false, true},
+        {"no file", tmp.filePath("none.json"), {}, true, false, false},
+        {"unreadable bytes", garbage, {}, false, false, false},
+        {"a folder in its place", folder, {}, false, true, false},
+        {"a FIFO in its place, never waited on", fifo, {}, false, true, false},
+        {"an I/O error", unreadable, {}, false, true, false},
+        {"no memory for a piece", good, pieces(qsizetype(1) << 62), false, true, false},
+    };
+    for (const Case &c : cases) {
+        const CatalogLoader::FileReading reading = CatalogLoader::readFile(c.path, c.options);
+        EXPECT_EQ(reading.absent, c.absent) << c.what;
+        EXPECT_EQ(reading.failed, c.failed) << c.what;
+        EXPECT_EQ(reading.catalog.has_value(), c.read) << c.what;
+    }
 }
 
 TEST(CatalogLoader, HoldsAPieceOfTheFileAtATimeNotAllOfIt)

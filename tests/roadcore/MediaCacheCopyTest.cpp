@@ -271,7 +271,7 @@ TEST_F(MediaCacheLongCopyTest, ACopyInProgressKeepsItsFileWhileTheCatalogIsMaint
     // These run while the copy goes on: the copy does not hold the catalog, and pruning spares its file.
     cache->remove("unknown#1", false);
     cache->clear(true);
-    EXPECT_EQ(cache->usage().cachedFiles, 0);
+    EXPECT_EQ(cache->usage()->cachedFiles, 0);
     EXPECT_TRUE(cache->isPending(key));
     EXPECT_EQ(partials(), inProgress);
 
@@ -397,7 +397,7 @@ TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByASaveA
     ASSERT_TRUE(QFile::exists(root + "/catalog.journal"));
     cache.reset();
     cache = open();
-    EXPECT_EQ(cache->usage().cachedFiles, 4);
+    EXPECT_EQ(cache->usage()->cachedFiles, 4);
     EXPECT_TRUE(folded());
     EXPECT_TRUE(catalog().at(c.catalogKey()).files.at("F").storedPath);
 
@@ -453,7 +453,7 @@ TEST_F(MediaCacheCopyTest, AKillAtAnyMomentLeavesAWholeCatalogThatNamesOnlyCompl
         MediaCache again(copy, [] { return QList<MountEntry>{}; });
         for (const CacheJob &job : again.pendingJobs(CachePolicy::all))
             EXPECT_TRUE(again.perform(job).ok());
-        EXPECT_EQ(again.usage().cachedFiles, 80) << delayMs;
+        EXPECT_EQ(again.usage()->cachedFiles, 80) << delayMs;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cstdlib>
+#include <map>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,18 @@ protected:
         return QDir(root).entryList({pattern}, QDir::Files | QDir::Hidden);
     }
 
+    // Every file in the root and below, by its relative path, with its bytes.
+    std::map<QString, QByteArray> everyFile() const
+    {
+        std::map<QString, QByteArray> files;
+        QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            files[path.mid(root.size() + 1)] = readFile(path);
+        }
+        return files;
+    }
+
     int cachedChannels()
     {
         int count = 0;
@@ -63,7 +76,7 @@ TEST_F(MediaCacheJournalTest, AFolderCopiedToNewInodesKeepsEveryCopy)
     ASSERT_EQ(before.size(), 6);
 
     cache = open();
-    EXPECT_EQ(cache->usage().cachedFiles, 6);
+    EXPECT_EQ(cache->usage()->cachedFiles, 6);
     EXPECT_EQ(cachedChannels(), 6);
     cache->clear(true);
     cache->remove("unknown#0", false);
@@ -108,9 +121,11 @@ TEST_F(MediaCacheJournalTest, AJournalThatCannotBeAppliedKeepsTheStoredFilesItNa
     writeFile(root + "/catalog.json", olderCatalog);
     const QStringList before = storedFiles();
     ASSERT_EQ(before.size(), 6);
+    // A file that neither names goes all the same.
+    writeFile(root + "/Files/zz/stray.mp4", "stray");
 
     cache = open();
-    EXPECT_EQ(cache->usage().recordings, 1);
+    EXPECT_EQ(cache->usage()->recordings, 1);
     EXPECT_EQ(setAside("catalog.journal.unapplied-*").size(), 1);
     // The copies the catalog names and lets go of are deleted; those only the journal named stay.
     cache->clear(true);
@@ -146,7 +161,7 @@ TEST_F(MediaCacheJournalTest, ACatalogCutShortWhileReadIsUnreadableAndDeletesNoS
     };
     cache = std::make_unique<MediaCache>(
         root, [] { return QList<MountEntry>{}; }, reading);
-    EXPECT_EQ(cache->usage().recordings, 0);
+    EXPECT_EQ(cache->usage()->recordings, 0);
     EXPECT_TRUE(cut);
     cache->clear(false);
     EXPECT_EQ(storedFiles(), before);
@@ -189,6 +204,101 @@ TEST_F(MediaCacheJournalTest, AGarbledLineInTheMiddleOfTheJournalHidesNoCopyAfte
     cacheAll();
     EXPECT_EQ(cachedChannels(), 14);
     EXPECT_EQ(storedFiles(), before);
+}
+
+TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayName)
+{
+    const QList<DashClip> clips = journaled(3);
+    cache->foldJournal();
+    const CatalogEntry::File named = record(clips[0], Channel::front);
+    const QString garbled = *record(clips[1], Channel::front).storedPath;
+    cache.reset();
+    // An earlier run set aside a journal: a record of one copy, and a garbled line that names another.
+    QByteArray escaped = garbled.toUtf8();
+    escaped.replace("/", "\\/");
+    writeFile(root + "/catalog.journal.unapplied-20240501T080000Z",
+              CatalogJournal::line({clips[0].catalogKey(), "F", *named.fingerprint, *named.storedPath}) +
+                  "{\"key\":\"rec1#\x01\",\"storedPath\":\"" + escaped + "\"}\n");
+    writeFile(root + "/Files/zz/stray.mp4", "stray");
+    QStringList spared{named.storedPath->mid(6), garbled.mid(6)};
+    spared.sort();
+
+    cache = open();
+    ASSERT_TRUE(cache->clear(false));
+    EXPECT_EQ(storedFiles(), spared);
+
+    // A catalog kept aside as unreadable may name any file: only the copies a clear lets go of go then.
+    writeFile(root + "/catalog.json.unreadable-20240501T080000Z", "[{\"key\":");
+    cache = open();
+    cacheAll();
+    writeFile(root + "/Files/zz/stray.mp4", "stray");
+    ASSERT_EQ(storedFiles().size(), 7);
+    ASSERT_TRUE(cache->clear(false));
+    EXPECT_EQ(storedFiles(), spared + QStringList{"zz/stray.mp4"});
+}
+
+TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasUntilItCan)
+{
+    const struct Seam {
+        const char *what;
+        const char *file; // replaced for a while
+        bool byLink;      // by a link to a file whose reads fail, else by a folder
+    } seams[] = {
+        {"the catalog replaced by a folder", "catalog.json", false},
+        {"the catalog's reads failing", "catalog.json", true},
+        {"the journal replaced by a folder", "catalog.journal", false},
+        {"the journal's reads failing", "catalog.journal", true},
+    };
+    int n = 0;
+    for (const Seam &seam : seams) {
+        SCOPED_TRACE(seam.what);
+        root = tmp.filePath(QString("cache %1").arg(++n));
+        card = tmp.filePath(QString("card %1").arg(n));
+        cache = open();
+        const QList<DashClip> clips = journaled(2);
+        cache->foldJournal();
+        journaled(1, "more"); // two copies recorded in the journal alone
+        cache.reset();
+        writeFile(root + "/Files/zz/stray.mp4", "stray");
+        const std::map<QString, QByteArray> before = everyFile();
+        const QString path = root + "/" + seam.file, held = tmp.filePath(QString("held %1").arg(n));
+        ASSERT_TRUE(QFile::rename(path, held));
+        ASSERT_TRUE(seam.byLink ? QFile::link("/proc/self/mem", path) : QDir().mkdir(path));
+
+        cache = open();
+        const QString key = clips[0].catalogKey();
+        EXPECT_FALSE(cache->usage());
+        EXPECT_TRUE(cache->clips(MediaCacheScope::all()).isEmpty());
+        EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
+        EXPECT_FALSE(cache->isCatalogued(key));
+        EXPECT_FALSE(cache->isPending(key));
+        EXPECT_EQ(cache->resolveForPlayback(clips[0]), clips[0]);
+        const DashClip fresh = add("fresh", {{Channel::front, "fresh front"}});
+        const DashClip registered = cache->registerClips({fresh}).value(0);
+        EXPECT_EQ(registered.files, fresh.files);
+        EXPECT_EQ(registered.channelStates.at(Channel::front), StorageState::original);
+        const QString source = fresh.files.at(Channel::front);
+        EXPECT_FALSE(cache->perform({fresh.catalogKey(), Channel::front, source, 11, "fresh_F.mp4"}).ok());
+        EXPECT_FALSE(cache->clear(false));
+        EXPECT_FALSE(cache->clear(true));
+        EXPECT_FALSE(cache->remove(key, true));
+        EXPECT_FALSE(cache->remove(key, false));
+        EXPECT_FALSE(cache->removeReplaceableCopies(key));
+        EXPECT_FALSE(cache->takeSetAsideCatalog());
+        cache->foldJournal();
+
+        ASSERT_TRUE(seam.byLink ? QFile::remove(path) : QDir().rmdir(path));
+        ASSERT_TRUE(QFile::rename(held, path));
+        EXPECT_TRUE(everyFile() == before);
+        // The same cache works once the file reads again.
+        const std::optional<MediaCache::Usage> usage = cache->usage();
+        ASSERT_TRUE(usage);
+        EXPECT_EQ(usage->cachedFiles, 6);
+        EXPECT_EQ(usage->recordings, 3);
+        EXPECT_EQ(cache->clips(MediaCacheScope::all()).size(), 3);
+        EXPECT_TRUE(cache->clear(false));
+        EXPECT_EQ(storedFiles(), QStringList{});
+    }
 }
 
 } // namespace

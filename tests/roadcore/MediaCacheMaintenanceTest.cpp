@@ -69,7 +69,7 @@ TEST_F(MediaCacheMaintenanceTest, ClearingKeepsOrDropsCopiesByWhetherTheOriginal
         EXPECT_EQ(recordings, row.recordings);
         EXPECT_EQ(withCopies, row.withCopies);
         EXPECT_EQ(storedFiles().size(), row.filesLeft);
-        EXPECT_EQ(cache->usage().cachedFiles, row.filesLeft);
+        EXPECT_EQ(cache->usage()->cachedFiles, row.filesLeft);
         if (!row.cardPresent) {
             ASSERT_TRUE(QDir().rename(card + " away", card));
         }
@@ -186,7 +186,7 @@ TEST_F(MediaCacheMaintenanceTest, OpeningRemovesTheTemporaryFilesOfCutOffCopies)
     const QByteArray copyBefore = readFile(root + "/Files/" + stored.first());
 
     cache = open();
-    EXPECT_EQ(cache->usage().cachedFiles, 1);
+    EXPECT_EQ(cache->usage()->cachedFiles, 1);
     for (const QString &path : abandoned)
         EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
     for (const QString &path : kept)
@@ -244,7 +244,7 @@ TEST_F(MediaCacheMaintenanceTest, AsynchronousMaintenanceRunsInOrderOnTheCachesT
     ASSERT_TRUE(TestSupport::waitFor([&] { return !planned.isEmpty(); }));
     ASSERT_TRUE(cache->perform(planned[0]).ok());
     cache->removeAsync(clip.catalogKey(), false);
-    cache->usageAsync().then(&context, [&](MediaCache::Usage usage) { used = usage; });
+    cache->usageAsync().then(&context, [&](std::optional<MediaCache::Usage> usage) { used = usage; });
     cache->isPendingAsync(clip.catalogKey()).then(&context, [&](bool value) { pending = value; });
     QThread *clearedOn = nullptr;
     cache->clearAsync(false).then(&context, [&] { clearedOn = QThread::currentThread(); });

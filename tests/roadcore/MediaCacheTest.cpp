@@ -639,7 +639,7 @@ TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOpe
     // Not taken for an empty or unreadable catalog: the next operation reads it, and nothing was written.
     EXPECT_EQ(readFile(root + "/catalog.json"), text);
     EXPECT_EQ(QDir(root).entryList({"catalog.json.unreadable-*"}, QDir::Files), QStringList{});
-    EXPECT_EQ(cache->usage().recordings, 1);
+    EXPECT_EQ(cache->usage()->recordings, 1);
     stop = false;
     EXPECT_EQ(cache->clips(MediaCache::Scope::all(), {}, &stop).size(), 1);
     stop = true;

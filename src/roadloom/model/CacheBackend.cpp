@@ -18,9 +18,9 @@ public:
     {
         return m_cache.perform(job, stop);
     }
-    MediaCacheUsage usage() override { return m_cache.usage(); }
-    void removeReplaceableCopies(const QString &key) override { m_cache.removeReplaceableCopies(key); }
-    void clear(bool keepingUnavailable) override { m_cache.clear(keepingUnavailable); }
+    std::optional<MediaCacheUsage> usage() override { return m_cache.usage(); }
+    bool removeReplaceableCopies(const QString &key) override { return m_cache.removeReplaceableCopies(key); }
+    bool clear(bool keepingUnavailable) override { return m_cache.clear(keepingUnavailable); }
     std::optional<QString> takeSetAsideCatalog() override { return m_cache.takeSetAsideCatalog(); }
 
 private:

@@ -27,12 +27,14 @@ public:
                                         const QSet<QString> &alsoInclude) = 0;
     // Makes one copy; ends early, leaving nothing behind, once `*stop` turns true.
     virtual Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop) = 0;
-    virtual MediaCacheUsage usage() = 0;
+    // None while the cache's catalog cannot be read.
+    virtual std::optional<MediaCacheUsage> usage() = 0;
+    // The two below return false, having done nothing, while the cache's catalog cannot be read.
     // Drops the recording's copies whose originals are reachable; keeps those that are the only one left.
-    virtual void removeReplaceableCopies(const QString &key) = 0;
+    virtual bool removeReplaceableCopies(const QString &key) = 0;
     // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
     // also forgets the recordings none of whose originals is in place.
-    virtual void clear(bool keepingUnavailable) = 0;
+    virtual bool clear(bool keepingUnavailable) = 0;
     // Where an unreadable catalog was kept, given once (see MediaCache::takeSetAsideCatalog).
     virtual std::optional<QString> takeSetAsideCatalog() { return std::nullopt; }
 

@@ -198,15 +198,12 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
 {
     const QString key = clip.catalogKey();
     m_forcedKeys.remove(key);
-    call<bool>(
-        [key](CacheBackend &cache) {
-            cache.removeReplaceableCopies(key);
-            return true;
-        },
-        [this, key](bool) {
-            emit copiesRemoved(key);
-            refreshUsage();
-        });
+    call<bool>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
+               [this, key](bool removed) {
+                   if (removed) // else nothing changed: the catalog could not be read
+                       emit copiesRemoved(key);
+                   refreshUsage();
+               });
 }
 
 QString CacheCoordinator::root() const
@@ -228,11 +225,11 @@ void CacheCoordinator::refreshUsage()
 void CacheCoordinator::fetchUsage(std::function<void()> then)
 {
     m_copiesSinceUsage = 0;
-    using Answer = std::pair<MediaCacheUsage, std::optional<QString>>;
+    using Answer = std::pair<std::optional<MediaCacheUsage>, std::optional<QString>>;
     call<Answer>(
         [](CacheBackend &cache) {
             // Reading the usage reads the catalog first: an unreadable one is known from then on.
-            const MediaCacheUsage usage = cache.usage();
+            const std::optional<MediaCacheUsage> usage = cache.usage();
             return Answer(usage, cache.takeSetAsideCatalog());
         },
         [this, then](const Answer &answer) {

@@ -449,7 +449,10 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
                     return moved;
-            cache->remove(key, true);
+            // The files are in the Trash already; the entry stays until a later removal can read the
+            // catalog, and the recording shows what is left of it then.
+            if (!cache->remove(key, true))
+                qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
             return {};
         },
         [this, clip](const Result<void> &moved) {

@@ -332,6 +332,24 @@ TEST_F(CacheCoordinatorTest, PlanAsksForThePolicyThePlayingRecordingAndTheForced
     EXPECT_TRUE(cache.plans().last().alsoInclude.isEmpty());
 }
 
+TEST_F(CacheCoordinatorTest, WhileTheCatalogCannotBeReadNoUsageIsShownAndNoRemovalAnnounced)
+{
+    auto coordinator = make();
+    cache.catalogUnreadable = true;
+    QSignalSpy removed(coordinator.get(), &CacheCoordinator::copiesRemoved);
+    QSignalSpy usage(coordinator.get(), &CacheCoordinator::usageChanged);
+    coordinator->removeCopy(clipWithKey("A"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 1; }));
+    EXPECT_EQ(removed.size(), 0);
+    EXPECT_FALSE(coordinator->usage());
+
+    cache.catalogUnreadable = false;
+    coordinator->removeCopy(clipWithKey("A"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 2; }));
+    EXPECT_EQ(removed.size(), 1);
+    EXPECT_TRUE(coordinator->usage());
+}
+
 TEST_F(CacheCoordinatorTest, DestroyingTheCoordinatorStopsTheCopyInFlight)
 {
     cache.pending = jobs(2);

@@ -39,6 +39,8 @@ public:
     bool holdCopies = false;
     // When set, each copy runs until it is told to stop.
     bool copyUntilStopped = false;
+    // When set, the catalog cannot be read: no usage, and removals do nothing.
+    std::atomic<bool> catalogUnreadable = false;
 
     QString root() const override { return QStringLiteral("/scripted/Media Cache"); }
 
@@ -83,11 +85,13 @@ public:
         return {};
     }
 
-    MediaCacheUsage usage() override
+    std::optional<MediaCacheUsage> usage() override
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(QStringLiteral("usage"));
-        return {1000 * m_log.count(QStringLiteral("usage")), cachedFiles, 0};
+        if (catalogUnreadable)
+            return std::nullopt;
+        return MediaCacheUsage{1000 * m_log.count(QStringLiteral("usage")), cachedFiles, 0};
     }
 
     std::optional<QString> takeSetAsideCatalog() override
@@ -96,16 +100,18 @@ public:
         return std::exchange(setAsideCatalog, std::nullopt);
     }
 
-    void removeReplaceableCopies(const QString &key) override
+    bool removeReplaceableCopies(const QString &key) override
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(QStringLiteral("remove ") + key);
+        return !catalogUnreadable;
     }
 
-    void clear(bool keepingUnavailable) override
+    bool clear(bool keepingUnavailable) override
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(keepingUnavailable ? QStringLiteral("clear keeping") : QStringLiteral("clear all"));
+        return !catalogUnreadable;
     }
 
     // Runs the event loop until a copy has begun.

@@ -39,7 +39,7 @@ const QString notFound = QStringLiteral("Not found — sudo apt install ffmpeg")
 class GatedCache : public ScriptedCache {
 public:
     QSemaphore gate;
-    MediaCacheUsage usage() override
+    std::optional<MediaCacheUsage> usage() override
     {
         gate.acquire();
         return ScriptedCache::usage();
