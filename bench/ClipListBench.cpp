@@ -26,6 +26,7 @@
 #include <QStringListModel>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
@@ -37,6 +38,16 @@ namespace {
 using benchmodel::recordingCount;
 const QSize viewportSize(320, 800);
 
+// A window paints only once the platform has exposed it, which takes a turn of the event loop: without it a
+// repaint does nothing and a figure would leave its paint out.
+void exposed(QWidget *window)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!(window->windowHandle() && window->windowHandle()->isExposed()) && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 QListView *makeView(QAbstractItemModel *model)
 {
     auto *view = new QListView;
@@ -44,6 +55,7 @@ QListView *makeView(QAbstractItemModel *model)
     view->setFrameShape(QFrame::NoFrame);
     view->resize(viewportSize);
     view->show();
+    exposed(view);
     return view;
 }
 
@@ -332,6 +344,7 @@ struct Column {
         view = std::make_unique<ClipListView>(*surroundings.model);
         view->resize(viewportSize.width(), viewportSize.height() + 100);
         view->show();
+        exposed(view.get());
 
         QStringList texts;
         for (const DashClip &clip : library.clips())
@@ -352,7 +365,7 @@ struct Column {
                          &QSortFilterProxyModel::setFilterFixedString);
         anchor->resize(view->size());
         anchor->show();
-        QCoreApplication::processEvents();
+        exposed(anchor.get());
     }
 };
 
