@@ -38,7 +38,7 @@ class VolumeProvider;
 // headers `shown().rows[r]`; a rescan's list comes with both made off the GUI thread):
 // - `filteredPositionsChanged(positions)`: the shown rows changed as a whole: a new list (a rescan or
 //   another source whose result differs from the list shown, also announced as `clipsChanged(clips)`), or
-//   another category, search or sort.
+//   another category, search or sort that shows other recordings or another order.
 //   Reset the model.
 // - `clipsUpdated(indices)`: those recordings (positions in `clips`, ascending) changed in place: cache or
 //   storage state, never name, date, size or category, so the rows stay where they are. Emit dataChanged
@@ -233,6 +233,8 @@ private:
     static void releaseElsewhere(QList<DashClip> clips, ClipListing::Index index);
     void removeClip(qsizetype position);
     void refilter();
+    // The same when only the filters changed: announces nothing when the shown recordings stay the same.
+    void refilterKeepingSame();
     void setIsScanning(bool scanning);
     void setLastError(const std::optional<QString> &error);
     void finishTrash(const DashClip &clip);

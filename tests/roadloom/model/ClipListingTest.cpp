@@ -299,3 +299,38 @@ TEST(ClipListing, ALongListIsIndexedInPlaceWhenNoThreadStarts)
     ASSERT_EQ(inPlace.byName.size(), size_t(clips.size()));
     EXPECT_EQ(clips.at(inPlace.byName.front()).name, QStringLiteral("REC_00000"));
 }
+
+TEST(ClipListing, ALongListIsSearchedInPartsAsOneAndInPlaceWhenNoThreadStarts)
+{
+    // Long enough to be searched in parts on threads, and not a multiple of the parts.
+    QList<DashClip> clips;
+    for (int i = 0; i < 20003; ++i) {
+        const QString number = QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0'));
+        const QString name = i % 997 == 0 ? "\u212Aelvin_" + number : (i % 3 ? "REC_" : "Front_") + number;
+        clips.append(clip(name, std::nullopt, i % 4 ? ClipCategory::continuous : ClipCategory::event));
+    }
+    const ClipListing::Index index = ClipListing::index(clips);
+    const struct {
+        QString search;
+        std::optional<ClipCategory> category;
+    } cases[] = {
+        {"rec_1", std::nullopt},
+        {"KELVIN", std::nullopt},
+        {"0", ClipCategory::event},
+        {"front_20001", std::nullopt},
+        {"_2000", ClipCategory::continuous},
+    };
+    for (const auto &c : cases) {
+        QList<qsizetype> expected;
+        for (qsizetype i = 0; i < clips.size(); ++i)
+            if ((!c.category || clips[i].category == *c.category) &&
+                clips[i].name.contains(c.search, Qt::CaseInsensitive))
+                expected.append(i);
+        ASSERT_FALSE(expected.isEmpty()) << c.search.toStdString();
+        EXPECT_EQ(ClipListing::positions(clips, c.category, c.search, ClipSort::newest, &index), expected)
+            << c.search.toStdString();
+        const ThreadGroup::RefuseStarts refuse;
+        EXPECT_EQ(ClipListing::positions(clips, c.category, c.search, ClipSort::newest, &index), expected)
+            << c.search.toStdString();
+    }
+}

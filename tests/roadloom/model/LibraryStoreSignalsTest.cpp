@@ -255,8 +255,14 @@ TEST_F(LibraryStoreSignalsTest, FilteredRowsFollowCategorySearchAndSortWithOneSi
          1,
          {"REC_undated", "REC_1001", "EVT_1002", "REC_1003", "REC_1004", "EVT_1005"}},
         {[&] { store->setSearchText(" \trec_100\t"); }, 1, {"REC_1001", "REC_1003", "REC_1004"}},
+        // Typing on or taking back a key that keeps the same recordings leaves the list as it is.
+        {[&] { store->setSearchText("REC_10"); }, 0, {"REC_1001", "REC_1003", "REC_1004"}},
         {[&] { store->setSort(ClipSort::size); }, 1, {"REC_1004", "REC_1001", "REC_1003"}},
+        {[&] { store->setSearchText("rec_100"); }, 0, {"REC_1004", "REC_1001", "REC_1003"}},
+        {[&] { store->setSearchText("rec_1001"); }, 1, {"REC_1001"}},
+        {[&] { store->setSort(ClipSort::name); }, 0, {"REC_1001"}},
         {[&] { store->setSearchText("nothing"); }, 1, {}},
+        {[&] { store->setCategoryFilter(ClipCategory::event); }, 0, {}},
     };
     for (const auto &step : steps) {
         SCOPED_TRACE(step.shown.join(",").toStdString());

@@ -55,6 +55,15 @@ const std::vector<qint32> &ClipListModel::rows() const
     return m_library.shown().rows;
 }
 
+// The list view asks for the index of every row on each layout, twice a row: 200,000 times a keystroke in a
+// long library. Answered here without the base class's virtual rowCount and columnCount calls per index.
+QModelIndex ClipListModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (row < 0 || column != 0 || parent.isValid() || m_resetting || size_t(row) >= rows().size())
+        return QModelIndex();
+    return createIndex(row, column);
+}
+
 int ClipListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() || m_resetting ? 0 : int(rows().size());
