@@ -20,7 +20,7 @@ struct Options {
     // A text this long or longer that can be read at any place is read in slices on several threads, a
     // slice each at a time; all the slices held at once are no longer than a piece.
     qsizetype parallelFrom = 4 << 20;
-    // Called after each piece with the bytes read so far; a seam for tests.
+    // Called after each piece or slice with the bytes read so far, one call at a time; a seam for tests.
     std::function<void(qint64)> afterPiece;
 };
 
