@@ -1,6 +1,5 @@
 #include "roadcore/CatalogFiles.h"
 
-#include <array>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -9,17 +8,20 @@
 CatalogLetter::CatalogLetter(const QString &text)
 {
     // Never destroyed: a catalog may outlive any static object.
-    static const auto *channels = new std::array<QExplicitlySharedDataPointer<const Text>, 3>{
-        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("F"))),
-        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("R"))),
-        QExplicitlySharedDataPointer<const Text>(new Text(QStringLiteral("I")))};
-    for (const auto &channel : *channels) {
-        if (text == channel->text) {
-            m_text = channel;
-            return;
+    static const Text *const channels[] = {new Text(QStringLiteral("F"), true),
+                                           new Text(QStringLiteral("R"), true),
+                                           new Text(QStringLiteral("I"), true)};
+    // Looked at by its one character: every file of a catalog read comes here.
+    if (text.size() == 1) {
+        for (const Text *channel : channels) {
+            if (text.front() == channel->text.front()) {
+                m_text = channel;
+                return;
+            }
         }
     }
-    m_text = QExplicitlySharedDataPointer<const Text>(new Text(text));
+    m_text = new Text(text);
+    m_text->ref.ref();
 }
 
 CatalogFiles::CatalogFiles(const CatalogFiles &other)
@@ -71,7 +73,9 @@ void CatalogFiles::clear()
 
 CatalogFiles::iterator CatalogFiles::rebuild(size_t at, value_type *item)
 {
-    const size_t count = size() + (item ? 1 : 0) - (item ? 0 : 1);
+    if (!item && empty())
+        return end(); // nothing to leave out
+    const size_t count = item ? size() + 1 : size() - 1;
     if (count == 0) {
         clear();
         return end();

@@ -2,7 +2,6 @@
 
 #include "roadcore/CatalogFileRecord.h"
 
-#include <QExplicitlySharedDataPointer>
 #include <QSharedData>
 #include <QString>
 #include <QStringView>
@@ -12,10 +11,22 @@
 #include <utility>
 
 // The member name of a file record, read as the text it stands for, in the room of a pointer. The three
-// channel letters are each one text for the whole program; any other name has a text of its own.
+// channel letters are each one text for the whole program, never counted or freed: every file of a catalog
+// read on several threads would otherwise count on the same two counters at once, each thread waiting for
+// the others' caches. Any other name has a counted text of its own.
 class CatalogLetter {
 public:
     CatalogLetter(const QString &text);
+    CatalogLetter(const CatalogLetter &other) noexcept : m_text(other.m_text) { hold(); }
+    CatalogLetter &operator=(const CatalogLetter &other) noexcept
+    {
+        other.hold();
+        release();
+        m_text = other.m_text;
+        return *this;
+    }
+    ~CatalogLetter() { release(); }
+
     operator const QString &() const { return m_text->text; }
     operator QStringView() const { return m_text->text; }
     const QString &text() const { return m_text->text; }
@@ -25,10 +36,22 @@ public:
 
 private:
     struct Text : QSharedData {
-        explicit Text(QString text) : text(std::move(text)) {}
+        explicit Text(QString text, bool channel = false) : text(std::move(text)), channel(channel) {}
         const QString text;
+        const bool channel;
     };
-    QExplicitlySharedDataPointer<const Text> m_text;
+    void hold() const
+    {
+        if (!m_text->channel)
+            m_text->ref.ref();
+    }
+    void release() const
+    {
+        if (!m_text->channel && !m_text->ref.deref())
+            delete m_text;
+    }
+
+    const Text *m_text;
 };
 
 // The files of a recording by channel letter, in letter order, as a map of them would be. A recording has

@@ -1,5 +1,7 @@
 #include "roadcore/CatalogJson.h"
 
+#include <array>
+
 namespace CatalogJson {
 
 QString dateText(const QDateTime &date)
@@ -116,12 +118,53 @@ bool decodeBase64(QByteArrayView text, QByteArray &out)
 {
     if (text.size() % 4 != 0)
         return false;
-    out.resize(0);
-    out.append(text);
-    auto decoded = QByteArray::fromBase64Encoding(
-        std::move(out), QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
-    out = std::move(decoded.decoded);
-    return decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok;
+    // Groups of four characters of the alphabet are decoded here, through a table; the last group with its
+    // "=" padding, and any text with another character, are left to Qt's decoder, whose rules stand. Every
+    // bookmark of the catalog is decoded as it is read, and Qt's decoder, a bit at a time, took several
+    // times as long.
+    static constexpr auto values = [] {
+        std::array<qint8, 256> table{};
+        table.fill(-1);
+        for (int i = 0; i < 26; ++i) {
+            table['A' + i] = qint8(i);
+            table['a' + i] = qint8(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            table['0' + i] = qint8(52 + i);
+        table['+'] = 62;
+        table['/'] = 63;
+        return table;
+    }();
+    const auto *in = reinterpret_cast<const uchar *>(text.data());
+    out.resize(text.size() / 4 * 3); // keeps its room
+    char *into = out.data();
+    qsizetype at = 0;
+    for (; at < text.size(); at += 4) {
+        const int a = values[in[at]], b = values[in[at + 1]], c = values[in[at + 2]], d = values[in[at + 3]];
+        if ((a | b | c | d) < 0)
+            break;
+        const quint32 group = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
+        *into++ = char(group >> 16);
+        *into++ = char(group >> 8);
+        *into++ = char(group);
+    }
+    if (at == text.size())
+        return true;
+    // Qt's decoder holds nothing over from one group to the next: the last group alone reads as it does at
+    // the end of the text.
+    const bool last = at + 4 == text.size();
+    auto decoded =
+        QByteArray::fromBase64Encoding((last ? text.sliced(at) : text).toByteArray(),
+                                       QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok)
+        return false;
+    if (!last) {
+        out = std::move(decoded.decoded);
+        return true;
+    }
+    out.resize(at / 4 * 3);
+    out.append(decoded.decoded);
+    return true;
 }
 
 QString channelLetter(QByteArrayView name)

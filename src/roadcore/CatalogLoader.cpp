@@ -2,7 +2,9 @@
 
 #include "roadcore/CatalogReader.h"
 #include "roadcore/ParallelCatalogReader.h"
+#include "roadcore/PieceBuffer.h"
 
+#include "platform/BackgroundThread.h"
 #include "platform/UniqueFd.h"
 
 #include <QFile>
@@ -12,16 +14,10 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
 
 bool stopped(const std::atomic<bool> *stop)
 {
@@ -41,73 +37,6 @@ qsizetype wholeSequences(QByteArrayView text)
     }
     return n;
 }
-
-// The start of the last entry that seems to follow another ("}" "," "{"), or null. A guess as the parallel
-// reader's cuts are.
-const char *lastEntryStart(const char *from, const char *end)
-{
-    for (const char *p = end; p > from;) {
-        --p;
-        if (*p != '{')
-            continue;
-        const char *q = p;
-        while (q > from && isSpace(q[-1]))
-            --q;
-        if (q == from || q[-1] != ',')
-            continue;
-        --q;
-        while (q > from && isSpace(q[-1]))
-            --q;
-        if (q > from && q[-1] == '}')
-            return p;
-    }
-    return nullptr;
-}
-
-// The bytes of the pieces, in memory mapped for them alone and given back whole at the end. A block of this
-// size from the allocator would raise its threshold for mapping large blocks, and the later large blocks of
-// the listing would then stay with the process as room after they are freed.
-class PieceBuffer {
-public:
-    PieceBuffer() = default;
-    ~PieceBuffer()
-    {
-        if (m_data)
-            ::munmap(m_data, size_t(m_room));
-    }
-    PieceBuffer(const PieceBuffer &) = delete;
-    PieceBuffer &operator=(const PieceBuffer &) = delete;
-
-    char *data() const { return m_data; }
-    qsizetype size() const { return m_size; }
-    // False when there is no memory for it.
-    bool resize(qsizetype size)
-    {
-        if (size > m_room) {
-            const qsizetype page = qsizetype(::sysconf(_SC_PAGESIZE));
-            const qsizetype room = (size + page - 1) / page * page;
-            void *data = m_data ? ::mremap(m_data, size_t(m_room), size_t(room), MREMAP_MAYMOVE)
-                                : ::mmap(nullptr, size_t(room), PROT_READ | PROT_WRITE,
-                                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (data == MAP_FAILED)
-                return false;
-            m_data = static_cast<char *>(data);
-            m_room = room;
-        }
-        m_size = size;
-        return true;
-    }
-    void removeFront(qsizetype count)
-    {
-        std::memmove(m_data, m_data + count, size_t(m_size - count));
-        m_size -= count;
-    }
-
-private:
-    char *m_data = nullptr;
-    qsizetype m_room = 0;
-    qsizetype m_size = 0;
-};
 
 class PieceReader {
 public:
@@ -188,7 +117,7 @@ private:
     // goes on, or nothing when the text is unreadable.
     std::optional<qsizetype> readEntries(QByteArrayView text)
     {
-        const char *const begin = text.data(), *const end = begin + text.size();
+        const char *const begin = text.data();
         qsizetype used = 0;
         // What the text cannot read yet waits for the next piece; at the end it is a fault.
         const auto needMore = [&](const CatalogReader &reader) -> std::optional<qsizetype> {
@@ -214,21 +143,6 @@ private:
             if (close.take(']')) {
                 m_closed = true;
                 return close.atEnd() ? std::optional<qsizetype>(text.size()) : needMore(close);
-            }
-        }
-        if (end - (begin + used) >= m_options.parallelFrom) {
-            // Up to the last entry, which the piece may have cut, or to the end when the text is the file's
-            // last.
-            const char *until = m_ended ? end : lastEntryStart(begin + used, end);
-            if (until && until > begin + used) {
-                if (ParallelCatalogReader::readInto(
-                        m_catalog, QByteArrayView(begin + used, until - (begin + used)), m_ended, m_stop)) {
-                    if (m_ended) {
-                        m_closed = true;
-                        return text.size();
-                    }
-                    used = until - begin;
-                }
             }
         }
         CatalogReader entries(text.sliced(used));
@@ -267,6 +181,33 @@ private:
     CatalogEntry::Catalog m_catalog;
 };
 
+// The read of CatalogLoader::read in slices or in order; `*failed` turns true when there was no memory for a
+// piece of the read in order.
+std::optional<CatalogEntry::Catalog> readParts(const CatalogLoader::Source &source,
+                                               const CatalogLoader::SourceAt &at, qint64 size,
+                                               const CatalogLoader::Options &options,
+                                               const std::atomic<bool> *stop, bool *failed)
+{
+    if (size >= options.parallelFrom) {
+        ParallelCatalogReader::Options slices;
+        // Threads that take the next slice as they finish one stay busy to the end, even where a helper
+        // runs slowly at its lower priority; a piece read in order and parsed on threads waited for the
+        // slowest at every piece, and the read and check of its bytes kept the others waiting.
+        slices.helpers = BackgroundThread::helperThreads(3);
+        slices.sliceBytes = std::max<qsizetype>(1, options.pieceBytes / 16);
+        slices.afterSlice = options.afterPiece;
+        if (auto catalog = ParallelCatalogReader::read(at, slices, stop))
+            return catalog;
+        if (stopped(stop))
+            return std::nullopt;
+    }
+    PieceReader reader(source, options, stop);
+    std::optional<CatalogEntry::Catalog> catalog = reader.read();
+    if (failed)
+        *failed = reader.failed();
+    return catalog;
+}
+
 } // namespace
 
 namespace CatalogLoader {
@@ -275,6 +216,12 @@ std::optional<CatalogEntry::Catalog> read(const Source &source, const Options &o
                                           const std::atomic<bool> *stop)
 {
     return PieceReader(source, options, stop).read();
+}
+
+std::optional<CatalogEntry::Catalog> read(const Source &source, const SourceAt &at, qint64 size,
+                                          const Options &options, const std::atomic<bool> *stop)
+{
+    return readParts(source, at, size, options, stop, nullptr);
 }
 
 std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options &options,
@@ -289,7 +236,13 @@ std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options
             at += n;
             return qint64(n);
         },
-        options, stop);
+        [&](char *into, qint64 length, qint64 offset) {
+            const qsizetype n = std::clamp<qsizetype>(text.size() - qsizetype(offset), 0, qsizetype(length));
+            if (n > 0)
+                std::memcpy(into, text.data() + offset, size_t(n));
+            return qint64(n);
+        },
+        text.size(), options, stop);
 }
 
 FileReading readFile(const QString &path, const Options &options, const std::atomic<bool> *stop)
@@ -303,17 +256,29 @@ FileReading readFile(const QString &path, const Options &options, const std::ato
         reading.failed = !reading.absent;
         return reading;
     }
+    // Read at any place with pread, which leaves the offset of the read in order alone. A failed read counts
+    // only when no catalog came of it: the read in order follows slices that failed.
+    bool readError = false;
     const Source source = [&](char *into, qint64 length) -> qint64 {
         for (;;) {
             const ssize_t n = ::read(fd.get(), into, size_t(length));
             if (n < 0 && errno == EINTR)
                 continue;
+            readError = readError || n < 0;
             return n;
         }
     };
-    PieceReader reader(source, options, stop);
-    reading.catalog = reader.read();
-    reading.failed = reader.failed();
+    const SourceAt at = [&](char *into, qint64 length, qint64 offset) -> qint64 {
+        for (;;) {
+            const ssize_t n = ::pread(fd.get(), into, size_t(length), off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n;
+        }
+    };
+    bool noMemory = false;
+    reading.catalog = readParts(source, at, qint64(st.st_size), options, stop, &noMemory);
+    reading.failed = !reading.catalog && (readError || noMemory);
     return reading;
 }
 

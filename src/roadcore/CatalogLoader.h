@@ -16,22 +16,28 @@
 namespace CatalogLoader {
 
 struct Options {
-    // Each piece read on several threads ends with a wait for the slowest of them, and helper threads run
-    // at a low priority: 16 MiB keeps a large catalog's waits to a few.
     qsizetype pieceBytes = 16 << 20;
-    // A piece and what was left of the one before this long or longer is read on several threads.
+    // A text this long or longer that can be read at any place is read in slices on several threads, a
+    // slice each at a time; all the slices held at once are no longer than a piece.
     qsizetype parallelFrom = 4 << 20;
-    // Called after each piece with the bytes read so far; a seam for tests.
+    // Called after each piece or slice with the bytes read so far, one call at a time; a seam for tests.
     std::function<void(qint64)> afterPiece;
 };
 
 // Fills up to `length` bytes at `into`; returns how many, 0 at the end, -1 on an error.
 using Source = std::function<qint64(char *into, qint64 length)>;
+// The same from `offset` of the text, on several threads at once.
+using SourceAt = std::function<qint64(char *into, qint64 length, qint64 offset)>;
 
 // All or nothing, as one read of the whole text: any fault anywhere, and a source that fails, make the
 // catalog unreadable. Of entries sharing a key the first is kept. Nothing also once `*stop` turns true,
 // which is looked at every few entries.
 std::optional<CatalogEntry::Catalog> read(const Source &source, const Options &options = {},
+                                          const std::atomic<bool> *stop = nullptr);
+// The same of a text of `size` bytes as the read begins, which `at` reads at any place and `source` reads
+// in order from its start, untouched by `at`.
+std::optional<CatalogEntry::Catalog> read(const Source &source, const SourceAt &at, qint64 size,
+                                          const Options &options = {},
                                           const std::atomic<bool> *stop = nullptr);
 // The same of text in memory.
 std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options &options = {},

@@ -403,6 +403,32 @@ TEST(CatalogEntry, ReadsEscapedAndPlainTextsAlikeInEveryPlace)
     EXPECT_EQ(entry.files.at("R").originalPath, "/a/R.mp4");
 }
 
+TEST(CatalogEntry, ReadsAStringWhereverItsQuoteEscapeOrControlCharacterFalls)
+{
+    // Strings are looked at several bytes at a time: whatever ends a plain run must end it at any place
+    // of those bytes, and one raw control character anywhere spoils the catalog.
+    const QString specials[] = {
+        "\"", "\\", QString(QChar(1)), QString(QChar(0x1f)), "\u00fc", QString(QChar(0x7f))};
+    for (int length = 0; length < 18; ++length) {
+        for (int at = 0; at <= length; ++at) {
+            for (const QString &special : specials) {
+                CatalogEntry entry = fullEntry();
+                entry.name = QString(length, QChar('n')).insert(at, special);
+                const QByteArray text = CatalogEntry::writeCatalog(catalogOf({entry}));
+                const auto read = CatalogEntry::readCatalog(text);
+                ASSERT_TRUE(read) << length << " " << at;
+                EXPECT_EQ(read->begin()->second.name, entry.name) << length << " " << at;
+                if (special.front() < QChar(0x20)) {
+                    const QByteArray escaped = special.front() == QChar(1) ? "\\u0001" : "\\u001f";
+                    EXPECT_FALSE(CatalogEntry::readCatalog(
+                        QByteArray(text).replace(escaped, QByteArray(1, char(special.front().unicode())))))
+                        << length << " " << at;
+                }
+            }
+        }
+    }
+}
+
 // Large enough to be read in parts on several threads: every entry with a long name, and texts that look
 // like the place where two entries meet ("},{") inside strings, so that some cuts fall inside one.
 CatalogEntry::Catalog largeCatalog(bool trickyNames)

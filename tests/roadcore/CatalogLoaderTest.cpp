@@ -3,6 +3,8 @@
 
 #include "fixtures/TestSupport.h"
 
+#include "platform/ThreadGroup.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -42,6 +44,16 @@ CatalogLoader::Options pieces(qsizetype pieceBytes, qsizetype parallelFrom = qsi
     options.pieceBytes = pieceBytes;
     options.parallelFrom = parallelFrom;
     return options;
+}
+
+// Reads `text` at any place, as a file is read with pread.
+ParallelCatalogReader::Source over(QByteArrayView text)
+{
+    return [text](char *into, qint64 length, qint64 offset) -> qint64 {
+        const qsizetype n = std::clamp<qsizetype>(text.size() - qsizetype(offset), 0, qsizetype(length));
+        std::memcpy(into, text.data() + offset, size_t(n));
+        return n;
+    };
 }
 
 CatalogEntry::Catalog wholeRead(const QByteArray &text)
@@ -88,24 +100,27 @@ TEST(CatalogLoader, AFileCutShortWhileItIsReadIsUnreadableNotACrash)
     QTemporaryDir tmp;
     const QString path = tmp.filePath("catalog.json");
     const QByteArray text = catalogText(400);
-    TestSupport::writeFile(path, text);
-    const auto whole = CatalogLoader::readFile(path, pieces(4096));
-    ASSERT_TRUE(whole.catalog);
-    EXPECT_EQ(whole.catalog->size(), 400u);
+    for (const qsizetype parallelFrom : {qsizetype(0), qsizetype(1) << 30}) {
+        TestSupport::writeFile(path, text);
+        const auto whole = CatalogLoader::readFile(path, pieces(4096, parallelFrom));
+        ASSERT_TRUE(whole.catalog);
+        EXPECT_EQ(whole.catalog->size(), 400u);
 
-    // Another program cuts the file to 4 KB after the first piece was read.
-    qint64 readSoFar = 0;
-    CatalogLoader::Options options = pieces(8192, 0);
-    options.afterPiece = [&](qint64 read) {
-        if (readSoFar == 0) {
-            EXPECT_EQ(::truncate(QFile::encodeName(path).constData(), 4096), 0);
-        }
-        readSoFar = read;
-    };
-    const auto cut = CatalogLoader::readFile(path, options);
-    EXPECT_FALSE(cut.absent);
-    EXPECT_FALSE(cut.catalog);
-    EXPECT_EQ(readSoFar, 8192);
+        // Another program cuts the file to 4 KB once the first piece or slice was read.
+        qint64 readWhenCut = -1;
+        CatalogLoader::Options options = pieces(8192, parallelFrom);
+        options.afterPiece = [&](qint64 read) {
+            if (readWhenCut < 0) {
+                EXPECT_EQ(::truncate(QFile::encodeName(path).constData(), 4096), 0);
+                readWhenCut = read;
+            }
+        };
+        const auto cut = CatalogLoader::readFile(path, options);
+        EXPECT_FALSE(cut.absent);
+        EXPECT_FALSE(cut.catalog) << parallelFrom;
+        EXPECT_GT(readWhenCut, 0);
+        EXPECT_LT(readWhenCut, text.size());
+    }
 
     const auto absent = CatalogLoader::readFile(tmp.filePath("none.json"));
     EXPECT_TRUE(absent.absent);
@@ -184,10 +199,121 @@ TEST(ParallelCatalogReader, RefusesAPartThatRunsPastItsCut)
     const auto last = ParallelCatalogReader::readPart(starts[2], nullptr, end, nullptr, abandon);
     ASSERT_TRUE(last);
     EXPECT_EQ(last->size(), 1u);
-    // The whole in parts: the same as read in order, or nothing.
-    const auto parts = ParallelCatalogReader::read(QByteArrayView(begin, end - begin), true, nullptr);
+    // The whole in slices: the same as read in order, or nothing.
+    ParallelCatalogReader::Options options;
+    options.sliceBytes = 64;
+    const auto parts = ParallelCatalogReader::read(over(text), options, nullptr);
     if (parts) {
         EXPECT_TRUE(*parts == wholeRead(text));
+    }
+}
+
+TEST(ParallelCatalogReader, ReadsTheSameOnAnyNumberOfThreadsWhereverItsSlicesEnd)
+{
+    // Plain entries, so that every cut is where two entries meet and the slices must give the catalog.
+    CatalogEntry::Catalog catalog;
+    for (int i = 0; i < 40; ++i) {
+        CatalogEntry entry;
+        entry.name = QString::fromUtf8("%1 Straße 😀").arg(i, 3, 10, QChar('0'));
+        entry.key = entry.name + "#7";
+        entry.category = ClipCategory::continuous;
+        entry.importedAt = QDateTime(QDate(2024, 5, 2), QTime(9, 0), Qt::UTC);
+        entry.files["R"].originalPath = "/card/" + entry.name;
+        catalog.emplace(entry.key, entry);
+    }
+    const QByteArray text = CatalogEntry::writeCatalog(catalog);
+    const QByteArray spaced = " \n [ " + QByteArray(text).replace("},{", "} ,\n\t{").mid(1) + " \n";
+    const QByteArray doubled = text.chopped(1) + "," + text.mid(1);
+    const QByteArray spoiled[] = {text.chopped(1),
+                                  text + ",",
+                                  text + " x",
+                                  "x" + text,
+                                  QByteArray(text).replace(text.lastIndexOf("\xc3\x9f"), 2, "\xc3 "),
+                                  QByteArray(text).replace(text.indexOf("},{"), 3, "}{"),
+                                  ""};
+    for (const qsizetype slice : {1, 7, 97, 1000, 1 << 20}) {
+        for (const unsigned helpers : {0u, 1u, 3u}) {
+            ParallelCatalogReader::Options options;
+            options.sliceBytes = slice;
+            options.helpers = helpers;
+            for (const QByteArray &same : {text, spaced}) {
+                const auto read = ParallelCatalogReader::read(over(same), options, nullptr);
+                ASSERT_TRUE(read) << slice << " " << helpers;
+                EXPECT_TRUE(*read == catalog) << slice << " " << helpers;
+            }
+            const auto firstKept = ParallelCatalogReader::read(over(doubled), options, nullptr);
+            ASSERT_TRUE(firstKept) << slice << " " << helpers;
+            EXPECT_TRUE(*firstKept == catalog) << slice << " " << helpers;
+            for (const QByteArray &bad : spoiled)
+                EXPECT_FALSE(ParallelCatalogReader::read(over(bad), options, nullptr))
+                    << slice << " " << helpers;
+            for (const QByteArray &empty : {QByteArray("[]"), "  [" + QByteArray(30, '\n') + "]\n"}) {
+                const auto none = ParallelCatalogReader::read(over(empty), options, nullptr);
+                ASSERT_TRUE(none) << slice << " " << helpers;
+                EXPECT_TRUE(none->empty());
+            }
+        }
+    }
+    // Without a thread to spare the asking thread reads every slice.
+    const ThreadGroup::RefuseStarts noThreads;
+    const auto alone = ParallelCatalogReader::read(over(text), {}, nullptr);
+    ASSERT_TRUE(alone);
+    EXPECT_TRUE(*alone == catalog);
+}
+
+TEST(ParallelCatalogReader, GivesNothingWhenTheTextIsCutShortOrFailsWhileItIsRead)
+{
+    const QByteArray text = catalogText(50);
+    ParallelCatalogReader::Options options;
+    options.sliceBytes = 256;
+    // The text is cut to `length` bytes after `calls` reads of it, or a read fails.
+    for (const int calls : {1, 5, 20}) {
+        for (const qsizetype length : {qsizetype(0), qsizetype(300), text.size() / 2, text.size() - 1,
+                                       text.size() - 1 - qsizetype(qstrlen("}]")), qsizetype(-1)}) {
+            std::atomic<int> made = 0;
+            const auto read = ParallelCatalogReader::read(
+                [&](char *into, qint64 n, qint64 offset) -> qint64 {
+                    if (made++ < calls)
+                        return over(text)(into, n, offset);
+                    return length < 0 ? -1 : over(text.first(length))(into, n, offset);
+                },
+                options, nullptr);
+            EXPECT_FALSE(read) << calls << " " << length;
+        }
+    }
+}
+
+TEST(ParallelCatalogReader, NeverJoinsSlicesOfTwoTextsThatDoNotMeet)
+{
+    // Another program writes the catalog without its third entry over it while it is read, so that its
+    // slices read before and after come from two texts. The third entry is longer than the others, which
+    // are all of one length: where a part of the first text was cut, no entry of the second begins, and
+    // joined there the entries between would be lost.
+    CatalogEntry::Catalog before;
+    for (int i = 0; i < 30; ++i) {
+        CatalogEntry entry;
+        entry.name = QString::number(10 + i) + (i == 2 ? "abc" : "");
+        entry.key = QString::number(1000 + i);
+        entry.importedAt = QDateTime(QDate(2024, 5, 2), QTime(9, 0), Qt::UTC);
+        entry.files["F"].originalPath = "/" + entry.name;
+        before.emplace(entry.key, entry);
+    }
+    CatalogEntry::Catalog after = before;
+    after.erase(std::next(after.begin(), 2));
+    const QByteArray first = CatalogEntry::writeCatalog(before), second = CatalogEntry::writeCatalog(after);
+    ParallelCatalogReader::Options options;
+    options.sliceBytes = 64;
+    options.helpers = 0;
+    for (int calls = 1; calls < 60; ++calls) {
+        int made = 0;
+        const auto read = ParallelCatalogReader::read(
+            [&](char *into, qint64 n, qint64 offset) {
+                return over(made++ < calls ? first : second)(into, n, offset);
+            },
+            options, nullptr);
+        if (read) {
+            EXPECT_TRUE(*read == before || *read == after) << calls;
+        }
     }
 }
 
