@@ -112,6 +112,26 @@ void ContentUnavailableWidget::fitTexts()
                           : textWidth;
     fitSize(m_title, limit);
     fitSize(m_description, limit);
+    fitParts();
+}
+
+void ContentUnavailableWidget::fitParts()
+{
+    m_symbol->setVisible(!m_symbol->symbol().isEmpty());
+    m_description->setVisible(!m_description->text().isEmpty());
+    if (!layout() || (!testAttribute(Qt::WA_Resized) && !isVisible()))
+        return;
+    // A page shorter than all its parts (a card of a deck in a small window) gives up its symbol, then its
+    // description, rather than drawing its texts over each other.
+    const auto fits = [this] {
+        layout()->invalidate();
+        return layout()->minimumSize().height() <= height();
+    };
+    for (QWidget *part : {static_cast<QWidget *>(m_symbol), static_cast<QWidget *>(m_description)}) {
+        if (fits())
+            return;
+        part->hide();
+    }
 }
 
 void ContentUnavailableWidget::applyColors()
@@ -148,7 +168,7 @@ QString ContentUnavailableWidget::symbol() const
 void ContentUnavailableWidget::setSymbol(const QString &symbol)
 {
     m_symbol->setSymbol(symbol);
-    m_symbol->setVisible(!symbol.isEmpty());
+    fitParts();
 }
 
 QString ContentUnavailableWidget::title() const
@@ -170,7 +190,6 @@ QString ContentUnavailableWidget::description() const
 void ContentUnavailableWidget::setDescription(const QString &description)
 {
     m_description->setText(description);
-    m_description->setVisible(!description.isEmpty());
     fitTexts();
 }
 

@@ -42,6 +42,7 @@ protected:
 private:
     void applyColors();
     void fitTexts();
+    void fitParts();
 
     SymbolLabel *m_symbol;
     QLabel *m_title;

@@ -162,6 +162,52 @@ TEST(ContentUnavailableTest, SearchPageAndButtons)
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
 }
 
+TEST(ContentUnavailableTest, AShortPageGivesUpItsSymbolThenItsDescriptionAndNeverOverlapsItsTexts)
+{
+    ContentUnavailableWidget page(QStringLiteral("location.slash"), QStringLiteral("No GPS Data"),
+                                  QStringLiteral("This recording has no position fixes."));
+    const auto parts = [&] {
+        QList<QWidget *> shown;
+        for (QWidget *child : page.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (child->isVisible())
+                shown.append(child);
+        return shown;
+    };
+    QLabel *description = nullptr;
+    for (QLabel *label : page.findChildren<QLabel *>())
+        if (label->text().startsWith(QStringLiteral("This recording")))
+            description = label;
+    ASSERT_NE(description, nullptr);
+    QWidget *symbol = page.findChildren<QWidget *>(Qt::FindDirectChildrenOnly).first();
+
+    page.resize(130, 320);
+    page.show();
+    bool symbolWentFirst = true;
+    int lastWithAll = 0;
+    for (int height = 320; height >= 70; height -= 10) {
+        SCOPED_TRACE(height);
+        page.resize(130, height);
+        QCoreApplication::processEvents();
+        const QList<QWidget *> shown = parts();
+        if (shown.size() == 3)
+            lastWithAll = height;
+        if (symbol->isVisible() && !description->isVisible())
+            symbolWentFirst = false;
+        for (int i = 0; i < shown.size(); ++i) {
+            EXPECT_TRUE(page.rect().contains(shown[i]->geometry())) << shown[i]->metaObject()->className();
+            for (int j = i + 1; j < shown.size(); ++j)
+                EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()));
+        }
+    }
+    EXPECT_TRUE(symbolWentFirst);
+    EXPECT_GE(lastWithAll, 150) << "a page with room shows every part";
+    EXPECT_FALSE(description->isVisible()) << "the smallest page keeps only its title";
+
+    page.resize(130, 320);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(parts().size(), 3) << "room again gives every part back";
+}
+
 TEST(FormSectionTest, RowsKeepTheirLabelsAndControls)
 {
     FormSection section(QStringLiteral("Playback"));
