@@ -214,7 +214,14 @@ QString CacheCoordinator::root() const
 QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
 {
     return OffThread::run(
-        m_callPool, this, [cache = m_cache, keepingUnavailable] { cache->clear(keepingUnavailable); }, [] {});
+        m_callPool, this, [cache = m_cache, keepingUnavailable] { return cache->clear(keepingUnavailable); },
+        [this](bool cleared) {
+            // A catalog that cannot be read now proves nothing about the stored files, so nothing was
+            // deleted: the user who asked for the clear is told instead of seeing nothing happen.
+            if (!cleared)
+                setLastError(QStringLiteral("The media cache couldn't be cleared: its catalog couldn't "
+                                            "be read."));
+        });
 }
 
 void CacheCoordinator::refreshUsage()

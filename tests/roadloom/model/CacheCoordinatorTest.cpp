@@ -342,6 +342,10 @@ TEST_F(CacheCoordinatorTest, WhileTheCatalogCannotBeReadNoUsageIsShownAndNoRemov
     ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 1; }));
     EXPECT_EQ(removed.size(), 0);
     EXPECT_FALSE(coordinator->usage());
+    // A clear that could not run says so where the cache's state is shown.
+    coordinator->clear(false);
+    ASSERT_TRUE(TestSupport::waitFor([&] { return coordinator->lastError().has_value(); }));
+    EXPECT_TRUE(coordinator->lastError()->contains(QStringLiteral("couldn't be cleared")));
 
     cache.catalogUnreadable = false;
     coordinator->removeCopy(clipWithKey("A"));
