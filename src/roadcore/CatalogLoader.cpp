@@ -5,6 +5,7 @@
 #include "roadcore/PieceBuffer.h"
 
 #include "platform/BackgroundThread.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFd.h"
 
 #include <QFile>
@@ -248,11 +249,11 @@ std::optional<CatalogEntry::Catalog> readText(QByteArrayView text, const Options
 FileReading readFile(const QString &path, const Options &options, const std::atomic<bool> *stop)
 {
     FileReading reading;
-    // Not blocking: a FIFO in its place would wait for a writer forever.
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const RegularFile::Opening opening = RegularFile::openDescriptor(path);
+    const UniqueFd &fd = opening.fd;
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        reading.absent = !fd && errno == ENOENT;
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        reading.absent = !fd && !opening.special && opening.error == ENOENT;
         reading.failed = !reading.absent;
         return reading;
     }

@@ -65,11 +65,10 @@ struct WholeFile {
 WholeFile readWhole(const QString &path)
 {
     WholeFile file;
-    // Not blocking: a FIFO in its place would wait for a writer forever.
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        file.absent = !fd && errno == ENOENT;
+    const RegularFile::Opening opening = RegularFile::openDescriptor(path);
+    const UniqueFd &fd = opening.fd;
+    if (!fd) {
+        file.absent = !opening.special && opening.error == ENOENT;
         file.failed = !file.absent;
         return file;
     }
