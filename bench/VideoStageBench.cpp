@@ -1,23 +1,28 @@
-// The detail view playing two channels with the inset on, against two mpv programs drawing the same files
-// with their own GPU output, in alternating rounds: each side's CPU time and dropped frames (mpv's
-// frame-drop-count and vo-delayed-frame-count, and for the view also the frames its canvas never put on
-// the screen); a CPU ratio only for rounds where neither side dropped a frame. Also the view's resident
-// memory while playing and the heads-up display's paint per tick. Needs an X display:
-//   xvfb-run -a -s "-screen 0 1600x1000x24" env QT_QPA_PLATFORM=xcb bench_VideoStageBench [SECONDS] [WxH]
-//   [ROUNDS]
-// (default: 20 s of generated 1920x1080 clips at 30 fps, the front one with sound, 3 rounds).
+// The video stage as the application shows it, against two mpv programs, in alternating rounds. Our side is
+// the application in a process of its own (the main window at its default size, a two-channel recording
+// loaded, the inset on), started as Space starts it; the other is two `mpv --no-config` programs with
+// windows of the stage's and the inset's size. Both channels are generated moving clips of a camera's size
+// and rate. Each round gives each side's processor time, read from outside between the start and the end of
+// playback (the bench's own waiting runs in the bench), and its dropped frames (mpv's frame-drop-count and
+// vo-delayed-frame-count, and for the stage also the frames its canvas never put on the screen); then the
+// per-round CPU ratio, min / median / max. Also the stage process's peak memory and the heads-up display's
+// paint per tick. Needs an X display:
+//   tests/fixtures/xvfb.sh bench_VideoStageBench [SECONDS] [ROUNDS] [WxH]
+// (default: 20 s rounds, 6 of them, 1920x1080 clips at 30 fps, the front one with sound).
 #include "BenchSupport.h"
 #include "platform/Defaults.h"
+#include "platform/StartupGate.h"
 #include "platform/gui/MpvPlayer.h"
 #include "platform/gui/StageCanvas.h"
+#include "platform/gui/StageGeometry.h"
+#include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
+#include "roadloom/model/CacheBackend.h"
 #include "roadloom/model/Preferences.h"
-#include "roadloom/ui/deck/TelemetryDeck.h"
-#include "roadloom/ui/detail/DetailView.h"
-#include "roadloom/ui/detail/TransportBar.h"
 #include "roadloom/ui/detail/VideoHUD.h"
 #include "roadloom/ui/detail/VideoStage.h"
 #include "roadloom/ui/shell/AppServices.h"
+#include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <mpv/client.h>
 
@@ -31,8 +36,8 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QLoggingCategory>
-#include <QPainter>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -45,6 +50,9 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr double frameRate = 30; // of both clips
+constexpr int loadTimeoutMs = 60000;
 
 // Processor seconds of a running process, all its threads, as the kernel counts them in clock ticks: read
 // the same way for our process and for mpv's.
@@ -66,15 +74,8 @@ bool run(const QString &program, const QStringList &arguments)
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    return process.waitForFinished(600000) && process.exitStatus() == QProcess::NormalExit &&
+    return process.waitForFinished(900000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
-}
-
-void wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 // Frames mpv dropped or showed late for this player.
@@ -90,6 +91,177 @@ qint64 dropped(VideoPlayer &player)
             total += count;
     }
     return total;
+}
+
+// Telemetry for every second of the clip, so the display shows all three readings.
+Telemetry telemetryFor(int seconds, const QDateTime &start)
+{
+    QList<SensorSample> sensor;
+    QList<GPSFix> gps;
+    for (int i = 0; i <= seconds * 10; ++i) {
+        SensorSample s;
+        s.time = i / 10.0;
+        s.x = 0.1 * (i % 7);
+        s.z = 1.0 + 0.1 * (i % 11);
+        sensor.append(s);
+    }
+    for (int i = 0; i <= seconds; ++i) {
+        GPSFix fix;
+        fix.time = i;
+        fix.latitude = 37.5 + i * 1e-4;
+        fix.longitude = 127.0;
+        fix.speedKnots = 20 + i % 30;
+        fix.timestamp = start.addSecs(i);
+        gps.append(fix);
+    }
+    return Telemetry(sensor, gps, QStringLiteral("bench"));
+}
+
+// Our side: the application over a private folder, the recording loaded in its main window. Tells the
+// bench "ready W H IW IH" (the stage's and the inset's sizes) and waits; on "go" starts playback as Space
+// does, pauses after `seconds` and tells "result ..."; then "hud" times the heads-up display and "quit" ends.
+int stageSide(int argc, char **argv)
+{
+    const QString frontPath = QString::fromLocal8Bit(argv[2]);
+    const QString rearPath = QString::fromLocal8Bit(argv[3]);
+    const int seconds = atoi(argv[4]);
+    const QDir folder(QString::fromLocal8Bit(argv[5]));
+    QApplication qapp(argc, argv);
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        std::fprintf(stderr, "needs an X display: run under tests/fixtures/xvfb.sh\n");
+        return 2;
+    }
+    const QDateTime start(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
+    StartupGate::close(); // as main() does; the window opens it
+    Defaults defaults(folder.filePath(QStringLiteral("settings.ini")));
+    MediaCache cache(folder.filePath(QStringLiteral("Media Cache")));
+    std::unique_ptr<CacheBackend> backend = CacheBackend::over(cache);
+    AppServices appServices;
+    AppModel::Services services = appServices.modelServices();
+    services.defaults = &defaults;
+    services.library.defaults = &defaults;
+    services.library.cache = &cache;
+    services.cacheBackend = backend.get();
+    services.players = [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
+        MpvPlayerOptions options;
+        options.audio = role == PlayerRole::master;
+        options.audioOutput = "null";
+        return std::make_unique<MpvPlayer>(options);
+    };
+    PlayerServices playerServices = AppServices::playerServices();
+    playerServices.resolve = [](const DashClip &clip) { return clip; };
+    playerServices.readTelemetry = [seconds, start](const ChannelFiles &) {
+        return telemetryFor(seconds, start);
+    };
+    services.playerServices = playerServices;
+    AppModel model(std::move(services));
+    // The map asks for its tiles somewhere that answers at once and never over the network.
+    model.preferences().setMapTileURL(QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    QLoggingCategory::setFilterRules(QStringLiteral("roadloom.map.warning=false"));
+    RoadloomApp app(model);
+    QWidget *window = app.openWindow(RoadloomApp::mainID);
+    PlayerController &player = model.player();
+
+    DashClip clip;
+    clip.id = clip.name = QStringLiteral("REC");
+    clip.date = start;
+    clip.files = {{Channel::front, frontPath}, {Channel::rear, rearPath}};
+    // After the window's own first load of the (empty) selection, which runs in its first turns.
+    QTimer::singleShot(500, &qapp, [&] { player.load(clip, false); });
+
+    VideoStage *stage = nullptr;
+    const auto loaded = [&] {
+        stage = window ? window->findChild<VideoStage *>() : nullptr;
+        return stage && stage->canvas() && stage->isVisible() && player.hasMedia() && player.duration() > 0 &&
+               player.rear().facts().has_value();
+    };
+    QTimer loading;
+    QElapsedTimer loadClock;
+    loadClock.start();
+    QObject::connect(&loading, &QTimer::timeout, &qapp, [&] {
+        if (loadClock.elapsed() > loadTimeoutMs) {
+            std::fprintf(stderr, "the recording did not load: %s (stage %d, canvas %d, shown %d, media %d)\n",
+                         qPrintable(player.loadError().value_or(QStringLiteral("timeout"))), stage != nullptr,
+                         stage && stage->canvas(), stage && stage->isVisible(), player.hasMedia());
+            qapp.exit(1);
+        }
+        if (!loaded())
+            return;
+        loading.stop();
+        QTimer::singleShot(500, &qapp, [&] {
+            const QSizeF size = stage->size();
+            const QRectF inset = StageGeometry::insetRect(size, player.aspectRatio());
+            std::printf("ready %d %d %d %d\n", qRound(size.width()), qRound(size.height()),
+                        qRound(inset.width()), qRound(inset.height()));
+            std::fflush(stdout);
+        });
+    });
+    loading.start(50);
+
+    StageCanvas::Counts before;
+    qint64 dropsBefore[2] = {0, 0};
+    const auto finish = [&] {
+        player.togglePlay();
+        const double reached = player.currentTime();
+        const StageCanvas::Counts after = stage->canvas()->counts();
+        VideoPlayer *players[] = {&player.front(), &player.rear()};
+        qint64 drops[2], lost[2], missing[2], renders[2];
+        const qint64 expected = std::llround(reached * frameRate);
+        for (size_t i = 0; i < 2; ++i) {
+            // mpv starts its counts again after a jump (a follower catching up): then those since are all.
+            const qint64 now = dropped(*players[i]);
+            drops[i] = now < 0 ? -1 : now >= dropsBefore[i] ? now - std::max<qint64>(0, dropsBefore[i]) : now;
+            lost[i] = after.lost[i] - before.lost[i];
+            renders[i] = after.renders[i] - before.renders[i];
+            // A catch-up seek skips frames without mpv counting them as dropped: count what was shown.
+            missing[i] = std::max<qint64>(0, expected - (renders[i] - lost[i]));
+        }
+        std::printf("result %lld %lld %lld %lld %lld %lld %lld %lld %d %.3f %lld\n",
+                    static_cast<long long>(drops[0]), static_cast<long long>(drops[1]),
+                    static_cast<long long>(lost[0]), static_cast<long long>(lost[1]),
+                    static_cast<long long>(missing[0]), static_cast<long long>(missing[1]),
+                    static_cast<long long>(renders[0]), static_cast<long long>(renders[1]),
+                    after.paints - before.paints, reached,
+                    static_cast<long long>(benchsupport::statusKiB("VmHWM")));
+        std::fflush(stdout);
+    };
+    // The display's picture at each tick, as the stage's canvas asks for it: move the playhead, draw it.
+    const auto timeHUD = [&] {
+        std::vector<double> paints;
+        for (int i = 0; i < 900; ++i) {
+            player.setCurrentTime(i / 30.0);
+            QElapsedTimer paint;
+            paint.start();
+            const QImage picture = stage->hud()->picture(2.0);
+            paints.push_back(paint.nsecsElapsed() / 1e6);
+            if (picture.isNull())
+                return;
+        }
+        std::sort(paints.begin(), paints.end());
+        std::printf("hud %.3f %.3f %.3f\n", paints[paints.size() / 2], paints[paints.size() * 99 / 100],
+                    paints.back());
+        std::fflush(stdout);
+    };
+
+    QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&commands, &QSocketNotifier::activated, &qapp, [&] {
+        char line[64] = {};
+        const ssize_t got = ::read(STDIN_FILENO, line, sizeof line - 1);
+        const QByteArray command = QByteArray(line, int(std::max<ssize_t>(got, 0))).trimmed();
+        if (got <= 0 || command == "quit") {
+            commands.setEnabled(false);
+            qapp.quit();
+        } else if (command == "go" && stage) {
+            before = stage->canvas()->counts();
+            dropsBefore[0] = dropped(player.front());
+            dropsBefore[1] = dropped(player.rear());
+            player.togglePlay();
+            QTimer::singleShot(seconds * 1000, &qapp, finish);
+        } else if (command == "hud" && stage) {
+            timeHUD();
+        }
+    });
+    return qapp.exec();
 }
 
 // An mpv program driven through its JSON socket, as our player drives its mpv through the client API.
@@ -173,8 +345,9 @@ private:
 struct Side {
     double cpu = 0;
     qint64 drops[2] = {0, 0};   // front, rear: dropped or late in mpv
-    qint64 lost[2] = {0, 0};    // the view's: drawn but never put on the screen
-    qint64 missing[2] = {0, 0}; // the view's: frames of the time played that no paint showed
+    qint64 lost[2] = {0, 0};    // the stage's: drawn but never put on the screen
+    qint64 missing[2] = {0, 0}; // the stage's: frames of the time played that no paint showed
+    double reached = 0;
     // A frame or two at the ends may fall outside the measured time.
     bool clean() const
     {
@@ -183,314 +356,237 @@ struct Side {
     }
 };
 
-// Telemetry for every second of the clip, so the display shows all three readings.
-Telemetry telemetryFor(int seconds, const QDateTime &start)
+// A line of the stage process's that starts with `word`; empty when it ends or says nothing in time.
+QList<QByteArray> awaitLine(QProcess &process, const QByteArray &word, int timeoutMs)
 {
-    QList<SensorSample> sensor;
-    QList<GPSFix> gps;
-    for (int i = 0; i <= seconds * 10; ++i) {
-        SensorSample s;
-        s.time = i / 10.0;
-        s.x = 0.1 * (i % 7);
-        s.z = 1.0 + 0.1 * (i % 11);
-        sensor.append(s);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        while (process.canReadLine()) {
+            const QList<QByteArray> fields = process.readLine().trimmed().split(' ');
+            if (fields.value(0) == word)
+                return fields;
+        }
+        if (process.state() == QProcess::NotRunning)
+            return {};
+        process.waitForReadyRead(1000);
     }
-    for (int i = 0; i <= seconds; ++i) {
-        GPSFix fix;
-        fix.time = i;
-        fix.latitude = 37.5 + i * 1e-4;
-        fix.longitude = 127.0;
-        fix.speedKnots = 20 + i % 30;
-        fix.timestamp = start.addSecs(i);
-        gps.append(fix);
-    }
-    return Telemetry(sensor, gps, QStringLiteral("bench"));
+    return {};
+}
+
+QByteArray minMedianMax(std::vector<double> values)
+{
+    if (values.empty())
+        return "none";
+    std::sort(values.begin(), values.end());
+    return QByteArray::number(values.front(), 'f', 2) + " / " +
+           QByteArray::number(benchsupport::median(values), 'f', 2) + " / " +
+           QByteArray::number(values.back(), 'f', 2);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc > 5 && qstrcmp(argv[1], "--stage") == 0)
+        return stageSide(argc, argv);
     const int seconds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
-    const QString size = argc > 2 ? QString::fromLatin1(argv[2]) : QStringLiteral("1920x1080");
-    const int rounds = argc > 3 ? std::max(1, atoi(argv[3])) : 3;
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 6;
+    const QString size = argc > 3 ? QString::fromLatin1(argv[3]) : QStringLiteral("1920x1080");
 
-    // A private home: the model must not read or write the user's library, cache or settings.
+    // A private home: the application must not read or write the user's library, cache or settings.
     QTemporaryDir home;
     const QByteArray root = QFile::encodeName(home.path());
     qputenv("HOME", root);
     qputenv("XDG_CONFIG_HOME", root + "/.config");
     qputenv("XDG_DATA_HOME", root + "/.local/share");
     qputenv("XDG_CACHE_HOME", root + "/.cache");
-    QApplication app(argc, argv);
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
-        std::fprintf(stderr, "needs an X display: run under xvfb-run with QT_QPA_PLATFORM=xcb\n");
-        return 2;
-    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QCoreApplication app(argc, argv);
 
+    // Moving pictures in both channels, with grain so that the bit rate is a camera's (about 12 Mbit/s).
     const QString front = home.filePath(QStringLiteral("REC_F.mp4"));
     const QString rear = home.filePath(QStringLiteral("REC_R.mp4"));
     const QString duration = QString::number(seconds + 1);
-    std::printf("making two %s clips of %s s...\n", qPrintable(size), qPrintable(duration));
-    if (!run("ffmpeg", {"-hide_banner", "-loglevel",
-                        "error",        "-y",
-                        "-f",           "lavfi",
-                        "-i",           "testsrc2=size=" + size + ":rate=30:duration=" + duration,
-                        "-f",           "lavfi",
-                        "-i",           "sine=frequency=440:duration=" + duration,
-                        "-c:v",         "libx264",
-                        "-preset",      "veryfast",
-                        "-pix_fmt",     "yuv420p",
-                        "-c:a",         "aac",
-                        "-shortest",    front}) ||
-        !run("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                        "smptebars=size=" + size + ":rate=30:duration=" + duration, "-c:v", "libx264",
-                        "-preset", "veryfast", "-pix_fmt", "yuv420p", rear})) {
+    const QString rate = QString::number(frameRate);
+    const QStringList encoding = {"-vf",      "noise=alls=12:allf=t",
+                                  "-c:v",     "libx264",
+                                  "-preset",  "veryfast",
+                                  "-b:v",     "12M",
+                                  "-maxrate", "14M",
+                                  "-bufsize", "14M",
+                                  "-g",       rate,
+                                  "-bf",      "0",
+                                  "-pix_fmt", "yuv420p"};
+    std::printf("making two moving %s clips of %s s at %s fps...\n", qPrintable(size), qPrintable(duration),
+                qPrintable(rate));
+    std::fflush(stdout);
+    if (!run("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                   "testsrc2=size=" + size + ":rate=" + rate + ":duration=" + duration, "-f",
+                                   "lavfi", "-i", "sine=frequency=440:duration=" + duration} +
+                           encoding + QStringList{"-c:a", "aac", "-shortest", front}) ||
+        !run("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                   "gradients=size=" + size + ":rate=" + rate + ":duration=" + duration +
+                                       ":speed=0.05"} +
+                           encoding + QStringList{rear})) {
         std::fprintf(stderr, "ffmpeg failed\n");
         return 1;
     }
-    // Our detail view at 1440 x 900 with the inset on.
-    const QDateTime start(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC);
-    Defaults defaults(home.filePath(QStringLiteral("settings.ini")));
-    AppServices appServices;
-    AppModel::Services services = appServices.modelServices();
-    services.defaults = &defaults;
-    services.library.defaults = &defaults;
-    services.players = [](PlayerRole role) -> std::unique_ptr<VideoPlayer> {
-        MpvPlayerOptions options;
-        options.audio = role == PlayerRole::master;
-        options.audioOutput = "null";
-        return std::make_unique<MpvPlayer>(options);
-    };
-    PlayerServices playerServices = AppServices::playerServices();
-    playerServices.resolve = [](const DashClip &clip) { return clip; };
-    playerServices.readTelemetry = [seconds, start](const ChannelFiles &) {
-        return telemetryFor(seconds, start);
-    };
-    services.playerServices = playerServices;
-    AppModel model(std::move(services));
-    // The map asks for its tiles somewhere that answers at once and never over the network.
-    model.preferences().setMapTileURL(QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
-    QLoggingCategory::setFilterRules(QStringLiteral("roadloom.map.warning=false"));
-    // The detail column as the main window builds it: its transport bar and telemetry deck follow the
-    // playhead too, and every repaint of the window puts the whole of it on the screen again.
-    DetailView view(model);
-    view.setTransportBar(new TransportBar(model));
-    view.setDeck(new TelemetryDeck(model));
-    view.resize(1440, 900);
-    view.show();
-    QSize stage;
 
-    DashClip clip;
-    clip.id = clip.name = QStringLiteral("REC");
-    clip.date = start;
-    clip.files = {{Channel::front, front}, {Channel::rear, rear}};
-    const auto loaded = [&] { return model.player().hasMedia() && model.player().duration() > 0; };
-    constexpr double frameRate = 30; // of both clips
-
-    qint64 playingKiB = 0;
-    double reached = 0, theirsReached = 0;
-    StageCanvas::Counts canvasBefore, canvasAfter;
-    const auto ours = [&]() -> std::optional<Side> {
-        model.player().load(std::nullopt, false);
-        model.player().load(clip, false);
-        QElapsedTimer loading;
-        loading.start();
-        // hasMedia holds already while the recording is being resolved; the duration comes with the video.
-        while (!loaded() && !model.player().loadError() && loading.elapsed() < 60000)
-            wait(20);
-        if (!loaded()) {
-            std::fprintf(stderr, "the recording did not load: %s\n",
-                         qPrintable(model.player().loadError().value_or(QStringLiteral("timeout"))));
+    QSize stage, inset;
+    int stageRuns = 0;
+    const auto ours = [&](bool last) -> std::optional<Side> {
+        QTemporaryDir folder; // settings of its own: every run starts at the window's default size
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QCoreApplication::applicationFilePath(),
+                      {"--stage", front, rear, QString::number(seconds), folder.path()});
+        const QList<QByteArray> ready = awaitLine(process, "ready", loadTimeoutMs + 10000);
+        if (ready.size() < 5) {
+            std::fprintf(stderr, "the stage process did not get ready\n");
+            process.kill();
+            process.waitForFinished();
             return std::nullopt;
         }
-        wait(500);
-        stage = view.stage()->size();
-        const StageCanvas *canvas = view.stage()->canvas();
-        canvasBefore = canvas ? canvas->counts() : StageCanvas::Counts{};
-        const qint64 frontBefore = dropped(model.player().front());
-        const qint64 rearBefore = dropped(model.player().rear());
-        const double cpuBefore = processSeconds(QCoreApplication::applicationPid());
-        QElapsedTimer clock;
-        clock.start();
-        model.player().play();
-        while (clock.elapsed() < seconds * 1000 && model.player().isPlaying()) {
-            wait(50);
-            playingKiB = std::max(playingKiB, benchsupport::statusKiB("VmRSS"));
-        }
+        stage = QSize(ready[1].toInt(), ready[2].toInt());
+        inset = QSize(ready[3].toInt(), ready[4].toInt());
+        const double cpuBefore = processSeconds(process.processId());
+        process.write("go\n");
+        const QList<QByteArray> result = awaitLine(process, "result", seconds * 1000 + 30000);
         Side side;
-        side.cpu = processSeconds(QCoreApplication::applicationPid()) - cpuBefore;
-        reached = model.player().currentTime();
-        const qint64 frontAfter = dropped(model.player().front());
-        const qint64 rearAfter = dropped(model.player().rear());
-        // A player whose mpv started after the first reading had dropped nothing before it; mpv starts its
-        // counts again after a jump (the follower's catching up), when those since are all there is.
-        const auto since = [](qint64 before, qint64 after) {
-            if (after < 0)
-                return qint64(-1);
-            return after >= before ? after - std::max<qint64>(0, before) : after;
-        };
-        side.drops[0] = since(frontBefore, frontAfter);
-        side.drops[1] = since(rearBefore, rearAfter);
-        model.player().togglePlay();
-        canvasAfter = canvas ? canvas->counts() : StageCanvas::Counts{};
-        // The follower catches up by seeking, which mpv does not count as dropping: count what was shown.
-        const qint64 expected = std::llround(reached * frameRate);
-        for (int i = 0; i < 2; ++i) {
-            side.lost[i] = canvasAfter.lost[size_t(i)] - canvasBefore.lost[size_t(i)];
-            const qint64 shown =
-                canvasAfter.renders[size_t(i)] - canvasBefore.renders[size_t(i)] - side.lost[i];
-            side.missing[i] = std::max<qint64>(0, expected - shown);
+        side.cpu = processSeconds(process.processId()) - cpuBefore;
+        if (result.size() < 12) {
+            std::fprintf(stderr, "the stage process did not play\n");
+            process.kill();
+            process.waitForFinished();
+            return std::nullopt;
         }
-        if (reached < seconds * 0.9)
-            std::fprintf(stderr, "playback stopped early at %.2f s of %.2f s\n", reached,
-                         model.player().duration());
+        for (int i = 0; i < 2; ++i) {
+            side.drops[i] = result[1 + i].toLongLong();
+            side.lost[i] = result[3 + i].toLongLong();
+            side.missing[i] = result[5 + i].toLongLong();
+        }
+        side.reached = result[10].toDouble();
+        std::printf("  stage: drawn front %s rear %s, %s paints, peak resident %lld MiB\n",
+                    result[7].constData(), result[8].constData(), result[9].constData(),
+                    result[11].toLongLong() / 1024);
+        if (last) {
+            process.write("hud\n");
+            const QList<QByteArray> hud = awaitLine(process, "hud", 60000);
+            if (hud.size() >= 4)
+                std::printf("HUD paint per tick: median %s ms, 99th percentile %s ms, max %s ms (target <= 1 "
+                            "ms)\n",
+                            hud[1].constData(), hud[2].constData(), hud[3].constData());
+        }
+        process.write("quit\n");
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+        ++stageRuns;
         return side;
     };
 
-    // The reference: two mpv programs with their own GPU output, main picture and inset sizes.
+    // The reference: two mpv programs with their own GPU output, at the stage's and the inset's size, with
+    // what our player sets on its mpv (--gpu-sw, since mpv otherwise refuses a virtual display's software
+    // renderer).
     const auto theirs = [&]() -> std::optional<Side> {
-        // What our player sets (and what libmpv sets before it), so that both play with the same mpv:
-        // --gpu-sw because mpv otherwise refuses a software renderer such as the virtual display's.
-        const QStringList common = {"--profile=libmpv",   "--load-scripts=no",
+        const QStringList common = {"--no-config",        "--load-scripts=no",
                                     "--ytdl=no",          "--hr-seek=yes",
                                     "--keep-open=yes",    "--osd-level=0",
                                     "--sid=no",           "--sub-auto=no",
                                     "--audio-display=no", "--gpu-hwdec-interop=no",
                                     "--pause=yes",        "--vo=gpu",
                                     "--gpu-sw=yes",       "--ao=null"};
-        MpvProgram mpvFront(
-            home.filePath("front.socket"),
-            common + QStringList{QStringLiteral("--geometry=%1x%2").arg(stage.width()).arg(stage.height()),
-                                 front});
+        const auto geometry = [](QSize s) {
+            return QStringLiteral("--geometry=%1x%2").arg(s.width()).arg(s.height());
+        };
+        MpvProgram mpvFront(home.filePath("front.socket"), common + QStringList{geometry(stage), front});
         MpvProgram mpvRear(home.filePath("rear.socket"),
-                           common + QStringList{QStringLiteral("--geometry=%1x%2")
-                                                    .arg(int(stage.width() * 0.26))
-                                                    .arg(int(stage.width() * 0.26 * 9 / 16)),
-                                                "--aid=no", rear});
+                           common + QStringList{geometry(inset), "--aid=no", rear});
         MpvProgram *programs[] = {&mpvFront, &mpvRear};
-        // Loaded when the file's duration is known, as ours; then the same 500 ms.
+        // Loaded when both files' durations are known, as ours; then the same 500 ms.
         QElapsedTimer loading;
         loading.start();
         while (!(mpvFront.number("duration") > 0 && mpvRear.number("duration") > 0) &&
-               loading.elapsed() < 60000)
-            wait(20);
-        if (loading.elapsed() >= 60000) {
+               loading.elapsed() < loadTimeoutMs)
+            QThread::msleep(20);
+        if (loading.elapsed() >= loadTimeoutMs) {
             std::fprintf(stderr, "the mpv programs did not load the files\n");
             return std::nullopt;
         }
-        wait(500);
-        double cpuBefore = 0;
+        QThread::msleep(500);
+        Side side;
         qint64 dropsBefore[2];
         for (int i = 0; i < 2; ++i) {
             dropsBefore[i] = programs[i]->dropped();
-            cpuBefore += processSeconds(programs[i]->pid());
+            side.cpu -= processSeconds(programs[i]->pid());
         }
-        QElapsedTimer clock;
-        clock.start();
         for (MpvProgram *program : programs)
             program->command({"set_property", "pause", false});
-        while (clock.elapsed() < seconds * 1000)
-            wait(50);
-        Side side;
+        QThread::msleep(static_cast<unsigned long>(seconds) * 1000);
         for (int i = 0; i < 2; ++i)
             side.cpu += processSeconds(programs[i]->pid());
-        side.cpu -= cpuBefore;
         for (int i = 0; i < 2; ++i) {
             programs[i]->command({"set_property", "pause", true});
             const qint64 after = programs[i]->dropped();
             side.drops[i] = after >= 0 && dropsBefore[i] >= 0 ? after - dropsBefore[i] : -1;
         }
-        theirsReached = mpvFront.number("time-pos");
+        side.reached = mpvFront.number("time-pos");
         return side;
     };
 
-    std::printf("%d rounds of %d s, the view at %dx%d with the inset on, the sides alternating\n", rounds,
-                seconds, view.width(), view.height());
+    std::printf("%d rounds of %d s, the application's main window at its default size, the sides "
+                "alternating\n",
+                rounds, seconds);
     std::fflush(stdout);
-    // ROADLOOM_BENCH_ONLY=view plays the view alone (for a profiler).
-    if (qEnvironmentVariable("ROADLOOM_BENCH_ONLY") == QLatin1String("view")) {
-        const std::optional<Side> us = ours();
-        if (!us)
-            return 1;
-        std::printf(
-            "view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, lost front %d "
-            "rear %d, not shown at all front %lld rear %lld, %d paints, %d swaps\n",
-            us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
-            canvasAfter.renders[0] - canvasBefore.renders[0],
-            canvasAfter.renders[1] - canvasBefore.renders[1], canvasAfter.lost[0] - canvasBefore.lost[0],
-            canvasAfter.lost[1] - canvasBefore.lost[1], static_cast<long long>(us->missing[0]),
-            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints,
-            canvasAfter.swaps - canvasBefore.swaps);
-        return 0;
-    }
-    std::vector<double> ourCPU, theirCPU, ratios;
-    int cleanRounds = 0;
-    double ourClean = 0, theirClean = 0; // CPU of the rounds without dropped frames
+    std::vector<double> ourCPU, theirCPU, ratios, cleanRatios;
+    int ourDropRounds = 0, theirDropRounds = 0;
     for (int round = 0; round < rounds; ++round) {
+        // Ours goes first in the first round: mpv's windows take the stage's sizes from it.
+        const bool oursFirst = round % 2 == 0;
         std::optional<Side> us, them;
-        if (round % 2 == 0) {
-            us = ours();
-            them = theirs();
+        if (oursFirst) {
+            us = ours(round == rounds - 1);
+            them = us ? theirs() : std::nullopt;
         } else {
             them = theirs();
-            us = ours();
+            us = them ? ours(round == rounds - 1) : std::nullopt;
         }
         if (!us || !them)
             return 1;
         ourCPU.push_back(us->cpu);
         theirCPU.push_back(them->cpu);
-        std::printf(
-            "round %d: view %.2f s CPU, dropped or late front %lld rear %lld, drawn front %d rear %d, "
-            "never shown front %lld rear %lld, not shown at all front %lld rear %lld, %d paints (played "
-            "%.1f s); two mpv %.2f s CPU, dropped or late front %lld rear %lld (played %.1f s)",
-            round + 1, us->cpu, static_cast<long long>(us->drops[0]), static_cast<long long>(us->drops[1]),
-            canvasAfter.renders[0] - canvasBefore.renders[0],
-            canvasAfter.renders[1] - canvasBefore.renders[1], static_cast<long long>(us->lost[0]),
-            static_cast<long long>(us->lost[1]), static_cast<long long>(us->missing[0]),
-            static_cast<long long>(us->missing[1]), canvasAfter.paints - canvasBefore.paints, reached,
-            them->cpu, static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]),
-            theirsReached);
-        if (us->clean() && them->clean() && them->cpu > 0) {
-            ++cleanRounds;
-            ourClean += us->cpu;
-            theirClean += them->cpu;
-            ratios.push_back(us->cpu / them->cpu);
-            std::printf("; ratio %.2f\n", ratios.back());
-        } else {
-            std::printf("; no ratio (frames dropped)\n");
+        ourDropRounds += us->clean() ? 0 : 1;
+        theirDropRounds += them->clean() ? 0 : 1;
+        const double ratio = them->cpu > 0 ? us->cpu / them->cpu : 0;
+        if (them->cpu > 0) {
+            ratios.push_back(ratio);
+            if (us->clean() && them->clean())
+                cleanRatios.push_back(ratio);
         }
+        std::printf(
+            "round %d (%s first): stage %.2f s CPU, dropped or late front %lld rear %lld, never shown "
+            "front %lld rear %lld, not shown at all front %lld rear %lld (played %.1f s); two mpv %.2f "
+            "s CPU, dropped or late front %lld rear %lld (played %.1f s); ratio %.2f\n",
+            round + 1, oursFirst ? "stage" : "mpv", us->cpu, static_cast<long long>(us->drops[0]),
+            static_cast<long long>(us->drops[1]), static_cast<long long>(us->lost[0]),
+            static_cast<long long>(us->lost[1]), static_cast<long long>(us->missing[0]),
+            static_cast<long long>(us->missing[1]), us->reached, them->cpu,
+            static_cast<long long>(them->drops[0]), static_cast<long long>(them->drops[1]), them->reached,
+            ratio);
         std::fflush(stdout);
     }
-    std::printf("stage %dx%d; mpv windows of the stage's and the inset's size\n", stage.width(),
-                stage.height());
-    std::printf("CPU time, median: view %.2f s, two mpv --vo=gpu %.2f s\n", benchsupport::median(ourCPU),
-                benchsupport::median(theirCPU));
-    // On a shared machine a round's two sides meet different loads; the totals weigh every round alike.
-    if (cleanRounds)
-        std::printf(
-            "CPU ratio over %d rounds without dropped frames: median %.2f, of the totals %.2f (target "
-            "<= 1.1)\n",
-            cleanRounds, benchsupport::median(ratios), ourClean / theirClean);
-    else
-        std::printf("no round without dropped frames: no CPU ratio\n");
-    std::printf("resident memory while playing: %.0f MiB\n", playingKiB / 1024.0);
-
-    // The display's picture at each tick, as the stage's canvas asks for it: move the playhead, draw it.
-    VideoHUD *hud = view.stage()->hud();
-    std::vector<double> paints;
-    for (int i = 0; i < 900; ++i) {
-        model.player().setCurrentTime(i / 30.0);
-        QElapsedTimer paint;
-        paint.start();
-        const QImage picture = hud->picture(2.0);
-        paints.push_back(paint.nsecsElapsed() / 1e6);
-        if (picture.isNull())
-            return 1;
-    }
-    std::sort(paints.begin(), paints.end());
-    model.player().load(std::nullopt, false);
-    std::printf("HUD paint per tick: median %.3f ms, 99th percentile %.3f ms, max %.3f ms (target <= 1 ms)\n",
-                paints[paints.size() / 2], paints[paints.size() * 99 / 100], paints.back());
-    return 0;
+    std::printf("stage %dx%d with an inset of %dx%d; mpv windows of those sizes\n", stage.width(),
+                stage.height(), inset.width(), inset.height());
+    std::printf("rounds with frames dropped or not shown: stage %d of %d, two mpv %d of %d\n", ourDropRounds,
+                rounds, theirDropRounds, rounds);
+    std::printf("CPU time min / median / max: stage %s s, two mpv %s s\n", minMedianMax(ourCPU).constData(),
+                minMedianMax(theirCPU).constData());
+    std::printf("CPU ratio per round min / median / max: %s over %zu rounds (target <= 1.1); over the %zu "
+                "rounds where no side dropped: %s\n",
+                minMedianMax(ratios).constData(), ratios.size(), cleanRatios.size(),
+                minMedianMax(cleanRatios).constData());
+    return stageRuns == rounds ? 0 : 1;
 }

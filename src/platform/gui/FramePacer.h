@@ -53,7 +53,6 @@ public:
     // The paint showed `camera`'s frame; true when a frame was held in mpv for it and must be asked for
     // again.
     bool shown(size_t camera);
-    bool isUnshown(size_t camera) const { return m_unshown[camera]; }
 
     // A change to show: while the main camera plays, its next frame's paint shows it within a frame's time,
     // where a paint of its own would have mpv draw the main picture once more.

@@ -54,9 +54,11 @@ MpvPlayer::MpvPlayer(const MpvPlayerOptions &options, QObject *parent) : VideoPl
     m_watchdog.setSingleShot(true);
     m_watchdog.setInterval(jumpTimeoutMs);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
-        // A jump mpv never finished must not hold back the ones behind it.
+        // A jump mpv never finished must not hold back the ones behind it, nor whoever waits for it.
         m_inFlight.reset();
         runJumps();
+        if (!m_inFlight)
+            emit tick(m_time);
     });
 
     m_drawsThroughRenderer = options.videoOutput == "libmpv";
@@ -217,6 +219,7 @@ void MpvPlayer::handleEvent(const mpv_event &event)
         m_ticker.stop();
         if (end->reason == MPV_END_FILE_REASON_ERROR || !wasReady) {
             m_playing = false;
+            m_failed = true;
             emit failed(failureText(end->error));
         } else if (m_playing) {
             reachEnd();
@@ -596,6 +599,7 @@ void MpvPlayer::resetFileState()
     m_entryId = 0;
     m_started = false;
     m_ready = false;
+    m_failed = false;
     m_facts = {};
     m_playing = false;
     m_atEnd = false;
@@ -610,6 +614,7 @@ void MpvPlayer::resetFileState()
 
 void MpvPlayer::failLater(const QString &message)
 {
+    m_failed = true;
     QTimer::singleShot(0, this, [this, generation = m_generation, message] {
         if (generation == m_generation)
             emit failed(message);

@@ -46,6 +46,10 @@ public:
 
     void seek(double seconds) override;
     void step(int frames) override;
+    bool isSettling() const override
+    {
+        return hasFile() && !m_failed && (!m_ready || m_inFlight || !m_jumps.empty());
+    }
 
     Result<QImage> frameImage() override;
 
@@ -108,6 +112,7 @@ private:
     qint64 m_entryId = 0;   // mpv's playlist entry of the current file
     bool m_started = false; // mpv began the current file: events from here on are about it
     bool m_ready = false;   // the first frame is decoded and the facts are known
+    bool m_failed = false;  // the current file cannot be played
     VideoFacts m_facts;
     bool m_playing = false;
     bool m_atEnd = false; // playback ran to the end and nothing moved since

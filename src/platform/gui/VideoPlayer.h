@@ -48,6 +48,9 @@ public:
     virtual void seek(double seconds) = 0;
     // Pauses, then moves by a number of frames (negative: back).
     virtual void step(int frames) = 0;
+    // The picture is still on its way to `currentTime()`: the file is opening, or a seek or back step is
+    // under way. A file that failed is not. `ready`, `failed` or `tick` follows when that ends.
+    virtual bool isSettling() const = 0;
 
     // The frame on screen, upright, at the size the video is shown at.
     virtual Result<QImage> frameImage() = 0;

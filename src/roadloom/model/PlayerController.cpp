@@ -47,6 +47,14 @@ PlayerController::PlayerController(const PlayerFactory &players, PlayerServices 
     connect(m_front.get(), &VideoPlayer::ended, this, &PlayerController::didFinish);
     connect(m_front.get(), &VideoPlayer::ready, this, &PlayerController::masterReady);
     connect(m_front.get(), &VideoPlayer::failed, this, &PlayerController::masterFailed);
+    for (VideoPlayer *player : {m_front.get(), m_rear.get()}) {
+        connect(player, &VideoPlayer::ready, this, &PlayerController::startWhenAligned);
+        connect(player, &VideoPlayer::tick, this, &PlayerController::startWhenAligned);
+        connect(player, &VideoPlayer::failed, this, &PlayerController::startWhenAligned);
+    }
+    m_startWait.setSingleShot(true);
+    m_startWait.setInterval(startWaitMs);
+    connect(&m_startWait, &QTimer::timeout, this, &PlayerController::startPlayers);
 }
 
 PlayerController::~PlayerController()
@@ -83,6 +91,7 @@ void PlayerController::load(const std::optional<DashClip> &clip, bool autoplay)
 {
     const quint64 load = ++m_loadID;
     m_pending = {};
+    cancelStart();
     m_front->pause();
     m_rear->pause();
     setIsPlaying(false);
@@ -295,12 +304,44 @@ void PlayerController::play()
         return;
     if (m_duration > 0 && m_currentTime >= m_duration - endMargin)
         seek(0);
-    if (m_hasRear)
+    // A follower that shows the master's frame already is left there: an exact seek decodes from the last
+    // key frame, and a follower started while it does begins late, drifts and is seeked again.
+    const double halfFrame = 0.5 / (m_frameRate > 0 ? m_frameRate : 30.0);
+    if (m_hasRear && std::abs(m_rear->currentTime() - m_front->currentTime()) > halfFrame)
         m_rear->seek(m_front->currentTime());
+    setIsPlaying(true);
+    m_startPending = true;
+    startWhenAligned();
+}
+
+void PlayerController::startWhenAligned()
+{
+    if (!m_startPending)
+        return;
+    // Both start from the frame they show, once both show it; a channel still opening or seeking holds
+    // the start back, for a while.
+    if (m_hasRear && (m_front->isSettling() || m_rear->isSettling())) {
+        if (!m_startWait.isActive())
+            m_startWait.start();
+        return;
+    }
+    startPlayers();
+}
+
+void PlayerController::startPlayers()
+{
+    if (!m_startPending)
+        return;
+    cancelStart();
     m_front->play(m_rate);
     if (m_hasRear)
         m_rear->play(m_rate);
-    setIsPlaying(true);
+}
+
+void PlayerController::cancelStart()
+{
+    m_startPending = false;
+    m_startWait.stop();
 }
 
 void PlayerController::togglePlay()
@@ -309,6 +350,7 @@ void PlayerController::togglePlay()
         play();
         return;
     }
+    cancelStart();
     m_front->pause();
     m_rear->pause();
     setIsPlaying(false);
@@ -323,10 +365,12 @@ void PlayerController::seek(double seconds)
     m_front->seek(target);
     if (m_hasRear)
         m_rear->seek(target);
+    startWhenAligned();
 }
 
 void PlayerController::step(int frames)
 {
+    cancelStart();
     m_front->pause();
     m_rear->pause();
     setIsPlaying(false);
@@ -340,7 +384,7 @@ void PlayerController::tick(double time)
     if (!std::isfinite(time))
         return;
     setCurrentTime(time);
-    if (!m_hasRear || !m_isPlaying)
+    if (!m_hasRear || !m_isPlaying || m_startPending)
         return;
     if (std::abs(m_rear->currentTime() - time) > driftThreshold)
         m_rear->seek(m_front->currentTime());
@@ -348,6 +392,7 @@ void PlayerController::tick(double time)
 
 void PlayerController::didFinish()
 {
+    cancelStart();
     setIsPlaying(false);
     // The follower may run a little longer than the master; it stops with it.
     m_rear->pause();

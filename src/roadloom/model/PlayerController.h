@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSizeF>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -56,6 +57,8 @@ public:
     static constexpr double zoomStep = 1.25;
     static constexpr double minimumZoom = 1.0;
     static constexpr double maximumZoom = 6.0;
+    // The longest a start waits for both channels to show the same frame before the master plays alone.
+    static constexpr int startWaitMs = 1000;
 
     static const QString noFilesMessage;
     static const QString noPlayableFileMessage;
@@ -186,6 +189,9 @@ private:
     void applyArrivals();
     void tick(double time);
     void didFinish();
+    void startWhenAligned();
+    void startPlayers();
+    void cancelStart();
 
     void setClip(const std::optional<DashClip> &clip);
     void setSources(const ChannelFiles &sources);
@@ -206,6 +212,9 @@ private:
     QThreadPool m_utilityPool; // media inspection, below the others
     std::unique_ptr<VideoPlayer> m_front;
     std::unique_ptr<VideoPlayer> m_rear;
+
+    bool m_startPending = false; // playing, but the players wait until both show the same frame
+    QTimer m_startWait;
 
     quint64 m_loadID = 0;
     Pending m_pending;

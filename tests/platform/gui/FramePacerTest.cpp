@@ -61,14 +61,14 @@ TEST(FramePacer, HoldsOneUnshownFrameUntilAPaintShowsIt)
     // Nothing waits: a frame is taken at once.
     EXPECT_EQ(pacer.frameArrived(1, false, true), Arrival::take);
     EXPECT_FALSE(pacer.drew(1));
-    EXPECT_TRUE(pacer.isUnshown(1));
+    EXPECT_FALSE(pacer.takesNewFrameAtPaint(1)) << "a paint shows the drawn frame first";
     // The next frame stays in mpv while the window paints the first.
     EXPECT_EQ(pacer.frameArrived(1, false, true), Arrival::holdUntilPaint);
     EXPECT_FALSE(pacer.takesNewFrameAtPaint(1)) << "the paint shows the drawn frame, not a newer one";
     EXPECT_TRUE(pacer.takesNewFrameAtPaint(0));
     EXPECT_FALSE(pacer.shown(0));
     EXPECT_TRUE(pacer.shown(1)) << "the held frame is asked for again";
-    EXPECT_FALSE(pacer.isUnshown(1));
+    EXPECT_TRUE(pacer.takesNewFrameAtPaint(1));
     EXPECT_FALSE(pacer.shown(1)) << "once";
     EXPECT_EQ(pacer.frameArrived(1, false, true), Arrival::take);
 

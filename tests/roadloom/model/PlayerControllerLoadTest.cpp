@@ -300,6 +300,7 @@ TEST_F(PlayerControllerLoad, AutoplaysBeforeTelemetryAndAppliesTelemetryBeforeMe
     EXPECT_TRUE(controller->mediaInfo().empty());
 
     front.fireReady(videoFacts(10));
+    rear.fireReady(videoFacts(10));
     EXPECT_FALSE(controller->isLoading());
     EXPECT_TRUE(controller->isPlaying());
     EXPECT_TRUE(controller->hasMedia());

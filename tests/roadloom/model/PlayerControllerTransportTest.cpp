@@ -47,10 +47,9 @@ TEST_F(PlayerControllerTransport, PlayRestartsOnlyAtTheEnd)
         controller->play();
         const QString from = QString::number(c.restarts ? 0.0 : c.at);
         EXPECT_EQ(moves(front), c.restarts ? QStringList({"seek 0", "play 1"}) : QStringList({"play 1"}));
-        // The follower is aligned to the master, then both start.
-        // A restart seeks both; then the follower is aligned to the master, and both start.
-        const QStringList aligned{"seek " + from, "play 1"};
-        EXPECT_EQ(moves(rear), c.restarts ? QStringList{"seek 0"} + aligned : aligned);
+        // The follower, on another frame, is aligned to the master, then both start; a restart seeks both
+        // to the same frame, so both start at once.
+        EXPECT_EQ(moves(rear), (QStringList{"seek " + from, "play 1"}));
         EXPECT_EQ(controller->currentTime(), c.restarts ? 0.0 : c.at);
         EXPECT_TRUE(controller->isPlaying());
         controller->togglePlay();
@@ -72,6 +71,80 @@ TEST_F(PlayerControllerTransport, PlayNeedsAFileAndAKnownDurationToRestart)
     EXPECT_TRUE(controller->isPlaying());
     EXPECT_EQ(moves(front), QStringList{"play 1"});
     EXPECT_TRUE(rear.calls.filter(QRegularExpression("^(seek|play|step)")).isEmpty());
+}
+
+TEST_F(PlayerControllerTransport, BothChannelsStartTogetherFromTheSameFrame)
+{
+    // The follower opens after the master: neither starts before it shows its first frame, and then it
+    // needs no seek.
+    ASSERT_TRUE(loadUntilPlaced(recording("A", {{Channel::front, F}, {Channel::rear, R}})));
+    front.fireReady(videoFacts(10));
+    controller->play();
+    EXPECT_TRUE(controller->isPlaying());
+    EXPECT_TRUE(moves(front).isEmpty());
+    EXPECT_TRUE(moves(rear).isEmpty());
+    rear.fireReady(videoFacts(10));
+    EXPECT_EQ(moves(front), QStringList{"play 1"});
+    EXPECT_EQ(moves(rear), QStringList{"play 1"});
+    rear.setCurrentTime(0.1);
+    front.fireTick(0.2);
+    EXPECT_TRUE(rear.calls.filter("seek").isEmpty()) << rear.calls.join(", ").toStdString();
+
+    // Paused on frames within half a frame of each other: no seek.
+    controller->togglePlay();
+    front.calls.clear();
+    rear.calls.clear();
+    front.setCurrentTime(2.0);
+    rear.setCurrentTime(2.01);
+    controller->play();
+    EXPECT_EQ(moves(front), QStringList{"play 1"});
+    EXPECT_EQ(moves(rear), QStringList{"play 1"});
+
+    // A frame apart: the follower seeks to the master's frame, and both start once it shows it.
+    controller->togglePlay();
+    front.calls.clear();
+    rear.calls.clear();
+    rear.setCurrentTime(2.04);
+    rear.holdJumps = true;
+    controller->play();
+    EXPECT_EQ(moves(rear), QStringList{"seek 2"});
+    EXPECT_TRUE(moves(front).isEmpty());
+    front.fireTick(2.0);
+    EXPECT_EQ(moves(rear), QStringList{"seek 2"}) << "no correction while the start waits";
+    rear.landJump();
+    EXPECT_EQ(moves(front), QStringList{"play 1"});
+    EXPECT_EQ(moves(rear), (QStringList{"seek 2", "play 1"}));
+}
+
+TEST_F(PlayerControllerTransport, AWaitingStartEndsWithAPauseAFailureOrItsTime)
+{
+    loadTwoChannels();
+    rear.holdJumps = true;
+    rear.setCurrentTime(1);
+    controller->play();
+    controller->togglePlay();
+    rear.landJump();
+    EXPECT_FALSE(controller->isPlaying());
+    EXPECT_TRUE(moves(front).isEmpty()) << "a pause drops the start";
+
+    // A follower that cannot open holds nothing back.
+    rear.setCurrentTime(1);
+    controller->play();
+    rear.fireFailure(QStringLiteral("broken"));
+    EXPECT_EQ(moves(front), QStringList{"play 1"});
+
+    // One that never lands lets the master start alone after a while.
+    controller->togglePlay();
+    front.calls.clear();
+    rear.calls.clear();
+    rear.holdJumps = false;
+    ASSERT_TRUE(loadUntilPlaced(recording("A", {{Channel::front, F}, {Channel::rear, R}})));
+    front.fireReady(videoFacts(10));
+    controller->play();
+    EXPECT_TRUE(moves(front).isEmpty());
+    EXPECT_TRUE(waitFor([&] { return !moves(front).isEmpty(); }, 5 * PlayerController::startWaitMs));
+    EXPECT_EQ(moves(front), QStringList{"play 1"});
+    EXPECT_EQ(moves(rear), QStringList{"play 1"});
 }
 
 TEST_F(PlayerControllerTransport, SeekClampsRoundsAndMovesThePlayheadFirst)
