@@ -200,7 +200,27 @@ int stageSide(int argc, char **argv)
 
     StageCanvas::Counts before;
     qint64 dropsBefore[2] = {0, 0};
+    // ROADLOOM_BENCH_TRACE=1 says on standard error when frames drop and how far the follower is off (its
+    // polling costs processor time of its own).
+    std::unique_ptr<QTimer> trace;
+    if (qEnvironmentVariableIsSet("ROADLOOM_BENCH_TRACE")) {
+        trace = std::make_unique<QTimer>();
+        QObject::connect(trace.get(), &QTimer::timeout, &qapp, [&] {
+            static qint64 seen[2] = {-1, -1};
+            const qint64 now[2] = {dropped(player.front()), dropped(player.rear())};
+            const double drift = player.rear().currentTime() - player.front().currentTime();
+            if (now[0] != seen[0] || now[1] != seen[1] || std::abs(drift) > 0.1)
+                std::fprintf(stderr,
+                             "at %.3f s: dropped or late front %lld rear %lld, follower off by %.3f s\n",
+                             player.front().currentTime(), static_cast<long long>(now[0]),
+                             static_cast<long long>(now[1]), drift);
+            seen[0] = now[0];
+            seen[1] = now[1];
+        });
+    }
     const auto finish = [&] {
+        if (trace)
+            trace->stop();
         player.togglePlay();
         const double reached = player.currentTime();
         const StageCanvas::Counts after = stage->canvas()->counts();
@@ -257,6 +277,8 @@ int stageSide(int argc, char **argv)
             dropsBefore[1] = dropped(player.rear());
             player.togglePlay();
             QTimer::singleShot(seconds * 1000, &qapp, finish);
+            if (trace)
+                trace->start(20);
         } else if (command == "hud" && stage) {
             timeHUD();
         }
