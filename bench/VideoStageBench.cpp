@@ -118,8 +118,8 @@ Telemetry telemetryFor(int seconds, const QDateTime &start)
 }
 
 // Our side: the application over a private folder, the recording loaded in its main window. Tells the
-// bench "ready W H IW IH" (the stage's and the inset's sizes) and waits; on "go" starts playback as Space
-// does, pauses after `seconds` and tells "result ..."; then "hud" times the heads-up display and "quit" ends.
+// bench "ready W H IW IH" (the stage's and the inset's sizes) and waits; "go" starts playback as Space
+// does, "stop" pauses it and tells "result ..."; then "hud" times the heads-up display and "quit" ends.
 int stageSide(int argc, char **argv)
 {
     const QString frontPath = QString::fromLocal8Bit(argv[2]);
@@ -276,9 +276,10 @@ int stageSide(int argc, char **argv)
             dropsBefore[0] = dropped(player.front());
             dropsBefore[1] = dropped(player.rear());
             player.togglePlay();
-            QTimer::singleShot(seconds * 1000, &qapp, finish);
             if (trace)
                 trace->start(20);
+        } else if (command == "stop" && stage) {
+            finish();
         } else if (command == "hud" && stage) {
             timeHUD();
         }
@@ -474,10 +475,14 @@ int main(int argc, char **argv)
         stage = QSize(ready[1].toInt(), ready[2].toInt());
         inset = QSize(ready[3].toInt(), ready[4].toInt());
         const double cpuBefore = processSeconds(process.processId());
+        // Timed here, as mpv's side is.
         process.write("go\n");
-        const QList<QByteArray> result = awaitLine(process, "result", seconds * 1000 + 30000);
+        process.waitForBytesWritten();
+        QThread::msleep(static_cast<unsigned long>(seconds) * 1000);
         Side side;
         side.cpu = processSeconds(process.processId()) - cpuBefore;
+        process.write("stop\n");
+        const QList<QByteArray> result = awaitLine(process, "result", 30000);
         if (result.size() < 12) {
             std::fprintf(stderr, "the stage process did not play\n");
             process.kill();
