@@ -157,6 +157,7 @@ TEST(MpvPlayer, FailsWithTheFileNameForMissingOrUnplayableFiles)
         ASSERT_TRUE(waitFor([&] { return !heard.failures.isEmpty(); }, waitMs));
         EXPECT_TRUE(heard.failures.first().startsWith(c.text)) << heard.failures.first().toStdString();
         EXPECT_FALSE(player->frameImage().ok());
+        EXPECT_FALSE(player->isSettling()) << "a file that failed holds no start back";
     }
     EXPECT_TRUE(heard.readies.isEmpty());
     // The player stays usable.
@@ -203,7 +204,9 @@ TEST(MpvPlayer, ExactSeekShowsTheFrameThatCoversTheTarget)
     player->seek(0.3);
     player->seek(1.25);
     EXPECT_EQ(player->currentTime(), 1.25);
+    EXPECT_TRUE(player->isSettling());
     ASSERT_TRUE(waitFor([&] { return !heard.readies.isEmpty() && !heard.ticks.isEmpty(); }, waitMs));
+    EXPECT_FALSE(player->isSettling());
     EXPECT_EQ(heard.ticks, QList<double>{1.25});
     EXPECT_EQ(shownGreyFrame(*player), 37);
 
@@ -218,7 +221,11 @@ TEST(MpvPlayer, ExactSeekShowsTheFrameThatCoversTheTarget)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.target);
-        ASSERT_TRUE(jumpAndWait(heard, [&] { player->seek(c.target); }));
+        ASSERT_TRUE(jumpAndWait(heard, [&] {
+            player->seek(c.target);
+            EXPECT_TRUE(player->isSettling());
+        }));
+        EXPECT_FALSE(player->isSettling());
         EXPECT_EQ(shownGreyFrame(*player), c.frame);
         EXPECT_DOUBLE_EQ(player->currentTime(), c.time);
         EXPECT_DOUBLE_EQ(heard.ticks.last(), c.time);
