@@ -200,6 +200,13 @@ int stageSide(int argc, char **argv)
 
     StageCanvas::Counts before;
     qint64 dropsBefore[2] = {0, 0};
+    qint64 firstSecond[2] = {-1, -1}; // dropped or late in the first second, where a start shows
+    VideoPlayer *players[] = {&player.front(), &player.rear()};
+    // mpv starts its counts again after a jump (a follower catching up): then those since are all.
+    const auto droppedSince = [&](size_t i) {
+        const qint64 now = dropped(*players[i]);
+        return now < 0 ? -1 : now >= dropsBefore[i] ? now - std::max<qint64>(0, dropsBefore[i]) : now;
+    };
     // ROADLOOM_BENCH_TRACE=1 says on standard error when frames drop and how far the follower is off (its
     // polling costs processor time of its own).
     std::unique_ptr<QTimer> trace;
@@ -224,25 +231,23 @@ int stageSide(int argc, char **argv)
         player.togglePlay();
         const double reached = player.currentTime();
         const StageCanvas::Counts after = stage->canvas()->counts();
-        VideoPlayer *players[] = {&player.front(), &player.rear()};
         qint64 drops[2], lost[2], missing[2], renders[2];
         const qint64 expected = std::llround(reached * frameRate);
         for (size_t i = 0; i < 2; ++i) {
-            // mpv starts its counts again after a jump (a follower catching up): then those since are all.
-            const qint64 now = dropped(*players[i]);
-            drops[i] = now < 0 ? -1 : now >= dropsBefore[i] ? now - std::max<qint64>(0, dropsBefore[i]) : now;
+            drops[i] = droppedSince(i);
             lost[i] = after.lost[i] - before.lost[i];
             renders[i] = after.renders[i] - before.renders[i];
             // A catch-up seek skips frames without mpv counting them as dropped: count what was shown.
             missing[i] = std::max<qint64>(0, expected - (renders[i] - lost[i]));
         }
-        std::printf("result %lld %lld %lld %lld %lld %lld %lld %lld %d %.3f %lld\n",
+        std::printf("result %lld %lld %lld %lld %lld %lld %lld %lld %d %.3f %lld %lld %lld\n",
                     static_cast<long long>(drops[0]), static_cast<long long>(drops[1]),
                     static_cast<long long>(lost[0]), static_cast<long long>(lost[1]),
                     static_cast<long long>(missing[0]), static_cast<long long>(missing[1]),
                     static_cast<long long>(renders[0]), static_cast<long long>(renders[1]),
                     after.paints - before.paints, reached,
-                    static_cast<long long>(benchsupport::statusKiB("VmHWM")));
+                    static_cast<long long>(benchsupport::statusKiB("VmHWM")),
+                    static_cast<long long>(firstSecond[0]), static_cast<long long>(firstSecond[1]));
         std::fflush(stdout);
     };
     // The display's picture at each tick, as the stage's canvas asks for it: move the playhead, draw it.
@@ -276,6 +281,11 @@ int stageSide(int argc, char **argv)
             dropsBefore[0] = dropped(player.front());
             dropsBefore[1] = dropped(player.rear());
             player.togglePlay();
+            firstSecond[0] = firstSecond[1] = -1;
+            QTimer::singleShot(1000, &qapp, [&] {
+                for (size_t i = 0; i < 2; ++i)
+                    firstSecond[i] = droppedSince(i);
+            });
             if (trace)
                 trace->start(20);
         } else if (command == "stop" && stage) {
@@ -371,6 +381,7 @@ struct Side {
     qint64 lost[2] = {0, 0};    // the stage's: drawn but never put on the screen
     qint64 missing[2] = {0, 0}; // the stage's: frames of the time played that no paint showed
     double reached = 0;
+    qint64 startDrops = 0; // the stage's, in the first second
     // A frame or two at the ends may fall outside the measured time.
     bool clean() const
     {
@@ -483,7 +494,7 @@ int main(int argc, char **argv)
         side.cpu = processSeconds(process.processId()) - cpuBefore;
         process.write("stop\n");
         const QList<QByteArray> result = awaitLine(process, "result", 30000);
-        if (result.size() < 12) {
+        if (result.size() < 14) {
             std::fprintf(stderr, "the stage process did not play\n");
             process.kill();
             process.waitForFinished();
@@ -495,9 +506,11 @@ int main(int argc, char **argv)
             side.missing[i] = result[5 + i].toLongLong();
         }
         side.reached = result[10].toDouble();
-        std::printf("  stage: drawn front %s rear %s, %s paints, peak resident %lld MiB\n",
+        side.startDrops = result[12].toLongLong() + result[13].toLongLong();
+        std::printf("  stage: drawn front %s rear %s, %s paints, peak resident %lld MiB; dropped or late in "
+                    "the first second front %s rear %s\n",
                     result[7].constData(), result[8].constData(), result[9].constData(),
-                    result[11].toLongLong() / 1024);
+                    result[11].toLongLong() / 1024, result[12].constData(), result[13].constData());
         if (last) {
             process.write("hud\n");
             const QList<QByteArray> hud = awaitLine(process, "hud", 60000);
@@ -569,7 +582,7 @@ int main(int argc, char **argv)
                 rounds, seconds);
     std::fflush(stdout);
     std::vector<double> ourCPU, theirCPU, ratios, cleanRatios;
-    int ourDropRounds = 0, theirDropRounds = 0;
+    int ourDropRounds = 0, theirDropRounds = 0, ourStartDropRounds = 0;
     for (int round = 0; round < rounds; ++round) {
         // Ours goes first in the first round: mpv's windows take the stage's sizes from it.
         const bool oursFirst = round % 2 == 0;
@@ -586,6 +599,7 @@ int main(int argc, char **argv)
         ourCPU.push_back(us->cpu);
         theirCPU.push_back(them->cpu);
         ourDropRounds += us->clean() ? 0 : 1;
+        ourStartDropRounds += us->startDrops != 0 ? 1 : 0;
         theirDropRounds += them->clean() ? 0 : 1;
         const double ratio = them->cpu > 0 ? us->cpu / them->cpu : 0;
         if (them->cpu > 0) {
@@ -607,8 +621,10 @@ int main(int argc, char **argv)
     }
     std::printf("stage %dx%d with an inset of %dx%d; mpv windows of those sizes\n", stage.width(),
                 stage.height(), inset.width(), inset.height());
-    std::printf("rounds with frames dropped or not shown: stage %d of %d, two mpv %d of %d\n", ourDropRounds,
-                rounds, theirDropRounds, rounds);
+    std::printf(
+        "rounds with frames dropped or not shown: stage %d of %d (%d in the first second), two mpv %d "
+        "of %d\n",
+        ourDropRounds, rounds, ourStartDropRounds, theirDropRounds, rounds);
     std::printf("CPU time min / median / max: stage %s s, two mpv %s s\n", minMedianMax(ourCPU).constData(),
                 minMedianMax(theirCPU).constData());
     std::printf("CPU ratio per round min / median / max: %s over %zu rounds (target <= 1.1); over the %zu "
