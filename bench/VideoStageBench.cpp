@@ -4,9 +4,9 @@
 // windows of the stage's and the inset's size. Both channels are generated moving clips of a camera's size
 // and rate. Each round gives each side's processor time, read from outside between the start and the end of
 // playback (the bench's own waiting runs in the bench), and its dropped frames (mpv's frame-drop-count and
-// vo-delayed-frame-count, and for the stage also the frames its canvas never put on the screen); then the
-// per-round CPU ratio, min / median / max. Also the stage process's peak memory and the heads-up display's
-// paint per tick. Needs an X display:
+// vo-delayed-frame-count, and for the stage also the frames its canvas never put on the screen, and how many
+// dropped in the first second, where a start shows); then the per-round CPU ratio, min / median / max. Also
+// the stage process's peak memory and the heads-up display's paint per tick. Needs an X display:
 //   tests/fixtures/xvfb.sh bench_VideoStageBench [SECONDS] [ROUNDS] [WxH]
 // (default: 20 s rounds, 6 of them, 1920x1080 clips at 30 fps, the front one with sound).
 #include "BenchSupport.h"
