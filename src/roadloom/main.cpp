@@ -88,7 +88,8 @@ int main(int argc, char **argv)
     // Its listening thread ends before the application object goes.
     SingleInstance instance(SingleInstance::socketPathFor(lockPath));
 
-    // The library's catalog is read once the window has painted (MainWindow opens the gate).
+    // The library's catalog is read once the window's first frame is on the screen (MainWindow opens the
+    // gate).
     StartupGate::close();
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/StartupGate.h"
+#include "platform/gui/FirstFrame.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
@@ -109,6 +110,9 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     });
 
     m_toast = new ToastView(model, this);
+    // Background work held back for the window (the catalog's read, on every core) starts once the first
+    // frame is on the screen: the window's own paint comes before its children's and before the flush.
+    FirstFrame::watch(this, [] { StartupGate::open(); });
 }
 
 void MainWindow::paintEvent(QPaintEvent *event)
@@ -119,8 +123,6 @@ void MainWindow::paintEvent(QPaintEvent *event)
     if (!m_reactions && !m_setupPending) {
         m_setupPending = true;
         QTimer::singleShot(0, this, &MainWindow::finishSetup);
-        // Shown: background work held back for the first paint (the catalog's read) may start.
-        StartupGate::open();
     }
 }
 
