@@ -136,7 +136,12 @@ void MainWindow::finishSetup()
             &MainWindow::deviceSettingsRequested);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Gone before its first frame (a quit at once): nothing is held back for it any longer, and the exit
+    // does not wait out the gate's limit for the held work.
+    StartupGate::open();
+}
 
 void MainWindow::buildColumns()
 {

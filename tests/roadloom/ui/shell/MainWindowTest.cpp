@@ -352,6 +352,14 @@ TEST_F(MainWindowTest, WorkHeldForTheFirstFrameStartsOnlyAfterIt)
     EXPECT_TRUE(through);
     EXPECT_TRUE(paints.childSeen);
     EXPECT_FALSE(paints.paintedWhilePassed);
+
+    // A window gone before its first frame holds nothing back.
+    StartupGate::close();
+    delete new MainWindow(*model);
+    const auto start = std::chrono::steady_clock::now();
+    StartupGate::wait(std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    StartupGate::open();
 }
 
 TEST_F(MainWindowTest, TheDropFrameIsDashedSixPixelsInsideTheWindowEdge)
