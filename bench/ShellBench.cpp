@@ -48,7 +48,7 @@
 namespace {
 
 constexpr int recordings = 100'000;
-constexpr int frameRounds = 15; // of the first-frame comparison
+constexpr int frameRounds = 21; // of the first-frame comparison
 constexpr int runs = 5;         // in-process starts: listing, stalls and memory
 constexpr int handOverRuns = 9;
 constexpr int busyGuiMs = 200;
