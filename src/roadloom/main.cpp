@@ -105,6 +105,8 @@ int main(int argc, char **argv)
     if (!paths.isEmpty())
         QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
     const int code = app.exec();
+    // A quit before the window's first frame: the work held back for it is let go rather than waited out.
+    StartupGate::open();
     // Copies recorded only in the journal go into the catalog file before the program ends and its lock
     // goes; no copy may record one after that.
     model.cache().finish();
