@@ -77,7 +77,8 @@ AppModel::AppModel(Services services, QObject *parent)
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
     connect(m_cache, &CacheCoordinator::catalogSetAside, this, [this](const QString &path) {
-        show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol), path);
+        show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol),
+             path.isEmpty() ? std::nullopt : std::optional<QString>(path));
     });
     // The player's recording is a copy taken at load: copies and removals reach it here, or the inspector
     // would show the storage of the load until the next one.
@@ -238,6 +239,9 @@ QString AppModel::snapshotFolder() const
 
 QString AppModel::catalogSetAsideMessage(const QString &path)
 {
+    if (path.isEmpty())
+        return QStringLiteral("The catalog could not be read and could not be kept. Nothing is cached until "
+                              "it can be.");
     return QStringLiteral("The catalog could not be read and was kept as \u201C%1\u201D. Recordings "
                           "return as their cards are opened.")
         .arg(QFileInfo(path).fileName());

@@ -138,7 +138,8 @@ public:
     void trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
-    // The toast for a media cache catalog that could not be read and was kept at `path`.
+    // The toast for a media cache catalog that could not be read and was kept at `path`, or could not be
+    // kept (an empty path).
     static QString catalogSetAsideMessage(const QString &path);
     // Export Clip: asks for a folder ("Export NAME", "Export Here") and starts a run into it, which shows
     // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
