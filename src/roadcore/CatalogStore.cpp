@@ -270,8 +270,12 @@ bool CatalogStore::save()
     QDir().mkpath(m_root);
     // A failed write keeps the previous catalog.
     QSaveFile file(catalogPath());
-    const QByteArray bytes = CatalogEntry::writeCatalog(m_entries);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written) { // a large catalog takes long to encode: not for a folder that takes no file
+        const QByteArray bytes = CatalogEntry::writeCatalog(m_entries);
+        written = file.write(bytes) == bytes.size() && file.commit();
+    }
+    if (!written) {
         qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
         return false;
     }

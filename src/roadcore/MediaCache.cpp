@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QThread>
 #include <QUuid>
 #include <QtEndian>

@@ -3,7 +3,6 @@
 #include "roadcore/CacheJob.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/CatalogEntry.h"
-#include "roadcore/CatalogJournal.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/CatalogStore.h"
 #include "roadcore/DashClip.h"
@@ -31,14 +30,15 @@
 #include <set>
 #include <type_traits>
 
-// The process-wide keeper of every recording the library has imported: the catalog "catalog.json" and the
-// stored copies under "Files", both in the root folder. Each public operation holds one lock for its whole
-// run, so callers on any thread see the catalog before or after a whole operation. The asynchronous face
-// runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on disk.
-// Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only briefly.
-// While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation does
-// nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not done;
-// the next operation tries again.
+// The process-wide keeper of every recording the library has imported: the catalog (kept on disk by its
+// CatalogStore) and the stored copies under "Files", both in the root folder. It makes, finds and sweeps
+// the copies and resolves recordings to where their files are now. Each public operation holds one lock for
+// its whole run, so callers on any thread see the catalog before or after a whole operation. The asynchronous
+// face runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on
+// disk. Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only
+// briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation
+// does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not
+// done; the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "roadcore/CatalogJournal.h"
+#include "roadcore/CatalogLoader.h"
 #include "roadcore/MediaCache.h"
 
 #include "fixtures/TestSupport.h"

@@ -116,6 +116,17 @@ TEST_F(AppModelWiringTest, AnUnreadableCatalogIsToldOnceWithWhereItWasKept)
     EXPECT_EQ(model->toast()->message, "other");
 }
 
+TEST_F(AppModelWiringTest, AnUnreadableCatalogThatCouldNotBeKeptIsToldWithNothingToReveal)
+{
+    cacheBackend.setAsideCatalog = QString();
+    make({});
+    ASSERT_TRUE(waitFor([&] { return model->toast().has_value(); }));
+    EXPECT_EQ(model->toast()->message,
+              "The catalog could not be read and could not be kept. Nothing is cached "
+              "until it can be.");
+    EXPECT_EQ(model->toast()->revealURL, std::nullopt);
+}
+
 TEST_F(AppModelWiringTest, OpeningAConfigurationFileRaisesTheRequest)
 {
     make({});
