@@ -323,12 +323,6 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
     }
 }
 
-} // namespace
-
-namespace {
-
-using namespace TestSupport;
-
 TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRecordedOnceItCan)
 {
     const QList<DashClip> clips{add("a", {{Channel::front, "front of a"}, {Channel::rear, "rear of a"}}),
