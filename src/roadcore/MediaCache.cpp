@@ -5,6 +5,7 @@
 #include "platform/BackgroundThread.h"
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
+#include "platform/FileIO.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
@@ -940,7 +941,7 @@ Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
     hash.addData(QByteArrayView(reinterpret_cast<const char *>(&bigEndian), sizeof bigEndian));
     QByteArray sample(sampleSize, Qt::Uninitialized);
     const auto feed = [&](qint64 offset) {
-        const qint64 n = FileCopy::readAt(fd.get(), sample.data(), sampleSize, offset);
+        const qint64 n = FileIO::readAt(fd.get(), sample.data(), sampleSize, offset);
         if (n < 0)
             return false;
         hash.addData(QByteArrayView(sample.constData(), n));
