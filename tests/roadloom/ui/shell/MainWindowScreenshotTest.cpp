@@ -8,6 +8,7 @@
 #include "roadloom/ui/widgets/Palette.h"
 
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <QSplitter>
 
@@ -136,11 +137,9 @@ TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortenedAndChipsWhole)
 
     auto *name = main.findChild<QPushButton *>(QStringLiteral("revealFile"));
     ASSERT_NE(name, nullptr);
-    ASSERT_TRUE(name->isVisible());
     const QString shown = name->text();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("REC_2024"))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(QStringLiteral("_F.mp4"))) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(QRegularExpression("^REC_2024.*\u2026.*_F\\.mp4$").match(shown).hasMatch())
+        << shown.toStdString();
     EXPECT_LE(name->fontMetrics().horizontalAdvance(shown), name->width());
     EXPECT_TRUE(name->toolTip().contains(QStringLiteral("REC_2024_04_30_09_11_00_F.mp4")));
 
@@ -156,15 +155,14 @@ TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortenedAndChipsWhole)
         if (seen.isEmpty())
             continue;
         SCOPED_TRACE(chip->title().toStdString());
+        EXPECT_EQ(chip->isWhole(), visible.contains(r));
         if (visible.contains(r)) {
             ++whole;
-            EXPECT_TRUE(chip->isWhole());
             // Its count, the last thing in it, is drawn.
             EXPECT_GT(Screenshot::count(image, QRect(r.right() - 20, r.top() + 3, 12, r.height() - 6), drawn),
                       3);
         } else {
             ++left;
-            EXPECT_FALSE(chip->isWhole());
             EXPECT_EQ(Screenshot::count(image, seen, drawn), 0) << "a cut chip is not drawn";
         }
     }
