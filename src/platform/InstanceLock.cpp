@@ -148,8 +148,8 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
 InstanceLock InstanceLock::inherited(const std::string &lockPath)
 {
     // The launcher locked the file, or the data folder where it could not open the file at all.
-    struct stat file {
-    }, folder{};
+    struct stat file {};
+    struct stat folder {};
     const bool fileExists = ::lstat(lockPath.c_str(), &file) == 0;
     const UniqueFd probe(fileExists ? ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
                                     : -1);

@@ -202,19 +202,25 @@ TEST_F(SingleInstanceTest, ALaunchFindsTheInstanceAtTheDataFoldersSocketWhatever
 {
     ScopedEnv runtime("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
     const QString lock = QString::fromStdString(lockPath());
-    for (const bool deleted : {true, false}) {
-        SCOPED_TRACE(deleted ? "deleted under the holder" : "a folder in its place");
+    enum State { deleted, folder, unlockable };
+    for (const State state : {deleted, folder, unlockable}) {
+        SCOPED_TRACE(state == deleted  ? "deleted under the holder"
+                     : state == folder ? "a folder in its place"
+                                       : "nothing to lock, the data folder being a file");
         QDir(dir.filePath(QStringLiteral("data"))).removeRecursively();
-        if (!deleted) {
+        if (state == folder) {
             ASSERT_TRUE(QDir().mkpath(lock));
+        } else if (state == unlockable) {
+            TestSupport::writeFile(dir.filePath(QStringLiteral("data")), "not a folder");
         }
         InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
-        ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
+        ASSERT_EQ(holder.outcome,
+                  state == unlockable ? InstanceLock::Outcome::unguarded : InstanceLock::Outcome::held);
         SingleInstance instance(SingleInstance::socketPathFor(lock));
         ASSERT_TRUE(instance.listen());
         holder.lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
         QSignalSpy received(&instance, &SingleInstance::pathsReceived);
-        if (deleted) {
+        if (state == deleted) {
             ASSERT_TRUE(QFile::remove(lock));
         }
 
@@ -222,6 +228,7 @@ TEST_F(SingleInstanceTest, ALaunchFindsTheInstanceAtTheDataFoldersSocketWhatever
         ASSERT_TRUE(waitFor([&] { return later.isFinished(); }));
         EXPECT_EQ(later.result(), InstanceLock::Outcome::handedOver);
         EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
+        QFile::remove(dir.filePath(QStringLiteral("data")));
     }
 }
 
