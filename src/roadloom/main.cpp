@@ -67,9 +67,7 @@ int main(int argc, char **argv)
         case InstanceLock::Outcome::busy:
             return anotherIsRunning(argc, argv);
         case InstanceLock::Outcome::unguarded:
-            // Without the lock, an instance is still found at the socket it would name in it.
-            if (SingleInstance(SingleInstance::socketPathFor(lockPath)).handOver(paths))
-                return 0;
+            // No instance answered at the data folder's socket either.
             std::fprintf(stderr, "roadloom: %s; another Roadloom could run beside this one\n",
                          claim.error.c_str());
             break;
