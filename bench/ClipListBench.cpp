@@ -103,7 +103,7 @@ struct Sides {
         state.counters["proxyCpuMs"] = benchsupport::median(theirCpu);
         const auto spread = [&](const char *name, const std::vector<double> &a,
                                 const std::vector<double> &b) {
-            std::vector<double> r = benchsupport::ratios(a, b);
+            std::vector<double> r = benchsupport::roundRatios(a, b).values;
             std::sort(r.begin(), r.end());
             const std::string key(name);
             state.counters[key + "Min"] = r.empty() ? 0 : r.front();
@@ -112,6 +112,10 @@ struct Sides {
         };
         spread("ratio", ourWall, theirWall);
         spread("cpuRatio", ourCpu, theirCpu);
+        state.SetLabel(("ours / proxy per round, min / median / max: wall " +
+                        benchsupport::ratioSpread(ourWall, theirWall) + ", processor time " +
+                        benchsupport::ratioSpread(ourCpu, theirCpu))
+                           .toStdString());
     }
 };
 
