@@ -5,6 +5,7 @@
 #include "roadcore/PieceBuffer.h"
 
 #include "platform/BackgroundThread.h"
+#include "platform/FileIO.h"
 #include "platform/RegularFile.h"
 #include "platform/UniqueFd.h"
 
@@ -262,13 +263,8 @@ FileReading readFile(const QString &path, const Options &options, const std::ato
             return n;
         }
     };
-    const SourceAt at = [&](char *into, qint64 length, qint64 offset) -> qint64 {
-        for (;;) {
-            const ssize_t n = ::pread(fd.get(), into, size_t(length), off_t(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n;
-        }
+    const SourceAt at = [&](char *into, qint64 length, qint64 offset) {
+        return FileIO::readAt(fd.get(), into, length, offset);
     };
     bool noMemory = false;
     reading.catalog = readParts(source, at, qint64(st.st_size), options, stop, &noMemory);

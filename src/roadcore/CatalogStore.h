@@ -40,6 +40,8 @@ public:
     // A change made in memory only (a file found moved), written by the next save. Safe on any thread.
     void markUnsaved() { m_unsaved = true; }
     bool isUnsaved() const { return m_unsaved; }
+    // An unreadable catalog file is still in place: it may name what memory does not.
+    bool isUnreadableInPlace() const { return m_catalogUnreadable; }
     // Writes what the catalog file lacks, if anything; for the application's quit. False when that failed.
     bool fold();
     // Whether a save may write at all: an unreadable catalog file in place is moved aside first, and while

@@ -5,6 +5,7 @@
 #include "platform/BackgroundThread.h"
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
+#include "platform/FileIO.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
@@ -702,7 +703,7 @@ Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
     hash.addData(QByteArrayView(reinterpret_cast<const char *>(&bigEndian), sizeof bigEndian));
     QByteArray sample(sampleSize, Qt::Uninitialized);
     const auto feed = [&](qint64 offset) {
-        const qint64 n = FileCopy::readAt(fd.get(), sample.data(), sampleSize, offset);
+        const qint64 n = FileIO::readAt(fd.get(), sample.data(), sampleSize, offset);
         if (n < 0)
             return false;
         hash.addData(QByteArrayView(sample.constData(), n));
@@ -1066,10 +1067,46 @@ bool MediaCache::isPending(const QString &key)
     return false;
 }
 
-bool MediaCache::isCatalogued(const QString &key)
+MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    return ensureLoaded() && m_entries.contains(key);
+    if (!ensureLoaded())
+        return CatalogAnswer::unreadable;
+    if (m_entries.contains(key))
+        return CatalogAnswer::catalogued;
+    return m_store.isUnreadableInPlace() ? CatalogAnswer::unreadable : CatalogAnswer::notCatalogued;
+}
+
+std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!ensureLoaded())
+        return std::nullopt;
+    QList<std::pair<QString, QString>> prefixes; // with the folder as given
+    for (const QString &folder : folders) {
+        QString prefix = folder;
+        while (prefix.endsWith(QLatin1Char('/')))
+            prefix.chop(1);
+        if (!folder.isEmpty())
+            prefixes.append({prefix + QLatin1Char('/'), folder});
+    }
+    QSet<QString> found;
+    for (const auto &[key, entry] : m_entries) {
+        QSet<QString> holding;
+        for (const auto &[letter, record] : entry.files)
+            for (const auto &[prefix, folder] : std::as_const(prefixes))
+                if (record.originalPath.startsWith(prefix) ||
+                    (record.importedPath && record.importedPath->startsWith(prefix)))
+                    holding.insert(folder);
+        holding.subtract(found);
+        if (holding.isEmpty())
+            continue;
+        if (std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
+                return channelFromRaw(item.first) && existingStoredCopy(item.second);
+            }))
+            found.unite(holding);
+    }
+    return found;
 }
 
 std::optional<QString> MediaCache::takeSetAsideCatalog()

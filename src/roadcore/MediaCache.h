@@ -102,7 +102,13 @@ public:
     bool removeReplaceableCopies(const QString &key);
     // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
     bool isPending(const QString &key);
-    bool isCatalogued(const QString &key);
+    // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
+    // name the recording, is still in place: not being listed then proves nothing.
+    enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
+    CatalogAnswer isCatalogued(const QString &key);
+    // The folders among `folders` holding a catalogued file (at its original or first imported path) whose
+    // recording has a stored copy on disk; none while the catalog cannot be read.
+    std::optional<QSet<QString>> foldersWithCopies(const QStringList &folders);
     // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), or an empty
     // text when it could not be moved aside and nothing can be recorded, given once: the user is told a
     // single time. None when the catalog read well or the answer was already taken.

@@ -292,7 +292,7 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
         EXPECT_FALSE(cache->usage());
         EXPECT_TRUE(cache->clips(MediaCacheScope::all()).isEmpty());
         EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
-        EXPECT_FALSE(cache->isCatalogued(key));
+        EXPECT_EQ(cache->isCatalogued(key), MediaCache::CatalogAnswer::unreadable);
         EXPECT_FALSE(cache->isPending(key));
         EXPECT_EQ(cache->resolveForPlayback(clips[0]), clips[0]);
         const DashClip fresh = add("fresh", {{Channel::front, "fresh front"}});
@@ -318,6 +318,8 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
         EXPECT_EQ(usage->cachedFiles, 7); // the stray one too
         EXPECT_EQ(usage->recordings, 3);
         EXPECT_EQ(cache->clips(MediaCacheScope::all()).size(), 3);
+        EXPECT_EQ(cache->isCatalogued(key), MediaCache::CatalogAnswer::catalogued);
+        EXPECT_EQ(cache->isCatalogued("never#1"), MediaCache::CatalogAnswer::notCatalogued);
         EXPECT_TRUE(cache->clear(false));
         EXPECT_EQ(storedFiles(), QStringList{});
     }

@@ -52,6 +52,14 @@ AppModel::AppModel(Services services, QObject *parent)
                                   {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
     m_preferences = new Preferences(*m_defaults, this);
 
+    if (m_playerServices.resolve)
+        m_playerServices.resolve = [gate = m_resolving,
+                                    resolve = std::move(m_playerServices.resolve)](const DashClip &clip) {
+            DashClip resolved = clip; // after the quit's stop: as given
+            gate->run([&] { resolved = resolve(clip); });
+            return resolved;
+        };
+
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
@@ -127,6 +135,13 @@ AppModel::~AppModel()
     delete m_player;
     delete m_library;
     delete m_preferences;
+}
+
+void AppModel::finishCatalogWrites()
+{
+    m_cache->finish();
+    m_library->finishCatalogWrites();
+    m_resolving->close();
 }
 
 void AppModel::setShowExportSheet(bool show)
