@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -109,13 +110,69 @@ inline QByteArray spread(std::vector<double> values, const char *format = "%.3f"
     return one(values[values.size() / 2]) + " (" + one(values.front()) + "-" + one(values.back()) + ")";
 }
 
-// a[i] / b[i], pair by pair: a pair shares the machine's load of its moment.
+// The per-round ratios a[i] / b[i]; a round whose denominator is 0 has no ratio and is left out, since a 0
+// would pull the median down: `leftOut` counts those rounds.
+struct RoundRatios {
+    std::vector<double> values;
+    int leftOut = 0;
+};
+
+inline RoundRatios roundRatios(const std::vector<double> &a, const std::vector<double> &b)
+{
+    RoundRatios result;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        if (b[i] > 0)
+            result.values.push_back(a[i] / b[i]);
+        else
+            ++result.leftOut;
+    }
+    return result;
+}
+
+// a[i] / b[i], pair by pair: a pair shares the machine's load of its moment. Rounds without a ratio are left
+// out, and a line says how many.
 inline std::vector<double> ratios(const std::vector<double> &a, const std::vector<double> &b)
 {
-    std::vector<double> result;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        result.push_back(b[i] > 0 ? a[i] / b[i] : 0);
-    return result;
+    RoundRatios result = roundRatios(a, b);
+    if (result.leftOut > 0)
+        std::printf("    (%d of %zu rounds left out of a ratio: their denominator was 0)\n", result.leftOut,
+                    std::min(a.size(), b.size()));
+    return std::move(result.values);
+}
+
+// "min / median / max" of some figures.
+inline QByteArray minMedianMax(std::vector<double> values, const char *format = "%.2f")
+{
+    if (values.empty())
+        return "none";
+    std::sort(values.begin(), values.end());
+    const auto one = [format](double v) { return QString::asprintf(format, v).toLatin1(); };
+    return one(values.front()) + " / " + one(values[values.size() / 2]) + " / " + one(values.back());
+}
+
+// "min / median / max" of the per-round ratios a[i] / b[i], with the number of rounds left out, if any.
+inline QByteArray ratioSpread(const std::vector<double> &a, const std::vector<double> &b,
+                              const char *format = "%.2f")
+{
+    const RoundRatios r = roundRatios(a, b);
+    QByteArray text = minMedianMax(r.values, format);
+    if (r.leftOut > 0)
+        text += QString::asprintf(" (%d of %zu rounds left out: a denominator of 0)", r.leftOut,
+                                  std::min(a.size(), b.size()))
+                    .toLatin1();
+    return text;
+}
+
+// The machine's load averages over 1, 5 and 15 minutes and its processor count, to print beside figures
+// taken on a shared machine.
+inline QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    const QList<QByteArray> fields =
+        file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QList<QByteArray>();
+    const QByteArray load = fields.size() >= 3 ? fields[0] + ' ' + fields[1] + ' ' + fields[2] : "unknown";
+    return "load " + load + " on " + QByteArray::number(qlonglong(sysconf(_SC_NPROCESSORS_ONLN))) +
+           " processors";
 }
 
 // Runs the two sides `rounds` times, alternating which goes first (A B, B A, ...), so that a drift in the

@@ -1,10 +1,12 @@
 // Times LibraryScanner::scan on synthetic camera cards of 10,000, 20,000 and 40,000 files against a bare
 // recursive listing of the same tree (std::filesystem and QDirIterator), and against the same listing that
 // also reads each file's size and dates. Target: scan within 1.5 times the bare listing, linear in the size.
-// Columns: wall times of the fastest run; "scan cpu" is the processor time of all the scan's threads.
-// Then the same trees as whole processes: this program started again to scan a tree ("--scan"), against
-// find listing it (-type f), and against find also reading each file's size and dates (-printf), in
-// alternating rounds, each timed from its start to its exit; and both on an empty tree, their start-up.
+// In process, the four take turns within each round, in reverse order every other round, so that each goes
+// before and after each other one alike; "scan cpu" is the processor time of all the scan's threads. Then the
+// same trees as whole processes: this program started again to scan a tree ("--scan"), against find listing
+// it (-type f), and against find also reading each file's size and dates (-printf), in alternating rounds,
+// each timed from its start to its exit; and both on an empty tree, their start-up. Ratios are per round, as
+// min / median / max.
 //
 //   bench_LibraryScannerBench [rounds]
 #include "BenchSupport.h"
@@ -85,25 +87,21 @@ double processCpuMs()
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
+// The milliseconds of each round of one side: wall time, and processor time of all threads.
 struct Timing {
-    double wallMs = 1e300; // the fastest run (the tree is in the page cache after the first)
-    double cpuMs = 1e300;  // processor time of all threads in that run
-};
+    std::vector<double> wallMs, cpuMs;
+    qsizetype found = 0;
 
-Timing best(int rounds, const std::function<qsizetype()> &run, qsizetype &found)
-{
-    Timing fastest;
-    for (int i = 0; i < rounds; ++i) {
+    void run(const std::function<qsizetype()> &work)
+    {
         const double cpu = processCpuMs();
         QElapsedTimer timer;
         timer.start();
-        found = run();
-        const double wall = timer.nsecsElapsed() / 1e6;
-        if (wall < fastest.wallMs)
-            fastest = {wall, processCpuMs() - cpu};
+        found = work();
+        wallMs.push_back(timer.nsecsElapsed() / 1e6);
+        cpuMs.push_back(processCpuMs() - cpu);
     }
-    return fastest;
-}
+};
 
 // One side of a whole-process comparison, `rounds` times: wall and processor milliseconds of each run.
 struct Runs {
@@ -132,16 +130,18 @@ bool compareProcesses(const QString &tree, int rounds, const char *label)
         std::fprintf(stderr, "a process failed on %s\n", qPrintable(tree));
         return false;
     }
-    std::printf("%8s  scan %s ms (cpu %s), find %s ms (cpu %s): ratio %s;  scan %s ms, find -printf %s ms: "
-                "ratio %s\n",
-                label, benchsupport::spread(ours.wall, "%.1f").constData(),
-                benchsupport::spread(ours.cpu, "%.0f").constData(),
-                benchsupport::spread(theirs.wall, "%.1f").constData(),
-                benchsupport::spread(theirs.cpu, "%.0f").constData(),
-                benchsupport::spread(benchsupport::ratios(ours.wall, theirs.wall), "%.2f").constData(),
-                benchsupport::spread(ours2.wall, "%.1f").constData(),
-                benchsupport::spread(theirs2.wall, "%.1f").constData(),
-                benchsupport::spread(benchsupport::ratios(ours2.wall, theirs2.wall), "%.2f").constData());
+    std::printf("%8s  scan %s ms (cpu %s), find %s ms (cpu %s)\n", label,
+                benchsupport::minMedianMax(ours.wall, "%.1f").constData(),
+                benchsupport::minMedianMax(ours.cpu, "%.0f").constData(),
+                benchsupport::minMedianMax(theirs.wall, "%.1f").constData(),
+                benchsupport::minMedianMax(theirs.cpu, "%.0f").constData());
+    std::printf("          scan / find: wall %s, cpu %s\n",
+                benchsupport::ratioSpread(ours.wall, theirs.wall).constData(),
+                benchsupport::ratioSpread(ours.cpu, theirs.cpu).constData());
+    std::printf("          scan %s ms, find -printf %s ms; scan / find -printf: wall %s\n",
+                benchsupport::minMedianMax(ours2.wall, "%.1f").constData(),
+                benchsupport::minMedianMax(theirs2.wall, "%.1f").constData(),
+                benchsupport::ratioSpread(ours2.wall, theirs2.wall).constData());
     std::fflush(stdout);
     return true;
 }
@@ -159,9 +159,8 @@ int main(int argc, char **argv)
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     std::vector<std::unique_ptr<QTemporaryDir>> trees; // kept for the whole-process comparison
 
-    std::printf("%6s %10s %10s %10s %10s %10s %8s %9s %10s %10s %9s\n", "files", "fs ms", "QDirIt ms",
-                "fs+stat ms", "scan ms", "scan cpu", "scan/fs", "scan/QDir", "scan/stat", "cpu/fs cpu",
-                "us/file");
+    std::printf("in process, %d rounds (%s); ms are medians, ratios per round min / median / max:\n", rounds,
+                benchsupport::loadAverage().constData());
     for (const int files : {10000, 20000, 40000}) {
         trees.push_back(std::make_unique<QTemporaryDir>());
         const QTemporaryDir &dir = *trees.back();
@@ -171,7 +170,6 @@ int main(int argc, char **argv)
         buildCard(card, files / 2);
 
         // A find-like listing: every regular file's path, as text the program could use.
-        qsizetype listed = 0, iterated = 0, statted = 0, recordings = 0;
         const auto listStd = [&card] {
             std::vector<QString> paths;
             namespace fs = std::filesystem;
@@ -206,14 +204,27 @@ int main(int argc, char **argv)
         const auto scan = [&card] { return LibraryScanner::scan({card}).size(); };
 
         listStd(); // warm the page cache
-        const Timing fs = best(rounds, listStd, listed);
-        const Timing qt = best(rounds, listQt, iterated);
-        const Timing withStat = best(rounds, listStat, statted);
-        const Timing scanned = best(rounds, scan, recordings);
-        std::printf("%6d %10.2f %10.2f %10.2f %10.2f %10.2f %8.2f %9.2f %10.2f %10.2f %9.3f\n", files,
-                    fs.wallMs, qt.wallMs, withStat.wallMs, scanned.wallMs, scanned.cpuMs,
-                    scanned.wallMs / fs.wallMs, scanned.wallMs / qt.wallMs, scanned.wallMs / withStat.wallMs,
-                    scanned.cpuMs / fs.cpuMs, scanned.wallMs * 1000 / files);
+        Timing fs, qt, withStat, scanned;
+        const std::pair<Timing *, const std::function<qsizetype()>> sides[] = {
+            {&fs, listStd}, {&qt, listQt}, {&withStat, listStat}, {&scanned, scan}};
+        constexpr int sideCount = int(std::size(sides));
+        for (int round = 0; round < rounds; ++round)
+            for (int k = 0; k < sideCount; ++k) {
+                const auto &[timing, work] = sides[round % 2 == 0 ? k : sideCount - 1 - k];
+                timing->run(work);
+            }
+        const auto ms = [](const std::vector<double> &v) { return benchsupport::median(v); };
+        std::printf("%6d files: fs %.2f, QDirIterator %.2f, fs+stat %.2f, scan %.2f (cpu %.2f) ms; %.3f us a "
+                    "file\n",
+                    files, ms(fs.wallMs), ms(qt.wallMs), ms(withStat.wallMs), ms(scanned.wallMs),
+                    ms(scanned.cpuMs), ms(scanned.wallMs) * 1000 / files);
+        std::printf("       scan / fs %s, scan / QDirIterator %s, scan / fs+stat %s, scan cpu / fs cpu %s\n",
+                    benchsupport::ratioSpread(scanned.wallMs, fs.wallMs).constData(),
+                    benchsupport::ratioSpread(scanned.wallMs, qt.wallMs).constData(),
+                    benchsupport::ratioSpread(scanned.wallMs, withStat.wallMs).constData(),
+                    benchsupport::ratioSpread(scanned.cpuMs, fs.cpuMs).constData());
+        const qsizetype listed = fs.found, iterated = qt.found, statted = withStat.found,
+                        recordings = scanned.found;
         if (listed != files + 1 || iterated != files + 1 || statted != files + 1 || recordings != files / 2) {
             std::fprintf(stderr, "unexpected counts: %lld listed, %lld iterated, %lld recordings\n",
                          (long long)listed, (long long)iterated, (long long)recordings);
@@ -221,7 +232,8 @@ int main(int argc, char **argv)
         }
     }
 
-    std::printf("\nwhole processes, %d alternating rounds each; wall ms, median (min-max):\n", rounds);
+    std::printf("\nwhole processes, %d alternating rounds each (%s); ms min / median / max:\n", rounds,
+                benchsupport::loadAverage().constData());
     QTemporaryDir empty;
     if (!compareProcesses(empty.path(), rounds, "empty"))
         return 1;

@@ -1,12 +1,13 @@
 // The application shell's costs, each measured in a fresh process as a user meets it, side by side with a
-// bare Qt program started the same way (the runs alternate):
-// - start-up to the main window's first paint, with an empty library and with a catalog of 100,000
-//   recordings, from the moment the process is started, dynamic loading included (target: at most 3 times
-//   a bare Qt Widgets window's);
+// bare Qt program started the same way, the sides taking turns in alternating order:
+// - the `roadloom` command started as a user starts it, until its window's first frame is on the screen,
+//   with an empty library and with a catalog of 100,000 recordings, against a bare Qt Widgets window until
+//   its first frame (target: at most 3 times the bare window's, in every round). Both programs are timed by
+//   the same plugin (anchor/FrameStamp.cpp), at the same moment: the frame drawn by the display server;
 // - resident memory once started with the empty library (target: at most 150 MiB);
-// - the longest stall of the GUI thread from the first paint until the catalog is listed (limit 50 ms), and
-//   apart from it the video stage's creation in that time (its GL canvas, made when the first recording
-//   shows), the longest stall outside that creation, and the list's own part: its arrival;
+// - the longest stall of the GUI thread from the first paint until the catalog is listed, the video stage's
+//   creation (its GL canvas, made when the first recording shows) included (limit 50 ms), with the
+//   creation's own longest stall and the list's arrival apart;
 // - a second `roadloom FOLDER` handing the folder over, start to exit (target: at most 1.5 times a bare
 //   QtCore program's start and exit), and until the running instance has the paths and has opened the
 //   folder; again while the instance's GUI thread is busy as the launch comes.
@@ -47,7 +48,8 @@
 namespace {
 
 constexpr int recordings = 100'000;
-constexpr int runs = 5;
+constexpr int frameRounds = 21; // of the first-frame comparison
+constexpr int runs = 5;         // in-process starts: listing, stalls and memory
 constexpr int handOverRuns = 9;
 constexpr int busyGuiMs = 200;
 
@@ -103,20 +105,17 @@ private:
 };
 
 // Times the video stage's creation from outside: from the stage's Show, where it makes its GL canvas, until
-// the canvas's container joins it (the first child it takes after that; still a plain QObject then).
+// the canvas's container joins it (the first child it takes after that; still a plain QObject then). The
+// canvas finishes setting up on the event loop's next turns.
 class StageCreation : public QObject {
 public:
+    static constexpr qint64 settlingMs = 300;
     StageCreation() { qApp->installEventFilter(this); }
     qint64 begun = 0;
     qint64 ended = 0;
 
-    // The part of [from, to] outside the creation.
-    qint64 outside(qint64 from, qint64 to) const
-    {
-        if (!ended)
-            return to - from;
-        return to - from - std::max<qint64>(0, std::min(to, ended) - std::max(from, begun));
-    }
+    // Whether [from, to] meets the creation or the turns that finish it.
+    bool meets(qint64 from, qint64 to) const { return ended && from <= ended + settlingMs && to >= begun; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -197,10 +196,13 @@ int startup(int argc, char **argv, const QString &folder, int count)
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, &qapp, [&] {
-        if (!listed && paint && paint->at && library.clips().size() >= count && !library.isScanning()) {
+        if (!listed && paint && paint->at && library.clips().size() >= count && !library.isScanning())
             listed = now();
-            // A little more of the loop after the list arrived: the views follow it, and the window
-            // finishes what it put off until after its first paint.
+        // With recordings, the first one shows: the stage is made then.
+        if (listed && (count == 0 || stage.ended) && !poll.property("done").toBool()) {
+            poll.setProperty("done", true);
+            // A little more of the loop: the views follow the list, and the window and the stage finish
+            // what they put off.
             QTimer::singleShot(1000, &qapp, [&] {
                 resident = benchsupport::statusKiB("VmRSS");
                 QCoreApplication::quit();
@@ -212,18 +214,15 @@ int startup(int argc, char **argv, const QString &folder, int count)
     qapp.exec();
     probe.stop();
     everyTurn.stop();
-    // Apart from the creation: the longest stall outside it; the list's arrival, from the start of the
-    // stall it comes in until that stall ends or the creation begins (the selection's loading leads there);
-    // and what follows the creation in its stall (the window painting what changed).
-    qint64 longestOutside = 0, arrival = 0, after = 0;
+    // Apart: the longest stall that meets the stage's creation, and the list's arrival (from the start of
+    // the stall it comes in until that stall ends).
+    qint64 creationStall = 0, arrival = 0;
     for (const auto &[at, gap] : everyTurn.where()) {
         const qint64 from = at - gap;
-        longestOutside = std::max(longestOutside, stage.outside(from, at));
-        const bool creationIn = stage.ended && from <= stage.begun && stage.ended <= at;
+        if (stage.meets(from, at))
+            creationStall = std::max(creationStall, gap);
         if (arrived && from <= arrived && arrived <= at)
-            arrival = (creationIn ? stage.begun : at) - from;
-        if (creationIn)
-            after = at - stage.ended;
+            arrival = gap;
     }
     const qint64 stageMs = stage.ended ? stage.ended - stage.begun : 0;
     if (trace) {
@@ -233,12 +232,11 @@ int startup(int argc, char **argv, const QString &folder, int count)
         std::fprintf(stderr, "stage creation %lld to %lld\n", static_cast<long long>(stage.begun),
                      static_cast<long long>(stage.ended));
     }
-    std::printf("%lld %lld %lld %d %lld %lld %lld %lld %lld %lld\n",
+    std::printf("%lld %lld %lld %d %lld %lld %lld %lld %lld %.1f\n",
                 static_cast<long long>(paint ? paint->at : 0), static_cast<long long>(listed),
                 static_cast<long long>(probe.longestGap()), probe.stalls(), static_cast<long long>(resident),
-                static_cast<long long>(stageMs), static_cast<long long>(longestOutside),
-                static_cast<long long>(arrival), static_cast<long long>(after),
-                static_cast<long long>(arrived));
+                static_cast<long long>(stageMs), static_cast<long long>(creationStall),
+                static_cast<long long>(arrival), static_cast<long long>(arrived), probe.longestGapCpuMs());
     return 0;
 }
 
@@ -288,13 +286,42 @@ std::optional<QStringList> runChild(const QProcessEnvironment &environment, cons
     return fields;
 }
 
+// One start of `program` until its first window's first frame is on the screen, in milliseconds from the
+// start, as the plugin loaded into it notes (it quits the program then).
+std::optional<double> untilFirstFrame(QProcessEnvironment environment, const QString &program,
+                                      const QString &stamp)
+{
+    QFile::remove(stamp);
+    environment.insert(QStringLiteral("QT_PLUGIN_PATH"),
+                       QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("plugins")));
+    environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("roadloomframestamp"));
+    environment.insert(QStringLiteral("ROADLOOM_FRAME_STAMP"), stamp);
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    const qint64 started = now();
+    child.start(program, {});
+    if (!child.waitForFinished(90'000)) {
+        child.kill();
+        child.waitForFinished();
+        return std::nullopt;
+    }
+    QFile file(stamp);
+    const qint64 at = file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
+    if (!at)
+        return std::nullopt;
+    return double(at - started);
+}
+
 int measure(int argc, char **argv)
 {
     QApplication qapp(argc, argv);
     QTextStream out(stdout);
     QTemporaryDir work, emptyWork;
+    // Where the application keeps its data in the children's environment (below).
+    const QString dataFolder = work.filePath(QStringLiteral("XDG_DATA_HOME/Roadloom"));
     {
-        MediaCache cache(work.filePath(QStringLiteral("Media Cache")));
+        MediaCache cache(QDir(dataFolder).filePath(QStringLiteral("Media Cache")));
         cache.registerClips(makeClips(recordings));
     }
     const QString self = QCoreApplication::applicationFilePath();
@@ -308,70 +335,91 @@ int measure(int argc, char **argv)
 
     // ROADLOOM_BENCH_ONLY=handover measures the hand-over alone.
     const bool startupRuns = qEnvironmentVariable("ROADLOOM_BENCH_ONLY") != QLatin1String("handover");
-    QList<double> bare, emptyPaints, fullPaints, listings, published, stalls, stages, outsides, arrivals,
-        afters, residents;
+#ifdef ROADLOOM_COMMAND
+    const QString command = QStringLiteral(ROADLOOM_COMMAND);
+#else
+    const QString command;
+#endif
+    // The command over the catalog, and over an empty library (a data and settings folder of its own).
+    QProcessEnvironment emptyEnvironment = environment;
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        emptyEnvironment.insert(QString::fromLatin1(name), emptyWork.filePath(QString::fromLatin1(name)));
+    const QString stamp = runtime.filePath(QStringLiteral("frame"));
+    std::vector<double> bare, emptyFrames, fullFrames;
+    const auto side = [&stamp](std::vector<double> &into, const QProcessEnvironment &in,
+                               const QString &program) {
+        const std::optional<double> took = untilFirstFrame(in, program, stamp);
+        if (took)
+            into.push_back(*took);
+        return took.has_value();
+    };
+    if (startupRuns && !command.isEmpty() &&
+        !benchsupport::alternate(
+            frameRounds, [&] { return side(bare, environment, anchor("bench_anchor_window")); },
+            [&] {
+                return side(fullFrames, environment, command) && side(emptyFrames, emptyEnvironment, command);
+            })) {
+        out << "a start until the first frame did not finish\n";
+        return 1;
+    }
+
+    QList<double> listings, published, stalls, stallsCpu, stages, creationStalls, arrivals, residents;
     for (int run = 0; startupRuns && run < runs; ++run) {
         qint64 started = 0;
-        const auto window = runChild(environment, anchor("bench_anchor_window"), {}, started);
-        if (!window) {
-            out << "the bare window did not start\n";
-            return 1;
-        }
-        bare.append(double(window->at(0).toLongLong() - started));
         for (const bool full : {false, true}) {
             const auto fields = runChild(environment, self,
-                                         {QStringLiteral("--startup"), full ? work.path() : emptyWork.path(),
+                                         {QStringLiteral("--startup"), full ? dataFolder : emptyWork.path(),
                                           QString::number(full ? recordings : 0)},
                                          started);
             if (!fields || fields->size() < 5 || fields->at(1).toLongLong() == 0) {
                 out << "the start-up run did not finish\n";
                 return 1;
             }
-            (full ? fullPaints : emptyPaints).append(double(fields->at(0).toLongLong() - started));
             if (full) {
                 listings.append(double(fields->at(1).toLongLong() - started));
-                published.append(double(fields->value(9).toLongLong() - started));
+                published.append(double(fields->value(8).toLongLong() - started));
                 stalls.append(fields->at(2).toDouble());
+                stallsCpu.append(fields->value(9).toDouble());
                 stages.append(fields->value(5).toDouble());
-                outsides.append(fields->value(6).toDouble());
+                creationStalls.append(fields->value(6).toDouble());
                 arrivals.append(fields->value(7).toDouble());
-                afters.append(fields->value(8).toDouble());
             } else {
                 residents.append(fields->at(4).toDouble() / 1024);
             }
         }
     }
+    if (startupRuns && !command.isEmpty()) {
+        out << "bare Qt Widgets window, start to its first frame on the screen: "
+            << benchsupport::spread(bare, "%.0f") << " ms (median (min-max))\n";
+        out << "`roadloom` to its first frame, empty library: " << benchsupport::spread(emptyFrames, "%.0f")
+            << " ms; per round the bare window's times "
+            << benchsupport::spread(benchsupport::ratios(emptyFrames, bare))
+            << " (target <= 3 in every round)\n";
+        out << "`roadloom` to its first frame, " << recordings
+            << " catalogued: " << benchsupport::spread(fullFrames, "%.0f")
+            << " ms; per round the bare window's times "
+            << benchsupport::spread(benchsupport::ratios(fullFrames, bare))
+            << " (target <= 3 in every round; " << frameRounds << " rounds)\n";
+    }
     if (startupRuns) {
-        // Each round against the bare window of the same round: the target holds in every round.
-        const auto worstRound = [&bare](const QList<double> &paints) {
-            double worst = 0;
-            for (qsizetype i = 0; i < paints.size() && i < bare.size(); ++i)
-                worst = std::max(worst, paints.at(i) / bare.at(i));
-            return worst;
-        };
-        const double anchorPaint = benchsupport::median(bare);
-        out << "bare Qt Widgets window, start to first paint: median " << anchorPaint << " ms\n";
-        out << "start to first paint, empty library: median " << benchsupport::median(emptyPaints)
-            << " ms, max " << maximum(emptyPaints) << " ms; "
-            << benchsupport::median(emptyPaints) / anchorPaint << "x the bare window, worst round "
-            << worstRound(emptyPaints) << "x its round's (target <= 3)\n";
-        out << "start to first paint, " << recordings << " catalogued: median "
-            << benchsupport::median(fullPaints) << " ms, max " << maximum(fullPaints) << " ms; "
-            << benchsupport::median(fullPaints) / anchorPaint << "x the bare window, worst round "
-            << worstRound(fullPaints) << "x its round's (target <= 3)\n";
         out << "start to the catalog listed: median " << benchsupport::median(listings)
             << " ms (seen by a poll; the store published it after a median "
             << benchsupport::median(published) << " ms)\n";
-        out << "longest GUI-thread stall from the first paint until listed: max " << maximum(stalls)
-            << " ms (limit 50)\n";
-        out << "  of which the video stage's creation (its GL canvas, as the first recording shows): median "
-            << benchsupport::median(stages) << " ms, max " << maximum(stages)
-            << " ms; the longest stall outside it: median " << benchsupport::median(outsides) << " ms, max "
-            << maximum(outsides) << " ms\n";
-        out << "  the list's arrival, until its stall ends or the creation begins: median "
-            << benchsupport::median(arrivals) << " ms, max " << maximum(arrivals)
-            << " ms; after the creation in its stall (the window painting): median "
-            << benchsupport::median(afters) << " ms, max " << maximum(afters) << " ms\n";
+        const auto asStd = [](const QList<double> &values) {
+            return std::vector<double>(values.begin(), values.end());
+        };
+        out << "longest GUI-thread stall from the first paint until listed and the first recording's stage "
+               "is made, its creation included: "
+            << benchsupport::spread(asStd(stalls), "%.0f") << " ms (median (min-max) of " << runs
+            << " starts; limit 50 in every start); the GUI thread's own processor time in it: "
+            << benchsupport::spread(asStd(stallsCpu), "%.0f") << " ms\n";
+        out << "  the longest in the stage's creation (its GL canvas, as the first recording shows; the "
+               "creation "
+               "takes "
+            << benchsupport::spread(asStd(stages), "%.0f")
+            << " ms in all): " << benchsupport::spread(asStd(creationStalls), "%.0f")
+            << " ms; the one the list arrives in: " << benchsupport::spread(asStd(arrivals), "%.0f")
+            << " ms\n";
         out << "resident memory after start-up, empty library: median " << benchsupport::median(residents)
             << " MiB (target <= 150)\n";
     }
@@ -428,11 +476,7 @@ int measure(int argc, char **argv)
     double received = 0;
     QObject::connect(&instance, &SingleInstance::pathsReceived, &qapp,
                      [&received, &milliseconds] { received = milliseconds(); });
-#ifdef ROADLOOM_COMMAND
-    const QString command = QStringLiteral(ROADLOOM_COMMAND);
-#else
-    const QString command = self;
-#endif
+    const QString handingOver = command.isEmpty() ? self : command;
     for (int run = 0; run < handOverRuns; ++run) {
         const auto bareRun = launch(anchor("bench_anchor_core"), {}, [] { return true; });
         if (!bareRun)
@@ -441,7 +485,7 @@ int measure(int argc, char **argv)
         const QString folder = empty.filePath(QStringLiteral("Trip %1").arg(run));
         QDir().mkpath(folder);
         double opened = 0;
-        const auto handOver = launch(command,
+        const auto handOver = launch(handingOver,
 #ifdef ROADLOOM_COMMAND
                                      {folder},
 #else
@@ -463,7 +507,7 @@ int measure(int argc, char **argv)
         QDir().mkpath(busyFolder);
         opened = 0;
         const auto busyHandOver = launch(
-            command,
+            handingOver,
 #ifdef ROADLOOM_COMMAND
             {busyFolder},
 #else
@@ -480,7 +524,7 @@ int measure(int argc, char **argv)
         busyExits.append(busyHandOver->second - busyHandOver->first);
     }
     out << "bare QtCore program, start to exit: median " << benchsupport::median(bareStarts) << " ms\n";
-    out << "second launch (" << QFileInfo(command).fileName()
+    out << "second launch (" << QFileInfo(handingOver).fileName()
         << ") handing a folder over, start to exit: median " << benchsupport::median(exits) << " ms, max "
         << maximum(exits) << " ms; " << benchsupport::median(exits) / benchsupport::median(bareStarts)
         << "x the bare program (target <= 1.5)\n";

@@ -1,11 +1,12 @@
-// Parsing and assembling the telemetry of one long recording: 1.12 million sentences (about 30 MB), as a
-// camera writes them (every 100 ms a G-sensor line, every second an RMC and a GGA sentence). Targets: at
-// least 100 MB/s on one core for both record shapes (the parser called on records in memory), a whole-process
-// peak of at most 4 times the input's size while parsing, and at least 5 times gpsbabel's speed. gpsbabel is
-// a whole program, so it is set against a whole program of ours (this one, started again), in alternating
-// rounds, both reading the same file of sentences: ours cutting it into its records and parsing them
-// (--lines), or searching it for sentences as the application reads a file that is not a movie (--search);
-// each alone, and with both writing the track as GPX.
+// Reading the telemetry of one long drive: 1.12 million sentences (about 30 MB), as a camera writes them
+// (every 100 ms a G-sensor line, every second an RMC and a GGA sentence). Targets: at least 5 times
+// gpsbabel's speed; at least 100 MB/s on one core for both record shapes (the parser called on records in
+// memory); a whole-process peak of at most 4 times the input's size while parsing.
+// First, whole processes in alternating rounds, both reading the same file of sentences, each alone and with
+// both writing the track as GPX: the application's path (this program started again with --search, which
+// reads the file as the application reads a file that is not a movie), with its peak memory; then, labelled
+// as such, a reader that exists only here (--lines: the file cut into a camera's records and handed to the
+// parser). Each line gives min / median / max of the per-round ratio. Then the parser alone, in memory.
 // Usage: bench_TelemetryBench [SENTENCES] [ROUNDS]
 #include "BenchSupport.h"
 #include "roadcore/TelemetryExporter.h"
@@ -146,7 +147,8 @@ int measureMemory(qint64 sentences, bool perSecond)
 }
 
 // The file's bytes cut as a camera's records come: each record ends with its G-sensor line, written every
-// 100 ms, and the RMC and GGA sentences of each second go with the line after them.
+// 100 ms, and the RMC and GGA sentences of each second go with the line after them. Only this benchmark reads
+// a file so.
 QList<RawRecord> lineRecords(const QString &path)
 {
     QFile file(path);
@@ -189,6 +191,101 @@ int readFile(bool search, const QString &path, const QString &gpx)
 
 } // namespace
 
+namespace {
+
+struct Pair {
+    const char *what;
+    QStringList ours, theirs;
+};
+
+// One comparison, both sides whole processes in alternating rounds, printed with the per-round ratios.
+bool compare(const Pair &pair, int rounds)
+{
+    std::vector<double> ourCpu, theirCpu, ourWall, theirWall, ourPeak, theirPeak;
+    const auto side = [](const QStringList &command, std::vector<double> &cpu, std::vector<double> &wall,
+                         std::vector<double> &peak) {
+        const benchsupport::ProcessRun run = benchsupport::runProcess(command, "/dev/null", true);
+        cpu.push_back(run.cpu);
+        wall.push_back(run.wall);
+        peak.push_back(run.peakKiB / 1024.0);
+        if (!run.ok)
+            std::printf("%s failed\n", qPrintable(command.join(' ')));
+        return run.ok;
+    };
+    if (!benchsupport::alternate(
+            rounds, [&] { return side(pair.ours, ourCpu, ourWall, ourPeak); },
+            [&] { return side(pair.theirs, theirCpu, theirWall, theirPeak); }))
+        return false;
+    std::printf(
+        "  %s\n    faster than gpsbabel, per round, min / median / max: processor time %s times, wall %s "
+        "times (target >= 5)\n",
+        pair.what, benchsupport::ratioSpread(theirCpu, ourCpu).constData(),
+        benchsupport::ratioSpread(theirWall, ourWall).constData());
+    std::printf("    peak memory: ours %s MiB, gpsbabel %s MiB\n",
+                benchsupport::minMedianMax(ourPeak, "%.0f").constData(),
+                benchsupport::minMedianMax(theirPeak, "%.0f").constData());
+    std::printf("    ours %s s processor time (wall %s s); gpsbabel %s s (wall %s s)\n",
+                benchsupport::minMedianMax(ourCpu, "%.3f").constData(),
+                benchsupport::minMedianMax(ourWall, "%.3f").constData(),
+                benchsupport::minMedianMax(theirCpu, "%.3f").constData(),
+                benchsupport::minMedianMax(theirWall, "%.3f").constData());
+    std::fflush(stdout);
+    return true;
+}
+
+// The whole-process comparisons with gpsbabel over a file of `lines`; false when a side fails.
+bool compareWithGpsbabel(const QByteArray &lines, int rounds)
+{
+    const QString gpsbabel = QStandardPaths::findExecutable("gpsbabel");
+    if (gpsbabel.isEmpty()) {
+        std::printf("gpsbabel not installed: no comparison\n");
+        return true;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("drive.nmea");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(lines) != lines.size())
+        return false;
+    file.close();
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString checkOutput = dir.filePath("fixes.txt");
+    for (const char *mode : {"--search", "--lines"}) {
+        if (!benchsupport::runProcess({self, mode, path}, QFile::encodeName(checkOutput).constData()).ok) {
+            std::printf("our program could not read the file (%s)\n", mode);
+            return false;
+        }
+        QFile check(checkOutput);
+        if (check.open(QIODevice::ReadOnly))
+            std::printf("the file as our program reads it (%s): %s", mode, check.readAll().constData());
+    }
+    const QString gpx = dir.filePath("out.gpx");
+    const QStringList toGPX{"-o", "gpx", "-F", gpx};
+    const QStringList babel{gpsbabel, "-i", "nmea", "-f", path};
+    const Pair application[] = {
+        {"read the file", {self, "--search", path}, babel},
+        {"read it and write GPX", {self, "--search", path, gpx}, babel + toGPX},
+    };
+    const Pair benchOnly[] = {
+        {"read the file", {self, "--lines", path}, babel},
+        {"read it and write GPX", {self, "--lines", path, gpx}, babel + toGPX},
+    };
+    std::printf("whole processes on a %.1f MB file of sentences, %d alternating rounds each (%s):\n",
+                lines.size() / 1e6, rounds, benchsupport::loadAverage().constData());
+    std::printf("the application's path (the search reader, as for a file that is not a movie; --search):\n");
+    for (const Pair &pair : application)
+        if (!compare(pair, rounds))
+            return false;
+    std::printf("a reader only this benchmark has, not the application's path (--lines: the file cut into a "
+                "camera's records):\n");
+    for (const Pair &pair : benchOnly)
+        if (!compare(pair, rounds))
+            return false;
+    std::printf("(%s)\n", benchsupport::loadAverage().constData());
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -199,15 +296,21 @@ int main(int argc, char **argv)
                         argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString());
     const qint64 sentences = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1120000; // about 30 MB
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
-    qint64 bytes = 0;
-    QByteArray lines;
+    {
+        QByteArray lines;
+        drive(sentences, false, lines);
+        if (!compareWithGpsbabel(lines, rounds))
+            return 1;
+    }
+
+    std::printf("the parser alone, on records in memory:\n");
     for (bool perSecond : {false, true}) {
         QByteArray stream;
         const QList<RawRecord> records = drive(sentences, perSecond, stream);
-        bytes = stream.size();
+        const qint64 bytes = stream.size();
         const Measure m = measure(records, sentences / 12.0);
         std::printf(
-            "%s: %lld sentences in %lld records, %.1f MB: %.3f s processor time (wall %.3f s) = %.1f MB/s, "
+            "  %s: %lld sentences in %lld records, %.1f MB: %.3f s processor time (wall %.3f s) = %.1f MB/s, "
             "%.0f sentences/s\n",
             perSecond ? "a record a second" : "a record every 100 ms", sentences, qint64(records.size()),
             bytes / 1e6, m.seconds, m.wall, bytes / 1e6 / m.seconds, sentences / m.seconds);
@@ -221,81 +324,12 @@ int main(int argc, char **argv)
             const double input = f[0].toDouble(), held = f[1].toDouble() * 1024,
                          peak = f[2].toDouble() * 1024;
             std::printf(
-                "  memory: whole process peak %.1f MiB = %.2f times the input's %.1f MB (target <= 4); "
+                "    memory: whole process peak %.1f MiB = %.2f times the input's %.1f MB (target <= 4); "
                 "%.1f MiB before parsing (the records handed over and the process itself)\n",
                 peak / 1048576, peak / input, input / 1e6, held / 1048576);
         } else {
-            std::printf("  memory: not measured (%s)\n", child.readAllStandardError().constData());
+            std::printf("    memory: not measured (%s)\n", child.readAllStandardError().constData());
         }
-        if (!perSecond)
-            lines = stream;
-    }
-
-    const QString gpsbabel = QStandardPaths::findExecutable("gpsbabel");
-    if (gpsbabel.isEmpty()) {
-        std::printf("gpsbabel not installed: no comparison\n");
-        return 0;
-    }
-    QTemporaryDir dir;
-    const QString path = dir.filePath("drive.nmea");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(lines);
-    file.close();
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString checkOutput = dir.filePath("fixes.txt");
-    for (const char *mode : {"--lines", "--search"}) {
-        if (!benchsupport::runProcess({self, mode, path}, QFile::encodeName(checkOutput).constData()).ok) {
-            std::printf("our program could not read the file (%s)\n", mode);
-            return 1;
-        }
-        QFile check(checkOutput);
-        if (check.open(QIODevice::ReadOnly))
-            std::printf("the file as our program reads it (%s): %s", mode, check.readAll().constData());
-    }
-    struct Pair {
-        const char *what;
-        QStringList ours, theirs;
-    };
-    const QString gpx = dir.filePath("out.gpx");
-    const QStringList toGPX{"-o", "gpx", "-F", gpx};
-    const QStringList babel{gpsbabel, "-i", "nmea", "-f", path};
-    // --lines: the parser's own work; --search: the application's reading of a file that is not a movie.
-    const Pair pairs[] = {
-        {"parse its records (--lines)", {self, "--lines", path}, babel},
-        {"the same, writing GPX", {self, "--lines", path, gpx}, babel + toGPX},
-        {"search the file for sentences (--search)", {self, "--search", path}, babel},
-        {"the same, writing GPX", {self, "--search", path, gpx}, babel + toGPX},
-    };
-    std::printf("whole processes, %d alternating rounds each; median (min-max):\n", rounds);
-    for (const Pair &pair : pairs) {
-        std::vector<double> ourCpu, theirCpu, ourWall, theirWall, ourPeak, theirPeak;
-        const auto side = [](const QStringList &command, std::vector<double> &cpu, std::vector<double> &wall,
-                             std::vector<double> &peak) {
-            const benchsupport::ProcessRun run = benchsupport::runProcess(command, "/dev/null", true);
-            cpu.push_back(run.cpu);
-            wall.push_back(run.wall);
-            peak.push_back(run.peakKiB / 1024.0);
-            if (!run.ok)
-                std::printf("%s failed\n", qPrintable(command.join(' ')));
-            return run.ok;
-        };
-        if (!benchsupport::alternate(
-                rounds, [&] { return side(pair.ours, ourCpu, ourWall, ourPeak); },
-                [&] { return side(pair.theirs, theirCpu, theirWall, theirPeak); }))
-            return 1;
-        std::printf(
-            "  %s: ours %s s processor time (wall %s s, peak %s MiB); gpsbabel %s s (wall %s s, "
-            "peak %s MiB)\n",
-            pair.what, benchsupport::spread(ourCpu).constData(), benchsupport::spread(ourWall).constData(),
-            benchsupport::spread(ourPeak, "%.0f").constData(), benchsupport::spread(theirCpu).constData(),
-            benchsupport::spread(theirWall).constData(), benchsupport::spread(theirPeak, "%.0f").constData());
-        std::printf(
-            "    ours faster by: processor time %s times, wall %s times (round by round; target >= 5)\n",
-            benchsupport::spread(benchsupport::ratios(theirCpu, ourCpu), "%.2f").constData(),
-            benchsupport::spread(benchsupport::ratios(theirWall, ourWall), "%.2f").constData());
-        std::fflush(stdout);
     }
     return 0;
 }

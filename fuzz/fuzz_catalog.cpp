@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (clean.startsWith(QLatin1String("Files/")) && !names.covers(clean))
             std::abort();
     }
-    auto catalog = CatalogEntry::readCatalog(bytes);
+    auto catalog = CatalogLoader::readText(bytes);
     // Pieces and threads from the input's first byte, so that the fuzzer explores them too.
     CatalogLoader::Options options;
     options.pieceBytes = size > 0 ? 1 + data[0] % 64 : 1;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!catalog)
         return 0;
     const QByteArray written = CatalogEntry::writeCatalog(*catalog);
-    const auto reread = CatalogEntry::readCatalog(written);
+    const auto reread = CatalogLoader::readText(written);
     if (!reread || *reread != *catalog || CatalogEntry::writeCatalog(*reread) != written)
         std::abort();
     for (const auto &[key, entry] : *catalog)

@@ -9,7 +9,7 @@ PACKAGES=(
     ffmpeg mpv
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core locales openbox xdotool imagemagick
-    libimage-exiftool-perl gpsbabel libxml2-utils
+    libimage-exiftool-perl gpsbabel libxml2-utils poppler-utils
     clang libclang-rt-14-dev lld
     bootstrap-icons desktop-file-utils dbus
 )

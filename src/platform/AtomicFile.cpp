@@ -1,4 +1,5 @@
 #include "platform/AtomicFile.h"
+#include "platform/FileIO.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -154,14 +155,8 @@ Result<Save> Save::begin(const QString &path)
 
 Result<void> Save::write(const QByteArray &bytes)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(m_fd.get(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failure(n < 0 ? errno : EIO);
-        done += n;
-    }
+    if (!FileIO::writeFully(m_fd.get(), bytes.constData(), bytes.size()))
+        return failure(errno);
     if (::fsync(m_fd.get()) != 0)
         return failure(errno);
     return {};

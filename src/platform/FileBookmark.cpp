@@ -331,12 +331,6 @@ std::optional<QString> MoveSearch::find(const QString &oldPath, const QString &m
     return std::nullopt;
 }
 
-int MoveSearch::left() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_left;
-}
-
 bool MoveSearch::walk(const QString &top, quint64 device)
 {
     QStringList queue{top};

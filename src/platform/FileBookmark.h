@@ -54,8 +54,6 @@ public:
     // whose files have `device`; none when not found within the budget.
     std::optional<QString> find(const QString &oldPath, const QString &mountPoint, quint64 device,
                                 const Contents &c);
-    // Folder entries still to be read.
-    int left() const;
 
 private:
     // Reads every folder below `top` not read yet, on `device` only, within the budget; false when the

@@ -1,4 +1,5 @@
 #include "platform/FileCopy.h"
+#include "platform/FileIO.h"
 
 #include <QByteArray>
 
@@ -27,38 +28,6 @@ bool kernelCopyUnsupported(int error)
 }
 
 } // namespace
-
-bool writeFully(int fd, const char *buffer, qint64 length, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < length) {
-        const ssize_t n = ::pwrite(fd, buffer + done, size_t(length - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            errno = ENOSPC; // no progress: the device takes no more
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-qint64 readAt(int fd, char *buffer, qint64 length, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, buffer + done, size_t(length - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += n;
-    }
-    return done;
-}
 
 Outcome copy(int from, int to, const std::function<bool()> &proceed)
 {
@@ -112,8 +81,8 @@ Outcome copy(int from, int to, const std::function<bool()> &proceed)
             return outcome;
         }
         errno = 0;
-        const qint64 n = readAt(from, buffer.data(), bufferBlock, offset);
-        if (n < 0 || (n > 0 && !writeFully(to, buffer.constData(), n, offset))) {
+        const qint64 n = FileIO::readAt(from, buffer.data(), bufferBlock, offset);
+        if (n < 0 || (n > 0 && !FileIO::writeFully(to, buffer.constData(), n, offset))) {
             outcome.error = errno ? errno : EIO;
             return outcome;
         }
@@ -138,8 +107,8 @@ Comparison compare(int a, int b, const std::function<bool()> &proceed)
     for (qint64 offset = 0;;) {
         if (!proceed())
             return Comparison::stopped;
-        const qint64 na = readAt(a, first.data(), bufferBlock, offset);
-        const qint64 nb = readAt(b, second.data(), bufferBlock, offset);
+        const qint64 na = FileIO::readAt(a, first.data(), bufferBlock, offset);
+        const qint64 nb = FileIO::readAt(b, second.data(), bufferBlock, offset);
         if (na < 0 || nb < 0)
             return Comparison::failed;
         if (na != nb || std::memcmp(first.constData(), second.constData(), size_t(na)) != 0)

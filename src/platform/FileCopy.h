@@ -18,13 +18,6 @@ struct Outcome {
 // where the file system can make one, else a copy inside the kernel, else reads and writes.
 Outcome copy(int from, int to, const std::function<bool()> &proceed);
 
-// Reads up to `length` bytes at `offset`, retrying short reads: fewer only at the end of the file; -1 on an
-// error, with errno set.
-qint64 readAt(int fd, char *buffer, qint64 length, qint64 offset);
-
-// Writes all `length` bytes at `offset`, retrying short writes; false on an error, with errno set.
-bool writeFully(int fd, const char *buffer, qint64 length, qint64 offset);
-
 enum class Comparison { equal, different, failed, stopped };
 // Whether the two files hold the same bytes, read from both in step.
 Comparison compare(int a, int b, const std::function<bool()> &proceed);

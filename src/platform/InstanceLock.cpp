@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -13,13 +14,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// The longest socket path (its address ends in a NUL) and the newline: a longer text is not ours.
-constexpr size_t maximumText = sizeof(sockaddr_un::sun_path);
+// The longest path and the newline: a longer text is not ours.
+constexpr size_t maximumText = PATH_MAX;
 
 // Makes the folders above the file, as `mkdir -p` would.
 void makeParents(const std::string &path)
@@ -31,6 +31,27 @@ void makeParents(const std::string &path)
 std::string reason(const std::string &what, const std::string &path, int error)
 {
     return what + " " + path + ": " + std::strerror(error);
+}
+
+std::string folderOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, std::max<size_t>(slash, 1));
+}
+
+// Something to lock for the data folder. A lock needs no writing, so the file is opened read-only where it
+// cannot be written (a read-only folder or file system, a folder in its place), and the data folder itself
+// is locked where the file cannot be opened at all. Never blocks, whatever sits at the path.
+UniqueFd openLockable(const std::string &lockPath, std::string &error)
+{
+    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    if (fd)
+        return fd;
+    error = reason("cannot open", lockPath, errno);
+    fd.reset(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd)
+        fd.reset(::open(folderOf(lockPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd;
 }
 
 // The address a holder wrote, read through a descriptor of the lock file. A file another user owns names
@@ -75,23 +96,45 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
     makeParents(lockPath);
-    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    // Where a holder listens when its lock file names no socket of ours: the file cannot be written, is
+    // another user's, or was deleted or replaced under it.
+    std::optional<std::string> folderSocket;
+    const auto folderSocketPath = [&]() -> const std::string & {
+        if (!folderSocket)
+            folderSocket = InstanceMessage::socketPathFor(lockPath);
+        return *folderSocket;
+    };
+    const auto handToFolderSocket = [&] {
+        return InstanceMessage::send(folderSocketPath(), message, answerMs);
+    };
+    std::string error;
+    UniqueFd fd = openLockable(lockPath, error);
     if (!fd)
-        return {Outcome::unguarded, {}, reason("cannot open", lockPath, errno)};
+        return handToFolderSocket() ? Claim{Outcome::handedOver, {}, {}}
+                                    : Claim{Outcome::unguarded, {}, error};
     // A holder that is starting publishes once its application is built: asking often at first keeps a
     // racing launch's wait short, backing off keeps a long wait cheap.
     std::chrono::milliseconds pause(5);
     for (;;) {
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-            // The text of a holder that died names a socket nobody serves.
-            if (::ftruncate(fd.get(), 0) != 0)
-                return {Outcome::unguarded, {}, reason("cannot write", lockPath, errno)};
+            // A holder whose lock file was deleted under it has a lock of its own, but still answers.
+            if (handToFolderSocket())
+                return {Outcome::handedOver, {}, {}};
+            // The text of a holder that died names a socket nobody serves; a file opened read-only keeps
+            // it, and launches then find this holder at the folder's socket.
+            [[maybe_unused]] const int emptied = ::ftruncate(fd.get(), 0);
             return {Outcome::held, InstanceLock(std::move(fd)), {}};
         }
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return {Outcome::unguarded, {}, reason("cannot lock", lockPath, errno)};
-        if (const std::optional<std::string> address = addressOf(fd.get());
-            address && InstanceMessage::send(*address, message, answerMs))
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            const int lockError = errno;
+            if (handToFolderSocket())
+                return {Outcome::handedOver, {}, {}};
+            return {Outcome::unguarded, {}, reason("cannot lock", lockPath, lockError)};
+        }
+        const std::optional<std::string> address = addressOf(fd.get());
+        if (address && InstanceMessage::send(*address, message, answerMs))
+            return {Outcome::handedOver, {}, {}};
+        if ((!address || *address != folderSocketPath()) && handToFolderSocket())
             return {Outcome::handedOver, {}, {}};
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
@@ -104,8 +147,14 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
 
 InstanceLock InstanceLock::inherited(const std::string &lockPath)
 {
-    struct stat wanted {};
-    if (::stat(lockPath.c_str(), &wanted) != 0)
+    // The launcher locked the file, or the data folder where it could not open the file at all.
+    struct stat file {};
+    struct stat folder {};
+    const bool fileExists = ::lstat(lockPath.c_str(), &file) == 0;
+    const UniqueFd probe(fileExists ? ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                                    : -1);
+    const bool folderLocked = !probe && ::stat(folderOf(lockPath).c_str(), &folder) == 0;
+    if (!fileExists && !folderLocked)
         return {};
     DIR *dir = ::opendir("/proc/self/fd");
     if (!dir)
@@ -115,8 +164,12 @@ InstanceLock InstanceLock::inherited(const std::string &lockPath)
         char *end = nullptr;
         const long fd = std::strtol(entry->d_name, &end, 10);
         struct stat info {};
-        if (end == entry->d_name || *end || fd == ::dirfd(dir) || ::fstat(int(fd), &info) != 0 ||
-            info.st_dev != wanted.st_dev || info.st_ino != wanted.st_ino)
+        if (end == entry->d_name || *end || fd == ::dirfd(dir) || fd == probe.get() ||
+            ::fstat(int(fd), &info) != 0)
+            continue;
+        const bool ofFile = fileExists && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
+        const bool ofFolder = folderLocked && info.st_dev == folder.st_dev && info.st_ino == folder.st_ino;
+        if (!ofFile && !ofFolder)
             continue;
         // Asking again for a lock this very descriptor holds succeeds; one that does not hold it is of no
         // use, and must not pass on to our own children.
@@ -138,12 +191,6 @@ std::optional<std::string> InstanceLock::addressIn(std::string_view text)
     if (text.find('\n') != std::string_view::npos || text.find('\0') != std::string_view::npos)
         return std::nullopt;
     return std::string(text);
-}
-
-std::optional<std::string> InstanceLock::readAddress(const std::string &lockPath)
-{
-    const UniqueFd fd(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    return fd ? addressOf(fd.get()) : std::nullopt;
 }
 
 InstanceLock &InstanceLock::operator=(InstanceLock &&other) noexcept

@@ -16,7 +16,7 @@ public:
         held,       // this process holds the folder
         handedOver, // the holder took the paths
         busy,       // another holds it and did not take the paths in time
-        unguarded,  // the file cannot be locked here (no folder, no flock on this file system)
+        unguarded,  // neither the file nor its folder can be locked (no flock on this file system)
     };
     struct Claim;
 
@@ -27,16 +27,18 @@ public:
 
     // Takes the lock at `lockPath`, or hands `message` to its holder. A holder that does not listen yet (it
     // is starting) or no longer (it is quitting) is asked again until `waitMs` has passed; each hand-over
-    // waits at most `answerMs` for the holder's answer. Folders missing on the way are made.
+    // waits at most `answerMs` for the holder's answer. Folders missing on the way are made. An instance
+    // answering at the data folder's socket (InstanceMessage::socketPathFor) takes the message whatever
+    // the state of the file, so that none runs beside it.
     static Claim claim(const std::string &lockPath, const std::string &message, int waitMs,
                        int answerMs = 3000);
-    // The lock a launcher took and passed on across exec: a descriptor of that file this process inherited,
-    // holding its lock. Any other inherited descriptor of the file is closed.
+    // The lock a launcher took and passed on across exec: a descriptor of that file (or of its folder,
+    // where the file cannot be opened) this process inherited, holding its lock. Any other inherited
+    // descriptor of it is closed.
     static InstanceLock inherited(const std::string &lockPath);
 
     // The socket named in the lock file's text; none until the holder has written it whole.
     static std::optional<std::string> addressIn(std::string_view text);
-    static std::optional<std::string> readAddress(const std::string &lockPath);
 
     InstanceLock() = default;
     InstanceLock(InstanceLock &&) noexcept = default;
@@ -45,7 +47,7 @@ public:
 
     bool holds() const { return bool(m_fd); }
     int descriptor() const { return m_fd.get(); }
-    // Writes where this holder listens, replacing what was there.
+    // Writes where this holder listens, replacing what was there; false where the file cannot be written.
     bool publish(const std::string &socketPath);
     // Lets the lock pass to the program this process execs (it is closed on exec otherwise).
     bool keepAcrossExec();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -112,6 +113,32 @@ std::string absoluteCleanPath(const std::string &path, const std::string &cwd)
     return clean.empty() ? std::string("/") : clean;
 }
 
+// An address for the socket at `path`. A path longer than an address holds (a deep runtime folder) is
+// reached through `folder`, a descriptor of its folder that must stay open while the address is used.
+bool addressOf(const std::string &path, sockaddr_un &address, UniqueFd &folder)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty())
+        return false;
+    std::string reachable = path;
+    if (path.size() >= sizeof address.sun_path) {
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        folder.reset(::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!folder)
+            return false;
+        reachable = "/proc/self/fd/" + std::to_string(folder.get()) + path.substr(slash);
+    }
+    if (reachable.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(address.sun_path, reachable.data(), reachable.size());
+    return true;
+}
+
 } // namespace
 
 std::string runtimeFolder()
@@ -193,17 +220,13 @@ std::string encode(const std::vector<std::string> &paths)
 bool send(const std::string &socketPath, const std::string &message, int timeoutMs)
 {
     sockaddr_un address{};
-    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path)
+    UniqueFd folder;
+    if (!addressOf(socketPath, address, folder))
         return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket)
         return false;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = socket.get();
     // Bounds the connection (a full backlog), each write and the wait for the answer: a hung instance
     // must not hold the launch.
     const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
@@ -226,6 +249,44 @@ bool send(const std::string &socketPath, const std::string &message, int timeout
         received = ::recv(fd, &answer, 1, 0);
     while (received < 0 && errno == EINTR);
     return received == 1 && answer == acknowledged;
+}
+
+UniqueFd listen(const std::string &socketPath)
+{
+    sockaddr_un address{};
+    UniqueFd folder;
+    if (!addressOf(socketPath, address, folder))
+        return {};
+    const auto *named = reinterpret_cast<const sockaddr *>(&address);
+    // Binding replaces no socket file, so a live instance is asked first: one whose backlog is full
+    // (EAGAIN) is live too.
+    if (const UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)); probe) {
+        if (::connect(probe.get(), named, sizeof address) == 0 || errno == EAGAIN) {
+            errno = EADDRINUSE;
+            return {};
+        }
+    }
+    // A socket file nobody answers on was left by an instance that died.
+    ::unlink(address.sun_path);
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd || ::bind(fd.get(), named, sizeof address) != 0)
+        return {};
+    // The runtime folder is this user's alone already; the socket says so too.
+    if (::chmod(address.sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
+        const int error = errno;
+        ::unlink(address.sun_path);
+        errno = error;
+        return {};
+    }
+    return fd;
+}
+
+void remove(const std::string &socketPath)
+{
+    sockaddr_un address{};
+    UniqueFd folder;
+    if (addressOf(socketPath, address, folder))
+        ::unlink(address.sun_path);
 }
 
 } // namespace InstanceMessage

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,5 +33,11 @@ std::string encode(const std::vector<std::string> &paths);
 // Gives a message to the instance listening at socketPath; true once it has taken it, false when none
 // listens or it does not answer within the timeout.
 bool send(const std::string &socketPath, const std::string &message, int timeoutMs);
+// A non-blocking socket listening at socketPath (a path of any length), which only this user may connect
+// to; a socket file nobody answers on is replaced. None, with errno set, when an instance answers there
+// (EADDRINUSE) or it cannot be made.
+UniqueFd listen(const std::string &socketPath);
+// Removes the socket file of a listener that stops.
+void remove(const std::string &socketPath);
 
 } // namespace InstanceMessage

@@ -38,12 +38,6 @@ void open()
     gate().opened.notify_all();
 }
 
-bool isOpen()
-{
-    std::lock_guard lock(gate().mutex);
-    return !gate().closed;
-}
-
 void wait(std::chrono::milliseconds limit)
 {
     std::unique_lock lock(gate().mutex);

@@ -1,7 +1,6 @@
 #include "roadcore/CatalogEntry.h"
 
 #include "roadcore/CatalogJson.h"
-#include "roadcore/CatalogLoader.h"
 
 using namespace CatalogJson;
 
@@ -42,10 +41,4 @@ QByteArray CatalogEntry::writeCatalog(const Catalog &catalog)
         out.chop(1);
     out.append(']');
     return out;
-}
-
-std::optional<CatalogEntry::Catalog> CatalogEntry::readCatalog(QByteArrayView json,
-                                                               const std::atomic<bool> *stop)
-{
-    return CatalogLoader::readText(json, {}, stop);
 }

@@ -40,9 +40,7 @@ struct CatalogEntry {
     };
     using Catalog = std::map<QString, CatalogEntry, KeyOrder>;
 
-    // The contents of "catalog.json": one compact JSON array of the entries in key order.
+    // The contents of "catalog.json": one compact JSON array of the entries in key order; read back by
+    // CatalogLoader.
     static QByteArray writeCatalog(const Catalog &catalog);
-    // All or nothing: any fault anywhere makes the whole text unreadable. Of entries sharing a key the
-    // first is kept. Also nothing once `*stop` turns true, which is looked at every few entries.
-    static std::optional<Catalog> readCatalog(QByteArrayView json, const std::atomic<bool> *stop = nullptr);
 };

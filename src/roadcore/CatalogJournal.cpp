@@ -3,7 +3,7 @@
 #include "roadcore/CatalogJson.h"
 #include "roadcore/CatalogReader.h"
 
-#include "platform/FileCopy.h"
+#include "platform/FileIO.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -187,7 +187,7 @@ bool CatalogJournal::append(const Record &record)
     }
     const QByteArray bytes = line(record);
     // On disk before the copy counts as recorded, as the catalog is.
-    if (!FileCopy::writeFully(m_fd.get(), bytes.constData(), bytes.size(), m_bytes) ||
+    if (!FileIO::writeFully(m_fd.get(), bytes.constData(), bytes.size(), m_bytes) ||
         ::fdatasync(m_fd.get()) != 0) {
         m_fd.reset();
         return false;

@@ -120,8 +120,8 @@ bool decodeBase64(QByteArrayView text, QByteArray &out)
         return false;
     // Groups of four characters of the alphabet are decoded here, through a table; the last group with its
     // "=" padding, and any text with another character, are left to Qt's decoder, whose rules stand. Every
-    // bookmark of the catalog is decoded as it is read, and Qt's decoder, a bit at a time, took several
-    // times as long.
+    // bookmark of the catalog is decoded as it is read, and Qt's decoder, which goes a bit at a time, takes
+    // several times as long.
     static constexpr auto values = [] {
         std::array<qint8, 256> table{};
         table.fill(-1);

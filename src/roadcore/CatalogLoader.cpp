@@ -5,6 +5,7 @@
 #include "roadcore/PieceBuffer.h"
 
 #include "platform/BackgroundThread.h"
+#include "platform/FileIO.h"
 #include "platform/RegularFile.h"
 #include "platform/UniqueFd.h"
 
@@ -191,9 +192,8 @@ std::optional<CatalogEntry::Catalog> readParts(const CatalogLoader::Source &sour
 {
     if (size >= options.parallelFrom) {
         ParallelCatalogReader::Options slices;
-        // Threads that take the next slice as they finish one stay busy to the end, even where a helper
-        // runs slowly at its lower priority; a piece read in order and parsed on threads waited for the
-        // slowest at every piece, and the read and check of its bytes kept the others waiting.
+        // Each thread takes the next slice as it finishes one, so all stay busy to the end even where a
+        // helper runs slowly at its lower priority, and no thread waits for another's read or check.
         slices.helpers = BackgroundThread::helperThreads(3);
         slices.sliceBytes = std::max<qsizetype>(1, options.pieceBytes / 16);
         slices.afterSlice = options.afterPiece;
@@ -212,12 +212,6 @@ std::optional<CatalogEntry::Catalog> readParts(const CatalogLoader::Source &sour
 } // namespace
 
 namespace CatalogLoader {
-
-std::optional<CatalogEntry::Catalog> read(const Source &source, const Options &options,
-                                          const std::atomic<bool> *stop)
-{
-    return PieceReader(source, options, stop).read();
-}
 
 std::optional<CatalogEntry::Catalog> read(const Source &source, const SourceAt &at, qint64 size,
                                           const Options &options, const std::atomic<bool> *stop)
@@ -269,13 +263,8 @@ FileReading readFile(const QString &path, const Options &options, const std::ato
             return n;
         }
     };
-    const SourceAt at = [&](char *into, qint64 length, qint64 offset) -> qint64 {
-        for (;;) {
-            const ssize_t n = ::pread(fd.get(), into, size_t(length), off_t(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n;
-        }
+    const SourceAt at = [&](char *into, qint64 length, qint64 offset) {
+        return FileIO::readAt(fd.get(), into, length, offset);
     };
     bool noMemory = false;
     reading.catalog = readParts(source, at, qint64(st.st_size), options, stop, &noMemory);

@@ -31,11 +31,8 @@ using SourceAt = std::function<qint64(char *into, qint64 length, qint64 offset)>
 
 // All or nothing, as one read of the whole text: any fault anywhere, and a source that fails, make the
 // catalog unreadable. Of entries sharing a key the first is kept. Nothing also once `*stop` turns true,
-// which is looked at every few entries.
-std::optional<CatalogEntry::Catalog> read(const Source &source, const Options &options = {},
-                                          const std::atomic<bool> *stop = nullptr);
-// The same of a text of `size` bytes as the read begins, which `at` reads at any place and `source` reads
-// in order from its start, untouched by `at`.
+// which is looked at every few entries. The text is `size` bytes long as the read begins; `at` reads it at
+// any place and `source` in order from its start, untouched by `at`.
 std::optional<CatalogEntry::Catalog> read(const Source &source, const SourceAt &at, qint64 size,
                                           const Options &options = {},
                                           const std::atomic<bool> *stop = nullptr);

@@ -5,6 +5,7 @@
 #include "platform/BackgroundThread.h"
 #include "platform/FileBookmark.h"
 #include "platform/FileCopy.h"
+#include "platform/FileIO.h"
 #include "platform/FileSize.h"
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
@@ -21,7 +22,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QThread>
 #include <QUuid>
 #include <QtEndian>
@@ -39,113 +39,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString catalogFileName = QStringLiteral("catalog.json");
-const QString journalFileName = QStringLiteral("catalog.journal");
-
-struct OnDisk {
-    bool stopped = false;
-    bool failed = false; // the catalog or its journal could not be read now
-    bool unreadable = false;
-    CatalogEntry::Catalog catalog;
-    bool journal = false; // there was one
-    qsizetype journalBytes = 0;
-    int journalRecords = 0;
-    int recorded = 0; // of its records, taken into the catalog
-    // One of its lines did not read, or names a stored file that no record of the catalog names.
-    bool unplaced = false;
-};
-
-struct WholeFile {
-    bool absent = false;
-    bool failed = false; // no descriptor, an I/O error, or no regular file
-    QByteArray bytes;
-};
-
-WholeFile readWhole(const QString &path)
-{
-    WholeFile file;
-    const RegularFile::Opening opening = RegularFile::openDescriptor(path);
-    const UniqueFd &fd = opening.fd;
-    if (!fd) {
-        file.absent = !opening.special && opening.error == ENOENT;
-        file.failed = !file.absent;
-        return file;
-    }
-    constexpr qsizetype chunk = 64 << 10;
-    for (;;) {
-        const qsizetype have = file.bytes.size();
-        file.bytes.resize(have + chunk);
-        const ssize_t n = ::read(fd.get(), file.bytes.data() + have, size_t(chunk));
-        const int error = errno;
-        file.bytes.resize(have + std::max<qsizetype>(n, 0));
-        if (n < 0 && error == EINTR)
-            continue;
-        if (n < 0)
-            file.failed = true;
-        if (n <= 0)
-            return file;
-    }
-}
-
-// The catalog file, absent counting as empty, and the copies its journal recorded since it was written.
-OnDisk readOnDisk(const QString &root, const CatalogLoader::Options &options,
-                  const std::atomic<bool> *stop = nullptr)
-{
-    OnDisk disk;
-    CatalogLoader::FileReading reading =
-        CatalogLoader::readFile(root + QLatin1Char('/') + catalogFileName, options, stop);
-    if (stop && stop->load()) {
-        disk.stopped = true;
-        return disk;
-    }
-    if (reading.failed) {
-        disk.failed = true;
-        return disk;
-    }
-    if (!reading.absent && !reading.catalog)
-        disk.unreadable = true;
-    else if (reading.catalog)
-        disk.catalog = std::move(*reading.catalog);
-    // A journal that cannot be read now is no missing one: it would be cut or deleted by the next record.
-    const WholeFile journal = readWhole(root + QLatin1Char('/') + journalFileName);
-    disk.failed = journal.failed;
-    if (journal.absent || journal.failed)
-        return disk;
-    disk.journal = true;
-    const CatalogJournal::Reading read = CatalogJournal::read(journal.bytes);
-    disk.journalBytes = read.goodBytes;
-    disk.journalRecords = int(read.records.size());
-    const auto isStored = [&](const QString &storedPath) {
-        return regularFileSize(root + QLatin1Char('/') + storedPath).has_value();
-    };
-    QStringList unplaced;
-    for (const CatalogJournal::Record &record : read.records) {
-        switch (CatalogJournal::apply(disk.catalog, record, isStored)) {
-        case CatalogJournal::Applied::recorded:
-            ++disk.recorded;
-            break;
-        case CatalogJournal::Applied::unplaced:
-            unplaced.append(QDir::cleanPath(record.storedPath));
-            break;
-        case CatalogJournal::Applied::already:
-        case CatalogJournal::Applied::gone:
-            break;
-        }
-    }
-    // A line that did not read may have named any stored file.
-    disk.unplaced = read.skippedLines > 0;
-    if (!unplaced.isEmpty() && !disk.unplaced) {
-        QSet<QString> referenced;
-        for (const auto &[key, entry] : disk.catalog)
-            for (const auto &[letter, file] : entry.files)
-                if (const auto relative = file.usableStoredPath())
-                    referenced.insert(QDir::cleanPath(*relative));
-        disk.unplaced = std::any_of(unplaced.begin(), unplaced.end(),
-                                    [&](const QString &path) { return !referenced.contains(path); });
-    }
-    return disk;
-}
 
 // The name of a temporary file of a copy: no record ever names one.
 bool isPartialName(const QString &name)
@@ -209,6 +102,13 @@ Failure unrecordable(const QString &name)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be recorded: the media cache's catalog couldn't "
                                   "be read.")
+                       .arg(name)};
+}
+
+Failure unsaved(const QString &name)
+{
+    return Failure{QStringLiteral("The copy of “%1” couldn't be recorded: the media cache's catalog couldn't "
+                                  "be written.")
                        .arg(name)};
 }
 
@@ -299,8 +199,9 @@ Result<void> copyJob(const CacheJob &job, const QString &target, const std::func
 
 // Calls `visit` with each regular file below the open folder, by its folder, its name and its path relative
 // to the cache root. Symbolic links are never followed: a link is no regular file and no folder here.
-void forEachRegularFile(int folder, const QString &relative, int depth,
-                        const std::function<void(int, const char *, const QString &)> &visit)
+using FileVisit = std::function<void(int, const char *, const QString &, const struct stat &)>;
+
+void forEachRegularFile(int folder, const QString &relative, int depth, const FileVisit &visit)
 {
     constexpr int deepest = 32; // stored copies lie three folders down
     if (depth > deepest)
@@ -330,9 +231,20 @@ void forEachRegularFile(int folder, const QString &relative, int depth,
             if (child)
                 forEachRegularFile(child.get(), path, depth + 1, visit);
         } else if (S_ISREG(st.st_mode)) {
-            visit(folder, name.constData(), path);
+            visit(folder, name.constData(), path, st);
         }
     }
+}
+
+// The same for every regular file under the cache's "Files", and only what is proven to lie there: opened
+// without following a link, walked by descriptor.
+void forEachStoredFile(const QString &root, const FileVisit &visit)
+{
+    const UniqueFd opened(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd files(
+        opened ? ::openat(opened.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
+    if (files)
+        forEachRegularFile(files.get(), QStringLiteral("Files"), 0, visit);
 }
 
 } // namespace
@@ -373,8 +285,8 @@ MediaCache &MediaCache::shared()
 }
 
 MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading)
-    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_reading(std::move(reading)),
-      m_journal(m_root + QLatin1Char('/') + journalFileName)
+    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading)),
+      m_entries(m_store.entries())
 {
     m_pool.setMaxThreadCount(1);
     QDir().mkpath(m_root + QLatin1String("/Files"));
@@ -388,30 +300,10 @@ MediaCache::~MediaCache()
     // The journal stays: the next start folds it in.
 }
 
-void MediaCache::foldJournal()
+bool MediaCache::foldJournal()
 {
     QMutexLocker lock(&m_mutex);
-    if (m_loaded && (m_journal.records() > 0 || m_unsaved))
-        save();
-}
-
-QString MediaCache::catalogPath() const
-{
-    return m_root + QLatin1Char('/') + catalogFileName;
-}
-
-QString MediaCache::journalPath() const
-{
-    return m_root + QLatin1Char('/') + journalFileName;
-}
-
-std::optional<CatalogEntry::Catalog> MediaCache::catalogOnDisk(const QString &root)
-{
-    const QString clean = QDir::cleanPath(root);
-    OnDisk disk = readOnDisk(clean, {});
-    if (disk.unreadable || disk.failed)
-        return std::nullopt;
-    return std::move(disk.catalog);
+    return !m_loaded || m_store.fold();
 }
 
 void MediaCache::beginOperation()
@@ -440,20 +332,20 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
     if (m_loaded)
         return true;
     m_loaded = load(stop);
-    if (m_loaded)
+    if (m_loaded) {
         removeAbandonedPartials();
+        // Copies whose record was lost (a journal line destroyed, a catalog that could not be written)
+        // are known again before anything is planned or swept.
+        if (adoptUnnamedCopies())
+            m_store.save();
+    }
     return m_loaded;
 }
 
 void MediaCache::removeAbandonedPartials()
 {
-    const UniqueFd root(::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const UniqueFd files(root ? ::openat(root.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                              : -1);
-    if (!files)
-        return;
-    forEachRegularFile(
-        files.get(), QStringLiteral("Files"), 0, [&](int folder, const char *name, const QString &relative) {
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
             if (!isPartialName(QFile::decodeName(name)))
                 return;
             {
@@ -476,137 +368,7 @@ bool MediaCache::load(const std::atomic<bool> *stop)
     if (!app || QThread::currentThread() != app->thread())
         StartupGate::wait(std::chrono::seconds(3));
     m_copyIndex.reset();
-    OnDisk disk = readOnDisk(m_root, m_reading, stop);
-    if (disk.stopped)
-        return false;
-    // No verdict on the files: nothing is set aside, written or swept until a read succeeds.
-    if (disk.failed) {
-        qCWarning(logCache) << "The catalog or its journal could not be read now:" << m_root;
-        return false;
-    }
-    m_catalogUnreadable = disk.unreadable;
-    // Kept aside at once, so that the user can be told where it is now and it stays there.
-    if (m_catalogUnreadable)
-        setAsideUnreadableCatalog();
-    m_entries = std::move(disk.catalog);
-    m_journal.resume(disk.journalBytes, disk.journalRecords);
-    // Never deleted unread: when it cannot be moved aside it stays, appended to, until it can.
-    if (disk.journal && disk.unplaced)
-        m_keepJournal = !setAsideJournal();
-    // What was set aside may name stored files that this catalog does not: the sweep spares them as long
-    // as it is kept.
-    readSetAside();
-    // Folded in at once, so that copies do not live in the journal alone for long.
-    if (disk.journal && !m_keepJournal) {
-        if (disk.recorded > 0)
-            save();
-        else
-            m_journal.remove();
-    }
-    return true;
-}
-
-void MediaCache::readSetAside()
-{
-    const QDir dir(m_root);
-    m_spareAll = m_catalogUnreadable || !dir.entryList({catalogFileName + QLatin1String(".unreadable-*")},
-                                                       QDir::AllEntries | QDir::Hidden | QDir::System)
-                                             .isEmpty();
-    m_spared = {};
-    QStringList journals = dir.entryList({journalFileName + QLatin1String(".unapplied-*")},
-                                         QDir::Files | QDir::Hidden | QDir::System);
-    if (m_keepJournal)
-        journals.append(journalFileName);
-    for (const QString &name : std::as_const(journals)) {
-        const WholeFile journal = readWhole(dir.filePath(name));
-        if (journal.failed)
-            m_spareAll = true; // it may name any file
-        else
-            m_spared.unite(CatalogJournal::named(journal.bytes));
-    }
-}
-
-bool MediaCache::setAsideJournal()
-{
-    const QString base = journalPath() + QLatin1String(".unapplied-") +
-                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    for (int n = 1; n <= 1000; ++n) {
-        const QString target = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-            continue;
-        if (!QFile::rename(journalPath(), target))
-            break;
-        m_journal.resume(0, 0);
-        return true;
-    }
-    qCWarning(logCache) << "A catalog journal that could not be applied could not be kept:" << journalPath();
-    return false;
-}
-
-bool MediaCache::setAsideUnreadableCatalog()
-{
-    const QString path = catalogPath();
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return true;
-    const QString base = path + QLatin1String(".unreadable-") +
-                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    // An earlier unreadable file of the same second keeps its name.
-    for (int n = 1; n <= 1000; ++n) {
-        const QString target = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
-        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-            continue;
-        if (!QFile::rename(path, target))
-            return false;
-        qCWarning(logCache) << "The catalog could not be read and was kept as" << target;
-        m_setAsideCatalog = target;
-        return true;
-    }
-    return false;
-}
-
-void MediaCache::save()
-{
-    if (m_catalogUnreadable) {
-        if (!setAsideUnreadableCatalog())
-            return; // never replace a catalog that could not be kept
-        m_catalogUnreadable = false;
-    }
-    QDir().mkpath(m_root);
-    // A failed write keeps the previous catalog; the next change writes again.
-    QSaveFile file(catalogPath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
-        return;
-    }
-    const QByteArray bytes = CatalogEntry::writeCatalog(m_entries);
-    if (file.write(bytes) != bytes.size()) {
-        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
-        file.cancelWriting();
-        return;
-    }
-    if (!file.commit()) {
-        qCWarning(logCache) << "The catalog could not be written:" << catalogPath() << file.errorString();
-        return;
-    }
-    m_unsaved = false;
-    // The new catalog holds every copy of the journal. A journal left by a crash right here is read again
-    // at the next start, where its records find their copies recorded or their stored files gone.
-    if (!m_keepJournal)
-        m_journal.remove();
-}
-
-void MediaCache::saveCopy(const CatalogJournal::Record &record)
-{
-    // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
-    // writing linear in its copies.
-    const int longest = std::max(1000, int(m_entries.size() / 4));
-    // Files followed to their new places are only in memory: the whole catalog takes them in.
-    if (m_unsaved || m_catalogUnreadable || m_journal.records() >= longest)
-        return save();
-    if (!m_journal.append(record)) {
-        qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
-        save();
-    }
+    return m_store.load(stop);
 }
 
 bool MediaCache::isInsideRoot(const QString &path) const
@@ -709,7 +471,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
         CatalogEntry::File followed = record;
         if (const auto moved = resolveBookmark(followed)) {
             record = std::move(followed); // from now on the file is at its recorded path again
-            m_unsaved = true;
+            m_store.markUnsaved();
             clip.files[*channel] = *moved;
             clip.originalFiles[*channel] = *moved;
             clip.channelStates[*channel] = StorageState::moved;
@@ -770,7 +532,7 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
         result.cachedChannels = cachedChannels(entry);
         registered.append(std::move(result));
     }
-    save();
+    m_store.save();
     return registered;
 }
 
@@ -843,8 +605,8 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
         return {};
     // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
-    if (m_unsaved)
-        save();
+    if (m_store.isUnsaved())
+        m_store.save();
     ClipOrder::sortNewestFirst(listed);
     return listed;
 }
@@ -860,8 +622,8 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
         return clip;
     DashClip resolved = resolve(it->second);
     resolved.id = clip.id;
-    if (m_unsaved)
-        save();
+    if (m_store.isUnsaved())
+        m_store.save();
     return resolved;
 }
 
@@ -915,7 +677,8 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
             if (it == entry->files.end())
                 continue;
             const CatalogEntry::File &record = it->second;
-            if (existingStoredCopy(record))
+            // A copy whose record reached no file yet is made again, which records it again.
+            if (existingStoredCopy(record) && !m_store.isUnrecorded(entry->key, it->first))
                 continue;
             // Only a file at its recorded place with its recorded size: a moved one after its resolution.
             const auto size = regularFileSize(record.originalPath);
@@ -940,7 +703,7 @@ Result<QString> MediaCache::fingerprint(const QString &path, qint64 size)
     hash.addData(QByteArrayView(reinterpret_cast<const char *>(&bigEndian), sizeof bigEndian));
     QByteArray sample(sampleSize, Qt::Uninitialized);
     const auto feed = [&](qint64 offset) {
-        const qint64 n = FileCopy::readAt(fd.get(), sample.data(), sampleSize, offset);
+        const qint64 n = FileIO::readAt(fd.get(), sample.data(), sampleSize, offset);
         if (n < 0)
             return false;
         hash.addData(QByteArrayView(sample.constData(), n));
@@ -1002,7 +765,7 @@ bool MediaCache::isReferenced(const QString &storedPath)
     return copyIndex().references.contains(storedPathKey(storedPath));
 }
 
-void MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
+bool MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
     const QString letter = rawValue(job.channel);
     if (const auto entry = m_entries.find(job.key); entry != m_entries.end()) {
@@ -1013,18 +776,18 @@ void MediaCache::commit(const CacheJob &job, const QString &fingerprint, const Q
             record->second.storedPath = storedPath;
             if (m_copyIndex)
                 m_copyIndex->add(record->second, 1);
-            saveCopy({job.key, letter, fingerprint, storedPath});
-            return;
+            return m_store.saveCopy({job.key, letter, fingerprint, storedPath});
         }
     }
-    save();
+    m_store.save();
+    return true; // no record to take the copy
 }
 
 Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial)
 {
     const auto entry = m_entries.find(job.key);
     if (entry == m_entries.end() || !entry->second.files.count(rawValue(job.channel))) {
-        save(); // forgotten meanwhile: the copy goes with the temporary file
+        m_store.save(); // forgotten meanwhile: the copy goes with the temporary file
         return {};
     }
     const QString folder = partial.relative().section(QLatin1Char('/'), 0, -2);
@@ -1040,7 +803,8 @@ Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint
         if (::rename(QFile::encodeName(partial.path()).constData(), target.constData()) != 0)
             return unwritable(job.name, errno);
         partial.setInstalled();
-        commit(job, fingerprint, relative);
+        if (!commit(job, fingerprint, relative))
+            return unsaved(job.name);
         return {};
     }
     return unwritable(job.name, EEXIST);
@@ -1061,6 +825,9 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         QMutexLocker lock(&m_mutex);
         if (!ensureLoaded())
             return unrecordable(job.name);
+        // Nothing is copied that could not be recorded.
+        if (!m_store.canSave())
+            return unsaved(job.name);
         equalPrints = storedPaths(print);
     }
     // The fingerprint samples only part of the file: a stored copy stands for the source only when all its
@@ -1076,7 +843,8 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         if (!ensureLoaded())
             return unrecordable(job.name);
         if (regularFileSize(path)) { // not cleared away meanwhile
-            commit(job, print, candidate);
+            if (!commit(job, print, candidate))
+                return unsaved(job.name);
             return {};
         }
     }
@@ -1101,17 +869,14 @@ std::optional<MediaCache::Usage> MediaCache::usage()
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return std::nullopt;
+    // Every file there takes room, whether a record names it or it is kept for what was set aside.
     Usage usage;
-    QSet<QString> seen;
-    for (const auto &[key, entry] : m_entries)
-        for (const auto &[letter, record] : entry.files) {
-            const auto relative = record.usableStoredPath();
-            if (!relative || seen.contains(storedPathKey(*relative)) || !existingStoredCopy(record))
-                continue;
-            seen.insert(storedPathKey(*relative));
-            usage.cachedBytes += record.size;
-        }
-    usage.cachedFiles = int(seen.size());
+    forEachStoredFile(m_root, [&](int, const char *name, const QString &, const struct stat &st) {
+        if (isPartialName(QFile::decodeName(name)))
+            return;
+        ++usage.cachedFiles;
+        usage.cachedBytes += qint64(st.st_size);
+    });
     usage.recordings = int(m_entries.size());
     return usage;
 }
@@ -1121,6 +886,9 @@ bool MediaCache::clear(bool keepingUnavailable)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    // Without keeping every copy goes: none needs finding again first.
+    if (keepingUnavailable)
+        adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     for (auto &[key, entry] : m_entries)
@@ -1134,9 +902,8 @@ bool MediaCache::clear(bool keepingUnavailable)
                 return matches(file.second.originalPath, file.second);
             });
         });
-    deleteUnreferenced(before);
-    save();
-    return true;
+    deleteUnreferenced(before, !keepingUnavailable);
+    return m_store.save();
 }
 
 bool MediaCache::remove(const QString &key, bool forget)
@@ -1144,6 +911,7 @@ bool MediaCache::remove(const QString &key, bool forget)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
@@ -1154,8 +922,7 @@ bool MediaCache::remove(const QString &key, bool forget)
                 record.storedPath.reset();
     }
     deleteUnreferenced(before);
-    save();
-    return true;
+    return m_store.save();
 }
 
 bool MediaCache::removeReplaceableCopies(const QString &key)
@@ -1163,6 +930,7 @@ bool MediaCache::removeReplaceableCopies(const QString &key)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     beginOperation();
@@ -1182,8 +950,7 @@ bool MediaCache::removeReplaceableCopies(const QString &key)
         }
     }
     deleteUnreferenced(before);
-    save();
-    return true;
+    return m_store.save();
 }
 
 QSet<QString> MediaCache::referencedPaths() const
@@ -1196,30 +963,94 @@ QSet<QString> MediaCache::referencedPaths() const
     return referenced;
 }
 
-void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore)
+bool MediaCache::adoptUnnamedCopies()
+{
+    struct Unnamed {
+        QString relative, fingerprint, name;
+        qint64 size = 0;
+    };
+    std::vector<Unnamed> unnamed;
+    {
+        const QSet<QString> referenced = referencedPaths();
+        forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
+            // "Files/<2>/<fingerprint>/<name>"
+            const QStringList parts = relative.split(QLatin1Char('/'));
+            if (parts.size() != 4 || referenced.contains(relative) || isPartialName(parts[3]) ||
+                parts[2].size() != 32 || !parts[2].startsWith(parts[1]))
+                return;
+            unnamed.push_back({relative, parts[2], QFile::decodeName(name), qint64(st.st_size)});
+        });
+    }
+    if (unnamed.empty())
+        return false;
+    // The channel files without a copy, by the name and size a copy of each would have.
+    QMultiHash<std::pair<QString, qint64>, CatalogEntry::File *> waiting;
+    for (auto &[key, entry] : m_entries)
+        for (auto &[letter, record] : entry.files) {
+            if (!channelFromRaw(letter) || existingStoredCopy(record))
+                continue;
+            const QString name = fileNameOf(record.originalPath);
+            waiting.insert({name, record.size}, &record);
+            if (record.importedPath && fileNameOf(*record.importedPath) != name)
+                waiting.insert({fileNameOf(*record.importedPath), record.size}, &record);
+        }
+    bool adopted = false;
+    for (const Unnamed &file : unnamed) {
+        // A copy that found its name taken carries a number: "name 2.mp4".
+        static const QRegularExpression numbered(QStringLiteral("^(.*) [0-9]+(\\.[^.]*)?$"));
+        QStringList names{file.name};
+        if (const auto match = numbered.match(file.name); match.hasMatch())
+            names.append(match.captured(1) + match.captured(2));
+        QList<CatalogEntry::File *> candidates;
+        for (const QString &name : names)
+            candidates += waiting.values({name, file.size});
+        if (candidates.isEmpty())
+            continue;
+        // Its folder names the fingerprint its content must have.
+        const Result<QString> content = fingerprint(m_root + QLatin1Char('/') + file.relative, file.size);
+        if (!content || *content != file.fingerprint)
+            continue;
+        for (CatalogEntry::File *record : std::as_const(candidates)) {
+            if (existingStoredCopy(*record))
+                continue; // taken by an earlier file of this walk
+            // A record that never kept a fingerprint is checked against its original while that is in place.
+            const auto printOf = [&]() -> std::optional<QString> {
+                if (record->fingerprint)
+                    return QString(*record->fingerprint);
+                if (!matches(record->originalPath, *record))
+                    return std::nullopt;
+                const Result<QString> original = fingerprint(record->originalPath, record->size);
+                return original ? std::optional<QString>(*original) : QString();
+            };
+            if (const auto print = printOf(); print && *print != file.fingerprint)
+                continue;
+            qCWarning(logCache) << "A stored copy no record named was given back to its recording:"
+                                << file.relative;
+            record->fingerprint = file.fingerprint;
+            record->storedPath = file.relative;
+            adopted = true;
+        }
+    }
+    if (adopted)
+        m_copyIndex.reset();
+    return adopted;
+}
+
+void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, bool everything)
 {
     const QSet<QString> referenced = referencedPaths();
-    // Only what is proven to lie in our own "Files": opened without following a link, walked by descriptor.
-    const UniqueFd root(::open(QFile::encodeName(m_root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root)
-        return;
-    const UniqueFd files(::openat(root.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!files)
-        return;
-    forEachRegularFile(
-        files.get(), QStringLiteral("Files"), 0, [&](int folder, const char *name, const QString &relative) {
-            if (referenced.contains(relative))
-                return;
-            // A journal set aside may hold the only record of a copy; an unreadable catalog
-            // kept may name any copy, and then only those this operation let go of go.
-            // Temporary files go in every case.
-            if (!isPartialName(QFile::decodeName(name)) &&
-                (m_spared.covers(relative) || (m_spareAll && !referencedBefore.contains(relative))))
-                return;
-            std::lock_guard lock(m_partialsMutex);
-            if (!m_partials.contains(relative))
-                ::unlinkat(folder, name, 0);
-        });
+    forEachStoredFile(m_root,
+                      [&](int folder, const char *name, const QString &relative, const struct stat &) {
+                          if (referenced.contains(relative))
+                              return;
+                          // Temporary files go in every case.
+                          if (!everything && !isPartialName(QFile::decodeName(name)) &&
+                              m_store.spares(relative, referencedBefore.contains(relative)))
+                              return;
+                          std::lock_guard lock(m_partialsMutex);
+                          if (!m_partials.contains(relative))
+                              ::unlinkat(folder, name, 0);
+                      });
 }
 
 bool MediaCache::isPending(const QString &key)
@@ -1236,10 +1067,46 @@ bool MediaCache::isPending(const QString &key)
     return false;
 }
 
-bool MediaCache::isCatalogued(const QString &key)
+MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    return ensureLoaded() && m_entries.contains(key);
+    if (!ensureLoaded())
+        return CatalogAnswer::unreadable;
+    if (m_entries.contains(key))
+        return CatalogAnswer::catalogued;
+    return m_store.isUnreadableInPlace() ? CatalogAnswer::unreadable : CatalogAnswer::notCatalogued;
+}
+
+std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!ensureLoaded())
+        return std::nullopt;
+    QList<std::pair<QString, QString>> prefixes; // with the folder as given
+    for (const QString &folder : folders) {
+        QString prefix = folder;
+        while (prefix.endsWith(QLatin1Char('/')))
+            prefix.chop(1);
+        if (!folder.isEmpty())
+            prefixes.append({prefix + QLatin1Char('/'), folder});
+    }
+    QSet<QString> found;
+    for (const auto &[key, entry] : m_entries) {
+        QSet<QString> holding;
+        for (const auto &[letter, record] : entry.files)
+            for (const auto &[prefix, folder] : std::as_const(prefixes))
+                if (record.originalPath.startsWith(prefix) ||
+                    (record.importedPath && record.importedPath->startsWith(prefix)))
+                    holding.insert(folder);
+        holding.subtract(found);
+        if (holding.isEmpty())
+            continue;
+        if (std::any_of(entry.files.begin(), entry.files.end(), [&](const auto &item) {
+                return channelFromRaw(item.first) && existingStoredCopy(item.second);
+            }))
+            found.unite(holding);
+    }
+    return found;
 }
 
 std::optional<QString> MediaCache::takeSetAsideCatalog()
@@ -1247,7 +1114,7 @@ std::optional<QString> MediaCache::takeSetAsideCatalog()
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return std::nullopt;
-    return std::exchange(m_setAsideCatalog, std::nullopt);
+    return m_store.takeSetAsideCatalog();
 }
 
 QFuture<QList<CacheJob>> MediaCache::pendingJobsAsync(CachePolicy policy, std::optional<QString> prioritize,

@@ -3,8 +3,8 @@
 #include "roadcore/CacheJob.h"
 #include "roadcore/CachePolicy.h"
 #include "roadcore/CatalogEntry.h"
-#include "roadcore/CatalogJournal.h"
 #include "roadcore/CatalogLoader.h"
+#include "roadcore/CatalogStore.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
@@ -30,14 +30,15 @@
 #include <set>
 #include <type_traits>
 
-// The process-wide keeper of every recording the library has imported: the catalog "catalog.json" and the
-// stored copies under "Files", both in the root folder. Each public operation holds one lock for its whole
-// run, so callers on any thread see the catalog before or after a whole operation. The asynchronous face
-// runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on disk.
-// Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only briefly.
-// While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation does
-// nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not done;
-// the next operation tries again.
+// The process-wide keeper of every recording the library has imported: the catalog (kept on disk by its
+// CatalogStore) and the stored copies under "Files", both in the root folder. It makes, finds and sweeps
+// the copies and resolves recordings to where their files are now. Each public operation holds one lock for
+// its whole run, so callers on any thread see the catalog before or after a whole operation. The asynchronous
+// face runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on
+// disk. Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only
+// briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation
+// does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not
+// done; the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -83,12 +84,15 @@ public:
     // for a larger size, the 64 KiB that end at `size`.
     static Result<QString> fingerprint(const QString &path, qint64 size);
 
-    // The distinct stored copies on disk, each counted once, and the recordings in the catalog; none while
-    // the catalog cannot be read.
+    // The regular files under "Files" (every stored copy, named by a record or not) and the recordings in
+    // the catalog; none while the catalog cannot be read.
     std::optional<Usage> usage();
-    // The three below return false, having changed and deleted nothing, while the catalog cannot be read.
+    // The three below return false while the catalog cannot be read, having changed and deleted nothing,
+    // and when the change did not reach the catalog file, which the next change and the quit then write.
+    // Before deleting, a stored file that no record names is given back to the record it belongs to.
     // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
-    // keeping, also forgets the recordings none of whose originals is in place. Deletes what is unreferenced.
+    // keeping, also forgets the recordings none of whose originals is in place and deletes every stored
+    // file, also those spared for what was set aside. Deletes what is unreferenced.
     bool clear(bool keepingUnavailable);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
     bool remove(const QString &key, bool forget);
@@ -98,13 +102,20 @@ public:
     bool removeReplaceableCopies(const QString &key);
     // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
     bool isPending(const QString &key);
-    bool isCatalogued(const QString &key);
-    // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), given once:
-    // the user is told a single time. None when the catalog read well or the answer was already taken.
+    // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
+    // name the recording, is still in place: not being listed then proves nothing.
+    enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
+    CatalogAnswer isCatalogued(const QString &key);
+    // The folders among `folders` holding a catalogued file (at its original or first imported path) whose
+    // recording has a stored copy on disk; none while the catalog cannot be read.
+    std::optional<QSet<QString>> foldersWithCopies(const QStringList &folders);
+    // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), or an empty
+    // text when it could not be moved aside and nothing can be recorded, given once: the user is told a
+    // single time. None when the catalog read well or the answer was already taken.
     std::optional<QString> takeSetAsideCatalog();
-    // Writes what the catalog file lacks (copies recorded only in the journal, files found moved) into it;
-    // for the application's quit.
-    void foldJournal();
+    // Writes what the catalog file lacks (copies recorded only in the journal, files found moved, changes
+    // whose save failed) into it; for the application's quit. False when that did not reach the disk.
+    bool foldJournal();
 
     QFuture<QList<DashClip>> registerClipsAsync(QList<DashClip> clips);
     QFuture<QList<DashClip>> clipsAsync(Scope scope, QSet<QString> excluding = {});
@@ -120,10 +131,6 @@ public:
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
 
-    // The catalog that a cache opened on `root` starts with: "catalog.json" and the copies its journal
-    // recorded since; none when the catalog file cannot be read.
-    static std::optional<CatalogEntry::Catalog> catalogOnDisk(const QString &root);
-
 private:
     // Everything below expects m_mutex to be held by the caller.
     // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first or
@@ -132,17 +139,10 @@ private:
     // Removes the temporary files of copies cut off by the end of an earlier run.
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
-    // Writes the whole catalog, which takes in what the journal recorded.
-    void save();
-    // Records one copy: a line appended to the journal, or the whole catalog once the journal is long.
-    void saveCopy(const CatalogJournal::Record &record);
-    QString journalPath() const;
-    // Moves an unreadable catalog file aside so that saving never destroys it; false when that failed.
-    bool setAsideUnreadableCatalog();
-    // Moves aside a journal whose records name stored files the catalog has no record for.
-    bool setAsideJournal();
-    // Learns what the files set aside in the root may name, for the sweep to spare.
-    void readSetAside();
+    // Gives each stored file that no record names to the channel files without a copy that it is a copy
+    // of: the same file name, the same size, and its content's fingerprint the name of its folder. True
+    // when one was given, and the catalog changed.
+    bool adoptUnnamedCopies();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {
@@ -179,13 +179,14 @@ private:
     // Moves a finished copy from its temporary file into place under the job's name, or a distinct one when
     // another copy holds that name, and records it. Nothing when the job's record is gone.
     Result<void> install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial);
-    void commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
+    // False when the record did not reach the catalog file.
+    bool commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
     // The stored paths the records name, cleaned.
     QSet<QString> referencedPaths() const;
-    // Deletes the regular files under "Files" that no record names, except copies in progress and what a
-    // journal set aside names. While an unreadable catalog is kept, which may name any file, only those among
-    // `referencedBefore`, the paths named before the operation.
-    void deleteUnreferenced(const QSet<QString> &referencedBefore);
+    // Deletes the regular files under "Files" that no record names, except copies in progress and, unless
+    // `everything`, what the store spares for what was set aside given `referencedBefore`, the paths named
+    // before the operation.
+    void deleteUnreferenced(const QSet<QString> &referencedBefore, bool everything = false);
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
     const QList<MountEntry> &mounts();
@@ -194,25 +195,12 @@ private:
 
     template <class T, class Work> QFuture<T> runAsync(Work work);
 
-    QString catalogPath() const;
-
     const QString m_root;
     const MountSource m_mountSource;
-    const CatalogLoader::Options m_reading;
     QMutex m_mutex;
-    CatalogEntry::Catalog m_entries;
+    CatalogStore m_store;
+    CatalogEntry::Catalog &m_entries; // the store's
     std::optional<CopyIndex> m_copyIndex;
-    bool m_catalogUnreadable = false;
-    std::optional<QString> m_setAsideCatalog; // not yet taken by takeSetAsideCatalog
-    // A resolution changed the catalog since it was last written. Set by the threads of a listing.
-    std::atomic<bool> m_unsaved = false;
-    CatalogJournal m_journal;
-    bool m_keepJournal = false; // one that could not be applied nor moved aside
-    // An unreadable catalog was kept: records may be missing from the catalog, naming any stored file. The
-    // sweep then deletes only what an operation let go of.
-    bool m_spareAll = false;
-    // The stored files named by journals set aside: their records may be missing from the catalog.
-    CatalogJournal::Names m_spared;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;

@@ -74,3 +74,7 @@ struct RawRecord {
 
     friend bool operator==(const RawRecord &, const RawRecord &) = default;
 };
+
+// Moved as bytes when their lists grow, so that a long scan's list grows in place.
+Q_DECLARE_TYPEINFO(TextRef, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(RawRecord, Q_RELOCATABLE_TYPE);

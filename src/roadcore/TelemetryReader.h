@@ -42,5 +42,7 @@ QList<RawRecord> scanRecords(QIODevice &device, qint64 chunkBytes);
 
 inline constexpr qint64 trailerWindow = 4 * 1024 * 1024;
 inline constexpr qint64 scanRecordLimit = 160;
+// The scan's record texts are kept in shared blocks of this size.
+inline constexpr qint64 scanTextBlock = 1024 * 1024;
 
 } // namespace TelemetryReader

@@ -4,7 +4,6 @@
 #include "platform/gui/SingleInstance.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/AppModel.h"
-#include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/ui/shell/AppServices.h"
 #include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/shell/RoadloomApp.h"
@@ -68,9 +67,7 @@ int main(int argc, char **argv)
         case InstanceLock::Outcome::busy:
             return anotherIsRunning(argc, argv);
         case InstanceLock::Outcome::unguarded:
-            // Without the lock, an instance is still found at the socket it would name in it.
-            if (SingleInstance(SingleInstance::socketPathFor(lockPath)).handOver(paths))
-                return 0;
+            // No instance answered at the data folder's socket either.
             std::fprintf(stderr, "roadloom: %s; another Roadloom could run beside this one\n",
                          claim.error.c_str());
             break;
@@ -88,7 +85,8 @@ int main(int argc, char **argv)
     // Its listening thread ends before the application object goes.
     SingleInstance instance(SingleInstance::socketPathFor(lockPath));
 
-    // The library's catalog is read once the window has painted (MainWindow opens the gate).
+    // The library's catalog is read once the window's first frame is on the screen (MainWindow opens the
+    // gate).
     StartupGate::close();
     AppServices services;
     AppModel &model = AppModel::createShared(services.modelServices());
@@ -104,9 +102,11 @@ int main(int argc, char **argv)
     if (!paths.isEmpty())
         QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
     const int code = app.exec();
+    // A quit before the window's first frame: the work held back for it is let go rather than waited out.
+    StartupGate::open();
     // Copies recorded only in the journal go into the catalog file before the program ends and its lock
-    // goes; no copy may record one after that.
-    model.cache().finish();
+    // goes; nothing may write the catalog after that.
+    model.finishCatalogWrites();
     MediaCache::shared().foldJournal();
     return code;
 }

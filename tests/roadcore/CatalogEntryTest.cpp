@@ -1,4 +1,5 @@
 #include "roadcore/CatalogEntry.h"
+#include "roadcore/CatalogLoader.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -69,7 +70,7 @@ TEST(CatalogEntry, WritesCompactSortedTextWithOptionalMembersLeftOut)
         R"({"category":"continuous","files":{"F":{"modified":"2024-01-01T00:00:00Z","originalPath":"/c/B_F.mp4",)"
         R"("size":1}},"importedAt":"2024-01-02T03:04:05Z","key":"B#1","name":"B"}])");
 
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     ASSERT_EQ(read->size(), 2u);
     const CatalogEntry &back = read->at("B#1");
@@ -87,7 +88,7 @@ TEST(CatalogEntry, RoundTripsEveryField)
     unicode.key = "Fahrt \u00fc \U0001F697#5";
     unicode.name = "Fahrt \"quoted\" \\ slash/\n\t\b\f\r\x01\x1f\x7f";
     const auto catalog = catalogOf({entry, unicode});
-    const auto read = CatalogEntry::readCatalog(CatalogEntry::writeCatalog(catalog));
+    const auto read = CatalogLoader::readText(CatalogEntry::writeCatalog(catalog));
     ASSERT_TRUE(read);
     EXPECT_EQ(*read, catalog);
     // Keys stand in code point order, which is the byte order of their UTF-8: U+FFFD before U+1F697.
@@ -104,13 +105,13 @@ TEST(CatalogEntry, ReadsNullsEscapedSlashesAndOffsetsNothing)
         R"([{"key":"k","name":"n","category":"manual","date":null,"importedAt":"2024-01-01T00:00:00Z",)"
         R"("extra":[1,2],"files":{"F":{"originalPath":"\/c\/x.mp4","size":5.0,"importedPath":null,)"
         R"("bookmark":null,"modified":null,"fingerprint":null,"storedPath":null}}}])";
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     const CatalogEntry &e = read->at("k");
     EXPECT_EQ(e.category, ClipCategory::manual);
     EXPECT_EQ(e.files.at("F").originalPath, "/c/x.mp4");
     EXPECT_EQ(e.files.at("F").size, 5);
-    EXPECT_EQ(CatalogEntry::readCatalog("[]")->size(), 0u);
+    EXPECT_EQ(CatalogLoader::readText("[]")->size(), 0u);
 }
 
 TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
@@ -120,7 +121,7 @@ TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
         R"("originalPath":"","size":1,"storedPath":""},"R":{"bookmark":null,"fingerprint":null,)"
         R"("importedPath":null,"originalPath":"/c/R.mp4","size":2,"storedPath":null}},)"
         R"("importedAt":"2024-01-01T00:00:00Z","key":"k","name":"n"}])";
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     const CatalogEntry::File &empty = read->at("k").files.at("F");
     const CatalogEntry::File &absent = read->at("k").files.at("R");
@@ -136,7 +137,7 @@ TEST(CatalogEntry, KeepsEmptyOptionalMembersApartFromAbsentOnes)
     EXPECT_EQ(written, QByteArray(text)
                            .replace(R"("bookmark":null,"fingerprint":null,"importedPath":null,)", "")
                            .replace(R"(,"storedPath":null)", ""));
-    EXPECT_EQ(CatalogEntry::readCatalog(written), read);
+    EXPECT_EQ(CatalogLoader::readText(written), read);
 }
 
 TEST(CatalogEntry, BookmarksOfOneVolumeShareTheirLeadingBytesAndReadBackExactly)
@@ -158,7 +159,7 @@ TEST(CatalogEntry, BookmarksOfOneVolumeShareTheirLeadingBytesAndReadBackExactly)
         catalog.emplace(entry.key, entry);
     }
     const QByteArray text = CatalogEntry::writeCatalog(catalog);
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     EXPECT_TRUE(*read == catalog);
     EXPECT_EQ(CatalogEntry::writeCatalog(*read), text);
@@ -241,11 +242,10 @@ TEST(CatalogEntry, AnyFaultMakesTheWholeCatalogUnreadable)
         withBad(file(R"("originalPath":"/b","size":1,"fingerprint":false)")),
         withBad(file(R"("originalPath":"/b","size":1,"importedPath":{})")),
     };
-    ASSERT_TRUE(CatalogEntry::readCatalog("[" + good + "]"));
-    ASSERT_TRUE(
-        CatalogEntry::readCatalog(withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUI=")"))));
+    ASSERT_TRUE(CatalogLoader::readText("[" + good + "]"));
+    ASSERT_TRUE(CatalogLoader::readText(withBad(file(R"("originalPath":"/b","size":1,"bookmark":"QUI=")"))));
     for (const QByteArray &c : cases)
-        EXPECT_EQ(CatalogEntry::readCatalog(c), std::nullopt) << c.toStdString();
+        EXPECT_EQ(CatalogLoader::readText(c), std::nullopt) << c.toStdString();
 }
 
 TEST(CatalogEntry, KeepsTheFirstOfDuplicateKeys)
@@ -253,7 +253,7 @@ TEST(CatalogEntry, KeepsTheFirstOfDuplicateKeys)
     const QByteArray text =
         R"([{"key":"k","name":"first","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}},)"
         R"({"key":"k","name":"second","category":"event","importedAt":"2024-01-01T00:00:00Z","files":{}}])";
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     ASSERT_EQ(read->size(), 1u);
     EXPECT_EQ(read->at("k").name, "first");
@@ -294,7 +294,7 @@ TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
         "extra" : [1, -2.5e-3, true, false, null, {"x": [ ]}], "importedPath" : null } },
         "importedAt" : "2024-05-02T09:00:01Z", "category" : "event", "name" : "n", "key" : "k#200",
         "date" : null, "unknown" : {"nested": {"deeper": "\"\\\b\f\n\r\t"}} } ] )";
-    const auto read = CatalogEntry::readCatalog(text);
+    const auto read = CatalogLoader::readText(text);
     ASSERT_TRUE(read);
     const CatalogEntry::File &file = read->at("k#200").files.at("F");
     EXPECT_EQ(file.size, 200);
@@ -315,9 +315,9 @@ TEST(CatalogEntry, ReaderAcceptsTheJsonFormsOfOtherWriters)
         "\"files\":{}}]",
     };
     for (const char *bad : rejected)
-        EXPECT_FALSE(CatalogEntry::readCatalog(QByteArray(bad))) << bad;
+        EXPECT_FALSE(CatalogLoader::readText(QByteArray(bad))) << bad;
     // Deep nesting in an unknown member is refused, never a crash.
-    EXPECT_FALSE(CatalogEntry::readCatalog(
+    EXPECT_FALSE(CatalogLoader::readText(
         R"([{"key":"k","name":"n","category":"event","importedAt":"2024-05-02T09:00:01Z","files":{},"x":)" +
         QByteArray(100000, '[') + QByteArray(100000, ']') + "}]"));
 }
@@ -391,7 +391,7 @@ TEST(CatalogEntry, ReadsEscapedAndPlainTextsAlikeInEveryPlace)
         R"([{"category":"event","files":{"F":{"originalPath":"\/a\/F.mp4","size":1},)"
         R"("R":{"originalPath":"/a/R.mp4","size":2},"\u0046":{"origin\u0061lPath":"/a/F2\"x.mp4","size":3}},)"
         R"("importedAt":"2024-05-02T09:00:01Z","key":"k\u00fc#6","na\u006de":"n\\1"}])";
-    const auto catalog = CatalogEntry::readCatalog(text);
+    const auto catalog = CatalogLoader::readText(text);
     ASSERT_TRUE(catalog);
     ASSERT_EQ(catalog->size(), 1u);
     const CatalogEntry &entry = catalog->begin()->second;
@@ -415,12 +415,12 @@ TEST(CatalogEntry, ReadsAStringWhereverItsQuoteEscapeOrControlCharacterFalls)
                 CatalogEntry entry = fullEntry();
                 entry.name = QString(length, QChar('n')).insert(at, special);
                 const QByteArray text = CatalogEntry::writeCatalog(catalogOf({entry}));
-                const auto read = CatalogEntry::readCatalog(text);
+                const auto read = CatalogLoader::readText(text);
                 ASSERT_TRUE(read) << length << " " << at;
                 EXPECT_EQ(read->begin()->second.name, entry.name) << length << " " << at;
                 if (special.front() < QChar(0x20)) {
                     const QByteArray escaped = special.front() == QChar(1) ? "\\u0001" : "\\u001f";
-                    EXPECT_FALSE(CatalogEntry::readCatalog(
+                    EXPECT_FALSE(CatalogLoader::readText(
                         QByteArray(text).replace(escaped, QByteArray(1, char(special.front().unicode())))))
                         << length << " " << at;
                 }
@@ -454,7 +454,7 @@ TEST(CatalogEntry, ALargeCatalogReadsAsItWasWrittenWhereverItsTextIsCut)
         const CatalogEntry::Catalog catalog = largeCatalog(tricky);
         const QByteArray text = CatalogEntry::writeCatalog(catalog);
         ASSERT_GT(text.size(), 4 << 20);
-        const auto read = CatalogEntry::readCatalog(text);
+        const auto read = CatalogLoader::readText(text);
         ASSERT_TRUE(read) << tricky;
         EXPECT_TRUE(*read == catalog) << tricky;
 
@@ -466,14 +466,14 @@ TEST(CatalogEntry, ALargeCatalogReadsAsItWasWrittenWhereverItsTextIsCut)
         QByteArray again;
         later.writeJson(again);
         doubled += "," + again + "]";
-        const auto firstKept = CatalogEntry::readCatalog(doubled);
+        const auto firstKept = CatalogLoader::readText(doubled);
         ASSERT_TRUE(firstKept);
         EXPECT_EQ(firstKept->size(), catalog.size());
         EXPECT_EQ(firstKept->begin()->second.name, catalog.begin()->second.name);
         for (const QByteArray &spoiled : {QByteArray(doubled).replace(doubled.size() - 40, 1, "\x01"),
                                           QByteArray(text).insert(text.size() / 2, "\x01"),
                                           QByteArray(text).chopped(1), QByteArray(text) + ","})
-            EXPECT_FALSE(CatalogEntry::readCatalog(spoiled)) << tricky;
+            EXPECT_FALSE(CatalogLoader::readText(spoiled)) << tricky;
     }
 }
 
@@ -481,7 +481,7 @@ TEST(CatalogEntry, ALargeCatalogReadStopsWhenAsked)
 {
     const QByteArray text = CatalogEntry::writeCatalog(largeCatalog(false));
     const std::atomic<bool> stop = true;
-    EXPECT_FALSE(CatalogEntry::readCatalog(text, &stop));
+    EXPECT_FALSE(CatalogLoader::readText(text, {}, &stop));
 }
 
 } // namespace

@@ -164,18 +164,19 @@ TEST(CatalogLoader, AFileThatCannotBeReadNowIsNoVerdictOnItsBytes)
 TEST(CatalogLoader, HoldsAPieceOfTheFileAtATimeNotAllOfIt)
 {
     const QByteArray text = catalogText(400);
-    qint64 at = 0, largest = 0;
-    const auto read = CatalogLoader::read(
-        [&](char *into, qint64 length) {
-            largest = std::max(largest, length);
-            const qint64 n = std::min<qint64>(length, text.size() - at);
-            std::memcpy(into, text.constData() + at, size_t(n));
-            at += n;
-            return n;
-        },
-        pieces(4096));
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->size(), 400u);
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("catalog.json");
+    TestSupport::writeFile(path, text);
+    qint64 before = 0, largest = 0;
+    CatalogLoader::Options options = pieces(4096);
+    options.afterPiece = [&](qint64 total) {
+        largest = std::max(largest, total - before);
+        before = total;
+    };
+    const CatalogLoader::FileReading read = CatalogLoader::readFile(path, options);
+    ASSERT_TRUE(read.catalog);
+    EXPECT_EQ(read.catalog->size(), 400u);
+    EXPECT_EQ(before, text.size());
     EXPECT_EQ(largest, 4096);
 }
 

@@ -380,7 +380,7 @@ TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByASaveA
     EXPECT_TRUE(record(a, Channel::front).storedPath);
     EXPECT_TRUE(record(a, Channel::rear).storedPath);
     const auto folded = [&] {
-        const auto saved = CatalogEntry::readCatalog(readFile(root + "/catalog.json"));
+        const auto saved = CatalogLoader::readText(readFile(root + "/catalog.json"));
         return !QFile::exists(root + "/catalog.journal") && saved &&
                saved->at(a.catalogKey()).files.at("F").storedPath &&
                saved->at(a.catalogKey()).files.at("R").storedPath;
@@ -407,7 +407,7 @@ TEST_F(MediaCacheCopyTest, CopiesAreJournaledBesideTheCatalogAndFoldedInByASaveA
     ASSERT_TRUE(QFile::exists(root + "/catalog.journal"));
     cache->foldJournal();
     EXPECT_TRUE(folded());
-    EXPECT_TRUE(CatalogEntry::readCatalog(readFile(root + "/catalog.json"))
+    EXPECT_TRUE(CatalogLoader::readText(readFile(root + "/catalog.json"))
                     ->at(d.catalogKey())
                     .files.at("F")
                     .storedPath);
@@ -438,7 +438,7 @@ TEST_F(MediaCacheCopyTest, AKillAtAnyMomentLeavesAWholeCatalogThatNamesOnlyCompl
         int status = 0;
         ::waitpid(child, &status, 0);
 
-        const auto catalog = MediaCache::catalogOnDisk(copy);
+        const auto catalog = catalogOnDisk(copy);
         ASSERT_TRUE(catalog) << delayMs;
         EXPECT_EQ(catalog->size(), clips.size());
         for (const auto &[key, entry] : *catalog)

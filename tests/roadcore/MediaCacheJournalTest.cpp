@@ -108,7 +108,7 @@ TEST_F(MediaCacheJournalTest, AStaleJournalLeftByACrashAddsNoCopyThatIsNoLongerS
     EXPECT_EQ(setAside("catalog.journal.*"), QStringList{});
 }
 
-TEST_F(MediaCacheJournalTest, AJournalThatCannotBeAppliedKeepsTheStoredFilesItNamesThroughEveryClear)
+TEST_F(MediaCacheJournalTest, AJournalThatCannotBeAppliedKeepsTheStoredFilesItNamesThroughEverySweep)
 {
     const QList<DashClip> old = journaled(1, "old");
     cache->foldJournal();
@@ -135,7 +135,7 @@ TEST_F(MediaCacheJournalTest, AJournalThatCannotBeAppliedKeepsTheStoredFilesItNa
     EXPECT_EQ(storedFiles(), expected);
     // So it stays in later runs, as long as the journal is kept aside.
     cache = open();
-    cache->clear(false);
+    cache->clear(true);
     cache->remove("unknown#0", true);
     EXPECT_EQ(storedFiles(), expected);
 }
@@ -163,50 +163,62 @@ TEST_F(MediaCacheJournalTest, ACatalogCutShortWhileReadIsUnreadableAndDeletesNoS
         root, [] { return QList<MountEntry>{}; }, reading);
     EXPECT_EQ(cache->usage()->recordings, 0);
     EXPECT_TRUE(cut);
-    cache->clear(false);
+    cache->clear(true);
     EXPECT_EQ(storedFiles(), before);
     // The cut catalog was kept aside, whole as far as it went.
     const QStringList kept = setAside("catalog.json.unreadable-*");
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(readFile(root + "/" + kept.first()), catalogBytes.left(700));
     cache = open();
-    cache->clear(false);
+    cache->remove("unknown#0", false);
     EXPECT_EQ(storedFiles(), before);
 }
 
-TEST_F(MediaCacheJournalTest, AGarbledLineInTheMiddleOfTheJournalHidesNoCopyAfterIt)
+TEST_F(MediaCacheJournalTest, ACopyWhoseJournalLineWasDestroyedIsRecordedAgainAndNoSweepDeletesIt)
 {
-    const QList<DashClip> clips = journaled(7);
-    cache.reset();
-    QList<QByteArray> lines = readFile(root + "/catalog.journal").split('\n');
-    ASSERT_EQ(lines.size(), 15); // 14 lines and what follows the last line feed
-    // Two writers: one wrote half its line, the other a whole line after it.
-    lines[5] = lines[5].left(lines[5].size() / 2) + lines[4];
-    writeFile(root + "/catalog.journal", lines.join('\n'));
-    ASSERT_TRUE(QDir().rename(card, card + " away"));
-    const QStringList before = storedFiles();
-    ASSERT_EQ(before.size(), 14);
+    const struct {
+        const char *what;
+        std::function<void(QByteArray &)> spoil; // the sixth line
+    } cases[] = {
+        // Two writers: one wrote half its line, the other a whole line after it.
+        {"cut short", [](QByteArray &line) { line = line.left(line.size() / 2) + "{\"key\":\"x\"}"; }},
+        {"zeroed", [](QByteArray &line) { line.fill('\0'); }},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        root = tmp.filePath(QString("cache %1").arg(++n));
+        card = tmp.filePath(QString("card %1").arg(n));
+        cache = open();
+        const QList<DashClip> clips = journaled(7);
+        cache.reset();
+        QList<QByteArray> lines = readFile(root + "/catalog.journal").split('\n');
+        ASSERT_EQ(lines.size(), 15); // 14 lines and what follows the last line feed
+        c.spoil(lines[5]);
+        writeFile(root + "/catalog.journal", lines.join('\n'));
+        ASSERT_TRUE(QDir().rename(card, card + " away"));
+        const QStringList before = storedFiles();
+        ASSERT_EQ(before.size(), 14);
 
-    cache = open();
-    // One channel lacks its record; every other copy plays.
-    EXPECT_EQ(cachedChannels(), 13);
-    int missing = 0;
-    for (const DashClip &clip : cache->clips(MediaCacheScope::all()))
-        for (const auto &[channel, state] : clip.channelStates)
-            missing += state == StorageState::missing;
-    EXPECT_EQ(missing, 1);
-    cache->clear(true);
-    EXPECT_EQ(storedFiles(), before);
+        cache = open();
+        EXPECT_EQ(cachedChannels(), 14);
+        for (const auto &[key, entry] : catalog())
+            for (const auto &[letter, file] : entry.files)
+                EXPECT_TRUE(file.storedPath) << key.toStdString();
+        cache->clear(true);
+        cache->removeReplaceableCopies(clips[0].catalogKey());
+        // The journal set aside names the forgotten recording's copies too: they stay while it is kept.
+        cache->remove(clips[1].catalogKey(), true);
+        EXPECT_EQ(storedFiles(), before);
+        EXPECT_EQ(cachedChannels(), 12);
 
-    // With the card back, only that one file is copied again.
-    ASSERT_TRUE(QDir().rename(card + " away", card));
-    EXPECT_EQ(cache->pendingJobs(CachePolicy::all).size(), 1);
-    cacheAll();
-    EXPECT_EQ(cachedChannels(), 14);
-    EXPECT_EQ(storedFiles(), before);
+        // With the card back, nothing is copied again.
+        ASSERT_TRUE(QDir().rename(card + " away", card));
+        EXPECT_EQ(cache->pendingJobs(CachePolicy::all).size(), 0u);
+    }
 }
 
-TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayName)
+TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayNameUntilAnExplicitClearOfAll)
 {
     const QList<DashClip> clips = journaled(3);
     cache->foldJournal();
@@ -224,7 +236,7 @@ TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayName)
     spared.sort();
 
     cache = open();
-    ASSERT_TRUE(cache->clear(false));
+    ASSERT_TRUE(cache->clear(true));
     EXPECT_EQ(storedFiles(), spared);
 
     // A catalog kept aside as unreadable may name any file: only the copies a clear lets go of go then.
@@ -233,8 +245,18 @@ TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayName)
     cacheAll();
     writeFile(root + "/Files/zz/stray.mp4", "stray");
     ASSERT_EQ(storedFiles().size(), 7);
-    ASSERT_TRUE(cache->clear(false));
+    ASSERT_TRUE(cache->clear(true));
     EXPECT_EQ(storedFiles(), spared + QStringList{"zz/stray.mp4"});
+
+    // Files no record names take room all the same; clearing everything deletes them, and only what was set
+    // aside stays.
+    EXPECT_EQ(cache->usage()->cachedFiles, 3);
+    const QStringList setAsideFiles = setAside("catalog.*-*");
+    ASSERT_EQ(setAsideFiles.size(), 2);
+    ASSERT_TRUE(cache->clear(false));
+    EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_EQ(cache->usage()->cachedFiles, 0);
+    EXPECT_EQ(setAside("catalog.*-*"), setAsideFiles);
 }
 
 TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasUntilItCan)
@@ -270,7 +292,7 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
         EXPECT_FALSE(cache->usage());
         EXPECT_TRUE(cache->clips(MediaCacheScope::all()).isEmpty());
         EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
-        EXPECT_FALSE(cache->isCatalogued(key));
+        EXPECT_EQ(cache->isCatalogued(key), MediaCache::CatalogAnswer::unreadable);
         EXPECT_FALSE(cache->isPending(key));
         EXPECT_EQ(cache->resolveForPlayback(clips[0]), clips[0]);
         const DashClip fresh = add("fresh", {{Channel::front, "fresh front"}});
@@ -293,12 +315,96 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
         // The same cache works once the file reads again.
         const std::optional<MediaCache::Usage> usage = cache->usage();
         ASSERT_TRUE(usage);
-        EXPECT_EQ(usage->cachedFiles, 6);
+        EXPECT_EQ(usage->cachedFiles, 7); // the stray one too
         EXPECT_EQ(usage->recordings, 3);
         EXPECT_EQ(cache->clips(MediaCacheScope::all()).size(), 3);
+        EXPECT_EQ(cache->isCatalogued(key), MediaCache::CatalogAnswer::catalogued);
+        EXPECT_EQ(cache->isCatalogued("never#1"), MediaCache::CatalogAnswer::notCatalogued);
         EXPECT_TRUE(cache->clear(false));
         EXPECT_EQ(storedFiles(), QStringList{});
     }
+}
+
+TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRecordedOnceItCan)
+{
+    const QList<DashClip> clips{add("a", {{Channel::front, "front of a"}, {Channel::rear, "rear of a"}}),
+                                add("b", {{Channel::front, "front of b"}, {Channel::rear, "rear of b"}})};
+    auto lock = std::make_unique<FolderLock>(root);
+    if (!lock->locked())
+        GTEST_SKIP() << "the cache folder cannot be made unwritable here";
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 4);
+    for (const CacheJob &job : jobs) {
+        const Result<void> done = cache->perform(job);
+        ASSERT_FALSE(done.ok());
+        EXPECT_TRUE(done.error().contains("couldn't be recorded")) << done.error().toStdString();
+    }
+    const QStringList stored = storedFiles();
+    ASSERT_EQ(stored.size(), 4);
+    // Planned again; every later change and the quit say they did not reach the disk.
+    EXPECT_EQ(cache->pendingJobs(CachePolicy::all).size(), 4);
+    EXPECT_FALSE(cache->remove("unknown#0", false));
+    EXPECT_FALSE(cache->foldJournal());
+    EXPECT_EQ(storedFiles(), stored);
+
+    // The program ends without a record of them. In a copy's place, a file of a catalogued name and size
+    // whose content is another's.
+    cache.reset();
+    lock->unlock();
+    const QString impostor = root + "/Files/" + stored.filter("a_F").first().section('/', 0, 1) + "/b_F.mp4";
+    writeFile(impostor, "front of c");
+    for (const auto &[key, entry] : catalog())
+        for (const auto &[letter, file] : entry.files)
+            EXPECT_FALSE(file.storedPath);
+    cache = open();
+    EXPECT_EQ(cache->usage()->cachedFiles, 5);
+    for (const auto &[key, entry] : catalog())
+        for (const auto &[letter, file] : entry.files)
+            EXPECT_TRUE(file.storedPath) << key.toStdString();
+    EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
+    EXPECT_TRUE(cache->remove("unknown#0", false));
+    EXPECT_EQ(storedFiles(), stored);
+
+    // A copy refused while the folder is locked is written by the quit once it is not.
+    const DashClip c = add("c", {{Channel::front, "front of c"}});
+    lock.reset();
+    lock = std::make_unique<FolderLock>(root);
+    ASSERT_TRUE(lock->locked());
+    ASSERT_EQ(cache->pendingJobs(CachePolicy::all).size(), 1);
+    EXPECT_FALSE(cache->perform(cache->pendingJobs(CachePolicy::all).first()).ok());
+    lock->unlock();
+    EXPECT_TRUE(cache->foldJournal());
+    EXPECT_TRUE(record(c, Channel::front).storedPath);
+}
+
+TEST_F(MediaCacheJournalTest, AnUnreadableCatalogThatCannotBeKeptIsToldOnceAndNothingIsCopied)
+{
+    const DashClip a = add("a", {{Channel::front, "front of a"}});
+    cache.reset();
+    writeFile(root + "/catalog.json", "[{\"key\":");
+    auto lock = std::make_unique<FolderLock>(root);
+    if (!lock->locked())
+        GTEST_SKIP() << "the cache folder cannot be made unwritable here";
+
+    cache = open();
+    EXPECT_EQ(cache->takeSetAsideCatalog(), QString());
+    EXPECT_EQ(cache->takeSetAsideCatalog(), std::nullopt);
+    cache->registerClips({a});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    const Result<void> done = cache->perform(jobs.first());
+    ASSERT_FALSE(done.ok());
+    EXPECT_TRUE(done.error().contains("couldn't be recorded")) << done.error().toStdString();
+    EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_EQ(cache->takeSetAsideCatalog(), std::nullopt);
+    EXPECT_EQ(readFile(root + "/catalog.json"), "[{\"key\":");
+
+    // Once the folder takes changes again, the file is kept aside and the user told where.
+    lock->unlock();
+    EXPECT_TRUE(cache->perform(jobs.first()).ok());
+    EXPECT_EQ(setAside("catalog.json.unreadable-*").size(), 1);
+    EXPECT_TRUE(cache->takeSetAsideCatalog());
+    EXPECT_TRUE(record(a, Channel::front).storedPath);
 }
 
 } // namespace

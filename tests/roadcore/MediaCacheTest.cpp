@@ -1,4 +1,5 @@
 #include "roadcore/MediaCache.h"
+#include "MediaCacheFixture.h"
 
 #include "platform/StandardFolders.h"
 
@@ -62,7 +63,7 @@ DashClip named(const QString &name, std::map<Channel, QString> files, std::optio
 
 CatalogEntry::Catalog catalogAt(const QString &root)
 {
-    return MediaCache::catalogOnDisk(root).value_or(CatalogEntry::Catalog{});
+    return catalogOnDisk(root).value_or(CatalogEntry::Catalog{});
 }
 
 // Gives a record a stored copy, as a finished copy would, by editing the catalog of a closed cache.
@@ -645,7 +646,7 @@ TEST_F(MediaCacheTest, AListingStoppedBeforeTheCatalogIsReadLeavesItToTheNextOpe
     stop = true;
     EXPECT_TRUE(cache->clips(MediaCache::Scope::all(), {}, &stop).isEmpty());
     cache->registerClips({clip});
-    EXPECT_EQ(CatalogEntry::readCatalog(readFile(root + "/catalog.json"))->size(), 1u);
+    EXPECT_EQ(CatalogLoader::readText(readFile(root + "/catalog.json"))->size(), 1u);
 }
 
 } // namespace

@@ -176,6 +176,33 @@ TEST(TelemetryReaderBytes, ScanCutsRecordsAroundEveryPatternInAnyPieceSize)
     EXPECT_FALSE(TelemetryReader::tailRecords("/no/such/file"));
 }
 
+// A long scan keeps its texts end to end in a few shared blocks; a text that would cross a block's end opens
+// the next block, and every text reads back whole, invalid bytes as U+FFFD.
+TEST(TelemetryReaderBytes, ScanTextsShareBlocksAndNoneIsCutAtABlockEnd)
+{
+    QByteArray bytes;
+    QStringList expected;
+    for (int i = 0; bytes.size() - i < 2 * TelemetryReader::scanTextBlock + 1000; ++i) { // the texts alone
+        // Lengths that put every offset at a block's end; now and then invalid bytes before the pattern.
+        const QByteArray line = QByteArray(i % 1000 ? "$GP" : "\xff\xfeX") + "RMC," + QByteArray::number(i) +
+                                QByteArray(i % 97, 'x');
+        bytes += line + '\n';
+        expected << Utf8::decode(line);
+    }
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    const QList<RawRecord> records = TelemetryReader::scanRecords(device, 64 * 1024);
+    ASSERT_EQ(records.size(), expected.size());
+    int blocks = 1;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        ASSERT_EQ(records[i].text.toString(), expected[i]) << "record " << i;
+        if (i > 0 &&
+            records[i].text.bytes().data() != records[i - 1].text.bytes().data() + records[i - 1].text.size())
+            ++blocks;
+    }
+    EXPECT_EQ(blocks, 3);
+}
+
 // Sentences across the seams of the reader's pieces, in a file of several pieces, found where grep finds
 // them.
 TEST(TelemetryReaderBytes, ScanOfABuriedFileAgreesWithGrep)

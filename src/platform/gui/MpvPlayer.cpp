@@ -2,6 +2,7 @@
 
 #include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
+#include "platform/StartupGate.h"
 
 #include <mpv/client.h>
 
@@ -13,6 +14,7 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstring>
@@ -70,7 +72,9 @@ void MpvPlayer::loadLibraryAside()
 {
     // libmpv is loaded on the first call of one of its functions. Made on a thread of its own once the
     // first window has painted (before, it would hold back the Qt plugins the start-up loads), the load no
-    // longer holds back the GUI thread when the first recording is shown, right after a large listing.
+    // longer holds back the GUI thread when the first recording is shown, right after a large listing. It
+    // waits at the start-up gate too: loading libmpv and FFmpeg is most of the processor time the process
+    // spends until its first frame is on the screen, which it would otherwise compete with.
     class AfterFirstPaint : public QObject {
     public:
         using QObject::QObject;
@@ -83,7 +87,10 @@ void MpvPlayer::loadLibraryAside()
                     [this] {
                         // The application waits for the global pool when it ends, so the load is never
                         // cut off by the exit.
-                        QThreadPool::globalInstance()->start([] { mpv_error_string(0); });
+                        QThreadPool::globalInstance()->start([] {
+                            StartupGate::wait(std::chrono::seconds(3));
+                            mpv_error_string(0);
+                        });
                         deleteLater();
                     },
                     Qt::QueuedConnection);

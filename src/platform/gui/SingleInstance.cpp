@@ -4,15 +4,20 @@
 
 #include <QDataStream>
 #include <QFile>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtEndian>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,10 +81,17 @@ void SingleInstance::close()
         return;
     // Gone on its own thread, before this object can no longer take what it delivers.
     QMetaObject::invokeMethod(
-        m_listener, [listener = m_listener] { delete listener; }, Qt::BlockingQueuedConnection);
+        m_listener,
+        [listener = m_listener] {
+            const int fd = int(listener->socket());
+            delete listener;
+            ::close(fd);
+        },
+        Qt::BlockingQueuedConnection);
     m_listener = nullptr;
     m_thread.quit();
     m_thread.wait();
+    InstanceMessage::remove(QFile::encodeName(m_path).toStdString());
 }
 
 QStringList SingleInstance::absolutePaths(const QStringList &arguments)
@@ -133,43 +145,41 @@ bool SingleInstance::listen()
 {
     if (m_listener)
         return true;
-    // Listening replaces a socket file in place, so a live instance must be asked first.
-    QLocalSocket probe;
-    probe.connectToServer(m_path);
-    if (probe.waitForConnected(500))
+    // Made here rather than with QLocalServer, which cannot listen at a path longer than an address holds.
+    UniqueFd fd = InstanceMessage::listen(QFile::encodeName(m_path).toStdString());
+    if (!fd) {
+        if (errno != EADDRINUSE)
+            qCWarning(instanceLog) << "cannot listen at" << m_path << std::strerror(errno);
         return false;
-    // A socket file nobody answers on was left by an instance that died.
-    QLocalServer::removeServer(m_path);
-    auto *server = new QLocalServer;
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    server->moveToThread(&m_thread);
+    }
+    auto *listener = new QSocketNotifier(fd.release(), QSocketNotifier::Read);
+    listener->setEnabled(false);
+    listener->moveToThread(&m_thread);
     m_thread.start();
-    bool listening = false;
     QMetaObject::invokeMethod(
-        server,
-        [this, server, &listening] {
-            listening = server->listen(m_path);
-            if (!listening) {
-                qCWarning(instanceLog) << "cannot listen at" << m_path << server->errorString();
-                delete server;
-                return;
-            }
+        listener,
+        [this, listener] {
             const auto deliver = [this](const QStringList &paths) {
                 // Dropped when this object is gone by the time the GUI thread gets to it.
                 QMetaObject::invokeMethod(
                     this, [this, paths] { emit pathsReceived(paths); }, Qt::QueuedConnection);
             };
-            connect(server, &QLocalServer::newConnection, server, [server, deliver] {
-                while (QLocalSocket *socket = server->nextPendingConnection())
-                    serve(socket, deliver);
+            connect(listener, &QSocketNotifier::activated, listener, [listener, deliver] {
+                for (int connection; (connection = ::accept4(int(listener->socket()), nullptr, nullptr,
+                                                             SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+                    // Owned by the listener, so that none outlives it.
+                    auto *socket = new QLocalSocket(listener);
+                    if (socket->setSocketDescriptor(connection)) {
+                        serve(socket, deliver);
+                    } else {
+                        delete socket;
+                        ::close(connection);
+                    }
+                }
             });
+            listener->setEnabled(true);
         },
         Qt::BlockingQueuedConnection);
-    if (!listening) {
-        m_thread.quit();
-        m_thread.wait();
-        return false;
-    }
-    m_listener = server;
+    m_listener = listener;
     return true;
 }

@@ -9,7 +9,7 @@
 
 #include <optional>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // Serves the running instance's socket: a later launch hands the paths it was given to the running one
 // over a user-only local socket and exits (which instance runs is decided by the data folder's lock,
@@ -52,5 +52,5 @@ signals:
 private:
     QString m_path;
     QThread m_thread;
-    QLocalServer *m_listener = nullptr; // lives on m_thread
+    QSocketNotifier *m_listener = nullptr; // lives on m_thread, with the listening socket
 };

@@ -131,6 +131,28 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
     }
     initializeGL();
     doneCurrent();
+    attachInTurns(0, false);
+}
+
+void StageCanvas::attachInTurns(size_t index, bool started)
+{
+    // Each player's start and then its render context come on a turn of the event loop of their own: made
+    // in one go with the context and the shaders, they held the window's thread for over 50 ms as the first
+    // recording showed. A player holds its load until its renderer is attached.
+    for (; index < m_pictures.size(); ++index, started = false) {
+        MpvRenderer *renderer = m_pictures[index].renderer;
+        if (!m_context || !renderer->player() || renderer->isAttached())
+            continue;
+        if (!started) {
+            renderer->player()->handle();
+            QTimer::singleShot(0, this, [this, index] { attachInTurns(index, true); });
+            return;
+        }
+        renderer->attach();
+        m_pictures[index].stale = true;
+        QTimer::singleShot(0, this, [this, index] { attachInTurns(index + 1, false); });
+        return;
+    }
 }
 
 void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
@@ -156,25 +178,18 @@ void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     // The application waits for the global pool when it ends, so no work here outlives it.
     QThreadPool::globalInstance()->start([x11, prepared] {
-        // First the driver's libraries, on a connection of our own: Qt's check below makes a context on the
-        // GUI thread, which would load them there.
+        // First the driver's libraries, on a connection of our own.
         if (x11)
             GLDriverPreload::load();
-        QMetaObject::invokeMethod(qApp, [prepared] {
-            if (!QOpenGLContext::supportsThreadedOpenGL()) {
-                prepared();
-                return;
-            }
-            // Then the driver's own start, in a context of Qt's made aside.
-            QThreadPool::globalInstance()->start([prepared] {
-                {
-                    QOpenGLContext context;
-                    context.setFormat(QSurfaceFormat::defaultFormat());
-                    context.create();
-                }
-                QMetaObject::invokeMethod(qApp, prepared);
-            });
-        });
+        // Qt's check makes a context of its own, which starts the driver on Qt's connection: here, as on the
+        // GUI thread it held the window for up to a tenth of a second. Nothing else asks Qt's GL meanwhile:
+        // the canvas is made once this is done.
+        if (QOpenGLContext::supportsThreadedOpenGL()) {
+            QOpenGLContext context;
+            context.setFormat(QSurfaceFormat::defaultFormat());
+            context.create();
+        }
+        QMetaObject::invokeMethod(qApp, prepared);
     });
 }
 
@@ -300,11 +315,6 @@ void StageCanvas::initializeGL()
     m_vertices->setUsagePattern(QOpenGLBuffer::StreamDraw);
     m_vertexArray = std::make_unique<QOpenGLVertexArrayObject>();
     m_vertexArray->create(); // not every context has them; drawing works without
-
-    for (Picture &picture : m_pictures) {
-        picture.renderer->attach();
-        picture.stale = true;
-    }
 }
 
 void StageCanvas::releaseGL()

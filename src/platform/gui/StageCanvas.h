@@ -26,9 +26,9 @@ class QOpenGLVertexArrayObject;
 // pan, rotation and mirroring, the other camera in a rounded inset with its shadow, border and label, and
 // an overlay picture (the stage's readout) on top. A native window puts only itself on the screen for a
 // frame, where a GL widget would have the whole main window composed through GL each time. Both players'
-// render contexts are made with the canvas, before it first shows, and kept for its life: mpv ends a file
-// whose render context goes away and holds a load until there is one. Input goes through it to the window
-// below; embed it in a widget with QWidget::createWindowContainer.
+// render contexts are made on the event loop's first turns after the canvas, and kept for its life: mpv
+// ends a file whose render context goes away and holds a load until there is one. Input goes through it to
+// the window below; embed it in a widget with QWidget::createWindowContainer.
 class StageCanvas : public QWindow {
     Q_OBJECT
 public:
@@ -71,10 +71,10 @@ public:
 
     static constexpr int easingMs = 500;
 
-    // Sets the GL driver up on threads of the pool (the first GL context of a process loads and starts
+    // Sets the GL driver up on a thread of the pool (the first GL context of a process loads and starts
     // the driver, which can take a tenth of a second), then calls `ready` on `receiver`'s thread: at once
     // when it is done already. Where the platform makes GL contexts on the GUI thread only, the driver's
-    // libraries are still loaded aside.
+    // libraries are still loaded aside. Until `ready`, the GUI thread must make no GL window or context.
     static void prepareDriver(QObject *receiver, std::function<void()> ready);
 
     // The canvas's GL context, current for drawing into its pictures; null where there is no GL.
@@ -98,6 +98,8 @@ private:
     };
 
     void initializeGL();
+    // Starts the players from `index` on and attaches their renderers, one step a turn.
+    void attachInTurns(size_t index, bool started);
     void paintGL();
     void paint();
     void releaseGL();

@@ -52,6 +52,14 @@ AppModel::AppModel(Services services, QObject *parent)
                                   {QStringLiteral("snapshotFolder"), StandardFolders::snapshots()}});
     m_preferences = new Preferences(*m_defaults, this);
 
+    if (m_playerServices.resolve)
+        m_playerServices.resolve = [gate = m_resolving,
+                                    resolve = std::move(m_playerServices.resolve)](const DashClip &clip) {
+            DashClip resolved = clip; // after the quit's stop: as given
+            gate->run([&] { resolved = resolve(clip); });
+            return resolved;
+        };
+
     // The library store selects its first source now; its first rescan waits for the event loop.
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
@@ -77,7 +85,8 @@ AppModel::AppModel(Services services, QObject *parent)
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
     connect(m_cache, &CacheCoordinator::catalogSetAside, this, [this](const QString &path) {
-        show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol), path);
+        show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol),
+             path.isEmpty() ? std::nullopt : std::optional<QString>(path));
     });
     // The player's recording is a copy taken at load: copies and removals reach it here, or the inspector
     // would show the storage of the load until the next one.
@@ -126,6 +135,13 @@ AppModel::~AppModel()
     delete m_player;
     delete m_library;
     delete m_preferences;
+}
+
+void AppModel::finishCatalogWrites()
+{
+    m_cache->finish();
+    m_library->finishCatalogWrites();
+    m_resolving->close();
 }
 
 void AppModel::setShowExportSheet(bool show)
@@ -238,6 +254,9 @@ QString AppModel::snapshotFolder() const
 
 QString AppModel::catalogSetAsideMessage(const QString &path)
 {
+    if (path.isEmpty())
+        return QStringLiteral("The catalog could not be read and could not be kept. Nothing is cached until "
+                              "it can be.");
     return QStringLiteral("The catalog could not be read and was kept as \u201C%1\u201D. Recordings "
                           "return as their cards are opened.")
         .arg(QFileInfo(path).fileName());

@@ -10,6 +10,7 @@
 #include "roadloom/model/LibraryStore.h"
 #include "roadloom/model/PlayerController.h"
 #include "roadloom/model/Toast.h"
+#include "roadloom/model/WorkGate.h"
 
 #include <QFuture>
 #include <QObject>
@@ -138,7 +139,8 @@ public:
     void trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
-    // The toast for a media cache catalog that could not be read and was kept at `path`.
+    // The toast for a media cache catalog that could not be read and was kept at `path`, or could not be
+    // kept (an empty path).
     static QString catalogSetAsideMessage(const QString &path);
     // Export Clip: asks for a folder ("Export NAME", "Export Here") and starts a run into it, which shows
     // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
@@ -146,6 +148,10 @@ public:
     ClipExportJob *exportClip(const ClipExportRequest &request);
     // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction.
     void cancelExports();
+    // For the quit, before the media cache's journal is folded and the data folder's lock goes: stops every
+    // writer of the catalog (copies, the library's scans and refreshes, the resolutions of the player and of
+    // telemetry exports) and waits for those running. Nothing of the model writes the catalog afterwards.
+    void finishCatalogWrites();
 
     // Clears the media cache off the GUI thread (see CacheBackend::clear), then has the library read the
     // storage states again, then the usage figures, strictly in that order. The future ends once the usage
@@ -173,6 +179,8 @@ private:
     ImagePrinter *m_printer = nullptr;
     FileRevealer *m_revealer = nullptr;
     PlayerServices m_playerServices;
+    // The player's and the exports' resolutions, which write the catalog, pass through it.
+    std::shared_ptr<WorkGate> m_resolving = std::make_shared<WorkGate>();
 
     // Children, created in this order and deleted in reverse.
     Preferences *m_preferences = nullptr;

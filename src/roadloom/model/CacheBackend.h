@@ -29,13 +29,15 @@ public:
     virtual Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop) = 0;
     // None while the cache's catalog cannot be read.
     virtual std::optional<MediaCacheUsage> usage() = 0;
-    // The two below return false, having done nothing, while the cache's catalog cannot be read.
+    // The two below return false, having done nothing, while the cache's catalog cannot be read, and when
+    // their change did not reach the catalog file.
     // Drops the recording's copies whose originals are reachable; keeps those that are the only one left.
     virtual bool removeReplaceableCopies(const QString &key) = 0;
     // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
     // also forgets the recordings none of whose originals is in place.
     virtual bool clear(bool keepingUnavailable) = 0;
-    // Where an unreadable catalog was kept, given once (see MediaCache::takeSetAsideCatalog).
+    // Where an unreadable catalog was kept, or an empty text when it could not be kept, given once (see
+    // MediaCache::takeSetAsideCatalog).
     virtual std::optional<QString> takeSetAsideCatalog() { return std::nullopt; }
 
     // Forwards to a media cache that outlives the result.

@@ -199,9 +199,13 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
     const QString key = clip.catalogKey();
     m_forcedKeys.remove(key);
     call<bool>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
-               [this, key](bool removed) {
-                   if (removed) // else nothing changed: the catalog could not be read
+               [this, key, name = clip.name](bool removed) {
+                   if (removed)
                        emit copiesRemoved(key);
+                   else
+                       setLastError(QStringLiteral("The cached copies of %1 couldn't be removed: the media "
+                                                   "cache's catalog couldn't be read or written.")
+                                        .arg(name));
                    refreshUsage();
                });
 }
@@ -217,10 +221,11 @@ QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
         m_callPool, this, [cache = m_cache, keepingUnavailable] { return cache->clear(keepingUnavailable); },
         [this](bool cleared) {
             // A catalog that cannot be read now proves nothing about the stored files, so nothing was
-            // deleted: the user who asked for the clear is told instead of seeing nothing happen.
+            // deleted; one that cannot be written forgets nothing past a restart until a later save. The
+            // user who asked for the clear is told instead of seeing nothing happen.
             if (!cleared)
                 setLastError(QStringLiteral("The media cache couldn't be cleared: its catalog couldn't "
-                                            "be read."));
+                                            "be read or written."));
         });
 }
 

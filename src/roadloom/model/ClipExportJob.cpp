@@ -2,6 +2,8 @@
 
 #include "roadloom/model/TimeText.h"
 
+#include "platform/FileIO.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,21 +50,27 @@ ClipExportJob::~ClipExportJob()
 
 void ClipExportJob::start()
 {
-    if (m_thread.joinable())
+    if (m_started)
         return;
+    m_started = true;
     m_poll.start();
-    m_thread = std::thread([this] {
+    const bool started = m_thread.start([this] {
         m_outcome = run();
         // Delivered on the GUI thread; a job deleted meanwhile takes the call with it.
         QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
     });
+    if (started)
+        return;
+    m_outcome.error =
+        QStringLiteral("The export couldn\u2019t be started: the system has no thread to spare.");
+    // Told later, as a run's end is, so that its caller has connected by then.
+    QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
 }
 
 void ClipExportJob::cancelAndWait()
 {
     m_cancel = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
     m_poll.stop();
 }
 
@@ -316,15 +324,8 @@ std::optional<QString> ClipExportJob::writeTrack()
         QDir(m_plan.folder).filePath(base + nameSuffix(request.start, request.end) + QStringLiteral(".gpx")));
     if (!reserved)
         return reserved.error();
-    for (qsizetype done = 0; done < text.size();) {
-        const ssize_t n =
-            ::write(reserved->descriptor(), text.constData() + done, size_t(text.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return couldNotSave(reserved->path(), systemText(n < 0 ? errno : EIO));
-        done += n;
-    }
+    if (!FileIO::writeFully(reserved->descriptor(), text.constData(), text.size()))
+        return couldNotSave(reserved->path(), systemText(errno));
     if (::fsync(reserved->descriptor()) != 0)
         return couldNotSave(reserved->path(), systemText(errno));
     if (const Result<QString> named = reserved->complete(); !named)
@@ -348,8 +349,7 @@ void ClipExportJob::poll()
 
 void ClipExportJob::deliver()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    m_thread.join();
     m_poll.stop();
     m_done = true;
     if (m_outcome.cancelled)

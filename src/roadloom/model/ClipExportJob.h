@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "platform/ThreadGroup.h"
 #include "platform/UniqueFd.h"
 #include "roadcore/Channel.h"
 #include "roadcore/DashClip.h"
@@ -19,7 +20,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 
 // Writes one movie of a time range: source, start, end, preset, destination, progress (0...1), cancel.
@@ -61,13 +61,14 @@ public:
     // Cancels the run and waits for its thread.
     ~ClipExportJob() override;
 
+    // Runs the export on a thread of its own; when none can be started, the run fails as an export would.
     void start();
     // Stops the run at the next packet and waits until its incomplete movie is gone.
     void cancelAndWait();
 
     // (movies done + fraction of the current one) / movies; polled every 0.2 s, never going back.
     double progress() const { return m_progress; }
-    bool isRunning() const { return m_thread.joinable() && !m_done; }
+    bool isRunning() const { return m_started && !m_done; }
     bool isFinished() const { return m_done; }
     // A sheet shows this run's failure itself while it is watching.
     void setWatched(bool watched) { m_watched = watched; }
@@ -126,7 +127,8 @@ private:
     void deliver();
 
     Plan m_plan;
-    std::thread m_thread;
+    ThreadGroup m_thread;
+    bool m_started = false;
     QTimer m_poll;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_index{0};

@@ -175,8 +175,8 @@ QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCateg
     const auto test = [&](qsizetype from, qsizetype to) {
         const CaselessMatch match(search); // one a thread: it counts what it hands to Qt
         // Each name's characters lie apart on the heap, mostly out of cache by the next keystroke, and the
-        // test waits on them: asking for the name some places ahead overlaps those waits (100,000 names:
-        // 9.6 ms to 4.5 ms a keystroke).
+        // test waits on them: asking for the name some places ahead overlaps those waits, which are most of
+        // a long list's test.
         constexpr qsizetype ahead = 16;
         for (qsizetype i = from; i < to; ++i) {
             if (!search.isEmpty() && i + ahead < to)
@@ -185,8 +185,8 @@ QList<qsizetype> positions(const QList<DashClip> &clips, std::optional<ClipCateg
             keep[size_t(i)] = (!category || clip.category == *category) && match.in(clip.name);
         }
     };
-    // A long list's search is shared with threads of its own: the waits on memory overlap across cores
-    // (100,000 names on a shared machine: 7.4 ms to 2.9 ms). A thread that cannot start leaves its part here.
+    // A long list's search is shared with threads of its own, so that the waits on memory overlap across
+    // cores. A thread that cannot start leaves its part here.
     constexpr qsizetype parts = 4, longList = 20000;
     const qsizetype share =
         clips.size() >= longList && !search.isEmpty() ? (clips.size() + parts - 1) / parts : clips.size();

@@ -105,9 +105,14 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
 LibraryStore::~LibraryStore()
 {
     // Scans hold the catalog; let them end before it can go away. Their results are dropped with the store.
+    finishCatalogWrites();
+    m_checkPool.waitForDone();
+}
+
+void LibraryStore::finishCatalogWrites()
+{
     *m_closing = true;
     m_scanPool.waitForDone();
-    m_checkPool.waitForDone();
 }
 
 // Sources
@@ -282,7 +287,10 @@ LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source,
         // The catalog lists newest first already.
         result.clips = cache->clips(MediaCacheScope::all(), {}, closing);
     } else {
-        result.clips = cache->registerClips(scan(source.urls));
+        QList<DashClip> scanned = scan(source.urls);
+        if (closing && closing->load())
+            return result; // the catalog is no longer written
+        result.clips = cache->registerClips(scanned);
         // Recordings imported earlier from the same place whose files the scan no longer finds.
         QSet<QString> found;
         found.reserve(result.clips.size());
@@ -468,6 +476,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
 
 void LibraryStore::finishTrash(const DashClip &clip)
 {
+    checkCachedCopies(); // the recording's copies went with it
     removeFromList(clip.id);
 }
 
@@ -509,21 +518,31 @@ void LibraryStore::markCached(const QString &key, Channel channel)
 
 QFuture<void> LibraryStore::refreshCacheState()
 {
+    checkCachedCopies();
     if (m_clips.isEmpty())
         return QtFuture::makeReadyFuture();
     return OffThread::run(
         m_scanPool, this,
-        [cache = m_cache, listed = m_clips]() mutable {
+        [cache = m_cache, listed = m_clips, closing = m_closing]() mutable {
             // Let go of the store's list at once, so that a change on the GUI thread meanwhile copies
             // nothing.
             QList<DashClip> own = std::exchange(listed, {});
             own.detach();
             QSet<QString> forgotten;
             for (DashClip &clip : own) {
-                if (cache->isCatalogued(clip.catalogKey()))
+                if (closing->load())
+                    break; // what is left keeps its state: the list goes with the quit
+                switch (cache->isCatalogued(clip.catalogKey())) {
+                case MediaCache::CatalogAnswer::catalogued:
                     clip = cache->resolveForPlayback(clip);
-                else if (withoutGoneFiles(clip))
-                    forgotten.insert(clip.id);
+                    break;
+                case MediaCache::CatalogAnswer::notCatalogued:
+                    if (withoutGoneFiles(clip))
+                        forgotten.insert(clip.id);
+                    break;
+                case MediaCache::CatalogAnswer::unreadable:
+                    break; // the catalog may still hold it: the row stays as it is
+                }
             }
             return std::pair(std::move(own), std::move(forgotten));
         },
@@ -636,6 +655,37 @@ bool LibraryStore::isOffline(const LibrarySource &source) const
            m_offlineFolders.contains(source.urls.first());
 }
 
+bool LibraryStore::hasCachedCopies(const LibrarySource &source) const
+{
+    return source.kind == LibrarySource::Kind::folder && !source.urls.isEmpty() &&
+           m_foldersWithCopies.contains(source.urls.first());
+}
+
+void LibraryStore::checkCachedCopies()
+{
+    const QStringList offline(m_offlineFolders.cbegin(), m_offlineFolders.cend());
+    const quint64 generation = ++m_copiesGeneration;
+    // On the scans' threads, not the checks': a long listing may hold the catalog's lock, and the checks of
+    // the folders must not wait for it.
+    OffThread::run(
+        m_scanPool, this,
+        [cache = m_cache, offline, closing = m_closing]() -> std::optional<QSet<QString>> {
+            if (offline.isEmpty())
+                return QSet<QString>();
+            if (closing->load())
+                return std::nullopt; // a first read of the catalog may write it
+            return cache->foldersWithCopies(offline);
+        },
+        [this, generation](const std::optional<QSet<QString>> &found) {
+            // Unknown while the catalog cannot be read: the last answer stands.
+            if (generation != m_copiesGeneration || !found || *found == m_foldersWithCopies)
+                return;
+            m_foldersWithCopies = *found;
+            ++m_availabilityRevision;
+            emit availabilityRevisionChanged(m_availabilityRevision);
+        });
+}
+
 void LibraryStore::checkAvailability()
 {
     QStringList folders;
@@ -660,13 +710,14 @@ void LibraryStore::checkAvailability()
                 return; // a newer check answers
             watchFolders(found.watched);
             if (found.offline == m_offlineFolders)
-                return;
+                return checkCachedCopies();
             const std::optional<LibrarySource> selected = selectedSource();
             const bool selectedChanged = selected && selected->kind == LibrarySource::Kind::folder &&
                                          !selected->urls.isEmpty() &&
                                          m_offlineFolders.contains(selected->urls.first()) !=
                                              found.offline.contains(selected->urls.first());
             m_offlineFolders = std::move(found.offline);
+            checkCachedCopies();
             ++m_availabilityRevision;
             emit availabilityRevisionChanged(m_availabilityRevision);
             // Its recordings now play from their copies, or from their files again. Updated in place: a

@@ -48,7 +48,8 @@ class VolumeProvider;
 //   call beginRemoveRows for it when it is not -1; on the second, endRemoveRows. The shown rows change only
 //   in between, and `filteredPositionsChanged` is not emitted for it.
 // `filteredRow(index)` (-1 when filtered out) and `indexOf(id)` (-1 when not listed) are O(1).
-// A sidebar reads `isOffline(source)` again on `availabilityRevisionChanged`; it never touches the disk.
+// A sidebar reads `isOffline(source)` and `hasCachedCopies(source)` again on `availabilityRevisionChanged`;
+// neither touches the disk.
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -112,6 +113,10 @@ public:
     // Where opened configuration files go, when the store was made before that store.
     void setConfigStore(ConfigStore *config) { m_config = config; }
 
+    // For the quit: waits for the store's work on the media cache's catalog to end, and lets later work
+    // write none. Scans that end meanwhile register nothing; a Trash already asked for is completed.
+    void finishCatalogWrites();
+
     // Rebuilds the cards from the mounted volumes; changes no selection.
     void refreshDevices();
     // A volume was mounted or unmounted: a new card is selected; losing the selected source selects All
@@ -164,6 +169,10 @@ public:
     // disk; a changed answer bumps `availabilityRevision`, and refreshes the storage state of the listed
     // recordings when the selected folder is the one that went or came back.
     bool isOffline(const LibrarySource &source) const;
+    // Whether one of the folder's recordings has a stored copy to play, as last asked of the media cache
+    // (after each availability check and each refresh of the cache state). Never touches the disk; a
+    // changed answer bumps `availabilityRevision`.
+    bool hasCachedCopies(const LibrarySource &source) const;
     // Recordings of that category in `clips` (all with none); filters and search do not apply.
     int count(std::optional<ClipCategory> category) const;
     QList<ClipCategory> presentCategories() const;
@@ -244,6 +253,8 @@ private:
     static bool withoutGoneFiles(DashClip &clip);
     // Checks off the GUI thread which folders are gone; a changed answer is stored and bumps the revision.
     void checkAvailability();
+    // Asks the media cache which offline folders still have stored copies.
+    void checkCachedCopies();
     // Views check again now; the stored offline state follows.
     void bumpAvailabilityRevision();
     void watchFolders(const QSet<QString> &paths);
@@ -263,8 +274,9 @@ private:
     ClipListing::Index m_index; // of m_clips
     // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
     std::optional<size_t> m_fingerprint;
-    ClipListing::Shown m_shown;     // of m_clips
-    QSet<QString> m_offlineFolders; // paths
+    ClipListing::Shown m_shown;        // of m_clips
+    QSet<QString> m_offlineFolders;    // paths
+    QSet<QString> m_foldersWithCopies; // paths, among the offline ones
     bool m_isScanning = false;
     int m_availabilityRevision = 0;
     std::optional<QString> m_selectedSourceID;
@@ -277,6 +289,7 @@ private:
     // Rescans overlap; only the newest one publishes and ends the scanning state.
     quint64 m_rescanGeneration = 0;
     quint64 m_availabilityGeneration = 0;
+    quint64 m_copiesGeneration = 0;
     // Set when the store goes: a long catalog listing then ends early instead of holding the quit up.
     std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
     QThreadPool m_scanPool;

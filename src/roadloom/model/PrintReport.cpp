@@ -32,6 +32,21 @@ QSizeF fitted(const QImage &image, double width, double maxHeight)
     return QSizeF(image.size()).scaled(QSizeF(width, maxHeight), Qt::KeepAspectRatio);
 }
 
+// A video frame is never see-through, but a 32-bit layout's fourth byte is often padding (zero) that a
+// painter takes for alpha: the page gets the frame with that byte set.
+QImage opaque(const QImage &frame)
+{
+    if (frame.isNull())
+        return frame;
+    QImage image = frame.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] |= 0xff000000u;
+    }
+    return image;
+}
+
 } // namespace
 
 std::optional<QDateTime> PrintReport::recorded() const
@@ -152,10 +167,10 @@ QImage PrintReport::render(double scale, const QDateTime &printedAt, const QLoca
     painter.drawText(QPointF(padding + content - categoryWidth, headerY + headerAscent), category);
 
     if (!front.isNull())
-        painter.drawImage(QRectF(QPointF(padding, frontY), frontSize), front);
+        painter.drawImage(QRectF(QPointF(padding, frontY), frontSize), opaque(front));
     if (rear && !rear->isNull())
         painter.drawImage(QRectF(QPointF(padding + (content - rearSize.width()) / 2, rearY), rearSize),
-                          *rear);
+                          opaque(*rear));
 
     painter.setFont(gridFont);
     double rowY = gridY;

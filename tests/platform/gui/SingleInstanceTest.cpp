@@ -198,6 +198,64 @@ TEST_F(SingleInstanceTest, ALaunchWithoutARuntimeFolderFindsTheHolderThroughTheL
     EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
 }
 
+TEST_F(SingleInstanceTest, ALaunchFindsTheInstanceAtTheDataFoldersSocketWhateverItsLockFile)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("runtime"))));
+    const QString lock = QString::fromStdString(lockPath());
+    enum State { deleted, folder, unlockable };
+    for (const State state : {deleted, folder, unlockable}) {
+        SCOPED_TRACE(state == deleted  ? "deleted under the holder"
+                     : state == folder ? "a folder in its place"
+                                       : "nothing to lock, the data folder being a file");
+        QDir(dir.filePath(QStringLiteral("data"))).removeRecursively();
+        if (state == folder) {
+            ASSERT_TRUE(QDir().mkpath(lock));
+        } else if (state == unlockable) {
+            TestSupport::writeFile(dir.filePath(QStringLiteral("data")), "not a folder");
+        }
+        InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+        ASSERT_EQ(holder.outcome,
+                  state == unlockable ? InstanceLock::Outcome::unguarded : InstanceLock::Outcome::held);
+        SingleInstance instance(SingleInstance::socketPathFor(lock));
+        ASSERT_TRUE(instance.listen());
+        holder.lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
+        QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+        if (state == deleted) {
+            ASSERT_TRUE(QFile::remove(lock));
+        }
+
+        QFuture<InstanceLock::Outcome> later = launch({QStringLiteral("/media/card")}, 0);
+        ASSERT_TRUE(waitFor([&] { return later.isFinished(); }));
+        EXPECT_EQ(later.result(), InstanceLock::Outcome::handedOver);
+        EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
+        QFile::remove(dir.filePath(QStringLiteral("data")));
+    }
+}
+
+TEST_F(SingleInstanceTest, AHandOverArrivesThroughARuntimeFolderTooDeepForASocketAddress)
+{
+    QString deep = dir.filePath(QStringLiteral("runtime-"));
+    deep += QString(100 - deep.size(), QLatin1Char('r'));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", QFile::encodeName(deep));
+    const QString socketPath = SingleInstance::socketPathFor(QString::fromStdString(lockPath()));
+    ASSERT_GE(size_t(socketPath.size()), sizeof(sockaddr_un::sun_path));
+
+    InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+    ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
+    SingleInstance instance(socketPath);
+    ASSERT_TRUE(instance.listen());
+    ASSERT_TRUE(holder.lock.publish(QFile::encodeName(socketPath).toStdString()));
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+    // A live instance keeps its socket there too.
+    EXPECT_FALSE(SingleInstance(socketPath).listen());
+
+    QFuture<InstanceLock::Outcome> later = launch({QStringLiteral("/media/card")}, 0);
+    ASSERT_TRUE(waitFor([&] { return later.isFinished(); }));
+    EXPECT_EQ(later.result(), InstanceLock::Outcome::handedOver);
+    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    EXPECT_EQ(received.at(0).at(0).toStringList(), QStringList{QStringLiteral("/media/card")});
+}
+
 TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)
 {
     // A socket file that nobody listens on any more, as a crashed instance leaves it.

@@ -100,6 +100,18 @@ TEST(StageCanvasLoad, HoldsALoadUntilARendererAttaches)
     EXPECT_FALSE(headless.isLoadHeld());
 }
 
+// The canvas returns before the players' render contexts are made: they come on the event loop's next
+// turns and release the loads held for them.
+TEST_F(StageCanvasTest, AttachesThePlayersOnLaterTurns)
+{
+    front->load(media("stage_front.mp4"));
+    rear->load(media("stage_rear.mp4"));
+    canvas = std::make_unique<StageCanvas>(front.get(), rear.get());
+    EXPECT_TRUE(front->isLoadHeld());
+    EXPECT_TRUE(rear->isLoadHeld());
+    EXPECT_TRUE(waitFor([&] { return !front->isLoadHeld() && !rear->isLoadHeld(); }, waitMs));
+}
+
 TEST_F(StageCanvasTest, DrawsTheFittedPictureAndTheRoundedInset)
 {
     StageView view;

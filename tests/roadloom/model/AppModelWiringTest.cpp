@@ -6,6 +6,9 @@
 
 #include <QFile>
 
+#include <chrono>
+#include <thread>
+
 using namespace AppHarness;
 using TestSupport::waitFor;
 
@@ -114,6 +117,49 @@ TEST_F(AppModelWiringTest, AnUnreadableCatalogIsToldOnceWithWhereItWasKept)
     ASSERT_TRUE(waitFor([&] { return cacheBackend.log().count("usage") > usages; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(model->toast()->message, "other");
+}
+
+TEST_F(AppModelWiringTest, AnUnreadableCatalogThatCouldNotBeKeptIsToldWithNothingToReveal)
+{
+    cacheBackend.setAsideCatalog = QString();
+    make({});
+    ASSERT_TRUE(waitFor([&] { return model->toast().has_value(); }));
+    EXPECT_EQ(model->toast()->message,
+              "The catalog could not be read and could not be kept. Nothing is cached "
+              "until it can be.");
+    EXPECT_EQ(model->toast()->revealURL, std::nullopt);
+}
+
+TEST_F(AppModelWiringTest, NothingWritesTheCatalogAfterTheQuitsFold)
+{
+    make({});
+    const QString catalog = QDir(cache.root()).filePath("catalog.json");
+    const auto onDisk = [&] {
+        QFile file(catalog);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("absent");
+    };
+    const DashClip late = recording("REC_LATE", at(3));
+    scan.byRoot[card()] = {late};
+    scan.holdCall = scan.calls + 1;
+    model->library().rescan();
+    ASSERT_TRUE(waitFor([&] { return scan.holding.load(); }));
+
+    // The scan ends while the quit waits for it.
+    std::thread ending([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        scan.release.release();
+    });
+    model->finishCatalogWrites();
+    cache.foldJournal();
+    const QByteArray folded = onDisk();
+    ending.join();
+    ASSERT_TRUE(waitFor([&] { return !model->library().isScanning(); }));
+    model->player().load(late, false);
+    ASSERT_TRUE(waitFor([&] { return front().hasFile() || model->player().loadError(); }));
+
+    EXPECT_EQ(onDisk(), folded);
+    EXPECT_FALSE(services->calls().contains("resolve REC_LATE"))
+        << "the player resolves nothing after the quit";
 }
 
 TEST_F(AppModelWiringTest, OpeningAConfigurationFileRaisesTheRequest)

@@ -341,11 +341,13 @@ TEST_F(CacheCoordinatorTest, WhileTheCatalogCannotBeReadNoUsageIsShownAndNoRemov
     coordinator->removeCopy(clipWithKey("A"));
     ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 1; }));
     EXPECT_EQ(removed.size(), 0);
+    ASSERT_TRUE(coordinator->lastError());
+    EXPECT_TRUE(coordinator->lastError()->contains(QStringLiteral("couldn't be removed")));
     EXPECT_FALSE(coordinator->usage());
     // A clear that could not run says so where the cache's state is shown.
     coordinator->clear(false);
-    ASSERT_TRUE(TestSupport::waitFor([&] { return coordinator->lastError().has_value(); }));
-    EXPECT_TRUE(coordinator->lastError()->contains(QStringLiteral("couldn't be cleared")));
+    EXPECT_TRUE(TestSupport::waitFor(
+        [&] { return coordinator->lastError()->contains(QStringLiteral("couldn't be cleared")); }));
 
     cache.catalogUnreadable = false;
     coordinator->removeCopy(clipWithKey("A"));

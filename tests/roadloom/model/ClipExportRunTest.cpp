@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include "platform/ThreadGroup.h"
 #include "roadcore/ClipExporter.h"
 
 #include <cerrno>
@@ -169,6 +170,21 @@ TEST_F(ClipExportRun, AFailureKeepsEarlierMoviesAndIsShownWhereTheUserLooks)
         }
         model.reset();
     }
+}
+
+TEST_F(ClipExportRun, ARunWhoseThreadCannotStartFailsAsAnExport)
+{
+    make({clipA});
+    load(clipA);
+    const ThreadGroup::RefuseStarts noThreads;
+    QString failure;
+    QPointer<ClipExportJob> job = model->exportClip(request());
+    ASSERT_TRUE(job);
+    job->setWatched(true);
+    QObject::connect(job, &ClipExportJob::failed, [&](const QString &message) { failure = message; });
+    finish(job);
+    EXPECT_EQ(failure, "The export couldn\u2019t be started: the system has no thread to spare.");
+    EXPECT_EQ(files(), QStringList{});
 }
 
 TEST_F(ClipExportRun, NothingWithoutARecordingOrAFolder)

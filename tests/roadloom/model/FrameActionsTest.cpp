@@ -7,6 +7,7 @@
 #include "platform/StandardFolders.h"
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -231,6 +232,43 @@ TEST_F(FrameActions, PrintFramePrintsOnePageNamedByTheRecording)
     model->player().load(std::nullopt, false);
     model->printFrame();
     EXPECT_EQ(printer.images.size(), 2);
+}
+
+// A frame in the player's layout: bgr0, its fourth byte zero.
+QImage paddedFrame(QRgb color)
+{
+    QImage image(64, 36, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), image.width(), color & 0x00ffffffu);
+    return image;
+}
+
+TEST_F(FrameActions, PrintedPageShowsTheFramesOfThePlayersLayout)
+{
+    if (!TestSupport::haveProgram("pdftoppm"))
+        GTEST_SKIP() << "needs pdftoppm";
+    loadWith({{Channel::front, F}, {Channel::rear, R}});
+    front().frameResult = paddedFrame(qRgb(255, 0, 0));
+    rear().frameResult = paddedFrame(qRgb(0, 0, 255));
+    model->printFrame();
+    ASSERT_EQ(printer.images.size(), 1);
+
+    const QString stem = dir.filePath("page");
+    ASSERT_TRUE(
+        TestSupport::run("pdftoppm", {"-r", "40", "-png", "-singlefile", dir.filePath("printed.pdf"), stem})
+            .ok());
+    const QImage page(stem + ".png");
+    ASSERT_FALSE(page.isNull());
+    qint64 red = 0, blue = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const QRgb c = page.pixel(x, y);
+            red += qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+            blue += qBlue(c) > 200 && qRed(c) < 60 && qGreen(c) < 60;
+        }
+    const double area = double(page.width()) * page.height();
+    EXPECT_GT(red / area, 0.2) << "the front frame fills the page's width";
+    EXPECT_GT(blue / area, 0.1) << "the rear frame, 300 points tall";
 }
 
 } // namespace

@@ -75,10 +75,10 @@ protected:
         return {folder(name, {"DCIM"}), label, false};
     }
 
-    LibraryStore &make()
+    LibraryStore &make(MediaCache *over = nullptr)
     {
-        store = std::make_unique<LibraryStore>(
-            LibraryStore::Services{&volumes, &defaults, &cache, scan.function(), &Trash::system()});
+        store = std::make_unique<LibraryStore>(LibraryStore::Services{
+            &volumes, &defaults, over ? over : &cache, scan.function(), &Trash::system()});
         store->setCachePlanner(&planner);
         return *store;
     }
@@ -280,6 +280,55 @@ TEST_F(LibraryStoreTest, RecordingsForgottenByAClearLeaveTheListAtOnce)
         EXPECT_NE(store->selectedClipID(), std::optional<QString>(selected));
         store.reset();
     }
+}
+
+TEST_F(LibraryStoreTest, WhileTheCatalogCannotBeReadARefusedClearChangesNoRow)
+{
+    // The catalog replaced by a folder: every read of it fails.
+    const QString root = dir.filePath("Unreadable cache");
+    ASSERT_TRUE(QDir().mkpath(root + "/catalog.json"));
+    MediaCache unreadable(root);
+    const QString trip = folder("Trip");
+    const QString here = trip + "/here_F.mp4";
+    TestSupport::writeFile(here, "abc");
+    DashClip present = recording("here", here, 2);
+    present.byteSize = 3;
+    scan.byRoot[trip] = {recording("away", trip + "/away_F.mp4", 1), present}; // one file away
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make(&unreadable);
+    settle();
+    const QList<DashClip> before = store->clips();
+    ASSERT_EQ(before.size(), 2);
+
+    EXPECT_FALSE(unreadable.clear(false));
+    QFuture<void> refreshed = store->refreshCacheState();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return refreshed.isFinished(); }));
+    EXPECT_EQ(store->clips(), before);
+}
+
+TEST_F(LibraryStoreTest, AnOfflineFolderHasCachedCopiesOnlyWhileOneOfItsRecordingsHasOne)
+{
+    const QString trip = folder("Trip");
+    const QString file = trip + "/clip_F.mp4";
+    TestSupport::writeFile(file, "abc");
+    DashClip clip = recording("clip", file, 1);
+    clip.byteSize = 3;
+    scan.byRoot[trip] = {clip};
+    defaults.setValue("libraryFolders", QStringList{trip});
+    make();
+    settle();
+    const LibrarySource source = store->folders().first();
+    ASSERT_TRUE(cache.perform({clip.catalogKey(), Channel::front, file, 3, "clip_F.mp4"}).ok());
+
+    ASSERT_TRUE(QDir().rename(trip, dir.filePath("Trip away"))); // the card taken out
+    volumes.change({});
+    ASSERT_TRUE(
+        TestSupport::waitFor([&] { return store->isOffline(source) && store->hasCachedCopies(source); }));
+
+    ASSERT_TRUE(cache.clear(false)); // with the card away: the copy and the recording go
+    store->refreshCacheState();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !store->hasCachedCopies(source); }));
+    EXPECT_TRUE(store->isOffline(source));
 }
 
 TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+
 namespace {
 
 const QString dash = QStringLiteral("\u2014");
@@ -202,6 +205,28 @@ TEST(PrintReport, PageIsTwiceThePointWidthWithTheFramesFittedBelowTheHeader)
     EXPECT_NEAR(report.render(2.0, printed).height() - plain.height(), 2 * (176 + 14), 2);
 
     EXPECT_EQ(report.render(1.0, printed).width(), 760);
+}
+
+TEST(PrintReport, FramesWhosePaddingByteIsZeroArePaintedOpaque)
+{
+    const QRgb color = qRgb(200, 30, 40);
+    // bgr0 (RGB32 here) and rgb0 frames, as the player hands them over.
+    const std::pair<QImage::Format, std::array<uchar, 4>> layouts[] = {
+        {QImage::Format_RGB32, {40, 30, 200, 0}}, {QImage::Format_RGBX8888, {200, 30, 40, 0}}};
+    for (const auto &[format, bytes] : layouts) {
+        SCOPED_TRACE(format);
+        QImage frame(160, 90, format);
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                std::memcpy(frame.scanLine(y) + 4 * x, bytes.data(), 4);
+        PrintReport report{twoChannelClip({}), 1, frame, frame, {}, {}, SpeedUnit::kmh};
+        const QImage page = report.render(2.0).convertToFormat(QImage::Format_ARGB32);
+        int frontTop = 0;
+        const int front = runIn(page, 760, color, &frontTop);
+        EXPECT_NEAR(front, 792, 2) << "the front frame, opaque";
+        const QImage below = page.copy(0, frontTop + front, page.width(), page.height());
+        EXPECT_NEAR(runIn(below, 760, color), 600, 2) << "the rear frame, opaque";
+    }
 }
 
 } // namespace

@@ -121,6 +121,40 @@ QList<double> SensorChart::timeMarks() const
     return marks;
 }
 
+QList<SensorChart::AxisLabel> SensorChart::valueLabels() const
+{
+    const QFontMetricsF metrics(TextStyles::caption());
+    const double right = plotRect().left() - labelGap;
+    const int decimals = decimalsFor(m_step);
+    QList<AxisLabel> labels;
+    for (double mark : valueMarks()) {
+        const QString text = QString::number(mark, 'f', decimals);
+        const double w = metrics.horizontalAdvance(text);
+        const double y = std::round(yOf(mark)) + 0.5;
+        labels.append({QRectF(right - w, y - metrics.height() / 2, w, metrics.height()), text});
+    }
+    return labels;
+}
+
+QList<SensorChart::AxisLabel> SensorChart::timeLabels() const
+{
+    const QFontMetricsF metrics(TextStyles::caption());
+    const QRectF plot = plotRect();
+    QList<AxisLabel> labels;
+    double labelsEnd = -std::numeric_limits<double>::infinity();
+    for (double mark : timeMarks()) {
+        const QString text = timeLabel(mark);
+        const double w = metrics.horizontalAdvance(text);
+        // Centred on its mark, but never reaching left of the plot, where the value labels stand.
+        const double left = std::max(plot.left(), std::min(std::round(xOf(mark)) + 0.5 - w / 2, width() - w));
+        if (left < labelsEnd + labelGap)
+            continue;
+        labels.append({QRectF(left, plot.bottom() + 2, w, metrics.height()), text});
+        labelsEnd = left + w;
+    }
+    return labels;
+}
+
 QList<double> SensorChart::valueMarks() const
 {
     QList<double> marks;
@@ -304,27 +338,19 @@ void SensorChart::rebuild()
 
     // Grid and labels.
     QList<QLineF> grid;
-    const int decimals = decimalsFor(m_step);
-    painter.setPen(Palette::secondaryText(palette()));
     for (double mark : valueMarks()) {
         const double y = std::round(yOf(mark)) + 0.5;
         grid.append(QLineF(plot.left(), y, plot.right(), y));
-        painter.drawText(QRectF(0, y - metrics.height() / 2, plot.left() - labelGap, metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, QString::number(mark, 'f', decimals));
     }
-    // A narrow chart keeps every grid line but only the time labels that do not run into the one before.
-    double labelsEnd = -std::numeric_limits<double>::infinity();
     for (double mark : timeMarks()) {
         const double x = std::round(xOf(mark)) + 0.5;
         grid.append(QLineF(x, plot.top(), x, plot.bottom()));
-        const QString label = timeLabel(mark);
-        const double w = metrics.horizontalAdvance(label);
-        const double left = std::clamp(x - w / 2, 0.0, width() - w);
-        if (left < labelsEnd + labelGap)
-            continue;
-        painter.drawText(QPointF(left, plot.bottom() + 2 + metrics.ascent()), label);
-        labelsEnd = left + w;
     }
+    painter.setPen(Palette::secondaryText(palette()));
+    for (const AxisLabel &label : valueLabels())
+        painter.drawText(label.rect, Qt::AlignRight | Qt::AlignVCenter, label.text);
+    for (const AxisLabel &label : timeLabels())
+        painter.drawText(QPointF(label.rect.left(), label.rect.top() + metrics.ascent()), label.text);
     painter.setPen(QPen(Palette::separator(palette()), 1));
     painter.drawLines(grid);
 

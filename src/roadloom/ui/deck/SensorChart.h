@@ -32,6 +32,14 @@ public:
     // The marks of the axes, for tests and tools.
     QList<double> timeMarks() const;
     QList<double> valueMarks() const;
+    // A label of an axis and the box it is drawn in; the time labels are the ones shown, those that would
+    // run into the one before are left out.
+    struct AxisLabel {
+        QRectF rect;
+        QString text;
+    };
+    QList<AxisLabel> valueLabels() const;
+    QList<AxisLabel> timeLabels() const;
     // The y range shown.
     double low() const { return m_low; }
     double high() const { return m_high; }

@@ -209,7 +209,9 @@ bool VideoStage::event(QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
-        makeCanvas();
+        // After the paint the showing asked for: started beside it, the GL driver's start took the processors
+        // the paint's own helper threads wait for, and the window's thread waited with them.
+        QTimer::singleShot(0, this, &VideoStage::makeCanvas);
         break;
     case QEvent::NativeGesture: {
         auto *gesture = static_cast<QNativeGestureEvent *>(event);

@@ -10,6 +10,7 @@
 #include "roadloom/ui/device/ConfigGroupRows.h"
 #include "roadloom/ui/device/ConfigRow.h"
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
+#include "roadloom/ui/widgets/FirstGeometry.h"
 #include "roadloom/ui/widgets/FormSection.h"
 #include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/widgets/Symbols.h"
@@ -69,7 +70,7 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
 {
     setObjectName(QStringLiteral("device-settings"));
     setMinimumSize(560, 480);
-    resize(640, 720);
+    (new FirstGeometry(*this, firstSize))->place();
 
     m_pages = new QStackedWidget(this);
     setCentralWidget(m_pages);

@@ -33,6 +33,9 @@ class QVBoxLayout;
 class DeviceSettingsWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // The size it opens at where the screen has room.
+    static constexpr QSize firstSize{640, 720};
+
     explicit DeviceSettingsWindow(AppModel &model, QWidget *parent = nullptr);
 
     static QString baseTitle();

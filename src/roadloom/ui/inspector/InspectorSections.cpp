@@ -14,6 +14,7 @@
 #include "roadloom/ui/widgets/TextStyles.h"
 #include "roadloom/ui/widgets/WrapLabel.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -111,11 +112,42 @@ QWidget *symbolText(const QString &symbol, const QString &text, const QColor &co
 }
 
 // A flat button that reads as a link.
-QPushButton *linkButton(const QString &text)
+// A flat button drawn as a link. With an elide mode its text shortens to the width it is given.
+class LinkButton : public QPushButton {
+public:
+    LinkButton(const QString &text, Qt::TextElideMode mode) : m_text(text), m_mode(mode) { showText(); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QPushButton::resizeEvent(event);
+        showText();
+    }
+    void changeEvent(QEvent *event) override
+    {
+        QPushButton::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            showText();
+    }
+
+private:
+    void showText()
+    {
+        QString shown = m_mode == Qt::ElideNone
+                            ? m_text
+                            : fontMetrics().elidedText(m_text, m_mode, std::max(0, width() - 2));
+        shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        if (shown != text())
+            setText(shown);
+    }
+
+    QString m_text;
+    Qt::TextElideMode m_mode;
+};
+
+QPushButton *linkButton(const QString &text, Qt::TextElideMode mode = Qt::ElideNone)
 {
-    auto *button = new QPushButton;
-    QString shown = text;
-    button->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    auto *button = new LinkButton(text, mode);
     button->setFlat(true);
     button->setCursor(Qt::PointingHandCursor);
     QPalette palette = button->palette();
@@ -244,7 +276,7 @@ FormSection *storage(AppModel &model, const DashClip &clip, Updaters &updaters)
         top->addWidget(stateLabel);
         stack->addLayout(top);
 
-        QPushButton *name = linkButton(fileName(shown));
+        QPushButton *name = linkButton(fileName(shown), Qt::ElideMiddle);
         name->setObjectName(QStringLiteral("revealFile"));
         name->setToolTip(plainToolTip(shown));
         QObject::connect(name, &QPushButton::clicked, name,

@@ -50,8 +50,20 @@ QSize CategoryChip::sizeHint() const
     return {width, metrics.height() + 10};
 }
 
+bool CategoryChip::isWhole() const
+{
+    // The strip's parent is the scroll area's viewport.
+    const QWidget *strip = parentWidget();
+    const QWidget *viewport = strip ? strip->parentWidget() : nullptr;
+    if (!viewport)
+        return true;
+    return viewport->rect().contains(QRect(mapTo(viewport, QPoint(0, 0)), size()));
+}
+
 void CategoryChip::paintEvent(QPaintEvent *)
 {
+    if (!isWhole())
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF shape = QRectF(rect());
@@ -103,6 +115,8 @@ CategoryChips::CategoryChips(LibraryStore &library, QWidget *parent) : QScrollAr
     setWidget(m_strip);
     setFixedHeight(QFontMetrics(chipFont()).height() + 10 + 16);
     viewport()->installEventFilter(this);
+    // Scrolling moves drawn pixels; chips that come whole or get cut must draw again.
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, m_strip, qOverload<>(&QWidget::update));
 
     rebuild();
     connect(&library, &LibraryStore::clipsChanged, this, &CategoryChips::rebuild);
@@ -146,6 +160,12 @@ void CategoryChips::showFilter()
         if (chip->isChecked())
             ensureWidgetVisible(chip, 12, 0);
     }
+}
+
+void CategoryChips::resizeEvent(QResizeEvent *event)
+{
+    QScrollArea::resizeEvent(event);
+    m_strip->update();
 }
 
 bool CategoryChips::eventFilter(QObject *watched, QEvent *event)

@@ -24,6 +24,9 @@ public:
     QColor tint() const;
 
     QSize sizeHint() const override;
+    // The chip lies wholly inside the strip's visible part; a chip cut at its edge is not drawn, so no chip
+    // shows without its count. Pressed there, it is chosen and scrolled into view whole.
+    bool isWhole() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -46,6 +49,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void rebuild();

@@ -15,6 +15,11 @@ QString SourceListModel::offlineSubtitle()
     return QStringLiteral("Offline \u2014 playing cached copies");
 }
 
+QString SourceListModel::offlineWithoutCopiesSubtitle()
+{
+    return QStringLiteral("Offline");
+}
+
 QString SourceListModel::placeholderText()
 {
     return QStringLiteral("Insert a dashcam card");
@@ -124,7 +129,10 @@ QVariant SourceListModel::data(const QModelIndex &index, int role) const
     case OfflineRole:
         return offline;
     case SubtitleRole:
-        return offline ? offlineSubtitle() : QString();
+        if (!offline)
+            return QString();
+        // Said only where there is a copy to play.
+        return m_library.hasCachedCopies(row.source) ? offlineSubtitle() : offlineWithoutCopiesSubtitle();
     case Qt::ToolTipRole:
         if (row.kind != RowKind::source)
             return {};

@@ -37,6 +37,7 @@ public:
     int rowOf(const std::optional<QString> &sourceID) const;
 
     static QString offlineSubtitle();
+    static QString offlineWithoutCopiesSubtitle();
     static QString placeholderText();
     static QString addFolderText();
     static QString allMediaHelp();

@@ -2,6 +2,7 @@
 
 #include "platform/Defaults.h"
 #include "platform/StartupGate.h"
+#include "platform/gui/FirstFrame.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MainWindowReactions.h"
 #include "roadloom/ui/deck/TelemetryDeck.h"
@@ -15,6 +16,7 @@
 #include "roadloom/ui/library/ToastView.h"
 #include "roadloom/ui/shell/DropOverlay.h"
 #include "roadloom/ui/shell/WindowDropTarget.h"
+#include "roadloom/ui/widgets/FirstGeometry.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -51,6 +53,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
 {
     setWindowTitle(QStringLiteral("Roadloom"));
     setMinimumSize(minimumContentSize);
+    m_firstGeometry = new FirstGeometry(*this, defaultSize);
     ExportClipSheet::follow(m_model, this);
 
     m_columns = new QSplitter(Qt::Horizontal, this);
@@ -109,6 +112,9 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent) : QMainWindow(parent), 
     });
 
     m_toast = new ToastView(model, this);
+    // Background work held back for the window (the catalog's read, on every core) starts once the first
+    // frame is on the screen: the window's own paint comes before its children's and before the flush.
+    FirstFrame::watch(this, [] { StartupGate::open(); });
 }
 
 void MainWindow::paintEvent(QPaintEvent *event)
@@ -119,8 +125,6 @@ void MainWindow::paintEvent(QPaintEvent *event)
     if (!m_reactions && !m_setupPending) {
         m_setupPending = true;
         QTimer::singleShot(0, this, &MainWindow::finishSetup);
-        // Shown: background work held back for the first paint (the catalog's read) may start.
-        StartupGate::open();
     }
 }
 
@@ -134,7 +138,12 @@ void MainWindow::finishSetup()
             &MainWindow::deviceSettingsRequested);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Gone before its first frame (a quit at once): nothing is held back for it any longer, and the exit
+    // does not wait out the gate's limit for the held work.
+    StartupGate::open();
+}
 
 void MainWindow::buildColumns()
 {
@@ -369,59 +378,17 @@ void MainWindow::followTheaterMode(bool on)
 
 QRect MainWindow::firstGeometry(const QRect &available, const QMargins &frame)
 {
-    if (!available.isValid() || available.isEmpty())
-        return QRect(QPoint(0, 0), defaultSize);
-    const QMargins margins = frame.isNull() ? typicalFrame : frame;
-    const QSize room = available.size().shrunkBy(margins);
-    const QSize size = defaultSize.boundedTo(room).expandedTo(minimumContentSize);
-    const QSize outside = size.grownBy(margins);
-    // Centred; a window larger than the screen keeps its top left corner (and title bar) on it.
-    const QPoint corner(available.left() + std::max(0, (available.width() - outside.width()) / 2),
-                        available.top() + std::max(0, (available.height() - outside.height()) / 2));
-    return QRect(corner + QPoint(margins.left(), margins.top()), size);
+    return FirstGeometry::fit(available, defaultSize, minimumContentSize, frame);
 }
 
 void MainWindow::showRestored()
 {
     const QByteArray saved = m_model.defaults().value(geometryKey).toByteArray();
-    QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect();
-    if (saved.isEmpty() || !restoreGeometry(saved)) {
-        const QRect first = firstGeometry(available);
-        resize(first.size());
-        m_firstSize = first.size();
-        if (available.isValid()) {
-            move(first.topLeft() - QPoint(typicalFrame.left(), typicalFrame.top()));
-            m_fitToFrame = true;
-        }
-    }
+    if (saved.isEmpty() || !restoreGeometry(saved))
+        m_firstGeometry->place();
     show();
     raise();
     activateWindow();
-}
-
-void MainWindow::fitToFrame()
-{
-    // The window manager tells the frame once the window is mapped: a frame taller than the typical one
-    // would push the bottom below the screen.
-    const QRect outside = frameGeometry(), inside = geometry();
-    const QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
-                         outside.right() - inside.right(), outside.bottom() - inside.bottom());
-    // Without a window manager no frame ever comes: a few events are enough to tell.
-    if (frame.isNull() && ++m_fitTries < 8)
-        return;
-    m_fitToFrame = false;
-    if (frame.isNull())
-        return;
-    QScreen *screen = this->screen();
-    // A size set since (restored, dragged, set by a caller) stays.
-    if (!screen || frame == typicalFrame || size() != m_firstSize)
-        return;
-    const QRect first = firstGeometry(screen->availableGeometry(), frame);
-    if (first.size() != size()) {
-        resize(first.size());
-        move(first.topLeft() - QPoint(frame.left(), frame.top()));
-    }
 }
 
 void MainWindow::saveGeometryNow()
@@ -431,9 +398,6 @@ void MainWindow::saveGeometryNow()
 
 bool MainWindow::event(QEvent *event)
 {
-    if (m_fitToFrame && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
-                         event->type() == QEvent::WindowActivate))
-        QMetaObject::invokeMethod(this, &MainWindow::fitToFrame, Qt::QueuedConnection);
     // The stage's OpenGL canvas makes Qt replace the window's handle; the key handling must follow it.
     if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
         if (QWindow *handle = windowHandle(); handle && m_model.mainWindow() != handle)

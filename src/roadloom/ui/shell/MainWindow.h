@@ -1,5 +1,7 @@
 #pragma once
 
+#include "roadloom/ui/widgets/FirstGeometry.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -58,10 +60,8 @@ public:
     int detailLeastWidth() const;
 
     // Room for a window manager's title bar and borders while the window's own frame is not known yet.
-    static constexpr QMargins typicalFrame{1, 30, 1, 1};
-    // The window's first geometry (its inside, as setGeometry() takes it): the default size, or less so that
-    // it fits the screen's available area together with its frame (all zero: not known, `typicalFrame`),
-    // centred there; never below the minimum size, and then with its title bar on the screen.
+    static constexpr QMargins typicalFrame = FirstGeometry::typicalFrame;
+    // The window's first geometry (FirstGeometry::fit) for the default size.
     static QRect firstGeometry(const QRect &available, const QMargins &frame = {});
     // Shows the window at the size of its last run, else at its first size, centred.
     void showRestored();
@@ -83,7 +83,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void fitToFrame();
     void buildColumns();
     void buildStage();
     void buildDetailView();
@@ -115,9 +114,7 @@ private:
     DetailView *m_detailView = nullptr;
     MainWindowReactions *m_reactions = nullptr;
     bool m_setupPending = false;
-    bool m_fitToFrame = false; // placed at its first geometry before its frame was known
-    int m_fitTries = 0;        // events seen without a frame
-    QSize m_firstSize;
+    FirstGeometry *m_firstGeometry = nullptr;
     QList<QAction *> m_recordingActions;
     QVariantAnimation *m_theaterAnimation = nullptr;
     // The widths the side columns want: their ideals until the user drags them. A narrow window shows

@@ -86,6 +86,18 @@ QWidget *RoadloomApp::openWindow(const QString &id)
     return made;
 }
 
+void RoadloomApp::closeWindow(QWidget &window)
+{
+    if (&window == this->window(deviceSettingsID)) {
+        ConfigStore &config = m_model.config();
+        if (!config.mayDiscardEdits())
+            return;
+        if (config.isDirty())
+            config.setFile(config.saved());
+    }
+    window.close();
+}
+
 void RoadloomApp::addQuitGuard(QuitGuard guard)
 {
     m_guards.append(std::move(guard));

@@ -35,6 +35,9 @@ public:
     void registerWindow(const QString &id, WindowFactory factory);
     // Makes the window once, shows it and brings it forward; none for an unknown id.
     QWidget *openWindow(const QString &id);
+    // Closes a window from the keyboard. Device Settings asks first about unsaved edits, as a quit does, and
+    // drops them when the user agrees; Cancel keeps the window and the edits.
+    void closeWindow(QWidget &window);
     // The window of that id when it was made (shown or not).
     QWidget *window(const QString &id) const;
     MainWindow *mainWindow() const;

@@ -15,6 +15,8 @@ WindowKeys::WindowKeys(RoadloomApp &app, QWidget &window) : QObject(&window), m_
             &QAction::triggered, &app, [&app] { app.openWindow(RoadloomApp::settingsID); });
     connect(add(QStringLiteral("mainWindow"), QStringLiteral("Roadloom"), Command::mainWindow),
             &QAction::triggered, &app, [&app] { app.openWindow(RoadloomApp::mainID); });
+    connect(add(QStringLiteral("close"), QStringLiteral("Close"), Command::closeWindow), &QAction::triggered,
+            &app, [&app, &window] { app.closeWindow(window); });
 }
 
 QAction *WindowKeys::add(const QString &name, const QString &text, Command command)

@@ -65,6 +65,8 @@ QKeySequence Shortcuts::key(Command command)
         return QKeySequence(Qt::CTRL | Qt::Key_Q);
     case Command::mainWindow:
         return QKeySequence(Qt::CTRL | Qt::Key_1);
+    case Command::closeWindow:
+        return QKeySequence(Qt::CTRL | Qt::Key_W);
     }
     return QKeySequence();
 }

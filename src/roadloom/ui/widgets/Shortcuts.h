@@ -42,6 +42,7 @@ enum class Command {
     settings,
     quit,
     mainWindow,
+    closeWindow,
 };
 Q_ENUM_NS(Command)
 

@@ -142,4 +142,39 @@ TEST_F(TelemetryDeckScreenshot, RecordingWithoutDataInTheDark)
     EXPECT_EQ(dial->numberText(), QStringLiteral("--"));
 }
 
+TEST_F(TelemetryDeckScreenshot, ChartLabelsOfTheTwoAxesKeepApartAtEverySize)
+{
+    ROADLOOM_REQUIRE_SCREENSHOTS();
+    Screenshot::prepare();
+    QList<SensorSample> samples;
+    for (int i = 0; i <= 600; ++i)
+        samples.append({i / 10.0, 0.45 * std::sin(i / 30.0), -0.2, 0.3});
+    SensorChart chart;
+    chart.setSamples(samples);
+    chart.setDuration(60);
+    const QColor window = Screenshot::palette(Screenshot::Appearance::light).color(QPalette::Window);
+    const auto ink = [&](const QColor &c) { return !Screenshot::near(c, window, 40); };
+
+    for (const QSize size : {QSize(160, 80), QSize(300, 140), QSize(640, 240)}) {
+        SCOPED_TRACE(size.width());
+        const QImage image =
+            Screenshot::capture(&chart, size, QStringLiteral("sensor-chart-%1").arg(size.width()));
+        const QList<SensorChart::AxisLabel> values = chart.valueLabels(), times = chart.timeLabels();
+        ASSERT_TRUE(!values.isEmpty() && !times.isEmpty());
+        ASSERT_EQ(values.first().text + " " + times.first().text, QStringLiteral("-0.5 0:00"));
+        for (const auto &value : values)
+            for (const auto &time : times)
+                EXPECT_FALSE(value.rect.intersects(time.rect))
+                    << value.text.toStdString() << " and " << time.text.toStdString();
+
+        // The corner's two labels are drawn in their boxes, and nothing of either lies between them.
+        const QRectF lowest = values.first().rect, first = times.first().rect;
+        EXPECT_GT(Screenshot::count(image, lowest.toAlignedRect(), ink), 8);
+        EXPECT_GT(Screenshot::count(image, first.toAlignedRect(), ink), 8);
+        const QRect between(QPoint(int(std::ceil(lowest.right())) + 1, int(first.top())),
+                            QPoint(int(std::floor(first.left())) - 1, int(first.bottom())));
+        EXPECT_EQ(Screenshot::count(image, between, ink), 0);
+    }
+}
+
 } // namespace

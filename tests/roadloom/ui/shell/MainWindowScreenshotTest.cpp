@@ -2,9 +2,13 @@
 
 #include "fixtures/Screenshot.h"
 #include "roadloom/ui/detail/DetailView.h"
+#include "roadloom/ui/detail/VideoStage.h"
+#include "roadloom/ui/library/CategoryChips.h"
 #include "roadloom/ui/shell/DropOverlay.h"
 #include "roadloom/ui/widgets/Palette.h"
-#include "roadloom/ui/detail/VideoStage.h"
+
+#include <QPushButton>
+#include <QRegularExpression>
 
 #include <QSplitter>
 
@@ -108,6 +112,62 @@ TEST_F(MainWindowScreenshotTest, TheaterModeLeavesOnlyThePlayer)
         Screenshot::capture(&main, Screenshot::large, QStringLiteral("main-window-after-theater"));
     EXPECT_TRUE(Screenshot::near(Screenshot::sample(back, {100, y}),
                                  Screenshot::palette(Screenshot::Appearance::light).color(QPalette::Base)));
+}
+
+// At the least size with the inspector open, a long file name is shortened in its middle with the whole
+// name in its tooltip, and each category chip is drawn whole or not at all.
+TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortenedAndChipsWhole)
+{
+    const ClipCategory categories[] = {ClipCategory::continuous, ClipCategory::event,
+                                       ClipCategory::manual,     ClipCategory::parking,
+                                       ClipCategory::motion,     ClipCategory::timelapse};
+    QList<DashClip> clips;
+    for (int i = 0; i < 6; ++i) {
+        DashClip clip = recording(QStringLiteral("REC_2024_04_30_09_1%1_00").arg(i + 1), at(i + 1));
+        clip.category = categories[i];
+        clips.append(clip);
+    }
+    makeApp(clips);
+    MainWindow &main = openMain();
+    model->setShowInspector(true);
+    model->library().setSelectedClipID(clips[0].id);
+    ASSERT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
+    const QImage image =
+        Screenshot::capture(&main, Screenshot::small, QStringLiteral("main-window-inspector"));
+
+    auto *name = main.findChild<QPushButton *>(QStringLiteral("revealFile"));
+    ASSERT_NE(name, nullptr);
+    const QString shown = name->text();
+    EXPECT_TRUE(QRegularExpression("^REC_2024.*\u2026.*_F\\.mp4$").match(shown).hasMatch())
+        << shown.toStdString();
+    EXPECT_LE(name->fontMetrics().horizontalAdvance(shown), name->width());
+    EXPECT_TRUE(name->toolTip().contains(QStringLiteral("REC_2024_04_30_09_11_00_F.mp4")));
+
+    auto *strip = main.findChild<CategoryChips *>();
+    ASSERT_NE(strip, nullptr);
+    const QRect visible(strip->viewport()->mapTo(&main, QPoint(0, 0)), strip->viewport()->size());
+    const QColor ground = Screenshot::sample(image, visible.topLeft() + QPoint(3, visible.height() / 2));
+    const auto drawn = [&](const QColor &c) { return !Screenshot::near(c, ground, 6); };
+    int whole = 0, left = 0;
+    for (CategoryChip *chip : strip->chips()) {
+        const QRect r(chip->mapTo(&main, QPoint(0, 0)), chip->size());
+        const QRect seen = r & visible;
+        if (seen.isEmpty())
+            continue;
+        SCOPED_TRACE(chip->title().toStdString());
+        EXPECT_EQ(chip->isWhole(), visible.contains(r));
+        if (visible.contains(r)) {
+            ++whole;
+            // Its count, the last thing in it, is drawn.
+            EXPECT_GT(Screenshot::count(image, QRect(r.right() - 20, r.top() + 3, 12, r.height() - 6), drawn),
+                      3);
+        } else {
+            ++left;
+            EXPECT_EQ(Screenshot::count(image, seen, drawn), 0) << "a cut chip is not drawn";
+        }
+    }
+    EXPECT_GE(whole, 2);
+    EXPECT_GE(left, 1) << "the strip is too narrow for every chip";
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "roadloom/ui/ShellHarness.h"
 
+#include "platform/StartupGate.h"
+
 #include "roadloom/ui/shell/DropOverlay.h"
-#include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/shell/WindowDropTarget.h"
+#include "roadloom/ui/widgets/Palette.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,6 +16,10 @@
 #include <QSplitterHandle>
 #include <QTest>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace AppHarness;
 using namespace ShellHarness;
@@ -300,6 +306,60 @@ TEST_F(MainWindowTest, TheSelectedRecordingLoadsIntoThePlayer)
     openMain();
     model->library().setSelectedClipID(older.id);
     ASSERT_TRUE(waitFor([&] { return model->player().clip() && model->player().clip()->id == older.id; }));
+}
+
+// Work held at the start-up gate (the catalog's read) goes on only once the window's first frame is out:
+// no widget of the window paints that frame while the work runs, and the work is not held for good.
+TEST_F(MainWindowTest, WorkHeldForTheFirstFrameStartsOnlyAfterIt)
+{
+    makeApp();
+    StartupGate::close();
+    std::atomic<bool> passed = false;
+    std::thread work([&passed] {
+        StartupGate::wait(std::chrono::seconds(30));
+        passed = true;
+    });
+    // Each paint of the first frame (painted in one go, before the event loop's next turn) notes whether the
+    // work had passed; the first child's paint gives a gate opened before it time to let the work through.
+    struct Paints : QObject {
+        std::atomic<bool> &passed;
+        bool started = false, over = false, childSeen = false, paintedWhilePassed = false;
+        explicit Paints(std::atomic<bool> &p) : passed(p) {}
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() != QEvent::Paint || !watched->isWidgetType() || over)
+                return false;
+            if (!started) {
+                started = true;
+                QMetaObject::invokeMethod(
+                    this, [this] { over = true; }, Qt::QueuedConnection);
+            }
+            if (!childSeen && !static_cast<QWidget *>(watched)->isWindow()) {
+                childSeen = true;
+                for (int i = 0; i < 200 && !passed; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            paintedWhilePassed = paintedWhilePassed || passed;
+            return false;
+        }
+    } paints(passed);
+    qApp->installEventFilter(&paints);
+    openMain();
+    const bool through = waitFor([&] { return passed.load(); });
+    qApp->removeEventFilter(&paints);
+    StartupGate::open();
+    work.join();
+    EXPECT_TRUE(through);
+    EXPECT_TRUE(paints.childSeen);
+    EXPECT_FALSE(paints.paintedWhilePassed);
+
+    // A window gone before its first frame holds nothing back.
+    StartupGate::close();
+    delete new MainWindow(*model);
+    const auto start = std::chrono::steady_clock::now();
+    StartupGate::wait(std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    StartupGate::open();
 }
 
 TEST_F(MainWindowTest, TheDropFrameIsDashedSixPixelsInsideTheWindowEdge)

@@ -1,10 +1,15 @@
 #include "roadloom/ui/ShellHarness.h"
 
 #include "platform/gui/SingleInstance.h"
+#include "roadloom/model/ConfigStore.h"
+#include "roadloom/ui/device/ConfigRow.h"
+#include "roadloom/ui/device/DeviceSettingsWindow.h"
+#include "roadloom/ui/widgets/FirstGeometry.h"
 
 #include <QFile>
 #include <QtConcurrent>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
@@ -288,6 +293,72 @@ TEST_F(RoadloomAppTest, TheKeyHandlingFollowsTheMainWindowsNewHandle)
     QEvent changed(QEvent::WinIdChange);
     QCoreApplication::sendEvent(&main, &changed);
     EXPECT_EQ(model->mainWindow(), main.windowHandle());
+}
+
+// Device Settings opens no larger than the screen's available area with a frame around it.
+TEST_F(RoadloomAppTest, DeviceSettingsOpensWithinTheScreen)
+{
+    makeApp();
+    QWidget *window = app->openWindow(RoadloomApp::deviceSettingsID);
+    ASSERT_NE(window, nullptr);
+    auto *first = window->findChild<FirstGeometry *>();
+    ASSERT_NE(first, nullptr);
+    const QMargins frame = FirstGeometry::typicalFrame;
+    window->hide();
+    for (const QRect &screen : {QRect(0, 0, 1366, 640), QRect(0, 0, 640, 640), QRect(200, 28, 1280, 572)}) {
+        SCOPED_TRACE(screen.height());
+        first->place(screen);
+        // pos() is the frame's corner.
+        EXPECT_TRUE(screen.contains(QRect(window->pos(), window->size().grownBy(frame))))
+            << "Save stays on the screen";
+        EXPECT_EQ(window->size(), DeviceSettingsWindow::firstSize.boundedTo(screen.size().shrunkBy(frame)));
+    }
+}
+
+// Ctrl+W closes Settings and Device Settings; with unsaved camera settings it asks first: Cancel keeps the
+// window and the edits, Discard Changes drops them and closes.
+TEST_F(RoadloomAppTest, ControlWClosesTheOtherWindowsAskingAboutUnsavedSettings)
+{
+    const auto activate = [](QWidget *window) {
+        window->activateWindow();
+        QApplication::setActiveWindow(window);
+        return QTest::qWaitForWindowActive(window);
+    };
+    const auto closeKey = [](QWidget *window) { QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier); };
+    makeApp();
+    MainWindow &main = openMain();
+    const QString path = card() + "/SETTING/blackbox.cfg";
+    TestSupport::writeFile(path, "[Audio]\r\nmic_in=1\r\n");
+    for (const QString &id : {RoadloomApp::settingsID, RoadloomApp::deviceSettingsID}) {
+        SCOPED_TRACE(id.toStdString());
+        QWidget *window = app->openWindow(id);
+        ASSERT_TRUE(activate(window));
+        closeKey(window);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(main.isVisible());
+    }
+    EXPECT_TRUE(alerts.shown.isEmpty());
+
+    auto *device = qobject_cast<DeviceSettingsWindow *>(app->openWindow(RoadloomApp::deviceSettingsID));
+    model->config().open(path);
+    ASSERT_EQ(device->rows().size(), 1);
+    static_cast<QAbstractButton *>(device->rows().constFirst()->control())->click();
+    ASSERT_TRUE(model->config().isDirty());
+    ASSERT_TRUE(activate(device));
+    alerts.answer = 1; // Cancel
+    closeKey(device);
+    ASSERT_EQ(alerts.shown.size(), 1);
+    EXPECT_EQ(alerts.shown[0].messageText, "The camera settings have unsaved changes.");
+    EXPECT_TRUE(device->isVisible());
+    EXPECT_TRUE(model->config().isDirty());
+
+    alerts.answer = 0; // Discard Changes
+    closeKey(device);
+    EXPECT_EQ(alerts.shown.size(), 2);
+    EXPECT_FALSE(device->isVisible());
+    EXPECT_FALSE(model->config().isDirty());
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(TestSupport::readFile(path), "[Audio]\r\nmic_in=1\r\n");
 }
 
 } // namespace

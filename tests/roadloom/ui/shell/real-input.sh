@@ -3,7 +3,8 @@
 # manager, on a copy of the generated card:
 #   1. a click on a recording, then Space, ←, →, comma and period reach the player; Ctrl+Down goes to the next
 #      recording; Delete then Return leaves the recording's file where it was;
-#   2. with the main window closed, the settings window opens the settings, brings the main window back and
+#   2. Ctrl+W closes the settings and Device Settings;
+#   3. with the main window closed, the settings window opens the settings, brings the main window back and
 #      quits, by its keys; a launch without arguments brings the main window back too.
 # Usage: xvfb.sh --wm real-input.sh ROADLOOM MEDIA-DIR (tests/fixtures/xvfb.sh); exits 77 without a display.
 set -uo pipefail
@@ -112,7 +113,21 @@ check "Return answers the question" within 50 eval '[ "$(xdotool getactivewindow
 check "the recording stays on the card" test "$(ls "$home/card/DCIM" | wc -l)" -eq 4
 check "nothing went to the Trash" test -z "$(ls -A "$XDG_DATA_HOME/Trash/files" 2>/dev/null)"
 
-# 2. The other windows once the main window is closed.
+# 2. Ctrl+W closes the other windows.
+key ctrl+comma
+check "Ctrl+, opens the settings" within 50 is_visible '^Settings$'
+focus "$(visible '^Settings$')"
+key ctrl+w
+check "Ctrl+W closes the settings" within 50 eval '! is_visible "^Settings$"'
+focus "$main"
+key ctrl+alt+d
+check "Ctrl+Alt+D opens Device Settings" within 50 is_visible '^Device Settings'
+focus "$(visible '^Device Settings')"
+key ctrl+w
+check "Ctrl+W closes Device Settings" within 50 eval '! is_visible "^Device Settings"'
+focus "$main"
+
+# 3. The other windows once the main window is closed.
 key ctrl+comma
 check "Ctrl+, opens the settings" within 50 is_visible '^Settings$'
 focus "$main"

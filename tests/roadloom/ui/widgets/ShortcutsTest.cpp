@@ -53,6 +53,7 @@ TEST(ShortcutsTest, CommandKeysAreTheDesktopsSpellingOfTheMenuKeys)
         {Command::settings, "Ctrl+,"},
         {Command::quit, "Ctrl+Q"},
         {Command::mainWindow, "Ctrl+1"},
+        {Command::closeWindow, "Ctrl+W"},
         {Command::fullScreen, "F11"},
         {Command::previousFrame, ","},
         {Command::nextFrame, "."},
