@@ -6,10 +6,10 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/LibraryStore.h"
-#include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/library/CategoryChips.h"
 #include "roadloom/ui/library/ClipListModel.h"
 #include "roadloom/ui/library/ClipRowDelegate.h"
+#include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 #include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/widgets/Symbols.h"
@@ -99,6 +99,7 @@ ClipListView::ClipListView(AppModel &model, QWidget *parent) : QWidget(parent), 
         if (m_search->text() != text) {
             const QSignalBlocker block(m_search);
             m_search->setText(text);
+            offerClearButton();
         }
         updatePage();
     });
@@ -171,13 +172,22 @@ void ClipListView::buildHeader(QWidget *header)
     m_search = new QLineEdit(header);
     m_search->setObjectName(QStringLiteral("searchField"));
     m_search->setPlaceholderText(QStringLiteral("Search recordings"));
-    m_search->setClearButtonEnabled(true);
     m_search->addAction(Symbols::icon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
     m_search->setText(library.searchText());
+    offerClearButton();
+    connect(m_search, &QLineEdit::textChanged, this, &ClipListView::offerClearButton);
     connect(m_search, &QLineEdit::textChanged, &library, [&library](const QString &text) {
         library.setSearchText(text); // every keystroke; the field is blocked while the store sets it
     });
     column->addWidget(m_search);
+}
+
+// The clear button shows only with text, and enabling it looks its icon up in the desktop's icon themes, a
+// slow search the window's first frame was measured waiting on: it is made with the first text instead.
+void ClipListView::offerClearButton()
+{
+    if (!m_search->text().isEmpty() && !m_search->isClearButtonEnabled())
+        m_search->setClearButtonEnabled(true);
 }
 
 void ClipListView::buildPages()

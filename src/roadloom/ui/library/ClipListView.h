@@ -50,6 +50,7 @@ protected:
 private:
     void buildHeader(QWidget *header);
     void buildPages();
+    void offerClearButton();
     void updateHeader();
     void updatePage();
     void showSelection(bool scroll);

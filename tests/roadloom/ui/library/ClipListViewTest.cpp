@@ -1,13 +1,14 @@
 #include "roadloom/model/AppModelHarness.h"
 
 #include "roadloom/model/Formats.h"
-#include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/library/CategoryChips.h"
 #include "roadloom/ui/library/ClipListModel.h"
 #include "roadloom/ui/library/ClipListView.h"
 #include "roadloom/ui/library/ClipRowDelegate.h"
+#include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 
+#include <QAction>
 #include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 #include <QToolTip>
 
 using namespace AppHarness;
@@ -202,6 +204,39 @@ TEST_F(ClipListViewTest, SelectionFollowsTheStoreAndOnlyAUserWritesIt)
     // The store's search shows in the field without being written back.
     library.setSearchText("REC2");
     EXPECT_EQ(view->searchField()->text(), "REC2");
+}
+
+// The clear button's icon comes from the desktop's icon themes, a slow look-up the window's first frame does
+// without: the button is made with the first text, typed or set by the store, and clears the search.
+TEST_F(ClipListViewTest, SearchClearButtonComesWithTheFirstText)
+{
+    makeView({clipOf("A", localNoon(1))});
+    QLineEdit *field = view->searchField();
+    const auto clearAction = [field] { return field->findChild<QAction *>("_q_qlineeditclearaction"); };
+    EXPECT_FALSE(field->isClearButtonEnabled());
+    EXPECT_EQ(clearAction(), nullptr);
+
+    model->library().setSearchText("REC");
+    EXPECT_TRUE(field->isClearButtonEnabled()) << "set by the store";
+    ASSERT_NE(clearAction(), nullptr);
+    QToolButton *clear = nullptr;
+    for (QToolButton *button : field->findChildren<QToolButton *>())
+        if (button->defaultAction() == clearAction())
+            clear = button;
+    ASSERT_NE(clear, nullptr);
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_EQ(model->library().searchText(), "");
+
+    view.reset();
+    view = std::make_unique<ClipListView>(*model);
+    EXPECT_FALSE(view->searchField()->isClearButtonEnabled());
+    QTest::keyClicks(view->searchField(), "R");
+    EXPECT_TRUE(view->searchField()->isClearButtonEnabled()) << "typed";
+
+    model->library().setSearchText("A");
+    view.reset();
+    view = std::make_unique<ClipListView>(*model);
+    EXPECT_TRUE(view->searchField()->isClearButtonEnabled()) << "already searching";
 }
 
 TEST_F(ClipListViewTest, SortMenuChoosesOneOrderAndRescans)
