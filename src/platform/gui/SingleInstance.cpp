@@ -135,12 +135,6 @@ std::optional<QStringList> SingleInstance::decode(const QByteArray &message)
     return paths;
 }
 
-bool SingleInstance::handOver(const QStringList &paths, int timeoutMs) const
-{
-    return InstanceMessage::send(QFile::encodeName(m_path).toStdString(), encode(paths).toStdString(),
-                                 timeoutMs);
-}
-
 bool SingleInstance::listen()
 {
     if (m_listener)
@@ -175,6 +169,12 @@ bool SingleInstance::listen()
                         delete socket;
                         ::close(connection);
                     }
+                }
+                // Out of descriptors, a connection stays pending and the notifier fires again at once:
+                // rest a moment instead of spinning.
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+                    listener->setEnabled(false);
+                    QTimer::singleShot(200, listener, [listener] { listener->setEnabled(true); });
                 }
             });
             listener->setEnabled(true);

@@ -28,8 +28,6 @@ public:
     explicit SingleInstance(const QString &socketPath, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Gives the paths to the running instance; true once it has taken them, false when none runs.
-    bool handOver(const QStringList &paths, int timeoutMs = 3000) const;
     // Becomes the running instance; a socket left by a dead instance is taken over. False when another
     // instance answers on the socket or it cannot be made.
     bool listen();

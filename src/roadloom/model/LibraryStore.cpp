@@ -710,14 +710,15 @@ void LibraryStore::checkAvailability()
                 return; // a newer check answers
             watchFolders(found.watched);
             if (found.offline == m_offlineFolders)
-                return checkCachedCopies();
+                return; // no copy is made or removed for a folder by its staying offline
             const std::optional<LibrarySource> selected = selectedSource();
             const bool selectedChanged = selected && selected->kind == LibrarySource::Kind::folder &&
                                          !selected->urls.isEmpty() &&
                                          m_offlineFolders.contains(selected->urls.first()) !=
                                              found.offline.contains(selected->urls.first());
             m_offlineFolders = std::move(found.offline);
-            checkCachedCopies();
+            if (!selectedChanged)
+                checkCachedCopies(); // else the refresh below asks
             ++m_availabilityRevision;
             emit availabilityRevisionChanged(m_availabilityRevision);
             // Its recordings now play from their copies, or from their files again. Updated in place: a

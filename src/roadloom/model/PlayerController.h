@@ -57,7 +57,8 @@ public:
     static constexpr double zoomStep = 1.25;
     static constexpr double minimumZoom = 1.0;
     static constexpr double maximumZoom = 6.0;
-    // The longest a start waits for both channels to show the same frame before the master plays alone.
+    // The longest a start waits for both channels to show the same frame; then both play and the drift check
+    // brings the follower in.
     static constexpr int startWaitMs = 1000;
 
     static const QString noFilesMessage;

@@ -2,6 +2,7 @@
 
 #include "platform/InstanceLock.h"
 
+#include "fixtures/HandOver.h"
 #include "fixtures/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +65,7 @@ protected:
     {
         QFuture<bool> done = QtConcurrent::run([path = socket(), paths] {
             SingleInstance later(path);
-            return later.handOver(paths);
+            return handOver(later.socketPath(), paths);
         });
         EXPECT_TRUE(waitFor([&] { return done.isFinished(); }));
         return done.isFinished() && done.result();
@@ -107,7 +108,7 @@ TEST_F(SingleInstanceTest, ArgumentsBecomeAbsolutePaths)
 TEST_F(SingleInstanceTest, ALaterLaunchHandsItsPathsToTheRunningOne)
 {
     SingleInstance first(socket());
-    EXPECT_FALSE(first.handOver({QStringLiteral("/nobody/listens")}, 200));
+    EXPECT_FALSE(handOver(first.socketPath(), {QStringLiteral("/nobody/listens")}, 200));
     ASSERT_TRUE(first.listen());
     QSignalSpy received(&first, &SingleInstance::pathsReceived);
 
@@ -135,7 +136,7 @@ TEST_F(SingleInstanceTest, ALaunchIsAnsweredWhileTheGuiThreadIsBusyAndThePathsFo
     // The GUI thread itself waits for the answer here, so it cannot be the one giving it.
     QElapsedTimer clock;
     clock.start();
-    EXPECT_TRUE(first->handOver({QStringLiteral("/while/busy")}, 2000));
+    EXPECT_TRUE(handOver(first->socketPath(), {QStringLiteral("/while/busy")}, 2000));
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(received.count(), 0);
     ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
@@ -143,10 +144,10 @@ TEST_F(SingleInstanceTest, ALaunchIsAnsweredWhileTheGuiThreadIsBusyAndThePathsFo
 
     // Taken just before the instance goes: the launch had its answer, the undelivered paths go with the
     // instance, and nothing is left to call into it.
-    EXPECT_TRUE(first->handOver({QStringLiteral("/late")}, 2000));
+    EXPECT_TRUE(handOver(first->socketPath(), {QStringLiteral("/late")}, 2000));
     first.reset();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(SingleInstance(socket()).handOver({QStringLiteral("/gone")}, 200));
+    EXPECT_FALSE(handOver(socket(), {QStringLiteral("/gone")}, 200));
 }
 
 TEST_F(SingleInstanceTest, ALaunchWaitsForAHolderThatDoesNotListenYet)
@@ -271,7 +272,7 @@ TEST_F(SingleInstanceTest, ASocketLeftByADeadInstanceIsTakenOver)
     ASSERT_TRUE(QFile::exists(socket()));
 
     SingleInstance revived(socket());
-    EXPECT_FALSE(revived.handOver({QStringLiteral("/x")}, 200));
+    EXPECT_FALSE(handOver(revived.socketPath(), {QStringLiteral("/x")}, 200));
     ASSERT_TRUE(revived.listen());
     QSignalSpy received(&revived, &SingleInstance::pathsReceived);
     EXPECT_TRUE(handOverFromAnotherThread({QStringLiteral("/x")}));
@@ -294,7 +295,7 @@ TEST_F(SingleInstanceTest, AnInstanceThatNeverAnswersDoesNotHoldTheLaunch)
     SingleInstance later(socket());
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(later.handOver({QStringLiteral("/x")}, 300));
+    EXPECT_FALSE(handOver(later.socketPath(), {QStringLiteral("/x")}, 300));
     EXPECT_GE(clock.elapsed(), 250);
     EXPECT_LT(clock.elapsed(), 3000);
     ::close(fd);

@@ -1,5 +1,6 @@
 #include "roadloom/ui/ShellHarness.h"
 
+#include "fixtures/HandOver.h"
 #include "platform/gui/SingleInstance.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/ui/device/ConfigRow.h"
@@ -200,7 +201,7 @@ TEST_F(RoadloomAppTest, PathsHandedOverOpenTogetherAndBringTheMainWindowBack)
     ASSERT_TRUE(QDir().mkpath(QFileInfo(video).path()));
     QFile(video).open(QIODevice::WriteOnly);
     QFuture<bool> handed = QtConcurrent::run([path = dir.filePath("instance.socket"), folder, video] {
-        return SingleInstance(path).handOver({folder, video});
+        return handOver(path, {folder, video});
     });
     ASSERT_TRUE(waitFor([&] { return handed.isFinished(); }));
     EXPECT_TRUE(handed.result());
@@ -223,7 +224,7 @@ TEST_F(RoadloomAppTest, AQuittingApplicationTakesNoMorePaths)
     app->serve(running);
     ASSERT_TRUE(app->requestQuit());
     EXPECT_FALSE(running.isListening());
-    EXPECT_FALSE(SingleInstance(dir.filePath("instance.socket")).handOver({dir.filePath("late")}, 500));
+    EXPECT_FALSE(handOver(dir.filePath("instance.socket"), {dir.filePath("late")}, 500));
 }
 
 // With the main window closed, the other windows still quit, open the settings and bring the main window
