@@ -212,6 +212,13 @@ bool compare(const Pair &pair, int rounds)
             std::printf("%s failed\n", qPrintable(command.join(' ')));
         return run.ok;
     };
+    // One untimed run of each side first, so that neither meets a cold cache in its first round.
+    for (const QStringList *command : {&pair.ours, &pair.theirs}) {
+        if (!benchsupport::runProcess(*command).ok) {
+            std::printf("%s failed\n", qPrintable(command->join(' ')));
+            return false;
+        }
+    }
     if (!benchsupport::alternate(
             rounds, [&] { return side(pair.ours, ourCpu, ourWall, ourPeak); },
             [&] { return side(pair.theirs, theirCpu, theirWall, theirPeak); }))
