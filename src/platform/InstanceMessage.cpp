@@ -2,6 +2,7 @@
 
 #include "platform/TextCodes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +18,31 @@ namespace InstanceMessage {
 
 namespace {
 
-// A folder fit for the socket: this user's, and nobody else may write to it.
-bool isPrivateFolder(const std::string &folder, bool followLinks)
+// A folder fit for the socket: this user's, nobody else may write to it, and nobody else can make its name
+// lead elsewhere later. So no part of the path may be a link (one that someone else owns, or that sits in a
+// folder others write to, can be re-pointed after this check), and every folder above it is root's or this
+// user's and closed to others' writes unless sticky (where they cannot rename what is not theirs).
+bool isPrivateFolder(const std::string &folder)
 {
+    if (folder.empty() || folder.front() != '/')
+        return false;
+    const uid_t user = ::geteuid();
+    UniqueFd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    const int result = followLinks ? ::stat(folder.c_str(), &info) : ::lstat(folder.c_str(), &info);
-    return result == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
+    for (size_t start = 1; start <= folder.size();) {
+        const size_t slash = std::min(folder.find('/', start), folder.size());
+        const std::string part = folder.substr(start, slash - start);
+        start = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." || !current || ::fstat(current.get(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            (info.st_uid != 0 && info.st_uid != user) ||
+            ((info.st_mode & 022) != 0 && !(info.st_mode & S_ISVTX)))
+            return false;
+        current.reset(::openat(current.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return current && ::fstat(current.get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user &&
+           (info.st_mode & 022) == 0;
 }
 
 void appendBigEndian(std::string &out, std::uint32_t value)
@@ -146,18 +166,17 @@ std::string runtimeFolder()
     // The desktop's runtime folder, made when missing as Qt makes it; without a fit one, a folder of our own.
     if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
         ::mkdir(runtime, 0700);
-        if (isPrivateFolder(runtime, true))
+        if (isPrivateFolder(runtime))
             return runtime;
     }
     const std::string perUser = "/run/user/" + std::to_string(::geteuid());
-    if (isPrivateFolder(perUser, true))
+    if (isPrivateFolder(perUser))
         return perUser;
     const char *temporary = std::getenv("TMPDIR");
     std::string own = temporary && temporary[0] == '/' ? temporary : "/tmp";
     own += "/roadloom-runtime-" + std::to_string(::geteuid());
     ::mkdir(own.c_str(), 0700);
-    // Not followed: a link placed there by someone else must not take the socket elsewhere.
-    return isPrivateFolder(own, false) ? own : std::string();
+    return isPrivateFolder(own) ? own : std::string();
 }
 
 std::string socketPathFor(const std::string &lockPath)

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +179,75 @@ TEST(InstanceMessage, TheSocketLivesInAFolderOnlyTheUserCanWriteTo)
     ASSERT_TRUE(QFile::link(runtime, own));
     EXPECT_EQ(InstanceMessage::runtimeFolder(), "");
     EXPECT_EQ(InstanceMessage::socketPathFor("/home/a/.local/share/Roadloom/roadloom.lock"), "");
+}
+
+// A runtime folder reached through a link is passed over, whoever owns the link's target: a link can be
+// re-pointed after the check, and launches would then hand their paths to someone else's socket. So is one
+// inside a folder others may write to, where the folder itself can be swapped for a link.
+TEST(InstanceMessage, ARuntimeFolderReachedThroughALinkIsPassedOver)
+{
+    QTemporaryDir dir;
+    ScopedEnv tmp("TMPDIR", QFile::encodeName(dir.path()));
+    const auto folder = [&](const QString &name, mode_t mode) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(QDir().mkpath(path));
+        EXPECT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+        return path;
+    };
+    const auto link = [&](const QString &target, const QString &name) {
+        const QString path = dir.filePath(name);
+        QFile::remove(path);
+        EXPECT_TRUE(QFile::link(target, path));
+        return path;
+    };
+    const QString mine = folder("mine", 0700), decoy = folder("decoy", 0700);
+    const QString theirs = folder("theirs", 0700);
+    // Another user's (as root the test can give it away).
+    if (::geteuid() == 0) {
+        EXPECT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    }
+    folder("parent/runtime", 0700);
+    folder("open/runtime", 0700);
+    ::chmod(QFile::encodeName(dir.filePath("open")).constData(), 0777);
+    const QString sticky = folder("sticky/runtime", 0700);
+    ::chmod(QFile::encodeName(dir.filePath("sticky")).constData(), 01777);
+
+    const QString perUser = QStringLiteral("/run/user/%1").arg(::geteuid());
+    const QString fallback = privateFolder(perUser)
+                                 ? perUser
+                                 : dir.filePath(QStringLiteral("roadloom-runtime-%1").arg(::geteuid()));
+    const QString passedOver[] = {
+        link(mine, "to-mine"),
+        link(theirs, "to-theirs"),
+        link(dir.filePath("parent"), "to-parent") + "/runtime", // a link higher up
+        dir.filePath("open/runtime"),
+    };
+    const std::string lock = "/home/a/.local/share/Roadloom/roadloom.lock";
+    for (const QString &runtime : passedOver) {
+        ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::runtimeFolder()), fallback)
+            << runtime.toStdString();
+        EXPECT_EQ(QFileInfo(QString::fromStdString(InstanceMessage::socketPathFor(lock))).path(), fallback);
+    }
+    {
+        // Others may write to a sticky folder, but not rename what is ours in it.
+        ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(sticky));
+        EXPECT_EQ(QString::fromStdString(InstanceMessage::runtimeFolder()), sticky);
+    }
+
+    // Re-pointed after the instance listens, the link still leads launches to the instance.
+    ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(link(mine, "moving")));
+    const std::string socket = InstanceMessage::socketPathFor(lock);
+    const UniqueFd listening = InstanceMessage::listen(socket);
+    ASSERT_TRUE(listening);
+    link(decoy, "moving");
+    const std::string name = socket.substr(socket.rfind('/'));
+    const UniqueFd other = InstanceMessage::listen(QFile::encodeName(decoy).toStdString() + name);
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(InstanceMessage::send(InstanceMessage::socketPathFor(lock), "paths", 100)); // nobody answers
+    EXPECT_GE(UniqueFd(::accept(listening.get(), nullptr, nullptr)).get(), 0);
+    EXPECT_LT(UniqueFd(::accept(other.get(), nullptr, nullptr)).get(), 0);
+    InstanceMessage::remove(socket);
 }
 
 } // namespace
