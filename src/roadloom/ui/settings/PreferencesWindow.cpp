@@ -1,6 +1,7 @@
 #include "roadloom/ui/settings/PreferencesWindow.h"
 
-#include <QScreen>
+#include "roadloom/ui/widgets/FirstGeometry.h"
+
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
@@ -18,19 +19,14 @@ PreferencesWindow::PreferencesWindow(AppModel &model, PreferencesView::FFmpegLoo
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_scroll);
-    resize(sizeHint());
     // Wide enough for the view and a scroll bar.
     setMinimumWidth(sizeHint().width());
+    // A window taller than the screen would hide its last rows: it is made to fit and scrolls beyond.
+    (new FirstGeometry(*this, sizeHint()))->place();
 }
 
 QSize PreferencesWindow::sizeHint() const
 {
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QSize size(PreferencesView::width + scrollBar, m_view->sizeHint().height());
-    // A window taller than the screen would hide its last rows: cap it and scroll beyond.
-    if (const QScreen *shown = screen()) {
-        const int frame = 48; // title bar and borders
-        size.setHeight(std::min(size.height(), shown->availableGeometry().height() - frame));
-    }
-    return size;
+    return {PreferencesView::width + scrollBar, m_view->sizeHint().height()};
 }

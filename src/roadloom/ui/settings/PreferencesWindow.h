@@ -14,6 +14,7 @@ public:
 
     PreferencesView *view() const { return m_view; }
 
+    // The settings at their natural height.
     QSize sizeHint() const override;
 
 private:

@@ -13,6 +13,7 @@
 #include "roadloom/ui/settings/PreferencesWindow.h"
 #include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/widgets/ElidedLabel.h"
+#include "roadloom/ui/widgets/FirstGeometry.h"
 #include "roadloom/ui/widgets/SegmentedControl.h"
 #include "roadloom/ui/widgets/SymbolLabel.h"
 
@@ -359,8 +360,9 @@ TEST_F(PreferencesViewTest, WindowFitsASmallScreen)
     make({});
     PreferencesWindow window(*model, lookup);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Settings"));
-    EXPECT_LE(window.sizeHint().height(), window.screen()->availableGeometry().height());
-    EXPECT_GE(window.sizeHint().width(), PreferencesView::width);
+    const QRect available = window.screen()->availableGeometry();
+    EXPECT_TRUE(available.contains(QRect(window.pos(), window.size().grownBy(FirstGeometry::typicalFrame))));
+    EXPECT_GE(window.width(), PreferencesView::width);
 }
 
 // The confirmation of Clear Cache belongs to the settings window, not to whichever window is active.

@@ -297,22 +297,29 @@ TEST_F(RoadloomAppTest, TheKeyHandlingFollowsTheMainWindowsNewHandle)
 }
 
 // Device Settings opens no larger than the screen's available area with a frame around it.
-TEST_F(RoadloomAppTest, DeviceSettingsOpensWithinTheScreen)
+TEST_F(RoadloomAppTest, SettingsAndDeviceSettingsOpenWithinTheScreen)
 {
     makeApp();
-    QWidget *window = app->openWindow(RoadloomApp::deviceSettingsID);
-    ASSERT_NE(window, nullptr);
-    auto *first = window->findChild<FirstGeometry *>();
-    ASSERT_NE(first, nullptr);
-    const QMargins frame = FirstGeometry::typicalFrame;
-    window->hide();
-    for (const QRect &screen : {QRect(0, 0, 1366, 640), QRect(0, 0, 640, 640), QRect(200, 28, 1280, 572)}) {
-        SCOPED_TRACE(screen.height());
-        first->place(screen);
-        // pos() is the frame's corner.
-        EXPECT_TRUE(screen.contains(QRect(window->pos(), window->size().grownBy(frame))))
-            << "Save stays on the screen";
-        EXPECT_EQ(window->size(), DeviceSettingsWindow::firstSize.boundedTo(screen.size().shrunkBy(frame)));
+    for (const QString &id : {RoadloomApp::settingsID, RoadloomApp::deviceSettingsID}) {
+        SCOPED_TRACE(id.toStdString());
+        QWidget *window = app->openWindow(id);
+        ASSERT_NE(window, nullptr);
+        auto *first = window->findChild<FirstGeometry *>();
+        ASSERT_NE(first, nullptr);
+        const QSize wanted =
+            id == RoadloomApp::settingsID ? window->sizeHint() : DeviceSettingsWindow::firstSize;
+        const QMargins frame = FirstGeometry::typicalFrame;
+        window->hide();
+        for (const QRect &screen :
+             {QRect(0, 0, 1366, 640), QRect(0, 0, 640, 640), QRect(200, 28, 1280, 572)}) {
+            SCOPED_TRACE(screen.height());
+            first->place(screen);
+            // pos() is the frame's corner.
+            EXPECT_TRUE(screen.contains(QRect(window->pos(), window->size().grownBy(frame))))
+                << "the last row stays on the screen";
+            EXPECT_EQ(window->size(),
+                      wanted.boundedTo(screen.size().shrunkBy(frame)).expandedTo(window->minimumSize()));
+        }
     }
 }
 
