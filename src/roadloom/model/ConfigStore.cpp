@@ -72,9 +72,13 @@ void ConfigStore::setSaved(const std::optional<ConfigFile> &saved)
     emit savedChanged(m_saved);
 }
 
-void ConfigStore::setMessage(const QString &message)
+void ConfigStore::setMessage(const QString &message, Alert::Style style)
 {
-    setObserved(this, m_message, message, &ConfigStore::messageChanged);
+    if (m_message == message && m_messageStyle == style)
+        return;
+    m_message = message;
+    m_messageStyle = style;
+    emit messageChanged(m_message);
 }
 
 bool ConfigStore::isDirty() const
@@ -86,7 +90,7 @@ void ConfigStore::open(const QString &path)
 {
     Result<ConfigFile> read = readEditable(path);
     if (!read) {
-        setMessage(read.error());
+        setMessage(read.error(), Alert::Style::warning);
         return;
     }
     // A save that was killed, or whose card was pulled, left its temporary file beside the card's file.

@@ -38,9 +38,10 @@ public:
     // The document as last opened or saved.
     const std::optional<ConfigFile> &saved() const { return m_saved; }
     void setSaved(const std::optional<ConfigFile> &saved);
-    // Text for the editor's alert; empty when there is nothing to say.
+    // Text for the editor's alert; empty when there is nothing to say. A failure's alert is a warning.
     QString message() const { return m_message; }
-    void setMessage(const QString &message);
+    void setMessage(const QString &message, Alert::Style style = Alert::Style::informational);
+    Alert::Style messageStyle() const { return m_messageStyle; }
 
     bool isDirty() const;
 
@@ -101,6 +102,7 @@ private:
     std::optional<ConfigFile> m_file;
     std::optional<ConfigFile> m_saved;
     QString m_message;
+    Alert::Style m_messageStyle = Alert::Style::informational;
     Clock m_clock;
     DiscardGuard m_discardGuard;
 };

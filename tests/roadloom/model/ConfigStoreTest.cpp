@@ -69,6 +69,7 @@ TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
 
     store.open(dir.filePath(u"missing.cfg"_qs));
     EXPECT_TRUE(store.message().contains(u"missing.cfg"_qs)) << store.message().toStdString();
+    EXPECT_EQ(store.messageStyle(), Alert::Style::warning); // a failure, shown as one
     EXPECT_EQ(store.url(), card);
     EXPECT_TRUE(store.file());
     EXPECT_EQ(urls.count(), 1);

@@ -499,7 +499,7 @@ void DeviceSettingsWindow::showMessage()
         return;
     m_showingMessage = true;
     Alert alert;
-    alert.style = Alert::Style::informational;
+    alert.style = m_config.messageStyle();
     alert.messageText = baseTitle();
     alert.informativeText = message;
     alert.buttons = {QStringLiteral("OK")};
@@ -526,7 +526,7 @@ void DeviceSettingsWindow::importProfile()
         return;
     const Result<int> changed = m_config.importProfile(paths.constFirst());
     if (!changed) {
-        m_config.setMessage(changed.error());
+        m_config.setMessage(changed.error(), Alert::Style::warning);
         return;
     }
     m_config.setMessage(ConfigStore::importMessage(*changed, fileName(paths.constFirst())));
@@ -540,7 +540,7 @@ void DeviceSettingsWindow::exportProfile()
     if (!path)
         return;
     if (const Result<void> written = m_config.exportProfile(*path); !written)
-        m_config.setMessage(written.error());
+        m_config.setMessage(written.error(), Alert::Style::warning);
 }
 
 void DeviceSettingsWindow::save()
@@ -548,7 +548,10 @@ void DeviceSettingsWindow::save()
     if (!m_config.isDirty())
         return;
     const Result<void> saved = m_config.save();
-    m_config.setMessage(saved ? ConfigStore::savedMessage() : saved.error());
+    if (saved)
+        m_config.setMessage(ConfigStore::savedMessage());
+    else
+        m_config.setMessage(saved.error(), Alert::Style::warning);
 }
 
 void DeviceSettingsWindow::revert()

@@ -99,10 +99,12 @@ protected:
     {
         QCoreApplication::processEvents();
         QStringList texts;
+        styles.clear();
         for (const Alert &alert : alerts.shown) {
             EXPECT_EQ(alert.messageText, "Device Settings");
             EXPECT_EQ(alert.buttons, QStringList{"OK"});
             texts.append(alert.informativeText);
+            styles.append(alert.style);
         }
         // Over this window, whichever window is active.
         for (QWidget *asking : alerts.windows)
@@ -113,7 +115,10 @@ protected:
     }
 
     std::unique_ptr<DeviceSettingsWindow> window;
+    QList<Alert::Style> styles; // of the alerts alertsShown() last returned
 };
+
+using Style = Alert::Style;
 
 TEST_F(DeviceSettingsWindowTest, ThePickerOffersOnlyCardsWithAFile)
 {
@@ -279,6 +284,7 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     panels.openAnswer = {dir.filePath("same.cfg")};
     action("Import Profile…")->trigger();
     EXPECT_EQ(alertsShown(), QStringList{"No differing settings found in same.cfg."});
+    EXPECT_EQ(styles, QList{Style::informational});
     EXPECT_TRUE(model->config().message().isEmpty());
     EXPECT_FALSE(model->config().isDirty());
     EXPECT_FALSE(window->saveButton()->isEnabled());
@@ -298,6 +304,7 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     const QStringList shown = alertsShown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].contains("absent.cfg")) << shown[0].toStdString();
+    EXPECT_EQ(styles, QList{Style::warning});
     EXPECT_TRUE(model->config().isDirty());
 
     // Export writes the edited document elsewhere, proposing the card's file name.
@@ -308,6 +315,11 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     EXPECT_TRUE(readFile(dir.filePath("exported.cfg")).contains("\r\nlocal_time=9.5\r\n"));
     EXPECT_EQ(readFile(card), cardBytes);
     EXPECT_TRUE(alertsShown().isEmpty());
+    // An export that cannot be written says why, as a warning.
+    panels.saveAnswer = dir.filePath("no folder/exported.cfg");
+    action("Export Profile…")->trigger();
+    EXPECT_EQ(alertsShown().size(), 1);
+    EXPECT_EQ(styles, QList{Style::warning});
 }
 
 TEST_F(DeviceSettingsWindowTest, SaveToCardWritesTheEditedLineAndKeepsABackup)
@@ -328,6 +340,7 @@ TEST_F(DeviceSettingsWindowTest, SaveToCardWritesTheEditedLineAndKeepsABackup)
     EXPECT_TRUE(window->saveButton()->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(alertsShown(), QStringList{"Settings saved. Insert the card into the dashcam to apply them."});
+    EXPECT_EQ(styles, QList{Style::informational});
     EXPECT_EQ(readFile(card), QByteArray(cardBytes).replace("mic_in=1", "mic_in=0"));
     const QStringList backups = QDir(StandardFolders::configBackups()).entryList(QDir::Files);
     ASSERT_EQ(backups.size(), 1);
@@ -344,6 +357,7 @@ TEST_F(DeviceSettingsWindowTest, SaveToCardWritesTheEditedLineAndKeepsABackup)
     const QStringList shown = alertsShown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].startsWith("Couldn’t save “blackbox.cfg”")) << shown[0].toStdString();
+    EXPECT_EQ(styles, QList{Style::warning}) << "a failure carries the warning sign";
     EXPECT_TRUE(model->config().isDirty());
     EXPECT_TRUE(window->saveButton()->isEnabled());
     EXPECT_TRUE(model->config().message().isEmpty());
@@ -359,6 +373,7 @@ TEST_F(DeviceSettingsWindowTest, MessagesPassThroughOneAlertEach)
     QStringList shown = alertsShown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].contains("missing.cfg"));
+    EXPECT_EQ(styles, QList{Style::warning});
     EXPECT_TRUE(model->config().message().isEmpty());
     EXPECT_TRUE(window->picker()->isVisible());
 
