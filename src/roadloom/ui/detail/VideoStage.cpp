@@ -36,7 +36,9 @@ double clampZoom(double zoom)
 
 } // namespace
 
-VideoStage::VideoStage(AppModel &model, QWidget *parent) : QWidget(parent), m_model(model)
+VideoStage::VideoStage(AppModel &model, QWidget *parent, DriverPreparation prepareDriver)
+    : QWidget(parent), m_model(model),
+      m_prepareDriver(prepareDriver ? std::move(prepareDriver) : &StageCanvas::prepareDriver)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     PlayerController &player = model.player();
@@ -178,21 +180,26 @@ void VideoStage::paintEvent(QPaintEvent *)
     QPainter(this).fillRect(rect(), Qt::black);
 }
 
+void VideoStage::prepareCanvas()
+{
+    // Made when the stage first shows, once the window has painted. The GL driver is set up aside first: the
+    // window stays responsive meanwhile, and the players hold their loads until the canvas exists. Shown
+    // again meanwhile, the stage still waits for the driver.
+    PlayerController &player = m_model.player();
+    if (m_canvas || m_preparingCanvas ||
+        !(qobject_cast<MpvPlayer *>(&player.front()) || qobject_cast<MpvPlayer *>(&player.rear())))
+        return;
+    m_preparingCanvas = true;
+    m_prepareDriver(this, [this] { makeCanvas(); });
+}
+
 void VideoStage::makeCanvas()
 {
-    // Made when the stage first shows, once the window has painted.
     PlayerController &player = m_model.player();
     auto *front = qobject_cast<MpvPlayer *>(&player.front());
     auto *rear = qobject_cast<MpvPlayer *>(&player.rear());
     if (m_canvas || !(front || rear))
         return;
-    // The GL driver is set up aside first: the window stays responsive meanwhile, and the players hold
-    // their loads until the canvas exists.
-    if (!m_preparingCanvas) {
-        m_preparingCanvas = true;
-        StageCanvas::prepareDriver(this, [this] { makeCanvas(); });
-        return;
-    }
     m_canvas = new StageCanvas(front, rear);
     m_canvasHost = QWidget::createWindowContainer(m_canvas, this);
     m_canvasHost->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -211,7 +218,7 @@ bool VideoStage::event(QEvent *event)
     case QEvent::Show:
         // After the paint the showing asked for: started beside it, the GL driver's start took the processors
         // the paint's own helper threads wait for, and the window's thread waited with them.
-        QTimer::singleShot(0, this, &VideoStage::makeCanvas);
+        QTimer::singleShot(0, this, &VideoStage::prepareCanvas);
         break;
     case QEvent::NativeGesture: {
         auto *gesture = static_cast<QNativeGestureEvent *>(event);

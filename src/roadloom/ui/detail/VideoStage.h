@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class AppModel;
@@ -27,7 +28,11 @@ public:
     static constexpr int dragThreshold = 10;
     static constexpr double wheelZoomStep = 1.25; // per notch of 120
 
-    explicit VideoStage(AppModel &model, QWidget *parent = nullptr);
+    // Sets the GL driver up aside, then calls `ready` on the receiver's thread; StageCanvas::prepareDriver
+    // unless given.
+    using DriverPreparation = std::function<void(QObject *receiver, std::function<void()> ready)>;
+
+    explicit VideoStage(AppModel &model, QWidget *parent = nullptr, DriverPreparation prepareDriver = {});
 
     // Null until the stage first shows, and when the players draw nowhere (as in tests on scripted players).
     StageCanvas *canvas() const { return m_canvas; }
@@ -63,6 +68,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
+    void prepareCanvas();
     void makeCanvas();
     void syncCanvas();
     void syncOverlays();
@@ -73,6 +79,7 @@ private:
     void swapCameras();
 
     AppModel &m_model;
+    DriverPreparation m_prepareDriver;
     StageCanvas *m_canvas = nullptr;
     QWidget *m_canvasHost = nullptr; // the canvas's window among the widgets
     VideoHUD *m_hud;

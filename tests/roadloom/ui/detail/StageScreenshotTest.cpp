@@ -279,6 +279,32 @@ TEST_F(StageScreenshot, ASelectionMadeBeforeTheWindowShowsItsPicture)
                   {{{375, 93}, "red"}, {{625, 280}, "yellow"}, {{791, 63}, "magenta"}});
 }
 
+// The window's thread makes no GL context while the driver is being set up, however often the stage shows
+// meanwhile; the canvas comes once the driver is ready.
+TEST_F(StageScreenshot, TheCanvasWaitsForTheDriverThroughEveryShow)
+{
+    int preparations = 0;
+    std::function<void()> ready;
+    const auto held = [&](QObject *, std::function<void()> callback) {
+        ++preparations;
+        ready = std::move(callback);
+    };
+    VideoStage stage(*model, nullptr, held);
+    stage.resize(640, 360);
+    for (int shown = 0; shown < 3; ++shown) {
+        stage.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&stage));
+        QTest::qWait(50);
+        EXPECT_EQ(stage.canvas(), nullptr) << "shown " << shown + 1 << " times";
+        stage.hide();
+    }
+    stage.show();
+    EXPECT_EQ(preparations, 1);
+    ASSERT_TRUE(ready);
+    ready();
+    EXPECT_NE(stage.canvas(), nullptr);
+}
+
 TEST_F(StageScreenshot, WithTheInsetOffTheFollowerKeepsUp)
 {
     showWindow();
