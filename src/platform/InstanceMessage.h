@@ -17,8 +17,8 @@ constexpr std::int64_t maxSize = 1 << 20;
 constexpr int headerSize = 4;
 constexpr char acknowledged = '\x06';
 
-// The user's runtime folder (its local 8-bit name); empty when there is no folder only this user can write
-// to.
+// The user's runtime folder (its local 8-bit name), named by a path without links that nobody else can
+// make lead elsewhere; empty when there is no folder only this user can write to.
 std::string runtimeFolder();
 // The socket of the instance that holds the lock file at `lockPath`, in the runtime folder; one for each
 // data folder, so that instances of two data folders can both listen. Empty without a runtime folder.
