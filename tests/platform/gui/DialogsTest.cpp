@@ -147,25 +147,6 @@ TEST(MessageAlerts, AnswersThePositionOfTheChosenButton)
     }
 }
 
-// A failure shows the warning sign, a report the information sign.
-TEST(MessageAlerts, ShowTheSignOfTheirStyle)
-{
-    const std::pair<Alert::Style, QMessageBox::Icon> cases[] = {
-        {Alert::Style::informational, QMessageBox::Information},
-        {Alert::Style::warning, QMessageBox::Warning},
-        {Alert::Style::critical, QMessageBox::Critical},
-    };
-    for (const auto &[style, icon] : cases) {
-        QMessageBox::Icon shown = QMessageBox::NoIcon;
-        const auto answering = whenShown<QMessageBox>([&](QMessageBox *box) {
-            shown = box->icon();
-            QTest::keyClick(box, Qt::Key_Return);
-        });
-        MessageAlerts().run({style, "Device Settings", "Couldn’t save “blackbox.cfg”", {"OK"}});
-        EXPECT_EQ(shown, icon) << int(style);
-    }
-}
-
 TEST(MessageAlerts, ReturnChoosesTheGivenDefaultButton)
 {
     Alert alert{Alert::Style::warning,
