@@ -9,11 +9,14 @@
 // What the user must see of a failed operation: a value, never an exception crossing a thread.
 struct Failure {
     QString message;
+    // The same without naming the item that failed, as it reads after a count of such items ("couldn't be
+    // recorded: …" after "3 copies"), so that failures of one cause can read as one line. Empty when the
+    // message is all there is.
+    QString cause = {};
     friend bool operator==(const Failure &, const Failure &) = default;
 };
 
-template <class T>
-class Result {
+template <class T> class Result {
 public:
     Result(T value) : m_value(std::in_place_index<0>, std::move(value)) {}
     Result(Failure failure) : m_value(std::in_place_index<1>, std::move(failure)) {}
@@ -36,8 +39,7 @@ private:
     std::variant<T, Failure> m_value;
 };
 
-template <>
-class Result<void> {
+template <> class Result<void> {
 public:
     Result() = default;
     Result(Failure failure) : m_failure(std::move(failure)) {}

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -18,8 +17,6 @@ public:
     // False when no thread could be started: the caller then does the work itself.
     bool start(std::function<void()> work)
     {
-        if (s_refusing.load(std::memory_order_relaxed) > 0)
-            return false;
         try {
             m_threads.emplace_back(std::move(work));
             return true;
@@ -34,17 +31,6 @@ public:
         m_threads.clear();
     }
 
-    // While one lives, no group in the process starts a thread, as when the system has none left: tests
-    // show the work is then done in place.
-    class RefuseStarts {
-    public:
-        RefuseStarts() { ++s_refusing; }
-        ~RefuseStarts() { --s_refusing; }
-        RefuseStarts(const RefuseStarts &) = delete;
-        RefuseStarts &operator=(const RefuseStarts &) = delete;
-    };
-
 private:
-    static inline std::atomic<int> s_refusing{0};
     std::vector<std::thread> m_threads;
 };

@@ -11,7 +11,7 @@ namespace {
 
 // The first byte at or after `at` that ends a string's plain run: a quote, a backslash or a control
 // character. Eight bytes are looked at together: the paths and bookmarks make the strings most of the
-// catalog, and a byte at a time this scan was the largest part of the whole read.
+// catalog, and a byte at a time this scan would be the largest part of the whole read.
 const char *plainRunEnd(const char *at, const char *end)
 {
     constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;

@@ -95,32 +95,38 @@ QString systemText(int error)
 
 Failure incompleteCopy(const QString &name)
 {
-    return Failure{QStringLiteral("Copy of %1 is incomplete.").arg(name)};
+    return Failure{QStringLiteral("Copy of %1 is incomplete.").arg(name),
+                   QStringLiteral("came out incomplete")};
 }
 
 Failure unrecordable(const QString &name)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be recorded: the media cache's catalog couldn't "
                                   "be read.")
-                       .arg(name)};
+                       .arg(name),
+                   QStringLiteral("couldn't be recorded: the media cache's catalog couldn't be read")};
 }
 
 Failure unsaved(const QString &name)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be recorded: the media cache's catalog couldn't "
                                   "be written.")
-                       .arg(name)};
+                       .arg(name),
+                   QStringLiteral("couldn't be recorded: the media cache's catalog couldn't be written")};
 }
 
 Failure unreadable(const QString &path, const char *what, int error)
 {
     return Failure{QStringLiteral("The file “%1” couldn't be %2: %3.")
-                       .arg(fileNameOf(path), QLatin1String(what), systemText(error))};
+                       .arg(fileNameOf(path), QLatin1String(what), systemText(error)),
+                   QStringLiteral("couldn't be made: the file couldn't be %1: %2")
+                       .arg(QLatin1String(what), systemText(error))};
 }
 
 Failure unwritable(const QString &name, int error)
 {
-    return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error))};
+    return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error)),
+                   QStringLiteral("couldn't be written: %1").arg(systemText(error))};
 }
 
 // One component: a stored copy stays inside its fingerprint's folder.

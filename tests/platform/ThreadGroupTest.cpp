@@ -1,5 +1,7 @@
 #include "platform/ThreadGroup.h"
 
+#include "fixtures/RefusedThreads.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,7 +17,7 @@ TEST(ThreadGroup, RunsWorkOnItsThreadsUnlessStartsAreRefused)
     EXPECT_EQ(ran, 2);
 
     {
-        const ThreadGroup::RefuseStarts refuse;
+        const RefusedThreads refuse;
         ThreadGroup threads;
         EXPECT_FALSE(threads.start([&] { ++ran; }));
         threads.join();

@@ -3,7 +3,7 @@
 
 #include "fixtures/TestSupport.h"
 
-#include "platform/ThreadGroup.h"
+#include "fixtures/RefusedThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -256,7 +256,7 @@ TEST(ParallelCatalogReader, ReadsTheSameOnAnyNumberOfThreadsWhereverItsSlicesEnd
         }
     }
     // Without a thread to spare the asking thread reads every slice.
-    const ThreadGroup::RefuseStarts noThreads;
+    const RefusedThreads noThreads;
     const auto alone = ParallelCatalogReader::read(over(text), {}, nullptr);
     ASSERT_TRUE(alone);
     EXPECT_TRUE(*alone == catalog);

@@ -182,13 +182,15 @@ TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNot
         const char *what;
         std::function<void(const QString &)> change;
         QString error;
+        QString cause; // read after "A copy" or "3 copies"
     } rows[] = {
-        {"shrunk", [](const QString &path) { QFile::resize(path, 150000); },
-         "Copy of x_F.mp4 is incomplete."},
+        {"shrunk", [](const QString &path) { QFile::resize(path, 150000); }, "Copy of x_F.mp4 is incomplete.",
+         "came out incomplete"},
         {"grown", [](const QString &path) { writeFile(path, pattern(200001)); },
-         "Copy of x_F.mp4 is incomplete."},
+         "Copy of x_F.mp4 is incomplete.", "came out incomplete"},
         {"vanished", [](const QString &path) { QFile::remove(path); },
-         "The file “x_F.mp4” couldn't be opened: No such file or directory."},
+         "The file “x_F.mp4” couldn't be opened: No such file or directory.",
+         "couldn't be made: the file couldn't be opened: No such file or directory"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -203,6 +205,7 @@ TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNot
         const Result<void> done = cache->perform(jobs[0]);
         ASSERT_FALSE(done.ok());
         EXPECT_EQ(done.error(), row.error);
+        EXPECT_EQ(done.failure().cause, row.cause);
         EXPECT_EQ(storedFiles(), QStringList{});
         EXPECT_FALSE(record(clip, Channel::front).storedPath);
         EXPECT_FALSE(record(clip, Channel::front).fingerprint);

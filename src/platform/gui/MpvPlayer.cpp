@@ -146,8 +146,8 @@ bool MpvPlayer::start()
     };
     for (const auto &[name, value] : settings)
         setOption(name, value.constData());
-    // mpv's own list ends with SDL's output, whose start-up talks to D-Bus and was seen waiting on it for
-    // good on a desktop without a sound server, the player's core with it, and the window behind the core.
+    // mpv's own list ends with SDL's output, whose start-up talks to D-Bus and can wait on it for good on a
+    // desktop without a sound server, the player's core with it, and the window behind the core.
     // The sound servers and ALSA are what a Linux desktop plays through; without any of them there is no
     // sound, and the video plays on.
     setOption("ao",

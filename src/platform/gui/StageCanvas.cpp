@@ -136,9 +136,9 @@ StageCanvas::StageCanvas(MpvPlayer *front, MpvPlayer *rear, QWindow *parent) : Q
 
 void StageCanvas::attachInTurns(size_t index, bool started)
 {
-    // Each player's start and then its render context come on a turn of the event loop of their own: made
-    // in one go with the context and the shaders, they held the window's thread for over 50 ms as the first
-    // recording showed. A player holds its load until its renderer is attached.
+    // Each player's start and then its render context come on a turn of the event loop of their own: made in
+    // one go with the context and the shaders, they would hold the window's thread while the first recording
+    // shows. A player holds its load until its renderer is attached.
     for (; index < m_pictures.size(); ++index, started = false) {
         MpvRenderer *renderer = m_pictures[index].renderer;
         if (!m_context || !renderer->player() || renderer->isAttached())

@@ -153,7 +153,7 @@ void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
 {
     if (!result) {
         qCWarning(logCache) << "Copy into the media cache failed:" << job.name << result.error();
-        setLastError(job.name + QStringLiteral(": ") + result.error());
+        noteFailedCopy(job, result.failure());
         nextJob();
         return;
     }
@@ -291,5 +291,16 @@ void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
 
 void CacheCoordinator::setLastError(const std::optional<QString> &error)
 {
+    m_failedCopies.clear();
     setObserved(this, m_lastError, error, &CacheCoordinator::lastErrorChanged);
+    setObserved(this, m_lastErrorDetail, std::optional<QString>(), &CacheCoordinator::lastErrorDetailChanged);
+}
+
+void CacheCoordinator::noteFailedCopy(const CacheJob &job, const Failure &failure)
+{
+    m_failedCopies.add(job, failure);
+    setObserved(this, m_lastError, std::optional(m_failedCopies.summary()),
+                &CacheCoordinator::lastErrorChanged);
+    setObserved(this, m_lastErrorDetail, std::optional(m_failedCopies.detail()),
+                &CacheCoordinator::lastErrorDetailChanged);
 }

@@ -6,6 +6,7 @@
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 #include "roadloom/model/CachePlanner.h"
+#include "roadloom/model/FailedCopies.h"
 
 #include <QFuture>
 #include <QList>
@@ -38,6 +39,7 @@ class CacheCoordinator : public QObject, public CachePlanner {
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(std::optional<QString> currentName READ currentName NOTIFY currentNameChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(std::optional<QString> lastErrorDetail READ lastErrorDetail NOTIFY lastErrorDetailChanged)
     Q_PROPERTY(std::optional<MediaCacheUsage> usage READ usage NOTIFY usageChanged)
 
 public:
@@ -69,7 +71,11 @@ public:
     // Share of the run's bytes copied: 0 while nothing is planned.
     double progress() const;
     std::optional<QString> currentName() const { return m_currentName; }
+    // Copies that failed in this run read as a line for each cause (see FailedCopies); their files are
+    // named in `lastErrorDetail`.
     std::optional<QString> lastError() const { return m_lastError; }
+    // Each copy that failed in this run with what went wrong, a line each; none when no copy failed.
+    std::optional<QString> lastErrorDetail() const { return m_lastErrorDetail; }
     std::optional<MediaCacheUsage> usage() const { return m_usage; }
 
     // Pausing takes effect before the next file; resuming starts a run, or a new plan when one is active.
@@ -99,6 +105,7 @@ signals:
     void progressChanged(double progress);
     void currentNameChanged(const std::optional<QString> &name);
     void lastErrorChanged(const std::optional<QString> &error);
+    void lastErrorDetailChanged(const std::optional<QString> &detail);
     void usageChanged(const std::optional<MediaCacheUsage> &usage);
     // A channel of a recording got its stored copy: the library marks it.
     void channelCached(const QString &key, Channel channel);
@@ -123,7 +130,9 @@ private:
     void setCounters(int completedFiles, int totalFiles, qint64 completedBytes, qint64 totalBytes,
                      bool notifyAlways = false);
     void setCurrentName(const std::optional<QString> &name);
+    // Replaces what the failed copies said.
     void setLastError(const std::optional<QString> &error);
+    void noteFailedCopy(const CacheJob &job, const Failure &failure);
 
     CacheBackend *m_cache = nullptr;
     const FreeSpace *m_freeSpace = nullptr;
@@ -138,6 +147,8 @@ private:
     qint64 m_totalBytes = 0;
     std::optional<QString> m_currentName;
     std::optional<QString> m_lastError;
+    std::optional<QString> m_lastErrorDetail;
+    FailedCopies m_failedCopies; // of this run
     std::optional<MediaCacheUsage> m_usage;
     int m_copiesSinceUsage = 0; // copies made since the usage was last asked for
     bool m_replanRequested = false;

@@ -100,6 +100,9 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
     }
     chooseFirstSource();
     checkAvailability();
+    // The folders away at start were found above, so the first check finds the offline set unchanged: which
+    // of them still have copies to play is asked here.
+    checkCachedCopies();
 }
 
 LibraryStore::~LibraryStore()

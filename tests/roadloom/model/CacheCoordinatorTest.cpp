@@ -103,6 +103,7 @@ TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
     EXPECT_EQ(copies(), QStringList({"copy A.MP4", "copy B.MP4", "copy C.MP4"}));
     EXPECT_EQ(coordinator->lastError(),
               "B.MP4: The file “B.MP4” couldn't be opened: No such file or directory.");
+    EXPECT_EQ(coordinator->lastErrorDetail(), coordinator->lastError());
     ASSERT_EQ(cached.size(), 2);
     EXPECT_EQ(cached.at(0).at(0).toString(), "key-A.MP4");
     EXPECT_EQ(cached.at(1).at(0).toString(), "key-C.MP4");
@@ -122,6 +123,7 @@ TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
     // A new run clears the last error.
     coordinator->start();
     EXPECT_EQ(coordinator->lastError(), std::nullopt);
+    EXPECT_EQ(coordinator->lastErrorDetail(), std::nullopt);
     ASSERT_TRUE(waitIdle(*coordinator));
 }
 

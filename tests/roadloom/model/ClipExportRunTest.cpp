@@ -6,7 +6,7 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
-#include "platform/ThreadGroup.h"
+#include "fixtures/RefusedThreads.h"
 #include "roadcore/ClipExporter.h"
 
 #include <cerrno>
@@ -176,7 +176,7 @@ TEST_F(ClipExportRun, ARunWhoseThreadCannotStartFailsAsAnExport)
 {
     make({clipA});
     load(clipA);
-    const ThreadGroup::RefuseStarts noThreads;
+    const RefusedThreads noThreads;
     QString failure;
     QPointer<ClipExportJob> job = model->exportClip(request());
     ASSERT_TRUE(job);

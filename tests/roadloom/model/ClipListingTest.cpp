@@ -1,8 +1,8 @@
 #include "roadloom/model/ClipListing.h"
 #include "roadcore/ClipOrder.h"
 
+#include "fixtures/RefusedThreads.h"
 #include "platform/NameOrder.h"
-#include "platform/ThreadGroup.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -286,7 +286,7 @@ TEST(ClipListing, ALongListIsIndexedInPlaceWhenNoThreadStarts)
                           ClipCategory(i % int(allClipCategories.size())), (i * 31) % 977));
     const ClipListing::Index threaded = ClipListing::index(clips);
     const ClipListing::Index inPlace = [&] {
-        const ThreadGroup::RefuseStarts refuse;
+        const RefusedThreads refuse;
         return ClipListing::index(clips);
     }();
     EXPECT_EQ(inPlace.byName, threaded.byName);
@@ -329,7 +329,7 @@ TEST(ClipListing, ALongListIsSearchedInPartsAsOneAndInPlaceWhenNoThreadStarts)
         ASSERT_FALSE(expected.isEmpty()) << c.search.toStdString();
         EXPECT_EQ(ClipListing::positions(clips, c.category, c.search, ClipSort::newest, &index), expected)
             << c.search.toStdString();
-        const ThreadGroup::RefuseStarts refuse;
+        const RefusedThreads refuse;
         EXPECT_EQ(ClipListing::positions(clips, c.category, c.search, ClipSort::newest, &index), expected)
             << c.search.toStdString();
     }

@@ -1,9 +1,9 @@
 #include "LibraryTestSupport.h"
 
+#include "fixtures/RefusedThreads.h"
 #include "fixtures/TestSupport.h"
 #include "platform/Defaults.h"
 #include "platform/StringOrder.h"
-#include "platform/ThreadGroup.h"
 #include "platform/Trash.h"
 #include "roadcore/MediaCache.h"
 
@@ -352,7 +352,7 @@ TEST_F(LibraryStoreSignalsTest, ALongRescanIsDeliveredWhenNoThreadStarts)
     for (int i = 0; i < 10000; ++i)
         clips.append(recording(QStringLiteral("REC_%1").arg(i, 5, 10, QLatin1Char('0')), std::nullopt,
                                ClipCategory::continuous, i));
-    const ThreadGroup::RefuseStarts refuse;
+    const RefusedThreads refuse;
     make(clips);
     EXPECT_FALSE(store->isScanning());
     EXPECT_EQ(store->clips().size(), clips.size());

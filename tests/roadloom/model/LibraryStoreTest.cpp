@@ -331,6 +331,32 @@ TEST_F(LibraryStoreTest, AnOfflineFolderHasCachedCopiesOnlyWhileOneOfItsRecordin
     EXPECT_TRUE(store->isOffline(source));
 }
 
+TEST_F(LibraryStoreTest, AFolderAlreadyAwayAtStartShowsWhetherItHasCopiesToPlay)
+{
+    const QString trip = folder("Trip"), other = folder("Other");
+    const QString file = trip + "/clip_F.mp4";
+    TestSupport::writeFile(file, "abc");
+    DashClip clip = recording("clip", file, 1);
+    clip.byteSize = 3;
+    scan.byRoot[trip] = {clip};
+    scan.byRoot[other] = {recording("never cached", other + "/other_F.mp4", 2)};
+    defaults.setValue("libraryFolders", QStringList{trip, other});
+    make();
+    settle();
+    ASSERT_TRUE(cache.perform({clip.catalogKey(), Channel::front, file, 3, "clip_F.mp4"}).ok());
+    store.reset(); // the program quits
+
+    ASSERT_TRUE(QDir().rename(trip, dir.filePath("Trip away")));
+    ASSERT_TRUE(QDir(other).removeRecursively());
+    MediaCache restarted(dir.filePath("Media Cache"));
+    const auto quit = qScopeGuard([&] { store.reset(); });
+    make(&restarted);
+    const LibrarySource away = store->folders().at(0), gone = store->folders().at(1);
+    ASSERT_TRUE(store->isOffline(away) && store->isOffline(gone));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return store->hasCachedCopies(away); }));
+    EXPECT_FALSE(store->hasCachedCopies(gone));
+}
+
 TEST_F(LibraryStoreTest, ListingCountsAndCategoriesFollowTheStore)
 {
     makeWithFourRecordings();

@@ -32,6 +32,7 @@ public:
     QList<CacheJob> pending;
     std::atomic<int> cachedFiles = 0;    // what every usage reports as the stored copies
     std::map<QString, QString> failures; // job name -> error text
+    std::map<QString, QString> causes;   // job name -> its failure's cause, when it has one
     std::function<QList<CacheJob>(const PlanCall &)> plan;
     // Where an unreadable catalog was kept: given to the first caller that takes it.
     std::optional<QString> setAsideCatalog;
@@ -80,7 +81,7 @@ public:
         if (stopped)
             return Failure{QStringLiteral("Copy of %1 is incomplete.").arg(job.name)};
         if (const auto failure = failures.find(job.name); failure != failures.end())
-            return Failure{failure->second};
+            return Failure{failure->second, causes.contains(job.name) ? causes.at(job.name) : QString()};
         pending.removeOne(job);
         return {};
     }

@@ -216,8 +216,8 @@ bool VideoStage::event(QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
-        // After the paint the showing asked for: started beside it, the GL driver's start took the processors
-        // the paint's own helper threads wait for, and the window's thread waited with them.
+        // After the paint the showing asked for: started beside it, the GL driver's start would take the
+        // processors that the paint's own helper threads need, and the window's thread would wait with them.
         QTimer::singleShot(0, this, &VideoStage::prepareCanvas);
         break;
     case QEvent::NativeGesture: {

@@ -111,7 +111,6 @@ QWidget *symbolText(const QString &symbol, const QString &text, const QColor &co
     return box;
 }
 
-// A flat button that reads as a link.
 // A flat button drawn as a link. With an elide mode its text shortens to the width it is given.
 class LinkButton : public QPushButton {
 public:

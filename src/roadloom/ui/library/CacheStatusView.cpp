@@ -77,7 +77,8 @@ CacheStatusView::CacheStatusView(CacheCoordinator &cache, QWidget *parent) : QWi
     m_errorText = new QLabel(this);
     m_errorText->setFont(TextStyles::caption2());
     m_errorText->setWordWrap(true);
-    // At most three lines; the whole text stays in the tooltip.
+    m_errorText->setTextFormat(Qt::PlainText); // file names are not markup
+    // At most three lines; the tooltip names the files.
     m_errorText->setMaximumHeight(QFontMetrics(m_errorText->font()).lineSpacing() * 3);
     m_error = line(this, m_errorSymbol, m_errorText);
     layout->addWidget(m_error);
@@ -90,6 +91,7 @@ CacheStatusView::CacheStatusView(CacheCoordinator &cache, QWidget *parent) : QWi
     connect(&cache, &CacheCoordinator::progressChanged, this, &CacheStatusView::refresh);
     connect(&cache, &CacheCoordinator::currentNameChanged, this, &CacheStatusView::refresh);
     connect(&cache, &CacheCoordinator::lastErrorChanged, this, &CacheStatusView::refresh);
+    connect(&cache, &CacheCoordinator::lastErrorDetailChanged, this, &CacheStatusView::refresh);
     connect(&cache, &CacheCoordinator::usageChanged, this, &CacheStatusView::refresh);
     applyColors();
     refresh();
@@ -141,7 +143,7 @@ void CacheStatusView::refresh()
     const std::optional<QString> error = m_cache.lastError();
     m_error->setVisible(error.has_value());
     m_errorText->setText(error.value_or(QString()));
-    m_errorText->setToolTip(error.value_or(QString()));
+    m_errorText->setToolTip(m_cache.lastErrorDetail().value_or(error.value_or(QString())));
 }
 
 void CacheStatusView::applyColors()

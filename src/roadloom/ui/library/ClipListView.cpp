@@ -183,7 +183,7 @@ void ClipListView::buildHeader(QWidget *header)
 }
 
 // The clear button shows only with text, and enabling it looks its icon up in the desktop's icon themes, a
-// slow search the window's first frame was measured waiting on: it is made with the first text instead.
+// slow search that the window's first frame would wait on: it is made with the first text instead.
 void ClipListView::offerClearButton()
 {
     if (!m_search->text().isEmpty() && !m_search->isClearButtonEnabled())

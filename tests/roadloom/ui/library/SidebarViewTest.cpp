@@ -322,6 +322,28 @@ TEST_F(CacheStatusTest, ARunCountsItsFilesCanBePausedAndLeavesItsErrorShown)
     EXPECT_FALSE(status.runBlock()->isVisible());
 }
 
+TEST_F(CacheStatusTest, TheErrorLineShowsTheCauseWholeAndItsTooltipNamesTheFiles)
+{
+    const QString cause = "couldn't be recorded: the media cache's catalog couldn't be written";
+    QStringList messages;
+    for (const char *name : {"REC_20240501_100000_000001_R.MP4", "REC_20240501_100100_000002_R.MP4"}) {
+        cacheBackend.pending.append({name, Channel::rear, QString("/card/") + name, 10, name});
+        cacheBackend.failures[name] = QString("The copy of “%1” %2.").arg(name, cause);
+        cacheBackend.causes[name] = cause;
+        messages.append(cacheBackend.failures[name]);
+    }
+    makeSidebar();
+    CacheStatusView &status = *sidebar->cacheStatus();
+    model->cache().start();
+    ASSERT_TRUE(waitFor([&] { return !model->cache().isRunning(); }));
+
+    QLabel *error = status.errorLabel();
+    EXPECT_TRUE(status.errorLine()->isVisible());
+    EXPECT_EQ(error->text(), "2 copies " + cause + ".");
+    EXPECT_LE(error->heightForWidth(error->width()), error->maximumHeight()) << "nothing of it is cut off";
+    EXPECT_EQ(error->toolTip(), messages.join('\n'));
+}
+
 // Toast
 
 class ToastViewTest : public ModelTest {
