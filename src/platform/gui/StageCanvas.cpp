@@ -181,9 +181,9 @@ void StageCanvas::prepareDriver(QObject *receiver, std::function<void()> ready)
         // First the driver's libraries, on a connection of our own.
         if (x11)
             GLDriverPreload::load();
-        // Qt's check makes a context of its own, which starts the driver on Qt's connection: here, as on the
-        // GUI thread it held the window for up to a tenth of a second. Nothing else asks Qt's GL meanwhile:
-        // the canvas is made once this is done.
+        // Qt's check makes a context of its own, which starts the driver on Qt's connection: here, so that the
+        // window's thread never waits for it. Nothing else asks Qt's GL meanwhile: the canvas is made once
+        // this is done.
         if (QOpenGLContext::supportsThreadedOpenGL()) {
             QOpenGLContext context;
             context.setFormat(QSurfaceFormat::defaultFormat());
