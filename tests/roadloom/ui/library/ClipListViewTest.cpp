@@ -463,9 +463,8 @@ TEST_F(ClipListViewTest, EveryChipIsReachedByWheelDragClickAndKeys)
     CategoryChips *strip = view->chips();
     QScrollBar *bar = strip->horizontalScrollBar();
     QWidget *viewport = strip->viewport();
+    ASSERT_TRUE(waitFor([&] { return strip->chips().size() == 7 && bar->maximum() > 200; }));
     const QList<CategoryChip *> chips = strip->chips();
-    ASSERT_EQ(chips.size(), 7);
-    ASSERT_GT(bar->maximum(), 200);
     LibraryStore &library = model->library();
     const int fade = CategoryChips::fadeWidth;
     const auto inView = [&](CategoryChip *chip) {
