@@ -5,12 +5,18 @@
 #include "roadloom/ui/widgets/Symbols.h"
 #include "roadloom/ui/widgets/TextStyles.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -22,6 +28,77 @@ QFont chipFont()
     QFont font = TextStyles::callout();
     font.setWeight(QFont::Medium);
     return font;
+}
+
+// The colour the strip lies on: that of the nearest widget that fills its background.
+QColor groundOf(const QWidget *widget)
+{
+    for (const QWidget *w = widget; w; w = w->parentWidget())
+        if (w->autoFillBackground() || w->isWindow())
+            return w->palette().color(w->backgroundRole());
+    return widget->palette().color(QPalette::Window);
+}
+
+// Fades the chips under it into the ground towards the strip's edge; clicks and the wheel pass through.
+class EdgeFade : public QWidget {
+public:
+    EdgeFade(Qt::Edge edge, QWidget *parent) : QWidget(parent), m_edge(edge)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRectF area(rect());
+        const bool left = m_edge == Qt::LeftEdge;
+        QLinearGradient gradient(left ? area.topRight() : area.topLeft(),
+                                 left ? area.topLeft() : area.topRight());
+        QColor ground = groundOf(this);
+        gradient.setColorAt(1, ground);
+        ground.setAlpha(0);
+        gradient.setColorAt(0, ground);
+        painter.fillRect(area, gradient);
+    }
+
+private:
+    Qt::Edge m_edge;
+};
+
+// Hands key presses to a function ahead of the widgets (and of filters installed before it).
+class KeyTap : public QObject {
+public:
+    KeyTap(std::function<bool(QObject *, const QKeyEvent &)> take, QObject *parent)
+        : QObject(parent), m_take(std::move(take))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        return event->type() == QEvent::KeyPress && m_take(watched, *static_cast<QKeyEvent *>(event));
+    }
+
+private:
+    std::function<bool(QObject *, const QKeyEvent &)> m_take;
+};
+
+bool isChipKey(const QKeyEvent &event)
+{
+    if ((event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    switch (event.key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -50,20 +127,8 @@ QSize CategoryChip::sizeHint() const
     return {width, metrics.height() + 10};
 }
 
-bool CategoryChip::isWhole() const
-{
-    // The strip's parent is the scroll area's viewport.
-    const QWidget *strip = parentWidget();
-    const QWidget *viewport = strip ? strip->parentWidget() : nullptr;
-    if (!viewport)
-        return true;
-    return viewport->rect().contains(QRect(mapTo(viewport, QPoint(0, 0)), size()));
-}
-
 void CategoryChip::paintEvent(QPaintEvent *)
 {
-    if (!isWhole())
-        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF shape = QRectF(rect());
@@ -79,8 +144,14 @@ void CategoryChip::paintEvent(QPaintEvent *)
         painter.fillPath(capsule, Palette::quaternaryFill(palette()));
     }
     if (hasFocus()) {
-        painter.setPen(QPen(Palette::accent(palette()), 2));
-        painter.drawPath(capsule);
+        // On a tinted fill an accent ring could vanish: white, just inside the edge.
+        painter.setPen(QPen(selected ? QColor(Qt::white) : Palette::accent(palette()), 2));
+        if (selected) {
+            const QRectF inside = shape.adjusted(2.5, 2.5, -2.5, -2.5);
+            painter.drawRoundedRect(inside, inside.height() / 2, inside.height() / 2);
+        } else {
+            painter.drawPath(capsule);
+        }
     }
     const QColor text = selected ? QColor(Qt::white) : Palette::primaryText(palette());
     QColor countColor = selected ? QColor(255, 255, 255, 204) : Palette::secondaryText(palette());
@@ -102,6 +173,7 @@ void CategoryChip::paintEvent(QPaintEvent *)
 CategoryChips::CategoryChips(LibraryStore &library, QWidget *parent) : QScrollArea(parent), m_library(library)
 {
     setObjectName(QStringLiteral("categoryChips"));
+    setFocusPolicy(Qt::NoFocus); // the chips take the keyboard, the strip itself never
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -114,9 +186,18 @@ CategoryChips::CategoryChips(LibraryStore &library, QWidget *parent) : QScrollAr
     m_layout->setSpacing(6);
     setWidget(m_strip);
     setFixedHeight(QFontMetrics(chipFont()).height() + 10 + 16);
+    m_leftFade = new EdgeFade(Qt::LeftEdge, viewport());
+    m_rightFade = new EdgeFade(Qt::RightEdge, viewport());
     viewport()->installEventFilter(this);
-    // Scrolling moves drawn pixels; chips that come whole or get cut must draw again.
-    connect(horizontalScrollBar(), &QScrollBar::valueChanged, m_strip, qOverload<>(&QWidget::update));
+    // Space, Enter and the side arrows belong to a chip that has the keyboard, not to the player.
+    m_keys = new KeyTap(
+        [this](QObject *watched, const QKeyEvent &event) {
+            CategoryChip *chip = ownChip(watched);
+            return chip && chip->hasFocus() && moveAlong(chip, event);
+        },
+        this);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &CategoryChips::placeFades);
+    connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, &CategoryChips::placeFades);
 
     rebuild();
     connect(&library, &LibraryStore::clipsChanged, this, &CategoryChips::rebuild);
@@ -143,13 +224,40 @@ void CategoryChips::rebuild()
                 m_library.setCategoryFilter(chip->category());
             showFilter();
         });
+        chip->installEventFilter(this);
         m_layout->addWidget(chip);
     };
     add(std::nullopt, QStringLiteral("All"), QStringLiteral("square.grid.2x2"));
     for (ClipCategory category : m_library.presentCategories())
         add(category, title(category), symbol(category));
     m_layout->addStretch(1);
+    placeInTabChain();
     showFilter();
+}
+
+CategoryChip *CategoryChips::ownChip(QObject *object) const
+{
+    auto *chip = qobject_cast<CategoryChip *>(object);
+    return chip && chip->parentWidget() == m_strip ? chip : nullptr;
+}
+
+void CategoryChips::placeInTabChain()
+{
+    // New chips join the window's tab chain at its end; Tab reaches them where the strip lies instead, after
+    // the last widget before it that takes Tab.
+    QWidget *before = previousInFocusChain();
+    while (before != this && (isAncestorOf(before) || !(before->focusPolicy() & Qt::TabFocus)))
+        before = before->previousInFocusChain();
+    for (CategoryChip *chip : chips()) {
+        if (before != this)
+            setTabOrder(before, chip);
+        before = chip;
+    }
+}
+
+bool CategoryChips::showsFade(Qt::Edge edge) const
+{
+    return (edge == Qt::LeftEdge ? m_leftFade : m_rightFade)->isVisibleTo(this);
 }
 
 void CategoryChips::showFilter()
@@ -158,24 +266,141 @@ void CategoryChips::showFilter()
         chip->setChecked(chip->category() == m_library.categoryFilter());
         chip->update();
         if (chip->isChecked())
-            ensureWidgetVisible(chip, 12, 0);
+            bringIntoView(chip);
     }
 }
 
-void CategoryChips::resizeEvent(QResizeEvent *event)
+void CategoryChips::bringIntoView(const CategoryChip *chip)
 {
-    QScrollArea::resizeEvent(event);
-    m_strip->update();
+    // Clear of the fades too, which ensureWidgetVisible would leave a chip under.
+    QScrollBar *bar = horizontalScrollBar();
+    const int width = viewport()->width();
+    const int left = chip->x() - fadeWidth;
+    const int right = chip->x() + chip->width() + fadeWidth;
+    if (left < bar->value())
+        bar->setValue(left);
+    else if (right > bar->value() + width)
+        bar->setValue(std::min(left, right - width)); // its start first when it is wider than the strip
+}
+
+void CategoryChips::placeFades()
+{
+    const QScrollBar *bar = horizontalScrollBar();
+    const QSize size = viewport()->size();
+    m_leftFade->setGeometry(0, 0, fadeWidth, size.height());
+    m_rightFade->setGeometry(size.width() - fadeWidth, 0, fadeWidth, size.height());
+    m_leftFade->setVisible(bar->value() > bar->minimum());
+    m_rightFade->setVisible(bar->value() < bar->maximum());
+    m_leftFade->raise();
+    m_rightFade->raise();
+}
+
+bool CategoryChips::drag(CategoryChip *chip, const QMouseEvent &event)
+{
+    QScrollBar *bar = horizontalScrollBar();
+    const qreal x = event.globalPosition().x();
+    switch (event.type()) {
+    case QEvent::MouseButtonPress:
+        if (event.button() == Qt::LeftButton) {
+            m_pressX = x;
+            m_pressValue = bar->value();
+            m_dragging = false;
+        }
+        return false;
+    case QEvent::MouseMove: {
+        if (!m_pressX || !(event.buttons() & Qt::LeftButton))
+            return false;
+        const int moved = qRound(x - *m_pressX);
+        if (!m_dragging) {
+            if (bar->maximum() == bar->minimum() || std::abs(moved) < QApplication::startDragDistance())
+                return false;
+            m_dragging = true;
+            // Let go of the chip, so that the release after a drag chooses nothing.
+            if (chip)
+                chip->setDown(false);
+        }
+        bar->setValue(m_pressValue - moved);
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (event.button() == Qt::LeftButton) {
+            m_pressX.reset();
+            if (std::exchange(m_dragging, false) && chip)
+                chip->setDown(false);
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool CategoryChips::moveAlong(CategoryChip *chip, const QKeyEvent &event)
+{
+    if (!isChipKey(event))
+        return false;
+    const QList<CategoryChip *> all = chips();
+    switch (event.key()) {
+    case Qt::Key_Left:
+        if (const int at = all.indexOf(chip); at > 0)
+            all[at - 1]->setFocus(Qt::BacktabFocusReason);
+        break;
+    case Qt::Key_Right:
+        if (const int at = all.indexOf(chip); at + 1 < all.size())
+            all[at + 1]->setFocus(Qt::TabFocusReason);
+        break;
+    default:
+        chip->click();
+        break;
+    }
+    return true;
 }
 
 bool CategoryChips::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == viewport() && event->type() == QEvent::Wheel) {
-        const auto *wheel = static_cast<QWheelEvent *>(event);
-        const QPoint delta = wheel->pixelDelta().isNull() ? wheel->angleDelta() / 4 : wheel->pixelDelta();
-        const int step = std::abs(delta.x()) > std::abs(delta.y()) ? delta.x() : delta.y();
-        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - step);
-        return true;
+    CategoryChip *chip = ownChip(watched);
+    if (!chip && watched != viewport())
+        return QScrollArea::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Wheel:
+        // A chip passes the wheel on to the viewport.
+        if (!chip) {
+            const auto *wheel = static_cast<QWheelEvent *>(event);
+            const QPoint delta = wheel->pixelDelta().isNull() ? wheel->angleDelta() / 4 : wheel->pixelDelta();
+            const int step = std::abs(delta.x()) > std::abs(delta.y()) ? delta.x() : delta.y();
+            horizontalScrollBar()->setValue(horizontalScrollBar()->value() - step);
+            return true;
+        }
+        break;
+    case QEvent::Resize:
+        if (!chip)
+            placeFades();
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        if (drag(chip, *static_cast<QMouseEvent *>(event)))
+            return true;
+        break;
+    case QEvent::FocusIn:
+        if (chip) {
+            bringIntoView(chip);
+            // Installed last, it sees the keys before the application's other filters (the player's).
+            qApp->installEventFilter(m_keys);
+        }
+        break;
+    case QEvent::FocusOut:
+        if (chip)
+            qApp->removeEventFilter(m_keys);
+        break;
+    case QEvent::ShortcutOverride:
+        // The window's keys (Space plays, the arrows skip) wait while a chip has the keyboard.
+        if (chip && isChipKey(*static_cast<QKeyEvent *>(event))) {
+            event->accept();
+            return true;
+        }
+        break;
+    default:
+        break;
     }
     return QScrollArea::eventFilter(watched, event);
 }

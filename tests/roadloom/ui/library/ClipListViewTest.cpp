@@ -9,6 +9,7 @@
 #include "roadloom/ui/widgets/ContentUnavailableWidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QHelpEvent>
 #include <QLabel>
@@ -444,6 +445,150 @@ TEST_F(ClipListViewTest, AnEmptySourceHasOnlyTheAllChipAndTheWheelScrollsTheStri
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(viewport, &wheel);
     EXPECT_GT(bar->value(), 0);
+}
+
+// Six categories in a narrow column: every chip is reached by the sideways wheel, a drag, a click on its cut
+// part and the keyboard, each time whole and clear of the fades.
+TEST_F(ClipListViewTest, EveryChipIsReachedByWheelDragClickAndKeys)
+{
+    QList<DashClip> clips;
+    for (ClipCategory category : allClipCategories)
+        if (category != ClipCategory::other)
+            clips.append(clipOf(rawValue(category), localNoon(1), category));
+    // The chips come with a scan after the view was built, as in the program.
+    makeView({});
+    scan.byRoot[card()] = clips;
+    model->library().rescan();
+    settle();
+    CategoryChips *strip = view->chips();
+    QScrollBar *bar = strip->horizontalScrollBar();
+    QWidget *viewport = strip->viewport();
+    ASSERT_TRUE(waitFor([&] { return strip->chips().size() == 7 && bar->maximum() > 200; }));
+    const QList<CategoryChip *> chips = strip->chips();
+    LibraryStore &library = model->library();
+    const int fade = CategoryChips::fadeWidth;
+    const auto inView = [&](CategoryChip *chip) {
+        return QRect(chip->mapTo(viewport, QPoint()), chip->size());
+    };
+    const auto clearInView = [&](CategoryChip *chip) {
+        const QRect clear = viewport->rect().adjusted(strip->showsFade(Qt::LeftEdge) ? fade : 0, 0,
+                                                      strip->showsFade(Qt::RightEdge) ? -fade : 0, 0);
+        return clear.contains(inView(chip));
+    };
+    const auto fades = [&] {
+        return std::pair{strip->showsFade(Qt::LeftEdge), strip->showsFade(Qt::RightEdge)};
+    };
+    EXPECT_EQ(fades(), std::pair(false, true));
+
+    // A sideways wheel over a chip scrolls too, as the vertical one does.
+    const auto wheel = [&](QWidget *over, QPoint angle) {
+        QWheelEvent event(QPointF(5, 5), over->mapToGlobal(QPointF(5, 5)), QPoint(), angle, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        // As from the window system, so that it passes on to the parents (sendEvent would not).
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        qApp->notify(over, &event);
+    };
+    wheel(chips[1], QPoint(-120, 0));
+    EXPECT_EQ(bar->value(), 30);
+    EXPECT_EQ(fades(), std::pair(true, true));
+    wheel(chips[1], QPoint(0, 120));
+    EXPECT_EQ(bar->value(), 0);
+
+    // A drag that starts on a chip moves the strip with the pointer and chooses nothing; so does one that
+    // starts between chips.
+    QPoint from = chips[1]->rect().center();
+    QTest::mousePress(chips[1], Qt::LeftButton, {}, from);
+    QTest::mouseMove(chips[1], from - QPoint(90, 0));
+    EXPECT_EQ(bar->value(), 90);
+    QTest::mouseRelease(chips[1], Qt::LeftButton, {}, from - QPoint(90, 0));
+    EXPECT_EQ(library.categoryFilter(), std::nullopt);
+    EXPECT_FALSE(chips[1]->isDown());
+    QWidget *ground = chips[0]->parentWidget();
+    from = QPoint(chips[2]->geometry().right() + 3, 10);
+    QTest::mousePress(ground, Qt::LeftButton, {}, from);
+    QTest::mouseMove(ground, from + QPoint(50, 0));
+    QTest::mouseRelease(ground, Qt::LeftButton, {}, from + QPoint(50, 0));
+    EXPECT_EQ(bar->value(), 40);
+    // A slip of the hand while clicking is still a click.
+    QTest::mousePress(chips[2], Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::mouseMove(chips[2], QPoint(23, 10));
+    QTest::mouseRelease(chips[2], Qt::LeftButton, {}, QPoint(23, 10));
+    EXPECT_EQ(library.categoryFilter(), chips[2]->category());
+
+    // A chip cut at the right edge: the pointer over its cut part, also under the fade, reaches it, and the
+    // click brings it whole into view.
+    CategoryChip *cut = chips[4];
+    bar->setValue(cut->x() - (viewport->width() - 40));
+    ASSERT_EQ(inView(cut).left(), viewport->width() - 40);
+    const QPoint underFade(viewport->width() - fade / 2, viewport->height() / 2);
+    EXPECT_EQ(viewport->childAt(underFade), cut);
+    QTest::mouseClick(cut, Qt::LeftButton, {}, cut->mapFrom(viewport, underFade));
+    EXPECT_EQ(library.categoryFilter(), cut->category());
+    EXPECT_TRUE(clearInView(cut));
+
+    // The keyboard: Tab and the arrows go along every chip, each brought into view; the window's keys for
+    // Space and the arrows wait meanwhile. Enter and Space choose.
+    QAction windowKey(QStringLiteral("Play"));
+    windowKey.setShortcuts(
+        {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Left)});
+    view->addAction(&windowKey);
+    QSignalSpy stolen(&windowKey, &QAction::triggered);
+    // As the player's keys do, on the whole application.
+    struct PlayerKeys : QObject {
+        int taken = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            const bool take = event->type() == QEvent::KeyPress &&
+                              QList{Qt::Key_Space, Qt::Key_Left, Qt::Key_Right}.contains(
+                                  static_cast<QKeyEvent *>(event)->key());
+            taken += take;
+            return take;
+        }
+    } playerKeys;
+    qApp->installEventFilter(&playerKeys);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    library.setCategoryFilter(std::nullopt);
+    ASSERT_EQ(bar->value(), 0);
+    view->searchField()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view->searchField(), Qt::Key_Tab);
+    if (!chips[0]->hasFocus())
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // past the sort menu
+    ASSERT_TRUE(chips[0]->hasFocus()) << "the chips come after the search field";
+    QTest::keyClick(chips[0], Qt::Key_Tab);
+    EXPECT_TRUE(chips[1]->hasFocus());
+    for (int i = 2; i < chips.size(); ++i) {
+        const int before = bar->value();
+        QTest::keyClick(chips[i - 1], Qt::Key_Right);
+        ASSERT_TRUE(chips[i]->hasFocus()) << i;
+        EXPECT_TRUE(clearInView(chips[i])) << i;
+        // Just as far as it takes.
+        if (bar->value() != before && bar->value() != bar->maximum()) {
+            EXPECT_EQ(inView(chips[i]).right() + 1, viewport->width() - fade) << i;
+        }
+    }
+    QTest::keyClick(chips.last(), Qt::Key_Right);
+    EXPECT_TRUE(chips.last()->hasFocus()) << "the last chip keeps the keyboard";
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(fades(), std::pair(true, false));
+    QTest::keyClick(chips.last(), Qt::Key_Return);
+    EXPECT_EQ(library.categoryFilter(), chips.last()->category());
+    for (int i = chips.size() - 2; i >= 0; --i) {
+        QTest::keyClick(chips[i + 1], Qt::Key_Left);
+        ASSERT_TRUE(chips[i]->hasFocus()) << i;
+        EXPECT_TRUE(clearInView(chips[i])) << i;
+    }
+    EXPECT_EQ(fades(), std::pair(false, true));
+    QTest::keyClick(chips[0], Qt::Key_Space);
+    EXPECT_EQ(library.categoryFilter(), std::nullopt);
+    chips.last()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(chips.last(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->list()) << "the list comes after the chips";
+    EXPECT_EQ(stolen.count(), 0);
+    EXPECT_EQ(playerKeys.taken, 0);
+    view->removeAction(&windowKey);
+    QTest::keyClick(view->list(), Qt::Key_Space);
+    EXPECT_EQ(playerKeys.taken, 1) << "away from the chips the keys are the player's again";
 }
 
 TEST_F(ClipListViewTest, ATrashedRecordingLeavesItsRowAndEmptiedDay)

@@ -9,6 +9,7 @@
 
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 
 #include <QSplitter>
 
@@ -33,6 +34,24 @@ protected:
         makeApp({first, recording("REC_B", at(2))});
         MainWindow &main = openMain();
         model->library().setSelectedClipID(first.id);
+        EXPECT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
+        return main;
+    }
+    // A recording of each of the six categories, the first playing.
+    MainWindow &sixCategories()
+    {
+        const ClipCategory categories[] = {ClipCategory::continuous, ClipCategory::event,
+                                           ClipCategory::manual,     ClipCategory::parking,
+                                           ClipCategory::motion,     ClipCategory::timelapse};
+        QList<DashClip> clips;
+        for (int i = 0; i < 6; ++i) {
+            DashClip clip = recording(QStringLiteral("REC_2024_04_30_09_1%1_00").arg(i + 1), at(i + 1));
+            clip.category = categories[i];
+            clips.append(clip);
+        }
+        makeApp(clips);
+        MainWindow &main = openMain();
+        model->library().setSelectedClipID(clips[0].id);
         EXPECT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
         return main;
     }
@@ -115,25 +134,12 @@ TEST_F(MainWindowScreenshotTest, TheaterModeLeavesOnlyThePlayer)
 }
 
 // At the least size with the inspector open, a long file name is shortened in its middle with the whole
-// name in its tooltip, and each category chip is drawn whole or not at all.
-TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortenedAndChipsWhole)
+// name in its tooltip.
+TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortened)
 {
-    const ClipCategory categories[] = {ClipCategory::continuous, ClipCategory::event,
-                                       ClipCategory::manual,     ClipCategory::parking,
-                                       ClipCategory::motion,     ClipCategory::timelapse};
-    QList<DashClip> clips;
-    for (int i = 0; i < 6; ++i) {
-        DashClip clip = recording(QStringLiteral("REC_2024_04_30_09_1%1_00").arg(i + 1), at(i + 1));
-        clip.category = categories[i];
-        clips.append(clip);
-    }
-    makeApp(clips);
-    MainWindow &main = openMain();
+    MainWindow &main = sixCategories();
     model->setShowInspector(true);
-    model->library().setSelectedClipID(clips[0].id);
-    ASSERT_TRUE(waitFor([&] { return model->player().clip().has_value(); }));
-    const QImage image =
-        Screenshot::capture(&main, Screenshot::small, QStringLiteral("main-window-inspector"));
+    Screenshot::capture(&main, Screenshot::small, QStringLiteral("main-window-inspector"));
 
     auto *name = main.findChild<QPushButton *>(QStringLiteral("revealFile"));
     ASSERT_NE(name, nullptr);
@@ -142,32 +148,107 @@ TEST_F(MainWindowScreenshotTest, AtTheLeastSizeNamesAreShortenedAndChipsWhole)
         << shown.toStdString();
     EXPECT_LE(name->fontMetrics().horizontalAdvance(shown), name->width());
     EXPECT_TRUE(name->toolTip().contains(QStringLiteral("REC_2024_04_30_09_11_00_F.mp4")));
+}
 
+// At the first and the least size the six categories' chips do not fit their column: a chip at the edge is
+// drawn cut, under a fade on the side where more chips lie and only there; at the strip's end the last chip
+// is whole.
+TEST_F(MainWindowScreenshotTest, ChipsThatDoNotFitAreCutUnderAFadeWhereMoreLie)
+{
+    MainWindow &main = sixCategories();
+    const QPalette palette = Screenshot::palette(Screenshot::Appearance::light);
     auto *strip = main.findChild<CategoryChips *>();
     ASSERT_NE(strip, nullptr);
-    const QRect visible(strip->viewport()->mapTo(&main, QPoint(0, 0)), strip->viewport()->size());
-    const QColor ground = Screenshot::sample(image, visible.topLeft() + QPoint(3, visible.height() / 2));
-    const auto drawn = [&](const QColor &c) { return !Screenshot::near(c, ground, 6); };
-    int whole = 0, left = 0;
-    for (CategoryChip *chip : strip->chips()) {
-        const QRect r(chip->mapTo(&main, QPoint(0, 0)), chip->size());
-        const QRect seen = r & visible;
-        if (seen.isEmpty())
-            continue;
-        SCOPED_TRACE(chip->title().toStdString());
-        EXPECT_EQ(chip->isWhole(), visible.contains(r));
-        if (visible.contains(r)) {
-            ++whole;
-            // Its count, the last thing in it, is drawn.
-            EXPECT_GT(Screenshot::count(image, QRect(r.right() - 20, r.top() + 3, 12, r.height() - 6), drawn),
-                      3);
-        } else {
-            ++left;
-            EXPECT_EQ(Screenshot::count(image, seen, drawn), 0) << "a cut chip is not drawn";
+    QWidget *viewport = strip->viewport();
+    QScrollBar *bar = strip->horizontalScrollBar();
+    const QList<CategoryChip *> chips = strip->chips();
+    ASSERT_EQ(chips.size(), 7);
+    const int fade = CategoryChips::fadeWidth;
+    const auto inWindow = [&](QWidget *w) { return QRect(w->mapTo(&main, QPoint(0, 0)), w->size()); };
+    // Shows the chip's category with the chip's left edge at `left` in the strip (or its right edge at
+    // `right`), where it is cut.
+    const auto place = [&](CategoryChip *chip, std::optional<int> left, std::optional<int> right) {
+        model->library().setCategoryFilter(chip->category());
+        const int value = left ? chip->x() - *left : chip->x() + chip->width() - *right;
+        EXPECT_GE(value, bar->minimum());
+        EXPECT_LE(value, bar->maximum());
+        bar->setValue(value);
+    };
+
+    for (const QSize &size : {Screenshot::large, Screenshot::small}) {
+        SCOPED_TRACE(size.width());
+        model->library().setCategoryFilter(std::nullopt);
+        QImage image =
+            Screenshot::capture(&main, size, QStringLiteral("main-window-chips-%1").arg(size.width()));
+        const QRect visible = inWindow(viewport);
+        const int middle = visible.center().y();
+        const int w = visible.width();
+        const auto at = [&](int x) { return Screenshot::sample(image, {visible.left() + x, middle}); };
+        const QColor ground = at(3);
+        // Half into a fade a chip's fill is neither its own nor the ground.
+        const auto column = [&](int x, CategoryChip *chip) {
+            const QRect r = inWindow(chip);
+            return QRect(visible.left() + x, r.top() + 1, 1, r.height() - 2);
+        };
+        const auto faded = [&](const QColor &tint) {
+            return [&, tint](const QColor &c) {
+                return !Screenshot::near(c, ground, 10) && !Screenshot::near(c, tint, 24);
+            };
+        };
+        ASSERT_EQ(bar->value(), 0);
+        ASSERT_GT(bar->maximum(), 0) << "every chip fits";
+        {
+            SCOPED_TRACE("start");
+            EXPECT_FALSE(strip->showsFade(Qt::LeftEdge));
+            EXPECT_TRUE(strip->showsFade(Qt::RightEdge));
+            // The "All" chip's fill starts at its rounded end: nothing fades it.
+            const QRect all = inWindow(chips[0]).translated(-visible.topLeft());
+            EXPECT_TRUE(Screenshot::near(at(all.left() + 5), Palette::accent(palette), 40));
+        }
+        {
+            SCOPED_TRACE("cut at the right");
+            CategoryChip *manual = chips[3];
+            place(manual, w - fade - 12, std::nullopt);
+            image = Screenshot::capture(&main, size,
+                                        QStringLiteral("main-window-chips-right-%1").arg(size.width()));
+            const QColor tint = Palette::tint(ClipCategory::manual, palette);
+            EXPECT_TRUE(Screenshot::near(at(w - fade - 7), tint, 40)) << "its start is drawn";
+            EXPECT_TRUE(inWindow(manual).contains(visible.left() + w - 1, middle));
+            EXPECT_TRUE(Screenshot::near(at(w - 1), ground, 10)) << "it fades out at the edge";
+            EXPECT_GT(Screenshot::count(image, column(w - fade / 2, manual), faded(tint)), 6) << "half faded";
+        }
+        {
+            SCOPED_TRACE("cut at the left");
+            CategoryChip *event = chips[2];
+            place(event, std::nullopt, fade + 12);
+            image = Screenshot::capture(&main, size,
+                                        QStringLiteral("main-window-chips-left-%1").arg(size.width()));
+            const QColor tint = Palette::tint(ClipCategory::event, palette);
+            EXPECT_TRUE(Screenshot::near(at(fade + 6), tint, 40)) << "its end is drawn";
+            EXPECT_TRUE(inWindow(event).contains(visible.left(), middle));
+            EXPECT_TRUE(Screenshot::near(at(0), ground, 10)) << "it fades out at the edge";
+            EXPECT_GT(Screenshot::count(image, column(fade / 2, event), faded(tint)), 6) << "half faded";
+        }
+        {
+            SCOPED_TRACE("end");
+            // Choosing the last chip scrolls the strip to its end.
+            CategoryChip *last = chips.last();
+            model->library().setCategoryFilter(last->category());
+            image = Screenshot::capture(&main, size,
+                                        QStringLiteral("main-window-chips-end-%1").arg(size.width()));
+            EXPECT_EQ(bar->value(), bar->maximum());
+            EXPECT_TRUE(strip->showsFade(Qt::LeftEdge));
+            EXPECT_FALSE(strip->showsFade(Qt::RightEdge));
+            const QRect r = inWindow(last);
+            EXPECT_TRUE(visible.contains(r)) << "the last chip is whole";
+            // Its fill reaches its rounded end and its count is drawn in white: nothing fades it.
+            const QRect end = r.translated(-visible.topLeft());
+            EXPECT_TRUE(
+                Screenshot::near(at(end.right() - 5), Palette::tint(ClipCategory::timelapse, palette), 40));
+            const QRect count(r.right() - 20, r.top() + 3, 12, r.height() - 6);
+            EXPECT_GT(Screenshot::count(image, count, Qt::white, 40), 3);
         }
     }
-    EXPECT_GE(whole, 2);
-    EXPECT_GE(left, 1) << "the strip is too narrow for every chip";
 }
 
 } // namespace
