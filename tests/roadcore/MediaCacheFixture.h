@@ -127,6 +127,17 @@ protected:
         return catalog().at(clip.catalogKey()).files.at(rawValue(channel));
     }
 
+    // Whether the recording is catalogued on disk and one of its channel files has no stored copy recorded.
+    bool isPending(const QString &key) const
+    {
+        const CatalogEntry::Catalog onDisk = catalog();
+        const auto entry = onDisk.find(key);
+        return entry != onDisk.end() &&
+               std::any_of(entry->second.files.begin(), entry->second.files.end(), [](const auto &file) {
+                   return channelFromRaw(file.first) && !file.second.usableStoredPath();
+               });
+    }
+
     // Copies every planned file; fails the test on an error.
     void cacheAll(CachePolicy policy = CachePolicy::all)
     {

@@ -86,7 +86,7 @@ TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
     cache->remove(x.catalogKey(), false);
     EXPECT_FALSE(record(x, Channel::front).storedPath);
     EXPECT_TRUE(record(x, Channel::front).fingerprint);
-    EXPECT_TRUE(cache->isPending(x.catalogKey()));
+    EXPECT_TRUE(isPending(x.catalogKey()));
     EXPECT_TRUE(QFile::exists(root + "/" + shared)); // y still names it
 
     cache->remove(y.catalogKey(), true);
@@ -226,33 +226,23 @@ TEST_F(MediaCacheMaintenanceTest, PendingMeansARecordWithoutACopyRecorded)
     ASSERT_TRUE(cache->perform(cache->pendingJobs(CachePolicy::all)[0]).ok());
     QFile::remove(root + "/" + *record(done, Channel::front).storedPath); // a recorded copy deleted by hand
 
-    EXPECT_FALSE(cache->isPending(done.catalogKey()));
-    EXPECT_TRUE(cache->isPending(half.catalogKey()));
-    EXPECT_FALSE(cache->isPending(none.catalogKey()));
-    EXPECT_FALSE(cache->isPending("unknown#1"));
+    EXPECT_FALSE(isPending(done.catalogKey()));
+    EXPECT_TRUE(isPending(half.catalogKey()));
+    EXPECT_FALSE(isPending(none.catalogKey()));
+    EXPECT_FALSE(isPending("unknown#1"));
 }
 
-TEST_F(MediaCacheMaintenanceTest, AsynchronousMaintenanceRunsInOrderOnTheCachesThread)
+TEST_F(MediaCacheMaintenanceTest, MaintenanceCallsSeeTheChangesOfTheOnesBefore)
 {
     const DashClip clip = add("a", {{Channel::front, pattern(100)}});
-    QObject context;
-    QList<CacheJob> planned;
-    std::optional<MediaCache::Usage> used;
-    std::optional<bool> pending;
-    cache->pendingJobsAsync(CachePolicy::all).then(&context, [&](const QList<CacheJob> &jobs) {
-        planned = jobs;
-    });
-    ASSERT_TRUE(TestSupport::waitFor([&] { return !planned.isEmpty(); }));
+    const QList<CacheJob> planned = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(planned.size(), 1);
     ASSERT_TRUE(cache->perform(planned[0]).ok());
-    cache->removeAsync(clip.catalogKey(), false);
-    cache->usageAsync().then(&context, [&](std::optional<MediaCache::Usage> usage) { used = usage; });
-    cache->isPendingAsync(clip.catalogKey()).then(&context, [&](bool value) { pending = value; });
-    QThread *clearedOn = nullptr;
-    cache->clearAsync(false).then(&context, [&] { clearedOn = QThread::currentThread(); });
-    ASSERT_TRUE(TestSupport::waitFor([&] { return clearedOn != nullptr; }));
-    EXPECT_EQ(used, (MediaCache::Usage{0, 0, 1}));
-    EXPECT_EQ(pending, true);
-    EXPECT_EQ(clearedOn, QThread::currentThread());
+    EXPECT_TRUE(cache->remove(clip.catalogKey(), false));
+    EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
+    EXPECT_TRUE(isPending(clip.catalogKey()));
+    EXPECT_TRUE(cache->clear(false));
+    EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
 }
 
 } // namespace
