@@ -147,6 +147,10 @@ TEST_F(MediaCacheAdoptionTest, WithItsOriginalAwayARecordsOwnFingerprintDecides)
                                ClipCategory::continuous, one);
     const DashClip second = add("REC", {{Channel::front, other}, {Channel::rear, "longer rear"}},
                                 utc(2024, 5, 2), ClipCategory::continuous, two);
+    // A third that never had a copy and may be either.
+    const QString three = tmp.filePath("THREE");
+    add("REC", {{Channel::front, picture(64)}, {Channel::rear, "the longest rear"}}, utc(2024, 5, 3),
+        ClipCategory::continuous, three);
     copy(first, Channel::front);
     copy(second, Channel::front);
     const QString firstCopy = *storedPath(first, Channel::front);
@@ -154,6 +158,7 @@ TEST_F(MediaCacheAdoptionTest, WithItsOriginalAwayARecordsOwnFingerprintDecides)
     loseRecords({{first, Channel::front}, {second, Channel::front}}, true);
     away(one);
     away(two);
+    away(three);
 
     reopen();
     EXPECT_EQ(storedPath(first, Channel::front), firstCopy);

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <functional>
+
 #include <sys/file.h>
 
 namespace {
@@ -73,6 +75,51 @@ TEST_F(MediaCacheMaintenanceTest, ClearingKeepsOrDropsCopiesByWhetherTheOriginal
         if (!row.cardPresent) {
             ASSERT_TRUE(QDir().rename(card + " away", card));
         }
+    }
+}
+
+TEST_F(MediaCacheMaintenanceTest, AChangeTheCatalogCannotTakeChangesNoFileAndNoRecord)
+{
+    const struct {
+        const char *what;
+        std::function<bool(MediaCache &, const QString &key)> change;
+    } changes[] = {
+        {"Remove Cached Copy",
+         [](MediaCache &c, const QString &key) { return c.removeReplaceableCopies(key); }},
+        {"removing the copies", [](MediaCache &c, const QString &key) { return c.remove(key, false); }},
+        {"Move to Trash", [](MediaCache &c, const QString &key) { return c.remove(key, true); }},
+        {"Remove Copies of Available Originals",
+         [](MediaCache &c, const QString &) { return c.clear(true); }},
+        {"Clear Entire Cache", [](MediaCache &c, const QString &) { return c.clear(false); }},
+    };
+    int n = 0;
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.what);
+        root = tmp.filePath(QString("cache %1").arg(++n));
+        card = tmp.filePath(QString("card %1").arg(n));
+        cache = open();
+        const DashClip a = add("a", {{Channel::front, pattern(100)}, {Channel::rear, pattern(200)}});
+        add("b", {{Channel::front, pattern(300)}});
+        cacheAll();
+        // The catalog cannot be written where it lies; the stored files could be deleted.
+        FolderLock lock(root);
+        if (!lock.locked())
+            GTEST_SKIP() << "the cache folder cannot be made unwritable here";
+        const QStringList stored = storedFiles();
+        const CatalogEntry::Catalog recorded = catalog();
+        const QList<DashClip> listed = cache->clips(MediaCacheScope::all());
+
+        EXPECT_FALSE(change.change(*cache, a.catalogKey()));
+        EXPECT_EQ(storedFiles(), stored);
+        EXPECT_EQ(catalog(), recorded);
+        EXPECT_EQ(cache->clips(MediaCacheScope::all()), listed);
+        // Nothing of it is left in memory for a later save.
+        lock.unlock();
+        EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
+        EXPECT_TRUE(cache->foldJournal());
+        EXPECT_EQ(catalog(), recorded);
+        EXPECT_TRUE(change.change(*cache, a.catalogKey()));
+        EXPECT_NE(storedFiles(), stored);
     }
 }
 
