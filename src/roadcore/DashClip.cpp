@@ -68,10 +68,7 @@ QStringList DashClip::allURLs() const
     return urls;
 }
 
-bool DashClip::isAVI() const
-{
-    return QFileInfo(primaryURL()).suffix().toLower() == QLatin1String("avi");
-}
+bool DashClip::isAVI() const { return QFileInfo(primaryURL()).suffix().toLower() == QLatin1String("avi"); }
 
 QString DashClip::channelLabel() const
 {

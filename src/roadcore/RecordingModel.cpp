@@ -127,8 +127,7 @@ QString rawValue(StorageState state)
 
 std::optional<StorageState> storageStateFromRaw(QStringView raw)
 {
-    for (StorageState s :
-         {StorageState::original, StorageState::moved, StorageState::cached, StorageState::missing})
+    for (StorageState s : {StorageState::original, StorageState::moved, StorageState::cached, StorageState::missing})
         if (raw == rawValue(s))
             return s;
     return std::nullopt;
