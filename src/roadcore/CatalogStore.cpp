@@ -385,6 +385,13 @@ bool CatalogStore::saveCopy(const CatalogJournal::Record &record)
     return save();
 }
 
+MediaCacheWrite CatalogStore::writeUnsaved()
+{
+    if (!m_unsaved)
+        return MediaCacheWrite::nothingUnsaved;
+    return save() ? MediaCacheWrite::written : MediaCacheWrite::failed;
+}
+
 bool CatalogStore::fold()
 {
     if (m_journal.records() > 0 || m_unsaved)

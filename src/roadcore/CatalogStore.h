@@ -3,6 +3,7 @@
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/CatalogJournal.h"
 #include "roadcore/CatalogLoader.h"
+#include "roadcore/MediaCacheTypes.h"
 
 #include <QSet>
 #include <QString>
@@ -52,13 +53,14 @@ public:
     // one is due. False when neither reached the disk; the copy is then written by the next save that does.
     // Nothing but a save when the record is gone.
     bool saveCopy(const CatalogJournal::Record &record);
-    bool isUnsaved() const { return m_unsaved; }
+    // Writes the catalog when it holds what the file lacks; for retrying while saves fail.
+    MediaCacheWrite writeUnsaved();
     // An unreadable catalog file is still in place: it may name what memory does not.
     bool isUnreadableInPlace() const { return m_catalogUnreadable; }
     // Writes what the catalog file lacks, if anything; for the application's quit. False when that failed.
     bool fold();
-    // Whether a save may write at all: an unreadable catalog file in place is moved aside first, and while
-    // that fails nothing is written.
+    // Whether a save may write at all, so that a copy could be recorded: an unreadable catalog file in place
+    // is moved aside first, and while that fails nothing is written.
     bool canSave();
 
     // What was set aside beside the catalog, for a sweep that must not delete a stored file whose record

@@ -334,9 +334,7 @@ bool MediaCache::foldJournal()
 MediaCacheWrite MediaCache::writeUnsaved()
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_loaded || !m_store.isUnsaved())
-        return MediaCacheWrite::nothingUnsaved;
-    return m_store.save() ? MediaCacheWrite::written : MediaCacheWrite::failed;
+    return m_loaded ? m_store.writeUnsaved() : MediaCacheWrite::nothingUnsaved;
 }
 
 void MediaCache::beginOperation()

@@ -370,7 +370,7 @@ TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRe
     EXPECT_TRUE(cache->remove("unknown#0", false));
     EXPECT_EQ(storedFiles(), stored);
 
-    // A copy refused while the folder is locked is written by the quit once it is not.
+    // A copy refused while the folder is locked is written by the next write once it is not.
     const DashClip c = add("c", {{Channel::front, "front of c"}});
     lock.reset();
     lock = std::make_unique<FolderLock>(root);
@@ -378,8 +378,10 @@ TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRe
     ASSERT_EQ(cache->pendingJobs(CachePolicy::all).size(), 1);
     EXPECT_FALSE(cache->perform(cache->pendingJobs(CachePolicy::all).first()).ok());
     lock->unlock();
-    EXPECT_TRUE(cache->foldJournal());
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::written);
     EXPECT_TRUE(record(c, Channel::front).storedPath);
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
+    EXPECT_TRUE(cache->foldJournal());
 }
 
 TEST_F(MediaCacheJournalTest, AnUnreadableCatalogThatCannotBeKeptIsToldOnceAndNothingIsCopied)
