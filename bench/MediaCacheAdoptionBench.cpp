@@ -1,9 +1,11 @@
 // Opening a cache whose stored files no record names (their records lost to a crash): every one is compared
 // with its original, all its bytes, before it is given back. The time of that first opening against the
 // opening of the same cache with its records in place, and against `cat` of the same files twice (the
-// comparison reads the copy and the original), each from a cold start as far as the page cache allows.
+// comparison reads the copy and the original). With "cold" the page cache is dropped before each (as root;
+// it slows every other program on the machine for a while).
 //
-//   bench_MediaCacheAdoptionBench [FOLDER] [FILES] [MB PER FILE]   (default: the temporary folder, 2000, 1)
+//   bench_MediaCacheAdoptionBench [FOLDER] [FILES] [MB PER FILE] [cold]   (default: temporary folder, 2000,
+//   1)
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/MediaCache.h"
@@ -26,8 +28,10 @@ double seconds(const QElapsedTimer &clock)
 }
 
 // Drops what the page cache holds of the files, where the system lets it.
-void dropPageCache()
+void dropPageCache(bool cold)
 {
+    if (!cold)
+        return;
     QProcess::execute(QStringLiteral("sync"), {});
     QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
     if (drop.open(QIODevice::WriteOnly))
@@ -55,6 +59,7 @@ int main(int argc, char **argv)
     const QString base = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
     const int files = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2000;
     const qint64 bytes = (argc > 3 ? std::max(1, std::atoi(argv[3])) : 1) * (qint64(1) << 20);
+    const bool cold = argc > 4 && QByteArray(argv[4]) == "cold";
     QTemporaryDir dir(base + QStringLiteral("/adoption-bench-XXXXXX"));
     if (!dir.isValid())
         return 1;
@@ -108,15 +113,15 @@ int main(int argc, char **argv)
         int adopted = 0;
         if (!writeCatalog(named))
             return 1;
-        dropPageCache();
+        dropPageCache(cold);
         const double withRecords = openAndCount(root, &adopted);
         if (!writeCatalog(unnamed))
             return 1;
-        dropPageCache();
+        dropPageCache(cold);
         const double without = openAndCount(root, &adopted);
         if (adopted != files)
             return 1;
-        dropPageCache();
+        dropPageCache(cold);
         QElapsedTimer clock;
         clock.start();
         QProcess cat;
