@@ -68,6 +68,13 @@ protected:
         ASSERT_TRUE(cache->usage());
     }
 
+    // A recording "REC" on a card of its own: on every card its front file has the same name.
+    DashClip onCard(const QString &name, const QByteArray &front, const QByteArray &rear)
+    {
+        return add("REC", {{Channel::front, front}, {Channel::rear, rear}}, utc(2024, 5, 1),
+                   ClipCategory::continuous, tmp.filePath(name));
+    }
+
     void away(const QString &folder) { ASSERT_TRUE(QDir().rename(folder, folder + " away")); }
     void back(const QString &folder) { ASSERT_TRUE(QDir().rename(folder + " away", folder)); }
 };
@@ -76,10 +83,8 @@ TEST_F(MediaCacheAdoptionTest, AFileSeveralRecordingsMayBeIsKeptForNoneUntilItsO
 {
     // Two cards, each with a recording whose front file has the same name and size, other pictures.
     const QString one = tmp.filePath("ONE"), two = tmp.filePath("TWO");
-    const DashClip first = add("REC", {{Channel::front, picture()}, {Channel::rear, "rear"}}, utc(2024, 5, 1),
-                               ClipCategory::continuous, one);
-    const DashClip second = add("REC", {{Channel::front, picture(1)}, {Channel::rear, "longer rear"}},
-                                utc(2024, 5, 2), ClipCategory::continuous, two);
+    const DashClip first = onCard("ONE", picture(), "rear");
+    const DashClip second = onCard("TWO", picture(1), "longer rear");
     copy(first, Channel::front);
     loseRecords({{first, Channel::front}});
     const QStringList stored = storedFiles();
@@ -143,14 +148,11 @@ TEST_F(MediaCacheAdoptionTest, WithItsOriginalAwayARecordsOwnFingerprintDecides)
     const QString one = tmp.filePath("ONE"), two = tmp.filePath("TWO");
     QByteArray other = picture();
     other[10] = 'x';
-    const DashClip first = add("REC", {{Channel::front, picture()}, {Channel::rear, "rear"}}, utc(2024, 5, 1),
-                               ClipCategory::continuous, one);
-    const DashClip second = add("REC", {{Channel::front, other}, {Channel::rear, "longer rear"}},
-                                utc(2024, 5, 2), ClipCategory::continuous, two);
+    const DashClip first = onCard("ONE", picture(), "rear");
+    const DashClip second = onCard("TWO", other, "longer rear");
     // A third that never had a copy and may be either.
     const QString three = tmp.filePath("THREE");
-    add("REC", {{Channel::front, picture(64)}, {Channel::rear, "the longest rear"}}, utc(2024, 5, 3),
-        ClipCategory::continuous, three);
+    onCard("THREE", picture(64), "the longest rear");
     copy(first, Channel::front);
     copy(second, Channel::front);
     const QString firstCopy = *storedPath(first, Channel::front);
@@ -186,10 +188,8 @@ TEST_F(MediaCacheAdoptionTest, AFileWhoseContentIsNotItsFoldersFingerprintIsNoCo
 TEST_F(MediaCacheAdoptionTest, ARecordWithNeitherFingerprintNorOriginalTakesAFileOnlyAsTheOneItMayBe)
 {
     const QString one = tmp.filePath("ONE"), two = tmp.filePath("TWO");
-    const DashClip first = add("REC", {{Channel::front, picture()}, {Channel::rear, "rear"}}, utc(2024, 5, 1),
-                               ClipCategory::continuous, one);
-    const DashClip second = add("REC", {{Channel::front, picture(1)}, {Channel::rear, "longer rear"}},
-                                utc(2024, 5, 2), ClipCategory::continuous, two);
+    const DashClip first = onCard("ONE", picture(), "rear");
+    const DashClip second = onCard("TWO", picture(1), "longer rear");
     copy(first, Channel::front);
     const QString stored = *storedPath(first, Channel::front);
     loseRecords({{first, Channel::front}});
