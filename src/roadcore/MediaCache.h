@@ -67,6 +67,7 @@ public:
 
     // The channel files still without a stored copy whose original is in place with its catalogued size:
     // recordings the policy takes or `alsoInclude` forces, the `prioritize` one first, then newest first.
+    // None while no copy could be recorded: an unreadable catalog in place that cannot be kept aside.
     QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize = std::nullopt,
                                 const QSet<QString> &alsoInclude = {});
     // Makes or reuses the stored copy of the job's file and records it. Synchronous and safe on any thread:
