@@ -251,17 +251,14 @@ FileReading readFile(const QString &path, const Options &options, const std::ato
         reading.failed = !reading.absent;
         return reading;
     }
-    // Read at any place with pread, which leaves the offset of the read in order alone. A failed read counts
-    // only when no catalog came of it: the read in order follows slices that failed.
+    // A failed read counts only when no catalog came of it: the read in order follows slices that failed.
     bool readError = false;
+    qint64 offset = 0;
     const Source source = [&](char *into, qint64 length) -> qint64 {
-        for (;;) {
-            const ssize_t n = ::read(fd.get(), into, size_t(length));
-            if (n < 0 && errno == EINTR)
-                continue;
-            readError = readError || n < 0;
-            return n;
-        }
+        const qint64 n = FileIO::readAt(fd.get(), into, length, offset);
+        readError = readError || n < 0;
+        offset += std::max<qint64>(n, 0);
+        return n;
     };
     const SourceAt at = [&](char *into, qint64 length, qint64 offset) {
         return FileIO::readAt(fd.get(), into, length, offset);

@@ -1,5 +1,6 @@
 #include "roadcore/CatalogStore.h"
 
+#include "platform/FileIO.h"
 #include "platform/FileSize.h"
 #include "platform/LogCategories.h"
 #include "platform/RegularFile.h"
@@ -51,14 +52,10 @@ WholeFile readWhole(const QString &path)
     for (;;) {
         const qsizetype have = file.bytes.size();
         file.bytes.resize(have + chunk);
-        const ssize_t n = ::read(fd.get(), file.bytes.data() + have, size_t(chunk));
-        const int error = errno;
-        file.bytes.resize(have + std::max<qsizetype>(n, 0));
-        if (n < 0 && error == EINTR)
-            continue;
-        if (n < 0)
-            file.failed = true;
-        if (n <= 0)
+        const qint64 n = FileIO::readAt(fd.get(), file.bytes.data() + have, chunk, have);
+        file.bytes.resize(have + std::max<qsizetype>(qsizetype(n), 0));
+        file.failed = n < 0;
+        if (n < chunk)
             return file;
     }
 }
@@ -132,11 +129,6 @@ std::optional<QString> freeSetAsideName(const QString &path, const char *what)
             return target;
     }
     return std::nullopt;
-}
-
-QString unrecordedName(const QString &key, const QString &letter)
-{
-    return key + QLatin1Char('/') + letter;
 }
 
 } // namespace
@@ -216,9 +208,13 @@ void CatalogStore::readSetAside()
     }
 }
 
-bool CatalogStore::spares(const QString &relative, bool namedBefore) const
+void CatalogStore::removeSetAsideJournals()
 {
-    return m_spared.covers(relative) || (m_spareAll && !namedBefore);
+    const QDir dir(m_root);
+    for (const QString &name : dir.entryList({journalFileName() + QLatin1String(".unapplied-*")},
+                                             QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(dir.filePath(name));
+    readSetAside();
 }
 
 bool CatalogStore::setAsideJournal()
@@ -261,6 +257,86 @@ bool CatalogStore::canSave()
     return false;
 }
 
+void CatalogStore::remember(const QString &key)
+{
+    if (!m_before || m_before->count(key))
+        return;
+    const auto entry = m_entries.find(key);
+    m_before->emplace(key,
+                      entry == m_entries.end() ? std::nullopt : std::optional<CatalogEntry>(entry->second));
+}
+
+void CatalogStore::put(CatalogEntry entry)
+{
+    remember(entry.key);
+    m_unsaved = true;
+    QString key = entry.key;
+    m_entries.insert_or_assign(std::move(key), std::move(entry));
+}
+
+void CatalogStore::putRecord(const QString &key, const QString &letter, const CatalogEntry::File &record)
+{
+    const auto entry = m_entries.find(key);
+    if (entry == m_entries.end())
+        return;
+    const auto file = entry->second.files.find(letter);
+    if (file == entry->second.files.end())
+        return;
+    remember(key);
+    m_unsaved = true;
+    file->second = record;
+}
+
+void CatalogStore::dropCopy(const QString &key, const QString &letter)
+{
+    const auto entry = m_entries.find(key);
+    if (entry == m_entries.end())
+        return;
+    const auto file = entry->second.files.find(letter);
+    if (file == entry->second.files.end() || !file->second.storedPath)
+        return;
+    remember(key);
+    m_unsaved = true;
+    file->second.storedPath.reset();
+}
+
+void CatalogStore::forget(const QString &key)
+{
+    if (!m_entries.count(key))
+        return;
+    remember(key);
+    m_unsaved = true;
+    m_entries.erase(key);
+}
+
+void CatalogStore::beginChange()
+{
+    m_before.emplace();
+    m_unsavedBefore = m_unsaved;
+}
+
+bool CatalogStore::saveChange()
+{
+    const bool changed = m_before && !m_before->empty();
+    if (!changed) {
+        m_before.reset();
+        return save();
+    }
+    if (save()) {
+        m_before.reset();
+        return true;
+    }
+    for (auto &[key, entry] : *m_before) {
+        if (entry)
+            m_entries.insert_or_assign(key, std::move(*entry));
+        else
+            m_entries.erase(key);
+    }
+    m_before.reset();
+    m_unsaved = m_unsavedBefore;
+    return false;
+}
+
 bool CatalogStore::save()
 {
     // Whatever fails below, the catalog in memory holds what the file lacks.
@@ -280,7 +356,6 @@ bool CatalogStore::save()
         return false;
     }
     m_unsaved = false;
-    m_unrecorded.clear();
     // The new catalog holds every copy of the journal. A journal left by a crash right here is read again
     // at the next start, where its records find their copies recorded or their stored files gone.
     if (!m_keepJournal)
@@ -290,28 +365,31 @@ bool CatalogStore::save()
 
 bool CatalogStore::saveCopy(const CatalogJournal::Record &record)
 {
+    const auto entry = m_entries.find(record.key);
+    const auto file = entry == m_entries.end() ? nullptr : entry->second.files.find(record.letter);
+    if (!file || file == entry->second.files.end())
+        return save();
+    remember(record.key);
+    file->second.fingerprint = record.fingerprint;
+    file->second.storedPath = record.storedPath;
     // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
     // writing linear in its copies.
     const int longest = std::max(1000, int(m_entries.size() / 4));
     // What is only in memory (files followed to their new places, an earlier failed save) needs the whole
     // catalog.
-    bool saved = false;
-    if (m_unsaved || m_catalogUnreadable || m_journal.records() >= longest) {
-        saved = save();
-    } else if (m_journal.append(record)) {
-        saved = true;
-    } else {
-        qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
-        saved = save();
-    }
-    if (!saved)
-        m_unrecorded.insert(unrecordedName(record.key, record.letter));
-    return saved;
+    if (m_unsaved || m_catalogUnreadable || m_journal.records() >= longest)
+        return save();
+    if (m_journal.append(record))
+        return true;
+    qCWarning(logCache) << "The catalog journal could not be written:" << journalPath();
+    return save();
 }
 
-bool CatalogStore::isUnrecorded(const QString &key, const QString &letter) const
+MediaCacheWrite CatalogStore::writeUnsaved()
 {
-    return !m_unrecorded.isEmpty() && m_unrecorded.contains(unrecordedName(key, letter));
+    if (!m_unsaved)
+        return MediaCacheWrite::nothingUnsaved;
+    return save() ? MediaCacheWrite::written : MediaCacheWrite::failed;
 }
 
 bool CatalogStore::fold()

@@ -207,26 +207,33 @@ Result<void> copyJob(const CacheJob &job, const QString &target, const std::func
 // to the cache root. Symbolic links are never followed: a link is no regular file and no folder here.
 using FileVisit = std::function<void(int, const char *, const QString &, const struct stat &)>;
 
-void forEachRegularFile(int folder, const QString &relative, int depth, const FileVisit &visit)
+constexpr int deepest = 32; // stored copies lie three folders down
+
+// The names in the open folder; none when it cannot be listed.
+std::vector<QByteArray> namesIn(int folder)
 {
-    constexpr int deepest = 32; // stored copies lie three folders down
-    if (depth > deepest)
-        return;
+    std::vector<QByteArray> names;
     const int listed = ::dup(folder);
     DIR *dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (!dir) {
         if (listed >= 0)
             ::close(listed);
-        return;
+        return names;
     }
-    std::vector<QByteArray> names;
     while (const dirent *item = ::readdir(dir)) {
         const QByteArray name(item->d_name);
         if (name != "." && name != "..")
             names.push_back(name);
     }
     ::closedir(dir);
-    for (const QByteArray &name : names) {
+    return names;
+}
+
+void forEachRegularFile(int folder, const QString &relative, int depth, const FileVisit &visit)
+{
+    if (depth > deepest)
+        return;
+    for (const QByteArray &name : namesIn(folder)) {
         struct stat st {};
         if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
@@ -242,15 +249,38 @@ void forEachRegularFile(int folder, const QString &relative, int depth, const Fi
     }
 }
 
+UniqueFd openStoredFiles(const QString &root)
+{
+    const UniqueFd opened(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return UniqueFd(opened ? ::openat(opened.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                           : -1);
+}
+
 // The same for every regular file under the cache's "Files", and only what is proven to lie there: opened
 // without following a link, walked by descriptor.
 void forEachStoredFile(const QString &root, const FileVisit &visit)
 {
-    const UniqueFd opened(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const UniqueFd files(
-        opened ? ::openat(opened.get(), "Files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
-    if (files)
+    if (const UniqueFd files = openStoredFiles(root))
         forEachRegularFile(files.get(), QStringLiteral("Files"), 0, visit);
+}
+
+// Removes the empty folders below the open folder, the deepest first; true when it holds nothing then.
+bool removeEmptyFolders(int folder, int depth)
+{
+    bool empty = true;
+    for (const QByteArray &name : namesIn(folder)) {
+        struct stat st {};
+        bool gone = false;
+        if (depth < deepest && ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode)) {
+            const UniqueFd child(
+                ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            gone = child && removeEmptyFolders(child.get(), depth + 1) &&
+                   ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0;
+        }
+        empty = empty && gone;
+    }
+    return empty;
 }
 
 } // namespace
@@ -291,25 +321,26 @@ MediaCache &MediaCache::shared()
 }
 
 MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading)
-    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading)),
-      m_entries(m_store.entries())
+    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading))
 {
-    m_pool.setMaxThreadCount(1);
     QDir().mkpath(m_root + QLatin1String("/Files"));
     // The catalog is read by the first operation, on whichever thread runs it: a large one takes seconds,
     // and creating the cache must not hold the window back.
 }
 
-MediaCache::~MediaCache()
-{
-    m_pool.waitForDone();
-    // The journal stays: the next start folds it in.
-}
+// The journal stays: the next start folds it in.
+MediaCache::~MediaCache() = default;
 
 bool MediaCache::foldJournal()
 {
     QMutexLocker lock(&m_mutex);
     return !m_loaded || m_store.fold();
+}
+
+MediaCacheWrite MediaCache::writeUnsaved()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_loaded ? m_store.writeUnsaved() : MediaCacheWrite::nothingUnsaved;
 }
 
 void MediaCache::beginOperation()
@@ -452,7 +483,7 @@ bool MediaCache::AbsentFolder::covers(const QString &file)
     return absent;
 }
 
-DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
+DashClip MediaCache::resolve(const CatalogEntry &entry, std::vector<MovedRecord> &moved, AbsentFolder *absent)
 {
     DashClip clip;
     // Of its exact size: one id a recording of a large catalog.
@@ -464,7 +495,7 @@ DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
     clip.date = entry.date;
     for (const auto &[letter, record] : entry.files)
         clip.byteSize += record.size;
-    for (auto &[letter, record] : entry.files) {
+    for (const auto &[letter, record] : entry.files) {
         const auto channel = channelFromRaw(letter);
         if (!channel)
             continue;
@@ -475,11 +506,11 @@ DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
             continue;
         }
         CatalogEntry::File followed = record;
-        if (const auto moved = resolveBookmark(followed)) {
-            record = std::move(followed); // from now on the file is at its recorded path again
-            m_store.markUnsaved();
-            clip.files[*channel] = *moved;
-            clip.originalFiles[*channel] = *moved;
+        if (const auto found = resolveBookmark(followed)) {
+            // From now on the file is at its recorded path again.
+            moved.push_back({entry.key, letter, std::move(followed)});
+            clip.files[*channel] = *found;
+            clip.originalFiles[*channel] = *found;
             clip.channelStates[*channel] = StorageState::moved;
         } else if (const auto stored = existingStoredCopy(record)) {
             clip.files[*channel] = *stored;
@@ -490,6 +521,13 @@ DashClip MediaCache::resolve(CatalogEntry &entry, AbsentFolder *absent)
     }
     clip.cachedChannels = cachedChannels(entry);
     return clip;
+}
+
+bool MediaCache::follow(const std::vector<MovedRecord> &moved)
+{
+    for (const MovedRecord &item : moved)
+        m_store.putRecord(item.key, item.letter, item.record);
+    return !moved.empty();
 }
 
 QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
@@ -506,8 +544,9 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
     registered.reserve(clips.size());
     for (const DashClip &clip : clips) {
         const QString key = clip.catalogKey();
-        auto [it, isNew] = m_entries.try_emplace(key);
-        CatalogEntry &entry = it->second;
+        const auto found = entries().find(key);
+        const bool isNew = found == entries().end();
+        CatalogEntry entry = isNew ? CatalogEntry{} : found->second;
         if (isNew) {
             entry.key = key;
             entry.name = clip.name;
@@ -537,6 +576,7 @@ QList<DashClip> MediaCache::registerClips(const QList<DashClip> &clips)
         DashClip result = asScanned(clip);
         result.cachedChannels = cachedChannels(entry);
         registered.append(std::move(result));
+        m_store.put(std::move(entry));
     }
     m_store.save();
     return registered;
@@ -570,8 +610,8 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
         }
         return false;
     };
-    std::vector<CatalogEntry *> taken;
-    for (auto &[key, entry] : m_entries) {
+    std::vector<const CatalogEntry *> taken;
+    for (const auto &[key, entry] : entries()) {
         if (excluding.contains(key))
             continue;
         if (scope.kind == Scope::Kind::all ||
@@ -587,10 +627,11 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
     const size_t perThread = 4096;
     const size_t threads =
         std::clamp<size_t>(taken.size() / perThread, 1, 1 + BackgroundThread::helperThreads(3));
+    std::vector<std::vector<MovedRecord>> moved(threads);
     const auto resolveRange = [&](size_t part) {
         AbsentFolder absent;
         for (size_t i = part; i < taken.size() && !stopped(); i += threads)
-            listed[qsizetype(i)] = resolve(*taken[i], &absent);
+            listed[qsizetype(i)] = resolve(*taken[i], moved[part], &absent);
     };
     {
         ThreadGroup helpers;
@@ -608,10 +649,14 @@ QList<DashClip> MediaCache::clips(const Scope &scope, const QSet<QString> &exclu
             resolveRange(left);
         resolveRange(0);
     }
+    bool followed = false;
+    for (const auto &part : moved)
+        followed = follow(part) || followed;
     if (stopped()) // what was resolved stays in the catalog in memory, written with the next change
         return {};
-    // Rewriting an unchanged catalog of many recordings would cost more than the whole listing.
-    if (m_store.isUnsaved())
+    // Rewriting an unchanged catalog of many recordings would cost more than the whole listing; a change
+    // whose save failed is written by the next one that succeeds, or by the retry of the coordinator.
+    if (followed)
         m_store.save();
     ClipOrder::sortNewestFirst(listed);
     return listed;
@@ -623,31 +668,15 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
     if (!ensureLoaded())
         return clip;
     beginOperation();
-    const auto it = m_entries.find(clip.catalogKey());
-    if (it == m_entries.end())
+    const auto it = entries().find(clip.catalogKey());
+    if (it == entries().end())
         return clip;
-    DashClip resolved = resolve(it->second);
+    std::vector<MovedRecord> moved;
+    DashClip resolved = resolve(it->second, moved);
     resolved.id = clip.id;
-    if (m_store.isUnsaved())
+    if (follow(moved))
         m_store.save();
     return resolved;
-}
-
-QFuture<QList<DashClip>> MediaCache::registerClipsAsync(QList<DashClip> clips)
-{
-    return runAsync<QList<DashClip>>([this, clips = std::move(clips)] { return registerClips(clips); });
-}
-
-QFuture<QList<DashClip>> MediaCache::clipsAsync(Scope scope, QSet<QString> excluding)
-{
-    return runAsync<QList<DashClip>>([this, scope = std::move(scope), excluding = std::move(excluding)] {
-        return clips(scope, excluding);
-    });
-}
-
-QFuture<DashClip> MediaCache::resolveForPlaybackAsync(DashClip clip)
-{
-    return runAsync<DashClip>([this, clip = std::move(clip)] { return resolveForPlayback(clip); });
 }
 
 QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize,
@@ -656,10 +685,12 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
     if (policy == CachePolicy::off && alsoInclude.isEmpty())
         return {};
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    // While an unreadable catalog in place can be neither kept nor replaced, no copy could be recorded;
+    // the user was told once why.
+    if (!ensureLoaded() || !m_store.canSave())
         return {};
     std::vector<const CatalogEntry *> taken;
-    for (const auto &[key, entry] : m_entries) {
+    for (const auto &[key, entry] : entries()) {
         const bool important =
             entry.category == ClipCategory::event || entry.category == ClipCategory::manual;
         if (policy == CachePolicy::all || (policy == CachePolicy::important && important) ||
@@ -683,8 +714,8 @@ QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<
             if (it == entry->files.end())
                 continue;
             const CatalogEntry::File &record = it->second;
-            // A copy whose record reached no file yet is made again, which records it again.
-            if (existingStoredCopy(record) && !m_store.isUnrecorded(entry->key, it->first))
+            // A copy whose record reached no file yet is written by the next save that succeeds.
+            if (existingStoredCopy(record))
                 continue;
             // Only a file at its recorded place with its recorded size: a moved one after its resolution.
             const auto size = regularFileSize(record.originalPath);
@@ -744,7 +775,7 @@ MediaCache::CopyIndex &MediaCache::copyIndex()
 {
     if (!m_copyIndex) {
         m_copyIndex.emplace();
-        for (const auto &[key, entry] : m_entries)
+        for (const auto &[key, entry] : entries())
             for (const auto &[letter, record] : entry.files)
                 m_copyIndex->add(record, 1);
     }
@@ -774,25 +805,24 @@ bool MediaCache::isReferenced(const QString &storedPath)
 bool MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
     const QString letter = rawValue(job.channel);
-    if (const auto entry = m_entries.find(job.key); entry != m_entries.end()) {
-        if (const auto record = entry->second.files.find(letter); record != entry->second.files.end()) {
-            if (m_copyIndex)
-                m_copyIndex->add(record->second, -1);
-            record->second.fingerprint = fingerprint;
-            record->second.storedPath = storedPath;
-            if (m_copyIndex)
-                m_copyIndex->add(record->second, 1);
-            return m_store.saveCopy({job.key, letter, fingerprint, storedPath});
-        }
+    const auto entry = entries().find(job.key);
+    const auto record = entry == entries().end() ? nullptr : entry->second.files.find(letter);
+    if (!record || record == entry->second.files.end()) {
+        m_store.save();
+        return true; // no record to take the copy
     }
-    m_store.save();
-    return true; // no record to take the copy
+    if (m_copyIndex)
+        m_copyIndex->add(record->second, -1);
+    const bool saved = m_store.saveCopy({job.key, letter, fingerprint, storedPath});
+    if (m_copyIndex)
+        m_copyIndex->add(record->second, 1);
+    return saved;
 }
 
 Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial)
 {
-    const auto entry = m_entries.find(job.key);
-    if (entry == m_entries.end() || !entry->second.files.count(rawValue(job.channel))) {
+    const auto entry = entries().find(job.key);
+    if (entry == entries().end() || !entry->second.files.count(rawValue(job.channel))) {
         m_store.save(); // forgotten meanwhile: the copy goes with the temporary file
         return {};
     }
@@ -801,10 +831,10 @@ Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint
     for (int n = 1; n <= mostNames; ++n) {
         const QString relative = folder + QLatin1Char('/') + distinctName(job.name, n);
         const QByteArray target = QFile::encodeName(m_root + QLatin1Char('/') + relative);
-        // Another recording's copy of equal fingerprint but other bytes keeps its name; a file no record
-        // names is a leftover and is replaced.
+        // A file there keeps its name: another recording's copy of equal fingerprint but other bytes, or
+        // one no record names that may yet be proven another's.
         struct stat st {};
-        if (::lstat(target.constData(), &st) == 0 && (S_ISDIR(st.st_mode) || isReferenced(relative)))
+        if (::lstat(target.constData(), &st) == 0 || errno != ENOENT)
             continue;
         if (::rename(QFile::encodeName(partial.path()).constData(), target.constData()) != 0)
             return unwritable(job.name, errno);
@@ -825,8 +855,9 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     if (!fingerprinted)
         return fingerprinted.failure();
     const QString &print = *fingerprinted;
+    const QString folder = QLatin1String("Files/") + print.left(2) + QLatin1Char('/') + print;
 
-    QStringList equalPrints;
+    QStringList candidates;
     {
         QMutexLocker lock(&m_mutex);
         if (!ensureLoaded())
@@ -834,11 +865,21 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         // Nothing is copied that could not be recorded.
         if (!m_store.canSave())
             return unsaved(job.name);
-        equalPrints = storedPaths(print);
+        candidates = storedPaths(print);
     }
+    // A stored file no record names (its record lost, or kept while a catalog was set aside) may be this
+    // copy: the comparison below proves it before it is taken, rather than copied over.
+    QSet<QString> seen;
+    for (const QString &candidate : std::as_const(candidates))
+        seen.insert(storedPathKey(candidate));
+    for (const QString &name : QDir(m_root + QLatin1Char('/') + folder)
+                                   .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks))
+        if (const QString relative = folder + QLatin1Char('/') + name;
+            !isPartialName(name) && !seen.contains(relative))
+            candidates.append(relative);
     // The fingerprint samples only part of the file: a stored copy stands for the source only when all its
     // bytes are the source's.
-    for (const QString &candidate : equalPrints) {
+    for (const QString &candidate : std::as_const(candidates)) {
         const QString path = m_root + QLatin1Char('/') + candidate;
         const auto same = compareFiles(job.source, path, [&] { return !stopped(); });
         if (same == FileCopy::Comparison::stopped)
@@ -857,7 +898,6 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
 
     if (stopped())
         return incompleteCopy(job.name);
-    const QString folder = QLatin1String("Files/") + print.left(2) + QLatin1Char('/') + print;
     if (!QDir().mkpath(m_root + QLatin1Char('/') + folder))
         return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created.").arg(job.name)};
     PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
@@ -883,7 +923,7 @@ std::optional<MediaCache::Usage> MediaCache::usage()
         ++usage.cachedFiles;
         usage.cachedBytes += qint64(st.st_size);
     });
-    usage.recordings = int(m_entries.size());
+    usage.recordings = int(entries().size());
     return usage;
 }
 
@@ -892,24 +932,39 @@ bool MediaCache::clear(bool keepingUnavailable)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    m_store.beginChange();
     // Without keeping every copy goes: none needs finding again first.
     if (keepingUnavailable)
         adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
-    for (auto &[key, entry] : m_entries)
-        for (auto &[letter, record] : entry.files)
-            if (record.storedPath && (!keepingUnavailable || matches(record.originalPath, record)))
-                record.storedPath.reset();
-    if (!keepingUnavailable)
-        std::erase_if(m_entries, [](const auto &item) {
-            const auto &files = item.second.files;
-            return std::none_of(files.begin(), files.end(), [](const auto &file) {
-                return matches(file.second.originalPath, file.second);
-            });
-        });
-    deleteUnreferenced(before, !keepingUnavailable);
-    return m_store.save();
+    QSet<QString> dropped;
+    QStringList forgotten;
+    for (const auto &[key, entry] : entries()) {
+        bool available = false;
+        for (const auto &[letter, record] : entry.files) {
+            const bool inPlace = matches(record.originalPath, record);
+            available = available || inPlace;
+            if (const auto relative = record.usableStoredPath(); relative && (!keepingUnavailable || inPlace))
+                dropped.insert(storedPathKey(*relative));
+            if (record.storedPath && (!keepingUnavailable || inPlace))
+                m_store.dropCopy(key, letter);
+        }
+        if (!keepingUnavailable && !available)
+            forgotten.append(key);
+    }
+    for (const QString &key : std::as_const(forgotten))
+        m_store.forget(key);
+    if (!m_store.saveChange())
+        return false;
+    deleteUnreferenced(before, dropped, !keepingUnavailable);
+    if (!keepingUnavailable) {
+        m_undecided.clear();
+        if (const UniqueFd files = openStoredFiles(m_root))
+            removeEmptyFolders(files.get(), 0);
+        m_store.removeSetAsideJournals();
+    }
+    return true;
 }
 
 bool MediaCache::remove(const QString &key, bool forget)
@@ -917,18 +972,26 @@ bool MediaCache::remove(const QString &key, bool forget)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    m_store.beginChange();
     adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
-    if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
-        if (forget)
-            m_entries.erase(entry);
-        else
-            for (auto &[letter, record] : entry->second.files)
-                record.storedPath.reset();
+    QSet<QString> dropped;
+    if (const auto entry = entries().find(key); entry != entries().end()) {
+        if (forget) {
+            m_store.forget(key);
+        } else {
+            for (const auto &[letter, record] : entry->second.files)
+                if (const auto relative = record.usableStoredPath())
+                    dropped.insert(storedPathKey(*relative));
+            for (const auto &[letter, record] : entry->second.files)
+                m_store.dropCopy(key, letter);
+        }
     }
-    deleteUnreferenced(before);
-    return m_store.save();
+    if (!m_store.saveChange())
+        return false;
+    deleteUnreferenced(before, dropped);
+    return true;
 }
 
 bool MediaCache::removeReplaceableCopies(const QString &key)
@@ -936,33 +999,36 @@ bool MediaCache::removeReplaceableCopies(const QString &key)
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return false;
+    m_store.beginChange();
     adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     beginOperation();
-    if (const auto entry = m_entries.find(key); entry != m_entries.end()) {
-        for (auto &[letter, record] : entry->second.files) {
+    QSet<QString> dropped;
+    if (const auto entry = entries().find(key); entry != entries().end()) {
+        for (const auto &[letter, record] : entry->second.files) {
+            const auto relative = record.usableStoredPath();
             if (!record.storedPath)
                 continue;
-            if (matches(record.originalPath, record)) {
-                record.storedPath.reset();
+            CatalogEntry::File kept = record;
+            if (!matches(record.originalPath, record) && !resolveBookmark(kept))
                 continue;
-            }
-            CatalogEntry::File followed = record;
-            if (resolveBookmark(followed)) {
-                record = std::move(followed);
-                record.storedPath.reset();
-            }
+            if (relative)
+                dropped.insert(storedPathKey(*relative));
+            kept.storedPath.reset();
+            m_store.putRecord(key, letter, kept);
         }
     }
-    deleteUnreferenced(before);
-    return m_store.save();
+    if (!m_store.saveChange())
+        return false;
+    deleteUnreferenced(before, dropped);
+    return true;
 }
 
 QSet<QString> MediaCache::referencedPaths() const
 {
     QSet<QString> referenced;
-    for (const auto &[key, entry] : m_entries)
+    for (const auto &[key, entry] : entries())
         for (const auto &[letter, record] : entry.files)
             if (const auto relative = record.usableStoredPath())
                 referenced.insert(storedPathKey(*relative));
@@ -971,6 +1037,7 @@ QSet<QString> MediaCache::referencedPaths() const
 
 bool MediaCache::adoptUnnamedCopies()
 {
+    m_undecided.clear();
     struct Unnamed {
         QString relative, fingerprint, name;
         qint64 size = 0;
@@ -989,16 +1056,16 @@ bool MediaCache::adoptUnnamedCopies()
     }
     if (unnamed.empty())
         return false;
-    // The channel files without a copy, by the name and size a copy of each would have.
-    QMultiHash<std::pair<QString, qint64>, CatalogEntry::File *> waiting;
-    for (auto &[key, entry] : m_entries)
-        for (auto &[letter, record] : entry.files) {
-            if (!channelFromRaw(letter) || existingStoredCopy(record))
+    // Every channel file of the catalog by the name and size a copy of it would have.
+    QMultiHash<std::pair<QString, qint64>, std::pair<QString, QString>> byName;
+    for (const auto &[key, entry] : entries())
+        for (const auto &[letter, record] : entry.files) {
+            if (!channelFromRaw(letter))
                 continue;
             const QString name = fileNameOf(record.originalPath);
-            waiting.insert({name, record.size}, &record);
+            byName.insert({name, record.size}, {key, letter});
             if (record.importedPath && fileNameOf(*record.importedPath) != name)
-                waiting.insert({fileNameOf(*record.importedPath), record.size}, &record);
+                byName.insert({fileNameOf(*record.importedPath), record.size}, {key, letter});
         }
     bool adopted = false;
     for (const Unnamed &file : unnamed) {
@@ -1007,33 +1074,53 @@ bool MediaCache::adoptUnnamedCopies()
         QStringList names{file.name};
         if (const auto match = numbered.match(file.name); match.hasMatch())
             names.append(match.captured(1) + match.captured(2));
-        QList<CatalogEntry::File *> candidates;
-        for (const QString &name : names)
-            candidates += waiting.values({name, file.size});
+        QSet<std::pair<QString, QString>> candidates;
+        for (const QString &name : std::as_const(names))
+            for (const auto &candidate : byName.values({name, file.size}))
+                candidates.insert(candidate);
         if (candidates.isEmpty())
             continue;
         // Its folder names the fingerprint its content must have.
-        const Result<QString> content = fingerprint(m_root + QLatin1Char('/') + file.relative, file.size);
+        const QString path = m_root + QLatin1Char('/') + file.relative;
+        const Result<QString> content = fingerprint(path, file.size);
         if (!content || *content != file.fingerprint)
             continue;
-        for (CatalogEntry::File *record : std::as_const(candidates)) {
-            if (existingStoredCopy(*record))
-                continue; // taken by an earlier file of this walk
-            // A record that never kept a fingerprint is checked against its original while that is in place.
-            const auto printOf = [&]() -> std::optional<QString> {
-                if (record->fingerprint)
-                    return QString(*record->fingerprint);
-                if (!matches(record->originalPath, *record))
-                    return std::nullopt;
-                const Result<QString> original = fingerprint(record->originalPath, record->size);
-                return original ? std::optional<QString>(*original) : QString();
-            };
-            if (const auto print = printOf(); print && *print != file.fingerprint)
+        // Which recordings it is proven to be, and which it may be, with a copy of their own or without.
+        QList<std::pair<QString, QString>> proven, unproven;
+        bool mayBeCopied = false;
+        for (const auto &candidate : std::as_const(candidates)) {
+            const CatalogEntry::File &record = entries().at(candidate.first).files.at(candidate.second);
+            if (record.fingerprint && *record.fingerprint != file.fingerprint)
                 continue;
+            if (existingStoredCopy(record)) {
+                mayBeCopied = true;
+                continue;
+            }
+            if (matches(record.originalPath, record)) {
+                const auto same = compareFiles(record.originalPath, path, [] { return true; });
+                if (same == FileCopy::Comparison::equal)
+                    proven.append(candidate);
+                else if (same == FileCopy::Comparison::failed)
+                    unproven.append(candidate); // its original cannot be read now: no verdict
+            } else if (record.fingerprint) {
+                proven.append(candidate);
+            } else {
+                unproven.append(candidate);
+            }
+        }
+        // Unproven, only the one recording it may be takes it; where several may, none does, and it stays
+        // until one is proven. Recordings with a copy of their own need none.
+        if (proven.isEmpty() && unproven.size() == 1 && !mayBeCopied)
+            proven = unproven;
+        else if (proven.isEmpty() && !unproven.isEmpty())
+            m_undecided.insert(file.relative);
+        for (const auto &[key, letter] : std::as_const(proven)) {
             qCWarning(logCache) << "A stored copy no record named was given back to its recording:"
                                 << file.relative;
-            record->fingerprint = file.fingerprint;
-            record->storedPath = file.relative;
+            CatalogEntry::File record = entries().at(key).files.at(letter);
+            record.fingerprint = file.fingerprint;
+            record.storedPath = file.relative;
+            m_store.putRecord(key, letter, record);
             adopted = true;
         }
     }
@@ -1042,16 +1129,24 @@ bool MediaCache::adoptUnnamedCopies()
     return adopted;
 }
 
-void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, bool everything)
+void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
+                                    bool everything)
 {
     const QSet<QString> referenced = referencedPaths();
+    const CatalogJournal::Names &named = m_store.setAsideNames();
+    // What was set aside may hold the records of files that no record names now; a catalog kept as
+    // unreadable may name any file, so only what a record named before this change is known to be free.
+    const auto spared = [&](const QString &relative) {
+        return m_undecided.contains(relative) || named.covers(relative) ||
+               (m_store.setAsideMayNameAny() && !referencedBefore.contains(relative));
+    };
     forEachStoredFile(m_root,
                       [&](int folder, const char *name, const QString &relative, const struct stat &) {
                           if (referenced.contains(relative))
                               return;
-                          // Temporary files go in every case.
+                          // Temporary files go in every case, the copies the user dropped too.
                           if (!everything && !isPartialName(QFile::decodeName(name)) &&
-                              m_store.spares(relative, referencedBefore.contains(relative)))
+                              !dropped.contains(relative) && spared(relative))
                               return;
                           std::lock_guard lock(m_partialsMutex);
                           if (!m_partials.contains(relative))
@@ -1059,26 +1154,12 @@ void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, bool 
                       });
 }
 
-bool MediaCache::isPending(const QString &key)
-{
-    QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    const auto entry = m_entries.find(key);
-    if (entry == m_entries.end())
-        return false;
-    for (const auto &[letter, record] : entry->second.files)
-        if (channelFromRaw(letter) && !record.usableStoredPath())
-            return true;
-    return false;
-}
-
 MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded())
         return CatalogAnswer::unreadable;
-    if (m_entries.contains(key))
+    if (entries().count(key))
         return CatalogAnswer::catalogued;
     return m_store.isUnreadableInPlace() ? CatalogAnswer::unreadable : CatalogAnswer::notCatalogued;
 }
@@ -1097,7 +1178,7 @@ std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &fo
             prefixes.append({prefix + QLatin1Char('/'), folder});
     }
     QSet<QString> found;
-    for (const auto &[key, entry] : m_entries) {
+    for (const auto &[key, entry] : entries()) {
         QSet<QString> holding;
         for (const auto &[letter, record] : entry.files)
             for (const auto &[prefix, folder] : std::as_const(prefixes))
@@ -1121,33 +1202,4 @@ std::optional<QString> MediaCache::takeSetAsideCatalog()
     if (!ensureLoaded())
         return std::nullopt;
     return m_store.takeSetAsideCatalog();
-}
-
-QFuture<QList<CacheJob>> MediaCache::pendingJobsAsync(CachePolicy policy, std::optional<QString> prioritize,
-                                                      QSet<QString> alsoInclude)
-{
-    return runAsync<QList<CacheJob>>(
-        [this, policy, prioritize = std::move(prioritize), alsoInclude = std::move(alsoInclude)] {
-            return pendingJobs(policy, prioritize, alsoInclude);
-        });
-}
-
-QFuture<std::optional<MediaCache::Usage>> MediaCache::usageAsync()
-{
-    return runAsync<std::optional<Usage>>([this] { return usage(); });
-}
-
-QFuture<void> MediaCache::clearAsync(bool keepingUnavailable)
-{
-    return runAsync<void>([this, keepingUnavailable] { clear(keepingUnavailable); });
-}
-
-QFuture<void> MediaCache::removeAsync(QString key, bool forget)
-{
-    return runAsync<void>([this, key = std::move(key), forget] { remove(key, forget); });
-}
-
-QFuture<bool> MediaCache::isPendingAsync(QString key)
-{
-    return runAsync<bool>([this, key = std::move(key)] { return isPending(key); });
 }

@@ -13,32 +13,27 @@
 #include "platform/Result.h"
 
 #include <QElapsedTimer>
-#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QPromise>
 #include <QSet>
 #include <QString>
-#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
-#include <type_traits>
+#include <vector>
 
 // The process-wide keeper of every recording the library has imported: the catalog (kept on disk by its
 // CatalogStore) and the stored copies under "Files", both in the root folder. It makes, finds and sweeps
 // the copies and resolves recordings to where their files are now. Each public operation holds one lock for
-// its whole run, so callers on any thread see the catalog before or after a whole operation. The asynchronous
-// face runs the same operations, in call order, on the cache's own thread so the GUI thread never waits on
-// disk. Copying a file is the exception: `perform` runs on its caller's thread and holds the lock only
-// briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every operation
-// does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it was not
-// done; the next operation tries again.
+// its whole run, so callers on any thread see the catalog before or after a whole operation; every one may
+// wait on the disk, so the GUI thread calls none. Copying a file is the exception to the lock: `perform`
+// holds it only briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every
+// operation does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it
+// was not done; the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -72,13 +67,14 @@ public:
 
     // The channel files still without a stored copy whose original is in place with its catalogued size:
     // recordings the policy takes or `alsoInclude` forces, the `prioritize` one first, then newest first.
+    // None while no copy could be recorded: an unreadable catalog in place that cannot be kept aside.
     QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize = std::nullopt,
                                 const QSet<QString> &alsoInclude = {});
     // Makes or reuses the stored copy of the job's file and records it. Synchronous and safe on any thread:
     // the fingerprint, the comparison and the copy run without the lock, which is taken only to look for an
-    // equal copy and to record the result. Run it on a background thread of its own, never through the
-    // asynchronous face, whose thread it would hold up. When `*stop` turns true, or the source changes or
-    // vanishes, the copy ends early with the incomplete-copy failure and leaves no file behind.
+    // equal copy and to record the result. A stored file no record names is taken for the job only when all
+    // its bytes are the source's. When `*stop` turns true, or the source changes or vanishes, the copy ends
+    // early with the incomplete-copy failure and leaves no file behind.
     Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop = nullptr);
     // 32 lower-case hexadecimal digits: SHA-256 over `size` (8 bytes, big-endian), the first 64 KiB and,
     // for a larger size, the 64 KiB that end at `size`.
@@ -87,12 +83,14 @@ public:
     // The regular files under "Files" (every stored copy, named by a record or not) and the recordings in
     // the catalog; none while the catalog cannot be read.
     std::optional<Usage> usage();
-    // The three below return false while the catalog cannot be read, having changed and deleted nothing,
-    // and when the change did not reach the catalog file, which the next change and the quit then write.
-    // Before deleting, a stored file that no record names is given back to the record it belongs to.
+    // The three below write the changed catalog first and delete stored files only once it is on disk. They
+    // return false, having changed and deleted nothing, while the catalog cannot be read and when the
+    // change could not be written. Before deleting, a stored file that no record names is given back to the
+    // record it is proven to belong to. The copies they drop are deleted even where what was set aside may
+    // name them.
     // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
-    // keeping, also forgets the recordings none of whose originals is in place and deletes every stored
-    // file, also those spared for what was set aside. Deletes what is unreferenced.
+    // keeping, also forgets the recordings none of whose originals is in place, deletes every stored file,
+    // also those spared for what was set aside, the empty folders and the journals set aside.
     bool clear(bool keepingUnavailable);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
     bool remove(const QString &key, bool forget);
@@ -100,8 +98,6 @@ public:
     // found again where it moved; a copy that has become the only one left stays. Deletes what is
     // unreferenced.
     bool removeReplaceableCopies(const QString &key);
-    // Whether the recording is catalogued and one of its channel files has no stored copy recorded.
-    bool isPending(const QString &key);
     // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
     // name the recording, is still in place: not being listed then proves nothing.
     enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
@@ -116,17 +112,8 @@ public:
     // Writes what the catalog file lacks (copies recorded only in the journal, files found moved, changes
     // whose save failed) into it; for the application's quit. False when that did not reach the disk.
     bool foldJournal();
-
-    QFuture<QList<DashClip>> registerClipsAsync(QList<DashClip> clips);
-    QFuture<QList<DashClip>> clipsAsync(Scope scope, QSet<QString> excluding = {});
-    QFuture<DashClip> resolveForPlaybackAsync(DashClip clip);
-    QFuture<QList<CacheJob>> pendingJobsAsync(CachePolicy policy,
-                                              std::optional<QString> prioritize = std::nullopt,
-                                              QSet<QString> alsoInclude = {});
-    QFuture<std::optional<Usage>> usageAsync();
-    QFuture<void> clearAsync(bool keepingUnavailable);
-    QFuture<void> removeAsync(QString key, bool forget);
-    QFuture<bool> isPendingAsync(QString key);
+    // Writes the changes whose save failed (copies made but not recorded); for retrying while saves fail.
+    MediaCacheWrite writeUnsaved();
 
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
@@ -139,9 +126,12 @@ private:
     // Removes the temporary files of copies cut off by the end of an earlier run.
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
-    // Gives each stored file that no record names to the channel files without a copy that it is a copy
-    // of: the same file name, the same size, and its content's fingerprint the name of its folder. True
-    // when one was given, and the catalog changed.
+    const CatalogEntry::Catalog &entries() const { return m_store.entries(); }
+    // Gives each stored file that no record names, whose content's fingerprint is the name of its folder,
+    // to the channel files without a copy that it is proven to be: their file name (or its " 2" form) and
+    // size, and all its bytes equal to the original in place, or else the record's own fingerprint. A record
+    // with neither takes it only when it is the one record of the catalog the file may be; where several
+    // may, the file is kept undecided. True when one was given, and the catalog changed.
     bool adoptUnnamedCopies();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
@@ -151,9 +141,17 @@ private:
         // Whether `file` cannot be there because its folder is not.
         bool covers(const QString &file);
     };
-    // Writes the new place of a moved file back into the entry. Safe on several threads at once for
-    // different entries, each with its own `absent`.
-    DashClip resolve(CatalogEntry &entry, AbsentFolder *absent = nullptr);
+    // A file found where it moved, for the catalog.
+    struct MovedRecord {
+        QString key, letter;
+        CatalogEntry::File record;
+    };
+    // Adds the new place of a moved file to `moved`. Safe on several threads at once, each with its own
+    // `absent` and `moved`.
+    DashClip resolve(const CatalogEntry &entry, std::vector<MovedRecord> &moved,
+                     AbsentFolder *absent = nullptr);
+    // Writes the records of `moved` into the catalog; false when there were none.
+    bool follow(const std::vector<MovedRecord> &moved);
     std::optional<QString> resolveBookmark(CatalogEntry::File &record);
     ChannelSet cachedChannels(const CatalogEntry &entry) const;
     // The absolute path of the record's stored copy when the catalog names a usable one, whether or not
@@ -184,23 +182,23 @@ private:
     // The stored paths the records name, cleaned.
     QSet<QString> referencedPaths() const;
     // Deletes the regular files under "Files" that no record names, except copies in progress and, unless
-    // `everything`, what the store spares for what was set aside given `referencedBefore`, the paths named
-    // before the operation.
-    void deleteUnreferenced(const QSet<QString> &referencedBefore, bool everything = false);
+    // `everything`, the files kept undecided and those what was set aside may name (given
+    // `referencedBefore`, the paths named before the operation), other than the copies the user dropped.
+    void deleteUnreferenced(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
+                            bool everything = false);
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
     const QList<MountEntry> &mounts();
     // Starts an operation: forgets what the previous one learned of the system.
     void beginOperation();
 
-    template <class T, class Work> QFuture<T> runAsync(Work work);
-
     const QString m_root;
     const MountSource m_mountSource;
     QMutex m_mutex;
     CatalogStore m_store;
-    CatalogEntry::Catalog &m_entries; // the store's
     std::optional<CopyIndex> m_copyIndex;
+    // Stored files no record names that more than one recording may be: kept until one is proven.
+    QSet<QString> m_undecided;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;
@@ -210,21 +208,4 @@ private:
     // waits for the catalog's; taken after m_mutex where both are held.
     std::mutex m_partialsMutex;
     QSet<QString> m_partials;
-    // Declared last: destroyed first, so queued work finishes while the rest still exists.
-    QThreadPool m_pool;
 };
-
-template <class T, class Work> QFuture<T> MediaCache::runAsync(Work work)
-{
-    auto promise = std::make_shared<QPromise<T>>();
-    QFuture<T> future = promise->future();
-    promise->start();
-    m_pool.start([promise, work = std::move(work)]() mutable {
-        if constexpr (std::is_void_v<T>)
-            work();
-        else
-            promise->addResult(work());
-        promise->finish();
-    });
-    return future;
-}

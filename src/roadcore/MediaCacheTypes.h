@@ -27,3 +27,10 @@ struct MediaCacheUsage {
 
     friend bool operator==(const MediaCacheUsage &, const MediaCacheUsage &) = default;
 };
+
+// What a write of the changes whose save failed came to.
+enum class MediaCacheWrite {
+    nothingUnsaved,
+    written,
+    failed,
+};

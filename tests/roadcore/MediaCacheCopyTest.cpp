@@ -108,7 +108,7 @@ TEST_F(MediaCacheCopyTest, CopiesIntoTheFingerprintsFolderAndRecordsIt)
 {
     const DashClip clip =
         add("20240501_083000", {{Channel::front, pattern(300000)}, {Channel::rear, "rear"}});
-    EXPECT_TRUE(cache->isPending(clip.catalogKey()));
+    EXPECT_TRUE(isPending(clip.catalogKey()));
     cacheAll();
     const QString print = *MediaCache::fingerprint(clip.files.at(Channel::front), 300000);
     const auto front = record(clip, Channel::front);
@@ -116,7 +116,7 @@ TEST_F(MediaCacheCopyTest, CopiesIntoTheFingerprintsFolderAndRecordsIt)
     EXPECT_EQ(front.storedPath, "Files/" + print.left(2) + "/" + print + "/20240501_083000_F.mp4");
     EXPECT_EQ(readFile(root + "/" + *front.storedPath), pattern(300000));
     EXPECT_EQ(storedFiles().size(), 2); // no temporary file stays
-    EXPECT_FALSE(cache->isPending(clip.catalogKey()));
+    EXPECT_FALSE(isPending(clip.catalogKey()));
 
     QFile::remove(clip.files.at(Channel::front));
     const DashClip played = cache->resolveForPlayback(clip);
@@ -275,7 +275,7 @@ TEST_F(MediaCacheLongCopyTest, ACopyInProgressKeepsItsFileWhileTheCatalogIsMaint
     cache->remove("unknown#1", false);
     cache->clear(true);
     EXPECT_EQ(cache->usage()->cachedFiles, 0);
-    EXPECT_TRUE(cache->isPending(key));
+    EXPECT_TRUE(isPending(key));
     EXPECT_EQ(partials(), inProgress);
 
     stop = true;
@@ -283,7 +283,7 @@ TEST_F(MediaCacheLongCopyTest, ACopyInProgressKeepsItsFileWhileTheCatalogIsMaint
     ASSERT_FALSE(stopped.ok());
     EXPECT_EQ(stopped.error(), "Copy of huge_F.mp4 is incomplete.");
     EXPECT_EQ(storedFiles(), QStringList{});
-    EXPECT_TRUE(cache->isPending(key));
+    EXPECT_TRUE(isPending(key));
 }
 
 TEST_F(MediaCacheLongCopyTest, ASourceThatShrinksOrVanishesMidwayEndsTheCopyWithNothingLeft)

@@ -4,6 +4,7 @@
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/MediaCache.h"
 
+#include "fixtures/FolderLock.h"
 #include "fixtures/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,55 +32,6 @@ inline std::optional<CatalogEntry::Catalog> catalogOnDisk(const QString &root)
                               [&](const QString &stored) { return QFileInfo(root + "/" + stored).isFile(); });
     return catalog;
 }
-
-// Makes a folder refuse new names (creating, renaming into or out of it) while it lives: immutable when run
-// as root, whom permissions do not stop, else without write permission. `locked` tells whether that held.
-class FolderLock {
-public:
-    explicit FolderLock(const QString &path) : m_path(QFile::encodeName(path))
-    {
-        if (::geteuid() == 0)
-            setImmutable(true);
-        else
-            ::chmod(m_path.constData(), 0555);
-        const QByteArray probe = m_path + "/.probe";
-        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        m_locked = fd < 0;
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(probe.constData());
-        }
-    }
-    ~FolderLock() { unlock(); }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-    bool locked() const { return m_locked; }
-    void unlock()
-    {
-        if (::geteuid() == 0)
-            setImmutable(false);
-        else
-            ::chmod(m_path.constData(), 0755);
-        m_locked = false;
-    }
-
-private:
-    void setImmutable(bool on)
-    {
-        const int fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        int flags = 0;
-        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        }
-        if (fd >= 0)
-            ::close(fd);
-    }
-
-    const QByteArray m_path;
-    bool m_locked = false;
-};
 
 // A cache in a temporary folder with recordings on a "card" folder beside it, for the tests of copying and
 // maintenance.
@@ -125,6 +74,17 @@ protected:
     CatalogEntry::File record(const DashClip &clip, Channel channel) const
     {
         return catalog().at(clip.catalogKey()).files.at(rawValue(channel));
+    }
+
+    // Whether the recording is catalogued on disk and one of its channel files has no stored copy recorded.
+    bool isPending(const QString &key) const
+    {
+        const CatalogEntry::Catalog onDisk = catalog();
+        const auto entry = onDisk.find(key);
+        return entry != onDisk.end() &&
+               std::any_of(entry->second.files.begin(), entry->second.files.end(), [](const auto &file) {
+                   return channelFromRaw(file.first) && !file.second.usableStoredPath();
+               });
     }
 
     // Copies every planned file; fails the test on an error.

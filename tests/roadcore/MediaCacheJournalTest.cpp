@@ -97,8 +97,8 @@ TEST_F(MediaCacheJournalTest, AStaleJournalLeftByACrashAddsNoCopyThatIsNoLongerS
     ASSERT_EQ(before.size(), 2);
 
     cache = open();
-    EXPECT_TRUE(cache->isPending(clips[0].catalogKey()));
-    EXPECT_FALSE(cache->isPending(clips[1].catalogKey()));
+    EXPECT_TRUE(isPending(clips[0].catalogKey()));
+    EXPECT_FALSE(isPending(clips[1].catalogKey()));
     EXPECT_FALSE(record(clips[0], Channel::front).storedPath);
     EXPECT_FALSE(record(clips[0], Channel::rear).storedPath);
     EXPECT_EQ(cachedChannels(), 2);
@@ -235,7 +235,10 @@ TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayNameUnt
     QStringList spared{named.storedPath->mid(6), garbled.mid(6)};
     spared.sort();
 
+    // Their recordings moved to the Trash: what the journal set aside names stays, the rest goes.
     cache = open();
+    ASSERT_TRUE(cache->remove(clips[0].catalogKey(), true));
+    ASSERT_TRUE(cache->remove(clips[1].catalogKey(), true));
     ASSERT_TRUE(cache->clear(true));
     EXPECT_EQ(storedFiles(), spared);
 
@@ -244,19 +247,20 @@ TEST_F(MediaCacheJournalTest, WhatIsSetAsideSparesOnlyTheStoredFilesItMayNameUnt
     cache = open();
     cacheAll();
     writeFile(root + "/Files/zz/stray.mp4", "stray");
-    ASSERT_EQ(storedFiles().size(), 7);
+    ASSERT_EQ(storedFiles().size(), 5);
     ASSERT_TRUE(cache->clear(true));
     EXPECT_EQ(storedFiles(), spared + QStringList{"zz/stray.mp4"});
 
-    // Files no record names take room all the same; clearing everything deletes them, and only what was set
-    // aside stays.
+    // Files no record names take room all the same; clearing everything deletes them, their empty folders
+    // and the journal set aside; only the catalog set aside stays, which may name recordings of the library.
     EXPECT_EQ(cache->usage()->cachedFiles, 3);
-    const QStringList setAsideFiles = setAside("catalog.*-*");
-    ASSERT_EQ(setAsideFiles.size(), 2);
+    ASSERT_EQ(setAside("catalog.*-*").size(), 2);
     ASSERT_TRUE(cache->clear(false));
     EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_EQ(QDir(root + "/Files").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{});
     EXPECT_EQ(cache->usage()->cachedFiles, 0);
-    EXPECT_EQ(setAside("catalog.*-*"), setAsideFiles);
+    EXPECT_EQ(setAside("catalog.*-*"), QStringList{"catalog.json.unreadable-20240501T080000Z"});
 }
 
 TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasUntilItCan)
@@ -293,7 +297,6 @@ TEST_F(MediaCacheJournalTest, ACatalogThatCannotBeReadNowLeavesEveryFileAsItWasU
         EXPECT_TRUE(cache->clips(MediaCacheScope::all()).isEmpty());
         EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
         EXPECT_EQ(cache->isCatalogued(key), MediaCache::CatalogAnswer::unreadable);
-        EXPECT_FALSE(cache->isPending(key));
         EXPECT_EQ(cache->resolveForPlayback(clips[0]), clips[0]);
         const DashClip fresh = add("fresh", {{Channel::front, "fresh front"}});
         const DashClip registered = cache->registerClips({fresh}).value(0);
@@ -341,8 +344,10 @@ TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRe
     }
     const QStringList stored = storedFiles();
     ASSERT_EQ(stored.size(), 4);
-    // Planned again; every later change and the quit say they did not reach the disk.
-    EXPECT_EQ(cache->pendingJobs(CachePolicy::all).size(), 4);
+    // Not planned again, since the next save that succeeds records them; every later change and the quit
+    // say they did not reach the disk.
+    EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::failed);
     EXPECT_FALSE(cache->remove("unknown#0", false));
     EXPECT_FALSE(cache->foldJournal());
     EXPECT_EQ(storedFiles(), stored);
@@ -365,7 +370,7 @@ TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRe
     EXPECT_TRUE(cache->remove("unknown#0", false));
     EXPECT_EQ(storedFiles(), stored);
 
-    // A copy refused while the folder is locked is written by the quit once it is not.
+    // A copy refused while the folder is locked is written by the next write once it is not.
     const DashClip c = add("c", {{Channel::front, "front of c"}});
     lock.reset();
     lock = std::make_unique<FolderLock>(root);
@@ -373,8 +378,10 @@ TEST_F(MediaCacheJournalTest, ACopyWhoseRecordCannotBeWrittenIsReportedKeptAndRe
     ASSERT_EQ(cache->pendingJobs(CachePolicy::all).size(), 1);
     EXPECT_FALSE(cache->perform(cache->pendingJobs(CachePolicy::all).first()).ok());
     lock->unlock();
-    EXPECT_TRUE(cache->foldJournal());
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::written);
     EXPECT_TRUE(record(c, Channel::front).storedPath);
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
+    EXPECT_TRUE(cache->foldJournal());
 }
 
 TEST_F(MediaCacheJournalTest, AnUnreadableCatalogThatCannotBeKeptIsToldOnceAndNothingIsCopied)
@@ -390,9 +397,12 @@ TEST_F(MediaCacheJournalTest, AnUnreadableCatalogThatCannotBeKeptIsToldOnceAndNo
     EXPECT_EQ(cache->takeSetAsideCatalog(), QString());
     EXPECT_EQ(cache->takeSetAsideCatalog(), std::nullopt);
     cache->registerClips({a});
-    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
-    ASSERT_EQ(jobs.size(), 1);
-    const Result<void> done = cache->perform(jobs.first());
+    // The catalog in place may name any recording: none is known not to be catalogued.
+    EXPECT_EQ(cache->isCatalogued("never#1"), MediaCache::CatalogAnswer::unreadable);
+    // Nothing is planned, so no copy is reported one by one; a copy asked for all the same is refused.
+    EXPECT_TRUE(cache->pendingJobs(CachePolicy::all).isEmpty());
+    const CacheJob job{a.catalogKey(), Channel::front, a.files.at(Channel::front), 10, "a_F.mp4"};
+    const Result<void> done = cache->perform(job);
     ASSERT_FALSE(done.ok());
     EXPECT_TRUE(done.error().contains("couldn't be recorded")) << done.error().toStdString();
     EXPECT_EQ(storedFiles(), QStringList{});
@@ -401,6 +411,9 @@ TEST_F(MediaCacheJournalTest, AnUnreadableCatalogThatCannotBeKeptIsToldOnceAndNo
 
     // Once the folder takes changes again, the file is kept aside and the user told where.
     lock->unlock();
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs, QList<CacheJob>{job});
+    EXPECT_EQ(cache->isCatalogued("never#1"), MediaCache::CatalogAnswer::notCatalogued);
     EXPECT_TRUE(cache->perform(jobs.first()).ok());
     EXPECT_EQ(setAside("catalog.json.unreadable-*").size(), 1);
     EXPECT_TRUE(cache->takeSetAsideCatalog());

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <functional>
+
 #include <sys/file.h>
 
 namespace {
@@ -76,6 +78,51 @@ TEST_F(MediaCacheMaintenanceTest, ClearingKeepsOrDropsCopiesByWhetherTheOriginal
     }
 }
 
+TEST_F(MediaCacheMaintenanceTest, AChangeTheCatalogCannotTakeChangesNoFileAndNoRecord)
+{
+    const struct {
+        const char *what;
+        std::function<bool(MediaCache &, const QString &key)> change;
+    } changes[] = {
+        {"Remove Cached Copy",
+         [](MediaCache &c, const QString &key) { return c.removeReplaceableCopies(key); }},
+        {"removing the copies", [](MediaCache &c, const QString &key) { return c.remove(key, false); }},
+        {"Move to Trash", [](MediaCache &c, const QString &key) { return c.remove(key, true); }},
+        {"Remove Copies of Available Originals",
+         [](MediaCache &c, const QString &) { return c.clear(true); }},
+        {"Clear Entire Cache", [](MediaCache &c, const QString &) { return c.clear(false); }},
+    };
+    int n = 0;
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.what);
+        root = tmp.filePath(QString("cache %1").arg(++n));
+        card = tmp.filePath(QString("card %1").arg(n));
+        cache = open();
+        const DashClip a = add("a", {{Channel::front, pattern(100)}, {Channel::rear, pattern(200)}});
+        add("b", {{Channel::front, pattern(300)}});
+        cacheAll();
+        // The catalog cannot be written where it lies; the stored files could be deleted.
+        FolderLock lock(root);
+        if (!lock.locked())
+            GTEST_SKIP() << "the cache folder cannot be made unwritable here";
+        const QStringList stored = storedFiles();
+        const CatalogEntry::Catalog recorded = catalog();
+        const QList<DashClip> listed = cache->clips(MediaCacheScope::all());
+
+        EXPECT_FALSE(change.change(*cache, a.catalogKey()));
+        EXPECT_EQ(storedFiles(), stored);
+        EXPECT_EQ(catalog(), recorded);
+        EXPECT_EQ(cache->clips(MediaCacheScope::all()), listed);
+        // Nothing of it is left in memory for a later save.
+        lock.unlock();
+        EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
+        EXPECT_TRUE(cache->foldJournal());
+        EXPECT_EQ(catalog(), recorded);
+        EXPECT_TRUE(change.change(*cache, a.catalogKey()));
+        EXPECT_NE(storedFiles(), stored);
+    }
+}
+
 TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
 {
     const DashClip x = add("x", {{Channel::front, pattern(500)}});
@@ -86,7 +133,7 @@ TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
     cache->remove(x.catalogKey(), false);
     EXPECT_FALSE(record(x, Channel::front).storedPath);
     EXPECT_TRUE(record(x, Channel::front).fingerprint);
-    EXPECT_TRUE(cache->isPending(x.catalogKey()));
+    EXPECT_TRUE(isPending(x.catalogKey()));
     EXPECT_TRUE(QFile::exists(root + "/" + shared)); // y still names it
 
     cache->remove(y.catalogKey(), true);
@@ -226,33 +273,23 @@ TEST_F(MediaCacheMaintenanceTest, PendingMeansARecordWithoutACopyRecorded)
     ASSERT_TRUE(cache->perform(cache->pendingJobs(CachePolicy::all)[0]).ok());
     QFile::remove(root + "/" + *record(done, Channel::front).storedPath); // a recorded copy deleted by hand
 
-    EXPECT_FALSE(cache->isPending(done.catalogKey()));
-    EXPECT_TRUE(cache->isPending(half.catalogKey()));
-    EXPECT_FALSE(cache->isPending(none.catalogKey()));
-    EXPECT_FALSE(cache->isPending("unknown#1"));
+    EXPECT_FALSE(isPending(done.catalogKey()));
+    EXPECT_TRUE(isPending(half.catalogKey()));
+    EXPECT_FALSE(isPending(none.catalogKey()));
+    EXPECT_FALSE(isPending("unknown#1"));
 }
 
-TEST_F(MediaCacheMaintenanceTest, AsynchronousMaintenanceRunsInOrderOnTheCachesThread)
+TEST_F(MediaCacheMaintenanceTest, MaintenanceCallsSeeTheChangesOfTheOnesBefore)
 {
     const DashClip clip = add("a", {{Channel::front, pattern(100)}});
-    QObject context;
-    QList<CacheJob> planned;
-    std::optional<MediaCache::Usage> used;
-    std::optional<bool> pending;
-    cache->pendingJobsAsync(CachePolicy::all).then(&context, [&](const QList<CacheJob> &jobs) {
-        planned = jobs;
-    });
-    ASSERT_TRUE(TestSupport::waitFor([&] { return !planned.isEmpty(); }));
+    const QList<CacheJob> planned = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(planned.size(), 1);
     ASSERT_TRUE(cache->perform(planned[0]).ok());
-    cache->removeAsync(clip.catalogKey(), false);
-    cache->usageAsync().then(&context, [&](std::optional<MediaCache::Usage> usage) { used = usage; });
-    cache->isPendingAsync(clip.catalogKey()).then(&context, [&](bool value) { pending = value; });
-    QThread *clearedOn = nullptr;
-    cache->clearAsync(false).then(&context, [&] { clearedOn = QThread::currentThread(); });
-    ASSERT_TRUE(TestSupport::waitFor([&] { return clearedOn != nullptr; }));
-    EXPECT_EQ(used, (MediaCache::Usage{0, 0, 1}));
-    EXPECT_EQ(pending, true);
-    EXPECT_EQ(clearedOn, QThread::currentThread());
+    EXPECT_TRUE(cache->remove(clip.catalogKey(), false));
+    EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
+    EXPECT_TRUE(isPending(clip.catalogKey()));
+    EXPECT_TRUE(cache->clear(false));
+    EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
 }
 
 } // namespace

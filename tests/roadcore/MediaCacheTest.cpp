@@ -445,23 +445,18 @@ TEST_F(MediaCacheTest, AnUnreadableCatalogStartsEmptyAndIsSetAsideBeforeTheFirst
     EXPECT_EQ(catalogAt(root).size(), 1u);
 }
 
-TEST_F(MediaCacheTest, AsynchronousCallsRunInOrderAndContinueOnTheCallersThread)
+TEST_F(MediaCacheTest, CallsOnAnotherThreadSeeTheRecordingsRegisteredBefore)
 {
     auto cache = open();
     const DashClip clip = recording(card, "20240501_083000", {{Channel::front, 10}});
-    QObject context;
-    QThread *continuedOn = nullptr;
+    cache->registerClips({clip});
     QStringList listed;
-    cache->registerClipsAsync({clip});
-    cache->clipsAsync(MediaCache::Scope::under({card})).then(&context, [&](const QList<DashClip> &clips) {
-        continuedOn = QThread::currentThread();
-        for (const DashClip &c : clips)
-            listed.append(c.name);
-    });
     DashClip played;
-    cache->resolveForPlaybackAsync(clip).then(&context, [&](const DashClip &c) { played = c; });
-    ASSERT_TRUE(TestSupport::waitFor([&] { return continuedOn && !played.name.isEmpty(); }));
-    EXPECT_EQ(continuedOn, QThread::currentThread());
+    std::thread([&] {
+        for (const DashClip &c : cache->clips(MediaCache::Scope::under({card})))
+            listed.append(c.name);
+        played = cache->resolveForPlayback(clip);
+    }).join();
     EXPECT_EQ(listed, QStringList{"20240501_083000"});
     EXPECT_EQ(played.channelStates, states({{Channel::front, S::original}}));
 }
@@ -495,7 +490,7 @@ TEST_F(MediaCacheTest, ManyThreadsSeeWholeOperations)
                 const DashClip played = cache->resolveForPlayback(own[t][round % perThread]);
                 if (played.channelStates.size() != 2 || played.storage() != S::original)
                     ++faults;
-                cache->clipsAsync(MediaCache::Scope::all());
+                cache->usage();
             }
         });
     {
@@ -516,10 +511,7 @@ TEST(MediaCacheShared, IsOneInstanceInTheDataFolder)
     EXPECT_EQ(cache.root(), StandardFolders::mediaCacheRoot());
     EXPECT_TRUE(cache.root().endsWith("/Roadloom/Media Cache"));
     EXPECT_TRUE(QFileInfo(cache.root() + "/Files").isDir());
-    // Its worker thread may still exist when the program ends.
-    auto listed = cache.clipsAsync(MediaCache::Scope::all());
-    ASSERT_TRUE(TestSupport::waitFor([&] { return listed.isFinished(); }, 30000));
-    EXPECT_TRUE(listed.result().isEmpty());
+    EXPECT_TRUE(cache.clips(MediaCache::Scope::all()).isEmpty());
 }
 
 } // namespace

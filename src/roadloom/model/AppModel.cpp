@@ -84,6 +84,8 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library->setCachePlanner(m_cache);
     connect(m_cache, &CacheCoordinator::channelCached, m_library, &LibraryStore::markCached);
     connect(m_cache, &CacheCoordinator::copiesRemoved, m_library, [this] { m_library->refreshCacheState(); });
+    connect(m_cache, &CacheCoordinator::copiesRecorded, m_library,
+            [this] { m_library->refreshCacheState(); });
     connect(m_cache, &CacheCoordinator::catalogSetAside, this, [this](const QString &path) {
         show(catalogSetAsideMessage(path), QString::fromLatin1(errorSymbol),
              path.isEmpty() ? std::nullopt : std::optional<QString>(path));

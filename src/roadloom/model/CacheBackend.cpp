@@ -21,6 +21,7 @@ public:
     std::optional<MediaCacheUsage> usage() override { return m_cache.usage(); }
     bool removeReplaceableCopies(const QString &key) override { return m_cache.removeReplaceableCopies(key); }
     bool clear(bool keepingUnavailable) override { return m_cache.clear(keepingUnavailable); }
+    MediaCacheWrite writeUnsaved() override { return m_cache.writeUnsaved(); }
     std::optional<QString> takeSetAsideCatalog() override { return m_cache.takeSetAsideCatalog(); }
 
 private:

@@ -36,6 +36,8 @@ public:
     // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
     // also forgets the recordings none of whose originals is in place.
     virtual bool clear(bool keepingUnavailable) = 0;
+    // Writes the catalog's changes whose save failed, such as copies made but not recorded.
+    virtual MediaCacheWrite writeUnsaved() { return MediaCacheWrite::nothingUnsaved; }
     // Where an unreadable catalog was kept, or an empty text when it could not be kept, given once (see
     // MediaCache::takeSetAsideCatalog).
     virtual std::optional<QString> takeSetAsideCatalog() { return std::nullopt; }

@@ -17,11 +17,14 @@
 
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
-      m_defaults(services.defaults), m_playingKey(std::move(services.playingKey))
+      m_defaults(services.defaults), m_playingKey(std::move(services.playingKey)),
+      m_retryPause(services.firstRetryPause, std::chrono::minutes(1))
 {
     Q_ASSERT(m_cache && m_freeSpace && m_defaults);
     m_callPool.setMaxThreadCount(1);
     m_copyPool.setMaxThreadCount(1);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CacheCoordinator::recordAgain);
 
     connect(m_defaults, &Defaults::changed, this, [this](const QString &key) {
         if (key == CachePolicies::defaultsKey)
@@ -42,6 +45,7 @@ CacheCoordinator::~CacheCoordinator()
 void CacheCoordinator::finish()
 {
     m_stop = true;
+    m_retryTimer.stop();
     m_copyPool.waitForDone();
     m_callPool.waitForDone();
 }
@@ -154,6 +158,7 @@ void CacheCoordinator::copied(const CacheJob &job, const Result<void> &result)
     if (!result) {
         qCWarning(logCache) << "Copy into the media cache failed:" << job.name << result.error();
         noteFailedCopy(job, result.failure());
+        retryRecording();
         nextJob();
         return;
     }
@@ -227,6 +232,34 @@ QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
                 setLastError(QStringLiteral("The media cache couldn't be cleared: its catalog couldn't "
                                             "be read or written."));
         });
+}
+
+void CacheCoordinator::retryRecording()
+{
+    if (!m_retryTimer.isActive() && !m_stop)
+        m_retryTimer.start(m_retryPause.next());
+}
+
+void CacheCoordinator::recordAgain()
+{
+    if (m_stop)
+        return;
+    call<MediaCacheWrite>([](CacheBackend &cache) { return cache.writeUnsaved(); },
+                          [this](MediaCacheWrite write) {
+                              switch (write) {
+                              case MediaCacheWrite::failed:
+                                  retryRecording();
+                                  return;
+                              case MediaCacheWrite::written:
+                                  m_retryPause.reset();
+                                  emit copiesRecorded();
+                                  start(); // what failed for another reason is tried again
+                                  return;
+                              case MediaCacheWrite::nothingUnsaved:
+                                  m_retryPause.reset();
+                                  return;
+                              }
+                          });
 }
 
 void CacheCoordinator::refreshUsage()

@@ -7,6 +7,7 @@
 #include "roadcore/MediaCacheTypes.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/FailedCopies.h"
+#include "roadloom/model/RetryPause.h"
 
 #include <QFuture>
 #include <QList>
@@ -14,8 +15,10 @@
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +56,9 @@ public:
         Defaults *defaults = nullptr;         // not owned
         // The catalog key of the recording loaded in the player, copied first.
         std::function<std::optional<QString>()> playingKey;
+        // The first pause before the catalog is written again after a copy could not be recorded; it
+        // doubles with each failed try up to a minute.
+        std::chrono::milliseconds firstRetryPause = std::chrono::seconds(1);
     };
 
     explicit CacheCoordinator(Services services, QObject *parent = nullptr);
@@ -111,6 +117,8 @@ signals:
     void channelCached(const QString &key, Channel channel);
     // Copies of a recording were removed: the library reads its storage states again.
     void copiesRemoved(const QString &key);
+    // Copies whose record could not be written before are in the catalog now: the same.
+    void copiesRecorded();
     // The catalog could not be read and was kept at `path`; the library starts empty. Announced once.
     void catalogSetAside(const QString &path);
 
@@ -122,6 +130,9 @@ private:
     void afterJobs();
     void finishRun();
     void fetchUsage(std::function<void()> then);
+    // Writes the catalog again after a pause, while what a copy recorded has not reached it.
+    void retryRecording();
+    void recordAgain();
 
     // Runs `work` with the cache on the call thread, then `done` with its result on the GUI thread.
     template <class T> void call(std::function<T(CacheBackend &)> work, std::function<void(T)> done);
@@ -156,6 +167,9 @@ private:
 
     QList<CacheJob> m_jobs;
     qsizetype m_nextJob = 0;
+
+    RetryPause m_retryPause;
+    QTimer m_retryTimer;
 
     std::atomic<bool> m_stop{false};
     // Plans, usage and removals, one after the other, so the GUI thread never waits on the disk.

@@ -454,23 +454,31 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
         if (file != clip.files.end() && !Paths::isInside(file->second, m_cache->root()))
             paths.append(file->second);
     }
+    // The result tells whether the catalog took the removal.
     return OffThread::run(
         m_scanPool, this,
-        [trash = m_trash, cache = m_cache, paths, key = clip.catalogKey()]() -> Result<void> {
+        [trash = m_trash, cache = m_cache, paths, key = clip.catalogKey()]() -> Result<bool> {
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
-                    return moved;
-            // The files are in the Trash already; the entry stays until a later removal can read the
-            // catalog, and the recording shows what is left of it then.
-            if (!cache->remove(key, true))
-                qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
-            return {};
+                    return moved.failure();
+            // The files are in the Trash already; the entry and its copies stay until a later removal can
+            // write the catalog, and the recording shows what is left of it meanwhile.
+            if (cache->remove(key, true))
+                return true;
+            qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
+            return false;
         },
-        [this, clip](const Result<void> &moved) {
+        [this, clip](const Result<bool> &moved) {
             if (!moved) {
                 qCWarning(logLibrary) << "Move to Trash failed:" << moved.error();
                 setLastError(moved.error());
                 emit trashRefused(clip.id, moved.error());
+            } else if (!*moved) {
+                refreshCacheState();
+                emit trashRefused(clip.id,
+                                  QStringLiteral("The cached copies of %1 couldn't be removed: the "
+                                                 "media cache's catalog couldn't be read or written.")
+                                      .arg(clip.name));
             } else {
                 finishTrash(clip);
             }

@@ -127,6 +127,40 @@ TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
     ASSERT_TRUE(waitIdle(*coordinator));
 }
 
+TEST_F(CacheCoordinatorTest, CopiesWhoseRecordFailedAreWrittenAgainAfterGrowingPausesUntilItWorks)
+{
+    cache.plan = [planned = false](const ScriptedCache::PlanCall &) mutable {
+        return std::exchange(planned, true) ? QList<CacheJob>{} : QList<CacheJob>{job("A.MP4"), job("B.MP4")};
+    };
+    cache.failures["A.MP4"] = "The copy of “A.MP4” couldn't be recorded: the media cache's catalog couldn't "
+                              "be written.";
+    cache.writes = {MediaCacheWrite::failed, MediaCacheWrite::failed, MediaCacheWrite::written};
+    CacheCoordinator::Services services{&cache, &freeSpace, &defaults, {}};
+    services.firstRetryPause = std::chrono::milliseconds(0);
+    CacheCoordinator coordinator(services);
+    QSignalSpy recorded(&coordinator, &CacheCoordinator::copiesRecorded);
+    coordinator.start();
+    // Each failed write asks for the next one on its own, without a listing or another copy; the one that
+    // works is announced once and starts a run.
+    ASSERT_TRUE(TestSupport::waitFor([&] { return recorded.size() == 1; }));
+    ASSERT_TRUE(waitIdle(coordinator));
+    EXPECT_EQ(cache.log().count("write"), 3);
+    EXPECT_EQ(cache.log().count("plan"), 2);
+    EXPECT_EQ(recorded.size(), 1);
+}
+
+TEST(RetryPause, DoublesFromTheFirstUpToTheLongestAndStartsAgainAfterASuccess)
+{
+    using std::chrono::milliseconds;
+    RetryPause pause(milliseconds(1000), milliseconds(5000));
+    QList<qint64> pauses;
+    for (int i = 0; i < 5; ++i)
+        pauses.append(pause.next().count());
+    EXPECT_EQ(pauses, QList<qint64>({1000, 2000, 4000, 5000, 5000}));
+    pause.reset();
+    EXPECT_EQ(pause.next(), milliseconds(1000));
+}
+
 TEST_F(CacheCoordinatorTest, UsageIsFetchedAfterEveryFifthCopyAndAtTheEnd)
 {
     cache.pending = jobs(12);

@@ -42,6 +42,8 @@ public:
     bool copyUntilStopped = false;
     // When set, the catalog cannot be read: no usage, and removals do nothing.
     std::atomic<bool> catalogUnreadable = false;
+    // What each write of the unsaved changes answers, in turn; then that nothing is unsaved.
+    QList<MediaCacheWrite> writes;
 
     QString root() const override { return QStringLiteral("/scripted/Media Cache"); }
 
@@ -93,6 +95,13 @@ public:
         if (catalogUnreadable)
             return std::nullopt;
         return MediaCacheUsage{1000 * m_log.count(QStringLiteral("usage")), cachedFiles, 0};
+    }
+
+    MediaCacheWrite writeUnsaved() override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_log.append(QStringLiteral("write"));
+        return writes.isEmpty() ? MediaCacheWrite::nothingUnsaved : writes.takeFirst();
     }
 
     std::optional<QString> takeSetAsideCatalog() override
