@@ -39,9 +39,14 @@ CacheCoordinator::~CacheCoordinator()
     finish();
 }
 
-void CacheCoordinator::finish()
+void CacheCoordinator::stop()
 {
     m_stop = true;
+}
+
+void CacheCoordinator::finish()
+{
+    stop();
     m_copyPool.waitForDone();
     m_callPool.waitForDone();
 }
