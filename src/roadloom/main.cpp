@@ -31,8 +31,10 @@ bool displayAvailable()
 
 int anotherIsRunning(int argc, char **argv)
 {
-    const QString text = QStringLiteral("Another Roadloom is already running and did not respond. Quit it, "
-                                        "then open Roadloom again.");
+    // Also what a launch says when the holder's quit outlasts the wait: its paths were not taken.
+    const QString text =
+        QStringLiteral("Another Roadloom is already running and did not respond, or is still "
+                       "quitting. Quit it or wait for it to end, then open Roadloom again.");
     std::fprintf(stderr, "roadloom: %s\n", qPrintable(text));
     if (displayAvailable()) {
         QApplication app(argc, argv);
@@ -82,7 +84,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Roadloom"));
     QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
     QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
-    // Its listening thread ends before the application object goes.
+    // Its listening thread ends before the application object goes, and before the quit's work.
     SingleInstance instance(SingleInstance::socketPathFor(lockPath));
 
     // The library's catalog is read once the window's first frame is on the screen (MainWindow opens the
@@ -102,6 +104,9 @@ int main(int argc, char **argv)
     if (!paths.isEmpty())
         QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
     const int code = app.exec();
+    // Answers no launch from here on (a quit closed it already): one meanwhile waits for the lock and opens
+    // its paths itself.
+    instance.close();
     // A quit before the window's first frame: the work held back for it is let go rather than waited out.
     StartupGate::open();
     // Copies recorded only in the journal go into the catalog file before the program ends and its lock
