@@ -17,6 +17,7 @@
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -117,14 +118,18 @@ void LibraryStore::stopCatalogWrites()
     *m_closing = true;
 }
 
-void LibraryStore::finishCatalogWrites(std::chrono::milliseconds scanWait)
+bool LibraryStore::finishCatalogWrites(std::chrono::milliseconds scanWait)
 {
     stopCatalogWrites();
+    const QDeadlineTimer deadline(scanWait);
     m_scanAbandoned = !m_scanPool->waitForDone(int(scanWait.count()));
     if (m_scanAbandoned)
         qCWarning(logLibrary) << "A scan did not end within" << scanWait.count()
                               << "ms of the quit; its result is dropped";
     m_catalog->close();
+    // A check held by a folder that stopped answering is left too; it touches nothing of the store's.
+    const bool checksEnded = m_checkPool.waitForDone(int(deadline.remainingTime()));
+    return !m_scanAbandoned && checksEnded;
 }
 
 // Sources

@@ -124,8 +124,9 @@ public:
     // Tells as above, waits up to `scanWait` for the store's threads, then lets none of them reach the media
     // cache's catalog any more and waits for the catalog calls under way, which end early at the stop. A
     // scan its file system still holds (a pulled card, a network folder that stopped answering) is
-    // abandoned with its result. A Trash asked for is completed when it ends within the wait.
-    void finishCatalogWrites(std::chrono::milliseconds scanWait = quitScanWait);
+    // abandoned with its result. False when a thread of the store still runs (such a scan, or a check of
+    // a folder). A Trash asked for is completed when it ends within the wait.
+    bool finishCatalogWrites(std::chrono::milliseconds scanWait = quitScanWait);
 
     // Rebuilds the cards from the mounted volumes; changes no selection.
     void refreshDevices();

@@ -215,8 +215,9 @@ TEST_F(AppModelWiringTest, TheQuitAbandonsAScanItsFileSystemHoldsAndThatScanWrit
 
     // A file system that does not answer: only the watchdog lets the scan go, when the quit waits for it.
     Watchdog watchdog(LibraryStore::quitScanWait + std::chrono::seconds(20), [&] { scan.release.release(); });
-    model->finishCatalogWrites();
+    const bool allEnded = model->finishCatalogWrites();
     ASSERT_FALSE(watchdog.end()) << "the quit waited for a scan that does not end";
+    EXPECT_FALSE(allEnded) << "the scan's thread still runs";
     EXPECT_EQ(scan.finished.load(), ended);
     cache.foldJournal();
     const QByteArray folded = catalogOnDisk();
@@ -277,7 +278,7 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
     ASSERT_TRUE(waitFor([&] { return planning.load(); }));
 
     Watchdog watchdog(LibraryStore::quitScanWait + std::chrono::seconds(20), [&] { hurry = true; });
-    model->finishCatalogWrites();
+    EXPECT_TRUE(model->finishCatalogWrites());
     EXPECT_FALSE(watchdog.end()) << "the quit waited for the plan before it told the listing to stop";
     model.reset(); // before the catalog it reads
 }
