@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -31,14 +32,58 @@ bool displayAvailable()
 
 int anotherIsRunning(int argc, char **argv)
 {
-    const QString text = QStringLiteral("Another Roadloom is already running and did not respond. Quit it, "
-                                        "then open Roadloom again.");
+    // Also what a launch says when the holder's quit outlasts the wait: its paths were not taken.
+    const QString text =
+        QStringLiteral("Another Roadloom is already running and did not respond, or is still "
+                       "quitting. Quit it or wait for it to end, then open Roadloom again.");
     std::fprintf(stderr, "roadloom: %s\n", qPrintable(text));
     if (displayAvailable()) {
         QApplication app(argc, argv);
         QMessageBox::warning(nullptr, QStringLiteral("Roadloom"), text);
     }
     return 1;
+}
+
+// The application itself, once this program holds the data folder; `allEnded` is false when its quit left
+// a thread running.
+int runApplication(int argc, char **argv, const QStringList &paths, const QString &lockPath,
+                   InstanceLock &lock, bool &allEnded)
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Roadloom"));
+    QApplication::setApplicationName(QStringLiteral("Roadloom"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
+    // Its listening thread ends before the application object goes, and before the quit's work.
+    SingleInstance instance(SingleInstance::socketPathFor(lockPath));
+
+    // The library's catalog is read once the window's first frame is on the screen (MainWindow opens the
+    // gate).
+    StartupGate::close();
+    AppServices services;
+    AppModel &model = AppModel::createShared(services.modelServices());
+    RoadloomApp roadloom(model);
+    QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Listening only once paths handed over have somewhere to go: an answered launch has exited.
+    roadloom.serve(instance);
+    // Later launches find the socket through the lock file, whatever their runtime folder.
+    if (instance.listen())
+        lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
+    roadloom.openWindow(RoadloomApp::mainID);
+    // The launch's own paths open once the window shows.
+    if (!paths.isEmpty())
+        QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
+    const int code = app.exec();
+    // Answers no launch from here on (a quit closed it already): one meanwhile waits for the lock and opens
+    // its paths itself.
+    instance.close();
+    // A quit before the window's first frame: the work held back for it is let go rather than waited out.
+    StartupGate::open();
+    // Copies recorded only in the journal go into the catalog file before the program ends and its lock
+    // goes; nothing may write the catalog after that.
+    allEnded = model.finishCatalogWrites();
+    MediaCache::shared().foldJournal();
+    return code;
 }
 
 } // namespace
@@ -77,36 +122,15 @@ int main(int argc, char **argv)
         }
     }
 
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Roadloom"));
-    QApplication::setApplicationName(QStringLiteral("Roadloom"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Roadloom"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("roadloom"));
-    // Its listening thread ends before the application object goes.
-    SingleInstance instance(SingleInstance::socketPathFor(lockPath));
-
-    // The library's catalog is read once the window's first frame is on the screen (MainWindow opens the
-    // gate).
-    StartupGate::close();
-    AppServices services;
-    AppModel &model = AppModel::createShared(services.modelServices());
-    RoadloomApp roadloom(model);
-    QObject::connect(&roadloom, &RoadloomApp::quitting, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    // Listening only once paths handed over have somewhere to go: an answered launch has exited.
-    roadloom.serve(instance);
-    // Later launches find the socket through the lock file, whatever their runtime folder.
-    if (instance.listen())
-        lock.publish(QFile::encodeName(instance.socketPath()).toStdString());
-    roadloom.openWindow(RoadloomApp::mainID);
-    // The launch's own paths open once the window shows.
-    if (!paths.isEmpty())
-        QTimer::singleShot(0, &roadloom, [&roadloom, paths] { roadloom.openPaths(paths); });
-    const int code = app.exec();
-    // A quit before the window's first frame: the work held back for it is let go rather than waited out.
-    StartupGate::open();
-    // Copies recorded only in the journal go into the catalog file before the program ends and its lock
-    // goes; nothing may write the catalog after that.
-    model.finishCatalogWrites();
-    MediaCache::shared().foldJournal();
+    bool allEnded = true;
+    const int code = runApplication(argc, argv, paths, lockPath, lock, allEnded);
+    if (!allEnded) {
+        // A scan its file system holds still runs: the program ends here, without the destructors of the
+        // statics that thread may still reach, and without the sanitizers' leak check, which stops every
+        // thread and would wait for that one forever.
+        lock = InstanceLock();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

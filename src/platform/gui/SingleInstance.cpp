@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtEndian>
@@ -26,9 +27,12 @@ Q_LOGGING_CATEGORY(instanceLog, "roadloom.instance")
 using InstanceMessage::headerSize;
 constexpr char acknowledged = InstanceMessage::acknowledged;
 
-// Reads one message from a later launch on the listener's thread and answers it there; the paths go to
-// `deliver`. A sender that stalls, lies about its length or sends garbage is hung up on unanswered.
-void serve(QLocalSocket *socket, const std::function<void(const QStringList &)> &deliver)
+using Deliver = std::function<void(const QStringList &, const QPointer<QLocalSocket> &)>;
+
+// Reads one message from a later launch on the listener's thread; the paths go to `deliver`, which has the
+// launch answered once they are taken. A sender that stalls, lies about its length or sends garbage is hung
+// up on unanswered.
+void serve(QLocalSocket *socket, const Deliver &deliver)
 {
     QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
@@ -49,11 +53,15 @@ void serve(QLocalSocket *socket, const std::function<void(const QStringList &)> 
             qCWarning(instanceLog) << "dropped a malformed message";
             return socket->abort();
         }
-        socket->putChar(acknowledged);
-        socket->flush();
-        socket->disconnectFromServer();
-        deliver(*paths);
+        deliver(*paths, socket);
     });
+}
+
+void answer(QLocalSocket *socket)
+{
+    socket->putChar(acknowledged);
+    socket->flush();
+    socket->disconnectFromServer();
 }
 
 } // namespace
@@ -92,6 +100,23 @@ void SingleInstance::close()
     m_thread.quit();
     m_thread.wait();
     InstanceMessage::remove(QFile::encodeName(m_path).toStdString());
+}
+
+void SingleInstance::take(const QStringList &paths, const QPointer<QLocalSocket> &socket)
+{
+    // Closed meanwhile (a quit): the launch was not answered, so it waits and takes over once this program
+    // is gone.
+    if (!m_listener)
+        return;
+    emit pathsReceived(paths);
+    if (m_listener)
+        QMetaObject::invokeMethod(
+            m_listener,
+            [socket] {
+                if (socket)
+                    answer(socket);
+            },
+            Qt::QueuedConnection);
 }
 
 QStringList SingleInstance::absolutePaths(const QStringList &arguments)
@@ -153,10 +178,10 @@ bool SingleInstance::listen()
     QMetaObject::invokeMethod(
         listener,
         [this, listener] {
-            const auto deliver = [this](const QStringList &paths) {
+            const Deliver deliver = [this](const QStringList &paths, const QPointer<QLocalSocket> &socket) {
                 // Dropped when this object is gone by the time the GUI thread gets to it.
                 QMetaObject::invokeMethod(
-                    this, [this, paths] { emit pathsReceived(paths); }, Qt::QueuedConnection);
+                    this, [this, paths, socket] { take(paths, socket); }, Qt::QueuedConnection);
             };
             connect(listener, &QSocketNotifier::activated, listener, [listener, deliver] {
                 for (int connection; (connection = ::accept4(int(listener->socket()), nullptr, nullptr,

@@ -3,20 +3,22 @@
 #include "platform/InstanceMessage.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <optional>
 
+class QLocalSocket;
 class QSocketNotifier;
 
 // Serves the running instance's socket: a later launch hands the paths it was given to the running one
 // over a user-only local socket and exits (which instance runs is decided by the data folder's lock,
 // platform/InstanceLock). A message is a 32-bit big-endian length and a QDataStream of a
 // QStringList of absolute paths, at most 1 MiB; anything else is dropped. The socket is served on a thread
-// of its own, so a launch gets its answer at once however busy the GUI thread is; the paths follow to the
-// GUI thread.
+// of its own; the launch is answered once the GUI thread has taken its paths, so that a launch whose paths
+// this instance will not open (it quits first) gets no answer, and takes over once it is gone.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -33,8 +35,8 @@ public:
     bool listen();
     bool isListening() const { return m_listener != nullptr; }
     QString socketPath() const { return m_path; }
-    // Stops taking paths: a quitting instance would take them and never open them, while a launch that is
-    // refused tries again and takes over once this instance is gone.
+    // Stops taking paths, also those read but not yet taken: a quitting instance would take them and never
+    // open them, while a launch that is refused tries again and takes over once this instance is gone.
     void close();
 
     // Command-line arguments as absolute paths (a "file:" URL becomes its path).
@@ -48,6 +50,9 @@ signals:
     void pathsReceived(const QStringList &paths);
 
 private:
+    // On the GUI thread: the paths go out, then their launch is answered.
+    void take(const QStringList &paths, const QPointer<QLocalSocket> &socket);
+
     QString m_path;
     QThread m_thread;
     QSocketNotifier *m_listener = nullptr; // lives on m_thread, with the listening socket

@@ -139,11 +139,16 @@ AppModel::~AppModel()
     delete m_preferences;
 }
 
-void AppModel::finishCatalogWrites()
+bool AppModel::finishCatalogWrites()
 {
+    // Everything is told before anything is waited for: a copy or a plan may wait for the catalog behind a
+    // listing that ends only once the library is told.
+    m_cache->stop();
+    m_library->stopCatalogWrites();
     m_cache->finish();
-    m_library->finishCatalogWrites();
+    const bool ended = m_library->finishCatalogWrites();
     m_resolving->close();
+    return ended;
 }
 
 void AppModel::setShowExportSheet(bool show)

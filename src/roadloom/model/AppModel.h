@@ -150,8 +150,10 @@ public:
     void cancelExports();
     // For the quit, before the media cache's journal is folded and the data folder's lock goes: stops every
     // writer of the catalog (copies, the library's scans and refreshes, the resolutions of the player and of
-    // telemetry exports) and waits for those running. Nothing of the model writes the catalog afterwards.
-    void finishCatalogWrites();
+    // telemetry exports), all before waiting for any, then waits for those running; a scan its file system
+    // holds past `LibraryStore::quitScanWait` is abandoned (false then: its thread still runs). Nothing of
+    // the model writes the catalog afterwards.
+    bool finishCatalogWrites();
 
     // Clears the media cache off the GUI thread (see CacheBackend::clear), then has the library read the
     // storage states again, then the usage figures, strictly in that order. The future ends once the usage

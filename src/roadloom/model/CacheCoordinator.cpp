@@ -42,10 +42,15 @@ CacheCoordinator::~CacheCoordinator()
     finish();
 }
 
-void CacheCoordinator::finish()
+void CacheCoordinator::stop()
 {
     m_stop = true;
     m_retryTimer.stop();
+}
+
+void CacheCoordinator::finish()
+{
+    stop();
     m_copyPool.waitForDone();
     m_callPool.waitForDone();
 }

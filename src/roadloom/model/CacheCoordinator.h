@@ -64,6 +64,9 @@ public:
     explicit CacheCoordinator(Services services, QObject *parent = nullptr);
     // Stops a copy in progress at once: its partial file goes, the catalog stays as it was.
     ~CacheCoordinator() override;
+    // Tells the copy in progress to end; `finish` waits for it. Apart, so that a quit tells every writer of
+    // the catalog before it waits for any: the copy may be waiting for another's catalog call.
+    void stop();
     // Cuts off the copy in progress and waits for it and the cache's calls to end: nothing is recorded
     // after this, so what the program writes last at its end is the whole story.
     void finish();

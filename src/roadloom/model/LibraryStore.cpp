@@ -17,6 +17,7 @@
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -107,15 +108,31 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
 
 LibraryStore::~LibraryStore()
 {
-    // Scans hold the catalog; let them end before it can go away. Their results are dropped with the store.
+    // Nothing reaches the catalog once this returns; results still on their way are dropped with the store.
     finishCatalogWrites();
     m_checkPool.waitForDone();
+    // The abandoned scan's thread runs in the pool; it touches only what it shares with the store.
+    if (m_scanAbandoned)
+        static_cast<void>(m_scanPool.release());
 }
 
-void LibraryStore::finishCatalogWrites()
+void LibraryStore::stopCatalogWrites()
 {
     *m_closing = true;
-    m_scanPool.waitForDone();
+}
+
+bool LibraryStore::finishCatalogWrites(std::chrono::milliseconds scanWait)
+{
+    stopCatalogWrites();
+    const QDeadlineTimer deadline(scanWait);
+    m_scanAbandoned = !m_scanPool->waitForDone(int(scanWait.count()));
+    if (m_scanAbandoned)
+        qCWarning(logLibrary) << "A scan did not end within" << scanWait.count()
+                              << "ms of the quit; its result is dropped";
+    m_catalog->close();
+    // A check held by a folder that stopped answering is left too; it touches nothing of the store's.
+    const bool checksEnded = m_checkPool.waitForDone(int(deadline.remainingTime()));
+    return !m_scanAbandoned && checksEnded;
 }
 
 // Sources
@@ -269,12 +286,13 @@ QFuture<void> LibraryStore::rescan()
     const quint64 generation = ++m_rescanGeneration;
     const QString sourceID = source->id();
     return OffThread::run(
-        m_scanPool, this,
-        [source = *source, cache = m_cache, scan = m_scan, filter = filter(), closing = m_closing] {
+        *m_scanPool, this,
+        [source = *source, cache = m_cache, scan = m_scan, filter = filter(), closing = m_closing,
+         catalog = m_catalog] {
             // Reading a large catalog and scanning run on several threads, which start with this one's
             // priority: they must not take the processor from the window as it starts or plays.
             BackgroundThread::lowerCurrentPriority();
-            return rescanWork(source, cache, scan, filter, closing.get());
+            return rescanWork(source, cache, scan, filter, closing.get(), *catalog);
         },
         [this, generation, sourceID](RescanResult result) {
             finishRescan(generation, sourceID, std::move(result));
@@ -283,27 +301,30 @@ QFuture<void> LibraryStore::rescan()
 
 LibraryStore::RescanResult LibraryStore::rescanWork(const LibrarySource &source, MediaCache *cache,
                                                     const ScanFunction &scan, const Filter &filter,
-                                                    const std::atomic<bool> *closing)
+                                                    const std::atomic<bool> *closing, WorkGate &catalog)
 {
     RescanResult result;
     if (source.kind == LibrarySource::Kind::catalog) {
         // The catalog lists newest first already.
-        result.clips = cache->clips(MediaCacheScope::all(), {}, closing);
+        catalog.run([&] { result.clips = cache->clips(MediaCacheScope::all(), {}, closing); });
     } else {
         QList<DashClip> scanned = scan(source.urls);
         if (closing && closing->load())
             return result; // the catalog is no longer written
-        result.clips = cache->registerClips(scanned);
-        // Recordings imported earlier from the same place whose files the scan no longer finds.
-        QSet<QString> found;
-        found.reserve(result.clips.size());
-        for (const DashClip &clip : std::as_const(result.clips))
-            found.insert(clip.catalogKey());
-        const MediaCacheScope scope =
-            source.kind == LibrarySource::Kind::files
-                ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
-                : MediaCacheScope::under(source.urls);
-        result.clips.append(cache->clips(scope, found, closing));
+        // Past the quit's fold the catalog is not touched: the list stays empty, and goes with the quit.
+        catalog.run([&] {
+            result.clips = cache->registerClips(scanned);
+            // Recordings imported earlier from the same place whose files the scan no longer finds.
+            QSet<QString> found;
+            found.reserve(result.clips.size());
+            for (const DashClip &clip : std::as_const(result.clips))
+                found.insert(clip.catalogKey());
+            const MediaCacheScope scope =
+                source.kind == LibrarySource::Kind::files
+                    ? MediaCacheScope::exactPaths(QSet<QString>(source.urls.cbegin(), source.urls.cend()))
+                    : MediaCacheScope::under(source.urls);
+            result.clips.append(cache->clips(scope, found, closing));
+        });
         ClipOrder::sortNewestFirst(result.clips);
     }
     {
@@ -456,14 +477,17 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
     }
     // The result tells whether the catalog took the removal.
     return OffThread::run(
-        m_scanPool, this,
-        [trash = m_trash, cache = m_cache, paths, key = clip.catalogKey()]() -> Result<bool> {
+        *m_scanPool, this,
+        [trash = m_trash, cache = m_cache, catalog = m_catalog, paths,
+         key = clip.catalogKey()]() -> Result<bool> {
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
                     return moved.failure();
             // The files are in the Trash already; the entry and its copies stay until a later removal can
             // write the catalog, and the recording shows what is left of it meanwhile.
-            if (cache->remove(key, true))
+            bool removed = false;
+            catalog->run([&] { removed = cache->remove(key, true); });
+            if (removed)
                 return true;
             qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
             return false;
@@ -533,8 +557,8 @@ QFuture<void> LibraryStore::refreshCacheState()
     if (m_clips.isEmpty())
         return QtFuture::makeReadyFuture();
     return OffThread::run(
-        m_scanPool, this,
-        [cache = m_cache, listed = m_clips, closing = m_closing]() mutable {
+        *m_scanPool, this,
+        [cache = m_cache, listed = m_clips, closing = m_closing, catalog = m_catalog]() mutable {
             // Let go of the store's list at once, so that a change on the GUI thread meanwhile copies
             // nothing.
             QList<DashClip> own = std::exchange(listed, {});
@@ -543,17 +567,21 @@ QFuture<void> LibraryStore::refreshCacheState()
             for (DashClip &clip : own) {
                 if (closing->load())
                     break; // what is left keeps its state: the list goes with the quit
-                switch (cache->isCatalogued(clip.catalogKey())) {
-                case MediaCache::CatalogAnswer::catalogued:
-                    clip = cache->resolveForPlayback(clip);
+                const bool asked = catalog->run([&] {
+                    switch (cache->isCatalogued(clip.catalogKey())) {
+                    case MediaCache::CatalogAnswer::catalogued:
+                        clip = cache->resolveForPlayback(clip);
+                        break;
+                    case MediaCache::CatalogAnswer::notCatalogued:
+                        if (withoutGoneFiles(clip))
+                            forgotten.insert(clip.id);
+                        break;
+                    case MediaCache::CatalogAnswer::unreadable:
+                        break; // the catalog may still hold it: the row stays as it is
+                    }
+                });
+                if (!asked)
                     break;
-                case MediaCache::CatalogAnswer::notCatalogued:
-                    if (withoutGoneFiles(clip))
-                        forgotten.insert(clip.id);
-                    break;
-                case MediaCache::CatalogAnswer::unreadable:
-                    break; // the catalog may still hold it: the row stays as it is
-                }
             }
             return std::pair(std::move(own), std::move(forgotten));
         },
@@ -679,13 +707,16 @@ void LibraryStore::checkCachedCopies()
     // On the scans' threads, not the checks': a long listing may hold the catalog's lock, and the checks of
     // the folders must not wait for it.
     OffThread::run(
-        m_scanPool, this,
-        [cache = m_cache, offline, closing = m_closing]() -> std::optional<QSet<QString>> {
+        *m_scanPool, this,
+        [cache = m_cache, offline, closing = m_closing,
+         catalog = m_catalog]() -> std::optional<QSet<QString>> {
             if (offline.isEmpty())
                 return QSet<QString>();
+            std::optional<QSet<QString>> found;
             if (closing->load())
-                return std::nullopt; // a first read of the catalog may write it
-            return cache->foldersWithCopies(offline);
+                return found; // a first read of the catalog may write it
+            catalog->run([&] { found = cache->foldersWithCopies(offline); });
+            return found;
         },
         [this, generation](const std::optional<QSet<QString>> &found) {
             // Unknown while the catalog cannot be read: the last answer stands.

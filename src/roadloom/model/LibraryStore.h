@@ -5,6 +5,7 @@
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
+#include "roadloom/model/WorkGate.h"
 
 #include <QFileSystemWatcher>
 #include <QFuture>
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,9 +115,18 @@ public:
     // Where opened configuration files go, when the store was made before that store.
     void setConfigStore(ConfigStore *config) { m_config = config; }
 
-    // For the quit: waits for the store's work on the media cache's catalog to end, and lets later work
-    // write none. Scans that end meanwhile register nothing; a Trash already asked for is completed.
-    void finishCatalogWrites();
+    // How long the quit waits for the store's threads before it abandons a scan.
+    static constexpr std::chrono::milliseconds quitScanWait{2000};
+
+    // The quit in two steps, so that every part of the program is told before any is waited for. The first
+    // tells the store's work to stop: a catalog listing ends early, a scan that ends registers nothing.
+    void stopCatalogWrites();
+    // Tells as above, waits up to `scanWait` for the store's threads, then lets none of them reach the media
+    // cache's catalog any more and waits for the catalog calls under way, which end early at the stop. A
+    // scan its file system still holds (a pulled card, a network folder that stopped answering) is
+    // abandoned with its result. False when a thread of the store still runs (such a scan, or a check of
+    // a folder). A Trash asked for is completed when it ends within the wait.
+    bool finishCatalogWrites(std::chrono::milliseconds scanWait = quitScanWait);
 
     // Rebuilds the cards from the mounted volumes; changes no selection.
     void refreshDevices();
@@ -222,7 +233,7 @@ private:
         ClipListing::Shown shown;
     };
     static RescanResult rescanWork(const LibrarySource &source, MediaCache *cache, const ScanFunction &scan,
-                                   const Filter &filter, const std::atomic<bool> *closing);
+                                   const Filter &filter, const std::atomic<bool> *closing, WorkGate &catalog);
     Filter filter() const { return {m_categoryFilter, m_searchText, m_sort}; }
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
@@ -292,7 +303,14 @@ private:
     quint64 m_copiesGeneration = 0;
     // Set when the store goes: a long catalog listing then ends early instead of holding the quit up.
     std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
-    QThreadPool m_scanPool;
+    // Every call of the store's threads into the media cache passes here; closed at the quit, so that a
+    // thread the quit no longer waits for writes nothing after the journal's fold. Shared with the work,
+    // which may outlive the store.
+    std::shared_ptr<WorkGate> m_catalog = std::make_shared<WorkGate>();
+    // Left behind, deliberately, when a scan its file system holds outlives the quit's wait: the thread
+    // still runs in it, and the program ends without waiting for it.
+    std::unique_ptr<QThreadPool> m_scanPool = std::make_unique<QThreadPool>();
+    bool m_scanAbandoned = false;
     QThreadPool m_checkPool; // disk checks never queue behind a long scan
     // The folders above each saved folder: renaming, removing or unmounting it shows there at once.
     QFileSystemWatcher m_folderWatch;

@@ -127,27 +127,62 @@ TEST_F(SingleInstanceTest, ALaterLaunchHandsItsPathsToTheRunningOne)
     EXPECT_FALSE(QFile::permissions(socket()) & (QFile::ReadOther | QFile::WriteOther));
 }
 
-TEST_F(SingleInstanceTest, ALaunchIsAnsweredWhileTheGuiThreadIsBusyAndThePathsFollow)
+TEST_F(SingleInstanceTest, ALaunchIsAnsweredOnceTheGuiThreadHasTakenItsPaths)
 {
     auto first = std::make_unique<SingleInstance>(socket());
     ASSERT_TRUE(first->listen());
     QSignalSpy received(first.get(), &SingleInstance::pathsReceived);
+    const auto sent = [&](const QStringList &paths) {
+        return QtConcurrent::run([path = socket(), paths] { return handOver(path, paths, 5000); });
+    };
 
-    // The GUI thread itself waits for the answer here, so it cannot be the one giving it.
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_TRUE(handOver(first->socketPath(), {QStringLiteral("/while/busy")}, 2000));
-    EXPECT_LT(clock.elapsed(), 1000);
+    QFuture<bool> busy = sent({QStringLiteral("/while/busy")});
+    // The GUI thread is busy: the paths are read, but the launch waits until they are taken.
+    QThread::msleep(300);
+    EXPECT_FALSE(busy.isFinished());
     EXPECT_EQ(received.count(), 0);
-    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return busy.isFinished(); }));
+    EXPECT_TRUE(busy.result());
+    ASSERT_EQ(received.count(), 1);
     EXPECT_EQ(received.at(0).at(0).toStringList(), QStringList{QStringLiteral("/while/busy")});
 
-    // Taken just before the instance goes: the launch had its answer, the undelivered paths go with the
-    // instance, and nothing is left to call into it.
-    EXPECT_TRUE(handOver(first->socketPath(), {QStringLiteral("/late")}, 2000));
+    // Read but not yet taken as the instance stops serving (a quit): the launch is not answered, so it
+    // does not take the paths for opened.
+    QFuture<bool> late = sent({QStringLiteral("/late")});
+    QThread::msleep(300);
+    first->close();
+    ASSERT_TRUE(waitFor([&] { return late.isFinished(); }));
+    EXPECT_FALSE(late.result());
+    EXPECT_EQ(received.count(), 1);
     first.reset();
     QCoreApplication::processEvents();
     EXPECT_FALSE(handOver(socket(), {QStringLiteral("/gone")}, 200));
+}
+
+// The holder quits while a launch comes: the launch waits for the lock and becomes the next program, or,
+// when the quit outlasts its wait, says the holder is busy; it is never told its paths were taken.
+TEST_F(SingleInstanceTest, ALaunchDuringAQuitTakesOverOnceTheHolderIsGone)
+{
+    InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+    ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
+    SingleInstance instance(socket());
+    ASSERT_TRUE(instance.listen());
+    ASSERT_TRUE(holder.lock.publish(QFile::encodeName(socket()).toStdString()));
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    // The launch's message arrives as the quit begins; the quit's work then holds the lock a while.
+    QFuture<InstanceLock::Outcome> during = launch({QStringLiteral("/media/card")}, 20000);
+    QThread::msleep(200);
+    instance.close();
+    EXPECT_EQ(InstanceLock::claim(lockPath(), {}, 300).outcome, InstanceLock::Outcome::busy)
+        << "a launch that waits less than the quit lasts is told the holder is busy";
+    EXPECT_FALSE(during.isFinished());
+
+    holder.lock = InstanceLock(); // the quitting program ends
+    ASSERT_TRUE(waitFor([&] { return during.isFinished(); }, 20000));
+    EXPECT_EQ(during.result(), InstanceLock::Outcome::held);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 0);
 }
 
 TEST_F(SingleInstanceTest, ALaunchWaitsForAHolderThatDoesNotListenYet)

@@ -123,7 +123,6 @@ struct Services {
     QStringList log;
 };
 
-
 class ModelTest : public testing::Test {
 protected:
     QTemporaryDir dir;
@@ -142,6 +141,8 @@ protected:
     ScriptedFreeSpace freeSpace;
     // Changes the services just before the model is made.
     std::function<void(AppModel::Services &)> adjust;
+    // Whether `make` waits for the first rescan to end.
+    bool settleAtMake = true;
     std::unique_ptr<AppModel> model; // last: ends before what it uses
 
     QString card() const { return dir.filePath("card"); }
@@ -173,7 +174,8 @@ protected:
         if (adjust)
             adjust(s);
         model = std::make_unique<AppModel>(std::move(s));
-        settle();
+        if (settleAtMake)
+            settle();
         return *model;
     }
     void settle()

@@ -4,9 +4,14 @@
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
 
+#include "roadcore/CatalogLoader.h"
+
 #include <QFile>
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 using namespace AppHarness;
@@ -33,8 +38,49 @@ private:
     QList<QStringList> m_moved;
 };
 
+// Lets held work go when the quit has not ended within the limit, so that a quit that waits for it fails
+// the test rather than hanging it.
+class Watchdog {
+public:
+    Watchdog(std::chrono::milliseconds limit, std::function<void()> rescue)
+        : m_thread([this, limit, rescue = std::move(rescue)] {
+              std::unique_lock lock(m_mutex);
+              if (!m_ended.wait_for(lock, limit, [this] { return m_quitEnded; })) {
+                  m_fired = true;
+                  rescue();
+              }
+          })
+    {
+    }
+    ~Watchdog() { end(); }
+    // The quit ended; true when the watchdog had to let the work go first.
+    bool end()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quitEnded = true;
+        }
+        m_ended.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_fired;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_quitEnded = false;
+    bool m_fired = false;
+    std::thread m_thread; // last: starts once the rest is made
+};
+
 class AppModelWiringTest : public ModelTest {
 protected:
+    QByteArray catalogOnDisk() const
+    {
+        QFile file(QDir(cache.root()).filePath("catalog.json"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("absent");
+    }
     static void write(const QString &path, const QByteArray &bytes = "x")
     {
         ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
@@ -133,11 +179,6 @@ TEST_F(AppModelWiringTest, AnUnreadableCatalogThatCouldNotBeKeptIsToldWithNothin
 TEST_F(AppModelWiringTest, NothingWritesTheCatalogAfterTheQuitsFold)
 {
     make({});
-    const QString catalog = QDir(cache.root()).filePath("catalog.json");
-    const auto onDisk = [&] {
-        QFile file(catalog);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("absent");
-    };
     const DashClip late = recording("REC_LATE", at(3));
     scan.byRoot[card()] = {late};
     scan.holdCall = scan.calls + 1;
@@ -151,15 +192,95 @@ TEST_F(AppModelWiringTest, NothingWritesTheCatalogAfterTheQuitsFold)
     });
     model->finishCatalogWrites();
     cache.foldJournal();
-    const QByteArray folded = onDisk();
+    const QByteArray folded = catalogOnDisk();
     ending.join();
     ASSERT_TRUE(waitFor([&] { return !model->library().isScanning(); }));
     model->player().load(late, false);
     ASSERT_TRUE(waitFor([&] { return front().hasFile() || model->player().loadError(); }));
 
-    EXPECT_EQ(onDisk(), folded);
+    EXPECT_EQ(catalogOnDisk(), folded);
     EXPECT_FALSE(services->calls().contains("resolve REC_LATE"))
         << "the player resolves nothing after the quit";
+}
+
+TEST_F(AppModelWiringTest, TheQuitAbandonsAScanItsFileSystemHoldsAndThatScanWritesNothing)
+{
+    make({});
+    const DashClip late = recording("REC_LATE", at(3));
+    scan.byRoot[card()] = {late};
+    scan.holdCall = scan.calls + 1;
+    const int ended = scan.finished;
+    model->library().rescan();
+    ASSERT_TRUE(waitFor([&] { return scan.holding.load(); }));
+
+    // A file system that does not answer: only the watchdog lets the scan go, when the quit waits for it.
+    Watchdog watchdog(LibraryStore::quitScanWait + std::chrono::seconds(20), [&] { scan.release.release(); });
+    const bool allEnded = model->finishCatalogWrites();
+    ASSERT_FALSE(watchdog.end()) << "the quit waited for a scan that does not end";
+    EXPECT_FALSE(allEnded) << "the scan's thread still runs";
+    EXPECT_EQ(scan.finished.load(), ended);
+    cache.foldJournal();
+    const QByteArray folded = catalogOnDisk();
+
+    // The file system answers after the fold: the scan ends and records nothing.
+    scan.release.release();
+    ASSERT_TRUE(waitFor([&] { return scan.finished.load() > ended && !model->library().isScanning(); }));
+    EXPECT_EQ(catalogOnDisk(), folded);
+    EXPECT_EQ(cache.isCatalogued(late.catalogKey()), MediaCache::CatalogAnswer::notCatalogued);
+}
+
+// The cache's calls share the catalog with the library's listing: a quit that waited for them before telling
+// the listing to stop would wait for the whole listing.
+TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
+{
+    const QString root = dir.filePath("Long Catalog");
+    {
+        MediaCache filler(root);
+        QList<DashClip> many;
+        for (int i = 0; i < 400; ++i)
+            many.append(recording(QStringLiteral("REC_%1").arg(i), at(i % 60, i / 60)));
+        filler.registerClips(many);
+        ASSERT_TRUE(filler.foldJournal());
+    }
+    // Its first reading goes slowly, piece by piece, until it is told to stop; later ones go at once.
+    std::atomic<int> readings = 0;
+    std::atomic<bool> hurry = false;
+    qint64 lastBytes = 0; // one reading at a time
+    CatalogLoader::Options reading;
+    reading.pieceBytes = 32;
+    reading.afterPiece = [&](qint64 bytes) {
+        if (readings == 0 || bytes <= lastBytes)
+            ++readings;
+        lastBytes = bytes;
+        if (readings == 1 && !hurry)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    // Read slowly it takes longer than the watchdog waits.
+    ASSERT_GT(QFileInfo(QDir(root).filePath("catalog.json")).size(), 32 * 1500);
+    MediaCache slow(root, &MountTable::current, reading);
+
+    // All Media lists first (the card folder is gone): the listing holds the catalog.
+    adjust = [&](AppModel::Services &s) {
+        s.library.cache = &slow;
+        QDir(card()).removeRecursively();
+    };
+    settleAtMake = false;
+    make({});
+    ASSERT_TRUE(waitFor([&] { return readings.load() == 1; }));
+    // A plan of the cache asks the catalog, behind the listing.
+    std::atomic<bool> planning = false;
+    cacheBackend.plan = [&](const ScriptedCache::PlanCall &) {
+        planning = true;
+        slow.isPending(QStringLiteral("REC_0"));
+        return QList<CacheJob>();
+    };
+    model->cache().cacheNow(recording("REC_0", at(0)));
+    ASSERT_TRUE(waitFor([&] { return planning.load(); }));
+
+    Watchdog watchdog(LibraryStore::quitScanWait + std::chrono::seconds(20), [&] { hurry = true; });
+    EXPECT_TRUE(model->finishCatalogWrites());
+    EXPECT_FALSE(watchdog.end()) << "the quit waited for the plan before it told the listing to stop";
+    model.reset(); // before the catalog it reads
 }
 
 TEST_F(AppModelWiringTest, OpeningAConfigurationFileRaisesTheRequest)
