@@ -1164,10 +1164,11 @@ MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
     return m_store.isUnreadableInPlace() ? CatalogAnswer::unreadable : CatalogAnswer::notCatalogued;
 }
 
-std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders)
+std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders,
+                                                          const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return std::nullopt;
     QList<std::pair<QString, QString>> prefixes; // with the folder as given
     for (const QString &folder : folders) {

@@ -103,8 +103,10 @@ public:
     enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
     CatalogAnswer isCatalogued(const QString &key);
     // The folders among `folders` holding a catalogued file (at its original or first imported path) whose
-    // recording has a stored copy on disk; none while the catalog cannot be read.
-    std::optional<QSet<QString>> foldersWithCopies(const QStringList &folders);
+    // recording has a stored copy on disk; none while the catalog cannot be read, or once `*stop` turned
+    // true while it was read.
+    std::optional<QSet<QString>> foldersWithCopies(const QStringList &folders,
+                                                   const std::atomic<bool> *stop = nullptr);
     // Where a catalog file that could not be read was kept ("catalog.json.unreadable-<time>"), or an empty
     // text when it could not be moved aside and nothing can be recorded, given once: the user is told a
     // single time. None when the catalog read well or the answer was already taken.

@@ -715,7 +715,7 @@ void LibraryStore::checkCachedCopies()
             std::optional<QSet<QString>> found;
             if (closing->load())
                 return found; // a first read of the catalog may write it
-            catalog->run([&] { found = cache->foldersWithCopies(offline); });
+            catalog->run([&] { found = cache->foldersWithCopies(offline, closing.get()); });
             return found;
         },
         [this, generation](const std::optional<QSet<QString>> &found) {

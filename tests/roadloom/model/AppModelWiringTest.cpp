@@ -259,7 +259,7 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
     ASSERT_GT(QFileInfo(QDir(root).filePath("catalog.json")).size(), 32 * 1500);
     MediaCache slow(root, &MountTable::current, reading);
 
-    // All Media lists first (the card folder is gone): the listing holds the catalog.
+    // The card folder is gone: the check of its copies or the listing of All Media holds the catalog.
     adjust = [&](AppModel::Services &s) {
         s.library.cache = &slow;
         QDir(card()).removeRecursively();
@@ -271,7 +271,7 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
     std::atomic<bool> planning = false;
     cacheBackend.plan = [&](const ScriptedCache::PlanCall &) {
         planning = true;
-        slow.isPending(QStringLiteral("REC_0"));
+        slow.usage(); // waits for the catalog
         return QList<CacheJob>();
     };
     model->cache().cacheNow(recording("REC_0", at(0)));
