@@ -7,6 +7,7 @@
 #include "roadloom/ui/widgets/SymbolLabel.h"
 #include "roadloom/ui/widgets/Symbols.h"
 #include "roadloom/ui/widgets/TextStyles.h"
+#include "roadloom/ui/widgets/WrapLabel.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -20,7 +21,7 @@
 
 namespace {
 
-QWidget *line(QWidget *parent, SymbolLabel *symbol, QLabel *text)
+QWidget *line(QWidget *parent, SymbolLabel *symbol, QWidget *text)
 {
     auto *widget = new QWidget(parent);
     auto *layout = new QHBoxLayout(widget);
@@ -74,12 +75,10 @@ CacheStatusView::CacheStatusView(CacheCoordinator &cache, QWidget *parent) : QWi
     layout->addWidget(m_usage);
 
     m_errorSymbol = new SymbolLabel(QStringLiteral("exclamationmark.triangle"), 12, this);
-    m_errorText = new QLabel(this);
+    m_errorText = new WrapLabel(QString(), this);
     m_errorText->setFont(TextStyles::caption2());
-    m_errorText->setWordWrap(true);
-    m_errorText->setTextFormat(Qt::PlainText); // file names are not markup
-    // At most three lines; the tooltip names the files.
-    m_errorText->setMaximumHeight(QFontMetrics(m_errorText->font()).lineSpacing() * 3);
+    // At most three lines, shortened in the middle: the reason stands at the end.
+    m_errorText->setMaximumLines(3);
     m_error = line(this, m_errorSymbol, m_errorText);
     layout->addWidget(m_error);
 
@@ -143,7 +142,8 @@ void CacheStatusView::refresh()
     const std::optional<QString> error = m_cache.lastError();
     m_error->setVisible(error.has_value());
     m_errorText->setText(error.value_or(QString()));
-    m_errorText->setToolTip(m_cache.lastErrorDetail().value_or(error.value_or(QString())));
+    // Without the failed files' names, a shortened line shows itself whole as its tooltip.
+    m_errorText->setToolTip(m_cache.lastErrorDetail().value_or(QString()));
 }
 
 void CacheStatusView::applyColors()
@@ -157,9 +157,7 @@ void CacheStatusView::applyColors()
     m_current->setColor(secondary);
     const QColor orange = Palette::orange(palette);
     m_errorSymbol->setColor(orange);
-    QPalette error = m_errorText->palette();
-    error.setColor(QPalette::WindowText, orange);
-    m_errorText->setPalette(error);
+    m_errorText->setColor(orange);
 }
 
 void CacheStatusView::changeEvent(QEvent *event)

@@ -12,6 +12,7 @@ class QLabel;
 class QProgressBar;
 class QToolButton;
 class SymbolLabel;
+class WrapLabel;
 
 // What background caching is doing, at the foot of the sidebar: a running or paused run with its pause
 // button, bar and current file; otherwise how much is cached; and the last caching error.
@@ -34,7 +35,7 @@ public:
     QWidget *usageLine() const { return m_usage; }
     QLabel *usageLabel() const { return m_usageText; }
     QWidget *errorLine() const { return m_error; }
-    QLabel *errorLabel() const { return m_errorText; }
+    WrapLabel *errorLabel() const { return m_errorText; }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -54,5 +55,5 @@ private:
     QLabel *m_usageText = nullptr;
     QWidget *m_error = nullptr;
     SymbolLabel *m_errorSymbol = nullptr;
-    QLabel *m_errorText = nullptr;
+    WrapLabel *m_errorText = nullptr;
 };

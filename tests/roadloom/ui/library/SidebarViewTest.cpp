@@ -7,6 +7,7 @@
 #include "roadloom/ui/library/SourceListModel.h"
 #include "roadloom/ui/library/ToastView.h"
 #include "roadloom/ui/widgets/ElidedLabel.h"
+#include "roadloom/ui/widgets/WrapLabel.h"
 
 #include <QFile>
 #include <QLabel>
@@ -322,7 +323,7 @@ TEST_F(CacheStatusTest, ARunCountsItsFilesCanBePausedAndLeavesItsErrorShown)
     EXPECT_FALSE(status.runBlock()->isVisible());
 }
 
-TEST_F(CacheStatusTest, TheErrorLineShowsTheCauseWholeAndItsTooltipNamesTheFiles)
+TEST_F(CacheStatusTest, TheErrorLineKeepsItsCauseInSightAndItsTooltipNamesTheFiles)
 {
     const QString cause = "couldn't be recorded: the media cache's catalog couldn't be written";
     QStringList messages;
@@ -337,11 +338,20 @@ TEST_F(CacheStatusTest, TheErrorLineShowsTheCauseWholeAndItsTooltipNamesTheFiles
     model->cache().start();
     ASSERT_TRUE(waitFor([&] { return !model->cache().isRunning(); }));
 
-    QLabel *error = status.errorLabel();
+    WrapLabel *error = status.errorLabel();
     EXPECT_TRUE(status.errorLine()->isVisible());
     EXPECT_EQ(error->text(), "2 copies " + cause + ".");
-    EXPECT_LE(error->heightForWidth(error->width()), error->maximumHeight()) << "nothing of it is cut off";
+    EXPECT_EQ(error->displayedText(), error->text()) << "nothing of it is cut off";
     EXPECT_EQ(error->toolTip(), messages.join('\n'));
+
+    // An error too long for three lines keeps its reason, at its end, and shows itself whole on hover.
+    cacheBackend.catalogUnreadable = true;
+    model->cache().removeCopy(recording("REC_20240501_100000_000001_20240501_100100_000002", at(1)));
+    ASSERT_TRUE(waitFor([&] { return error->text().contains("couldn't be removed"); }));
+    EXPECT_LE(error->lineCount(), 3);
+    EXPECT_TRUE(error->displayedText().contains(QChar(0x2026))) << error->displayedText().toStdString();
+    EXPECT_TRUE(error->displayedText().endsWith("couldn't be read or written."));
+    EXPECT_TRUE(error->toolTip().isEmpty()) << "the label's own tooltip shows the whole text";
 }
 
 // Toast
