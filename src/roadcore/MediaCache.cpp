@@ -7,6 +7,7 @@
 #include "platform/FileCopy.h"
 #include "platform/FileIO.h"
 #include "platform/FileSize.h"
+#include "platform/Folders.h"
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
@@ -119,13 +120,20 @@ Failure unreadable(const QString &path, const char *what, int error)
 {
     return Failure{QStringLiteral("The file “%1” couldn't be %2: %3.")
                        .arg(fileNameOf(path), QLatin1String(what), systemText(error)),
-                   QStringLiteral("couldn't be made: the file couldn't be %1: %2")
-                       .arg(QLatin1String(what), systemText(error))};
+                   QStringLiteral("couldn't be made: %1").arg(systemText(error))};
 }
 
 Failure unwritable(const QString &name, int error)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error)),
+                   QStringLiteral("couldn't be written: %1").arg(systemText(error))};
+}
+
+// Read as a write of the copy, so that a full or read-only disk is one line however far each copy got.
+Failure folderNotMade(const QString &name, int error)
+{
+    return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created: %2.")
+                       .arg(name, systemText(error)),
                    QStringLiteral("couldn't be written: %1").arg(systemText(error))};
 }
 
@@ -898,8 +906,8 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
 
     if (stopped())
         return incompleteCopy(job.name);
-    if (!QDir().mkpath(m_root + QLatin1Char('/') + folder))
-        return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created.").arg(job.name)};
+    if (const int error = Folders::make(m_root + QLatin1Char('/') + folder))
+        return folderNotMade(job.name, error);
     PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
                                    QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)

@@ -176,8 +176,9 @@ TEST_F(MediaCacheCopyTest, EqualFingerprintsWithOtherBytesAreStoredApart)
     EXPECT_EQ(storedFiles().size(), 4);
 }
 
-TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNothing)
+TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningOrAStoreThatFailsLeavesNothingAndRecordsNothing)
 {
+    const QString files = root + "/Files";
     const struct {
         const char *what;
         std::function<void(const QString &)> change;
@@ -190,7 +191,15 @@ TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNot
          "Copy of x_F.mp4 is incomplete.", "came out incomplete"},
         {"vanished", [](const QString &path) { QFile::remove(path); },
          "The file “x_F.mp4” couldn't be opened: No such file or directory.",
-         "couldn't be made: the file couldn't be opened: No such file or directory"},
+         "couldn't be made: No such file or directory"},
+        // Its cause reads as a failed write, as on a full disk where other copies fail while writing.
+        {"folder not made",
+         [&](const QString &) {
+             QDir(files).removeRecursively();
+             writeFile(files, "");
+         },
+         "The folder for the copy of “x_F.mp4” couldn't be created: Not a directory.",
+         "couldn't be written: Not a directory"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
