@@ -12,8 +12,20 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QStringList>
 
 #include <algorithm>
+
+namespace {
+
+// The one reason the cache gives for a refused removal or clear.
+const QString catalogRefused = QStringLiteral("the cache's catalog couldn't be read or written.");
+const QString clearRefused =
+    QStringLiteral("The media cache couldn't be cleared: its catalog couldn't be read or written.");
+const QString availableRefused =
+    QStringLiteral("Copies of available originals couldn't be removed: ") + catalogRefused;
+
+} // namespace
 
 CacheCoordinator::CacheCoordinator(Services services, QObject *parent)
     : QObject(parent), m_cache(services.cache), m_freeSpace(services.freeSpace),
@@ -87,7 +99,10 @@ void CacheCoordinator::start()
     }
     // Running from this moment, so that another start before the plan arrives joins this run.
     setIsRunning(true);
-    setLastError(std::nullopt);
+    // What this run plans is tried again; a refused removal or clear is not.
+    m_pausedFor.reset();
+    m_failedCopies.clear();
+    publishErrors();
     m_replanRequested = false;
     plan();
 }
@@ -143,7 +158,8 @@ void CacheCoordinator::nextJob()
     const CacheJob job = m_jobs.at(m_nextJob++);
     const std::optional<qint64> available = m_freeSpace->bytesAvailable(m_cache->root());
     if (available && job.size + freeSpaceReserve >= *available) {
-        setLastError(QStringLiteral("Not enough free disk space to cache %1.").arg(job.name));
+        m_pausedFor = job.name;
+        publishErrors();
         setIsPaused(true);
         afterJobs();
         return;
@@ -210,12 +226,12 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
     m_forcedKeys.remove(key);
     call<bool>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
                [this, key, name = clip.name](bool removed) {
+                   m_refusedRemovals.removeIf([&](const auto &refused) { return refused.first == key; });
                    if (removed)
                        emit copiesRemoved(key);
                    else
-                       setLastError(QStringLiteral("The cached copies of %1 couldn't be removed: the media "
-                                                   "cache's catalog couldn't be read or written.")
-                                        .arg(name));
+                       m_refusedRemovals.append({key, name});
+                   publishErrors();
                    refreshUsage();
                });
 }
@@ -229,13 +245,17 @@ QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
 {
     return OffThread::run(
         m_callPool, this, [cache = m_cache, keepingUnavailable] { return cache->clear(keepingUnavailable); },
-        [this](bool cleared) {
+        [this, keepingUnavailable](bool cleared) {
             // A catalog that cannot be read now proves nothing about the stored files, so nothing was
             // deleted; one that cannot be written forgets nothing past a restart until a later save. The
             // user who asked for the clear is told instead of seeing nothing happen.
-            if (!cleared)
-                setLastError(QStringLiteral("The media cache couldn't be cleared: its catalog couldn't "
-                                            "be read or written."));
+            const std::optional<QString> before = clearRefusal();
+            m_refusedClearKeeping = cleared ? std::nullopt : std::optional(keepingUnavailable);
+            if (cleared)
+                m_refusedRemovals.clear(); // what they would have removed is gone, or kept as the last copy
+            if (clearRefusal() != before)
+                emit clearRefusalChanged(clearRefusal());
+            publishErrors();
         });
 }
 
@@ -327,18 +347,46 @@ void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
     setObserved(this, m_currentName, name, &CacheCoordinator::currentNameChanged);
 }
 
-void CacheCoordinator::setLastError(const std::optional<QString> &error)
+std::optional<QString> CacheCoordinator::clearRefusal() const
 {
-    m_failedCopies.clear();
-    setObserved(this, m_lastError, error, &CacheCoordinator::lastErrorChanged);
-    setObserved(this, m_lastErrorDetail, std::optional<QString>(), &CacheCoordinator::lastErrorDetailChanged);
+    if (!m_refusedClearKeeping)
+        return std::nullopt;
+    return *m_refusedClearKeeping ? availableRefused : clearRefused;
+}
+
+void CacheCoordinator::publishErrors()
+{
+    QStringList text, detail;
+    if (m_refusedClearKeeping == false) {
+        text.append(clearRefused);
+        detail.append(clearRefused);
+    }
+    // Removing the copies of available originals is a removal of each recording's: one line for all.
+    if (m_refusedClearKeeping == true || !m_refusedRemovals.isEmpty()) {
+        text.append(QStringLiteral("Cached copies couldn't be removed: ") + catalogRefused);
+        if (m_refusedClearKeeping == true)
+            detail.append(availableRefused);
+        for (const auto &[key, name] : std::as_const(m_refusedRemovals))
+            detail.append(QStringLiteral("The cached copies of “%1” couldn't be removed: ").arg(name) +
+                          catalogRefused);
+    }
+    if (m_pausedFor) {
+        text.append(QStringLiteral("Caching paused: not enough free disk space."));
+        detail.append(QStringLiteral("Not enough free disk space to cache %1.").arg(*m_pausedFor));
+    }
+    if (!m_failedCopies.isEmpty()) {
+        text.append(m_failedCopies.summary());
+        detail.append(m_failedCopies.detail());
+    }
+    const auto joined = [](const QStringList &lines) {
+        return lines.isEmpty() ? std::nullopt : std::optional(lines.join(QLatin1Char('\n')));
+    };
+    setObserved(this, m_lastError, joined(text), &CacheCoordinator::lastErrorChanged);
+    setObserved(this, m_lastErrorDetail, joined(detail), &CacheCoordinator::lastErrorDetailChanged);
 }
 
 void CacheCoordinator::noteFailedCopy(const CacheJob &job, const Failure &failure)
 {
     m_failedCopies.add(job, failure);
-    setObserved(this, m_lastError, std::optional(m_failedCopies.summary()),
-                &CacheCoordinator::lastErrorChanged);
-    setObserved(this, m_lastErrorDetail, std::optional(m_failedCopies.detail()),
-                &CacheCoordinator::lastErrorDetailChanged);
+    publishErrors();
 }

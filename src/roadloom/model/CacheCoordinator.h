@@ -43,6 +43,7 @@ class CacheCoordinator : public QObject, public CachePlanner {
     Q_PROPERTY(std::optional<QString> currentName READ currentName NOTIFY currentNameChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(std::optional<QString> lastErrorDetail READ lastErrorDetail NOTIFY lastErrorDetailChanged)
+    Q_PROPERTY(std::optional<QString> clearRefusal READ clearRefusal NOTIFY clearRefusalChanged)
     Q_PROPERTY(std::optional<MediaCacheUsage> usage READ usage NOTIFY usageChanged)
 
 public:
@@ -80,11 +81,15 @@ public:
     // Share of the run's bytes copied: 0 while nothing is planned.
     double progress() const;
     std::optional<QString> currentName() const { return m_currentName; }
-    // Copies that failed in this run read as a line for each cause (see FailedCopies); their files are
-    // named in `lastErrorDetail`.
+    // What went wrong, a line each, without the names of files and recordings, which would crowd out what
+    // failed and why: a clear and removals the cache refused, until one goes through; why caching paused
+    // itself, and the copies that failed for each cause (see FailedCopies), until the next run.
     std::optional<QString> lastError() const { return m_lastError; }
-    // Each copy that failed in this run with what went wrong, a line each; none when no copy failed.
+    // The same with the names: each refused removal's recording, and each failed copy with what went
+    // wrong, a line each.
     std::optional<QString> lastErrorDetail() const { return m_lastErrorDetail; }
+    // Why the last clear was refused, until a clear goes through.
+    std::optional<QString> clearRefusal() const;
     std::optional<MediaCacheUsage> usage() const { return m_usage; }
 
     // Pausing takes effect before the next file; resuming starts a run, or a new plan when one is active.
@@ -115,6 +120,7 @@ signals:
     void currentNameChanged(const std::optional<QString> &name);
     void lastErrorChanged(const std::optional<QString> &error);
     void lastErrorDetailChanged(const std::optional<QString> &detail);
+    void clearRefusalChanged(const std::optional<QString> &refusal);
     void usageChanged(const std::optional<MediaCacheUsage> &usage);
     // A channel of a recording got its stored copy: the library marks it.
     void channelCached(const QString &key, Channel channel);
@@ -144,8 +150,8 @@ private:
     void setCounters(int completedFiles, int totalFiles, qint64 completedBytes, qint64 totalBytes,
                      bool notifyAlways = false);
     void setCurrentName(const std::optional<QString> &name);
-    // Replaces what the failed copies said.
-    void setLastError(const std::optional<QString> &error);
+    // Composes the error line from what each source of errors holds.
+    void publishErrors();
     void noteFailedCopy(const CacheJob &job, const Failure &failure);
 
     CacheBackend *m_cache = nullptr;
@@ -162,7 +168,12 @@ private:
     std::optional<QString> m_currentName;
     std::optional<QString> m_lastError;
     std::optional<QString> m_lastErrorDetail;
-    FailedCopies m_failedCopies; // of this run
+    // A refused clear: whether it would have kept the copies whose originals are away.
+    std::optional<bool> m_refusedClearKeeping;
+    // Recordings whose removal was refused, by key, with their names, in the order refused.
+    QList<std::pair<QString, QString>> m_refusedRemovals;
+    std::optional<QString> m_pausedFor; // the file the free space was short for, in this run
+    FailedCopies m_failedCopies;        // of this run
     std::optional<MediaCacheUsage> m_usage;
     int m_copiesSinceUsage = 0; // copies made since the usage was last asked for
     bool m_replanRequested = false;

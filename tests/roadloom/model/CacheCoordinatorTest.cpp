@@ -83,6 +83,9 @@ TEST_F(CacheCoordinatorTest, FreeSpaceGuardPausesWhenSizeAndReserveReachTheFreeS
         EXPECT_EQ(coordinator.isPaused(), !c.copied);
         EXPECT_EQ(coordinator.lastError(),
                   c.copied ? std::nullopt
+                           : std::optional<QString>("Caching paused: not enough free disk space."));
+        EXPECT_EQ(coordinator.lastErrorDetail(),
+                  c.copied ? std::nullopt
                            : std::optional<QString>("Not enough free disk space to cache A.MP4."));
         EXPECT_EQ(coordinator.totalFiles(), 0);
     }
@@ -125,6 +128,49 @@ TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
     EXPECT_EQ(coordinator->lastError(), std::nullopt);
     EXPECT_EQ(coordinator->lastErrorDetail(), std::nullopt);
     ASSERT_TRUE(waitIdle(*coordinator));
+}
+
+TEST_F(CacheCoordinatorTest, RefusalsThePauseAndFailedCopiesAreToldTogetherEachUntilWhatResolvesIt)
+{
+    const QString refused = "the cache's catalog couldn't be read or written.";
+    const QString removal = "Cached copies couldn't be removed: " + refused;
+    cache.pending = {job("A.MP4"), job("B.MP4"), job("C.MP4", 1000)};
+    for (const QString name : {"A.MP4", "B.MP4"}) {
+        cache.failures[name] = name + " is gone.";
+        cache.causes[name] = "couldn't be made: it is gone";
+    }
+    freeSpace.available = CacheCoordinator::freeSpaceReserve + 500; // room for A and B, not for C
+    cache.holdCopies = true;
+    auto coordinator = make();
+    coordinator->start();
+    ASSERT_TRUE(cache.waitForCopy());
+    cache.release(); // A fails
+    ASSERT_TRUE(cache.waitForCopy());
+    cache.catalogUnreadable = true; // refused in the middle of the run
+    QSignalSpy usage(coordinator.get(), &CacheCoordinator::usageChanged);
+    coordinator->removeCopy(clipWithKey("R"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return usage.size() == 1; }));
+    cache.catalogUnreadable = false;
+    cache.release(); // B fails, and C finds too little room
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(coordinator->lastError(), QStringList({removal, "Caching paused: not enough free disk space.",
+                                                     "2 copies couldn't be made: it is gone."})
+                                            .join('\n'));
+    EXPECT_EQ(coordinator->lastErrorDetail(),
+              QStringList({"The cached copies of “R” couldn't be removed: " + refused,
+                           "Not enough free disk space to cache C.MP4.", "A.MP4 is gone.", "B.MP4 is gone."})
+                  .join('\n'));
+
+    // A new run takes the pause and the copies it tries again, not the refusal; a removal that goes
+    // through takes it.
+    cache.holdCopies = false;
+    cache.failures.clear();
+    freeSpace.available = std::nullopt;
+    coordinator->setIsPaused(false);
+    ASSERT_TRUE(waitIdle(*coordinator));
+    EXPECT_EQ(coordinator->lastError(), removal);
+    coordinator->removeCopy(clipWithKey("R"));
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !coordinator->lastError(); }));
 }
 
 TEST_F(CacheCoordinatorTest, CopiesWhoseRecordFailedAreWrittenAgainAfterGrowingPausesUntilItWorks)

@@ -77,8 +77,9 @@ CacheStatusView::CacheStatusView(CacheCoordinator &cache, QWidget *parent) : QWi
     m_errorSymbol = new SymbolLabel(QStringLiteral("exclamationmark.triangle"), 12, this);
     m_errorText = new WrapLabel(QString(), this);
     m_errorText->setFont(TextStyles::caption2());
-    // At most three lines, shortened in the middle: the reason stands at the end.
-    m_errorText->setMaximumLines(3);
+    // Each thing that went wrong in at most three lines, shortened in the middle: what failed stands at
+    // the start and why at the end.
+    m_errorText->setMaximumLines(3, WrapLabel::LineLimit::eachParagraph);
     m_error = line(this, m_errorSymbol, m_errorText);
     layout->addWidget(m_error);
 
@@ -142,7 +143,7 @@ void CacheStatusView::refresh()
     const std::optional<QString> error = m_cache.lastError();
     m_error->setVisible(error.has_value());
     m_errorText->setText(error.value_or(QString()));
-    // Without the failed files' names, a shortened line shows itself whole as its tooltip.
+    // The names of the recordings and files concerned.
     m_errorText->setToolTip(m_cache.lastErrorDetail().value_or(QString()));
 }
 

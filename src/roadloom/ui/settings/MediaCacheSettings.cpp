@@ -11,6 +11,8 @@
 #include "roadloom/ui/widgets/BusyIndicator.h"
 #include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/widgets/Palette.h"
+#include "roadloom/ui/widgets/SymbolLabel.h"
+#include "roadloom/ui/widgets/TextStyles.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -83,8 +86,10 @@ MediaCacheSettings::MediaCacheSettings(AppModel &model, QWidget *parent)
             [this] { m_model.revealer().reveal(m_model.cache().root()); });
 
     auto *actions = new QWidget;
-    auto *actionsLayout = new QHBoxLayout(actions);
-    actionsLayout->setContentsMargins(0, 0, 0, 0);
+    auto *actionsColumn = new QVBoxLayout(actions);
+    actionsColumn->setContentsMargins(0, 0, 0, 0);
+    auto *actionsLayout = new QHBoxLayout;
+    actionsColumn->addLayout(actionsLayout);
     m_removeAvailable = new QPushButton(QStringLiteral("Remove Copies of Available Originals"));
     m_removeAvailable->setToolTip(
         QStringLiteral("Frees space but keeps copies whose original can no longer be found"));
@@ -92,7 +97,21 @@ MediaCacheSettings::MediaCacheSettings(AppModel &model, QWidget *parent)
     actionsLayout->addStretch();
     actionsLayout->addWidget(m_removeAvailable);
     actionsLayout->addWidget(m_clear);
+    // Where the user pressed them: the sidebar, where the cache also says it, may be out of sight.
+    m_refusal = new QWidget;
+    auto *refusalLayout = new QHBoxLayout(m_refusal);
+    refusalLayout->setContentsMargins(0, 0, 0, 0);
+    refusalLayout->setSpacing(5);
+    m_refusalSymbol = new SymbolLabel(QStringLiteral("exclamationmark.triangle"), 12);
+    m_refusalText = new QLabel;
+    m_refusalText->setFont(TextStyles::caption());
+    m_refusalText->setWordWrap(true);
+    refusalLayout->addWidget(m_refusalSymbol, 0, Qt::AlignTop);
+    refusalLayout->addWidget(m_refusalText, 1);
+    actionsColumn->addWidget(m_refusal);
     addRow(actions);
+    connect(&cache, &CacheCoordinator::clearRefusalChanged, this, &MediaCacheSettings::showRefusal);
+    showRefusal(cache.clearRefusal());
     // Neither waits for the clear: the buttons stay enabled while it runs.
     connect(m_removeAvailable, &QPushButton::clicked, this, [this] { m_model.clearMediaCache(true); });
     connect(m_clear, &QPushButton::clicked, this, &MediaCacheSettings::confirmClear);
@@ -130,6 +149,12 @@ void MediaCacheSettings::usageChanged(const std::optional<MediaCacheUsage> &usag
     }
 }
 
+void MediaCacheSettings::showRefusal(const std::optional<QString> &refusal)
+{
+    m_refusalText->setText(refusal.value_or(QString()));
+    m_refusal->setVisible(refusal.has_value());
+}
+
 void MediaCacheSettings::confirmClear()
 {
     Alert alert;
@@ -160,4 +185,9 @@ void MediaCacheSettings::changeEvent(QEvent *event)
 void MediaCacheSettings::applyColors()
 {
     m_location->setColor(Palette::secondaryText(palette()));
+    const QColor orange = Palette::orange(palette());
+    m_refusalSymbol->setColor(orange);
+    QPalette text = m_refusalText->palette();
+    text.setColor(QPalette::WindowText, orange);
+    m_refusalText->setPalette(text);
 }

@@ -11,10 +11,12 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
+class SymbolLabel;
 struct MediaCacheUsage;
 
 // The "Media Cache" section of the settings: which recordings get a backup copy, how much the cache holds
-// and where, and its two clearing actions. Showing it asks for fresh usage figures.
+// and where, and its two clearing actions, with why the cache refused the last clear under them. Showing it
+// asks for fresh usage figures.
 class MediaCacheSettings : public FormSection {
     Q_OBJECT
 
@@ -29,6 +31,9 @@ public:
     QPushButton *showButton() const { return m_show; }
     QPushButton *removeAvailableButton() const { return m_removeAvailable; }
     QPushButton *clearButton() const { return m_clear; }
+    // The line under the buttons; shown while the cache has a clear refused.
+    QWidget *refusalLine() const { return m_refusal; }
+    QLabel *refusalText() const { return m_refusalText; }
 
     // "1.2 GB · 14 files · 5 recordings in library".
     static QString storedDescription(const MediaCacheUsage &usage);
@@ -40,6 +45,7 @@ protected:
 private:
     void policyChosen(int index);
     void usageChanged(const std::optional<MediaCacheUsage> &usage);
+    void showRefusal(const std::optional<QString> &refusal);
     void confirmClear();
     void applyColors();
 
@@ -52,4 +58,7 @@ private:
     QPushButton *m_show;
     QPushButton *m_removeAvailable;
     QPushButton *m_clear;
+    QWidget *m_refusal;
+    SymbolLabel *m_refusalSymbol;
+    QLabel *m_refusalText;
 };

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringList>
 #include <QTextLayout>
 #include <QToolTip>
 
@@ -81,9 +82,10 @@ void WrapLabel::setAlignment(Qt::Alignment alignment)
     update();
 }
 
-void WrapLabel::setMaximumLines(int lines)
+void WrapLabel::setMaximumLines(int lines, LineLimit scope)
 {
     m_maximumLines = std::max(0, lines);
+    m_lineLimit = scope;
     relayout();
 }
 
@@ -155,19 +157,32 @@ WrapLabel::Shaped WrapLabel::shape(int width) const
     shaped.lines = linesOf(m_text, width, &shaped.height);
     if (m_maximumLines <= 0 || shaped.lines <= m_maximumLines)
         return shaped;
+    if (m_lineLimit == LineLimit::whole || !m_text.contains(QLatin1Char('\n'))) {
+        shaped.text = shortened(m_text, width);
+    } else {
+        QStringList paragraphs = m_text.split(QLatin1Char('\n'));
+        for (QString &paragraph : paragraphs)
+            if (linesOf(paragraph, width, nullptr) > m_maximumLines)
+                paragraph = shortened(paragraph, width);
+        shaped.text = paragraphs.join(QLatin1Char('\n'));
+    }
+    shaped.lines = linesOf(shaped.text, width, &shaped.height);
+    return shaped;
+}
+
+QString WrapLabel::shortened(const QString &text, int width) const
+{
     // Keep the most characters from both ends that still fit: the head and tail of a path tell most.
-    int low = 0, high = int(m_text.size());
+    int low = 0, high = int(text.size());
     while (low < high) {
         const int keep = (low + high + 1) / 2;
-        const QString candidate = m_text.left((keep + 1) / 2) + ellipsis + m_text.right(keep / 2);
+        const QString candidate = text.left((keep + 1) / 2) + ellipsis + text.right(keep / 2);
         if (linesOf(candidate, width, nullptr) <= m_maximumLines)
             low = keep;
         else
             high = keep - 1;
     }
-    shaped.text = m_text.left((low + 1) / 2) + ellipsis + m_text.right(low / 2);
-    shaped.lines = linesOf(shaped.text, width, &shaped.height);
-    return shaped;
+    return text.left((low + 1) / 2) + ellipsis + text.right(low / 2);
 }
 
 int WrapLabel::lineCount() const

@@ -22,8 +22,12 @@ public:
     void setWrapMode(QTextOption::WrapMode mode);
     void setAlignment(Qt::Alignment alignment);
     Qt::Alignment alignment() const { return m_alignment; }
+    enum class LineLimit {
+        whole,         // the text as one
+        eachParagraph, // each part between line ends on its own, so that a long one never hides another
+    };
     // 0: no limit.
-    void setMaximumLines(int lines);
+    void setMaximumLines(int lines, LineLimit scope = LineLimit::whole);
     void setSelectable(bool selectable);
     bool isSelectable() const { return m_selectable; }
     // Without a colour: the palette's text colour.
@@ -58,6 +62,7 @@ private:
     };
     // The text fitted to the width: shortened in the middle until it keeps to the line limit.
     Shaped shape(int width) const;
+    QString shortened(const QString &text, int width) const;
     int linesOf(const QString &text, int width, int *height) const;
     void relayout();
     int cursorAt(const QPoint &point) const;
@@ -67,6 +72,7 @@ private:
     QTextOption::WrapMode m_wrapMode = QTextOption::WrapAtWordBoundaryOrAnywhere;
     Qt::Alignment m_alignment = Qt::AlignLeft;
     int m_maximumLines = 0;
+    LineLimit m_lineLimit = LineLimit::whole;
     bool m_selectable = false;
     QColor m_color;
     const QString &shownText() const;

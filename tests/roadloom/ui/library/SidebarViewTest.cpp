@@ -6,6 +6,7 @@
 #include "roadloom/ui/library/SidebarView.h"
 #include "roadloom/ui/library/SourceListModel.h"
 #include "roadloom/ui/library/ToastView.h"
+#include "roadloom/ui/shell/MainWindow.h"
 #include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/widgets/WrapLabel.h"
 
@@ -343,15 +344,46 @@ TEST_F(CacheStatusTest, TheErrorLineKeepsItsCauseInSightAndItsTooltipNamesTheFil
     EXPECT_EQ(error->text(), "2 copies " + cause + ".");
     EXPECT_EQ(error->displayedText(), error->text()) << "nothing of it is cut off";
     EXPECT_EQ(error->toolTip(), messages.join('\n'));
+}
 
-    // An error too long for three lines keeps its reason, at its end, and shows itself whole on hover.
+TEST_F(CacheStatusTest, AtTheSidebarsWidthsEachErrorSaysWhatFailedAndWhyAndTheNamesAreInTheTooltip)
+{
+    for (int i = 0; i < 14; ++i) {
+        const QString name = QString("REC_2024_05_01_10_%1_00_F.MP4").arg(i, 2, 10, QChar('0'));
+        cacheBackend.pending.append({name, Channel::front, "/card/" + name, 10, name});
+        cacheBackend.failures[name] =
+            "The file “" + name + "” couldn't be opened: No such file or directory.";
+        cacheBackend.causes[name] = "couldn't be made: No such file or directory";
+    }
+    cacheBackend.pending.append({"big", Channel::front, "/card/BIG_F.MP4", 1'000'000, "BIG_F.MP4"});
+    makeSidebar();
+    freeSpace.available = CacheCoordinator::freeSpaceReserve + 1000; // room for the small files only
     cacheBackend.catalogUnreadable = true;
-    model->cache().removeCopy(recording("REC_20240501_100000_000001_20240501_100100_000002", at(1)));
-    ASSERT_TRUE(waitFor([&] { return error->text().contains("couldn't be removed"); }));
-    EXPECT_LE(error->lineCount(), 3);
-    EXPECT_TRUE(error->displayedText().contains(QChar(0x2026))) << error->displayedText().toStdString();
-    EXPECT_TRUE(error->displayedText().endsWith("couldn't be read or written."));
-    EXPECT_TRUE(error->toolTip().isEmpty()) << "the label's own tooltip shows the whole text";
+    model->cache().removeCopy(recording("REC_2024_05_01_10_00_00", at(1)));
+    model->cache().clear(false);
+    ASSERT_TRUE(waitFor([&] { return model->cache().clearRefusal().has_value(); }));
+    cacheBackend.catalogUnreadable = false;
+    model->cache().start();
+    ASSERT_TRUE(waitFor([&] { return !model->cache().isRunning(); }));
+
+    const std::pair<QString, QString> told[] = {
+        {"The media cache couldn't be cleared", "couldn't be read or written."},
+        {"Cached copies couldn't be removed", "couldn't be read or written."},
+        {"Caching paused", "not enough free disk space."},
+        {"14 copies couldn't be made", "No such file or directory."},
+    };
+    WrapLabel *error = sidebar->cacheStatus()->errorLabel();
+    for (const int width : {MainWindow::sidebarWidths.minimum, MainWindow::sidebarWidths.ideal}) {
+        sidebar->resize(width, 700);
+        const QStringList shown = error->displayedText().split('\n');
+        ASSERT_EQ(shown.size(), 4) << width << error->displayedText().toStdString();
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(shown[i].startsWith(told[i].first) && shown[i].endsWith(told[i].second))
+                << width << shown[i].toStdString();
+    }
+    EXPECT_FALSE(error->text().contains("REC_2024_05_01_10_00_00") || error->text().contains("BIG"));
+    for (const char *name : {"“REC_2024_05_01_10_00_00”", "BIG_F.MP4", "REC_2024_05_01_10_09_00_F.MP4"})
+        EXPECT_TRUE(error->toolTip().contains(name)) << name;
 }
 
 // Toast

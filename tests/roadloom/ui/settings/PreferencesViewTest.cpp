@@ -346,6 +346,32 @@ TEST_F(PreferencesViewTest, ClearingRunsClearThenRefreshThenUsage)
     EXPECT_EQ(refreshed, (QStringList{QStringLiteral("clear keeping"), QStringLiteral("clear all")}));
 }
 
+// Where the user pressed the button, whether or not the main window's sidebar is in sight.
+TEST_F(PreferencesViewTest, ARefusedClearSaysWhyUnderTheButtonsUntilAClearGoesThrough)
+{
+    make({});
+    MediaCacheSettings section(*model);
+    section.show();
+    cacheBackend.catalogUnreadable = true;
+    alerts.answer = 0;
+    for (const auto &[button, text] :
+         {std::pair{section.removeAvailableButton(), "Copies of available originals couldn't be removed: the "
+                                                     "cache's catalog couldn't be read or written."},
+          std::pair{section.clearButton(),
+                    "The media cache couldn't be cleared: its catalog couldn't be read "
+                    "or written."}}) {
+        EXPECT_EQ(section.refusalLine()->isVisible(), button == section.clearButton());
+        button->click();
+        ASSERT_TRUE(TestSupport::waitFor([&, text = text] { return section.refusalText()->text() == text; }));
+        EXPECT_TRUE(section.refusalLine()->isVisible());
+        EXPECT_GT(section.refusalLine()->mapTo(&section, QPoint()).y(),
+                  button->mapTo(&section, QPoint()).y());
+    }
+    cacheBackend.catalogUnreadable = false;
+    section.removeAvailableButton()->click();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !section.refusalLine()->isVisible(); }));
+}
+
 TEST_F(PreferencesViewTest, ShowRevealsTheCacheFolder)
 {
     make({});
