@@ -1,6 +1,7 @@
 #include "platform/gui/SingleInstance.h"
 
 #include "platform/InstanceLock.h"
+#include "platform/InstanceMessage.h"
 
 #include "fixtures/HandOver.h"
 #include "fixtures/TestSupport.h"
@@ -14,6 +15,7 @@
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtConcurrent>
 #include <QtEndian>
 
@@ -54,10 +56,22 @@ protected:
         return InstanceLock::fileIn(QFile::encodeName(dir.filePath(QStringLiteral("data"))).toStdString());
     }
     // A later launch claiming the data folder from another thread while this one serves.
-    QFuture<InstanceLock::Outcome> launch(const QStringList &paths, int waitMs) const
+    QFuture<InstanceLock::Outcome>
+    launch(const QStringList &paths, int waitMs, int answerMs = 3000,
+           const std::string &identity = InstanceMessage::launchIdentity()) const
     {
-        return QtConcurrent::run([lock = lockPath(), message = SingleInstance::encode(paths).toStdString(),
-                                  waitMs] { return InstanceLock::claim(lock, message, waitMs).outcome; });
+        return QtConcurrent::run(
+            [lock = lockPath(), message = SingleInstance::encode(paths, identity).toStdString(), waitMs,
+             answerMs] { return InstanceLock::claim(lock, message, waitMs, answerMs).outcome; });
+    }
+    // This thread holds the data folder and serves its socket.
+    InstanceLock holdAndServe(SingleInstance &instance) const
+    {
+        InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+        EXPECT_EQ(holder.outcome, InstanceLock::Outcome::held);
+        EXPECT_TRUE(instance.listen());
+        EXPECT_TRUE(holder.lock.publish(QFile::encodeName(socket()).toStdString()));
+        return std::move(holder.lock);
     }
 
     // Hands over from another thread while this one serves, as a second process would.
@@ -93,6 +107,19 @@ TEST_F(SingleInstanceTest, MessagesCarryTheirPathsAndMalformedOnesReadAsNothing)
     };
     for (const auto &[name, message] : malformed)
         EXPECT_EQ(SingleInstance::decode(message), std::nullopt) << name;
+
+    const std::string identity = InstanceMessage::launchIdentity();
+    EXPECT_EQ(identity.size(), size_t(InstanceMessage::launchSize));
+    EXPECT_NE(InstanceMessage::launchIdentity(), identity);
+    const std::optional<SingleInstance::Launch> launch =
+        SingleInstance::read(SingleInstance::encode(paths, identity));
+    ASSERT_TRUE(launch);
+    EXPECT_EQ(launch->paths, paths);
+    EXPECT_EQ(launch->identity.toStdString(), identity);
+    EXPECT_EQ(SingleInstance::read(SingleInstance::encode(paths))->identity,
+              QByteArray()); // an earlier version's
+    for (const std::string &wrong : {identity.substr(1), identity + "0", std::string(32, 'G')})
+        EXPECT_EQ(SingleInstance::decode(SingleInstance::encode(paths, wrong)), std::nullopt) << wrong;
 }
 
 TEST_F(SingleInstanceTest, ArgumentsBecomeAbsolutePaths)
@@ -183,6 +210,51 @@ TEST_F(SingleInstanceTest, ALaunchDuringAQuitTakesOverOnceTheHolderIsGone)
     EXPECT_EQ(during.result(), InstanceLock::Outcome::held);
     QCoreApplication::processEvents();
     EXPECT_EQ(received.count(), 0);
+}
+
+// The GUI thread is busy when a quit is asked for (the keys of a window that does not answer), and a launch
+// comes meanwhile: the quit acts first, and the launch is not answered but becomes the next program.
+TEST_F(SingleInstanceTest, ALaunchBehindAQuitAskedForIsLeftToTheNextProgram)
+{
+    SingleInstance instance(socket());
+    InstanceLock holder = holdAndServe(instance);
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    QTimer::singleShot(0, &instance, [&] { instance.close(); }); // asked for before the launch comes
+    QFuture<InstanceLock::Outcome> during = launch({QStringLiteral("/media/card")}, 20000);
+    QThread::msleep(300); // the launch's paths are read and wait for the GUI thread
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 0);
+    EXPECT_FALSE(during.isFinished());
+
+    holder = InstanceLock(); // the quitting program ends
+    ASSERT_TRUE(waitFor([&] { return during.isFinished(); }, 20000));
+    EXPECT_EQ(during.result(), InstanceLock::Outcome::held);
+}
+
+// A GUI thread busy for many times what a launch waits for an answer: the launch is told it waits, its paths
+// arrive once, and it ends as handed over; sent again once taken (the application the launcher became), it
+// is answered without being taken again.
+TEST_F(SingleInstanceTest, ALaunchIsTakenOnceHoweverLongTheGuiThreadIsBusy)
+{
+    SingleInstance instance(socket());
+    InstanceLock holder = holdAndServe(instance);
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    const std::string identity = InstanceMessage::launchIdentity();
+    QFuture<InstanceLock::Outcome> busy = launch({QStringLiteral("/while/busy")}, 20000, 100, identity);
+    QThread::msleep(1000);
+    EXPECT_FALSE(busy.isFinished());
+    ASSERT_TRUE(waitFor([&] { return busy.isFinished(); }));
+    EXPECT_EQ(busy.result(), InstanceLock::Outcome::handedOver);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 1);
+
+    QFuture<InstanceLock::Outcome> again = launch({QStringLiteral("/while/busy")}, 0, 3000, identity);
+    ASSERT_TRUE(waitFor([&] { return again.isFinished(); }));
+    EXPECT_EQ(again.result(), InstanceLock::Outcome::handedOver);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 1);
 }
 
 TEST_F(SingleInstanceTest, ALaunchWaitsForAHolderThatDoesNotListenYet)
