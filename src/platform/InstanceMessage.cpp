@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <random>
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -238,30 +236,10 @@ std::string launchIdentity()
         if (isIdentity(identity))
             return identity;
     }
-    unsigned char bytes[launchSize / 2] = {};
-    size_t filled = 0;
-    while (filled < sizeof bytes) {
-        const ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        filled += size_t(got);
-    }
-    if (filled < sizeof bytes) {
-        // No random source: the process and the moment still tell this launch from any other.
-        std::uint64_t mixed = (std::uint64_t(::getpid()) << 32) ^ std::uint64_t(::time(nullptr)) ^
-                              std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-        for (unsigned char &byte : bytes) {
-            mixed = mixed * 6364136223846793005u + 1442695040888963407u;
-            byte = (unsigned char)(mixed >> 56);
-        }
-    }
+    std::random_device random;
     std::string identity;
-    for (const unsigned char byte : bytes) {
-        identity.push_back("0123456789abcdef"[byte >> 4]);
-        identity.push_back("0123456789abcdef"[byte & 0xf]);
-    }
+    for (int i = 0; i < launchSize; ++i)
+        identity.push_back("0123456789abcdef"[random() & 0xf]);
     return identity;
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -68,13 +69,17 @@ int anotherIsRunning(int argc, char **argv)
 // ends, as a kill would end it, which the catalog survives.
 void endByTheLatest(QDeadlineTimer deadline, int lockDescriptor)
 {
-    std::thread([deadline, lockDescriptor] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(deadline.remainingTime()) + quitGrace);
-        if (lockDescriptor >= 0)
-            ::close(lockDescriptor);
-        std::fprintf(stderr, "roadloom: the quit outlasted its deadline; ending now\n");
-        std::_Exit(0);
-    }).detach();
+    try {
+        std::thread([deadline, lockDescriptor] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(deadline.remainingTime()) + quitGrace);
+            if (lockDescriptor >= 0)
+                ::close(lockDescriptor);
+            std::fprintf(stderr, "roadloom: the quit outlasted its deadline; ending now\n");
+            std::_Exit(0);
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to spare: the quit's own bounded waits still end it.
+    }
 }
 
 // The application itself, once this program holds the data folder.

@@ -80,7 +80,6 @@ void serve(QLocalSocket *socket, const Deliver &deliver,
             return socket->abort();
         }
         stall->stop(); // the sender now waits for the answer, as long as the launch waits
-        buffer->clear();
         if (launch->identity.isEmpty())
             return deliver(launch->paths, {}, socket);
         if (launches->taken.contains(launch->identity))

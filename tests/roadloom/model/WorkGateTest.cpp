@@ -34,25 +34,3 @@ TEST(WorkGate, ClosingWaitsForTheWorkThroughAndLetsNoMoreThrough)
     EXPECT_FALSE(gate.run([&] { later = true; }));
     EXPECT_FALSE(later);
 }
-
-TEST(WorkGate, ClosingByADeadlineLeavesWorkThatHasNotEndedAndLetsNoMoreThrough)
-{
-    WorkGate gate;
-    std::atomic<bool> inside = false, leave = false;
-    std::thread worker([&] {
-        gate.run([&] {
-            inside = true;
-            while (!leave)
-                std::this_thread::yield();
-        });
-    });
-    while (!inside)
-        std::this_thread::yield();
-    EXPECT_FALSE(gate.close(QDeadlineTimer(std::chrono::milliseconds(20))));
-    bool later = false;
-    EXPECT_FALSE(gate.run([&] { later = true; }));
-    EXPECT_FALSE(later);
-    leave = true;
-    worker.join();
-    EXPECT_TRUE(gate.close(QDeadlineTimer(std::chrono::milliseconds(20))));
-}
