@@ -94,7 +94,13 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
                                         int answerMs)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+    // A holder that let the launch go after keeping it waiting is quitting: the wait for it starts again.
+    const auto handedOver = [&](InstanceMessage::Delivery delivery) {
+        if (delivery == InstanceMessage::Delivery::dropped)
+            deadline = std::max(deadline, Clock::now() + std::chrono::milliseconds(std::max(0, waitMs)));
+        return delivery == InstanceMessage::Delivery::taken;
+    };
     makeParents(lockPath);
     // Where a holder listens when its lock file names no socket of ours: the file cannot be written, is
     // another user's, or was deleted or replaced under it.
@@ -105,7 +111,7 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
         return *folderSocket;
     };
     const auto handToFolderSocket = [&] {
-        return InstanceMessage::send(folderSocketPath(), message, answerMs);
+        return handedOver(InstanceMessage::send(folderSocketPath(), message, answerMs));
     };
     std::string error;
     UniqueFd fd = openLockable(lockPath, error);
@@ -132,7 +138,7 @@ InstanceLock::Claim InstanceLock::claim(const std::string &lockPath, const std::
             return {Outcome::unguarded, {}, reason("cannot lock", lockPath, lockError)};
         }
         const std::optional<std::string> address = addressOf(fd.get());
-        if (address && InstanceMessage::send(*address, message, answerMs))
+        if (address && handedOver(InstanceMessage::send(*address, message, answerMs)))
             return {Outcome::handedOver, {}, {}};
         if ((!address || *address != folderSocketPath()) && handToFolderSocket())
             return {Outcome::handedOver, {}, {}};

@@ -27,9 +27,10 @@ public:
 
     // Takes the lock at `lockPath`, or hands `message` to its holder. A holder that does not listen yet (it
     // is starting) or no longer (it is quitting) is asked again until `waitMs` has passed; each hand-over
-    // waits at most `answerMs` for the holder's answer. Folders missing on the way are made. An instance
-    // answering at the data folder's socket (InstanceMessage::socketPathFor) takes the message whatever
-    // the state of the file, so that none runs beside it.
+    // waits at most `answerMs` for the holder's first answer, and as long as the holder keeps the launch
+    // waiting; one that lets it go unanswered (it quits) is waited for `waitMs` again. Folders missing on the
+    // way are made. An instance answering at the data folder's socket (InstanceMessage::socketPathFor) takes
+    // the message whatever the state of the file, so that none runs beside it.
     static Claim claim(const std::string &lockPath, const std::string &message, int waitMs,
                        int answerMs = 3000);
     // The lock a launcher took and passed on across exec: a descriptor of that file (or of its folder,

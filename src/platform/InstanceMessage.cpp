@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -222,7 +223,27 @@ std::string currentFolder()
     return folder;
 }
 
-std::string encode(const std::vector<std::string> &paths)
+std::string launchIdentity()
+{
+    const auto isIdentity = [](const std::string &text) {
+        return text.size() == size_t(launchSize) && std::all_of(text.begin(), text.end(), [](char c) {
+                   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+               });
+    };
+    if (const char *given = std::getenv(launchVariable)) {
+        const std::string identity = given;
+        ::unsetenv(launchVariable); // the programs this one starts are other launches
+        if (isIdentity(identity))
+            return identity;
+    }
+    std::random_device random;
+    std::string identity;
+    for (int i = 0; i < launchSize; ++i)
+        identity.push_back("0123456789abcdef"[random() & 0xf]);
+    return identity;
+}
+
+std::string encode(const std::vector<std::string> &paths, const std::string &launch)
 {
     std::string body;
     appendBigEndian(body, std::uint32_t(paths.size()));
@@ -231,20 +252,21 @@ std::string encode(const std::vector<std::string> &paths)
         appendBigEndian(body, std::uint32_t(text.size()));
         body += text;
     }
+    body += launch;
     std::string message;
     appendBigEndian(message, std::uint32_t(body.size()));
     return message + body;
 }
 
-bool send(const std::string &socketPath, const std::string &message, int timeoutMs)
+Delivery send(const std::string &socketPath, const std::string &message, int timeoutMs)
 {
     sockaddr_un address{};
     UniqueFd folder;
     if (!addressOf(socketPath, address, folder))
-        return false;
+        return Delivery::unanswered;
     const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket)
-        return false;
+        return Delivery::unanswered;
     const int fd = socket.get();
     // Bounds the connection (a full backlog), each write and the wait for the answer: a hung instance
     // must not hold the launch.
@@ -252,22 +274,35 @@ bool send(const std::string &socketPath, const std::string &message, int timeout
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        return false;
+        return Delivery::unanswered;
     for (size_t written = 0; written < message.size();) {
         const ssize_t sent = ::send(fd, message.data() + written, message.size() - written, MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
-            return false;
+            return Delivery::unanswered;
         written += size_t(sent);
     }
-    // The running instance answers once it has the paths; a dead or hung one never does.
-    char answer = 0;
-    ssize_t received = 0;
-    do
-        received = ::recv(fd, &answer, 1, 0);
-    while (received < 0 && errno == EINTR);
-    return received == 1 && answer == acknowledged;
+    // The running instance answers once it has the paths; a dead or hung one never does. One whose GUI
+    // thread is busy says first that it has the launch waiting: it answers again once it takes the paths,
+    // however long that takes, or hangs up unanswered when it quits first.
+    bool waiting = false;
+    for (;;) {
+        char answer = 0;
+        ssize_t received = 0;
+        do
+            received = ::recv(fd, &answer, 1, 0);
+        while (received < 0 && errno == EINTR);
+        if (received == 1 && answer == acknowledged)
+            return Delivery::taken;
+        if (received != 1 || answer != queued)
+            return waiting ? Delivery::dropped : Delivery::unanswered;
+        if (!waiting) {
+            waiting = true;
+            const timeval unbounded{0, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &unbounded, sizeof unbounded);
+        }
+    }
 }
 
 UniqueFd listen(const std::string &socketPath)

@@ -345,10 +345,20 @@ bool MediaCache::foldJournal()
     return !m_loaded || m_store.fold();
 }
 
+MediaCache::QuitFold MediaCache::foldJournalForQuit(QDeadlineTimer deadline)
+{
+    // Set first: a call that takes the lock before the fold does nothing either.
+    m_ended = true;
+    if (!m_mutex.tryLock(int(deadline.remainingTime())))
+        return QuitFold::skipped;
+    const std::unique_lock lock(m_mutex, std::adopt_lock);
+    return !m_loaded || m_store.fold() ? QuitFold::written : QuitFold::notWritten;
+}
+
 MediaCacheWrite MediaCache::writeUnsaved()
 {
     QMutexLocker lock(&m_mutex);
-    return m_loaded ? m_store.writeUnsaved() : MediaCacheWrite::nothingUnsaved;
+    return m_loaded && !m_ended ? m_store.writeUnsaved() : MediaCacheWrite::nothingUnsaved;
 }
 
 void MediaCache::beginOperation()
@@ -374,6 +384,8 @@ const QList<MountEntry> &MediaCache::mounts()
 
 bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
 {
+    if (m_ended)
+        return false;
     if (m_loaded)
         return true;
     m_loaded = load(stop);
@@ -1173,7 +1185,7 @@ MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
 }
 
 std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders,
-                                                          const std::atomic<bool> *stop)
+                                                           const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded(stop))

@@ -12,6 +12,7 @@
 #include "platform/MountTable.h"
 #include "platform/Result.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -114,6 +115,12 @@ public:
     // Writes what the catalog file lacks (copies recorded only in the journal, files found moved, changes
     // whose save failed) into it; for the application's quit. False when that did not reach the disk.
     bool foldJournal();
+    // The quit's last word: waits for the lock only until `deadline`, folds as above, and from then on every
+    // operation does nothing, as while the catalog cannot be read, so that work the quit abandoned writes
+    // nothing after the fold. `skipped` when a call the quit abandoned still holds the lock at the deadline:
+    // the journal stays and the next start reads it, as after a kill.
+    enum class QuitFold { written, notWritten, skipped };
+    QuitFold foldJournalForQuit(QDeadlineTimer deadline);
     // Writes the changes whose save failed (copies made but not recorded); for retrying while saves fail.
     MediaCacheWrite writeUnsaved();
 
@@ -202,6 +209,7 @@ private:
     // Stored files no record names that more than one recording may be: kept until one is proven.
     QSet<QString> m_undecided;
     bool m_loaded = false;
+    std::atomic<bool> m_ended = false; // folded for the quit: nothing more is read or written
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;
     QElapsedTimer m_moveSearchAge;

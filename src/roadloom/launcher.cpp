@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,11 +36,16 @@ int main(int argc, char **argv)
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::vector<std::string> paths =
         InstanceMessage::absolutePaths(arguments, InstanceMessage::currentFolder());
-    // One try, without waiting: a holder answers a hand-over at once unless it is starting or quitting.
-    InstanceLock::Claim claim = InstanceLock::claim(
-        InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()), InstanceMessage::encode(paths), 0);
+    // One try, without waiting: a holder answers a hand-over at once unless it is starting or quitting. The
+    // application this command becomes sends the same launch, so that a holder that takes it twice opens
+    // its paths once.
+    const std::string launch = InstanceMessage::launchIdentity();
+    InstanceLock::Claim claim =
+        InstanceLock::claim(InstanceLock::fileIn(InstanceLock::dataFolderFromEnvironment()),
+                            InstanceMessage::encode(paths, launch), 0);
     if (claim.outcome == InstanceLock::Outcome::handedOver)
         return 0;
+    ::setenv(InstanceMessage::launchVariable, launch.c_str(), 1);
     // The application finds the lock among the descriptors it inherits.
     if (claim.outcome == InstanceLock::Outcome::held)
         claim.lock.keepAcrossExec();

@@ -1,4 +1,5 @@
 #include "platform/InstanceLock.h"
+#include "platform/InstanceMessage.h"
 #include "platform/StandardFolders.h"
 #include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
@@ -9,18 +10,26 @@
 #include "roadloom/ui/shell/RoadloomApp.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
 // How long a launch waits for the holder of the data folder to listen: a holder that is starting listens
 // once it has its display, which a loaded machine can take seconds over.
 constexpr int holderWaitMs = 10'000;
+// How long past the quit's deadline the program may take to end of itself.
+constexpr std::chrono::milliseconds quitGrace{1000};
 
 bool displayAvailable()
 {
@@ -44,10 +53,38 @@ int anotherIsRunning(int argc, char **argv)
     return 1;
 }
 
-// The application itself, once this program holds the data folder; `allEnded` is false when its quit left
-// a thread running.
+// A quit that abandoned work a file system holds ends the program here, at once: without the destructors
+// of the objects and statics that work may still reach, and without the sanitizers' leak check, which stops
+// every thread and would wait for that one forever. The lock goes first, so that the next program starts
+// even while the system still finishes the held call; the process ends before that call returns to it.
+[[noreturn]] void endAbandoning(int code, InstanceLock &lock)
+{
+    lock = InstanceLock();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+// What the quit does not wait for itself (the teardown of what the program used, the fold on a data folder
+// that stopped answering) ends here once the quit's deadline is well past: the lock goes and the process
+// ends, as a kill would end it, which the catalog survives.
+void endByTheLatest(QDeadlineTimer deadline, int lockDescriptor)
+{
+    try {
+        std::thread([deadline, lockDescriptor] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(deadline.remainingTime()) + quitGrace);
+            if (lockDescriptor >= 0)
+                ::close(lockDescriptor);
+            std::fprintf(stderr, "roadloom: the quit outlasted its deadline; ending now\n");
+            std::_Exit(0);
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to spare: the quit's own bounded waits still end it.
+    }
+}
+
+// The application itself, once this program holds the data folder.
 int runApplication(int argc, char **argv, const QStringList &paths, const QString &lockPath,
-                   InstanceLock &lock, bool &allEnded)
+                   InstanceLock &lock)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Roadloom"));
@@ -79,10 +116,18 @@ int runApplication(int argc, char **argv, const QStringList &paths, const QStrin
     instance.close();
     // A quit before the window's first frame: the work held back for it is let go rather than waited out.
     StartupGate::open();
-    // Copies recorded only in the journal go into the catalog file before the program ends and its lock
-    // goes; nothing may write the catalog after that.
-    allEnded = model.finishCatalogWrites();
-    MediaCache::shared().foldJournal();
+    // The quit began with `quitting`, or with the event loop's end (a session that ends).
+    model.beginQuit();
+    endByTheLatest(model.quitDeadline(), lock.descriptor());
+    // Every wait from here on shares the quit's one deadline (AppModel::quitWait from its first step), so
+    // that the program and its lock are gone soon after it whatever a file system does. Copies recorded
+    // only in the journal go into the catalog file before the program ends and its lock goes; nothing
+    // writes the catalog after that.
+    const bool allEnded = model.finishCatalogWrites();
+    const bool folded =
+        MediaCache::shared().foldJournalForQuit(model.quitDeadline()) != MediaCache::QuitFold::skipped;
+    if (!allEnded || !folded)
+        endAbandoning(code, lock);
     return code;
 }
 
@@ -102,10 +147,12 @@ int main(int argc, char **argv)
     const std::string nativeLockPath =
         InstanceLock::fileIn(QFile::encodeName(StandardFolders::dataRoot()).toStdString());
     const QString lockPath = QFile::decodeName(QByteArray::fromStdString(nativeLockPath));
+    // The launch the `roadloom` command may have begun already, taken out of the environment either way.
+    const std::string launch = InstanceMessage::launchIdentity();
     InstanceLock lock = InstanceLock::inherited(nativeLockPath);
     if (!lock.holds()) {
-        InstanceLock::Claim claim =
-            InstanceLock::claim(nativeLockPath, SingleInstance::encode(paths).toStdString(), holderWaitMs);
+        InstanceLock::Claim claim = InstanceLock::claim(
+            nativeLockPath, SingleInstance::encode(paths, launch).toStdString(), holderWaitMs);
         switch (claim.outcome) {
         case InstanceLock::Outcome::handedOver:
             return 0;
@@ -122,15 +169,5 @@ int main(int argc, char **argv)
         }
     }
 
-    bool allEnded = true;
-    const int code = runApplication(argc, argv, paths, lockPath, lock, allEnded);
-    if (!allEnded) {
-        // A scan its file system holds still runs: the program ends here, without the destructors of the
-        // statics that thread may still reach, and without the sanitizers' leak check, which stops every
-        // thread and would wait for that one forever.
-        lock = InstanceLock();
-        std::fflush(nullptr);
-        std::_Exit(code);
-    }
-    return code;
+    return runApplication(argc, argv, paths, lockPath, lock);
 }

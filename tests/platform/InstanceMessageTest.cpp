@@ -237,7 +237,8 @@ TEST(InstanceMessage, ARuntimeFolderReachedThroughALinkIsPassedOver)
     const std::string name = socket.substr(socket.rfind('/'));
     const UniqueFd other = InstanceMessage::listen(QFile::encodeName(decoy).toStdString() + name);
     ASSERT_TRUE(other);
-    EXPECT_FALSE(InstanceMessage::send(InstanceMessage::socketPathFor(lock), "paths", 100)); // nobody answers
+    EXPECT_EQ(InstanceMessage::send(InstanceMessage::socketPathFor(lock), "paths", 100),
+              InstanceMessage::Delivery::unanswered); // nobody answers
     EXPECT_GE(UniqueFd(::accept(listening.get(), nullptr, nullptr)).get(), 0);
     EXPECT_LT(UniqueFd(::accept(other.get(), nullptr, nullptr)).get(), 0);
     InstanceMessage::remove(socket);

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QThread>
 
+#include <memory>
 #include <optional>
+#include <string>
 
 class QLocalSocket;
 class QSocketNotifier;
@@ -16,9 +18,11 @@ class QSocketNotifier;
 // Serves the running instance's socket: a later launch hands the paths it was given to the running one
 // over a user-only local socket and exits (which instance runs is decided by the data folder's lock,
 // platform/InstanceLock). A message is a 32-bit big-endian length and a QDataStream of a
-// QStringList of absolute paths, at most 1 MiB; anything else is dropped. The socket is served on a thread
-// of its own; the launch is answered once the GUI thread has taken its paths, so that a launch whose paths
-// this instance will not open (it quits first) gets no answer, and takes over once it is gone.
+// QStringList of absolute paths, then the launch's identity (see InstanceMessage), at most 1 MiB; anything
+// else is dropped. The socket is served on a thread of its own; the launch is answered once the GUI thread
+// has taken its paths, so that a launch whose paths this instance will not open (it quits first) gets no
+// answer, and takes over once it is gone. Meanwhile a launch with an identity is told it waits; sent again,
+// it is taken once and every send of it answered.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -41,19 +45,30 @@ public:
 
     // Command-line arguments as absolute paths (a "file:" URL becomes its path).
     static QStringList absolutePaths(const QStringList &arguments);
-    // The message for the paths, and the paths of a whole message (none when it is malformed).
-    static QByteArray encode(const QStringList &paths);
+    // What a message carries: the paths and the launch's identity (empty from earlier versions).
+    struct Launch {
+        QStringList paths;
+        QByteArray identity;
+    };
+    // The message for the paths of the launch `launch` (none: as earlier versions send), and what a whole
+    // message carries (none when it is malformed).
+    static QByteArray encode(const QStringList &paths, const std::string &launch = {});
+    static std::optional<Launch> read(const QByteArray &message);
     static std::optional<QStringList> decode(const QByteArray &message);
+    // What the listener keeps of the launches with an identity, on its own thread.
+    struct Launches;
 
 signals:
     // Another launch handed these paths over, in its order.
     void pathsReceived(const QStringList &paths);
 
 private:
-    // On the GUI thread: the paths go out, then their launch is answered.
-    void take(const QStringList &paths, const QPointer<QLocalSocket> &socket);
+    // On the GUI thread: the paths go out, then their launch is answered (every send of it).
+    void take(const QStringList &paths, const QByteArray &identity, const QPointer<QLocalSocket> &socket);
 
     QString m_path;
     QThread m_thread;
+    // Used on the listener's thread only; made with the object, so that every listening shares it.
+    std::shared_ptr<Launches> m_launches;
     QSocketNotifier *m_listener = nullptr; // lives on m_thread, with the listening socket
 };

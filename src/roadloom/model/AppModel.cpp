@@ -120,7 +120,7 @@ AppModel::AppModel(Services services, QObject *parent)
     m_recordingActions =
         std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices, m_services.trash);
     if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &AppModel::cancelExports);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { beginQuit(); });
 }
 
 AppModel::~AppModel()
@@ -139,16 +139,35 @@ AppModel::~AppModel()
     delete m_preferences;
 }
 
+void AppModel::beginQuit(QDeadlineTimer deadline)
+{
+    if (m_quitBegun)
+        return;
+    m_quitBegun = true;
+    m_quitDeadline = deadline;
+    // A run a file system holds past the deadline leaves its hidden movie, which the next export into that
+    // folder removes.
+    for (ClipExportJob *job : findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly))
+        job->cancelAndWait(m_quitDeadline);
+}
+
+// Waiting for work that a file system holds could last for ever. Abandoning it at the deadline is no worse
+// than the program being killed there: the catalog and its journal are written whole or not at all and
+// survive a kill at any moment (a copy cut off leaves only its temporary file, removed at the next start),
+// and once the journal is folded for the quit the media cache refuses every later write, so nothing
+// abandoned writes after the fold; where an abandoned call holds the cache itself, the fold is skipped and
+// the next start reads the journal.
 bool AppModel::finishCatalogWrites()
 {
+    beginQuit();
     // Everything is told before anything is waited for: a copy or a plan may wait for the catalog behind a
     // listing that ends only once the library is told.
     m_cache->stop();
     m_library->stopCatalogWrites();
-    m_cache->finish();
-    const bool ended = m_library->finishCatalogWrites();
-    m_resolving->close();
-    return ended;
+    const bool cacheEnded = m_cache->finish(m_quitDeadline);
+    const bool libraryEnded = m_library->finishCatalogWrites(m_quitDeadline);
+    const bool resolutionsEnded = m_resolving->close(m_quitDeadline);
+    return cacheEnded && libraryEnded && resolutionsEnded;
 }
 
 void AppModel::setShowExportSheet(bool show)

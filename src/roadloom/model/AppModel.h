@@ -12,6 +12,7 @@
 #include "roadloom/model/Toast.h"
 #include "roadloom/model/WorkGate.h"
 
+#include <QDeadlineTimer>
 #include <QFuture>
 #include <QObject>
 #include <QString>
@@ -146,13 +147,24 @@ public:
     // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
     // without a recording or when the panel is cancelled.
     ClipExportJob *exportClip(const ClipExportRequest &request);
-    // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction.
+    // Stops every export run and removes its incomplete movie; asked nothing. At destruction.
     void cancelExports();
-    // For the quit, before the media cache's journal is folded and the data folder's lock goes: stops every
-    // writer of the catalog (copies, the library's scans and refreshes, the resolutions of the player and of
-    // telemetry exports), all before waiting for any, then waits for those running; a scan its file system
-    // holds past `LibraryStore::quitScanWait` is abandoned (false then: its thread still runs). Nothing of
-    // the model writes the catalog afterwards.
+
+    // How long the quit waits, in all, from its first step, for whatever it waits for: a file system that
+    // stopped answering holds nothing past it.
+    static constexpr std::chrono::milliseconds quitWait{2000};
+    // The quit's first step, once it is decided: starts its one deadline (`deadline`; a later call keeps the
+    // first) and stops every export run, waiting for them until the deadline so that they leave no
+    // incomplete movie. A run held past it by a file system is abandoned.
+    void beginQuit(QDeadlineTimer deadline = QDeadlineTimer(quitWait));
+    // The quit's deadline; forever until the quit begins.
+    QDeadlineTimer quitDeadline() const { return m_quitDeadline; }
+    // For the quit, before the media cache's journal is folded and the data folder's lock goes (begins the
+    // quit when that has not been done): stops every writer of the catalog (copies, the library's scans,
+    // listings and refreshes, the resolutions of the player and of exports), all before waiting for any,
+    // then waits for those running until the quit's deadline. What a file system still holds then is
+    // abandoned: false, its thread still runs. Nothing of the model writes the catalog once the media
+    // cache's journal was folded for the quit (MediaCache::foldJournalForQuit).
     bool finishCatalogWrites();
 
     // Clears the media cache off the GUI thread (see CacheBackend::clear), then has the library read the
@@ -183,6 +195,8 @@ private:
     PlayerServices m_playerServices;
     // The player's and the exports' resolutions, which write the catalog, pass through it.
     std::shared_ptr<WorkGate> m_resolving = std::make_shared<WorkGate>();
+    QDeadlineTimer m_quitDeadline{QDeadlineTimer::Forever};
+    bool m_quitBegun = false;
 
     // Children, created in this order and deleted in reverse.
     Preferences *m_preferences = nullptr;

@@ -60,11 +60,14 @@ void CacheCoordinator::stop()
     m_retryTimer.stop();
 }
 
-void CacheCoordinator::finish()
+bool CacheCoordinator::finish(QDeadlineTimer deadline)
 {
     stop();
-    m_copyPool.waitForDone();
-    m_callPool.waitForDone();
+    const bool copyEnded = m_copyPool.waitForDone(int(deadline.remainingTime()));
+    const bool callsEnded = m_callPool.waitForDone(int(deadline.remainingTime()));
+    if (!copyEnded || !callsEnded)
+        qCWarning(logCache) << "A copy or a call of the media cache did not end by the quit's deadline";
+    return copyEnded && callsEnded;
 }
 
 double CacheCoordinator::progress() const

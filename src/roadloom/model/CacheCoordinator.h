@@ -9,6 +9,7 @@
 #include "roadloom/model/FailedCopies.h"
 #include "roadloom/model/RetryPause.h"
 
+#include <QDeadlineTimer>
 #include <QFuture>
 #include <QList>
 #include <QObject>
@@ -68,9 +69,12 @@ public:
     // Tells the copy in progress to end; `finish` waits for it. Apart, so that a quit tells every writer of
     // the catalog before it waits for any: the copy may be waiting for another's catalog call.
     void stop();
-    // Cuts off the copy in progress and waits for it and the cache's calls to end: nothing is recorded
-    // after this, so what the program writes last at its end is the whole story.
-    void finish();
+    // Cuts off the copy in progress and waits for it and the cache's calls to end, or at most until
+    // `deadline`: nothing is recorded after this, so what the program writes last at its end is the whole
+    // story. False when a copy or a call still runs at the deadline (a source that stopped answering):
+    // it is abandoned, and whatever it would record later the media cache refuses once its journal was
+    // folded for the quit.
+    bool finish(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     bool isRunning() const { return m_isRunning; }
     bool isPaused() const { return m_isPaused; }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -58,20 +59,31 @@ void ClipExportJob::start()
         m_outcome = run();
         // Delivered on the GUI thread; a job deleted meanwhile takes the call with it.
         QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
+        std::lock_guard lock(m_endMutex);
+        m_threadEnded = true;
+        m_endChanged.notify_all();
     });
     if (started)
         return;
+    m_threadEnded = true;
     m_outcome.error =
         QStringLiteral("The export couldn\u2019t be started: the system has no thread to spare.");
     // Told later, as a run's end is, so that its caller has connected by then.
     QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
 }
 
-void ClipExportJob::cancelAndWait()
+bool ClipExportJob::cancelAndWait(QDeadlineTimer deadline)
 {
     m_cancel = true;
+    if (m_started && !deadline.isForever()) {
+        std::unique_lock lock(m_endMutex);
+        if (!m_endChanged.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()),
+                                   [this] { return m_threadEnded; }))
+            return false;
+    }
     m_thread.join();
     m_poll.stop();
+    return true;
 }
 
 QString ClipExportJob::nameSuffix(double start, double end)

@@ -11,14 +11,17 @@
 #include "roadloom/model/ExportQuality.h"
 #include "roadloom/model/PlayerServices.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -63,8 +66,10 @@ public:
 
     // Runs the export on a thread of its own; when none can be started, the run fails as an export would.
     void start();
-    // Stops the run at the next packet and waits until its incomplete movie is gone.
-    void cancelAndWait();
+    // Stops the run at the next packet and waits until its incomplete movie is gone, or at most until
+    // `deadline`: false when the run still goes then (a file system holds it), and this job must then stay
+    // until the program ends.
+    bool cancelAndWait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
     // (movies done + fraction of the current one) / movies; polled every 0.2 s, never going back.
     double progress() const { return m_progress; }
@@ -134,6 +139,9 @@ private:
     std::atomic<int> m_index{0};
     std::atomic<double> m_fraction{0};
     Outcome m_outcome; // written by the thread before it ends
+    std::mutex m_endMutex;
+    std::condition_variable m_endChanged;
+    bool m_threadEnded = false; // the run's thread has nothing left to do
     bool m_done = false;
     bool m_watched = false;
     double m_progress = 0;

@@ -121,18 +121,19 @@ void LibraryStore::stopCatalogWrites()
     *m_closing = true;
 }
 
-bool LibraryStore::finishCatalogWrites(std::chrono::milliseconds scanWait)
+bool LibraryStore::finishCatalogWrites(QDeadlineTimer deadline)
 {
     stopCatalogWrites();
-    const QDeadlineTimer deadline(scanWait);
-    m_scanAbandoned = !m_scanPool->waitForDone(int(scanWait.count()));
+    m_scanAbandoned = !m_scanPool->waitForDone(int(deadline.remainingTime()));
     if (m_scanAbandoned)
-        qCWarning(logLibrary) << "A scan did not end within" << scanWait.count()
-                              << "ms of the quit; its result is dropped";
-    m_catalog->close();
+        qCWarning(logLibrary) << "A scan or a catalog call did not end by the quit's deadline; its result is "
+                                 "dropped";
+    // A catalog call its file system holds (a bookmark, a stat, the search for a moved file) runs on, on a
+    // thread of the scans, which is abandoned with it.
+    const bool catalogLeft = m_catalog->close(deadline);
     // A check held by a folder that stopped answering is left too; it touches nothing of the store's.
     const bool checksEnded = m_checkPool.waitForDone(int(deadline.remainingTime()));
-    return !m_scanAbandoned && checksEnded;
+    return !m_scanAbandoned && catalogLeft && checksEnded;
 }
 
 // Sources

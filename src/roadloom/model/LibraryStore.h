@@ -7,6 +7,7 @@
 #include "roadloom/model/LibrarySource.h"
 #include "roadloom/model/WorkGate.h"
 
+#include <QDeadlineTimer>
 #include <QFileSystemWatcher>
 #include <QFuture>
 #include <QList>
@@ -115,18 +116,19 @@ public:
     // Where opened configuration files go, when the store was made before that store.
     void setConfigStore(ConfigStore *config) { m_config = config; }
 
-    // How long the quit waits for the store's threads before it abandons a scan.
+    // How long the store's own quit waits for its threads before it abandons what they do.
     static constexpr std::chrono::milliseconds quitScanWait{2000};
 
     // The quit in two steps, so that every part of the program is told before any is waited for. The first
     // tells the store's work to stop: a catalog listing ends early, a scan that ends registers nothing.
     void stopCatalogWrites();
-    // Tells as above, waits up to `scanWait` for the store's threads, then lets none of them reach the media
-    // cache's catalog any more and waits for the catalog calls under way, which end early at the stop. A
-    // scan its file system still holds (a pulled card, a network folder that stopped answering) is
-    // abandoned with its result. False when a thread of the store still runs (such a scan, or a check of
-    // a folder). A Trash asked for is completed when it ends within the wait.
-    bool finishCatalogWrites(std::chrono::milliseconds scanWait = quitScanWait);
+    // Tells as above, waits until `deadline` for the store's threads, then lets none of them reach the media
+    // cache's catalog any more and waits, until the same deadline, for the catalog calls under way, which
+    // end early at the stop. Whatever a file system still holds at the deadline (a pulled card, a network
+    // folder that stopped answering: a scan, the registering of its recordings, a listing, the refresh of
+    // the cache state, the search for moved files, a check of a folder) is abandoned with its result. False
+    // then: a thread of the store still runs. A Trash asked for is completed when it ends in time.
+    bool finishCatalogWrites(QDeadlineTimer deadline = QDeadlineTimer(quitScanWait));
 
     // Rebuilds the cards from the mounted volumes; changes no selection.
     void refreshDevices();

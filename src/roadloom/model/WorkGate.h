@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QDeadlineTimer>
+
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -29,12 +32,18 @@ public:
         return true;
     }
 
-    // Lets nothing through any more, then waits until the work already through has ended.
-    void close()
+    // Lets nothing through any more, then waits until the work already through has ended, or at most until
+    // `deadline`; false when work is still through then (it runs on, unwaited for).
+    bool close(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever))
     {
         std::unique_lock lock(m_mutex);
         m_closed = true;
-        m_left.wait(lock, [this] { return m_inside == 0; });
+        const auto left = [this] { return m_inside == 0; };
+        if (deadline.isForever()) {
+            m_left.wait(lock, left);
+            return true;
+        }
+        return m_left.wait_for(lock, std::chrono::milliseconds(deadline.remainingTime()), left);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "platform/gui/SingleInstance.h"
 
 #include "platform/InstanceLock.h"
+#include "platform/InstanceMessage.h"
 
 #include "fixtures/HandOver.h"
 #include "fixtures/TestSupport.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <QtEndian>
@@ -54,10 +56,22 @@ protected:
         return InstanceLock::fileIn(QFile::encodeName(dir.filePath(QStringLiteral("data"))).toStdString());
     }
     // A later launch claiming the data folder from another thread while this one serves.
-    QFuture<InstanceLock::Outcome> launch(const QStringList &paths, int waitMs) const
+    QFuture<InstanceLock::Outcome>
+    launch(const QStringList &paths, int waitMs, int answerMs = 3000,
+           const std::string &identity = InstanceMessage::launchIdentity()) const
     {
-        return QtConcurrent::run([lock = lockPath(), message = SingleInstance::encode(paths).toStdString(),
-                                  waitMs] { return InstanceLock::claim(lock, message, waitMs).outcome; });
+        return QtConcurrent::run(
+            [lock = lockPath(), message = SingleInstance::encode(paths, identity).toStdString(), waitMs,
+             answerMs] { return InstanceLock::claim(lock, message, waitMs, answerMs).outcome; });
+    }
+    // This thread holds the data folder and serves its socket.
+    InstanceLock holdAndServe(SingleInstance &instance) const
+    {
+        InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
+        EXPECT_EQ(holder.outcome, InstanceLock::Outcome::held);
+        EXPECT_TRUE(instance.listen());
+        EXPECT_TRUE(holder.lock.publish(QFile::encodeName(socket()).toStdString()));
+        return std::move(holder.lock);
     }
 
     // Hands over from another thread while this one serves, as a second process would.
@@ -93,6 +107,15 @@ TEST_F(SingleInstanceTest, MessagesCarryTheirPathsAndMalformedOnesReadAsNothing)
     };
     for (const auto &[name, message] : malformed)
         EXPECT_EQ(SingleInstance::decode(message), std::nullopt) << name;
+
+    const std::string identity = InstanceMessage::launchIdentity();
+    EXPECT_NE(InstanceMessage::launchIdentity(), identity);
+    EXPECT_EQ(SingleInstance::read(SingleInstance::encode(paths, identity))->identity.toStdString(),
+              identity);
+    EXPECT_EQ(SingleInstance::read(SingleInstance::encode(paths))->identity,
+              QByteArray()); // earlier versions'
+    for (const std::string &wrong : {identity.substr(1), identity + "0", std::string(32, 'G')})
+        EXPECT_EQ(SingleInstance::decode(SingleInstance::encode(paths, wrong)), std::nullopt) << wrong;
 }
 
 TEST_F(SingleInstanceTest, ArgumentsBecomeAbsolutePaths)
@@ -163,11 +186,8 @@ TEST_F(SingleInstanceTest, ALaunchIsAnsweredOnceTheGuiThreadHasTakenItsPaths)
 // when the quit outlasts its wait, says the holder is busy; it is never told its paths were taken.
 TEST_F(SingleInstanceTest, ALaunchDuringAQuitTakesOverOnceTheHolderIsGone)
 {
-    InstanceLock::Claim holder = InstanceLock::claim(lockPath(), {}, 0);
-    ASSERT_EQ(holder.outcome, InstanceLock::Outcome::held);
     SingleInstance instance(socket());
-    ASSERT_TRUE(instance.listen());
-    ASSERT_TRUE(holder.lock.publish(QFile::encodeName(socket()).toStdString()));
+    InstanceLock holder = holdAndServe(instance);
     QSignalSpy received(&instance, &SingleInstance::pathsReceived);
 
     // The launch's message arrives as the quit begins; the quit's work then holds the lock a while.
@@ -178,11 +198,67 @@ TEST_F(SingleInstanceTest, ALaunchDuringAQuitTakesOverOnceTheHolderIsGone)
         << "a launch that waits less than the quit lasts is told the holder is busy";
     EXPECT_FALSE(during.isFinished());
 
-    holder.lock = InstanceLock(); // the quitting program ends
+    holder = InstanceLock(); // the quitting program ends
     ASSERT_TRUE(waitFor([&] { return during.isFinished(); }, 20000));
     EXPECT_EQ(during.result(), InstanceLock::Outcome::held);
     QCoreApplication::processEvents();
     EXPECT_EQ(received.count(), 0);
+}
+
+// The GUI thread is busy when a quit is asked for (the keys of a window that does not answer), and a launch
+// comes meanwhile: the quit acts first, and the launch is not answered but becomes the next program.
+TEST_F(SingleInstanceTest, ALaunchBehindAQuitAskedForIsLeftToTheNextProgram)
+{
+    SingleInstance instance(socket());
+    InstanceLock holder = holdAndServe(instance);
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    // The window system's connection, where the key that asks for the quit waits to be read: typed before
+    // the launch comes.
+    int input[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, input), 0);
+    QSocketNotifier keys(input[0], QSocketNotifier::Read);
+    QObject::connect(&keys, &QSocketNotifier::activated, &instance, [&] {
+        keys.setEnabled(false);
+        instance.close();
+    });
+    ASSERT_EQ(::write(input[1], "q", 1), 1);
+    QFuture<InstanceLock::Outcome> during = launch({QStringLiteral("/media/card")}, 20000);
+    QThread::msleep(300); // the launch's paths are read and wait for the GUI thread
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 0);
+    EXPECT_FALSE(during.isFinished());
+
+    holder = InstanceLock(); // the quitting program ends
+    ASSERT_TRUE(waitFor([&] { return during.isFinished(); }, 20000));
+    EXPECT_EQ(during.result(), InstanceLock::Outcome::held);
+    ::close(input[0]);
+    ::close(input[1]);
+}
+
+// A GUI thread busy for many times what a launch waits for an answer: the launch is told it waits, its paths
+// arrive once, and it ends as handed over; sent again once taken (the application the launcher became), it
+// is answered without being taken again.
+TEST_F(SingleInstanceTest, ALaunchIsTakenOnceHoweverLongTheGuiThreadIsBusy)
+{
+    SingleInstance instance(socket());
+    InstanceLock holder = holdAndServe(instance);
+    QSignalSpy received(&instance, &SingleInstance::pathsReceived);
+
+    const std::string identity = InstanceMessage::launchIdentity();
+    QFuture<InstanceLock::Outcome> busy = launch({QStringLiteral("/while/busy")}, 20000, 100, identity);
+    QThread::msleep(1000);
+    EXPECT_FALSE(busy.isFinished());
+    ASSERT_TRUE(waitFor([&] { return busy.isFinished(); }));
+    EXPECT_EQ(busy.result(), InstanceLock::Outcome::handedOver);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 1);
+
+    QFuture<InstanceLock::Outcome> again = launch({QStringLiteral("/while/busy")}, 0, 3000, identity);
+    ASSERT_TRUE(waitFor([&] { return again.isFinished(); }));
+    EXPECT_EQ(again.result(), InstanceLock::Outcome::handedOver);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(received.count(), 1);
 }
 
 TEST_F(SingleInstanceTest, ALaunchWaitsForAHolderThatDoesNotListenYet)

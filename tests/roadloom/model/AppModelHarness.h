@@ -25,9 +25,11 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -60,12 +62,29 @@ inline VideoFacts facts(double duration = 60)
     return f;
 }
 
+// Holds the next call that passes once armed, as a file system that stopped answering holds it, until
+// released.
+struct CallHold {
+    std::atomic<bool> armed = false;
+    std::atomic<bool> holding = false;
+    QSemaphore released;
+    void pass()
+    {
+        if (!armed.exchange(false))
+            return;
+        holding = true;
+        released.acquire();
+    }
+    void release() { released.release(100); }
+};
+
 // What the loading services answer: recordings as the media cache resolves them, telemetry by the first
 // file, and the calls made (from the controller's and the model's threads).
 struct Services {
     std::map<QString, DashClip> resolved;   // by name; absent: unchanged
     std::map<QString, Telemetry> telemetry; // by the first file; absent: empty
     std::map<QString, MediaInfo> media;     // by path; absent: an empty summary
+    CallHold resolveHold;                   // holds a resolution
     // While held, telemetry reading waits (on the controller's thread) until released.
     void holdTelemetry()
     {
@@ -89,6 +108,7 @@ struct Services {
         PlayerServices s;
         s.resolve = [self](const DashClip &clip) {
             self->record(QStringLiteral("resolve ") + clip.name);
+            self->resolveHold.pass();
             auto it = self->resolved.find(clip.name);
             return it == self->resolved.end() ? clip : it->second;
         };
@@ -128,7 +148,11 @@ protected:
     QTemporaryDir dir;
     Defaults defaults{dir.filePath("settings.ini")};
     FakeVolumes volumes;
-    MediaCache cache{dir.filePath("Media Cache")};
+    CallHold mountsHold; // holds the media cache's call that reads the mounts: a bookmark made or followed
+    MediaCache cache{dir.filePath("Media Cache"), [this] {
+                         mountsHold.pass();
+                         return MountTable::current();
+                     }};
     ScriptedScan scan;
     FakePanels panels;
     FakeAlerts alerts;
@@ -203,6 +227,9 @@ protected:
     {
         scan.release.release(100);
         services->releaseTelemetry();
+        services->resolveHold.release();
+        mountsHold.release();
+        cacheBackend.release(100);
         model.reset();
     }
 };

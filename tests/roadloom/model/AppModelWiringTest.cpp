@@ -283,6 +283,95 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
     model.reset(); // before the catalog it reads
 }
 
+// The quit does not wait for a call that a file system holds, held here at the seam nearest to it.
+class QuitBoundTest;
+struct HeldCall {
+    const char *name;
+    void (QuitBoundTest::*hold)(); // starts the call and waits until it is held
+    bool holdsCache;               // held inside the media cache, whose fold for the quit then gives up
+};
+
+class QuitBoundTest : public AppModelWiringTest, public testing::WithParamInterface<HeldCall> {
+public:
+    const DashClip clip = recording("REC_A", at(1));
+    void heldAt(CallHold &hold, const std::function<void()> &start)
+    {
+        hold.armed = true;
+        start();
+        ASSERT_TRUE(waitFor([&] { return hold.holding.load(); }));
+    }
+    // The recording is catalogued, then its file goes: finding it again reads the mounts.
+    void makeWithAMovedFile()
+    {
+        const QString file = dir.filePath("card/REC_A_F.mp4");
+        write(file);
+        make({recording("REC_A", at(1), {{Channel::front, file}})});
+        ASSERT_TRUE(QFile::remove(file));
+    }
+    void registering()
+    {
+        make({});
+        scan.byRoot[card()] = {clip};
+        heldAt(mountsHold, [&] { model->library().rescan(); });
+    }
+    void listing()
+    {
+        makeWithAMovedFile();
+        heldAt(mountsHold, [&] { model->library().setSelectedSourceID(LibrarySource::allMedia().id()); });
+    }
+    void refreshing()
+    {
+        makeWithAMovedFile();
+        heldAt(mountsHold, [&] { model->library().refreshCacheState(); });
+    }
+    void copying()
+    {
+        cacheBackend.pending = {
+            {clip.catalogKey(), Channel::front, clip.files.at(Channel::front), 1000, "F"}};
+        cacheBackend.holdCopies = true;
+        make({});
+        ASSERT_TRUE(cacheBackend.waitForCopy());
+    }
+    void playing()
+    {
+        make({clip});
+        heldAt(services->resolveHold, [&] { model->player().load(clip, false); });
+    }
+    void exporting()
+    {
+        make({clip});
+        heldAt(services->resolveHold, [&] { model->exportTelemetry(TelemetryFormat::gpx, clip); });
+    }
+};
+
+TEST_P(QuitBoundTest, TheQuitEndsByItsDeadlineWhateverTheFileSystemHolds)
+{
+    (this->*GetParam().hold)();
+    // A file system that does not answer: only the watchdog lets the call go, when the quit waits for it.
+    Watchdog watchdog(std::chrono::seconds(20), [&] {
+        mountsHold.release();
+        services->resolveHold.release();
+        cacheBackend.release(100);
+    });
+    model->beginQuit(QDeadlineTimer(std::chrono::milliseconds(200)));
+    const bool allEnded = model->finishCatalogWrites();
+    const MediaCache::QuitFold fold = cache.foldJournalForQuit(model->quitDeadline());
+    ASSERT_FALSE(watchdog.end()) << "the quit waited";
+    EXPECT_FALSE(allEnded) << "the held call's thread still runs";
+    EXPECT_EQ(fold, GetParam().holdsCache ? MediaCache::QuitFold::skipped : MediaCache::QuitFold::written);
+}
+
+const HeldCall heldCalls[] = {
+    {"registeringAScansRecordings", &QuitBoundTest::registering, true},
+    {"listingAScopeWithAMovedFile", &QuitBoundTest::listing, true},
+    {"refreshingTheCacheState", &QuitBoundTest::refreshing, true},
+    {"copyingIntoTheCache", &QuitBoundTest::copying, false},
+    {"resolvingForThePlayer", &QuitBoundTest::playing, false},
+    {"resolvingForAnExport", &QuitBoundTest::exporting, false},
+};
+INSTANTIATE_TEST_SUITE_P(HeldCalls, QuitBoundTest, testing::ValuesIn(heldCalls),
+                         [](const testing::TestParamInfo<HeldCall> &info) { return info.param.name; });
+
 TEST_F(AppModelWiringTest, OpeningAConfigurationFileRaisesTheRequest)
 {
     make({});

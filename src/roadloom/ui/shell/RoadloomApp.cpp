@@ -111,12 +111,13 @@ bool RoadloomApp::requestQuit()
         if (guard && !guard())
             return false;
     m_quitting = true;
-    // Quitting is decided: running exports stop and leave no incomplete movie; nothing is asked.
-    m_model.cancelExports();
     emit quitting();
     for (const QPointer<QWidget> &window : std::as_const(m_windows))
         if (window)
             window->close();
+    // Quitting is decided: running exports stop and leave no incomplete movie; nothing is asked. The windows
+    // go first: a run a file system holds is waited for until the quit's deadline.
+    m_model.beginQuit();
     return true;
 }
 

@@ -6,7 +6,8 @@
 # - so does a launch whose XDG_RUNTIME_DIR is unset: it finds the first through the data folder's lock;
 # - once the instance is killed with SIGKILL, the next launch becomes the instance at once;
 # - two launches at the same instant on two card folders leave one instance, which lists both cards;
-# - a launch beside an instance that does not answer says that another Roadloom is running and exits.
+# - a launch beside an instance that does not answer says that another Roadloom is running and exits, and its
+#   paths are not opened once the instance answers again.
 set -uo pipefail
 exe=$(realpath "$1")
 home=$(mktemp -d)
@@ -19,7 +20,7 @@ trap cleanup EXIT
 export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share XDG_CACHE_HOME=$home/.cache
 export XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=xcb
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-for folder in "Trip 1" "Trip 2" "Trip 3" "Card A" "Card B"; do mkdir -p "$home/$folder/DCIM"; done
+for folder in "Trip 1" "Trip 2" "Trip 3" "Trip 4" "Trip 5" "Card A" "Card B"; do mkdir -p "$home/$folder/DCIM"; done
 settings=$XDG_CONFIG_HOME/Roadloom/Roadloom.conf
 lock=$XDG_DATA_HOME/Roadloom/roadloom.lock
 
@@ -91,11 +92,15 @@ listed "Card A" || fail "Card A is not listed"
 listed "Card B" || fail "Card B is not listed"
 
 # An instance that does not answer (stopped here) keeps a launch for a bounded time; then the launch says so
-# and exits, without a display for a message box.
+# and exits, without a display for a message box. Its paths are not opened once the instance answers again.
 kill -STOP "$instance"
-env -u DISPLAY timeout 60 "$exe" "$home/Trip 1" 2>"$home/refused.log"
+env -u DISPLAY timeout 60 "$exe" "$home/Trip 4" 2>"$home/refused.log"
 status=$?
 kill -CONT "$instance"
 [ "$status" -eq 1 ] || fail "the launch beside a hung instance exited $status"
 grep -q "Another Roadloom is already running" "$home/refused.log" || fail "the launch beside a hung instance did not say why"
+# A later launch's paths arrive after anything the instance read before them.
+(cd "$home" && timeout 20 "$exe" "Trip 5") || fail "the launch after the instance answered again exited $?"
+listed "Trip 5" || fail "the launch after the instance answered again was not opened"
+grep -q "libraryFolders=.*$home/Trip 4" "$settings" && fail "a launch that said it was not taken was opened"
 echo "1 passed, 0 failed"
