@@ -15,6 +15,7 @@
 #include "platform/UniqueFd.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/ClipOrder.h"
+#include "roadcore/CopyAdoption.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -150,15 +151,6 @@ QString distinctName(const QString &name, int n)
 QString storedPathKey(const QString &storedPath)
 {
     return QDir::cleanPath(storedPath);
-}
-
-FileCopy::Comparison compareFiles(const QString &a, const QString &b, const std::function<bool()> &proceed)
-{
-    const RegularFile::Opening first = RegularFile::openDescriptor(a);
-    const RegularFile::Opening second = RegularFile::openDescriptor(b);
-    if (!first.fd || !second.fd)
-        return FileCopy::Comparison::failed;
-    return FileCopy::compare(first.fd.get(), second.fd.get(), proceed);
 }
 
 // Copies the job's source into the new file `target`. Ends early, as incomplete, when `stopped` says so or
@@ -881,7 +873,7 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     // bytes are the source's.
     for (const QString &candidate : std::as_const(candidates)) {
         const QString path = m_root + QLatin1Char('/') + candidate;
-        const auto same = compareFiles(job.source, path, [&] { return !stopped(); });
+        const auto same = CopyAdoption::compareFiles(job.source, path, [&] { return !stopped(); });
         if (same == FileCopy::Comparison::stopped)
             return incompleteCopy(job.name);
         if (same != FileCopy::Comparison::equal)
@@ -959,7 +951,7 @@ bool MediaCache::clear(bool keepingUnavailable)
         return false;
     deleteUnreferenced(before, dropped, !keepingUnavailable);
     if (!keepingUnavailable) {
-        m_undecided.clear();
+        m_adoption.clearUndecided();
         if (const UniqueFd files = openStoredFiles(m_root))
             removeEmptyFolders(files.get(), 0);
         m_store.removeSetAsideJournals();
@@ -1037,93 +1029,19 @@ QSet<QString> MediaCache::referencedPaths() const
 
 bool MediaCache::adoptUnnamedCopies()
 {
-    m_undecided.clear();
-    struct Unnamed {
-        QString relative, fingerprint, name;
-        qint64 size = 0;
-    };
-    std::vector<Unnamed> unnamed;
+    std::vector<CopyAdoption::Unnamed> unnamed;
     {
         const QSet<QString> referenced = referencedPaths();
         forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
-            // "Files/<2>/<fingerprint>/<name>"
-            const QStringList parts = relative.split(QLatin1Char('/'));
-            if (parts.size() != 4 || referenced.contains(relative) || isPartialName(parts[3]) ||
-                parts[2].size() != 32 || !parts[2].startsWith(parts[1]))
+            if (isPartialName(QFile::decodeName(name)))
                 return;
-            unnamed.push_back({relative, parts[2], QFile::decodeName(name), qint64(st.st_size)});
+            if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
+                unnamed.push_back(std::move(*file));
         });
     }
-    if (unnamed.empty())
-        return false;
-    // Every channel file of the catalog by the name and size a copy of it would have.
-    QMultiHash<std::pair<QString, qint64>, std::pair<QString, QString>> byName;
-    for (const auto &[key, entry] : entries())
-        for (const auto &[letter, record] : entry.files) {
-            if (!channelFromRaw(letter))
-                continue;
-            const QString name = fileNameOf(record.originalPath);
-            byName.insert({name, record.size}, {key, letter});
-            if (record.importedPath && fileNameOf(*record.importedPath) != name)
-                byName.insert({fileNameOf(*record.importedPath), record.size}, {key, letter});
-        }
-    bool adopted = false;
-    for (const Unnamed &file : unnamed) {
-        // A copy that found its name taken carries a number: "name 2.mp4".
-        static const QRegularExpression numbered(QStringLiteral("^(.*) [0-9]+(\\.[^.]*)?$"));
-        QStringList names{file.name};
-        if (const auto match = numbered.match(file.name); match.hasMatch())
-            names.append(match.captured(1) + match.captured(2));
-        QSet<std::pair<QString, QString>> candidates;
-        for (const QString &name : std::as_const(names))
-            for (const auto &candidate : byName.values({name, file.size}))
-                candidates.insert(candidate);
-        if (candidates.isEmpty())
-            continue;
-        // Its folder names the fingerprint its content must have.
-        const QString path = m_root + QLatin1Char('/') + file.relative;
-        const Result<QString> content = fingerprint(path, file.size);
-        if (!content || *content != file.fingerprint)
-            continue;
-        // Which recordings it is proven to be, and which it may be, with a copy of their own or without.
-        QList<std::pair<QString, QString>> proven, unproven;
-        bool mayBeCopied = false;
-        for (const auto &candidate : std::as_const(candidates)) {
-            const CatalogEntry::File &record = entries().at(candidate.first).files.at(candidate.second);
-            if (record.fingerprint && *record.fingerprint != file.fingerprint)
-                continue;
-            if (existingStoredCopy(record)) {
-                mayBeCopied = true;
-                continue;
-            }
-            if (matches(record.originalPath, record)) {
-                const auto same = compareFiles(record.originalPath, path, [] { return true; });
-                if (same == FileCopy::Comparison::equal)
-                    proven.append(candidate);
-                else if (same == FileCopy::Comparison::failed)
-                    unproven.append(candidate); // its original cannot be read now: no verdict
-            } else if (record.fingerprint) {
-                proven.append(candidate);
-            } else {
-                unproven.append(candidate);
-            }
-        }
-        // Unproven, only the one recording it may be takes it; where several may, none does, and it stays
-        // until one is proven. Recordings with a copy of their own need none.
-        if (proven.isEmpty() && unproven.size() == 1 && !mayBeCopied)
-            proven = unproven;
-        else if (proven.isEmpty() && !unproven.isEmpty())
-            m_undecided.insert(file.relative);
-        for (const auto &[key, letter] : std::as_const(proven)) {
-            qCWarning(logCache) << "A stored copy no record named was given back to its recording:"
-                                << file.relative;
-            CatalogEntry::File record = entries().at(key).files.at(letter);
-            record.fingerprint = file.fingerprint;
-            record.storedPath = file.relative;
-            m_store.putRecord(key, letter, record);
-            adopted = true;
-        }
-    }
+    const bool adopted = m_adoption.adopt(m_store, unnamed, [this](const CatalogEntry::File &record) {
+        return existingStoredCopy(record).has_value();
+    });
     if (adopted)
         m_copyIndex.reset();
     return adopted;
@@ -1137,7 +1055,7 @@ void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, const
     // What was set aside may hold the records of files that no record names now; a catalog kept as
     // unreadable may name any file, so only what a record named before this change is known to be free.
     const auto spared = [&](const QString &relative) {
-        return m_undecided.contains(relative) || named.covers(relative) ||
+        return m_adoption.undecided().contains(relative) || named.covers(relative) ||
                (m_store.setAsideMayNameAny() && !referencedBefore.contains(relative));
     };
     forEachStoredFile(m_root,
@@ -1165,7 +1083,7 @@ MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)
 }
 
 std::optional<QSet<QString>> MediaCache::foldersWithCopies(const QStringList &folders,
-                                                          const std::atomic<bool> *stop)
+                                                           const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded(stop))

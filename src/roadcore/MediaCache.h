@@ -5,6 +5,7 @@
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/CatalogStore.h"
+#include "roadcore/CopyAdoption.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
@@ -129,11 +130,8 @@ private:
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
     const CatalogEntry::Catalog &entries() const { return m_store.entries(); }
-    // Gives each stored file that no record names, whose content's fingerprint is the name of its folder,
-    // to the channel files without a copy that it is proven to be: their file name (or its " 2" form) and
-    // size, and all its bytes equal to the original in place, or else the record's own fingerprint. A record
-    // with neither takes it only when it is the one record of the catalog the file may be; where several
-    // may, the file is kept undecided. True when one was given, and the catalog changed.
+    // Gives each stored file that no record names to the record it is proven to be (CopyAdoption::adopt).
+    // True when one was given, and the catalog changed.
     bool adoptUnnamedCopies();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
@@ -199,8 +197,7 @@ private:
     QMutex m_mutex;
     CatalogStore m_store;
     std::optional<CopyIndex> m_copyIndex;
-    // Stored files no record names that more than one recording may be: kept until one is proven.
-    QSet<QString> m_undecided;
+    CopyAdoption m_adoption{m_root};
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;
