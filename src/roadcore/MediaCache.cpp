@@ -789,35 +789,24 @@ QStringList MediaCache::storedPaths(const QString &fingerprint)
     return existing;
 }
 
-bool MediaCache::isReferenced(const QString &storedPath)
-{
-    return copyIndex().references.contains(storedPathKey(storedPath));
-}
-
 bool MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
     const QString letter = rawValue(job.channel);
-    const auto entry = entries().find(job.key);
-    const auto record = entry == entries().end() ? nullptr : entry->second.files.find(letter);
-    if (!record || record == entry->second.files.end()) {
-        m_store.save();
-        return true; // no record to take the copy
-    }
+    const CatalogEntry::File *record = m_store.record(job.key, letter);
+    if (!record)
+        return true; // forgotten meanwhile: no record takes the copy, and the catalog is unchanged
     if (m_copyIndex)
-        m_copyIndex->add(record->second, -1);
+        m_copyIndex->add(*record, -1);
     const bool saved = m_store.saveCopy({job.key, letter, fingerprint, storedPath});
     if (m_copyIndex)
-        m_copyIndex->add(record->second, 1);
+        m_copyIndex->add(*record, 1);
     return saved;
 }
 
 Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial)
 {
-    const auto entry = entries().find(job.key);
-    if (entry == entries().end() || !entry->second.files.count(rawValue(job.channel))) {
-        m_store.save(); // forgotten meanwhile: the copy goes with the temporary file
-        return {};
-    }
+    if (!m_store.record(job.key, rawValue(job.channel)))
+        return {}; // forgotten meanwhile: the copy goes with the temporary file
     const QString folder = partial.relative().section(QLatin1Char('/'), 0, -2);
     constexpr int mostNames = 1000;
     for (int n = 1; n <= mostNames; ++n) {

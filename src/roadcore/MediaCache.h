@@ -162,8 +162,6 @@ private:
     bool isInsideRoot(const QString &path) const;
     // Relative paths of the existing stored copies with this fingerprint.
     QStringList storedPaths(const QString &fingerprint);
-    // Whether a record names this relative path as its stored copy.
-    bool isReferenced(const QString &storedPath);
     // The records' stored copies by fingerprint and by path, so that a copy does not walk the catalog.
     // Made on first need; forgotten by every change of stored paths other than `commit`, which keeps it.
     struct CopyIndex {

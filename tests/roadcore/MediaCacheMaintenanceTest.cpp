@@ -141,11 +141,25 @@ TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
     EXPECT_EQ(storedFiles(), QStringList{});
     EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
 
-    // An unknown key still prunes and saves.
+    // An unknown key still prunes. It changes no record: the catalog file is not written, and while it
+    // cannot be, nothing is left unsaved.
     writeFile(root + "/Files/ab/stray.mp4", "stray");
-    QFile::remove(root + "/catalog.json");
-    cache->remove("unknown#0", true);
+    const QString catalogFile = root + "/catalog.json";
+    const QByteArray bytes = readFile(catalogFile);
+    const QDateTime longAgo(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile file(catalogFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(longAgo, QFile::FileModificationTime));
+    }
+    EXPECT_TRUE(cache->remove("unknown#0", true));
     EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_EQ(readFile(catalogFile), bytes);
+    EXPECT_EQ(QFileInfo(catalogFile).lastModified().toUTC(), longAgo);
+    FolderLock lock(root);
+    EXPECT_TRUE(cache->remove("unknown#0", false));
+    lock.unlock();
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
     EXPECT_EQ(catalog().size(), 1u);
 }
 
