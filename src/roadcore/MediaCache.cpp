@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -808,17 +809,19 @@ Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint
     if (!m_store.record(job.key, rawValue(job.channel)))
         return {}; // forgotten meanwhile: the copy goes with the temporary file
     const QString folder = partial.relative().section(QLatin1Char('/'), 0, -2);
+    const QByteArray from = QFile::encodeName(partial.path());
     constexpr int mostNames = 1000;
     for (int n = 1; n <= mostNames; ++n) {
         const QString relative = folder + QLatin1Char('/') + distinctName(job.name, n);
         const QByteArray target = QFile::encodeName(m_root + QLatin1Char('/') + relative);
         // A file there keeps its name: another recording's copy of equal fingerprint but other bytes, or
-        // one no record names that may yet be proven another's.
-        struct stat st {};
-        if (::lstat(target.constData(), &st) == 0 || errno != ENOENT)
-            continue;
-        if (::rename(QFile::encodeName(partial.path()).constData(), target.constData()) != 0)
+        // one no record names that may yet be proven another's. The rename itself refuses to replace it,
+        // so one that appears meanwhile is kept too.
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                continue;
             return unwritable(job.name, errno);
+        }
         partial.setInstalled();
         if (!commit(job, fingerprint, relative))
             return unsaved(job.name);

@@ -176,6 +176,22 @@ TEST_F(MediaCacheCopyTest, EqualFingerprintsWithOtherBytesAreStoredApart)
     EXPECT_EQ(storedFiles().size(), 4);
 }
 
+// Only a name taken by another file is passed over for the next; any other reason the copy cannot take its
+// name is the failure.
+TEST_F(MediaCacheCopyTest, ANameTheCopyCannotTakeForAnotherReasonReportsThatReason)
+{
+    const DashClip clip = add("x", {{Channel::front, pattern(1000)}});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    CacheJob job = jobs[0];
+    job.name = QString(300, 'n') + ".mp4";
+    const Result<void> done = cache->perform(job);
+    ASSERT_FALSE(done.ok());
+    EXPECT_EQ(done.failure().cause, "couldn't be written: File name too long");
+    EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_TRUE(isPending(clip.catalogKey()));
+}
+
 TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNothing)
 {
     const struct {
