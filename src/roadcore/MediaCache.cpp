@@ -257,18 +257,21 @@ void forEachStoredFile(const QString &root, const FileVisit &visit)
         forEachRegularFile(files.get(), QStringLiteral("Files"), 0, visit);
 }
 
-// Removes the empty folders below the open folder, the deepest first; true when it holds nothing then.
-bool removeEmptyFolders(int folder, int depth)
+// Removes the empty folders below the open folder at `relative`, the deepest first, except those `inUse`
+// names; true when it holds nothing then.
+bool removeEmptyFolders(int folder, const QString &relative, int depth,
+                        const std::function<bool(const QString &)> &inUse)
 {
     bool empty = true;
     for (const QByteArray &name : namesIn(folder)) {
         struct stat st {};
         bool gone = false;
+        const QString path = relative + QLatin1Char('/') + QFile::decodeName(name);
         if (depth < deepest && ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(st.st_mode)) {
             const UniqueFd child(
                 ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            gone = child && removeEmptyFolders(child.get(), depth + 1) &&
+            gone = child && removeEmptyFolders(child.get(), path, depth + 1, inUse) && !inUse(path) &&
                    ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0;
         }
         empty = empty && gone;
@@ -880,12 +883,15 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         }
     }
 
+    // Known before its folder is made, so that a clear meanwhile leaves the folder to the copy.
+    PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
+                                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (stopped())
         return incompleteCopy(job.name);
     if (!QDir().mkpath(m_root + QLatin1Char('/') + folder))
         return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created.").arg(job.name)};
-    PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
-                                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    if (m_afterFolderMade)
+        m_afterFolderMade();
     if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)
         return copied;
     QMutexLocker lock(&m_mutex);
@@ -944,8 +950,14 @@ bool MediaCache::clear(bool keepingUnavailable)
     deleteUnreferenced(before, dropped, !keepingUnavailable);
     if (!keepingUnavailable) {
         m_adoption.clearUndecided();
-        if (const UniqueFd files = openStoredFiles(m_root))
-            removeEmptyFolders(files.get(), 0);
+        if (const UniqueFd files = openStoredFiles(m_root)) {
+            std::lock_guard lock(m_partialsMutex);
+            removeEmptyFolders(files.get(), QStringLiteral("Files"), 0, [&](const QString &folder) {
+                return std::any_of(m_partials.cbegin(), m_partials.cend(), [&](const QString &partial) {
+                    return partial.startsWith(folder + QLatin1Char('/'));
+                });
+            });
+        }
         m_store.removeSetAsideJournals();
     }
     return true;

@@ -121,6 +121,9 @@ public:
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
 
+    // A seam for tests: called by each copy once its folder is made, before its file is created there.
+    void setAfterFolderMade(std::function<void()> call) { m_afterFolderMade = std::move(call); }
+
 private:
     // Everything below expects m_mutex to be held by the caller.
     // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first or
@@ -205,4 +208,5 @@ private:
     // waits for the catalog's; taken after m_mutex where both are held.
     std::mutex m_partialsMutex;
     QSet<QString> m_partials;
+    std::function<void()> m_afterFolderMade;
 };

@@ -192,6 +192,21 @@ TEST_F(MediaCacheCopyTest, ANameTheCopyCannotTakeForAnotherReasonReportsThatReas
     EXPECT_TRUE(isPending(clip.catalogKey()));
 }
 
+// A clear of everything removes the empty folders; the one a copy has just made for its file is not empty
+// for long.
+TEST_F(MediaCacheCopyTest, AClearRightAfterACopyMadeItsFolderLeavesTheFolderToTheCopy)
+{
+    const DashClip clip = add("x", {{Channel::front, pattern(1000)}});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    bool cleared = false;
+    cache->setAfterFolderMade([&] { cleared = bool(cache->clear(false)); });
+    const Result<void> done = cache->perform(jobs[0]);
+    ASSERT_TRUE(done.ok()) << done.error().toStdString();
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(readFile(root + "/" + record(clip, Channel::front).storedPath.value_or("none")), pattern(1000));
+}
+
 TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningLeavesNothingAndRecordsNothing)
 {
     const struct {
