@@ -125,6 +125,25 @@ Failure unreadable(const QString &path, const char *what, int error)
                        .arg(QLatin1String(what), systemText(error))};
 }
 
+Failure catalogNotRead()
+{
+    return Failure{QStringLiteral("The media cache's catalog couldn't be read."),
+                   QStringLiteral("the media cache's catalog couldn't be read")};
+}
+
+Failure catalogNotWritten()
+{
+    return Failure{QStringLiteral("The media cache's catalog couldn't be written."),
+                   QStringLiteral("the media cache's catalog couldn't be written")};
+}
+
+Failure undeletable(const QString &name, int error)
+{
+    return Failure{
+        QStringLiteral("The stored file “%1” couldn't be deleted: %2.").arg(name, systemText(error)),
+        QStringLiteral("a stored file couldn't be deleted: %1").arg(systemText(error))};
+}
+
 Failure unwritable(const QString &name, int error)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error)),
@@ -917,108 +936,115 @@ std::optional<MediaCache::Usage> MediaCache::usage()
     return usage;
 }
 
-bool MediaCache::clear(bool keepingUnavailable)
+Result<void> MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    // Without keeping every copy goes: none needs finding again first.
-    if (keepingUnavailable)
-        adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    QSet<QString> dropped;
-    QStringList forgotten;
-    for (const auto &[key, entry] : entries()) {
-        bool available = false;
-        for (const auto &[letter, record] : entry.files) {
-            const bool inPlace = matches(record.originalPath, record);
-            available = available || inPlace;
-            if (const auto relative = record.usableStoredPath(); relative && (!keepingUnavailable || inPlace))
-                dropped.insert(storedPathKey(*relative));
-            if (record.storedPath && (!keepingUnavailable || inPlace))
-                m_store.dropCopy(key, letter);
-        }
-        if (!keepingUnavailable && !available)
-            forgotten.append(key);
-    }
-    for (const QString &key : std::as_const(forgotten))
-        m_store.forget(key);
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped, !keepingUnavailable);
-    if (!keepingUnavailable) {
-        m_adoption.clearUndecided();
-        if (const UniqueFd files = openStoredFiles(m_root)) {
-            std::lock_guard lock(m_partialsMutex);
-            removeEmptyFolders(files.get(), QStringLiteral("Files"), 0, [&](const QString &folder) {
-                return std::any_of(m_partials.cbegin(), m_partials.cend(), [&](const QString &partial) {
-                    return partial.startsWith(folder + QLatin1Char('/'));
-                });
-            });
-        }
-        m_store.removeSetAsideJournals();
-    }
-    return true;
-}
-
-bool MediaCache::remove(const QString &key, bool forget)
-{
-    QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    QSet<QString> dropped;
-    if (const auto entry = entries().find(key); entry != entries().end()) {
-        if (forget) {
-            m_store.forget(key);
-        } else {
-            for (const auto &[letter, record] : entry->second.files)
+    const Result<void> cleared = maintain(!keepingUnavailable, [&] {
+        QSet<QString> dropped;
+        QStringList forgotten;
+        for (const auto &[key, entry] : entries()) {
+            bool available = false;
+            for (const auto &[letter, record] : entry.files) {
+                const bool inPlace = matches(record.originalPath, record);
+                available = available || inPlace;
+                if (keepingUnavailable && !inPlace)
+                    continue;
                 if (const auto relative = record.usableStoredPath())
                     dropped.insert(storedPathKey(*relative));
-            for (const auto &[letter, record] : entry->second.files)
                 m_store.dropCopy(key, letter);
+            }
+            if (!keepingUnavailable && !available)
+                forgotten.append(key);
         }
+        for (const QString &key : std::as_const(forgotten))
+            m_store.forget(key);
+        return dropped;
+    });
+    if (!cleared || keepingUnavailable)
+        return cleared;
+    m_adoption.clearUndecided();
+    if (const UniqueFd files = openStoredFiles(m_root)) {
+        std::lock_guard partials(m_partialsMutex);
+        removeEmptyFolders(files.get(), QStringLiteral("Files"), 0, [&](const QString &folder) {
+            return std::any_of(m_partials.cbegin(), m_partials.cend(), [&](const QString &partial) {
+                return partial.startsWith(folder + QLatin1Char('/'));
+            });
+        });
     }
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped);
-    return true;
+    m_store.removeSetAsideJournals();
+    return cleared;
 }
 
-bool MediaCache::removeReplaceableCopies(const QString &key)
+Result<void> MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    beginOperation();
-    QSet<QString> dropped;
-    if (const auto entry = entries().find(key); entry != entries().end()) {
+    return maintain(false, [&] {
+        QSet<QString> dropped;
+        const auto entry = entries().find(key);
+        if (entry == entries().end())
+            return dropped;
+        // A forgotten recording's copies are only unreferenced: what was set aside may still name them, and
+        // one that cannot be deleted is proven to no record, so it stays for a later sweep.
+        if (forget) {
+            m_store.forget(key);
+            return dropped;
+        }
         for (const auto &[letter, record] : entry->second.files) {
-            const auto relative = record.usableStoredPath();
+            if (const auto relative = record.usableStoredPath())
+                dropped.insert(storedPathKey(*relative));
+            m_store.dropCopy(key, letter);
+        }
+        return dropped;
+    });
+}
+
+Result<void> MediaCache::removeReplaceableCopies(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    return maintain(false, [&] {
+        beginOperation();
+        QSet<QString> dropped;
+        const auto entry = entries().find(key);
+        if (entry == entries().end())
+            return dropped;
+        for (const auto &[letter, record] : entry->second.files) {
             if (!record.storedPath)
                 continue;
             CatalogEntry::File kept = record;
             if (!matches(record.originalPath, record) && !resolveBookmark(kept))
                 continue;
-            if (relative)
+            if (const auto relative = record.usableStoredPath())
                 dropped.insert(storedPathKey(*relative));
             kept.storedPath.reset();
             m_store.putRecord(key, letter, kept);
         }
+        return dropped;
+    });
+}
+
+Result<void> MediaCache::maintain(bool everything, const std::function<QSet<QString>()> &change)
+{
+    if (!ensureLoaded())
+        return catalogNotRead();
+    m_store.beginChange();
+    // When everything goes, none needs finding again first.
+    if (!everything)
+        adoptUnnamedCopies();
+    const QSet<QString> before = referencedPaths();
+    m_copyIndex.reset();
+    const QSet<QString> dropped = change();
+    Sweep sweep = setAside(before, dropped, everything);
+    if (sweep.refused) {
+        putBack(sweep);
+        m_store.undoChange();
+        return *sweep.refused;
     }
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped);
-    return true;
+    if (!m_store.saveChange()) {
+        putBack(sweep);
+        return catalogNotWritten();
+    }
+    deleteSwept(sweep);
+    return {};
 }
 
 QSet<QString> MediaCache::referencedPaths() const
@@ -1051,9 +1077,10 @@ bool MediaCache::adoptUnnamedCopies()
     return adopted;
 }
 
-void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
-                                    bool everything)
+MediaCache::Sweep MediaCache::setAside(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
+                                       bool everything)
 {
+    Sweep sweep;
     const QSet<QString> referenced = referencedPaths();
     const CatalogJournal::Names &named = m_store.setAsideNames();
     // What was set aside may hold the records of files that no record names now; a catalog kept as
@@ -1062,18 +1089,64 @@ void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, const
         return m_adoption.undecided().contains(relative) || named.covers(relative) ||
                (m_store.setAsideMayNameAny() && !referencedBefore.contains(relative));
     };
-    forEachStoredFile(m_root,
-                      [&](int folder, const char *name, const QString &relative, const struct stat &) {
-                          if (referenced.contains(relative))
-                              return;
-                          // Temporary files go in every case, the copies the user dropped too.
-                          if (!everything && !isPartialName(QFile::decodeName(name)) &&
-                              !dropped.contains(relative) && spared(relative))
-                              return;
-                          std::lock_guard lock(m_partialsMutex);
-                          if (!m_partials.contains(relative))
-                              ::unlinkat(folder, name, 0);
-                      });
+    forEachStoredFile(m_root, [&](int folder, const char *name, const QString &relative,
+                                  const struct stat &) {
+        if (referenced.contains(relative))
+            return;
+        // Temporary files go in every case, the copies the user dropped too.
+        const bool temporary = isPartialName(QFile::decodeName(name));
+        const bool dropping = !temporary && (everything || dropped.contains(relative));
+        if (!temporary && !dropping && spared(relative))
+            return;
+        {
+            std::lock_guard lock(m_partialsMutex);
+            if (m_partials.contains(relative))
+                return;
+        }
+        if (!dropping) {
+            sweep.loose.insert(relative);
+            return;
+        }
+        if (sweep.refused)
+            return;
+        const QString aside =
+            QLatin1String(".partial-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        if (::renameat2(folder, name, folder, QFile::encodeName(aside).constData(), RENAME_NOREPLACE) == 0)
+            sweep.aside.insert(relative.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') + aside,
+                               relative);
+        else
+            sweep.refused = undeletable(QFile::decodeName(name), errno);
+    });
+    return sweep;
+}
+
+void MediaCache::putBack(const Sweep &sweep)
+{
+    if (sweep.aside.isEmpty())
+        return;
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            const auto was = sweep.aside.constFind(relative);
+            if (was == sweep.aside.cend())
+                return;
+            if (::renameat2(folder, name, folder, QFile::encodeName(fileNameOf(*was)).constData(),
+                            RENAME_NOREPLACE) != 0)
+                qCWarning(logCache) << "A stored file could not be given its name back:" << *was
+                                    << systemText(errno);
+        });
+}
+
+void MediaCache::deleteSwept(const Sweep &sweep)
+{
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            if (!sweep.aside.contains(relative) && !sweep.loose.contains(relative))
+                return;
+            std::lock_guard lock(m_partialsMutex);
+            // One that stays keeps a name no record takes, or none names: a later sweep deletes it.
+            if (!m_partials.contains(relative) && ::unlinkat(folder, name, 0) != 0)
+                qCWarning(logCache) << "A stored file could not be deleted:" << relative << systemText(errno);
+        });
 }
 
 MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)

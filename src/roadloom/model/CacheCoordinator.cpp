@@ -208,16 +208,15 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
 {
     const QString key = clip.catalogKey();
     m_forcedKeys.remove(key);
-    call<bool>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
-               [this, key, name = clip.name](bool removed) {
-                   if (removed)
-                       emit copiesRemoved(key);
-                   else
-                       setLastError(QStringLiteral("The cached copies of %1 couldn't be removed: the media "
-                                                   "cache's catalog couldn't be read or written.")
-                                        .arg(name));
-                   refreshUsage();
-               });
+    call<Result<void>>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
+                       [this, key, name = clip.name](const Result<void> &removed) {
+                           if (removed)
+                               emit copiesRemoved(key);
+                           else
+                               setLastError(QStringLiteral("The cached copies of %1 couldn't be removed: %2.")
+                                                .arg(name, removed.failure().cause));
+                           refreshUsage();
+                       });
 }
 
 QString CacheCoordinator::root() const
@@ -229,13 +228,14 @@ QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
 {
     return OffThread::run(
         m_callPool, this, [cache = m_cache, keepingUnavailable] { return cache->clear(keepingUnavailable); },
-        [this](bool cleared) {
+        [this](const Result<void> &cleared) {
             // A catalog that cannot be read now proves nothing about the stored files, so nothing was
-            // deleted; one that cannot be written forgets nothing past a restart until a later save. The
-            // user who asked for the clear is told instead of seeing nothing happen.
+            // deleted; one that cannot be written forgets nothing past a restart until a later save; a copy
+            // that cannot be deleted keeps its record. The user who asked for the clear is told instead of
+            // seeing nothing happen.
             if (!cleared)
-                setLastError(QStringLiteral("The media cache couldn't be cleared: its catalog couldn't "
-                                            "be read or written."));
+                setLastError(
+                    QStringLiteral("The media cache couldn't be cleared: %1.").arg(cleared.failure().cause));
         });
 }
 
