@@ -150,6 +150,25 @@ Failure unwritable(const QString &name, int error)
                    QStringLiteral("couldn't be written: %1").arg(systemText(error))};
 }
 
+// Renames without replacing a file at the target; 0, or the error (EEXIST when a file is there). Where the
+// file system takes no such rename (NFS answers EINVAL), a hard link and the removal of the old name do the
+// same.
+int renameNoReplace(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    if (::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    if (::linkat(fromFolder, from, toFolder, to, 0) != 0)
+        return errno;
+    if (::unlinkat(fromFolder, from, 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to, 0);
+        return error;
+    }
+    return 0;
+}
+
 // One component: a stored copy stays inside its fingerprint's folder.
 bool isPlainFileName(const QString &name)
 {
@@ -839,10 +858,10 @@ Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint
         // A file there keeps its name: another recording's copy of equal fingerprint but other bytes, or
         // one no record names that may yet be proven another's. The rename itself refuses to replace it,
         // so one that appears meanwhile is kept too.
-        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
-            if (errno == EEXIST)
+        if (const int error = renameNoReplace(AT_FDCWD, from.constData(), AT_FDCWD, target.constData())) {
+            if (error == EEXIST)
                 continue;
-            return unwritable(job.name, errno);
+            return unwritable(job.name, error);
         }
         partial.setInstalled();
         if (!commit(job, fingerprint, relative))
@@ -1089,34 +1108,34 @@ MediaCache::Sweep MediaCache::setAside(const QSet<QString> &referencedBefore, co
         return m_adoption.undecided().contains(relative) || named.covers(relative) ||
                (m_store.setAsideMayNameAny() && !referencedBefore.contains(relative));
     };
-    forEachStoredFile(m_root, [&](int folder, const char *name, const QString &relative,
-                                  const struct stat &) {
-        if (referenced.contains(relative))
-            return;
-        // Temporary files go in every case, the copies the user dropped too.
-        const bool temporary = isPartialName(QFile::decodeName(name));
-        const bool dropping = !temporary && (everything || dropped.contains(relative));
-        if (!temporary && !dropping && spared(relative))
-            return;
-        {
-            std::lock_guard lock(m_partialsMutex);
-            if (m_partials.contains(relative))
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            if (referenced.contains(relative))
                 return;
-        }
-        if (!dropping) {
-            sweep.loose.insert(relative);
-            return;
-        }
-        if (sweep.refused)
-            return;
-        const QString aside =
-            QLatin1String(".partial-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        if (::renameat2(folder, name, folder, QFile::encodeName(aside).constData(), RENAME_NOREPLACE) == 0)
-            sweep.aside.insert(relative.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') + aside,
-                               relative);
-        else
-            sweep.refused = undeletable(QFile::decodeName(name), errno);
-    });
+            // Temporary files go in every case, the copies the user dropped too.
+            const bool temporary = isPartialName(QFile::decodeName(name));
+            const bool dropping = !temporary && (everything || dropped.contains(relative));
+            if (!temporary && !dropping && spared(relative))
+                return;
+            {
+                std::lock_guard lock(m_partialsMutex);
+                if (m_partials.contains(relative))
+                    return;
+            }
+            if (!dropping) {
+                sweep.loose.insert(relative);
+                return;
+            }
+            if (sweep.refused)
+                return;
+            const QString aside =
+                QLatin1String(".partial-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+            if (const int error = renameNoReplace(folder, name, folder, QFile::encodeName(aside).constData()))
+                sweep.refused = undeletable(QFile::decodeName(name), error);
+            else
+                sweep.aside.insert(relative.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') + aside,
+                                   relative);
+        });
     return sweep;
 }
 
@@ -1129,10 +1148,10 @@ void MediaCache::putBack(const Sweep &sweep)
             const auto was = sweep.aside.constFind(relative);
             if (was == sweep.aside.cend())
                 return;
-            if (::renameat2(folder, name, folder, QFile::encodeName(fileNameOf(*was)).constData(),
-                            RENAME_NOREPLACE) != 0)
+            if (const int error =
+                    renameNoReplace(folder, name, folder, QFile::encodeName(fileNameOf(*was)).constData()))
                 qCWarning(logCache) << "A stored file could not be given its name back:" << *was
-                                    << systemText(errno);
+                                    << systemText(error);
         });
 }
 
