@@ -128,8 +128,10 @@ TEST_F(MediaCacheMaintenanceTest, AChangeTheCatalogCannotTakeChangesNoFileAndNoR
             if (change.forgets && !place.catalog) {
                 EXPECT_TRUE(done);
                 EXPECT_EQ(storedFiles().size(), 2);
+                EXPECT_EQ(open()->clips(MediaCacheScope::all()), cache->clips(MediaCacheScope::all()));
                 lock.unlock();
                 EXPECT_TRUE(cache->remove("unknown#0", false)); // a later sweep
+                EXPECT_EQ(storedFiles().size(), 1);
             } else {
                 ASSERT_FALSE(done);
                 EXPECT_TRUE(done.failure().cause.startsWith(place.cause)) << done.error().toStdString();
