@@ -47,8 +47,8 @@ public:
     }
     Result<void> perform(const CacheJob &, const std::atomic<bool> *) override { return {}; }
     std::optional<MediaCacheUsage> usage() override { return MediaCacheUsage{}; }
-    bool removeReplaceableCopies(const QString &) override { return true; }
-    bool clear(bool) override { return true; }
+    Result<void> removeReplaceableCopies(const QString &) override { return {}; }
+    Result<void> clear(bool) override { return {}; }
 };
 
 class PlentyOfSpace : public FreeSpace {

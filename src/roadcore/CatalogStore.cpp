@@ -266,6 +266,20 @@ void CatalogStore::remember(const QString &key)
                       entry == m_entries.end() ? std::nullopt : std::optional<CatalogEntry>(entry->second));
 }
 
+const CatalogEntry::File *CatalogStore::record(const QString &key, const QString &letter) const
+{
+    const auto entry = m_entries.find(key);
+    if (entry == m_entries.end())
+        return nullptr;
+    const auto file = entry->second.files.find(letter);
+    return file == entry->second.files.end() ? nullptr : &file->second;
+}
+
+CatalogEntry::File *CatalogStore::findRecord(const QString &key, const QString &letter)
+{
+    return const_cast<CatalogEntry::File *>(std::as_const(*this).record(key, letter));
+}
+
 void CatalogStore::put(CatalogEntry entry)
 {
     remember(entry.key);
@@ -276,28 +290,22 @@ void CatalogStore::put(CatalogEntry entry)
 
 void CatalogStore::putRecord(const QString &key, const QString &letter, const CatalogEntry::File &record)
 {
-    const auto entry = m_entries.find(key);
-    if (entry == m_entries.end())
-        return;
-    const auto file = entry->second.files.find(letter);
-    if (file == entry->second.files.end())
+    CatalogEntry::File *file = findRecord(key, letter);
+    if (!file || *file == record)
         return;
     remember(key);
     m_unsaved = true;
-    file->second = record;
+    *file = record;
 }
 
 void CatalogStore::dropCopy(const QString &key, const QString &letter)
 {
-    const auto entry = m_entries.find(key);
-    if (entry == m_entries.end())
-        return;
-    const auto file = entry->second.files.find(letter);
-    if (file == entry->second.files.end() || !file->second.storedPath)
+    CatalogEntry::File *file = findRecord(key, letter);
+    if (!file || !file->storedPath)
         return;
     remember(key);
     m_unsaved = true;
-    file->second.storedPath.reset();
+    file->storedPath.reset();
 }
 
 void CatalogStore::forget(const QString &key)
@@ -317,15 +325,30 @@ void CatalogStore::beginChange()
 
 bool CatalogStore::saveChange()
 {
-    const bool changed = m_before && !m_before->empty();
+    if (!m_before)
+        return true;
+    const bool changed = std::any_of(m_before->begin(), m_before->end(), [&](const auto &item) {
+        const auto now = m_entries.find(item.first);
+        return item.second ? now == m_entries.end() || now->second != *item.second : now != m_entries.end();
+    });
+    // An unchanged catalog is not rewritten, and what it did not change is not left unsaved.
     if (!changed) {
         m_before.reset();
-        return save();
+        m_unsaved = m_unsavedBefore;
+        return true;
     }
     if (save()) {
         m_before.reset();
         return true;
     }
+    undoChange();
+    return false;
+}
+
+void CatalogStore::undoChange()
+{
+    if (!m_before)
+        return;
     for (auto &[key, entry] : *m_before) {
         if (entry)
             m_entries.insert_or_assign(key, std::move(*entry));
@@ -334,7 +357,6 @@ bool CatalogStore::saveChange()
     }
     m_before.reset();
     m_unsaved = m_unsavedBefore;
-    return false;
 }
 
 bool CatalogStore::save()
@@ -365,13 +387,11 @@ bool CatalogStore::save()
 
 bool CatalogStore::saveCopy(const CatalogJournal::Record &record)
 {
-    const auto entry = m_entries.find(record.key);
-    const auto file = entry == m_entries.end() ? nullptr : entry->second.files.find(record.letter);
-    if (!file || file == entry->second.files.end())
-        return save();
+    CatalogEntry::File *file = findRecord(record.key, record.letter);
+    Q_ASSERT(file);
     remember(record.key);
-    file->second.fingerprint = record.fingerprint;
-    file->second.storedPath = record.storedPath;
+    file->fingerprint = record.fingerprint;
+    file->storedPath = record.storedPath;
     // Folding the journal in after a number of copies that grows with the catalog keeps a caching run's
     // writing linear in its copies.
     const int longest = std::max(1000, int(m_entries.size() / 4));

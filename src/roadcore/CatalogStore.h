@@ -29,6 +29,8 @@ public:
     bool load(const std::atomic<bool> *stop);
 
     const CatalogEntry::Catalog &entries() const { return m_entries; }
+    // The file record of that letter in the entry of that key; null when either is not there.
+    const CatalogEntry::File *record(const QString &key, const QString &letter) const;
 
     // Every change goes through the calls below, so that the store knows what the file lacks; the next
     // save writes it.
@@ -42,16 +44,19 @@ public:
 
     // A change of several records that reaches the disk whole or not at all: from `beginChange` on the store
     // remembers what each entry it changes was, and when `saveChange` does not reach the disk, the entries
-    // are put back as they were before, as is what the store knew to be unsaved.
+    // are put back as they were before, as is what the store knew to be unsaved. A change that changed
+    // nothing writes nothing. `undoChange` puts the entries back without writing, for a change refused
+    // for another cause.
     void beginChange();
     bool saveChange();
+    void undoChange();
 
     // Writes the whole catalog, which takes in the journal. False when it did not reach the disk: the catalog
     // stays unsaved, so the next save or the fold writes it again.
     bool save();
-    // Sets the copy in its record and writes it: a line appended to the journal, or the whole catalog while
-    // one is due. False when neither reached the disk; the copy is then written by the next save that does.
-    // Nothing but a save when the record is gone.
+    // Sets the copy in its record, which must be there, and writes it: a line appended to the journal, or
+    // the whole catalog while one is due. False when neither reached the disk; the copy is then written by
+    // the next save that does.
     bool saveCopy(const CatalogJournal::Record &record);
     // Writes the catalog when it holds what the file lacks; for retrying while saves fail.
     MediaCacheWrite writeUnsaved();
@@ -86,6 +91,7 @@ private:
     void readSetAside();
     // Remembers the entry as it is, once per change.
     void remember(const QString &key);
+    CatalogEntry::File *findRecord(const QString &key, const QString &letter);
 
     const QString m_root;
     const CatalogLoader::Options m_reading;

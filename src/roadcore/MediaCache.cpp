@@ -16,6 +16,7 @@
 #include "platform/UniqueFd.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/ClipOrder.h"
+#include "roadcore/CopyAdoption.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -123,6 +125,25 @@ Failure unreadable(const QString &path, const char *what, int error)
                    QStringLiteral("couldn't be made: %1").arg(systemText(error))};
 }
 
+Failure catalogNotRead()
+{
+    return Failure{QStringLiteral("The media cache's catalog couldn't be read."),
+                   QStringLiteral("the media cache's catalog couldn't be read")};
+}
+
+Failure catalogNotWritten()
+{
+    return Failure{QStringLiteral("The media cache's catalog couldn't be written."),
+                   QStringLiteral("the media cache's catalog couldn't be written")};
+}
+
+Failure undeletable(const QString &name, int error)
+{
+    return Failure{
+        QStringLiteral("The stored file “%1” couldn't be deleted: %2.").arg(name, systemText(error)),
+        QStringLiteral("a stored file couldn't be deleted: %1").arg(systemText(error))};
+}
+
 Failure unwritable(const QString &name, int error)
 {
     return Failure{QStringLiteral("The copy of “%1” couldn't be written: %2.").arg(name, systemText(error)),
@@ -135,6 +156,25 @@ Failure folderNotMade(const QString &name, int error)
     return Failure{QStringLiteral("The folder for the copy of “%1” couldn't be created: %2.")
                        .arg(name, systemText(error)),
                    QStringLiteral("couldn't be written: %1").arg(systemText(error))};
+}
+
+// Renames without replacing a file at the target; 0, or the error (EEXIST when a file is there). Where the
+// file system takes no such rename (NFS answers EINVAL), a hard link and the removal of the old name do the
+// same.
+int renameNoReplace(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    if (::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    if (::linkat(fromFolder, from, toFolder, to, 0) != 0)
+        return errno;
+    if (::unlinkat(fromFolder, from, 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to, 0);
+        return error;
+    }
+    return 0;
 }
 
 // One component: a stored copy stays inside its fingerprint's folder.
@@ -158,15 +198,6 @@ QString distinctName(const QString &name, int n)
 QString storedPathKey(const QString &storedPath)
 {
     return QDir::cleanPath(storedPath);
-}
-
-FileCopy::Comparison compareFiles(const QString &a, const QString &b, const std::function<bool()> &proceed)
-{
-    const RegularFile::Opening first = RegularFile::openDescriptor(a);
-    const RegularFile::Opening second = RegularFile::openDescriptor(b);
-    if (!first.fd || !second.fd)
-        return FileCopy::Comparison::failed;
-    return FileCopy::compare(first.fd.get(), second.fd.get(), proceed);
 }
 
 // Copies the job's source into the new file `target`. Ends early, as incomplete, when `stopped` says so or
@@ -272,18 +303,21 @@ void forEachStoredFile(const QString &root, const FileVisit &visit)
         forEachRegularFile(files.get(), QStringLiteral("Files"), 0, visit);
 }
 
-// Removes the empty folders below the open folder, the deepest first; true when it holds nothing then.
-bool removeEmptyFolders(int folder, int depth)
+// Removes the empty folders below the open folder at `relative`, the deepest first, except those `inUse`
+// names; true when it holds nothing then.
+bool removeEmptyFolders(int folder, const QString &relative, int depth,
+                        const std::function<bool(const QString &)> &inUse)
 {
     bool empty = true;
     for (const QByteArray &name : namesIn(folder)) {
         struct stat st {};
         bool gone = false;
+        const QString path = relative + QLatin1Char('/') + QFile::decodeName(name);
         if (depth < deepest && ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(st.st_mode)) {
             const UniqueFd child(
                 ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            gone = child && removeEmptyFolders(child.get(), depth + 1) &&
+            gone = child && removeEmptyFolders(child.get(), path, depth + 1, inUse) && !inUse(path) &&
                    ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0;
         }
         empty = empty && gone;
@@ -817,47 +851,38 @@ QStringList MediaCache::storedPaths(const QString &fingerprint)
     return existing;
 }
 
-bool MediaCache::isReferenced(const QString &storedPath)
-{
-    return copyIndex().references.contains(storedPathKey(storedPath));
-}
-
 bool MediaCache::commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath)
 {
     const QString letter = rawValue(job.channel);
-    const auto entry = entries().find(job.key);
-    const auto record = entry == entries().end() ? nullptr : entry->second.files.find(letter);
-    if (!record || record == entry->second.files.end()) {
-        m_store.save();
-        return true; // no record to take the copy
-    }
+    const CatalogEntry::File *record = m_store.record(job.key, letter);
+    if (!record)
+        return true; // forgotten meanwhile: no record takes the copy, and the catalog is unchanged
     if (m_copyIndex)
-        m_copyIndex->add(record->second, -1);
+        m_copyIndex->add(*record, -1);
     const bool saved = m_store.saveCopy({job.key, letter, fingerprint, storedPath});
     if (m_copyIndex)
-        m_copyIndex->add(record->second, 1);
+        m_copyIndex->add(*record, 1);
     return saved;
 }
 
 Result<void> MediaCache::install(const CacheJob &job, const QString &fingerprint, PartialCopy &partial)
 {
-    const auto entry = entries().find(job.key);
-    if (entry == entries().end() || !entry->second.files.count(rawValue(job.channel))) {
-        m_store.save(); // forgotten meanwhile: the copy goes with the temporary file
-        return {};
-    }
+    if (!m_store.record(job.key, rawValue(job.channel)))
+        return {}; // forgotten meanwhile: the copy goes with the temporary file
     const QString folder = partial.relative().section(QLatin1Char('/'), 0, -2);
+    const QByteArray from = QFile::encodeName(partial.path());
     constexpr int mostNames = 1000;
     for (int n = 1; n <= mostNames; ++n) {
         const QString relative = folder + QLatin1Char('/') + distinctName(job.name, n);
         const QByteArray target = QFile::encodeName(m_root + QLatin1Char('/') + relative);
         // A file there keeps its name: another recording's copy of equal fingerprint but other bytes, or
-        // one no record names that may yet be proven another's.
-        struct stat st {};
-        if (::lstat(target.constData(), &st) == 0 || errno != ENOENT)
-            continue;
-        if (::rename(QFile::encodeName(partial.path()).constData(), target.constData()) != 0)
-            return unwritable(job.name, errno);
+        // one no record names that may yet be proven another's. The rename itself refuses to replace it,
+        // so one that appears meanwhile is kept too.
+        if (const int error = renameNoReplace(AT_FDCWD, from.constData(), AT_FDCWD, target.constData())) {
+            if (error == EEXIST)
+                continue;
+            return unwritable(job.name, error);
+        }
         partial.setInstalled();
         if (!commit(job, fingerprint, relative))
             return unsaved(job.name);
@@ -901,7 +926,7 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     // bytes are the source's.
     for (const QString &candidate : std::as_const(candidates)) {
         const QString path = m_root + QLatin1Char('/') + candidate;
-        const auto same = compareFiles(job.source, path, [&] { return !stopped(); });
+        const auto same = CopyAdoption::compareFiles(job.source, path, [&] { return !stopped(); });
         if (same == FileCopy::Comparison::stopped)
             return incompleteCopy(job.name);
         if (same != FileCopy::Comparison::equal)
@@ -916,12 +941,15 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
         }
     }
 
+    // Known before its folder is made, so that a clear meanwhile leaves the folder to the copy.
+    PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
+                                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (stopped())
         return incompleteCopy(job.name);
     if (const int error = Folders::make(m_root + QLatin1Char('/') + folder))
         return folderNotMade(job.name, error);
-    PartialCopy partial(*this, folder + QLatin1String("/.partial-") +
-                                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    if (m_afterFolderMade)
+        m_afterFolderMade();
     if (Result<void> copied = copyJob(job, partial.path(), stopped); !copied)
         return copied;
     QMutexLocker lock(&m_mutex);
@@ -947,102 +975,115 @@ std::optional<MediaCache::Usage> MediaCache::usage()
     return usage;
 }
 
-bool MediaCache::clear(bool keepingUnavailable)
+Result<void> MediaCache::clear(bool keepingUnavailable)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    // Without keeping every copy goes: none needs finding again first.
-    if (keepingUnavailable)
-        adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    QSet<QString> dropped;
-    QStringList forgotten;
-    for (const auto &[key, entry] : entries()) {
-        bool available = false;
-        for (const auto &[letter, record] : entry.files) {
-            const bool inPlace = matches(record.originalPath, record);
-            available = available || inPlace;
-            if (const auto relative = record.usableStoredPath(); relative && (!keepingUnavailable || inPlace))
-                dropped.insert(storedPathKey(*relative));
-            if (record.storedPath && (!keepingUnavailable || inPlace))
-                m_store.dropCopy(key, letter);
-        }
-        if (!keepingUnavailable && !available)
-            forgotten.append(key);
-    }
-    for (const QString &key : std::as_const(forgotten))
-        m_store.forget(key);
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped, !keepingUnavailable);
-    if (!keepingUnavailable) {
-        m_undecided.clear();
-        if (const UniqueFd files = openStoredFiles(m_root))
-            removeEmptyFolders(files.get(), 0);
-        m_store.removeSetAsideJournals();
-    }
-    return true;
-}
-
-bool MediaCache::remove(const QString &key, bool forget)
-{
-    QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    QSet<QString> dropped;
-    if (const auto entry = entries().find(key); entry != entries().end()) {
-        if (forget) {
-            m_store.forget(key);
-        } else {
-            for (const auto &[letter, record] : entry->second.files)
+    const Result<void> cleared = maintain(!keepingUnavailable, [&] {
+        QSet<QString> dropped;
+        QStringList forgotten;
+        for (const auto &[key, entry] : entries()) {
+            bool available = false;
+            for (const auto &[letter, record] : entry.files) {
+                const bool inPlace = matches(record.originalPath, record);
+                available = available || inPlace;
+                if (keepingUnavailable && !inPlace)
+                    continue;
                 if (const auto relative = record.usableStoredPath())
                     dropped.insert(storedPathKey(*relative));
-            for (const auto &[letter, record] : entry->second.files)
                 m_store.dropCopy(key, letter);
+            }
+            if (!keepingUnavailable && !available)
+                forgotten.append(key);
         }
+        for (const QString &key : std::as_const(forgotten))
+            m_store.forget(key);
+        return dropped;
+    });
+    if (!cleared || keepingUnavailable)
+        return cleared;
+    m_adoption.clearUndecided();
+    if (const UniqueFd files = openStoredFiles(m_root)) {
+        std::lock_guard partials(m_partialsMutex);
+        removeEmptyFolders(files.get(), QStringLiteral("Files"), 0, [&](const QString &folder) {
+            return std::any_of(m_partials.cbegin(), m_partials.cend(), [&](const QString &partial) {
+                return partial.startsWith(folder + QLatin1Char('/'));
+            });
+        });
     }
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped);
-    return true;
+    m_store.removeSetAsideJournals();
+    return cleared;
 }
 
-bool MediaCache::removeReplaceableCopies(const QString &key)
+Result<void> MediaCache::remove(const QString &key, bool forget)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
-        return false;
-    m_store.beginChange();
-    adoptUnnamedCopies();
-    const QSet<QString> before = referencedPaths();
-    m_copyIndex.reset();
-    beginOperation();
-    QSet<QString> dropped;
-    if (const auto entry = entries().find(key); entry != entries().end()) {
+    return maintain(false, [&] {
+        QSet<QString> dropped;
+        const auto entry = entries().find(key);
+        if (entry == entries().end())
+            return dropped;
+        // A forgotten recording's copies are only unreferenced: what was set aside may still name them, and
+        // one that cannot be deleted is proven to no record, so it stays for a later sweep.
+        if (forget) {
+            m_store.forget(key);
+            return dropped;
+        }
         for (const auto &[letter, record] : entry->second.files) {
-            const auto relative = record.usableStoredPath();
+            if (const auto relative = record.usableStoredPath())
+                dropped.insert(storedPathKey(*relative));
+            m_store.dropCopy(key, letter);
+        }
+        return dropped;
+    });
+}
+
+Result<void> MediaCache::removeReplaceableCopies(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    return maintain(false, [&] {
+        beginOperation();
+        QSet<QString> dropped;
+        const auto entry = entries().find(key);
+        if (entry == entries().end())
+            return dropped;
+        for (const auto &[letter, record] : entry->second.files) {
             if (!record.storedPath)
                 continue;
             CatalogEntry::File kept = record;
             if (!matches(record.originalPath, record) && !resolveBookmark(kept))
                 continue;
-            if (relative)
+            if (const auto relative = record.usableStoredPath())
                 dropped.insert(storedPathKey(*relative));
             kept.storedPath.reset();
             m_store.putRecord(key, letter, kept);
         }
+        return dropped;
+    });
+}
+
+Result<void> MediaCache::maintain(bool everything, const std::function<QSet<QString>()> &change)
+{
+    if (!ensureLoaded())
+        return catalogNotRead();
+    m_store.beginChange();
+    // When everything goes, none needs finding again first.
+    if (!everything)
+        adoptUnnamedCopies();
+    const QSet<QString> before = referencedPaths();
+    m_copyIndex.reset();
+    const QSet<QString> dropped = change();
+    Sweep sweep = setAside(before, dropped, everything);
+    if (sweep.refused) {
+        putBack(sweep);
+        m_store.undoChange();
+        return *sweep.refused;
     }
-    if (!m_store.saveChange())
-        return false;
-    deleteUnreferenced(before, dropped);
-    return true;
+    if (!m_store.saveChange()) {
+        putBack(sweep);
+        return catalogNotWritten();
+    }
+    deleteSwept(sweep);
+    return {};
 }
 
 QSet<QString> MediaCache::referencedPaths() const
@@ -1057,121 +1098,94 @@ QSet<QString> MediaCache::referencedPaths() const
 
 bool MediaCache::adoptUnnamedCopies()
 {
-    m_undecided.clear();
-    struct Unnamed {
-        QString relative, fingerprint, name;
-        qint64 size = 0;
-    };
-    std::vector<Unnamed> unnamed;
+    std::vector<CopyAdoption::Unnamed> unnamed;
     {
         const QSet<QString> referenced = referencedPaths();
         forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
-            // "Files/<2>/<fingerprint>/<name>"
-            const QStringList parts = relative.split(QLatin1Char('/'));
-            if (parts.size() != 4 || referenced.contains(relative) || isPartialName(parts[3]) ||
-                parts[2].size() != 32 || !parts[2].startsWith(parts[1]))
+            if (isPartialName(QFile::decodeName(name)))
                 return;
-            unnamed.push_back({relative, parts[2], QFile::decodeName(name), qint64(st.st_size)});
+            if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
+                unnamed.push_back(std::move(*file));
         });
     }
-    if (unnamed.empty())
-        return false;
-    // Every channel file of the catalog by the name and size a copy of it would have.
-    QMultiHash<std::pair<QString, qint64>, std::pair<QString, QString>> byName;
-    for (const auto &[key, entry] : entries())
-        for (const auto &[letter, record] : entry.files) {
-            if (!channelFromRaw(letter))
-                continue;
-            const QString name = fileNameOf(record.originalPath);
-            byName.insert({name, record.size}, {key, letter});
-            if (record.importedPath && fileNameOf(*record.importedPath) != name)
-                byName.insert({fileNameOf(*record.importedPath), record.size}, {key, letter});
-        }
-    bool adopted = false;
-    for (const Unnamed &file : unnamed) {
-        // A copy that found its name taken carries a number: "name 2.mp4".
-        static const QRegularExpression numbered(QStringLiteral("^(.*) [0-9]+(\\.[^.]*)?$"));
-        QStringList names{file.name};
-        if (const auto match = numbered.match(file.name); match.hasMatch())
-            names.append(match.captured(1) + match.captured(2));
-        QSet<std::pair<QString, QString>> candidates;
-        for (const QString &name : std::as_const(names))
-            for (const auto &candidate : byName.values({name, file.size}))
-                candidates.insert(candidate);
-        if (candidates.isEmpty())
-            continue;
-        // Its folder names the fingerprint its content must have.
-        const QString path = m_root + QLatin1Char('/') + file.relative;
-        const Result<QString> content = fingerprint(path, file.size);
-        if (!content || *content != file.fingerprint)
-            continue;
-        // Which recordings it is proven to be, and which it may be, with a copy of their own or without.
-        QList<std::pair<QString, QString>> proven, unproven;
-        bool mayBeCopied = false;
-        for (const auto &candidate : std::as_const(candidates)) {
-            const CatalogEntry::File &record = entries().at(candidate.first).files.at(candidate.second);
-            if (record.fingerprint && *record.fingerprint != file.fingerprint)
-                continue;
-            if (existingStoredCopy(record)) {
-                mayBeCopied = true;
-                continue;
-            }
-            if (matches(record.originalPath, record)) {
-                const auto same = compareFiles(record.originalPath, path, [] { return true; });
-                if (same == FileCopy::Comparison::equal)
-                    proven.append(candidate);
-                else if (same == FileCopy::Comparison::failed)
-                    unproven.append(candidate); // its original cannot be read now: no verdict
-            } else if (record.fingerprint) {
-                proven.append(candidate);
-            } else {
-                unproven.append(candidate);
-            }
-        }
-        // Unproven, only the one recording it may be takes it; where several may, none does, and it stays
-        // until one is proven. Recordings with a copy of their own need none.
-        if (proven.isEmpty() && unproven.size() == 1 && !mayBeCopied)
-            proven = unproven;
-        else if (proven.isEmpty() && !unproven.isEmpty())
-            m_undecided.insert(file.relative);
-        for (const auto &[key, letter] : std::as_const(proven)) {
-            qCWarning(logCache) << "A stored copy no record named was given back to its recording:"
-                                << file.relative;
-            CatalogEntry::File record = entries().at(key).files.at(letter);
-            record.fingerprint = file.fingerprint;
-            record.storedPath = file.relative;
-            m_store.putRecord(key, letter, record);
-            adopted = true;
-        }
-    }
+    const bool adopted = m_adoption.adopt(m_store, unnamed, [this](const CatalogEntry::File &record) {
+        return existingStoredCopy(record).has_value();
+    });
     if (adopted)
         m_copyIndex.reset();
     return adopted;
 }
 
-void MediaCache::deleteUnreferenced(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
-                                    bool everything)
+MediaCache::Sweep MediaCache::setAside(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
+                                       bool everything)
 {
+    Sweep sweep;
     const QSet<QString> referenced = referencedPaths();
     const CatalogJournal::Names &named = m_store.setAsideNames();
     // What was set aside may hold the records of files that no record names now; a catalog kept as
     // unreadable may name any file, so only what a record named before this change is known to be free.
     const auto spared = [&](const QString &relative) {
-        return m_undecided.contains(relative) || named.covers(relative) ||
+        return m_adoption.undecided().contains(relative) || named.covers(relative) ||
                (m_store.setAsideMayNameAny() && !referencedBefore.contains(relative));
     };
-    forEachStoredFile(m_root,
-                      [&](int folder, const char *name, const QString &relative, const struct stat &) {
-                          if (referenced.contains(relative))
-                              return;
-                          // Temporary files go in every case, the copies the user dropped too.
-                          if (!everything && !isPartialName(QFile::decodeName(name)) &&
-                              !dropped.contains(relative) && spared(relative))
-                              return;
-                          std::lock_guard lock(m_partialsMutex);
-                          if (!m_partials.contains(relative))
-                              ::unlinkat(folder, name, 0);
-                      });
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            if (referenced.contains(relative))
+                return;
+            // Temporary files go in every case, the copies the user dropped too.
+            const bool temporary = isPartialName(QFile::decodeName(name));
+            const bool dropping = !temporary && (everything || dropped.contains(relative));
+            if (!temporary && !dropping && spared(relative))
+                return;
+            {
+                std::lock_guard lock(m_partialsMutex);
+                if (m_partials.contains(relative))
+                    return;
+            }
+            if (!dropping) {
+                sweep.loose.insert(relative);
+                return;
+            }
+            if (sweep.refused)
+                return;
+            const QString aside =
+                QLatin1String(".partial-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+            if (const int error = renameNoReplace(folder, name, folder, QFile::encodeName(aside).constData()))
+                sweep.refused = undeletable(QFile::decodeName(name), error);
+            else
+                sweep.aside.insert(relative.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') + aside,
+                                   relative);
+        });
+    return sweep;
+}
+
+void MediaCache::putBack(const Sweep &sweep)
+{
+    if (sweep.aside.isEmpty())
+        return;
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            const auto was = sweep.aside.constFind(relative);
+            if (was == sweep.aside.cend())
+                return;
+            if (const int error =
+                    renameNoReplace(folder, name, folder, QFile::encodeName(fileNameOf(*was)).constData()))
+                qCWarning(logCache) << "A stored file could not be given its name back:" << *was
+                                    << systemText(error);
+        });
+}
+
+void MediaCache::deleteSwept(const Sweep &sweep)
+{
+    forEachStoredFile(
+        m_root, [&](int folder, const char *name, const QString &relative, const struct stat &) {
+            if (!sweep.aside.contains(relative) && !sweep.loose.contains(relative))
+                return;
+            std::lock_guard lock(m_partialsMutex);
+            // One that stays keeps a name no record takes, or none names: a later sweep deletes it.
+            if (!m_partials.contains(relative) && ::unlinkat(folder, name, 0) != 0)
+                qCWarning(logCache) << "A stored file could not be deleted:" << relative << systemText(errno);
+        });
 }
 
 MediaCache::CatalogAnswer MediaCache::isCatalogued(const QString &key)

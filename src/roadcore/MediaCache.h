@@ -5,6 +5,7 @@
 #include "roadcore/CatalogEntry.h"
 #include "roadcore/CatalogLoader.h"
 #include "roadcore/CatalogStore.h"
+#include "roadcore/CopyAdoption.h"
 #include "roadcore/DashClip.h"
 #include "roadcore/MediaCacheTypes.h"
 
@@ -85,20 +86,21 @@ public:
     // the catalog; none while the catalog cannot be read.
     std::optional<Usage> usage();
     // The three below write the changed catalog first and delete stored files only once it is on disk. They
-    // return false, having changed and deleted nothing, while the catalog cannot be read and when the
-    // change could not be written. Before deleting, a stored file that no record names is given back to the
-    // record it is proven to belong to. The copies they drop are deleted even where what was set aside may
-    // name them.
+    // refuse, having changed and deleted nothing, while the catalog cannot be read, when the change could
+    // not be written, and when a stored file they drop cannot be deleted (its folder read-only or
+    // immutable); the failure says which. Before deleting, a stored file that no record names is given back
+    // to the record it is proven to belong to. The copies they drop are deleted even where what was set
+    // aside may name them.
     // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
     // keeping, also forgets the recordings none of whose originals is in place, deletes every stored file,
     // also those spared for what was set aside, the empty folders and the journals set aside.
-    bool clear(bool keepingUnavailable);
+    Result<void> clear(bool keepingUnavailable);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
-    bool remove(const QString &key, bool forget);
+    Result<void> remove(const QString &key, bool forget);
     // Drops the recording's copies of those channels whose file is reachable now, at its recorded place or
     // found again where it moved; a copy that has become the only one left stays. Deletes what is
     // unreferenced.
-    bool removeReplaceableCopies(const QString &key);
+    Result<void> removeReplaceableCopies(const QString &key);
     // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
     // name the recording, is still in place: not being listed then proves nothing.
     enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
@@ -127,6 +129,9 @@ public:
     // Whether the file at `path` is the one the record describes: its size reads and equals the record's.
     static bool matches(const QString &path, const CatalogEntry::File &record);
 
+    // A seam for tests: called by each copy once its folder is made, before its file is created there.
+    void setAfterFolderMade(std::function<void()> call) { m_afterFolderMade = std::move(call); }
+
 private:
     // Everything below expects m_mutex to be held by the caller.
     // Reads the catalog once, before the first operation uses it; false when `*stop` turned true first or
@@ -136,11 +141,8 @@ private:
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
     const CatalogEntry::Catalog &entries() const { return m_store.entries(); }
-    // Gives each stored file that no record names, whose content's fingerprint is the name of its folder,
-    // to the channel files without a copy that it is proven to be: their file name (or its " 2" form) and
-    // size, and all its bytes equal to the original in place, or else the record's own fingerprint. A record
-    // with neither takes it only when it is the one record of the catalog the file may be; where several
-    // may, the file is kept undecided. True when one was given, and the catalog changed.
+    // Gives each stored file that no record names to the record it is proven to be (CopyAdoption::adopt).
+    // True when one was given, and the catalog changed.
     bool adoptUnnamedCopies();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
@@ -171,8 +173,6 @@ private:
     bool isInsideRoot(const QString &path) const;
     // Relative paths of the existing stored copies with this fingerprint.
     QStringList storedPaths(const QString &fingerprint);
-    // Whether a record names this relative path as its stored copy.
-    bool isReferenced(const QString &storedPath);
     // The records' stored copies by fingerprint and by path, so that a copy does not walk the catalog.
     // Made on first need; forgotten by every change of stored paths other than `commit`, which keeps it.
     struct CopyIndex {
@@ -190,11 +190,28 @@ private:
     bool commit(const CacheJob &job, const QString &fingerprint, const QString &storedPath);
     // The stored paths the records name, cleaned.
     QSet<QString> referencedPaths() const;
-    // Deletes the regular files under "Files" that no record names, except copies in progress and, unless
-    // `everything`, the files kept undecided and those what was set aside may name (given
-    // `referencedBefore`, the paths named before the operation), other than the copies the user dropped.
-    void deleteUnreferenced(const QSet<QString> &referencedBefore, const QSet<QString> &dropped,
-                            bool everything = false);
+    // One maintenance action: `change` drops copies or entries through the store and returns the stored
+    // paths (cleaned) whose records it dropped. Unless `everything` goes, stored files no record names are
+    // given back first. The change is written, then the stored files it leaves unreferenced are deleted.
+    // A dropped file (with `everything`, any file) that stayed after its record went would be given back
+    // at the next opening: each is first renamed aside, and one that cannot be refuses the whole action.
+    Result<void> maintain(bool everything, const std::function<QSet<QString>()> &change);
+    // The regular files under "Files" that a sweep deletes: those no record names, except copies in
+    // progress and, unless dropped or `everything`, the files kept undecided and those what was set aside
+    // may name (given `referencedBefore`, the paths named before the change).
+    struct Sweep {
+        // The dropped files, each renamed in its folder to a temporary file's name, which no record ever
+        // takes and the next opening deletes: by that path, with the path it had.
+        QHash<QString, QString> aside;
+        // The others, deleted where they are; one that stays is deleted by a later sweep.
+        QSet<QString> loose;
+        // Why a dropped file could not be renamed; those renamed before it are to be put back.
+        std::optional<Failure> refused;
+    };
+    // Renames the dropped files aside, up to the first that cannot be.
+    Sweep setAside(const QSet<QString> &referencedBefore, const QSet<QString> &dropped, bool everything);
+    void putBack(const Sweep &sweep);
+    void deleteSwept(const Sweep &sweep);
     QByteArray makeBookmark(const QString &path);
     // Read once per operation, on first need.
     const QList<MountEntry> &mounts();
@@ -206,8 +223,7 @@ private:
     QMutex m_mutex;
     CatalogStore m_store;
     std::optional<CopyIndex> m_copyIndex;
-    // Stored files no record names that more than one recording may be: kept until one is proven.
-    QSet<QString> m_undecided;
+    CopyAdoption m_adoption{m_root};
     bool m_loaded = false;
     std::atomic<bool> m_ended = false; // folded for the quit: nothing more is read or written
     std::optional<QList<MountEntry>> m_mounts;
@@ -218,4 +234,5 @@ private:
     // waits for the catalog's; taken after m_mutex where both are held.
     std::mutex m_partialsMutex;
     QSet<QString> m_partials;
+    std::function<void()> m_afterFolderMade;
 };

@@ -176,6 +176,37 @@ TEST_F(MediaCacheCopyTest, EqualFingerprintsWithOtherBytesAreStoredApart)
     EXPECT_EQ(storedFiles().size(), 4);
 }
 
+// Only a name taken by another file is passed over for the next; any other reason the copy cannot take its
+// name is the failure.
+TEST_F(MediaCacheCopyTest, ANameTheCopyCannotTakeForAnotherReasonReportsThatReason)
+{
+    const DashClip clip = add("x", {{Channel::front, pattern(1000)}});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    CacheJob job = jobs[0];
+    job.name = QString(300, 'n') + ".mp4";
+    const Result<void> done = cache->perform(job);
+    ASSERT_FALSE(done.ok());
+    EXPECT_EQ(done.failure().cause, "couldn't be written: File name too long");
+    EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_TRUE(isPending(clip.catalogKey()));
+}
+
+// A clear of everything removes the empty folders; the one a copy has just made for its file is not empty
+// for long.
+TEST_F(MediaCacheCopyTest, AClearRightAfterACopyMadeItsFolderLeavesTheFolderToTheCopy)
+{
+    const DashClip clip = add("x", {{Channel::front, pattern(1000)}});
+    const QList<CacheJob> jobs = cache->pendingJobs(CachePolicy::all);
+    ASSERT_EQ(jobs.size(), 1);
+    bool cleared = false;
+    cache->setAfterFolderMade([&] { cleared = bool(cache->clear(false)); });
+    const Result<void> done = cache->perform(jobs[0]);
+    ASSERT_TRUE(done.ok()) << done.error().toStdString();
+    EXPECT_TRUE(cleared);
+    EXPECT_EQ(readFile(root + "/" + record(clip, Channel::front).storedPath.value_or("none")), pattern(1000));
+}
+
 TEST_F(MediaCacheCopyTest, ASourceChangedAfterPlanningOrAStoreThatFailsLeavesNothingAndRecordsNothing)
 {
     const QString files = root + "/Files";

@@ -78,49 +78,78 @@ TEST_F(MediaCacheMaintenanceTest, ClearingKeepsOrDropsCopiesByWhetherTheOriginal
     }
 }
 
+// A change is done whole or not at all: while the catalog cannot be written, or a stored file whose record
+// it drops cannot be deleted (left without its record, the file would be given back at the next opening),
+// it is refused with its cause and changes no file and no record, also as the cache opens again. A forgotten
+// recording has no record to take its file back: that file stays for a later sweep.
 TEST_F(MediaCacheMaintenanceTest, AChangeTheCatalogCannotTakeChangesNoFileAndNoRecord)
 {
     const struct {
         const char *what;
-        std::function<bool(MediaCache &, const QString &key)> change;
+        std::function<Result<void>(MediaCache &, const QString &key)> change;
+        bool forgets = false;
     } changes[] = {
         {"Remove Cached Copy",
          [](MediaCache &c, const QString &key) { return c.removeReplaceableCopies(key); }},
         {"removing the copies", [](MediaCache &c, const QString &key) { return c.remove(key, false); }},
-        {"Move to Trash", [](MediaCache &c, const QString &key) { return c.remove(key, true); }},
+        {"Move to Trash", [](MediaCache &c, const QString &key) { return c.remove(key, true); }, true},
         {"Remove Copies of Available Originals",
          [](MediaCache &c, const QString &) { return c.clear(true); }},
         {"Clear Entire Cache", [](MediaCache &c, const QString &) { return c.clear(false); }},
     };
+    const struct {
+        const char *what;
+        bool catalog; // else the folder of a copy the change drops
+        QString cause;
+    } places[] = {
+        {"the catalog's folder", true, "the media cache's catalog couldn't be written"},
+        {"a copy's folder", false, "a stored file couldn't be deleted: "},
+    };
     int n = 0;
-    for (const auto &change : changes) {
-        SCOPED_TRACE(change.what);
-        root = tmp.filePath(QString("cache %1").arg(++n));
-        card = tmp.filePath(QString("card %1").arg(n));
-        cache = open();
-        const DashClip a = add("a", {{Channel::front, pattern(100)}, {Channel::rear, pattern(200)}});
-        add("b", {{Channel::front, pattern(300)}});
-        cacheAll();
-        // The catalog cannot be written where it lies; the stored files could be deleted.
-        FolderLock lock(root);
-        if (!lock.locked())
-            GTEST_SKIP() << "the cache folder cannot be made unwritable here";
-        const QStringList stored = storedFiles();
-        const CatalogEntry::Catalog recorded = catalog();
-        const QList<DashClip> listed = cache->clips(MediaCacheScope::all());
+    for (const auto &place : places)
+        for (const auto &change : changes) {
+            SCOPED_TRACE(testing::Message() << change.what << " with " << place.what << " locked");
+            root = tmp.filePath(QString("cache %1").arg(++n));
+            card = tmp.filePath(QString("card %1").arg(n));
+            cache = open();
+            const DashClip a = add("a", {{Channel::front, pattern(100)}, {Channel::rear, pattern(200)}});
+            add("b", {{Channel::front, pattern(300)}});
+            cacheAll();
+            FolderLock lock(place.catalog
+                                ? root
+                                : root + "/" + record(a, Channel::front).storedPath->section('/', 0, -2));
+            if (!lock.locked())
+                GTEST_SKIP() << "a folder cannot be made unwritable here";
+            const QStringList stored = storedFiles();
+            const CatalogEntry::Catalog recorded = catalog();
+            const QList<DashClip> listed = cache->clips(MediaCacheScope::all());
 
-        EXPECT_FALSE(change.change(*cache, a.catalogKey()));
-        EXPECT_EQ(storedFiles(), stored);
-        EXPECT_EQ(catalog(), recorded);
-        EXPECT_EQ(cache->clips(MediaCacheScope::all()), listed);
-        // Nothing of it is left in memory for a later save.
-        lock.unlock();
-        EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
-        EXPECT_TRUE(cache->foldJournal());
-        EXPECT_EQ(catalog(), recorded);
-        EXPECT_TRUE(change.change(*cache, a.catalogKey()));
-        EXPECT_NE(storedFiles(), stored);
-    }
+            const Result<void> done = change.change(*cache, a.catalogKey());
+            if (change.forgets && !place.catalog) {
+                EXPECT_TRUE(done);
+                EXPECT_EQ(storedFiles().size(), 2);
+                EXPECT_EQ(open()->clips(MediaCacheScope::all()), cache->clips(MediaCacheScope::all()));
+                lock.unlock();
+                EXPECT_TRUE(cache->remove("unknown#0", false)); // a later sweep
+                EXPECT_EQ(storedFiles().size(), 1);
+            } else {
+                ASSERT_FALSE(done);
+                EXPECT_TRUE(done.failure().cause.startsWith(place.cause)) << done.error().toStdString();
+                EXPECT_EQ(storedFiles(), stored);
+                EXPECT_EQ(catalog(), recorded);
+                EXPECT_EQ(cache->clips(MediaCacheScope::all()), listed);
+                EXPECT_EQ(open()->clips(MediaCacheScope::all()), listed);
+                // Nothing of it is left in memory for a later save.
+                lock.unlock();
+                EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
+                EXPECT_TRUE(cache->foldJournal());
+                EXPECT_EQ(catalog(), recorded);
+                EXPECT_TRUE(change.change(*cache, a.catalogKey()));
+            }
+            // Done, it stays done.
+            EXPECT_NE(storedFiles(), stored);
+            EXPECT_EQ(open()->clips(MediaCacheScope::all()), cache->clips(MediaCacheScope::all()));
+        }
 }
 
 TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
@@ -141,11 +170,25 @@ TEST_F(MediaCacheMaintenanceTest, RemovingDropsARecordingsCopiesOrForgetsIt)
     EXPECT_EQ(storedFiles(), QStringList{});
     EXPECT_EQ(cache->usage(), (MediaCache::Usage{0, 0, 1}));
 
-    // An unknown key still prunes and saves.
+    // An unknown key still prunes. It changes no record: the catalog file is not written, and while it
+    // cannot be, nothing is left unsaved.
     writeFile(root + "/Files/ab/stray.mp4", "stray");
-    QFile::remove(root + "/catalog.json");
-    cache->remove("unknown#0", true);
+    const QString catalogFile = root + "/catalog.json";
+    const QByteArray bytes = readFile(catalogFile);
+    const QDateTime longAgo(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile file(catalogFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(longAgo, QFile::FileModificationTime));
+    }
+    EXPECT_TRUE(cache->remove("unknown#0", true));
     EXPECT_EQ(storedFiles(), QStringList{});
+    EXPECT_EQ(readFile(catalogFile), bytes);
+    EXPECT_EQ(QFileInfo(catalogFile).lastModified().toUTC(), longAgo);
+    FolderLock lock(root);
+    EXPECT_TRUE(cache->remove("unknown#0", false));
+    lock.unlock();
+    EXPECT_EQ(cache->writeUnsaved(), MediaCacheWrite::nothingUnsaved);
     EXPECT_EQ(catalog().size(), 1u);
 }
 

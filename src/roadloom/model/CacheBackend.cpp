@@ -19,8 +19,11 @@ public:
         return m_cache.perform(job, stop);
     }
     std::optional<MediaCacheUsage> usage() override { return m_cache.usage(); }
-    bool removeReplaceableCopies(const QString &key) override { return m_cache.removeReplaceableCopies(key); }
-    bool clear(bool keepingUnavailable) override { return m_cache.clear(keepingUnavailable); }
+    Result<void> removeReplaceableCopies(const QString &key) override
+    {
+        return m_cache.removeReplaceableCopies(key);
+    }
+    Result<void> clear(bool keepingUnavailable) override { return m_cache.clear(keepingUnavailable); }
     MediaCacheWrite writeUnsaved() override { return m_cache.writeUnsaved(); }
     std::optional<QString> takeSetAsideCatalog() override { return m_cache.takeSetAsideCatalog(); }
 

@@ -29,13 +29,14 @@ public:
     virtual Result<void> perform(const CacheJob &job, const std::atomic<bool> *stop) = 0;
     // None while the cache's catalog cannot be read.
     virtual std::optional<MediaCacheUsage> usage() = 0;
-    // The two below return false, having done nothing, while the cache's catalog cannot be read, and when
-    // their change did not reach the catalog file.
+    // The two below refuse, having done nothing, while the cache's catalog cannot be read, when their change
+    // did not reach the catalog file, and when a stored file they drop cannot be deleted; the failure's
+    // cause says which.
     // Drops the recording's copies whose originals are reachable; keeps those that are the only one left.
-    virtual bool removeReplaceableCopies(const QString &key) = 0;
+    virtual Result<void> removeReplaceableCopies(const QString &key) = 0;
     // Drops every copy, or with `keepingUnavailable` only those whose original is in place; without keeping,
     // also forgets the recordings none of whose originals is in place.
-    virtual bool clear(bool keepingUnavailable) = 0;
+    virtual Result<void> clear(bool keepingUnavailable) = 0;
     // Writes the catalog's changes whose save failed, such as copies made but not recorded.
     virtual MediaCacheWrite writeUnsaved() { return MediaCacheWrite::nothingUnsaved; }
     // Where an unreadable catalog was kept, or an empty text when it could not be kept, given once (see

@@ -18,12 +18,15 @@
 
 namespace {
 
-// The one reason the cache gives for a refused removal or clear.
-const QString catalogRefused = QStringLiteral("the cache's catalog couldn't be read or written.");
-const QString clearRefused =
-    QStringLiteral("The media cache couldn't be cleared: its catalog couldn't be read or written.");
-const QString availableRefused =
-    QStringLiteral("Copies of available originals couldn't be removed: ") + catalogRefused;
+QString clearRefused(const QString &cause)
+{
+    return QStringLiteral("The media cache couldn't be cleared: %1.").arg(cause);
+}
+
+QString availableRefused(const QString &cause)
+{
+    return QStringLiteral("Copies of available originals couldn't be removed: %1.").arg(cause);
+}
 
 } // namespace
 
@@ -227,16 +230,17 @@ void CacheCoordinator::removeCopy(const DashClip &clip)
 {
     const QString key = clip.catalogKey();
     m_forcedKeys.remove(key);
-    call<bool>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
-               [this, key, name = clip.name](bool removed) {
-                   m_refusedRemovals.removeIf([&](const auto &refused) { return refused.first == key; });
-                   if (removed)
-                       emit copiesRemoved(key);
-                   else
-                       m_refusedRemovals.append({key, name});
-                   publishErrors();
-                   refreshUsage();
-               });
+    call<Result<void>>([key](CacheBackend &cache) { return cache.removeReplaceableCopies(key); },
+                       [this, key, name = clip.name](const Result<void> &removed) {
+                           m_refusedRemovals.removeIf(
+                               [&](const RefusedRemoval &refused) { return refused.key == key; });
+                           if (removed)
+                               emit copiesRemoved(key);
+                           else
+                               m_refusedRemovals.append({key, name, removed.failure().cause});
+                           publishErrors();
+                           refreshUsage();
+                       });
 }
 
 QString CacheCoordinator::root() const
@@ -248,12 +252,15 @@ QFuture<void> CacheCoordinator::clear(bool keepingUnavailable)
 {
     return OffThread::run(
         m_callPool, this, [cache = m_cache, keepingUnavailable] { return cache->clear(keepingUnavailable); },
-        [this, keepingUnavailable](bool cleared) {
+        [this, keepingUnavailable](const Result<void> &cleared) {
             // A catalog that cannot be read now proves nothing about the stored files, so nothing was
-            // deleted; one that cannot be written forgets nothing past a restart until a later save. The
-            // user who asked for the clear is told instead of seeing nothing happen.
+            // deleted; one that cannot be written forgets nothing past a restart until a later save; a copy
+            // that cannot be deleted keeps its record. The user who asked for the clear is told instead of
+            // seeing nothing happen.
             const std::optional<QString> before = clearRefusal();
-            m_refusedClearKeeping = cleared ? std::nullopt : std::optional(keepingUnavailable);
+            m_refusedClear = cleared
+                                 ? std::nullopt
+                                 : std::optional(RefusedClear{keepingUnavailable, cleared.failure().cause});
             if (cleared)
                 m_refusedRemovals.clear(); // what they would have removed is gone, or kept as the last copy
             if (clearRefusal() != before)
@@ -352,26 +359,31 @@ void CacheCoordinator::setCurrentName(const std::optional<QString> &name)
 
 std::optional<QString> CacheCoordinator::clearRefusal() const
 {
-    if (!m_refusedClearKeeping)
+    if (!m_refusedClear)
         return std::nullopt;
-    return *m_refusedClearKeeping ? availableRefused : clearRefused;
+    return m_refusedClear->keepingUnavailable ? availableRefused(m_refusedClear->cause)
+                                              : clearRefused(m_refusedClear->cause);
 }
 
 void CacheCoordinator::publishErrors()
 {
     QStringList text, detail;
-    if (m_refusedClearKeeping == false) {
-        text.append(clearRefused);
-        detail.append(clearRefused);
+    const bool clearRefusedWhole = m_refusedClear && !m_refusedClear->keepingUnavailable;
+    if (clearRefusedWhole) {
+        text.append(clearRefused(m_refusedClear->cause));
+        detail.append(clearRefused(m_refusedClear->cause));
     }
-    // Removing the copies of available originals is a removal of each recording's: one line for all.
-    if (m_refusedClearKeeping == true || !m_refusedRemovals.isEmpty()) {
-        text.append(QStringLiteral("Cached copies couldn't be removed: ") + catalogRefused);
-        if (m_refusedClearKeeping == true)
-            detail.append(availableRefused);
-        for (const auto &[key, name] : std::as_const(m_refusedRemovals))
-            detail.append(QStringLiteral("The cached copies of “%1” couldn't be removed: ").arg(name) +
-                          catalogRefused);
+    // Removing the copies of available originals is a removal of each recording's: one line for all, with
+    // the latest refusal's cause.
+    if ((m_refusedClear && !clearRefusedWhole) || !m_refusedRemovals.isEmpty()) {
+        const QString cause =
+            !m_refusedRemovals.isEmpty() ? m_refusedRemovals.constLast().cause : m_refusedClear->cause;
+        text.append(QStringLiteral("Cached copies couldn't be removed: %1.").arg(cause));
+        if (m_refusedClear && !clearRefusedWhole)
+            detail.append(availableRefused(m_refusedClear->cause));
+        for (const RefusedRemoval &refused : std::as_const(m_refusedRemovals))
+            detail.append(QStringLiteral("The cached copies of “%1” couldn't be removed: %2.")
+                              .arg(refused.name, refused.cause));
     }
     if (m_pausedFor) {
         text.append(QStringLiteral("Caching paused: not enough free disk space."));

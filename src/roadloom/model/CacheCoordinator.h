@@ -172,10 +172,16 @@ private:
     std::optional<QString> m_currentName;
     std::optional<QString> m_lastError;
     std::optional<QString> m_lastErrorDetail;
-    // A refused clear: whether it would have kept the copies whose originals are away.
-    std::optional<bool> m_refusedClearKeeping;
-    // Recordings whose removal was refused, by key, with their names, in the order refused.
-    QList<std::pair<QString, QString>> m_refusedRemovals;
+    struct RefusedClear {
+        bool keepingUnavailable = false; // it would have kept the copies whose originals are away
+        QString cause;
+    };
+    std::optional<RefusedClear> m_refusedClear;
+    struct RefusedRemoval {
+        QString key, name, cause;
+    };
+    // In the order refused.
+    QList<RefusedRemoval> m_refusedRemovals;
     std::optional<QString> m_pausedFor; // the file the free space was short for, in this run
     FailedCopies m_failedCopies;        // of this run
     std::optional<MediaCacheUsage> m_usage;

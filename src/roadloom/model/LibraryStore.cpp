@@ -476,34 +476,35 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
         if (file != clip.files.end() && !Paths::isInside(file->second, m_cache->root()))
             paths.append(file->second);
     }
-    // The result tells whether the catalog took the removal.
+    // The result tells why the catalog did not take the removal, if it did not.
     return OffThread::run(
         *m_scanPool, this,
         [trash = m_trash, cache = m_cache, catalog = m_catalog, paths,
-         key = clip.catalogKey()]() -> Result<bool> {
+         key = clip.catalogKey()]() -> Result<std::optional<Failure>> {
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
                     return moved.failure();
             // The files are in the Trash already; the entry and its copies stay until a later removal can
-            // write the catalog, and the recording shows what is left of it meanwhile.
-            bool removed = false;
+            // write the catalog and delete them, and the recording shows what is left of it meanwhile.
+            // Not run once the quit has closed the catalog: the change would reach no file.
+            Result<void> removed = Failure{QStringLiteral("The media cache's catalog is closed."),
+                                           QStringLiteral("the media cache's catalog couldn't be written")};
             catalog->run([&] { removed = cache->remove(key, true); });
             if (removed)
-                return true;
-            qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
-            return false;
+                return std::optional<Failure>();
+            qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key
+                                  << removed.error();
+            return std::optional(removed.failure());
         },
-        [this, clip](const Result<bool> &moved) {
+        [this, clip](const Result<std::optional<Failure>> &moved) {
             if (!moved) {
                 qCWarning(logLibrary) << "Move to Trash failed:" << moved.error();
                 setLastError(moved.error());
                 emit trashRefused(clip.id, moved.error());
-            } else if (!*moved) {
+            } else if (*moved) {
                 refreshCacheState();
-                emit trashRefused(clip.id,
-                                  QStringLiteral("The cached copies of %1 couldn't be removed: the "
-                                                 "media cache's catalog couldn't be read or written.")
-                                      .arg(clip.name));
+                emit trashRefused(clip.id, QStringLiteral("The cached copies of %1 couldn't be removed: %2.")
+                                               .arg(clip.name, (*moved)->cause));
             } else {
                 finishTrash(clip);
             }

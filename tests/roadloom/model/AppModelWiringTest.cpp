@@ -229,8 +229,8 @@ TEST_F(AppModelWiringTest, TheQuitAbandonsAScanItsFileSystemHoldsAndThatScanWrit
     EXPECT_EQ(cache.isCatalogued(late.catalogKey()), MediaCache::CatalogAnswer::notCatalogued);
 }
 
-// The cache's calls share the catalog with the library's listing: a quit that waited for them before telling
-// the listing to stop would wait for the whole listing.
+// The cache's calls share the catalog with the library's reads of it: a quit that waited for them before
+// telling those to stop would wait for a whole reading.
 TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
 {
     const QString root = dir.filePath("Long Catalog");
@@ -259,14 +259,20 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
     ASSERT_GT(QFileInfo(QDir(root).filePath("catalog.json")).size(), 32 * 1500);
     MediaCache slow(root, &MountTable::current, reading);
 
-    // The card folder is gone: the check of its copies or the listing of All Media holds the catalog.
+    // The card folder is gone: the check of its copies reads the catalog. Another folder is listed first,
+    // and its scan is held until that reading has begun, so that the check, not the listing, holds it.
+    const QString online = dir.filePath("online");
+    ASSERT_TRUE(QDir().mkpath(online));
+    scan.holdCall = 1;
     adjust = [&](AppModel::Services &s) {
         s.library.cache = &slow;
+        defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card(), online});
         QDir(card()).removeRecursively();
     };
     settleAtMake = false;
     make({});
-    ASSERT_TRUE(waitFor([&] { return readings.load() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return readings.load() == 1 && scan.holding.load(); }));
+    scan.release.release(); // its listing waits for the catalog behind the check
     // A plan of the cache asks the catalog, behind the listing.
     std::atomic<bool> planning = false;
     cacheBackend.plan = [&](const ScriptedCache::PlanCall &) {
@@ -279,7 +285,8 @@ TEST_F(AppModelWiringTest, TheQuitTellsEveryWriterToStopBeforeItWaitsForAny)
 
     Watchdog watchdog(LibraryStore::quitScanWait + std::chrono::seconds(20), [&] { hurry = true; });
     EXPECT_TRUE(model->finishCatalogWrites());
-    EXPECT_FALSE(watchdog.end()) << "the quit waited for the plan before it told the listing to stop";
+    EXPECT_FALSE(watchdog.end())
+        << "the quit waited for the plan before it told the check of the copies to stop";
     model.reset(); // before the catalog it reads
 }
 

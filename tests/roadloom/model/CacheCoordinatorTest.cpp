@@ -132,7 +132,7 @@ TEST_F(CacheCoordinatorTest, FailedCopyIsReportedAndTheRunGoesOn)
 
 TEST_F(CacheCoordinatorTest, RefusalsThePauseAndFailedCopiesAreToldTogetherEachUntilWhatResolvesIt)
 {
-    const QString refused = "the cache's catalog couldn't be read or written.";
+    const QString refused = "the media cache's catalog couldn't be read or written.";
     const QString removal = "Cached copies couldn't be removed: " + refused;
     cache.pending = {job("A.MP4"), job("B.MP4"), job("C.MP4", 1000)};
     for (const QString name : {"A.MP4", "B.MP4"}) {

@@ -110,18 +110,18 @@ public:
         return std::exchange(setAsideCatalog, std::nullopt);
     }
 
-    bool removeReplaceableCopies(const QString &key) override
+    Result<void> removeReplaceableCopies(const QString &key) override
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(QStringLiteral("remove ") + key);
-        return !catalogUnreadable;
+        return refusal();
     }
 
-    bool clear(bool keepingUnavailable) override
+    Result<void> clear(bool keepingUnavailable) override
     {
         QMutexLocker lock(&m_mutex);
         m_log.append(keepingUnavailable ? QStringLiteral("clear keeping") : QStringLiteral("clear all"));
-        return !catalogUnreadable;
+        return refusal();
     }
 
     // Runs the event loop until a copy has begun.
@@ -135,6 +135,14 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         return m_log;
+    }
+    // How a removal or clear answers while the catalog cannot be read.
+    Result<void> refusal() const
+    {
+        if (!catalogUnreadable)
+            return {};
+        return Failure{QStringLiteral("The media cache's catalog couldn't be read."),
+                       QStringLiteral("the media cache's catalog couldn't be read or written")};
     }
     QList<PlanCall> plans() const
     {

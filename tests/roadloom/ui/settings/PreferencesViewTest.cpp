@@ -356,10 +356,10 @@ TEST_F(PreferencesViewTest, ARefusedClearSaysWhyUnderTheButtonsUntilAClearGoesTh
     alerts.answer = 0;
     for (const auto &[button, text] :
          {std::pair{section.removeAvailableButton(), "Copies of available originals couldn't be removed: the "
-                                                     "cache's catalog couldn't be read or written."},
+                                                     "media cache's catalog couldn't be read or written."},
           std::pair{section.clearButton(),
-                    "The media cache couldn't be cleared: its catalog couldn't be read "
-                    "or written."}}) {
+                    "The media cache couldn't be cleared: the media cache's catalog couldn't be "
+                    "read or written."}}) {
         EXPECT_EQ(section.refusalLine()->isVisible(), button == section.clearButton());
         button->click();
         ASSERT_TRUE(TestSupport::waitFor([&, text = text] { return section.refusalText()->text() == text; }));
