@@ -1,5 +1,7 @@
 #include "platform/SystemVolumes.h"
 
+#include "platform/MountTable.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -28,7 +30,10 @@ SystemVolumes::SystemVolumes(QObject *parent)
     m_poll.setInterval(m_notifier ? pollWithNoticeMs : pollWithoutNoticeMs);
     connect(&m_poll, &QTimer::timeout, this, &SystemVolumes::check);
     m_poll.start();
-    m_last = mountedVolumes();
+    m_listingWait.setSingleShot(true);
+    connect(&m_listingWait, &QTimer::timeout, this, &SystemVolumes::endListing);
+    m_listingWait.start(firstListingWait);
+    check();
 }
 
 SystemVolumes::~SystemVolumes() = default;
@@ -46,28 +51,68 @@ bool SystemVolumes::isUserVolume(const QString &rootPath, const QByteArray &devi
     return !images.contains(fileSystemType) && !pseudo.contains(fileSystemType);
 }
 
-QList<MountedVolume> SystemVolumes::mountedVolumes() const
-{
-    QList<MountedVolume> volumes;
-    const QString systemRoot = QStorageInfo::root().rootPath();
-    for (const QStorageInfo &storage : QStorageInfo::mountedVolumes()) {
-        if (!storage.isValid() || !storage.isReady() || storage.isRoot() || storage.rootPath() == systemRoot)
-            continue;
-        if (!isUserVolume(storage.rootPath(), storage.device(), storage.fileSystemType()))
-            continue;
-        // Bind mounts of single files (as containers have) are no volumes.
-        if (!QFileInfo(storage.rootPath()).isDir())
-            continue;
-        volumes.append({QDir::cleanPath(storage.rootPath()), storage.name(), false});
-    }
-    return volumes;
-}
-
 void SystemVolumes::check()
 {
-    QList<MountedVolume> now = mountedVolumes();
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    const QList<MountEntry> mounts =
+        table.open(QIODevice::ReadOnly) ? MountTable::parse(table.readAll()) : QList<MountEntry>();
+    QStringList candidates;
+    for (const MountEntry &mount : mounts) {
+        const QString root = QDir::cleanPath(mount.mountPoint);
+        // A mount point mounted over twice is one volume: the last mount, which is the one seen there.
+        candidates.removeAll(root);
+        if (isUserVolume(root, mount.source.toLocal8Bit(), mount.fsType.toLocal8Bit()))
+            candidates.append(root);
+    }
+    m_candidates = candidates;
+    for (auto answer = m_answers.begin(); answer != m_answers.end();)
+        answer = candidates.contains(answer.key()) ? std::next(answer) : m_answers.erase(answer);
+    // Unmounted volumes leave at once; the others are asked again, each unless its last question is pending.
+    publish();
+    for (const QString &root : std::as_const(candidates)) {
+        m_questions.ask(
+            root,
+            [root] {
+                const QStorageInfo storage(root);
+                Answer answer;
+                answer.usable =
+                    storage.isValid() && storage.isReady() && !storage.isRoot() && QFileInfo(root).isDir();
+                answer.name = storage.name();
+                return answer;
+            },
+            [this, root](Answer answer) {
+                if (m_candidates.contains(root))
+                    m_answers.insert(root, std::move(answer));
+                publish();
+                if (m_listing && std::all_of(m_candidates.cbegin(), m_candidates.cend(),
+                                             [this](const QString &c) { return m_answers.contains(c); }))
+                    endListing();
+            });
+    }
+    if (m_listing && candidates.isEmpty())
+        endListing();
+}
+
+void SystemVolumes::publish()
+{
+    QList<MountedVolume> now;
+    for (const QString &root : std::as_const(m_candidates)) {
+        const auto answer = m_answers.constFind(root);
+        if (answer != m_answers.cend() && answer->usable)
+            now.append({root, answer->name, false});
+    }
     if (now == m_last)
         return;
     m_last = std::move(now);
+    if (!m_listing)
+        emit volumesChanged();
+}
+
+void SystemVolumes::endListing()
+{
+    if (!m_listing)
+        return;
+    m_listing = false;
+    m_listingWait.stop();
     emit volumesChanged();
 }

@@ -178,8 +178,10 @@ protected:
             settle();
         return *model;
     }
+    // The first source is chosen once the folder answers; then its rescan runs to its end.
     void settle()
     {
+        ASSERT_TRUE(TestSupport::waitFor([&] { return model->library().selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         ASSERT_TRUE(TestSupport::waitFor([&] { return !model->library().isScanning(); }));
         QCoreApplication::processEvents();
