@@ -15,8 +15,29 @@ constexpr int pollWithoutNoticeMs = 3000;
 
 } // namespace
 
+namespace {
+
+QByteArray mountInfo()
+{
+    // Answered by the kernel from memory: reading it never waits on a mounted file system.
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    return table.open(QIODevice::ReadOnly) ? table.readAll() : QByteArray();
+}
+
+} // namespace
+
+SystemVolumes::SystemVolumes(TableReader table, Probe probe, QObject *parent)
+    : VolumeProvider(parent), m_table(std::move(table)), m_probe(std::move(probe))
+{
+    m_listingWait.setSingleShot(true);
+    connect(&m_listingWait, &QTimer::timeout, this, &SystemVolumes::endListing);
+    m_listingWait.start(firstListingWait);
+    check();
+}
+
 SystemVolumes::SystemVolumes(QObject *parent)
-    : VolumeProvider(parent), m_mounts(QStringLiteral("/proc/self/mounts"))
+    : VolumeProvider(parent), m_table(&mountInfo), m_probe(&SystemVolumes::probe),
+      m_mounts(QStringLiteral("/proc/self/mounts"))
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(debounceMs);
@@ -51,11 +72,19 @@ bool SystemVolumes::isUserVolume(const QString &rootPath, const QByteArray &devi
     return !images.contains(fileSystemType) && !pseudo.contains(fileSystemType);
 }
 
+SystemVolumes::Answer SystemVolumes::probe(const QString &mountPoint)
+{
+    const QStorageInfo storage(mountPoint);
+    Answer answer;
+    answer.usable =
+        storage.isValid() && storage.isReady() && !storage.isRoot() && QFileInfo(mountPoint).isDir();
+    answer.name = storage.name();
+    return answer;
+}
+
 void SystemVolumes::check()
 {
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    const QList<MountEntry> mounts =
-        table.open(QIODevice::ReadOnly) ? MountTable::parse(table.readAll()) : QList<MountEntry>();
+    const QList<MountEntry> mounts = MountTable::parse(m_table());
     QStringList candidates;
     for (const MountEntry &mount : mounts) {
         const QString root = QDir::cleanPath(mount.mountPoint);
@@ -71,15 +100,7 @@ void SystemVolumes::check()
     publish();
     for (const QString &root : std::as_const(candidates)) {
         m_questions.ask(
-            root,
-            [root] {
-                const QStorageInfo storage(root);
-                Answer answer;
-                answer.usable =
-                    storage.isValid() && storage.isReady() && !storage.isRoot() && QFileInfo(root).isDir();
-                answer.name = storage.name();
-                return answer;
-            },
+            root, [probe = m_probe, root] { return probe(root); },
             [this, root](Answer answer) {
                 if (m_candidates.contains(root))
                     m_answers.insert(root, std::move(answer));

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 class QSocketNotifier;
 
@@ -26,7 +27,17 @@ public:
     // How long the first listing waits for slow volumes before it counts as done without them.
     static constexpr std::chrono::milliseconds firstListingWait{1500};
 
+    // What only the mounted file system can tell of a mount point.
+    struct Answer {
+        bool usable = false; // ready, and its root a folder (bind mounts of single files are no volumes)
+        QString name;
+    };
+    using Probe = std::function<Answer(const QString &mountPoint)>;
+    using TableReader = std::function<QByteArray()>; // the text of /proc/self/mountinfo
+
     explicit SystemVolumes(QObject *parent = nullptr);
+    // With another mount table and probe (tests); nothing watches for changes, `check` reads again.
+    SystemVolumes(TableReader table, Probe probe, QObject *parent = nullptr);
     ~SystemVolumes() override;
 
     // As last answered; never touches a disk.
@@ -37,15 +48,16 @@ public:
     static bool isUserVolume(const QString &rootPath, const QByteArray &device,
                              const QByteArray &fileSystemType);
 
-private:
-    struct Answer {
-        bool usable = false; // ready, and its root a folder (bind mounts of single files are no volumes)
-        QString name;
-    };
+    // Reads the mount table again and asks every candidate whose last question is not pending.
     void check();
+    static Answer probe(const QString &mountPoint);
+
+private:
     void publish();
     void endListing();
 
+    TableReader m_table;
+    Probe m_probe;
     QFile m_mounts;
     QSocketNotifier *m_notifier = nullptr;
     QTimer m_debounce;

@@ -130,6 +130,7 @@ protected:
     FakeVolumes volumes;
     MediaCache cache{dir.filePath("Media Cache")};
     ScriptedScan scan;
+    HeldChecks checks; // the library's folder and card checks, none held unless a test says
     FakePanels panels;
     FakeAlerts alerts;
     FakeRevealer revealer;
@@ -155,7 +156,7 @@ protected:
         defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
         scan.byRoot[card()] = clips;
         AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
+        s.library = checks.over({&volumes, &defaults, &cache, scan.function(), &Trash::system()});
         s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
         s.playerServices = services->make(services);
         s.defaults = &defaults;
@@ -204,6 +205,7 @@ protected:
     void TearDown() override
     {
         scan.release.release(100);
+        checks.release.release(100);
         services->releaseTelemetry();
         model.reset();
     }

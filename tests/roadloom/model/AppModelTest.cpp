@@ -258,4 +258,24 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 }
 
+// The selected folder holds the camera's file but its file system stopped answering: Device Settings opens
+// at once without it, and the file once the folder answers.
+TEST_F(AppModelTest, OpenDeviceSettingsDoesNotWaitForAFolderThatStoppedAnswering)
+{
+    TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
+    checks.held = {card()};
+    settleAtMake = false;
+    make({});
+    model->library().setSelectedSourceID("folder:" + card());
+    model->openDeviceSettings();
+    EXPECT_TRUE(model->requestConfigWindow());
+    EXPECT_FALSE(model->config().file());
+
+    checks.release.release();
+    ASSERT_TRUE(
+        waitFor([&] { return model->library().configURL(model->library().folders().at(0)).has_value(); }));
+    model->openDeviceSettings();
+    EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
+}
+
 } // namespace
