@@ -70,7 +70,13 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
     m_watchDelay.setSingleShot(true);
     m_watchDelay.setInterval(300);
     connect(&m_watchDelay, &QTimer::timeout, this, &LibraryStore::checkAvailability);
-    connect(&m_folderWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
+    m_watchThread = new QThread;
+    m_watchThread->setObjectName(QStringLiteral("Folder watch"));
+    m_folderWatch = new QFileSystemWatcher;
+    m_folderWatch->moveToThread(m_watchThread);
+    connect(m_watchThread, &QThread::finished, m_folderWatch, &QObject::deleteLater);
+    m_watchThread->start();
+    connect(m_folderWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!m_watchDelay.isActive())
             m_watchDelay.start();
     });
@@ -95,6 +101,10 @@ LibraryStore::~LibraryStore()
     // The abandoned scan's thread runs in the pool; it touches only what it shares with the store.
     if (m_scanAbandoned)
         static_cast<void>(m_scanPool.release());
+    // The watch ends with its thread, unless its file system holds it: then both are left to it.
+    m_watchThread->quit();
+    if (m_watchThread->wait(QDeadlineTimer(100)))
+        delete m_watchThread;
 }
 
 void LibraryStore::stopCatalogWrites()
@@ -888,19 +898,25 @@ void LibraryStore::folderAnswered(const QString &path, const SourceCheck::Folder
 
 void LibraryStore::watchFolders(const QSet<QString> &paths)
 {
-    const QStringList watched = m_folderWatch.directories();
-    QStringList gone;
-    for (const QString &path : watched)
-        if (!paths.contains(path))
-            gone.append(path);
-    if (!gone.isEmpty())
-        m_folderWatch.removePaths(gone);
-    QStringList added;
-    for (const QString &path : paths)
-        if (!watched.contains(path))
-            added.append(path);
-    if (!added.isEmpty())
-        m_folderWatch.addPaths(added);
+    QMetaObject::invokeMethod(
+        m_folderWatch,
+        [watch = m_folderWatch, paths] {
+            // A watch that could not be added is tried again with the next answer.
+            const QStringList watched = watch->directories();
+            QStringList gone;
+            for (const QString &path : watched)
+                if (!paths.contains(path))
+                    gone.append(path);
+            if (!gone.isEmpty())
+                watch->removePaths(gone);
+            QStringList added;
+            for (const QString &path : paths)
+                if (!watched.contains(path))
+                    added.append(path);
+            if (!added.isEmpty())
+                watch->addPaths(added);
+        },
+        Qt::QueuedConnection);
 }
 
 void LibraryStore::bumpAvailabilityRevision()

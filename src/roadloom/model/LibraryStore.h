@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -353,8 +354,10 @@ private:
     std::unique_ptr<QThreadPool> m_scanPool = std::make_unique<QThreadPool>();
     bool m_scanAbandoned = false;
     // The folders above each saved folder: renaming, removing or unmounting it shows there at once.
-    QFileSystemWatcher m_folderWatch;
-    QTimer m_watchDelay; // one check for a burst of changes
+    // On a thread of its own: adding a watch looks the folder up, which waits on its file system.
+    QThread *m_watchThread = nullptr;
+    QFileSystemWatcher *m_folderWatch = nullptr; // lives on m_watchThread
+    QTimer m_watchDelay;                         // one check for a burst of changes
     // Disk checks never queue behind a long scan, nor behind each other. Last: its answers reach the above.
     QuestionPool m_questions{this};
 };
