@@ -17,13 +17,13 @@
 #include "roadloom/model/OffThread.h"
 
 #include <QDeadlineTimer>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QSet>
 #include <QtConcurrent>
+
 #include <algorithm>
 
 #ifdef __GLIBC__
