@@ -15,6 +15,8 @@ public:
 
     // In the system's order; may be empty.
     virtual QList<MountedVolume> mountedVolumes() const = 0;
+    // True while the first listing is still being asked for; `volumesChanged` follows once it is done.
+    virtual bool isListing() const { return false; }
 
 signals:
     // A volume was mounted or unmounted; the listing says which.

@@ -4,7 +4,6 @@
 #include "platform/Defaults.h"
 #include "platform/Panels.h"
 #include "platform/StandardFolders.h"
-#include "roadcore/ConfigSchema.h"
 #include "roadloom/model/CacheCoordinator.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/model/FrameActions.h"
@@ -237,9 +236,8 @@ void AppModel::openDeviceSettings()
         for (const LibrarySource &source : m_library->sources()) {
             if (!sourceID || source.id() != *sourceID)
                 continue;
-            if (!source.urls.isEmpty())
-                if (const std::optional<QString> url = ConfigSchema::configURL(source.urls.constFirst()))
-                    m_config->open(*url);
+            if (const std::optional<QString> url = m_library->configURL(source))
+                m_config->open(*url);
             break;
         }
     }

@@ -1,6 +1,5 @@
 #include "roadloom/model/LibrarySource.h"
 
-#include <QFileInfo>
 #include <QHashFunctions>
 
 QString rawValue(LibrarySource::Kind kind)
@@ -29,14 +28,6 @@ std::optional<LibrarySource::Kind> librarySourceKindFromRaw(QStringView raw)
 QString LibrarySource::id() const
 {
     return rawValue(kind) + QLatin1Char(':') + urls.join(QLatin1Char('|'));
-}
-
-bool LibrarySource::isOffline() const
-{
-    if (kind != Kind::folder || urls.isEmpty())
-        return false;
-    // exists() follows symbolic links; a dangling link counts as nothing there.
-    return !QFileInfo::exists(urls.first());
 }
 
 LibrarySource LibrarySource::allMedia()

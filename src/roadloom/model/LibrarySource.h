@@ -19,9 +19,6 @@ struct LibrarySource {
 
     // The kind's raw value, ":", then the paths joined with "|": what the store keeps as the selection.
     QString id() const;
-    // A folder whose first path no longer exists (deleted, or its volume unmounted). Asks the disk on every
-    // call, so never on the GUI thread: views read the store's `LibraryStore::isOffline`.
-    bool isOffline() const;
 
     // The catalog source, "All Media", id "catalog:".
     static LibrarySource allMedia();

@@ -12,7 +12,6 @@
 #include "roadcore/LibraryScanner.h"
 #include "roadcore/MediaCache.h"
 #include "roadloom/model/CachePlanner.h"
-#include "roadloom/model/CameraCard.h"
 #include "roadloom/model/ConfigStore.h"
 #include "roadloom/model/Observed.h"
 #include "roadloom/model/OffThread.h"
@@ -24,6 +23,8 @@
 #include <QPointer>
 #include <QSet>
 #include <QtConcurrent>
+
+#include <algorithm>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -45,23 +46,6 @@ QString withoutExtension(const QString &fileName)
     return dot < 0 ? fileName : fileName.left(dot);
 }
 
-// The folders above the path that are there, below the root: renaming, removing or unmounting the folder
-// or any of them changes one. (A watch follows a renamed folder, so the parent alone misses a renamed
-// grandparent.)
-QStringList watchedPlaces(const QString &path)
-{
-    QStringList places;
-    for (QString place = QFileInfo(path).absolutePath();;) {
-        const QString up = QFileInfo(place).absolutePath();
-        if (up == place)
-            break; // the root changes only by a mount, which the volume watch reports
-        if (QFileInfo(place).isDir())
-            places.append(place);
-        place = up;
-    }
-    return places;
-}
-
 QString lastComponent(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
@@ -72,16 +56,13 @@ QString lastComponent(const QString &path)
 
 LibraryStore::LibraryStore(Services services, QObject *parent)
     : QObject(parent), m_volumes(services.volumes), m_defaults(services.defaults), m_cache(services.cache),
-      m_scan(std::move(services.scan)), m_trash(services.trash), m_config(services.config)
+      m_scan(std::move(services.scan)), m_trash(services.trash), m_config(services.config),
+      m_checkFolder(std::move(services.checkFolder)), m_checkCard(std::move(services.checkCard))
 {
-    Q_ASSERT(m_volumes && m_defaults && m_cache && m_scan && m_trash);
-    m_checkPool.setMaxThreadCount(1);
+    Q_ASSERT(m_volumes && m_defaults && m_cache && m_scan && m_trash && m_checkFolder && m_checkCard);
 
     loadFolders();
-    // Once, before any view shows: which saved folders are there decides the first source.
-    for (const LibrarySource &folder : std::as_const(m_folders))
-        if (folder.isOffline())
-            m_offlineFolders.insert(folder.urls.first());
+    m_volumesListing = m_volumes->isListing();
     refreshDevices();
     connect(m_volumes, &VolumeProvider::volumesChanged, this, &LibraryStore::volumesChanged);
     // Inotify answers within milliseconds; the short delay folds a burst (a copy into the parent) into one
@@ -89,7 +70,13 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
     m_watchDelay.setSingleShot(true);
     m_watchDelay.setInterval(300);
     connect(&m_watchDelay, &QTimer::timeout, this, &LibraryStore::checkAvailability);
-    connect(&m_folderWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
+    m_watchThread = new QThread;
+    m_watchThread->setObjectName(QStringLiteral("Folder watch"));
+    m_folderWatch = new QFileSystemWatcher;
+    m_folderWatch->moveToThread(m_watchThread);
+    connect(m_watchThread, &QThread::finished, m_folderWatch, &QObject::deleteLater);
+    m_watchThread->start();
+    connect(m_folderWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!m_watchDelay.isActive())
             m_watchDelay.start();
     });
@@ -99,21 +86,25 @@ LibraryStore::LibraryStore(Services services, QObject *parent)
                 bumpAvailabilityRevision();
         });
     }
-    chooseFirstSource();
+    // The window shows meanwhile; a folder that does not answer keeps the choice from waiting for good.
+    m_firstChoiceWait.setSingleShot(true);
+    connect(&m_firstChoiceWait, &QTimer::timeout, this, &LibraryStore::chooseFirstSource);
+    m_firstChoiceWait.start(services.firstChoiceWait);
     checkAvailability();
-    // The folders away at start were found above, so the first check finds the offline set unchanged: which
-    // of them still have copies to play is asked here.
-    checkCachedCopies();
+    chooseFirstSource(); // at once when nothing is to be asked
 }
 
 LibraryStore::~LibraryStore()
 {
     // Nothing reaches the catalog once this returns; results still on their way are dropped with the store.
     finishCatalogWrites();
-    m_checkPool.waitForDone();
     // The abandoned scan's thread runs in the pool; it touches only what it shares with the store.
     if (m_scanAbandoned)
         static_cast<void>(m_scanPool.release());
+    // The watch ends with its thread, unless its file system holds it: then both are left to it.
+    m_watchThread->quit();
+    if (m_watchThread->wait(QDeadlineTimer(100)))
+        delete m_watchThread;
 }
 
 void LibraryStore::stopCatalogWrites()
@@ -132,7 +123,7 @@ bool LibraryStore::finishCatalogWrites(QDeadlineTimer deadline)
     // thread of the scans, which is abandoned with it.
     const bool catalogLeft = m_catalog->close(deadline);
     // A check held by a folder that stopped answering is left too; it touches nothing of the store's.
-    const bool checksEnded = m_checkPool.waitForDone(int(deadline.remainingTime()));
+    const bool checksEnded = m_questions.waitForDone(int(deadline.remainingTime()));
     return !m_scanAbandoned && catalogLeft && checksEnded;
 }
 
@@ -187,28 +178,114 @@ void LibraryStore::persistFolders()
 
 void LibraryStore::chooseFirstSource()
 {
-    std::optional<LibrarySource> first;
-    if (!m_devices.isEmpty())
-        first = m_devices.first();
-    for (qsizetype i = 0; !first && i < m_folders.size(); ++i)
-        if (!isOffline(m_folders[i]))
-            first = m_folders[i];
-    setSelectedSourceID((first ? *first : LibrarySource::allMedia()).id());
+    if (!m_choosingFirst)
+        return;
+    const bool late = !m_firstChoiceWait.isActive();
+    // A user's click or a launch's folder chose already.
+    if (!m_selectedSourceID) {
+        std::optional<LibrarySource> first;
+        if (!late) {
+            if (m_volumes->isListing())
+                return;
+            for (const MountedVolume &volume : std::as_const(m_volumeList))
+                if (!m_cardAnswers.contains(volume.rootPath))
+                    return;
+        }
+        if (!m_devices.isEmpty())
+            first = m_devices.first();
+        for (qsizetype i = 0; !first && i < m_folders.size(); ++i) {
+            const QString &path = m_folders[i].urls.first();
+            const auto answer = m_folderAnswers.constFind(path);
+            if (answer == m_folderAnswers.cend() && !late)
+                return; // an earlier folder may still be there
+            if (answer != m_folderAnswers.cend() && answer->there)
+                first = m_folders[i];
+        }
+        m_choosingFirst = false;
+        setSelectedSourceID((first ? *first : LibrarySource::allMedia()).id());
+    }
+    m_choosingFirst = false;
+    m_firstChoiceWait.stop();
 }
 
 void LibraryStore::refreshDevices()
 {
-    QList<LibrarySource> cards;
+    m_volumeList.clear();
     for (const MountedVolume &volume : m_volumes->mountedVolumes()) {
         if (volume.isRootFileSystem || volume.rootPath.isEmpty())
             continue;
-        const QString root = normalised(volume.rootPath);
-        if (!CameraCard::isCard(root))
+        m_volumeList.append({normalised(volume.rootPath), volume.name, false});
+    }
+    for (auto answer = m_cardAnswers.begin(); answer != m_cardAnswers.end();) {
+        const bool listed = std::any_of(m_volumeList.cbegin(), m_volumeList.cend(),
+                                        [&](const MountedVolume &v) { return v.rootPath == answer.key(); });
+        answer = listed ? std::next(answer) : m_cardAnswers.erase(answer);
+    }
+    m_cardsToSelect.removeIf([this](const QString &root) {
+        return std::none_of(m_volumeList.cbegin(), m_volumeList.cend(),
+                            [&](const MountedVolume &v) { return v.rootPath == root; });
+    });
+    publishDevices(); // an unmounted card goes at once
+    for (const MountedVolume &volume : std::as_const(m_volumeList))
+        askCard(volume.rootPath);
+}
+
+void LibraryStore::publishDevices()
+{
+    QList<LibrarySource> cards;
+    for (const MountedVolume &volume : std::as_const(m_volumeList)) {
+        const auto answer = m_cardAnswers.constFind(volume.rootPath);
+        if (answer == m_cardAnswers.cend() || !answer->isCard)
             continue;
-        const QString name = volume.name.isEmpty() ? lastComponent(root) : volume.name;
-        cards.append({LibrarySource::Kind::device, name, {root}});
+        const QString name = volume.name.isEmpty() ? lastComponent(volume.rootPath) : volume.name;
+        cards.append({LibrarySource::Kind::device, name, {volume.rootPath}});
     }
     setDevices(cards);
+}
+
+void LibraryStore::askCard(const QString &root)
+{
+    m_questions.ask(
+        QStringLiteral("card:") + root, [check = m_checkCard, root] { return check(root); },
+        [this, root](const SourceCheck::Card &answer) { cardAnswered(root, answer); });
+}
+
+void LibraryStore::cardAnswered(const QString &root, const SourceCheck::Card &answer)
+{
+    const bool wanted = m_cardsToSelect.remove(root);
+    const bool listed = std::any_of(m_volumeList.cbegin(), m_volumeList.cend(),
+                                    [&](const MountedVolume &v) { return v.rootPath == root; });
+    if (listed) {
+        const std::optional<SourceCheck::Card> before =
+            m_cardAnswers.contains(root) ? std::optional(m_cardAnswers.value(root)) : std::nullopt;
+        m_cardAnswers.insert(root, answer);
+        publishDevices();
+        if (before ? before->configURL != answer.configURL : answer.configURL.has_value())
+            bumpRevision();
+        if (wanted && answer.isCard && !(before && before->isCard))
+            m_newCards.insert(root);
+    }
+    selectNewCard();
+    chooseFirstSource();
+}
+
+void LibraryStore::selectNewCard()
+{
+    if (m_newCards.isEmpty())
+        return;
+    for (const MountedVolume &volume : std::as_const(m_volumeList)) {
+        if (m_cardsToSelect.contains(volume.rootPath))
+            return; // a volume before it has yet to answer
+        if (!m_newCards.contains(volume.rootPath))
+            continue;
+        // The first new card in volume order; the rest of those mounted with it are not selected.
+        m_newCards.clear();
+        m_cardsToSelect.clear();
+        if (!m_choosingFirst)
+            setSelectedSourceID(LibrarySource{LibrarySource::Kind::device, {}, {volume.rootPath}}.id());
+        return;
+    }
+    m_newCards.clear(); // unmounted meanwhile
 }
 
 void LibraryStore::volumesChanged()
@@ -219,19 +296,22 @@ void LibraryStore::volumesChanged()
             selectionWasListed = selectionWasListed || source.id() == *m_selectedSourceID;
     QSet<QString> knownCards;
     for (const LibrarySource &card : std::as_const(m_devices))
-        knownCards.insert(card.id());
+        knownCards.insert(card.urls.first());
+    // The end of the provider's first listing brings the volumes that were there at the start: no new card.
+    const bool firstListing = m_volumesListing && !m_volumes->isListing();
+    m_volumesListing = m_volumes->isListing();
 
     refreshDevices();
+    if (!firstListing && !m_volumesListing) {
+        for (const MountedVolume &volume : std::as_const(m_volumeList))
+            if (!knownCards.contains(volume.rootPath))
+                m_cardsToSelect.insert(volume.rootPath);
+    }
     checkAvailability();
 
-    for (const LibrarySource &card : std::as_const(m_devices)) {
-        if (!knownCards.contains(card.id())) {
-            setSelectedSourceID(card.id());
-            return;
-        }
-    }
     if (selectionWasListed && !selectedSource())
         setSelectedSourceID(LibrarySource::allMedia().id());
+    chooseFirstSource();
 }
 
 void LibraryStore::addFolder(const QString &path)
@@ -696,6 +776,21 @@ bool LibraryStore::isOffline(const LibrarySource &source) const
            m_offlineFolders.contains(source.urls.first());
 }
 
+std::optional<QString> LibraryStore::configURL(const LibrarySource &source) const
+{
+    if (source.urls.isEmpty())
+        return std::nullopt;
+    if (source.kind == LibrarySource::Kind::device) {
+        const auto answer = m_cardAnswers.constFind(source.urls.first());
+        return answer == m_cardAnswers.cend() ? std::nullopt : answer->configURL;
+    }
+    if (source.kind == LibrarySource::Kind::folder) {
+        const auto answer = m_folderAnswers.constFind(source.urls.first());
+        return answer == m_folderAnswers.cend() ? std::nullopt : answer->configURL;
+    }
+    return std::nullopt;
+}
+
 bool LibraryStore::hasCachedCopies(const LibrarySource &source) const
 {
     return source.kind == LibrarySource::Kind::folder && !source.urls.isEmpty() &&
@@ -725,75 +820,117 @@ void LibraryStore::checkCachedCopies()
             if (generation != m_copiesGeneration || !found || *found == m_foldersWithCopies)
                 return;
             m_foldersWithCopies = *found;
-            ++m_availabilityRevision;
-            emit availabilityRevisionChanged(m_availabilityRevision);
+            bumpRevision();
         });
+}
+
+void LibraryStore::checkCachedCopiesSoon()
+{
+    if (std::exchange(m_copiesCheckQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_copiesCheckQueued = false;
+            checkCachedCopies();
+        },
+        Qt::QueuedConnection);
 }
 
 void LibraryStore::checkAvailability()
 {
-    QStringList folders;
+    QSet<QString> paths;
     for (const LibrarySource &folder : std::as_const(m_folders))
         if (!folder.urls.isEmpty())
-            folders.append(folder.urls.first());
-    const quint64 generation = ++m_availabilityGeneration;
-    OffThread::run(
-        m_checkPool, this,
-        [folders] {
-            Availability found;
-            for (const QString &path : folders) {
-                if (LibrarySource{LibrarySource::Kind::folder, {}, {path}}.isOffline())
-                    found.offline.insert(path);
-                for (const QString &place : watchedPlaces(path))
-                    found.watched.insert(place);
-            }
-            return found;
-        },
-        [this, generation](Availability found) {
-            if (generation != m_availabilityGeneration)
-                return; // a newer check answers
-            watchFolders(found.watched);
-            if (found.offline == m_offlineFolders)
-                return; // no copy is made or removed for a folder by its staying offline
-            const std::optional<LibrarySource> selected = selectedSource();
-            const bool selectedChanged = selected && selected->kind == LibrarySource::Kind::folder &&
-                                         !selected->urls.isEmpty() &&
-                                         m_offlineFolders.contains(selected->urls.first()) !=
-                                             found.offline.contains(selected->urls.first());
-            m_offlineFolders = std::move(found.offline);
-            if (!selectedChanged)
-                checkCachedCopies(); // else the refresh below asks
-            ++m_availabilityRevision;
-            emit availabilityRevisionChanged(m_availabilityRevision);
-            // Its recordings now play from their copies, or from their files again. Updated in place: a
-            // rescan would list them under other ids and move the selection off the one playing.
-            if (selectedChanged)
-                refreshCacheState();
-        });
+            paths.insert(folder.urls.first());
+    // Removed folders are forgotten and no longer watched.
+    for (auto answer = m_folderAnswers.begin(); answer != m_folderAnswers.end();)
+        answer = paths.contains(answer.key()) ? std::next(answer) : m_folderAnswers.erase(answer);
+    m_offlineFolders.intersect(paths);
+    QSet<QString> watched;
+    for (const SourceCheck::Folder &answer : std::as_const(m_folderAnswers))
+        watched.unite(QSet<QString>(answer.watchedPlaces.cbegin(), answer.watchedPlaces.cend()));
+    watchFolders(watched);
+    for (const QString &path : std::as_const(paths)) {
+        m_questions.ask(
+            QStringLiteral("folder:") + path, [check = m_checkFolder, path] { return check(path); },
+            [this, path](const SourceCheck::Folder &answer) { folderAnswered(path, answer); });
+    }
+    for (const MountedVolume &volume : std::as_const(m_volumeList))
+        askCard(volume.rootPath);
+}
+
+void LibraryStore::folderAnswered(const QString &path, const SourceCheck::Folder &answer)
+{
+    const bool listed = std::any_of(m_folders.cbegin(), m_folders.cend(), [&](const LibrarySource &f) {
+        return !f.urls.isEmpty() && f.urls.first() == path;
+    });
+    if (!listed)
+        return chooseFirstSource(); // removed meanwhile
+    const std::optional<SourceCheck::Folder> before =
+        m_folderAnswers.contains(path) ? std::optional(m_folderAnswers.value(path)) : std::nullopt;
+    m_folderAnswers.insert(path, answer);
+    if (!before || before->watchedPlaces != answer.watchedPlaces) {
+        QSet<QString> watched;
+        for (const SourceCheck::Folder &each : std::as_const(m_folderAnswers))
+            watched.unite(QSet<QString>(each.watchedPlaces.cbegin(), each.watchedPlaces.cend()));
+        watchFolders(watched);
+    }
+    const bool offlineChanged = m_offlineFolders.contains(path) == answer.there;
+    if (offlineChanged) {
+        const std::optional<LibrarySource> selected = selectedSource();
+        const bool selectedChanged = selected && selected->kind == LibrarySource::Kind::folder &&
+                                     !selected->urls.isEmpty() && selected->urls.first() == path;
+        if (answer.there)
+            m_offlineFolders.remove(path);
+        else
+            m_offlineFolders.insert(path);
+        bumpRevision();
+        // Its recordings now play from their copies, or from their files again. Updated in place: a rescan
+        // would list them under other ids and move the selection off the one playing.
+        if (selectedChanged)
+            refreshCacheState(); // which asks for the copies too
+        else
+            checkCachedCopiesSoon();
+    } else if (before ? before->configURL != answer.configURL : answer.configURL.has_value()) {
+        bumpRevision();
+    }
+    chooseFirstSource();
 }
 
 void LibraryStore::watchFolders(const QSet<QString> &paths)
 {
-    const QStringList watched = m_folderWatch.directories();
-    QStringList gone;
-    for (const QString &path : watched)
-        if (!paths.contains(path))
-            gone.append(path);
-    if (!gone.isEmpty())
-        m_folderWatch.removePaths(gone);
-    QStringList added;
-    for (const QString &path : paths)
-        if (!watched.contains(path))
-            added.append(path);
-    if (!added.isEmpty())
-        m_folderWatch.addPaths(added);
+    QMetaObject::invokeMethod(
+        m_folderWatch,
+        [watch = m_folderWatch, paths] {
+            // A watch that could not be added is tried again with the next answer.
+            const QStringList watched = watch->directories();
+            QStringList gone;
+            for (const QString &path : watched)
+                if (!paths.contains(path))
+                    gone.append(path);
+            if (!gone.isEmpty())
+                watch->removePaths(gone);
+            QStringList added;
+            for (const QString &path : paths)
+                if (!watched.contains(path))
+                    added.append(path);
+            if (!added.isEmpty())
+                watch->addPaths(added);
+        },
+        Qt::QueuedConnection);
 }
 
 void LibraryStore::bumpAvailabilityRevision()
 {
+    bumpRevision();
+    checkAvailability();
+}
+
+void LibraryStore::bumpRevision()
+{
     ++m_availabilityRevision;
     emit availabilityRevisionChanged(m_availabilityRevision);
-    checkAvailability();
 }
 
 QList<DashClip> LibraryStore::filteredClips() const

@@ -5,16 +5,22 @@
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
+#include "roadloom/model/SourceCheck.h"
 #include "roadloom/model/WorkGate.h"
+
+#include "platform/MountedVolume.h"
+#include "platform/QuestionPool.h"
 
 #include <QDeadlineTimer>
 #include <QFileSystemWatcher>
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -51,8 +57,13 @@ class VolumeProvider;
 //   call beginRemoveRows for it when it is not -1; on the second, endRemoveRows. The shown rows change only
 //   in between, and `filteredPositionsChanged` is not emitted for it.
 // `filteredRow(index)` (-1 when filtered out) and `indexOf(id)` (-1 when not listed) are O(1).
-// A sidebar reads `isOffline(source)` and `hasCachedCopies(source)` again on `availabilityRevisionChanged`;
-// neither touches the disk.
+// A sidebar reads `isOffline(source)`, `hasCachedCopies(source)` and `configURL(source)` again on
+// `availabilityRevisionChanged`; none touches the disk.
+//
+// Whether a saved folder is there, whether a volume is a camera card and whether a source holds the camera's
+// configuration file are asked on a thread per folder and volume: one that stopped answering holds nothing
+// but its own question, which is not asked again while it is pending. Until a folder answers it shows as it
+// was (not offline); the first source is chosen once the answers are in (or at `firstChoiceWait`).
 class LibraryStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<LibrarySource> folders READ folders NOTIFY foldersChanged)
@@ -84,6 +95,11 @@ public:
         ScanFunction scan;
         Trash *trash = nullptr;        // not owned
         ConfigStore *config = nullptr; // not owned; none: configuration files only raise the request
+        // The questions put to a saved folder and to a volume's root, each on a thread of its own.
+        std::function<SourceCheck::Folder(const QString &path)> checkFolder = &SourceCheck::folder;
+        std::function<SourceCheck::Card(const QString &root)> checkCard = &SourceCheck::card;
+        // How long the start waits for those answers before it chooses the first source with those it has.
+        std::chrono::milliseconds firstChoiceWait{1500};
     };
 
     explicit LibraryStore(Services services, QObject *parent = nullptr);
@@ -130,10 +146,11 @@ public:
     // then: a thread of the store still runs. A Trash asked for is completed when it ends in time.
     bool finishCatalogWrites(QDeadlineTimer deadline = QDeadlineTimer(quitScanWait));
 
-    // Rebuilds the cards from the mounted volumes; changes no selection.
+    // Asks each mounted volume again whether it is a card; the cards change as the answers come (an unmounted
+    // one goes at once). Changes no selection.
     void refreshDevices();
-    // A volume was mounted or unmounted: a new card is selected; losing the selected source selects All
-    // Media.
+    // A volume was mounted or unmounted: a new card is selected when it answers as one; losing the selected
+    // source selects All Media.
     void volumesChanged();
     // Adds a folder source (unless it is a card's root or already listed) and selects it, or the card.
     void addFolder(const QString &path);
@@ -177,11 +194,15 @@ public:
     // The recording `offset` places from the listed one with that id in the neighbor order of the filtered
     // recordings (oldest first, whatever the list's sort); none past either end or when it is not shown.
     std::optional<QString> neighbor(const QString &id, int offset) const;
-    // Whether the source is a folder whose path was gone at the last check (at start, at each rescan, volume
-    // change and activation of the application, and when the folder holding it changes). Never touches the
-    // disk; a changed answer bumps `availabilityRevision`, and refreshes the storage state of the listed
-    // recordings when the selected folder is the one that went or came back.
+    // Whether the source is a folder whose path was gone at its last answer (asked at start, at each rescan,
+    // volume change and activation of the application, and when the folder holding it changes). Never
+    // touches the disk; a changed answer bumps `availabilityRevision`, and refreshes the storage state of the
+    // listed recordings when the selected folder is the one that went or came back.
     bool isOffline(const LibrarySource &source) const;
+    // The camera's configuration file in the card or folder, as last answered with its availability; none
+    // for other sources and before the first answer. Never touches the disk; a changed answer bumps
+    // `availabilityRevision`.
+    std::optional<QString> configURL(const LibrarySource &source) const;
     // Whether one of the folder's recordings has a stored copy to play, as last asked of the media cache
     // (after each availability check and each refresh of the cache state). Never touches the disk; a
     // changed answer bumps `availabilityRevision`.
@@ -216,10 +237,6 @@ signals:
     void trashRefused(const QString &clipID, const QString &reason);
 
 private:
-    struct Availability {
-        QSet<QString> offline; // folder paths
-        QSet<QString> watched; // the folders whose changes may take or bring back one of them
-    };
     // What the clip list shows of a list.
     struct Filter {
         std::optional<ClipCategory> category;
@@ -243,7 +260,18 @@ private:
     static LibrarySource folderSource(const QString &path);
     void loadFolders();
     void persistFolders();
+    // Once the answers that decide it are in (or the wait is over): a card, else the first saved folder that
+    // is there, else All Media; unless a selection was made meanwhile.
     void chooseFirstSource();
+    void askCard(const QString &root);
+    void cardAnswered(const QString &root, const SourceCheck::Card &answer);
+    void folderAnswered(const QString &path, const SourceCheck::Folder &answer);
+    // The cards among the listed volumes, as answered.
+    void publishDevices();
+    // Selects the first card in volume order that answered as new since the last volume change, once every
+    // volume before it has answered.
+    void selectNewCard();
+    void bumpRevision();
 
     void setFolders(const QList<LibrarySource> &folders);
     void setDevices(const QList<LibrarySource> &devices);
@@ -264,10 +292,13 @@ private:
     void removeFromList(const QString &id);
     // Drops the recording's files that no longer exist (a cleared copy); true when none is left.
     static bool withoutGoneFiles(DashClip &clip);
-    // Checks off the GUI thread which folders are gone; a changed answer is stored and bumps the revision.
+    // Asks every folder and card again, each unless its question is pending; a changed answer is stored and
+    // bumps the revision.
     void checkAvailability();
     // Asks the media cache which offline folders still have stored copies.
     void checkCachedCopies();
+    // The same once control returns to the event loop, once for several answers.
+    void checkCachedCopiesSoon();
     // Views check again now; the stored offline state follows.
     void bumpAvailabilityRevision();
     void watchFolders(const QSet<QString> &paths);
@@ -287,7 +318,19 @@ private:
     ClipListing::Index m_index; // of m_clips
     // Of m_clips as published; none once a row changed in place. An equal rescan result keeps the list.
     std::optional<size_t> m_fingerprint;
-    ClipListing::Shown m_shown;        // of m_clips
+    ClipListing::Shown m_shown; // of m_clips
+    std::function<SourceCheck::Folder(const QString &)> m_checkFolder;
+    std::function<SourceCheck::Card(const QString &)> m_checkCard;
+    QList<MountedVolume> m_volumeList;                   // as last listed, roots normalised
+    QHash<QString, SourceCheck::Folder> m_folderAnswers; // by path
+    QHash<QString, SourceCheck::Card> m_cardAnswers;     // by volume root
+    // Volumes mounted since the last listing: selected when they answer as a new card.
+    QSet<QString> m_cardsToSelect;
+    QSet<QString> m_newCards; // among them, those that answered as cards
+    bool m_choosingFirst = true;
+    bool m_volumesListing = false; // the provider's first listing was under way at the start
+    QTimer m_firstChoiceWait;
+    bool m_copiesCheckQueued = false;
     QSet<QString> m_offlineFolders;    // paths
     QSet<QString> m_foldersWithCopies; // paths, among the offline ones
     bool m_isScanning = false;
@@ -301,7 +344,6 @@ private:
 
     // Rescans overlap; only the newest one publishes and ends the scanning state.
     quint64 m_rescanGeneration = 0;
-    quint64 m_availabilityGeneration = 0;
     quint64 m_copiesGeneration = 0;
     // Set when the store goes: a long catalog listing then ends early instead of holding the quit up.
     std::shared_ptr<std::atomic<bool>> m_closing = std::make_shared<std::atomic<bool>>(false);
@@ -313,8 +355,11 @@ private:
     // still runs in it, and the program ends without waiting for it.
     std::unique_ptr<QThreadPool> m_scanPool = std::make_unique<QThreadPool>();
     bool m_scanAbandoned = false;
-    QThreadPool m_checkPool; // disk checks never queue behind a long scan
     // The folders above each saved folder: renaming, removing or unmounting it shows there at once.
-    QFileSystemWatcher m_folderWatch;
-    QTimer m_watchDelay; // one check for a burst of changes
+    // On a thread of its own: adding a watch looks the folder up, which waits on its file system.
+    QThread *m_watchThread = nullptr;
+    QFileSystemWatcher *m_folderWatch = nullptr; // lives on m_watchThread
+    QTimer m_watchDelay;                         // one check for a burst of changes
+    // Disk checks never queue behind a long scan, nor behind each other. Last: its answers reach the above.
+    QuestionPool m_questions{this};
 };

@@ -154,6 +154,7 @@ protected:
                          return MountTable::current();
                      }};
     ScriptedScan scan;
+    HeldChecks checks; // the library's folder and card checks, none held unless a test says
     FakePanels panels;
     FakeAlerts alerts;
     FakeRevealer revealer;
@@ -179,7 +180,7 @@ protected:
         defaults.setValue(QStringLiteral("libraryFolders"), QStringList{card()});
         scan.byRoot[card()] = clips;
         AppModel::Services s;
-        s.library = {&volumes, &defaults, &cache, scan.function(), &Trash::system()};
+        s.library = checks.over({&volumes, &defaults, &cache, scan.function(), &Trash::system()});
         s.players = [](PlayerRole) { return std::make_unique<FakeVideoPlayer>(); };
         s.playerServices = services->make(services);
         s.defaults = &defaults;
@@ -202,8 +203,10 @@ protected:
             settle();
         return *model;
     }
+    // The first source is chosen once the folder answers; then its rescan runs to its end.
     void settle()
     {
+        ASSERT_TRUE(TestSupport::waitFor([&] { return model->library().selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         ASSERT_TRUE(TestSupport::waitFor([&] { return !model->library().isScanning(); }));
         QCoreApplication::processEvents();
@@ -226,6 +229,7 @@ protected:
     void TearDown() override
     {
         scan.release.release(100);
+        checks.release.release(100);
         services->releaseTelemetry();
         services->resolveHold.release();
         mountsHold.release();

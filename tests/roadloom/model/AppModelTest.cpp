@@ -54,8 +54,8 @@ TEST_F(AppModelTest, CreatesTheStoresInOrderAndRegistersDefaultsWithoutWritingTh
     EXPECT_FALSE(model->config().file());
     EXPECT_TRUE(model->config().url().isEmpty());
     EXPECT_TRUE(model->player().onFinished);
-    EXPECT_EQ(model->library().selectedSourceID(), "folder:" + card());
     settle();
+    EXPECT_EQ(model->library().selectedSourceID(), "folder:" + card());
     EXPECT_EQ(scan.calls, 1);
 }
 
@@ -237,6 +237,12 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
 
     model->setRequestConfigWindow(false);
     TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
+    const auto found = [&](const QString &file) {
+        return waitFor(
+            [&] { return model->library().configURL(model->library().folders().constLast()) == file; });
+    };
+    model->library().rescan(); // the store looks again
+    ASSERT_TRUE(found(card() + "/SETTING/blackbox.cfg"));
     model->openDeviceSettings();
     EXPECT_TRUE(model->requestConfigWindow());
     ASSERT_TRUE(model->config().file());
@@ -247,6 +253,27 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
     TestSupport::writeFile(other + "/SETTING/setup.cfg", "A=1\n");
     model->library().addFolder(other);
     ASSERT_EQ(model->library().selectedSourceID(), "folder:" + other);
+    ASSERT_TRUE(found(other + "/SETTING/setup.cfg"));
+    model->openDeviceSettings();
+    EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
+}
+
+// The selected folder holds the camera's file but its file system stopped answering: Device Settings opens
+// at once without it, and the file once the folder answers.
+TEST_F(AppModelTest, OpenDeviceSettingsDoesNotWaitForAFolderThatStoppedAnswering)
+{
+    TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
+    checks.held = {card()};
+    settleAtMake = false;
+    make({});
+    model->library().setSelectedSourceID("folder:" + card());
+    model->openDeviceSettings();
+    EXPECT_TRUE(model->requestConfigWindow());
+    EXPECT_FALSE(model->config().file());
+
+    checks.release.release();
+    ASSERT_TRUE(
+        waitFor([&] { return model->library().configURL(model->library().folders().at(0)).has_value(); }));
     model->openDeviceSettings();
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 }

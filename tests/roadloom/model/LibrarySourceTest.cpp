@@ -1,5 +1,6 @@
 #include "roadloom/model/LibrarySource.h"
 #include "roadloom/model/ClipSort.h"
+#include "roadloom/model/SourceCheck.h"
 
 #include "fixtures/TestSupport.h"
 
@@ -44,25 +45,22 @@ TEST(LibrarySource, EqualityAndHashFollowKindNameAndPathOrder)
     EXPECT_EQ(QSet<LibrarySource>({ab, ba, renamed, ab}).size(), 3);
 }
 
-TEST(LibrarySource, OnlyAFolderWhosePathIsGoneIsOffline)
+TEST(SourceCheck, AFolderIsThereWhileSomethingIsAtItsPathAndHoldsTheCameraFileWhenItHasOne)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("Trip");
-    const LibrarySource source{Kind::folder, "Trip", {folder}};
-    EXPECT_TRUE(source.isOffline());
+    EXPECT_FALSE(SourceCheck::folder(folder).there);
     ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_FALSE(source.isOffline());
+    EXPECT_TRUE(SourceCheck::folder(folder).there);
+    EXPECT_EQ(SourceCheck::folder(folder).configURL, std::nullopt);
+    EXPECT_EQ(SourceCheck::folder(folder).watchedPlaces.value(0), dir.path());
+    TestSupport::writeFile(folder + "/SETTING/setup.cfg", "a=1\n");
+    EXPECT_EQ(SourceCheck::folder(folder).configURL, folder + "/SETTING/setup.cfg");
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    EXPECT_TRUE(source.isOffline());
+    EXPECT_FALSE(SourceCheck::folder(folder).there);
 
     TestSupport::writeFile(folder, "a file counts as something there");
-    EXPECT_FALSE(source.isOffline());
-
-    const QString gone = dir.filePath("gone");
-    EXPECT_FALSE((LibrarySource{Kind::device, "C", {gone}}).isOffline());
-    EXPECT_FALSE((LibrarySource{Kind::files, "F", {gone}}).isOffline());
-    EXPECT_FALSE((LibrarySource{Kind::folder, "F", {}}).isOffline());
-    EXPECT_FALSE(LibrarySource::allMedia().isOffline());
+    EXPECT_TRUE(SourceCheck::folder(folder).there);
 }
 
 } // namespace

@@ -48,10 +48,13 @@ protected:
         store = std::make_unique<LibraryStore>(
             LibraryStore::Services{&volumes, &defaults, &cache, &LibraryScanner::scan, &Trash::system()});
         store->setCachePlanner(&planner);
+        // The first source is chosen once the volumes have answered.
+        EXPECT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         return *store;
     }
     void settle()
     {
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         ASSERT_TRUE(TestSupport::waitFor([&] { return !store->isScanning(); }));
         QCoreApplication::processEvents();
@@ -93,7 +96,7 @@ TEST_F(LibraryStoreCardTest, UnmountingTheSelectedCardFallsBackToAllMediaWithARe
     EXPECT_TRUE(store->clips().isEmpty());
 
     volumes.change({x});
-    EXPECT_EQ(store->selectedSourceID(), "device:" + x.rootPath);
+    EXPECT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID() == "device:" + x.rootPath; }));
     settle();
     EXPECT_EQ(names(store->clips()), (QStringList{"REC_20240501_100000"}));
 

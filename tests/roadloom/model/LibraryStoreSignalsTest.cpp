@@ -116,6 +116,7 @@ protected:
         scan.byRoot[trip()] = clips;
         store = std::make_unique<LibraryStore>(
             LibraryStore::Services{&volumes, &defaults, &cache, scan.function(), &trash});
+        EXPECT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         EXPECT_TRUE(TestSupport::waitFor([&] { return !store->isScanning() && !store->clips().isEmpty(); }));
         QCoreApplication::processEvents();

@@ -46,6 +46,7 @@ protected:
     FakeVolumes volumes;
     MediaCache cache{dir.filePath("Media Cache")};
     ScriptedScan scan;
+    HeldChecks checks;
     PlannerSpy planner;
     std::unique_ptr<LibraryStore> store; // last: ends before what it uses
 
@@ -75,16 +76,19 @@ protected:
         return {folder(name, {"DCIM"}), label, false};
     }
 
+    // Waits for the first source, which the folders' and cards' answers choose.
     LibraryStore &make(MediaCache *over = nullptr)
     {
         store = std::make_unique<LibraryStore>(LibraryStore::Services{
             &volumes, &defaults, over ? over : &cache, scan.function(), &Trash::system()});
         store->setCachePlanner(&planner);
+        EXPECT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         return *store;
     }
     // Runs the queued rescan, if any, to its end.
     void settle()
     {
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         ASSERT_TRUE(TestSupport::waitFor([&] { return !store->isScanning(); }));
         QCoreApplication::processEvents();
@@ -92,6 +96,7 @@ protected:
     void TearDown() override
     {
         scan.release.release(100); // a failed test must not leave a scan waiting
+        checks.release.release(100);
         store.reset();
     }
 };
@@ -109,7 +114,7 @@ TEST_F(LibraryStoreTest, StartUpPrefersACardThenAnExistingFolderThenAllMedia)
     EXPECT_EQ(store->devices(), (QList<LibrarySource>{{Kind::device, "CARD", {dir.filePath("card1")}},
                                                       {Kind::device, "card2", {dir.filePath("card2")}}}));
     ASSERT_EQ(store->folders().size(), 2);
-    EXPECT_TRUE(store->folders()[0].isOffline());
+    EXPECT_TRUE(TestSupport::waitFor([&] { return store->isOffline(store->folders()[0]); }));
     EXPECT_EQ(store->sources().size(), 5);
     EXPECT_EQ(store->sources().first(), LibrarySource::allMedia());
     settle();
@@ -125,6 +130,73 @@ TEST_F(LibraryStoreTest, StartUpPrefersACardThenAnExistingFolderThenAllMedia)
     EXPECT_EQ(store->folders().size(), 2); // missing folders stay listed
 }
 
+// The store is made, the window shows and other folders answer while one folder does not: the first source
+// waits for it (an earlier folder may still be there), up to the start's wait.
+TEST_F(LibraryStoreTest, TheFirstSourceIsChosenAsTheFoldersAnswerAndAStuckOneHoldsNothingElse)
+{
+    const QString stuck = folder("Stuck"), there = folder("There");
+    TestSupport::writeFile(there + "/SETTING/blackbox.cfg", "[Setting]\n");
+    defaults.setValue("libraryFolders", QStringList{stuck, there});
+    checks.held = {stuck};
+    for (const auto wait : {std::chrono::milliseconds(60000), std::chrono::milliseconds(100)}) {
+        LibraryStore::Services services{&volumes, &defaults, &cache, scan.function(), &Trash::system()};
+        services.firstChoiceWait = wait;
+        store = std::make_unique<LibraryStore>(checks.over(services));
+        const LibrarySource answered = store->folders().at(1);
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->configURL(answered).has_value(); }));
+        EXPECT_EQ(store->configURL(answered), there + "/SETTING/blackbox.cfg");
+        EXPECT_FALSE(store->isOffline(store->folders().at(0))) << "shown as it was until it answers";
+        if (wait.count() < 1000) {
+            // The wait is over: the stuck folder counts as not there.
+            ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
+            EXPECT_EQ(store->selectedSourceID(), answered.id());
+            break;
+        }
+        ASSERT_TRUE(TestSupport::waitFor([&] { return checks.heldCalls == 1; }));
+        volumes.change({}); // asks again, but not the folder still asked
+        EXPECT_FALSE(TestSupport::waitFor([&] { return checks.heldCalls > 1; }, 200));
+        EXPECT_EQ(store->selectedSourceID(), std::nullopt);
+        ASSERT_TRUE(QDir(stuck).removeRecursively());
+        checks.release.release();
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
+        EXPECT_EQ(store->selectedSourceID(), answered.id());
+        EXPECT_TRUE(store->isOffline(store->folders().at(0)));
+        ASSERT_TRUE(QDir().mkpath(stuck));
+    }
+}
+
+// A selection made meanwhile (a launch's folder, a click) stays when the answers arrive.
+TEST_F(LibraryStoreTest, TheFirstChoiceLeavesASelectionMadeMeanwhile)
+{
+    const QString gone = dir.filePath("Gone");
+    defaults.setValue("libraryFolders", QStringList{gone, folder("There")});
+    checks.held = {gone};
+    store = std::make_unique<LibraryStore>(
+        checks.over({&volumes, &defaults, &cache, scan.function(), &Trash::system()}));
+    store->setSelectedSourceID("catalog:");
+    checks.release.release();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return store->isOffline(store->folders().at(0)); }));
+    settle();
+    EXPECT_EQ(store->selectedSourceID(), "catalog:");
+}
+
+// A volume that stops answering while another card is mounted: the card is listed and selected, the stuck
+// one is left out until it answers.
+TEST_F(LibraryStoreTest, AVolumeChangeDoesNotWaitForAStuckVolume)
+{
+    const MountedVolume x = card("X"), stuck = card("Stuck");
+    checks.held = {stuck.rootPath};
+    store = std::make_unique<LibraryStore>(
+        checks.over({&volumes, &defaults, &cache, scan.function(), &Trash::system()}));
+    settle();
+    volumes.change({x, stuck});
+    ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID() == "device:" + x.rootPath; }));
+    EXPECT_EQ(store->devices().size(), 1);
+    checks.release.release();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return store->devices().size() == 2; }));
+    EXPECT_EQ(store->selectedSourceID(), "device:" + x.rootPath) << "only the first new card is selected";
+}
+
 TEST_F(LibraryStoreTest, MountingSelectsTheNewCardAndLosingTheSelectedOneSelectsAllMedia)
 {
     const QString trip = folder("Trip");
@@ -135,7 +207,8 @@ TEST_F(LibraryStoreTest, MountingSelectsTheNewCardAndLosingTheSelectedOneSelects
 
     const MountedVolume x = card("X"), y = card("Y");
     volumes.change({y, x});
-    EXPECT_EQ(store->selectedSourceID(), "device:" + y.rootPath); // first in volume order
+    // The first in volume order, once the cards answer.
+    EXPECT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID() == "device:" + y.rootPath; }));
     settle();
     EXPECT_EQ(planner.starts, 2);
 
@@ -445,7 +518,8 @@ TEST_F(LibraryStoreTest, WithoutASelectedSourceTheListEmptiesAndNothingScans)
     const int revision = store->availabilityRevision();
     QSignalSpy scanning(store.get(), &LibraryStore::isScanningChanged);
     store->setSelectedSourceID(std::nullopt);
-    settle();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
     EXPECT_TRUE(store->clips().isEmpty());
     EXPECT_EQ(scanning.count(), 0);
     EXPECT_EQ(store->availabilityRevision(), revision);

@@ -39,6 +39,7 @@ protected:
         defaults.setValue("libraryFolders", folders);
         store = std::make_unique<LibraryStore>(
             LibraryStore::Services{&volumes, &defaults, &cache, scan.function(), &trash});
+        ASSERT_TRUE(TestSupport::waitFor([&] { return store->selectedSourceID().has_value(); }));
         QCoreApplication::processEvents();
         ASSERT_TRUE(TestSupport::waitFor([&] { return !store->isScanning(); }));
     }

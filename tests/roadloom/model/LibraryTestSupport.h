@@ -1,7 +1,7 @@
 #pragma once
 
-// Stand-ins for what the library store touches outside itself: mounted volumes, the cache planner and a
-// scripted scanner.
+// Stand-ins for what the library store touches outside itself: mounted volumes, the cache planner, a
+// scripted scanner and the folder and card checks.
 #include "platform/VolumeProvider.h"
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/LibraryStore.h"
@@ -51,5 +51,36 @@ public:
             ++finished;
             return result;
         };
+    }
+};
+
+// The store's real folder and card checks, except that those of the `held` paths wait until released, as
+// on a file system that stopped answering.
+class HeldChecks {
+public:
+    QSet<QString> held; // set before the store asks
+    std::atomic<int> heldCalls = 0;
+    QSemaphore release;
+
+    LibraryStore::Services over(LibraryStore::Services services)
+    {
+        services.checkFolder = [this](const QString &path) {
+            hold(path);
+            return SourceCheck::folder(path);
+        };
+        services.checkCard = [this](const QString &root) {
+            hold(root);
+            return SourceCheck::card(root);
+        };
+        return services;
+    }
+
+private:
+    void hold(const QString &path)
+    {
+        if (!held.contains(path))
+            return;
+        ++heldCalls;
+        release.acquire();
     }
 };

@@ -3,7 +3,6 @@
 #include "platform/Alerts.h"
 #include "platform/Panels.h"
 #include "platform/StandardFolders.h"
-#include "roadcore/ConfigSchema.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/ConfigGroup.h"
 #include "roadloom/model/ConfigStore.h"
@@ -70,7 +69,8 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
 {
     setObjectName(QStringLiteral("device-settings"));
     setMinimumSize(560, 480);
-    (new FirstGeometry(*this, firstSize))->place();
+    // The form scrolls: on a small screen the whole window shows rather than its minimum size.
+    (new FirstGeometry(*this, firstSize, FirstGeometry::Minimum::yields))->place();
 
     m_pages = new QStackedWidget(this);
     setCentralWidget(m_pages);
@@ -103,6 +103,8 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
             queueMessage();
     });
     connect(&m_model.library(), &LibraryStore::devicesChanged, this, [this] { rebuildPicker(); });
+    connect(&m_model.library(), &LibraryStore::availabilityRevisionChanged, this,
+            [this] { rebuildPicker(); });
     // Unsaved edits are this window's: the question before they are dropped (a quit, another file opened
     // from the main window) sits over it while it is open.
     model.setConfigWindow([window = QPointer<QWidget>(this)]() -> QWidget * {
@@ -238,10 +240,8 @@ void DeviceSettingsWindow::rebuildPicker()
 {
     QStringList files;
     for (const LibrarySource &source : m_model.library().devices()) {
-        if (source.urls.isEmpty())
-            continue;
-        // Looked up on the card each time: the file may have been added or removed since.
-        if (const std::optional<QString> path = ConfigSchema::configURL(source.urls.constFirst()))
+        // As the store last found it on the card: asked again with the cards' availability.
+        if (const std::optional<QString> path = m_model.library().configURL(source))
             files.append(source.name + QStringLiteral(" — ") + fileName(*path) + QLatin1Char('\n') + *path);
     }
     if (files == m_pickerFiles && !m_pickerButtons.isEmpty())
@@ -464,9 +464,6 @@ void DeviceSettingsWindow::updateDirty()
 void DeviceSettingsWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    // A card may have been inserted while the window was in the background.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        rebuildPicker();
     if (event->type() == QEvent::PaletteChange) {
         makeProminent(m_saveButton);
         for (QPushButton *button : std::as_const(m_pickerButtons))

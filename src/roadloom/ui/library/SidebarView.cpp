@@ -2,7 +2,6 @@
 
 #include "platform/Panels.h"
 #include "platform/gui/FileRevealer.h"
-#include "roadcore/ConfigSchema.h"
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/LibraryStore.h"
 #include "roadloom/ui/library/CacheStatusView.h"
@@ -118,7 +117,7 @@ void SidebarView::addFolder()
         m_model.library().addFolder(*folder);
 }
 
-// Looks on the disk, so only when the selection, the sources or their availability change.
+// The store's last answer: the disk is asked with the source's availability, never here.
 void SidebarView::updateDeviceSettings()
 {
     const LibraryStore &library = m_model.library();
@@ -126,7 +125,7 @@ void SidebarView::updateDeviceSettings()
     for (const LibrarySource &source : library.sources()) {
         if (source.id() != library.selectedSourceID())
             continue;
-        show = !source.urls.isEmpty() && ConfigSchema::configURL(source.urls.first()).has_value();
+        show = library.configURL(source).has_value();
         break;
     }
     m_deviceSettings->setVisible(show);

@@ -22,8 +22,8 @@ QRect FirstGeometry::fit(const QRect &available, const QSize &wanted, const QSiz
     return QRect(corner + QPoint(margins.left(), margins.top()), size);
 }
 
-FirstGeometry::FirstGeometry(QWidget &window, const QSize &wanted)
-    : QObject(&window), m_window(window), m_wanted(wanted)
+FirstGeometry::FirstGeometry(QWidget &window, const QSize &wanted, Minimum minimum)
+    : QObject(&window), m_window(window), m_wanted(wanted), m_minimum(window.minimumSize()), m_yields(minimum)
 {
     window.installEventFilter(this);
 }
@@ -34,16 +34,26 @@ void FirstGeometry::place()
     place(screen ? screen->availableGeometry() : QRect());
 }
 
-void FirstGeometry::place(const QRect &available)
+void FirstGeometry::place(const QRect &available, const QMargins &frame)
 {
-    const QRect first = fit(available, m_wanted, m_window.minimumSize());
+    limitMinimum(available, frame);
+    const QRect first = fit(available, m_wanted, m_window.minimumSize(), frame);
     m_window.resize(first.size());
     m_placedSize = first.size();
     if (available.isValid()) {
-        m_window.move(first.topLeft() - QPoint(typicalFrame.left(), typicalFrame.top()));
-        m_waiting = true;
+        const QMargins margins = frame.isNull() ? typicalFrame : frame;
+        m_window.move(first.topLeft() - QPoint(margins.left(), margins.top()));
+        m_waiting = frame.isNull();
         m_tries = 0;
     }
+}
+
+void FirstGeometry::limitMinimum(const QRect &available, const QMargins &frame)
+{
+    if (m_yields == Minimum::kept || !available.isValid() || available.isEmpty())
+        return;
+    const QSize room = available.size().shrunkBy(frame.isNull() ? typicalFrame : frame);
+    m_window.setMinimumSize(m_minimum.boundedTo(room.expandedTo(QSize(1, 1))));
 }
 
 bool FirstGeometry::eventFilter(QObject *watched, QEvent *event)
@@ -72,6 +82,7 @@ void FirstGeometry::fitToFrame()
     // A size set since (restored, dragged, set by a caller) stays.
     if (!screen || frame == typicalFrame || m_window.size() != m_placedSize)
         return;
+    limitMinimum(screen->availableGeometry(), frame);
     const QRect first = fit(screen->availableGeometry(), m_wanted, m_window.minimumSize(), frame);
     if (first.size() != m_window.size()) {
         m_window.resize(first.size());

@@ -21,20 +21,29 @@ public:
     static QRect fit(const QRect &available, const QSize &wanted, const QSize &minimum,
                      const QMargins &frame = {});
 
-    // Lives as long as the window.
-    FirstGeometry(QWidget &window, const QSize &wanted);
-    // Sizes the window and places it on the primary screen (or in `available`), before it is shown.
+    // Whether the window's minimum size gives way to a screen too small for it, so that the whole window
+    // shows (one whose content scrolls), or stays with its title bar on the screen.
+    enum class Minimum { kept, yields };
+
+    // Lives as long as the window; takes the window's minimum size as it is now.
+    FirstGeometry(QWidget &window, const QSize &wanted, Minimum minimum = Minimum::kept);
+    // Sizes the window and places it on the primary screen (or in `available`, with `frame` when it is
+    // known), before it is shown.
     void place();
-    void place(const QRect &available);
+    void place(const QRect &available, const QMargins &frame = {});
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fitToFrame();
+    // The window's minimum for that room: its own, or less where the room is smaller and it yields.
+    void limitMinimum(const QRect &available, const QMargins &frame);
 
     QWidget &m_window;
     QSize m_wanted;
+    QSize m_minimum;
+    Minimum m_yields = Minimum::kept;
     QSize m_placedSize;
     bool m_waiting = false; // placed before its frame was known
     int m_tries = 0;        // events seen without a frame

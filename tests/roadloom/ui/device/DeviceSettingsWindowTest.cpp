@@ -130,9 +130,11 @@ TEST_F(DeviceSettingsWindowTest, ThePickerOffersOnlyCardsWithAFile)
     EXPECT_FALSE(window->toolBar()->isVisible());
     EXPECT_EQ(pickerTexts(), (QStringList{"NO NAME — blackbox.cfg", "Open Configuration File…"}));
 
-    // A card taken out, another put in: the list follows the mounted cards.
+    // A card taken out, another put in: the list follows the mounted cards as they answer.
     volumes.change({mount("EMPTY"), mount("CAM2", "a=1\n")});
-    EXPECT_EQ(pickerTexts(), (QStringList{"CAM2 — blackbox.cfg", "Open Configuration File…"}));
+    EXPECT_TRUE(TestSupport::waitFor([&] {
+        return pickerTexts() == QStringList{"CAM2 — blackbox.cfg", "Open Configuration File…"};
+    }));
     volumes.change({});
     EXPECT_EQ(pickerTexts(), QStringList{"Open Configuration File…"});
 

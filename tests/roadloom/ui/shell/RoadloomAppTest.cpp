@@ -308,12 +308,18 @@ TEST_F(RoadloomAppTest, SettingsAndDeviceSettingsOpenWithinTheScreen)
         ASSERT_NE(first, nullptr);
         const QSize wanted =
             id == RoadloomApp::settingsID ? window->sizeHint() : DeviceSettingsWindow::firstSize;
-        const QMargins frame = FirstGeometry::typicalFrame;
         window->hide();
-        for (const QRect &screen :
-             {QRect(0, 0, 1366, 640), QRect(0, 0, 640, 640), QRect(200, 28, 1280, 572)}) {
+        const struct {
+            QRect screen;
+            QMargins frame; // none: not known yet
+        } rows[] = {{QRect(0, 0, 1366, 640), {}},
+                    {QRect(0, 0, 640, 640), {}},
+                    {QRect(200, 28, 1280, 572), {}},
+                    {QRect(0, 0, 640, 480), QMargins(1, 20, 1, 1)}};
+        for (const auto &[screen, known] : rows) {
             SCOPED_TRACE(screen.height());
-            first->place(screen);
+            const QMargins frame = known.isNull() ? FirstGeometry::typicalFrame : known;
+            first->place(screen, known);
             // pos() is the frame's corner.
             EXPECT_TRUE(screen.contains(QRect(window->pos(), window->size().grownBy(frame))))
                 << "the last row stays on the screen";
