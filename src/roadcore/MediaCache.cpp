@@ -312,8 +312,10 @@ MediaCache &MediaCache::shared()
     return *instance;
 }
 
-MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading)
-    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading))
+MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading,
+                       CopyAdoption::Reads proving)
+    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading)),
+      m_adoption(m_root, std::move(proving))
 {
     QDir().mkpath(m_root + QLatin1String("/Files"));
     // The catalog is read by the first operation, on whichever thread runs it: a large one takes seconds,
@@ -365,6 +367,7 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
         removeAbandonedPartials();
         // Copies whose record was lost (a journal line destroyed, a catalog that could not be written)
         // are known again before anything is planned or swept.
+        proveUnnamedCopies(stop);
         if (adoptUnnamedCopies())
             m_store.save();
     }
@@ -919,13 +922,15 @@ std::optional<MediaCache::Usage> MediaCache::usage()
     return usage;
 }
 
-bool MediaCache::clear(bool keepingUnavailable)
+bool MediaCache::clear(bool keepingUnavailable, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return false;
-    m_store.beginChange();
     // Without keeping every copy goes: none needs finding again first.
+    if (keepingUnavailable)
+        proveUnnamedCopies(stop);
+    m_store.beginChange();
     if (keepingUnavailable)
         adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
@@ -959,11 +964,12 @@ bool MediaCache::clear(bool keepingUnavailable)
     return true;
 }
 
-bool MediaCache::remove(const QString &key, bool forget)
+bool MediaCache::remove(const QString &key, bool forget, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return false;
+    proveUnnamedCopies(stop);
     m_store.beginChange();
     adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
@@ -986,11 +992,12 @@ bool MediaCache::remove(const QString &key, bool forget)
     return true;
 }
 
-bool MediaCache::removeReplaceableCopies(const QString &key)
+bool MediaCache::removeReplaceableCopies(const QString &key, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return false;
+    proveUnnamedCopies(stop);
     m_store.beginChange();
     adoptUnnamedCopies();
     const QSet<QString> before = referencedPaths();
@@ -1027,19 +1034,41 @@ QSet<QString> MediaCache::referencedPaths() const
     return referenced;
 }
 
-bool MediaCache::adoptUnnamedCopies()
+std::vector<CopyAdoption::Unnamed> MediaCache::unnamedCopies() const
 {
     std::vector<CopyAdoption::Unnamed> unnamed;
-    {
-        const QSet<QString> referenced = referencedPaths();
-        forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
-            if (isPartialName(QFile::decodeName(name)))
-                return;
-            if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
-                unnamed.push_back(std::move(*file));
-        });
+    const QSet<QString> referenced = referencedPaths();
+    forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
+        if (isPartialName(QFile::decodeName(name)))
+            return;
+        if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
+            unnamed.push_back(std::move(*file));
+    });
+    return unnamed;
+}
+
+void MediaCache::proveUnnamedCopies(const std::atomic<bool> *stop)
+{
+    const auto hasCopy = [this](const CatalogEntry::File &record) {
+        return existingStoredCopy(record).has_value();
+    };
+    const auto proceed = [stop] { return !(stop && stop->load(std::memory_order_relaxed)); };
+    // A file's fingerprint first, then its comparisons with the originals it may be.
+    for (int round = 0; round < 2 && proceed(); ++round) {
+        const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamedCopies(), hasCopy);
+        if (questions.isEmpty())
+            return;
+        // Whole files are read without the lock: the other operations go on meanwhile, and adopting
+        // checks again, under the lock, that what was read is still what the catalog and the disk hold.
+        m_mutex.unlock();
+        m_adoption.answer(questions, proceed);
+        m_mutex.lock();
     }
-    const bool adopted = m_adoption.adopt(m_store, unnamed, [this](const CatalogEntry::File &record) {
+}
+
+bool MediaCache::adoptUnnamedCopies()
+{
+    const bool adopted = m_adoption.adopt(m_store, unnamedCopies(), [this](const CatalogEntry::File &record) {
         return existingStoredCopy(record).has_value();
     });
     if (adopted)

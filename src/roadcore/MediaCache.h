@@ -45,9 +45,10 @@ public:
     // Rooted in the generic data location plus "Roadloom/Media Cache"; created on first use, never destroyed.
     static MediaCache &shared();
 
-    // `reading` sets how the catalog file is read (its pieces), for tests.
+    // `reading` sets how the catalog file is read (its pieces), and `proving` how stored files are read to
+    // prove whose they are, for tests.
     explicit MediaCache(QString root, MountSource mounts = &MountTable::current,
-                        CatalogLoader::Options reading = {});
+                        CatalogLoader::Options reading = {}, CopyAdoption::Reads proving = {});
     ~MediaCache();
     MediaCache(const MediaCache &) = delete;
     MediaCache &operator=(const MediaCache &) = delete;
@@ -87,18 +88,19 @@ public:
     // The three below write the changed catalog first and delete stored files only once it is on disk. They
     // return false, having changed and deleted nothing, while the catalog cannot be read and when the
     // change could not be written. Before deleting, a stored file that no record names is given back to the
-    // record it is proven to belong to. The copies they drop are deleted even where what was set aside may
-    // name them.
+    // record it is proven to belong to; the files read for that proof are read without the lock, and when
+    // `*stop` turns true meanwhile, what was not proven yet stays unproven. The copies they drop are deleted
+    // even where what was set aside may name them.
     // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
     // keeping, also forgets the recordings none of whose originals is in place, deletes every stored file,
     // also those spared for what was set aside, the empty folders and the journals set aside.
-    bool clear(bool keepingUnavailable);
+    bool clear(bool keepingUnavailable, const std::atomic<bool> *stop = nullptr);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
-    bool remove(const QString &key, bool forget);
+    bool remove(const QString &key, bool forget, const std::atomic<bool> *stop = nullptr);
     // Drops the recording's copies of those channels whose file is reachable now, at its recorded place or
     // found again where it moved; a copy that has become the only one left stays. Deletes what is
     // unreferenced.
-    bool removeReplaceableCopies(const QString &key);
+    bool removeReplaceableCopies(const QString &key, const std::atomic<bool> *stop = nullptr);
     // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
     // name the recording, is still in place: not being listed then proves nothing.
     enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
@@ -130,8 +132,13 @@ private:
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
     const CatalogEntry::Catalog &entries() const { return m_store.entries(); }
-    // Gives each stored file that no record names to the record it is proven to be (CopyAdoption::adopt).
-    // True when one was given, and the catalog changed.
+    // The stored files no record names that have a copy's shape.
+    std::vector<CopyAdoption::Unnamed> unnamedCopies() const;
+    // Reads what proving the stored files no record names takes, with m_mutex released meanwhile (held
+    // again on return), until `*stop` turns true.
+    void proveUnnamedCopies(const std::atomic<bool> *stop);
+    // Gives each stored file that no record names to the record it is proven to be, by what
+    // `proveUnnamedCopies` read (CopyAdoption::adopt). True when one was given, and the catalog changed.
     bool adoptUnnamedCopies();
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
@@ -197,7 +204,7 @@ private:
     QMutex m_mutex;
     CatalogStore m_store;
     std::optional<CopyIndex> m_copyIndex;
-    CopyAdoption m_adoption{m_root};
+    CopyAdoption m_adoption;
     bool m_loaded = false;
     std::optional<QList<MountEntry>> m_mounts;
     std::unique_ptr<FileBookmark::MoveSearch> m_moveSearch;

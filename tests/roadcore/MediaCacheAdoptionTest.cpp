@@ -185,7 +185,7 @@ TEST_F(MediaCacheAdoptionTest, AFileWhoseContentIsNotItsFoldersFingerprintIsNoCo
     EXPECT_EQ(storedFiles(), QStringList{});
 }
 
-TEST_F(MediaCacheAdoptionTest, ARecordWithNeitherFingerprintNorOriginalTakesAFileOnlyAsTheOneItMayBe)
+TEST_F(MediaCacheAdoptionTest, ARecordWithNeitherFingerprintNorOriginalTakesNoFileEvenAsTheOneItMayBe)
 {
     const QString one = tmp.filePath("ONE"), two = tmp.filePath("TWO");
     const DashClip first = onCard("ONE", picture(), "rear");
@@ -193,11 +193,117 @@ TEST_F(MediaCacheAdoptionTest, ARecordWithNeitherFingerprintNorOriginalTakesAFil
     copy(first, Channel::front);
     const QString stored = *storedPath(first, Channel::front);
     loseRecords({{first, Channel::front}});
-    // The other card in place proves the file is not its recording's: one recording is left that it may be.
+    // The other card in place proves the file is not its recording's, but one recording the catalog does not
+    // know may be it as well: it is kept for none until its own card is back.
     away(one);
+    reopen();
+    EXPECT_FALSE(storedPath(first, Channel::front));
+    EXPECT_TRUE(cache->remove("unknown#0", false));
+    EXPECT_TRUE(QFile::exists(root + "/" + stored));
+    back(one);
     reopen();
     EXPECT_EQ(storedPath(first, Channel::front), stored);
     EXPECT_FALSE(storedPath(second, Channel::front));
+}
+
+TEST_F(MediaCacheAdoptionTest, AFileGoesToNoRecordOnlyBecauseTheCatalogKnowsNoOtherItMayBe)
+{
+    // Card A's front file and the look-alike B's share a name and a size; A's was copied, B's not. Each case
+    // ends with both cards away and B the one catalogued recording A's stored file may be.
+    const struct {
+        const char *what;
+        std::function<DashClip(const DashClip &a)> lookAlike;
+    } cases[] = {
+        {"the catalog was lost",
+         [this](const DashClip &) {
+             cache.reset();
+             QFile::remove(root + "/catalog.json");
+             QFile::remove(root + "/catalog.journal");
+             reopen();
+             return onCard("B", picture(1), "longer rear");
+         }},
+        {"the other recording it may be went to the Trash",
+         [this](const DashClip &a) {
+             const DashClip b = onCard("B", picture(1), "longer rear");
+             loseRecords({{a, Channel::front}});
+             away(tmp.filePath("A"));
+             away(tmp.filePath("B"));
+             reopen();
+             EXPECT_TRUE(cache->remove(a.catalogKey(), true));
+             back(tmp.filePath("A"));
+             back(tmp.filePath("B"));
+             return b;
+         }},
+        {"an unreadable catalog was set aside",
+         [this](const DashClip &) {
+             cache.reset();
+             writeFile(root + "/catalog.json", "[{\"key\":");
+             QFile::remove(root + "/catalog.journal");
+             reopen();
+             const DashClip b = onCard("B", picture(1), "longer rear");
+             EXPECT_TRUE(cache->takeSetAsideCatalog());
+             return b;
+         }},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        root = tmp.filePath(QString("cache %1").arg(++n));
+        cache = open();
+        const QString a = tmp.filePath("A"), b = tmp.filePath("B");
+        QDir(a).removeRecursively();
+        QDir(b).removeRecursively();
+        const DashClip first = onCard("A", picture(), "rear");
+        copy(first, Channel::front);
+        const QString stored = root + "/" + *storedPath(first, Channel::front);
+        const DashClip lookAlike = c.lookAlike(first);
+        away(a);
+        away(b);
+        reopen();
+        EXPECT_FALSE(storedPath(lookAlike, Channel::front));
+        EXPECT_FALSE(cache->resolveForPlayback(lookAlike).cachedChannels.contains(Channel::front));
+        EXPECT_TRUE(cache->remove("unknown#0", false));
+        EXPECT_EQ(readFile(stored), picture());
+
+        // Its own card back, B is copied from its own file.
+        back(b);
+        cacheAll();
+        const auto copied = storedPath(lookAlike, Channel::front);
+        ASSERT_TRUE(copied);
+        EXPECT_EQ(readFile(root + "/" + *copied), picture(1));
+        back(a);
+    }
+}
+
+TEST_F(MediaCacheAdoptionTest, AReadableLineOfAJournalSetAsideProvesWhoseFileItIs)
+{
+    const DashClip x = add("x", {{Channel::front, picture()}});
+    copy(x, Channel::front);
+    const CatalogEntry::File file = record(x, Channel::front);
+    loseRecords({{x, Channel::front}});
+    writeFile(root + "/catalog.journal.unapplied-20240501T080000Z",
+              CatalogJournal::line({x.catalogKey(), "F", *file.fingerprint, *file.storedPath}));
+    away(card);
+    reopen();
+    EXPECT_EQ(storedPath(x, Channel::front), file.storedPath);
+}
+
+TEST_F(MediaCacheAdoptionTest, ANumberedCopyIsGivenBackToItsOwnRecording)
+{
+    const DashClip x = add("x", {{Channel::front, picture()}});
+    const QString print = *MediaCache::fingerprint(x.files.at(Channel::front), 200000);
+    const QString folder = "Files/" + print.left(2) + "/" + print;
+    // The name was taken by a file of other bytes when the copy was made.
+    writeFile(root + "/" + folder + "/x_F.mp4", picture(16));
+    cache.reset();
+    writeFile(root + "/catalog.journal.unapplied-20240501T080000Z",
+              CatalogJournal::line({"elsewhere#1", "F", print, folder + "/x_F.mp4"}));
+    reopen();
+    cacheAll();
+    ASSERT_EQ(storedPath(x, Channel::front), folder + "/x_F 2.mp4");
+    loseRecords({{x, Channel::front}});
+    reopen();
+    EXPECT_EQ(storedPath(x, Channel::front), folder + "/x_F 2.mp4");
 }
 
 TEST_F(MediaCacheAdoptionTest, ACopyTheUserRemovedGoesThoughAJournalSetAsideNamesItAndStaysGone)
