@@ -6,6 +6,11 @@
 #include <QFile>
 
 #include <functional>
+#include <future>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,6 +78,13 @@ protected:
     {
         return add("REC", {{Channel::front, front}, {Channel::rear, rear}}, utc(2024, 5, 1),
                    ClipCategory::continuous, tmp.filePath(name));
+    }
+
+    // Reopens the cache with stored files read for proof through `reads`.
+    void openProving(const CopyAdoption::Reads &reads)
+    {
+        cache = std::make_unique<MediaCache>(
+            root, [] { return QList<MountEntry>{}; }, CatalogLoader::Options{}, reads);
     }
 
     void away(const QString &folder) { ASSERT_TRUE(QDir().rename(folder, folder + " away")); }
@@ -369,6 +381,127 @@ TEST_F(MediaCacheAdoptionTest, AfterAnUnreadableCatalogWasSetAsideItsCopiesAreTa
     EXPECT_EQ(storedFiles(), stored);
     EXPECT_EQ(storedPath(x, Channel::front), "Files/" + stored.filter("x_F").first());
     EXPECT_EQ(storedPath(x, Channel::rear), "Files/" + stored.filter("x_R").first());
+}
+
+// A proving pass reads whole files: it stops with the caller's flag, lets the other calls through and
+// reads a file once while it stays unchanged.
+TEST_F(MediaCacheAdoptionTest, AStopEndsAPassWithinAFileAndNothingHalfReadIsRemembered)
+{
+    const DashClip x = add("x", {{Channel::front, pattern(5 << 20)}});
+    copy(x, Channel::front);
+    const QString stored = *storedPath(x, Channel::front);
+    loseRecords({{x, Channel::front}}); // only its bytes can prove it
+    std::atomic<bool> stop{false};
+    int chunks = 0, comparisons = 0;
+    CopyAdoption::Reads reads;
+    reads.compare = [&](const QString &a, const QString &b, const std::function<bool()> &proceed) {
+        ++comparisons;
+        return CopyAdoption::compareFiles(a, b, [&] {
+            if (++chunks == 2)
+                stop = true; // as the quit would, in the middle of the file
+            return proceed();
+        });
+    };
+    openProving(reads);
+    EXPECT_TRUE(cache->remove("unknown#0", false, &stop));
+    EXPECT_EQ(chunks, 2);
+    EXPECT_FALSE(storedPath(x, Channel::front));
+    EXPECT_TRUE(QFile::exists(root + "/" + stored));
+
+    stop = false;
+    EXPECT_TRUE(cache->remove("unknown#0", false, &stop));
+    EXPECT_EQ(comparisons, 2);
+    EXPECT_EQ(storedPath(x, Channel::front), stored);
+}
+
+TEST_F(MediaCacheAdoptionTest, OtherCallsGoOnWhileAComparisonIsHeldAndACopyRecordedMeanwhileStaysOne)
+{
+    const DashClip x = add("x", {{Channel::front, picture()}});
+    copy(x, Channel::front);
+    const QString stored = *storedPath(x, Channel::front);
+    loseRecords({{x, Channel::front}});
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    CopyAdoption::Reads reads;
+    reads.compare = [&](const QString &a, const QString &b, const std::function<bool()> &proceed) {
+        entered.set_value();
+        released.wait();
+        return CopyAdoption::compareFiles(a, b, proceed);
+    };
+    openProving(reads);
+    std::thread pass([&] { EXPECT_TRUE(cache->remove("unknown#0", false)); });
+    entered.get_future().wait();
+    EXPECT_EQ(cache->clips(MediaCacheScope::all()).size(), 1);
+    // A copy planned and taken from the stored file while the pass holds it.
+    cacheAll();
+    EXPECT_EQ(storedPath(x, Channel::front), stored);
+    release.set_value();
+    pass.join();
+    EXPECT_EQ(storedPath(x, Channel::front), stored);
+    EXPECT_EQ(storedFiles().size(), 1);
+}
+
+TEST_F(MediaCacheAdoptionTest, APassReadsAFileOnceUntilItOrItsOriginalChanges)
+{
+    const DashClip x = add("x", {{Channel::front, picture()}});
+    const QString original = x.files.at(Channel::front);
+    const QString print = *MediaCache::fingerprint(original, 200000);
+    const QString stored = root + "/Files/" + print.left(2) + "/" + print + "/x_F.mp4";
+    // Of x's name, size and fingerprint but not its bytes; kept by every sweep for a journal set aside.
+    writeFile(stored, picture(4));
+    cache.reset();
+    writeFile(root + "/catalog.journal.unapplied-20240501T080000Z",
+              CatalogJournal::line({"elsewhere#1", "F", print, stored.mid(root.size() + 1)}));
+    const auto setModified = [](const QString &path, const struct stat &like, long shift) {
+        const struct timespec times[2] = {like.st_atim, {like.st_mtim.tv_sec + shift, like.st_mtim.tv_nsec}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    };
+    const struct {
+        const char *what;
+        std::function<void()> change;
+        int fingerprints, comparisons; // read again
+    } cases[] = {
+        {"the stored file's modification time",
+         [&] {
+             struct stat st {};
+             ::stat(QFile::encodeName(stored).constData(), &st);
+             setModified(stored, st, 60);
+         },
+         1, 1},
+        {"the original replaced by an equal file of the same time",
+         [&] {
+             struct stat st {};
+             ::stat(QFile::encodeName(original).constData(), &st);
+             writeFile(original + ".new", picture());
+             setModified(original + ".new", st, 0);
+             ASSERT_TRUE(::rename(QFile::encodeName(original + ".new").constData(),
+                                  QFile::encodeName(original).constData()) == 0);
+         },
+         0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        int fingerprints = 0, comparisons = 0;
+        CopyAdoption::Reads reads;
+        reads.fingerprint = [&](const QString &path, qint64 size) {
+            ++fingerprints;
+            return MediaCache::fingerprint(path, size);
+        };
+        reads.compare = [&](const QString &a, const QString &b, const std::function<bool()> &proceed) {
+            ++comparisons;
+            return CopyAdoption::compareFiles(a, b, proceed);
+        };
+        openProving(reads);
+        EXPECT_TRUE(cache->remove("unknown#0", false));
+        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1, 1));
+        EXPECT_TRUE(cache->clear(true));
+        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1, 1));
+        c.change();
+        EXPECT_TRUE(cache->removeReplaceableCopies(x.catalogKey()));
+        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1 + c.fingerprints, 1 + c.comparisons));
+        EXPECT_FALSE(storedPath(x, Channel::front));
+        EXPECT_EQ(readFile(stored), picture(4));
+    }
 }
 
 } // namespace
