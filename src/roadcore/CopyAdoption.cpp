@@ -106,8 +106,9 @@ void CopyAdoption::answer(const Questions &questions, const std::function<bool()
         const auto before = identityOf(path);
         const Result<QString> read =
             m_reads.fingerprint ? m_reads.fingerprint(path, size) : MediaCache::fingerprint(path, size);
-        if (before && read && identityOf(path) == before)
-            remember(m_fingerprinted, path, Fingerprinted{*before, *read});
+        // One that cannot be read is no copy, as one of another fingerprint.
+        if (before && identityOf(path) == before)
+            remember(m_fingerprinted, path, Fingerprinted{*before, read ? *read : QString()});
     }
     for (const auto &[original, stored] : questions.comparisons) {
         if (!proceed())

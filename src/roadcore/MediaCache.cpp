@@ -367,8 +367,7 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
         removeAbandonedPartials();
         // Copies whose record was lost (a journal line destroyed, a catalog that could not be written)
         // are known again before anything is planned or swept.
-        proveUnnamedCopies(stop);
-        if (adoptUnnamedCopies())
+        if (adoptUnnamedCopies(proveUnnamedCopies(stop)))
             m_store.save();
     }
     return m_loaded;
@@ -928,11 +927,10 @@ bool MediaCache::clear(bool keepingUnavailable, const std::atomic<bool> *stop)
     if (!ensureLoaded(stop))
         return false;
     // Without keeping every copy goes: none needs finding again first.
-    if (keepingUnavailable)
-        proveUnnamedCopies(stop);
+    const auto unnamed = keepingUnavailable ? proveUnnamedCopies(stop) : std::vector<CopyAdoption::Unnamed>{};
     m_store.beginChange();
     if (keepingUnavailable)
-        adoptUnnamedCopies();
+        adoptUnnamedCopies(unnamed);
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     QSet<QString> dropped;
@@ -969,9 +967,9 @@ bool MediaCache::remove(const QString &key, bool forget, const std::atomic<bool>
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded(stop))
         return false;
-    proveUnnamedCopies(stop);
+    const auto unnamed = proveUnnamedCopies(stop);
     m_store.beginChange();
-    adoptUnnamedCopies();
+    adoptUnnamedCopies(unnamed);
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     QSet<QString> dropped;
@@ -997,9 +995,9 @@ bool MediaCache::removeReplaceableCopies(const QString &key, const std::atomic<b
     QMutexLocker lock(&m_mutex);
     if (!ensureLoaded(stop))
         return false;
-    proveUnnamedCopies(stop);
+    const auto unnamed = proveUnnamedCopies(stop);
     m_store.beginChange();
-    adoptUnnamedCopies();
+    adoptUnnamedCopies(unnamed);
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     beginOperation();
@@ -1047,7 +1045,7 @@ std::vector<CopyAdoption::Unnamed> MediaCache::unnamedCopies() const
     return unnamed;
 }
 
-void MediaCache::proveUnnamedCopies(const std::atomic<bool> *stop)
+std::vector<CopyAdoption::Unnamed> MediaCache::proveUnnamedCopies(const std::atomic<bool> *stop)
 {
     const auto hasCopy = [this](const CatalogEntry::File &record) {
         return existingStoredCopy(record).has_value();
@@ -1055,20 +1053,22 @@ void MediaCache::proveUnnamedCopies(const std::atomic<bool> *stop)
     const auto proceed = [stop] { return !(stop && stop->load(std::memory_order_relaxed)); };
     // A file's fingerprint first, then its comparisons with the originals it may be.
     for (int round = 0; round < 2 && proceed(); ++round) {
-        const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamedCopies(), hasCopy);
+        std::vector<CopyAdoption::Unnamed> unnamed = unnamedCopies();
+        const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamed, hasCopy);
         if (questions.isEmpty())
-            return;
+            return unnamed;
         // Whole files are read without the lock: the other operations go on meanwhile, and adopting
         // checks again, under the lock, that what was read is still what the catalog and the disk hold.
         m_mutex.unlock();
         m_adoption.answer(questions, proceed);
         m_mutex.lock();
     }
+    return unnamedCopies();
 }
 
-bool MediaCache::adoptUnnamedCopies()
+bool MediaCache::adoptUnnamedCopies(const std::vector<CopyAdoption::Unnamed> &unnamed)
 {
-    const bool adopted = m_adoption.adopt(m_store, unnamedCopies(), [this](const CatalogEntry::File &record) {
+    const bool adopted = m_adoption.adopt(m_store, unnamed, [this](const CatalogEntry::File &record) {
         return existingStoredCopy(record).has_value();
     });
     if (adopted)

@@ -135,11 +135,11 @@ private:
     // The stored files no record names that have a copy's shape.
     std::vector<CopyAdoption::Unnamed> unnamedCopies() const;
     // Reads what proving the stored files no record names takes, with m_mutex released meanwhile (held
-    // again on return), until `*stop` turns true.
-    void proveUnnamedCopies(const std::atomic<bool> *stop);
-    // Gives each stored file that no record names to the record it is proven to be, by what
-    // `proveUnnamedCopies` read (CopyAdoption::adopt). True when one was given, and the catalog changed.
-    bool adoptUnnamedCopies();
+    // again on return), until `*stop` turns true. Returns those files as they are now, for adopting.
+    std::vector<CopyAdoption::Unnamed> proveUnnamedCopies(const std::atomic<bool> *stop);
+    // Gives each of `unnamed` to the record it is proven to be, by what `proveUnnamedCopies` read
+    // (CopyAdoption::adopt). True when one was given, and the catalog changed.
+    bool adoptUnnamedCopies(const std::vector<CopyAdoption::Unnamed> &unnamed);
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {

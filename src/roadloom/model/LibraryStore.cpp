@@ -478,7 +478,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
     // The result tells whether the catalog took the removal.
     return OffThread::run(
         *m_scanPool, this,
-        [trash = m_trash, cache = m_cache, catalog = m_catalog, paths,
+        [trash = m_trash, cache = m_cache, catalog = m_catalog, paths, closing = m_closing,
          key = clip.catalogKey()]() -> Result<bool> {
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
@@ -486,7 +486,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             // The files are in the Trash already; the entry and its copies stay until a later removal can
             // write the catalog, and the recording shows what is left of it meanwhile.
             bool removed = false;
-            catalog->run([&] { removed = cache->remove(key, true); });
+            catalog->run([&] { removed = cache->remove(key, true, closing.get()); });
             if (removed)
                 return true;
             qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key;
