@@ -674,14 +674,14 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
 }
 
 QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize,
-                                        const QSet<QString> &alsoInclude)
+                                        const QSet<QString> &alsoInclude, const std::atomic<bool> *stop)
 {
     if (policy == CachePolicy::off && alsoInclude.isEmpty())
         return {};
     QMutexLocker lock(&m_mutex);
     // While an unreadable catalog in place can be neither kept nor replaced, no copy could be recorded;
     // the user was told once why.
-    if (!ensureLoaded() || !m_store.canSave())
+    if (!ensureLoaded(stop) || !m_store.canSave())
         return {};
     std::vector<const CatalogEntry *> taken;
     for (const auto &[key, entry] : entries()) {
@@ -904,10 +904,10 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     return install(job, print, partial);
 }
 
-std::optional<MediaCache::Usage> MediaCache::usage()
+std::optional<MediaCache::Usage> MediaCache::usage(const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return std::nullopt;
     // Every file there takes room, whether a record names it or it is kept for what was set aside.
     Usage usage;

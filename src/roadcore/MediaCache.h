@@ -31,10 +31,11 @@
 // CatalogStore) and the stored copies under "Files", both in the root folder. It makes, finds and sweeps
 // the copies and resolves recordings to where their files are now. Each public operation holds one lock for
 // its whole run, so callers on any thread see the catalog before or after a whole operation; every one may
-// wait on the disk, so the GUI thread calls none. Copying a file is the exception to the lock: `perform`
-// holds it only briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every
-// operation does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it
-// was not done; the next operation tries again.
+// wait on the disk, so the GUI thread calls none. Reading whole files is the exception to the lock: `perform`
+// holds it only briefly, and proving whose a stored file no record names is, which the first operation and
+// the maintenance below do before they change anything, reads without it. While the catalog or its journal
+// cannot be read (no descriptor, an I/O error), every operation does nothing: it writes nothing, deletes
+// nothing and answers as for an empty catalog, or says it was not done; the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -70,8 +71,10 @@ public:
     // The channel files still without a stored copy whose original is in place with its catalogued size:
     // recordings the policy takes or `alsoInclude` forces, the `prioritize` one first, then newest first.
     // None while no copy could be recorded: an unreadable catalog in place that cannot be kept aside.
+    // `*stop`, as for the operations below, ends the reading of the first operation early.
     QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize = std::nullopt,
-                                const QSet<QString> &alsoInclude = {});
+                                const QSet<QString> &alsoInclude = {},
+                                const std::atomic<bool> *stop = nullptr);
     // Makes or reuses the stored copy of the job's file and records it. Synchronous and safe on any thread:
     // the fingerprint, the comparison and the copy run without the lock, which is taken only to look for an
     // equal copy and to record the result. A stored file no record names is taken for the job only when all
@@ -84,7 +87,7 @@ public:
 
     // The regular files under "Files" (every stored copy, named by a record or not) and the recordings in
     // the catalog; none while the catalog cannot be read.
-    std::optional<Usage> usage();
+    std::optional<Usage> usage(const std::atomic<bool> *stop = nullptr);
     // The three below write the changed catalog first and delete stored files only once it is on disk. They
     // return false, having changed and deleted nothing, while the catalog cannot be read and when the
     // change could not be written. Before deleting, a stored file that no record names is given back to the

@@ -441,46 +441,34 @@ TEST_F(MediaCacheAdoptionTest, OtherCallsGoOnWhileAComparisonIsHeldAndACopyRecor
     EXPECT_EQ(storedFiles().size(), 1);
 }
 
-TEST_F(MediaCacheAdoptionTest, APassReadsAFileOnceUntilItOrItsOriginalChanges)
+TEST_F(MediaCacheAdoptionTest, APassReadsAFileOnceUntilItChanges)
 {
     const DashClip x = add("x", {{Channel::front, picture()}});
-    const QString original = x.files.at(Channel::front);
-    const QString print = *MediaCache::fingerprint(original, 200000);
+    const QString print = *MediaCache::fingerprint(x.files.at(Channel::front), 200000);
     const QString stored = root + "/Files/" + print.left(2) + "/" + print + "/x_F.mp4";
     // Of x's name, size and fingerprint but not its bytes; kept by every sweep for a journal set aside.
-    writeFile(stored, picture(4));
     cache.reset();
     writeFile(root + "/catalog.journal.unapplied-20240501T080000Z",
               CatalogJournal::line({"elsewhere#1", "F", print, stored.mid(root.size() + 1)}));
-    const auto setModified = [](const QString &path, const struct stat &like, long shift) {
-        const struct timespec times[2] = {like.st_atim, {like.st_mtim.tv_sec + shift, like.st_mtim.tv_nsec}};
+    const auto write = [](const QString &path, time_t modified) {
+        writeFile(path, picture(4));
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     };
     const struct {
         const char *what;
         std::function<void()> change;
-        int fingerprints, comparisons; // read again
     } cases[] = {
-        {"the stored file's modification time",
+        {"its modification time", [&] { write(stored, 1700000060); }},
+        {"its inode, the same bytes and time",
          [&] {
-             struct stat st {};
-             ::stat(QFile::encodeName(stored).constData(), &st);
-             setModified(stored, st, 60);
-         },
-         1, 1},
-        {"the original replaced by an equal file of the same time",
-         [&] {
-             struct stat st {};
-             ::stat(QFile::encodeName(original).constData(), &st);
-             writeFile(original + ".new", picture());
-             setModified(original + ".new", st, 0);
-             ASSERT_TRUE(::rename(QFile::encodeName(original + ".new").constData(),
-                                  QFile::encodeName(original).constData()) == 0);
-         },
-         0, 1},
+             write(stored + ".new", 1700000000);
+             ASSERT_TRUE(QFile::remove(stored) && QFile::rename(stored + ".new", stored));
+         }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        write(stored, 1700000000);
         int fingerprints = 0, comparisons = 0;
         CopyAdoption::Reads reads;
         reads.fingerprint = [&](const QString &path, qint64 size) {
@@ -493,14 +481,13 @@ TEST_F(MediaCacheAdoptionTest, APassReadsAFileOnceUntilItOrItsOriginalChanges)
         };
         openProving(reads);
         EXPECT_TRUE(cache->remove("unknown#0", false));
-        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1, 1));
         EXPECT_TRUE(cache->clear(true));
         EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1, 1));
         c.change();
         EXPECT_TRUE(cache->removeReplaceableCopies(x.catalogKey()));
-        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(1 + c.fingerprints, 1 + c.comparisons));
+        EXPECT_EQ(std::pair(fingerprints, comparisons), std::pair(2, 2));
         EXPECT_FALSE(storedPath(x, Channel::front));
-        EXPECT_EQ(readFile(stored), picture(4));
+        EXPECT_TRUE(QFile::exists(stored));
     }
 }
 
