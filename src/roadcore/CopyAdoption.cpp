@@ -100,9 +100,32 @@ void CopyAdoption::answer(const Questions &questions, const std::function<bool()
             memo.clear();
         memo.insert(key, std::move(value));
     };
+    // What another pass is reading meanwhile is left to it: this one finds it unproven for now, rather
+    // than read the same bytes twice at once.
+    struct Claim {
+        CopyAdoption &self;
+        const QString item;
+        bool taken = false;
+        Claim(CopyAdoption &adoption, QString what) : self(adoption), item(std::move(what))
+        {
+            std::lock_guard lock(self.m_memoMutex);
+            taken = !self.m_reading.contains(item);
+            if (taken)
+                self.m_reading.insert(item);
+        }
+        ~Claim()
+        {
+            std::lock_guard lock(self.m_memoMutex);
+            if (taken)
+                self.m_reading.remove(item);
+        }
+    };
     for (const auto &[path, size] : questions.fingerprints) {
         if (!proceed())
             return;
+        const Claim claim(*this, path);
+        if (!claim.taken)
+            continue;
         const auto before = identityOf(path);
         const Result<QString> read =
             m_reads.fingerprint ? m_reads.fingerprint(path, size) : MediaCache::fingerprint(path, size);
@@ -113,13 +136,16 @@ void CopyAdoption::answer(const Questions &questions, const std::function<bool()
     for (const auto &[original, stored] : questions.comparisons) {
         if (!proceed())
             return;
+        const Claim claim(*this, original + QChar(0) + stored);
+        if (!claim.taken)
+            continue;
         const auto first = identityOf(original);
         const auto second = identityOf(stored);
         const FileCopy::Comparison same = m_reads.compare ? m_reads.compare(original, stored, proceed)
                                                           : compareFiles(original, stored, proceed);
-        // A file that changed while it was read proves nothing either way.
         if (same == FileCopy::Comparison::stopped)
             return;
+        // A file that changed while it was read proves nothing either way.
         if (first && second &&
             (same == FileCopy::Comparison::equal || same == FileCopy::Comparison::different) &&
             identityOf(original) == first && identityOf(stored) == second)

@@ -58,9 +58,9 @@ public:
     // Under the cache's lock: what `adopt` would have to read for these files.
     Questions questions(const CatalogStore &store, const std::vector<Unnamed> &unnamed,
                         const HasCopy &hasCopy);
-    // Without the lock: reads the answers and remembers them. Safe on several threads at once. Between files
-    // and between the chunks of a file it asks `proceed`, and once that says no it returns, remembering
-    // nothing half read.
+    // Without the lock: reads the answers and remembers them. Safe on several threads at once: what another
+    // thread is reading is left to it. Between files and between the chunks of a file it asks `proceed`,
+    // and once that says no it returns, remembering nothing half read.
     void answer(const Questions &questions, const std::function<bool()> &proceed);
     // Under the lock: gives each of `unnamed`, whose content's fingerprint is the name of its folder, to the
     // channel files without a copy that it is proven to be, of its file name (or its " 2" form) and size.
@@ -103,4 +103,5 @@ private:
     std::mutex m_memoMutex; // `answer` runs without the cache's lock
     QHash<std::pair<QString, QString>, Compared> m_compared;
     QHash<QString, Fingerprinted> m_fingerprinted;
+    QSet<QString> m_reading; // files and pairs a pass is reading now
 };
