@@ -120,37 +120,43 @@ void CopyAdoption::answer(const Questions &questions, const std::function<bool()
                 self.m_reading.remove(item);
         }
     };
-    for (const auto &[path, size] : questions.fingerprints) {
+    for (const Question &question : questions) {
         if (!proceed())
             return;
-        const Claim claim(*this, path);
-        if (!claim.taken)
-            continue;
-        const auto before = identityOf(path);
-        const Result<QString> read =
-            m_reads.fingerprint ? m_reads.fingerprint(path, size) : MediaCache::fingerprint(path, size);
-        // One that cannot be read is no copy, as one of another fingerprint.
-        if (before && identityOf(path) == before)
-            remember(m_fingerprinted, path, Fingerprinted{*before, read ? *read : QString()});
-    }
-    for (const auto &[original, stored] : questions.comparisons) {
-        if (!proceed())
-            return;
-        const Claim claim(*this, original + QChar(0) + stored);
-        if (!claim.taken)
-            continue;
-        const auto first = identityOf(original);
-        const auto second = identityOf(stored);
-        const FileCopy::Comparison same = m_reads.compare ? m_reads.compare(original, stored, proceed)
-                                                          : compareFiles(original, stored, proceed);
-        if (same == FileCopy::Comparison::stopped)
-            return;
-        // A file that changed while it was read proves nothing either way.
-        if (first && second &&
-            (same == FileCopy::Comparison::equal || same == FileCopy::Comparison::different) &&
-            identityOf(original) == first && identityOf(stored) == second)
-            remember(m_compared, std::pair{original, stored},
-                     Compared{*first, *second, same == FileCopy::Comparison::equal});
+        if (question.fingerprint) {
+            const Claim claim(*this, question.stored);
+            if (!claim.taken)
+                continue;
+            const auto before = identityOf(question.stored);
+            const Result<QString> read = m_reads.fingerprint
+                                             ? m_reads.fingerprint(question.stored, question.size)
+                                             : MediaCache::fingerprint(question.stored, question.size);
+            // One that cannot be read is no copy, as one of another fingerprint.
+            if (before && identityOf(question.stored) == before)
+                remember(m_fingerprinted, question.stored, Fingerprinted{*before, read ? *read : QString()});
+            if (!read || *read != *question.fingerprint)
+                continue;
+        }
+        for (const QString &original : question.originals) {
+            if (!proceed())
+                return;
+            const Claim claim(*this, original + QChar(0) + question.stored);
+            if (!claim.taken)
+                continue;
+            const auto first = identityOf(original);
+            const auto second = identityOf(question.stored);
+            const FileCopy::Comparison same = m_reads.compare
+                                                  ? m_reads.compare(original, question.stored, proceed)
+                                                  : compareFiles(original, question.stored, proceed);
+            if (same == FileCopy::Comparison::stopped)
+                return;
+            // A file that changed while it was read proves nothing either way.
+            if (first && second &&
+                (same == FileCopy::Comparison::equal || same == FileCopy::Comparison::different) &&
+                identityOf(original) == first && identityOf(question.stored) == second)
+                remember(m_compared, std::pair{original, question.stored},
+                         Compared{*first, *second, same == FileCopy::Comparison::equal});
+        }
     }
 }
 
@@ -198,15 +204,17 @@ bool CopyAdoption::decide(CatalogStore *store, const CatalogEntry::Catalog &entr
         // Its folder names the fingerprint its content must have.
         const QString path = m_root + QLatin1Char('/') + file.relative;
         const std::optional<QString> content = rememberedFingerprint(path);
-        if (!content) {
-            if (ask)
-                ask->fingerprints.append({path, file.size});
-            else
-                m_undecided.insert(file.relative); // not read yet: kept
+        if (!content && !ask) {
+            m_undecided.insert(file.relative); // not read yet: kept
             continue;
         }
-        if (*content != file.fingerprint)
+        if (content && *content != file.fingerprint)
             continue;
+        // Asked with its comparisons, as if its content were its folder's: the file is read at once.
+        Question question{path,
+                          file.size,
+                          content ? std::optional<QString>() : std::optional<QString>(file.fingerprint),
+                          {}};
         // Which recordings it is proven to be, and whether one may be it without proof yet.
         QList<std::pair<QString, QString>> proven;
         bool unproven = false;
@@ -219,7 +227,7 @@ bool CopyAdoption::decide(CatalogStore *store, const CatalogEntry::Catalog &entr
             if (MediaCache::matches(record.originalPath, record)) {
                 const std::optional<bool> same = rememberedComparison(record.originalPath, path);
                 if (!same && ask)
-                    ask->comparisons.append({record.originalPath, path});
+                    question.originals.append(record.originalPath);
                 if (same.value_or(false))
                     proven.append(candidate);
                 else if (!same)
@@ -231,8 +239,11 @@ bool CopyAdoption::decide(CatalogStore *store, const CatalogEntry::Catalog &entr
                 unproven = true;
             }
         }
-        if (ask)
+        if (ask) {
+            if (question.fingerprint || !question.originals.isEmpty())
+                ask->append(std::move(question));
             continue;
+        }
         // Unproven, it goes to no record: the catalog in memory is not every recording there is, and the
         // file may be one it does not know.
         if (proven.isEmpty() && unproven)

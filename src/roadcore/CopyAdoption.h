@@ -38,12 +38,15 @@ public:
                                            const std::function<bool()> &proceed)>
             compare;
     };
-    // What a pass has to read that no remembered verdict answers; absolute paths.
-    struct Questions {
-        QList<std::pair<QString, qint64>> fingerprints; // a stored file and its size
-        QList<std::pair<QString, QString>> comparisons; // an original and a stored file
-        bool isEmpty() const { return fingerprints.isEmpty() && comparisons.isEmpty(); }
+    // What a pass has to read that no remembered verdict answers, file by file, so that a stored file is
+    // read in one go; absolute paths.
+    struct Question {
+        QString stored;
+        qint64 size = 0;
+        std::optional<QString> fingerprint; // the one its folder names, when its content's must be read
+        QStringList originals;              // to compare it with
     };
+    using Questions = QList<Question>;
 
     // The regular file at `relative` under the cache root (no copy's temporary file) as an unnamed copy,
     // when it has a copy's shape and `referenced` (cleaned stored paths) does not name it.

@@ -1051,18 +1051,15 @@ std::vector<CopyAdoption::Unnamed> MediaCache::proveUnnamedCopies(const std::ato
         return existingStoredCopy(record).has_value();
     };
     const auto proceed = [stop] { return !(stop && stop->load(std::memory_order_relaxed)); };
-    // A file's fingerprint first, then its comparisons with the originals it may be.
-    for (int round = 0; round < 2 && proceed(); ++round) {
-        std::vector<CopyAdoption::Unnamed> unnamed = unnamedCopies();
-        const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamed, hasCopy);
-        if (questions.isEmpty())
-            return unnamed;
-        // Whole files are read without the lock: the other operations go on meanwhile, and adopting
-        // checks again, under the lock, that what was read is still what the catalog and the disk hold.
-        m_mutex.unlock();
-        m_adoption.answer(questions, proceed);
-        m_mutex.lock();
-    }
+    std::vector<CopyAdoption::Unnamed> unnamed = unnamedCopies();
+    const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamed, hasCopy);
+    if (questions.isEmpty() || !proceed())
+        return unnamed;
+    // Whole files are read without the lock: the other operations go on meanwhile, and adopting checks
+    // again, under the lock, that what was read is still what the catalog and the disk hold.
+    m_mutex.unlock();
+    m_adoption.answer(questions, proceed);
+    m_mutex.lock();
     return unnamedCopies();
 }
 
