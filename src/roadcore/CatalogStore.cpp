@@ -195,6 +195,7 @@ void CatalogStore::readSetAside()
                                                        QDir::AllEntries | QDir::Hidden | QDir::System)
                                              .isEmpty();
     m_spared = {};
+    m_sparedRecords.clear();
     QStringList journals = dir.entryList({journalFileName() + QLatin1String(".unapplied-*")},
                                          QDir::Files | QDir::Hidden | QDir::System);
     if (m_keepJournal)
@@ -203,8 +204,10 @@ void CatalogStore::readSetAside()
         const WholeFile journal = readWhole(dir.filePath(name));
         if (journal.failed)
             m_spareAll = true; // it may name any file
-        else
+        else {
             m_spared.unite(CatalogJournal::named(journal.bytes));
+            m_sparedRecords.append(CatalogJournal::read(journal.bytes).records);
+        }
     }
 }
 

@@ -71,6 +71,8 @@ public:
     // What was set aside beside the catalog, for a sweep that must not delete a stored file whose record
     // may be there. The stored files named by journals set aside:
     const CatalogJournal::Names &setAsideNames() const { return m_spared; }
+    // The readable lines of those journals: each names a record and its stored file.
+    const QList<CatalogJournal::Record> &setAsideRecords() const { return m_sparedRecords; }
     // Whether a catalog kept as unreadable (or a journal that could not be read) may name any stored file.
     bool setAsideMayNameAny() const { return m_spareAll; }
     // Deletes the journals set aside, which a clear of everything no longer needs; a catalog kept as
@@ -109,4 +111,5 @@ private:
     bool m_spareAll = false;
     // The stored files named by journals set aside: their records may be missing from the catalog.
     CatalogJournal::Names m_spared;
+    QList<CatalogJournal::Record> m_sparedRecords;
 };

@@ -362,8 +362,10 @@ MediaCache &MediaCache::shared()
     return *instance;
 }
 
-MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading)
-    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading))
+MediaCache::MediaCache(QString root, MountSource mounts, CatalogLoader::Options reading,
+                       CopyAdoption::Reads proving)
+    : m_root(QDir::cleanPath(root)), m_mountSource(std::move(mounts)), m_store(m_root, std::move(reading)),
+      m_adoption(m_root, std::move(proving))
 {
     QDir().mkpath(m_root + QLatin1String("/Files"));
     // The catalog is read by the first operation, on whichever thread runs it: a large one takes seconds,
@@ -427,7 +429,7 @@ bool MediaCache::ensureLoaded(const std::atomic<bool> *stop)
         removeAbandonedPartials();
         // Copies whose record was lost (a journal line destroyed, a catalog that could not be written)
         // are known again before anything is planned or swept.
-        if (adoptUnnamedCopies())
+        if (adoptUnnamedCopies(proveUnnamedCopies(stop)))
             m_store.save();
     }
     return m_loaded;
@@ -734,14 +736,14 @@ DashClip MediaCache::resolveForPlayback(const DashClip &clip)
 }
 
 QList<CacheJob> MediaCache::pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize,
-                                        const QSet<QString> &alsoInclude)
+                                        const QSet<QString> &alsoInclude, const std::atomic<bool> *stop)
 {
     if (policy == CachePolicy::off && alsoInclude.isEmpty())
         return {};
     QMutexLocker lock(&m_mutex);
     // While an unreadable catalog in place can be neither kept nor replaced, no copy could be recorded;
     // the user was told once why.
-    if (!ensureLoaded() || !m_store.canSave())
+    if (!ensureLoaded(stop) || !m_store.canSave())
         return {};
     std::vector<const CatalogEntry *> taken;
     for (const auto &[key, entry] : entries()) {
@@ -958,10 +960,10 @@ Result<void> MediaCache::perform(const CacheJob &job, const std::atomic<bool> *s
     return install(job, print, partial);
 }
 
-std::optional<MediaCache::Usage> MediaCache::usage()
+std::optional<MediaCache::Usage> MediaCache::usage(const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return std::nullopt;
     // Every file there takes room, whether a record names it or it is kept for what was set aside.
     Usage usage;
@@ -975,10 +977,10 @@ std::optional<MediaCache::Usage> MediaCache::usage()
     return usage;
 }
 
-Result<void> MediaCache::clear(bool keepingUnavailable)
+Result<void> MediaCache::clear(bool keepingUnavailable, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    const Result<void> cleared = maintain(!keepingUnavailable, [&] {
+    const Result<void> cleared = maintain(!keepingUnavailable, stop, [&] {
         QSet<QString> dropped;
         QStringList forgotten;
         for (const auto &[key, entry] : entries()) {
@@ -1014,10 +1016,10 @@ Result<void> MediaCache::clear(bool keepingUnavailable)
     return cleared;
 }
 
-Result<void> MediaCache::remove(const QString &key, bool forget)
+Result<void> MediaCache::remove(const QString &key, bool forget, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    return maintain(false, [&] {
+    return maintain(false, stop, [&] {
         QSet<QString> dropped;
         const auto entry = entries().find(key);
         if (entry == entries().end())
@@ -1037,10 +1039,10 @@ Result<void> MediaCache::remove(const QString &key, bool forget)
     });
 }
 
-Result<void> MediaCache::removeReplaceableCopies(const QString &key)
+Result<void> MediaCache::removeReplaceableCopies(const QString &key, const std::atomic<bool> *stop)
 {
     QMutexLocker lock(&m_mutex);
-    return maintain(false, [&] {
+    return maintain(false, stop, [&] {
         beginOperation();
         QSet<QString> dropped;
         const auto entry = entries().find(key);
@@ -1061,14 +1063,17 @@ Result<void> MediaCache::removeReplaceableCopies(const QString &key)
     });
 }
 
-Result<void> MediaCache::maintain(bool everything, const std::function<QSet<QString>()> &change)
+Result<void> MediaCache::maintain(bool everything, const std::atomic<bool> *stop,
+                                  const std::function<QSet<QString>()> &change)
 {
-    if (!ensureLoaded())
+    if (!ensureLoaded(stop))
         return catalogNotRead();
+    // When everything goes, none needs finding again first. Proving lets go of the lock meanwhile, so it
+    // comes before the change begins.
+    const auto unnamed = everything ? std::vector<CopyAdoption::Unnamed>{} : proveUnnamedCopies(stop);
     m_store.beginChange();
-    // When everything goes, none needs finding again first.
     if (!everything)
-        adoptUnnamedCopies();
+        adoptUnnamedCopies(unnamed);
     const QSet<QString> before = referencedPaths();
     m_copyIndex.reset();
     const QSet<QString> dropped = change();
@@ -1096,18 +1101,39 @@ QSet<QString> MediaCache::referencedPaths() const
     return referenced;
 }
 
-bool MediaCache::adoptUnnamedCopies()
+std::vector<CopyAdoption::Unnamed> MediaCache::unnamedCopies() const
 {
     std::vector<CopyAdoption::Unnamed> unnamed;
-    {
-        const QSet<QString> referenced = referencedPaths();
-        forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
-            if (isPartialName(QFile::decodeName(name)))
-                return;
-            if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
-                unnamed.push_back(std::move(*file));
-        });
-    }
+    const QSet<QString> referenced = referencedPaths();
+    forEachStoredFile(m_root, [&](int, const char *name, const QString &relative, const struct stat &st) {
+        if (isPartialName(QFile::decodeName(name)))
+            return;
+        if (auto file = CopyAdoption::unnamed(relative, qint64(st.st_size), referenced))
+            unnamed.push_back(std::move(*file));
+    });
+    return unnamed;
+}
+
+std::vector<CopyAdoption::Unnamed> MediaCache::proveUnnamedCopies(const std::atomic<bool> *stop)
+{
+    const auto hasCopy = [this](const CatalogEntry::File &record) {
+        return existingStoredCopy(record).has_value();
+    };
+    const auto proceed = [stop] { return !(stop && stop->load(std::memory_order_relaxed)); };
+    std::vector<CopyAdoption::Unnamed> unnamed = unnamedCopies();
+    const CopyAdoption::Questions questions = m_adoption.questions(m_store, unnamed, hasCopy);
+    if (questions.isEmpty() || !proceed())
+        return unnamed;
+    // Whole files are read without the lock: the other operations go on meanwhile, and adopting checks
+    // again, under the lock, that what was read is still what the catalog and the disk hold.
+    m_mutex.unlock();
+    m_adoption.answer(questions, proceed);
+    m_mutex.lock();
+    return unnamedCopies();
+}
+
+bool MediaCache::adoptUnnamedCopies(const std::vector<CopyAdoption::Unnamed> &unnamed)
+{
     const bool adopted = m_adoption.adopt(m_store, unnamed, [this](const CatalogEntry::File &record) {
         return existingStoredCopy(record).has_value();
     });

@@ -32,10 +32,11 @@
 // CatalogStore) and the stored copies under "Files", both in the root folder. It makes, finds and sweeps
 // the copies and resolves recordings to where their files are now. Each public operation holds one lock for
 // its whole run, so callers on any thread see the catalog before or after a whole operation; every one may
-// wait on the disk, so the GUI thread calls none. Copying a file is the exception to the lock: `perform`
-// holds it only briefly. While the catalog or its journal cannot be read (no descriptor, an I/O error), every
-// operation does nothing: it writes nothing, deletes nothing and answers as for an empty catalog, or says it
-// was not done; the next operation tries again.
+// wait on the disk, so the GUI thread calls none. Reading whole files is the exception to the lock: `perform`
+// holds it only briefly, and proving whose a stored file no record names is, which the first operation and
+// the maintenance below do before they change anything, reads without it. While the catalog or its journal
+// cannot be read (no descriptor, an I/O error), every operation does nothing: it writes nothing, deletes
+// nothing and answers as for an empty catalog, or says it was not done; the next operation tries again.
 class MediaCache {
 public:
     using Scope = MediaCacheScope;
@@ -46,9 +47,10 @@ public:
     // Rooted in the generic data location plus "Roadloom/Media Cache"; created on first use, never destroyed.
     static MediaCache &shared();
 
-    // `reading` sets how the catalog file is read (its pieces), for tests.
+    // `reading` sets how the catalog file is read (its pieces), and `proving` how stored files are read to
+    // prove whose they are, for tests.
     explicit MediaCache(QString root, MountSource mounts = &MountTable::current,
-                        CatalogLoader::Options reading = {});
+                        CatalogLoader::Options reading = {}, CopyAdoption::Reads proving = {});
     ~MediaCache();
     MediaCache(const MediaCache &) = delete;
     MediaCache &operator=(const MediaCache &) = delete;
@@ -70,8 +72,10 @@ public:
     // The channel files still without a stored copy whose original is in place with its catalogued size:
     // recordings the policy takes or `alsoInclude` forces, the `prioritize` one first, then newest first.
     // None while no copy could be recorded: an unreadable catalog in place that cannot be kept aside.
+    // `*stop`, as for the operations below, ends the reading of the first operation early.
     QList<CacheJob> pendingJobs(CachePolicy policy, const std::optional<QString> &prioritize = std::nullopt,
-                                const QSet<QString> &alsoInclude = {});
+                                const QSet<QString> &alsoInclude = {},
+                                const std::atomic<bool> *stop = nullptr);
     // Makes or reuses the stored copy of the job's file and records it. Synchronous and safe on any thread:
     // the fingerprint, the comparison and the copy run without the lock, which is taken only to look for an
     // equal copy and to record the result. A stored file no record names is taken for the job only when all
@@ -84,23 +88,24 @@ public:
 
     // The regular files under "Files" (every stored copy, named by a record or not) and the recordings in
     // the catalog; none while the catalog cannot be read.
-    std::optional<Usage> usage();
+    std::optional<Usage> usage(const std::atomic<bool> *stop = nullptr);
     // The three below write the changed catalog first and delete stored files only once it is on disk. They
     // refuse, having changed and deleted nothing, while the catalog cannot be read, when the change could
     // not be written, and when a stored file they drop cannot be deleted (its folder read-only or
     // immutable); the failure says which. Before deleting, a stored file that no record names is given back
-    // to the record it is proven to belong to. The copies they drop are deleted even where what was set
-    // aside may name them.
-    // Drops every record's copy, or with `keepingUnavailable` only those whose original is in place; without
-    // keeping, also forgets the recordings none of whose originals is in place, deletes every stored file,
-    // also those spared for what was set aside, the empty folders and the journals set aside.
-    Result<void> clear(bool keepingUnavailable);
+    // to the record it is proven to belong to; the files read for that proof are read without the lock, and
+    // when `*stop` turns true meanwhile, what was not proven yet stays unproven. The copies they drop are
+    // deleted even where what was set aside may name them. Drops every record's copy, or with
+    // `keepingUnavailable` only those whose original is in place; without keeping, also forgets the
+    // recordings none of whose originals is in place, deletes every stored file, also those spared for what
+    // was set aside, the empty folders and the journals set aside.
+    Result<void> clear(bool keepingUnavailable, const std::atomic<bool> *stop = nullptr);
     // Drops the recording's copies, or with `forget` the whole entry; deletes what is unreferenced.
-    Result<void> remove(const QString &key, bool forget);
+    Result<void> remove(const QString &key, bool forget, const std::atomic<bool> *stop = nullptr);
     // Drops the recording's copies of those channels whose file is reachable now, at its recorded place or
     // found again where it moved; a copy that has become the only one left stays. Deletes what is
     // unreferenced.
-    Result<void> removeReplaceableCopies(const QString &key);
+    Result<void> removeReplaceableCopies(const QString &key, const std::atomic<bool> *stop = nullptr);
     // `unreadable` while the catalog cannot be read, or while a catalog that could not be read, and may
     // name the recording, is still in place: not being listed then proves nothing.
     enum class CatalogAnswer { catalogued, notCatalogued, unreadable };
@@ -141,9 +146,14 @@ private:
     void removeAbandonedPartials();
     bool load(const std::atomic<bool> *stop);
     const CatalogEntry::Catalog &entries() const { return m_store.entries(); }
-    // Gives each stored file that no record names to the record it is proven to be (CopyAdoption::adopt).
-    // True when one was given, and the catalog changed.
-    bool adoptUnnamedCopies();
+    // The stored files no record names that have a copy's shape.
+    std::vector<CopyAdoption::Unnamed> unnamedCopies() const;
+    // Reads what proving the stored files no record names takes, with m_mutex released meanwhile (held
+    // again on return), until `*stop` turns true. Returns those files as they are now, for adopting.
+    std::vector<CopyAdoption::Unnamed> proveUnnamedCopies(const std::atomic<bool> *stop);
+    // Gives each of `unnamed` to the record it is proven to be, by what `proveUnnamedCopies` read
+    // (CopyAdoption::adopt). True when one was given, and the catalog changed.
+    bool adoptUnnamedCopies(const std::vector<CopyAdoption::Unnamed> &unnamed);
     // The folder one thread of a listing looked at last: the files of an unmounted card lie in a few
     // folders, and one look at the folder answers for all of them.
     struct AbsentFolder {
@@ -195,7 +205,8 @@ private:
     // given back first. The change is written, then the stored files it leaves unreferenced are deleted.
     // A dropped file (with `everything`, any file) that stayed after its record went would be given back
     // at the next opening: each is first renamed aside, and one that cannot be refuses the whole action.
-    Result<void> maintain(bool everything, const std::function<QSet<QString>()> &change);
+    Result<void> maintain(bool everything, const std::atomic<bool> *stop,
+                          const std::function<QSet<QString>()> &change);
     // The regular files under "Files" that a sweep deletes: those no record names, except copies in
     // progress and, unless dropped or `everything`, the files kept undecided and those what was set aside
     // may name (given `referencedBefore`, the paths named before the change).
@@ -223,7 +234,7 @@ private:
     QMutex m_mutex;
     CatalogStore m_store;
     std::optional<CopyIndex> m_copyIndex;
-    CopyAdoption m_adoption{m_root};
+    CopyAdoption m_adoption;
     bool m_loaded = false;
     std::atomic<bool> m_ended = false; // folded for the quit: nothing more is read or written
     std::optional<QList<MountEntry>> m_mounts;

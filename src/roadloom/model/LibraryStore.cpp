@@ -559,7 +559,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
     // The result tells why the catalog did not take the removal, if it did not.
     return OffThread::run(
         *m_scanPool, this,
-        [trash = m_trash, cache = m_cache, catalog = m_catalog, paths,
+        [trash = m_trash, cache = m_cache, catalog = m_catalog, paths, closing = m_closing,
          key = clip.catalogKey()]() -> Result<std::optional<Failure>> {
             if (!paths.isEmpty())
                 if (Result<void> moved = trash->moveToTrash(paths); !moved)
@@ -569,7 +569,7 @@ QFuture<void> LibraryStore::trash(const DashClip &clip)
             // Not run once the quit has closed the catalog: the change would reach no file.
             Result<void> removed = Failure{QStringLiteral("The media cache's catalog is closed."),
                                            QStringLiteral("the media cache's catalog couldn't be written")};
-            catalog->run([&] { removed = cache->remove(key, true); });
+            catalog->run([&] { removed = cache->remove(key, true, closing.get()); });
             if (removed)
                 return std::optional<Failure>();
             qCWarning(logLibrary) << "A trashed recording could not be removed from the catalog:" << key
