@@ -70,6 +70,9 @@ public:
         std::chrono::milliseconds toastDuration{4000};
         // Writes each movie of Export Clip; empty: ClipExporter::exportMovie.
         MovieExporter exportMovie;
+        // Called off the GUI thread before the configuration document, a snapshot, an export or a
+        // recording's files are read, written or looked at; tests hold it at a gate. May be empty.
+        std::function<void(const QString &path)> beforeFileAccess;
     };
 
     static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
@@ -116,8 +119,9 @@ public:
     // first, whatever the list's sort). Without an autoplay value, the next load plays if the player plays
     // now. Nothing happens at either end or when the selection is not listed.
     void goToClip(int offset, std::optional<bool> autoplay = {});
-    // Opens the selected source's configuration file unless a document is open, and asks for the window.
-    void openDeviceSettings();
+    // Asks for the window, and unless a document is open looks for the selected source's configuration file
+    // off the GUI thread, which opens once found.
+    QFuture<void> openDeviceSettings();
     // The window the questions about the camera settings belong to, asked each time one is put; installed by
     // the Device Settings window. Unset, or answering none: the active window.
     void setConfigWindow(std::function<QWidget *()> window) { m_configWindow = std::move(window); }
@@ -127,7 +131,7 @@ public:
     QWindow *mainWindow() const;
 
     // Frame actions (FrameActions): each reports its result as a toast.
-    void snapshot(std::optional<Channel> channel = {});
+    QFuture<void> snapshot(std::optional<Channel> channel = {});
     void copyFrame();
     void printFrame();
     // The folder snapshots go to: the "snapshotFolder" default, else the home folder.
@@ -136,7 +140,7 @@ public:
     // Recording actions (RecordingActions). The returned futures end when the action has shown its result.
     QFuture<void> saveOriginals(const std::optional<DashClip> &clip = {});
     QFuture<void> exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip = {});
-    void trash(const DashClip &clip);
+    QFuture<void> trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
     // The toast for a media cache catalog that could not be read and was kept at `path`, or could not be

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "roadcore/ClipCategory.h"
+#include "roadcore/ConfigFile.h"
 #include "roadcore/DashClip.h"
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
+#include "roadloom/model/LoneThreads.h"
 #include "roadloom/model/WorkGate.h"
 
 #include <QFileSystemWatcher>
@@ -74,6 +77,8 @@ class LibraryStore : public QObject {
 
 public:
     using ScanFunction = std::function<QList<DashClip>(const QStringList &paths)>;
+    // Called off the GUI thread before a user's path is asked about or read; tests hold it at a gate.
+    using FileAccess = std::function<void(const QString &path)>;
 
     // What the store works with; all but `config` are required.
     struct Services {
@@ -83,6 +88,15 @@ public:
         ScanFunction scan;
         Trash *trash = nullptr;        // not owned
         ConfigStore *config = nullptr; // not owned; none: configuration files only raise the request
+    };
+
+    // What an opened path turned out to be, asked off the GUI thread.
+    struct OpenedItem {
+        enum class Kind { missing, folder, config, video, other };
+        QString path;
+        Kind kind = Kind::missing;
+        QStringList siblings;                   // a video's other channel files, in listing order
+        std::optional<Result<ConfigFile>> read; // a configuration file's contents
     };
 
     explicit LibraryStore(Services services, QObject *parent = nullptr);
@@ -114,6 +128,7 @@ public:
     void setCachePlanner(CachePlanner *planner) { m_planner = planner; }
     // Where opened configuration files go, when the store was made before that store.
     void setConfigStore(ConfigStore *config) { m_config = config; }
+    void setBeforeFileAccess(FileAccess access) { m_beforeFileAccess = std::move(access); }
 
     // How long the quit waits for the store's threads before it abandons a scan.
     static constexpr std::chrono::milliseconds quitScanWait{2000};
@@ -141,8 +156,12 @@ public:
     // Opens dropped or chosen items: a folder becomes a source; a video file joins the opened files with the
     // other channel files of its recording, and its recording is selected after the rescan; a camera
     // configuration file is loaded into the configuration store and the device settings are asked for.
-    // Missing items and other files are skipped.
-    void open(const QStringList &paths);
+    // Missing items and other files are skipped. The paths are looked at off the GUI thread, each open on a
+    // thread of its own; the answer is applied in the order given once it comes. The future finishes then,
+    // or is cancelled when the store went (or quits) first.
+    QFuture<void> open(const QStringList &paths);
+    // Answers, in the order given, what each (normalised) path is; touches the file system.
+    static QList<OpenedItem> inspect(const QStringList &paths, const FileAccess &beforeFileAccess = {});
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
     // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
@@ -237,6 +256,7 @@ private:
     Filter filter() const { return {m_categoryFilter, m_searchText, m_sort}; }
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
+    void applyOpened(const QStringList &given, const QList<OpenedItem> &items);
     std::optional<LibrarySource> selectedSource() const;
     static LibrarySource folderSource(const QString &path);
     void loadFolders();
@@ -315,4 +335,6 @@ private:
     // The folders above each saved folder: renaming, removing or unmounting it shows there at once.
     QFileSystemWatcher m_folderWatch;
     QTimer m_watchDelay; // one check for a burst of changes
+    FileAccess m_beforeFileAccess;
+    LoneThreads m_opens{this}; // last: no answer arrives once the rest is gone
 };

@@ -231,14 +231,23 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
 {
     make({});
     // The selected folder has no configuration file: only the request.
-    model->openDeviceSettings();
+    ASSERT_TRUE(TestSupport::finish(model->openDeviceSettings()));
     EXPECT_TRUE(model->requestConfigWindow());
     EXPECT_FALSE(model->config().file());
 
+    // A card that does not answer: the window is asked for at once, the file comes with the answer.
     model->setRequestConfigWindow(false);
     TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
-    model->openDeviceSettings();
+    files.close(card());
+    QFuture<void> found;
+    {
+        TestSupport::Deadline deadline(10000, "Device Settings on a card that does not answer");
+        found = model->openDeviceSettings();
+    }
     EXPECT_TRUE(model->requestConfigWindow());
+    EXPECT_FALSE(model->config().file());
+    files.open();
+    ASSERT_TRUE(TestSupport::finish(found));
     ASSERT_TRUE(model->config().file());
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 
@@ -247,7 +256,7 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
     TestSupport::writeFile(other + "/SETTING/setup.cfg", "A=1\n");
     model->library().addFolder(other);
     ASSERT_EQ(model->library().selectedSourceID(), "folder:" + other);
-    model->openDeviceSettings();
+    ASSERT_TRUE(TestSupport::finish(model->openDeviceSettings()));
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 }
 

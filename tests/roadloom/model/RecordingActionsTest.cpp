@@ -276,8 +276,17 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     loaded.channelStates[Channel::front] = StorageState::cached;
     ASSERT_EQ(loaded.storage(), StorageState::cached);
 
+    // Whether the card is back is asked of the disk: a card that does not answer holds only the question.
     alerts.answer = 0;
-    model->trash(loaded);
+    files.close(card.path());
+    QFuture<void> asked;
+    {
+        TestSupport::Deadline deadline(10000, "a trash whose card does not answer");
+        asked = model->trash(loaded);
+    }
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    files.open();
+    finish(asked);
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].messageText, "Move \u201CP\u201D to the Trash?");
     ASSERT_EQ(trashed.size(), 1);
@@ -285,7 +294,7 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
 
     // A listing that still promises card files that are gone does not hide that the last copy goes.
     ASSERT_TRUE(QFile::remove(front));
-    model->trash(loaded);
+    finish(model->trash(loaded));
     ASSERT_EQ(alerts.shown.size(), 2);
     EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CP\u201D from the library?");
     alerts.shown.removeLast();
@@ -293,7 +302,7 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     // A recording the library no longer lists is asked about as given.
     DashClip gone = recording("G", at(2));
     gone.channelStates[Channel::front] = StorageState::missing;
-    model->trash(gone);
+    finish(model->trash(gone));
     ASSERT_EQ(alerts.shown.size(), 2);
     EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CG\u201D from the library?");
     EXPECT_EQ(trashed.last(), gone);
