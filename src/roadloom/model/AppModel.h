@@ -150,8 +150,10 @@ public:
     // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
     // without a recording or when the panel is cancelled.
     ClipExportJob *exportClip(const ClipExportRequest &request);
-    // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction.
+    // Stops every export run and removes its incomplete movie; asked nothing. At quit and destruction. A run
+    // that has not stopped within `exportStopWait` (its folder stopped answering) is left running.
     void cancelExports();
+    static constexpr std::chrono::milliseconds exportStopWait{500};
     // For the quit, before the media cache's journal is folded and the data folder's lock goes: stops every
     // writer of the catalog (copies, the library's scans and refreshes, the resolutions of the player and of
     // telemetry exports), all before waiting for any, then waits for those running; a scan its file system

@@ -54,12 +54,13 @@ void ClipExportJob::start()
         return;
     m_started = true;
     m_poll.start();
-    const bool started = m_thread.start([this] {
+    m_threadStarted = m_thread.start([this] {
         m_outcome = run();
+        m_ended.release();
         // Delivered on the GUI thread; a job deleted meanwhile takes the call with it.
         QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
     });
-    if (started)
+    if (m_threadStarted)
         return;
     m_outcome.error =
         QStringLiteral("The export couldn\u2019t be started: the system has no thread to spare.");
@@ -72,6 +73,20 @@ void ClipExportJob::cancelAndWait()
     m_cancel = true;
     m_thread.join();
     m_poll.stop();
+}
+
+void ClipExportJob::cancel()
+{
+    m_cancel = true;
+    m_poll.stop();
+}
+
+bool ClipExportJob::endsWithin(std::chrono::milliseconds wait)
+{
+    if (!m_threadStarted || !m_ended.tryAcquire(1, int(wait.count())))
+        return !m_threadStarted;
+    m_ended.release(); // for the next one who asks
+    return true;
 }
 
 QString ClipExportJob::nameSuffix(double start, double end)

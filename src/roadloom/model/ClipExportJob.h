@@ -13,10 +13,12 @@
 
 #include <QList>
 #include <QObject>
+#include <QSemaphore>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,6 +67,11 @@ public:
     void start();
     // Stops the run at the next packet and waits until its incomplete movie is gone.
     void cancelAndWait();
+    // Tells the run to stop at the next packet, without waiting.
+    void cancel();
+    // Whether the run's thread has ended (or never ran), waiting up to `wait` for it: a movie written into
+    // a folder that stopped answering may never end.
+    bool endsWithin(std::chrono::milliseconds wait);
 
     // (movies done + fraction of the current one) / movies; polled every 0.2 s, never going back.
     double progress() const { return m_progress; }
@@ -129,6 +136,8 @@ private:
     Plan m_plan;
     ThreadGroup m_thread;
     bool m_started = false;
+    bool m_threadStarted = false;
+    QSemaphore m_ended; // released by the run's thread as it ends
     QTimer m_poll;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_index{0};
