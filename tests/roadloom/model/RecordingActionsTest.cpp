@@ -188,6 +188,29 @@ TEST_F(RecordingActions, ExportTelemetryReadsOtherRecordingsThroughTheCache)
     EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
 }
 
+// A destination on a share that stopped answering holds only the export; the toast comes with the file.
+TEST_F(RecordingActions, AnExportDestinationThatDoesNotAnswerHoldsOnlyTheExport)
+{
+    const DashClip clip = recording("E", at(1));
+    services->telemetry["/card/E_F.mp4"] = someTelemetry();
+    make({clip});
+    load(clip);
+    const QString path = dir.filePath("share/e.gpx");
+    QDir().mkpath(dir.filePath("share"));
+    panels.saveAnswer = path;
+    files.close(path);
+    QFuture<void> exported;
+    {
+        TestSupport::Deadline deadline(10000, "an export whose destination does not answer");
+        exported = model->exportTelemetry(TelemetryFormat::gpx);
+    }
+    EXPECT_FALSE(QFileInfo::exists(path));
+    files.open();
+    finish(exported);
+    EXPECT_EQ(toastText(), "Exported GPX Track");
+    EXPECT_TRUE(QFileInfo::exists(path));
+}
+
 TEST_F(RecordingActions, ExportWhileTheLoadedTelemetryIsStillReadReadsTheFilesAgain)
 {
     const DashClip clip = recording("W", at(1));
