@@ -3,7 +3,7 @@
 #include "platform/Alerts.h"
 #include "platform/Result.h"
 #include "roadcore/ConfigFile.h"
-#include "roadloom/model/LoneThreads.h"
+#include "platform/LoneThreads.h"
 
 #include <QDateTime>
 #include <QFuture>

@@ -2,7 +2,7 @@
 
 #include "platform/Result.h"
 #include "roadcore/Channel.h"
-#include "roadloom/model/LoneThreads.h"
+#include "platform/LoneThreads.h"
 
 #include <QByteArray>
 #include <QFuture>

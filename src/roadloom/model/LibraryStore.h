@@ -7,7 +7,7 @@
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
-#include "roadloom/model/LoneThreads.h"
+#include "platform/LoneThreads.h"
 #include "roadloom/model/WorkGate.h"
 
 #include <QFileSystemWatcher>

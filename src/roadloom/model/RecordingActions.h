@@ -4,7 +4,7 @@
 #include "roadcore/DashClip.h"
 #include "roadcore/Telemetry.h"
 #include "roadcore/TelemetryExporter.h"
-#include "roadloom/model/LoneThreads.h"
+#include "platform/LoneThreads.h"
 #include "roadloom/model/PlayerServices.h"
 
 #include <QFuture>

@@ -6,14 +6,12 @@
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/LibraryStore.h"
 
+#include "fixtures/FileGate.h"
+
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSemaphore>
-#include <QWaitCondition>
 
 #include <atomic>
-#include <memory>
 
 class FakeVolumes : public VolumeProvider {
 public:
@@ -56,48 +54,4 @@ public:
             return result;
         };
     }
-};
-
-// Holds the file accesses of the code under test (its `beforeFileAccess`) while closed, as a file system that
-// stopped answering would; it outlives the test, since a held thread is nobody's to wait for.
-class FileGate {
-public:
-    std::function<void(const QString &path)> function() const
-    {
-        return [state = m_state](const QString &path) {
-            QMutexLocker lock(&state->mutex);
-            state->asked.append(path);
-            while (state->closed && path.startsWith(state->held))
-                state->opened.wait(&state->mutex);
-        };
-    }
-    // Holds the paths that start with `held` (every path when empty).
-    void close(const QString &held = {})
-    {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->held = held;
-        m_state->closed = true;
-    }
-    void open()
-    {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->closed = false;
-        m_state->opened.wakeAll();
-    }
-    // The paths asked about so far, held or not.
-    QStringList asked() const
-    {
-        QMutexLocker lock(&m_state->mutex);
-        return m_state->asked;
-    }
-
-private:
-    struct State {
-        QMutex mutex;
-        QWaitCondition opened;
-        bool closed = false;
-        QString held;
-        QStringList asked;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "roadloom/model/LoneThreads.h"
+#include "platform/LoneThreads.h"
 
 #include <QWidget>
 
