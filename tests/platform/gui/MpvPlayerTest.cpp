@@ -176,10 +176,7 @@ TEST(MpvPlayer, AFileThatDoesNotAnswerHoldsOnlyItsLoad)
     MpvPlayer player(options);
     Heard heard(player);
     gate.close();
-    {
-        const TestSupport::Deadline deadline(10000, "a load whose file does not answer");
-        player.load(media("player_video.mp4"));
-    }
+    TestSupport::atOnce("a load whose file does not answer", [&] { player.load(media("player_video.mp4")); });
     EXPECT_TRUE(player.hasFile());
     gate.open();
     EXPECT_TRUE(waitFor([&] { return !heard.readies.isEmpty(); }, waitMs));

@@ -239,11 +239,8 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
     model->setRequestConfigWindow(false);
     TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
     files.close(card());
-    QFuture<void> found;
-    {
-        TestSupport::Deadline deadline(10000, "Device Settings on a card that does not answer");
-        found = model->openDeviceSettings();
-    }
+    const QFuture<void> found = TestSupport::atOnce("Device Settings on a card that does not answer",
+                                                    [&] { return model->openDeviceSettings(); });
     EXPECT_TRUE(model->requestConfigWindow());
     EXPECT_FALSE(model->config().file());
     files.open();

@@ -269,11 +269,8 @@ TEST_F(ConfigStoreTest, ASaveToACardThatDoesNotAnswerHoldsOnlyItself)
     open(card);
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"0"_qs);
     gate.close(card);
-    QFuture<void> saving;
-    {
-        TestSupport::Deadline deadline(10000, "a save to a card that does not answer");
-        saving = store.save();
-    }
+    const QFuture<void> saving =
+        TestSupport::atOnce("a save to a card that does not answer", [&] { return store.save(); });
     EXPECT_TRUE(store.isSaving());
     EXPECT_TRUE(store.save().isFinished()) << "a second save waits for nothing";
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"2"_qs);

@@ -185,11 +185,8 @@ TEST_F(FrameActions, ASnapshotFolderThatDoesNotAnswerHoldsOnlyTheSnapshot)
     loadWith({{Channel::front, F}});
     model->player().setCurrentTime(1);
     files.close(snapshots());
-    QFuture<void> saved;
-    {
-        TestSupport::Deadline deadline(10000, "a snapshot whose folder does not answer");
-        saved = model->snapshot();
-    }
+    const QFuture<void> saved =
+        TestSupport::atOnce("a snapshot whose folder does not answer", [&] { return model->snapshot(); });
     model->copyFrame();
     EXPECT_EQ(toastText(), "Frame copied");
     EXPECT_FALSE(saved.isFinished());

@@ -199,11 +199,9 @@ TEST_F(RecordingActions, AnExportDestinationThatDoesNotAnswerHoldsOnlyTheExport)
     QDir().mkpath(dir.filePath("share"));
     panels.saveAnswer = path;
     files.close(path);
-    QFuture<void> exported;
-    {
-        TestSupport::Deadline deadline(10000, "an export whose destination does not answer");
-        exported = model->exportTelemetry(TelemetryFormat::gpx);
-    }
+    const QFuture<void> exported = TestSupport::atOnce("an export whose destination does not answer", [&] {
+        return model->exportTelemetry(TelemetryFormat::gpx);
+    });
     EXPECT_FALSE(QFileInfo::exists(path));
     files.open();
     finish(exported);
@@ -302,11 +300,8 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     // Whether the card is back is asked of the disk: a card that does not answer holds only the question.
     alerts.answer = 0;
     files.close(card.path());
-    QFuture<void> asked;
-    {
-        TestSupport::Deadline deadline(10000, "a trash whose card does not answer");
-        asked = model->trash(loaded);
-    }
+    const QFuture<void> asked =
+        TestSupport::atOnce("a trash whose card does not answer", [&] { return model->trash(loaded); });
     EXPECT_TRUE(alerts.shown.isEmpty());
     files.open();
     finish(asked);
