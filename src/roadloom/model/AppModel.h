@@ -70,8 +70,9 @@ public:
         std::chrono::milliseconds toastDuration{4000};
         // Writes each movie of Export Clip; empty: ClipExporter::exportMovie.
         MovieExporter exportMovie;
-        // Called off the GUI thread before the configuration document, a snapshot, an export or a
-        // recording's files are read, written or looked at; tests hold it at a gate. May be empty.
+        // Called off the GUI thread before opened paths, the configuration document, a snapshot, a telemetry
+        // export or a recording's files are read, written or looked at; tests hold it at a gate. May be
+        // empty.
         std::function<void(const QString &path)> beforeFileAccess;
     };
 

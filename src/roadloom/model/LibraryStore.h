@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LoneThreads.h"
 #include "platform/Result.h"
 #include "roadcore/ClipCategory.h"
 #include "roadcore/ConfigFile.h"
@@ -7,7 +8,6 @@
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
 #include "roadloom/model/LibrarySource.h"
-#include "platform/LoneThreads.h"
 #include "roadloom/model/WorkGate.h"
 
 #include <QFileSystemWatcher>
@@ -157,8 +157,8 @@ public:
     // other channel files of its recording, and its recording is selected after the rescan; a camera
     // configuration file is loaded into the configuration store and the device settings are asked for.
     // Missing items and other files are skipped. The paths are looked at off the GUI thread, each open on a
-    // thread of its own; the answer is applied in the order given once it comes. The future finishes then,
-    // or is cancelled when the store went (or quits) first.
+    // thread of its own; the answer is applied in the order given once it comes (not once the store quits).
+    // The future finishes then, or is cancelled when the store went first.
     QFuture<void> open(const QStringList &paths);
     // Answers, in the order given, what each (normalised) path is; touches the file system.
     static QList<OpenedItem> inspect(const QStringList &paths, const FileAccess &beforeFileAccess = {});
