@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/FileSystemWork.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -32,11 +33,11 @@ public:
             return false;
         m_pending.insert(key);
         using Answer = std::invoke_result_t<Question>;
-        ++s_underWay;
+        auto running = std::make_shared<FileSystemWork::Running>();
         m_pool->start([inbox = m_inbox, key, question = std::forward<Question>(question),
-                       answered = std::forward<Answered>(answered)]() mutable {
+                       answered = std::forward<Answered>(answered), running]() mutable {
             Answer answer = question();
-            --s_underWay;
+            running.reset();
             // Posted under the lock, so never to an owner that is going: its destruction drops the post.
             std::lock_guard lock(inbox->mutex);
             if (!inbox->owner)
@@ -56,8 +57,6 @@ public:
     bool hasPending() const { return !m_pending.isEmpty(); }
     // Waits up to `ms` for the questions under way: for the quit only.
     bool waitForDone(int ms) { return m_pool->waitForDone(ms); }
-    // Whether a question of any pool still runs: the program then ends without waiting for its thread.
-    static bool anyUnderWay() { return s_underWay.load() > 0; }
 
 private:
     struct Inbox {
@@ -65,7 +64,6 @@ private:
         QObject *owner = nullptr;
         QuestionPool *pool = nullptr;
     };
-    static inline std::atomic<int> s_underWay{0};
     std::shared_ptr<Inbox> m_inbox = std::make_shared<Inbox>();
     QSet<QString> m_pending;
     std::unique_ptr<QThreadPool> m_pool = std::make_unique<QThreadPool>();

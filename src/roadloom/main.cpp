@@ -1,6 +1,6 @@
+#include "platform/FileSystemWork.h"
 #include "platform/InstanceLock.h"
 #include "platform/InstanceMessage.h"
-#include "platform/QuestionPool.h"
 #include "platform/StandardFolders.h"
 #include "platform/StartupGate.h"
 #include "platform/gui/SingleInstance.h"
@@ -127,8 +127,9 @@ int runApplication(int argc, char **argv, const QStringList &paths, const QStrin
     const bool allEnded = model.finishCatalogWrites();
     const bool folded =
         MediaCache::shared().foldJournalForQuit(model.quitDeadline()) != MediaCache::QuitFold::skipped;
-    // A volume's or folder's question its file system holds keeps a thread too, outside the model.
-    if (!allEnded || !folded || QuestionPool::anyUnderWay())
+    // A question to a volume, a folder or an opened path that its file system holds keeps a thread too,
+    // outside the model.
+    if (!allEnded || !folded || FileSystemWork::anyUnderWay())
         endAbandoning(code, lock);
     return code;
 }

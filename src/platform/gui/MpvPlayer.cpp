@@ -226,8 +226,7 @@ void MpvPlayer::handleEvent(const mpv_event &event)
         m_ticker.stop();
         if (end->reason == MPV_END_FILE_REASON_ERROR || !wasReady) {
             m_playing = false;
-            m_failed = true;
-            emit failed(failureText(end->error));
+            failWithReason(end->error);
         } else if (m_playing) {
             reachEnd();
         }
@@ -403,16 +402,27 @@ void MpvPlayer::load(const QString &path)
         failLater(QStringLiteral("The video player could not be started."));
         return;
     }
-    // mpv would wait for good on a named pipe, and its shutdown would wait with it.
-    if (!RegularFile::isRegular(m_path) && QFileInfo::exists(m_path)) {
-        failLater(RegularFile::notRegularText(m_path));
-        return;
-    }
-    if (m_drawsThroughRenderer && !m_renderAttached) {
-        m_loadHeld = true;
-        return;
-    }
-    startLoad();
+    m_loadHeld = m_drawsThroughRenderer && !m_renderAttached;
+    // mpv would wait for good on a named pipe, and its shutdown would wait with it. Asked off the GUI thread:
+    // the file's card or share may not answer at all.
+    m_checkPending = true;
+    m_checks.run(
+        [path = m_path, before = m_options.beforeFileAccess] {
+            if (before)
+                before(path);
+            return !RegularFile::isRegular(path) && QFileInfo::exists(path);
+        },
+        [this, generation = m_generation](bool special) {
+            if (generation != m_generation)
+                return; // another file, or none, was loaded meanwhile
+            m_checkPending = false;
+            if (special) {
+                m_loadHeld = false;
+                return failLater(RegularFile::notRegularText(m_path));
+            }
+            if (!m_loadHeld)
+                startLoad();
+        });
 }
 
 void MpvPlayer::startLoad()
@@ -424,7 +434,7 @@ void MpvPlayer::startLoad()
     mpv_node result;
     const int status = mpv_command_ret(m_mpv, arguments, &result);
     if (status < 0) {
-        failLater(failureText(status));
+        failWithReason(status);
         return;
     }
     m_entryId = mapInt(result, "playlist_entry_id");
@@ -437,6 +447,7 @@ void MpvPlayer::clear()
     resetFileState();
     m_path.clear();
     m_loadHeld = false;
+    m_checkPending = false;
     if (m_mpv)
         command({"stop"});
 }
@@ -444,7 +455,11 @@ void MpvPlayer::clear()
 void MpvPlayer::setRenderAttached(bool attached)
 {
     m_renderAttached = attached;
-    if (attached && m_loadHeld && m_mpv && hasFile())
+    if (!attached || !m_loadHeld || !m_mpv || !hasFile())
+        return;
+    if (m_checkPending)
+        m_loadHeld = false; // the check's answer starts it
+    else
         startLoad();
 }
 
@@ -628,13 +643,26 @@ void MpvPlayer::failLater(const QString &message)
     });
 }
 
-QString MpvPlayer::failureText(int error) const
+void MpvPlayer::failWithReason(int error)
 {
-    const QString name = QFileInfo(m_path).fileName();
-    if (!QFileInfo::exists(m_path))
-        return QStringLiteral("The file “%1” does not exist.").arg(name);
-    const char *reason = error < 0 ? mpv_error_string(error) : "no audio or video data played";
-    return QStringLiteral("The file “%1” could not be played: %2.").arg(name, QString::fromUtf8(reason));
+    m_failed = true;
+    // Whether the file is still there is the disk's to say, and a pulled card may not answer.
+    m_checks.run(
+        [path = m_path, before = m_options.beforeFileAccess] {
+            if (before)
+                before(path);
+            return QFileInfo::exists(path);
+        },
+        [this, generation = m_generation, error](bool exists) {
+            if (generation != m_generation)
+                return;
+            const QString name = QFileInfo(m_path).fileName();
+            if (!exists)
+                return emit failed(QStringLiteral("The file “%1” does not exist.").arg(name));
+            const char *reason = error < 0 ? mpv_error_string(error) : "no audio or video data played";
+            emit failed(QStringLiteral("The file “%1” could not be played: %2.")
+                            .arg(name, QString::fromUtf8(reason)));
+        });
 }
 
 double MpvPlayer::clampTime(double seconds) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LoneThreads.h"
 #include "platform/gui/VideoPlayer.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <optional>
 
 struct mpv_handle;
@@ -17,6 +19,8 @@ struct MpvPlayerOptions {
     bool audio = true;                 // false: the files' sound is never decoded or played
     QByteArray videoOutput = "libmpv"; // "libmpv" draws through an MpvRenderer; "null" draws nowhere
     QByteArray audioOutput;            // empty: the desktop's sound server or ALSA; "null" plays nowhere
+    // Called off the GUI thread before a loaded file is looked at; tests hold it at a gate. May be empty.
+    std::function<void(const QString &path)> beforeFileAccess;
 };
 
 // The player on libmpv. All calls and signals on the GUI thread; mpv's events are fetched there from its
@@ -87,7 +91,8 @@ private:
     void startLoad();
     void resetFileState();
     void failLater(const QString &message);
-    QString failureText(int error) const;
+    // Fails with mpv's reason, or says the file is gone.
+    void failWithReason(int error);
     double clampTime(double seconds) const;
 
     void command(std::initializer_list<const char *> arguments);
@@ -105,6 +110,7 @@ private:
     bool m_drawsThroughRenderer = false; // the "libmpv" video output: loads wait for a render context
     bool m_renderAttached = false;
     bool m_loadHeld = false;
+    bool m_checkPending = false; // the loaded file is being looked at, off the GUI thread
     std::atomic_bool m_drainPosted{false};
 
     quint64 m_generation = 0; // counts loads and clears; a signal of an older one is never sent
@@ -123,4 +129,5 @@ private:
     std::optional<Jump> m_inFlight; // the seek or back step mpv is doing now
     QTimer m_ticker;
     QTimer m_watchdog;
+    LoneThreads m_checks{this}; // last: no answer arrives once the rest is gone
 };

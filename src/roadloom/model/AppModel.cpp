@@ -63,6 +63,8 @@ AppModel::AppModel(Services services, QObject *parent)
     m_library = new LibraryStore(m_services.library, this);
     m_player = new PlayerController(m_services.players, m_playerServices, this);
     m_config = new ConfigStore(this);
+    m_config->setBeforeFileAccess(m_services.beforeFileAccess);
+    m_library->setBeforeFileAccess(m_services.beforeFileAccess);
     m_config->setDiscardGuard([this] {
         return m_alerts->run(ConfigStore::discardAlert(), m_configWindow ? m_configWindow() : nullptr) == 0;
     });
@@ -115,9 +117,9 @@ AppModel::AppModel(Services services, QObject *parent)
             model->goToClip(1, true);
     };
     m_keys = std::make_unique<PlaybackKeys>(*m_player);
-    m_frameActions = std::make_unique<FrameActions>(*this, *m_printer);
-    m_recordingActions =
-        std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices, m_services.trash);
+    m_frameActions = std::make_unique<FrameActions>(*this, *m_printer, m_services.beforeFileAccess);
+    m_recordingActions = std::make_unique<RecordingActions>(*this, *m_panels, *m_alerts, m_playerServices,
+                                                            m_services.trash, m_services.beforeFileAccess);
     if (QCoreApplication *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { beginQuit(); });
 }
@@ -146,8 +148,13 @@ void AppModel::beginQuit(QDeadlineTimer deadline)
     m_quitDeadline = deadline;
     // A run a file system holds past the deadline leaves its hidden movie, which the next export into that
     // folder removes.
-    for (ClipExportJob *job : findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly))
-        job->cancelAndWait(m_quitDeadline);
+    for (ClipExportJob *job : findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly)) {
+        if (job->cancelAndWait(m_quitDeadline))
+            continue;
+        // Kept for its thread, which ends with the program.
+        job->setParent(nullptr);
+        m_exportsAbandoned = true;
+    }
 }
 
 // Waiting for work that a file system holds could last for ever. Abandoning it at the deadline is no worse
@@ -166,7 +173,7 @@ bool AppModel::finishCatalogWrites()
     const bool cacheEnded = m_cache->finish(m_quitDeadline);
     const bool libraryEnded = m_library->finishCatalogWrites(m_quitDeadline);
     const bool resolutionsEnded = m_resolving->close(m_quitDeadline);
-    return cacheEnded && libraryEnded && resolutionsEnded;
+    return cacheEnded && libraryEnded && resolutionsEnded && !m_exportsAbandoned;
 }
 
 void AppModel::setShowExportSheet(bool show)
@@ -229,19 +236,17 @@ void AppModel::goToClip(int offset, std::optional<bool> autoplay)
     m_library->setSelectedClipID(*target);
 }
 
-void AppModel::openDeviceSettings()
+QFuture<void> AppModel::openDeviceSettings()
 {
-    if (!m_config->file()) {
-        const std::optional<QString> sourceID = m_library->selectedSourceID();
-        for (const LibrarySource &source : m_library->sources()) {
-            if (!sourceID || source.id() != *sourceID)
-                continue;
-            if (const std::optional<QString> url = m_library->configURL(source))
-                m_config->open(*url);
-            break;
-        }
-    }
+    // The window shows at once; the card's file, looked for off the GUI thread, fills it when found.
     setRequestConfigWindow(true);
+    if (m_config->file())
+        return QtFuture::makeReadyFuture();
+    const std::optional<QString> sourceID = m_library->selectedSourceID();
+    for (const LibrarySource &source : m_library->sources())
+        if (sourceID && source.id() == *sourceID && !source.urls.isEmpty())
+            return m_config->openCameraFile(source.urls.constFirst());
+    return QtFuture::makeReadyFuture();
 }
 
 // Keys, frame and recording actions
@@ -256,9 +261,9 @@ QWindow *AppModel::mainWindow() const
     return m_keys->mainWindow();
 }
 
-void AppModel::snapshot(std::optional<Channel> channel)
+QFuture<void> AppModel::snapshot(std::optional<Channel> channel)
 {
-    m_frameActions->snapshot(channel);
+    return m_frameActions->snapshot(channel);
 }
 
 void AppModel::copyFrame()
@@ -309,9 +314,9 @@ QFuture<void> AppModel::exportTelemetry(TelemetryFormat format, const std::optio
     return m_recordingActions->exportTelemetry(format, clip);
 }
 
-void AppModel::trash(const DashClip &clip)
+QFuture<void> AppModel::trash(const DashClip &clip)
 {
-    m_recordingActions->trash(clip);
+    return m_recordingActions->trash(clip);
 }
 
 QString AppModel::uniqueURL(const QString &path)

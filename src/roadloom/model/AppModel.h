@@ -71,6 +71,10 @@ public:
         std::chrono::milliseconds toastDuration{4000};
         // Writes each movie of Export Clip; empty: ClipExporter::exportMovie.
         MovieExporter exportMovie;
+        // Called off the GUI thread before opened paths, the configuration document, a snapshot, a telemetry
+        // export or a recording's files are read, written or looked at; tests hold it at a gate. May be
+        // empty.
+        std::function<void(const QString &path)> beforeFileAccess;
     };
 
     static constexpr const char *errorSymbol = "exclamationmark.triangle.fill";
@@ -117,8 +121,9 @@ public:
     // first, whatever the list's sort). Without an autoplay value, the next load plays if the player plays
     // now. Nothing happens at either end or when the selection is not listed.
     void goToClip(int offset, std::optional<bool> autoplay = {});
-    // Opens the selected source's configuration file unless a document is open, and asks for the window.
-    void openDeviceSettings();
+    // Asks for the window, and unless a document is open looks for the selected source's configuration file
+    // off the GUI thread, which opens once found.
+    QFuture<void> openDeviceSettings();
     // The window the questions about the camera settings belong to, asked each time one is put; installed by
     // the Device Settings window. Unset, or answering none: the active window.
     void setConfigWindow(std::function<QWidget *()> window) { m_configWindow = std::move(window); }
@@ -128,7 +133,7 @@ public:
     QWindow *mainWindow() const;
 
     // Frame actions (FrameActions): each reports its result as a toast.
-    void snapshot(std::optional<Channel> channel = {});
+    QFuture<void> snapshot(std::optional<Channel> channel = {});
     void copyFrame();
     void printFrame();
     // The folder snapshots go to: the "snapshotFolder" default, else the home folder.
@@ -137,7 +142,7 @@ public:
     // Recording actions (RecordingActions). The returned futures end when the action has shown its result.
     QFuture<void> saveOriginals(const std::optional<DashClip> &clip = {});
     QFuture<void> exportTelemetry(TelemetryFormat format, const std::optional<DashClip> &clip = {});
-    void trash(const DashClip &clip);
+    QFuture<void> trash(const DashClip &clip);
     // The path itself when nothing is there, else the first free "base N.ext" for N = 2, 3, ...
     static QString uniqueURL(const QString &path);
     // The toast for a media cache catalog that could not be read and was kept at `path`, or could not be
@@ -147,8 +152,10 @@ public:
     // "Exported N video(s)" when done, or its failure as a toast unless a sheet watches the run. Nothing
     // without a recording or when the panel is cancelled.
     ClipExportJob *exportClip(const ClipExportRequest &request);
-    // Stops every export run and removes its incomplete movie; asked nothing. At destruction.
+    // Stops every export run and removes its incomplete movie; asked nothing. At destruction. A run that has
+    // not stopped within `exportStopWait` (its folder stopped answering) is left running.
     void cancelExports();
+    static constexpr std::chrono::milliseconds exportStopWait{500};
 
     // How long the quit waits, in all, from its first step, for whatever it waits for: a file system that
     // stopped answering holds nothing past it.
@@ -196,6 +203,7 @@ private:
     // The player's and the exports' resolutions, which write the catalog, pass through it.
     std::shared_ptr<WorkGate> m_resolving = std::make_shared<WorkGate>();
     QDeadlineTimer m_quitDeadline{QDeadlineTimer::Forever};
+    bool m_exportsAbandoned = false; // a run its folder held past the quit's deadline
     bool m_quitBegun = false;
 
     // Children, created in this order and deleted in reverse.

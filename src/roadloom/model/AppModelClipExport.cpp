@@ -4,6 +4,9 @@
 #include "platform/Panels.h"
 #include "roadcore/ClipExporter.h"
 
+#include <QDeadlineTimer>
+#include <QDebug>
+
 ClipExportJob *AppModel::exportClip(const ClipExportRequest &request)
 {
     if (!request.clip)
@@ -43,6 +46,20 @@ ClipExportJob *AppModel::exportClip(const ClipExportRequest &request)
 
 void AppModel::cancelExports()
 {
-    for (ClipExportJob *job : findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly))
-        job->cancelAndWait();
+    const QList<ClipExportJob *> jobs = findChildren<ClipExportJob *>(Qt::FindDirectChildrenOnly);
+    for (ClipExportJob *job : jobs)
+        job->cancel();
+    const QDeadlineTimer deadline(exportStopWait);
+    for (ClipExportJob *job : jobs) {
+        if (job->endsWithin(std::chrono::milliseconds(deadline.remainingTime()))) {
+            job->cancelAndWait(); // ended: only joined
+            continue;
+        }
+        // Its movie is written into a folder that stopped answering. The run goes on with the job it lives
+        // in, which is kept for it, and ends with the program: what it leaves is a killed run's hidden
+        // ".part" file, which the next run into that folder removes.
+        qWarning() << "An export did not stop within" << exportStopWait.count()
+                   << "ms; it is left to end with the program";
+        job->setParent(nullptr);
+    }
 }

@@ -55,15 +55,16 @@ void ClipExportJob::start()
         return;
     m_started = true;
     m_poll.start();
-    const bool started = m_thread.start([this] {
+    m_threadStarted = m_thread.start([this] {
         m_outcome = run();
+        m_ended.release();
         // Delivered on the GUI thread; a job deleted meanwhile takes the call with it.
         QMetaObject::invokeMethod(this, &ClipExportJob::deliver, Qt::QueuedConnection);
         std::lock_guard lock(m_endMutex);
         m_threadEnded = true;
         m_endChanged.notify_all();
     });
-    if (started)
+    if (m_threadStarted)
         return;
     m_threadEnded = true;
     m_outcome.error =
@@ -83,6 +84,20 @@ bool ClipExportJob::cancelAndWait(QDeadlineTimer deadline)
     }
     m_thread.join();
     m_poll.stop();
+    return true;
+}
+
+void ClipExportJob::cancel()
+{
+    m_cancel = true;
+    m_poll.stop();
+}
+
+bool ClipExportJob::endsWithin(std::chrono::milliseconds wait)
+{
+    if (!m_threadStarted || !m_ended.tryAcquire(1, int(wait.count())))
+        return !m_threadStarted;
+    m_ended.release(); // for the next one who asks
     return true;
 }
 

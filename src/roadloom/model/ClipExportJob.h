@@ -14,10 +14,12 @@
 #include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
+#include <QSemaphore>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -70,6 +72,11 @@ public:
     // `deadline`: false when the run still goes then (a file system holds it), and this job must then stay
     // until the program ends.
     bool cancelAndWait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    // Tells the run to stop at the next packet, without waiting.
+    void cancel();
+    // Whether the run's thread has ended (or never ran), waiting up to `wait` for it: a movie written into
+    // a folder that stopped answering may never end.
+    bool endsWithin(std::chrono::milliseconds wait);
 
     // (movies done + fraction of the current one) / movies; polled every 0.2 s, never going back.
     double progress() const { return m_progress; }
@@ -134,6 +141,8 @@ private:
     Plan m_plan;
     ThreadGroup m_thread;
     bool m_started = false;
+    bool m_threadStarted = false;
+    QSemaphore m_ended; // released by the run's thread as it ends
     QTimer m_poll;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_index{0};

@@ -4,6 +4,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
+#include "roadcore/ConfigSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,6 +35,23 @@ Result<void> makeFolder(const QString &path)
                            .arg(path, QString::fromStdString(error.message()))};
     }
     return {};
+}
+
+// The card's file goes to the backup folder first; a failed copy (the file is gone, a backup from the same
+// second exists, no space) does not stop the save, a backup folder that cannot be made does.
+Result<void> writeWithBackup(const QString &path, const QByteArray &bytes, const QString &backupName)
+{
+    const QString folder = StandardFolders::configBackups();
+    if (Result<void> made = makeFolder(folder); !made)
+        return made;
+    if (RegularFile::isRegular(path))
+        QFile::copy(path, QDir(folder).filePath(backupName));
+    return writeAtomically(path, bytes);
+}
+
+QFuture<void> nothingToDo()
+{
+    return QtFuture::makeReadyFuture();
 }
 
 } // namespace
@@ -86,15 +104,57 @@ bool ConfigStore::isDirty() const
     return m_file != m_saved;
 }
 
-void ConfigStore::open(const QString &path)
+QFuture<void> ConfigStore::open(const QString &path)
+{
+    const quint64 generation = ++m_openGeneration;
+    return m_files.run(
+        [path, before = m_beforeFileAccess] {
+            if (before)
+                before(path);
+            return readForOpen(path);
+        },
+        [this, path, generation](const Result<ConfigFile> &read) {
+            if (generation == m_openGeneration) // else a newer open answers
+                openRead(path, read);
+        });
+}
+
+QFuture<void> ConfigStore::openCameraFile(const QString &root)
+{
+    using Found = std::optional<std::pair<QString, Result<ConfigFile>>>;
+    const quint64 generation = ++m_openGeneration;
+    return m_files.run(
+        [root, before = m_beforeFileAccess]() -> Found {
+            if (before)
+                before(root);
+            const std::optional<QString> url = ConfigSchema::configURL(root);
+            if (!url)
+                return std::nullopt;
+            return std::pair(*url, readForOpen(*url));
+        },
+        [this, generation](const Found &found) {
+            // Another file opened meanwhile is the one the user wants.
+            if (generation == m_openGeneration && found && !m_file)
+                openRead(found->first, found->second);
+        });
+}
+
+Result<ConfigFile> ConfigStore::readForOpen(const QString &path)
 {
     Result<ConfigFile> read = readEditable(path);
+    // A save that was killed, or whose card was pulled, left its temporary file beside the card's file.
+    if (read)
+        AtomicFile::removeLeftovers(path);
+    return read;
+}
+
+void ConfigStore::openRead(const QString &path, const Result<ConfigFile> &read)
+{
+    ++m_openGeneration; // an open still under way answers too late
     if (!read) {
         setMessage(read.error(), Alert::Style::warning);
         return;
     }
-    // A save that was killed, or whose card was pulled, left its temporary file beside the card's file.
-    AtomicFile::removeLeftovers(path);
     if (!mayDiscardEdits())
         return;
     setUrl(path);
@@ -164,41 +224,66 @@ void ConfigStore::setValue(const ConfigFile::Entry &entry, const QString &text)
     emit fileChanged(m_file);
 }
 
-Result<void> ConfigStore::save()
+QFuture<void> ConfigStore::save()
 {
-    if (m_url.isEmpty() || !m_file)
-        return {};
-    const QString folder = StandardFolders::configBackups();
-    if (Result<void> made = makeFolder(folder); !made)
-        return made;
-    // A failed backup (the file is gone, a backup from the same second exists, no space) does not stop
-    // the save.
-    if (RegularFile::isRegular(m_url))
-        QFile::copy(m_url, QDir(folder).filePath(backupFileName(m_url, m_clock())));
-    if (Result<void> written = writeAtomically(m_url, m_file->bytes()); !written)
-        return written;
-    setSaved(m_file);
-    return {};
+    if (m_url.isEmpty() || !m_file || m_saving)
+        return nothingToDo();
+    setObserved(this, m_saving, true, &ConfigStore::isSavingChanged);
+    const ConfigFile document = *m_file;
+    return m_files.run(
+        [url = m_url, bytes = document.bytes(), backup = backupFileName(m_url, m_clock()),
+         before = m_beforeFileAccess] {
+            if (before)
+                before(url);
+            return writeWithBackup(url, bytes, backup);
+        },
+        [this, url = m_url, document](const Result<void> &written) {
+            setObserved(this, m_saving, false, &ConfigStore::isSavingChanged);
+            if (!written)
+                return setMessage(written.error(), Alert::Style::warning);
+            // What was written; edits made while it was are still to save.
+            if (m_url == url)
+                setSaved(document);
+            setMessage(savedMessage());
+        });
 }
 
-Result<int> ConfigStore::importProfile(const QString &path)
+QFuture<void> ConfigStore::importProfile(const QString &path)
 {
     if (!m_file)
-        return 0;
-    Result<ConfigFile> other = readEditable(path);
-    if (!other)
-        return other.failure();
-    ConfigFile merged = *m_file;
-    const int changed = merged.merge(*other);
-    setFile(merged);
-    return changed;
+        return nothingToDo();
+    return m_files.run(
+        [path, before = m_beforeFileAccess] {
+            if (before)
+                before(path);
+            return readEditable(path);
+        },
+        [this, path](const Result<ConfigFile> &other) {
+            if (!other)
+                return setMessage(other.error(), Alert::Style::warning);
+            if (!m_file)
+                return; // closed meanwhile
+            ConfigFile merged = *m_file;
+            const int changed = merged.merge(*other);
+            setFile(merged);
+            setMessage(importMessage(changed, QFileInfo(path).fileName()));
+        });
 }
 
-Result<void> ConfigStore::exportProfile(const QString &path)
+QFuture<void> ConfigStore::exportProfile(const QString &path)
 {
     if (!m_file)
-        return {};
-    return writeAtomically(path, m_file->bytes());
+        return nothingToDo();
+    return m_files.run(
+        [path, bytes = m_file->bytes(), before = m_beforeFileAccess] {
+            if (before)
+                before(path);
+            return writeAtomically(path, bytes);
+        },
+        [this](const Result<void> &written) {
+            if (!written)
+                setMessage(written.error(), Alert::Style::warning);
+        });
 }
 
 void ConfigStore::setClock(Clock clock)

@@ -15,7 +15,10 @@
 
 #include <cmath>
 
-FrameActions::FrameActions(AppModel &model, ImagePrinter &printer) : m_model(model), m_printer(printer) {}
+FrameActions::FrameActions(AppModel &model, ImagePrinter &printer, FileAccess beforeFileAccess)
+    : m_model(model), m_printer(printer), m_beforeFileAccess(std::move(beforeFileAccess)), m_writes(&model)
+{
+}
 
 VideoPlayer &FrameActions::mainStagePlayer() const
 {
@@ -48,11 +51,11 @@ QString FrameActions::snapshotFolder() const
     return path.isEmpty() ? QDir::homePath() : path;
 }
 
-void FrameActions::snapshot(std::optional<Channel> channel)
+QFuture<void> FrameActions::snapshot(std::optional<Channel> channel)
 {
     const std::optional<DashClip> clip = m_model.player().clip();
     if (!clip)
-        return;
+        return QtFuture::makeReadyFuture();
     Channel shown = Channel::front;
     VideoPlayer *player = &m_model.player().front();
     if (channel) {
@@ -63,22 +66,33 @@ void FrameActions::snapshot(std::optional<Channel> channel)
         player = &m_model.player().rear();
     }
     const Result<QImage> image = m_model.player().frameImage(*player);
-    if (!image)
-        return m_model.showError(image.error());
-
+    if (!image) {
+        m_model.showError(image.error());
+        return QtFuture::makeReadyFuture();
+    }
     const QString folder = snapshotFolder();
-    if (!QDir().mkpath(folder))
-        return m_model.showError(
-            QStringLiteral("The folder \u201C%1\u201D couldn\u2019t be created.").arg(folder));
-    const QString path =
-        QDir(folder).filePath(snapshotFileName(clip->name, shown, m_model.player().currentTime()));
-    const Result<QByteArray> data = pngData(*image);
-    if (!data)
-        return m_model.showError(data.error());
-    // Written beside it and renamed into place: a full disk leaves no cut-off picture under the name.
-    if (const Result<void> written = AtomicFile::write(path, *data); !written)
-        return m_model.showError(written.error());
-    m_model.show(QStringLiteral("Snapshot saved"), QStringLiteral("camera.fill"), path);
+    const QString name = snapshotFileName(clip->name, shown, m_model.player().currentTime());
+    return m_writes.run(
+        [folder, name, image = *image, before = m_beforeFileAccess]() -> Result<QString> {
+            if (before)
+                before(folder);
+            if (!QDir().mkpath(folder))
+                return Failure{
+                    QStringLiteral("The folder \u201C%1\u201D couldn\u2019t be created.").arg(folder)};
+            const QString path = QDir(folder).filePath(name);
+            const Result<QByteArray> data = pngData(image);
+            if (!data)
+                return data.failure();
+            // Written beside it and renamed into place: a full disk leaves no cut-off picture under the name.
+            if (const Result<void> written = AtomicFile::write(path, *data); !written)
+                return written.failure();
+            return path;
+        },
+        [model = &m_model](const Result<QString> &saved) {
+            if (!saved)
+                return model->showError(saved.error());
+            model->show(QStringLiteral("Snapshot saved"), QStringLiteral("camera.fill"), *saved);
+        });
 }
 
 void FrameActions::copyFrame()

@@ -2,11 +2,14 @@
 
 #include "platform/Result.h"
 #include "roadcore/Channel.h"
+#include "platform/LoneThreads.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class AppModel;
@@ -17,9 +20,13 @@ class VideoPlayer;
 // that moment. Each reports its result as a toast of the model.
 class FrameActions {
 public:
-    FrameActions(AppModel &model, ImagePrinter &printer);
+    using FileAccess = std::function<void(const QString &path)>;
+    // `beforeFileAccess`, when given, is called off the GUI thread before a snapshot is written.
+    FrameActions(AppModel &model, ImagePrinter &printer, FileAccess beforeFileAccess = {});
 
-    void snapshot(std::optional<Channel> channel);
+    // The picture is taken at once and written off the GUI thread (the folder may be on a share that stops
+    // answering); the future finishes once the result was shown.
+    QFuture<void> snapshot(std::optional<Channel> channel);
     void copyFrame();
     void printFrame();
 
@@ -35,4 +42,6 @@ private:
 
     AppModel &m_model;
     ImagePrinter &m_printer;
+    FileAccess m_beforeFileAccess;
+    LoneThreads m_writes; // last: no result arrives once the rest is gone
 };

@@ -464,33 +464,72 @@ void LibraryStore::finishRescan(quint64 generation, const QString &sourceID, Res
 
 // Opening, Trash and cache state
 
-void LibraryStore::open(const QStringList &paths)
+QFuture<void> LibraryStore::open(const QStringList &paths)
 {
     QStringList given;
     for (const QString &path : paths)
         given.append(normalised(path));
-    QStringList newVideos;
-    for (const QString &path : std::as_const(given)) {
+    // A path whose file system stopped answering holds this open's thread, never the window or another open.
+    return m_opens.run([given, before = m_beforeFileAccess] { return inspect(given, before); },
+                       [this, given](const QList<OpenedItem> &items) { applyOpened(given, items); });
+}
+
+QList<LibraryStore::OpenedItem> LibraryStore::inspect(const QStringList &paths,
+                                                      const FileAccess &beforeFileAccess)
+{
+    QList<OpenedItem> items;
+    for (const QString &path : paths) {
+        if (beforeFileAccess)
+            beforeFileAccess(path);
+        OpenedItem item;
+        item.path = path;
         const QFileInfo info(path);
-        if (!info.exists())
-            continue;
-        if (info.isDir()) {
-            addFolder(path);
-            continue;
-        }
         const QString extension = info.suffix().toLower();
-        if (extension == QLatin1String("cfg")) {
-            if (m_config)
-                m_config->open(path);
-            emit configWindowRequested();
-            continue;
+        if (!info.exists()) {
+            item.kind = OpenedItem::Kind::missing;
+        } else if (info.isDir()) {
+            item.kind = OpenedItem::Kind::folder;
+        } else if (extension == QLatin1String("cfg")) {
+            item.kind = OpenedItem::Kind::config;
+            item.read = ConfigStore::readForOpen(path);
+        } else if (LibraryScanner::videoExtensions().contains(extension)) {
+            item.kind = OpenedItem::Kind::video;
+            item.siblings = channelSiblings(path);
+        } else {
+            item.kind = OpenedItem::Kind::other;
         }
-        if (!LibraryScanner::videoExtensions().contains(extension) || newVideos.contains(path))
-            continue;
-        newVideos.append(path);
-        for (const QString &sibling : channelSiblings(path))
-            if (!newVideos.contains(sibling) && !given.contains(sibling))
-                newVideos.append(sibling);
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+void LibraryStore::applyOpened(const QStringList &given, const QList<OpenedItem> &items)
+{
+    if (m_closing->load())
+        return; // the program quits: nothing new is listed
+    QStringList newVideos;
+    for (const OpenedItem &item : items) {
+        switch (item.kind) {
+        case OpenedItem::Kind::missing:
+        case OpenedItem::Kind::other:
+            break;
+        case OpenedItem::Kind::folder:
+            addFolder(item.path);
+            break;
+        case OpenedItem::Kind::config:
+            if (m_config && item.read)
+                m_config->openRead(item.path, *item.read);
+            emit configWindowRequested();
+            break;
+        case OpenedItem::Kind::video:
+            if (newVideos.contains(item.path))
+                break;
+            newVideos.append(item.path);
+            for (const QString &sibling : item.siblings)
+                if (!newVideos.contains(sibling) && !given.contains(sibling))
+                    newVideos.append(sibling);
+            break;
+        }
     }
     if (newVideos.isEmpty())
         return;

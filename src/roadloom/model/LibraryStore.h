@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/LoneThreads.h"
+#include "platform/Result.h"
 #include "roadcore/ClipCategory.h"
+#include "roadcore/ConfigFile.h"
 #include "roadcore/DashClip.h"
 #include "roadloom/model/ClipListing.h"
 #include "roadloom/model/ClipSort.h"
@@ -86,6 +89,8 @@ class LibraryStore : public QObject {
 
 public:
     using ScanFunction = std::function<QList<DashClip>(const QStringList &paths)>;
+    // Called off the GUI thread before a user's path is asked about or read; tests hold it at a gate.
+    using FileAccess = std::function<void(const QString &path)>;
 
     // What the store works with; all but `config` are required.
     struct Services {
@@ -100,6 +105,15 @@ public:
         std::function<SourceCheck::Card(const QString &root)> checkCard = &SourceCheck::card;
         // How long the start waits for those answers before it chooses the first source with those it has.
         std::chrono::milliseconds firstChoiceWait{1500};
+    };
+
+    // What an opened path turned out to be, asked off the GUI thread.
+    struct OpenedItem {
+        enum class Kind { missing, folder, config, video, other };
+        QString path;
+        Kind kind = Kind::missing;
+        QStringList siblings;                   // a video's other channel files, in listing order
+        std::optional<Result<ConfigFile>> read; // a configuration file's contents
     };
 
     explicit LibraryStore(Services services, QObject *parent = nullptr);
@@ -131,6 +145,7 @@ public:
     void setCachePlanner(CachePlanner *planner) { m_planner = planner; }
     // Where opened configuration files go, when the store was made before that store.
     void setConfigStore(ConfigStore *config) { m_config = config; }
+    void setBeforeFileAccess(FileAccess access) { m_beforeFileAccess = std::move(access); }
 
     // How long the store's own quit waits for its threads before it abandons what they do.
     static constexpr std::chrono::milliseconds quitScanWait{2000};
@@ -160,8 +175,12 @@ public:
     // Opens dropped or chosen items: a folder becomes a source; a video file joins the opened files with the
     // other channel files of its recording, and its recording is selected after the rescan; a camera
     // configuration file is loaded into the configuration store and the device settings are asked for.
-    // Missing items and other files are skipped.
-    void open(const QStringList &paths);
+    // Missing items and other files are skipped. The paths are looked at off the GUI thread, each open on a
+    // thread of its own; the answer is applied in the order given once it comes (not once the store quits).
+    // The future finishes then, or is cancelled when the store went first.
+    QFuture<void> open(const QStringList &paths);
+    // Answers, in the order given, what each (normalised) path is; touches the file system.
+    static QList<OpenedItem> inspect(const QStringList &paths, const FileAccess &beforeFileAccess = {});
     // The other video files of the same recording in the file's folder, in listing order.
     static QStringList channelSiblings(const QString &path);
     // Moves the recording's camera files (never its cached copies) to the Trash, forgets it in the media
@@ -256,6 +275,7 @@ private:
     Filter filter() const { return {m_categoryFilter, m_searchText, m_sort}; }
     void finishRescan(quint64 generation, const QString &sourceID, RescanResult result);
 
+    void applyOpened(const QStringList &given, const QList<OpenedItem> &items);
     std::optional<LibrarySource> selectedSource() const;
     static LibrarySource folderSource(const QString &path);
     void loadFolders();
@@ -362,4 +382,6 @@ private:
     QTimer m_watchDelay;                         // one check for a burst of changes
     // Disk checks never queue behind a long scan, nor behind each other. Last: its answers reach the above.
     QuestionPool m_questions{this};
+    FileAccess m_beforeFileAccess;
+    LoneThreads m_opens{this}; // last: no answer arrives once the rest is gone
 };

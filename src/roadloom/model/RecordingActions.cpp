@@ -30,9 +30,10 @@ QFuture<void> finished()
 } // namespace
 
 RecordingActions::RecordingActions(AppModel &model, Panels &panels, Alerts &alerts, PlayerServices services,
-                                   std::function<void(const DashClip &clip)> trash)
+                                   std::function<void(const DashClip &clip)> trash,
+                                   FileAccess beforeFileAccess)
     : m_model(model), m_panels(panels), m_alerts(alerts), m_playerServices(std::move(services)),
-      m_trash(std::move(trash))
+      m_trash(std::move(trash)), m_beforeFileAccess(std::move(beforeFileAccess))
 {
     // Save Original Files copies one file at a time.
     m_pool.setMaxThreadCount(1);
@@ -78,9 +79,11 @@ QFuture<void> RecordingActions::saveOriginals(const std::optional<DashClip> &cli
     const QStringList urls = recording->allURLs();
     return OffThread::run(
         m_pool, this,
-        [urls, folder = *folder] {
+        [urls, folder = *folder, before = m_beforeFileAccess] {
             Outcome outcome;
             for (const QString &url : urls) {
+                if (before)
+                    before(url);
                 const QString destination = uniqueURL(QDir(folder).filePath(fileName(url)));
                 QFile source(url);
                 if (!source.copy(destination)) {
@@ -117,41 +120,56 @@ QFuture<void> RecordingActions::exportTelemetry(TelemetryFormat format, const st
     if (!recording)
         return finished();
     const std::optional<DashClip> &loaded = m_model.player().clip();
-    if (loaded && loaded->id == recording->id && m_model.player().isTelemetryRead()) {
-        writeExport(m_model.player().telemetry(), format, *recording);
-        return finished();
-    }
+    if (loaded && loaded->id == recording->id && m_model.player().isTelemetryRead())
+        return writeExport(m_model.player().telemetry(), format, *recording);
     // Not the loaded recording, or its telemetry is still being read: read it again from the files the
     // media cache finds now (moved or only cached files included).
-    return OffThread::run(
+    // Finishes once the file is written too.
+    auto written = std::make_shared<QPromise<void>>();
+    written->start();
+    OffThread::run(
         m_pool, this,
         [services = m_playerServices, recording = *recording] {
             const DashClip resolved = services.resolve ? services.resolve(recording) : recording;
             return services.readTelemetry ? services.readTelemetry(resolved.files) : Telemetry();
         },
-        [this, format, recording = *recording](const Telemetry &telemetry) {
-            writeExport(telemetry, format, recording);
+        [this, format, recording = *recording, written](const Telemetry &telemetry) {
+            writeExport(telemetry, format, recording).then([written] { written->finish(); });
         });
+    return written->future();
 }
 
-void RecordingActions::writeExport(const Telemetry &telemetry, TelemetryFormat format, const DashClip &clip)
+QFuture<void> RecordingActions::writeExport(const Telemetry &telemetry, TelemetryFormat format,
+                                            const DashClip &clip)
 {
-    if (telemetry.isEmpty())
-        return m_model.show(QStringLiteral("No GPS or G-sensor data in this clip"),
-                            QStringLiteral("location.slash"));
+    if (telemetry.isEmpty()) {
+        m_model.show(QStringLiteral("No GPS or G-sensor data in this clip"),
+                     QStringLiteral("location.slash"));
+        return finished();
+    }
     const std::optional<QString> destination =
         m_panels.save(clip.name + QLatin1Char('.') + rawValue(format), mimeType(format));
     if (!destination)
-        return;
+        return finished();
     const QByteArray text =
         TelemetryExporter::exportText(telemetry, format, clip.name, clip.date, m_model.speedUnit()).toUtf8();
-    QSaveFile file(*destination);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        qCWarning(logTelemetry) << "Export failed:" << *destination << file.errorString();
-        return m_model.showError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
-                                     .arg(fileName(*destination), file.errorString()));
-    }
-    m_model.show(QStringLiteral("Exported ") + title(format), QStringLiteral("map.fill"), *destination);
+    // The chosen folder may be on a share or a card that stops answering: written off the GUI thread.
+    return m_looks.run(
+        [path = *destination, text, before = m_beforeFileAccess]() -> Result<void> {
+            if (before)
+                before(path);
+            QSaveFile file(path);
+            if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+                return {};
+            qCWarning(logTelemetry) << "Export failed:" << path << file.errorString();
+            return Failure{QStringLiteral("The file \u201C%1\u201D couldn\u2019t be saved: %2")
+                               .arg(fileName(path), file.errorString())};
+        },
+        [model = &m_model, format, path = *destination](const Result<void> &written) {
+            if (!written)
+                return model->showError(written.error());
+            model->show(QStringLiteral("Exported ") + title(format), QStringLiteral("map.fill"), path);
+        });
 }
 
 Alert RecordingActions::trashAlert(const DashClip &clip)
@@ -178,23 +196,38 @@ Alert RecordingActions::trashAlert(const DashClip &clip)
     return alert;
 }
 
-void RecordingActions::trash(const DashClip &given)
+QFuture<void> RecordingActions::trash(const DashClip &given)
 {
     // The player keeps a recording as it was when loaded; a rescan since (the card back in) may have found
     // its files again. Ask about, and move, the recording as the library lists it now, unless the listing
     // still promises card files that are gone: offering the Trash for a last cached copy would hide that
     // it is deleted for good.
     const qsizetype at = m_model.library().indexOf(given.id);
-    DashClip clip = at >= 0 ? m_model.library().clips().at(at) : given;
+    const DashClip listed = at >= 0 ? m_model.library().clips().at(at) : given;
     const auto onlyCached = [](const DashClip &c) {
         return c.storage() == StorageState::cached || c.storage() == StorageState::missing;
     };
-    if (onlyCached(given) && !onlyCached(clip)) {
-        const bool filesThere = std::all_of(clip.originalFiles.begin(), clip.originalFiles.end(),
-                                            [](const auto &file) { return QFileInfo::exists(file.second); });
-        if (!filesThere)
-            clip = given;
+    if (!onlyCached(given) || onlyCached(listed)) {
+        confirmTrash(listed);
+        return finished();
     }
+    // Whether the card is back is the disk's to say, and a card may hang: asked off the GUI thread.
+    QStringList files;
+    for (const auto &file : listed.originalFiles)
+        files.append(file.second);
+    return m_looks.run(
+        [files, before = m_beforeFileAccess] {
+            return std::all_of(files.cbegin(), files.cend(), [&](const QString &file) {
+                if (before)
+                    before(file);
+                return QFileInfo::exists(file);
+            });
+        },
+        [this, given, listed](bool filesThere) { confirmTrash(filesThere ? listed : given); });
+}
+
+void RecordingActions::confirmTrash(const DashClip &clip)
+{
     if (m_alerts.run(trashAlert(clip)) != 0)
         return;
     // Unload first, so the player lets go of the files before they move.

@@ -1,4 +1,5 @@
 #include "platform/gui/MpvPlayer.h"
+#include "fixtures/FileGate.h"
 #include "fixtures/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +164,22 @@ TEST(MpvPlayer, FailsWithTheFileNameForMissingOrUnplayableFiles)
     // The player stays usable.
     heard.failures.clear();
     EXPECT_TRUE(loadAndWait(*player, heard, media("player_video.mp4")));
+}
+
+// A file on a card that stops answering: the load returns at once, and the file plays once the card answers.
+TEST(MpvPlayer, AFileThatDoesNotAnswerHoldsOnlyItsLoad)
+{
+    FileGate gate;
+    MpvPlayerOptions options;
+    options.videoOutput = options.audioOutput = "null";
+    options.beforeFileAccess = gate.function();
+    MpvPlayer player(options);
+    Heard heard(player);
+    gate.close();
+    TestSupport::atOnce("a load whose file does not answer", [&] { player.load(media("player_video.mp4")); });
+    EXPECT_TRUE(player.hasFile());
+    gate.open();
+    EXPECT_TRUE(waitFor([&] { return !heard.readies.isEmpty(); }, waitMs));
 }
 
 TEST(MpvPlayer, LoadingAThenBReportsOnlyB)

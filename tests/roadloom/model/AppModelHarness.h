@@ -164,6 +164,8 @@ protected:
     std::optional<DashClip> clipAtTrash; // the player's recording when the trash was asked
     ScriptedCache cacheBackend;          // the coordinator's cache: nothing pending
     ScriptedFreeSpace freeSpace;
+    // Every file the model looks at, reads or writes off the GUI thread passes here; closed, it holds them.
+    FileGate files;
     // Changes the services just before the model is made.
     std::function<void(AppModel::Services &)> adjust;
     // Whether `make` waits for the first rescan to end.
@@ -196,6 +198,7 @@ protected:
         s.cacheBackend = &cacheBackend;
         freeSpace.available = qint64(1) << 40;
         s.freeSpace = &freeSpace;
+        s.beforeFileAccess = files.function();
         if (adjust)
             adjust(s);
         model = std::make_unique<AppModel>(std::move(s));
@@ -228,6 +231,7 @@ protected:
     }
     void TearDown() override
     {
+        files.open();
         scan.release.release(100);
         checks.release.release(100);
         services->releaseTelemetry();

@@ -231,20 +231,20 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
 {
     make({});
     // The selected folder has no configuration file: only the request.
-    model->openDeviceSettings();
+    ASSERT_TRUE(TestSupport::finish(model->openDeviceSettings()));
     EXPECT_TRUE(model->requestConfigWindow());
     EXPECT_FALSE(model->config().file());
 
+    // A card that does not answer: the window is asked for at once, the file comes with the answer.
     model->setRequestConfigWindow(false);
     TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
-    const auto found = [&](const QString &file) {
-        return waitFor(
-            [&] { return model->library().configURL(model->library().folders().constLast()) == file; });
-    };
-    model->library().rescan(); // the store looks again
-    ASSERT_TRUE(found(card() + "/SETTING/blackbox.cfg"));
-    model->openDeviceSettings();
+    files.close(card());
+    const QFuture<void> found = TestSupport::atOnce("Device Settings on a card that does not answer",
+                                                    [&] { return model->openDeviceSettings(); });
     EXPECT_TRUE(model->requestConfigWindow());
+    EXPECT_FALSE(model->config().file());
+    files.open();
+    ASSERT_TRUE(TestSupport::finish(found));
     ASSERT_TRUE(model->config().file());
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 
@@ -253,28 +253,7 @@ TEST_F(AppModelTest, OpenDeviceSettingsOpensTheSourceFileOnlyWithoutADocument)
     TestSupport::writeFile(other + "/SETTING/setup.cfg", "A=1\n");
     model->library().addFolder(other);
     ASSERT_EQ(model->library().selectedSourceID(), "folder:" + other);
-    ASSERT_TRUE(found(other + "/SETTING/setup.cfg"));
-    model->openDeviceSettings();
-    EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
-}
-
-// The selected folder holds the camera's file but its file system stopped answering: Device Settings opens
-// at once without it, and the file once the folder answers.
-TEST_F(AppModelTest, OpenDeviceSettingsDoesNotWaitForAFolderThatStoppedAnswering)
-{
-    TestSupport::writeFile(card() + "/SETTING/blackbox.cfg", "[Setting]\nGSENSOR=1\n");
-    checks.held = {card()};
-    settleAtMake = false;
-    make({});
-    model->library().setSelectedSourceID("folder:" + card());
-    model->openDeviceSettings();
-    EXPECT_TRUE(model->requestConfigWindow());
-    EXPECT_FALSE(model->config().file());
-
-    checks.release.release();
-    ASSERT_TRUE(
-        waitFor([&] { return model->library().configURL(model->library().folders().at(0)).has_value(); }));
-    model->openDeviceSettings();
+    ASSERT_TRUE(TestSupport::finish(model->openDeviceSettings()));
     EXPECT_EQ(model->config().url(), card() + "/SETTING/blackbox.cfg");
 }
 

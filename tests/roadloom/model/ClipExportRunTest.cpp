@@ -231,6 +231,27 @@ TEST_F(ClipExportRun, EndingTheModelMidMovieLeavesNoIncompleteFile)
     EXPECT_EQ(files(), QStringList());
 }
 
+// A movie written into a folder that stopped answering holds neither the quit nor the model's end: the run
+// is left to end by itself.
+TEST_F(ClipExportRun, TheQuitLeavesARunItsFolderHolds)
+{
+    make({clipA});
+    exporter.gated = exporter.deaf = true;
+    const QPointer<ClipExportJob> job = model->exportClip(request());
+    ASSERT_TRUE(waitFor([&] { return exporter.callLog().size() == 1; }));
+    {
+        TestSupport::Deadline deadline(int(AppModel::exportStopWait.count()) + 5000,
+                                       "a quit during a stuck export");
+        model->cancelExports();
+        model.reset();
+    }
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(job->isRunning());
+    exporter.gate.release();
+    ASSERT_TRUE(waitFor([&] { return job->isFinished(); }));
+    delete job.data();
+}
+
 // What a run killed between reserving names and finishing leaves: this version's hidden file (reserved in a
 // process that then died), and the empty file and hidden file that earlier versions left.
 TEST_F(ClipExportRun, AKilledRunLeavesNothingTheNextRunKeeps)

@@ -20,8 +20,8 @@ TEST_F(ConfigDiscardTest, OpeningAnotherFileAsksBeforeUnsavedEditsAreLost)
     const ConfigFile::Entry quality{"Rec", "rec_quality", "1", 1};
 
     // A clean document is replaced without a question.
-    model->library().open({first});
-    model->library().open({first});
+    ASSERT_TRUE(TestSupport::finish(model->library().open({first})));
+    ASSERT_TRUE(TestSupport::finish(model->library().open({first})));
     EXPECT_TRUE(alerts.shown.isEmpty());
 
     struct Case {
@@ -35,7 +35,7 @@ TEST_F(ConfigDiscardTest, OpeningAnotherFileAsksBeforeUnsavedEditsAreLost)
         config.setValue(quality, "0");
         alerts.shown.clear();
         alerts.answer = c.answer;
-        model->library().open({second});
+        ASSERT_TRUE(TestSupport::finish(model->library().open({second})));
         ASSERT_EQ(alerts.shown.size(), 1) << c.answer;
         EXPECT_EQ(alerts.shown[0].messageText, "The camera settings have unsaved changes.");
         EXPECT_EQ(alerts.shown[0].buttons, (QStringList{"Discard Changes", "Cancel"}));
@@ -45,13 +45,13 @@ TEST_F(ConfigDiscardTest, OpeningAnotherFileAsksBeforeUnsavedEditsAreLost)
         EXPECT_EQ(config.isDirty(), c.dirty) << c.answer;
         EXPECT_EQ(TestSupport::readFile(first), "[Rec]\nrec_quality=1\n");
         config.setFile(config.saved()); // Revert, then back to the card
-        config.open(first);
+        ASSERT_TRUE(TestSupport::finish(config.open(first)));
     }
 
     // A file that cannot be read asks nothing and keeps the edits, reporting why.
     config.setValue(quality, "2");
     alerts.shown.clear();
-    config.open(dir.filePath("missing.cfg"));
+    ASSERT_TRUE(TestSupport::finish(config.open(dir.filePath("missing.cfg"))));
     EXPECT_TRUE(alerts.shown.isEmpty());
     EXPECT_TRUE(config.isDirty());
     EXPECT_TRUE(config.message().contains("missing.cfg"));
@@ -65,7 +65,7 @@ TEST_F(ConfigDiscardTest, QuittingWithUnsavedEditsAsksFirst)
     TestSupport::writeFile(path, "[Rec]\nrec_quality=1\n");
     ConfigStore &config = model->config();
     EXPECT_TRUE(config.mayDiscardEdits()); // nothing open
-    config.open(path);
+    ASSERT_TRUE(TestSupport::finish(config.open(path)));
     EXPECT_TRUE(config.mayDiscardEdits()); // clean
     EXPECT_TRUE(alerts.shown.isEmpty());
 

@@ -1,4 +1,5 @@
 #include "roadloom/model/ConfigStore.h"
+#include "LibraryTestSupport.h"
 
 #include "platform/StandardFolders.h"
 
@@ -40,6 +41,15 @@ protected:
     }
     void TearDown() override { QDir(StandardFolders::configBackups()).removeRecursively(); }
 
+    void open(const QString &path) { ASSERT_TRUE(TestSupport::finish(store.open(path))); }
+    // What the store says after a save, an import or an export: empty when it said nothing.
+    QString told(QFuture<void> done)
+    {
+        EXPECT_TRUE(TestSupport::finish(done));
+        const QString message = store.message();
+        store.setMessage({});
+        return message;
+    }
     QString backup(const QString &name) const
     {
         return QDir(StandardFolders::configBackups()).filePath(name);
@@ -56,7 +66,7 @@ TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
     QSignalSpy dirty(&store, &ConfigStore::isDirtyChanged);
     QSignalSpy saved(&store, &ConfigStore::savedChanged);
     store.setMessage(u"old"_qs);
-    store.open(card);
+    open(card);
     EXPECT_EQ(dirty.count(), 0);
     EXPECT_EQ(saved.count(), 1);
     EXPECT_EQ(store.url(), card);
@@ -67,9 +77,8 @@ TEST_F(ConfigStoreTest, OpensCleanAndKeepsTheDocumentWhenAnotherOpenFails)
     EXPECT_TRUE(store.message().isEmpty());
     EXPECT_EQ(urls.count(), 1);
 
-    store.open(dir.filePath(u"missing.cfg"_qs));
+    open(dir.filePath(u"missing.cfg"_qs));
     EXPECT_TRUE(store.message().contains(u"missing.cfg"_qs)) << store.message().toStdString();
-    EXPECT_EQ(store.messageStyle(), Alert::Style::warning); // a failure, shown as one
     EXPECT_EQ(store.url(), card);
     EXPECT_TRUE(store.file());
     EXPECT_EQ(urls.count(), 1);
@@ -81,7 +90,7 @@ TEST_F(ConfigStoreTest, OpeningRemovesTheTemporaryFileOfAnInterruptedSave)
     const QString another = dir.filePath(u"SETTING/setup.cfg.roadloom-Ab3xYz"_qs);
     writeFile(leftover, "; camera");
     writeFile(another, "; camera");
-    store.open(card);
+    open(card);
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_TRUE(QFile::exists(another));
     EXPECT_EQ(readFile(card), cardBytes);
@@ -94,7 +103,7 @@ TEST_F(ConfigStoreTest, BindingWritesMakeTheDocumentDirtyUntilTheOldValueIsBack)
     EXPECT_FALSE(store.file());
     EXPECT_EQ(store.value(quality), u"stale"_qs);
 
-    store.open(card);
+    open(card);
     QSignalSpy dirty(&store, &ConfigStore::isDirtyChanged);
     QSignalSpy files(&store, &ConfigStore::fileChanged);
     EXPECT_EQ(store.value(quality), u"1"_qs);
@@ -127,14 +136,13 @@ TEST_F(ConfigStoreTest, BindingWritesMakeTheDocumentDirtyUntilTheOldValueIsBack)
 
 TEST_F(ConfigStoreTest, SaveBacksUpTheCardsFileThenReplacesIt)
 {
-    store.open(card);
+    open(card);
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"0"_qs);
     // Another copy of the card's file, linked to the same bytes: a write in place would change it too.
     const QString link = dir.filePath(u"link.cfg"_qs);
     ASSERT_EQ(::link(QFile::encodeName(card).constData(), QFile::encodeName(link).constData()), 0);
 
-    const Result<void> saved = store.save();
-    ASSERT_TRUE(saved.ok()) << saved.error().toStdString();
+    ASSERT_EQ(told(store.save()), ConfigStore::savedMessage());
     const QByteArray expected =
         "; camera settings\r\n[Rec]\r\nrec_quality=0\r\nfront_framerate=30\r\n[Audio]\r\n"
         "mic_in=1\r\n";
@@ -146,7 +154,7 @@ TEST_F(ConfigStoreTest, SaveBacksUpTheCardsFileThenReplacesIt)
 
     // Within the same second the backup name is taken: the copy fails silently and the save goes on.
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"2"_qs);
-    ASSERT_TRUE(store.save().ok());
+    ASSERT_EQ(told(store.save()), ConfigStore::savedMessage());
     EXPECT_EQ(readFile(card), QByteArray(expected).replace("rec_quality=0", "rec_quality=2"));
     EXPECT_EQ(readFile(backup(u"local-2024-03-01T10-20-30Z-blackbox.cfg"_qs)), cardBytes);
     EXPECT_EQ(QDir(StandardFolders::configBackups()).entryList(QDir::Files).size(), 1);
@@ -172,7 +180,7 @@ TEST_F(ConfigStoreTest, SavingChangesOnlyTheEditedLineOnTheCard)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(card, c.before);
-        store.open(card);
+        open(card);
         ASSERT_TRUE(store.file());
         const ConfigFile::Entry volume = [&] {
             for (const ConfigFile::Entry &e : store.file()->entries())
@@ -182,7 +190,7 @@ TEST_F(ConfigStoreTest, SavingChangesOnlyTheEditedLineOnTheCard)
         }();
         ASSERT_EQ(volume.key, u"volume"_qs);
         store.setValue(volume, u"5"_qs);
-        ASSERT_TRUE(store.save().ok());
+        ASSERT_EQ(told(store.save()), ConfigStore::savedMessage());
         EXPECT_EQ(readFile(card), c.after);
         QDir(StandardFolders::configBackups()).removeRecursively();
     }
@@ -192,7 +200,7 @@ TEST_F(ConfigStoreTest, SavingChangesOnlyTheEditedLineOnTheCard)
 // document stays.
 TEST_F(ConfigStoreTest, FilesFarLargerThanACamerasAreRefused)
 {
-    store.open(card);
+    open(card);
     const QString big = dir.filePath(u"big.cfg"_qs);
     struct Case {
         const char *name;
@@ -210,67 +218,101 @@ TEST_F(ConfigStoreTest, FilesFarLargerThanACamerasAreRefused)
         SCOPED_TRACE(c.name);
         writeFile(big, c.bytes);
         store.setMessage({});
-        store.open(card);
-        store.open(big);
+        open(card);
+        open(big);
         EXPECT_EQ(store.message(), c.message);
         EXPECT_EQ(store.url(), c.message.isEmpty() ? big : card);
         if (!c.message.isEmpty()) {
-            const Result<int> imported = store.importProfile(big);
-            ASSERT_FALSE(imported.ok());
-            EXPECT_EQ(imported.error(), c.message);
+            EXPECT_EQ(told(store.importProfile(big)), c.message);
         }
     }
 }
 
 TEST_F(ConfigStoreTest, SaveWithoutADocumentDoesNothing)
 {
-    EXPECT_TRUE(store.save().ok());
+    EXPECT_EQ(told(store.save()), QString());
     EXPECT_FALSE(QFileInfo::exists(StandardFolders::configBackups()));
 }
 
 TEST_F(ConfigStoreTest, BackupFolderThatCannotBeMadeStopsTheSave)
 {
-    store.open(card);
+    open(card);
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"0"_qs);
     const QString blocker = StandardFolders::configBackups();
     writeFile(blocker, "a file where the folder belongs");
 
-    const Result<void> saved = store.save();
+    const QString saved = told(store.save());
     QFile::remove(blocker);
-    ASSERT_FALSE(saved.ok());
-    EXPECT_TRUE(saved.error().contains(u"Config Backups"_qs)) << saved.error().toStdString();
+    EXPECT_TRUE(saved.contains(u"Config Backups"_qs)) << saved.toStdString();
     EXPECT_EQ(readFile(card), cardBytes);
     EXPECT_TRUE(store.isDirty());
 }
 
 TEST_F(ConfigStoreTest, FailedWriteKeepsTheDocumentDirty)
 {
-    store.open(card);
+    open(card);
     store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"0"_qs);
     ASSERT_TRUE(QDir(dir.filePath(u"SETTING"_qs)).removeRecursively()); // the card was pulled
 
-    const Result<void> saved = store.save();
-    ASSERT_FALSE(saved.ok());
-    EXPECT_TRUE(saved.error().contains(u"blackbox.cfg"_qs)) << saved.error().toStdString();
+    const QString saved = told(store.save());
+    EXPECT_TRUE(saved.contains(u"blackbox.cfg"_qs)) << saved.toStdString();
     EXPECT_TRUE(store.isDirty());
     EXPECT_FALSE(QFileInfo::exists(card));
+}
+
+// A card that stops answering during a save holds only that save: one save at a time, and edits made
+// meanwhile are still to save once it has written what it had.
+TEST_F(ConfigStoreTest, ASaveToACardThatDoesNotAnswerHoldsOnlyItself)
+{
+    FileGate gate;
+    store.setBeforeFileAccess(gate.function());
+    open(card);
+    store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"0"_qs);
+    gate.close(card);
+    const QFuture<void> saving =
+        TestSupport::atOnce("a save to a card that does not answer", [&] { return store.save(); });
+    EXPECT_TRUE(store.isSaving());
+    EXPECT_TRUE(store.save().isFinished()) << "a second save waits for nothing";
+    store.setValue(entry(u"Rec"_qs, u"rec_quality"_qs), u"2"_qs);
+    gate.open();
+    EXPECT_EQ(told(saving), ConfigStore::savedMessage());
+    EXPECT_FALSE(store.isSaving());
+    EXPECT_TRUE(readFile(card).contains("rec_quality=0"));
+    EXPECT_EQ(gate.asked().count(card), 2) << "the open and one save";
+    EXPECT_TRUE(store.isDirty());
+    EXPECT_EQ(store.value(entry(u"Rec"_qs, u"rec_quality"_qs)), u"2"_qs);
+}
+
+// Of two opens whose files answer in the other order, the later one's file is the document.
+TEST_F(ConfigStoreTest, TheLaterOpenWinsWhateverFileAnswersFirst)
+{
+    FileGate gate;
+    store.setBeforeFileAccess(gate.function());
+    const QString other = dir.filePath(u"other/blackbox.cfg"_qs);
+    writeFile(other, "[Rec]\r\nrec_quality=2\r\n");
+    gate.close(card);
+    const QFuture<void> first = store.open(card);
+    open(other);
+    gate.open();
+    ASSERT_TRUE(TestSupport::finish(first));
+    EXPECT_EQ(store.url(), other);
 }
 
 TEST_F(ConfigStoreTest, ImportMergesSharedKeysWithoutTouchingTheCard)
 {
     const QString profile = dir.filePath(u"profile.cfg"_qs);
-    EXPECT_EQ(*store.importProfile(profile), 0); // nothing open: the profile is not even read
+    EXPECT_EQ(told(store.importProfile(profile)), QString()); // nothing open: the profile is not even read
 
-    store.open(card);
-    EXPECT_FALSE(store.importProfile(profile).ok());
+    open(card);
+    EXPECT_TRUE(told(store.importProfile(profile)).contains(u"profile.cfg"_qs));
     EXPECT_FALSE(store.isDirty());
 
     writeFile(profile, "[Rec]\nrec_quality=1\n[Audio]\nmic_in = 1\nmic_volume=4\n");
-    EXPECT_EQ(*store.importProfile(profile), 0);
+    EXPECT_EQ(told(store.importProfile(profile)), ConfigStore::importMessage(0, u"profile.cfg"_qs));
     EXPECT_FALSE(store.isDirty());
 
     writeFile(profile, "[Audio]\nmic_in=0\nmic_volume=4\n[Rec]\nrec_quality=2\nfront_framerate=30\n");
-    EXPECT_EQ(*store.importProfile(profile), 2);
+    EXPECT_EQ(told(store.importProfile(profile)), ConfigStore::importMessage(2, u"profile.cfg"_qs));
     EXPECT_TRUE(store.isDirty());
     EXPECT_EQ(store.file()->value(u"Audio"_qs, u"mic_in"_qs), u"0"_qs);
     EXPECT_EQ(store.file()->value(u"Audio"_qs, u"mic_volume"_qs), std::nullopt);
@@ -280,20 +322,20 @@ TEST_F(ConfigStoreTest, ImportMergesSharedKeysWithoutTouchingTheCard)
 TEST_F(ConfigStoreTest, ExportWritesWhatSavingWouldWrite)
 {
     const QString exported = dir.filePath(u"export.cfg"_qs);
-    ASSERT_TRUE(store.exportProfile(exported).ok());
+    ASSERT_EQ(told(store.exportProfile(exported)), QString());
     EXPECT_FALSE(QFileInfo::exists(exported));
 
-    store.open(card);
+    open(card);
     store.setValue(entry(u"Device"_qs, u"model"_qs), u"Ü 9"_qs);
     writeFile(exported, "an older, longer profile that is replaced entirely");
-    ASSERT_TRUE(store.exportProfile(exported).ok());
+    ASSERT_EQ(told(store.exportProfile(exported)), QString());
     EXPECT_TRUE(store.isDirty());
     EXPECT_FALSE(QFileInfo::exists(StandardFolders::configBackups()));
-    ASSERT_TRUE(store.save().ok());
+    ASSERT_EQ(told(store.save()), ConfigStore::savedMessage());
     EXPECT_EQ(readFile(exported), readFile(card));
     EXPECT_TRUE(readFile(card).endsWith("\r\n[Device]\r\nmodel=\xC3\x9C 9"));
 
-    EXPECT_FALSE(store.exportProfile(dir.filePath(u"no/such/folder/x.cfg"_qs)).ok());
+    EXPECT_NE(told(store.exportProfile(dir.filePath(u"no/such/folder/x.cfg"_qs))), QString());
 }
 
 TEST(ConfigStore, BackupNameNamesTheCardTheUtcTimeAndTheFile)

@@ -43,6 +43,10 @@ protected:
         rear().frameResult = frame(Qt::blue);
     }
     QString toastText() const { return model->toast() ? model->toast()->message : QString(); }
+    void snap(std::optional<Channel> channel = {})
+    {
+        ASSERT_TRUE(TestSupport::finish(model->snapshot(channel)));
+    }
 };
 
 TEST_F(FrameActions, SnapshotIsNamedByRecordingChannelAndMillisecondAndDecodesToTheFrame)
@@ -76,7 +80,7 @@ TEST_F(FrameActions, SnapshotIsNamedByRecordingChannelAndMillisecondAndDecodesTo
         loadWith(c.files);
         model->player().setSwapped(c.swapped);
         model->player().setCurrentTime(c.time);
-        model->snapshot(c.channel);
+        snap(c.channel);
         const QString path = snapshots() + "/" + c.file;
         EXPECT_EQ(toastText(), "Snapshot saved");
         EXPECT_EQ(model->toast()->systemImage, "camera.fill");
@@ -95,7 +99,7 @@ TEST_F(FrameActions, SnapshotOverwritesAndStaysInsideItsFolder)
 {
     loadWith({{Channel::front, F}}, "../20250101_120000_F");
     model->player().setCurrentTime(1);
-    model->snapshot();
+    snap();
     const QString expected = snapshots() + "/..-20250101_120000_F_F_1000.png";
     EXPECT_TRUE(QFileInfo::exists(expected));
     EXPECT_EQ(model->toast()->revealURL, expected);
@@ -104,7 +108,7 @@ TEST_F(FrameActions, SnapshotOverwritesAndStaysInsideItsFolder)
 
     // The same millisecond again: the newer frame replaces the file.
     front().frameResult = frame(Qt::green);
-    model->snapshot();
+    snap();
     EXPECT_EQ(QImage(expected).pixel(1, 1), qRgb(0, 255, 0));
     EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
@@ -131,7 +135,7 @@ TEST_F(FrameActions, ASnapshotThatCannotBeWrittenLeavesTheOldFileAndSaysWhy)
     small.rlim_cur = 4096;
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    model->snapshot();
+    snap();
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
@@ -143,7 +147,7 @@ TEST_F(FrameActions, ASnapshotThatCannotBeWrittenLeavesTheOldFileAndSaysWhy)
     EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden), QStringList{"X_F_1000.png"});
 
     // Without the limit the same snapshot replaces it whole.
-    model->snapshot();
+    snap();
     EXPECT_EQ(toastText(), "Snapshot saved");
     EXPECT_EQ(QImage(path).pixel(5, 9), noise.pixel(5, 9));
     EXPECT_EQ(QDir(snapshots()).entryList(QDir::Files | QDir::Hidden), QStringList{"X_F_1000.png"});
@@ -159,19 +163,37 @@ TEST_F(FrameActions, SnapshotFolderFallsBackToHomeAndFailuresBecomeToasts)
 
     TestSupport::writeFile(dir.filePath("file"), "x");
     defaults.setValue("snapshotFolder", dir.filePath("file/sub"));
-    model->snapshot();
+    snap();
     EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
 
     defaults.setValue("snapshotFolder", snapshots());
     front().frameResult = Failure{"The frame could not be read."};
-    model->snapshot();
+    snap();
     EXPECT_EQ(toastText(), "The frame could not be read.");
     EXPECT_FALSE(QFileInfo::exists(snapshots()));
 
     model->player().load(std::nullopt, false);
     model->show("before", "x");
-    model->snapshot();
+    snap();
     EXPECT_EQ(toastText(), "before") << "nothing loaded: silent";
+}
+
+// The snapshot folder on a share that stopped answering: the window goes on, and the toast comes with the
+// file.
+TEST_F(FrameActions, ASnapshotFolderThatDoesNotAnswerHoldsOnlyTheSnapshot)
+{
+    loadWith({{Channel::front, F}});
+    model->player().setCurrentTime(1);
+    files.close(snapshots());
+    const QFuture<void> saved =
+        TestSupport::atOnce("a snapshot whose folder does not answer", [&] { return model->snapshot(); });
+    model->copyFrame();
+    EXPECT_EQ(toastText(), "Frame copied");
+    EXPECT_FALSE(saved.isFinished());
+    files.open();
+    ASSERT_TRUE(TestSupport::finish(saved));
+    EXPECT_EQ(toastText(), "Snapshot saved");
+    EXPECT_TRUE(QFileInfo::exists(snapshots() + "/X_F_1000.png"));
 }
 
 TEST_F(FrameActions, CopyFramePutsTheMainStageImageOnTheClipboard)

@@ -6,6 +6,8 @@
 #include "roadloom/model/CachePlanner.h"
 #include "roadloom/model/LibraryStore.h"
 
+#include "fixtures/FileGate.h"
+
 #include <QHash>
 #include <QSemaphore>
 

@@ -188,6 +188,27 @@ TEST_F(RecordingActions, ExportTelemetryReadsOtherRecordingsThroughTheCache)
     EXPECT_EQ(model->toast()->systemImage, AppModel::errorSymbol);
 }
 
+// A destination on a share that stopped answering holds only the export; the toast comes with the file.
+TEST_F(RecordingActions, AnExportDestinationThatDoesNotAnswerHoldsOnlyTheExport)
+{
+    const DashClip clip = recording("E", at(1));
+    services->telemetry["/card/E_F.mp4"] = someTelemetry();
+    make({clip});
+    load(clip);
+    const QString path = dir.filePath("share/e.gpx");
+    QDir().mkpath(dir.filePath("share"));
+    panels.saveAnswer = path;
+    files.close(path);
+    const QFuture<void> exported = TestSupport::atOnce("an export whose destination does not answer", [&] {
+        return model->exportTelemetry(TelemetryFormat::gpx);
+    });
+    EXPECT_FALSE(QFileInfo::exists(path));
+    files.open();
+    finish(exported);
+    EXPECT_EQ(toastText(), "Exported GPX Track");
+    EXPECT_TRUE(QFileInfo::exists(path));
+}
+
 TEST_F(RecordingActions, ExportWhileTheLoadedTelemetryIsStillReadReadsTheFilesAgain)
 {
     const DashClip clip = recording("W", at(1));
@@ -276,8 +297,14 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     loaded.channelStates[Channel::front] = StorageState::cached;
     ASSERT_EQ(loaded.storage(), StorageState::cached);
 
+    // Whether the card is back is asked of the disk: a card that does not answer holds only the question.
     alerts.answer = 0;
-    model->trash(loaded);
+    files.close(card.path());
+    const QFuture<void> asked =
+        TestSupport::atOnce("a trash whose card does not answer", [&] { return model->trash(loaded); });
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    files.open();
+    finish(asked);
     ASSERT_EQ(alerts.shown.size(), 1);
     EXPECT_EQ(alerts.shown[0].messageText, "Move \u201CP\u201D to the Trash?");
     ASSERT_EQ(trashed.size(), 1);
@@ -285,7 +312,7 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
 
     // A listing that still promises card files that are gone does not hide that the last copy goes.
     ASSERT_TRUE(QFile::remove(front));
-    model->trash(loaded);
+    finish(model->trash(loaded));
     ASSERT_EQ(alerts.shown.size(), 2);
     EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CP\u201D from the library?");
     alerts.shown.removeLast();
@@ -293,7 +320,7 @@ TEST_F(RecordingActions, TrashTakesTheRecordingAsListedNowNotAsThePlayerLoadedIt
     // A recording the library no longer lists is asked about as given.
     DashClip gone = recording("G", at(2));
     gone.channelStates[Channel::front] = StorageState::missing;
-    model->trash(gone);
+    finish(model->trash(gone));
     ASSERT_EQ(alerts.shown.size(), 2);
     EXPECT_EQ(alerts.shown[1].messageText, "Remove \u201CG\u201D from the library?");
     EXPECT_EQ(trashed.last(), gone);

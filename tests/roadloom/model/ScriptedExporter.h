@@ -21,6 +21,7 @@ struct ScriptedExporter {
     QList<ExportPreset> presets;
     QSet<QString> failing; // sources that fail
     bool gated = false;
+    bool deaf = false; // a gated run does not hear the cancel either, as a write its file system holds
     QSemaphore gate;
 
     QStringList callLog()
@@ -44,7 +45,7 @@ struct ScriptedExporter {
             if (gated) {
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
                 while (!gate.tryAcquire(1, 10)) {
-                    if (cancel->load() || std::chrono::steady_clock::now() > deadline)
+                    if ((cancel->load() && !deaf) || std::chrono::steady_clock::now() > deadline)
                         return Failure{QStringLiteral("The export was cancelled.")};
                 }
             }

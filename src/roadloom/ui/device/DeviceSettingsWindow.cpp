@@ -98,6 +98,7 @@ DeviceSettingsWindow::DeviceSettingsWindow(AppModel &model, QWidget *parent)
     connect(&m_config, &ConfigStore::urlChanged, this, [this] { urlChanged(); });
     connect(&m_config, &ConfigStore::fileChanged, this, [this] { documentChanged(); });
     connect(&m_config, &ConfigStore::isDirtyChanged, this, [this] { updateDirty(); });
+    connect(&m_config, &ConfigStore::isSavingChanged, this, [this] { updateDirty(); });
     connect(&m_config, &ConfigStore::messageChanged, this, [this](const QString &message) {
         if (!message.isEmpty())
             queueMessage();
@@ -457,8 +458,9 @@ void DeviceSettingsWindow::updateDirty()
 {
     const bool dirty = m_config.isDirty() && m_config.file();
     m_revertAction->setEnabled(dirty);
-    m_saveButton->setEnabled(dirty);
-    m_saveAction->setEnabled(dirty);
+    // One save at a time: the card may take a while to answer.
+    m_saveButton->setEnabled(dirty && !m_config.isSaving());
+    m_saveAction->setEnabled(dirty && !m_config.isSaving());
 }
 
 void DeviceSettingsWindow::changeEvent(QEvent *event)
@@ -519,36 +521,22 @@ void DeviceSettingsWindow::openFile()
 void DeviceSettingsWindow::importProfile()
 {
     const QStringList paths = m_model.panels().openFiles(fileTypes());
-    if (paths.isEmpty())
-        return;
-    const Result<int> changed = m_config.importProfile(paths.constFirst());
-    if (!changed) {
-        m_config.setMessage(changed.error(), Alert::Style::warning);
-        return;
-    }
-    m_config.setMessage(ConfigStore::importMessage(*changed, fileName(paths.constFirst())));
+    if (!paths.isEmpty())
+        m_config.importProfile(paths.constFirst());
 }
 
 void DeviceSettingsWindow::exportProfile()
 {
     if (m_config.url().isEmpty())
         return;
-    const std::optional<QString> path = m_model.panels().save(fileName(m_config.url()), cameraFileType());
-    if (!path)
-        return;
-    if (const Result<void> written = m_config.exportProfile(*path); !written)
-        m_config.setMessage(written.error(), Alert::Style::warning);
+    if (const std::optional<QString> path = m_model.panels().save(fileName(m_config.url()), cameraFileType()))
+        m_config.exportProfile(*path);
 }
 
 void DeviceSettingsWindow::save()
 {
-    if (!m_config.isDirty())
-        return;
-    const Result<void> saved = m_config.save();
-    if (saved)
-        m_config.setMessage(ConfigStore::savedMessage());
-    else
-        m_config.setMessage(saved.error(), Alert::Style::warning);
+    if (m_config.isDirty())
+        m_config.save();
 }
 
 void DeviceSettingsWindow::revert()

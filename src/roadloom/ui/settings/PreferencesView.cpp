@@ -7,9 +7,9 @@
 #include "roadloom/model/AppModel.h"
 #include "roadloom/model/MapStyleChoice.h"
 #include "roadloom/model/Preferences.h"
+#include "roadloom/ui/settings/MediaCacheSettings.h"
 #include "roadloom/ui/widgets/ElidedLabel.h"
 #include "roadloom/ui/widgets/FormSection.h"
-#include "roadloom/ui/settings/MediaCacheSettings.h"
 #include "roadloom/ui/widgets/Palette.h"
 #include "roadloom/ui/widgets/SegmentedControl.h"
 #include "roadloom/ui/widgets/SymbolLabel.h"
@@ -239,7 +239,19 @@ void PreferencesView::showTile(int index, const QString &value)
 
 void PreferencesView::refreshFFmpegStatus()
 {
-    const std::optional<QString> found = m_lookup(m_model.preferences().ffmpegPath());
+    const quint64 lookup = ++m_lookups;
+    m_lookupThreads.run(
+        [look = m_lookup, chosen = m_model.preferences().ffmpegPath()] { return look(chosen); },
+        [this, lookup](const std::optional<QString> &found) {
+            if (lookup != m_lookups)
+                return; // a newer look answers
+            m_shownLookup = lookup;
+            showFFmpegStatus(found);
+        });
+}
+
+void PreferencesView::showFFmpegStatus(const std::optional<QString> &found)
+{
     m_ffmpegFound = found.has_value();
     m_statusSymbol->setSymbol(m_ffmpegFound ? QStringLiteral("checkmark.circle.fill")
                                             : QStringLiteral("xmark.octagon.fill"));

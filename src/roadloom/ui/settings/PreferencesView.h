@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/LoneThreads.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -45,8 +47,12 @@ public:
     QLineEdit *tileField(int index) const { return m_tiles.at(index).field; }
     QLabel *tileWarning(int index) const { return m_tiles.at(index).warning; }
 
-    // Looks for ffmpeg again and shows what was found; also done whenever the window is shown or activated.
+    // Looks for ffmpeg again, off the GUI thread (a chosen path may be on a share that stopped answering),
+    // and shows what was found once it answers; also done whenever the window is shown or activated. Until
+    // then the status shows what was found last.
     void refreshFFmpegStatus();
+    // Whether the status waits for the newest look.
+    bool isLookingForFFmpeg() const { return m_shownLookup != m_lookups; }
 
 protected:
     bool event(QEvent *event) override;
@@ -66,6 +72,7 @@ private:
     void addTileRow(FormSection *section, const QString &label, const QString &key,
                     const QString &placeholder, void (*store)(AppModel &, const QString &));
     void showTile(int index, const QString &value);
+    void showFFmpegStatus(const std::optional<QString> &found);
     void applyColors();
 
     AppModel &m_model;
@@ -81,5 +88,8 @@ private:
     SymbolLabel *m_statusSymbol = nullptr;
     ElidedLabel *m_statusText = nullptr;
     bool m_ffmpegFound = false;
+    quint64 m_lookups = 0;     // asked
+    quint64 m_shownLookup = 0; // of them, the one the status shows
     QList<TileRow> m_tiles;
+    LoneThreads m_lookupThreads{this}; // last: no answer arrives once the rest is gone
 };

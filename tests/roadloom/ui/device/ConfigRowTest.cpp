@@ -28,7 +28,7 @@ protected:
     {
         const QString path = dir.filePath("blackbox.cfg");
         TestSupport::writeFile(path, ("[" + section + "]\r\n" + key + "=" + value + "\r\n").toUtf8());
-        store.open(path);
+        EXPECT_TRUE(TestSupport::finish(store.open(path)));
         EXPECT_TRUE(store.file());
         auto made = std::make_unique<ConfigRow>(store, store.file()->entries().constFirst());
         made->show();
@@ -210,7 +210,8 @@ TEST_F(ConfigRowTest, PastedLineBreaksBecomeSpaces)
     EXPECT_EQ(field->text(), "one  two three");
     EXPECT_EQ(value(), "one  two three");
     // What saving to the card would write.
-    ASSERT_TRUE(store.exportProfile(dir.filePath("exported.cfg")).ok());
+    ASSERT_TRUE(TestSupport::finish(store.exportProfile(dir.filePath("exported.cfg"))));
+    EXPECT_EQ(store.message(), QString());
     EXPECT_EQ(TestSupport::readFile(dir.filePath("exported.cfg")), "[X]\r\nnote=one  two three\r\n");
 }
 

@@ -28,7 +28,7 @@ TEST_F(DeviceSettingsQuitTest, QuittingWithUnsavedSettingsAsksFirst)
     auto *window = qobject_cast<DeviceSettingsWindow *>(app->openWindow(RoadloomApp::deviceSettingsID));
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Device Settings");
-    model->config().open(path);
+    ASSERT_TRUE(TestSupport::finish(model->config().open(path)));
     ASSERT_EQ(window->rows().size(), 1);
     QSignalSpy quitting(app.get(), &RoadloomApp::quitting);
 
@@ -71,7 +71,7 @@ TEST_F(DeviceSettingsQuitTest, TheUnsavedQuestionBelongsToTheDeviceSettingsWindo
     MainWindow &main = openMain();
     auto *window = qobject_cast<DeviceSettingsWindow *>(app->openWindow(RoadloomApp::deviceSettingsID));
     ASSERT_NE(window, nullptr);
-    model->config().open(path);
+    ASSERT_TRUE(TestSupport::finish(model->config().open(path)));
     static_cast<QAbstractButton *>(window->rows().constFirst()->control())->click();
     ASSERT_TRUE(model->config().isDirty());
     alerts.answer = 1; // Cancel
@@ -85,12 +85,20 @@ TEST_F(DeviceSettingsQuitTest, TheUnsavedQuestionBelongsToTheDeviceSettingsWindo
             delete window;
         main.activateWindow();
         alerts.windows.clear();
-        model->library().open({other}); // as a drop on the main window
+        ASSERT_TRUE(TestSupport::finish(model->library().open({other}))); // as a drop on the main window
+        ASSERT_EQ(alerts.windows.size(), 1);
+        EXPECT_EQ(alerts.windows[0], state == State::open ? static_cast<QWidget *>(window) : nullptr);
+        // The drop asked for the window too: the quit's question sits over it.
         EXPECT_FALSE(app->requestQuit());
         ASSERT_EQ(alerts.windows.size(), 2);
-        for (QWidget *asking : alerts.windows)
-            EXPECT_EQ(asking, state == State::open ? static_cast<QWidget *>(window) : nullptr);
+        window = qobject_cast<DeviceSettingsWindow *>(alerts.windows[1]);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
     }
+    window->hide();
+    alerts.windows.clear();
+    EXPECT_FALSE(app->requestQuit());
+    EXPECT_EQ(alerts.windows, QList<QWidget *>{nullptr});
     EXPECT_EQ(model->config().url(), path);
     EXPECT_TRUE(model->config().isDirty());
 }
@@ -107,7 +115,7 @@ TEST_F(DeviceSettingsQuitTest, TheRealQuestionSitsOverTheWindowOnOneLine)
     MainWindow &main = openMain();
     auto *window = qobject_cast<DeviceSettingsWindow *>(app->openWindow(RoadloomApp::deviceSettingsID));
     ASSERT_NE(window, nullptr);
-    model->config().open(path);
+    ASSERT_TRUE(TestSupport::finish(model->config().open(path)));
     static_cast<QAbstractButton *>(window->rows().constFirst()->control())->click();
     main.activateWindow();
 

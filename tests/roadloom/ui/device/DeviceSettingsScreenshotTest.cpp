@@ -56,6 +56,7 @@ TEST_F(DeviceSettingsScreenshotTest, SaveToCardStandsOutOnlyWithUnsavedEdits)
     EXPECT_GT(accentPixels(picker, card, window.get()), card->width() * card->height() / 3);
 
     card->click();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return !window->rows().isEmpty(); }));
     ConfigRow *mic = nullptr;
     for (ConfigRow *row : window->rows())
         if (row->entry().key == "mic_in")

@@ -62,7 +62,7 @@ protected:
         for (QPushButton *button : window->pickerButtons())
             if (button->text().startsWith(name + " — "))
                 button->click();
-        ASSERT_TRUE(model->config().file());
+        ASSERT_TRUE(TestSupport::waitFor([&] { return model->config().file().has_value(); }));
     }
     QStringList pickerTexts() const
     {
@@ -93,6 +93,13 @@ protected:
             if (a->text() == text)
                 return a;
         return nullptr;
+    }
+    // The messages shown since the last call, once one is (the card is read and written off the GUI
+    // thread).
+    QStringList alertShown()
+    {
+        EXPECT_TRUE(TestSupport::waitFor([&] { return !alerts.shown.isEmpty(); }));
+        return alertsShown();
     }
     // The messages shown since the last call, after the queued alerts ran.
     QStringList alertsShown()
@@ -144,6 +151,7 @@ TEST_F(DeviceSettingsWindowTest, ThePickerOffersOnlyCardsWithAFile)
     EXPECT_FALSE(model->config().file());
     panels.openAnswer = {dir.filePath("media/CAM2/SETTING/blackbox.cfg")};
     window->pickerButtons().constLast()->click();
+    ASSERT_TRUE(TestSupport::waitFor([&] { return model->config().file().has_value(); }));
     EXPECT_EQ(window->windowTitle(), "Device Settings — blackbox.cfg");
     EXPECT_FALSE(window->picker()->isVisible());
     EXPECT_TRUE(window->toolBar()->isVisible());
@@ -221,7 +229,7 @@ TEST_F(DeviceSettingsWindowTest, AnotherFileOfTheSameEntriesKeepsTheRows)
 
     // Opened from outside, as a drop does: the same rows show the other file's values and path.
     const QString other = dir.filePath("media/B/SETTING/blackbox.cfg");
-    model->library().open({other});
+    ASSERT_TRUE(TestSupport::finish(model->library().open({other})));
     EXPECT_EQ(model->config().url(), other);
     EXPECT_EQ(window->rows(), rows);
     EXPECT_EQ(window->formBuilds(), 1);
@@ -230,7 +238,7 @@ TEST_F(DeviceSettingsWindowTest, AnotherFileOfTheSameEntriesKeepsTheRows)
 
     // Other entries: a new form.
     writeFile(dir.filePath("small.cfg"), "[Audio]\nmic_in=1\n");
-    model->library().open({dir.filePath("small.cfg")});
+    ASSERT_TRUE(TestSupport::finish(model->library().open({dir.filePath("small.cfg")})));
     EXPECT_EQ(window->formBuilds(), 2);
     EXPECT_EQ(window->rows().size(), 1);
     EXPECT_EQ(window->windowTitle(), "Device Settings — small.cfg");
@@ -285,7 +293,7 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     writeFile(dir.filePath("same.cfg"), "[Rec]\nrec_quality=1\n[Audio]\nmic_in=1\nother=5\n");
     panels.openAnswer = {dir.filePath("same.cfg")};
     action("Import Profile…")->trigger();
-    EXPECT_EQ(alertsShown(), QStringList{"No differing settings found in same.cfg."});
+    EXPECT_EQ(alertShown(), QStringList{"No differing settings found in same.cfg."});
     EXPECT_EQ(styles, QList{Style::informational});
     EXPECT_TRUE(model->config().message().isEmpty());
     EXPECT_FALSE(model->config().isDirty());
@@ -294,7 +302,7 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     writeFile(dir.filePath("three.cfg"), "[Rec]\nrec_quality=2\n[Audio]\nmic_in=0\n[Time]\nlocal_time=9.5\n");
     panels.openAnswer = {dir.filePath("three.cfg")};
     action("Import Profile…")->trigger();
-    EXPECT_EQ(alertsShown(), QStringList{"Applied 3 setting(s) from three.cfg. Review, then Save to Card."});
+    EXPECT_EQ(alertShown(), QStringList{"Applied 3 setting(s) from three.cfg. Review, then Save to Card."});
     EXPECT_TRUE(model->config().isDirty());
     EXPECT_EQ(row("local_time")->valueLabelText(), "9.5 h");
     EXPECT_EQ(readFile(card), cardBytes);
@@ -303,7 +311,7 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     // A profile that cannot be read says why.
     panels.openAnswer = {dir.filePath("absent.cfg")};
     action("Import Profile…")->trigger();
-    const QStringList shown = alertsShown();
+    const QStringList shown = alertShown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].contains("absent.cfg")) << shown[0].toStdString();
     EXPECT_EQ(styles, QList{Style::warning});
@@ -314,13 +322,14 @@ TEST_F(DeviceSettingsWindowTest, ImportChangesOnlyTheDocument)
     panels.saveAnswer = dir.filePath("exported.cfg");
     action("Export Profile…")->trigger();
     EXPECT_EQ(panels.calls, QStringList{"save blackbox.cfg | Camera settings (*.cfg *.CFG)"});
+    ASSERT_TRUE(TestSupport::waitFor([&] { return QFileInfo::exists(dir.filePath("exported.cfg")); }));
     EXPECT_TRUE(readFile(dir.filePath("exported.cfg")).contains("\r\nlocal_time=9.5\r\n"));
     EXPECT_EQ(readFile(card), cardBytes);
     EXPECT_TRUE(alertsShown().isEmpty());
     // An export that cannot be written says why, as a warning.
     panels.saveAnswer = dir.filePath("no folder/exported.cfg");
     action("Export Profile…")->trigger();
-    EXPECT_EQ(alertsShown().size(), 1);
+    EXPECT_EQ(alertShown().size(), 1);
     EXPECT_EQ(styles, QList{Style::warning});
 }
 
@@ -341,7 +350,7 @@ TEST_F(DeviceSettingsWindowTest, SaveToCardWritesTheEditedLineAndKeepsABackup)
     static_cast<QAbstractButton *>(toggle)->click();
     EXPECT_TRUE(window->saveButton()->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(alertsShown(), QStringList{"Settings saved. Insert the card into the dashcam to apply them."});
+    EXPECT_EQ(alertShown(), QStringList{"Settings saved. Insert the card into the dashcam to apply them."});
     EXPECT_EQ(styles, QList{Style::informational});
     EXPECT_EQ(readFile(card), QByteArray(cardBytes).replace("mic_in=1", "mic_in=0"));
     const QStringList backups = QDir(StandardFolders::configBackups()).entryList(QDir::Files);
@@ -356,7 +365,7 @@ TEST_F(DeviceSettingsWindowTest, SaveToCardWritesTheEditedLineAndKeepsABackup)
     static_cast<QAbstractButton *>(toggle)->click();
     ASSERT_TRUE(QDir(dir.filePath("media/NO NAME/SETTING")).removeRecursively());
     window->saveButton()->click();
-    const QStringList shown = alertsShown();
+    const QStringList shown = alertShown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].startsWith("Couldn’t save “blackbox.cfg”")) << shown[0].toStdString();
     EXPECT_EQ(styles, QList{Style::warning}) << "a failure carries the warning sign";
@@ -369,7 +378,7 @@ TEST_F(DeviceSettingsWindowTest, MessagesPassThroughOneAlertEach)
 {
     make({});
     // A message from before the window opened is shown when it does.
-    model->config().open(dir.filePath("missing.cfg"));
+    ASSERT_TRUE(TestSupport::finish(model->config().open(dir.filePath("missing.cfg"))));
     ASSERT_FALSE(model->config().message().isEmpty());
     open();
     QStringList shown = alertsShown();

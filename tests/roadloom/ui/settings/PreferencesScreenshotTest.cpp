@@ -39,6 +39,7 @@ TEST_F(PreferencesScreenshot, StatusColoursAndASmallScreen)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         PreferencesWindow window(*model, [&](const QString &) { return c.found; });
+        ASSERT_TRUE(TestSupport::waitFor([&] { return !window.view()->isLookingForFFmpeg(); }));
         // A 1366×768 screen leaves about 700 pixels under the panel and title bar.
         const QSize size(window.sizeHint().width(), std::min(window.sizeHint().height(), 700));
         const QImage image = Screenshot::capture(&window, size, QString::fromLatin1(c.name));

@@ -71,6 +71,12 @@ protected:
         else
             field->insert(text);
     }
+    // The ffmpeg status once the newest look for it has answered.
+    static QString statusOf(PreferencesView &view)
+    {
+        EXPECT_TRUE(TestSupport::waitFor([&] { return !view.isLookingForFFmpeg(); }));
+        return view.ffmpegStatusText()->text();
+    }
     int plans() const { return int(cacheBackend.log().count(QStringLiteral("plan"))); }
     // Until the coordinator is idle and its cache sees no more calls.
     void quiet(const ScriptedCache &backend)
@@ -97,7 +103,7 @@ TEST_F(PreferencesViewTest, EmptyDefaultsShowTheRegisteredValues)
     EXPECT_EQ(view.snapshotFolderLabel()->text(), model->preferences().snapshotFolder());
     EXPECT_TRUE(view.ffmpegField()->text().isEmpty());
     EXPECT_EQ(view.ffmpegField()->placeholderText(), QStringLiteral("Auto-detect"));
-    EXPECT_EQ(view.ffmpegStatusText()->text(), places.first());
+    EXPECT_EQ(statusOf(view), places.first());
     EXPECT_EQ(view.ffmpegStatusSymbol()->symbol(), QStringLiteral("checkmark.circle.fill"));
     EXPECT_EQ(view.tileField(0)->placeholderText(), Preferences::defaultMapTileURL);
     EXPECT_EQ(view.tileField(1)->placeholderText(), QStringLiteral("None"));
@@ -130,7 +136,7 @@ TEST_F(PreferencesViewTest, StatusFollowsTheTypedPath)
         PreferencesView view(*model, lookup);
         type(view.ffmpegField(), c.typed);
         EXPECT_EQ(model->preferences().ffmpegPath(), c.typed);
-        EXPECT_EQ(view.ffmpegStatusText()->text(), c.shown.value_or(notFound));
+        EXPECT_EQ(statusOf(view), c.shown.value_or(notFound));
         EXPECT_EQ(view.ffmpegStatusSymbol()->symbol(),
                   c.shown ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.octagon.fill"));
     }
@@ -162,7 +168,7 @@ TEST_F(PreferencesViewTest, ChoosePanelsStoreOnlyWhatWasChosen)
     EXPECT_EQ(model->preferences().snapshotFolder(), deep);
     EXPECT_EQ(model->preferences().ffmpegPath(), chosen);
     EXPECT_EQ(view.ffmpegField()->text(), chosen);
-    EXPECT_EQ(view.ffmpegStatusText()->text(), chosen);
+    EXPECT_EQ(statusOf(view), chosen);
     // A long path shows its end.
     const QString shown = view.snapshotFolderLabel()->displayedText();
     EXPECT_TRUE(view.snapshotFolderLabel()->isElided());
@@ -404,6 +410,32 @@ TEST_F(PreferencesViewTest, TheClearCacheAlertBelongsToTheSettingsWindow)
     EXPECT_EQ(alerts.windows.first(), &window);
 }
 
+// A chosen ffmpeg on a share that stopped answering: Settings opens and works, and the status comes with the
+// answer.
+TEST_F(PreferencesViewTest, AChosenProgramThatDoesNotAnswerHoldsOnlyItsStatus)
+{
+    make({});
+    const QString chosen = program(QStringLiteral("chosen-ffmpeg"), true);
+    model->preferences().setFfmpegPath(chosen);
+    files.close(chosen);
+    std::unique_ptr<PreferencesWindow> window;
+    {
+        TestSupport::Deadline deadline(10000, "Settings with a chosen ffmpeg that does not answer");
+        window =
+            std::make_unique<PreferencesWindow>(*model, [this, pass = files.function()](const QString &path) {
+                pass(path);
+                return lookup(path);
+            });
+        window->show();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(window->view()->isLookingForFFmpeg());
+    window->view()->autoPlayToggle()->click();
+    EXPECT_FALSE(model->preferences().autoPlayNext());
+    files.open();
+    EXPECT_EQ(statusOf(*window->view()), chosen);
+}
+
 // ffmpeg installed while the window stands open shows once the user comes back to the window.
 TEST_F(PreferencesViewTest, StatusIsCheckedAgainWhenTheWindowIsActivated)
 {
@@ -419,20 +451,20 @@ TEST_F(PreferencesViewTest, StatusIsCheckedAgainWhenTheWindowIsActivated)
         return QTest::qWaitForWindowActive(&which);
     };
     ASSERT_TRUE(activate(window));
-    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound);
+    EXPECT_EQ(statusOf(*window.view()), notFound);
     ASSERT_TRUE(activate(elsewhere));
 
     program(QStringLiteral("ffmpeg"), true);
-    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound) << "not looked for in the background";
+    EXPECT_EQ(statusOf(*window.view()), notFound) << "not looked for in the background";
     ASSERT_TRUE(activate(window));
-    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), installed);
+    EXPECT_EQ(statusOf(*window.view()), installed);
     EXPECT_EQ(window.view()->ffmpegStatusSymbol()->symbol(), QStringLiteral("checkmark.circle.fill"));
 
     // And gone again while away.
     ASSERT_TRUE(activate(elsewhere));
     ASSERT_TRUE(QFile::remove(installed));
     ASSERT_TRUE(activate(window));
-    EXPECT_EQ(window.view()->ffmpegStatusText()->text(), notFound);
+    EXPECT_EQ(statusOf(*window.view()), notFound);
 }
 
 QByteArray content(int size, int seed)

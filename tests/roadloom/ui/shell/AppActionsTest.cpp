@@ -2,12 +2,12 @@
 
 #include "fixtures/ModalDialogs.h"
 #include "platform/gui/MessageAlerts.h"
-#include "roadloom/ui/shell/AppActions.h"
-#include "roadloom/ui/library/ClipListView.h"
 #include "roadloom/ui/detail/DetailView.h"
-#include "roadloom/ui/library/SidebarView.h"
-#include "roadloom/ui/widgets/Symbols.h"
 #include "roadloom/ui/detail/TransportBar.h"
+#include "roadloom/ui/library/ClipListView.h"
+#include "roadloom/ui/library/SidebarView.h"
+#include "roadloom/ui/shell/AppActions.h"
+#include "roadloom/ui/widgets/Symbols.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -332,6 +332,8 @@ TEST_F(AppActionsTest, DeleteThenReturnKeepsTheRecording)
             QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, c.key);
         });
         press(Qt::Key_Delete, Qt::NoModifier, list);
+        // Whether the card is back may be asked of the disk first.
+        ASSERT_TRUE(waitFor([&] { return !question.isEmpty(); }));
         EXPECT_EQ(question, QString::fromUtf8(c.question));
         EXPECT_EQ(defaultText, "Cancel");
         EXPECT_EQ(focusText, "Cancel") << "the key goes to the focused button";

@@ -354,7 +354,7 @@ TEST_F(RoadloomAppTest, ControlWClosesTheOtherWindowsAskingAboutUnsavedSettings)
     EXPECT_TRUE(alerts.shown.isEmpty());
 
     auto *device = qobject_cast<DeviceSettingsWindow *>(app->openWindow(RoadloomApp::deviceSettingsID));
-    model->config().open(path);
+    ASSERT_TRUE(TestSupport::finish(model->config().open(path)));
     ASSERT_EQ(device->rows().size(), 1);
     static_cast<QAbstractButton *>(device->rows().constFirst()->control())->click();
     ASSERT_TRUE(model->config().isDirty());
