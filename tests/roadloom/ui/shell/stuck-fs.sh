@@ -6,7 +6,7 @@
 #   B. a folder given on the command line whose stat stops;
 #   C. a mounted volume, no source at all, whose statfs stops;
 # in each the main window shows, Ctrl+, opens the settings and Ctrl+Q ends the program within 3.5 s, its data
-# folder's lock free. Then D: Ctrl+Q in case A's program and at once a launch with a file; once the file
+# folder's lock free. Then D: Ctrl+Q in case B's program and at once a launch with a file; once the file
 # system answers, the file opens in a program.
 # "Ended" is the main thread's exit: a thread waiting for a FUSE call the file system has taken cannot be
 # ended by anyone (the kernel waits it out), so the process is reaped only after the release.
@@ -47,6 +47,8 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$work/source" "$mnt"
 cp -r "$media/card" "$work/source/card"
+mkdir "$work/source/card/SETTING"
+printf 'const=50\r\nevent=30\r\n' >"$work/source/card/SETTING/blackbox.cfg"
 : >"$control"
 /usr/bin/python3 "$blocking_fs" "$work/source" "$mnt" "$control" >"$work/fs.log" 2>&1 &
 fs=$!
@@ -180,8 +182,7 @@ window_and_settings && quit_within_bound
 finish
 
 # D. A launch sent while the program quits is either taken by a program that stays or left to open itself.
-saved=$mnt/card
-start D "$(printf 'list /card\nall /card/')"
+start D "getattr /card" "$mnt/card"
 cp "$media/card/DCIM/REC_20250301_080000_F.mp4" "$home/REC_20250302_090000_F.mp4"
 if check "the main window shows" within 300 main_shown; then
     check "the program reaches the held file system" within 100 held_reached
@@ -202,7 +203,6 @@ if check "the main window shows" within 300 main_shown; then
     within 50 main_shown && focus "$main" && key ctrl+q
     finish
 fi
-saved=
 
 if [ "$failed" -ne 0 ]; then
     for log in "$work"/home-*/app.log "$work/fs.log"; do
