@@ -2,7 +2,7 @@
 # Drives the real executable beside a file system that stops answering (tests/fixtures/blocking_fs.py, a
 # FUSE pass-through of a copy of the generated card, mounted as a volume from a /dev/ device), held
 # throughout each case:
-#   A. a saved folder whose listing (and everything inside it) stops;
+#   A. a saved folder whose listing stops, and with it the check for the camera's configuration file in it;
 #   B. a folder given on the command line whose stat stops;
 #   C. a mounted volume, no source at all, whose statfs stops;
 # in each the main window shows, Ctrl+, opens the settings and Ctrl+Q ends the program within 3.5 s, its data
@@ -68,6 +68,7 @@ within() {
 }
 mounted() { grep -q " $mnt [^-]* - fuse.roadloomtest /dev/sdz9 " /proc/self/mountinfo; }
 within 100 mounted || { echo "the FUSE file system does not mount: skipped"; cat "$work/fs.log"; exit 77; }
+[ -n "$shots" ] && rm -f "$shots"/stuck-fs-*.png
 
 shot() { [ -n "$shots" ] && mkdir -p "$shots" && import -window root "$shots/stuck-fs-$1.png" 2>/dev/null; }
 check() { # check WHAT COMMAND...: one expectation
@@ -168,7 +169,7 @@ finish() {
 }
 
 saved=$mnt/card
-start A "$(printf 'list /card\nall /card/')"
+start A "$(printf 'list /card\naccess /card/')"
 window_and_settings && quit_within_bound
 finish
 saved=
