@@ -6,8 +6,8 @@
 #   B. a folder given on the command line whose stat stops;
 #   C. a mounted volume, no source at all, whose statfs stops;
 # in each the main window shows, Ctrl+, opens the settings and Ctrl+Q ends the program within 3.5 s, its data
-# folder's lock free. Then D: Ctrl+Q in case B's program and at once a launch with a file; once the file
-# system answers, the file opens in a program.
+# folder's lock free. Then D: with the volume's statfs held while the program runs, Ctrl+Q and at once a
+# launch with a file; once the file system answers, the file opens in a program.
 # "Ended" is the main thread's exit: a thread waiting for a FUSE call the file system has taken cannot be
 # ended by anyone (the kernel waits it out), so the process is reaped only after the release.
 # Runs in a mount namespace of its own where it can, so that no other program on the machine sees the volume.
@@ -30,6 +30,7 @@ work=$(mktemp -d)
 mnt=$work/mnt
 control=$work/control
 fs=
+fs2=
 app=
 launcher=
 cleanup() {
@@ -37,12 +38,15 @@ cleanup() {
     for pid in $app $launcher; do
         kill -9 "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
-    if [ -n "$fs" ]; then
-        fusermount -u -z "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
-        kill "$fs" 2>/dev/null
-        wait "$fs" 2>/dev/null
-    fi
+    unmount "$mnt" "$fs"
+    unmount "$work/mnt2" "$fs2"
     rm -rf "$work"
+}
+unmount() { # MOUNTPOINT PID
+    [ -n "$2" ] || return 0
+    fusermount -u -z "$1" 2>/dev/null || umount -l "$1" 2>/dev/null
+    kill "$2" 2>/dev/null
+    wait "$2" 2>/dev/null
 }
 trap cleanup EXIT
 mkdir -p "$work/source" "$mnt"
@@ -182,10 +186,16 @@ start C "statfs"
 window_and_settings && quit_within_bound
 finish
 
-# D. A launch sent while the program quits is either taken by a program that stays or left to open itself.
-start D "getattr /card" "$mnt/card"
+# D. A launch sent while the program quits, once its socket listens, is taken by a program that stays or left
+# to open itself. The volume stops answering while the program runs; a second volume mounted makes it look.
+start D ""
 cp "$media/card/DCIM/REC_20250301_080000_F.mp4" "$home/REC_20250302_090000_F.mp4"
 if check "the main window shows" within 300 main_shown; then
+    echo statfs >"$control"
+    mkdir -p "$work/mnt2"
+    /usr/bin/python3 "$blocking_fs" "$work/source" "$work/mnt2" "$work/control2" --fsname /dev/sdz8 \
+        >"$work/fs2.log" 2>&1 &
+    fs2=$!
     check "the program reaches the held file system" within 100 held_reached
     focus "$main"
     key ctrl+q
@@ -196,13 +206,19 @@ if check "the main window shows" within 300 main_shown; then
     opened() { [ -n "$(xdotool search --all --onlyvisible --name '^REC_20250302_090000' 2>/dev/null)" ]; }
     check "the file of a launch during the quit opens" within 300 opened
     shot D
-    launch_state=$(kill -0 "$launcher" 2>/dev/null && echo "running" || echo "ended")
-    echo "D: the launch is $launch_state; it said: $(head -c 300 "$home/launch.log")"
+    if kill -0 "$launcher" 2>/dev/null; then
+        echo "D: the launch became the program"
+    else
+        wait "$launcher"
+        echo "D: the launch exited $?, saying: $(head -c 300 "$home/launch.log")"
+    fi
     finish
     app=$launcher
     launcher=
     within 50 main_shown && focus "$main" && key ctrl+q
     finish
+    unmount "$work/mnt2" "$fs2"
+    fs2=
 fi
 
 if [ "$failed" -ne 0 ]; then
