@@ -46,6 +46,8 @@ unmount() { # MOUNTPOINT PID
     [ -n "$2" ] || return 0
     fusermount -u -z "$1" 2>/dev/null || umount -l "$1" 2>/dev/null
     kill "$2" 2>/dev/null
+    for _ in $(seq 50); do [ -e "/proc/$2" ] || break; sleep 0.1; done
+    kill -9 "$2" 2>/dev/null
     wait "$2" 2>/dev/null
 }
 trap cleanup EXIT
@@ -161,14 +163,14 @@ quit_within_bound() {
     fi
     check "Ctrl+Q ends the program within ${bound_ms} ms" test "$quit_ms" -le "$bound_ms" -a "$(quit_done && echo y)" = y
 }
-# Releases the file system and waits for the program's last threads.
+# Releases the file system and waits for the program's last threads; a program that does not end then is
+# killed, and left behind when even that cannot end it.
+gone() { [ ! -e "/proc/$app" ]; }
 finish() {
     : >"$control"
-    if ! within 100 ended; then
-        key ctrl+q
-        within 100 ended || kill -9 "$app" 2>/dev/null
-    fi
-    wait "$app" 2>/dev/null
+    within 100 ended || { key ctrl+q; within 100 ended; }
+    check "the program ends once the file system answers" within 100 gone || kill -9 "$app" 2>/dev/null
+    within 50 gone && wait "$app" 2>/dev/null
     app=
 }
 
