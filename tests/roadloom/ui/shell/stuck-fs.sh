@@ -6,8 +6,8 @@
 #   B. a folder given on the command line whose stat stops;
 #   C. a mounted volume, no source at all, whose statfs stops;
 # in each the main window shows, Ctrl+, opens the settings and Ctrl+Q ends the program within 3.5 s, its data
-# folder's lock free. Then D: with the volume's statfs held while the program runs, Ctrl+Q and at once a
-# launch with a file; once the file system answers, the file opens in a program.
+# folder's lock free. Then D: with the volume's statfs held while the program runs, Ctrl+, opens the settings,
+# and Ctrl+Q and at once a launch with a file: once the file system answers, the file opens in a program.
 # "Ended" is the main thread's exit: a thread waiting for a FUSE call the file system has taken cannot be
 # ended by anyone (the kernel waits it out), so the process is reaped only after the release.
 # Runs in a mount namespace of its own where it can, so that no other program on the machine sees the volume.
@@ -200,6 +200,8 @@ if check "the main window shows" within 300 main_shown; then
     fs2=$!
     check "the program reaches the held file system" within 100 held_reached
     focus "$main"
+    key ctrl+comma
+    check "Ctrl+, opens the settings while the volume is held" within 100 is_visible '^Settings$'
     key ctrl+q
     "$exe" "$home/REC_20250302_090000_F.mp4" >"$home/launch.log" 2>&1 &
     launcher=$!
