@@ -12,6 +12,7 @@ PACKAGES=(
     libimage-exiftool-perl gpsbabel libxml2-utils poppler-utils
     clang libclang-rt-14-dev lld
     bootstrap-icons desktop-file-utils dbus
+    fuse3 python3-fusepy
 )
 
 SUDO=()
