@@ -11,7 +11,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -45,8 +44,8 @@ public:
         delivered->start();
         // Shared, so that it is still here to run in place when the thread cannot start.
         auto task = std::make_shared<std::function<void()>>(
-            [shared = m_shared, work = std::move(work), deliver = std::move(deliver), delivered]() mutable {
-                std::optional<FileSystemWork::Running> running(std::in_place);
+            [shared = m_shared, work = std::move(work), deliver = std::move(deliver), delivered,
+             running = std::make_shared<FileSystemWork::Running>()]() mutable {
                 auto value = std::make_shared<Value>(work());
                 running.reset();
                 QMutexLocker lock(&shared->mutex);
