@@ -122,9 +122,9 @@ bool LibraryStore::finishCatalogWrites(QDeadlineTimer deadline)
     // A catalog call its file system holds (a bookmark, a stat, the search for a moved file) runs on, on a
     // thread of the scans, which is abandoned with it.
     const bool catalogLeft = m_catalog->close(deadline);
-    // A check held by a folder that stopped answering is left too; it touches nothing of the store's.
-    const bool checksEnded = m_questions.waitForDone(int(deadline.remainingTime()));
-    return !m_scanAbandoned && catalogLeft && checksEnded;
+    // A check held by a folder that stopped answering touches nothing of the store's, nor the catalog: it is
+    // not waited for (the program's end counts it among the file systems' work still under way).
+    return !m_scanAbandoned && catalogLeft;
 }
 
 // Sources

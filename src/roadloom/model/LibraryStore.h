@@ -157,8 +157,9 @@ public:
     // cache's catalog any more and waits, until the same deadline, for the catalog calls under way, which
     // end early at the stop. Whatever a file system still holds at the deadline (a pulled card, a network
     // folder that stopped answering: a scan, the registering of its recordings, a listing, the refresh of
-    // the cache state, the search for moved files, a check of a folder) is abandoned with its result. False
-    // then: a thread of the store still runs. A Trash asked for is completed when it ends in time.
+    // the cache state, the search for moved files) is abandoned with its result. False then: a thread of the
+    // store still runs. The checks of folders and cards are never waited for (see FileSystemWork). A Trash
+    // asked for is completed when it ends in time.
     bool finishCatalogWrites(QDeadlineTimer deadline = QDeadlineTimer(quitScanWait));
 
     // Asks each mounted volume again whether it is a card; the cards change as the answers come (an unmounted
