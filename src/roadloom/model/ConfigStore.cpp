@@ -2,6 +2,7 @@
 #include "roadloom/model/Observed.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Folders.h"
 #include "platform/RegularFile.h"
 #include "platform/StandardFolders.h"
 #include "roadcore/ConfigSchema.h"
@@ -11,8 +12,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <filesystem>
-#include <system_error>
+#include <cstring>
 
 namespace {
 
@@ -24,15 +24,9 @@ Result<void> writeAtomically(const QString &path, const QByteArray &bytes)
 
 Result<void> makeFolder(const QString &path)
 {
-    std::error_code error;
-    const std::filesystem::path folder(QFile::encodeName(path).toStdString());
-    std::filesystem::create_directories(folder, error);
-    std::error_code ignored;
-    if (!error && !std::filesystem::is_directory(folder, ignored))
-        error = std::make_error_code(std::errc::not_a_directory);
-    if (error) {
+    if (const int error = Folders::make(path)) {
         return Failure{QStringLiteral("Couldn’t create the folder “%1”: %2")
-                           .arg(path, QString::fromStdString(error.message()))};
+                           .arg(path, QString::fromLocal8Bit(std::strerror(error)))};
     }
     return {};
 }
